@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QImage>
+#include <QJsonObject>
+#include <QList>
+#include <QPointF>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace vm::sim {
+
+// What the acquisition engine needs from the reader's parameter store. Learn and
+// automatic photometry write back through setFields.
+class ParameterSource {
+public:
+    virtual ~ParameterSource() = default;
+    // The fields of a parameter by its full upper-case name ("TRIG", "VERENABLE CS"),
+    // without the name itself; empty when the reader has no such parameter.
+    virtual QStringList fields(const QString& name) const = 0;
+    virtual void setFields(const QString& name, const QStringList& fields) = 0;
+    // The reader's firmware level (2 to 10, or 99).
+    virtual int firmwareLevel() const = 0;
+};
+
+// Everything one read cycle produced.
+struct CycleOutput {
+    QImage image; // 659 x 494, Format_Grayscale8
+    bool passed = false;
+    bool symbolFound = false;
+    QList<QPointF> corners; // four corners in image pixels when found
+    QString text;           // decoded text
+    QString status;         // status text
+    QString symbology;
+    double decodeMs = 0.0;
+    int exposure = 0;
+    int gain = 0;
+    bool photometryValid = false;
+    std::optional<int> learnStatus;
+    QJsonObject verification; // empty when the reader does not grade
+    QJsonObject calibration;  // present on the record that concludes a calibration
+    QString match;            // "PASS", "FAIL" or empty when matching is off
+};
+
+class Scene;
+
+// Runs one acquisition and decode on the reader's current image source.
+class ReadCycle {
+public:
+    explicit ReadCycle(ParameterSource& parameters);
+    ~ReadCycle();
+
+    CycleOutput run();
+
+    Scene& scene();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace vm::sim
