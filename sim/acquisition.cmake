@@ -1,0 +1,16 @@
+# The acquisition engine of the simulated reader: scene, camera model, decoder,
+# grading, learn and calibration.
+target_sources(velmarrow_sim PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/readcycle.h
+  ${CMAKE_CURRENT_LIST_DIR}/readcycle.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/imagingparameters.h
+  ${CMAKE_CURRENT_LIST_DIR}/imagingparameters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/scene.h
+  ${CMAKE_CURRENT_LIST_DIR}/scene.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/imaging.h
+  ${CMAKE_CURRENT_LIST_DIR}/imaging.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/decoder.h
+  ${CMAKE_CURRENT_LIST_DIR}/decoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/matching.h
+  ${CMAKE_CURRENT_LIST_DIR}/matching.cpp
+)

@@ -1,0 +1,421 @@
+#include "sim/decoder.h"
+
+#include "sim/imagingparameters.h"
+
+#define ZX_USE_UTF8 1
+#include <ZXing/ReadBarcode.h>
+
+#include <QElapsedTimer>
+#include <QLineF>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace vm::sim {
+
+namespace {
+
+using ZXing::BarcodeFormat;
+using ZXing::BarcodeFormats;
+
+struct BarcodeBit {
+    quint32 bit;
+    BarcodeFormats formats;
+};
+
+const BarcodeBit kBarcodeBits[] = {
+    {0x1, BarcodeFormat::Code128},
+    {0x2, BarcodeFormat::Code39},
+    {0x4, BarcodeFormat::Code93},
+    {0x8, BarcodeFormat::ITF},
+    {0x10, BarcodeFormat::Codabar},
+    {0x20, BarcodeFormat::EAN13 | BarcodeFormat::EAN8 | BarcodeFormat::UPCA},
+    {0x40, BarcodeFormat::UPCE},
+    {0x100, BarcodeFormat::PDF417},
+    {0x1000, BarcodeFormat::DataBar},
+    {0x4000, BarcodeFormat::DataBarExpanded},
+    {0x20000, BarcodeFormat::QRCode | BarcodeFormat::MicroQRCode},
+};
+
+BarcodeFormats barcodeFormats(quint32 mask) {
+    BarcodeFormats formats;
+    for (const BarcodeBit& entry : kBarcodeBits) {
+        if (mask & entry.bit)
+            formats |= entry.formats;
+    }
+    return formats;
+}
+
+quint32 bitOf(BarcodeFormat format) {
+    for (const BarcodeBit& entry : kBarcodeBits) {
+        if (entry.formats.testFlag(format))
+            return entry.bit;
+    }
+    return 0;
+}
+
+QString readerName(BarcodeFormat format) {
+    switch (format) {
+    case BarcodeFormat::DataMatrix:
+        return QStringLiteral("Data Matrix");
+    case BarcodeFormat::QRCode:
+        return QStringLiteral("QR Code");
+    case BarcodeFormat::MicroQRCode:
+        return QStringLiteral("Micro QR Code");
+    case BarcodeFormat::Code128:
+        return QStringLiteral("Code 128");
+    case BarcodeFormat::Code39:
+        return QStringLiteral("Code 39");
+    case BarcodeFormat::Code93:
+        return QStringLiteral("Code 93");
+    case BarcodeFormat::ITF:
+        return QStringLiteral("Code 2 of 5");
+    case BarcodeFormat::Codabar:
+        return QStringLiteral("Codabar");
+    case BarcodeFormat::EAN13:
+        return QStringLiteral("EAN-13");
+    case BarcodeFormat::EAN8:
+        return QStringLiteral("EAN-8");
+    case BarcodeFormat::UPCA:
+        return QStringLiteral("UPC-A");
+    case BarcodeFormat::UPCE:
+        return QStringLiteral("UPC-E");
+    case BarcodeFormat::PDF417:
+        return QStringLiteral("PDF417");
+    case BarcodeFormat::DataBar:
+        return QStringLiteral("GS1 DataBar 14");
+    case BarcodeFormat::DataBarExpanded:
+        return QStringLiteral("GS1 DataBar Expanded");
+    default:
+        return QString::fromLatin1(ZXing::ToString(format));
+    }
+}
+
+// Data Matrix ECC 200 sizes as rows x columns.
+const std::array<std::pair<int, int>, 30> kDataMatrixSizes = {{
+    {10, 10}, {12, 12}, {14, 14}, {16, 16}, {18, 18},   {20, 20},   {22, 22},   {24, 24},
+    {26, 26}, {32, 32}, {36, 36}, {40, 40}, {44, 44},   {48, 48},   {52, 52},   {64, 64},
+    {72, 72}, {80, 80}, {88, 88}, {96, 96}, {104, 104}, {120, 120}, {132, 132}, {144, 144},
+    {8, 18},  {8, 32},  {12, 26}, {12, 36}, {16, 36},   {16, 48},
+}};
+
+double sampleGrey(const QImage& image, const QPointF& p) {
+    const int x = std::clamp(int(std::lround(p.x() - 0.5)), 0, image.width() - 2);
+    const int y = std::clamp(int(std::lround(p.y() - 0.5)), 0, image.height() - 2);
+    const uchar* a = image.constScanLine(y) + x;
+    const uchar* b = image.constScanLine(y + 1) + x;
+    return (a[0] + a[1] + b[0] + b[1]) / 4.0;
+}
+
+struct Candidate {
+    SymbolGrid grid;
+    double score = -1;
+};
+
+bool dataMatrixExpectsDark(int r, int c, int rows, int cols, bool* fixed) {
+    *fixed = true;
+    if (c == 0 || r == rows - 1)
+        return true;
+    if (r == 0)
+        return c % 2 == 0;
+    if (c == cols - 1)
+        return (rows - 1 - r) % 2 == 0;
+    *fixed = false;
+    return false;
+}
+
+bool qrExpectsDark(int r, int c, int n, bool* fixed) {
+    auto finder = [](int dr, int dc) {
+        const int ring = std::max(std::abs(dr - 3), std::abs(dc - 3));
+        return ring != 2;
+    };
+    *fixed = true;
+    if (r < 7 && c < 7)
+        return finder(r, c);
+    if (r < 7 && c >= n - 7)
+        return finder(r, c - (n - 7));
+    if (r >= n - 7 && c < 7)
+        return finder(r - (n - 7), c);
+    if (r == 6 && c >= 8 && c <= n - 9)
+        return c % 2 == 0;
+    if (c == 6 && r >= 8 && r <= n - 9)
+        return r % 2 == 0;
+    *fixed = false;
+    return false;
+}
+
+double scoreGrid(const QImage& grey, const SymbolGrid& grid, double threshold, bool dataMatrix,
+                 bool* darkOnLight) {
+    int agreeDark = 0, total = 0;
+    auto check = [&](int r, int c) {
+        bool fixed = false;
+        const bool dark = dataMatrix ? dataMatrixExpectsDark(r, c, grid.rows, grid.cols, &fixed)
+                                     : qrExpectsDark(r, c, grid.rows, &fixed);
+        if (!fixed)
+            return;
+        const bool seenDark = sampleGrey(grey, grid.moduleCentre(r, c)) < threshold;
+        agreeDark += seenDark == dark ? 1 : 0;
+        ++total;
+    };
+    if (dataMatrix) {
+        for (int c = 0; c < grid.cols; ++c) {
+            check(0, c);
+            check(grid.rows - 1, c);
+        }
+        for (int r = 1; r < grid.rows - 1; ++r) {
+            check(r, 0);
+            check(r, grid.cols - 1);
+        }
+    } else {
+        for (int r = 0; r < grid.rows; ++r) {
+            for (int c = 0; c < grid.cols; ++c) {
+                if (r < 8 || c < 8 || r == 6 || c == 6 || r >= grid.rows - 8 || c >= grid.cols - 8)
+                    check(r, c);
+            }
+        }
+    }
+    if (!total)
+        return 0;
+    const double dl = double(agreeDark) / total;
+    *darkOnLight = dl >= 0.5;
+    return std::max(dl, 1.0 - dl);
+}
+
+} // namespace
+
+QPointF SymbolGrid::point(double u, double v) const {
+    return corners[0] * ((1 - u) * (1 - v)) + corners[1] * (u * (1 - v)) + corners[2] * (u * v) +
+           corners[3] * ((1 - u) * v);
+}
+
+double SymbolGrid::pitchAcross() const {
+    return (QLineF(corners[0], corners[1]).length() + QLineF(corners[3], corners[2]).length()) / (2.0 * cols);
+}
+
+double SymbolGrid::pitchDown() const {
+    return (QLineF(corners[0], corners[3]).length() + QLineF(corners[1], corners[2]).length()) / (2.0 * rows);
+}
+
+SymbolGrid fitGrid(const QImage& grey, const QList<QPointF>& corners, bool dataMatrix) {
+    if (corners.size() != 4 || grey.isNull())
+        return {};
+    // Threshold halfway between ink and paper inside the located quadrilateral.
+    SymbolGrid probe;
+    for (int i = 0; i < 4; ++i)
+        probe.corners[i] = corners.at(i);
+    std::vector<double> values;
+    for (int i = 0; i < 24; ++i) {
+        for (int j = 0; j < 24; ++j)
+            values.push_back(sampleGrey(grey, probe.point((i + 0.5) / 24, (j + 0.5) / 24)));
+    }
+    std::sort(values.begin(), values.end());
+    const double low = values[values.size() / 20], high = values[values.size() * 19 / 20];
+    if (high - low < 8)
+        return {};
+    const double threshold = (low + high) / 2;
+
+    std::vector<std::pair<int, int>> sizes;
+    if (dataMatrix)
+        sizes.assign(kDataMatrixSizes.begin(), kDataMatrixSizes.end());
+    else
+        for (int n = 21; n <= 177; n += 4)
+            sizes.emplace_back(n, n);
+
+    Candidate best;
+    for (int direction : {1, -1}) {
+        for (int start = 0; start < 4; ++start) {
+            QPointF q[4];
+            for (int i = 0; i < 4; ++i)
+                q[i] = corners.at(((start + direction * i) % 4 + 4) % 4);
+            for (const auto& [rows, cols] : sizes) {
+                // The detector may report the outer corners of the symbol or the
+                // centres of its corner modules: try both.
+                for (bool centres : {false, true}) {
+                    SymbolGrid grid;
+                    grid.rows = rows;
+                    grid.cols = cols;
+                    if (!centres) {
+                        std::copy(q, q + 4, grid.corners);
+                    } else {
+                        const QPointF across0 = (q[1] - q[0]) / (2.0 * (cols - 1));
+                        const QPointF across1 = (q[2] - q[3]) / (2.0 * (cols - 1));
+                        const QPointF down0 = (q[3] - q[0]) / (2.0 * (rows - 1));
+                        const QPointF down1 = (q[2] - q[1]) / (2.0 * (rows - 1));
+                        grid.corners[0] = q[0] - across0 - down0;
+                        grid.corners[1] = q[1] + across0 - down1;
+                        grid.corners[2] = q[2] + across1 + down1;
+                        grid.corners[3] = q[3] - across1 + down0;
+                    }
+                    bool darkOnLight = true;
+                    const double score = scoreGrid(grey, grid, threshold, dataMatrix, &darkOnLight);
+                    if (score > best.score + 1e-9) {
+                        grid.darkOnLight = darkOnLight;
+                        grid.fitScore = score;
+                        best = {grid, score};
+                    }
+                }
+            }
+        }
+    }
+    if (best.score < 0.8)
+        return {};
+    return best.grid;
+}
+
+DecoderSettings DecoderSettings::fromParameters(const FieldReader& fields) {
+    DecoderSettings s;
+    s.dataMatrix = fields.number("NUMDM", 0) > 0;
+    s.barcodes = fields.number("NUMBC", 0) > 0;
+    QString mask = fields.text("BARCODE ENABLE", 0);
+    mask.remove(QLatin1String("0x"), Qt::CaseInsensitive);
+    bool ok = false;
+    s.barcodeMask = mask.toUInt(&ok, 16);
+    if (!ok)
+        s.barcodeMask = 0;
+    s.polarity = fields.text("POL", 0).toUpper();
+    s.barPolarity = fields.text("BCPOL", 0).toUpper();
+    s.style = fields.text("STYLE", 0).toUpper();
+    s.rows = fields.numberOrAuto("ROWS", 0);
+    s.cols = fields.numberOrAuto("COLS", 0);
+    const QString ecc = fields.text("ECC", 0).toUpper();
+    s.ecc200 = ecc == QLatin1String("AUTO") || ecc == QLatin1String("200") || ecc.isEmpty();
+    s.nearCentre = fields.isOn("DM_DECODE_NEAR_CENTER", 0) || fields.isOn("BC_DECODE_NEAR_CENTER", 0);
+    return s;
+}
+
+DecoderSettings DecoderSettings::searchAll() {
+    DecoderSettings s;
+    s.dataMatrix = true;
+    s.barcodes = true;
+    s.barcodeMask = 0xFFFFFFFF;
+    return s;
+}
+
+DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
+    QElapsedTimer timer;
+    timer.start();
+    DecodeOutcome outcome;
+
+    QRect area = grey.rect();
+    if (!settings.region.isEmpty()) {
+        const QRect box = settings.region.boundingRect().toAlignedRect();
+        const int margin = std::max(box.width(), box.height()) / 4 + 4;
+        area = box.adjusted(-margin, -margin, margin, margin).intersected(grey.rect());
+        if (area.width() < 8 || area.height() < 8) {
+            outcome.rejected = QStringLiteral("region outside the image");
+            outcome.milliseconds = timer.nsecsElapsed() / 1e6;
+            return outcome;
+        }
+    }
+    const QImage view = area == grey.rect() ? grey : grey.copy(area);
+
+    struct Pass {
+        bool inverted;
+        BarcodeFormats formats;
+    };
+    BarcodeFormats normal, inverted;
+    if (settings.dataMatrix) {
+        if (settings.polarity != QLatin1String("LD"))
+            normal |= BarcodeFormat::DataMatrix;
+        if (settings.polarity != QLatin1String("DL"))
+            inverted |= BarcodeFormat::DataMatrix;
+    }
+    if (settings.barcodes) {
+        const BarcodeFormats bars = barcodeFormats(settings.barcodeMask);
+        if (settings.barPolarity != QLatin1String("LD"))
+            normal |= bars;
+        if (settings.barPolarity != QLatin1String("DL"))
+            inverted |= bars;
+    }
+    if (normal.empty() && inverted.empty()) {
+        outcome.rejected = QStringLiteral("no symbology enabled");
+        outcome.milliseconds = timer.nsecsElapsed() / 1e6;
+        return outcome;
+    }
+
+    QImage negative;
+    for (const Pass& pass : {Pass{false, normal}, Pass{true, inverted}}) {
+        if (pass.formats.empty())
+            continue;
+        if (pass.inverted && negative.isNull()) {
+            negative = view.copy();
+            negative.invertPixels();
+        }
+        const QImage& image = pass.inverted ? negative : view;
+        ZXing::DecodeHints hints;
+        hints.setFormats(pass.formats);
+        hints.setTryHarder(false);
+        hints.setTryRotate(!(pass.formats & BarcodeFormat::LinearCodes).empty());
+        hints.setTryDownscale(false);
+        hints.setMaxNumberOfSymbols(settings.nearCentre ? 4 : 1);
+        if (pass.formats.testFlags(BarcodeFormat::EAN13 | BarcodeFormat::UPCA) &&
+            (settings.barcodeMask & 0x80))
+            hints.setEanAddOnSymbol(ZXing::EanAddOnSymbol::Read);
+        const ZXing::ImageView imageView(image.constBits(), image.width(), image.height(),
+                                         ZXing::ImageFormat::Lum, int(image.bytesPerLine()));
+        ZXing::Results results = ZXing::ReadBarcodes(imageView, hints);
+        if (settings.nearCentre && results.size() > 1) {
+            const QPointF centre(image.width() / 2.0, image.height() / 2.0);
+            std::sort(results.begin(), results.end(), [&](const ZXing::Result& a, const ZXing::Result& b) {
+                const auto ca = ZXing::Center(a.position());
+                const auto cb = ZXing::Center(b.position());
+                return QLineF(centre, QPointF(ca.x, ca.y)).length() <
+                       QLineF(centre, QPointF(cb.x, cb.y)).length();
+            });
+        }
+        for (const ZXing::Result& result : results) {
+            if (!result.isValid())
+                continue;
+            DecodeOutcome candidate;
+            candidate.text = QString::fromStdString(result.text());
+            candidate.symbology = readerName(result.format());
+            candidate.twoDimensional =
+                !(BarcodeFormats(result.format()) & BarcodeFormat::MatrixCodes).empty();
+            candidate.barcodeBit = result.format() == BarcodeFormat::DataMatrix ? 0 : bitOf(result.format());
+            candidate.mirrored = result.isMirrored();
+            candidate.lightOnDark = pass.inverted;
+            for (const auto& p : result.position())
+                candidate.corners << QPointF(p.x + area.x(), p.y + area.y());
+            const bool isDataMatrix = result.format() == BarcodeFormat::DataMatrix;
+            if (isDataMatrix || result.format() == BarcodeFormat::QRCode)
+                candidate.grid = fitGrid(grey, candidate.corners, isDataMatrix);
+
+            // The tuning parameters that the decoder itself does not know.
+            if (isDataMatrix && !settings.ecc200) {
+                outcome.rejected =
+                    QStringLiteral("ECC 200 symbol while the reader expects another ECC level");
+                continue;
+            }
+            if (isDataMatrix && settings.style == QLatin1String("NORMAL") && candidate.mirrored) {
+                outcome.rejected = QStringLiteral("mirrored symbol while the image style is NORMAL");
+                continue;
+            }
+            if (isDataMatrix && settings.style == QLatin1String("MIRROR") && !candidate.mirrored) {
+                outcome.rejected = QStringLiteral("normal symbol while the image style is MIRROR");
+                continue;
+            }
+            if (isDataMatrix && (settings.rows > 0 || settings.cols > 0)) {
+                const bool rowsOk = settings.rows <= 0 || candidate.grid.rows == settings.rows;
+                const bool colsOk = settings.cols <= 0 || candidate.grid.cols == settings.cols;
+                if (!candidate.grid.isValid() || !rowsOk || !colsOk) {
+                    outcome.rejected =
+                        QStringLiteral("symbol of %1 x %2 while the reader expects %3 x %4")
+                            .arg(candidate.grid.rows)
+                            .arg(candidate.grid.cols)
+                            .arg(settings.rows > 0 ? QString::number(settings.rows) : QStringLiteral("AUTO"),
+                                 settings.cols > 0 ? QString::number(settings.cols) : QStringLiteral("AUTO"));
+                    continue;
+                }
+            }
+            candidate.found = true;
+            candidate.milliseconds = timer.nsecsElapsed() / 1e6;
+            return candidate;
+        }
+    }
+    outcome.milliseconds = timer.nsecsElapsed() / 1e6;
+    return outcome;
+}
+
+} // namespace vm::sim

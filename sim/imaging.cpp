@@ -1,0 +1,226 @@
+#include "sim/imaging.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace vm::sim {
+
+namespace {
+
+constexpr int kNoiseTable = 1 << 16;
+constexpr double kTargetBright = 200.0;
+
+void minMaxFilter(QImage& image, bool takeMin) {
+    const int w = image.width(), h = image.height();
+    QImage source = image.copy();
+    // Horizontal then vertical pass of a 3 x 3 window.
+    for (int y = 0; y < h; ++y) {
+        const uchar* in = source.constScanLine(y);
+        uchar* out = image.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            uchar v = in[x];
+            if (x > 0)
+                v = takeMin ? std::min(v, in[x - 1]) : std::max(v, in[x - 1]);
+            if (x + 1 < w)
+                v = takeMin ? std::min(v, in[x + 1]) : std::max(v, in[x + 1]);
+            out[x] = v;
+        }
+    }
+    source = image.copy();
+    for (int y = 0; y < h; ++y) {
+        const uchar* up = source.constScanLine(std::max(0, y - 1));
+        const uchar* mid = source.constScanLine(y);
+        const uchar* down = source.constScanLine(std::min(h - 1, y + 1));
+        uchar* out = image.scanLine(y);
+        for (int x = 0; x < w; ++x)
+            out[x] = takeMin ? std::min({up[x], mid[x], down[x]}) : std::max({up[x], mid[x], down[x]});
+    }
+}
+
+} // namespace
+
+double gainFactor(int gain) {
+    return std::pow(2.0, std::clamp(gain, 0, 1023) / 320.0);
+}
+
+double Camera::lightLevel(const QString& illumination) {
+    const QString mode = illumination.toUpper();
+    double level = 0.05; // ambient light in the hall
+    if (mode.startsWith(QLatin1String("ON")))
+        level += 1.0;
+    if (mode.contains(QLatin1String("POWER_STROBE")) || mode.contains(QLatin1String("PSTROBED")))
+        level += 8.0;
+    else if (mode.contains(QLatin1String("STROBE")))
+        level += 2.0;
+    if (mode.contains(QLatin1String("EXT")))
+        level += 0.8;
+    return level;
+}
+
+bool Camera::isPowerStrobe(const QString& illumination) {
+    const QString mode = illumination.toUpper();
+    return mode == QLatin1String("POWER_STROBE") || mode == QLatin1String("ON_AND_PSTROBED") ||
+           mode == QLatin1String("ON_AND_STROBED");
+}
+
+const std::vector<float>& Camera::lightProfile(const QString& illumination) {
+    if (m_profileMode == illumination && !m_profile.empty())
+        return m_profile;
+    // The reader's own lights sit around the lens and fall off towards the
+    // corners; external and ambient light is even.
+    const QString mode = illumination.toUpper();
+    const double total = lightLevel(mode);
+    const double onAxis = total - 0.05 - (mode.contains(QLatin1String("EXT")) ? 0.8 : 0.0);
+    const int w = 659, h = 494;
+    m_profile.assign(size_t(w) * h, 0.0f);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double rx = (x - w / 2.0) / (w / 2.0), ry = (y - h / 2.0) / (w / 2.0);
+            const double falloff = 1.0 - 0.3 * (rx * rx + ry * ry);
+            m_profile[size_t(y) * w + x] = float(onAxis * falloff + (total - onAxis));
+        }
+    }
+    m_profileMode = illumination;
+    return m_profile;
+}
+
+QImage Camera::expose(const QImage& reflectance, const ImagingSettings& settings, quint64 seed) {
+    if (m_noise.empty()) {
+        // A table of Gaussian samples (sigma 16) reused at random offsets keeps
+        // the per-pixel cost to one add.
+        QRandomGenerator generator(20240611u);
+        m_noise.resize(kNoiseTable);
+        for (qint8& n : m_noise) {
+            double sum = 0;
+            for (int i = 0; i < 12; ++i)
+                sum += generator.generateDouble();
+            n = qint8(std::clamp(std::lround((sum - 6.0) * 16.0), -127L, 127L));
+        }
+    }
+    const int w = reflectance.width(), h = reflectance.height();
+    const std::vector<float>& profile = lightProfile(settings.illumination);
+    const double k = settings.exposureUs / 1000.0 * gainFactor(settings.gain) * 255.0 / 218.0 * 0.78;
+    const int noiseScale =
+        int(std::lround(settings.sensorNoise * std::sqrt(gainFactor(settings.gain)) * 256.0 / 16.0));
+    QRandomGenerator rng(quint32(seed * 2654435761u + 17u));
+    QImage image(w, h, QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y) {
+        const uchar* in = reflectance.constScanLine(y);
+        uchar* out = image.scanLine(y);
+        const float* light = profile.data() + size_t(y) * w;
+        const int offset = int(rng.bounded(quint32(kNoiseTable - w)));
+        const qint8* noise = m_noise.data() + offset;
+        const float scale = float(k);
+        for (int x = 0; x < w; ++x) {
+            const int value = int(in[x] * light[x] * scale) + 2 + ((noise[x] * noiseScale) >> 8);
+            out[x] = uchar(std::clamp(value, 0, 255));
+        }
+    }
+    return image;
+}
+
+QImage Camera::preprocess(QImage image, const ImagingSettings& settings) {
+    const QString morph = settings.morph.toUpper();
+    const int n = std::clamp(settings.morphIterations, 1, 5);
+    // Erosion grows the dark ink, dilation grows the light paper.
+    auto run = [&](bool takeMin) {
+        for (int i = 0; i < n; ++i)
+            minMaxFilter(image, takeMin);
+    };
+    if (morph == QLatin1String("ERODE")) {
+        run(true);
+    } else if (morph == QLatin1String("DILATE")) {
+        run(false);
+    } else if (morph == QLatin1String("OPEN")) {
+        run(true);
+        run(false);
+    } else if (morph == QLatin1String("CLOSE")) {
+        run(false);
+        run(true);
+    }
+    if (settings.negative)
+        image.invertPixels();
+    return image;
+}
+
+Photometry Camera::measure(const QImage& image) {
+    std::array<quint32, 256> histogram{};
+    const int w = image.width(), h = image.height();
+    // Every second pixel of every second row is plenty for the exposure loop.
+    quint64 sum = 0, count = 0;
+    for (int y = 0; y < h; y += 2) {
+        const uchar* line = image.constScanLine(y);
+        for (int x = 0; x < w; x += 2) {
+            ++histogram[line[x]];
+            sum += line[x];
+            ++count;
+        }
+    }
+    Photometry result;
+    if (!count)
+        return result;
+    result.mean = double(sum) / count;
+    result.saturated = double(histogram[255]) / count;
+    quint64 seen = 0;
+    bool darkSet = false;
+    for (int v = 0; v < 256; ++v) {
+        seen += histogram[v];
+        if (!darkSet && seen >= count * 3 / 100) {
+            result.dark = v;
+            darkSet = true;
+        }
+        if (seen >= count * 97 / 100) {
+            result.bright = v;
+            break;
+        }
+    }
+    return result;
+}
+
+void AutoPhotometry::setLimits(int minExposure, int maxExposure, int minGain, int maxGain) {
+    m_minExposure = std::clamp(minExposure, 30, 19999);
+    m_maxExposure = std::clamp(maxExposure, m_minExposure + 1, 20000);
+    m_minGain = std::clamp(minGain, 0, 1022);
+    m_maxGain = std::clamp(maxGain, m_minGain + 1, 1023);
+    m_exposure = std::clamp(m_exposure, m_minExposure, m_maxExposure);
+    m_gain = std::clamp(m_gain, m_minGain, m_maxGain);
+}
+
+void AutoPhotometry::reset(int exposure, int gain) {
+    m_exposure = std::clamp(exposure, m_minExposure, m_maxExposure);
+    m_gain = std::clamp(gain, m_minGain, m_maxGain);
+    m_converged = false;
+}
+
+bool AutoPhotometry::update(const Photometry& measured) {
+    if (measured.good() && std::abs(measured.bright - kTargetBright) < 30) {
+        m_converged = true;
+        return true;
+    }
+    m_converged = false;
+    double ratio;
+    if (measured.saturated >= 0.01 || measured.bright >= 255)
+        ratio = 0.35; // clipped: how far over is unknown, step down hard
+    else
+        ratio = kTargetBright / std::max(1, measured.bright);
+    ratio = std::clamp(ratio, 0.05, 20.0);
+    // Prefer exposure (no noise); use gain for what exposure cannot give.
+    const double wanted = m_exposure * gainFactor(m_gain) * ratio;
+    int exposure = int(std::lround(
+        std::clamp(wanted / gainFactor(m_minGain), double(m_minExposure), double(m_maxExposure))));
+    const double rest = wanted / exposure;
+    int gain = int(std::lround(std::log2(std::max(rest, 1e-9)) * 320.0));
+    gain = std::clamp(gain, m_minGain, m_maxGain);
+    if (exposure == m_exposure && gain == m_gain) {
+        m_converged = measured.good();
+        return m_converged;
+    }
+    m_exposure = exposure;
+    m_gain = gain;
+    return false;
+}
+
+} // namespace vm::sim
