@@ -1,0 +1,393 @@
+#include "link/commandresponse.h"
+
+#include "link/logging.h"
+#include "link/transport.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QTimer>
+
+namespace vm::link {
+
+namespace detail {
+namespace {
+int g_waitDepth = 0;
+std::function<void()> g_waitEnded;
+} // namespace
+
+WaitScope::WaitScope() {
+    ++g_waitDepth;
+}
+WaitScope::~WaitScope() {
+    if (--g_waitDepth == 0 && g_waitEnded)
+        g_waitEnded();
+}
+int waitDepth() {
+    return g_waitDepth;
+}
+void setWaitEndedHandler(std::function<void()> handler) {
+    g_waitEnded = std::move(handler);
+}
+} // namespace detail
+
+namespace {
+// Commands kept waiting for a reply that may still come late; older ones are forgotten.
+constexpr size_t kMaxAbandonedCommands = 32;
+} // namespace
+
+struct CommandResponse::Pending {
+    QString text;
+    QString keyword;
+    qint64 sentIndex = 0; // line counter when the command left
+    QStringList lines;
+    QList<qint64> lineIndex;
+    bool overflowWarned = false;
+    CommandReply reply;
+    bool finished = false; // completed, failed or given up
+    std::function<void(const CommandReply&)> callback;
+    std::unique_ptr<QTimer> timer;
+};
+
+CommandResponse::CommandResponse(QString name, QObject* parent)
+    : QObject(parent)
+    , m_name(std::move(name)) {}
+
+CommandResponse::~CommandResponse() {
+    for (auto& p : m_queue)
+        p->callback = nullptr;
+}
+
+bool CommandResponse::IsOpen() const {
+    return m_transport && m_transport->isOpen();
+}
+
+void CommandResponse::attach(Transport* transport) {
+    detach();
+    m_transport = transport;
+    connect(transport, &Transport::bytesReceived, this, &CommandResponse::onBytes);
+    connect(transport, &Transport::disconnected, this,
+            [this] { failAll(QStringLiteral("The connection to the reader was lost")); });
+}
+
+void CommandResponse::detach() {
+    if (m_transport)
+        m_transport->disconnect(this);
+    m_transport = nullptr;
+    failAll(QStringLiteral("The connection to the reader was closed"));
+    m_rx.clear();
+    m_discardingLine = false;
+    m_binaryRemaining = 0;
+    m_skipAfterBinary = 0;
+    m_binary.clear();
+}
+
+void CommandResponse::failAll(const QString& why) {
+    auto queue = std::move(m_queue);
+    m_queue.clear();
+    for (auto& p : queue) {
+        if (p->finished)
+            continue;
+        p->reply.errorText = why;
+        finish(p);
+    }
+    emit progress();
+}
+
+std::shared_ptr<CommandResponse::Pending> CommandResponse::enqueue(const QString& text, QString* errorText) {
+    QString line = text;
+    while (line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (line.trimmed().isEmpty()) {
+        *errorText = QStringLiteral("An empty command was not sent");
+        return nullptr;
+    }
+    if (line.contains(QLatin1Char('\n'))) {
+        *errorText = QStringLiteral("A command is one line of text");
+        return nullptr;
+    }
+    if (bytes.size() > kMaxCommandLine) {
+        *errorText = QStringLiteral("The command is longer than %1 bytes").arg(kMaxCommandLine);
+        return nullptr;
+    }
+    if (!IsOpen()) {
+        *errorText = QStringLiteral("The reader is not connected");
+        return nullptr;
+    }
+    auto p = std::make_shared<Pending>();
+    p->text = line;
+    p->keyword = commandKeyword(line);
+    p->sentIndex = m_lineCounter;
+    m_queue.push_back(p);
+    qCDebug(lcLinkTraffic).noquote() << m_name << "<<" << line;
+    if (!m_transport->write(bytes)) {
+        m_queue.pop_back();
+        *errorText = QStringLiteral("The command could not be sent to the reader");
+        return nullptr;
+    }
+    return p;
+}
+
+bool CommandResponse::waitFor(const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &CommandResponse::progress, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    timer.start(qMax(0, timeoutMs));
+    {
+        detail::WaitScope scope;
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return done();
+}
+
+CommandReply CommandResponse::SendCommand(const QString& text, int timeoutMs) {
+    QString error;
+    auto p = enqueue(text, &error);
+    m_readIndex = 0;
+    if (!p) {
+        m_current = std::make_shared<Pending>();
+        m_current->text = text;
+        m_current->finished = true;
+        m_current->reply.errorText = error;
+        return m_current->reply;
+    }
+    m_current = p;
+    if (!waitFor([&] { return p->finished; }, timeoutMs)) {
+        // Keep it queued so that its late reply is recognised and discarded.
+        p->finished = true;
+        p->reply.errorText = QStringLiteral("No reply to \"%1\" within %2 ms").arg(p->text).arg(timeoutMs);
+        p->reply.lines = p->lines;
+        qCInfo(lcLink).noquote() << m_name << p->reply.errorText;
+        while (m_queue.size() > kMaxAbandonedCommands)
+            m_queue.pop_front();
+    }
+    return p->reply;
+}
+
+void CommandResponse::sendAsync(const QString& text, std::function<void(const CommandReply&)> done,
+                                int timeoutMs) {
+    QString error;
+    auto p = enqueue(text, &error);
+    if (!p) {
+        CommandReply r;
+        r.errorText = error;
+        QTimer::singleShot(0, this, [done, r] { done(r); });
+        return;
+    }
+    p->callback = std::move(done);
+    p->timer = std::make_unique<QTimer>();
+    p->timer->setSingleShot(true);
+    std::weak_ptr<Pending> weak = p;
+    connect(p->timer.get(), &QTimer::timeout, this, [this, weak, timeoutMs] {
+        auto p = weak.lock();
+        if (!p || p->finished)
+            return;
+        p->reply.errorText = QStringLiteral("No reply to \"%1\" within %2 ms").arg(p->text).arg(timeoutMs);
+        finish(p);
+    });
+    p->timer->start(timeoutMs);
+}
+
+ReplyLines CommandResponse::Lines() const {
+    return {m_current ? m_current->lines : QStringList()};
+}
+
+CommandReply CommandResponse::LastReply() const {
+    return m_current ? m_current->reply : CommandReply();
+}
+
+QString CommandResponse::ReadLine(int timeoutMs) {
+    if (!m_current)
+        return {};
+    auto p = m_current;
+    auto available = [this, p] {
+        return m_readIndex < p->lines.size() || (p->reply.completed && m_readIndex == p->lines.size());
+    };
+    const bool stillComing = std::find(m_queue.begin(), m_queue.end(), p) != m_queue.end();
+    if (!available() && (!stillComing || !waitFor(available, timeoutMs)))
+        return {};
+    if (m_current != p)
+        return {};
+    const int i = m_readIndex++;
+    return i < p->lines.size() ? p->lines.at(i) : p->reply.status;
+}
+
+void CommandResponse::finish(const std::shared_ptr<Pending>& p) {
+    p->finished = true;
+    if (p->timer)
+        p->timer->stop();
+    p->reply.lines = p->lines;
+    if (p->callback) {
+        auto callback = std::move(p->callback);
+        p->callback = nullptr;
+        callback(p->reply);
+    }
+}
+
+void CommandResponse::onBytes(const QByteArray& bytes) {
+    m_rx.append(bytes);
+    qsizetype pos = 0;
+    bool any = false;
+    while (pos < m_rx.size()) {
+        if (m_binaryRemaining > 0) {
+            const qint64 take = qMin<qint64>(m_binaryRemaining, m_rx.size() - pos);
+            m_binary.append(m_rx.constData() + pos, take);
+            pos += take;
+            m_binaryRemaining -= take;
+            if (m_binaryRemaining == 0) {
+                m_skipAfterBinary = 2;
+                QByteArray payload = std::move(m_binary);
+                m_binary = QByteArray();
+                emit asyncRecord(payload);
+            }
+            continue;
+        }
+        if (m_skipAfterBinary > 0) {
+            const char c = m_rx.at(pos);
+            if (c == '\r' || c == '\n') {
+                ++pos;
+                m_skipAfterBinary = c == '\n' ? 0 : m_skipAfterBinary - 1;
+                continue;
+            }
+            m_skipAfterBinary = 0;
+        }
+        const qsizetype lf = m_rx.indexOf('\n', pos);
+        if (lf < 0) {
+            if (m_rx.size() - pos > kMaxReplyLineLength) {
+                qCWarning(lcLink).noquote()
+                    << m_name << "dropping a reply line longer than" << kMaxReplyLineLength << "bytes";
+                m_discardingLine = true;
+                pos = m_rx.size();
+            }
+            break;
+        }
+        QByteArray line = m_rx.mid(pos, lf - pos);
+        pos = lf + 1;
+        if (m_discardingLine) {
+            m_discardingLine = false;
+            continue;
+        }
+        if (line.endsWith('\r'))
+            line.chop(1);
+        handleLine(line);
+        any = true;
+    }
+    m_rx.remove(0, pos);
+    if (any)
+        emit progress();
+}
+
+void CommandResponse::handleLine(const QByteArray& raw) {
+    if (raw.startsWith('#')) {
+        if (raw.startsWith("#RECORD ")) {
+            bool ok = false;
+            const qint64 n = raw.mid(8).trimmed().toLongLong(&ok);
+            if (!ok || n <= 0 || n > qint64(kMaxFramePayload)) {
+                qCWarning(lcLink).noquote()
+                    << m_name << "ignoring a record block of bad length" << raw.left(40);
+                return;
+            }
+            m_binaryRemaining = n;
+            m_binary.clear();
+            m_binary.reserve(qMin<qint64>(n, 1 << 20));
+        } else if (raw.startsWith("#EVENT ")) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(raw.mid(7), &error);
+            if (doc.isObject())
+                emit asyncEvent(doc.object());
+            else
+                qCWarning(lcLink).noquote() << m_name << "ignoring a malformed event:" << error.errorString();
+        } else {
+            qCDebug(lcLink).noquote() << m_name << "ignoring an unknown block" << raw.left(40);
+        }
+        return;
+    }
+    const QString line = QString::fromUtf8(raw);
+    qCDebug(lcLinkTraffic).noquote() << m_name << ">>" << line;
+    ++m_lineCounter;
+    if (line.startsWith(QLatin1Char('!'))) {
+        handleStatus(line);
+        return;
+    }
+    if (m_queue.empty()) {
+        ++m_strayLines;
+        return;
+    }
+    Pending& p = *m_queue.front();
+    if (p.lines.size() >= kMaxReplyLines) {
+        if (!p.overflowWarned)
+            qCWarning(lcLink).noquote() << m_name << "reply to" << p.keyword << "exceeds" << kMaxReplyLines
+                                        << "lines; dropping the rest";
+        p.overflowWarned = true;
+        return;
+    }
+    p.lines.append(line);
+    p.lineIndex.append(m_lineCounter);
+}
+
+void CommandResponse::handleStatus(const QString& line) {
+    const QStringList words = line.mid(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString keyword = words.value(0).toUpper();
+    auto it = m_queue.begin();
+    if (!keyword.isEmpty() && keyword != QLatin1String("?")) {
+        it = std::find_if(m_queue.begin(), m_queue.end(),
+                          [&](const auto& p) { return p->keyword == keyword; });
+    }
+    if (it == m_queue.end()) {
+        ++m_strayLines;
+        qCDebug(lcLink).noquote() << m_name << "status line without a command:" << line;
+        return;
+    }
+    std::shared_ptr<Pending> p = *it;
+    // Commands sent before this one that never got a status line: lines that came
+    // after this command left are its own, earlier ones theirs.
+    QStringList moved;
+    QList<qint64> movedIndex;
+    for (auto older = m_queue.begin(); older != it; ++older) {
+        Pending& o = **older;
+        for (qsizetype i = 0; i < o.lines.size(); ++i) {
+            if (o.lineIndex.at(i) > p->sentIndex) {
+                moved.append(o.lines.at(i));
+                movedIndex.append(o.lineIndex.at(i));
+            }
+        }
+    }
+    if (!moved.isEmpty()) {
+        p->lines = moved + p->lines;
+        p->lineIndex = movedIndex + p->lineIndex;
+    }
+    std::vector<std::shared_ptr<Pending>> skipped(m_queue.begin(), it);
+    m_queue.erase(m_queue.begin(), it + 1);
+    for (auto& o : skipped) {
+        if (!o->finished) {
+            o->reply.errorText = QStringLiteral("The reader did not answer \"%1\"").arg(o->text);
+            finish(o);
+        }
+    }
+    if (p->finished) {
+        // A late reply to a command whose caller gave up: readable, never reported.
+        m_strayLines += p->lines.size() + 1;
+        p->reply.status = line;
+        p->reply.lines = p->lines;
+        p->reply.completed = true;
+        return;
+    }
+    p->reply.completed = true;
+    p->reply.status = line;
+    p->reply.ok = words.value(1).compare(QLatin1String("OK"), Qt::CaseInsensitive) == 0;
+    if (!p->reply.ok) {
+        p->reply.errorCode = words.value(2).toInt();
+        p->reply.errorText = words.size() > 3 ? words.mid(3).join(QLatin1Char(' ')) : line;
+    }
+    finish(p);
+    emit commandCompleted(p->keyword, p->reply);
+}
+
+} // namespace vm::link

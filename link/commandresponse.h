@@ -1,0 +1,115 @@
+#pragma once
+
+#include "link/protocol.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace vm::link {
+
+class Transport;
+
+// The outcome of one command.
+struct CommandReply {
+    bool completed = false; // the status line arrived
+    bool ok = false;        // ... and it said OK
+    QStringList lines;      // data lines before the status line
+    QString status;         // the status line ("!TRIG OK"), empty when none came
+    int errorCode = 0;      // the reader's error code; 0 for OK or when no status came
+    QString errorText;      // the reader's error text, or why no status came
+    explicit operator bool() const { return ok; }
+};
+
+// The reply lines of the channel's last command (data lines only).
+struct ReplyLines {
+    QStringList lines;
+    int Count() const { return int(lines.size()); }
+};
+
+// A reader's command channel: one command at a time from the caller's view.
+// SendCommand waits for the status line (or its time-out) without handling user
+// input; the connection library delivers none of its events while it waits.
+// After a command, Lines and ReadLine give its reply line by line.
+class CommandResponse : public QObject {
+    Q_OBJECT
+public:
+    explicit CommandResponse(QString name, QObject* parent = nullptr);
+    ~CommandResponse() override;
+
+    // The port name for a serial reader ("SIM1:", "ttyS0:"), the address otherwise.
+    QString Name() const { return m_name; }
+    void setName(const QString& name) { m_name = name; }
+    bool IsOpen() const;
+
+    CommandReply SendCommand(const QString& text, int timeoutMs = kCommandTimeoutMs);
+    // The reply's data lines so far (Lines().Count() is their number).
+    ReplyLines Lines() const;
+    // The next line of the last command's reply: its data lines, then its status
+    // line. Waits up to timeoutMs while the reply is still coming; returns a null
+    // string when nothing more comes.
+    QString ReadLine(int timeoutMs = kCommandTimeoutMs);
+    CommandReply LastReply() const;
+
+    // Link layer: queue a command whose reply is handed to done (never blocks).
+    void sendAsync(const QString& text, std::function<void(const CommandReply&)> done,
+                   int timeoutMs = kCommandTimeoutMs);
+    void attach(Transport* transport);
+    void detach();
+    // Lines nobody asked for (replies that arrived after their command gave up).
+    qint64 strayLines() const { return m_strayLines; }
+
+signals:
+    // A serial line's asynchronous blocks.
+    void asyncRecord(const QByteArray& payload);
+    void asyncEvent(const QJsonObject& event);
+    // Every completed command, for bookkeeping such as control.
+    void commandCompleted(const QString& keyword, const vm::link::CommandReply& reply);
+    void progress();
+
+private:
+    struct Pending;
+    std::shared_ptr<Pending> enqueue(const QString& text, QString* errorText);
+    void onBytes(const QByteArray& bytes);
+    void handleLine(const QByteArray& raw);
+    void handleStatus(const QString& line);
+    void finish(const std::shared_ptr<Pending>& p);
+    void failAll(const QString& why);
+    bool waitFor(const std::function<bool()>& done, int timeoutMs);
+
+    QString m_name;
+    QPointer<Transport> m_transport;
+    std::deque<std::shared_ptr<Pending>> m_queue;
+    std::shared_ptr<Pending> m_current;
+    int m_readIndex = 0;
+    qint64 m_lineCounter = 0;
+    qint64 m_strayLines = 0;
+    QByteArray m_rx;
+    bool m_discardingLine = false;
+    qint64 m_binaryRemaining = 0;
+    int m_skipAfterBinary = 0;
+    QByteArray m_binary;
+};
+
+namespace detail {
+// While any library wait runs (a command, opening a link), library events are
+// held back and delivered after it returns.
+class WaitScope {
+public:
+    WaitScope();
+    ~WaitScope();
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+};
+int waitDepth();
+void setWaitEndedHandler(std::function<void()> handler);
+} // namespace detail
+
+} // namespace vm::link
+
+Q_DECLARE_METATYPE(vm::link::CommandReply)

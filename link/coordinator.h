@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace vm::link {
+
+class Device;
+class LinkHub;
+
+// Finds readers and holds the one focused reader of the process. Every
+// Coordinator of the process shares the same readers and focus.
+class Coordinator : public QObject {
+    Q_OBJECT
+public:
+    explicit Coordinator(QObject* parent = nullptr);
+    ~Coordinator() override;
+
+    // Probes for readers now and every kDiscoveryInterval from then on.
+    void StartDiscovery();
+    // The readers that answer discovery (vanished ones are left out).
+    QList<Device*> Devices() const;
+    // Focuses a reader by its name, a dotted address or a serial port name ("SIM1:");
+    // "" focuses nothing. Every connection object follows and receives
+    // OnConnectionReset. Returns true when the reader is connected.
+    bool Focus(const QString& name, const QString& unused1 = QString(), const QString& unused2 = QString());
+    Device* FocusedDevice() const;
+    QStringList SerialPortNames() const;
+    int SerialPortCount() const;
+    bool IsSerialPort(const QString& name) const;
+
+signals:
+    void OnDeviceDiscovered(vm::link::Device* device);
+    // A discovered reader stopped answering.
+    void OnDeviceVanished(vm::link::Device* device);
+    void OnDeviceFocus(vm::link::Device* device);
+    void OnBroadcastMessage(const QString& sender, const QString& message, const QString& text);
+
+private:
+    friend class LinkHub;
+    LinkHub* m_hub;
+};
+
+} // namespace vm::link

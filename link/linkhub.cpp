@@ -1,0 +1,456 @@
+#include "link/linkhub.h"
+
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "link/logging.h"
+#include "link/serialports.h"
+
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+
+namespace vm::link {
+
+namespace {
+LinkHub* g_hub = nullptr;
+int g_hubUsers = 0;
+} // namespace
+
+LinkHub* LinkHub::acquire() {
+    if (!g_hub)
+        g_hub = new LinkHub; // released in release(): the hub outlives every user
+    ++g_hubUsers;
+    return g_hub;
+}
+
+void LinkHub::release() {
+    if (--g_hubUsers > 0)
+        return;
+    // The last user may go away inside one of the hub's own deliveries: close
+    // everything now, free the hub once that delivery is over.
+    LinkHub* hub = g_hub;
+    g_hub = nullptr;
+    hub->shutdown();
+    hub->deleteLater();
+}
+
+void LinkHub::shutdown() {
+    detachFocused();
+    m_probeTimer.stop();
+    m_discovering = false;
+    m_udp.close();
+    m_events.clear();
+    m_queuedRecords = 0;
+    for (auto& d : m_devices)
+        d->closeLinks();
+}
+
+LinkHub* LinkHub::instance() {
+    return g_hub;
+}
+
+LinkHub::LinkHub() {
+    detail::setWaitEndedHandler([] {
+        if (g_hub)
+            g_hub->scheduleFlush();
+    });
+
+    m_probeTimer.setInterval(kDiscoveryInterval);
+    connect(&m_probeTimer, &QTimer::timeout, this, &LinkHub::probe);
+    connect(&m_udp, &QUdpSocket::readyRead, this, &LinkHub::readDatagrams);
+}
+
+LinkHub::~LinkHub() {
+    shutdown();
+}
+
+template <typename F>
+void LinkHub::forEachConnection(F f) {
+    const auto connections = m_connections;
+    for (const QPointer<Connection>& c : connections)
+        if (c)
+            f(c.data());
+}
+
+template <typename F>
+void LinkHub::forEachCoordinator(F f) {
+    const auto coordinators = m_coordinators;
+    for (const QPointer<Coordinator>& c : coordinators)
+        if (c)
+            f(c.data());
+}
+
+void LinkHub::addConnection(Connection* connection) {
+    m_connections.append(connection);
+}
+void LinkHub::removeConnection(Connection* connection) {
+    m_connections.removeAll(connection);
+}
+void LinkHub::addCoordinator(Coordinator* coordinator) {
+    m_coordinators.append(coordinator);
+}
+void LinkHub::removeCoordinator(Coordinator* coordinator) {
+    m_coordinators.removeAll(coordinator);
+}
+
+CommandResponse& LinkHub::channel() {
+    return m_focused ? m_focused->PortSettings() : m_idleChannel;
+}
+
+// Events wait in a queue and are delivered from the event loop, never inside a
+// command wait, so that no window sees an event in the middle of its own command.
+void LinkHub::post(std::function<void()> deliver, bool record) {
+    if (record) {
+        if (m_queuedRecords >= kMaxQueuedRecords) {
+            auto oldest =
+                std::find_if(m_events.begin(), m_events.end(), [](const Event& e) { return e.record; });
+            if (oldest != m_events.end()) {
+                m_events.erase(oldest);
+                --m_queuedRecords;
+                qCWarning(lcLink) << "records arrive faster than they are handled; dropped the oldest";
+            }
+        }
+        ++m_queuedRecords;
+    }
+    m_events.push_back({std::move(deliver), record});
+    scheduleFlush();
+}
+
+void LinkHub::scheduleFlush() {
+    if (m_flushScheduled || m_events.empty())
+        return;
+    m_flushScheduled = true;
+    QMetaObject::invokeMethod(this, &LinkHub::flush, Qt::QueuedConnection);
+}
+
+void LinkHub::flush() {
+    m_flushScheduled = false;
+    if (m_flushing || detail::waitDepth() > 0)
+        return; // the wait's end schedules the next flush
+    m_flushing = true;
+    while (!m_events.empty() && detail::waitDepth() == 0) {
+        Event e = std::move(m_events.front());
+        m_events.pop_front();
+        if (e.record)
+            --m_queuedRecords;
+        e.deliver();
+    }
+    m_flushing = false;
+    scheduleFlush();
+}
+
+void LinkHub::broadcast(const QString& sender, const QString& message, const QString& text) {
+    post([this, sender, message, text] {
+        forEachConnection([&](Connection* c) { emit c->OnBroadcastMessage(sender, message, text); });
+        forEachCoordinator([&](Coordinator* c) { emit c->OnBroadcastMessage(sender, message, text); });
+    });
+}
+
+void LinkHub::postReset() {
+    post([this] { forEachConnection([](Connection* c) { emit c->OnConnectionReset(); }); });
+}
+
+QList<QHostAddress> LinkHub::discoveryTargets(QList<quint16>* ports) const {
+    QList<QHostAddress> targets;
+    ports->clear();
+    const QString configured = qEnvironmentVariable("VELMARROW_DISCOVERY_TARGETS");
+    if (!configured.isEmpty()) {
+        for (const QString& entry : configured.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString trimmed = entry.trimmed();
+            const qsizetype colon = trimmed.lastIndexOf(QLatin1Char(':'));
+            QHostAddress address(colon > 0 ? trimmed.left(colon) : trimmed);
+            const quint16 port = colon > 0 ? quint16(trimmed.mid(colon + 1).toUInt()) : kDiscoveryPort;
+            if (address.isNull() || port == 0) {
+                qCWarning(lcLink).noquote() << "ignoring discovery target" << trimmed;
+                continue;
+            }
+            targets.append(address);
+            ports->append(port);
+        }
+        return targets;
+    }
+    for (const QNetworkInterface& nif : QNetworkInterface::allInterfaces()) {
+        if (!(nif.flags() & QNetworkInterface::IsUp) || !(nif.flags() & QNetworkInterface::CanBroadcast))
+            continue;
+        for (const QNetworkAddressEntry& entry : nif.addressEntries()) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull() &&
+                !targets.contains(entry.broadcast())) {
+                targets.append(entry.broadcast());
+                ports->append(kDiscoveryPort);
+            }
+        }
+    }
+    targets.append(QHostAddress(QStringLiteral("127.255.255.255")));
+    ports->append(kDiscoveryPort);
+    return targets;
+}
+
+void LinkHub::startDiscovery() {
+    if (!m_discovering) {
+        if (m_udp.state() != QAbstractSocket::BoundState &&
+            !m_udp.bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
+            qCWarning(lcLink).noquote() << "discovery cannot open its socket:" << m_udp.errorString();
+            return;
+        }
+        m_discovering = true;
+        m_probeTimer.start();
+    }
+    probe();
+}
+
+void LinkHub::probe() {
+    for (auto& device : m_devices) {
+        if (!device->isDiscovered() || !device->present())
+            continue;
+        if (++device->missedProbes() > kDiscoveryMissLimit) {
+            device->setPresent(false);
+            qCInfo(lcLink).noquote() << device->Name() << "stopped answering discovery";
+            QPointer<Device> d = device.get();
+            post([this, d] {
+                if (d)
+                    forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceVanished(d); });
+            });
+        }
+    }
+    QList<quint16> ports;
+    const QList<QHostAddress> targets = discoveryTargets(&ports);
+    for (qsizetype i = 0; i < targets.size(); ++i)
+        m_udp.writeDatagram(discoveryProbe(), targets.at(i), ports.at(i));
+}
+
+void LinkHub::readDatagrams() {
+    while (m_udp.hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_udp.receiveDatagram(64 * 1024);
+        if (auto answer = parseDiscoveryAnswer(datagram.data(), datagram.senderAddress()))
+            handleAnswer(*answer);
+        else
+            qCDebug(lcLink) << "ignoring a datagram from" << datagram.senderAddress();
+    }
+}
+
+void LinkHub::handleAnswer(const DiscoveryAnswer& answer) {
+    Device* device = nullptr;
+    for (auto& d : m_devices) {
+        if (d->isDiscovered() && d->Address().isEqual(answer.address, QHostAddress::TolerantConversion) &&
+            d->CommandPort() == answer.commandPort) {
+            device = d.get();
+            break;
+        }
+    }
+    if (!device) {
+        m_devices.push_back(std::make_unique<Device>());
+        device = m_devices.back().get();
+        device->setPresent(false);
+    }
+    const bool wasPresent = device->present();
+    const bool wasControlled = device->HasControl();
+    const QString controller = device->ControllerName();
+    device->configureFromDiscovery(answer);
+    device->missedProbes() = 0;
+    device->setPresent(true);
+    if (!wasPresent) {
+        qCInfo(lcLink).noquote() << "found reader" << answer.name << "at" << answer.address.toString();
+        QPointer<Device> d = device;
+        post([this, d] {
+            if (d)
+                forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceDiscovered(d); });
+        });
+    }
+    if (device == m_focused && !device->IsConnected() &&
+        (wasControlled != device->HasControl() || controller != device->ControllerName()))
+        post([this] { forEachConnection([](Connection* c) { emit c->OnControlStatusChanged(); }); });
+}
+
+QList<Device*> LinkHub::devices() const {
+    QList<Device*> list;
+    for (const auto& d : m_devices)
+        if (d->isDiscovered() && d->present())
+            list.append(d.get());
+    return list;
+}
+
+Device* LinkHub::findForFocus(const QString& name) {
+    for (const auto& d : m_devices)
+        if (d->isDiscovered() && d->present() && d->Name() == name)
+            return d.get();
+    for (const auto& d : m_devices)
+        if (!d->isDiscovered() && d->Name() == name)
+            return d.get();
+    if (isDottedAddress(name)) {
+        m_devices.push_back(std::make_unique<Device>());
+        Device* d = m_devices.back().get();
+        // A reader at a static address: discovery may know its ports.
+        quint16 commandPort = kDefaultCommandPort;
+        quint16 dataPort = kDefaultDataPort;
+        for (const auto& known : m_devices) {
+            if (known->isDiscovered() && known->Address() == QHostAddress(name)) {
+                commandPort = known->CommandPort();
+                dataPort = known->DataPort();
+                break;
+            }
+        }
+        d->configureAddress(name, QHostAddress(name), commandPort, dataPort);
+        return d;
+    }
+    if (looksLikeSerialPortName(name)) {
+        m_devices.push_back(std::make_unique<Device>());
+        Device* d = m_devices.back().get();
+        d->configureSerial(name);
+        return d;
+    }
+    return nullptr;
+}
+
+void LinkHub::attachFocused(Device* device) {
+    m_focused = device;
+    connect(device, &Device::linkStateChanged, this, [this](bool) { postReset(); });
+    connect(device, &Device::controlChanged, this, [this] {
+        post([this] { forEachConnection([](Connection* c) { emit c->OnControlStatusChanged(); }); });
+    });
+    connect(device, &Device::recordReceived, this, [this](const Record& record) {
+        post([this, record] { forEachConnection([&](Connection* c) { c->deliverRecord(record); }); }, true);
+    });
+    auto toImageConnections = [this](auto signal, auto... args) {
+        post([this, signal, args...] {
+            forEachConnection([&](Connection* c) {
+                if (auto* ic = qobject_cast<ImageConnection*>(c))
+                    emit(ic->*signal)(args...);
+            });
+        });
+    };
+    connect(device, &Device::OnDataTransferStarted, this,
+            [toImageConnections] { toImageConnections(&ImageConnection::OnDataTransferStarted); });
+    connect(device, &Device::OnDataTransferPercentComplete, this, [toImageConnections](int percent) {
+        toImageConnections(&ImageConnection::OnDataTransferPercentComplete, percent);
+    });
+    connect(device, &Device::OnDataTransferAborted, this,
+            [toImageConnections] { toImageConnections(&ImageConnection::OnDataTransferAborted); });
+}
+
+void LinkHub::detachFocused() {
+    if (!m_focused)
+        return;
+    m_focused->disconnect(this);
+    m_focused->closeLinks();
+    m_focused = nullptr;
+}
+
+bool LinkHub::focus(const QString& name) {
+    const QString trimmed = name.trimmed();
+    Device* device = trimmed.isEmpty() ? nullptr : findForFocus(trimmed);
+    if (!trimmed.isEmpty() && !device)
+        qCInfo(lcLink).noquote() << "no reader named" << trimmed;
+    if (device != m_focused) {
+        detachFocused();
+        if (device) {
+            qCInfo(lcLink).noquote() << "focusing" << device->Name();
+            // Connect before listening, so that the opening raises one reset, not two.
+            device->openLinks(kConnectTimeoutMs + kHandshakeTimeoutMs);
+            attachFocused(device);
+        }
+    }
+    QPointer<Device> focused = m_focused;
+    post([this, focused] { forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceFocus(focused); }); });
+    postReset();
+    return m_focused && m_focused->IsConnected();
+}
+
+// Coordinator
+
+Coordinator::Coordinator(QObject* parent)
+    : QObject(parent)
+    , m_hub(LinkHub::acquire()) {
+    m_hub->addCoordinator(this);
+}
+
+Coordinator::~Coordinator() {
+    m_hub->removeCoordinator(this);
+    LinkHub::release();
+}
+
+void Coordinator::StartDiscovery() {
+    m_hub->startDiscovery();
+}
+QList<Device*> Coordinator::Devices() const {
+    return m_hub->devices();
+}
+bool Coordinator::Focus(const QString& name, const QString&, const QString&) {
+    return m_hub->focus(name);
+}
+Device* Coordinator::FocusedDevice() const {
+    return m_hub->focusedDevice();
+}
+QStringList Coordinator::SerialPortNames() const {
+    return availableSerialPortNames();
+}
+int Coordinator::SerialPortCount() const {
+    return int(availableSerialPortNames().size());
+}
+
+bool Coordinator::IsSerialPort(const QString& name) const {
+    const QString withColon = name.endsWith(QLatin1Char(':')) ? name : name + QLatin1Char(':');
+    return availableSerialPortNames().contains(withColon, Qt::CaseInsensitive);
+}
+
+// Connections
+
+Connection::Connection(QObject* parent)
+    : QObject(parent)
+    , m_hub(LinkHub::acquire()) {
+    m_hub->addConnection(this);
+}
+
+Connection::~Connection() {
+    m_hub->removeConnection(this);
+    LinkHub::release();
+}
+
+vm::link::Device* Connection::Device() const {
+    return m_hub->focusedDevice();
+}
+bool Connection::Connected() const {
+    return Device() && Device()->IsConnected();
+}
+bool Connection::HasControl() const {
+    return Connected() && Device()->HasControl();
+}
+bool Connection::IsSerial() const {
+    return Device() && Device()->IsSerial();
+}
+CommandResponse& Connection::Response() {
+    return m_hub->channel();
+}
+
+CommandReply Connection::SendCommand(const QString& text, int timeoutMs) {
+    return m_hub->channel().SendCommand(text, timeoutMs);
+}
+
+QString Connection::Query(const QString& text, int timeoutMs) {
+    const CommandReply reply = m_hub->channel().SendCommand(text, timeoutMs);
+    return reply.ok ? reply.lines.join(QStringLiteral("\r\n")) : QString();
+}
+
+void Connection::BroadcastMessage(const QString& sender, const QString& message, const QString& text) {
+    m_hub->broadcast(sender, message, text);
+}
+
+void Connection::deliverRecord(const Record& record) {
+    emit OnNewRecord(record);
+}
+
+ImageConnection::ImageConnection(QObject* parent)
+    : Connection(parent) {}
+
+void ImageConnection::deliverRecord(const Record& record) {
+    if (m_acquisition.IsRunning() || record.Image().IsEmpty()) {
+        emit OnNewRecord(record);
+        return;
+    }
+    Record withoutImage = record;
+    const RecordImage& image = record.Image();
+    withoutImage.m_image =
+        RecordImage(QImage(), image.Number(), image.Exposure(), image.Gain(), image.PhotometryValid());
+    emit OnNewRecord(withoutImage);
+}
+
+} // namespace vm::link

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "link/commandresponse.h"
+#include "link/protocol.h"
+#include "link/record.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vm::link {
+
+class Connection;
+class Coordinator;
+class Device;
+
+// The one link hub of the process: discovery, the readers, the focused reader
+// and its links, and the delivery of library events to every connection object
+// and coordinator. Created by the first Coordinator or connection object and
+// gone with the last.
+class LinkHub : public QObject {
+    Q_OBJECT
+public:
+    static LinkHub* acquire();
+    static void release();
+    // The hub, or nullptr when no coordinator or connection object exists.
+    static LinkHub* instance();
+
+    void addConnection(Connection* connection);
+    void removeConnection(Connection* connection);
+    void addCoordinator(Coordinator* coordinator);
+    void removeCoordinator(Coordinator* coordinator);
+
+    void startDiscovery();
+    QList<Device*> devices() const;
+    bool focus(const QString& name);
+    Device* focusedDevice() const { return m_focused; }
+    CommandResponse& channel();
+    void broadcast(const QString& sender, const QString& message, const QString& text);
+    QList<QHostAddress> discoveryTargets(QList<quint16>* ports) const;
+
+private:
+    LinkHub();
+    ~LinkHub() override;
+    void shutdown();
+
+    struct Event {
+        std::function<void()> deliver;
+        bool record = false;
+    };
+    void post(std::function<void()> deliver, bool record = false);
+    void scheduleFlush();
+    void flush();
+    void probe();
+    void readDatagrams();
+    void handleAnswer(const DiscoveryAnswer& answer);
+    Device* findForFocus(const QString& name);
+    void attachFocused(Device* device);
+    void detachFocused();
+    void postReset();
+    template <typename F>
+    void forEachConnection(F f);
+    template <typename F>
+    void forEachCoordinator(F f);
+
+    QList<QPointer<Connection>> m_connections;
+    QList<QPointer<Coordinator>> m_coordinators;
+    std::vector<std::unique_ptr<Device>> m_devices; // discovered and named ones; kept for the hub's life
+    Device* m_focused = nullptr;
+    CommandResponse m_idleChannel{QString()};
+
+    QUdpSocket m_udp;
+    QTimer m_probeTimer;
+    bool m_discovering = false;
+
+    std::deque<Event> m_events;
+    int m_queuedRecords = 0;
+    bool m_flushScheduled = false;
+    bool m_flushing = false;
+};
+
+} // namespace vm::link

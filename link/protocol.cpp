@@ -1,0 +1,289 @@
+#include "link/protocol.h"
+
+#include "link/logging.h"
+#include "link/record.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QtEndian>
+
+namespace vm::link {
+
+namespace {
+constexpr char kMagic[] = "LVX1";
+
+double jsonNumber(const QJsonObject& o, const char* key, double fallback = 0.0) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isDouble())
+        return v.toDouble();
+    if (v.isString()) {
+        bool ok = false;
+        const double d = v.toString().toDouble(&ok);
+        return ok ? d : fallback;
+    }
+    if (v.isBool())
+        return v.toBool() ? 1.0 : 0.0;
+    return fallback;
+}
+
+QString jsonText(const QJsonObject& o, const char* key) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isString())
+        return v.toString();
+    if (v.isDouble())
+        return QString::number(v.toDouble());
+    return {};
+}
+
+bool jsonBool(const QJsonObject& o, const char* key) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    return v.isBool() ? v.toBool() : jsonNumber(o, key) != 0.0;
+}
+
+VerificationResult parseVerification(const QJsonObject& o) {
+    VerificationResult v;
+    v.raw = o;
+    v.standard = jsonText(o, "standard");
+    v.overallGrade = jsonText(o, "overallGrade");
+    if (v.overallGrade.isEmpty())
+        v.overallGrade = jsonText(o, "grade");
+    v.gradeCode = int(jsonNumber(o, "gradeCode"));
+    v.errorCode = int(jsonNumber(o, "errorCode"));
+    const QJsonValue params = o.value(QLatin1String("parameters"));
+    if (params.isArray()) {
+        for (const QJsonValue& p : params.toArray()) {
+            const QJsonObject po = p.toObject();
+            v.parameters.append({jsonText(po, "name"), jsonText(po, "value"), jsonText(po, "grade")});
+        }
+    } else if (params.isObject()) {
+        const QJsonObject po = params.toObject();
+        for (auto it = po.begin(); it != po.end(); ++it) {
+            const QJsonObject one = it.value().toObject();
+            v.parameters.append({it.key(), jsonText(one, "value"), jsonText(one, "grade")});
+        }
+    }
+    return v;
+}
+
+CalibrationResult parseCalibration(const QJsonObject& o) {
+    CalibrationResult c;
+    c.raw = o;
+    c.light = jsonText(o, "light");
+    c.errorCode = int(jsonNumber(o, "errorCode"));
+    c.cellUnit = jsonNumber(o, "cellUnit");
+    c.contrastMax = jsonNumber(o, "contrastMax");
+    c.contrastMin = jsonNumber(o, "contrastMin");
+    c.reflectanceCal = jsonNumber(o, "reflectanceCal");
+    return c;
+}
+
+bool fail(QString* errorText, const QString& text) {
+    if (errorText)
+        *errorText = text;
+    return false;
+}
+} // namespace
+
+QByteArray encodeFrame(FrameType type, const QByteArray& payload) {
+    QByteArray out;
+    out.reserve(kFrameHeaderSize + payload.size());
+    out.append(kMagic, 4);
+    char header[8];
+    qToLittleEndian<quint16>(quint16(type), header);
+    qToLittleEndian<quint16>(0, header + 2);
+    qToLittleEndian<quint32>(quint32(payload.size()), header + 4);
+    out.append(header, 8);
+    out.append(payload);
+    return out;
+}
+
+void FrameDecoder::resync(qsizetype from, const char* why) {
+    const qsizetype at = m_buffer.indexOf(kMagic, from);
+    // Keep a possible partial magic at the end so a frame split across reads survives.
+    const qsizetype drop = at >= 0 ? at : qMax<qsizetype>(from, m_buffer.size() - 3);
+    qCWarning(lcLink) << "data channel:" << why << "- dropping" << drop << "bytes";
+    m_droppedBytes += drop;
+    m_buffer.remove(0, drop);
+}
+
+std::optional<Frame> FrameDecoder::next() {
+    while (m_buffer.size() >= 4) {
+        if (!m_buffer.startsWith(kMagic)) {
+            resync(1, "bad frame magic");
+            continue;
+        }
+        if (m_buffer.size() < kFrameHeaderSize)
+            return std::nullopt;
+        const auto* p = reinterpret_cast<const uchar*>(m_buffer.constData());
+        const quint16 type = qFromLittleEndian<quint16>(p + 4);
+        const quint32 length = qFromLittleEndian<quint32>(p + 8);
+        if (length > kMaxFramePayload) {
+            resync(1, "oversized frame length");
+            continue;
+        }
+        if (m_buffer.size() < kFrameHeaderSize + qsizetype(length))
+            return std::nullopt;
+        Frame f;
+        f.type = type;
+        f.payload = m_buffer.mid(kFrameHeaderSize, length);
+        m_buffer.remove(0, kFrameHeaderSize + length);
+        return f;
+    }
+    return std::nullopt;
+}
+
+QStringList splitFields(const QString& line) {
+    QStringList fields;
+    QString current;
+    bool inQuotes = false;
+    for (const QChar c : line) {
+        if (c == QLatin1Char('"'))
+            inQuotes = !inQuotes;
+        if (c == QLatin1Char(' ') && !inQuotes) {
+            fields.append(current);
+            current.clear();
+            continue;
+        }
+        current.append(c);
+    }
+    fields.append(current);
+    return fields;
+}
+
+QString commandKeyword(const QString& command) {
+    const QString trimmed = command.trimmed();
+    const qsizetype blank = trimmed.indexOf(QRegularExpression(QStringLiteral("\\s")));
+    return (blank < 0 ? trimmed : trimmed.left(blank)).toUpper();
+}
+
+QByteArray discoveryProbe() {
+    return QByteArrayLiteral("LUMIVEX DISCOVER 1\n");
+}
+
+std::optional<DiscoveryAnswer> parseDiscoveryAnswer(const QByteArray& datagram, const QHostAddress& sender) {
+    const QList<QByteArray> lines = datagram.split('\n');
+    if (lines.isEmpty() || lines.first().trimmed() != "LUMIVEX READER 1")
+        return std::nullopt;
+    DiscoveryAnswer a;
+    a.address = sender;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QString line = QString::fromUtf8(lines.at(i)).trimmed();
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq);
+        const QString value = line.mid(eq + 1);
+        if (key == QLatin1String("name"))
+            a.name = value;
+        else if (key == QLatin1String("address")) {
+            QHostAddress addr(value);
+            if (!addr.isNull())
+                a.address = addr;
+        } else if (key == QLatin1String("command"))
+            a.commandPort = quint16(value.toUInt());
+        else if (key == QLatin1String("data"))
+            a.dataPort = quint16(value.toUInt());
+        else if (key == QLatin1String("version"))
+            a.version = value;
+        else if (key == QLatin1String("controller"))
+            a.controller = value;
+        else if (key == QLatin1String("mac"))
+            a.mac = value;
+        else if (key == QLatin1String("serial"))
+            a.serial = value;
+    }
+    if (a.name.isEmpty() || a.commandPort == 0 || a.dataPort == 0)
+        return std::nullopt;
+    return a;
+}
+
+std::optional<Record> parseRecordPayload(const QByteArray& payload, QString* errorText) {
+    if (payload.size() < 4) {
+        fail(errorText, QStringLiteral("record too short"));
+        return std::nullopt;
+    }
+    const quint32 jsonLength =
+        qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(payload.constData()));
+    if (jsonLength > quint32(payload.size() - 4)) {
+        fail(errorText, QStringLiteral("record header longer than the record"));
+        return std::nullopt;
+    }
+    QJsonParseError perr;
+    const QJsonDocument doc = QJsonDocument::fromJson(payload.mid(4, jsonLength), &perr);
+    if (!doc.isObject()) {
+        fail(errorText, QStringLiteral("record header is not a JSON object: ") + perr.errorString());
+        return std::nullopt;
+    }
+    const QJsonObject o = doc.object();
+    const QByteArray imageBytes = payload.mid(4 + jsonLength);
+
+    Record r;
+    r.m_passed = jsonBool(o, "passed");
+    r.m_timeMs = qint64(jsonNumber(o, "time"));
+    r.m_result.m_symbolFound = jsonBool(o, "symbolFound");
+    r.m_result.m_text = jsonText(o, "text");
+    r.m_result.m_statusText = jsonText(o, "status");
+    r.m_result.m_symbology = jsonText(o, "symbology");
+    r.m_result.m_decodeMs = jsonNumber(o, "decodeMs");
+    const QJsonArray corners = o.value(QLatin1String("corners")).toArray();
+    if (corners.size() == 8) {
+        for (int i = 0; i < 8; i += 2)
+            r.m_result.m_corners.append(QPointF(corners.at(i).toDouble(), corners.at(i + 1).toDouble()));
+    } else if (!corners.isEmpty()) {
+        qCWarning(lcLink) << "record: ignoring corners with" << corners.size() << "values";
+    }
+    if (o.contains(QLatin1String("learnStatus")) && !o.value(QLatin1String("learnStatus")).isNull())
+        r.m_learnStatus = int(jsonNumber(o, "learnStatus"));
+    if (o.value(QLatin1String("verification")).isObject())
+        r.m_verification = parseVerification(o.value(QLatin1String("verification")).toObject());
+    if (o.value(QLatin1String("calibration")).isObject())
+        r.m_calibration = parseCalibration(o.value(QLatin1String("calibration")).toObject());
+    r.m_match = jsonText(o, "match");
+
+    const qint64 number = qint64(jsonNumber(o, "number"));
+    const int exposure = int(jsonNumber(o, "exposure"));
+    const int gain = int(jsonNumber(o, "gain"));
+    const bool photometryValid = jsonBool(o, "photometryValid");
+    const QString kind = jsonText(o, "image");
+    QImage image;
+    if (kind == QLatin1String("raw") || kind == QLatin1String("zlib")) {
+        const int width = int(jsonNumber(o, "width"));
+        const int height = int(jsonNumber(o, "height"));
+        if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
+            fail(errorText, QStringLiteral("record image has a bad size %1 x %2").arg(width).arg(height));
+            return std::nullopt;
+        }
+        const QByteArray pixels = kind == QLatin1String("zlib") ? qUncompress(imageBytes) : imageBytes;
+        if (pixels.size() != qsizetype(width) * height) {
+            fail(errorText, QStringLiteral("record image holds %1 bytes, expected %2")
+                                .arg(pixels.size())
+                                .arg(qsizetype(width) * height));
+            return std::nullopt;
+        }
+        image = QImage(width, height, QImage::Format_Grayscale8);
+        for (int y = 0; y < height; ++y)
+            memcpy(image.scanLine(y), pixels.constData() + qsizetype(y) * width, size_t(width));
+    } else if (!kind.isEmpty() && kind != QLatin1String("none")) {
+        fail(errorText, QStringLiteral("unknown record image kind \"%1\"").arg(kind));
+        return std::nullopt;
+    }
+    r.m_image = RecordImage(image, number, exposure, gain, photometryValid);
+    return r;
+}
+
+bool isDottedAddress(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& p : parts) {
+        bool ok = false;
+        const int v = p.toInt(&ok);
+        if (!ok || v < 0 || v > 255 || p.trimmed() != p || p.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace vm::link

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vm::link {
+
+class Record;
+
+// Ports and limits of the reader protocol (docs/protocol.md).
+inline constexpr quint16 kDiscoveryPort = 4370;
+inline constexpr quint16 kDefaultCommandPort = 4371;
+inline constexpr quint16 kDefaultDataPort = 4372;
+inline constexpr int kDiscoveryInterval = 1000;     // ms between probes
+inline constexpr int kDiscoveryMissLimit = 3;       // unanswered probes before a reader has vanished
+inline constexpr int kMaxCommandLine = 4096;        // bytes, LF included
+inline constexpr int kMaxReplyLines = 100000;       // lines kept per command
+inline constexpr int kMaxReplyLineLength = 1 << 20; // a longer reply line is dropped
+inline constexpr quint32 kMaxFramePayload = 16u * 1024u * 1024u;
+inline constexpr int kFileChunkSize = 64 * 1024;
+
+// Time-outs (ms), readable by callers and tests.
+inline constexpr int kCommandTimeoutMs = 500;    // ordinary commands
+inline constexpr int kConnectTimeoutMs = 3000;   // opening a command, data or serial link
+inline constexpr int kHandshakeTimeoutMs = 2000; // station, version, controller and name after connecting
+inline constexpr int kFileAckTimeoutMs = 10000;  // the reader's answer after each transferred file
+inline constexpr int kReconnectFirstDelayMs = 100;
+inline constexpr int kReconnectMaxDelayMs = 2000;
+inline constexpr int kMaxQueuedRecords = 64; // records waiting for delivery; older ones are dropped
+
+enum class FrameType : quint16 {
+    Subscribe = 1,
+    Record = 2,
+    Event = 3,
+    FileBegin = 4,
+    FileData = 5,
+    FileEnd = 6,
+    FileAck = 7,
+};
+
+inline constexpr int kFrameHeaderSize = 12;
+
+struct Frame {
+    quint16 type = 0;
+    QByteArray payload;
+};
+
+QByteArray encodeFrame(FrameType type, const QByteArray& payload);
+
+// Reassembles data-channel frames from a byte stream. Bad magic or an oversized
+// length is skipped up to the next magic with a logged warning; the stream goes on.
+class FrameDecoder {
+public:
+    void append(const QByteArray& bytes) { m_buffer.append(bytes); }
+    std::optional<Frame> next();
+    qint64 droppedBytes() const { return m_droppedBytes; }
+    void clear() { m_buffer.clear(); }
+
+private:
+    void resync(qsizetype from, const char* why);
+
+    QByteArray m_buffer;
+    qint64 m_droppedBytes = 0;
+};
+
+// Splits a reply line into fields on single blanks; a double-quoted text with
+// blanks inside stays one field, quotes included.
+QStringList splitFields(const QString& line);
+
+// The command's first word, upper-cased: the keyword its status line echoes.
+QString commandKeyword(const QString& command);
+
+// One reader's answer to a discovery probe.
+struct DiscoveryAnswer {
+    QString name;
+    QHostAddress address;
+    quint16 commandPort = kDefaultCommandPort;
+    quint16 dataPort = kDefaultDataPort;
+    QString version;
+    QString controller;
+    QString mac;
+    QString serial;
+};
+
+QByteArray discoveryProbe();
+std::optional<DiscoveryAnswer> parseDiscoveryAnswer(const QByteArray& datagram, const QHostAddress& sender);
+
+// Decodes a RECORD payload (data channel frame or serial #RECORD block).
+std::optional<Record> parseRecordPayload(const QByteArray& payload, QString* errorText = nullptr);
+
+// True for a dotted IPv4 address of four numbers 0..255.
+bool isDottedAddress(const QString& text);
+
+} // namespace vm::link
