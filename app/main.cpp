@@ -1,11 +1,5 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/startup.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Velmarrow");
-    QMainWindow window;
-    window.setWindowTitle(" - Velmarrow");
-    window.show();
-    return app.exec();
+    return vm::app::Main(argc, argv);
 }

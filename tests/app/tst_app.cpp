@@ -1,0 +1,546 @@
+// Start-up and stored settings: the settings store and its file, the one-time
+// migrations, window metrics, image file names, the registry routines, the prompt
+// service and the main window's load and close.
+
+#include "app/imagefiles.h"
+#include "app/inifile.h"
+#include "app/prompts.h"
+#include "app/registry.h"
+#include "app/scriptedprompts.h"
+#include "app/settingsstore.h"
+#include "app/windowroutines.h"
+#include "common/prompts.h"
+#include "shell/basicinterface.h"
+#include "shell/splash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+using namespace vm::app;
+using vm::testing::ExpectPrompts;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    SettingsStore& freshStore(const QByteArray& options = {}) {
+        if (!options.isNull())
+            writeFile(path("options.ini"), options);
+        auto store = std::make_unique<SettingsStore>(path("Velmarrow.ini"), path("options.ini"));
+        store->Open("Velmarrow");
+        installSettings(std::move(store));
+        return settings();
+    }
+
+private slots:
+    void init() {
+        // The offscreen platform says what it cannot do (raise, size hints); that is not ours.
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        for (const char* option :
+             {"VmSerialTimerInterval", "VelmarrowTestMenu", "VelmarrowPassword", "VmSplashEnabled"})
+            qunsetenv(option);
+        setRegistryFolder(path("registry"));
+        setLegacySettingsFile(path("legacy-settings.ini"));
+        freshStore();
+    }
+    void cleanup() {
+        installSettings(nullptr);
+        m_dir.reset();
+    }
+
+    // Defaults, the "0"/"1" and number rules, and the text forms in the file.
+    void storeDefaultsAndTextForms() {
+        SettingsStore& store = settings();
+        QCOMPARE(store.text(keys::ImageSaveFormat), "TIF");
+        QCOMPARE(store.number(keys::ImageRate), 2);
+        QCOMPARE(store.number(keys::PassColor), 65280);
+        QCOMPARE(store.number(keys::FailColor), 255);
+        QCOMPARE(store.number(keys::FontColor), 1811194);
+        QCOMPARE(store.text(keys::ResultFont), "Arial,19,0,0,0,0");
+        QCOMPARE(store.text(keys::LearnSelect), "DECODER");
+        QCOMPARE(store.flag(keys::UseMaxInControl), false);
+        QCOMPARE(store.GetValue("Missing", "fallback", "Cameras"), "fallback");
+
+        store.SetValue("TopTextMode", "yes", "Image Display");
+        QCOMPARE(store.flag(keys::TopTextMode), true); // anything but "0" is true
+        store.SetValue("ImageRate", "fast", "Connectivity");
+        QCOMPARE(store.number(keys::ImageRate), 0); // not a number reads 0
+
+        store.setFlag(keys::UseMaxInControl, true);
+        store.setNumber(keys::ImageRate, -1);
+        store.setText(keys::ImageSaveDirectory, "C:\\Images\\");
+        store.setText(keys::UpWindows, "BasicInterface;BasicReport");
+        store.SetValue("BasicInterface Left", "1500", "Window Metrics");
+        writeCameraList(store, {"COM1:", "Line3"});
+        store.Save();
+        QVERIFY(store.lastError().isEmpty());
+
+        const QString text = QString::fromUtf8(readAll(store.fileName()));
+        for (const char* line :
+             {"[General]\n", "ImageSaveDirectory=C:\\Images\\\n", "[Connectivity]\n", "UseMaxInControl=1\n",
+              "ImageRate=-1\n", "[Window Metrics]\n", "BasicInterface Left=1500\n",
+              "UpWindows=BasicInterface;BasicReport\n", "[Cameras]\n", "NumCameras=2\n", "1=COM1:\n",
+              "2=Line3\n", "[Image Display]\n"})
+            QVERIFY2(text.contains(QLatin1String(line)),
+                     qPrintable(QStringLiteral("missing %1 in\n%2").arg(line, text)));
+
+        // A second store over the same file reads it all back.
+        SettingsStore again(store.fileName(), path("options.ini"));
+        again.Open("Velmarrow");
+        QCOMPARE(again.text(keys::ImageSaveDirectory), "C:\\Images\\");
+        QCOMPARE(readCameraList(again), QStringList({"COM1:", "Line3"}));
+    }
+
+    // Values a plain line would lose survive a save and a fresh read.
+    void storeKeepsAwkwardValues() {
+        const QStringList values = {
+            " leading and trailing ", "\"quoted\"", "two\nlines", "a;b#c=d", "", "Ünïcødé"};
+        for (int i = 0; i < values.size(); ++i)
+            settings().SetValue(QStringLiteral("Key %1").arg(i), values[i], "Learn Options");
+        settings().Save();
+        SettingsStore again(settings().fileName());
+        again.Open("Velmarrow");
+        for (int i = 0; i < values.size(); ++i)
+            QCOMPARE(again.GetValue(QStringLiteral("Key %1").arg(i), "absent", "Learn Options"), values[i]);
+    }
+
+    void optionsComeFromEnvironmentThenFile() {
+        SettingsStore& store =
+            freshStore("; written by the administrator\nVelmarrowPassword=secret\nVmSplashEnabled=0\n");
+        QCOMPARE(store.GetOption("VelmarrowPassword"), "secret");
+        QCOMPARE(store.GetOption("VmSplashEnabled"), "0");
+        QCOMPARE(store.GetOption("VmSerialTimerInterval"), QString()); // not set: empty
+        QCOMPARE(store.GetOption("VelmarrowTestMenu"), QString());
+
+        qputenv("VmSplashEnabled", "1");
+        qputenv("VelmarrowTestMenu", "1");
+        QCOMPARE(store.GetOption("VmSplashEnabled"), "1");
+        QCOMPARE(store.GetOption("VelmarrowTestMenu"), "1");
+        qunsetenv("VmSplashEnabled");
+        qunsetenv("VelmarrowTestMenu");
+        QCOMPARE(store.GetOption("VmSplashEnabled"), "0");
+
+        // No options file at all: every option is empty.
+        SettingsStore bare(path("other.ini"), path("no-such-options.ini"));
+        bare.Open("Velmarrow");
+        QCOMPARE(bare.GetOption("VelmarrowPassword"), QString());
+    }
+
+    void legacyCameraListMigratesOnce() {
+        const QString folder = path("program");
+        QVERIFY(QDir().mkpath(folder));
+        const QString legacy = folder + "/Velmarrow.INI";
+        QVERIFY(writeFile(legacy, "[Cameras]\r\nNumCameras=2\r\n1=COM1:\r\n2=Line3\r\n"));
+        QVERIFY(QFile::setPermissions(legacy, QFile::ReadOwner | QFile::ReadUser)); // read-only attribute
+
+        QVERIFY(MigrateLegacyCameraList(settings(), folder));
+        QVERIFY(!QFile::exists(legacy));
+        QCOMPARE(readCameraList(settings()), QStringList({"COM1:", "Line3"}));
+        // Saved, not only pending.
+        SettingsStore reread(settings().fileName());
+        reread.Open("Velmarrow");
+        QCOMPARE(readCameraList(reread), QStringList({"COM1:", "Line3"}));
+
+        // The operator changes the list; a second start finds nothing to migrate.
+        writeCameraList(settings(), {"Line4"});
+        QVERIFY(!MigrateLegacyCameraList(settings(), folder));
+        QCOMPARE(readCameraList(settings()), QStringList({"Line4"}));
+    }
+
+    void legacyCameraListEdges() {
+        const QString folder = path("program");
+        QVERIFY(QDir().mkpath(folder));
+        // No count: zero cameras. Long captions are cut at 100 characters.
+        QVERIFY(writeFile(folder + "/velmarrow.ini", "[cameras]\n1=" + QByteArray(150, 'x') + "\n"));
+        QVERIFY(MigrateLegacyCameraList(settings(), folder));
+        QCOMPARE(settings().text(keys::NumCameras), "0");
+        QVERIFY(readCameraList(settings()).isEmpty());
+
+        QVERIFY(writeFile(folder + "/Velmarrow.INI",
+                          "[Cameras]\nNumCameras=3 cameras\n1=" + QByteArray(150, 'x') + "\n3=10.0.0.1\n"));
+        QVERIFY(MigrateLegacyCameraList(settings(), folder));
+        QCOMPARE(readCameraList(settings()), QStringList({QString(100, 'x'), "10.0.0.1"}));
+        QCOMPARE(settings().GetValue("2", "absent", "Cameras"), QString()); // copied as empty
+    }
+
+    void legacySettingsMigrateOnce() {
+        {
+            auto legacy = openLegacySettingsArea();
+            legacy->setValue("Window Metrics/BasicReport Left", "150");
+            legacy->setValue("Window Metrics/BasicReport Width", "6000");
+            legacy->setValue("Learn Options/LearnSelect", "BOTH");
+            legacy->setValue("Other/Keep", "yes");
+            legacy->sync();
+        }
+        auto legacy = openLegacySettingsArea();
+        QVERIFY(MigrateLegacySettings(settings(), *legacy));
+        QCOMPARE(settings().GetValue("BasicReport Left", "0", "Window Metrics"), "150");
+        QCOMPARE(settings().GetValue("BasicReport Width", "0", "Window Metrics"), "6000");
+        QCOMPARE(settings().text(keys::LearnSelect), "BOTH");
+        QVERIFY(QFile::exists(settings().fileName())); // saved
+
+        const QByteArray left = readAll(path("legacy-settings.ini"));
+        QVERIFY2(!left.contains("Window Metrics") && !left.contains("Learn Options"), left.constData());
+        QVERIFY(left.contains("[Other]"));
+
+        // Second start: nothing to migrate, nothing saved over the operator's changes.
+        settings().setText(keys::LearnSelect, "DECODER");
+        auto again = openLegacySettingsArea();
+        QVERIFY(!MigrateLegacySettings(settings(), *again));
+        QCOMPARE(settings().text(keys::LearnSelect), "DECODER");
+        QCOMPARE(readAll(path("legacy-settings.ini")), left);
+    }
+
+    void legacySettingsAbsentTouchesNothing() {
+        QVERIFY(writeFile(path("legacy-settings.ini"), "[Other]\nKeep=yes\n"));
+        auto legacy = openLegacySettingsArea();
+        QVERIFY(!MigrateLegacySettings(settings(), *legacy));
+        QVERIFY(!QFile::exists(settings().fileName())); // no Save
+        QCOMPARE(readAll(path("legacy-settings.ini")), QByteArray("[Other]\nKeep=yes\n"));
+    }
+
+    void fitToWorkAreaRules() {
+        qint64 l = -10, t = 200, w = 5000, h = 9000;
+        QVERIFY(!fitToWorkArea(l, t, w, h, 8000, 6000));
+        QCOMPARE(l, 0);
+        QCOMPARE(t, 0); // too tall: shrunk to the height, then moved up
+        QCOMPARE(w, 5000);
+        QCOMPARE(h, 6000);
+
+        l = 7000, t = -5, w = 2000, h = 1000;
+        QVERIFY(!fitToWorkArea(l, t, w, h, 8000, 6000));
+        QCOMPARE(l, 6000);
+        QCOMPARE(t, 0);
+
+        l = 100, t = 100, w = 2000, h = 1000;
+        QVERIFY(fitToWorkArea(l, t, w, h, 8000, 6000));
+    }
+
+    void minimisedWindowStoresOnlyItsState() {
+        QWidget window;
+        window.setObjectName("BasicReport");
+        window.setGeometry(100, 80, 400, 300);
+        SaveWindowMetrics(&window);
+        const QString section = "Window Metrics";
+        const double tx = twipsPerPixelX(window.screen());
+        QCOMPARE(settings().GetValue("BasicReport State", "", section), "0");
+        QCOMPARE(settings().GetValue("BasicReport Width", "", section), QString::number(qRound64(400 * tx)));
+        const QString left = settings().GetValue("BasicReport Left", "", section);
+
+        window.move(300, 300);
+        window.setWindowState(Qt::WindowMinimized);
+        SaveWindowMetrics(&window);
+        QCOMPARE(settings().GetValue("BasicReport State", "", section), "1");
+        QCOMPARE(settings().GetValue("BasicReport Left", "", section), left);
+    }
+
+    void windowWiderThanWorkAreaOpensAtLeftZero() {
+        const QSize area = workAreaTwips();
+        QVERIFY(area.width() > 0);
+        const QString section = "Window Metrics";
+        settings().SetValue("BasicTune Left", "600", section);
+        settings().SetValue("BasicTune Top", "300", section);
+        settings().SetValue("BasicTune Width", QString::number(area.width() + 3000), section);
+        settings().SetValue("BasicTune Height", "3000", section);
+        settings().SetValue("BasicTune State", "2", section);
+
+        qint64 l = 600, t = 300, w = area.width() + 3000, h = 3000;
+        FitToWorkArea(l, t, w, h);
+        QCOMPARE(w, area.width());
+        QCOMPARE(l, 0);
+
+        QWidget window;
+        window.setObjectName("BasicTune");
+        RestoreWindowMetrics(&window);
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(window.pos().x(), 0);
+        QCOMPARE(window.width(), avail.x() + avail.width());
+        QCOMPARE(window.pos().y(), qRound(300 / twipsPerPixelY()));
+        QCOMPARE(window.windowState(), Qt::WindowNoState); // the stored state is not applied
+
+        // A fixed-size window is placed but keeps its size.
+        QWidget fixed;
+        fixed.setObjectName("BasicTune");
+        fixed.setFixedSize(200, 100);
+        RestoreWindowMetrics(&fixed);
+        QCOMPARE(fixed.size(), QSize(200, 100));
+        QCOMPARE(fixed.pos().x(), 0);
+    }
+
+    void windowWithoutStoredMetricsStaysPut() {
+        QWidget window;
+        window.setObjectName("NetworkOverview");
+        window.setGeometry(40, 50, 300, 200);
+        RestoreWindowMetrics(&window);
+        QCOMPARE(window.geometry(), QRect(40, 50, 300, 200));
+    }
+
+    void imageFileNames_data() {
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<qint64>("number");
+        QTest::addColumn<QString>("expected");
+        const QString sep = QDir::separator();
+        QTest::newRow("serial bmp") << "/data/images"
+                                    << "BMP"
+                                    << "COM2:" << qint64(7) << "/data/images" + sep + "COM2_000000007.bmp";
+        QTest::newRow("network default tif") << "/data/images/"
+                                             << ""
+                                             << "Line3" << qint64(42) << "/data/images/Line3_000000042.tif";
+        QTest::newRow("windows folder ends in backslash")
+            << "C:\\Images\\"
+            << "tif"
+            << "COM1:" << qint64(123456789) << "C:\\Images\\COM1_123456789.tif";
+        QTest::newRow("other format reads as bmp") << "/x/"
+                                                   << "png"
+                                                   << "10.0.0.1" << qint64(0) << "/x/10.0.0.1_000000000.bmp";
+    }
+    void imageFileNames() {
+        QFETCH(QString, directory);
+        QFETCH(QString, format);
+        QFETCH(QString, device);
+        QFETCH(qint64, number);
+        QFETCH(QString, expected);
+        if (!format.isEmpty())
+            settings().setText(keys::ImageSaveFormat, format);
+        setImageSaveDirectory(directory);
+        QCOMPARE(MakeImageFileName(device, number), expected);
+    }
+
+    void imageSaveDirectoryDefaultsToCurrentDirectory() {
+        QCOMPARE(readImageSaveDirectory(), QDir::toNativeSeparators(QDir::currentPath()));
+        settings().setText(keys::ImageSaveDirectory, "/srv/images");
+        QCOMPARE(readImageSaveDirectory(), "/srv/images");
+        QCOMPARE(imageSaveDirectory(), "/srv/images");
+    }
+
+    void registryDwords() {
+        QCOMPARE(RegistryRootName(RegistryRoot::ClassesRoot), "HKCR");
+        QCOMPARE(RegistryRootName(RegistryRoot::CurrentUser), "HKCU");
+        QCOMPARE(RegistryRootName(RegistryRoot::LocalMachine), "HKLM");
+        QCOMPARE(RegistryRootName(RegistryRoot::Users), QString());
+
+        const QString key = "SYSTEM\\CurrentControlSet\\Services\\Serial";
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "RxFIFO", 14), 14u); // nothing stored
+        QVERIFY(!WriteRegistryDword(RegistryRoot::LocalMachine, key, "RxFIFO", 8));
+        QVERIFY(!WriteRegistryDword(RegistryRoot::LocalMachine, key, "TxFIFO", 0xFFFFFFFFu));
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "RxFIFO", 14), 8u);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "TxFIFO", 14), 0xFFFFFFFFu);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "Missing", 3), 3u);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key + "\\Other", "RxFIFO", 3), 3u);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::CurrentUser, key, "RxFIFO", 5), 5u); // other root
+        QVERIFY(!WriteRegistryDword(RegistryRoot::LocalMachine, key, "RxFIFO", 16));  // replaces
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "RxFIFO", 14), 16u);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "TxFIFO", 14), 0xFFFFFFFFu);
+    }
+
+#ifndef Q_OS_WIN
+    void registryWriteFailure() {
+        // A root whose store cannot be opened for writing (here: a folder in its place).
+        QVERIFY(QDir().mkpath(registryFile(RegistryRoot::CurrentUser)));
+        const auto error = WriteRegistryDword(RegistryRoot::CurrentUser, "Software\\Velmarrow", "Baud", 9600);
+        QVERIFY(error);
+        QCOMPARE(error->number, qint32(0x80004005u));
+        QCOMPARE(error->description,
+                 QStringLiteral("Could not open key HKCU\\Software\\Velmarrow for writing (error %1)")
+                     .arg(EISDIR));
+        QCOMPARE(ReadRegistryDword(RegistryRoot::CurrentUser, "Software\\Velmarrow", "Baud", 1), 1u);
+    }
+#endif
+
+    void splashTiming_data() {
+        QTest::addColumn<qint64>("elapsed");
+        QTest::addColumn<int>("remaining"); // -1: closed at once
+        QTest::newRow("instant") << qint64(0) << 3000;
+        QTest::newRow("quick") << qint64(250) << 2750;
+        QTest::newRow("just under") << qint64(2999) << 1;
+        QTest::newRow("exactly") << qint64(3000) << 0;
+        QTest::newRow("one over") << qint64(3001) << -1;
+        QTest::newRow("slow") << qint64(12000) << -1;
+    }
+    void splashTiming() {
+        QFETCH(qint64, elapsed);
+        QFETCH(int, remaining);
+        const auto r = vm::shell::splashRemainingTime(elapsed);
+        QCOMPARE(r.value_or(-1), remaining);
+    }
+
+    void splashOption() {
+        QVERIFY(vm::shell::splashEnabled(""));
+        QVERIFY(vm::shell::splashEnabled("1"));
+        QVERIFY(vm::shell::splashEnabled("no"));
+        QVERIFY(!vm::shell::splashEnabled("0"));
+    }
+
+    void promptsAnsweredInOrder() {
+        ExpectPrompts boxes;
+        boxes->expectMessage("Major Version Mismatch!", "You cannot connect", PromptIcon::Critical,
+                             PromptButtons::Ok, PromptAnswer::Ok);
+        boxes->expectMessage("Velmarrow", "Are you sure?", PromptIcon::Question, PromptButtons::YesNo,
+                             PromptAnswer::No);
+        boxes->expectInput("VelmarrowPassword", "Enter Password", "", true, QString("secret"));
+        boxes->expectInput("Name", "Camera name", "Line1", false, std::nullopt);
+
+        QCOMPARE(showMessage(nullptr, "You cannot connect", PromptButtons::Ok, PromptIcon::Critical,
+                             "Major Version Mismatch!"),
+                 PromptAnswer::Ok);
+        QCOMPARE(showMessage(nullptr, "Are you sure?", PromptButtons::YesNo, PromptIcon::Question),
+                 PromptAnswer::No);
+        QCOMPARE(askInput(nullptr, "Enter Password", "VelmarrowPassword", "", true),
+                 std::optional<QString>("secret"));
+        QCOMPARE(askInput(nullptr, "Camera name", "Name", "Line1"), std::nullopt);
+        QCOMPARE(boxes->shown().size(), 4);
+        QCOMPARE(boxes->shown()[2].masked, true);
+        QCOMPARE(boxes->pendingCount(), 0);
+    }
+
+    // The checks themselves: an unexpected box, a box that differs, a box never shown.
+    void promptFailuresAreCaught() {
+        ScriptedPrompts scripted;
+        QStringList reported;
+        scripted.setFailureHandler([&](const QString& f) { reported.append(f); });
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("prompt check failed: unexpected message box"));
+        QCOMPARE(
+            scripted.message(nullptr, "Velmarrow", "Surprise", PromptIcon::Question, PromptButtons::YesNo),
+            PromptAnswer::No); // commits to nothing
+        QCOMPARE(reported.size(), 1);
+        QVERIFY(reported[0].contains("\"Surprise\""));
+
+        scripted.expectMessage("Warning", "No image to save", PromptIcon::Exclamation, PromptButtons::Ok,
+                               PromptAnswer::Ok);
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("prompt check failed: expected .*icon exclamation.*"
+                                                "icon information"));
+        scripted.message(nullptr, "Warning", "No image to save", PromptIcon::Information, PromptButtons::Ok);
+        QCOMPARE(reported.size(), 2);
+
+        scripted.expectInput("VelmarrowPassword", "Enter Password", "", true, QString("x"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("prompt check failed: never shown: input box"));
+        QVERIFY(!scripted.verifyAllShown());
+        QCOMPARE(scripted.failures(), reported);
+        QCOMPARE(reported.size(), 3);
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("prompt check failed: the answer Yes is not a button"));
+        scripted.expectMessage("T", "Only OK", PromptIcon::None, PromptButtons::Ok, PromptAnswer::Yes);
+        QCOMPARE(scripted.message(nullptr, "T", "Only OK", PromptIcon::None, PromptButtons::Ok),
+                 PromptAnswer::Ok);
+    }
+
+    void errorReport() {
+        QCOMPARE(errorReportTitle("dlgCalibrate", "CalibrateLight"),
+                 "Orvandel Velmarrow: Error in dlgCalibrate CalibrateLight");
+        QCOMPARE(
+            errorReportText("dlgCalibrate", "CalibrateLight", 440, "Automation error"),
+            "dlgCalibrate CalibrateLight: Found Error Number440 Hex(1B8)  described as Automation error");
+        QCOMPARE(errorReportText("VerificationReport", "PrintReport", ErrorFail, "Unspecified"),
+                 "VerificationReport PrintReport: Found Error Number-2147467259 Hex(80004005)  described as "
+                 "Unspecified");
+
+        ExpectPrompts boxes;
+        boxes->expectMessage(
+            "Orvandel Velmarrow: Error in dlgCommSetup Apply",
+            "dlgCommSetup Apply: Found Error Number-2147467259 Hex(80004005)  described as denied",
+            PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+        reportError(nullptr, "dlgCommSetup", "Apply", AppError{ErrorFail, "denied"});
+    }
+
+    // A whole run of the main window: load (migration, camera list, re-opened windows,
+    // restored place, splash) and close (open-window list, metrics, settings saved).
+    void mainWindowLoadAndClose() {
+        const QString program = path("program");
+        QVERIFY(QDir().mkpath(program));
+        QVERIFY(writeFile(program + "/Velmarrow.INI", "[Cameras]\nNumCameras=2\n1=COM3:\n2=Line3\n"));
+        SettingsStore& store = freshStore("VmSplashEnabled=1\n");
+        store.setText(keys::UpWindows, "BasicInterface;BasicReport;NoSuchWindow");
+        store.SetValue("BasicInterface Left", "1500", "Window Metrics");
+        store.SetValue("BasicInterface Top", "750", "Window Metrics");
+        store.SetValue("BasicInterface Width", "9000", "Window Metrics");
+        store.SetValue("BasicInterface Height", "6000", "Window Metrics");
+
+        windows().registerFactory("BasicReport", [](QWidget* parent) {
+            auto* w = new QWidget(parent, Qt::Window);
+            w->setObjectName("BasicReport");
+            return w;
+        });
+
+        auto* window = new vm::shell::BasicInterface;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->setLegacyFolder(program);
+        QSignalSpy splashDone(window, &vm::shell::BasicInterface::splashFinished);
+        QVERIFY(window->splash());
+        window->Load();
+        window->show();
+
+        QCOMPARE(window->objectName(), "BasicInterface");
+        QCOMPARE(window->windowTitle(), " - Velmarrow");
+        QCOMPARE(window->cameraList(), QStringList({"COM3:", "Line3"}));
+        QVERIFY(!QFile::exists(program + "/Velmarrow.INI"));
+        QVERIFY(windows().find("BasicReport"));
+        QVERIFY(windows().find("BasicReport")->isVisible());
+        QCOMPARE(windows().loadedWindowNames(), QStringList({"BasicInterface", "BasicReport"}));
+        const double tx = twipsPerPixelX();
+        QCOMPARE(window->pos(), QPoint(qRound(1500 / tx), qRound(750 / twipsPerPixelY())));
+        QCOMPARE(window->width(), qRound(9000 / tx));
+
+        QVERIFY(window->splash() && window->splash()->isVisible());
+        QVERIFY(window->splashTimer().isActive());
+        QVERIFY(window->splashTimer().interval() <= 3000);
+        QVERIFY(splashDone.wait(5000));
+        QVERIFY(!window->splash());
+
+        window->move(qRound(3000 / tx), qRound(1500 / twipsPerPixelY()));
+        QVERIFY(window->close());
+        QTRY_VERIFY(!windows().find("BasicReport"));
+
+        const QString text = QString::fromUtf8(readAll(store.fileName()));
+        for (const QString& line :
+             {QString("[Window Metrics]\n"), QString("UpWindows=BasicInterface;BasicReport\n"),
+              QString("BasicInterface State=0\n"), QString("BasicInterface Left=3000\n"),
+              QString("BasicInterface Top=1500\n"), QString("BasicInterface Width=9000\n"),
+              QString("BasicInterface Height=6000\n"), QString("BasicReport State=0\n"),
+              QString("[Cameras]\n"), QString("NumCameras=2\n"), QString("1=COM3:\n"), QString("2=Line3\n")})
+            QVERIFY2(text.contains(line), qPrintable(QStringLiteral("missing %1 in\n%2").arg(line, text)));
+    }
+
+    void noSplashWhenDisabled() {
+        freshStore("VmSplashEnabled=0\n");
+        vm::shell::BasicInterface window;
+        window.setLegacyFolder(path("none"));
+        window.Load();
+        QVERIFY(!window.splash());
+        QVERIFY(!window.splashTimer().isActive());
+        QVERIFY(window.cameraList().isEmpty()); // first run: no camera buttons
+        window.close();
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"

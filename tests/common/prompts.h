@@ -1,0 +1,48 @@
+#pragma once
+
+// Answering the program's message and input boxes in a test. Declare the boxes before
+// the action that shows them:
+//
+//     ExpectPrompts boxes;
+//     boxes->expectMessage("TakeControl", "No Connection To Camera", PromptIcon::Exclamation,
+//                          PromptButtons::Ok, PromptAnswer::Ok);
+//     window.takeControl();
+//
+// A box nobody expected, or one that differs from the next expectation, fails the
+// running test; so does an expectation left unshown when `boxes` goes out of scope.
+
+#include "app/scriptedprompts.h"
+
+#include <QTest>
+
+namespace vm::testing {
+
+class ExpectPrompts {
+public:
+    ExpectPrompts() {
+        auto scripted = std::make_unique<app::ScriptedPrompts>();
+        m_prompts = scripted.get();
+        m_prompts->setFailureHandler(
+            [](const QString& failure) { QTest::qFail(qPrintable(failure), __FILE__, __LINE__); });
+        m_previous = app::installPrompts(std::move(scripted));
+    }
+    ~ExpectPrompts() {
+        if (m_checkOnExit)
+            m_prompts->verifyAllShown();
+        app::installPrompts(std::move(m_previous));
+    }
+    ExpectPrompts(const ExpectPrompts&) = delete;
+    ExpectPrompts& operator=(const ExpectPrompts&) = delete;
+
+    app::ScriptedPrompts* operator->() const { return m_prompts; }
+    app::ScriptedPrompts& prompts() const { return *m_prompts; }
+    // For tests that check failures themselves.
+    void setCheckOnExit(bool check) { m_checkOnExit = check; }
+
+private:
+    app::ScriptedPrompts* m_prompts = nullptr;
+    std::unique_ptr<app::PromptService> m_previous;
+    bool m_checkOnExit = true;
+};
+
+} // namespace vm::testing
