@@ -131,6 +131,10 @@ void ShowRestoredWindow(QWidget* window, bool show) {
     if (!window)
         return;
     if (show) {
+        // Owned by the main window, a window stays over it and goes when it goes.
+        QWidget* owner = mainWindow();
+        if (owner && window != owner && !window->parentWidget())
+            window->setParent(owner, window->windowFlags() | Qt::Window);
         windows().track(window);
         RestoreWindowMetrics(window);
         window->show();

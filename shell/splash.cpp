@@ -70,8 +70,12 @@ QString Splash::titleText() const {
 
 void Splash::showOver(const QWidget* owner) {
     QRect area;
+    // While the main window loads it is not shown yet, but its geometry is already where
+    // it will appear.
     if (owner && owner->isVisible())
         area = owner->frameGeometry();
+    else if (owner && owner->isWindow() && !owner->geometry().isEmpty())
+        area = owner->geometry();
     else if (owner && owner->screen())
         area = owner->screen()->availableGeometry();
     else if (QGuiApplication::primaryScreen())
