@@ -1,0 +1,834 @@
+#include "display/colorvalue.h"
+#include "display/imageview.h"
+#include "display/reportchart.h"
+#include "display/reportgrid.h"
+#include "display/verifyreportgrid.h"
+#include "display/xtermwnd.h"
+#include "shell/statusbar.h"
+#include "tools/overlays.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QToolButton>
+
+using namespace vm::display;
+using vm::link::Record;
+using vm::link::RecordImage;
+using vm::shell::VmStatusBar;
+using vm::tools::Boxes;
+using vm::tools::Crosshairs;
+using vm::tools::MatrixROI;
+using vm::tools::SearchArea;
+
+namespace {
+
+QImage greyImage(int value = 128, QSize size = {659, 494}) {
+    QImage image(size, QImage::Format_Grayscale8);
+    image.fill(value);
+    return image;
+}
+
+Record makeRecord(qint64 number, bool passed, const QString& text, const QImage& image = greyImage()) {
+    Record record;
+    record.m_passed = passed;
+    record.m_timeMs = 1'700'000'000'000 + number;
+    record.m_image = RecordImage(image, number, 100, 1, true);
+    record.m_result.m_symbolFound = passed;
+    record.m_result.m_text = passed ? text : QString();
+    record.m_result.m_statusText = passed ? QStringLiteral("GOOD READ") : QStringLiteral("NO READ");
+    record.m_result.m_decodeMs = 10.0 + double(number);
+    return record;
+}
+
+// Renders one overlay 1:1 onto a black 659 x 494 image.
+QImage render(const VxDrawObj& overlay) {
+    QImage image(659, 494, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    DrawContext context(painter, QRectF(0, 0, 659, 494), QSizeF(659, 494));
+    overlay.Draw(context);
+    context.Flush();
+    if (auto* handles = dynamic_cast<const VxDrawHandles*>(&overlay))
+        for (int i = 0; i < handles->NumHandles(); ++i)
+            handles->DrawHandle(context, i);
+    return image;
+}
+
+int countColour(const QImage& image, const QRect& area, const QColor& colour, int tolerance = 40) {
+    int n = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) <= tolerance &&
+                std::abs(c.green() - colour.green()) <= tolerance &&
+                std::abs(c.blue() - colour.blue()) <= tolerance)
+                ++n;
+        }
+    return n;
+}
+
+// Counts paint events that reach a widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestDisplay : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+
+    // ---- overlays
+    void searchAreaConstraints_data();
+    void searchAreaConstraints();
+    void searchAreaEventsAndHits();
+    void matrixRoiGeometry();
+    void overlaysDrawWhereExpected();
+
+    // ---- image view
+    void mouseToPixelAtTwoSizes();
+    void dragHandleAndShapeThroughWidget();
+    void staleImagesAreDropped();
+    void settingsAppliedWithRedrawSuspended();
+    void resultTextColourAndPlace();
+    void roiEditingDrawsRegion();
+
+    // ---- status bar
+    void statusBarCaptionsAndCounts();
+    void grayFieldColours();
+    void progressBounds();
+    void messageFieldsRepaintOnlyOnChange();
+    void buttonsAndEvents();
+    void layoutOrder();
+
+    // ---- grids, chart, terminal
+    void reportGridRowsAreBounded();
+    void reportChartTrends();
+    void verifyReportGridRows();
+    void termWindowColouredLines();
+};
+
+// ---------------------------------------------------------------- overlays
+
+void TestDisplay::searchAreaConstraints_data() {
+    QTest::addColumn<int>("handle"); // -1: MoveRelative
+    QTest::addColumn<double>("x");
+    QTest::addColumn<double>("y");
+    QTest::addColumn<QRect>("expected"); // left, top, right, bottom as x1 y1 x2 y2
+    QTest::addColumn<int>("startBottom");
+
+    auto edges = [](int l, int t, int r, int b) { return QRect(QPoint(l, t), QPoint(r, b)); };
+    QTest::newRow("right edge past left") << 1 << 50.0 << 100.0 << edges(100, 100, 110, 300) << 300;
+    QTest::newRow("bottom-right past top-left") << 2 << 20.0 << 30.0 << edges(100, 100, 110, 110) << 300;
+    QTest::newRow("top-left below bottom") << 0 << 120.0 << 400.0 << edges(120, 310, 300, 320) << 320;
+    // The corner (300, 300) exempts a handle-0 move from the minimum size.
+    QTest::newRow("top-left below bottom at the 300 corner")
+        << 0 << 120.0 << 400.0 << edges(120, 400, 300, 300) << 300;
+    QTest::newRow("bottom-left past right") << 3 << 350.0 << 200.0 << edges(290, 100, 300, 200) << 300;
+    QTest::newRow("clamped to the image") << 2 << 700.0 << 600.0 << edges(100, 100, 658, 493) << 300;
+    QTest::newRow("negative clamped to 0") << 0 << -20.0 << -5.0 << edges(0, 0, 300, 300) << 300;
+    QTest::newRow("halves go to even") << 2 << 250.5 << 251.5 << edges(100, 100, 250, 252) << 300;
+    QTest::newRow("handle 0 at the 300 corner") << 0 << 295.0 << 298.0 << edges(295, 298, 300, 300) << 300;
+    QTest::newRow("whole area left past the edge") << -1 << -150.0 << 0.0 << edges(0, 100, 150, 300) << 300;
+    QTest::newRow("whole area down past the edge") << -1 << 0.0 << 300.0 << edges(100, 400, 300, 493) << 300;
+    QTest::newRow("whole area rounded") << -1 << 10.5 << 11.5 << edges(110, 112, 310, 312) << 300;
+}
+
+void TestDisplay::searchAreaConstraints() {
+    QFETCH(int, handle);
+    QFETCH(double, x);
+    QFETCH(double, y);
+    QFETCH(QRect, expected);
+    QFETCH(int, startBottom);
+    SearchArea area;
+    area.SetBottom(startBottom);
+    if (handle < 0)
+        area.MoveRelative(x, y);
+    else
+        area.MoveHandleTo(handle, x, y);
+    QCOMPARE(QRect(QPoint(area.Left(), area.Top()), QPoint(area.Right(), area.Bottom())), expected);
+}
+
+void TestDisplay::searchAreaEventsAndHits() {
+    SearchArea area;
+    QCOMPARE(area.Color(), Rgb(0, 255, 255));
+    QSignalSpy resized(&area, &SearchArea::OnResize);
+    area.MoveHandleTo(2, 400, 350);
+    area.MoveRelative(-10, -10);
+    QCOMPARE(resized.count(), 2);
+    QCOMPARE(resized.at(0), (QList<QVariant>{100, 100, 400, 350}));
+    QCOMPARE(resized.at(1), (QList<QVariant>{90, 90, 390, 340}));
+
+    // Edges count as inside; just outside does not.
+    QVERIFY(area.PointIsInside(90, 90));
+    QVERIFY(area.PointIsInside(390, 340));
+    QVERIFY(area.PointIsInside(200, 340));
+    QVERIFY(!area.PointIsInside(89.9, 200));
+    QVERIFY(!area.PointIsInside(200, 340.1));
+
+    double hx = 0, hy = 0;
+    int flags = -1;
+    for (auto [index, ex, ey] : {std::tuple{0, 90, 90}, {1, 390, 90}, {2, 390, 340}, {3, 90, 340}}) {
+        area.GetHandle(index, hx, hy, flags);
+        QCOMPARE(QPointF(hx, hy), QPointF(ex, ey));
+        QCOMPARE(flags, 0);
+    }
+    QCOMPARE(area.NumHandles(), 4);
+}
+
+void TestDisplay::matrixRoiGeometry() {
+    MatrixROI roi;
+    QCOMPARE(QRect(QPoint(roi.Left(), roi.Top()), QPoint(roi.Right(), roi.Bottom())),
+             QRect(QPoint(100, 100), QPoint(200, 200)));
+    // Corners move freely: no clamping, no minimum size.
+    roi.MoveHandleTo(2, 100.5, 99.5);
+    QCOMPARE(roi.X(2), 100.5);
+    QCOMPARE(roi.Right(), 100); // nearest whole number, halves to even
+    QCOMPARE(roi.Bottom(), 100);
+    roi.MoveHandleTo(0, -30.25, -40);
+    QCOMPARE(roi.Left(), -30);
+    roi.MoveRelative(10, 20);
+    QCOMPARE(roi.X(1), 210.0);
+    QCOMPARE(roi.Y(3), 220.0);
+
+    // Hit test: the corners' bounding box, edges included.
+    MatrixROI skew;
+    skew.MoveHandleTo(0, 50, 60);
+    skew.MoveHandleTo(1, 300, 80);
+    skew.MoveHandleTo(2, 280, 200);
+    skew.MoveHandleTo(3, 40, 190);
+    QVERIFY(skew.PointIsInside(40, 60));
+    QVERIFY(skew.PointIsInside(300, 200));
+    QVERIFY(!skew.PointIsInside(39, 100));
+    QVERIFY(!skew.PointIsInside(100, 201));
+
+    // The bounding box starts from 1000 for the minima and 0 for the maxima.
+    MatrixROI far;
+    for (int i = 0; i < 4; ++i)
+        far.MoveHandleTo(i, 1200 + i, -50 - i);
+    QVERIFY(far.PointIsInside(1100, -10)); // min x stays 1000, max y stays 0
+    QVERIFY(!far.PointIsInside(999, -10));
+}
+
+void TestDisplay::overlaysDrawWhereExpected() {
+    const QColor red(255, 0, 0), orange(255, 128, 0), lightOrange(255, 192, 128), cyan(0, 255, 255),
+        green(0, 255, 0);
+
+    const QImage cross = render(Crosshairs());
+    QCOMPARE(cross.pixelColor(329, 10), red);
+    QCOMPARE(cross.pixelColor(329, 480), red);
+    QCOMPARE(cross.pixelColor(10, 247), red);
+    QCOMPARE(cross.pixelColor(650, 247), red);
+    QCOMPARE(cross.pixelColor(100, 100), QColor(Qt::black));
+
+    // The largest box (i = 16, even, orange) has half-size 240 around (330, 247);
+    // the next (i = 15, odd) is light orange.
+    const QImage boxes = render(Boxes());
+    QCOMPARE(boxes.pixelColor(330 - 240, 300), orange);
+    QCOMPARE(boxes.pixelColor(330 + 240, 200), orange);
+    QCOMPARE(boxes.pixelColor(330 - 225, 300), lightOrange);
+    QCOMPARE(boxes.pixelColor(300, 247 - 240), orange);
+    QCOMPARE(boxes.pixelColor(330 - 241, 300), QColor(Qt::black));
+    QVERIFY(countColour(boxes, QRect(41, 30, 300, 40), cyan) > 20); // the caption at (cx/8, cy/8)
+
+    // Search area: cyan outline, green handle squares of 4 screen pixels.
+    const QImage area = render(SearchArea());
+    QCOMPARE(area.pixelColor(200, 100), cyan);
+    QCOMPARE(area.pixelColor(300, 200), cyan);
+    QVERIFY(countColour(area, QRect(95, 95, 11, 11), green, 0) > 20);
+    QCOMPARE(countColour(area, QRect(120, 120, 160, 160), cyan), 0);
+
+    // Matrix ROI: dotted, so its edge is broken; handles are green marks.
+    const QImage roi = render(MatrixROI());
+    const int onEdge = countColour(roi, QRect(120, 100, 60, 1), cyan, 0);
+    QVERIFY(onEdge > 10 && onEdge < 60);
+    QVERIFY(countColour(roi, QRect(196, 196, 9, 9), green, 0) > 20);
+}
+
+// ---------------------------------------------------------------- image view
+
+void TestDisplay::mouseToPixelAtTwoSizes() {
+    VxImageView view;
+    view.SetImage(greyImage());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy moved(&view, &VxImageView::imageMouseMove);
+    QSignalSpy left(&view, &VxImageView::imageMouseLeave);
+
+    for (const QSize size : {QSize(659, 494), QSize(1000, 700), QSize(350, 500)}) {
+        view.resize(size);
+        QTRY_COMPARE(view.size(), size);
+        const QRectF r = view.ImageRect();
+        // The image keeps its aspect and touches two opposite sides.
+        QVERIFY(qFuzzyCompare(r.width() / r.height(), 659.0 / 494.0) ||
+                std::abs(r.width() / r.height() - 659.0 / 494.0) < 0.01);
+        QVERIFY(qFuzzyCompare(r.width(), double(size.width())) ||
+                qFuzzyCompare(r.height(), double(size.height())));
+        for (const QPoint pixel : {QPoint(0, 0), QPoint(658, 493), QPoint(329, 247), QPoint(17, 402)}) {
+            const QPointF centre = view.ImageToWidget(QPointF(pixel) + QPointF(0.5, 0.5));
+            QCOMPARE(view.PixelAt(centre), std::optional<QPoint>(pixel));
+        }
+        QVERIFY(!view.PixelAt(r.topLeft() - QPointF(0.5, 0.5)));
+        QVERIFY(!view.PixelAt(r.bottomRight() + QPointF(0.01, 0.01)));
+
+        // Through real mouse events.
+        moved.clear();
+        const QPoint at = view.ImageToWidget(QPointF(100.5, 200.5)).toPoint();
+        QTest::mouseMove(&view, at);
+        QTRY_VERIFY(!moved.isEmpty());
+        const QPoint reported = moved.last().at(0).toPoint();
+        const QPointF back = view.WidgetToImage(at);
+        QCOMPARE(reported, QPoint(int(back.x()), int(back.y())));
+        QVERIFY(std::abs(reported.x() - 100) <= 1 && std::abs(reported.y() - 200) <= 1);
+    }
+    // At 2x every widget pixel maps exactly.
+    view.resize(1318, 988);
+    QTRY_COMPARE(view.ScaleFactor(), 2.0);
+    QCOMPARE(view.PixelAt(QPointF(0, 0)), std::optional<QPoint>(QPoint(0, 0)));
+    QCOMPARE(view.PixelAt(QPointF(3, 5)), std::optional<QPoint>(QPoint(1, 2)));
+    QCOMPARE(view.PixelAt(QPointF(1317, 987)), std::optional<QPoint>(QPoint(658, 493)));
+    QCOMPARE(view.GrayValueAt(QPoint(5, 5)), 128);
+    QCOMPARE(view.GrayValueAt(QPoint(659, 5)), -1);
+}
+
+void TestDisplay::dragHandleAndShapeThroughWidget() {
+    VxImageView view;
+    view.SetImage(greyImage());
+    view.resize(1318, 988); // 2 screen pixels per image pixel
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_COMPARE(view.ScaleFactor(), 2.0);
+    auto area = std::make_shared<SearchArea>();
+    auto roi = std::make_shared<MatrixROI>();
+    roi->MoveRelative(300, 150); // (400,250)-(500,350), apart from the search area
+    view.AddOverlay("Search Area", area);
+    view.AddOverlay("Matrix ROI", roi);
+    QCOMPARE(view.OverlayNames(), (QStringList{"Search Area", "Matrix ROI"}));
+    QSignalSpy resized(area.get(), &SearchArea::OnResize);
+    QSignalSpy moved(&view, &VxImageView::overlayMoved);
+
+    auto widgetAt = [&](double x, double y) { return view.ImageToWidget({x, y}).toPoint(); };
+
+    // Grab the bottom-right handle (a couple of screen pixels off) and drag it.
+    QTest::mousePress(&view, Qt::LeftButton, {}, widgetAt(300, 300) + QPoint(3, -2));
+    QTest::mouseMove(&view, widgetAt(350, 260));
+    QTest::mouseMove(&view, widgetAt(420, 380));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, widgetAt(420, 380));
+    QCOMPARE(QRect(QPoint(area->Left(), area->Top()), QPoint(area->Right(), area->Bottom())),
+             QRect(QPoint(100, 100), QPoint(420, 380)));
+    QVERIFY(resized.count() >= 2);
+    QCOMPARE(moved.last().at(0).toString(), QString("Search Area"));
+
+    // Grab inside and move the whole area; a slow drag in half pixels adds up.
+    QTest::mousePress(&view, Qt::LeftButton, {}, widgetAt(200, 200));
+    for (int step = 1; step <= 10; ++step)
+        QTest::mouseMove(&view,
+                         widgetAt(200, 200) + QPoint(step, step * 2)); // 0.5 and 1 image pixel per step
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, widgetAt(200, 200) + QPoint(10, 20));
+    QCOMPARE(QRect(QPoint(area->Left(), area->Top()), QPoint(area->Right(), area->Bottom())),
+             QRect(QPoint(105, 110), QPoint(425, 390)));
+
+    // The matrix ROI is on top: a handle moves to the mouse exactly (doubles).
+    QTest::mousePress(&view, Qt::LeftButton, {}, widgetAt(500, 350));
+    QTest::mouseMove(&view, QPoint(1101, 801));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(1101, 801));
+    QCOMPARE(roi->X(2), 550.5);
+    QCOMPARE(roi->Y(2), 400.5);
+    QCOMPARE(roi->X(0), 400.0);
+
+    // Dragging a handle past the image edge stops at the edge.
+    QTest::mousePress(&view, Qt::LeftButton, {}, widgetAt(400, 250));
+    QTest::mouseMove(&view, QPoint(-40, -40));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(-40, -40));
+    QCOMPARE(QPointF(roi->X(0), roi->Y(0)), QPointF(0, 0));
+
+    // A press outside every shape moves nothing.
+    resized.clear();
+    QTest::mousePress(&view, Qt::LeftButton, {}, widgetAt(620, 30));
+    QTest::mouseMove(&view, widgetAt(640, 40));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, widgetAt(640, 40));
+    QCOMPARE(resized.count(), 0);
+
+    // Keyboard: arrows nudge the overlay last grabbed.
+    const double before = roi->X(1);
+    QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(roi->X(1), before + 10);
+
+    QVERIFY(view.RemoveOverlay("Matrix ROI"));
+    QVERIFY(!view.RemoveOverlay("Matrix ROI"));
+    QCOMPARE(view.OverlayNames(), QStringList{"Search Area"});
+}
+
+void TestDisplay::staleImagesAreDropped() {
+    VxImageView view;
+    view.resize(660, 500);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_VERIFY(view.PaintCount() > 0);
+    const quint64 paintsBefore = view.PaintCount();
+    for (int i = 1; i <= 5; ++i)
+        view.SetRecord(makeRecord(i, i % 2 == 0, QString("CODE %1").arg(i), greyImage(20 * i)));
+    QCOMPARE(view.DroppedImageCount(), quint64(4));
+    QTRY_COMPARE(view.PaintedImageCount(), quint64(1));
+    QCOMPARE(view.CurrentRecord()->Number(), qint64(5));
+    QCOMPARE(view.ResultText(), QString("NO READ"));
+    // The newest image is the one on screen.
+    const QImage shot = view.grab().toImage();
+    QCOMPARE(qGray(shot.pixel(view.ImageToWidget({20, 20}).toPoint())), 100);
+    QVERIFY(view.PaintCount() > paintsBefore);
+
+    // A record without an image keeps the image and changes the text.
+    Record textOnly = makeRecord(6, true, "ABC");
+    textOnly.m_image = RecordImage();
+    view.SetRecord(textOnly);
+    QVERIFY(view.HasImage());
+    QCOMPARE(view.ResultText(), QString("ABC"));
+    QCOMPARE(view.ReceivedImageCount(), quint64(5));
+}
+
+void TestDisplay::settingsAppliedWithRedrawSuspended() {
+    VxImageView view;
+    view.resize(400, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_VERIFY(view.PaintCount() > 0);
+    PaintCounter paints(&view);
+
+    view.SetRedraw(false);
+    view.SetPassColor(Rgb(1, 2, 3));
+    view.SetTopText(true);
+    QCoreApplication::processEvents();
+    QCOMPARE(paints.count, 0);
+    view.SetRedraw(true);
+    QTRY_COMPARE(paints.count, 1);
+
+    DisplaySettings settings;
+    settings.passColor = Rgb(0, 200, 0);
+    settings.failColor = Rgb(200, 0, 0);
+    settings.textColor = Rgb(0, 0, 255);
+    settings.topText = true;
+    settings.resultFont = QFont("DejaVu Sans", 14, QFont::Bold);
+    view.ApplyDisplaySettings(settings);
+    QTRY_COMPARE(paints.count, 2);
+    QCoreApplication::processEvents();
+    QCOMPARE(paints.count, 2);
+    QVERIFY(view.Redraw());
+    QCOMPARE(view.Settings().failColor, Rgb(200, 0, 0));
+    QCOMPARE(view.Settings().resultFont.bold(), true);
+}
+
+void TestDisplay::resultTextColourAndPlace() {
+    VxImageView view;
+    view.resize(659, 494);
+    DisplaySettings settings;
+    settings.passColor = Rgb(0, 255, 0);
+    settings.failColor = Rgb(255, 0, 0);
+    settings.textColor = Rgb(0, 0, 255);
+    settings.resultFont = QFont("DejaVu Sans", 20, QFont::Bold);
+    view.ApplyDisplaySettings(settings);
+    const QImage black = greyImage(0);
+    const QRect topBand(0, 0, 659, 100), bottomBand(0, 394, 659, 100);
+
+    view.SetRecord(makeRecord(1, true, "PASSCODE", black));
+    QImage shot = view.grab().toImage();
+    QVERIFY(countColour(shot, bottomBand, QColor(0, 255, 0)) > 50);
+    QCOMPARE(countColour(shot, topBand, QColor(0, 255, 0)), 0);
+    QCOMPARE(countColour(shot, shot.rect(), QColor(255, 0, 0)), 0);
+    QVERIFY(countColour(shot, bottomBand, QColor(0, 0, 255)) > 10); // info line in the text colour
+
+    view.SetTopText(true);
+    view.SetRecord(makeRecord(2, false, QString(), black));
+    shot = view.grab().toImage();
+    QVERIFY(countColour(shot, topBand, QColor(255, 0, 0)) > 50);
+    QCOMPARE(countColour(shot, bottomBand, QColor(255, 0, 0)), 0);
+    QCOMPARE(countColour(shot, shot.rect(), QColor(0, 255, 0)), 0);
+
+    view.SetResultText("OVERRIDE", true);
+    QCOMPARE(view.ResultText(), QString("OVERRIDE"));
+    view.Clear();
+    QVERIFY(!view.HasImage());
+    QVERIFY(view.ResultText().isEmpty());
+}
+
+void TestDisplay::roiEditingDrawsRegion() {
+    VxImageView view;
+    view.SetImage(greyImage());
+    view.resize(1318, 988);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_COMPARE(view.ScaleFactor(), 2.0);
+    QSignalSpy changed(&view, &VxImageView::roiChanged);
+
+    // Off: dragging on an empty image does nothing.
+    QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseMove(&view, QPoint(300, 200));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(300, 200));
+    QCOMPARE(changed.count(), 0);
+
+    view.SetRoiEditing(true);
+    QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseMove(&view, QPoint(300, 200));
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(300, 200));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(view.Roi(), QRect(QPoint(50, 50), QPoint(149, 99)));
+}
+
+// ---------------------------------------------------------------- status bar
+
+void TestDisplay::statusBarCaptionsAndCounts() {
+    VmStatusBar bar;
+    auto label = [&](const char* name) { return bar.findChild<QLabel*>(name); };
+    QCOMPARE(label("TotalLabel")->text(), QString("Total"));
+    QCOMPARE(label("PassLabel")->text(), QString("Pass"));
+    QCOMPARE(label("FailLabel")->text(), QString("Fail"));
+    QCOMPARE(label("CursorLabel")->text(), QString("Cursor"));
+    QVERIFY(!bar.WaitingForTrigger());
+    QVERIFY(!bar.ProgressVisible());
+
+    bar.SetCounts(12, 10, 2);
+    QCOMPARE(label("TotalField")->text(), QString("12"));
+    QCOMPARE(label("FailField")->text(), QString("2"));
+    bar.SetCounts(-1, 2147483647, 0);
+    QCOMPARE(label("PassField")->text(), QString("2147483647"));
+    bar.ClearCounts();
+    QVERIFY(label("TotalField")->text().isEmpty());
+    bar.SetCountLabels("Good", "Fair", "Poor");
+    QCOMPARE(label("FailLabel")->text(), QString("Poor"));
+    bar.SetCountColors(Rgb(128, 255, 128), Rgb(255, 255, 128), Rgb(255, 128, 128));
+    QCOMPARE(label("TotalField")->palette().color(QPalette::Window), QColor(128, 255, 128));
+    QCOMPARE(label("FailField")->palette().color(QPalette::Window), QColor(255, 128, 128));
+    bar.SetCountColors(kWindowBackground, kWindowBackground, Rgb(255, 128, 128));
+    QCOMPARE(label("TotalField")->palette().color(QPalette::Window), bar.palette().color(QPalette::Window));
+
+    bar.SetCursorPos(12, 345);
+    QCOMPARE(label("CursorField")->text(), QString("12,345"));
+}
+
+void TestDisplay::grayFieldColours() {
+    VmStatusBar bar;
+    QLabel* gray = bar.findChild<QLabel*>("GrayField");
+    QLabel* cursor = bar.findChild<QLabel*>("CursorField");
+
+    bar.SetGrayVal(140);
+    QCOMPARE(gray->text(), QString("140"));
+    QCOMPARE(gray->palette().color(QPalette::Window), QColor(140, 140, 140));
+    QCOMPARE(ToQColor(140u * 65793u), QColor(140, 140, 140));
+    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::white));
+    bar.SetGrayVal(141);
+    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::black));
+    bar.SetGrayVal(0);
+    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::white));
+    bar.SetGrayVal(255);
+    QCOMPARE(gray->palette().color(QPalette::Window), QColor(255, 255, 255));
+    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::black));
+
+    // Cleared only when the cursor field shows something.
+    bar.ClearCursorInfo();
+    QCOMPARE(gray->text(), QString("255"));
+    bar.SetCursorPos(1, 2);
+    bar.ClearCursorInfo();
+    QVERIFY(gray->text().isEmpty());
+    QVERIFY(cursor->text().isEmpty());
+    QVERIFY(!gray->autoFillBackground());
+}
+
+void TestDisplay::progressBounds() {
+    VmStatusBar bar;
+    bar.resize(1000, 30);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    auto* progress = bar.findChild<QProgressBar*>("Progress");
+    QLabel* status = bar.findChild<QLabel*>("Info1");
+    QVERIFY(!progress->isVisible());
+
+    bar.ShowProgress(true);
+    QVERIFY(progress->isVisible());
+    QVERIFY(!status->isVisible());
+    QCOMPARE(progress->geometry(), status->geometry()); // in the status message's place
+    bar.SetProgressPercent(50);
+    QCOMPARE(bar.ProgressPercent(), 50);
+    bar.SetProgressPercent(101);
+    QCOMPARE(bar.ProgressPercent(), 50);
+    bar.SetProgressPercent(-1);
+    QCOMPARE(bar.ProgressPercent(), 50);
+    bar.SetProgressPercent(100);
+    QCOMPARE(bar.ProgressPercent(), 100);
+    bar.SetProgressPercent(0);
+    QCOMPARE(bar.ProgressPercent(), 0);
+    bar.SetProgressPercent(70);
+    bar.ShowProgress(false);
+    QCOMPARE(bar.ProgressPercent(), 0);
+    QVERIFY(!progress->isVisible());
+    QVERIFY(status->isVisible());
+}
+
+void TestDisplay::messageFieldsRepaintOnlyOnChange() {
+    VmStatusBar bar;
+    bar.resize(1000, 30);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QLabel* info = bar.findChild<QLabel*>("Info2");
+    QLabel* status = bar.findChild<QLabel*>("Info1");
+    QCoreApplication::processEvents();
+    PaintCounter infoPaints(info);
+
+    bar.SetInfoMsg("Image saved", Rgb(0, 0, 0), Rgb(255, 255, 255));
+    QCOMPARE(infoPaints.count, 1); // painted at once, not on the next event loop turn
+    QCoreApplication::processEvents();
+    const int afterFirst = infoPaints.count;
+    bar.SetInfoMsg("Image saved", Rgb(0, 0, 0), Rgb(255, 255, 255));
+    QCoreApplication::processEvents();
+    QCOMPARE(infoPaints.count, afterFirst);
+    QCOMPARE(bar.InfoMsgText(), QString("Image saved "));
+    QCOMPARE(info->palette().color(QPalette::Window), QColor(255, 255, 255));
+
+    // A different colour alone is a change.
+    bar.SetInfoMsg("Image saved", Rgb(0, 0, 0), Rgb(255, 128, 128));
+    QCOMPARE(infoPaints.count, afterFirst + 1);
+    QCOMPARE(info->palette().color(QPalette::Window), QColor(255, 128, 128));
+
+    bar.SetStatusMsg("a\r\nb", Rgb(0, 0, 0), Rgb(255, 255, 255));
+    QCOMPARE(bar.StatusMsgText(), QString("a b "));
+    QCOMPARE(status->text(), QString("a b "));
+    bar.SetStatusMsg("one\r\ntwo\r\nthree", Rgb(0, 0, 0), Rgb(255, 255, 255));
+    QCOMPARE(bar.StatusMsgText(), QString("one two three "));
+}
+
+void TestDisplay::buttonsAndEvents() {
+    VmStatusBar bar;
+    bar.resize(1000, 30);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QCOMPARE(bar.ButtonImageKey("beep"), QString("beep_inactive"));
+    bar.SetButtonState("laser", true, true);
+    QCOMPARE(bar.ButtonImageKey("laser"), QString("laser_option"));
+    bar.SetButtonState("laser", true);
+    QCOMPARE(bar.ButtonImageKey("laser"), QString("laser_active"));
+    bar.SetButtonState("beep", false);
+    QCOMPARE(bar.ButtonImageKey("beep"), QString("beep_inactive"));
+    bar.SetButtonState("beep", false, true);
+    QCOMPARE(bar.ButtonImageKey("beep"), QString("beep_inactive"));
+    bar.SetButtonState("other", true);
+    QVERIFY(bar.ButtonImageKey("other").isEmpty());
+
+    QSignalSpy pressed(&bar, &VmStatusBar::OnButtonPress);
+    QSignalSpy trigger(&bar, &VmStatusBar::OnSendVTrigger);
+    auto* laser = bar.findChild<QToolButton*>("laser");
+    QVERIFY(laser);
+    QTest::mouseClick(laser, Qt::LeftButton);
+    QCOMPARE(pressed.count(), 1);
+    QCOMPARE(pressed.at(0).at(0).toString(), QString("laser"));
+    auto* beep = bar.findChild<QToolButton*>("beep");
+    QVERIFY(beep->focusPolicy() & Qt::TabFocus);
+    beep->setFocus();
+    QTest::keyClick(beep, Qt::Key_Space);
+    QCOMPARE(pressed.count(), 2);
+    QCOMPARE(pressed.at(1).at(0).toString(), QString("beep"));
+
+    bar.EnableToobarButtons(false);
+    QVERIFY(!laser->isEnabled());
+    QTest::mouseClick(laser, Qt::LeftButton);
+    QCOMPARE(pressed.count(), 2);
+    bar.EnableToobarButtons(true);
+    QVERIFY(laser->isEnabled());
+
+    auto* send = bar.findChild<QPushButton*>("SendVTrigger");
+    bar.SetTriggerToolTip("Send Virtual Trigger \"VT 2\"");
+    QCOMPARE(send->toolTip(), QString("Send Virtual Trigger \"VT 2\""));
+    QTest::mouseClick(send, Qt::LeftButton);
+    QCOMPARE(trigger.count(), 1);
+}
+
+void TestDisplay::layoutOrder() {
+    VmStatusBar bar;
+    bar.resize(1200, 30);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    auto x = [&](const char* name) { return bar.findChild<QWidget*>(name)->geometry().x(); };
+    // Right to left: Fail, Pass, Total (caption before value), grey, cursor, toolbar, trigger.
+    const QList<const char*> order{"Info1",       "Info2",     "SendVTrigger", "TBar",       "CursorLabel",
+                                   "CursorField", "GrayField", "TotalLabel",   "TotalField", "PassLabel",
+                                   "PassField",   "FailLabel", "FailField"};
+    for (int i = 1; i < order.size(); ++i)
+        QVERIFY2(x(order[i - 1]) < x(order[i]), order[i]);
+    QWidget* fail = bar.findChild<QWidget*>("FailField");
+    QVERIFY(fail->geometry().right() <= bar.width() && fail->geometry().right() > bar.width() - 10);
+    for (const char* name : order) {
+        const QRect g = bar.findChild<QWidget*>(name)->geometry();
+        QVERIFY2(g.top() >= 0 && g.bottom() < bar.height(), name);
+    }
+
+    auto* send = bar.findChild<QPushButton*>("SendVTrigger");
+    auto* wait = bar.findChild<QLabel*>("WaitTriggerMsg");
+    QVERIFY(send->isVisible() && !wait->isVisible());
+    bar.ShowWaitingForTrigger(true);
+    QVERIFY(!send->isVisible() && wait->isVisible());
+    QCOMPARE(wait->text(), QString("  Waiting For Trigger..."));
+    QVERIFY(wait->geometry().right() < x("TBar"));
+    QVERIFY(x("Info2") < wait->geometry().x());
+    bar.ShowWaitingForTrigger(false);
+    QVERIFY(send->isVisible() && !wait->isVisible());
+
+    // Every control has an accessible name.
+    for (QWidget* child : bar.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (!child->objectName().isEmpty() && child->objectName() != "qt_toolbar_ext_button")
+            QVERIFY2(!child->accessibleName().isEmpty(), qPrintable(child->objectName()));
+}
+
+// ---------------------------------------------------------------- grids, chart, terminal
+
+void TestDisplay::reportGridRowsAreBounded() {
+    ReportGrid grid;
+    grid.SetMaxRows(5);
+    const int emptyHeight = grid.ContentHeight();
+    grid.AddRecord(makeRecord(1, true, "FIRST"));
+    const int oneRow = grid.ContentHeight();
+    QVERIFY(oneRow > emptyHeight);
+    for (int i = 2; i <= 8; ++i)
+        grid.AddRecord(makeRecord(i, i != 4, QString("CODE%1").arg(i)));
+    QCOMPARE(grid.rowCount(), 5);
+    QCOMPARE(grid.item(0, ReportGrid::ImageColumn)->text(), QString("8")); // newest on top
+    QCOMPARE(grid.item(4, ReportGrid::ImageColumn)->text(), QString("4"));
+    QCOMPARE(grid.item(4, ReportGrid::ResultColumn)->text(), QString("FAIL"));
+    QCOMPARE(grid.item(4, ReportGrid::TextColumn)->text(), QString("NO READ"));
+    QCOMPARE(grid.item(0, ReportGrid::TextColumn)->text(), QString("CODE8"));
+    QCOMPARE(grid.item(0, ReportGrid::DecodeColumn)->text(), QString("18.0"));
+    const int fiveRows = grid.ContentHeight();
+    grid.AddRecord(makeRecord(9, true, "X"));
+    QCOMPARE(grid.ContentHeight(), fiveRows); // the bound holds the size too
+    // Twips at the widget's resolution: 1440 per inch.
+    QCOMPARE(fiveRows - emptyHeight, 5 * grid.rowHeight(0) * 1440 / grid.logicalDpiY());
+    QVERIFY(grid.ContentWidth() > 0);
+
+    Record graded = makeRecord(10, true, "G");
+    graded.m_verification = vm::link::VerificationResult{};
+    graded.m_verification->overallGrade = "B";
+    grid.AddRecord(graded);
+    QCOMPARE(grid.item(0, ReportGrid::GradeColumn)->text(), QString("B"));
+
+    // A very long read does not make the grid unboundedly wide.
+    const int width = grid.ContentWidth();
+    grid.AddRecord(makeRecord(11, true, QString(2000, 'W')));
+    QVERIFY(grid.ContentWidth() - width <= ReportGrid::kMaxTextColumnWidth * 1440 / grid.logicalDpiX());
+
+    grid.SetMaxRows(2);
+    QCOMPARE(grid.rowCount(), 2);
+    grid.Clear();
+    QCOMPARE(grid.rowCount(), 0);
+    QCOMPARE(grid.ContentHeight(), emptyHeight);
+}
+
+void TestDisplay::reportChartTrends() {
+    ReportChart chart;
+    chart.SetSpan(20);
+    // Pass, fail, pass, pass ... over the pass-rate window of 10.
+    for (int i = 1; i <= 30; ++i) {
+        Record r = makeRecord(i, i % 4 != 2, "X");
+        if (i > 25) {
+            r.m_verification = vm::link::VerificationResult{};
+            r.m_verification->overallGrade = i % 2 ? "A" : "C";
+        }
+        chart.AddRecord(r);
+    }
+    const QList<QPointF> rate = chart.PassRatePoints();
+    QCOMPARE(rate.size(), 20);
+    QCOMPARE(rate.first().x(), 11.0);
+    QCOMPARE(rate.last().x(), 30.0);
+    // Records 21..30: failures at 22, 26 and 30 -> 70 %.
+    QCOMPARE(rate.last().y(), 70.0);
+    const QList<QPointF> time = chart.DecodeTimePoints();
+    QCOMPARE(time.last(), QPointF(30, 40.0));
+    const QList<QPointF> grade = chart.GradePoints();
+    QCOMPARE(grade.size(), 5);
+    QCOMPARE(grade.first(), QPointF(26, 2.0));
+    QCOMPARE(grade.last(), QPointF(30, 2.0));
+    QCOMPARE(grade.at(2), QPointF(28, 2.0));
+    QCOMPARE(grade.at(1), QPointF(27, 4.0));
+
+    QCOMPARE(ReportChart::GradeValue("f"), std::optional<double>(0.0));
+    QCOMPARE(ReportChart::GradeValue("3.5"), std::optional<double>(3.5));
+    QVERIFY(!ReportChart::GradeValue("E"));
+    QVERIFY(!ReportChart::GradeValue("9"));
+    QVERIFY(!ReportChart::GradeValue(""));
+
+    // At the start the rate covers only the records seen so far.
+    chart.Clear();
+    chart.AddRecord(makeRecord(1, false, "X"));
+    chart.AddRecord(makeRecord(2, true, "X"));
+    QCOMPARE(chart.PassRatePoints(), (QList<QPointF>{{1, 0.0}, {2, 50.0}}));
+}
+
+void TestDisplay::verifyReportGridRows() {
+    VerifyReportGrid grid;
+    grid.ShowRecord(makeRecord(3, true, "X"));
+    QCOMPARE(grid.rowCount(), 1);
+    QVERIFY(grid.item(0, 0)->text().contains("No verification"));
+
+    Record graded = makeRecord(4, true, "X");
+    vm::link::VerificationResult v;
+    v.standard = "ISO15415";
+    v.overallGrade = "C";
+    v.parameters = {
+        {"Symbol contrast", "78%", "A"}, {"Modulation", "0.52", "C"}, {"Axial non-uniformity", "0.21", "F"}};
+    graded.m_verification = v;
+    const int smallHeight = grid.ContentHeight();
+    grid.ShowRecord(graded);
+    QCOMPARE(grid.rowCount(), 6);
+    QCOMPARE(grid.item(1, VerifyReportGrid::ValueColumn)->text(), QString("ISO15415"));
+    QCOMPARE(grid.item(2, VerifyReportGrid::GradeColumn)->text(), QString("C"));
+    QCOMPARE(grid.item(3, VerifyReportGrid::NameColumn)->text(), QString("Symbol contrast"));
+    QCOMPARE(grid.item(5, VerifyReportGrid::GradeColumn)->background().color(), QColor(255, 128, 128));
+    QVERIFY(grid.ContentHeight() > smallHeight);
+    QVERIFY(grid.ContentWidth() > 0);
+
+    // Measurements sent only as raw fields are listed as they came.
+    Record raw = makeRecord(5, true, "X");
+    vm::link::VerificationResult rv;
+    rv.overallGrade = "B";
+    rv.raw.insert("decodability", 0.62);
+    rv.raw.insert("quietZone", "pass");
+    raw.m_verification = rv;
+    grid.ShowRecord(raw);
+    QCOMPARE(grid.rowCount(), 5);
+    QCOMPARE(grid.item(3, 0)->text(), QString("decodability"));
+    QCOMPARE(grid.item(3, 1)->text(), QString("0.62"));
+    grid.Clear();
+    QCOMPARE(grid.rowCount(), 0);
+}
+
+void TestDisplay::termWindowColouredLines() {
+    QXTermWnd term;
+    term.AddText("CONTROL", Rgb(0, 255, 0));
+    term.AddText("!CONTROL OK\r\n", Rgb(255, 0, 0));
+    QCOMPARE(term.toPlainText(), QString("CONTROL\n!CONTROL OK"));
+    term.AddText("one\r\ntwo", Rgb(0, 0, 255));
+    QCOMPARE(term.document()->blockCount(), 4);
+    QTextBlock second = term.document()->findBlockByNumber(1);
+    QCOMPARE(second.begin().fragment().charFormat().foreground().color(), QColor(255, 0, 0));
+    QCOMPARE(term.document()->findBlockByNumber(0).begin().fragment().charFormat().foreground().color(),
+             QColor(0, 255, 0));
+    term.Clear();
+    QVERIFY(term.toPlainText().isEmpty());
+    term.AddText("after", Rgb(0, 0, 255));
+    QCOMPARE(term.document()->blockCount(), 1);
+}
+
+QTEST_MAIN(TestDisplay)
+#include "tst_display.moc"
