@@ -121,6 +121,9 @@ void SettingsStore::Open(const QString& appName) {
         m_settings = std::make_unique<QSettings>(iniFormat(), QSettings::UserScope, appName, appName);
     else
         m_settings = std::make_unique<QSettings>(m_settingsFile, iniFormat());
+    // Only this one file: no organisation-wide or system-wide files read behind it, so
+    // that what the program reads is what the file says.
+    m_settings->setFallbacksEnabled(false);
     if (m_optionsFile.isEmpty())
         m_optionsFile = qEnvironmentVariable("VELMARROW_OPTIONS_FILE");
     if (m_optionsFile.isEmpty())
