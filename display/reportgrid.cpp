@@ -25,6 +25,8 @@ ReportGrid::ReportGrid(QWidget* parent)
     setHorizontalHeaderLabels(
         {tr("Image"), tr("Time"), tr("Result"), tr("Text"), tr("Grade"), tr("Decode (ms)")});
     verticalHeader()->hide();
+    verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 4);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);

@@ -13,6 +13,8 @@ VerifyReportGrid::VerifyReportGrid(QWidget* parent)
     : QTableWidget(0, ColumnCount, parent) {
     setHorizontalHeaderLabels({tr("Parameter"), tr("Value"), tr("Grade")});
     verticalHeader()->hide();
+    verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 4);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setWordWrap(false);
