@@ -1,0 +1,196 @@
+#pragma once
+
+#include "sim/cycledriver.h"
+#include "sim/parameterstore.h"
+#include "sim/readcycle.h"
+
+#include <QHostAddress>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class QTcpServer;
+
+namespace vm::sim {
+
+class EventLog;
+class SerialLine;
+class SerialPortFile;
+
+struct ReaderConfig {
+    QString name = QStringLiteral("Lumivex1");
+    QString softwareVersion = QStringLiteral("3.0.2.1");
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 commandPort = 4371; // 0 picks a free port
+    quint16 dataPort = 4372;
+    QString stateFolder; // holds the flash file; empty: nothing survives a restart
+    QString flashName;   // file name stem of the flash file; the reader's name when empty
+    int lightChannels = 0;
+    bool serial = false; // also listen on a pseudo-terminal
+    bool publishSerial = true;
+    double cycleRate = CycleDriver::kDefaultRate;
+    QString macAddress; // derived from the address when empty
+    int rebootMs = 300;
+};
+
+// Who sent a command: a TCP command connection or the serial line.
+struct Station {
+    QString name;
+    bool serial = false;
+    quint64 id = 0;
+};
+
+// Splits bytes into command lines, bounded: a line longer than the limit is dropped up to its LF
+// and reported as too long.
+class LineAssembler {
+public:
+    struct Line {
+        QByteArray text;
+        bool tooLong = false;
+    };
+    QList<Line> feed(const QByteArray& bytes);
+
+private:
+    QByteArray m_buffer;
+    bool m_discarding = false;
+};
+
+enum class ReplyFault { None, Malformed, Slow, Silent };
+
+// One simulated Lumivex reader: its parameters and flash, its command and data ports, an
+// optional serial line, programming control and the read-cycle driver.
+class Reader : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kReceivedHistory = 1000;
+
+    explicit Reader(ReaderConfig config, EventLog* log = nullptr, QObject* parent = nullptr);
+    ~Reader() override;
+
+    // Opens the ports (and the serial line); false with `error` set when one cannot be opened.
+    bool start(QString* error = nullptr);
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    QString name() const { return m_name; }
+    QString softwareVersion() const { return m_config.softwareVersion; }
+    int firmwareLevel() const { return m_level; }
+    QHostAddress address() const { return m_config.address; }
+    quint16 commandPort() const;
+    quint16 dataPort() const;
+    QString macAddress() const { return m_mac; }
+    QString serialDevice() const;
+    QString serialPortName() const;
+    QString controller() const { return m_controller; }
+    QString flashPath() const;
+
+    ParameterStore& parameters() { return *m_store; }
+    const ParameterStore& parameters() const { return *m_store; }
+    CycleDriver& cycles() { return *m_driver; }
+
+    // Runs one command line for a station and answers its reply lines (the last one the status).
+    QStringList execute(const QString& line, Station& station);
+
+    // Operator and test handles.
+    void setExternalInput(bool high);
+    void takeControl(const QString& station);
+    void dropControl();
+    void dropConnections();
+    void setListening(bool listening);
+    bool isListening() const { return m_listening; }
+    void reboot();
+    void setNextReplyFault(ReplyFault fault, int delayMs = 0);
+    // The scene in front of the camera ("text", "symbology", "contrast", ...), forwarded to the
+    // acquisition engine.
+    bool setScene(const QString& key, const QString& value, QString* error);
+    QString stateText() const;
+
+    QStringList receivedCommands() const { return m_received; }
+    int commandClients() const;
+    int dataClients() const;
+    QStringList transferredFiles() const { return m_files; }
+    QString filesFolder() const;
+
+signals:
+    void controllerChanged(const QString& station);
+    void nameChanged(const QString& name);
+    void commandReceived(const QString& line);
+    void recordDelivered(qint64 number);
+    void fileReceived(const QString& path);
+    void rebooted();
+
+private:
+    class CommandSession;
+    class DataSession;
+    friend class CommandSession;
+    friend class DataSession;
+
+    bool listen(QString* error);
+    void acceptCommand();
+    void acceptData();
+    void sessionClosed(QObject* session);
+
+    void setController(const QString& station);
+    void pushEvent(const QJsonObject& event);
+    void onParameterChanged(const QString& name);
+    void onCycle(const CycleOutput& out, qint64 number, qint64 timeMs);
+    QByteArray recordPayload(const CycleOutput& out, qint64 number, qint64 timeMs, bool withImage,
+                             bool compress, QJsonObject* summary) const;
+    QStringList statusLine(const QString& keyword, int code = 0, const QString& text = {}) const;
+    void log(const QString& kind, const QJsonObject& o) const;
+
+    void serialBytes(const QByteArray& bytes);
+
+    bool saveFlash(QString* error);
+    bool storePidsInFlash(QString* error);
+    bool writeFlash(QString* error) const;
+    void loadFlash();
+    QStringList dirListing() const;
+    QStringList manufacturingBlock(const QString& which) const;
+    QStringList executeParameter(const QStringList& words, const QString& keyword, const Station& station);
+    QStringList executeCalibration(const QStringList& words, const QString& keyword, const Station& station);
+    bool hasControl(const Station& station) const {
+        return !m_controller.isEmpty() && m_controller == station.name;
+    }
+    void storeFile(const QString& name, const QByteArray& bytes, QString* error);
+
+    ReaderConfig m_config;
+    EventLog* m_log;
+    QJsonObject m_flash; // what the flash holds (also kept when there is no state folder)
+    QString m_name;
+    QString m_mac;
+    int m_level = 0;
+    bool m_running = false;
+    bool m_listening = false;
+    std::unique_ptr<ParameterStore> m_store;
+    std::unique_ptr<CycleDriver> m_driver;
+    std::unique_ptr<ReadCycle> m_readCycle;
+    std::unique_ptr<QTcpServer> m_commandServer;
+    std::unique_ptr<QTcpServer> m_dataServer;
+    std::vector<std::unique_ptr<CommandSession>> m_commandSessions;
+    std::vector<std::unique_ptr<DataSession>> m_dataSessions;
+    std::unique_ptr<SerialLine> m_serial;
+    std::unique_ptr<SerialPortFile> m_serialFile;
+    Station m_serialStation;
+    std::unique_ptr<LineAssembler> m_serialLines;
+    struct ReportRequest {
+        bool pending = false;
+        bool image = false;
+        bool compress = false;
+        bool nextFail = false;
+    } m_reportRequest;
+    QString m_controller;
+    quint64 m_nextStationId = 1;
+    QStringList m_received;
+    QStringList m_files;
+    ReplyFault m_fault = ReplyFault::None;
+    int m_faultDelayMs = 0;
+    quint16 m_boundCommandPort = 0;
+    quint16 m_boundDataPort = 0;
+};
+
+} // namespace vm::sim
