@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/device.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -7,7 +9,6 @@
 
 namespace vm::link {
 
-class Device;
 class LinkHub;
 
 // Finds readers and holds the one focused reader of the process. Every

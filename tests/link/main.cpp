@@ -1,0 +1,11 @@
+#include <QCoreApplication>
+
+int runFramingTests(int argc, char** argv);
+int runLinkTests(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int failures = runFramingTests(argc, argv);
+    failures += runLinkTests(argc, argv);
+    return failures;
+}

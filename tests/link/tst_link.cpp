@@ -1,0 +1,480 @@
+// The connection library against the simulated reader, over real loopback
+// sockets and a real pseudo-terminal.
+#include "app/applyparameters.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "link/parameterset.h"
+#include "link/protocol.h"
+#include "sim/reader.h"
+
+#include <QFile>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace vm::link;
+
+namespace {
+
+// Each test's readers get their own loopback addresses, so that the default
+// ports never collide with another test run or a running simulator.
+QString nextAddress() {
+    static int counter = 0;
+    ++counter;
+    const int b = 20 + int(QCoreApplication::applicationPid() % 200);
+    return QStringLiteral("127.%1.%2.%3").arg(b).arg(counter / 250 + 1).arg(counter % 250 + 1);
+}
+
+std::unique_ptr<vm::sim::Reader> startReader(const QString& name, const QString& address, bool serial = false,
+                                             quint16 dataPort = kDefaultDataPort) {
+    vm::sim::ReaderConfig config;
+    config.name = name;
+    config.address = QHostAddress(address);
+    config.commandPort = kDefaultCommandPort;
+    config.dataPort = dataPort;
+    config.serial = serial;
+    auto reader = std::make_unique<vm::sim::Reader>(config);
+    QString error;
+    if (!reader->start(&error))
+        qWarning("cannot start the simulated reader: %s", qPrintable(error));
+    return reader;
+}
+
+// Sits between the library and the reader's data port and can slip bytes into
+// the stream, as a faulty reader or a damaged link would.
+class DataRelay : public QObject {
+public:
+    DataRelay(const QHostAddress& listenAddress, quint16 listenPort, const QHostAddress& target,
+              quint16 targetPort)
+        : m_target(target)
+        , m_targetPort(targetPort) {
+        QVERIFY(m_server.listen(listenAddress, listenPort));
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            m_client.reset(m_server.nextPendingConnection());
+            m_client->setParent(nullptr);
+            m_upstream = std::make_unique<QTcpSocket>();
+            connect(m_upstream.get(), &QTcpSocket::readyRead, this,
+                    [this] { m_client->write(m_upstream->readAll()); });
+            connect(m_client.get(), &QTcpSocket::readyRead, this, [this] {
+                const QByteArray bytes = m_client->readAll();
+                if (m_upstream->state() == QAbstractSocket::ConnectedState)
+                    m_upstream->write(bytes);
+                else
+                    m_early += bytes;
+            });
+            connect(m_upstream.get(), &QTcpSocket::connected, this, [this] {
+                m_upstream->write(m_early);
+                m_early.clear();
+            });
+            m_upstream->connectToHost(m_target, m_targetPort);
+        });
+    }
+    void inject(const QByteArray& bytes) { m_client->write(bytes); }
+    bool connected() const {
+        return m_client && m_upstream && m_upstream->state() == QAbstractSocket::ConnectedState;
+    }
+
+private:
+    QTcpServer m_server;
+    QHostAddress m_target;
+    quint16 m_targetPort;
+    std::unique_ptr<QTcpSocket> m_client;
+    std::unique_ptr<QTcpSocket> m_upstream;
+    QByteArray m_early;
+};
+
+bool g_inCommand = false;
+
+} // namespace
+
+class TestLink : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        qputenv("VELMARROW_SIM_PORTS_DIR", m_portsDir.path().toLocal8Bit());
+        qputenv("VELMARROW_STATION", "TEST-PC");
+    }
+
+    void cleanup() {
+        // Everything goes before the next test; the link hub frees itself when the
+        // last coordinator or connection is gone.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void focusRetargetsEveryConnection() {
+        const QString a1 = nextAddress(), a2 = nextAddress();
+        auto r1 = startReader("Line1", a1);
+        auto r2 = startReader("Line2", a2);
+        Coordinator coord;
+        ImageConnection image;
+        SettingsConnection settings;
+        ReaderConnection reader;
+        QSignalSpy focusSpy(&coord, &Coordinator::OnDeviceFocus);
+        QSignalSpy imageReset(&image, &Connection::OnConnectionReset);
+        QSignalSpy settingsReset(&settings, &Connection::OnConnectionReset);
+        QSignalSpy readerReset(&reader, &Connection::OnConnectionReset);
+        QVERIFY(!settings.Connected());
+        QVERIFY(!settings.SendCommand("NAME").ok);
+
+        QVERIFY(coord.Focus(a1, "", ""));
+        QTRY_COMPARE(readerReset.count(), 1);
+        QCOMPARE(imageReset.count(), 1);
+        QCOMPARE(settingsReset.count(), 1);
+        QCOMPARE(focusSpy.count(), 1);
+        QCOMPARE(focusSpy.at(0).at(0).value<Device*>(), coord.FocusedDevice());
+        QVERIFY(image.Connected() && settings.Connected() && reader.Connected());
+        QCOMPARE(settings.Query("NAME"), QString("NAME \"Line1\""));
+        QCOMPARE(settings.Device()->SoftwareVersion(), r1->softwareVersion());
+        QCOMPARE(settings.Response().Name(), a1);
+
+        QVERIFY(coord.Focus(a2));
+        QTRY_COMPARE(readerReset.count(), 2);
+        QCOMPARE(imageReset.count(), 2);
+        QCOMPARE(settingsReset.count(), 2);
+        QCOMPARE(reader.Query("NAME"), QString("NAME \"Line2\""));
+        QCOMPARE(image.Device()->Name(), a2);
+        QCOMPARE(r1->commandClients(), 0); // the earlier reader's links are closed
+        QTRY_COMPARE(r2->dataClients(), 1);
+
+        // A window opened later is bound at once.
+        SettingsConnection late;
+        QVERIFY(late.Connected());
+        QCOMPARE(late.Query("NAME"), QString("NAME \"Line2\""));
+
+        QVERIFY(!coord.Focus(""));
+        QTRY_COMPARE(readerReset.count(), 3);
+        QVERIFY(!reader.Connected());
+        QVERIFY(!coord.FocusedDevice());
+        QCOMPARE(focusSpy.last().at(0).value<Device*>(), nullptr);
+    }
+
+    void controlTakenByAnotherStationIsNoticed() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line3", address);
+        Coordinator coord;
+        ImageConnection image;
+        SettingsConnection settings;
+        QVERIFY(coord.Focus(address));
+        QSignalSpy imageControl(&image, &Connection::OnControlStatusChanged);
+        QSignalSpy settingsControl(&settings, &Connection::OnControlStatusChanged);
+        QVERIFY(!image.HasControl());
+
+        QVERIFY(image.SendCommand("CONTROL").ok);
+        QVERIFY(image.HasControl()); // known as soon as the reader said OK
+        QVERIFY(settings.HasControl());
+        QCOMPARE(sim->controller(), QString("TEST-PC"));
+        QTRY_COMPARE(settingsControl.count(), 1);
+
+        sim->takeControl("OTHER-PC");
+        QTRY_COMPARE(settingsControl.count(), 2);
+        QCOMPARE(imageControl.count(), 2);
+        QVERIFY(!image.HasControl());
+        QCOMPARE(image.Device()->ControllerName(), QString("OTHER-PC"));
+        QVERIFY(!image.SendCommand("BEEP N").ok);
+        QCOMPARE(image.Response().LastReply().errorCode, 4);
+
+        QVERIFY(image.SendCommand("CONTROL").ok);
+        QVERIFY(image.SendCommand("RELEASE").ok);
+        QVERIFY(!settings.HasControl());
+        QCOMPARE(image.Device()->ControllerName(), QString());
+        QTRY_COMPARE(settingsControl.count(), 4);
+    }
+
+    void droppedLinkIsRestoredWithResets() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line4", address);
+        Coordinator coord;
+        ReaderConnection reader;
+        SettingsConnection settings;
+        QVERIFY(coord.Focus(address));
+        QTRY_VERIFY(reader.Connected());
+        QList<bool> seen;
+        connect(&reader, &Connection::OnConnectionReset, this, [&] { seen.append(reader.Connected()); });
+        QSignalSpy settingsReset(&settings, &Connection::OnConnectionReset);
+        QCoreApplication::processEvents(); // the focus reset
+        seen.clear();
+        settingsReset.clear();
+
+        // The reader goes away for a while: the library notices and keeps trying.
+        sim->setListening(false);
+        sim->dropConnections();
+        QTRY_COMPARE(seen, QList<bool>({false}));
+        QVERIFY(!settings.SendCommand("NAME").ok);
+        sim->setListening(true);
+        QTRY_COMPARE_WITH_TIMEOUT(seen, QList<bool>({false, true}), 10000);
+        QCOMPARE(settingsReset.count(), 2);
+        QCOMPARE(settings.Query("NAME"), QString("NAME \"Line4\""));
+        QTRY_COMPARE(sim->dataClients(), 1);
+    }
+
+    void broadcastReachesEveryConnectionOutsideCommands() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line5", address);
+        Coordinator coord;
+        ImageConnection image;
+        SettingsConnection settings;
+        ReaderConnection reader;
+        QSignalSpy coordSpy(&coord, &Coordinator::OnBroadcastMessage);
+        QList<QSignalSpy*> spies;
+        for (Connection* c : std::initializer_list<Connection*>{&image, &settings, &reader})
+            spies.append(new QSignalSpy(c, &Connection::OnBroadcastMessage));
+        auto cleanupSpies = qScopeGuard([&] { qDeleteAll(spies); });
+
+        settings.BroadcastMessage("frmIOSettings", "UPDATEIO", "");
+        // Not even a command's wait delivers it: it comes once the caller is back.
+        QVERIFY(coord.Focus(address));
+        QCOMPARE(spies.at(0)->count(), 0);
+        QTRY_COMPARE(spies.at(1)->count(), 1); // the sender's own connection too
+        for (QSignalSpy* spy : spies) {
+            QCOMPARE(spy->count(), 1);
+            QCOMPARE(spy->at(0), QVariantList({"frmIOSettings", "UPDATEIO", ""}));
+        }
+        QCOMPARE(coordSpy.count(), 1);
+
+        // Records stream in while commands run; none arrives inside one.
+        int records = 0;
+        bool nested = false;
+        connect(&reader, &Connection::OnNewRecord, this, [&](const Record&) {
+            ++records;
+            nested = nested || g_inCommand;
+        });
+        sim->cycles().setRate(100);
+        for (int i = 0; i < 200 && records < 5; ++i) {
+            g_inCommand = true;
+            QVERIFY(reader.SendCommand("VERSION").ok);
+            g_inCommand = false;
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY(records >= 5);
+        QVERIFY(!nested);
+    }
+
+    void loadEditMergeSendTransmitsOnlyChanges() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line6", address);
+        Coordinator coord;
+        SettingsConnection settings;
+        QVERIFY(coord.Focus(address));
+        QVERIFY(settings.SendCommand("CONTROL").ok);
+
+        ParameterSet window;
+        for (const char* name : {"TRIG", "BEEP", "TARGET", "TRIG U"})
+            QVERIFY2(window.Load(settings.Response(), name), name);
+        QCOMPARE(window.GetParameter("TRIG U").Fields(), QStringList({"\"VT 2\""}));
+        QVERIFY(!window.Modified());
+        window.GetParameter("TRIG").SetField(0, "T");
+        window.GetParameter("TRIG U").SetField(0, "\"GO NOW\"");
+
+        vm::app::PendingParameters().Clear();
+        const int before = int(sim->receivedCommands().size());
+        QString error;
+        QVERIFY2(vm::app::ApplyParameters(settings.Response(), window, &error), qPrintable(error));
+        QCOMPARE(sim->receivedCommands().mid(before), QStringList({"TRIG T", "TRIG U \"GO NOW\""}));
+        QVERIFY(!window.Modified());
+        QVERIFY(!vm::app::PendingParameters().Modified());
+
+        // Applying again sends nothing; reloading shows what the reader holds.
+        QVERIFY(vm::app::ApplyParameters(settings.Response(), window, &error));
+        QCOMPARE(sim->receivedCommands().size(), before + 2);
+        ParameterSet fresh;
+        QVERIFY(fresh.Load(settings.Response(), "TRIG U"));
+        QCOMPARE(fresh.GetParameter("TRIG U").Field(0), QString("\"GO NOW\""));
+        QVERIFY(fresh.LoadCompound(settings.Response(), "TRIG U"));
+    }
+
+    void readerErrorOnSendIsReported() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line7", address);
+        Coordinator coord;
+        SettingsConnection settings;
+        QVERIFY(coord.Focus(address));
+
+        ParameterSet set;
+        QVERIFY(set.Load(settings.Response(), "BEEP"));
+        QVERIFY(set.Load(settings.Response(), "TRIG"));
+        set.GetParameter("BEEP").SetField(0, "N");
+        set.GetParameter("TRIG").SetField(0, "NONSENSE");
+        QString error;
+        QVERIFY(!set.Send(settings.Response(), &error)); // no control yet
+        QVERIFY(error.contains("ERROR 4"));
+        QCOMPARE(set.ModifiedNames(), QStringList({"BEEP", "TRIG"}));
+
+        QVERIFY(settings.SendCommand("CONTROL").ok);
+        QVERIFY(!set.Send(settings.Response(), &error));
+        QVERIFY2(error.startsWith("TRIG:") && error.contains("ERROR 2"), qPrintable(error));
+        QCOMPARE(set.ModifiedNames(), QStringList({"TRIG"})); // BEEP was accepted
+        QCOMPARE(settings.Query("BEEP"), QString("BEEP N"));
+
+        // Through the apply routine the failure reaches the caller too.
+        vm::app::PendingParameters().Clear();
+        QVERIFY(!vm::app::ApplyParameters(settings.Response(), set, &error));
+        QVERIFY(error.contains("TRIG"));
+        QVERIFY(vm::app::PendingParameters().Modified());
+        vm::app::PendingParameters().Clear();
+    }
+
+    void unansweredCommandsTimeOutWithoutHoldingLaterOnes() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line8", address);
+        Coordinator coord;
+        SettingsConnection settings;
+        QVERIFY(coord.Focus(address));
+
+        sim->setNextReplyFault(vm::sim::ReplyFault::Silent);
+        CommandReply reply = settings.SendCommand("VERSION", 100);
+        QVERIFY(!reply.completed);
+        QVERIFY(reply.errorText.contains("No reply"));
+        QCOMPARE(settings.SendCommand("NAME").lines, QStringList({"NAME \"Line8\""}));
+
+        // A status line the reader garbled: the command times out, the next is fine.
+        sim->setNextReplyFault(vm::sim::ReplyFault::Malformed);
+        QVERIFY(!settings.SendCommand("CONTROLLER", 100).completed);
+        reply = settings.SendCommand("NAME");
+        QVERIFY(reply.ok);
+        QCOMPARE(reply.lines, QStringList({"NAME \"Line8\""}));
+
+        // A reply that comes after its caller gave up is not taken for the next one's.
+        sim->setNextReplyFault(vm::sim::ReplyFault::Slow, 300);
+        QVERIFY(!settings.SendCommand("VERSION", 50).completed);
+        reply = settings.SendCommand("NAME", 3000);
+        QVERIFY(reply.ok);
+        QCOMPARE(reply.lines, QStringList({"NAME \"Line8\""}));
+        QVERIFY(settings.Connected());
+
+        // Replies read line by line.
+        QVERIFY(settings.SendCommand("VERSION").ok);
+        QCOMPARE(settings.Response().Lines().Count(), 1);
+        QCOMPARE(settings.Response().ReadLine(100), "VERSION " + sim->softwareVersion());
+        QCOMPARE(settings.Response().ReadLine(100), QString("!VERSION OK"));
+        QVERIFY(settings.Response().ReadLine(100).isNull());
+
+        // What the library refuses to send never reaches the reader.
+        QVERIFY(!settings.SendCommand(QString(5000, 'A')).ok);
+        QVERIFY(!settings.SendCommand("NAME\nRELEASE").ok);
+    }
+
+    void malformedDataFrameIsDroppedAndTheLinkRecovers() {
+        const QString address = nextAddress();
+        // The reader's data port is behind a relay that can damage the stream.
+        auto sim = startReader("Line9", address, false, 0);
+        DataRelay relay(QHostAddress(address), kDefaultDataPort, QHostAddress(address), sim->dataPort());
+        Coordinator coord;
+        ImageConnection image;
+        QSignalSpy resets(&image, &Connection::OnConnectionReset);
+        QSignalSpy records(&image, &Connection::OnNewRecord);
+        QVERIFY(coord.Focus(address));
+        QTRY_VERIFY(relay.connected());
+        QTRY_VERIFY(records.count() >= 1);
+        const int resetsBefore = int(resets.count());
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("bad frame magic"));
+        relay.inject(QByteArray("\x00\x01garbage that is no frame", 26));
+        records.clear();
+        QTRY_VERIFY(records.count() >= 2);
+        QCOMPARE(resets.count(), resetsBefore);
+        QVERIFY(image.Connected());
+        const Record record = records.last().at(0).value<Record>();
+        QVERIFY(record.Number() > 0);
+        QCOMPARE(record.Image().Width(), 659);
+
+        // A stopped acquisition keeps the results but leaves the images out.
+        image.Acquisition().Stop();
+        records.clear();
+        QTRY_VERIFY(records.count() >= 1);
+        QVERIFY(records.last().at(0).value<Record>().Image().IsEmpty());
+    }
+
+    void filesTransferWithProgress() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line10", address);
+        Coordinator coord;
+        ImageConnection image;
+        QVERIFY(coord.Focus(address));
+        QVERIFY(image.SendCommand("CONTROL").ok);
+        QTemporaryDir dir;
+        QImage picture(64, 48, QImage::Format_Grayscale8);
+        picture.fill(128);
+        const QString a = dir.filePath("one.bmp"), b = dir.filePath("two.bmp");
+        QVERIFY(picture.save(a) && picture.save(b));
+        QSignalSpy started(&image, &ImageConnection::OnDataTransferStarted);
+        QSignalSpy percent(&image, &ImageConnection::OnDataTransferPercentComplete);
+        QSignalSpy aborted(&image, &ImageConnection::OnDataTransferAborted);
+        QString error;
+        QVERIFY2(coord.FocusedDevice()->TransferFiles({a, b}, &error), qPrintable(error));
+        QTRY_COMPARE(percent.count(), 2);
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(percent.last().at(0).toInt(), 100);
+        QCOMPARE(sim->transferredFiles().size(), 2);
+
+        // A file the reader refuses aborts the transfer with its reason.
+        const QString text = dir.filePath("notes.txt");
+        QFile f(text);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not an image");
+        f.close();
+        QVERIFY(!coord.FocusedDevice()->TransferFiles({text}, &error));
+        QVERIFY(!error.isEmpty());
+        QTRY_COMPARE(aborted.count(), 1);
+        QVERIFY(!coord.FocusedDevice()->TransferFiles({dir.filePath("missing.bmp")}, &error));
+    }
+
+    void serialReaderWorksThroughTheSameObjects() {
+        auto sim = startReader("Serial1", nextAddress(), true);
+        const QString port = sim->serialPortName() + ":";
+        QVERIFY(port.size() > 1);
+        Coordinator coord;
+        QVERIFY(coord.SerialPortNames().contains(port));
+        QVERIFY(coord.IsSerialPort(port));
+        QCOMPARE(coord.SerialPortCount(), int(coord.SerialPortNames().size()));
+
+        {
+            // The version check's own device object, as a camera button uses it.
+            Device probe;
+            probe.SetName(port);
+            QVERIFY(probe.IsSerial());
+            QVERIFY(probe.Refresh());
+            QCOMPARE(probe.SoftwareVersion(), sim->softwareVersion());
+            probe.Close();
+        }
+
+        ImageConnection image;
+        QSignalSpy records(&image, &Connection::OnNewRecord);
+        QSignalSpy control(&image, &Connection::OnControlStatusChanged);
+        QVERIFY(coord.Focus(port));
+        QVERIFY(image.Connected());
+        QVERIFY(image.IsSerial());
+        QCOMPARE(image.Response().Name(), port);
+        QCOMPARE(image.Query("NAME"), QString("NAME \"Serial1\""));
+
+        QVERIFY(image.SendCommand("REPORTREQ  255 1").ok);
+        QTRY_COMPARE(records.count(), 1);
+        QCOMPARE(records.at(0).at(0).value<Record>().Image().Width(), 659);
+        QVERIFY(image.SendCommand("REPORTREQ  255 0").ok);
+        QTRY_COMPARE(records.count(), 2);
+        QVERIFY(records.at(1).at(0).value<Record>().Image().IsEmpty());
+
+        QVERIFY(image.SendCommand("CONTROL").ok);
+        QVERIFY(image.HasControl());
+        sim->takeControl("COM9:");
+        QTRY_VERIFY(!image.HasControl());
+        QVERIFY(control.count() >= 2);
+        QCOMPARE(image.Device()->ControllerName(), QString("COM9:"));
+        QVERIFY(!coord.FocusedDevice()->TransferFiles({"x.bmp"}));
+    }
+
+private:
+    QTemporaryDir m_portsDir;
+};
+
+int runLinkTests(int argc, char** argv) {
+    TestLink test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_link.moc"
