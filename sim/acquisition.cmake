@@ -13,4 +13,10 @@ target_sources(velmarrow_sim PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/decoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/matching.h
   ${CMAKE_CURRENT_LIST_DIR}/matching.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/grader.h
+  ${CMAKE_CURRENT_LIST_DIR}/grader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/learn.h
+  ${CMAKE_CURRENT_LIST_DIR}/learn.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/calibration.h
+  ${CMAKE_CURRENT_LIST_DIR}/calibration.cpp
 )

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QLineF>
+#include <QTransform>
 
 #include <algorithm>
 #include <array>
@@ -353,9 +354,27 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
         if (pass.formats.testFlags(BarcodeFormat::EAN13 | BarcodeFormat::UPCA) &&
             (settings.barcodeMask & 0x80))
             hints.setEanAddOnSymbol(ZXing::EanAddOnSymbol::Read);
-        const ZXing::ImageView imageView(image.constBits(), image.width(), image.height(),
-                                         ZXing::ImageFormat::Lum, int(image.bytesPerLine()));
-        ZXing::Results results = ZXing::ReadBarcodes(imageView, hints);
+        // The fast Data Matrix detector finds symbols in a limited range of
+        // orientations; the reader turns the picture by quarter turns until one reads.
+        ZXing::Results results;
+        QTransform back;
+        for (int quarter = 0; quarter < 4 && results.empty(); ++quarter) {
+            if (quarter > 0 && !pass.formats.testFlag(BarcodeFormat::DataMatrix))
+                break;
+            QImage turned = image;
+            back = QTransform();
+            if (quarter > 0) {
+                const QTransform turn = QTransform().rotate(90.0 * quarter);
+                const QTransform mapping = QImage::trueMatrix(turn, image.width(), image.height());
+                turned = image.transformed(turn);
+                back = mapping.inverted();
+                hints.setFormats(BarcodeFormat::DataMatrix);
+                hints.setTryRotate(false);
+            }
+            const ZXing::ImageView imageView(turned.constBits(), turned.width(), turned.height(),
+                                             ZXing::ImageFormat::Lum, int(turned.bytesPerLine()));
+            results = ZXing::ReadBarcodes(imageView, hints);
+        }
         if (settings.nearCentre && results.size() > 1) {
             const QPointF centre(image.width() / 2.0, image.height() / 2.0);
             std::sort(results.begin(), results.end(), [&](const ZXing::Result& a, const ZXing::Result& b) {
@@ -377,7 +396,7 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
             candidate.mirrored = result.isMirrored();
             candidate.lightOnDark = pass.inverted;
             for (const auto& p : result.position())
-                candidate.corners << QPointF(p.x + area.x(), p.y + area.y());
+                candidate.corners << back.map(QPointF(p.x, p.y)) + QPointF(area.x(), area.y());
             const bool isDataMatrix = result.format() == BarcodeFormat::DataMatrix;
             if (isDataMatrix || result.format() == BarcodeFormat::QRCode)
                 candidate.grid = fitGrid(grey, candidate.corners, isDataMatrix);

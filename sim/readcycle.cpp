@@ -1,13 +1,19 @@
 #include "sim/readcycle.h"
 
+#include "sim/calibration.h"
 #include "sim/decoder.h"
+#include "sim/grader.h"
 #include "sim/imaging.h"
 #include "sim/imagingparameters.h"
+#include "sim/learn.h"
 #include "sim/logging.h"
 #include "sim/matching.h"
 #include "sim/scene.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -58,10 +64,86 @@ struct ReadCycle::Private {
     AutoPhotometry autoPhotometry;
     Matcher matcher;
     bool autoInitialised = false;
+    std::optional<LearnRequest> pendingLearn;
+    bool learnCancelled = false;
+    bool pendingCalibration = false;
+    // R_cal and target reflectance of each calibrated light, for grading in
+    // percent reflectance.
+    QHash<QString, QPair<double, int>> calibrations;
 
     ImagingSettings imagingSettings(const FieldReader& f, bool automatic) const;
     CycleOutput acquire(const FieldReader& f);
+    void learn(const FieldReader& f, const Scene::Frame& frame, CycleOutput& out);
+    void concludeCalibration(const FieldReader& f, const DecodeOutcome& decoded, CycleOutput& out);
+    void write(const QString& name, const QStringList& fields) { parameters.setFields(name, fields); }
 };
+
+void ReadCycle::Private::learn(const FieldReader& f, const Scene::Frame& frame, CycleOutput& out) {
+    const bool automatic = f.text("PHOTOEX", 0).toUpper() == QLatin1String("AUTO");
+    const ImagingSettings base = imagingSettings(f, automatic);
+    int shot = 0;
+    const Shooter shoot = [&](int exposure, int gain, bool* good) {
+        ImagingSettings settings = base;
+        settings.exposureUs = exposure;
+        settings.gain = gain;
+        const QImage raw = camera.expose(frame.reflectance, settings, frame.sequence * 31 + 100 + shot++);
+        if (good)
+            *good = Camera::measure(raw).good();
+        return Camera::preprocess(raw, settings);
+    };
+    const LearnOutcome outcome = runLearn(*pendingLearn, f, shoot, base.exposureUs, base.gain);
+    for (const auto& [name, fields] : outcome.writes)
+        write(name, fields);
+    out.learnStatus = outcome.code;
+    pendingLearn.reset();
+}
+
+void ReadCycle::Private::concludeCalibration(const FieldReader& f, const DecodeOutcome& decoded,
+                                             CycleOutput& out) {
+    pendingCalibration = false;
+    const CalibrationRequest request = CalibrationRequest::fromParameters(f);
+    CalibrationOutcome outcome = calibrate(out.image, decoded, request);
+    outcome.exposure = out.exposure;
+    outcome.gain = out.gain;
+    const QString light = outcome.light;
+    const QString state = outcome.succeeded() ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    const QString text = outcome.succeeded()
+                             ? QStringLiteral("Calibrated Since Restart: ") +
+                                   QLocale::c().toString(QDateTime::currentDateTime(),
+                                                         QStringLiteral("MMMM dd yyyy  hh:mm:ss"))
+                             : verificationErrorText(outcome.errorCode);
+    const QStringList cell{QString::number(outcome.cellUnit, 'f', 2)};
+    const QStringList contrast{QString::number(outcome.contrastMax, 'f', 1),
+                               QString::number(outcome.contrastMin, 'f', 1)};
+    const QStringList meanLight{QString::number(outcome.reflectanceCal, 'f', 1)};
+    const QStringList photometry{QStringLiteral("ON"), QString::number(outcome.exposure),
+                                 QString::number(outcome.gain)};
+    // The values of the selected light, and the same under the light's name.
+    for (const QString& suffix : {QString(), QLatin1Char(' ') + light}) {
+        write(QStringLiteral("CALIBRATED") + suffix, {state});
+        write(QStringLiteral("CALIBRATED_STRING") + suffix, {QLatin1Char('"') + text + QLatin1Char('"')});
+        write(QStringLiteral("CELL_UNIT") + suffix, cell);
+        write(QStringLiteral("CONTRAST") + suffix, contrast);
+        write(QStringLiteral("CAL_MEAN_LIGHT") + suffix, meanLight);
+    }
+    if (light == QLatin1String("INTERNAL"))
+        write(QStringLiteral("CONTRASTCAL"), photometry);
+    else
+        write(QStringLiteral("XLIGHTCONTRASTCAL ") + light, photometry);
+    if (outcome.succeeded())
+        calibrations.insert(light, {outcome.reflectanceCal, request.targetReflectance});
+    else
+        calibrations.remove(light);
+
+    out.calibration = outcome.toJson();
+    out.learnStatus = outcome.succeeded() ? 2 : 0;
+    QJsonObject verification = out.verification;
+    verification.insert("errorCode", outcome.errorCode);
+    verification.insert("light", light);
+    if (!outcome.succeeded())
+        verification.insert("status", verificationErrorText(outcome.errorCode));
+    out.verification = verification;
+}
 
 ImagingSettings ReadCycle::Private::imagingSettings(const FieldReader& f, bool automatic) const {
     ImagingSettings s;
@@ -84,7 +166,6 @@ ImagingSettings ReadCycle::Private::imagingSettings(const FieldReader& f, bool a
 CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
     QElapsedTimer cycleTimer;
     cycleTimer.start();
-    const bool automatic = f.text("PHOTOEX", 0).toUpper() == QLatin1String("AUTO");
     const QString illumination = f.text("ILLUM", 0).toUpper();
     autoPhotometry.setLimits(
         f.number("PHOTOEX", 3),
@@ -95,27 +176,36 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
         autoInitialised = true;
     }
 
-    const DecoderSettings decoder = DecoderSettings::fromParameters(f);
     const RetryPlan plan = retryPlan(f);
     const int timeoutMs = std::max(0, f.number("TIMEOUT READ", 0));
     const Scene::Frame frame = scene.nextFrame();
 
     CycleOutput out;
+    if (learnCancelled) {
+        out.learnStatus = -1;
+        learnCancelled = false;
+    }
+    if (pendingLearn)
+        learn(f, frame, out);
+    // A learn may have changed photometry and decoder settings: this cycle
+    // already works with them.
+    const bool automaticNow = f.text("PHOTOEX", 0).toUpper() == QLatin1String("AUTO");
+    const DecoderSettings decoderNow = DecoderSettings::fromParameters(f);
     DecodeOutcome decoded;
     ImagingSettings settings;
     Photometry photometry;
     double decodeMs = 0.0;
     bool timedOut = false;
     for (int attempt = 0; attempt < plan.attempts; ++attempt) {
-        settings = imagingSettings(f, automatic);
+        settings = imagingSettings(f, automaticNow);
         if (attempt > 0 && !plan.retryLight.isEmpty())
             settings.illumination = plan.retryLight;
         const QImage raw = camera.expose(frame.reflectance, settings, frame.sequence * 31 + attempt);
         photometry = Camera::measure(raw);
         out.image = Camera::preprocess(raw, settings);
-        decoded = decodeImage(out.image, decoder);
+        decoded = decodeImage(out.image, decoderNow);
         decodeMs += decoded.milliseconds;
-        if (automatic)
+        if (automaticNow)
             autoPhotometry.update(photometry);
         if (timeoutMs > 0 && decodeMs > timeoutMs) {
             timedOut = true;
@@ -149,6 +239,22 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
         out.status = QStringLiteral("Good Read");
     if (!out.symbolFound && !decoded.rejected.isEmpty())
         qCDebug(lcSim) << "symbol not accepted:" << decoded.rejected;
+
+    const QString standard = f.text("VERIFY", 0).toUpper();
+    const bool verifying =
+        parameters.firmwareLevel() >= 4 && !standard.isEmpty() && standard != QLatin1String("NONE");
+    if (verifying || pendingCalibration) {
+        const QString light = currentLight(f);
+        double scale = 100.0 / 255.0;
+        if (calibrations.contains(light) && calibrations.value(light).first > 0)
+            scale = calibrations.value(light).second / calibrations.value(light).first;
+        const DecodeOutcome graded = out.symbolFound ? decoded : DecodeOutcome{};
+        out.verification = verificationResult(
+            measureSymbol(out.image, graded, scale), out.symbolFound, f,
+            standard.isEmpty() || standard == QLatin1String("NONE") ? QStringLiteral("AIM") : standard);
+    }
+    if (pendingCalibration)
+        concludeCalibration(f, out.symbolFound ? decoded : DecodeOutcome{}, out);
     return out;
 }
 
@@ -159,6 +265,100 @@ ReadCycle::~ReadCycle() = default;
 
 Scene& ReadCycle::scene() {
     return d->scene;
+}
+
+bool ReadCycle::handlesCommand(const QStringList& words) {
+    if (words.isEmpty())
+        return false;
+    const QString keyword = words.first().toUpper();
+    const QString second = words.size() > 1 ? words.at(1).toUpper() : QString();
+    return keyword == QLatin1String("LEARNEX") || keyword == QLatin1String("LEARNASSIST") ||
+           keyword == QLatin1String("LEARNCANCEL") || keyword == QLatin1String("UNLEARN") ||
+           (keyword == QLatin1String("LEARN") &&
+            (second == QLatin1String("BOTH") || second == QLatin1String("CALIBRATE"))) ||
+           (keyword == QLatin1String("PHOTO") && second == QLatin1String("AUTO")) ||
+           (keyword == QLatin1String("CAPTURE") &&
+            (second == QLatin1String("FILES") || second == QLatin1String("CAMERA"))) ||
+           (keyword == QLatin1String("DRIVEDELETE") && second == QLatin1String("FILES"));
+}
+
+bool ReadCycle::command(const QStringList& words, QString* error) {
+    if (!handlesCommand(words)) {
+        if (error)
+            *error = QStringLiteral("not an acquisition command");
+        return false;
+    }
+    const QString keyword = words.first().toUpper();
+    const QString second = words.size() > 1 ? words.at(1).toUpper() : QString();
+    auto arity = [&](int count) {
+        if (words.size() == count)
+            return true;
+        if (error)
+            *error = QStringLiteral("%1 takes %2 words").arg(keyword).arg(count);
+        return false;
+    };
+    if (keyword == QLatin1String("LEARN") && second == QLatin1String("CALIBRATE")) {
+        if (!arity(2))
+            return false;
+        d->pendingCalibration = true;
+        return true;
+    }
+    if (keyword == QLatin1String("LEARNCANCEL")) {
+        if (!arity(1))
+            return false;
+        // A learn that was still waiting ends with "NO LEARN" on the next record.
+        d->learnCancelled = d->pendingLearn.has_value();
+        d->pendingLearn.reset();
+        return true;
+    }
+    if (keyword == QLatin1String("UNLEARN")) {
+        if (!arity(1))
+            return false;
+        for (const auto& [name, fields] : unlearnWrites())
+            d->write(name, fields);
+        return true;
+    }
+    if (keyword == QLatin1String("PHOTO")) {
+        if (!arity(2))
+            return false;
+        QStringList photo = FieldReader(d->parameters).fields("PHOTOEX");
+        photo[0] = QStringLiteral("AUTO");
+        d->write(QStringLiteral("PHOTOEX"), photo);
+        d->autoPhotometry.reset(photo.value(1).toInt(), photo.value(2).toInt());
+        return true;
+    }
+    if (keyword == QLatin1String("CAPTURE")) {
+        if (!arity(2))
+            return false;
+        if (second == QLatin1String("FILES"))
+            return d->scene.useFiles(error);
+        d->scene.useCamera();
+        return true;
+    }
+    if (keyword == QLatin1String("DRIVEDELETE")) {
+        if (!arity(2))
+            return false;
+        d->scene.deleteFiles();
+        return true;
+    }
+    std::optional<LearnRequest> request = parseLearnCommand(words, error);
+    if (!request)
+        return false;
+    d->pendingLearn = request;
+    d->learnCancelled = false;
+    return true;
+}
+
+bool ReadCycle::addFile(const QString& name, const QByteArray& bytes, QString* error) {
+    return d->scene.addFile(name, bytes, error);
+}
+
+bool ReadCycle::learnPending() const {
+    return d->pendingLearn.has_value();
+}
+
+bool ReadCycle::calibrationPending() const {
+    return d->pendingCalibration;
 }
 
 CycleOutput ReadCycle::run() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QJsonObject>
 #include <QList>
@@ -55,6 +56,19 @@ public:
     CycleOutput run();
 
     Scene& scene();
+
+    // Reader commands the acquisition engine carries out itself, given as the
+    // command line split on blanks: "LEARNEX", "LEARNASSIST", "LEARN BOTH",
+    // "LEARN CALIBRATE", "LEARNCANCEL", "UNLEARN", "PHOTO AUTO",
+    // "CAPTURE FILES", "CAPTURE CAMERA", "DRIVEDELETE FILES". A learn or a
+    // calibration concludes in the next run(), whose output carries its outcome.
+    static bool handlesCommand(const QStringList& words);
+    // False with a message when the command is malformed or cannot be done now.
+    bool command(const QStringList& words, QString* error = nullptr);
+    // A BMP or TIFF file the PC transferred; false with a message when refused.
+    bool addFile(const QString& name, const QByteArray& bytes, QString* error = nullptr);
+    bool learnPending() const;
+    bool calibrationPending() const;
 
 private:
     struct Private;

@@ -86,7 +86,7 @@ private:
     };
     bool renderSymbol(const QString& text, Frame& frame, QString* error) const;
 
-    QString m_text = QStringLiteral("LUMIVEX");
+    QString m_text = QStringLiteral("VELMARROW-");
     QString m_symbology = QStringLiteral("DATAMATRIX");
     qint64 m_serial = 1;
     int m_serialDigits = 4;

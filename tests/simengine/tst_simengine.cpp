@@ -1,7 +1,14 @@
 #include "sim/readcycle.h"
 #include "sim/scene.h"
 
+#include <QBuffer>
+#include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace vm::sim;
@@ -43,6 +50,23 @@ private slots:
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
 
     void factoryReaderReadsDataMatrix();
+    void sceneTextComesBackDecoded();
+    void sceneRejectsBadSettings();
+    void disabledSymbologyIsNotRead();
+    void decoderHonoursTuning();
+    void exposureExtremesFailAndAutoPhotometryRecovers();
+    void learnSetsSizeOfSymbol();
+    void learnPhotometryAndUnlearn();
+    void assistedLearnUsesRegion();
+    void lowContrastGradesWorse();
+    void dpmRowsDecideClass();
+    void calibrationMeasuresTarget();
+    void calibrationFailsWithoutSymbol();
+    void matchingWildcardsAndSerial();
+    void retriesAndTimeout();
+    void fileFromOtherEncoderIsDecoded_data();
+    void fileFromOtherEncoderIsDecoded();
+    void badFilesAreRefused();
 };
 
 void TestSimEngine::factoryReaderReadsDataMatrix() {
@@ -54,7 +78,7 @@ void TestSimEngine::factoryReaderReadsDataMatrix() {
     QCOMPARE(out.image.format(), QImage::Format_Grayscale8);
     QVERIFY(out.symbolFound);
     QVERIFY(out.passed);
-    QCOMPARE(out.text, QStringLiteral("LUMIVEX0042"));
+    QCOMPARE(out.text, QStringLiteral("VELMARROW-0042"));
     QCOMPARE(out.symbology, QStringLiteral("Data Matrix"));
     QCOMPARE(out.corners.size(), 4);
     // The corners frame the printed symbol around the scene centre.
@@ -66,7 +90,473 @@ void TestSimEngine::factoryReaderReadsDataMatrix() {
     QVERIFY(out.decodeMs > 0);
     QCOMPARE(out.match, QString());
     // The running serial number advances with each part.
-    QCOMPARE(cycle.run().text, QStringLiteral("LUMIVEX0043"));
+    QCOMPARE(cycle.run().text, QStringLiteral("VELMARROW-0043"));
+}
+
+void TestSimEngine::sceneTextComesBackDecoded() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QString error;
+    QVERIFY(cycle.scene().set("text", "Part no. 7/ABC-", &error));
+    QVERIFY(cycle.scene().set("serial", "123", &error));
+    QVERIFY(cycle.scene().set("rotation", "-33", &error));
+    QVERIFY(cycle.scene().set("x", "200", &error));
+    QCOMPARE(runUntilRead(cycle, 3).text, QStringLiteral("Part no. 7/ABC-0123"));
+    // Without serial digits the text stands alone.
+    QVERIFY(cycle.scene().set("serialdigits", "0", &error));
+    QVERIFY(cycle.scene().set("text", "HELLO", &error));
+    const CycleOutput out = runUntilRead(cycle, 3);
+    QCOMPARE(out.text, QStringLiteral("HELLO"));
+    QVERIFY(out.corners.at(0).x() < 300); // moved to the left
+}
+
+void TestSimEngine::sceneRejectsBadSettings() {
+    Scene scene;
+    QString error;
+    QVERIFY(!scene.set("rotation", "abc", &error));
+    QVERIFY(error.contains("number"));
+    QVERIFY(!scene.set("contrast", "150", &error));
+    QVERIFY(!scene.set("colour", "1", &error));
+    QVERIFY(!scene.set("symbology", "HIEROGLYPH", &error));
+    QVERIFY(error.contains("DATAMATRIX"));
+    // EAN-13 holds digits only: the scene keeps its symbology.
+    QVERIFY(!scene.setSymbology("EAN13", &error));
+    QCOMPARE(scene.symbology(), QStringLiteral("DATAMATRIX"));
+    QCOMPARE(scene.printContrast(), 90);
+}
+
+void TestSimEngine::disabledSymbologyIsNotRead() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    parameters.set("NUMDM", "0");
+    CycleOutput out = runUntilRead(cycle, 3);
+    QVERIFY(!out.symbolFound);
+    QVERIFY(!out.passed);
+    QCOMPARE(out.status, QStringLiteral("No Read"));
+
+    QVERIFY(cycle.scene().setSymbology("QR"));
+    parameters.set("NUMBC", "1");
+    parameters.set("BARCODE ENABLE", "0x1");
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    parameters.set("BARCODE ENABLE", "0x20001");
+    out = runUntilRead(cycle, 3);
+    QVERIFY(out.symbolFound);
+    QCOMPARE(out.symbology, QStringLiteral("QR Code"));
+
+    QVERIFY(cycle.scene().setSymbology("CODE39"));
+    QVERIFY(cycle.scene().set("rotation", "0"));
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    parameters.set("BARCODE ENABLE", "0x2");
+    out = runUntilRead(cycle, 3);
+    QVERIFY(out.symbolFound);
+    QCOMPARE(out.symbology, QStringLiteral("Code 39"));
+    QVERIFY(out.text.startsWith("VELMARROW-"));
+}
+
+void TestSimEngine::decoderHonoursTuning() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    // A negative image turns the symbol light on dark: DL refuses it, LD and AUTO read it.
+    parameters.set("NEGATIVE", "ON");
+    parameters.set("POL", "DL");
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    parameters.set("POL", "LD");
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    parameters.set("POL", "AUTO");
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    parameters.set("NEGATIVE", "OFF");
+
+    // An expected size that the symbol does not have keeps it from being read.
+    parameters.set("ROWS", "18");
+    parameters.set("COLS", "18");
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    parameters.set("ROWS", "16");
+    parameters.set("COLS", "16");
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    parameters.set("STYLE", "MIRROR");
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    parameters.set("STYLE", "NORMAL");
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+
+    // Heavy erosion swallows the light cells of a finely printed symbol.
+    QVERIFY(cycle.scene().set("scale", "4"));
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    parameters.set("MORPH", "ERODE 3");
+    const CycleOutput eroded = runUntilRead(cycle, 3);
+    QVERIFY(!eroded.symbolFound);
+}
+
+void TestSimEngine::exposureExtremesFailAndAutoPhotometryRecovers() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    parameters.set("PHOTOEX", "MANUAL 30 0 30 20000 0 1023");
+    CycleOutput dark = runUntilRead(cycle, 3);
+    QVERIFY(!dark.symbolFound);
+    QVERIFY(!dark.photometryValid);
+    QCOMPARE(dark.exposure, 30);
+    parameters.set("PHOTOEX", "MANUAL 20000 1023 30 20000 0 1023");
+    CycleOutput bright = runUntilRead(cycle, 3);
+    QVERIFY(!bright.symbolFound);
+    QVERIFY(!bright.photometryValid);
+
+    // Automatic photometry starts from the manual values and finds its way back.
+    QVERIFY(cycle.command({"PHOTO", "AUTO"}));
+    QCOMPARE(parameters.fields("PHOTOEX").at(0), QStringLiteral("AUTO"));
+    CycleOutput out;
+    int cycles = 0;
+    do {
+        out = cycle.run();
+        ++cycles;
+    } while (!(out.symbolFound && out.photometryValid) && cycles < 8);
+    QVERIFY2(out.symbolFound && out.photometryValid, qPrintable(QString("after %1 cycles").arg(cycles)));
+    QVERIFY(out.exposure < 20000);
+    // And from the dark side.
+    parameters.set("PHOTOEX", "MANUAL 30 0 30 20000 0 1023");
+    QVERIFY(cycle.command({"PHOTO", "AUTO"}));
+    cycles = 0;
+    do {
+        out = cycle.run();
+        ++cycles;
+    } while (!(out.symbolFound && out.photometryValid) && cycles < 8);
+    QVERIFY(out.symbolFound && out.photometryValid);
+}
+
+void TestSimEngine::learnSetsSizeOfSymbol() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QVERIFY(cycle.scene().set("text", "VELMARROW-")); // with four serial digits: a 16 x 16 symbol
+    QString error;
+    QVERIFY(!cycle.command({"LEARNEX", "SOMETIMES", "NONE"}, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(cycle.command({"LEARNEX", "BOTH", "NONE"}));
+    QVERIFY(cycle.learnPending());
+    const CycleOutput out = cycle.run();
+    QVERIFY(!cycle.learnPending());
+    QCOMPARE(out.learnStatus, std::optional<int>(2));
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"16"});
+    QCOMPARE(parameters.fields("COLS"), QStringList{"16"});
+    QCOMPARE(parameters.fields("POL"), QStringList{"DL"});
+    QVERIFY(out.symbolFound);
+    QVERIFY(!cycle.run().learnStatus.has_value());
+
+    // A longer text needs a bigger symbol, which the learned size no longer reads.
+    QVERIFY(cycle.scene().set("text", "VELMARROW-LONGER-TEXT"));
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    QVERIFY(cycle.command({"UNLEARN"}));
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"AUTO"});
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+
+    // A barcode learn enables just the barcode it found.
+    QVERIFY(cycle.scene().set("text", "VELMARROW-"));
+    QVERIFY(cycle.scene().setSymbology("CODE128"));
+    QVERIFY(cycle.scene().set("rotation", "0"));
+    QVERIFY(cycle.command({"LEARN", "BOTH"}));
+    const CycleOutput barcode = cycle.run();
+    QCOMPARE(barcode.learnStatus, std::optional<int>(1 + 4));
+    QCOMPARE(parameters.fields("BARCODE ENABLE"), QStringList{"0x1"});
+    QCOMPARE(parameters.fields("NUMBC"), QStringList{"1"});
+    QVERIFY(barcode.symbolFound);
+
+    // A cancelled learn reports that nothing was learned.
+    QVERIFY(cycle.command({"LEARNEX", "BOTH", "PHOTO"}));
+    QVERIFY(cycle.command({"LEARNCANCEL"}));
+    QCOMPARE(cycle.run().learnStatus, std::optional<int>(-1));
+}
+
+void TestSimEngine::learnPhotometryAndUnlearn() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    parameters.set("PHOTOEX", "MANUAL 30 0 30 20000 0 1023");
+    QVERIFY(!runUntilRead(cycle, 2).symbolFound);
+    QVERIFY(cycle.command({"LEARNEX", "NONE", "PHOTO"}));
+    const CycleOutput out = cycle.run();
+    QCOMPARE(out.learnStatus, std::optional<int>(4));
+    const QStringList photo = parameters.fields("PHOTOEX");
+    QCOMPARE(photo.at(0), QStringLiteral("MANUAL"));
+    QVERIFY(photo.at(1).toInt() > 30);
+    QCOMPARE(photo.size(), 7);
+    QVERIFY(out.symbolFound);
+    QVERIFY(out.photometryValid);
+    QCOMPARE(out.exposure, photo.at(1).toInt());
+}
+
+void TestSimEngine::assistedLearnUsesRegion() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    const CycleOutput seen = runUntilRead(cycle, 3);
+    QVERIFY(seen.symbolFound);
+    QStringList command{"LEARNASSIST"};
+    for (const QPointF& p : seen.corners)
+        command << QString::number(qRound(p.x())) << QString::number(qRound(p.y()));
+    QVERIFY(cycle.command(command + QStringList{"16", "16", "DL"}));
+    QCOMPARE(cycle.run().learnStatus, std::optional<int>(2));
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"16"});
+    // A region away from the symbol finds nothing; the settings stay.
+    parameters.set("ROWS", "AUTO");
+    QVERIFY(cycle.command({"LEARNASSIST", "0", "0", "60", "0", "60", "60", "0", "60", "16", "16", "DL"}));
+    QCOMPARE(cycle.run().learnStatus, std::optional<int>(0));
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"AUTO"});
+    QString error;
+    QVERIFY(
+        !cycle.command({"LEARNASSIST", "0", "0", "60", "0", "60", "60", "0", "60", "4", "16", "DL"}, &error));
+}
+
+void TestSimEngine::lowContrastGradesWorse() {
+    Parameters parameters;
+    parameters.set("VERIFY", "ISO");
+    ReadCycle cycle(parameters);
+    const CycleOutput clean = runUntilRead(cycle, 4);
+    QVERIFY(clean.symbolFound);
+    QCOMPARE(clean.verification.value("standard").toString(), QStringLiteral("ISO"));
+    const double cleanContrast = clean.verification.value("symbolContrast").toDouble();
+    QVERIFY2(cleanContrast > 55, qPrintable(QString::number(cleanContrast)));
+    QCOMPARE(clean.verification.value("rows").toInt(), 16);
+    QVERIFY(clean.verification.value("parameters").toArray().size() >= 6);
+
+    QVERIFY(cycle.scene().set("contrast", "50"));
+    const CycleOutput faint = runUntilRead(cycle, 4);
+    QVERIFY(faint.symbolFound);
+    const double faintContrast = faint.verification.value("symbolContrast").toDouble();
+    QVERIFY(faintContrast < cleanContrast - 20);
+    const QString cleanGrade = clean.verification.value("overallGrade").toString();
+    const QString faintGrade = faint.verification.value("overallGrade").toString();
+    QVERIFY2(faintGrade > cleanGrade, qPrintable(cleanGrade + " vs " + faintGrade)); // "A" < "B" < ... < "F"
+    QVERIFY(faint.verification.value("gradeCode").toInt() < clean.verification.value("gradeCode").toInt());
+
+    // Without verification the record carries none.
+    parameters.set("VERIFY", "NONE");
+    QVERIFY(cycle.run().verification.isEmpty());
+}
+
+void TestSimEngine::dpmRowsDecideClass() {
+    Parameters parameters;
+    parameters.set("VERIFY", "DPM");
+    parameters.set("VERSTATUS", "D D");
+    ReadCycle cycle(parameters);
+    QVERIFY(cycle.scene().set("contrast", "50"));
+    CycleOutput out = runUntilRead(cycle, 4);
+    QVERIFY(out.symbolFound);
+    const QString sc = [&] {
+        for (const auto& v : out.verification.value("parameters").toArray())
+            if (v.toObject().value("name").toString() == "Symbol Contrast")
+                return v.toObject().value("grade").toString();
+        return QString();
+    }();
+    QVERIFY(sc != "A");
+    // The symbol contrast row with only A counted as good makes the symbol fair at best.
+    parameters.set("VERENABLE SC", "Y A A");
+    out = cycle.run();
+    QVERIFY(out.verification.value("gradeCode").toInt() <= 1);
+    parameters.set("VERENABLE SC", "N A A");
+    out = cycle.run();
+    QVERIFY2(out.verification.value("gradeCode").toInt() >= 2, QJsonDocument(out.verification).toJson());
+    QVERIFY(out.verification.value("gradeCode").toInt() >= 2);
+}
+
+void TestSimEngine::calibrationMeasuresTarget() {
+    Parameters parameters;
+    parameters.set("VERIFY", "AIM");
+    parameters.set("TARGET_CALIB_CONTRAST", "80");
+    parameters.set("TARGET_CALIB_REFLECTANCE", "85");
+    ReadCycle cycle(parameters);
+    QVERIFY(runUntilRead(cycle, 4).symbolFound);
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    QVERIFY(cycle.calibrationPending());
+    const CycleOutput out = cycle.run();
+    QVERIFY(!cycle.calibrationPending());
+    QVERIFY(out.learnStatus.has_value());
+    QCOMPARE(out.calibration.value("errorCode").toInt(), 0);
+    QCOMPARE(out.calibration.value("light").toString(), QStringLiteral("INTERNAL"));
+    const double cell = out.calibration.value("cellUnit").toDouble();
+    QVERIFY2(cell > 7.5 && cell < 10.5, qPrintable(QString::number(cell))); // printed at 9 pixels a cell
+    QVERIFY(out.calibration.value("contrastMax").toDouble() >
+            out.calibration.value("contrastMin").toDouble() + 100);
+    QCOMPARE(out.verification.value("errorCode").toInt(), 0);
+    QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"TRUE"});
+    QCOMPARE(parameters.fields("CALIBRATED INTERNAL"), QStringList{"TRUE"});
+    QVERIFY(parameters.fields("CALIBRATED_STRING").at(0).startsWith("\"Calibrated Since Restart: "));
+    QCOMPARE(parameters.fields("CONTRAST").size(), 2);
+    QVERIFY(qAbs(parameters.fields("CAL_MEAN_LIGHT").at(0).toDouble() -
+                 out.calibration.value("reflectanceCal").toDouble()) < 0.1);
+    // Calibrated grading reports reflectance against the target's.
+    const CycleOutput graded = runUntilRead(cycle, 2);
+    QVERIFY(graded.verification.value("symbolContrast").toDouble() > 60);
+
+    // A print of half the contrast cannot stand for a 95 % target.
+    QVERIFY(cycle.scene().set("contrast", "50"));
+    parameters.set("TARGET_CALIB_CONTRAST", "95");
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    const CycleOutput faint = cycle.run();
+    QCOMPARE(faint.calibration.value("errorCode").toInt(), 4650);
+    QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"FALSE"});
+    QCOMPARE(parameters.fields("CALIBRATED_STRING"),
+             QStringList{"\"Verification contrast calibration failure\""});
+}
+
+void TestSimEngine::calibrationFailsWithoutSymbol() {
+    Parameters parameters;
+    parameters.set("XLIGHTCHANNELS", "10");
+    parameters.set("LIGHT_CTL", "45Q");
+    ReadCycle cycle(parameters);
+    QVERIFY(cycle.scene().set("contrast", "0"));
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    const CycleOutput out = cycle.run();
+    QCOMPARE(out.calibration.value("light").toString(), QStringLiteral("45Q"));
+    QCOMPARE(out.calibration.value("errorCode").toInt(), 4700);
+    QCOMPARE(out.learnStatus, std::optional<int>(0));
+    QCOMPARE(parameters.fields("CALIBRATED 45Q"), QStringList{"FALSE"});
+    QVERIFY(parameters.fields("XLIGHTCONTRASTCAL 45Q").size() == 3);
+
+    // A QR Code cannot calibrate: the reader needs ECC 200.
+    QVERIFY(cycle.scene().set("contrast", "90"));
+    QVERIFY(cycle.scene().setSymbology("QR"));
+    parameters.set("NUMBC", "1");
+    parameters.set("BARCODE ENABLE", "0x20000");
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4710);
+}
+
+void TestSimEngine::matchingWildcardsAndSerial() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    cycle.scene().setSerial(5);
+    parameters.set("MATCHEX", "T \"VELM*0?\" 0 1 1 1");
+    CycleOutput out = cycle.run(); // VELMARROW-0005
+    QCOMPARE(out.match, QStringLiteral("PASS"));
+    QVERIFY(out.passed);
+    parameters.set("MATCHEX", "T \"VELM?0*\" 0 1 1 1");
+    out = cycle.run();
+    QCOMPARE(out.match, QStringLiteral("FAIL"));
+    QVERIFY(!out.passed);
+    QVERIFY(out.symbolFound);
+    QCOMPARE(out.status, QStringLiteral("Match Fail"));
+    // The match list rescues a text the match string refuses.
+    parameters.set("MATCH_LIST_ENABLE", "ON");
+    parameters.set("MATCH_LIST 3", "\"*OW-00??\"");
+    QCOMPARE(cycle.run().match, QStringLiteral("PASS"));
+
+    // Serial matching: characters 11 to 14 against a counter from 8 in steps of 1.
+    cycle.scene().setSerial(8);
+    parameters.set("MATCHEX", "S \"\" 8 1 11 14");
+    QCOMPARE(cycle.run().match, QStringLiteral("PASS")); // 0008
+    QCOMPARE(cycle.run().match, QStringLiteral("PASS")); // 0009
+    cycle.scene().setSerial(20);
+    QCOMPARE(cycle.run().match, QStringLiteral("FAIL")); // 0020, counter at 10
+    parameters.set("MATCHEX", "N \"\" 8 1 11 14");
+    QCOMPARE(cycle.run().match, QString());
+}
+
+void TestSimEngine::retriesAndTimeout() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    // Far too dark: one attempt fails, but retries let automatic photometry catch up within the cycle.
+    parameters.set("PHOTOEX", "MANUAL 40 0 30 20000 0 1023");
+    QVERIFY(cycle.command({"PHOTO", "AUTO"}));
+    parameters.set("RETRYEX", "COUNT 500 10 500 0 0 0 OFF 0 N");
+    const CycleOutput out = cycle.run();
+    QVERIFY(out.symbolFound);
+    // A read time-out shorter than any decode ends the cycle without a read.
+    parameters.set("RETRYEX", "NONE 500 1 500 0 0 0 OFF 0 N");
+    parameters.set("TIMEOUT READ", "0");
+    QVERIFY(cycle.run().symbolFound);
+    QVERIFY(cycle.scene().set("noise", "0"));
+}
+
+void TestSimEngine::fileFromOtherEncoderIsDecoded_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("produced");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("zint Data Matrix as BMP")
+        << "zint" << QStringList{"-b", "71", "--scale=4", "-d", "ZINT-4711", "-o", "@.bmp"} << "@.bmp"
+        << "bmp"
+        << "ZINT-4711";
+    QTest::newRow("dmtxwrite Data Matrix as TIFF")
+        << "dmtxwrite" << QStringList{"-d", "5", "-m", "20", "-f", "TIF", "-o", "@.tif", "@.txt"} << "@.tif"
+        << "tif"
+        << "DMTX 2024";
+    QTest::newRow("qrencode QR Code as BMP")
+        << "qrencode" << QStringList{"-s", "4", "-o", "@.png", "QRENCODE-17"} << "@.png"
+        << "bmp"
+        << "QRENCODE-17";
+}
+
+void TestSimEngine::fileFromOtherEncoderIsDecoded() {
+    QFETCH(QString, tool);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, produced);
+    QFETCH(QString, sent);
+    QFETCH(QString, expected);
+    if (QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP(
+            qPrintable(tool + " is not installed (scripts/setup.sh installs zint, dmtx-utils and qrencode)"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString base = dir.filePath("code");
+    {
+        // dmtxwrite encodes a file rather than an argument.
+        QFile text(base + ".txt");
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write(expected.toUtf8());
+    }
+    for (QString& a : arguments)
+        a.replace("@", base);
+    QProcess process;
+    process.start(tool, arguments);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QString file = produced.replace("@", base);
+    QImage image(file);
+    QVERIFY2(!image.isNull(), qPrintable(file));
+    // What the PC sends is a BMP or TIFF file: convert when the tool wrote PNG.
+    const QString transferred = base + "." + sent;
+    if (file != transferred)
+        QVERIFY(image.save(transferred));
+    QFile input(transferred);
+    QVERIFY(input.open(QIODevice::ReadOnly));
+
+    Parameters parameters;
+    parameters.set("NUMBC", "1");
+    parameters.set("BARCODE ENABLE", "0x20000");
+    ReadCycle cycle(parameters);
+    QString error;
+    QVERIFY(!cycle.command({"CAPTURE", "FILES"}, &error)); // nothing transferred yet
+    QVERIFY2(cycle.addFile(QFileInfo(transferred).fileName(), input.readAll(), &error), qPrintable(error));
+    QVERIFY(cycle.command({"CAPTURE", "FILES"}, &error));
+    QVERIFY(cycle.scene().usingFiles());
+    const CycleOutput out = runUntilRead(cycle, 5);
+    QVERIFY(out.symbolFound);
+    QCOMPARE(out.text, expected);
+    // Back to the camera: the printed symbol again.
+    QVERIFY(cycle.command({"DRIVEDELETE", "FILES"}));
+    QCOMPARE(cycle.scene().fileCount(), 0);
+    QVERIFY(runUntilRead(cycle, 3).text.startsWith("VELMARROW-"));
+}
+
+void TestSimEngine::badFilesAreRefused() {
+    Scene scene;
+    QString error;
+    QVERIFY(!scene.addFile("notes.txt", "hello", &error));
+    QVERIFY(error.contains("neither a BMP nor a TIFF"));
+    QVERIFY(!scene.addFile("broken.bmp", QByteArray("BM") + QByteArray(40, '\0'), &error));
+    QVERIFY(error.contains("broken.bmp"));
+    QVERIFY(!scene.addFile("huge.bmp", QByteArray(Scene::kMaxFileBytes + 1, 'B'), &error));
+    // A large image is cropped to the sensor, never stretched.
+    QImage big(1000, 800, QImage::Format_Grayscale8);
+    big.fill(77);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(big.save(&buffer, "BMP"));
+    QVERIFY(scene.addFile("big.bmp", bytes, &error));
+    QVERIFY(scene.useFiles(&error));
+    const Scene::Frame frame = scene.nextFrame();
+    QCOMPARE(frame.reflectance.size(), QSize(Scene::kWidth, Scene::kHeight));
+    QCOMPARE(frame.fileName, QStringLiteral("big.bmp"));
+    QCOMPARE(qGray(frame.reflectance.pixel(10, 10)), 77);
 }
 
 QTEST_GUILESS_MAIN(TestSimEngine)
