@@ -97,17 +97,6 @@ void document(QPainter& p, const QString& label, const QColor& colour) {
     p.drawText(QRectF(6, 10, 20, 12), Qt::AlignCenter, label);
 }
 
-void bars(QPainter& p) {
-    p.setPen(Qt::NoPen);
-    const int heights[] = {10, 18, 14, 24};
-    for (int i = 0; i < 4; ++i) {
-        p.setBrush(i % 2 ? kBlue : kOn);
-        p.drawRect(QRectF(4 + i * 6.5, 28 - heights[i], 5, heights[i]));
-    }
-    p.setPen(QPen(kInk, 1));
-    p.drawLine(QPointF(3, 28.5), QPointF(29, 28.5));
-}
-
 void sun(QPainter& p) {
     p.setPen(QPen(kControl, 2, Qt::SolidLine, Qt::RoundCap));
     for (int i = 0; i < 8; ++i) {

@@ -1,0 +1,377 @@
+#include "app/imagefiles.h"
+#include "app/settingsstore.h"
+#include "shell/fileversion.h"
+#include "shell/frmoptions.h"
+#include "shell/readerrules.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+using namespace vm;
+using namespace vm::shell;
+
+namespace {
+
+// A file holding a version block as the build stamps it, surrounded by other bytes.
+QByteArray versionBlock(quint16 major, quint16 minor, quint16 build, quint16 revision, quint32 type,
+                        quint32 subtype) {
+    quint32 words[13] = {0xFEEF04BDu,
+                         0x00010000u,
+                         (quint32(major) << 16) | minor,
+                         (quint32(build) << 16) | revision,
+                         0,
+                         0,
+                         0x3F,
+                         0,
+                         0x40004,
+                         type,
+                         subtype,
+                         0,
+                         0};
+    QByteArray bytes(reinterpret_cast<const char*>(words), sizeof words);
+    return bytes;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(bytes);
+    return path;
+}
+
+} // namespace
+
+class TestShell : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*")); }
+
+    void firmwareLevels_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("level");
+        QTest::newRow("development") << "0.9.0.0" << 99;
+        QTest::newRow("1.0.1.x") << "1.0.1.13" << 2;
+        QTest::newRow("1.0.2 unknown") << "1.0.2.0" << 0;
+        QTest::newRow("1.1") << "1.1.0.32" << 3;
+        QTest::newRow("1.3") << "1.3.4.0" << 3;
+        QTest::newRow("1.4 unknown") << "1.4.0.0" << 0;
+        QTest::newRow("2.0.1") << "2.0.1.5" << 5;
+        QTest::newRow("2.0.2") << "2.0.2.0" << 4;
+        QTest::newRow("2.1") << "2.1.0.0" << 6;
+        QTest::newRow("2.3") << "2.3.0.0" << 8;
+        QTest::newRow("2.4") << "2.4.9.9" << 9;
+        QTest::newRow("2.5") << "2.5.0.0" << 4;
+        QTest::newRow("3.x") << "3.0.0.0" << 10;
+        QTest::newRow("4.x unknown") << "4.0.0.0" << 0;
+        QTest::newRow("garbage") << "abc" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void firmwareLevels() {
+        QFETCH(QString, version);
+        QFETCH(int, level);
+        QCOMPARE(FirmwareLevelOf(version), level);
+    }
+
+    void addressesAndCaptions() {
+        QVERIFY(IsValidIPAddress("10.0.0.1"));
+        QVERIFY(IsValidIPAddress("0.0.0.0"));
+        QVERIFY(!IsValidIPAddress("192.168.1.300"));
+        QVERIFY(!IsValidIPAddress("10.0.0"));
+        QVERIFY(!IsValidIPAddress("a.b.c.d"));
+        QVERIFY(!IsValidIPAddress("1.2.3.4.5"));
+        QVERIFY(!IsValidIPAddress("1.2.3.-1"));
+        QVERIFY(IsSerialCaption("COM1:"));
+        QVERIFY(IsSerialCaption("SIM1:"));
+        QVERIFY(!IsSerialCaption(":abc"));
+        QVERIFY(!IsSerialCaption("Line3"));
+        QCOMPARE(ControllerDisplayName("COM3"), QStringLiteral("SERIAL"));
+        QCOMPARE(ControllerDisplayName("SIM2:"), QStringLiteral("SERIAL"));
+        QCOMPARE(ControllerDisplayName("WS-PC7"), QStringLiteral("WS-PC7"));
+    }
+
+    void versionCheck_data() {
+        QTest::addColumn<QString>("camera");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("verdict");
+        const int accept = int(VersionVerdict::Accept);
+        const int minor = int(VersionVerdict::MinorMismatch);
+        const int major = int(VersionVerdict::MajorMismatch);
+        QTest::newRow("1.0.1.13 accepted") << "1.0.1.13"
+                                           << "2.0.3.1" << accept;
+        QTest::newRow("1.0.1.14 major") << "1.0.1.14"
+                                        << "2.0.3.1" << major;
+        QTest::newRow("1.1.0.31 minor") << "1.1.0.31"
+                                        << "1.1.0.40" << minor;
+        QTest::newRow("1.1.0.32 accepted") << "1.1.0.32"
+                                           << "1.1.0.40" << accept;
+        QTest::newRow("program 1.0.0.0") << "0.5.0.0"
+                                         << "1.0.0.0" << accept;
+        QTest::newRow("program 0.0.0.0") << "1.0.0.5"
+                                         << "0.0.0.0" << accept;
+        QTest::newRow("equal") << "1.0.0.9"
+                               << "1.0.0.9" << accept;
+        QTest::newRow("camera 0.0.0.0") << "0.0.0.0"
+                                        << "3.0.2.1" << accept;
+        QTest::newRow("camera 1.1.0.0") << "1.1.0.0"
+                                        << "3.0.2.1" << accept;
+        QTest::newRow("1.1.y") << "1.1.2.0"
+                               << "3.0.2.1" << accept;
+        QTest::newRow("1.2") << "1.2.0.0"
+                             << "3.0.2.1" << accept;
+        QTest::newRow("major above 1") << "2.3.0.0"
+                                       << "3.0.2.1" << accept;
+        QTest::newRow("development minor") << "0.9.1.2"
+                                           << "0.9.1.3" << minor;
+        QTest::newRow("development major") << "0.9.0.0"
+                                           << "3.0.2.1" << major;
+    }
+    void versionCheck() {
+        QFETCH(QString, camera);
+        QFETCH(QString, program);
+        QFETCH(int, verdict);
+        QCOMPARE(int(CheckVersionVerdict(camera, program)), verdict);
+    }
+
+    void versionMessages() {
+        QCOMPARE(MinorMismatchText("1.1.0.31", "1.1.0.40"),
+                 QStringLiteral("The camera software is at a different build revision than Velmarrow\r\n"
+                                "Camera Version = 1.1.0.31\r\nVelmarrow Version = 1.1.0.40\r\n"
+                                "It is recommended that you upgrade the camera software\r\n"
+                                "Do you wish to connect anyway?"));
+        QVERIFY(
+            MajorMismatchText("1.0.1.14", "2.0.3.1")
+                .endsWith(
+                    "\r\nYou must upgrade the camera software to connect with this version of Velmarrow"));
+    }
+
+    void reportRequests() {
+        QCOMPARE(BuildReportRequest({2, false, false}), QStringLiteral("REPORTREQ  4 0"));
+        QCOMPARE(BuildReportRequest({0, true, true}), QStringLiteral("REPORTREQ  255 1 NEXTFAIL"));
+        QCOMPARE(BuildReportRequest({1, true, false}), QStringLiteral("REPORTREQ  1 1"));
+        QCOMPARE(BuildReportRequest({3, false, false}), QStringLiteral("REPORTREQ  26 0"));
+        QCOMPARE(BuildReportRequest({4, false, false}), QStringLiteral("REPORTREQ  27 0"));
+        QCOMPARE(BuildReportRequest({9, false, false}), QStringLiteral("REPORTREQ  255 0"));
+    }
+
+    void fileVersionOfStampedAndPlainFiles() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray noise(4096, 'x');
+        // A stray signature without the structure version is not taken for the block.
+        QByteArray decoy("\xBD\x04\xEF\xFE\x00\x00\x00\x00", 8);
+        const QString stamped =
+            writeFile(dir, "app.bin", noise + decoy + versionBlock(2, 4, 17, 301, 1, 0) + noise);
+        FileVersion v = ReadFileVersion(stamped);
+        QCOMPARE(v.version, QStringLiteral("2.4.17.301"));
+        QCOMPARE(v.versionBuild, QStringLiteral("2.4.17 Build 301"));
+        QCOMPARE(v.fileType, QStringLiteral("APP"));
+
+        const QString driver = writeFile(dir, "drv.bin", versionBlock(1, 0, 0, 0, 3, 6));
+        v = ReadFileVersion(driver);
+        QCOMPARE(v.fileType, QStringLiteral("Driver"));
+        QCOMPARE(v.fileSubtype, QStringLiteral("Network Driver"));
+
+        const QString plain = writeFile(dir, "plain.bin", noise);
+        v = ReadFileVersion(plain);
+        QCOMPARE(v.version, QStringLiteral("0.0.0.0"));
+        QCOMPARE(v.versionBuild, QStringLiteral("0.0.0 Build 0"));
+        QVERIFY(v.fileType.isEmpty());
+        QCOMPARE(ReadFileVersion(dir.filePath("missing.bin")).version, QStringLiteral("0.0.0.0"));
+
+        QCOMPARE(FileTypeName(5), QStringLiteral("VxD"));
+        QCOMPARE(FileTypeName(6), QStringLiteral("Unknown"));
+        QCOMPARE(FileSubtypeName(3, 10), QStringLiteral("Comm Driver"));
+        QCOMPARE(FileSubtypeName(3, 11), QStringLiteral("Unknown"));
+    }
+
+    void programFileCarriesTheBuildVersion() {
+        const FileVersion v = ReadFileVersion(QStringLiteral(VELMARROW_PROGRAM_FILE));
+        QCOMPARE(v.version, QStringLiteral(VELMARROW_VERSION_STRING));
+        QCOMPARE(v.fileType, QStringLiteral("APP"));
+    }
+
+    void resultFontText() {
+        const QFont font = resultFontFromText("Courier New,12,1,0,0,1");
+        QCOMPARE(font.family(), QStringLiteral("Courier New"));
+        QCOMPARE(font.pointSize(), 12);
+        QVERIFY(font.bold());
+        QVERIFY(!font.italic());
+        QVERIFY(!font.strikeOut());
+        QVERIFY(font.underline());
+        QCOMPARE(resultFontToText(font), QStringLiteral("Courier New,12,1,0,0,1"));
+        // Missing or broken parts fall back instead of failing.
+        const QFont broken = resultFontFromText("Arial,abc");
+        QCOMPARE(broken.pointSize(), 19);
+        QVERIFY(!broken.bold());
+    }
+};
+
+// The preferences dialog against a settings file of its own.
+class TestPreferences : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_file;
+
+    QString storedFile() const {
+        QFile f(m_file);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+private slots:
+    void init() {
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
+        m_file = m_dir.filePath(QStringLiteral("settings-%1.ini").arg(QTest::currentTestFunction()));
+        QFile::remove(m_file);
+        app::installSettings(std::make_unique<app::SettingsStore>(m_file, m_dir.filePath("options.ini")));
+        app::settings().Open("Velmarrow");
+        app::setImageSaveDirectory(m_dir.path());
+    }
+    void cleanup() {
+        frmOptions::setChoosers([](const QColor&, QWidget*) { return std::optional<QColor>(); },
+                                [](const QFont&, QWidget*) { return std::optional<QFont>(); },
+                                [](const QString&, QWidget*) { return QString(); });
+        app::installSettings(nullptr);
+    }
+
+    void storedValuesShowAndConvert() {
+        auto& store = app::settings();
+        store.SetValue("ImageRate", "-1", "Connectivity");
+        store.SetValue("ReportRate", "4", "Connectivity");
+        store.SetValue("UseMaxInControl", "1", "Connectivity");
+        store.SetValue("ImageSaveFormat", "bmp", "General");
+        store.SetValue("ResultFont", "Courier New,12,1,0,0,1", "Image Display");
+        store.Save();
+        frmOptions dialog;
+        QCOMPARE(dialog.ImageRate(), -1);
+        QCOMPARE(dialog.ReportRate(), 8);
+        QVERIFY(dialog.MaxInControl());
+        QVERIFY(!dialog.TopTextMode());
+        QCOMPARE(dialog.PassColor(), 65280u);
+        QCOMPARE(dialog.FailColor(), 255u);
+        QCOMPARE(dialog.FontColor(), 1811194u);
+        QCOMPARE(dialog.findChild<QComboBox*>("cmbImageRate")->currentText(), QStringLiteral("None"));
+        QCOMPARE(dialog.findChild<QComboBox*>("cmbReportRate")->currentText(),
+                 QStringLiteral("8 per second"));
+        QCOMPARE(dialog.findChild<QComboBox*>("cmbImgSave")->currentIndex(), 1);
+        QVERIFY(dialog.ResultFont().bold());
+        QVERIFY(!dialog.Changed());
+
+        store.SetValue("ImageRate", "2", "Connectivity");
+        store.SetValue("ReportRate", "not a number", "Connectivity");
+        dialog.LoadPreferences();
+        QCOMPARE(dialog.ImageRate(), 2);
+        QCOMPARE(dialog.findChild<QComboBox*>("cmbImageRate")->currentText(), QStringLiteral("2 per second"));
+        QCOMPARE(dialog.ReportRate(), 0);
+    }
+
+    void okWithoutChangeWritesNothing() {
+        frmOptions dialog;
+        dialog.show();
+        const QString before = storedFile();
+        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        QVERIFY(!dialog.Changed());
+        QCOMPARE(storedFile(), before);
+        QVERIFY(!storedFile().contains("ImageRate"));
+    }
+
+    void okWritesEveryValueInItsTextForm() {
+        app::settings().SetValue("ResultFont", "Courier New,12,1,0,0,1", "Image Display");
+        frmOptions::setChoosers(
+            [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(0, 0, 255)); }, nullptr,
+            nullptr);
+        frmOptions dialog;
+        dialog.show();
+        auto* imageRate = dialog.findChild<QComboBox*>("cmbImageRate");
+        imageRate->setCurrentIndex(3);
+        emit imageRate->activated(3);
+        QTest::mouseClick(dialog.findChild<QCheckBox*>("TopTextCheck"), Qt::LeftButton);
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnFailColor"), Qt::LeftButton);
+        QVERIFY(dialog.Changed());
+        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+
+        auto& store = app::settings();
+        QCOMPARE(store.GetValue("ImageRate", "", "Connectivity"), QStringLiteral("-1"));
+        QCOMPARE(store.GetValue("ReportRate", "", "Connectivity"), QStringLiteral("0"));
+        QCOMPARE(store.GetValue("UseMaxInControl", "", "Connectivity"), QStringLiteral("0"));
+        QCOMPARE(store.GetValue("ImageSaveFormat", "", "General"), QStringLiteral("TIF"));
+        QCOMPARE(store.GetValue("FailColor", "", "Image Display"), QString::number(0xFF0000));
+        QCOMPARE(store.GetValue("PassColor", "", "Image Display"), QStringLiteral("65280"));
+        QCOMPARE(store.GetValue("TopTextMode", "", "Image Display"), QStringLiteral("1"));
+        // Only a colour changed: the font text is written back exactly as it was.
+        QCOMPARE(store.GetValue("ResultFont", "", "Image Display"), QStringLiteral("Courier New,12,1,0,0,1"));
+        QVERIFY(storedFile().contains("[Image Display]"));
+        QVERIFY(dialog.Changed());
+        QCOMPARE(dialog.ImageRate(), -1);
+        QCOMPARE(dialog.FailColor(), 0xFF0000u);
+        QVERIFY(dialog.TopTextMode());
+    }
+
+    void cancelledChoosersChangeNothing() {
+        frmOptions dialog;
+        dialog.show();
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnPassColor"), Qt::LeftButton);
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnFont"), Qt::LeftButton);
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnBrowse"), Qt::LeftButton);
+        QVERIFY(!dialog.Changed());
+    }
+
+    void browseAddsOneSeparator() {
+        const QString picked = m_dir.filePath("Images");
+        frmOptions::setChoosers(nullptr, nullptr, [picked](const QString&, QWidget*) { return picked; });
+        frmOptions dialog;
+        dialog.show();
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnBrowse"), Qt::LeftButton);
+        const QString text = dialog.findChild<QLineEdit*>("txtImgDirectory")->text();
+        QVERIFY(text == picked + "/" || text == picked + "\\");
+        QVERIFY(dialog.Changed());
+
+        frmOptions::setChoosers(nullptr, nullptr,
+                                [picked](const QString&, QWidget*) { return picked + "/"; });
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnBrowse"), Qt::LeftButton);
+        QCOMPARE(dialog.findChild<QLineEdit*>("txtImgDirectory")->text(), picked + "/");
+
+        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        QCOMPARE(app::imageSaveDirectory(), picked + "/");
+    }
+
+    void ctrlTabCyclesTheTabs() {
+        frmOptions dialog;
+        dialog.show();
+        auto* tabs = dialog.findChild<QTabWidget*>("tbsOptions");
+        auto* focus = dialog.findChild<QComboBox*>("cmbReportRate");
+        focus->setFocus();
+        QCOMPARE(tabs->currentIndex(), 0);
+        QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(tabs->currentIndex(), 1);
+        QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier);
+        QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(tabs->currentIndex(), 0);
+        // Ctrl+Shift+Tab is not the rule's key and leaves the tab alone.
+        QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(tabs->currentIndex(), 0);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    int status = 0;
+    TestShell shell;
+    status |= QTest::qExec(&shell, argc, argv);
+    TestPreferences preferences;
+    status |= QTest::qExec(&preferences, argc, argv);
+    return status;
+}
+
+#include "tst_shell.moc"

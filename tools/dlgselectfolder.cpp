@@ -1,0 +1,127 @@
+#include "tools/dlgselectfolder.h"
+
+#include "resources/strings.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vm::tools {
+
+namespace {
+QString driveOf(const QString& path) {
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    for (const QFileInfo& drive : QDir::drives()) {
+        const QString root = drive.absoluteFilePath();
+        if (clean.startsWith(root, Qt::CaseInsensitive))
+            return root;
+    }
+    return QDir::rootPath();
+}
+} // namespace
+
+dlgSelectFolder::dlgSelectFolder(QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("dlgSelectFolder"));
+    setWindowTitle(vm::res::Str(818));
+
+    m_drives = new QComboBox(this);
+    m_drives->setObjectName(QStringLiteral("drives"));
+    for (const QFileInfo& drive : QDir::drives())
+        m_drives->addItem(QDir::toNativeSeparators(drive.absoluteFilePath()), drive.absoluteFilePath());
+
+    m_model = new QFileSystemModel(this);
+    m_model->setFilter(QDir::AllDirs | QDir::NoDot | QDir::Drives);
+    m_model->setRootPath(QString());
+
+    m_dirs = new QListView(this);
+    m_dirs->setObjectName(QStringLiteral("dirs"));
+    m_dirs->setModel(m_model);
+
+    auto* drivesLabel = new QLabel(tr("&Drive:"), this);
+    drivesLabel->setBuddy(m_drives);
+    auto* dirsLabel = new QLabel(tr("F&older:"), this);
+    dirsLabel->setBuddy(m_dirs);
+
+    m_ok = new QPushButton(vm::res::Str(51), this);
+    m_ok->setObjectName(QStringLiteral("btnOK"));
+    m_ok->setDefault(true);
+    m_cancel = new QPushButton(vm::res::Str(52), this);
+    m_cancel->setObjectName(QStringLiteral("btnCancel"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(drivesLabel);
+    layout->addWidget(m_drives);
+    layout->addWidget(dirsLabel);
+    layout->addWidget(m_dirs, 1);
+    layout->addLayout(buttons);
+    resize(360, 420);
+
+    connect(m_drives, &QComboBox::currentIndexChanged, this, &dlgSelectFolder::driveChosen);
+    connect(m_dirs, &QListView::activated, this, &dlgSelectFolder::directoryActivated);
+    connect(m_dirs, &QListView::clicked, this, &dlgSelectFolder::directoryClicked);
+    connect(m_ok, &QPushButton::clicked, this, &dlgSelectFolder::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &dlgSelectFolder::reject);
+}
+
+void dlgSelectFolder::SetInitialFolder(const QString& path) {
+    m_initialFolder = path;
+}
+
+void dlgSelectFolder::showEvent(QShowEvent* event) {
+    QString start = m_initialFolder;
+    if (start.isEmpty() || !QDir(start).exists())
+        start = QDir::currentPath();
+    moveTo(start);
+    QDialog::showEvent(event);
+}
+
+void dlgSelectFolder::moveTo(const QString& path) {
+    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
+    m_folder = absolute;
+    m_updating = true;
+    const int driveIndex = m_drives->findData(driveOf(absolute), Qt::UserRole, Qt::MatchFixedString);
+    if (driveIndex >= 0)
+        m_drives->setCurrentIndex(driveIndex);
+    m_updating = false;
+    m_dirs->setRootIndex(m_model->index(absolute));
+    m_dirs->setAccessibleName(QDir::toNativeSeparators(absolute));
+}
+
+void dlgSelectFolder::driveChosen(int index) {
+    if (m_updating || index < 0)
+        return;
+    moveTo(m_drives->itemData(index).toString());
+}
+
+void dlgSelectFolder::directoryClicked(const QModelIndex& index) {
+    if (index.isValid())
+        m_folder = QDir::cleanPath(m_model->filePath(index));
+}
+
+void dlgSelectFolder::directoryActivated(const QModelIndex& index) {
+    if (index.isValid())
+        moveTo(m_model->filePath(index));
+}
+
+void dlgSelectFolder::accept() {
+    m_folder = QDir::toNativeSeparators(m_folder);
+    QDialog::accept();
+}
+
+void dlgSelectFolder::reject() {
+    m_folder.clear();
+    QDialog::reject();
+}
+
+} // namespace vm::tools
