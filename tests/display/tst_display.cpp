@@ -1,13 +1,19 @@
+#include "display/cameras.h"
 #include "display/colorvalue.h"
 #include "display/imageview.h"
 #include "display/reportchart.h"
 #include "display/reportgrid.h"
+#include "display/terminal.h"
 #include "display/verifyreportgrid.h"
 #include "display/xtermwnd.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
 #include "shell/statusbar.h"
+#include "sim/simulator.h"
 #include "tools/overlays.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -93,7 +99,10 @@ protected:
 class TestDisplay : public QObject {
     Q_OBJECT
 private slots:
-    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+    void init() {
+        // Any warning fails, except the offscreen platform's note about size hints.
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support propagateSizeHints).*"));
+    }
 
     // ---- overlays
     void searchAreaConstraints_data();
@@ -123,7 +132,41 @@ private slots:
     void reportChartTrends();
     void verifyReportGridRows();
     void termWindowColouredLines();
+
+    // ---- controls that talk to a simulated reader by themselves
+    void terminalTalksToFocusedReader();
+    void camerasListDiscoveredReaders();
+
+private:
+    // One simulated reader on its own loopback address and free ports, found by
+    // discovery on the simulator's own discovery port.
+    std::unique_ptr<vm::sim::Simulator> startSimulator(const QString& name);
 };
+
+std::unique_ptr<vm::sim::Simulator> TestDisplay::startSimulator(const QString& name) {
+    static int counter = 0;
+    ++counter;
+    vm::sim::ReaderConfig reader;
+    reader.name = name;
+    reader.address = QHostAddress(
+        QString("127.%1.%2.%3").arg(230 + QCoreApplication::applicationPid() % 20).arg(7).arg(counter));
+    reader.commandPort = 0;
+    reader.dataPort = 0;
+    reader.publishSerial = false;
+    vm::sim::SimulatorConfig config;
+    config.discoveryPort = 0;
+    config.readers << reader;
+    auto sim = std::make_unique<vm::sim::Simulator>(config);
+    QString error;
+    if (!sim->start(&error)) {
+        qWarning("cannot start the simulated reader: %s", qPrintable(error));
+        return nullptr;
+    }
+    qputenv("VELMARROW_DISCOVERY_TARGETS",
+            QByteArray("127.255.255.255:") + QByteArray::number(sim->discoveryPort()));
+    qputenv("VELMARROW_STATION", "DisplayTests");
+    return sim;
+}
 
 // ---------------------------------------------------------------- overlays
 
@@ -828,6 +871,101 @@ void TestDisplay::termWindowColouredLines() {
     QVERIFY(term.toPlainText().isEmpty());
     term.AddText("after", Rgb(0, 0, 255));
     QCOMPARE(term.document()->blockCount(), 1);
+}
+
+// ---------------------------------------------------------------- reader-facing controls
+
+void TestDisplay::terminalTalksToFocusedReader() {
+    auto sim = startSimulator("TermCam");
+    QVERIFY(sim);
+    vm::link::Coordinator coord;
+    Terminal terminal;
+    terminal.resize(500, 300);
+    terminal.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&terminal));
+    QVERIFY(terminal.Output()->toPlainText().contains("No camera connected"));
+
+    coord.StartDiscovery();
+    QTRY_VERIFY_WITH_TIMEOUT(!coord.Devices().isEmpty(), 5000);
+    QVERIFY(coord.Focus("TermCam"));
+    QTRY_VERIFY(terminal.Output()->toPlainText().contains("-- Connected to TermCam"));
+
+    QLineEdit* input = terminal.Input();
+    input->setFocus();
+    QTest::keyClicks(input, "VERSION");
+    QTest::keyClick(input, Qt::Key_Return);
+    QVERIFY(input->text().isEmpty());
+    QStringList lines = terminal.Output()->toPlainText().split('\n');
+    QCOMPARE(lines.mid(lines.size() - 3), (QStringList{"> VERSION", "VERSION 3.0.2.1", "!VERSION OK"}));
+    auto lineColour = [&](int fromEnd) {
+        const QTextDocument* doc = terminal.Output()->document();
+        return doc->findBlockByNumber(doc->blockCount() - fromEnd)
+            .begin()
+            .fragment()
+            .charFormat()
+            .foreground()
+            .color();
+    };
+    QCOMPARE(lineColour(3), ToQColor(Terminal::kCommandColor));
+    QCOMPARE(lineColour(1), ToQColor(Terminal::kOkColor));
+
+    terminal.SendLine("  bogus  ");
+    lines = terminal.Output()->toPlainText().split('\n');
+    QCOMPARE(lines.at(lines.size() - 2), QString("> bogus"));
+    QVERIFY2(lines.last().startsWith("!BOGUS ERROR 1"), qPrintable(lines.last()));
+    QCOMPARE(lineColour(1), ToQColor(Terminal::kErrorColor));
+    QVERIFY(sim->reader(0)->receivedCommands().contains("VERSION"));
+
+    // History: Up walks back, Down forward and back to the line being typed.
+    QCOMPARE(terminal.History(), (QStringList{"VERSION", "bogus"}));
+    QTest::keyClicks(input, "TR");
+    QTest::keyClick(input, Qt::Key_Up);
+    QCOMPARE(input->text(), QString("bogus"));
+    QTest::keyClick(input, Qt::Key_Up);
+    QCOMPARE(input->text(), QString("VERSION"));
+    QTest::keyClick(input, Qt::Key_Up);
+    QCOMPARE(input->text(), QString("VERSION"));
+    QTest::keyClick(input, Qt::Key_Down);
+    QTest::keyClick(input, Qt::Key_Down);
+    QCOMPARE(input->text(), QString("TR"));
+    QTest::keyClick(input, Qt::Key_Escape);
+    QVERIFY(input->text().isEmpty());
+
+    // Without a focused reader nothing is sent and the terminal says so.
+    coord.Focus("");
+    QTRY_VERIFY(terminal.Output()->toPlainText().endsWith("-- No camera connected"));
+    terminal.SendLine("VERSION");
+    QVERIFY(terminal.Output()->toPlainText().endsWith("(not sent: no camera connected)"));
+    terminal.Clear();
+    QCOMPARE(terminal.Output()->toPlainText(), QString("-- No camera connected"));
+}
+
+void TestDisplay::camerasListDiscoveredReaders() {
+    auto sim = startSimulator("NetCam");
+    QVERIFY(sim);
+    Cameras cameras;
+    QSignalSpy resized(&cameras, &Cameras::contentResized);
+    const int emptyWidth = cameras.ContentWidth();
+    QTRY_COMPARE_WITH_TIMEOUT(cameras.rowCount(), 1, 5000);
+    auto text = [&](int column) { return cameras.item(0, column)->text(); };
+    QCOMPARE(text(Cameras::NameColumn), QString("NetCam"));
+    QCOMPARE(text(Cameras::AddressColumn), sim->reader(0)->address().toString());
+    QCOMPARE(text(Cameras::VersionColumn), QString("3.0.2.1"));
+    QCOMPARE(text(Cameras::ControllerColumn), QString("(none)"));
+    QCOMPARE(text(Cameras::ReachableColumn), QString("Yes"));
+    QVERIFY(cameras.ContentWidth() > emptyWidth);
+    QVERIFY(!resized.isEmpty());
+
+    // Another station takes control: the overview shows it.
+    sim->reader(0)->takeControl("LineSupervisor");
+    QTRY_COMPARE_WITH_TIMEOUT(text(Cameras::ControllerColumn), QString("LineSupervisor"), 5000);
+
+    // A reader that stops answering stays listed as unreachable.
+    sim->reader(0)->setListening(false);
+    QTRY_COMPARE_WITH_TIMEOUT(text(Cameras::ReachableColumn), QString("No"), 10000);
+    QCOMPARE(cameras.rowCount(), 1);
+    sim->reader(0)->setListening(true);
+    QTRY_COMPARE_WITH_TIMEOUT(text(Cameras::ReachableColumn), QString("Yes"), 5000);
 }
 
 QTEST_MAIN(TestDisplay)
