@@ -7,6 +7,7 @@
 #include "link/parameterset.h"
 #include "link/protocol.h"
 #include "sim/reader.h"
+#include "sim/simulator.h"
 
 #include <QFile>
 #include <QImage>
@@ -466,6 +467,53 @@ private slots:
         QVERIFY(control.count() >= 2);
         QCOMPARE(image.Device()->ControllerName(), QString("COM9:"));
         QVERIFY(!coord.FocusedDevice()->TransferFiles({"x.bmp"}));
+    }
+
+    void discoveryFindsReadersAsTheyComeAndGo() {
+        vm::sim::SimulatorConfig config;
+        config.discoveryPort = 0;
+        for (const char* name : {"DiscA", "DiscB"}) {
+            vm::sim::ReaderConfig reader;
+            reader.name = name;
+            reader.address = QHostAddress(nextAddress());
+            reader.commandPort = 0; // discovery tells the ports
+            reader.dataPort = 0;
+            config.readers.append(reader);
+        }
+        vm::sim::Simulator sim(config);
+        QVERIFY(sim.start());
+        sim.reader(1)->setListening(false); // switched on later
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        qputenv("VELMARROW_DISCOVERY_TARGETS", "127.255.255.255:" + QByteArray::number(sim.discoveryPort()));
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+
+        Coordinator coord;
+        Coordinator dialogCoord; // a dialog's own coordinator sees the same readers
+        QSignalSpy found(&dialogCoord, &Coordinator::OnDeviceDiscovered);
+        QSignalSpy vanished(&coord, &Coordinator::OnDeviceVanished);
+        coord.StartDiscovery();
+        QTRY_COMPARE(found.count(), 1);
+        QCOMPARE(coord.Devices().size(), 1);
+        Device* a = coord.Devices().first();
+        QCOMPARE(a->Name(), QString("DiscA"));
+        QCOMPARE(a->CommandPort(), sim.reader(0)->commandPort());
+        QCOMPARE(a->SoftwareVersion(), sim.reader(0)->softwareVersion());
+
+        sim.reader(1)->setListening(true);
+        QTRY_COMPARE_WITH_TIMEOUT(found.count(), 2, 3 * kDiscoveryInterval);
+        QCOMPARE(found.at(1).at(0).value<Device*>()->Name(), QString("DiscB"));
+        QCOMPARE(dialogCoord.Devices().size(), 2);
+
+        ReaderConnection conn;
+        QVERIFY(dialogCoord.Focus("DiscB"));
+        QCOMPARE(coord.FocusedDevice()->Name(), QString("DiscB"));
+        QCOMPARE(conn.Query("NAME"), QString("NAME \"DiscB\""));
+
+        sim.reader(0)->setListening(false);
+        QTRY_COMPARE_WITH_TIMEOUT(vanished.count(), 1, (kDiscoveryMissLimit + 3) * kDiscoveryInterval);
+        QCOMPARE(vanished.at(0).at(0).value<Device*>(), a);
+        QCOMPARE(coord.Devices().size(), 1);
+        QVERIFY(conn.Connected()); // the focused reader is untouched
     }
 
 private:
