@@ -55,6 +55,12 @@ FieldSpec identifier(int maxLength, const QString& def) {
     return f;
 }
 
+FieldSpec name(int maxLength, const QString& def) {
+    FieldSpec f = identifier(maxLength, def);
+    f.letterFirst = true;
+    return f;
+}
+
 FieldSpec yesNo(const QString& def) {
     return words({"Y", "N"}, def);
 }
@@ -425,10 +431,10 @@ QList<ParameterSpec> buildCatalogue() {
 
     // Communication. IP field 0 is the reader's name; address changes take effect at the next boot.
     b.add("DHCP", {yesNo("N")}, 0, 99, G::Other, "use DHCP");
-    b.add("IP", {identifier(15, "LUMIVEX"), address("127.0.0.1"), address("255.0.0.0"), address("0.0.0.0")},
-          0, 99, G::Other, "camera name, address, subnet mask, gateway");
+    b.add("IP", {name(15, "LUMIVEX"), address("127.0.0.1"), address("255.0.0.0"), address("0.0.0.0")}, 0, 99,
+          G::Other, "camera name, address, subnet mask, gateway");
     b.readOnly("MACADDR", {identifier(17, "02:00:7F:00:00:01")}, 0, 99, "MAC address");
-    b.add("DOMAIN", {identifier(63, "local")}, 0, 99, G::Other, "domain");
+    b.add("DOMAIN", {name(63, "local")}, 0, 99, G::Other, "domain");
     b.add("TTY",
           {words({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}, "115200"),
            words({"N", "O", "E"}, "N"), words({"7", "8"}, "8"), words({"1", "2"}, "1"),

@@ -25,6 +25,7 @@ struct FieldSpec {
     int maxLength = 0;
     bool quoted = false;                    // the reader answers the value in double quotes
     bool keepIfEmpty = false;               // an empty field in a write leaves the value alone
+    bool letterFirst = false;               // an Identifier that must begin with a letter
     QList<QPair<QString, QString>> aliases; // word accepted -> value stored
     QString defaultValue;                   // as the reader answers it (quotes included)
 };

@@ -277,6 +277,10 @@ bool ParameterStore::normalize(const FieldSpec& field, const QString& token, QSt
             *error = QString("name must have 1 to %1 characters").arg(field.maxLength);
             return false;
         }
+        if (field.letterFirst && !bare.front().isLetter()) {
+            *error = QStringLiteral("name must begin with a letter");
+            return false;
+        }
         for (QChar c : bare)
             if (!(c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('-') ||
                   c == QLatin1Char('.') || c == QLatin1Char(':'))) {
