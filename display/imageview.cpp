@@ -72,6 +72,11 @@ void VxImageView::SetRecord(const vm::link::Record& record) {
     requestRepaint();
 }
 
+void VxImageView::Initialize(const QString& programName) {
+    m_programName = programName;
+    requestRepaint();
+}
+
 void VxImageView::SetImage(const QImage& image) {
     if (image.isNull())
         return;
@@ -284,9 +289,8 @@ const QImage& VxImageView::scaledImage(const QSize& size) {
     if (m_scaledKey != m_image.cacheKey() || m_scaledSize != size || m_scaled.isNull()) {
         // Scale once per image and size; repaints of the same image (drags, hover)
         // then cost only a blit.
-        QImage source = m_image;
-        if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_Grayscale8)
-            source = source.convertToFormat(QImage::Format_RGB32);
+        // 32-bit pixels scale on Qt's fast paths and go to the screen as a plain copy.
+        QImage source = m_image.convertToFormat(QImage::Format_RGB32);
         const Qt::TransformationMode mode =
             size.width() < source.width() ? Qt::SmoothTransformation : Qt::FastTransformation;
         m_scaled = size == source.size() ? source : source.scaled(size, Qt::IgnoreAspectRatio, mode);
@@ -301,9 +305,16 @@ void VxImageView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), kBackground);
     const QRectF imageRect = ImageRect();
     if (!imageRect.isEmpty()) {
-        if (m_image.isNull())
+        if (m_image.isNull()) {
             painter.fillRect(imageRect, kEmptyImage);
-        else
+            if (!m_programName.isEmpty()) {
+                painter.setPen(QColor(110, 110, 110));
+                QFont big = font();
+                big.setPointSizeF(std::max(10.0, imageRect.height() / 16.0));
+                painter.setFont(big);
+                painter.drawText(imageRect, Qt::AlignCenter, m_programName);
+            }
+        } else
             painter.drawImage(imageRect.topLeft(), scaledImage(imageRect.size().toSize()));
 
         painter.setClipRect(imageRect);

@@ -38,6 +38,9 @@ public:
     explicit VxImageView(QWidget* parent = nullptr);
     ~VxImageView() override;
 
+    // Names the program in the empty view, before the first image arrives.
+    void Initialize(const QString& programName);
+
     // Shows the record's image (a record without an image keeps the current one)
     // and its result text.
     void SetRecord(const vm::link::Record& record);
@@ -71,6 +74,9 @@ public:
     void SetTopText(bool top);
     void SetResultFont(const QFont& font);
     void SetRedraw(bool enabled);
+    // Repaints the image and overlays at the next screen refresh (for overlays
+    // whose content changed without a new image).
+    void Refresh() { requestRepaint(); }
     bool Redraw() const { return m_redraw; }
 
     // The view's own region-of-interest editing: while on, dragging on the image
@@ -144,6 +150,7 @@ private:
     bool m_imageFresh = false;
     QString m_resultText;
     bool m_resultPassed = false;
+    QString m_programName;
     std::vector<NamedOverlay> m_overlays;
     DisplaySettings m_settings;
     bool m_redraw = true;

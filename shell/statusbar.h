@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/colorvalue.h"
+
 #include <QHash>
 #include <QIcon>
 #include <QWidget>
