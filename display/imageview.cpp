@@ -291,8 +291,10 @@ const QImage& VxImageView::scaledImage(const QSize& size) {
         // then cost only a blit.
         // 32-bit pixels scale on Qt's fast paths and go to the screen as a plain copy.
         QImage source = m_image.convertToFormat(QImage::Format_RGB32);
-        const Qt::TransformationMode mode =
-            size.width() < source.width() ? Qt::SmoothTransformation : Qt::FastTransformation;
+        // Whole multiples copy pixels exactly; any other factor is filtered so the
+        // picture shows no uneven pixel rows.
+        const bool wholeMultiple = size.width() % source.width() == 0 && size.height() % source.height() == 0;
+        const Qt::TransformationMode mode = wholeMultiple ? Qt::FastTransformation : Qt::SmoothTransformation;
         m_scaled = size == source.size() ? source : source.scaled(size, Qt::IgnoreAspectRatio, mode);
         m_scaledKey = m_image.cacheKey();
         m_scaledSize = size;
