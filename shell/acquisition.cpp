@@ -1,0 +1,521 @@
+// The main window's acquisition and result display: live images, serial polling,
+// laser, beeper and triggers, records and their counters, image saving and the image
+// source.
+
+#include "app/applyparameters.h"
+#include "app/imagefiles.h"
+#include "app/logging.h"
+#include "app/prompts.h"
+#include "display/colorvalue.h"
+#include "display/imageview.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "resources/icons.h"
+#include "resources/strings.h"
+#include "shell/basicinterface.h"
+#include "shell/fpsoverlay.h"
+#include "shell/programstate.h"
+#include "shell/readerrules.h"
+#include "shell/statusbar.h"
+#include "tools/overlays.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMenu>
+#include <QToolButton>
+
+#include <numeric>
+
+namespace vm::shell {
+
+using namespace vm::app;
+using vm::display::Rgb;
+
+namespace {
+constexpr quint32 kLightRed = Rgb(255, 128, 128);
+constexpr quint32 kLightGreen = Rgb(128, 255, 128);
+constexpr quint32 kLightYellow = Rgb(255, 255, 128);
+} // namespace
+
+bool BasicInterface::sendSimple(const QString& command, int timeoutMs) {
+    const vm::link::CommandReply reply = m_iconn->SendCommand(command, timeoutMs);
+    if (!reply.ok)
+        qCWarning(lcApp) << command << "was not accepted:" << reply.status << reply.errorText;
+    return reply.ok;
+}
+
+void BasicInterface::withPollingSuspended(const std::function<void()>& work) {
+    const bool serial = m_iconn && m_iconn->IsSerial();
+    if (serial)
+        SuspendSerialPolling();
+    work();
+    if (serial)
+        ResumeSerialPolling();
+}
+
+void BasicInterface::SuspendSerialPolling() {
+    if (!m_iconn || !m_iconn->IsSerial())
+        return;
+    m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
+    m_serialHook.stop();
+    m_serialOutstanding = false;
+}
+
+void BasicInterface::ResumeSerialPolling() {
+    if (m_closed)
+        return;
+    m_serialHook.start();
+    m_serialOutstanding = false;
+}
+
+void BasicInterface::clearPerConnectionState() {
+    m_serialOutstanding = false;
+    m_oneImageRequest = false;
+    m_counts = {0, 0, 0};
+    m_frameCounter = 0;
+    m_fpsHistory = {0, 0, 0, 0, 0};
+    m_triggerTimer.stop();
+}
+
+// ---- Laser, beeper, trigger ----------------------------------------------------------
+
+void BasicInterface::refreshLaser() {
+    const QString value = PendingParameters().GetParameter(QStringLiteral("TARGET")).Field(0).toUpper();
+    showLaserState(value);
+}
+
+void BasicInterface::showLaserState(const QString& value) {
+    m_laserValue = value;
+    for (QAction* item : m_laserGroup->actions())
+        item->setChecked(item->data().toString() == value);
+    m_statusBar->SetButtonState(QStringLiteral("laser"), value != QLatin1String("OFF"),
+                                value == QLatin1String("T"));
+}
+
+void BasicInterface::SetLaser(const QString& value) {
+    withPollingSuspended([&] {
+        if (!EnsureControl()) {
+            showLaserState(m_laserValue);
+            return;
+        }
+        vm::link::ParameterSet set;
+        set.GetParameter(QStringLiteral("TARGET")).SetField(0, value);
+        QString error;
+        if (!ApplyParameters(m_iconn->Response(), set, &error))
+            qCWarning(lcApp) << "laser not set:" << error;
+        showLaserState(value);
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATELASER"), QString());
+    });
+}
+
+void BasicInterface::refreshBeeper() {
+    const bool on =
+        PendingParameters().GetParameter(QStringLiteral("BEEP")).Field(0).toUpper() == QLatin1String("Y");
+    if (QAction* beeper = m_actions.value(QStringLiteral("mnuBeeper")))
+        beeper->setChecked(on);
+    m_statusBar->SetButtonState(QStringLiteral("beep"), on);
+}
+
+void BasicInterface::ToggleBeeper() {
+    QAction* beeper = m_actions.value(QStringLiteral("mnuBeeper"));
+    // The menu item has already changed its check mark; the status-bar button has not.
+    const bool wasOn =
+        PendingParameters().GetParameter(QStringLiteral("BEEP")).Field(0).toUpper() == QLatin1String("Y");
+    withPollingSuspended([&] {
+        if (!EnsureControl()) {
+            refreshBeeper();
+            return;
+        }
+        const bool on = !wasOn;
+        vm::link::ParameterSet set;
+        set.GetParameter(QStringLiteral("BEEP")).SetField(0, on ? QStringLiteral("Y") : QStringLiteral("N"));
+        QString error;
+        if (!ApplyParameters(m_iconn->Response(), set, &error))
+            qCWarning(lcApp) << "beeper not set:" << error;
+        if (beeper)
+            beeper->setChecked(on);
+        m_statusBar->SetButtonState(QStringLiteral("beep"), on);
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEBEEP"), QString());
+    });
+}
+
+void BasicInterface::statusButtonPressed(const QString& key) {
+    if (key == QLatin1String("beep")) {
+        ToggleBeeper();
+    } else if (key == QLatin1String("laser")) {
+        if (m_laserValue == QLatin1String("OFF"))
+            SetLaser(QStringLiteral("ON"));
+        else if (m_laserValue == QLatin1String("ON"))
+            SetLaser(QStringLiteral("T"));
+        else
+            SetLaser(QStringLiteral("OFF"));
+    }
+}
+
+void BasicInterface::refreshTrigger() {
+    m_triggerMode =
+        PendingParameters().GetParameter(QStringLiteral("TRIG")).Field(0).toUpper() == QLatin1String("T");
+    const QString field = PendingParameters().GetParameter(QStringLiteral("TRIG U")).Field(0);
+    m_virtualTrigger = field.size() >= 2 ? field.mid(1, field.size() - 2) : QString();
+    const QString shown = m_virtualTrigger.isEmpty() ? QStringLiteral("VT 2") : m_virtualTrigger;
+    m_statusBar->SetTriggerToolTip(QStringLiteral("Send Virtual Trigger \"") + shown + QLatin1Char('"'));
+    m_triggerTimer.stop();
+    m_statusBar->ShowWaitingForTrigger(m_triggerMode);
+}
+
+void BasicInterface::showWaitingForTrigger() {
+    m_statusBar->ShowWaitingForTrigger(m_triggerMode);
+}
+
+void BasicInterface::triggerTimerFired() {
+    showWaitingForTrigger();
+}
+
+void BasicInterface::SendVirtualTrigger() {
+    if (!m_iconn || !m_iconn->Connected())
+        return;
+    const QString command = m_virtualTrigger.isEmpty() ? QStringLiteral("VT 2") : m_virtualTrigger;
+    withPollingSuspended([&] { sendSimple(command, 500); });
+}
+
+// ---- Commands ----------------------------------------------------------------------
+
+void BasicInterface::ResetStatistics() {
+    withPollingSuspended([&] {
+        if (!EnsureControl())
+            return;
+        if (showMessage(this, QStringLiteral("Are you sure you want to reset the camera statistics?"),
+                        PromptButtons::YesNo, PromptIcon::Question) == PromptAnswer::Yes)
+            sendSimple(QStringLiteral("STATS RESET"), 500);
+    });
+}
+
+void BasicInterface::setInfoMessage(const QString& text) {
+    m_statusBar->SetInfoMsg(text, 0, vm::display::kWindowBackground);
+    m_clearInfoTimer.start(kInfoMessageMs);
+}
+
+void BasicInterface::SaveCurrentImage() {
+    const auto& record = m_imageView->CurrentRecord();
+    if (!m_imageView->HasImage()) {
+        setInfoMessage(QStringLiteral("No image to save"));
+        return;
+    }
+    const QString device = focusedName().isEmpty() ? QStringLiteral("Image") : focusedName();
+    const qint64 number = record ? record->Number() : 0;
+    const QString path = MakeImageFileName(device, number);
+    QString error;
+    bool saved = false;
+    if (record && !record->Image().IsEmpty()) {
+        saved = record->Image().SaveToFile(path, &error);
+    } else {
+        saved = m_imageView->Image().save(path, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
+    }
+    if (!saved) {
+        showMessage(this, QStringLiteral("Image directory specified in preferences does not exit"),
+                    PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Warning"));
+        return;
+    }
+    setInfoMessage(QStringLiteral("Image saved as ") + path);
+}
+
+void BasicInterface::UseImageFiles() {
+    withPollingSuspended([&] {
+        if (!EnsureControl())
+            return;
+        QStringList paths;
+        if (m_fileChooser) {
+            paths = m_fileChooser(this);
+        } else {
+            paths = QFileDialog::getOpenFileNames(this, QStringLiteral("Select Images"), imageSaveDirectory(),
+                                                  QStringLiteral("Images (*.bmp *.tif)"));
+        }
+        if (paths.isEmpty())
+            return;
+        sendSimple(QStringLiteral("CAPTURE CAMERA"), 500);
+        vm::link::Device* device = m_coord->FocusedDevice();
+        QString error;
+        const bool transferred = device && device->TransferFiles(paths, &error);
+        m_statusBar->ShowProgress(false);
+        if (!transferred) {
+            if (!device)
+                error = QStringLiteral("No Connection To Camera");
+            showMessage(this, QStringLiteral("Error transferring files to camera: ") + error);
+            return;
+        }
+        sendSimple(QStringLiteral("CAPTURE FILES"), 500);
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEPHOTO"), QString());
+    });
+}
+
+void BasicInterface::UseCamera() {
+    withPollingSuspended([&] {
+        if (!EnsureControl())
+            return;
+        sendSimple(QStringLiteral("CAPTURE CAMERA"), 500);
+        sendSimple(QStringLiteral("DRIVEDELETE FILES"), 500);
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEPHOTO"), QString());
+    });
+}
+
+void BasicInterface::onTransferStarted() {
+    m_statusBar->ShowProgress(true);
+}
+
+void BasicInterface::onTransferPercent(int percent) {
+    m_statusBar->SetProgressPercent(percent);
+}
+
+void BasicInterface::onTransferAborted() {
+    m_statusBar->ShowProgress(false);
+    if (m_iconn)
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
+                                  QStringLiteral("Transfer Aborted"));
+}
+
+// ---- Live display and serial polling ------------------------------------------------
+
+void BasicInterface::liveButtonToggled(bool down) {
+    SetLive(down);
+}
+
+void BasicInterface::SetLive(bool on) {
+    if (!m_iconn)
+        return;
+    if (on) {
+        m_iconn->Acquisition().Start();
+        m_live = true;
+        vm::link::ParameterSet verify;
+        if (m_iconn->Connected() && verify.Load(m_iconn->Response(), QStringLiteral("VERIFY")) &&
+            verify.GetParameter(QStringLiteral("VERIFY")).Field(0).toUpper() == QLatin1String("AIMDPM")) {
+            m_imageView->AddOverlay(QStringLiteral("Boxes"), m_boxes);
+            m_boxOverlay = true;
+        }
+    } else {
+        m_iconn->Acquisition().Stop();
+        if (m_boxOverlay) {
+            m_imageView->RemoveOverlay(QStringLiteral("Boxes"));
+            m_boxOverlay = false;
+        }
+        m_live = false;
+        if (QAction* live = m_toolActions.value(QStringLiteral("live")); live && live->isChecked()) {
+            const QSignalBlocker block(live);
+            live->setChecked(false);
+        }
+    }
+}
+
+void BasicInterface::imagesMenuChosen(const QString& key) {
+    QAction* images = m_toolActions.value(QStringLiteral("images"));
+    if (!images)
+        return;
+    m_imagesOneShotForm = key == QLatin1String("oneimage");
+    if (m_imagesOneShotForm) {
+        images->setText(vm::res::Str(1527));
+        images->setToolTip(vm::res::Str(1541));
+        images->setIcon(vm::res::Icon(QStringLiteral("grab")));
+    } else {
+        images->setText(vm::res::Str(1526));
+        images->setToolTip(vm::res::Str(1536));
+        images->setIcon(vm::res::Icon(QStringLiteral("live")));
+    }
+}
+
+void BasicInterface::imagesButtonToggled(bool down) {
+    if (!m_imagesOneShotForm)
+        return;
+    // In its "Upload Image" form the button asks for one report with its image.
+    QAction* reports = m_toolActions.value(QStringLiteral("reports"));
+    m_oneImageRequest = down;
+    if (reports && reports->isChecked() != down) {
+        const QSignalBlocker block(reports);
+        reports->setChecked(down);
+    }
+}
+
+void BasicInterface::reportsButtonToggled(bool) {
+    // The next serial-hook tick acts on the new state.
+}
+
+void BasicInterface::SerialHookTick() {
+    if (!m_iconn || !m_iconn->IsSerial() || !m_iconn->Connected())
+        return;
+    QAction* reports = m_toolActions.value(QStringLiteral("reports"));
+    QAction* images = m_toolActions.value(QStringLiteral("images"));
+    const bool hookReports = reports && reports->isChecked();
+    const bool withImage = (images && images->isChecked() && !m_imagesOneShotForm) || m_oneImageRequest;
+
+    if (!hookReports) {
+        if (m_serialOutstanding)
+            m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
+        CheckControlDropped();
+        QString error;
+        vm::link::ParameterSet none;
+        ApplyParameters(m_iconn->Response(), none, &error);
+        m_serialOutstanding = false;
+        return;
+    }
+    if (m_serialOutstanding) {
+        if (withImage != m_outstandingWithImage) {
+            m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
+            m_serialOutstanding = false;
+        }
+        return;
+    }
+    CheckControlDropped();
+    m_serialOutstanding = true;
+    m_outstandingWithImage = withImage;
+    ReportRequest request;
+    request.compressionIndex = m_compression->currentIndex();
+    request.withImage = withImage;
+    request.failuresOnly = m_reportFilter->currentIndex() == 1;
+    QString error;
+    vm::link::ParameterSet none;
+    ApplyParameters(m_iconn->Response(), none, &error);
+    m_triggerTimer.stop();
+    showWaitingForTrigger();
+    const vm::link::CommandReply reply = m_iconn->SendCommand(BuildReportRequest(request), 500);
+    if (!reply.ok) {
+        qCWarning(lcApp) << "report request refused:" << reply.status << reply.errorText;
+        m_serialOutstanding = false;
+    }
+}
+
+// ---- Records -------------------------------------------------------------------------
+
+void BasicInterface::onNewRecord(const vm::link::Record& record) {
+    if (m_iconn && m_iconn->IsSerial()) {
+        m_serialOutstanding = false;
+        if (m_oneImageRequest && !record.Image().IsEmpty()) {
+            // The single image has arrived: both hook buttons go up again.
+            m_oneImageRequest = false;
+            for (const char* key : {"images", "reports"}) {
+                if (QAction* action = m_toolActions.value(QString::fromLatin1(key))) {
+                    const QSignalBlocker block(action);
+                    action->setChecked(false);
+                }
+            }
+        }
+    }
+
+    m_imageView->SetRecord(record);
+
+    const bool graded = record.HasVerification() && firmwareLevel() >= 4 && verificationEnabled();
+    if (graded != m_gradeCounters) {
+        m_gradeCounters = graded;
+        m_counts = {0, 0, 0};
+        if (graded) {
+            m_statusBar->SetCountLabels(vm::res::Str(2006), vm::res::Str(2007), vm::res::Str(2008));
+            m_statusBar->SetCountColors(kLightGreen, kLightYellow, kLightRed);
+        } else {
+            m_statusBar->SetCountLabels(vm::res::Str(1514), vm::res::Str(1515), vm::res::Str(1516));
+        }
+    }
+    if (graded) {
+        const int grade = record.Verification()->gradeCode;
+        if (grade >= 3)
+            ++m_counts[0];
+        else if (grade == 2)
+            ++m_counts[1];
+        else
+            ++m_counts[2];
+    } else {
+        m_statusBar->SetCountColors(vm::display::kWindowBackground, vm::display::kWindowBackground,
+                                    kLightRed);
+        ++m_counts[0];
+        if (record.Passed())
+            ++m_counts[1];
+        else
+            ++m_counts[2];
+    }
+    m_statusBar->SetCounts(qint32(m_counts[0]), qint32(m_counts[1]), qint32(m_counts[2]));
+    if (!record.Image().IsEmpty())
+        ++m_frameCounter;
+    emit recordShown(record);
+}
+
+void BasicInterface::onReaderRecord(const vm::link::Record&) {
+    if (!m_triggerMode)
+        return;
+    m_statusBar->ShowWaitingForTrigger(false);
+    m_triggerTimer.start(kTriggerIntervalMs);
+}
+
+void BasicInterface::fpsTick() {
+    std::rotate(m_fpsHistory.begin(), m_fpsHistory.begin() + 1, m_fpsHistory.end());
+    m_fpsHistory.back() = m_frameCounter / 2.0;
+    m_frameCounter = 0;
+    if (m_fpsOverlay) {
+        m_fpsOverlay->SetRate(framesPerSecond());
+        if (m_imageView->Overlay(QStringLiteral("FPS")))
+            m_imageView->update();
+    }
+}
+
+double BasicInterface::framesPerSecond() const {
+    return std::accumulate(m_fpsHistory.begin(), m_fpsHistory.end(), 0.0) / double(m_fpsHistory.size());
+}
+
+void BasicInterface::toggleFramesPerSecond(bool on) {
+    if (!m_fpsOverlay)
+        return;
+    if (on)
+        m_imageView->AddOverlay(QStringLiteral("FPS"), m_fpsOverlay);
+    else
+        m_imageView->RemoveOverlay(QStringLiteral("FPS"));
+}
+
+void BasicInterface::toggleCrosshairs(bool on) {
+    if (!m_crosshairs)
+        return;
+    if (on)
+        m_imageView->AddOverlay(QStringLiteral("Crosshairs"), m_crosshairs);
+    else
+        m_imageView->RemoveOverlay(QStringLiteral("Crosshairs"));
+}
+
+void BasicInterface::roiButtonToggled(bool down) {
+    if (!m_searchArea)
+        return;
+    if (down) {
+        if (!m_roiLoaded && m_iconn && m_iconn->Connected()) {
+            if (m_roiParameters.Load(m_iconn->Response(), QStringLiteral("ROI"))) {
+                const vm::link::Parameter& roi = m_roiParameters.GetParameter(QStringLiteral("ROI"));
+                bool ok[4] = {false, false, false, false};
+                const int left = roi.Field(0).toInt(&ok[0]);
+                const int top = roi.Field(1).toInt(&ok[1]);
+                const int right = roi.Field(2).toInt(&ok[2]);
+                const int bottom = roi.Field(3).toInt(&ok[3]);
+                if (ok[0] && ok[1] && ok[2] && ok[3]) {
+                    m_searchArea->SetLeft(left);
+                    m_searchArea->SetTop(top);
+                    m_searchArea->SetRight(right);
+                    m_searchArea->SetBottom(bottom);
+                }
+                m_roiLoaded = true;
+            }
+        }
+        m_imageView->AddOverlay(QStringLiteral("Search Area"), m_searchArea);
+    } else {
+        m_imageView->RemoveOverlay(QStringLiteral("Search Area"));
+        if (m_roiParameters.Modified() && m_iconn && m_iconn->Connected()) {
+            withPollingSuspended([&] {
+                if (!EnsureControl())
+                    return;
+                QString error;
+                if (!ApplyParameters(m_iconn->Response(), m_roiParameters, &error))
+                    showMessage(this, error, PromptButtons::Ok, PromptIcon::Exclamation);
+            });
+        }
+    }
+}
+
+void BasicInterface::externalUpdateFired() {
+    m_externalUpdate.stop();
+    ConnectionResetRefresh();
+}
+
+} // namespace vm::shell

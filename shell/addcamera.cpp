@@ -1,0 +1,110 @@
+#include "shell/addcamera.h"
+
+#include "app/prompts.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "resources/strings.h"
+#include "shell/readerrules.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vm::shell {
+
+AddCamera::AddCamera(QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("AddCamera"));
+    setWindowTitle(tr("Add Camera Button"));
+    setModal(true);
+
+    m_coord = new vm::link::Coordinator(this);
+
+    m_label1 = new QLabel(tr("Select a camera to add:"), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_cameraList = new QListWidget(this);
+    m_cameraList->setObjectName(QStringLiteral("CameraList"));
+    m_label1->setBuddy(m_cameraList);
+    m_lblIP = new QLabel(tr("IP Address"), this);
+    m_lblIP->setObjectName(QStringLiteral("lblIP"));
+    m_txtIP = new QLineEdit(this);
+    m_txtIP->setObjectName(QStringLiteral("txtIP"));
+    m_lblIP->setBuddy(m_txtIP);
+    m_ok = new QPushButton(vm::res::Str(51), this);
+    m_ok->setObjectName(QStringLiteral("OK"));
+    m_ok->setDefault(true);
+    m_cancel = new QPushButton(vm::res::Str(52), this);
+    m_cancel->setObjectName(QStringLiteral("Cancel"));
+
+    auto* ipRow = new QHBoxLayout;
+    ipRow->addWidget(m_lblIP);
+    ipRow->addWidget(m_txtIP, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_label1);
+    layout->addWidget(m_cameraList, 1);
+    layout->addLayout(ipRow);
+    layout->addLayout(buttons);
+    resize(340, 360);
+
+    connect(m_cameraList, &QListWidget::currentRowChanged, this, &AddCamera::selectionChanged);
+    connect(m_cameraList, &QListWidget::itemDoubleClicked, this, &AddCamera::itemDoubleClicked);
+    connect(m_coord, &vm::link::Coordinator::OnDeviceDiscovered, this, &AddCamera::deviceDiscovered);
+    connect(m_ok, &QPushButton::clicked, this, &AddCamera::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &AddCamera::reject);
+
+    fill();
+}
+
+AddCamera::~AddCamera() = default;
+
+void AddCamera::fill() {
+    m_cameraList->clear();
+    m_cameraList->addItem(QString::fromLatin1(StaticAddressEntry));
+    if (m_coord->SerialPortCount() > 0)
+        m_cameraList->addItems(m_coord->SerialPortNames());
+    for (const vm::link::Device* device : m_coord->Devices())
+        m_cameraList->addItem(device->Name());
+    m_cameraList->setCurrentRow(0);
+    selectionChanged();
+}
+
+void AddCamera::selectionChanged() {
+    const bool staticAddress = m_cameraList->currentRow() == 0;
+    m_txtIP->setEnabled(staticAddress);
+    m_lblIP->setEnabled(staticAddress);
+}
+
+void AddCamera::deviceDiscovered(vm::link::Device* device) {
+    if (device && m_cameraList->findItems(device->Name(), Qt::MatchExactly).isEmpty())
+        m_cameraList->addItem(device->Name());
+}
+
+void AddCamera::itemDoubleClicked(QListWidgetItem* item) {
+    if (item)
+        accept();
+}
+
+void AddCamera::accept() {
+    QString name;
+    if (m_cameraList->currentRow() <= 0) {
+        name = m_txtIP->text().trimmed();
+        if (!IsValidIPAddress(name)) {
+            vm::app::showMessage(this, QStringLiteral("Invalid IP address!"), vm::app::PromptButtons::Ok,
+                                 vm::app::PromptIcon::Critical, QStringLiteral("IP Error"));
+            return;
+        }
+    } else {
+        name = m_cameraList->currentItem()->text();
+    }
+    emit AddCameraChosen(name);
+    QDialog::accept();
+}
+
+} // namespace vm::shell

@@ -1,0 +1,599 @@
+// The camera bar of the main window: camera buttons, focusing with the version check,
+// programming control, the toolbar update and the reaction to connection resets.
+
+#include "app/applyparameters.h"
+#include "app/logging.h"
+#include "app/prompts.h"
+#include "app/windowroutines.h"
+#include "display/imageview.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "link/serialports.h"
+#include "resources/strings.h"
+#include "shell/addcamera.h"
+#include "shell/basicinterface.h"
+#include "shell/cameratoolbar.h"
+#include "shell/frmoptions.h"
+#include "shell/programstate.h"
+#include "shell/readerrules.h"
+#include "shell/statusbar.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QSerialPort>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace vm::shell {
+
+using namespace vm::app;
+
+namespace {
+
+// The monitoring windows that follow whichever reader is focused and so stay open when
+// the operator leaves a reader.
+const QStringList& followingWindows() {
+    static const QStringList names = {QStringLiteral("BasicTerminal"),   QStringLiteral("BasicReport"),
+                                      QStringLiteral("BasicChart"),      QStringLiteral("FilmstripRecorder"),
+                                      QStringLiteral("NetworkOverview"), QStringLiteral("VerificationReport"),
+                                      QStringLiteral("frmAbout"),        QStringLiteral("frmLog")};
+    return names;
+}
+
+// Keeps the hourglass up while a camera button's work runs.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+bool BasicInterface::AddCameraButton(const QString& name) {
+    if (m_camToolbar->indexOf(name) >= 0) {
+        showMessage(this, QStringLiteral("Camera Button Already Exists"));
+        return false;
+    }
+    m_camToolbar->appendCamera(name, false);
+    SaveCameraList();
+    return true;
+}
+
+bool BasicInterface::AddGuestCameraButton(const QString& name) {
+    if (m_camToolbar->indexOf(name) >= 0) {
+        showMessage(this, QStringLiteral("Camera Button Already Exists"));
+        return false;
+    }
+    m_camToolbar->appendCamera(name, true);
+    return true;
+}
+
+void BasicInterface::RemoveCameraButton(int index) {
+    QAction* action = m_camToolbar->camera(index);
+    if (!action)
+        return;
+    // Removing the focused reader's button leaves that reader first.
+    if (action->isChecked() && PrepareToLeaveCamera()) {
+        action->setChecked(false);
+        m_coord->Focus(QString(), QString(), QString());
+    }
+    m_camToolbar->removeCamera(index);
+    SaveCameraList();
+}
+
+int BasicInterface::cameraButtonCount() const {
+    return m_camToolbar->cameraCount();
+}
+
+void BasicInterface::addCameraClicked() {
+    if (m_busy)
+        return;
+    AddCamera dialog(this);
+    connect(&dialog, &AddCamera::AddCameraChosen, this, &BasicInterface::AddCameraButton);
+    dialog.exec();
+}
+
+void BasicInterface::ClickCameraButton(const QString& caption) {
+    QAction* action = m_camToolbar->findCamera(caption);
+    if (action && action->isEnabled())
+        action->trigger();
+}
+
+void BasicInterface::ClickControlButton() {
+    if (m_busy) {
+        setControlButton(m_iconn && m_iconn->HasControl());
+        return;
+    }
+    m_busy = true;
+    if (m_iconn->HasControl()) {
+        PrepareToLeaveCamera();
+    } else {
+        EnsureControl();
+    }
+    if (vm::link::Device* device = m_coord->FocusedDevice())
+        device->Refresh();
+    m_busy = false;
+    UpdateToolbar();
+}
+
+void BasicInterface::cameraButtonClicked(const QString& caption, bool down) {
+    QAction* clicked = m_camToolbar->findCamera(caption);
+    if (!clicked)
+        return;
+    if (m_busy) {
+        // Ignored: put the button back as it was.
+        clicked->setChecked(!down);
+        return;
+    }
+    m_busy = true;
+    for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
+        QAction* other = m_camToolbar->camera(i);
+        if (other != clicked)
+            other->setChecked(false);
+    }
+    {
+        WaitCursor wait;
+        if (down) {
+            if (PrepareToLeaveCamera()) {
+                m_coord->Focus(QString(), QString(), QString());
+                if (IsSerialCaption(caption) && !IsSerialPortAvailable(caption)) {
+                    showMessage(this,
+                                caption + QLatin1Char(' ') +
+                                    QStringLiteral("is not available, likely in use by another application"));
+                    clicked->setChecked(false);
+                } else {
+                    ConnectCamera(caption);
+                }
+            }
+        } else if (PrepareToLeaveCamera()) {
+            m_coord->Focus(QString(), QString(), QString());
+            if (CameraToolbar::isGuest(clicked))
+                m_camToolbar->removeCamera(m_camToolbar->indexOf(caption));
+        }
+    }
+    m_busy = false;
+    UpdateToolbar();
+}
+
+bool BasicInterface::IsSerialPortAvailable(const QString& name) const {
+    const QString path = vm::link::serialDevicePath(name);
+    if (path.isEmpty())
+        return false;
+    // Whoever holds the port open (another program, or this one while the reader is
+    // focused) makes it unavailable to a second opener.
+    QSerialPort port;
+    port.setPortName(path);
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.close();
+    return true;
+}
+
+bool BasicInterface::IsCameraAvailable(const QString& name) const {
+    if (IsSerialCaption(name))
+        return IsSerialPortAvailable(name);
+    for (const vm::link::Device* device : m_coord->Devices()) {
+        if (device->Name() == name)
+            return true;
+    }
+    return IsValidIPAddress(name);
+}
+
+bool BasicInterface::ConnectCamera(const QString& name) {
+    bool accepted = false;
+    if (IsSerialCaption(name)) {
+        vm::link::Device device;
+        device.SetName(name);
+        device.Refresh();
+        accepted = CheckVersion(&device);
+        device.Close();
+    } else {
+        bool named = false;
+        for (vm::link::Device* device : m_coord->Devices()) {
+            if (device->Name() != name)
+                continue;
+            named = true;
+            if (CheckVersion(device)) {
+                accepted = true;
+                break;
+            }
+        }
+        if (!named)
+            accepted = IsValidIPAddress(name);
+    }
+    if (!accepted)
+        return false;
+    m_coord->Focus(name, QString(), QString());
+    if (IsSerialCaption(name))
+        m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
+    return true;
+}
+
+bool BasicInterface::CheckVersion(vm::link::Device* device) {
+    if (!device)
+        return false;
+    const QString camera = device->SoftwareVersion();
+    switch (CheckVersionVerdict(camera, m_programVersion)) {
+    case VersionVerdict::Accept:
+        return true;
+    case VersionVerdict::MinorMismatch:
+        return showMessage(this, MinorMismatchText(camera, m_programVersion), PromptButtons::YesNo,
+                           PromptIcon::Exclamation,
+                           QStringLiteral("Minor Version Mismatch")) == PromptAnswer::Yes;
+    case VersionVerdict::MajorMismatch:
+        showMessage(this, MajorMismatchText(camera, m_programVersion), PromptButtons::Ok,
+                    PromptIcon::Critical, QStringLiteral("Major Version Mismatch!"));
+        return false;
+    }
+    return false;
+}
+
+bool BasicInterface::EnsureControl() {
+    if (!m_iconn || !m_iconn->Connected()) {
+        showMessage(this, QStringLiteral("No Connection To Camera"), PromptButtons::Ok,
+                    PromptIcon::Exclamation, QStringLiteral("TakeControl"));
+        return false;
+    }
+    if (m_iconn->HasControl())
+        return true;
+    const QString question = QStringLiteral("Do you wish to control the camera") + QLatin1Char(' ') +
+                             focusedName() + QLatin1Char('?');
+    if (showMessage(this, question, PromptButtons::YesNo, PromptIcon::Question) != PromptAnswer::Yes) {
+        showMessage(this, QStringLiteral("Cannot change settings without control..."));
+        return false;
+    }
+    const QString password = controlPassword();
+    if (!password.isEmpty()) {
+        const auto entered = askInput(this, QStringLiteral("Enter Password"),
+                                      QStringLiteral("VelmarrowPassword"), QString(), true);
+        if (!entered || *entered != password) {
+            showMessage(this, QStringLiteral("Invalid Password"));
+            return false;
+        }
+    }
+    const vm::link::CommandReply reply = m_iconn->SendCommand(QStringLiteral("CONTROL"), 500);
+    if (!reply.ok)
+        qCWarning(lcApp) << "CONTROL was not accepted:" << reply.status << reply.errorText;
+    m_believedControl = m_iconn->HasControl();
+    return true;
+}
+
+void BasicInterface::CheckControlDropped() {
+    vm::link::Device* device = m_coord ? m_coord->FocusedDevice() : nullptr;
+    if (!device)
+        return;
+    device->Refresh();
+    if (m_iconn->HasControl() && device->ControllerName().isEmpty()) {
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
+                                  QStringLiteral("Control Dropped!"));
+        m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
+        m_serialOutstanding = false;
+        m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
+    }
+}
+
+bool BasicInterface::PrepareToLeaveCamera() {
+    const QList<QWidget*> loaded = windows().loadedWindows();
+    for (QWidget* window : loaded) {
+        if (!window || window == this || followingWindows().contains(window->objectName()))
+            continue;
+        ShowRestoredWindow(window, false);
+    }
+    if (m_iconn && m_iconn->Device() && m_iconn->Device()->HasControl())
+        m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
+    // Control given up on purpose is no surprise to the toolbar update.
+    m_believedControl = false;
+    setControlButton(false);
+    return true;
+}
+
+QString BasicInterface::focusedName() const {
+    vm::link::Device* device = m_coord ? m_coord->FocusedDevice() : nullptr;
+    return device ? device->Name() : QString();
+}
+
+bool BasicInterface::isFocusedSerial() const {
+    vm::link::Device* device = m_coord ? m_coord->FocusedDevice() : nullptr;
+    return device && (device->IsSerial() || IsSerialCaption(device->Name()));
+}
+
+void BasicInterface::setControlButton(bool inControl) {
+    QAction* control = m_camToolbar->controlAction();
+    control->setChecked(inControl);
+    if (inControl) {
+        CameraToolbar::setImage(control, QStringLiteral("havecontrol"));
+        control->setText(tr("Release"));
+        control->setToolTip(tr("Release Programming Control of Camera"));
+    } else {
+        CameraToolbar::setImage(control, QStringLiteral("control"));
+        control->setText(tr("Take Control"));
+        control->setToolTip(tr("Take Programming Control of Camera"));
+    }
+}
+
+void BasicInterface::UpdateToolbar() {
+    if (!m_coord || !m_iconn)
+        return;
+    const bool connected = m_iconn->Connected();
+    const bool inControl = connected && m_iconn->HasControl();
+    QAction* control = m_camToolbar->controlAction();
+    if (inControl) {
+        setControlButton(true);
+        m_believedControl = true;
+    } else {
+        const bool believed =
+            m_believedControl ||
+            (CameraToolbar::imageKey(control) == QLatin1String("havecontrol") && control->isChecked());
+        setControlButton(false);
+        if (believed) {
+            m_believedControl = false;
+            showMessage(this,
+                        QStringLiteral("Connection Dropped Unexpectedly") + QStringLiteral("\r\n") +
+                            QStringLiteral("Camera was reconnected but control was lost"),
+                        PromptButtons::Ok, PromptIcon::Critical, QStringLiteral("Connection Error"));
+        }
+    }
+    control->setEnabled(connected);
+
+    vm::link::Device* focused = m_coord->FocusedDevice();
+    if (!focused) {
+        for (int i = m_camToolbar->cameraCount() - 1; i >= 0; --i) {
+            QAction* action = m_camToolbar->camera(i);
+            action->setChecked(false);
+            if (CameraToolbar::isGuest(action))
+                m_camToolbar->removeCamera(i);
+        }
+    } else {
+        for (int i = m_camToolbar->cameraCount() - 1; i >= 0; --i) {
+            QAction* action = m_camToolbar->camera(i);
+            if (CameraToolbar::isGuest(action) && action->text() != focused->Name())
+                m_camToolbar->removeCamera(i);
+        }
+        // A reader focused without a button of its own gets a guest button.
+        if (m_camToolbar->indexOf(focused->Name()) < 0)
+            AddGuestCameraButton(focused->Name());
+    }
+
+    const QList<vm::link::Device*> devices = m_coord->Devices();
+    for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
+        QAction* action = m_camToolbar->camera(i);
+        const QString caption = action->text();
+        const QString set = IsSerialCaption(caption) ? QStringLiteral("serial") : QStringLiteral("net");
+        const bool isFocused = focused && focused->Name() == caption;
+        vm::link::Device* device = isFocused ? focused : nullptr;
+        for (vm::link::Device* d : devices) {
+            if (!device && d->Name() == caption)
+                device = d;
+        }
+        QString image = set + QStringLiteral("disconnected");
+        if (device && isFocused && connected)
+            image = set + (inControl ? QStringLiteral("control") : QStringLiteral("connected"));
+        CameraToolbar::setImage(action, image);
+        action->setChecked(isFocused);
+        if (device && !device->ControllerName().isEmpty() && !(isFocused && inControl))
+            action->setToolTip(QStringLiteral("Camera being programmed by ") +
+                               ControllerDisplayName(device->ControllerName()));
+        else
+            action->setToolTip(caption);
+    }
+    updateTaggedButtons();
+}
+
+void BasicInterface::updateTaggedButtons() {
+    const bool focused = m_coord && m_coord->FocusedDevice();
+    const bool serial = focused && isFocusedSerial();
+    for (auto it = m_toolTags.cbegin(); it != m_toolTags.cend(); ++it) {
+        if (it.value() == QLatin1String("serial"))
+            it.key()->setVisible(serial);
+        else if (it.value() == QLatin1String("network"))
+            it.key()->setVisible(focused && !serial);
+    }
+}
+
+void BasicInterface::disconnectTick() {
+    const QString focused = focusedName();
+    for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
+        QAction* action = m_camToolbar->camera(i);
+        if (action->text() == focused && !focused.isEmpty())
+            continue;
+        action->setEnabled(IsCameraAvailable(action->text()));
+    }
+}
+
+void BasicInterface::UpdateCaptions() {
+    QString cameraText = focusedName();
+    if (cameraText.isEmpty())
+        cameraText = QStringLiteral("(no camera)");
+    if (m_iconn && m_iconn->HasControl())
+        cameraText += QStringLiteral(" [CTRL]");
+    const QList<QWidget*> loaded = windows().loadedWindows();
+    for (QWidget* window : loaded) {
+        if (!window)
+            continue;
+        const QString caption = window->windowTitle();
+        const int dash = caption.indexOf(QLatin1Char('-'));
+        if (dash < 0)
+            continue;
+        const QString updated = cameraText + QStringLiteral(" -") + caption.mid(dash + 1);
+        if (updated != caption)
+            window->setWindowTitle(updated);
+    }
+}
+
+void BasicInterface::onDeviceDiscovered(vm::link::Device* device) {
+    if (!device)
+        return;
+    if (QAction* action = m_camToolbar->findCamera(device->Name()))
+        action->setEnabled(true);
+}
+
+void BasicInterface::onDeviceFocus(vm::link::Device* device) {
+    if (!device) {
+        setReaderMenusEnabled(false);
+        return;
+    }
+    ApplyTransferRates();
+}
+
+void BasicInterface::ApplyTransferRates() {
+    vm::link::Device* device = m_coord ? m_coord->FocusedDevice() : nullptr;
+    if (!device)
+        return;
+    if (m_iconn->HasControl() && m_options->MaxInControl()) {
+        device->ImageChannel().SetRate(0);
+        device->ReportChannel().SetRate(0);
+        return;
+    }
+    const int imageRate = m_options->ImageRate();
+    if (imageRate != -1) {
+        device->ImageChannel().SetMode(0);
+        device->ImageChannel().SetRate(imageRate);
+    } else {
+        device->ImageChannel().SetMode(2);
+    }
+    device->ReportChannel().SetRate(m_options->ReportRate());
+}
+
+void BasicInterface::onControlStatusChanged() {
+    UpdateToolbar();
+    ApplyTransferRates();
+}
+
+void BasicInterface::setReaderMenusEnabled(bool enabled) {
+    for (QAction* action : std::as_const(m_readerActions))
+        action->setEnabled(enabled);
+}
+
+void BasicInterface::onConnectionReset() {
+    ConnectionResetRefresh();
+}
+
+void BasicInterface::ConnectionResetRefresh() {
+    if (!m_iconn)
+        return;
+    m_refreshing = true;
+    setFirmwareLevel(0);
+    PendingParameters().Clear();
+    clearPerConnectionState();
+
+    if (QAction* live = m_toolActions.value(QStringLiteral("live")))
+        live->setChecked(false);
+    SetLive(false);
+    m_imageView->RemoveOverlay(QStringLiteral("Search Area"));
+    m_imageView->RemoveOverlay(QStringLiteral("Matrix ROI"));
+    m_imageView->Clear();
+    m_statusBar->ClearCounts();
+    m_statusBar->SetStatusMsg(QString(), 0, vm::display::kWindowBackground);
+    m_statusBar->SetInfoMsg(QString(), 0, vm::display::kWindowBackground);
+    m_statusBar->ShowWaitingForTrigger(false);
+
+    const bool connected = m_iconn->Connected();
+    if (!connected) {
+        setReaderMenusEnabled(false);
+        m_statusBar->EnableToobarButtons(false);
+        m_refreshing = false;
+        UpdateToolbar();
+        return;
+    }
+
+    vm::link::Device* device = m_iconn->Device();
+    setFirmwareLevel(device ? FirmwareLevelOf(device->SoftwareVersion()) : 0);
+    setReaderMenusEnabled(true);
+    m_statusBar->EnableToobarButtons(true);
+
+    const bool loaded = loadGlobal(QStringLiteral("BEEP")) && loadGlobal(QStringLiteral("TARGET")) &&
+                        loadGlobal(QStringLiteral("TRIG")) && loadGlobal(QStringLiteral("TRIG U"));
+    if (!loaded) {
+        showMessage(this, QStringLiteral("Failed to query the camera for laser, beep, and trigger settings."),
+                    PromptButtons::Ok, PromptIcon::Critical, QStringLiteral("Query Failure"));
+    } else {
+        refreshLaser();
+        refreshBeeper();
+        refreshTrigger();
+    }
+
+    if (firmwareLevel() >= 9)
+        refreshCalibrationText();
+
+    if (QAction* reports = m_toolActions.value(QStringLiteral("reports")))
+        reports->setChecked(false);
+    if (QAction* images = m_toolActions.value(QStringLiteral("images")))
+        images->setChecked(false);
+    m_serialOutstanding = false;
+    m_oneImageRequest = false;
+
+    vm::link::ParameterSet verify;
+    if (verify.Load(m_iconn->Response(), QStringLiteral("VERIFY")))
+        setVerificationEnabled(verify.GetParameter(QStringLiteral("VERIFY")).Field(0) !=
+                               QLatin1String("NONE"));
+    else
+        setVerificationEnabled(false);
+    if (firmwareLevel() < 4) {
+        m_statusBar->SetCountLabels(vm::res::Str(1514), vm::res::Str(1515), vm::res::Str(1516));
+        m_gradeCounters = false;
+    }
+    const bool verificationOn = firmwareLevel() >= 4 && verificationEnabled();
+    m_rconn->BroadcastMessage(
+        QLatin1String(WindowName),
+        verificationOn ? QStringLiteral("VERIFICATION_ON") : QStringLiteral("VERIFICATION_OFF"), QString());
+
+    if (device && firmwareLevel() < 9) {
+        device->ImageChannel().SetLegacy(true);
+        device->ReportChannel().SetLegacy(true);
+    }
+    m_refreshing = false;
+    UpdateToolbar();
+}
+
+void BasicInterface::refreshCalibrationText() {
+    if (!loadGlobal(QStringLiteral("CALIBRATED")))
+        return;
+    if (PendingParameters().GetParameter(QStringLiteral("CALIBRATED")).Field(0) == QLatin1String("FALSE")) {
+        m_rconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UNCALIBRATED"), QString());
+        setCalibrationText(QStringLiteral("Not Calibrated"));
+        return;
+    }
+    QString reply = m_iconn->Query(QStringLiteral("CALIBRATED_STRING"));
+    const int blank = reply.indexOf(QLatin1Char(' '));
+    QString value = blank >= 0 ? reply.mid(blank + 1) : QString();
+    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+        value = value.mid(1, value.size() - 2);
+    m_rconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("CALIBRATED"), QString());
+    setCalibrationText(QStringLiteral("Calibrated : ") + value);
+}
+
+void BasicInterface::onBroadcastMessage(const QString& sender, const QString& message, const QString& text) {
+    if (sender == QLatin1String(WindowName))
+        return;
+    if (message == QLatin1String("UPDATEIO")) {
+        if (loadGlobal(QStringLiteral("TRIG")) && loadGlobal(QStringLiteral("TRIG U")))
+            refreshTrigger();
+    } else if (message == QLatin1String("ROI")) {
+        if (QAction* roi = m_toolActions.value(QStringLiteral("roi")))
+            roi->setEnabled(text == QLatin1String("ENABLE"));
+    } else if (message == QLatin1String("UPDATELASER")) {
+        if (loadGlobal(QStringLiteral("TARGET")))
+            refreshLaser();
+    } else if (message == QLatin1String("UPDATEBEEP")) {
+        if (loadGlobal(QStringLiteral("BEEP")))
+            refreshBeeper();
+    } else if (message == QLatin1String("UPDATEDROPWHENBUSY")) {
+        if (firmwareLevel() >= 9)
+            m_externalUpdate.start();
+    }
+}
+
+bool BasicInterface::loadGlobal(const QString& name) {
+    if (!m_iconn || !m_iconn->Connected())
+        return false;
+    QString error;
+    const bool ok = name.contains(QLatin1Char(' '))
+                        ? PendingParameters().LoadCompound(m_iconn->Response(), name, &error)
+                        : PendingParameters().Load(m_iconn->Response(), name, &error);
+    if (!ok)
+        qCWarning(lcApp) << "could not load" << name << ":" << error;
+    return ok;
+}
+
+} // namespace vm::shell

@@ -1,0 +1,125 @@
+#include "shell/cameratoolbar.h"
+
+#include "resources/icons.h"
+#include "resources/strings.h"
+#include "shell/readerrules.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QToolButton>
+
+namespace vm::shell {
+
+namespace {
+const char kCaptionProperty[] = "cameraCaption";
+const char kTagProperty[] = "tag";
+const char kImageProperty[] = "imageKey";
+} // namespace
+
+CameraToolbar::CameraToolbar(QWidget* parent)
+    : QToolBar(parent) {
+    setObjectName(QStringLiteral("CamToolbar"));
+    setWindowTitle(tr("Cameras"));
+    setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    setIconSize(QSize(32, 32));
+
+    m_addCamera = addAction(vm::res::Icon(QStringLiteral("addcamera")), tr("Add Camera"));
+    m_addCamera->setObjectName(QStringLiteral("addcamera"));
+    m_addCamera->setToolTip(tr("Create a Camera Button"));
+    m_addCamera->setProperty(kImageProperty, QStringLiteral("addcamera"));
+
+    m_control = addAction(vm::res::Icon(QStringLiteral("control")), tr("Take Control"));
+    m_control->setObjectName(QStringLiteral("control"));
+    m_control->setCheckable(true);
+    m_control->setToolTip(tr("Take Programming Control of Camera"));
+    m_control->setProperty(kImageProperty, QStringLiteral("control"));
+    addSeparator();
+
+    connect(this, &QToolBar::actionTriggered, this, &CameraToolbar::actionTriggered);
+}
+
+QAction* CameraToolbar::appendCamera(const QString& caption, bool guest) {
+    auto* action = addAction(caption);
+    action->setCheckable(true);
+    action->setToolTip(caption);
+    action->setProperty(kCaptionProperty, caption);
+    action->setProperty(kTagProperty, guest ? QStringLiteral("guest") : QString());
+    action->setObjectName(QStringLiteral("camera:") + caption);
+    setImage(action, IsSerialCaption(caption) ? QStringLiteral("serialdisconnected")
+                                              : QStringLiteral("netdisconnected"));
+    if (QWidget* button = widgetForAction(action))
+        button->setAccessibleName(caption);
+    m_cameras.append(action);
+    return action;
+}
+
+void CameraToolbar::removeCamera(int index) {
+    if (index < 0 || index >= m_cameras.size())
+        return;
+    QAction* action = m_cameras.takeAt(index);
+    removeAction(action);
+    action->deleteLater();
+}
+
+QAction* CameraToolbar::findCamera(const QString& caption) const {
+    const int index = indexOf(caption);
+    return index >= 0 ? m_cameras.at(index) : nullptr;
+}
+
+int CameraToolbar::indexOf(const QString& caption) const {
+    for (int i = 0; i < m_cameras.size(); ++i) {
+        if (m_cameras.at(i)->property(kCaptionProperty).toString() == caption)
+            return i;
+    }
+    return -1;
+}
+
+QStringList CameraToolbar::captions(bool includeGuests) const {
+    QStringList result;
+    for (const QAction* action : m_cameras) {
+        if (includeGuests || !isGuest(action))
+            result.append(action->property(kCaptionProperty).toString());
+    }
+    return result;
+}
+
+bool CameraToolbar::isGuest(const QAction* action) {
+    return action && action->property(kTagProperty).toString() == QLatin1String("guest");
+}
+
+void CameraToolbar::setImage(QAction* action, const QString& key) {
+    if (!action || action->property(kImageProperty).toString() == key)
+        return;
+    action->setProperty(kImageProperty, key);
+    action->setIcon(vm::res::Icon(key));
+}
+
+QString CameraToolbar::imageKey(const QAction* action) {
+    return action ? action->property(kImageProperty).toString() : QString();
+}
+
+void CameraToolbar::actionTriggered(QAction* action) {
+    if (action == m_addCamera) {
+        emit addCameraClicked();
+    } else if (action == m_control) {
+        emit controlClicked();
+    } else if (m_cameras.contains(action)) {
+        emit cameraClicked(action->property(kCaptionProperty).toString(), action->isChecked());
+    }
+}
+
+void CameraToolbar::contextMenuEvent(QContextMenuEvent* event) {
+    QAction* action = actionAt(event->pos());
+    const int index = m_cameras.indexOf(action);
+    if (index < 0) {
+        QToolBar::contextMenuEvent(event);
+        return;
+    }
+    QMenu menu(this);
+    QAction* remove = menu.addAction(vm::res::Str(601));
+    if (menu.exec(event->globalPos()) == remove)
+        emit removeRequested(index);
+}
+
+} // namespace vm::shell

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+namespace vm::link {
+class ParameterSet;
+}
+
+// What the main window keeps program-wide about the focused reader, for every window
+// to read: its generation, verification flags and calibration text.
+namespace vm::shell {
+
+// 0 while no reader is connected; recomputed on every connection reset.
+int firmwareLevel();
+void setFirmwareLevel(int level);
+
+// The reader's "VERIFY" field 0 is not "NONE".
+bool verificationEnabled();
+void setVerificationEnabled(bool enabled);
+// Firmware level 4 or more.
+bool verificationAvailable();
+
+// "Not Calibrated", or "Calibrated : " and the reader's calibration string.
+QString calibrationText();
+void setCalibrationText(const QString& text);
+
+// The password asked before control is taken; empty for none.
+QString controlPassword();
+void setControlPassword(const QString& password);
+
+// The program-wide parameter set: the pending set of the apply routine, into which the
+// main window also loads the laser, beeper and trigger parameters.
+vm::link::ParameterSet& globalParameters();
+
+} // namespace vm::shell

@@ -1,0 +1,418 @@
+// The main window driven against simulated readers over real loopback sockets and a
+// real pseudo-terminal: camera buttons, focusing and the version check, control,
+// laser and beeper, live images, saving, serial polling and guest buttons.
+#include "app/imagefiles.h"
+#include "app/settingsstore.h"
+#include "common/prompts.h"
+#include "display/imageview.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "shell/basicinterface.h"
+#include "shell/cameratoolbar.h"
+#include "shell/programstate.h"
+#include "shell/statusbar.h"
+#include "sim/reader.h"
+#include "sim/simulator.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace vm;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+using shell::BasicInterface;
+using shell::CameraToolbar;
+
+namespace {
+
+// Loopback addresses of our own, so that the default ports never meet another test run
+// or a simulator someone left running.
+QString nextAddress() {
+    static int counter = 0;
+    ++counter;
+    const int b = 30 + int(QCoreApplication::applicationPid() % 200);
+    return QStringLiteral("127.%1.9.%2").arg(b).arg(counter + 1);
+}
+
+sim::ReaderConfig readerConfig(const QString& name, const QString& version, bool serial = false) {
+    sim::ReaderConfig config;
+    config.name = name;
+    config.softwareVersion = version;
+    config.address = QHostAddress(nextAddress());
+    config.serial = serial;
+    config.cycleRate = 20;
+    return config;
+}
+
+bool received(const sim::Reader* reader, const QString& command) {
+    return reader->receivedCommands().contains(command, Qt::CaseInsensitive);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::Simulator> m_sim;
+    std::unique_ptr<BasicInterface> m_window;
+    int m_settingsCount = 0;
+
+    sim::Reader* reader(const QString& name) const {
+        for (sim::Reader* r : m_sim->readers()) {
+            if (r->name() == name)
+                return r;
+        }
+        return nullptr;
+    }
+    BasicInterface& window() { return *m_window; }
+    QAction* button(const QString& caption) { return window().cameraToolbar()->findCamera(caption); }
+
+    bool discovered(const QString& name) {
+        for (const link::Device* d : window().coordinator()->Devices()) {
+            if (d->Name() == name)
+                return true;
+        }
+        return false;
+    }
+
+    // Adds the button, waits for discovery and presses it.
+    void focus(const QString& name) {
+        if (!button(name))
+            QVERIFY(window().AddCameraButton(name));
+        QTRY_VERIFY_WITH_TIMEOUT(discovered(name), 10000);
+        window().ClickCameraButton(name);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QCOMPARE(window().coordinator()->FocusedDevice()->Name(), name);
+        // The connection-reset refresh has run once the firmware level is known.
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+    }
+
+    void takeControl(const QString& name) {
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", "Do you wish to control the camera " + name + "?",
+                             PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+        QVERIFY(window().EnsureControl());
+        QTRY_VERIFY(window().imageConnection()->HasControl());
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("VELMARROW_SIM_PORTS_DIR", m_dir.filePath("ports").toLocal8Bit());
+        QDir().mkpath(m_dir.filePath("ports"));
+        qputenv("VELMARROW_STATION", "TEST-PC");
+        qputenv("VmSplashEnabled", "0");
+        qputenv("VelmarrowPassword", "");
+
+        sim::SimulatorConfig config;
+        config.discoveryPort = 0;
+        config.readers = {readerConfig("Line1", "2.3.0.0"), readerConfig("Line2", "3.0.2.1"),
+                          readerConfig("Minor", "1.1.0.31"), readerConfig("Major", "1.0.1.14"),
+                          readerConfig("Serial1", "3.0.2.1", true)};
+        m_sim = std::make_unique<sim::Simulator>(config);
+        QString error;
+        QVERIFY2(m_sim->start(&error), qPrintable(error));
+        qputenv("VELMARROW_DISCOVERY_TARGETS",
+                QStringLiteral("127.255.255.255:%1").arg(m_sim->discoveryPort()).toLocal8Bit());
+    }
+
+    void cleanupTestCase() { m_sim.reset(); }
+
+    void init() {
+        const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
+        app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
+        app::settings().Open("Velmarrow");
+        app::setImageSaveDirectory(m_dir.path());
+        for (sim::Reader* r : m_sim->readers())
+            r->dropControl();
+        m_window = std::make_unique<BasicInterface>();
+        window().setProgramVersion("3.0.2.1");
+        window().setLegacyFolder(m_dir.filePath("nolegacy"));
+        window().Load();
+        window().show();
+    }
+
+    void cleanup() {
+        if (m_window) {
+            window().close();
+            m_window.reset();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        shell::setControlPassword(QString());
+        app::installSettings(nullptr);
+    }
+
+    void cameraButtonsAreKeptAndDuplicatesRefused() {
+        QVERIFY(window().AddCameraButton("Line1"));
+        QVERIFY(window().AddCameraButton("10.0.0.1"));
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Camera Button Already Exists", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            QVERIFY(!window().AddCameraButton("Line1"));
+        }
+        QCOMPARE(window().cameraButtonCount(), 2);
+        QCOMPARE(app::settings().GetValue("NumCameras", "", "Cameras"), QStringLiteral("2"));
+        QCOMPARE(app::settings().GetValue("2", "", "Cameras"), QStringLiteral("10.0.0.1"));
+        QCOMPARE(CameraToolbar::imageKey(button("Line1")), QStringLiteral("netdisconnected"));
+
+        window().RemoveCameraButton(0);
+        QCOMPARE(app::settings().GetValue("NumCameras", "", "Cameras"), QStringLiteral("1"));
+        QCOMPARE(app::settings().GetValue("1", "", "Cameras"), QStringLiteral("10.0.0.1"));
+    }
+
+    void focusingAndSwitchingReaders() {
+        QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
+        focus("Line1");
+        QTRY_COMPARE(shell::firmwareLevel(), 8);
+        window().UpdateToolbar();
+        window().UpdateCaptions();
+        QCOMPARE(window().windowTitle(), QStringLiteral("Line1 - Velmarrow"));
+        QCOMPARE(CameraToolbar::imageKey(button("Line1")), QStringLiteral("netconnected"));
+        QVERIFY(button("Line1")->isChecked());
+        QVERIFY(window().action("mnuBeeper")->isEnabled());
+        // A network reader shows the live button and hides the serial polling ones.
+        QVERIFY(window().findChild<QAction*>("live")->isVisible());
+        QVERIFY(!window().findChild<QAction*>("reports")->isVisible());
+
+        focus("Line2");
+        QTRY_COMPARE(shell::firmwareLevel(), 10);
+        QVERIFY(!button("Line1")->isChecked());
+        QVERIFY(button("Line2")->isChecked());
+        QVERIFY(resets.count() >= 2);
+
+        // Pressing the focused reader's button again leaves it.
+        window().ClickCameraButton("Line2");
+        QTRY_VERIFY(!window().imageConnection()->Connected());
+        QTRY_COMPARE(shell::firmwareLevel(), 0);
+        window().UpdateCaptions();
+        QCOMPARE(window().windowTitle(), QStringLiteral("(no camera) - Velmarrow"));
+    }
+
+    void versionMismatchPrompts() {
+        window().setProgramVersion("1.1.0.40");
+        QVERIFY(window().AddCameraButton("Minor"));
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Minor"), 10000);
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Minor Version Mismatch",
+                                 "The camera software is at a different build revision than Velmarrow\r\n"
+                                 "Camera Version = 1.1.0.31\r\nVelmarrow Version = 1.1.0.40\r\n"
+                                 "It is recommended that you upgrade the camera software\r\n"
+                                 "Do you wish to connect anyway?",
+                                 PromptIcon::Exclamation, PromptButtons::YesNo, PromptAnswer::No);
+            window().ClickCameraButton("Minor");
+        }
+        QVERIFY(!window().coordinator()->FocusedDevice());
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Minor Version Mismatch", MinorText(), PromptIcon::Exclamation,
+                                 PromptButtons::YesNo, PromptAnswer::Yes);
+            window().ClickCameraButton("Minor");
+            QTRY_VERIFY(window().imageConnection()->Connected());
+        }
+        QTRY_COMPARE(shell::firmwareLevel(), 3);
+
+        window().setProgramVersion("2.0.3.1");
+        QVERIFY(window().AddCameraButton("Major"));
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Major"), 10000);
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Major Version Mismatch!",
+                "You cannot connect to this camera as there is a software version mismatch\r\n"
+                "Camera Version = 1.0.1.14\r\nVelmarrow Version = 2.0.3.1\r\n"
+                "You must upgrade the camera software to connect with this version of Velmarrow",
+                PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+            window().ClickCameraButton("Major");
+        }
+        QVERIFY(!window().coordinator()->FocusedDevice());
+    }
+
+    void controlWithoutAndWithPassword() {
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("TakeControl", "No Connection To Camera", PromptIcon::Exclamation,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            QVERIFY(!window().EnsureControl());
+        }
+        focus("Line1");
+        sim::Reader* line1 = reader("Line1");
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+            boxes->expectMessage("Velmarrow", "Cannot change settings without control...", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            QVERIFY(!window().EnsureControl());
+        }
+        shell::setControlPassword("s3cret");
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            boxes->expectInput("VelmarrowPassword", "Enter Password", QString(), true,
+                               QStringLiteral("guess"));
+            boxes->expectMessage("Velmarrow", "Invalid Password", PromptIcon::None, PromptButtons::Ok,
+                                 PromptAnswer::Ok);
+            QVERIFY(!window().EnsureControl());
+        }
+        QVERIFY(!received(line1, "CONTROL"));
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            boxes->expectInput("VelmarrowPassword", "Enter Password", QString(), true,
+                               QStringLiteral("s3cret"));
+            QVERIFY(window().EnsureControl());
+        }
+        QTRY_COMPARE(line1->controller(), QStringLiteral("TEST-PC"));
+        window().UpdateToolbar();
+        window().UpdateCaptions();
+        QCOMPARE(window().windowTitle(), QStringLiteral("Line1 [CTRL] - Velmarrow"));
+        QAction* control = window().cameraToolbar()->controlAction();
+        QCOMPARE(control->text(), QStringLiteral("Release"));
+        QCOMPARE(CameraToolbar::imageKey(control), QStringLiteral("havecontrol"));
+        QCOMPARE(CameraToolbar::imageKey(button("Line1")), QStringLiteral("netcontrol"));
+
+        // Releasing through the button sends RELEASE and shows no error.
+        control->trigger();
+        QTRY_VERIFY(line1->controller().isEmpty());
+        window().UpdateToolbar();
+        QCOMPARE(control->text(), QStringLiteral("Take Control"));
+    }
+
+    void controlTakenByAnotherStation() {
+        focus("Line1");
+        takeControl("Line1");
+        window().UpdateToolbar();
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage("Connection Error",
+                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        reader("Line1")->takeControl("OTHER-PC");
+        QTRY_COMPARE(boxes->shown().size(), 1);
+        QTRY_COMPARE(button("Line1")->toolTip(), QStringLiteral("Camera being programmed by OTHER-PC"));
+        QVERIFY(!window().cameraToolbar()->controlAction()->isChecked());
+    }
+
+    void laserBeeperAndStatistics() {
+        focus("Line2");
+        takeControl("Line2");
+        sim::Reader* line2 = reader("Line2");
+        window().SetLaser("T");
+        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("T"));
+        QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_option"));
+        QVERIFY(window().action("mnuLaserT")->isChecked());
+        window().SetLaser("OFF");
+        QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
+        // The status-bar button steps Off -> On -> 2 Second Strobe.
+        emit window().vmStatusBar()->OnButtonPress("laser");
+        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("ON"));
+
+        const QString before = line2->parameters().fields("BEEP").value(0).toUpper();
+        window().action("mnuBeeper")->trigger();
+        const QString after = line2->parameters().fields("BEEP").value(0).toUpper();
+        QCOMPARE(after, before == "Y" ? QStringLiteral("N") : QStringLiteral("Y"));
+        QCOMPARE(window().action("mnuBeeper")->isChecked(), after == "Y");
+
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
+                             PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+        window().ResetStatistics();
+        QVERIFY(received(line2, "STATS RESET"));
+    }
+
+    void liveImagesMoveTheCountersAndSave() {
+        focus("Line2");
+        QSignalSpy shown(&window(), &BasicInterface::recordShown);
+        window().findChild<QAction*>("live")->setChecked(true);
+        QVERIFY(window().IsLive());
+        QTRY_VERIFY_WITH_TIMEOUT(window().imageView()->HasImage(), 10000);
+        QTRY_VERIFY(window().counts()[0] >= 3);
+        QCOMPARE(window().counts()[0], window().counts()[1] + window().counts()[2]);
+
+        window().SaveCurrentImage();
+        const qint64 number = window().imageView()->CurrentRecord()->Number();
+        const QString path = app::MakeImageFileName("Line2", number);
+        QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        QVERIFY(window().vmStatusBar()->InfoMsgText().startsWith("Image saved as " + path));
+
+        app::setImageSaveDirectory(m_dir.filePath("missing/folder"));
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage("Warning", "Image directory specified in preferences does not exit",
+                             PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+        window().SaveCurrentImage();
+    }
+
+    void serialReaderIsPolled() {
+        sim::Reader* serial = reader("Serial1");
+        const QString port = serial->serialPortName() + ":";
+        QVERIFY(window().coordinator()->IsSerialPort(port));
+        QVERIFY(window().AddCameraButton(port));
+        window().ClickCameraButton(port);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QVERIFY(window().imageConnection()->IsSerial());
+        QTRY_VERIFY(received(serial, "RELEASE"));
+        window().UpdateToolbar();
+        QVERIFY(window().findChild<QAction*>("reports")->isVisible());
+        QVERIFY(!window().findChild<QAction*>("live")->isVisible());
+        QCOMPARE(CameraToolbar::imageKey(button(port)), QStringLiteral("serialconnected"));
+
+        window().serialHookTimer().stop();
+        window().compression()->setCurrentIndex(2);
+        window().findChild<QAction*>("reports")->setChecked(true);
+        QSignalSpy shown(&window(), &BasicInterface::recordShown);
+        window().SerialHookTick();
+        QVERIFY(received(serial, "REPORTREQ  4 0"));
+        QVERIFY(window().SerialRequestOutstanding());
+        QVERIFY(shown.wait(10000));
+        QVERIFY(!window().SerialRequestOutstanding());
+
+        // Releasing "Hook Reports" with a request outstanding cancels it once.
+        window().SerialHookTick();
+        QVERIFY(window().SerialRequestOutstanding());
+        window().findChild<QAction*>("reports")->setChecked(false);
+        const int cancels = int(serial->receivedCommands().count("REPORTCANCEL"));
+        window().SerialHookTick();
+        QCOMPARE(int(serial->receivedCommands().count("REPORTCANCEL")), cancels + 1);
+        QVERIFY(!window().SerialRequestOutstanding());
+        window().SerialHookTick();
+        QCOMPARE(int(serial->receivedCommands().count("REPORTCANCEL")), cancels + 1);
+    }
+
+    void guestButtonsComeAndGo() {
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Line2"), 10000);
+        window().coordinator()->Focus("Line2");
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        window().UpdateToolbar();
+        QAction* guest = button("Line2");
+        QVERIFY(guest);
+        QVERIFY(CameraToolbar::isGuest(guest));
+        QCOMPARE(app::settings().GetValue("NumCameras", "0", "Cameras"), QStringLiteral("0"));
+        window().coordinator()->Focus(QString());
+        window().UpdateToolbar();
+        QVERIFY(!button("Line2"));
+    }
+
+private:
+    static QString MinorText() {
+        return QStringLiteral("The camera software is at a different build revision than Velmarrow\r\n"
+                              "Camera Version = 1.1.0.31\r\nVelmarrow Version = 1.1.0.40\r\n"
+                              "It is recommended that you upgrade the camera software\r\n"
+                              "Do you wish to connect anyway?");
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
