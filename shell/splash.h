@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include "shell/frmabout.h"
 
 #include <optional>
 
@@ -19,16 +19,15 @@ std::optional<int> splashRemainingTime(qint64 elapsedMs);
 // The "VmSplashEnabled" rule: anything but "0" (empty included) shows the splash.
 bool splashEnabled(const QString& option);
 
-// The splash: a small frameless window with the program name and version, shown over
-// the main window while it loads.
-class Splash : public QWidget {
+// The splash: an About box without its buttons and title bar, shown over the main window
+// while it loads.
+class Splash : public frmAbout {
     Q_OBJECT
 public:
     explicit Splash(QWidget* parent = nullptr);
 
     // Centres the splash over `owner` (or the primary screen) and shows it.
     void showOver(const QWidget* owner);
-    QString titleText() const;
 };
 
 } // namespace vm::shell

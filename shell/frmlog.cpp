@@ -1,0 +1,90 @@
+#include "shell/frmlog.h"
+
+#include "app/windowroutines.h"
+#include "display/xtermwnd.h"
+#include "resources/strings.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace vm::shell {
+
+frmLog::frmLog(QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QLatin1String(WindowName));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+    setSizeGripEnabled(true);
+    setWindowTitle(vm::res::Str(819));
+
+    auto* picture = new QLabel(this);
+    picture->setObjectName(QStringLiteral("Picture1"));
+    picture->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+    picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+
+    m_caption = new QLabel(tr("The following errors were reported:"), this);
+    m_caption->setObjectName(QStringLiteral("lblCaption"));
+    m_caption->setWordWrap(true);
+    m_caption->setTextFormat(Qt::PlainText);
+
+    m_log = new vm::display::QXTermWnd(this);
+    m_log->setObjectName(QStringLiteral("m_log"));
+    // A fixed-pitch font keeps the reader's error columns lined up.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setFamilies({QStringLiteral("Fixedsys"), font.family()});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    m_log->setFont(font);
+    m_log->setAccessibleName(tr("Errors reported"));
+
+    m_ok = new QPushButton(vm::res::Str(51), this);
+    m_ok->setObjectName(QStringLiteral("btnOK"));
+    m_ok->setDefault(true);
+    m_ok->setAccessibleName(vm::res::Str(51));
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(picture);
+    top->addWidget(m_caption, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_log, 1);
+    layout->addLayout(buttons);
+
+    setTabOrder(m_log, m_ok);
+    resize(560, 360);
+}
+
+void frmLog::Clear() {
+    m_log->Clear();
+}
+
+void frmLog::AddText(const QString& text, quint32 colour) {
+    m_log->AddText(text, colour);
+}
+
+void frmLog::SetCaption(const QString& text) {
+    m_caption->setText(text);
+}
+
+QString frmLog::caption() const {
+    return m_caption->text();
+}
+
+void frmLog::done(int result) {
+    if (!m_unloaded) {
+        m_unloaded = true;
+        vm::app::SaveWindowMetrics(this);
+        vm::app::windows().forget(this);
+    }
+    QDialog::done(result);
+}
+
+} // namespace vm::shell
