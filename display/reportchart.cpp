@@ -33,6 +33,10 @@ ReportChart::ReportChart(QWidget* parent)
     m_axisX = new QValueAxis(chart);
     m_axisX->setTitleText(tr("Record"));
     m_axisX->setLabelFormat("%d");
+    // Ticks on round record numbers, whatever the first record shown is.
+    m_axisX->setTickType(QValueAxis::TicksDynamic);
+    m_axisX->setTickAnchor(0);
+    m_axisX->setTickInterval(10);
     m_axisRate = new QValueAxis(chart);
     m_axisRate->setRange(0, 100);
     m_axisRate->setTitleText(tr("Pass %"));

@@ -201,6 +201,7 @@ void VmStatusBar::SetCounts(qint32 total, qint32 pass, qint32 fail) {
     m_totalField->setText(QString::number(total));
     m_passField->setText(QString::number(pass));
     m_failField->setText(QString::number(fail));
+    relayout(); // a count may outgrow its field; unchanged geometry costs nothing
 }
 
 void VmStatusBar::SetCountLabels(const QString& total, const QString& pass, const QString& fail) {

@@ -718,6 +718,12 @@ void TestDisplay::layoutOrder() {
         QVERIFY2(g.top() >= 0 && g.bottom() < bar.height(), name);
     }
 
+    // A count that outgrows its field widens it.
+    bar.SetCounts(2147483647, 2147483647, 2147483647);
+    auto* total = bar.findChild<QLabel*>("TotalField");
+    QVERIFY(total->width() > total->fontMetrics().horizontalAdvance(total->text()));
+    QVERIFY(x("PassLabel") > total->geometry().right());
+
     auto* send = bar.findChild<QPushButton*>("SendVTrigger");
     auto* wait = bar.findChild<QLabel*>("WaitTriggerMsg");
     QVERIFY(send->isVisible() && !wait->isVisible());
