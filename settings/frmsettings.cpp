@@ -69,7 +69,7 @@ frmSettings::frmSettings(QWidget* parent)
         m_boxes << box;
         m_texts << QString();
     }
-    resize(520, 560);
+    resize(640, 560);
 
     m_conn = std::make_unique<vm::link::SettingsConnection>();
     connect(m_conn.get(), &vm::link::Connection::OnConnectionReset, this, &frmSettings::OnConnectionReset);

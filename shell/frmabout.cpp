@@ -139,6 +139,7 @@ frmAbout::frmAbout(QWidget* parent, Use use)
     m_detailsAvailable = use == Use::Dialog && firmwareLevel() >= DetailsFirmwareLevel;
     m_detailsButton->setVisible(m_detailsAvailable);
     if (use == Use::Splash) {
+        line->hide();
         m_sysInfo->hide();
         m_ok->hide();
     }
