@@ -20,20 +20,20 @@ namespace vm::shell {
 
 namespace {
 
-// The manufacturing blocks are only answered by readers of this level and later.
+// Only readers of this generation or later carry the factory blocks that Details shows.
 constexpr int DetailsFirmwareLevel = 4;
-
-QIcon applicationIcon();
-
-[[maybe_unused]] const bool registeredAtStart = [] {
-    registerShellWindows();
-    return true;
-}();
 
 QIcon applicationIcon() {
     const QIcon icon = QApplication::windowIcon();
     return icon.isNull() ? vm::res::Icon(QStringLiteral("cam")) : icon;
 }
+
+// The main window builds its Help menu from what the registry knows, so the windows are
+// registered before it is created.
+[[maybe_unused]] const bool registeredAtStart = [] {
+    registerShellWindows();
+    return true;
+}();
 
 } // namespace
 
