@@ -390,6 +390,7 @@ void BasicInterface::Load() {
     m_compression->setCurrentIndex(0);
     LoadCameraList();
     reopenWindows();
+    m_imageView->Initialize(QStringLiteral("Velmarrow"));
     UpdateToolbar();
     RestoreWindowMetrics(this);
 

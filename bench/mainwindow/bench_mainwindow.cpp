@@ -1,0 +1,187 @@
+// Measures the main window against a simulated reader running as its own process:
+// the time from pressing a camera button to a connected, refreshed reader, and the live
+// display's frame rate and this process's CPU use at a given reader rate. With
+// --screenshot it also saves a picture of the window showing live results.
+//
+//   xvfb-run -a bench_mainwindow --rate 30 --seconds 10
+//   xvfb-run -a bench_mainwindow --rate 60 --screenshot docs/mainwindow.png
+
+#include "app/settingsstore.h"
+#include "display/imageview.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "shell/basicinterface.h"
+#include "shell/programstate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#include <sys/resource.h>
+
+namespace {
+
+// Runs the event loop until done() holds, checking every 10 ms so that the waiting
+// itself costs no measurable CPU.
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QElapsedTimer timer;
+    timer.start();
+    bool result = false;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            result = true;
+            loop.quit();
+        } else if (timer.elapsed() > timeoutMs) {
+            loop.quit();
+        }
+    });
+    check.start(10);
+    loop.exec();
+    return result;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({"rate", "Reader read cycles per second.", "N", "30"});
+    parser.addOption({"seconds", "How long to watch live images.", "S", "10"});
+    parser.addOption({"connects", "How many times to press the camera button.", "N", "5"});
+    parser.addOption({"screenshot", "Save a picture of the window to this PNG file.", "PATH"});
+    parser.addOption({"sim", "The simulated reader program.", "PATH", QStringLiteral(LUMIVEX_SIM_PROGRAM)});
+    parser.process(app);
+
+    const int rate = parser.value("rate").toInt();
+    const int seconds = parser.value("seconds").toInt();
+    const QString address = QStringLiteral("127.77.0.1");
+    const quint16 discoveryPort = 47370;
+    qputenv("VELMARROW_DISCOVERY_TARGETS",
+            QStringLiteral("127.255.255.255:%1").arg(discoveryPort).toLocal8Bit());
+    qputenv("VmSplashEnabled", "0");
+    qputenv("VELMARROW_STATION", "BENCH-PC");
+
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(parser.value("sim"), {"--readers", "1", "--name", "Line3", "--address", address, "--rate",
+                                    QString::number(rate), "--discovery-port", QString::number(discoveryPort),
+                                    "--admin-port", "0", "--no-stdin", "--no-flash"});
+    if (!sim.waitForStarted(5000)) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(parser.value("sim")));
+        return 1;
+    }
+
+    vm::app::installSettings(
+        std::make_unique<vm::app::SettingsStore>(dir.filePath("settings.ini"), dir.filePath("options.ini")));
+    vm::app::settings().Open("Velmarrow");
+    vm::app::settings().SetValue("ImageRate", "0", "Connectivity"); // images as fast as the reader reads
+    vm::app::settings().SetValue("ReportRate", "0", "Connectivity");
+
+    vm::shell::BasicInterface window;
+    window.setProgramVersion("3.0.2.1");
+    window.Load();
+    window.resize(1000, 820);
+    window.show();
+    window.AddCameraButton("Line3");
+    auto discovered = [&] {
+        for (const vm::link::Device* d : window.coordinator()->Devices()) {
+            if (d->Name() == QLatin1String("Line3"))
+                return true;
+        }
+        return false;
+    };
+    if (!waitFor(discovered, 10000)) {
+        std::fprintf(stderr, "the simulated reader was not discovered\n");
+        return 1;
+    }
+
+    QList<double> connectMs;
+    const int connects = std::max(1, parser.value("connects").toInt());
+    for (int i = 0; i < connects; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        window.ClickCameraButton("Line3");
+        const bool up = waitFor(
+            [&] { return window.imageConnection()->Connected() && vm::shell::firmwareLevel() > 0; }, 10000);
+        connectMs.append(double(timer.nsecsElapsed()) / 1e6);
+        if (!up) {
+            std::fprintf(stderr, "the reader did not connect\n");
+            return 1;
+        }
+        if (i + 1 < connects) {
+            window.ClickCameraButton("Line3");
+            waitFor([&] { return !window.imageConnection()->Connected() && vm::shell::firmwareLevel() == 0; },
+                    5000);
+        }
+    }
+    std::sort(connectMs.begin(), connectMs.end());
+    std::printf("camera button to connected: median %.1f ms, slowest %.1f ms (%d presses)\n",
+                connectMs.at(connectMs.size() / 2), connectMs.last(), int(connectMs.size()));
+
+    window.imageConnection()->SendCommand("CONTROL");
+    window.findChild<QAction*>("live")->setChecked(true);
+    waitFor([&] { return window.imageView()->HasImage(); }, 5000);
+    waitFor([] { return false; }, 1000); // let the stream settle
+
+    int records = 0;
+    int withImage = 0;
+    QObject::connect(&window, &vm::shell::BasicInterface::recordShown, [&](const vm::link::Record& record) {
+        ++records;
+        if (!record.Image().IsEmpty())
+            ++withImage;
+    });
+    const quint64 painted0 = window.imageView()->PaintedImageCount();
+    const quint64 dropped0 = window.imageView()->DroppedImageCount();
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    waitFor([&] { return wall.elapsed() >= qint64(seconds) * 1000; }, seconds * 1000 + 1000);
+    const double elapsed = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
+    std::printf("live %d, %d of %d records with images\n", window.IsLive(), withImage, records);
+    std::printf("reader at %d images/s: %.1f records/s shown, %.1f images/s painted, %llu dropped as stale, "
+                "CPU %.0f%% of one core (%.2f ms per record)\n",
+                rate, records / elapsed, double(window.imageView()->PaintedImageCount() - painted0) / elapsed,
+                static_cast<unsigned long long>(window.imageView()->DroppedImageCount() - dropped0),
+                100.0 * cpu / elapsed, records ? 1000.0 * cpu / records : 0.0);
+
+    if (parser.isSet("screenshot")) {
+        window.UpdateToolbar();
+        window.UpdateCaptions();
+        waitFor([] { return false; }, 600);
+        const QString path = parser.value("screenshot");
+        if (!window.grab().save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        std::printf("screenshot: %s\n", qPrintable(path));
+    }
+
+    window.close();
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return 0;
+}
