@@ -566,6 +566,53 @@ private slots:
         QCOMPARE(c.query("STATS"), QString("STATS 0 0 0 0 0 0"));
     }
 
+    // What the camera sees comes back decoded: a scene text set through the admin
+    // interface is the text of the next records, and an image-rate limit holds back
+    // images while reports keep coming.
+    void sceneTextReachesTheRecords() {
+        SimulatorConfig config;
+        config.discoveryPort = 0;
+        ReaderConfig rc;
+        rc.name = "Scene1";
+        rc.commandPort = 0;
+        rc.dataPort = 0;
+        rc.cycleRate = 20;
+        config.readers = {rc};
+        Simulator simulator(config);
+        QString error;
+        QVERIFY2(simulator.start(&error), qPrintable(error));
+        AdminConsole admin(simulator);
+        QVERIFY(admin.execute("scene HELLO-SCENE").trimmed().endsWith("ok"));
+        QVERIFY(admin.execute("sceneset serial 0").trimmed().endsWith("ok"));
+
+        Reader& r = *simulator.reader(0);
+        DataClient data;
+        QVERIFY(data.connectTo(r));
+        data.send(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS-T"},
+                                                                  {"imageMode", 0},
+                                                                  {"imageRate", 2},
+                                                                  {"reportRate", 0},
+                                                                  {"legacy", false}})
+                                            .toJson(QJsonDocument::Compact));
+        int records = 0, withImages = 0;
+        QString text;
+        Frame f;
+        // 30 records at 20 per second take about 1.5 s; at 2 images per second at most a
+        // handful of them carry their image.
+        while (records < 30) {
+            QVERIFY(data.next(FrameType::Record, &f));
+            QByteArray image;
+            const QJsonObject o = recordJson(f, &image);
+            ++records;
+            if (!image.isEmpty())
+                ++withImages;
+            if (o.value("symbolFound").toBool())
+                text = o.value("text").toString();
+        }
+        QVERIFY2(text.startsWith("HELLO-SCENE"), qPrintable(text));
+        QVERIFY2(withImages >= 1 && withImages <= 6, qPrintable(QString::number(withImages)));
+    }
+
     void externalInputFollowsTheEdge() {
         auto r = startReader(10);
         CommandClient c;
