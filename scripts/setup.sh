@@ -11,7 +11,7 @@ packages=(
   # Qt 6: Widgets, Network, SerialPort, Charts, PrintSupport, Test, the X and
   # offscreen platform plugins, and the TIFF image-format plugin
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev
-  qt6-qpa-plugins qt6-image-formats-plugins libgl-dev
+  qt6-qpa-plugins qt6-image-formats-plugins libgl-dev libqt6opengl6-dev
   # the simulated reader's decoder and symbol generator
   libzxing-dev
   # fonts for rendering text headless
