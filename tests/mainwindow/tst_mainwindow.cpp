@@ -8,6 +8,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "shell/addcamera.h"
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
 #include "shell/programstate.h"
@@ -19,6 +20,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -168,6 +171,41 @@ private slots:
         window().RemoveCameraButton(0);
         QCOMPARE(app::settings().GetValue("NumCameras", "", "Cameras"), QStringLiteral("1"));
         QCOMPARE(app::settings().GetValue("1", "", "Cameras"), QStringLiteral("10.0.0.1"));
+    }
+
+    void addCameraDialogListsAndChecks() {
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Line1"), 10000);
+        shell::AddCamera dialog(&window());
+        QListWidget* list = dialog.cameraList();
+        QCOMPARE(list->item(0)->text(), QStringLiteral("<Static IP Address>"));
+        const QString serialPort = reader("Serial1")->serialPortName() + ":";
+        QTRY_VERIFY(!list->findItems("Line1", Qt::MatchExactly).isEmpty());
+        QVERIFY(!list->findItems(serialPort, Qt::MatchExactly).isEmpty());
+        QVERIFY(dialog.ipText()->isEnabled());
+        list->setCurrentRow(list->row(list->findItems("Line1", Qt::MatchExactly).first()));
+        QVERIFY(!dialog.ipText()->isEnabled());
+
+        list->setCurrentRow(0);
+        dialog.ipText()->setText("192.168.1.300");
+        QSignalSpy chosen(&dialog, &shell::AddCamera::AddCameraChosen);
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("IP Error", "Invalid IP address!", PromptIcon::Critical, PromptButtons::Ok,
+                                 PromptAnswer::Ok);
+            dialog.accept();
+        }
+        QCOMPARE(chosen.count(), 0);
+        dialog.ipText()->setText("10.1.2.3");
+        dialog.accept();
+        QCOMPARE(chosen.count(), 1);
+        QCOMPARE(chosen.at(0).at(0).toString(), QStringLiteral("10.1.2.3"));
+
+        // The main window turns the choice into a saved camera button.
+        connect(&dialog, &shell::AddCamera::AddCameraChosen, &window(), &BasicInterface::AddCameraButton);
+        list->setCurrentRow(list->row(list->findItems("Line1", Qt::MatchExactly).first()));
+        dialog.accept();
+        QVERIFY(button("Line1"));
+        QCOMPARE(app::settings().GetValue("1", "", "Cameras"), QStringLiteral("Line1"));
     }
 
     void focusingAndSwitchingReaders() {
