@@ -11,15 +11,19 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "shell/addcamera.h"
 #include "shell/basicinterface.h"
+#include "shell/frmoptions.h"
 #include "shell/programstate.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -71,6 +75,8 @@ int main(int argc, char* argv[]) {
     parser.addOption({"seconds", "How long to watch live images.", "S", "10"});
     parser.addOption({"connects", "How many times to press the camera button.", "N", "5"});
     parser.addOption({"screenshot", "Save a picture of the window to this PNG file.", "PATH"});
+    parser.addOption(
+        {"dialogs", "Also save pictures of the Add Camera and Preferences dialogs in this folder.", "DIR"});
     parser.addOption({"sim", "The simulated reader program.", "PATH", QStringLiteral(LUMIVEX_SIM_PROGRAM)});
     parser.process(app);
 
@@ -178,6 +184,23 @@ int main(int argc, char* argv[]) {
             return 1;
         }
         std::printf("screenshot: %s\n", qPrintable(path));
+    }
+
+    if (parser.isSet("dialogs")) {
+        const QDir folder(parser.value("dialogs"));
+        vm::shell::AddCamera addCamera(&window);
+        addCamera.show();
+        waitFor([] { return false; }, 300);
+        addCamera.grab().save(folder.filePath("addcamera.png"));
+        window.options()->show();
+        auto* tabs = window.options()->findChild<QTabWidget*>("tbsOptions");
+        for (int i = 0; tabs && i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            waitFor([] { return false; }, 200);
+            window.options()->grab().save(folder.filePath(QStringLiteral("preferences%1.png").arg(i + 1)));
+        }
+        window.options()->hide();
+        std::printf("dialogs: %s\n", qPrintable(folder.absolutePath()));
     }
 
     window.close();
