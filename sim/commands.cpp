@@ -297,8 +297,8 @@ QStringList Reader::executeParameter(const QStringList& words, const QString& ke
         const QString name = head.join(QLatin1Char(' '));
         if (!isKnownParameterName(name))
             continue;
-        const ParameterSpec* spec = findParameter(name, m_level);
-        if (!spec)
+        const ParameterSpec* definition = findParameter(name, m_level);
+        if (!definition)
             return statusLine(
                 keyword, kErrorLevel,
                 QStringLiteral("%1 is not available at software level %2").arg(name).arg(m_level));
@@ -306,11 +306,11 @@ QStringList Reader::executeParameter(const QStringList& words, const QString& ke
         if (nonEmpty(rest).isEmpty())
             return QStringList{name + QLatin1Char(' ') + m_store->fields(name).join(QLatin1Char(' '))} +
                    statusLine(keyword);
-        if (spec->readOnly)
+        if (definition->readOnly)
             return statusLine(keyword, kErrorFailed, QStringLiteral("%1 is read only").arg(name));
         if (!hasControl(station))
             return statusLine(keyword, kErrorNoControl, QStringLiteral("no programming control"));
-        const WriteResult r = m_store->write(*spec, rest);
+        const WriteResult r = m_store->write(*definition, rest);
         if (r.ok() &&
             (name == QLatin1String("CONTRASTCAL") || name.startsWith(QLatin1String("XLIGHTCONTRASTCAL ")))) {
             // Writing a contrast calibration back cancels the calibration of that light.

@@ -149,12 +149,12 @@ void ParameterStore::setFields(const QString& rawName, const QStringList& f) {
     const QString name = rawName.trimmed().toUpper();
     if (m_values.contains(name)) {
         // The engine writes learned values; keep the reader's own form (quotes on text fields).
-        const ParameterSpec* spec = findParameter(name, m_level);
+        const ParameterSpec* definition = findParameter(name, m_level);
         QStringList v = m_values.value(name);
         for (int i = 0; i < f.size() && i < v.size(); ++i) {
             QString norm;
             QString error;
-            if (spec && normalize(spec->fields[i], f[i], &norm, &error))
+            if (definition && normalize(definition->fields[i], f[i], &norm, &error))
                 v[i] = norm;
         }
         m_values[name] = v;
@@ -322,10 +322,10 @@ bool ParameterStore::crossCheck(const QString& name, const QStringList& f, QStri
     return true;
 }
 
-WriteResult ParameterStore::write(const ParameterSpec& spec, QStringList tokens) {
-    if (spec.readOnly)
+WriteResult ParameterStore::write(const ParameterSpec& definition, QStringList tokens) {
+    if (definition.readOnly)
         return {kErrorFailed, QStringLiteral("read only")};
-    const int expected = int(spec.fields.size());
+    const int expected = int(definition.fields.size());
     if (tokens.size() != expected) {
         // Tolerate doubled blanks, and missing trailing fields that may be empty.
         QStringList compact;
@@ -337,33 +337,33 @@ WriteResult ParameterStore::write(const ParameterSpec& spec, QStringList tokens)
         } else if (tokens.size() < expected) {
             bool pad = true;
             for (int i = int(tokens.size()); i < expected; ++i)
-                pad = pad && (spec.fields[i].kind == FieldKind::Text || spec.fields[i].keepIfEmpty);
+                pad = pad && (definition.fields[i].kind == FieldKind::Text || definition.fields[i].keepIfEmpty);
             if (!pad)
-                return {kErrorFieldCount, QString("%1 needs %2 fields").arg(spec.name).arg(expected)};
+                return {kErrorFieldCount, QString("%1 needs %2 fields").arg(definition.name).arg(expected)};
             while (tokens.size() < expected)
                 tokens << QString();
         } else {
-            return {kErrorFieldCount, QString("%1 needs %2 fields").arg(spec.name).arg(expected)};
+            return {kErrorFieldCount, QString("%1 needs %2 fields").arg(definition.name).arg(expected)};
         }
     }
-    QStringList current = m_values.value(spec.name);
+    QStringList current = m_values.value(definition.name);
     QStringList next = current;
     for (int i = 0; i < expected; ++i) {
-        if (spec.fields[i].keepIfEmpty && tokens[i].isEmpty())
+        if (definition.fields[i].keepIfEmpty && tokens[i].isEmpty())
             continue;
         QString value;
         QString error;
-        if (!normalize(spec.fields[i], tokens[i], &value, &error))
+        if (!normalize(definition.fields[i], tokens[i], &value, &error))
             return {kErrorBadValue, QString("field %1: %2").arg(i).arg(error)};
         next[i] = value;
     }
     QString error;
-    if (!crossCheck(spec.name, next, &error))
+    if (!crossCheck(definition.name, next, &error))
         return {kErrorBadValue, error};
-    m_values[spec.name] = next;
-    if (spec.name == QLatin1String("IP"))
+    m_values[definition.name] = next;
+    if (definition.name == QLatin1String("IP"))
         m_readerName = next[0];
-    changed(spec.name);
+    changed(definition.name);
     return {};
 }
 
@@ -402,8 +402,8 @@ bool ParameterStore::loadPid(int pid) {
         return false;
     // Only what this level knows; read-only values stay the unit's own.
     for (auto v = it->second.constBegin(); v != it->second.constEnd(); ++v) {
-        const ParameterSpec* spec = findParameter(v.key(), m_level);
-        if (spec && !spec->readOnly && v.value().size() == spec->fields.size())
+        const ParameterSpec* definition = findParameter(v.key(), m_level);
+        if (definition && !definition->readOnly && v.value().size() == definition->fields.size())
             m_values[v.key()] = v.value();
     }
     changed(QStringLiteral("LOAD"));
@@ -471,15 +471,15 @@ void ParameterStore::fromJson(const QJsonObject& o) {
     Values fresh = defaults();
     const Values saved = valuesFromJson(o.value(QStringLiteral("values")).toObject());
     for (auto it = saved.constBegin(); it != saved.constEnd(); ++it) {
-        const ParameterSpec* spec = findParameter(it.key(), m_level);
-        if (!spec || spec->readOnly || it.value().size() != spec->fields.size())
+        const ParameterSpec* definition = findParameter(it.key(), m_level);
+        if (!definition || definition->readOnly || it.value().size() != definition->fields.size())
             continue;
         bool good = true;
         QStringList norm;
-        for (int i = 0; i < spec->fields.size() && good; ++i) {
+        for (int i = 0; i < definition->fields.size() && good; ++i) {
             QString v;
             QString error;
-            good = normalize(spec->fields[i], it.value()[i], &v, &error);
+            good = normalize(definition->fields[i], it.value()[i], &v, &error);
             norm << v;
         }
         if (good)

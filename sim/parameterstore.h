@@ -58,7 +58,7 @@ public:
     int firmwareLevel() const override { return m_level; }
 
     // Checks and stores a write; on failure nothing changes.
-    WriteResult write(const ParameterSpec& spec, QStringList tokens);
+    WriteResult write(const ParameterSpec& definition, QStringList tokens);
     // One value checked against a field (normalised into `out`); false with `error` set otherwise.
     static bool normalize(const FieldSpec& field, const QString& token, QString* out, QString* error);
 
