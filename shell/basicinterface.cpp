@@ -329,6 +329,25 @@ void BasicInterface::buildControlToolbar() {
         addButton(QStringLiteral("live"), Str(1529), QString(), QStringLiteral("live"), "network", true);
     connect(live, &QAction::toggled, this, &BasicInterface::liveButtonToggled);
 
+    // The photometry and learn buttons open their windows; they appear once those exist.
+    if (windows().knows(QStringLiteral("BasicPhotometry"))) {
+        QAction* photometry = addButton(QStringLiteral("photometry"), Str(1530), QString(),
+                                        QStringLiteral("exposure"), "both", false);
+        connect(photometry, &QAction::triggered, this,
+                [this] { windows().open(QStringLiteral("BasicPhotometry"), this); });
+    }
+    if (windows().knows(QStringLiteral("Learn"))) {
+        QAction* learn = addButton(QStringLiteral("learn"), Str(1531), Str(1537),
+                                   QStringLiteral("quicklearn"), "both", true);
+        connect(learn, &QAction::toggled, this, [this](bool down) {
+            QWidget* open = windows().find(QStringLiteral("Learn"));
+            if (down && !open)
+                windows().open(QStringLiteral("Learn"), this);
+            else if (!down && open)
+                ShowRestoredWindow(open, false);
+        });
+    }
+
     QAction* roi =
         addButton(QStringLiteral("roi"), Str(1532), Str(1538), QStringLiteral("roi"), "both", true);
     connect(roi, &QAction::toggled, this, &BasicInterface::roiButtonToggled);
@@ -356,6 +375,7 @@ void BasicInterface::buildViewToolbar() {
         const QString key = QString::fromLatin1(b.key);
         QAction* action = m_viewToolbar->addAction(vm::res::Icon(key), Str(b.caption));
         action->setObjectName(QStringLiteral("view:") + key);
+        action->setData(window);
         action->setToolTip(Str(b.tooltip));
         action->setCheckable(true);
         connect(action, &QAction::toggled, this, [this, window](bool down) {

@@ -378,6 +378,24 @@ void BasicInterface::UpdateToolbar() {
             action->setToolTip(caption);
     }
     updateTaggedButtons();
+
+    // A view button is down while its window is open, however the window was closed.
+    if (m_viewToolbar) {
+        for (QAction* action : m_viewToolbar->actions()) {
+            const bool open = windows().find(action->data().toString()) != nullptr;
+            if (action->isChecked() != open) {
+                const QSignalBlocker block(action);
+                action->setChecked(open);
+            }
+        }
+    }
+    if (QAction* learn = m_toolActions.value(QStringLiteral("learn"))) {
+        const bool open = windows().find(QStringLiteral("Learn")) != nullptr;
+        if (learn->isChecked() != open) {
+            const QSignalBlocker block(learn);
+            learn->setChecked(open);
+        }
+    }
 }
 
 void BasicInterface::updateTaggedButtons() {

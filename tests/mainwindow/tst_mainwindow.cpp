@@ -20,8 +20,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -390,6 +392,74 @@ private slots:
         boxes->expectMessage("Warning", "Image directory specified in preferences does not exit",
                              PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
         window().SaveCurrentImage();
+    }
+
+    void triggerModeAndVirtualTrigger() {
+        QCOMPARE(window().serialHookInterval(), 2000);
+        QVERIFY(!window().testMenu()->menuAction()->isVisible());
+        focus("Line2");
+        takeControl("Line2");
+        sim::Reader* line2 = reader("Line2");
+        link::ReaderConnection other;
+        QVERIFY(window().imageConnection()->SendCommand("TRIG U \"\"").ok);
+        QVERIFY(window().imageConnection()->SendCommand("TRIG T").ok);
+        other.BroadcastMessage("frmIOSettings", "UPDATEIO", QString());
+        QTRY_VERIFY(window().triggerMode());
+        QVERIFY(window().vmStatusBar()->WaitingForTrigger());
+        QCOMPARE(window().virtualTriggerText(), QString());
+
+        // An empty user trigger string sends the reader's own virtual trigger.
+        window().SendVirtualTrigger();
+        QVERIFY(received(line2, "VT 2"));
+        // The record hides the notice; it comes back when no further record arrives.
+        QTRY_VERIFY(!window().vmStatusBar()->WaitingForTrigger());
+        QTRY_VERIFY_WITH_TIMEOUT(window().vmStatusBar()->WaitingForTrigger(), 5000);
+
+        QVERIFY(window().imageConnection()->SendCommand("TRIG U \"GO\"").ok);
+        other.BroadcastMessage("frmIOSettings", "UPDATEIO", QString());
+        QTRY_COMPARE(window().virtualTriggerText(), QStringLiteral("GO"));
+        window().SendVirtualTrigger();
+        QVERIFY(received(line2, "GO"));
+        QVERIFY(window().imageConnection()->SendCommand("TRIG C").ok);
+    }
+
+    void imageFilesBecomeTheSource() {
+        focus("Line2");
+        takeControl("Line2");
+        sim::Reader* line2 = reader("Line2");
+        QImage picture(659, 494, QImage::Format_Grayscale8);
+        picture.fill(200);
+        const QString good = m_dir.filePath("scene.bmp");
+        QVERIFY(picture.save(good));
+        QSignalSpy percent(window().imageConnection(), &link::ImageConnection::OnDataTransferPercentComplete);
+        window().setImageFileChooser([good](QWidget*) { return QStringList{good}; });
+        window().UseImageFiles();
+        QVERIFY(received(line2, "CAPTURE CAMERA"));
+        QVERIFY(received(line2, "CAPTURE FILES"));
+        QTRY_VERIFY(!line2->transferredFiles().isEmpty());
+        QTRY_VERIFY(!percent.isEmpty());
+        QCOMPARE(percent.last().at(0).toInt(), 100);
+        QVERIFY(!window().vmStatusBar()->ProgressVisible());
+
+        // A file the reader refuses is reported with the reader's reason.
+        const QString bad = m_dir.filePath("notanimage.bmp");
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("this is not a bitmap");
+        file.close();
+        window().setImageFileChooser([bad](QWidget*) { return QStringList{bad}; });
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Velmarrow",
+                "Error transferring files to camera: The reader refused notanimage.bmp: not a "
+                "BMP or TIFF file",
+                PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+            window().UseImageFiles();
+        }
+
+        window().UseCamera();
+        QVERIFY(received(line2, "DRIVEDELETE FILES"));
     }
 
     void serialReaderIsPolled() {
