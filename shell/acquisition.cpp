@@ -8,6 +8,7 @@
 #include "app/prompts.h"
 #include "display/colorvalue.h"
 #include "display/imageview.h"
+#include "link/commandresponse.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
@@ -343,6 +344,9 @@ void BasicInterface::reportsButtonToggled(bool) {
 void BasicInterface::SerialHookTick() {
     if (!m_iconn || !m_iconn->IsSerial() || !m_iconn->Connected())
         return;
+    // A timer can fire while another command waits for its reply; poll on the next tick.
+    if (vm::link::detail::waitDepth() > 0)
+        return;
     QAction* reports = m_toolActions.value(QStringLiteral("reports"));
     QAction* images = m_toolActions.value(QStringLiteral("images"));
     const bool hookReports = reports && reports->isChecked();
@@ -515,6 +519,10 @@ void BasicInterface::roiButtonToggled(bool down) {
 
 void BasicInterface::externalUpdateFired() {
     m_externalUpdate.stop();
+    if (vm::link::detail::waitDepth() > 0) {
+        m_externalUpdate.start();
+        return;
+    }
     ConnectionResetRefresh();
 }
 

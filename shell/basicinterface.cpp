@@ -5,6 +5,7 @@
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "display/imageview.h"
+#include "link/commandresponse.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
@@ -134,6 +135,9 @@ BasicInterface::BasicInterface(QWidget* parent)
     m_externalUpdate.setSingleShot(true);
 
     connect(&m_updateTimer, &QTimer::timeout, this, [this] {
+        // Not while a command waits for its reply: the next tick comes soon enough.
+        if (vm::link::detail::waitDepth() > 0)
+            return;
         UpdateToolbar();
         UpdateCaptions();
     });
