@@ -133,7 +133,7 @@ QString BuildReportRequest(const ReportRequest& request) {
 
 QString ControllerDisplayName(const QString& controllerName) {
     if (controllerName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) ||
-        controllerName.endsWith(QLatin1Char(':')))
+        controllerName.endsWith(QLatin1Char(':')) || controllerName.startsWith(QLatin1String("/dev/")))
         return QStringLiteral("SERIAL");
     return controllerName;
 }

@@ -43,7 +43,8 @@ QString BuildReportRequest(const ReportRequest& request);
 QString CompressionCode(int compressionIndex);
 
 // How another station's name shows in a camera button's tooltip: a serial station (a
-// name beginning with "COM", or any port name, which ends in ":") as "SERIAL".
+// name beginning with "COM", a port name ending in ":", or a device path under /dev/)
+// as "SERIAL".
 QString ControllerDisplayName(const QString& controllerName);
 
 } // namespace vm::shell

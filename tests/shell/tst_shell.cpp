@@ -97,6 +97,7 @@ private slots:
         QVERIFY(!IsSerialCaption("Line3"));
         QCOMPARE(ControllerDisplayName("COM3"), QStringLiteral("SERIAL"));
         QCOMPARE(ControllerDisplayName("SIM2:"), QStringLiteral("SERIAL"));
+        QCOMPARE(ControllerDisplayName("/dev/ttyUSB0"), QStringLiteral("SERIAL"));
         QCOMPARE(ControllerDisplayName("WS-PC7"), QStringLiteral("WS-PC7"));
     }
 
