@@ -539,6 +539,11 @@ void Reader::acceptData() {
 }
 
 void Reader::sessionClosed(QObject* session) {
+    QString closedStation;
+    for (const auto& s : m_commandSessions) {
+        if (s.get() == session)
+            closedStation = s->station().name;
+    }
     // Deleted later: this runs inside the session's own signal.
     auto dropFrom = [session](auto& list) {
         for (auto it = list.begin(); it != list.end(); ++it)
@@ -550,6 +555,20 @@ void Reader::sessionClosed(QObject* session) {
     };
     dropFrom(m_commandSessions);
     dropFrom(m_dataSessions);
+    if (!closedStation.isEmpty())
+        releaseIfGone(closedStation);
+}
+
+void Reader::releaseIfGone(const QString& station) {
+    // A station whose last command connection went away loses control, as with a real
+    // reader: when it comes back it must take control again.
+    if (station.isEmpty() || station != m_controller || station == m_serialStation.name)
+        return;
+    for (const auto& s : m_commandSessions) {
+        if (s->station().name == station)
+            return;
+    }
+    setController(QString());
 }
 
 int Reader::commandClients() const {
@@ -572,6 +591,7 @@ void Reader::dropConnections() {
         s->close();
         s.release()->deleteLater();
     }
+    releaseIfGone(m_controller);
 }
 
 void Reader::setListening(bool listening) {

@@ -133,6 +133,7 @@ private:
     void acceptCommand();
     void acceptData();
     void sessionClosed(QObject* session);
+    void releaseIfGone(const QString& station);
 
     void setController(const QString& station);
     void pushEvent(const QJsonObject& event);

@@ -345,6 +345,25 @@ private slots:
         QVERIFY(!window().cameraToolbar()->controlAction()->isChecked());
     }
 
+    void droppedLinkComesBackWithoutControl() {
+        focus("Line1");
+        takeControl("Line1");
+        window().UpdateToolbar();
+        QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage("Connection Error",
+                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        reader("Line1")->dropConnections();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes->shown().size(), 1, 10000);
+        // The link is re-established on its own and the window refreshes itself.
+        QTRY_VERIFY_WITH_TIMEOUT(window().imageConnection()->Connected(), 10000);
+        QTRY_VERIFY(resets.count() >= 2);
+        QTRY_COMPARE(shell::firmwareLevel(), 8);
+        QVERIFY(!window().imageConnection()->HasControl());
+        QCOMPARE(window().cameraToolbar()->controlAction()->text(), QStringLiteral("Take Control"));
+    }
+
     void laserBeeperAndStatistics() {
         focus("Line2");
         takeControl("Line2");

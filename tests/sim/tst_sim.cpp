@@ -227,6 +227,24 @@ private slots:
         QVERIFY(r->receivedCommands().contains("trig t"));
     }
 
+    void controlEndsWithTheStationsLastConnection() {
+        auto r = startReader(10);
+        auto first = std::make_unique<CommandClient>();
+        auto second = std::make_unique<CommandClient>();
+        QVERIFY(first->connectTo(*r, "WS-A"));
+        QVERIFY(second->connectTo(*r, "WS-A"));
+        QCOMPARE(first->command("CONTROL").last(), QString("!CONTROL OK"));
+        QCOMPARE(r->controller(), QString("WS-A"));
+        // Another connection of the same station keeps control alive ...
+        first.reset();
+        QTRY_COMPARE(r->commandClients(), 1);
+        QCOMPARE(r->controller(), QString("WS-A"));
+        // ... and when the last one goes, so does control.
+        second.reset();
+        QTRY_VERIFY(r->controller().isEmpty());
+        QCOMPARE(r->commandClients(), 0);
+    }
+
     void showConfigRoundTrip() {
         auto r = startReader(10);
         CommandClient c;
