@@ -67,6 +67,7 @@ void VxImageView::SetRecord(const vm::link::Record& record) {
     m_record = record;
     if (!record.Image().IsEmpty())
         setImageInternal(record.Image().image());
+    m_outlineShown = !record.Image().IsEmpty() && record.Result().SymbolFound();
     m_resultText = defaultResultText(record);
     m_resultPassed = record.Passed();
     requestRepaint();
@@ -81,6 +82,7 @@ void VxImageView::SetImage(const QImage& image) {
     if (image.isNull())
         return;
     setImageInternal(image);
+    m_outlineShown = false;
     requestRepaint();
 }
 
@@ -92,6 +94,7 @@ void VxImageView::SetResultText(const QString& text, bool passed) {
 
 void VxImageView::Clear() {
     m_record.reset();
+    m_outlineShown = false;
     m_image = QImage();
     m_scaled = QImage();
     m_scaledKey = 0;
@@ -322,6 +325,7 @@ void VxImageView::paintEvent(QPaintEvent*) {
         painter.setClipRect(imageRect);
         {
             DrawContext context(painter, imageRect, ImageSize(), font());
+            drawSymbolOutline(context);
             for (const auto& entry : m_overlays) {
                 entry.object->Draw(context);
                 context.Flush();
@@ -349,6 +353,21 @@ void VxImageView::paintEvent(QPaintEvent*) {
         m_imageFresh = false;
     }
     m_sinceLastPaint.start();
+}
+
+void VxImageView::drawSymbolOutline(DrawContext& context) {
+    // Only while the shown image is the one the corners were found in.
+    if (!m_record || !m_outlineShown)
+        return;
+    const QList<QPointF>& corners = m_record->Result().Corners();
+    if (corners.size() != 4)
+        return;
+    context.SetPen(DrawContext::Solid, 2, m_resultPassed ? m_settings.passColor : m_settings.failColor);
+    context.BeginOutline();
+    context.MoveTo(corners[0].x(), corners[0].y());
+    for (int i = 1; i <= 4; ++i)
+        context.LineTo(corners[i % 4].x(), corners[i % 4].y());
+    context.Flush();
 }
 
 void VxImageView::drawResultText(QPainter& painter, const QRectF& imageRect) {

@@ -135,6 +135,8 @@ private:
 
     void requestRepaint();
     void drawResultText(QPainter& painter, const QRectF& imageRect);
+    // Outlines the located symbol in the pass or fail colour.
+    void drawSymbolOutline(DrawContext& context);
     const QImage& scaledImage(const QSize& size);
     void setImageInternal(const QImage& image);
     VxDrawHandles* handlesOf(const QString& name) const;
@@ -148,6 +150,7 @@ private:
     qint64 m_scaledKey = 0;
     QSize m_scaledSize;
     bool m_imageFresh = false;
+    bool m_outlineShown = false;
     QString m_resultText;
     bool m_resultPassed = false;
     QString m_programName;

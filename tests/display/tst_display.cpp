@@ -117,6 +117,7 @@ private slots:
     void staleImagesAreDropped();
     void settingsAppliedWithRedrawSuspended();
     void resultTextColourAndPlace();
+    void locatedSymbolIsOutlined();
     void roiEditingDrawsRegion();
 
     // ---- status bar
@@ -508,6 +509,32 @@ void TestDisplay::resultTextColourAndPlace() {
     view.Clear();
     QVERIFY(!view.HasImage());
     QVERIFY(view.ResultText().isEmpty());
+}
+
+void TestDisplay::locatedSymbolIsOutlined() {
+    VxImageView view;
+    view.resize(659, 494);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    DisplaySettings settings;
+    settings.passColor = Rgb(0, 255, 0);
+    settings.failColor = Rgb(255, 0, 0);
+    view.ApplyDisplaySettings(settings);
+    Record record = makeRecord(1, true, "CODE", greyImage(0));
+    record.m_result.m_corners = {QPointF(200, 100), QPointF(400, 100), QPointF(400, 300), QPointF(200, 300)};
+    view.SetRecord(record);
+    const QRect leftEdge(195, 150, 10, 100);
+    QImage shot = view.grab().toImage();
+    QVERIFY(countColour(shot, leftEdge, QColor(0, 255, 0)) > 50);
+
+    // A record without its image keeps the old picture, so its corners are not drawn on it.
+    Record reportOnly = record;
+    reportOnly.m_image = RecordImage(QImage(), 2, 100, 1, true);
+    reportOnly.m_result.m_corners = {QPointF(10, 10), QPointF(60, 10), QPointF(60, 60), QPointF(10, 60)};
+    view.SetRecord(reportOnly);
+    shot = view.grab().toImage();
+    QCOMPARE(countColour(shot, leftEdge, QColor(0, 255, 0)), 0);
+    QCOMPARE(countColour(shot, QRect(5, 20, 10, 30), QColor(0, 255, 0)), 0);
 }
 
 void TestDisplay::roiEditingDrawsRegion() {
