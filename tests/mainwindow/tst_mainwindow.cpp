@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -133,6 +134,7 @@ private slots:
     void cleanupTestCase() { m_sim.reset(); }
 
     void init() {
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
         const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
         app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
         app::settings().Open("Velmarrow");
