@@ -6,15 +6,62 @@
 #include "app/windowroutines.h"
 #include "shell/basicinterface.h"
 
+#include "resources/strings.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 
-#if __has_include("resources/strings.h")
-#include "resources/strings.h"
-#define VELMARROW_HAVE_STRING_TABLE 1
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace vm::app {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+}
+#endif
+
+// A session that ends, or a terminal's Ctrl+C, closes the windows the normal way, so
+// that the open-window list, window metrics and settings are saved.
+void closeWindowsOnTermination(QApplication& application) {
+#ifdef Q_OS_UNIX
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
+        qCWarning(lcApp) << "termination signals will not save the settings: no socket pair";
+        return;
+    }
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [notifier] {
+        char byte = 0;
+        [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
+        notifier->setEnabled(false);
+        QApplication::closeAllWindows();
+        QApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+#else
+    Q_UNUSED(application);
+#endif
+}
+
+} // namespace
 
 QWidget* Start() {
     SettingsStore& store = settings();
@@ -53,9 +100,8 @@ int Main(int argc, char* argv[]) {
                                         QStringLiteral("language")));
     parser.process(application);
 
-#ifdef VELMARROW_HAVE_STRING_TABLE
     vm::res::initLanguage(QCoreApplication::arguments());
-#endif
+    closeWindowsOnTermination(application);
 
     Start();
     return application.exec();

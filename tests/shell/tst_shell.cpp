@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -200,6 +201,41 @@ private slots:
         const FileVersion v = ReadFileVersion(QStringLiteral(VELMARROW_PROGRAM_FILE));
         QCOMPARE(v.version, QStringLiteral(VELMARROW_VERSION_STRING));
         QCOMPARE(v.fileType, QStringLiteral("APP"));
+    }
+
+    // The real program, ended by the session as a desktop would end it, still saves its
+    // open-window list, window metrics and settings.
+    void programSavesWhenTerminated() {
+#ifdef Q_OS_UNIX
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString settingsFile = dir.filePath("Velmarrow.ini");
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("VELMARROW_SETTINGS_FILE", settingsFile);
+        env.insert("VELMARROW_OPTIONS_FILE", dir.filePath("options.ini"));
+        env.insert("VmSplashEnabled", "0");
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        QByteArray output;
+        connect(&program, &QProcess::readyRead, this, [&] { output += program.readAll(); });
+        program.start(QStringLiteral(VELMARROW_PROGRAM_FILE), QStringList());
+        QVERIFY(program.waitForStarted(10000));
+        // The main window logs its camera list when it has loaded.
+        QTRY_VERIFY_WITH_TIMEOUT(output.contains("camera list"), 20000);
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QFile file(settingsFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        QVERIFY2(saved.contains("[Window Metrics]"), saved.constData());
+        QVERIFY2(saved.contains("UpWindows=BasicInterface"), saved.constData());
+        QVERIFY2(saved.contains("BasicInterface State=0"), saved.constData());
+#else
+        QSKIP("Termination signals are a POSIX matter");
+#endif
     }
 
     void resultFontText() {
