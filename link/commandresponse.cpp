@@ -28,6 +28,30 @@ int waitDepth() {
 void setWaitEndedHandler(std::function<void()> handler) {
     g_waitEnded = std::move(handler);
 }
+
+bool waitLoop(const std::function<bool()>& done, int timeoutMs,
+              const std::function<void(QObject* context, const std::function<void()>& check)>& wake,
+              int pollMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const std::function<void()> check = [&] {
+        if (done())
+            loop.quit();
+    };
+    wake(&loop, check);
+    QTimer poll;
+    if (pollMs > 0) {
+        QObject::connect(&poll, &QTimer::timeout, &loop, check);
+        poll.start(pollMs);
+    }
+    timer.start(qMax(0, timeoutMs));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return done();
+}
 } // namespace detail
 
 namespace {
@@ -131,18 +155,11 @@ std::shared_ptr<CommandResponse::Pending> CommandResponse::enqueue(const QString
 bool CommandResponse::waitFor(const std::function<bool()>& done, int timeoutMs) {
     if (done())
         return true;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &CommandResponse::progress, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    timer.start(qMax(0, timeoutMs));
     {
         detail::WaitScope scope;
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        detail::waitLoop(done, timeoutMs, [this](QObject* context, const std::function<void()>& check) {
+            connect(this, &CommandResponse::progress, context, check);
+        });
     }
     return done();
 }

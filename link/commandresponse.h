@@ -108,6 +108,13 @@ public:
 };
 int waitDepth();
 void setWaitEndedHandler(std::function<void()> handler);
+
+// Runs a local event loop without user input until done() holds or timeoutMs has
+// passed; returns done(). `wake` connects, with the loop as context, the signals after
+// which done() is looked at again; pollMs > 0 also looks that often.
+bool waitLoop(const std::function<bool()>& done, int timeoutMs,
+              const std::function<void(QObject* context, const std::function<void()>& check)>& wake,
+              int pollMs = 0);
 } // namespace detail
 
 } // namespace vm::link

@@ -144,24 +144,14 @@ bool Device::HasControl() const {
 }
 
 bool Device::waitUntil(const std::function<bool()>& done, int timeoutMs) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    auto check = [&] {
-        if (done())
-            loop.quit();
-    };
-    connect(this, &Device::linkStateChanged, &loop, check);
-    connect(&m_command, &CommandResponse::progress, &loop, check);
-    QTimer poll; // opening can fail without a state change; look again now and then
-    connect(&poll, &QTimer::timeout, &loop, check);
-    poll.start(10);
-    timer.start(timeoutMs);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return done();
+    // Opening can fail without a state change, so the loop also looks every 10 ms.
+    return detail::waitLoop(
+        done, timeoutMs,
+        [this](QObject* context, const std::function<void()>& check) {
+            connect(this, &Device::linkStateChanged, context, check);
+            connect(&m_command, &CommandResponse::progress, context, check);
+        },
+        10);
 }
 
 void Device::startLinks(bool withData) {
