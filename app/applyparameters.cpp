@@ -44,6 +44,11 @@ bool ApplyParameters(vm::link::CommandResponse& channel, vm::link::ParameterSet&
         if (p && !p->Modified() && p->Fields() == mine.Fields())
             mine.setModified(false);
     }
+    // What the reader refused stays a change of the window that made it, which shows it
+    // and can send it again; left pending it would go out again with every other
+    // window's changes and fail there.
+    for (const QString& name : pending.ModifiedNames())
+        pending.GetParameter(name).setModified(false);
     return sent;
 }
 

@@ -71,6 +71,10 @@ QWidget* Start() {
     if (auto legacy = openLegacySettingsArea())
         MigrateLegacySettings(store, *legacy);
 
+    // The menus are built from the registry, so it is filled before the main window.
+    if (windows().specs().empty())
+        registerWindows(windows());
+
     if (QWidget* old = mainWindow()) {
         old->close();
         old->deleteLater();

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/windowregistry.h"
+
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-
-#include <functional>
 
 class QScreen;
 
@@ -47,37 +47,5 @@ QStringList ReadOpenWindowList();
 // The program's main window (the one `Main` created), or null.
 QWidget* mainWindow();
 void setMainWindow(QWidget* window);
-
-// The windows the program has loaded, by programmatic name, and the factories that can
-// re-create a window by that name (each window registers its own).
-class WindowRegistry {
-public:
-    using Factory = std::function<QWidget*(QWidget* parent)>;
-
-    void registerFactory(const QString& name, Factory factory);
-    bool knows(const QString& name) const;
-    QStringList knownNames() const;
-
-    // Notes a loaded window; it leaves the list when it is destroyed.
-    void track(QWidget* window);
-    // Takes an unloaded window off the list at once (its deletion may come later).
-    void forget(QWidget* window);
-    QWidget* find(const QString& name) const;
-    // Loaded windows in the order they were loaded.
-    QList<QWidget*> loadedWindows() const;
-    QStringList loadedWindowNames() const;
-
-    // Finds the loaded window of this name or creates it (null for an unknown name), then
-    // shows it at its stored place.
-    QWidget* open(const QString& name, QWidget* parent);
-    // Unloads every loaded window except `keep`.
-    void unloadAllExcept(const QWidget* keep);
-
-private:
-    QList<QPair<QString, Factory>> m_factories;
-    QList<QPointer<QWidget>> m_loaded;
-};
-
-WindowRegistry& windows();
 
 } // namespace vm::app

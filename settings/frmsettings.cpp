@@ -39,9 +39,7 @@ QString BlockText(const QStringList& lines, const QString& endOfBlock) {
 }
 
 frmSettings::frmSettings(QWidget* parent)
-    : QDialog(parent) {
-    setObjectName(QLatin1String(WindowName));
-    setAttribute(Qt::WA_DeleteOnClose);
+    : SettingsWindow(QLatin1String(WindowName), Mode::ReadOnly, parent) {
     setSizeGripEnabled(true);
     setWindowTitle(tr("Settings"));
 
@@ -70,43 +68,49 @@ frmSettings::frmSettings(QWidget* parent)
         m_texts << QString();
     }
     resize(640, 560);
-
-    m_conn = std::make_unique<vm::link::SettingsConnection>();
-    connect(m_conn.get(), &vm::link::Connection::OnConnectionReset, this, &frmSettings::OnConnectionReset);
-    Fill();
+    connect(this, &SettingsWindow::loaded, this, &frmSettings::filled);
+    ensureLoaded();
 }
 
 frmSettings::~frmSettings() = default;
 
+vm::app::WindowSpec frmSettings::windowSpec() {
+    vm::app::WindowSpec spec;
+    spec.name = QLatin1String(WindowName);
+    spec.factory = [](QWidget* parent) -> QWidget* { return new frmSettings(parent); };
+    // Opened from the About box; it belongs to no reader in particular.
+    spec.followsReader = true;
+    return spec;
+}
+
 void frmSettings::Fill() {
-    // A reset that arrives while the reader is being asked fills again afterwards.
-    if (m_filling) {
-        m_refill = true;
+    reload();
+}
+
+void frmSettings::loadParameters() {
+    vm::link::Connection* conn = connection();
+    for (QString& text : m_texts)
+        text.clear();
+    if (!isConnected())
         return;
+    const QList<ManufacturingBlock>& blocks = manufacturingBlocks();
+    for (int i = 0; i < blocks.size() && isConnected(); ++i) {
+        const QString command = QLatin1String(blocks[i].command);
+        const vm::link::CommandReply reply = conn->SendCommand(command, ManufacturingTimeoutMs);
+        if (!reply.completed)
+            qCWarning(lcApp) << command << "got no complete reply:" << reply.errorText;
+        vm::link::CommandResponse& response = conn->Response();
+        const int n = response.Lines().Count();
+        QStringList lines;
+        for (int line = 1; line <= n; ++line)
+            lines << response.ReadLine(ManufacturingTimeoutMs);
+        m_texts[i] = BlockText(lines, QLatin1String(blocks[i].endOfBlock));
     }
-    m_filling = true;
-    do {
-        m_refill = false;
-        for (int i = 0; i < m_boxes.size(); ++i)
-            setBlockText(i, QString());
-        if (!m_conn || !m_conn->Connected())
-            break;
-        const QList<ManufacturingBlock>& blocks = manufacturingBlocks();
-        for (int i = 0; i < blocks.size(); ++i) {
-            const QString command = QLatin1String(blocks[i].command);
-            const vm::link::CommandReply reply = m_conn->SendCommand(command, ManufacturingTimeoutMs);
-            if (!reply.completed)
-                qCWarning(lcApp) << command << "got no complete reply:" << reply.errorText;
-            vm::link::CommandResponse& response = m_conn->Response();
-            const int n = response.Lines().Count();
-            QStringList lines;
-            for (int line = 1; line <= n; ++line)
-                lines << response.ReadLine(ManufacturingTimeoutMs);
-            setBlockText(i, BlockText(lines, QLatin1String(blocks[i].endOfBlock)));
-        }
-    } while (m_refill && m_conn);
-    m_filling = false;
-    emit filled();
+}
+
+void frmSettings::refresh() {
+    for (int i = 0; i < m_boxes.size(); ++i)
+        m_boxes[i]->setPlainText(m_texts[i]);
 }
 
 QString frmSettings::blockText(int index) const {
@@ -115,25 +119,6 @@ QString frmSettings::blockText(int index) const {
 
 QPlainTextEdit* frmSettings::textBox(int index) const {
     return m_boxes.value(index);
-}
-
-void frmSettings::setBlockText(int index, const QString& text) {
-    m_texts[index] = text;
-    m_boxes[index]->setPlainText(text);
-}
-
-void frmSettings::OnConnectionReset() {
-    Fill();
-}
-
-void frmSettings::done(int result) {
-    if (!m_unloaded) {
-        m_unloaded = true;
-        m_conn.reset();
-        vm::app::SaveWindowMetrics(this);
-        vm::app::windows().forget(this);
-    }
-    QDialog::done(result);
 }
 
 } // namespace vm::settings

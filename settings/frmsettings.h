@@ -1,18 +1,15 @@
 #pragma once
 
-#include <QDialog>
+#include "settings/settingswindow.h"
+
+#include "app/windowregistry.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
 class QGroupBox;
 class QPlainTextEdit;
-
-namespace vm::link {
-class SettingsConnection;
-}
 
 namespace vm::settings {
 
@@ -40,13 +37,15 @@ QString BlockText(const QStringList& lines, const QString& endOfBlock);
 // The manufacturing settings viewer: the three blocks of settings installed in the reader
 // at the factory, read-only. It fills itself when it loads and again whenever the
 // connection is reset (another reader focused, the link lost or re-established).
-class frmSettings : public QDialog {
+class frmSettings : public SettingsWindow {
     Q_OBJECT
 public:
     static constexpr const char* WindowName = "frmSettings";
 
     explicit frmSettings(QWidget* parent = nullptr);
     ~frmSettings() override;
+
+    static vm::app::WindowSpec windowSpec();
 
     // Empties the three boxes and, with a reader connected, asks it for each block.
     void Fill();
@@ -55,24 +54,18 @@ public:
     QString blockText(int index) const;
     QPlainTextEdit* textBox(int index) const;
 
-    // Closing unloads the window: the connection goes, then its place is stored.
-    void done(int result) override;
-
 signals:
     // A Fill has finished (also when it stopped because no reader is connected).
     void filled();
 
 private:
-    void OnConnectionReset();
-    void setBlockText(int index, const QString& text);
+    void loadParameters() override;
+    void refresh() override;
+    void applyControlState(bool) override {}
 
-    std::unique_ptr<vm::link::SettingsConnection> m_conn;
     QList<QGroupBox*> m_frames;
     QList<QPlainTextEdit*> m_boxes;
     QStringList m_texts;
-    bool m_unloaded = false;
-    bool m_filling = false;
-    bool m_refill = false;
 };
 
 } // namespace vm::settings

@@ -35,55 +35,6 @@ namespace vm::shell {
 using namespace vm::app;
 using vm::res::Str;
 
-namespace {
-
-// The view toolbar's buttons and the windows they open; a button appears once its
-// window is known to the window registry.
-struct ViewButton {
-    const char* key;
-    int caption;
-    int tooltip;
-    const char* window;
-};
-constexpr ViewButton kViewButtons[] = {
-    {"terminal", 1501, 1519, "BasicTerminal"},
-    {"reports", 1502, 1520, "BasicReport"},
-    {"filmstrip", 1505, 1523, "FilmstripRecorder"},
-    {"tune", 1503, 1521, "BasicTune"},
-    {"chart", 1504, 1522, "BasicChart"},
-    {"network", 1506, 1524, "NetworkOverview"},
-};
-
-// Windows menu items and the windows they open.
-struct WindowItem {
-    const char* key;
-    int caption; // 0: the literal text below
-    const char* text;
-    const char* window;
-};
-constexpr WindowItem kWindowItems[] = {
-    {"mnuTerminal", 302, "", "BasicTerminal"},
-    {"mnuReport", 303, "", "BasicReport"},
-    {"mnuTune", 304, "", "BasicTune"},
-    {"mnuChart", 305, "", "BasicChart"},
-    {"mnuFilmstrip", 306, "", "FilmstripRecorder"},
-    {"mnuNetwork", 307, "", "NetworkOverview"},
-    {"mnuVerificationReport", 0, "Verification Report", "VerificationReport"},
-};
-
-// The windows that the open-window list may re-open at start-up.
-const QStringList& reopenableWindows() {
-    static const QStringList names = {
-        QStringLiteral("BasicChart"),      QStringLiteral("BasicOutput"),
-        QStringLiteral("BeepControl"),     QStringLiteral("BasicPhotometry"),
-        QStringLiteral("BasicReport"),     QStringLiteral("BasicTerminal"),
-        QStringLiteral("BasicTune"),       QStringLiteral("FilmstripRecorder"),
-        QStringLiteral("NetworkOverview"), QStringLiteral("VerificationReport")};
-    return names;
-}
-
-} // namespace
-
 BasicInterface::BasicInterface(QWidget* parent)
     : QMainWindow(parent) {
     setObjectName(QLatin1String(WindowName));
@@ -171,91 +122,6 @@ BasicInterface::~BasicInterface() {
         saveOnClose();
 }
 
-QAction* BasicInterface::addAction(QMenu* menu, const QString& key, const QString& text) {
-    QAction* action = menu->addAction(text);
-    action->setObjectName(key);
-    m_actions.insert(key, action);
-    return action;
-}
-
-void BasicInterface::buildMenus() {
-    QMenu* file = menuBar()->addMenu(Str(101));
-    file->setObjectName(QStringLiteral("mnuFile"));
-    connect(addAction(file, QStringLiteral("mnuSaveImage"), Str(111)), &QAction::triggered, this,
-            &BasicInterface::SaveCurrentImage);
-    QAction* loadImages = addAction(file, QStringLiteral("mnuLoadImages"), Str(112));
-    connect(loadImages, &QAction::triggered, this, &BasicInterface::UseImageFiles);
-    QAction* useCamera = addAction(file, QStringLiteral("mnuUseCamera"), Str(113));
-    connect(useCamera, &QAction::triggered, this, &BasicInterface::UseCamera);
-    file->addSeparator();
-    connect(addAction(file, QStringLiteral("mnuPreferences"), Str(114)), &QAction::triggered, this,
-            &BasicInterface::ShowPreferences);
-    file->addSeparator();
-    QAction* exit = addAction(file, QStringLiteral("mnuExit"), Str(115));
-    exit->setShortcut(QKeySequence::Quit);
-    connect(exit, &QAction::triggered, this, &QWidget::close);
-    m_readerActions << loadImages << useCamera;
-
-    QMenu* settingsMenu = menuBar()->addMenu(Str(201));
-    settingsMenu->setObjectName(QStringLiteral("mnuSettings"));
-    m_laserMenu = settingsMenu->addMenu(Str(208));
-    m_laserMenu->setObjectName(QStringLiteral("mnuLaser"));
-    m_laserGroup = new QActionGroup(this);
-    const std::pair<const char*, QString> laserItems[] = {
-        {"OFF", tr("Off")}, {"ON", tr("On")}, {"T", tr("2 Second Strobe")}};
-    for (const auto& [value, text] : laserItems) {
-        QAction* item = addAction(m_laserMenu, QStringLiteral("mnuLaser") + QLatin1String(value), text);
-        item->setCheckable(true);
-        item->setData(QString::fromLatin1(value));
-        m_laserGroup->addAction(item);
-        const QString v = QString::fromLatin1(value);
-        connect(item, &QAction::triggered, this, [this, v] { SetLaser(v); });
-    }
-    QAction* beeper = addAction(settingsMenu, QStringLiteral("mnuBeeper"), Str(209));
-    beeper->setCheckable(true);
-    connect(beeper, &QAction::triggered, this, &BasicInterface::ToggleBeeper);
-    settingsMenu->addSeparator();
-    connect(addAction(settingsMenu, QStringLiteral("mnuResetStatistics"), Str(210)), &QAction::triggered,
-            this, &BasicInterface::ResetStatistics);
-    m_readerActions << m_laserMenu->menuAction() << beeper
-                    << m_actions.value(QStringLiteral("mnuResetStatistics"));
-
-    // Windows arrive one by one; the menu lists those that exist.
-    QMenu* windowsMenu = nullptr;
-    for (const WindowItem& item : kWindowItems) {
-        const QString window = QString::fromLatin1(item.window);
-        if (!windows().knows(window))
-            continue;
-        if (!windowsMenu) {
-            windowsMenu = menuBar()->addMenu(Str(301));
-            windowsMenu->setObjectName(QStringLiteral("mnuWindows"));
-        }
-        const QString text = item.caption ? Str(item.caption) : QString::fromLatin1(item.text);
-        connect(addAction(windowsMenu, QString::fromLatin1(item.key), text), &QAction::triggered, this,
-                [this, window] { windows().open(window, this); });
-    }
-
-    QMenu* help = menuBar()->addMenu(Str(401));
-    help->setObjectName(QStringLiteral("mnuHelp"));
-    if (windows().knows(QStringLiteral("frmAbout"))) {
-        connect(addAction(help, QStringLiteral("mnuAbout"), Str(402)), &QAction::triggered, this,
-                [this] { windows().open(QStringLiteral("frmAbout"), this); });
-    }
-    if (help->actions().isEmpty())
-        menuBar()->removeAction(help->menuAction());
-
-    m_testMenu = menuBar()->addMenu(Str(501));
-    m_testMenu->setObjectName(QStringLiteral("mnuTest"));
-    m_testMenuAction = m_testMenu->menuAction();
-    QAction* crosshairs = addAction(m_testMenu, QStringLiteral("mnuCrosshairs"), Str(503));
-    crosshairs->setCheckable(true);
-    connect(crosshairs, &QAction::toggled, this, &BasicInterface::toggleCrosshairs);
-    QAction* fps = addAction(m_testMenu, QStringLiteral("mnuFramesPerSecond"), Str(504));
-    fps->setCheckable(true);
-    connect(fps, &QAction::toggled, this, &BasicInterface::toggleFramesPerSecond);
-    m_testMenuAction->setVisible(false);
-}
-
 void BasicInterface::buildCameraToolbar() {
     m_camToolbar = new CameraToolbar(this);
     addToolBar(Qt::TopToolBarArea, m_camToolbar);
@@ -263,133 +129,6 @@ void BasicInterface::buildCameraToolbar() {
     connect(m_camToolbar, &CameraToolbar::addCameraClicked, this, &BasicInterface::addCameraClicked);
     connect(m_camToolbar, &CameraToolbar::controlClicked, this, &BasicInterface::ClickControlButton);
     connect(m_camToolbar, &CameraToolbar::removeRequested, this, &BasicInterface::RemoveCameraButton);
-}
-
-void BasicInterface::buildControlToolbar() {
-    m_controlToolbar = new QToolBar(tr("Control"), this);
-    m_controlToolbar->setObjectName(QStringLiteral("ControlToolbar"));
-    m_controlToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    m_controlToolbar->setIconSize(QSize(24, 24));
-    addToolBarBreak(Qt::TopToolBarArea);
-    addToolBar(Qt::TopToolBarArea, m_controlToolbar);
-
-    auto addButton = [this](const QString& key, const QString& caption, const QString& tip,
-                            const QString& image, const QString& tag, bool checkable) {
-        QAction* action = m_controlToolbar->addAction(vm::res::Icon(image), caption);
-        action->setObjectName(key);
-        action->setToolTip(tip.isEmpty() ? caption : tip);
-        action->setCheckable(checkable);
-        m_toolActions.insert(key, action);
-        m_toolTags.insert(action, tag);
-        if (auto* button = qobject_cast<QToolButton*>(m_controlToolbar->widgetForAction(action))) {
-            button->setAccessibleName(caption);
-            m_toolButtons.insert(key, button);
-        }
-        return action;
-    };
-    auto addList = [this](const QString& key, QComboBox* list, const QString& tag) {
-        QAction* action = m_controlToolbar->addWidget(list);
-        action->setObjectName(key);
-        m_toolActions.insert(key, action);
-        m_toolTags.insert(action, tag);
-    };
-
-    QAction* reports =
-        addButton(QStringLiteral("reports"), Str(1525), Str(1535), QStringLiteral("report"), "serial", true);
-    connect(reports, &QAction::toggled, this, &BasicInterface::reportsButtonToggled);
-
-    m_reportFilter = new QComboBox(m_controlToolbar);
-    m_reportFilter->setObjectName(QStringLiteral("ReportFilter"));
-    m_reportFilter->addItems({Str(1542), Str(1543)});
-    m_reportFilter->setToolTip(Str(1549));
-    m_reportFilter->setAccessibleName(Str(1549));
-    addList(QStringLiteral("reportfilter"), m_reportFilter, QStringLiteral("serial"));
-
-    QAction* images =
-        addButton(QStringLiteral("images"), Str(1526), Str(1536), QStringLiteral("live"), "serial", true);
-    m_imagesMenu = new QMenu(this);
-    m_imagesMenu->setObjectName(QStringLiteral("mnuImages"));
-    QAction* oneImage = m_imagesMenu->addAction(Str(1527));
-    oneImage->setObjectName(QStringLiteral("oneimage"));
-    QAction* hookImages = m_imagesMenu->addAction(Str(1526));
-    hookImages->setObjectName(QStringLiteral("hookimages"));
-    connect(oneImage, &QAction::triggered, this, [this] { imagesMenuChosen(QStringLiteral("oneimage")); });
-    connect(hookImages, &QAction::triggered, this,
-            [this] { imagesMenuChosen(QStringLiteral("hookimages")); });
-    images->setMenu(m_imagesMenu);
-    if (QToolButton* button = m_toolButtons.value(QStringLiteral("images")))
-        button->setPopupMode(QToolButton::MenuButtonPopup);
-    connect(images, &QAction::toggled, this, &BasicInterface::imagesButtonToggled);
-
-    m_compression = new QComboBox(m_controlToolbar);
-    m_compression->setObjectName(QStringLiteral("Compression"));
-    for (int id = 1544; id <= 1548; ++id)
-        m_compression->addItem(Str(id));
-    m_compression->setToolTip(Str(1550));
-    m_compression->setAccessibleName(Str(1550));
-    addList(QStringLiteral("compression"), m_compression, QStringLiteral("serial"));
-
-    QAction* live =
-        addButton(QStringLiteral("live"), Str(1529), QString(), QStringLiteral("live"), "network", true);
-    connect(live, &QAction::toggled, this, &BasicInterface::liveButtonToggled);
-
-    // The photometry and learn buttons open their windows; they appear once those exist.
-    if (windows().knows(QStringLiteral("BasicPhotometry"))) {
-        QAction* photometry = addButton(QStringLiteral("photometry"), Str(1530), QString(),
-                                        QStringLiteral("exposure"), "both", false);
-        connect(photometry, &QAction::triggered, this,
-                [this] { windows().open(QStringLiteral("BasicPhotometry"), this); });
-    }
-    if (windows().knows(QStringLiteral("Learn"))) {
-        QAction* learn = addButton(QStringLiteral("learn"), Str(1531), Str(1537),
-                                   QStringLiteral("quicklearn"), "both", true);
-        connect(learn, &QAction::toggled, this, [this](bool down) {
-            QWidget* open = windows().find(QStringLiteral("Learn"));
-            if (down && !open)
-                windows().open(QStringLiteral("Learn"), this);
-            else if (!down && open)
-                ShowRestoredWindow(open, false);
-        });
-    }
-
-    QAction* roi =
-        addButton(QStringLiteral("roi"), Str(1532), Str(1538), QStringLiteral("roi"), "both", true);
-    connect(roi, &QAction::toggled, this, &BasicInterface::roiButtonToggled);
-
-    QAction* imageFiles = addButton(QStringLiteral("imagefile"), tr("Use Image Files"), Str(1539),
-                                    QStringLiteral("tif"), "none", false);
-    connect(imageFiles, &QAction::triggered, this, &BasicInterface::UseImageFiles);
-    QAction* useCam = addButton(QStringLiteral("usecam"), tr("Use Camera"), Str(1540), QStringLiteral("cam"),
-                                "none", false);
-    connect(useCam, &QAction::triggered, this, &BasicInterface::UseCamera);
-}
-
-void BasicInterface::buildViewToolbar() {
-    for (const ViewButton& b : kViewButtons) {
-        const QString window = QString::fromLatin1(b.window);
-        if (!windows().knows(window))
-            continue;
-        if (!m_viewToolbar) {
-            m_viewToolbar = new QToolBar(tr("View"), this);
-            m_viewToolbar->setObjectName(QStringLiteral("ViewToolbar"));
-            m_viewToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-            m_viewToolbar->setIconSize(QSize(24, 24));
-            addToolBar(Qt::TopToolBarArea, m_viewToolbar);
-        }
-        const QString key = QString::fromLatin1(b.key);
-        QAction* action = m_viewToolbar->addAction(vm::res::Icon(key), Str(b.caption));
-        action->setObjectName(QStringLiteral("view:") + key);
-        action->setData(window);
-        action->setToolTip(Str(b.tooltip));
-        action->setCheckable(true);
-        connect(action, &QAction::toggled, this, [this, window](bool down) {
-            QWidget* open = windows().find(window);
-            if (down && !open)
-                windows().open(window, this);
-            else if (!down && open)
-                ShowRestoredWindow(open, false);
-        });
-    }
 }
 
 void BasicInterface::Load() {
@@ -494,7 +233,8 @@ void BasicInterface::reopenWindows() {
     for (const QString& name : ReadOpenWindowList()) {
         if (name == objectName())
             continue;
-        if (!reopenableWindows().contains(name) || !windows().knows(name)) {
+        const WindowSpec* spec = windows().spec(name);
+        if (!spec || !spec->reopensAtStart) {
             qCInfo(lcApp) << "not re-opening window" << name;
             continue;
         }

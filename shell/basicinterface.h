@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/applyparameters.h"
+#include "app/windowregistry.h"
 #include "link/parameterset.h"
 #include "link/record.h"
 #include "shell/splash.h"
@@ -168,6 +169,17 @@ private:
     void buildCameraToolbar();
     void connectLibrary();
     QAction* addAction(QMenu* menu, const QString& key, const QString& text);
+    struct MenuEntry;
+    struct ToolEntry;
+    // The window's own menu commands, each at its place among the registry's windows.
+    QList<MenuEntry> ownMenuEntries();
+    QAction* addToolButton(const vm::app::ToolPlace& place);
+    void connectWindowButton(QAction* action, const vm::app::ToolPlace& place, const QString& window);
+    // Opens a window from a menu item or button: asks for control first where the item
+    // says so, and lets the item pick the window for the reader.
+    void openWindow(const vm::app::MenuPlace& place, const QString& window);
+    vm::app::ReaderInfo readerInfo() const;
+    void syncWindowButtons();
 
     // Start-up and closing.
     void LoadCameraList();
@@ -246,7 +258,10 @@ private:
     QHash<QString, QToolButton*> m_toolButtons;
     QHash<QString, QAction*> m_toolActions; // toolbar actions by key, for the tag rule
     QHash<QAction*, QString> m_toolTags;
-    QList<QAction*> m_readerActions; // enabled only while a reader is focused
+    // Menu items with their rules, and the buttons that open windows.
+    QList<std::pair<QAction*, vm::app::MenuPlace>> m_menuRules;
+    QHash<QAction*, vm::app::ItemRule> m_toolRules;
+    QHash<QAction*, QString> m_windowButtons; // down while the window is open
     frmOptions* m_options = nullptr;
 
     // Overlays.

@@ -33,14 +33,6 @@ namespace {
 
 // The monitoring windows that follow whichever reader is focused and so stay open when
 // the operator leaves a reader.
-const QStringList& followingWindows() {
-    static const QStringList names = {QStringLiteral("BasicTerminal"),   QStringLiteral("BasicReport"),
-                                      QStringLiteral("BasicChart"),      QStringLiteral("FilmstripRecorder"),
-                                      QStringLiteral("NetworkOverview"), QStringLiteral("VerificationReport"),
-                                      QStringLiteral("frmAbout"),        QStringLiteral("frmLog")};
-    return names;
-}
-
 // Keeps the hourglass up while a camera button's work runs.
 class WaitCursor {
 public:
@@ -274,12 +266,7 @@ void BasicInterface::CheckControlDropped() {
 }
 
 bool BasicInterface::PrepareToLeaveCamera() {
-    const QList<QWidget*> loaded = windows().loadedWindows();
-    for (QWidget* window : loaded) {
-        if (!window || window == this || followingWindows().contains(window->objectName()))
-            continue;
-        ShowRestoredWindow(window, false);
-    }
+    windows().unloadReaderWindows(this);
     if (m_iconn && m_iconn->Device() && m_iconn->Device()->HasControl())
         m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
     // Control given up on purpose is no surprise to the toolbar update.
@@ -379,23 +366,7 @@ void BasicInterface::UpdateToolbar() {
     }
     updateTaggedButtons();
 
-    // A view button is down while its window is open, however the window was closed.
-    if (m_viewToolbar) {
-        for (QAction* action : m_viewToolbar->actions()) {
-            const bool open = windows().find(action->data().toString()) != nullptr;
-            if (action->isChecked() != open) {
-                const QSignalBlocker block(action);
-                action->setChecked(open);
-            }
-        }
-    }
-    if (QAction* learn = m_toolActions.value(QStringLiteral("learn"))) {
-        const bool open = windows().find(QStringLiteral("Learn")) != nullptr;
-        if (learn->isChecked() != open) {
-            const QSignalBlocker block(learn);
-            learn->setChecked(open);
-        }
-    }
+    syncWindowButtons();
 }
 
 void BasicInterface::updateTaggedButtons() {
@@ -476,11 +447,6 @@ void BasicInterface::ApplyTransferRates() {
 void BasicInterface::onControlStatusChanged() {
     UpdateToolbar();
     ApplyTransferRates();
-}
-
-void BasicInterface::setReaderMenusEnabled(bool enabled) {
-    for (QAction* action : std::as_const(m_readerActions))
-        action->setEnabled(enabled);
 }
 
 void BasicInterface::onConnectionReset() {

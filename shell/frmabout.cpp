@@ -28,13 +28,6 @@ QIcon applicationIcon() {
     return icon.isNull() ? vm::res::Icon(QStringLiteral("cam")) : icon;
 }
 
-// The main window builds its Help menu from what the registry knows, so the windows are
-// registered before it is created.
-[[maybe_unused]] const bool registeredAtStart = [] {
-    registerShellWindows();
-    return true;
-}();
-
 } // namespace
 
 frmAbout::frmAbout(QWidget* parent, Use use)
@@ -200,19 +193,21 @@ void frmAbout::done(int result) {
     QDialog::done(result);
 }
 
-void registerShellWindows() {
-    auto& registry = vm::app::windows();
-    registry.registerFactory(QLatin1String(frmAbout::WindowName), [](QWidget* parent) -> QWidget* {
+vm::app::WindowSpec frmAbout::windowSpec() {
+    vm::app::WindowSpec spec;
+    spec.name = QLatin1String(WindowName);
+    spec.factory = [](QWidget* parent) -> QWidget* {
         auto* about = new frmAbout(parent);
         about->setAttribute(Qt::WA_DeleteOnClose);
         about->setWindowModality(Qt::ApplicationModal);
         return about;
-    });
-    registry.registerFactory(QLatin1String(frmLog::WindowName),
-                             [](QWidget* parent) -> QWidget* { return new frmLog(parent); });
-    registry.registerFactory(
-        QLatin1String(vm::settings::frmSettings::WindowName),
-        [](QWidget* parent) -> QWidget* { return new vm::settings::frmSettings(parent); });
+    };
+    spec.menu.menu = vm::app::Menu::Help;
+    spec.menu.position = 4020;
+    spec.menu.key = QStringLiteral("mnuAbout");
+    spec.menu.caption = vm::res::Str(402);
+    spec.followsReader = true;
+    return spec;
 }
 
 } // namespace vm::shell

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/windowregistry.h"
 #include "settings/frmsettings.h"
 
 #include <QDialog>
@@ -27,6 +28,8 @@ public:
 
     // Opens an About box modal over `owner`; it goes when it is closed.
     static frmAbout* Open(QWidget* owner);
+    // The Help menu's "About Velmarrow™..."; opened modal.
+    static vm::app::WindowSpec windowSpec();
 
     // "Velmarrow", a blank and text 2 of the version record ("3.0.2 Build 1").
     static QString TitleText(const FileVersion& version);
@@ -54,10 +57,5 @@ private:
     bool m_detailsAvailable = false;
     bool m_unloaded = false;
 };
-
-// Makes "frmAbout", "frmLog" and "frmSettings" known to the window registry, so that the
-// main window can open them by name (the About box modal). Runs by itself when the
-// program starts; calling it again changes nothing.
-void registerShellWindows();
 
 } // namespace vm::shell

@@ -87,4 +87,13 @@ void frmLog::done(int result) {
     QDialog::done(result);
 }
 
+vm::app::WindowSpec frmLog::windowSpec() {
+    vm::app::WindowSpec spec;
+    spec.name = QLatin1String(WindowName);
+    spec.factory = [](QWidget* parent) -> QWidget* { return new frmLog(parent); };
+    // The loader's log stays readable when the operator moves on to another reader.
+    spec.followsReader = true;
+    return spec;
+}
+
 } // namespace vm::shell

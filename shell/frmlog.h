@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/windowregistry.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -19,6 +21,7 @@ public:
     static constexpr const char* WindowName = "frmLog";
 
     explicit frmLog(QWidget* parent = nullptr);
+    static vm::app::WindowSpec windowSpec();
 
     void Clear();
     // Appends one line in the colour given as 0x00BBGGRR.

@@ -3,6 +3,7 @@
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "common/prompts.h"
+#include "common/readers.h"
 #include "display/xtermwnd.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
@@ -35,30 +36,11 @@ using vm::app::PromptAnswer;
 using vm::app::PromptButtons;
 using vm::app::PromptIcon;
 using vm::settings::frmSettings;
+using vm::testing::focusReader;
+using vm::testing::nextAddress;
+using vm::testing::startReader;
 
 namespace {
-
-// Each test's readers get their own loopback addresses, so that the default ports never
-// collide with another test run or a running simulator.
-QString nextAddress() {
-    static int counter = 0;
-    ++counter;
-    const int b = 20 + int((QCoreApplication::applicationPid() + 97) % 200);
-    return QStringLiteral("127.%1.%2.%3").arg(b).arg(counter / 250 + 101).arg(counter % 250 + 1);
-}
-
-std::unique_ptr<sim::Reader> startReader(const QString& name, const QString& address,
-                                         const QString& version = QStringLiteral("3.0.2.1")) {
-    sim::ReaderConfig config;
-    config.name = name;
-    config.address = QHostAddress(address);
-    config.softwareVersion = version;
-    auto reader = std::make_unique<sim::Reader>(config);
-    QString error;
-    if (!reader->start(&error))
-        qWarning("cannot start the simulated reader: %s", qPrintable(error));
-    return reader;
-}
 
 // What the reader itself answers to a block's command: its data lines joined as the
 // viewer joins them.
@@ -76,15 +58,6 @@ int settingsCommands(const sim::Reader& reader) {
         if (line.startsWith(QLatin1String("SETTINGS_")))
             ++n;
     return n;
-}
-
-// Focuses a reader (or nothing) and sets the program-wide firmware level from its
-// software version, as the main window does on every connection reset.
-void focusReader(link::Coordinator& coordinator, const QString& address) {
-    coordinator.Focus(address);
-    const link::Device* device = coordinator.FocusedDevice();
-    shell::setFirmwareLevel(device && !address.isEmpty() ? shell::FirmwareLevelOf(device->SoftwareVersion())
-                                                         : 0);
 }
 
 QStringList boxTexts(const frmSettings& viewer) {
@@ -431,6 +404,8 @@ private slots:
 
     // The main window opens these windows by name.
     void windowsKnownByName() {
+        app::windows().clear();
+        app::registerWindows(app::windows());
         for (const char* name : {"frmAbout", "frmLog", "frmSettings"})
             QVERIFY2(app::windows().knows(name), name);
         QPointer<QWidget> about = app::windows().open("frmAbout", nullptr);

@@ -485,11 +485,15 @@ private slots:
         store.SetValue("BasicInterface Width", "9000", "Window Metrics");
         store.SetValue("BasicInterface Height", "6000", "Window Metrics");
 
-        windows().registerFactory("BasicReport", [](QWidget* parent) {
+        WindowSpec report;
+        report.name = "BasicReport";
+        report.factory = [](QWidget* parent) {
             auto* w = new QWidget(parent, Qt::Window);
             w->setObjectName("BasicReport");
             return w;
-        });
+        };
+        report.reopensAtStart = true;
+        windows().add(report);
 
         auto* window = new vm::shell::BasicInterface;
         window->setAttribute(Qt::WA_DeleteOnClose);

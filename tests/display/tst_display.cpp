@@ -1,3 +1,4 @@
+#include "common/readers.h"
 #include "display/cameras.h"
 #include "display/colorvalue.h"
 #include "display/imageview.h"
@@ -145,28 +146,12 @@ private:
 };
 
 std::unique_ptr<vm::sim::Simulator> TestDisplay::startSimulator(const QString& name) {
-    static int counter = 0;
-    ++counter;
-    vm::sim::ReaderConfig reader;
-    reader.name = name;
-    reader.address = QHostAddress(
-        QString("127.%1.%2.%3").arg(230 + QCoreApplication::applicationPid() % 20).arg(7).arg(counter));
+    vm::sim::ReaderConfig reader = vm::testing::readerConfig(name);
     reader.commandPort = 0;
     reader.dataPort = 0;
     reader.publishSerial = false;
-    vm::sim::SimulatorConfig config;
-    config.discoveryPort = 0;
-    config.readers << reader;
-    auto sim = std::make_unique<vm::sim::Simulator>(config);
-    QString error;
-    if (!sim->start(&error)) {
-        qWarning("cannot start the simulated reader: %s", qPrintable(error));
-        return nullptr;
-    }
-    qputenv("VELMARROW_DISCOVERY_TARGETS",
-            QByteArray("127.255.255.255:") + QByteArray::number(sim->discoveryPort()));
     qputenv("VELMARROW_STATION", "DisplayTests");
-    return sim;
+    return vm::testing::startSimulator({reader});
 }
 
 // ---------------------------------------------------------------- overlays

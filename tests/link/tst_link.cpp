@@ -1,6 +1,7 @@
 // The connection library against the simulated reader, over real loopback
 // sockets and a real pseudo-terminal.
 #include "app/applyparameters.h"
+#include "common/readers.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
@@ -23,29 +24,9 @@ using namespace vm::link;
 
 namespace {
 
-// Each test's readers get their own loopback addresses, so that the default
-// ports never collide with another test run or a running simulator.
-QString nextAddress() {
-    static int counter = 0;
-    ++counter;
-    const int b = 20 + int(QCoreApplication::applicationPid() % 200);
-    return QStringLiteral("127.%1.%2.%3").arg(b).arg(counter / 250 + 1).arg(counter % 250 + 1);
-}
-
-std::unique_ptr<vm::sim::Reader> startReader(const QString& name, const QString& address, bool serial = false,
-                                             quint16 dataPort = kDefaultDataPort) {
-    vm::sim::ReaderConfig config;
-    config.name = name;
-    config.address = QHostAddress(address);
-    config.commandPort = kDefaultCommandPort;
-    config.dataPort = dataPort;
-    config.serial = serial;
-    auto reader = std::make_unique<vm::sim::Reader>(config);
-    QString error;
-    if (!reader->start(&error))
-        qWarning("cannot start the simulated reader: %s", qPrintable(error));
-    return reader;
-}
+using vm::testing::nextAddress;
+using vm::testing::readerConfig;
+using vm::testing::startReader;
 
 // Sits between the library and the reader's data port and can slip bytes into
 // the stream, as a faulty reader or a damaged link would.
@@ -312,11 +293,19 @@ private slots:
         QCOMPARE(set.ModifiedNames(), QStringList({"TRIG"})); // BEEP was accepted
         QCOMPARE(settings.Query("BEEP"), QString("BEEP N"));
 
-        // Through the apply routine the failure reaches the caller too.
+        // Through the apply routine the failure reaches the caller too. The refused value
+        // stays a change of the window that made it, not of the program: another window's
+        // apply does not send it again.
         vm::app::PendingParameters().Clear();
         QVERIFY(!vm::app::ApplyParameters(settings.Response(), set, &error));
         QVERIFY(error.contains("TRIG"));
-        QVERIFY(vm::app::PendingParameters().Modified());
+        QCOMPARE(set.ModifiedNames(), QStringList({"TRIG"}));
+        QVERIFY(!vm::app::PendingParameters().Modified());
+        ParameterSet other;
+        other.GetParameter("BEEP").SetField(0, "Y");
+        const int before = int(sim->receivedCommands().size());
+        QVERIFY2(vm::app::ApplyParameters(settings.Response(), other, &error), qPrintable(error));
+        QCOMPARE(sim->receivedCommands().mid(before), QStringList({"BEEP Y"}));
         vm::app::PendingParameters().Clear();
     }
 
@@ -363,7 +352,9 @@ private slots:
     void malformedDataFrameIsDroppedAndTheLinkRecovers() {
         const QString address = nextAddress();
         // The reader's data port is behind a relay that can damage the stream.
-        auto sim = startReader("Line9", address, false, 0);
+        vm::sim::ReaderConfig config = readerConfig("Line9", "3.0.2.1", address);
+        config.dataPort = 0;
+        auto sim = startReader(config);
         DataRelay relay(QHostAddress(address), kDefaultDataPort, QHostAddress(address), sim->dataPort());
         Coordinator coord;
         ImageConnection image;
@@ -426,7 +417,9 @@ private slots:
     }
 
     void serialReaderWorksThroughTheSameObjects() {
-        auto sim = startReader("Serial1", nextAddress(), true);
+        vm::sim::ReaderConfig config = readerConfig("Serial1");
+        config.serial = true;
+        auto sim = startReader(config);
         const QString port = sim->serialPortName() + ":";
         QVERIFY(port.size() > 1);
         Coordinator coord;

@@ -3,7 +3,9 @@
 // laser and beeper, live images, saving, serial polling and guest buttons.
 #include "app/imagefiles.h"
 #include "app/settingsstore.h"
+#include "app/windowregistry.h"
 #include "common/prompts.h"
+#include "common/readers.h"
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
@@ -40,20 +42,9 @@ using shell::CameraToolbar;
 
 namespace {
 
-// Loopback addresses of our own, so that the default ports never meet another test run
-// or a simulator someone left running.
-QString nextAddress() {
-    static int counter = 0;
-    ++counter;
-    const int b = 30 + int(QCoreApplication::applicationPid() % 200);
-    return QStringLiteral("127.%1.9.%2").arg(b).arg(counter + 1);
-}
-
+// Readers that cycle slowly enough for a test to follow every record.
 sim::ReaderConfig readerConfig(const QString& name, const QString& version, bool serial = false) {
-    sim::ReaderConfig config;
-    config.name = name;
-    config.softwareVersion = version;
-    config.address = QHostAddress(nextAddress());
+    sim::ReaderConfig config = testing::readerConfig(name, version);
     config.serial = serial;
     config.cycleRate = 20;
     return config;
@@ -119,16 +110,12 @@ private slots:
         qputenv("VmSplashEnabled", "0");
         qputenv("VelmarrowPassword", "");
 
-        sim::SimulatorConfig config;
-        config.discoveryPort = 0;
-        config.readers = {readerConfig("Line1", "2.3.0.0"), readerConfig("Line2", "3.0.2.1"),
-                          readerConfig("Minor", "1.1.0.31"), readerConfig("Major", "1.0.1.14"),
-                          readerConfig("Serial1", "3.0.2.1", true)};
-        m_sim = std::make_unique<sim::Simulator>(config);
-        QString error;
-        QVERIFY2(m_sim->start(&error), qPrintable(error));
-        qputenv("VELMARROW_DISCOVERY_TARGETS",
-                QStringLiteral("127.255.255.255:%1").arg(m_sim->discoveryPort()).toLocal8Bit());
+        m_sim = testing::startSimulator({readerConfig("Line1", "2.3.0.0"), readerConfig("Line2", "3.0.2.1"),
+                                         readerConfig("Minor", "1.1.0.31"), readerConfig("Major", "1.0.1.14"),
+                                         readerConfig("Serial1", "3.0.2.1", true)});
+        QVERIFY(m_sim);
+        if (app::windows().specs().empty())
+            app::registerWindows(app::windows());
     }
 
     void cleanupTestCase() { m_sim.reset(); }

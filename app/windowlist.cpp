@@ -1,0 +1,17 @@
+#include "app/windowregistry.h"
+
+#include "settings/frmsettings.h"
+#include "shell/frmabout.h"
+#include "shell/frmlog.h"
+
+namespace vm::app {
+
+// Every window the program can open, one line each; its menu place, toolbar button and
+// whether it reopens or follows the focused reader are the window's own to say.
+void registerWindows(WindowRegistry& registry) {
+    registry.add(shell::frmAbout::windowSpec());
+    registry.add(shell::frmLog::windowSpec());
+    registry.add(settings::frmSettings::windowSpec());
+}
+
+} // namespace vm::app

@@ -1,0 +1,402 @@
+#include "settings/settingswindow.h"
+
+#include "app/applyparameters.h"
+#include "app/logging.h"
+#include "app/prompts.h"
+#include "app/windowroutines.h"
+#include "link/connection.h"
+#include "link/fields.h"
+#include "link/parameterset.h"
+#include "resources/strings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace vm::settings {
+
+using vm::app::lcApp;
+
+qint64 leadingNumber(const QString& text) {
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+'))) {
+        negative = t[i] == QLatin1Char('-');
+        ++i;
+    }
+    qint64 value = 0;
+    for (; i < t.size() && t[i].isDigit(); ++i) {
+        value = value * 10 + t[i].digitValue();
+        // Far beyond every range a window holds a value to; stop before it overflows.
+        if (value > (qint64(1) << 40))
+            break;
+    }
+    return negative ? -value : value;
+}
+
+SettingsWindow::SettingsWindow(const QString& name, Mode mode, QWidget* parent, ConnectionKind kind)
+    : QDialog(parent)
+    , m_mode(mode)
+    , m_set(std::make_unique<vm::link::ParameterSet>()) {
+    setObjectName(name);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    if (kind == ConnectionKind::Reader)
+        m_conn = std::make_unique<vm::link::ReaderConnection>();
+    else
+        m_conn = std::make_unique<vm::link::SettingsConnection>();
+    connect(m_conn.get(), &vm::link::Connection::OnConnectionReset, this, &SettingsWindow::onConnectionReset);
+    connect(m_conn.get(), &vm::link::Connection::OnControlStatusChanged, this,
+            &SettingsWindow::onControlStatusChanged);
+    connect(m_conn.get(), &vm::link::Connection::OnBroadcastMessage, this, &SettingsWindow::onBroadcast);
+
+    m_broadcastReload.setSingleShot(true);
+    m_broadcastReload.setInterval(kBroadcastReloadMs);
+    connect(&m_broadcastReload, &QTimer::timeout, this, &SettingsWindow::reload);
+
+    if (m_mode == Mode::OkApply) {
+        m_buttons = new QDialogButtonBox(this);
+        m_ok = m_buttons->addButton(vm::res::Str(51), QDialogButtonBox::AcceptRole);
+        m_cancel = m_buttons->addButton(vm::res::Str(52), QDialogButtonBox::RejectRole);
+        m_apply = m_buttons->addButton(vm::res::Str(53), QDialogButtonBox::ApplyRole);
+        setButtonNames(QStringLiteral("OK"), QStringLiteral("Cancel"), QStringLiteral("Apply"));
+        m_ok->setDefault(true);
+        connect(m_ok, &QPushButton::clicked, this, &SettingsWindow::okClicked);
+        connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+        connect(m_apply, &QPushButton::clicked, this, &SettingsWindow::apply);
+        m_ok->setEnabled(false);
+        m_apply->setEnabled(false);
+    }
+}
+
+SettingsWindow::~SettingsWindow() {
+    unload();
+}
+
+void SettingsWindow::setButtonNames(const QString& ok, const QString& cancel, const QString& apply) {
+    if (m_ok)
+        m_ok->setObjectName(ok);
+    if (m_cancel)
+        m_cancel->setObjectName(cancel);
+    if (m_apply)
+        m_apply->setObjectName(apply);
+}
+
+bool SettingsWindow::hasControl() const {
+    return m_conn && m_conn->HasControl();
+}
+
+bool SettingsWindow::isConnected() const {
+    return m_conn && m_conn->Connected();
+}
+
+bool SettingsWindow::isModified() const {
+    return m_edited || m_set->Modified();
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+    ensureLoaded();
+    QDialog::showEvent(event);
+}
+
+void SettingsWindow::ensureLoaded() {
+    if (m_loadCount == 0 && m_loading == 0)
+        reload();
+}
+
+void SettingsWindow::reload() {
+    if (m_unloaded)
+        return;
+    m_broadcastReload.stop();
+    // A reset that arrives while the reader is being asked loads again afterwards.
+    if (m_loading > 0) {
+        m_reloadAgain = true;
+        return;
+    }
+    {
+        const ScopedFlag loadingNow(m_loading);
+        do {
+            m_reloadAgain = false;
+            m_set->Clear();
+            m_edited = false;
+            loadParameters();
+        } while (m_reloadAgain && !m_unloaded);
+    }
+    if (m_unloaded)
+        return;
+    ++m_loadCount;
+    refreshDisplay();
+    emit loaded();
+}
+
+void SettingsWindow::loadParameters() {
+    if (!isConnected())
+        return;
+    for (const QString& name : parametersToLoad())
+        load(name);
+}
+
+bool SettingsWindow::load(const QString& name) {
+    if (!isConnected())
+        return false;
+    QString error;
+    if (m_set->Load(m_conn->Response(), name, &error))
+        return true;
+    qCInfo(lcApp) << objectName() << "could not load" << name << ':' << error;
+    return false;
+}
+
+void SettingsWindow::refreshDisplay() {
+    {
+        const auto guard = updateGuard();
+        for (const Binding& b : m_bindings)
+            b.show();
+        refresh();
+    }
+    if (followsControl() || m_mode == Mode::ReadOnly)
+        applyControlState(hasControl());
+    updateButtons();
+}
+
+void SettingsWindow::applyControlState(bool control) {
+    for (const Binding& b : m_bindings)
+        b.control->setEnabled(control);
+}
+
+void SettingsWindow::updateButtons() {
+    const bool enable = hasControl() && isModified();
+    if (m_ok)
+        m_ok->setEnabled(enable);
+    if (m_apply)
+        m_apply->setEnabled(enable);
+}
+
+void SettingsWindow::markModified() {
+    if (m_mode == Mode::Immediate) {
+        apply();
+        return;
+    }
+    updateButtons();
+}
+
+void SettingsWindow::markEdited() {
+    if (updating())
+        return;
+    m_edited = true;
+    updateButtons();
+}
+
+void SettingsWindow::commitEdits() {
+    for (const Binding& b : m_bindings)
+        if (b.commit)
+            b.commit();
+    m_edited = false;
+}
+
+bool SettingsWindow::apply() {
+    if (m_mode == Mode::ReadOnly || m_applying > 0 || m_unloaded)
+        return false;
+    commitEdits();
+    if (!writeControls())
+        return false;
+    // Without control the reader would refuse every write; nothing is sent and the
+    // changes stay in the window.
+    if (!hasControl() || !m_set->Modified()) {
+        updateButtons();
+        return !m_set->Modified();
+    }
+    const ScopedFlag applying(m_applying);
+    const QStringList changed = m_set->ModifiedNames();
+    QString error;
+    const bool ok = vm::app::ApplyParameters(m_conn->Response(), *m_set, &error);
+    const QStringList refused = m_set->ModifiedNames();
+    // Other windows reload what went out, even when the reader refused part of it.
+    if (refused.size() < changed.size()) {
+        for (const QString& word : broadcastsAfterApply())
+            m_conn->BroadcastMessage(objectName(), word, QString());
+    }
+    if (!ok) {
+        vm::app::showMessage(
+            this, QStringLiteral("The camera did not accept these settings:") + QLatin1String("\r\n") + error,
+            vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
+    }
+    updateButtons();
+    emit applied(ok);
+    return ok;
+}
+
+void SettingsWindow::okClicked() {
+    if (apply())
+        accept();
+}
+
+void SettingsWindow::onConnectionReset() {
+    reload();
+}
+
+void SettingsWindow::onControlStatusChanged() {
+    if (!followsControl())
+        return;
+    applyControlState(hasControl());
+    updateButtons();
+}
+
+void SettingsWindow::onBroadcast(const QString& sender, const QString& message, const QString& text) {
+    if (sender == objectName() || m_unloaded)
+        return;
+    if (reloadOn().contains(message)) {
+        m_broadcastReload.start();
+        return;
+    }
+    broadcastReceived(message, text);
+}
+
+void SettingsWindow::broadcastReceived(const QString&, const QString&) {}
+
+void SettingsWindow::done(int result) {
+    unload();
+    QDialog::done(result);
+}
+
+void SettingsWindow::unload() {
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_broadcastReload.stop();
+    if (m_conn)
+        m_conn->disconnect(this);
+    m_conn.reset();
+    vm::app::SaveWindowMetrics(this);
+    vm::app::windows().forget(this);
+}
+
+void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int field,
+                                const QList<Choice>& choices, std::function<bool(const Choice&)> allow) {
+    list->clear();
+    for (const Choice& c : choices)
+        list->addItem(c.text);
+    Binding b;
+    b.control = list;
+    b.show = [this, list, parameter, field, choices] {
+        const QString value = m_set->GetParameter(parameter).Field(field);
+        int index = -1;
+        for (int i = 0; i < choices.size(); ++i) {
+            if (choices[i].value == value || choices[i].alsoReads.contains(value)) {
+                index = i;
+                break;
+            }
+        }
+        list->setCurrentIndex(index);
+    };
+    connect(list, &QComboBox::activated, this, [this, parameter, field, choices, allow](int index) {
+        if (updating() || index < 0 || index >= choices.size())
+            return;
+        if (allow && !allow(choices[index])) {
+            refreshDisplay(); // puts the list back to what the reader holds
+            return;
+        }
+        m_set->GetParameter(parameter).SetField(field, choices[index].value);
+        refreshDisplay();
+        markModified();
+    });
+    m_bindings.push_back(std::move(b));
+}
+
+void SettingsWindow::bindCheck(QCheckBox* box, const QString& parameter, int field, const QString& on,
+                               const QString& off) {
+    Binding b;
+    b.control = box;
+    b.show = [this, box, parameter, field, on] {
+        box->setChecked(m_set->GetParameter(parameter).Field(field).compare(on, Qt::CaseInsensitive) == 0);
+    };
+    connect(box, &QCheckBox::clicked, this, [this, parameter, field, on, off](bool checked) {
+        if (updating())
+            return;
+        m_set->GetParameter(parameter).SetField(field, checked ? on : off);
+        refreshDisplay();
+        markModified();
+    });
+    m_bindings.push_back(std::move(b));
+}
+
+void SettingsWindow::bindNumber(QLineEdit* box, const QString& parameter, int field, qint64 min, qint64 max,
+                                const QString& rangeMessage) {
+    auto edited = std::make_shared<bool>(false);
+    Binding b;
+    b.control = box;
+    b.show = [this, box, parameter, field, edited] {
+        *edited = false;
+        box->setText(m_set->GetParameter(parameter).Field(field));
+    };
+    b.commit = [this, box, parameter, field, min, max, rangeMessage, edited] {
+        if (!*edited)
+            return;
+        *edited = false;
+        qint64 value = leadingNumber(box->text());
+        const qint64 held = std::clamp(value, min, max);
+        if (held != value && !rangeMessage.isEmpty())
+            vm::app::showMessage(this, rangeMessage);
+        value = held;
+        const QString text = QString::number(value);
+        {
+            const auto guard = updateGuard();
+            box->setText(text);
+        }
+        m_set->GetParameter(parameter).SetField(field, text);
+    };
+    connect(box, &QLineEdit::textEdited, this, [this, edited] {
+        if (updating())
+            return;
+        *edited = true;
+        markEdited();
+    });
+    const std::function<void()> commit = b.commit;
+    connect(box, &QLineEdit::editingFinished, this, [this, commit, edited] {
+        if (updating() || !*edited)
+            return;
+        commit();
+        refreshDisplay();
+        markModified();
+    });
+    m_bindings.push_back(std::move(b));
+}
+
+void SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int field, bool quoted) {
+    auto edited = std::make_shared<bool>(false);
+    Binding b;
+    b.control = box;
+    b.show = [this, box, parameter, field, quoted, edited] {
+        *edited = false;
+        const QString value = m_set->GetParameter(parameter).Field(field);
+        box->setText(quoted ? vm::link::unquoteField(value) : value);
+    };
+    b.commit = [this, box, parameter, field, quoted, edited] {
+        if (!*edited)
+            return;
+        *edited = false;
+        m_set->GetParameter(parameter).SetField(field,
+                                                quoted ? vm::link::quoteField(box->text()) : box->text());
+    };
+    connect(box, &QLineEdit::textEdited, this, [this, edited] {
+        if (updating())
+            return;
+        *edited = true;
+        markEdited();
+    });
+    const std::function<void()> commit = b.commit;
+    connect(box, &QLineEdit::editingFinished, this, [this, commit, edited] {
+        if (updating() || !*edited)
+            return;
+        commit();
+        refreshDisplay();
+        markModified();
+    });
+    m_bindings.push_back(std::move(b));
+}
+
+} // namespace vm::settings

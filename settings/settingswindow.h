@@ -1,0 +1,208 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QDialogButtonBox;
+class QLineEdit;
+class QPushButton;
+
+namespace vm::link {
+class Connection;
+class ParameterSet;
+} // namespace vm::link
+
+namespace vm::settings {
+
+// Counts a window's own writes to its controls; while one is alive the control
+// handlers leave the reader's values alone.
+class ScopedFlag {
+public:
+    explicit ScopedFlag(int& depth)
+        : m_depth(depth) {
+        ++m_depth;
+    }
+    ~ScopedFlag() { --m_depth; }
+    ScopedFlag(const ScopedFlag&) = delete;
+    ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+private:
+    int& m_depth;
+};
+
+// One entry of a list bound to a reader field: the text shown, the word written, and
+// further words that select it when the reader reports them.
+struct Choice {
+    QString text;
+    QString value;
+    QStringList alsoReads = {};
+};
+
+// The whole number at the start of a text, as the reader windows read what the operator
+// typed: blanks skipped, an optional sign, then digits; 0 when there are none.
+qint64 leadingNumber(const QString& text);
+
+// The pattern every settings window repeats: its own connection to the focused reader
+// and its own parameter set, loaded on opening, on a connection reset and on the
+// broadcasts the window names; controls filled under the updating flag so that their
+// handlers ignore the program's own writes; OK and Apply enabled while the PC holds
+// control and something changed; changes handed to the apply routine, refusals shown to
+// the operator, the window's broadcasts sent after a change went out (and its own
+// ignored when they come back); unloaded once, storing its place.
+//
+// A window derives from it, builds its controls, binds them to reader fields with the
+// bind helpers, and overrides only what is its own.
+class SettingsWindow : public QDialog {
+    Q_OBJECT
+public:
+    enum class Mode {
+        OkApply,   // changes collect until Apply or OK
+        Immediate, // every change goes to the reader at once; no OK or Apply
+        ReadOnly,  // shows what the reader holds; changes nothing
+    };
+    enum class ConnectionKind { Settings, Reader };
+
+    // How long a broadcast waits before it reloads the window, so that the reload runs
+    // outside the event that announced the change.
+    static constexpr int kBroadcastReloadMs = 100;
+
+    ~SettingsWindow() override;
+
+    // Loads the window unless it has been loaded; showing it does this too.
+    void ensureLoaded();
+    // Loads everything from the reader now, dropping edits not yet sent.
+    void reload();
+    // Hands the changes to the reader (the Apply button). True when every change was
+    // accepted; nothing goes out without programming control.
+    bool apply();
+
+    bool isModified() const;
+    bool isLoaded() const { return m_loadCount > 0; }
+    int loadCount() const { return m_loadCount; }
+    vm::link::ParameterSet& parameters() { return *m_set; }
+    vm::link::Connection* connection() const { return m_conn.get(); }
+    QPushButton* okButton() const { return m_ok; }
+    QPushButton* cancelButton() const { return m_cancel; }
+    QPushButton* applyButton() const { return m_apply; }
+
+    // Closing unloads: the connection goes, then the window's place is stored.
+    void done(int result) override;
+
+signals:
+    // A load has finished (also when no reader was connected).
+    void loaded();
+    // An apply has finished; ok is false when the reader refused something.
+    void applied(bool ok);
+
+protected:
+    SettingsWindow(const QString& name, Mode mode, QWidget* parent = nullptr,
+                   ConnectionKind kind = ConnectionKind::Settings);
+
+    // The reader parameters the window shows, loaded in this order.
+    virtual QStringList parametersToLoad() const { return {}; }
+    // Loads from the reader (the set has just been emptied); the default loads
+    // parametersToLoad() while a reader is connected. A window that needs more (a
+    // directory listing, compound names) overrides it and may call the default.
+    virtual void loadParameters();
+    // Fills the window's own controls from the set; the bound controls are filled
+    // before it. Runs with the updating flag set.
+    virtual void refresh() {}
+    // Broadcast words that reload the whole window.
+    virtual QStringList reloadOn() const { return {}; }
+    // Any other broadcast from another window.
+    virtual void broadcastReceived(const QString& message, const QString& text);
+    // Broadcast words sent, in this order, after changes went to the reader.
+    virtual QStringList broadcastsAfterApply() const { return {}; }
+    // Enables the window's controls by control; the default enables every bound control
+    // exactly while the PC holds control. OK and Apply are the base's.
+    virtual void applyControlState(bool control);
+    // Writes what the controls hold into the set before an apply (for windows that
+    // write on Apply rather than on each change); false stops the apply.
+    virtual bool writeControls() { return true; }
+    // Windows that ignore control changes (they only load on a reset) return false.
+    virtual bool followsControl() const { return true; }
+
+    // For the window's handlers.
+    bool updating() const { return m_updating > 0; }
+    [[nodiscard]] ScopedFlag updateGuard() { return ScopedFlag(m_updating); }
+    bool loading() const { return m_loading > 0; }
+    bool hasControl() const;
+    bool isConnected() const;
+    // An operator change went into the set: OK and Apply come on, or in immediate mode
+    // it goes to the reader at once.
+    void markModified();
+    // The operator is typing; the value goes into the set when the field is left.
+    void markEdited();
+    // Fills every control from the set under the updating flag, then the control state.
+    void refreshDisplay();
+    // Loads one more parameter into the set; false when the reader did not answer it.
+    bool load(const QString& name);
+    // OK, Cancel and Apply under these object names (the window's own names for them).
+    void setButtonNames(const QString& ok, const QString& cancel, const QString& apply);
+    // The OK, Cancel and Apply row for the window's layout (empty in the other modes).
+    QDialogButtonBox* buttonBox() const { return m_buttons; }
+
+    // Bindings between a control and one field of a reader parameter. The base fills the
+    // control on every refresh and writes the field when the operator changes it.
+    // A list: selecting an entry writes its word; the entry whose word (or one of its
+    // alsoReads) the reader reports is selected. `allow` may refuse a choice, which then
+    // writes nothing.
+    void bindChoice(QComboBox* list, const QString& parameter, int field, const QList<Choice>& choices,
+                    std::function<bool(const Choice&)> allow = {});
+    // A check box: checked writes `on`, cleared writes `off`; checked when the field is `on`.
+    void bindCheck(QCheckBox* box, const QString& parameter, int field, const QString& on,
+                   const QString& off);
+    // A number box: when the field is left its text is read as a whole number (0 when it
+    // is none) and held to min..max; with a message, a value out of range also tells the
+    // operator so.
+    void bindNumber(QLineEdit* box, const QString& parameter, int field, qint64 min, qint64 max,
+                    const QString& rangeMessage = QString());
+    // A text box; `quoted` texts travel in one pair of double quotes.
+    void bindText(QLineEdit* box, const QString& parameter, int field, bool quoted);
+    // Writes pending typed values into the set (Apply does this first).
+    void commitEdits();
+
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct Binding {
+        QWidget* control = nullptr;
+        std::function<void()> show;
+        std::function<void()> commit;
+    };
+
+    void onConnectionReset();
+    void onControlStatusChanged();
+    void onBroadcast(const QString& sender, const QString& message, const QString& text);
+    void updateButtons();
+    void unload();
+    void okClicked();
+
+    Mode m_mode;
+    std::unique_ptr<vm::link::Connection> m_conn;
+    std::unique_ptr<vm::link::ParameterSet> m_set;
+    std::vector<Binding> m_bindings;
+    QDialogButtonBox* m_buttons = nullptr;
+    QPushButton* m_ok = nullptr;
+    QPushButton* m_cancel = nullptr;
+    QPushButton* m_apply = nullptr;
+    QTimer m_broadcastReload;
+    int m_updating = 0;
+    int m_loading = 0;
+    int m_loadCount = 0;
+    bool m_edited = false;
+    bool m_reloadAgain = false;
+    int m_applying = 0;
+    bool m_unloaded = false;
+};
+
+} // namespace vm::settings

@@ -1,0 +1,74 @@
+#include "common/readers.h"
+
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "shell/programstate.h"
+#include "shell/readerrules.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+namespace vm::testing {
+
+QString nextAddress() {
+    static int counter = 0;
+    ++counter;
+    const int b = 20 + int(QCoreApplication::applicationPid() % 200);
+    return QStringLiteral("127.%1.%2.%3").arg(b).arg(counter / 250 + 1).arg(counter % 250 + 1);
+}
+
+sim::ReaderConfig readerConfig(const QString& name, const QString& version, const QString& address) {
+    sim::ReaderConfig config;
+    config.name = name;
+    config.softwareVersion = version;
+    config.address = QHostAddress(address);
+    return config;
+}
+
+std::unique_ptr<sim::Reader> startReader(const sim::ReaderConfig& config) {
+    auto reader = std::make_unique<sim::Reader>(config);
+    QString error;
+    if (!reader->start(&error)) {
+        qWarning("cannot start the simulated reader %s: %s", qPrintable(config.name), qPrintable(error));
+        return nullptr;
+    }
+    return reader;
+}
+
+std::unique_ptr<sim::Reader> startReader(const QString& name, const QString& address,
+                                         const QString& version) {
+    return startReader(readerConfig(name, version, address));
+}
+
+std::unique_ptr<sim::Simulator> startSimulator(const QList<sim::ReaderConfig>& readers) {
+    sim::SimulatorConfig config;
+    config.discoveryPort = 0;
+    config.readers = readers;
+    auto simulator = std::make_unique<sim::Simulator>(config);
+    QString error;
+    if (!simulator->start(&error)) {
+        qWarning("cannot start the simulated readers: %s", qPrintable(error));
+        return nullptr;
+    }
+    qputenv("VELMARROW_DISCOVERY_TARGETS",
+            QStringLiteral("127.255.255.255:%1").arg(simulator->discoveryPort()).toLocal8Bit());
+    return simulator;
+}
+
+void focusReader(link::Coordinator& coordinator, const QString& nameOrAddress) {
+    coordinator.Focus(nameOrAddress);
+    const link::Device* device = coordinator.FocusedDevice();
+    shell::setFirmwareLevel(
+        device && !nameOrAddress.isEmpty() ? shell::FirmwareLevelOf(device->SoftwareVersion()) : 0);
+}
+
+bool takeControl(link::Connection& connection) {
+    if (!connection.Connected())
+        return false;
+    if (!connection.SendCommand(QStringLiteral("CONTROL")).ok)
+        return false;
+    return QTest::qWaitFor([&] { return connection.HasControl(); }, 5000);
+}
+
+} // namespace vm::testing
