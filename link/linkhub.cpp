@@ -73,6 +73,18 @@ void LinkHub::forEachConnection(F f) {
 }
 
 template <typename F>
+void LinkHub::postToConnections(F f) {
+    // Only the connections that exist now: one created later was bound to the reader as it
+    // already was, and would otherwise load everything twice.
+    const auto targets = m_connections;
+    post([this, targets, f] {
+        for (const QPointer<Connection>& c : targets)
+            if (c && m_connections.contains(c))
+                f(c.data());
+    });
+}
+
+template <typename F>
 void LinkHub::forEachCoordinator(F f) {
     const auto coordinators = m_coordinators;
     for (const QPointer<Coordinator>& c : coordinators)
@@ -140,14 +152,15 @@ void LinkHub::flush() {
 }
 
 void LinkHub::broadcast(const QString& sender, const QString& message, const QString& text) {
+    postToConnections(
+        [sender, message, text](Connection* c) { emit c->OnBroadcastMessage(sender, message, text); });
     post([this, sender, message, text] {
-        forEachConnection([&](Connection* c) { emit c->OnBroadcastMessage(sender, message, text); });
         forEachCoordinator([&](Coordinator* c) { emit c->OnBroadcastMessage(sender, message, text); });
     });
 }
 
 void LinkHub::postReset() {
-    post([this] { forEachConnection([](Connection* c) { emit c->OnConnectionReset(); }); });
+    postToConnections([](Connection* c) { emit c->OnConnectionReset(); });
 }
 
 QList<QHostAddress> LinkHub::discoveryTargets(QList<quint16>* ports) const {
@@ -258,7 +271,7 @@ void LinkHub::handleAnswer(const DiscoveryAnswer& answer) {
     }
     if (device == m_focused && !device->IsConnected() &&
         (wasControlled != device->HasControl() || controller != device->ControllerName()))
-        post([this] { forEachConnection([](Connection* c) { emit c->OnControlStatusChanged(); }); });
+        postToConnections([](Connection* c) { emit c->OnControlStatusChanged(); });
 }
 
 QList<Device*> LinkHub::devices() const {
@@ -304,9 +317,8 @@ Device* LinkHub::findForFocus(const QString& name) {
 void LinkHub::attachFocused(Device* device) {
     m_focused = device;
     connect(device, &Device::linkStateChanged, this, [this](bool) { postReset(); });
-    connect(device, &Device::controlChanged, this, [this] {
-        post([this] { forEachConnection([](Connection* c) { emit c->OnControlStatusChanged(); }); });
-    });
+    connect(device, &Device::controlChanged, this,
+            [this] { postToConnections([](Connection* c) { emit c->OnControlStatusChanged(); }); });
     connect(device, &Device::recordReceived, this, [this](const Record& record) {
         post([this, record] { forEachConnection([&](Connection* c) { c->deliverRecord(record); }); }, true);
     });

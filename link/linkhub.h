@@ -67,6 +67,9 @@ private:
     void postReset();
     template <typename F>
     void forEachConnection(F f);
+    // Delivers an event to the connections of this moment, from the event loop.
+    template <typename F>
+    void postToConnections(F f);
     template <typename F>
     void forEachCoordinator(F f);
 

@@ -3,6 +3,8 @@
 #include "link/commandresponse.h"
 #include "link/logging.h"
 
+#include <algorithm>
+
 namespace vm::link {
 
 void Parameter::SetField(int index, const QString& text) {
@@ -121,11 +123,16 @@ bool ParameterSet::load(CommandResponse& channel, const QString& name, bool comp
 void ParameterSet::Merge(const ParameterSet& other) {
     if (&other == this)
         return;
+    // The merged changes go out after the ones already waiting, in the order their window
+    // made them, so that a window's parameters reach the reader in its own order.
     for (const auto& p : other.m_parameters) {
         if (!p->Modified())
             continue;
         Parameter& mine = GetParameter(p->Name());
         mine = *p;
+        const auto it = std::find_if(m_parameters.begin(), m_parameters.end(),
+                                     [&](const auto& q) { return q.get() == &mine; });
+        std::rotate(it, it + 1, m_parameters.end());
     }
 }
 

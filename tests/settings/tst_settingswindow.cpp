@@ -1,0 +1,452 @@
+// The pattern every settings window shares, tried with a small window written for this
+// test against a simulated reader: loading, editing, applying, refusals, control, resets,
+// broadcasts and unloading.
+#include "app/settingsstore.h"
+#include "common/prompts.h"
+#include "common/readers.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/parameterset.h"
+#include "settings/settingswindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+
+using namespace vm;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+using settings::SettingsWindow;
+
+namespace {
+
+constexpr char kRangeMessage[] = "Value must be in range 35 - 60000";
+
+// A window with one control of each kind the base binds, and a summary of its own.
+class ProbeWindow final : public SettingsWindow {
+public:
+    explicit ProbeWindow(Mode mode = Mode::OkApply)
+        : SettingsWindow(QStringLiteral("ProbeWindow"), mode) {
+        setWindowTitle(QStringLiteral("(no camera) - Probe"));
+        auto* layout = new QVBoxLayout(this);
+        trigger = new QCheckBox(QStringLiteral("Use Trigger on OPTO IN 1"), this);
+        edge = new QComboBox(this);
+        edge->setAccessibleName(QStringLiteral("Triggering Edge"));
+        timeout = new QLineEdit(this);
+        timeout->setAccessibleName(QStringLiteral("Read Timeout"));
+        retryTime = new QLineEdit(this);
+        retryTime->setAccessibleName(QStringLiteral("Retry time"));
+        summary = new QLabel(this);
+        for (QWidget* w :
+             {static_cast<QWidget*>(trigger), static_cast<QWidget*>(edge), static_cast<QWidget*>(timeout),
+              static_cast<QWidget*>(retryTime), static_cast<QWidget*>(summary)})
+            layout->addWidget(w);
+        if (buttonBox())
+            layout->addWidget(buttonBox());
+
+        bindCheck(trigger, QStringLiteral("TRIG"), 0, QStringLiteral("T"), QStringLiteral("C"));
+        bindChoice(edge, QStringLiteral("TE"), 0,
+                   {{QStringLiteral("Low -> High"), QStringLiteral("P")},
+                    {QStringLiteral("High -> Low"), QStringLiteral("N")},
+                    {QStringLiteral("Both"), QStringLiteral("B")},
+                    // A word the reader does not know, to see a refusal.
+                    {QStringLiteral("Sideways"), QStringLiteral("X")}});
+        bindNumber(timeout, QStringLiteral("TIMEOUT READ"), 0, 0, 9999);
+        bindNumber(retryTime, QStringLiteral("RETRYEX"), 1, 35, 60000, QLatin1String(kRangeMessage));
+        ensureLoaded();
+    }
+
+    QCheckBox* trigger;
+    QComboBox* edge;
+    QLineEdit* timeout;
+    QLineEdit* retryTime;
+    QLabel* summary;
+    QStringList otherBroadcasts;
+
+private:
+    QStringList parametersToLoad() const override {
+        return {QStringLiteral("TRIG"), QStringLiteral("TE"), QStringLiteral("RETRYEX"),
+                QStringLiteral("TIMEOUT READ")};
+    }
+    void refresh() override {
+        const bool triggered =
+            parameters().GetParameter(QStringLiteral("TRIG")).Field(0) == QLatin1String("T");
+        summary->setText(triggered ? QStringLiteral("Trigger on OPTO IN 1")
+                                   : QStringLiteral("Continous Triggers"));
+    }
+    QStringList reloadOn() const override { return {QStringLiteral("UPDATEIO")}; }
+    QStringList broadcastsAfterApply() const override {
+        return {QStringLiteral("UPDATEIO"), QStringLiteral("UPDATETIMEOUT")};
+    }
+    void broadcastReceived(const QString& message, const QString&) override { otherBroadcasts << message; }
+};
+
+// What the window made the reader receive.
+class Received {
+public:
+    explicit Received(sim::Reader& reader)
+        : m_spy(&reader, &sim::Reader::commandReceived) {}
+    QStringList lines() const {
+        // The link's own questions when it connects, and the test station's control.
+        static const QStringList link = {"STATION", "VERSION", "CONTROLLER", "NAME", "CONTROL", "RELEASE"};
+        QStringList out;
+        for (const auto& args : m_spy) {
+            const QString line = args.at(0).toString();
+            if (!link.contains(line.section(' ', 0, 0)))
+                out << line;
+        }
+        return out;
+    }
+    void clear() { m_spy.clear(); }
+
+private:
+    QSignalSpy m_spy;
+};
+
+} // namespace
+
+class TestSettingsWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+    std::unique_ptr<link::SettingsConnection> m_conn; // the test's own station
+
+    // Sets a parameter on the reader as another program would.
+    void readerHolds(const QString& command) {
+        const bool had = m_conn->HasControl();
+        if (!had)
+            QVERIFY(testing::takeControl(*m_conn));
+        QVERIFY2(m_conn->SendCommand(command).ok, qPrintable(command));
+        if (!had)
+            QVERIFY(m_conn->SendCommand("RELEASE").ok);
+    }
+    QString readerValue(const QString& name) { return m_conn->Query(name); }
+
+    void leaveWithText(ProbeWindow& w, QLineEdit* box, const QString& text) {
+        box->setFocus();
+        QTRY_VERIFY(box->hasFocus());
+        box->selectAll();
+        QTest::keyClicks(box, text);
+        QTest::keyClick(box, Qt::Key_Tab);
+        QTRY_VERIFY(!box->hasFocus());
+        Q_UNUSED(w);
+    }
+
+    std::unique_ptr<ProbeWindow> openWindow(SettingsWindow::Mode mode = SettingsWindow::Mode::OkApply) {
+        auto w = std::make_unique<ProbeWindow>(mode);
+        w->setAttribute(Qt::WA_DeleteOnClose, false); // the test owns it
+        w->show();
+        if (!QTest::qWaitForWindowActive(w.get()))
+            qWarning("the probe window did not become active");
+        return w;
+    }
+
+private slots:
+    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
+
+    void init() {
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
+        auto store = std::make_unique<app::SettingsStore>(m_dir.filePath("Velmarrow.ini"),
+                                                          m_dir.filePath("options.ini"));
+        store->Open("Velmarrow");
+        app::installSettings(std::move(store));
+        m_reader = testing::startReader("Probe");
+        QVERIFY(m_reader);
+        m_coordinator = std::make_unique<link::Coordinator>();
+        m_conn = std::make_unique<link::SettingsConnection>();
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QVERIFY(m_conn->Connected());
+    }
+
+    void cleanup() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (m_coordinator)
+            m_coordinator->Focus("");
+        m_conn.reset();
+        m_coordinator.reset();
+        m_reader.reset();
+        app::installSettings(nullptr);
+    }
+
+    // Opening asks the reader for the window's parameters, in order, and shows them; the
+    // program's own filling marks nothing changed.
+    void loadShowsWhatTheReaderHolds() {
+        readerHolds("TRIG T");
+        readerHolds("TE N");
+        readerHolds("TIMEOUT READ 1234");
+        Received received(*m_reader);
+        auto w = openWindow();
+        QCOMPARE(received.lines(), QStringList({"TRIG", "TE", "RETRYEX", "TIMEOUT READ"}));
+        QVERIFY(w->trigger->isChecked());
+        QCOMPARE(w->edge->currentText(), QString("High -> Low"));
+        QCOMPARE(w->timeout->text(), QString("1234"));
+        QCOMPARE(w->summary->text(), QString("Trigger on OPTO IN 1"));
+        QVERIFY(!w->isModified());
+        QVERIFY(!w->okButton()->isEnabled());
+        QVERIFY(!w->applyButton()->isEnabled());
+        // Without control nothing can be edited.
+        QVERIFY(!w->edge->isEnabled());
+        QVERIFY(!w->trigger->isEnabled());
+    }
+
+    // Apply sends exactly what the operator changed, tells the other windows, and does
+    // not reload on its own broadcast.
+    void applySendsOnlyTheOperatorsChanges() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow();
+        QTRY_VERIFY(w->edge->isEnabled());
+        QCOMPARE(w->edge->currentText(), QString("Low -> High"));
+
+        link::ReaderConnection other;
+        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
+        QSignalSpy loaded(w.get(), &SettingsWindow::loaded);
+        Received received(*m_reader);
+        w->edge->setFocus();
+        QTest::keyClick(w->edge, Qt::Key_Down);
+        QCOMPARE(w->edge->currentText(), QString("High -> Low"));
+        QVERIFY(w->applyButton()->isEnabled());
+        QVERIFY(w->okButton()->isEnabled());
+        QVERIFY(received.lines().isEmpty()); // nothing goes out before Apply
+
+        QTest::mouseClick(w->applyButton(), Qt::LeftButton);
+        QCOMPARE(received.lines(), QStringList({"TE N"}));
+        QCOMPARE(readerValue("TE"), QString("TE N"));
+        QTRY_COMPARE(broadcasts.size(), 2);
+        QCOMPARE(broadcasts.at(0), QVariantList({"ProbeWindow", "UPDATEIO", ""}));
+        QCOMPARE(broadcasts.at(1), QVariantList({"ProbeWindow", "UPDATETIMEOUT", ""}));
+        QVERIFY(!w->isModified());
+        QVERIFY(!w->applyButton()->isEnabled());
+        // Its own UPDATEIO does not reload it.
+        QVERIFY(!loaded.wait(3 * SettingsWindow::kBroadcastReloadMs));
+
+        // Applying again sends nothing.
+        received.clear();
+        QVERIFY(w->apply());
+        QVERIFY(received.lines().isEmpty());
+    }
+
+    // Typed numbers go into the set when the field is left, held to their range; only the
+    // retry time tells the operator.
+    void numberBoxesHoldTheirRange() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow();
+        testing::ExpectPrompts boxes;
+        struct Case {
+            QLineEdit* box;
+            QString typed;
+            QString shown;
+            bool message;
+        };
+        const QList<Case> cases = {
+            {w->retryTime, "20", "35", true},     {w->retryTime, "70000", "60000", true},
+            {w->retryTime, "abc", "35", true},    {w->retryTime, "12 ms", "35", true},
+            {w->retryTime, "750", "750", false},  {w->timeout, "-5", "0", false},
+            {w->timeout, "12345", "9999", false}, {w->timeout, "250", "250", false}};
+        for (const Case& c : cases) {
+            if (c.message)
+                boxes->expectMessage("Velmarrow", kRangeMessage, PromptIcon::None, PromptButtons::Ok,
+                                     PromptAnswer::Ok);
+            leaveWithText(*w, c.box, c.typed);
+            QCOMPARE(c.box->text(), c.shown);
+            QCOMPARE(boxes->pendingCount(), 0);
+        }
+        Received received(*m_reader);
+        QVERIFY(w->apply());
+        QCOMPARE(received.lines().size(), 2);
+        QCOMPARE(readerValue("TIMEOUT READ"), QString("TIMEOUT READ 250"));
+        QCOMPARE(readerValue("RETRYEX").section(' ', 2, 2), QString("750"));
+    }
+
+    // A value the reader refuses is shown to the operator; the window keeps it and stays
+    // open on OK, and what was accepted is not sent again.
+    void refusedValueIsReportedAndKept() {
+        QVERIFY(testing::takeControl(*m_conn));
+        const QString refusal = m_conn->SendCommand("TE X").status;
+        QVERIFY(refusal.contains("ERROR"));
+        auto w = openWindow();
+        QTRY_VERIFY(w->edge->isEnabled());
+        w->edge->setFocus();
+        QTest::keyClick(w->edge, Qt::Key_End);
+        QCOMPARE(w->edge->currentText(), QString("Sideways"));
+        QTest::mouseClick(w->trigger, Qt::LeftButton);
+        QVERIFY(w->trigger->isChecked());
+
+        const QString message = "The camera did not accept these settings:\r\nTE: " + refusal;
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", message, PromptIcon::Exclamation, PromptButtons::Ok,
+                             PromptAnswer::Ok);
+        Received received(*m_reader);
+        QSignalSpy applied(w.get(), &SettingsWindow::applied);
+        QTest::mouseClick(w->applyButton(), Qt::LeftButton);
+        QCOMPARE(applied.size(), 1);
+        QCOMPARE(applied.at(0).at(0).toBool(), false);
+        QCOMPARE(received.lines(), QStringList({"TRIG T", "TE X"}));
+        QCOMPARE(readerValue("TRIG"), QString("TRIG T"));
+        QVERIFY(w->isModified());
+        QCOMPARE(w->edge->currentText(), QString("Sideways"));
+        QVERIFY(w->okButton()->isEnabled());
+
+        // OK tries again; refused again, the window stays open with the value.
+        received.clear();
+        boxes->expectMessage("Velmarrow", message, PromptIcon::Exclamation, PromptButtons::Ok,
+                             PromptAnswer::Ok);
+        QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        QCOMPARE(received.lines(), QStringList({"TE X"}));
+        QVERIFY(w->isVisible());
+    }
+
+    // Without control nothing is sent, whatever is asked; losing control while the window
+    // is open disables its controls and buttons at once.
+    void nothingGoesOutWithoutControl() {
+        auto w = openWindow();
+        Received received(*m_reader);
+        QVERIFY(!w->applyButton()->isEnabled());
+        // Even a change that reached the set stays in the window.
+        w->parameters().GetParameter("TE").SetField(0, "B");
+        QVERIFY(!w->apply());
+        QVERIFY(received.lines().isEmpty());
+        QVERIFY(w->isModified());
+
+        QVERIFY(testing::takeControl(*m_conn));
+        QTRY_VERIFY(w->applyButton()->isEnabled());
+        QVERIFY(w->edge->isEnabled());
+        m_reader->takeControl("OTHER-PC");
+        QTRY_VERIFY(!w->applyButton()->isEnabled());
+        QVERIFY(!w->okButton()->isEnabled());
+        QVERIFY(!w->edge->isEnabled());
+        QVERIFY(!w->retryTime->isEnabled());
+        QVERIFY(!w->apply());
+        QVERIFY(received.lines().isEmpty());
+        QCOMPARE(readerValue("TE"), QString("TE P"));
+    }
+
+    // A reset (another reader focused) reloads from the new reader and drops the edits.
+    void resetReloadsAndDropsEdits() {
+        auto second = testing::startReader("Second");
+        QVERIFY(second);
+        {
+            sim::Station station{"ORACLE", false, 9999};
+            second->takeControl("ORACLE");
+            QCOMPARE(second->execute("TE B", station).last(), QString("!TE OK"));
+            second->dropControl();
+        }
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow();
+        w->edge->setFocus();
+        QTest::keyClick(w->edge, Qt::Key_Down);
+        QVERIFY(w->isModified());
+
+        QSignalSpy loaded(w.get(), &SettingsWindow::loaded);
+        Received atSecond(*second);
+        testing::focusReader(*m_coordinator, second->address().toString());
+        QTRY_COMPARE(loaded.size(), 1);
+        QCOMPARE(atSecond.lines(), QStringList({"TRIG", "TE", "RETRYEX", "TIMEOUT READ"}));
+        QCOMPARE(w->edge->currentText(), QString("Both"));
+        QVERIFY(!w->isModified());
+        QVERIFY(!w->applyButton()->isEnabled());
+
+        // Nothing focused: the controls keep nothing to send and nothing is asked.
+        atSecond.clear();
+        testing::focusReader(*m_coordinator, "");
+        QTRY_COMPARE(loaded.size(), 2);
+        QVERIFY(atSecond.lines().isEmpty());
+        QVERIFY(!w->edge->isEnabled());
+    }
+
+    // Another window's broadcast reloads the window a moment later; words it does not
+    // reload on reach its own handler; its own name as sender is ignored.
+    void broadcastsFromOtherWindows() {
+        auto w = openWindow();
+        QVERIFY(!w->trigger->isChecked());
+        readerHolds("TRIG T");
+        QSignalSpy loaded(w.get(), &SettingsWindow::loaded);
+        link::ReaderConnection other;
+        other.BroadcastMessage("ProbeWindow", "UPDATEIO", "");
+        QVERIFY(!loaded.wait(3 * SettingsWindow::kBroadcastReloadMs));
+        QVERIFY(!w->trigger->isChecked());
+
+        other.BroadcastMessage("BasicApplication", "UPDATEBEEP", "");
+        QTRY_COMPARE(w->otherBroadcasts, QStringList({"UPDATEBEEP"}));
+        QVERIFY(loaded.isEmpty());
+
+        other.BroadcastMessage("BasicApplication", "UPDATEIO", "");
+        QVERIFY(loaded.wait(5000));
+        QVERIFY(w->trigger->isChecked());
+        QCOMPARE(w->summary->text(), QString("Trigger on OPTO IN 1"));
+    }
+
+    // A closed window lets go of the reader: no more loads on resets or broadcasts, and
+    // its place is stored once.
+    void closedWindowLeavesTheReaderAlone() {
+        auto w = openWindow();
+        w->resize(420, 300);
+        QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(app::settings().GetValue("ProbeWindow Width", "", "Window Metrics").toInt() > 0, true);
+        QVERIFY(!w->connection());
+
+        Received received(*m_reader);
+        QSignalSpy loaded(w.get(), &SettingsWindow::loaded);
+        link::ReaderConnection other;
+        other.BroadcastMessage("BasicApplication", "UPDATEIO", "");
+        testing::focusReader(*m_coordinator, "");
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QVERIFY(!loaded.wait(3 * SettingsWindow::kBroadcastReloadMs));
+        QVERIFY(received.lines().isEmpty());
+        w->reload();
+        QVERIFY(loaded.isEmpty());
+    }
+
+    // A window that applies each change at once sends it when it is made.
+    void immediateWindowSendsEachChange() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow(SettingsWindow::Mode::Immediate);
+        QVERIFY(!w->okButton() && !w->applyButton());
+        QTRY_VERIFY(w->trigger->isEnabled());
+        link::ReaderConnection other;
+        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
+        Received received(*m_reader);
+        QTest::mouseClick(w->trigger, Qt::LeftButton);
+        QCOMPARE(received.lines(), QStringList({"TRIG T"}));
+        QCOMPARE(w->summary->text(), QString("Trigger on OPTO IN 1"));
+        QTRY_COMPARE(broadcasts.size(), 2);
+        QVERIFY(!w->isModified());
+        leaveWithText(*w, w->timeout, "700");
+        QCOMPARE(received.lines(), QStringList({"TRIG T", "TIMEOUT READ 700"}));
+    }
+
+    void leadingNumbers_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("number");
+        QTest::newRow("plain") << "250" << qint64(250);
+        QTest::newRow("blanks and unit") << "  12 ms" << qint64(12);
+        QTest::newRow("negative") << "-40" << qint64(-40);
+        QTest::newRow("plus") << "+7" << qint64(7);
+        QTest::newRow("letters") << "abc" << qint64(0);
+        QTest::newRow("sign only") << "-" << qint64(0);
+        QTest::newRow("huge") << "99999999999999999999999" << qint64(1) * 1099511627776 * 10 / 10;
+    }
+    void leadingNumbers() {
+        QFETCH(QString, text);
+        QFETCH(qint64, number);
+        if (QByteArray(QTest::currentDataTag()) == "huge")
+            QVERIFY(settings::leadingNumber(text) > 60000); // held far above any range, never wrapped
+        else
+            QCOMPARE(settings::leadingNumber(text), number);
+    }
+};
+
+QTEST_MAIN(TestSettingsWindow)
+#include "tst_settingswindow.moc"
