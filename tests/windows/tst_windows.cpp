@@ -1,0 +1,346 @@
+// The window registry as the main window reads it: menus and toolbars in their order with
+// their rules, windows opened with control where they need it, windows closed or kept
+// when the operator moves to another reader, and windows reopened at start.
+#include "app/imagefiles.h"
+#include "app/settingsstore.h"
+#include "app/windowregistry.h"
+#include "app/windowroutines.h"
+#include "common/prompts.h"
+#include "common/readers.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "shell/basicinterface.h"
+#include "shell/programstate.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+using namespace vm;
+using app::ItemRule;
+using app::Menu;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+using app::Toolbar;
+using app::WindowSpec;
+using shell::BasicInterface;
+
+namespace {
+
+// A window of the test: a plain top-level widget under the name it was asked for.
+WindowSpec window(const QString& name) {
+    WindowSpec spec;
+    spec.name = name;
+    spec.factory = [name](QWidget* parent) {
+        auto* w = new QWidget(parent, Qt::Window);
+        w->setObjectName(name);
+        w->setWindowTitle(QStringLiteral("(no camera) - ") + name);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        return w;
+    };
+    return spec;
+}
+
+WindowSpec menuWindow(const QString& name, Menu menu, int position, int group, const QString& key,
+                      const QString& caption, ItemRule rule) {
+    WindowSpec spec = window(name);
+    spec.menu.menu = menu;
+    spec.menu.position = position;
+    spec.menu.group = group;
+    spec.menu.key = key;
+    spec.menu.caption = caption;
+    spec.menu.rule = rule;
+    return spec;
+}
+
+// The captions of a menu's items as shown, "-" for a separator, hidden items left out.
+QStringList itemsOf(const QMenu* menu) {
+    QStringList items;
+    for (const QAction* a : menu->actions()) {
+        if (!a->isVisible())
+            continue;
+        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    }
+    return items;
+}
+
+QStringList menuTitles(const QMenuBar* bar) {
+    QStringList titles;
+    for (const QAction* a : bar->actions())
+        if (a->isVisible())
+            titles << a->text();
+    return titles;
+}
+
+QMenu* menuNamed(QMainWindow& w, const char* name) {
+    return w.menuBar()->findChild<QMenu*>(QLatin1String(name));
+}
+
+QStringList toolKeys(const QToolBar* bar) {
+    QStringList keys;
+    for (const QAction* a : bar->actions())
+        keys << a->objectName();
+    return keys;
+}
+
+} // namespace
+
+class TestWindows : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_settingsCount = 0;
+    std::unique_ptr<BasicInterface> m_window;
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+
+    BasicInterface& openMainWindow() {
+        m_window = std::make_unique<BasicInterface>();
+        m_window->setProgramVersion("3.0.2.1");
+        m_window->setLegacyFolder(m_dir.filePath("nolegacy"));
+        m_window->Load();
+        m_window->show();
+        return *m_window;
+    }
+
+    // Focuses a reader of this software version, as a camera button would.
+    void focusReader(const QString& version) {
+        m_reader = testing::startReader("Cell7", testing::nextAddress(), version);
+        QVERIFY(m_reader);
+        m_coordinator = std::make_unique<link::Coordinator>();
+        m_coordinator->Focus(m_reader->address().toString());
+        QTRY_VERIFY(m_window->imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+    }
+
+    // The registry the program starts with, plus the test's windows.
+    void registerWith(const std::vector<WindowSpec>& extra) {
+        app::windows().clear();
+        app::registerWindows(app::windows());
+        for (const WindowSpec& spec : extra)
+            app::windows().add(spec);
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("VELMARROW_STATION", "TEST-PC");
+        qputenv("VmSplashEnabled", "0");
+        qputenv("VelmarrowPassword", "");
+        qputenv("VelmarrowTestMenu", "1");
+    }
+
+    void init() {
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
+        const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
+        app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
+        app::settings().Open("Velmarrow");
+        app::setImageSaveDirectory(m_dir.path());
+        registerWith({});
+    }
+
+    void cleanup() {
+        if (m_window) {
+            m_window->close();
+            m_window.reset();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (m_coordinator)
+            m_coordinator->Focus("");
+        m_coordinator.reset();
+        m_reader.reset();
+        app::windows().clear();
+        app::installSettings(nullptr);
+    }
+
+    // The program as it stands: only the items whose windows or commands exist, in order.
+    void menusOfTheProgram() {
+        BasicInterface& w = openMainWindow();
+        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Help", "(Test)"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuFile")),
+                 QStringList({"Save Current Image", "Load Image Files to Camera",
+                              "Use Camera for Acquisition", "-", "Preferences...", "-", "Exit"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
+                 QStringList({"Targeting Laser", "Beeper", "Reset Statistics"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
+                 QStringList({"Show Crosshair Overlay", "Show Frames / Sec"}));
+        QVERIFY(!w.findChild<QToolBar*>("ViewToolbar"));
+        // Reader commands wait for a reader; the rest do not.
+        QVERIFY(!w.action("mnuBeeper")->isEnabled());
+        QVERIFY(!w.action("mnuLoadImages")->isEnabled());
+        QVERIFY(w.action("mnuSaveImage")->isEnabled());
+        QVERIFY(w.action("mnuAbout")->isEnabled());
+    }
+
+    // A window that registers appears at its place among the others, on menus and toolbars,
+    // with no change to the main window.
+    void registeredWindowsTakeTheirPlaces() {
+        WindowSpec terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 0, "mnuTerminal",
+                                         "Terminal Window", ItemRule::Always);
+        terminal.button = {Toolbar::View, 10, "terminal", "Terminal", "Command Terminal Window", "terminal"};
+        WindowSpec chart =
+            menuWindow("BasicChart", Menu::Windows, 3050, 0, "mnuChart", "Charting Window", ItemRule::Always);
+        chart.button = {Toolbar::View, 50, "chart", "Charts", "Runtime Charts and Trends", "chart"};
+        WindowSpec learn = window("Learn");
+        learn.button = {Toolbar::Control, 70,  "learn", "Learn", "Learn Photometry and Decoder Settings",
+                        "quicklearn",     true};
+        app::CommandSpec save;
+        save.menu.menu = Menu::File;
+        save.menu.position = 1020;
+        save.menu.group = 1;
+        save.menu.key = "mnuSaveParameters";
+        save.menu.caption = "Save Parameters on Camera";
+        save.menu.rule = ItemRule::Control;
+        save.run = [](QWidget*) {};
+        registerWith({chart,
+                      menuWindow("frmIOSettings", Menu::Settings, 2030, 1, "mnuIO", "IO Settings...",
+                                 ItemRule::Control),
+                      menuWindow("BasicApplication", Menu::Settings, 2020, 1, "mnuApplication",
+                                 "Application Mode...", ItemRule::Control),
+                      menuWindow("dlgCommSetup", Menu::Settings, 2110, 3, "mnuComm", "Serial/TCP Settings...",
+                                 ItemRule::Control),
+                      terminal, learn});
+        app::windows().addCommand(save);
+
+        BasicInterface& w = openMainWindow();
+        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuFile")).mid(0, 3),
+                 QStringList({"Save Parameters on Camera", "-", "Save Current Image"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
+                 QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
+                              "Reset Statistics", "-", "Serial/TCP Settings..."}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")), QStringList({"Terminal Window", "Charting Window"}));
+        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
+                 QStringList({"view:terminal", "view:chart"}));
+        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ControlToolbar")),
+                 QStringList({"reports", "reportfilter", "images", "compression", "live", "learn", "roi",
+                              "imagefile", "usecam"}));
+        QVERIFY(!w.action("mnuApplication")->isEnabled());
+        QVERIFY(w.action("mnuTerminal")->isEnabled());
+
+        // A view button is down exactly while its window is open.
+        QAction* view = w.findChild<QToolBar*>("ViewToolbar")->actions().at(0);
+        view->trigger();
+        QPointer<QWidget> open = app::windows().find("BasicTerminal");
+        QVERIFY(open && open->isVisible());
+        QVERIFY(view->isChecked());
+        open->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        w.UpdateToolbar();
+        QVERIFY(!view->isChecked());
+    }
+
+    // Items that need control ask for it first; a "no" opens nothing.
+    void settingsItemsAskForControl() {
+        registerWith({menuWindow("BasicApplication", Menu::Settings, 2020, 1, "mnuApplication",
+                                 "Application Mode...", ItemRule::Control)});
+        BasicInterface& w = openMainWindow();
+        focusReader("3.0.2.1");
+        QAction* item = w.action("mnuApplication");
+        const QString question = "Do you wish to control the camera " + m_reader->address().toString() + "?";
+        QTRY_VERIFY(item->isEnabled());
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", question, PromptIcon::Question, PromptButtons::YesNo,
+                                 PromptAnswer::No);
+            boxes->expectMessage("Velmarrow", "Cannot change settings without control...", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            item->trigger();
+        }
+        QVERIFY(!app::windows().find("BasicApplication"));
+        QVERIFY(!m_reader->receivedCommands().contains("CONTROL"));
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", question, PromptIcon::Question, PromptButtons::YesNo,
+                                 PromptAnswer::Yes);
+            item->trigger();
+        }
+        QVERIFY(m_reader->receivedCommands().contains("CONTROL"));
+        QVERIFY(app::windows().find("BasicApplication"));
+        // Once in control, no more questions.
+        app::windows().close("BasicApplication");
+        item->trigger();
+        QVERIFY(app::windows().find("BasicApplication"));
+    }
+
+    // Features a reader lacks hide their items; the item picks the window for the reader.
+    void itemsFollowTheReader_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("beepShown");
+        QTest::addColumn<QString>("outputWindow");
+        QTest::newRow("1.0 reader") << "1.0.1.13" << false << "BasicOutput";
+        QTest::newRow("level 8") << "2.3.0.0" << true << "frmOutput";
+        QTest::newRow("current") << "3.0.2.1" << true << "frmOutput";
+    }
+    void itemsFollowTheReader() {
+        QFETCH(QString, version);
+        QFETCH(bool, beepShown);
+        QFETCH(QString, outputWindow);
+        WindowSpec beep = menuWindow("BeepControl", Menu::Settings, 2055, 1, "mnuBeep", "Beep Control...",
+                                     ItemRule::Control);
+        beep.menu.supports = [](const app::ReaderInfo& r) { return r.firmwareLevel >= 3; };
+        WindowSpec output = menuWindow("frmOutput", Menu::Settings, 2050, 1, "mnuOutput",
+                                       "Output Settings...", ItemRule::Reader);
+        output.menu.target = [](const app::ReaderInfo& r) {
+            const QStringList v = r.softwareVersion.split('.');
+            return v.value(0) == "1" && v.value(1).toInt() < 1 ? QStringLiteral("BasicOutput")
+                                                               : QStringLiteral("frmOutput");
+        };
+        registerWith({beep, output, window("BasicOutput")});
+        BasicInterface& w = openMainWindow();
+        // Without a reader the item is there, unusable.
+        QVERIFY(w.action("mnuBeep")->isVisible());
+        QVERIFY(!w.action("mnuBeep")->isEnabled());
+
+        w.setProgramVersion("1.0.0.0"); // accepts every reader
+        focusReader(version);
+        QTRY_COMPARE(w.action("mnuBeep")->isVisible(), beepShown);
+        QTRY_VERIFY(w.action("mnuOutput")->isEnabled());
+        QCOMPARE(w.action("mnuBeep")->isEnabled(), beepShown);
+        w.action("mnuOutput")->trigger();
+        QVERIFY(app::windows().find(outputWindow));
+        QCOMPARE(app::windows().loadedWindowNames().count(), 2); // the main window and that one
+
+        // Losing the reader disables the items again.
+        m_coordinator->Focus("");
+        QTRY_VERIFY(!w.action("mnuOutput")->isEnabled());
+        QVERIFY(w.action("mnuBeep")->isVisible());
+    }
+
+    // Leaving a reader closes its windows and keeps those that follow any reader.
+    void leavingAReaderClosesItsWindows() {
+        WindowSpec report = window("BasicReport");
+        report.followsReader = true;
+        registerWith({report, window("BasicApplication"), window("frmIOSettings")});
+        BasicInterface& w = openMainWindow();
+        for (const char* name : {"BasicReport", "BasicApplication", "frmIOSettings", "frmAbout"})
+            QVERIFY(app::windows().open(name, &w));
+        QVERIFY(w.PrepareToLeaveCamera());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(app::windows().loadedWindowNames(),
+                 QStringList({"BasicInterface", "BasicReport", "frmAbout"}));
+        // Each closed window stored its place.
+        QVERIFY(!app::settings().GetValue("frmIOSettings Width", "", "Window Metrics").isEmpty());
+    }
+
+    // At start only the windows that say so come back; unknown names are skipped.
+    void reopenedAtStart() {
+        WindowSpec report = window("BasicReport");
+        report.reopensAtStart = true;
+        registerWith({report, window("BasicApplication")});
+        app::settings().SetValue("UpWindows", "BasicInterface;BasicApplication;NoSuchWindow;BasicReport",
+                                 "Window Metrics");
+        openMainWindow();
+        QCOMPARE(app::windows().loadedWindowNames(), QStringList({"BasicInterface", "BasicReport"}));
+        QVERIFY(app::windows().find("BasicReport")->isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
