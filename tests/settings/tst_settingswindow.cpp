@@ -119,6 +119,7 @@ class TestSettingsWindow : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
     std::unique_ptr<sim::Reader> m_reader;
     std::unique_ptr<link::Coordinator> m_coordinator;
     std::unique_ptr<link::SettingsConnection> m_conn; // the test's own station
@@ -162,6 +163,8 @@ private slots:
                                                           m_dir.filePath("options.ini"));
         store->Open("Velmarrow");
         app::installSettings(std::move(store));
+        // A box nobody expected fails the test at once instead of waiting for a click.
+        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
         m_reader = testing::startReader("Probe");
         QVERIFY(m_reader);
         m_coordinator = std::make_unique<link::Coordinator>();
@@ -171,6 +174,7 @@ private slots:
     }
 
     void cleanup() {
+        m_unexpectedBoxes.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         if (m_coordinator)
             m_coordinator->Focus("");

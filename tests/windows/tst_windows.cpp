@@ -95,6 +95,7 @@ class TestWindows : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
     int m_settingsCount = 0;
     std::unique_ptr<BasicInterface> m_window;
     std::unique_ptr<sim::Reader> m_reader;
@@ -140,11 +141,14 @@ private slots:
         const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
         app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
         app::settings().Open("Velmarrow");
+        // A box nobody expected fails the test at once instead of waiting for a click.
+        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
         app::setImageSaveDirectory(m_dir.path());
         registerWith({});
     }
 
     void cleanup() {
+        m_unexpectedBoxes.reset();
         if (m_window) {
             m_window->close();
             m_window.reset();
