@@ -1,5 +1,8 @@
 #include "app/windowregistry.h"
 
+#include "io/frmioassign.h"
+#include "io/frmiosettings.h"
+#include "settings/basicapplication.h"
 #include "settings/frmsettings.h"
 #include "shell/frmabout.h"
 #include "shell/frmlog.h"
@@ -12,6 +15,9 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(shell::frmAbout::windowSpec());
     registry.add(shell::frmLog::windowSpec());
     registry.add(settings::frmSettings::windowSpec());
+    registry.add(settings::BasicApplication::windowSpec());
+    registry.add(io::frmIOSettings::windowSpec());
+    registry.add(io::frmIOAssign::windowSpec());
 }
 
 } // namespace vm::app

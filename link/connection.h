@@ -42,6 +42,9 @@ signals:
     void OnControlStatusChanged();
     void OnBroadcastMessage(const QString& sender, const QString& message, const QString& text);
     void OnNewRecord(const vm::link::Record& record);
+    // One of the focused reader's IO lines switched ("OPTO_OUT1", "GPIO_OUT3",
+    // "OPTO_IN1"): its function asserted or not, and its level after the polarity.
+    void OnLineStateChanged(const QString& line, bool active, bool high);
 
 protected:
     explicit Connection(QObject* parent);

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 namespace vm::link {
@@ -360,6 +361,13 @@ void Device::onEvent(const QJsonObject& event) {
             m_name = name;
     } else if (kind == QLatin1String("reset")) {
         qCInfo(lcLink).noquote() << m_name << "is restarting";
+    } else if (kind == QLatin1String("line")) {
+        const QString line = event.value(QLatin1String("line")).toString();
+        // Line names are short words; anything else is not a line of this reader.
+        static const QRegularExpression word(QStringLiteral("^[A-Z0-9_]{1,16}$"));
+        if (word.match(line).hasMatch())
+            emit lineStateChanged(line, event.value(QLatin1String("active")).toBool(),
+                                  event.value(QLatin1String("high")).toBool());
     }
 }
 

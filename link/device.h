@@ -96,6 +96,9 @@ signals:
     void linkStateChanged(bool up);
     void controlChanged();
     void recordReceived(const vm::link::Record& record);
+    // One of the reader's IO lines changed: whether its function is asserted, and its
+    // electrical level after the polarity.
+    void lineStateChanged(const QString& line, bool active, bool high);
 
 private:
     void startLinks(bool withData);

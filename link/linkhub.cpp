@@ -319,6 +319,10 @@ void LinkHub::attachFocused(Device* device) {
     connect(device, &Device::linkStateChanged, this, [this](bool) { postReset(); });
     connect(device, &Device::controlChanged, this,
             [this] { postToConnections([](Connection* c) { emit c->OnControlStatusChanged(); }); });
+    connect(device, &Device::lineStateChanged, this, [this](const QString& line, bool active, bool high) {
+        postToConnections(
+            [line, active, high](Connection* c) { emit c->OnLineStateChanged(line, active, high); });
+    });
     connect(device, &Device::recordReceived, this, [this](const Record& record) {
         post([this, record] { forEachConnection([&](Connection* c) { c->deliverRecord(record); }); }, true);
     });

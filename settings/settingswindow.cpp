@@ -141,13 +141,18 @@ void SettingsWindow::loadParameters() {
         load(name);
 }
 
-bool SettingsWindow::load(const QString& name) {
-    if (!isConnected())
+bool SettingsWindow::load(const QString& name, QString* error) {
+    if (!isConnected()) {
+        if (error)
+            *error = QStringLiteral("No Connection To Camera");
         return false;
-    QString error;
-    if (m_set->Load(m_conn->Response(), name, &error))
+    }
+    QString why;
+    if (m_set->Load(m_conn->Response(), name, &why))
         return true;
-    qCInfo(lcApp) << objectName() << "could not load" << name << ':' << error;
+    qCInfo(lcApp) << objectName() << "could not load" << name << ':' << why;
+    if (error)
+        *error = why;
     return false;
 }
 
@@ -220,7 +225,7 @@ bool SettingsWindow::apply() {
         for (const QString& word : broadcastsAfterApply())
             m_conn->BroadcastMessage(objectName(), word, QString());
     }
-    if (!ok) {
+    if (!ok && reportsRefusals()) {
         vm::app::showMessage(
             this, QStringLiteral("The camera did not accept these settings:") + QLatin1String("\r\n") + error,
             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
@@ -277,16 +282,35 @@ void SettingsWindow::unload() {
 
 void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int field,
                                 const QList<Choice>& choices, std::function<bool(const Choice&)> allow) {
-    list->clear();
-    for (const Choice& c : choices)
-        list->addItem(c.text);
+    bindChoice(
+        list, parameter, field, [choices] { return choices; }, std::move(allow));
+}
+
+void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int field,
+                                std::function<QList<Choice>()> choices,
+                                std::function<bool(const Choice&)> allow) {
+    auto fill = [list](const QList<Choice>& entries) {
+        QStringList texts;
+        for (const Choice& c : entries)
+            texts << c.text;
+        QStringList shown;
+        for (int i = 0; i < list->count(); ++i)
+            shown << list->itemText(i);
+        if (shown != texts) {
+            list->clear();
+            list->addItems(texts);
+        }
+    };
+    fill(choices());
     Binding b;
     b.control = list;
-    b.show = [this, list, parameter, field, choices] {
+    b.show = [this, list, parameter, field, choices, fill] {
+        const QList<Choice> entries = choices();
+        fill(entries);
         const QString value = m_set->GetParameter(parameter).Field(field);
         int index = -1;
-        for (int i = 0; i < choices.size(); ++i) {
-            if (choices[i].value == value || choices[i].alsoReads.contains(value)) {
+        for (int i = 0; i < entries.size(); ++i) {
+            if (entries[i].value == value || entries[i].alsoReads.contains(value)) {
                 index = i;
                 break;
             }
@@ -294,13 +318,14 @@ void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int f
         list->setCurrentIndex(index);
     };
     connect(list, &QComboBox::activated, this, [this, parameter, field, choices, allow](int index) {
-        if (updating() || index < 0 || index >= choices.size())
+        const QList<Choice> entries = choices();
+        if (updating() || index < 0 || index >= entries.size())
             return;
-        if (allow && !allow(choices[index])) {
+        if (allow && !allow(entries[index])) {
             refreshDisplay(); // puts the list back to what the reader holds
             return;
         }
-        m_set->GetParameter(parameter).SetField(field, choices[index].value);
+        m_set->GetParameter(parameter).SetField(field, entries[index].value);
         refreshDisplay();
         markModified();
     });
@@ -366,21 +391,23 @@ void SettingsWindow::bindNumber(QLineEdit* box, const QString& parameter, int fi
     m_bindings.push_back(std::move(b));
 }
 
-void SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int field, bool quoted) {
+void SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int field, Quotes quotes) {
     auto edited = std::make_shared<bool>(false);
     Binding b;
     b.control = box;
-    b.show = [this, box, parameter, field, quoted, edited] {
+    b.show = [this, box, parameter, field, quotes, edited] {
         *edited = false;
         const QString value = m_set->GetParameter(parameter).Field(field);
-        box->setText(quoted ? vm::link::unquoteField(value) : value);
+        box->setText(quotes == Quotes::Pair       ? vm::link::unquoteField(value)
+                     : quotes == Quotes::DropEnds ? vm::link::dropEnds(value)
+                                                  : value);
     };
-    b.commit = [this, box, parameter, field, quoted, edited] {
+    b.commit = [this, box, parameter, field, quotes, edited] {
         if (!*edited)
             return;
         *edited = false;
-        m_set->GetParameter(parameter).SetField(field,
-                                                quoted ? vm::link::quoteField(box->text()) : box->text());
+        m_set->GetParameter(parameter).SetField(
+            field, quotes == Quotes::None ? box->text() : vm::link::quoteField(box->text()));
     };
     connect(box, &QLineEdit::textEdited, this, [this, edited] {
         if (updating())

@@ -130,6 +130,8 @@ protected:
     virtual bool writeControls() { return true; }
     // Windows that ignore control changes (they only load on a reset) return false.
     virtual bool followsControl() const { return true; }
+    // Windows whose failed applies end without a message return false.
+    virtual bool reportsRefusals() const { return true; }
 
     // For the window's handlers.
     bool updating() const { return m_updating > 0; }
@@ -144,8 +146,9 @@ protected:
     void markEdited();
     // Fills every control from the set under the updating flag, then the control state.
     void refreshDisplay();
-    // Loads one more parameter into the set; false when the reader did not answer it.
-    bool load(const QString& name);
+    // Loads one more parameter into the set; false (with the reason) when the reader
+    // did not answer it.
+    bool load(const QString& name, QString* error = nullptr);
     // OK, Cancel and Apply under these object names (the window's own names for them).
     void setButtonNames(const QString& ok, const QString& cancel, const QString& apply);
     // The OK, Cancel and Apply row for the window's layout (empty in the other modes).
@@ -158,6 +161,10 @@ protected:
     // writes nothing.
     void bindChoice(QComboBox* list, const QString& parameter, int field, const QList<Choice>& choices,
                     std::function<bool(const Choice&)> allow = {});
+    // The same for a list whose entries depend on the reader (its firmware level): the
+    // entries are asked for again, and the list refilled, on every refresh.
+    void bindChoice(QComboBox* list, const QString& parameter, int field,
+                    std::function<QList<Choice>()> choices, std::function<bool(const Choice&)> allow = {});
     // A check box: checked writes `on`, cleared writes `off`; checked when the field is `on`.
     void bindCheck(QCheckBox* box, const QString& parameter, int field, const QString& on,
                    const QString& off);
@@ -166,8 +173,11 @@ protected:
     // operator so.
     void bindNumber(QLineEdit* box, const QString& parameter, int field, qint64 min, qint64 max,
                     const QString& rangeMessage = QString());
-    // A text box; `quoted` texts travel in one pair of double quotes.
-    void bindText(QLineEdit* box, const QString& parameter, int field, bool quoted);
+    // How a text field travels: as it is; in one pair of double quotes; or in quotes
+    // that are taken off by dropping the first and last character whatever they are.
+    enum class Quotes { None, Pair, DropEnds };
+    // A text box; the text goes into the field when the box is left.
+    void bindText(QLineEdit* box, const QString& parameter, int field, Quotes quotes);
     // Writes pending typed values into the set (Apply does this first).
     void commitEdits();
 

@@ -2,12 +2,15 @@
 
 #include "app/applyparameters.h"
 
+#include <QHash>
+
 namespace vm::shell {
 
 namespace {
 struct State {
     int firmwareLevel = 0;
     bool verificationEnabled = false;
+    int verificationStandard = 0;
     QString calibrationText = QStringLiteral("Not Calibrated");
     QString controlPassword;
 };
@@ -36,6 +39,22 @@ void setVerificationEnabled(bool enabled) {
 
 bool verificationAvailable() {
     return state().firmwareLevel >= 4;
+}
+
+int VerificationStandardCode(const QString& keyword) {
+    static const QHash<QString, int> codes = {
+        {QStringLiteral("NONE"), 0}, {QStringLiteral("AIM"), 1},    {QStringLiteral("ANSI"), 2},
+        {QStringLiteral("IAQG"), 3}, {QStringLiteral("DPM"), 4},    {QStringLiteral("KVTA"), 4},
+        {QStringLiteral("ISO"), 5},  {QStringLiteral("ISOAIM"), 6}, {QStringLiteral("AIMDPM"), 6}};
+    return codes.value(keyword, 0);
+}
+
+int verificationStandard() {
+    return state().verificationStandard;
+}
+
+void setVerificationStandard(int code) {
+    state().verificationStandard = code;
 }
 
 QString calibrationText() {

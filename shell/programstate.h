@@ -20,6 +20,15 @@ void setVerificationEnabled(bool enabled);
 // Firmware level 4 or more.
 bool verificationAvailable();
 
+// The code of the reader's verification standard: "NONE" 0, "AIM" 1, "ANSI" 2, "IAQG" 3,
+// "DPM" or "KVTA" 4, "ISO" 5, "ISOAIM" or "AIMDPM" 6, anything else 0.
+int VerificationStandardCode(const QString& keyword);
+// The standard the windows last read from the reader, as its code.
+int verificationStandard();
+void setVerificationStandard(int code);
+// Code 6: the AIM DPM set-up fixes the lighting and the application mode.
+inline constexpr int kAimDpmStandard = 6;
+
 // "Not Calibrated", or "Calibrated : " and the reader's calibration string.
 QString calibrationText();
 void setCalibrationText(const QString& text);

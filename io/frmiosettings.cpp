@@ -1,0 +1,300 @@
+#include "io/frmiosettings.h"
+
+#include "app/prompts.h"
+#include "app/windowroutines.h"
+#include "link/parameterset.h"
+#include "link/vocabulary.h"
+#include "resources/strings.h"
+#include "shell/programstate.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vm::io {
+
+using vm::settings::Choice;
+
+namespace {
+
+constexpr IOModeEntry kModes[] = {
+    {"Disabled", "NONE", false, false},
+    {"Pass/Fail Only - Full Handshake", "LX_HS", false, false},
+    {"Pass/Fail Only - Pipelined", "LX_PULSE", true, false},
+    {"Data Valid - Full Handshake", "DV_HS", false, true},
+    {"Data Valid - Pipelined", "DV_PULSE", true, true},
+    {"DV - 2 Line Verify - Full HS", "DV_2LINE_HS", false, true},
+    {"DV - 3 Line Verify - Full HS", "DV_3LINE_HS", false, true},
+    {"DV - 2 Line Verify - Pulse", "DV_2LINE_PULSE", true, true},
+    {"DV - 3 Line Verify - Pulse", "DV_3LINE_PULSE", true, true},
+};
+constexpr int kOlderModes = 5;
+
+// Which line captions each mode needs: Pass, Fail, DV, RTE, Good, Fair, Poor.
+constexpr bool kModeLines[9][7] = {
+    {false, false, false, false, false, false, false}, {true, true, true, true, false, false, false},
+    {true, true, true, true, false, false, false},     {true, true, true, true, false, false, false},
+    {true, true, true, true, false, false, false},     {false, false, true, true, true, false, true},
+    {false, false, true, true, true, true, true},      {false, false, true, true, true, false, true},
+    {false, false, true, true, true, true, true},
+};
+
+const QString kTrig = QStringLiteral("TRIG");
+const QString kIOMode = QStringLiteral("IO_MODE");
+const char* const kOldPolarities[] = {"SIGOUT PASS", "SIGOUT FAIL", "SIGOUT DV"};
+
+bool newerReader() {
+    return vm::shell::firmwareLevel() >= vm::link::level::Verification;
+}
+
+QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(control);
+    control->setAccessibleName(QString(text).remove(QLatin1Char('&')));
+    return label;
+}
+
+} // namespace
+
+QList<IOModeEntry> ioModes(int firmwareLevel) {
+    const int count = firmwareLevel >= vm::link::level::Verification ? int(std::size(kModes)) : kOlderModes;
+    return QList<IOModeEntry>(std::begin(kModes), std::begin(kModes) + count);
+}
+
+frmIOSettings::frmIOSettings(QWidget* parent)
+    : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent) {
+    setWindowTitle(QStringLiteral("(no camera) - IO Settings"));
+    buildControls();
+    ensureLoaded();
+}
+
+vm::app::WindowSpec frmIOSettings::windowSpec() {
+    vm::app::WindowSpec spec;
+    spec.name = QLatin1String(WindowName);
+    spec.factory = [](QWidget* parent) -> QWidget* { return new frmIOSettings(parent); };
+    spec.menu.menu = vm::app::Menu::Settings;
+    spec.menu.position = 2030;
+    spec.menu.group = 1;
+    spec.menu.key = QStringLiteral("mnuIOSettings");
+    spec.menu.caption = vm::res::Str(203);
+    spec.menu.rule = vm::app::ItemRule::Control;
+    return spec;
+}
+
+void frmIOSettings::buildControls() {
+    auto* layout = new QVBoxLayout(this);
+
+    m_trigFrame = new QGroupBox(tr("Trigger"), this);
+    m_trigFrame->setObjectName(QStringLiteral("TRIG_Frame"));
+    auto* trig = new QGridLayout(m_trigFrame);
+    m_trigEnabled = new QCheckBox(tr("Use Trigger on OPTO IN 1"), m_trigFrame);
+    m_trigEnabled->setObjectName(QStringLiteral("TRIG_Enabled"));
+    m_trigPolarity = new QComboBox(m_trigFrame);
+    m_trigPolarity->setObjectName(QStringLiteral("TRIG_Polarity"));
+    m_trigPolarityLabel = labelFor(m_trigPolarity, tr("Triggering &Edge"), m_trigFrame);
+    m_trigPolarityLabel->setObjectName(QStringLiteral("TrigPolarityLabel"));
+    m_userTrigger = new QLineEdit(m_trigFrame);
+    m_userTrigger->setObjectName(QStringLiteral("UserTrigger"));
+    m_userTrigger->setMaxLength(32);
+    m_userTriggerLabel = labelFor(m_userTrigger, tr("&User Trigger String"), m_trigFrame);
+    m_userTriggerLabel->setObjectName(QStringLiteral("UTRIG_Label"));
+    trig->addWidget(m_trigEnabled, 0, 0, 1, 2);
+    trig->addWidget(m_trigPolarityLabel, 1, 0);
+    trig->addWidget(m_trigPolarity, 1, 1);
+    trig->addWidget(m_userTriggerLabel, 2, 0);
+    trig->addWidget(m_userTrigger, 2, 1);
+    layout->addWidget(m_trigFrame);
+
+    m_ioFrame = new QGroupBox(tr("IO Behavior"), this);
+    m_ioFrame->setObjectName(QStringLiteral("IO_Frame"));
+    auto* io = new QGridLayout(m_ioFrame);
+    m_ioMode = new QComboBox(m_ioFrame);
+    m_ioMode->setObjectName(QStringLiteral("IOMode"));
+    m_ioModeLabel = labelFor(m_ioMode, tr("&Mode"), m_ioFrame);
+    m_ioModeLabel->setObjectName(QStringLiteral("IOMode_Label"));
+    m_duration = new QLineEdit(m_ioFrame);
+    m_duration->setObjectName(QStringLiteral("Duration"));
+    m_durationLabel = labelFor(m_duration, tr("Signal &Duration"), m_ioFrame);
+    m_durationLabel->setObjectName(QStringLiteral("SigDurationLabel"));
+    m_durationUnits = new QLabel(tr("ms"), m_ioFrame);
+    m_durationUnits->setObjectName(QStringLiteral("SigDurationUnits"));
+    io->addWidget(m_ioModeLabel, 0, 0);
+    io->addWidget(m_ioMode, 0, 1, 1, 2);
+    io->addWidget(m_durationLabel, 1, 0);
+    io->addWidget(m_duration, 1, 1);
+    io->addWidget(m_durationUnits, 1, 2);
+    layout->addWidget(m_ioFrame);
+
+    m_optoFrame = new QGroupBox(tr("OPTO Output Polarity"), this);
+    m_optoFrame->setObjectName(QStringLiteral("OPTOFrame"));
+    auto* opto = new QGridLayout(m_optoFrame);
+    const char* names[] = {"Pass_Label", "Fail_Label", "DV_Label"};
+    const QString captions[] = {tr("1: Pass"), tr("2: Fail"), tr("3: Data Valid")};
+    for (int i = 0; i < 3; ++i) {
+        auto* list = new QComboBox(m_optoFrame);
+        list->setObjectName(QStringLiteral("Polarity(%1)").arg(i + 1));
+        QLabel* label = labelFor(list, captions[i], m_optoFrame);
+        label->setObjectName(QLatin1String(names[i]));
+        opto->addWidget(label, i, 0);
+        opto->addWidget(list, i, 1);
+        m_polarityLabels << label;
+        m_polarities << list;
+        bindChoice(
+            list, QLatin1String(kOldPolarities[i]), 0,
+            {{tr("Normally Open"), QStringLiteral("H")}, {tr("Normally Closed"), QStringLiteral("L")}});
+    }
+    layout->addWidget(m_optoFrame);
+
+    m_rteFrame = new QGroupBox(tr("RTE Output Signal (GPIO OUT 2)"), this);
+    m_rteFrame->setObjectName(QStringLiteral("RTEFrame"));
+    auto* rte = new QGridLayout(m_rteFrame);
+    m_rtePolarity = new QComboBox(m_rteFrame);
+    m_rtePolarity->setObjectName(QStringLiteral("RTE_Polarity"));
+    m_rtePolarityLabel = labelFor(m_rtePolarity, tr("&Polarity"), m_rteFrame);
+    m_rtePolarityLabel->setObjectName(QStringLiteral("Polarity_Label"));
+    rte->addWidget(m_rtePolarityLabel, 0, 0);
+    rte->addWidget(m_rtePolarity, 0, 1);
+    layout->addWidget(m_rteFrame);
+
+    m_assignFrame = new QGroupBox(tr("IO Assignment"), this);
+    m_assignFrame->setObjectName(QStringLiteral("IOAssignmentFrame"));
+    auto* assign = new QGridLayout(m_assignFrame);
+    auto* instruct = new QLabel(
+        tr("This IOMode requires the definition of the following lines to work correctly:"), m_assignFrame);
+    instruct->setObjectName(QStringLiteral("IOInstructLabel"));
+    instruct->setWordWrap(true);
+    assign->addWidget(instruct, 0, 0, 1, 7);
+    const char* lineNames[] = {"PassLabel", "FailLabel", "DVLabel",  "RTELabel",
+                               "GoodLabel", "FairLabel", "PoorLabel"};
+    const QString lineCaptions[] = {tr("Pass"), tr("Fail"), tr("DV"),  tr("RTE"),
+                                    tr("Good"), tr("Fair"), tr("Poor")};
+    for (int i = 0; i < 7; ++i) {
+        auto* label = new QLabel(lineCaptions[i], m_assignFrame);
+        label->setObjectName(QLatin1String(lineNames[i]));
+        assign->addWidget(label, 1, i);
+        m_lineLabels << label;
+    }
+    m_assignButton = new QPushButton(tr("IO &Assignment"), m_assignFrame);
+    m_assignButton->setObjectName(QStringLiteral("IOAssignCommand"));
+    assign->addWidget(m_assignButton, 2, 0, 1, 7, Qt::AlignRight);
+    connect(m_assignButton, &QPushButton::clicked, this,
+            [] { vm::app::windows().open(QStringLiteral("frmIOAssign"), vm::app::mainWindow()); });
+    layout->addWidget(m_assignFrame);
+    layout->addWidget(buttonBox());
+
+    bindCheck(m_trigEnabled, kTrig, 0, QStringLiteral("T"), QStringLiteral("C"));
+    bindChoice(m_trigPolarity, QStringLiteral("TE"), 0,
+               {{tr("Low -> High"), QStringLiteral("P")},
+                {tr("High -> Low"), QStringLiteral("N")},
+                {tr("Both"), QStringLiteral("B")}});
+    bindText(m_userTrigger, QStringLiteral("TRIG U"), 0, Quotes::DropEnds);
+    bindChoice(m_rtePolarity, QStringLiteral("SIGOUT RTE"), 0,
+               {{tr("High"), QStringLiteral("H")}, {tr("Low"), QStringLiteral("L")}});
+    bindChoice(m_ioMode, kIOMode, 0, [] {
+        QList<Choice> choices;
+        for (const IOModeEntry& e : ioModes(vm::shell::firmwareLevel()))
+            choices.append({QString::fromLatin1(e.caption), QString::fromLatin1(e.keyword)});
+        return choices;
+    });
+    bindNumber(m_duration, kIOMode, 1, 0, kMaxSignalDurationMs);
+}
+
+void frmIOSettings::loadParameters() {
+    m_loadError.clear();
+    if (!isConnected())
+        return;
+    QStringList names = {kTrig, QStringLiteral("TRIG U"), QStringLiteral("TE")};
+    if (newerReader()) {
+        for (const char* line :
+             {"OPTO_OUT1", "OPTO_OUT2", "OPTO_OUT3", "GPIO_OUT1", "GPIO_OUT2", "GPIO_OUT3", "GPIO_OUT4"})
+            names << QStringLiteral("SIGOUT ") + QLatin1String(line);
+    } else {
+        for (const char* name : kOldPolarities)
+            names << QLatin1String(name);
+    }
+    names << QStringLiteral("SIGOUT RTE") << kIOMode;
+    for (const QString& name : std::as_const(names)) {
+        QString error;
+        if (!load(name, &error) && m_loadError.isEmpty())
+            m_loadError = error;
+    }
+}
+
+void frmIOSettings::refresh() {
+    const bool newer = newerReader();
+    const int mode = m_ioMode->currentIndex();
+    const QList<IOModeEntry> modes = ioModes(vm::shell::firmwareLevel());
+    const bool pulsed = mode >= 0 && modes[mode].pulsed;
+    const bool dataValid = mode >= 0 && modes[mode].dataValid;
+
+    m_assignFrame->setVisible(newer);
+    m_optoFrame->setVisible(!newer && mode > 0);
+    m_rteFrame->setVisible(!newer && mode > 0);
+    m_durationLabel->setVisible(pulsed);
+    m_durationUnits->setVisible(pulsed);
+    m_polarityLabels[2]->setVisible(dataValid);
+    m_polarities[2]->setVisible(dataValid);
+    m_polarityLabels[1]->setVisible(!dataValid);
+    m_polarities[1]->setVisible(!dataValid);
+    // A polarity the list does not know reads as its second word.
+    for (QComboBox* list : std::as_const(m_polarities))
+        if (list->currentIndex() < 0)
+            list->setCurrentIndex(1);
+    if (m_rtePolarity->currentIndex() < 0)
+        m_rtePolarity->setCurrentIndex(1);
+
+    const bool triggered = parameters().GetParameter(kTrig).Field(0) == QLatin1String("T");
+    m_trigPolarity->setVisible(triggered);
+    m_trigPolarityLabel->setVisible(triggered);
+    m_userTriggerLabel->setVisible(triggered);
+    if (newer)
+        showModeLines(std::max(mode, 0));
+
+    if (!m_loadError.isEmpty()) {
+        const QString error = m_loadError;
+        m_loadError.clear();
+        vm::app::showMessage(
+            this, QStringLiteral("Error querying IO settings from camera (") + error + QLatin1Char(')'),
+            vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation, QStringLiteral("Query Error"));
+    }
+}
+
+void frmIOSettings::showModeLines(int mode) {
+    for (int i = 0; i < m_lineLabels.size(); ++i)
+        m_lineLabels[i]->setVisible(mode < 9 && kModeLines[mode][i]);
+}
+
+QStringList frmIOSettings::reloadOn() const {
+    return {QLatin1String(vm::link::broadcast::UpdateIO)};
+}
+
+QStringList frmIOSettings::broadcastsAfterApply() const {
+    return {QLatin1String(vm::link::broadcast::UpdateIO)};
+}
+
+void frmIOSettings::applyControlState(bool control) {
+    for (QWidget* w : {static_cast<QWidget*>(m_trigFrame), static_cast<QWidget*>(m_trigEnabled),
+                       static_cast<QWidget*>(m_trigPolarity), static_cast<QWidget*>(m_ioFrame),
+                       static_cast<QWidget*>(m_ioMode), static_cast<QWidget*>(m_ioModeLabel),
+                       static_cast<QWidget*>(m_durationLabel), static_cast<QWidget*>(m_durationUnits),
+                       static_cast<QWidget*>(m_optoFrame), static_cast<QWidget*>(m_rtePolarity),
+                       static_cast<QWidget*>(m_rteFrame), static_cast<QWidget*>(m_rtePolarityLabel)})
+        w->setEnabled(control);
+    for (QWidget* w : m_polarityLabels)
+        w->setEnabled(control);
+    for (QWidget* w : m_polarities)
+        w->setEnabled(control);
+    const int mode = m_ioMode->currentIndex();
+    const QList<IOModeEntry> modes = ioModes(vm::shell::firmwareLevel());
+    m_duration->setEnabled(control && mode >= 0 && modes[mode].pulsed);
+    const bool triggered = parameters().GetParameter(kTrig).Field(0) == QLatin1String("T");
+    m_userTrigger->setEnabled(control && triggered);
+}
+
+} // namespace vm::io

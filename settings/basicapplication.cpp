@@ -1,0 +1,722 @@
+#include "settings/basicapplication.h"
+
+#include "app/prompts.h"
+#include "app/windowroutines.h"
+#include "link/connection.h"
+#include "link/fields.h"
+#include "link/parameterset.h"
+#include "link/pidlist.h"
+#include "link/vocabulary.h"
+#include "resources/strings.h"
+#include "shell/programstate.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vm::settings {
+
+namespace {
+
+const QString kTrig = QStringLiteral("TRIG");
+const QString kEdge = QStringLiteral("TE");
+const QString kRetry = QStringLiteral("RETRYEX");
+const QString kPhoto = QStringLiteral("PHOTOEX");
+const QString kTarget = QStringLiteral("TARGET");
+const QString kIllum = QStringLiteral("ILLUM");
+const QString kTimeout = QStringLiteral("TIMEOUT READ");
+const QString kDwell = QStringLiteral("DWELLTIME");
+
+// The retry modes: the list entry and what it writes into field 0 (and the list flag).
+struct RetryMode {
+    const char* caption;
+    const char* keyword;
+    const char* listFlag; // "N" or "A" for the PID lists, else null
+};
+constexpr RetryMode kRetryModes[] = {
+    {"None", "NONE", nullptr},
+    {"Time", "TIME", nullptr},
+    {"Count", "COUNT", nullptr},
+    {"RETRY input Duration", "GPIO", nullptr},
+    {"Intersymbol Wait", "SUPERMARKET", nullptr},
+    {"PID List", "LIST", "N"},
+    {"PID List w/Acquire", "LIST", "A"},
+    {"Light", "LIGHT", nullptr},
+};
+// The oldest readers know the first five.
+constexpr int kShortRetryModes = 5;
+
+struct Preset {
+    const char* caption;
+    const char* trig;
+    const char* photo;
+    const char* retry;
+    const char* illum;
+};
+constexpr Preset kPresets[] = {
+    {"Demo", "C", "AUTO", "NONE", "ON"},
+    {"Motion", "T", "MANUAL", "NONE", "POWER_STROBE"},
+    {"Stop and Scan", "T", "AUTO", "NONE", "STROBE"},
+    {"Presentation / Supermarket", "C", "AUTO", "SUPERMARKET", "ON"},
+};
+
+QString illuminationSummary(const QString& keyword) {
+    static const QHash<QString, QString> texts = {
+        {"OFF", "Illumination is OFF"},
+        {"ON", "Illumination is On"},
+        {"STROBE", "Normal Strobe"},
+        {"POWER_STROBE", "Power Strobe"},
+        {"ON_AND_PSTROBED", "On and Power Strobe"},
+        {"ON_AND_STROBED", "On and Strobed"},
+        {"EXTERNAL", "External Illumination"},
+        {"ON_AND_EXT", "Illumination is On and External"},
+        {"STROBE_AND_EXT", "Normal Strobe and External"},
+        {"POWER_STROBE_AND_EXT", "Power Strobe and External"},
+        {"ON_AND_PSTROBED_AND_EXT", "On and Power Strobe and External"},
+        {"ON_AND_STROBED_AND_EXT", "On and Strobed and External"},
+    };
+    return texts.value(keyword);
+}
+
+QString retryLightingSummary(const QString& keyword) {
+    static const QHash<QString, QString> texts = {
+        {"OFF", "Off"},
+        {"ON", "On"},
+        {"STROBE", "Normal Strobe"},
+        {"POWER_STROBE", "Power Strobe"},
+        {"ON_AND_PSTROBED", "On and Power Strobe"},
+        {"ON_AND_STROBED", "On and Strobed"},
+        {"EXTERNAL", "External"},
+        {"ON_AND_EXT", "On and External"},
+        {"STROBE_AND_EXT", "Normal Strobe and External"},
+        {"POWER_STROBE_AND_EXT", "Power Strobe and External"},
+        {"ON_AND_PSTROBED_AND_EXT", "On and Power Strobe and External"},
+        {"ON_AND_STROBED_EXT", "On and Strobed and External"},
+        {"ON_AND_STROBED_AND_EXT", "On and Strobed and External"},
+    };
+    const QString text = texts.value(keyword);
+    return text.isEmpty() ? QString() : QStringLiteral("Retry with Lighting set to ") + text;
+}
+
+QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(control);
+    control->setAccessibleName(QString(text).remove(QLatin1Char('&')));
+    return label;
+}
+
+} // namespace
+
+QList<LightingEntry> lightingEntries(int firmwareLevel) {
+    QList<LightingEntry> entries = {
+        {"Off", "OFF", {}, false},
+        {"On", "ON", {}, false},
+        {"Strobe", "STROBE", {}, false},
+        {"Power Strobe", "POWER_STROBE", {}, false},
+        {"On w/Power Strobe", "ON_AND_PSTROBED", {QStringLiteral("ON_AND_STROBED")}, false},
+        // External lights switch through GPIO 1 on the readers that have the line.
+        {"External", "EXTERN", {QStringLiteral("EXTERNAL")}, firmwareLevel >= vm::link::level::Verification},
+    };
+    if (firmwareLevel >= vm::link::level::Verification) {
+        entries.append({"On & External", "ON_AND_EXT", {}, true});
+        entries.append({"Strobe & Ext", "STROBE_AND_EXT", {}, true});
+        entries.append({"Power Strobe & Ext", "POWER_STROBE_AND_EXT", {}, true});
+        entries.append({"On/PowerStrb/Ext",
+                        "ON_AND_PSTROBED_AND_EXT",
+                        {QStringLiteral("ON_AND_STROBED_AND_EXT")},
+                        true});
+    }
+    return entries;
+}
+
+RetryLayout retryLayout(int fieldCount) {
+    RetryLayout layout;
+    if (fieldCount > 10) {
+        layout.lightingField = 19;
+        layout.pidSlots = 15;
+    } else if (fieldCount >= 5) {
+        layout.lightingField = 7;
+        layout.pidSlots = 3;
+    } else {
+        layout.lightingField = 7;
+        layout.pidSlots = 0;
+        layout.shortForm = true;
+    }
+    return layout;
+}
+
+BasicApplication::BasicApplication(QWidget* parent)
+    : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent) {
+    setWindowTitle(QStringLiteral("(no camera) - Application"));
+    buildControls();
+    ensureLoaded();
+}
+
+vm::app::WindowSpec BasicApplication::windowSpec() {
+    vm::app::WindowSpec spec;
+    spec.name = QLatin1String(WindowName);
+    spec.factory = [](QWidget* parent) -> QWidget* { return new BasicApplication(parent); };
+    spec.menu.menu = vm::app::Menu::Settings;
+    spec.menu.position = 2020;
+    spec.menu.group = 1;
+    spec.menu.key = QStringLiteral("mnuApplication");
+    spec.menu.caption = vm::res::Str(202);
+    spec.menu.rule = vm::app::ItemRule::Control;
+    return spec;
+}
+
+void BasicApplication::buildControls() {
+    auto* layout = new QVBoxLayout(this);
+
+    auto* top = new QGridLayout;
+    m_appMode = new QComboBox(this);
+    m_appMode->setObjectName(QStringLiteral("AppMode"));
+    for (const Preset& p : kPresets)
+        m_appMode->addItem(QString::fromLatin1(p.caption));
+    m_appLabel = labelFor(m_appMode, tr("&Application"), this);
+    m_appLabel->setObjectName(QStringLiteral("App_Label"));
+    m_appInfo = new QLabel(this);
+    m_appInfo->setObjectName(QStringLiteral("AppInfo"));
+    m_appInfo->setFrameShape(QFrame::StyledPanel);
+    m_appInfo->setMinimumHeight(90);
+    m_appInfo->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    m_appInfo->setAccessibleName(tr("Summary"));
+    m_appInfo->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    m_appInfo->setFocusPolicy(Qt::StrongFocus);
+    top->addWidget(m_appLabel, 0, 0);
+    top->addWidget(m_appMode, 0, 1);
+    top->addWidget(m_appInfo, 1, 0, 1, 2);
+    layout->addLayout(top);
+
+    m_trigFrame = new QGroupBox(tr("Trigger"), this);
+    m_trigFrame->setObjectName(QStringLiteral("TRIG_Frame"));
+    auto* trig = new QGridLayout(m_trigFrame);
+    m_trigEnabled = new QCheckBox(tr("Use Trigger on OPTO IN 1"), m_trigFrame);
+    m_trigEnabled->setObjectName(QStringLiteral("TRIG_Enabled"));
+    m_trigPolarity = new QComboBox(m_trigFrame);
+    m_trigPolarity->setObjectName(QStringLiteral("TRIG_Polarity"));
+    m_trigPolarityLabel = labelFor(m_trigPolarity, tr("Triggering &Edge"), m_trigFrame);
+    m_trigPolarityLabel->setObjectName(QStringLiteral("TrigPolarityLabel"));
+    m_advancedIO = new QPushButton(tr("Advanced &IO..."), m_trigFrame);
+    m_advancedIO->setObjectName(QStringLiteral("AdvancedIO"));
+    trig->addWidget(m_trigEnabled, 0, 0, 1, 2);
+    trig->addWidget(m_trigPolarityLabel, 1, 0);
+    trig->addWidget(m_trigPolarity, 1, 1);
+    trig->addWidget(m_advancedIO, 2, 1);
+    layout->addWidget(m_trigFrame);
+
+    auto* retryBox = new QGroupBox(tr("Retry"), this);
+    auto* retry = new QGridLayout(retryBox);
+    m_retryMode = new QComboBox(retryBox);
+    m_retryMode->setObjectName(QStringLiteral("RetryMode"));
+    m_retryLabel = labelFor(m_retryMode, tr("&Retry Mode"), retryBox);
+    m_retryLabel->setObjectName(QStringLiteral("Retry_Label"));
+    m_retryTime = new QLineEdit(retryBox);
+    m_retryTime->setObjectName(QStringLiteral("RetryTime"));
+    m_retryTime->setAccessibleName(tr("Retry time"));
+    m_retryCount = new QComboBox(retryBox);
+    m_retryCount->setObjectName(QStringLiteral("RetryCount"));
+    m_retryCount->setAccessibleName(tr("Retry count"));
+    m_retryUnits = new QLabel(retryBox);
+    m_retryUnits->setObjectName(QStringLiteral("RetryUnits"));
+    m_infiniteIswt = new QCheckBox(tr("Infinite ISWT"), retryBox);
+    m_infiniteIswt->setObjectName(QStringLiteral("InfiniteISWT"));
+    retry->addWidget(m_retryLabel, 0, 0);
+    retry->addWidget(m_retryMode, 0, 1, 1, 3);
+    retry->addWidget(m_retryTime, 1, 1);
+    retry->addWidget(m_retryCount, 1, 2);
+    retry->addWidget(m_retryUnits, 1, 3);
+    retry->addWidget(m_infiniteIswt, 2, 1, 1, 3);
+    m_pidLabel = new QLabel(tr("PID"), retryBox);
+    m_pidLabel->setObjectName(QStringLiteral("PID_Label"));
+    auto* pids = new QGridLayout;
+    for (int i = 0; i < 15; ++i) {
+        auto* list = new QComboBox(retryBox);
+        list->setObjectName(QStringLiteral("PID(%1)").arg(i));
+        list->setAccessibleName(tr("PID %1").arg(i + 1));
+        list->setMinimumContentsLength(3);
+        pids->addWidget(list, i / 5, i % 5);
+        m_pids << list;
+        connect(list, &QComboBox::activated, this, [this, i](int index) { pidChosen(i, index); });
+    }
+    retry->addWidget(m_pidLabel, 3, 0, Qt::AlignTop);
+    retry->addLayout(pids, 3, 1, 1, 3);
+    m_retryLightFrame = new QGroupBox(tr("Retry Lighting"), retryBox);
+    m_retryLightFrame->setObjectName(QStringLiteral("RetryLightFrame"));
+    auto* retryLight = new QHBoxLayout(m_retryLightFrame);
+    m_retryLighting = new QComboBox(m_retryLightFrame);
+    m_retryLighting->setObjectName(QStringLiteral("RetryLighting"));
+    m_retryLighting->setAccessibleName(tr("Retry lighting"));
+    m_retryLightPid = new QComboBox(m_retryLightFrame);
+    m_retryLightPid->setObjectName(QStringLiteral("RetryLightPID"));
+    m_retryLightPid->setAccessibleName(tr("Retry lighting PID"));
+    retryLight->addWidget(m_retryLighting, 1);
+    retryLight->addWidget(new QLabel(tr("PID"), m_retryLightFrame));
+    retryLight->addWidget(m_retryLightPid);
+    retry->addWidget(m_retryLightFrame, 4, 0, 1, 4);
+    layout->addWidget(retryBox);
+
+    auto* other = new QGridLayout;
+    m_lighting = new QComboBox(this);
+    m_lighting->setObjectName(QStringLiteral("Lighting"));
+    m_lightingLabel = labelFor(m_lighting, tr("&Lighting"), this);
+    m_lightingLabel->setObjectName(QStringLiteral("Lighting_Label"));
+    m_target = new QComboBox(this);
+    m_target->setObjectName(QStringLiteral("Target"));
+    m_targetLabel = labelFor(m_target, tr("Target &Laser"), this);
+    m_targetLabel->setObjectName(QStringLiteral("Target_Label"));
+    m_timeout = new QLineEdit(this);
+    m_timeout->setObjectName(QStringLiteral("TimeoutEdit"));
+    m_timeoutLabel = labelFor(m_timeout, tr("Read &Timeout"), this);
+    m_timeoutLabel->setObjectName(QStringLiteral("TimeoutLabel"));
+    m_timeoutUnits = new QLabel(tr("msec"), this);
+    m_timeoutUnits->setObjectName(QStringLiteral("Label1"));
+    m_dwell = new QLineEdit(this);
+    m_dwell->setObjectName(QStringLiteral("DwellEdit"));
+    m_dwellLabel = labelFor(m_dwell, tr("Report &Budget"), this);
+    m_dwellLabel->setObjectName(QStringLiteral("DwellLabel"));
+    m_dwellUnits = new QLabel(tr("msec"), this);
+    m_dwellUnits->setObjectName(QStringLiteral("Label2"));
+    other->addWidget(m_lightingLabel, 0, 0);
+    other->addWidget(m_lighting, 0, 1, 1, 2);
+    other->addWidget(m_targetLabel, 1, 0);
+    other->addWidget(m_target, 1, 1, 1, 2);
+    other->addWidget(m_timeoutLabel, 2, 0);
+    other->addWidget(m_timeout, 2, 1);
+    other->addWidget(m_timeoutUnits, 2, 2);
+    other->addWidget(m_dwellLabel, 3, 0);
+    other->addWidget(m_dwell, 3, 1);
+    other->addWidget(m_dwellUnits, 3, 2);
+    layout->addLayout(other);
+    layout->addWidget(buttonBox());
+
+    // Controls that write one field.
+    bindCheck(m_trigEnabled, kTrig, 0, QStringLiteral("T"), QStringLiteral("C"));
+    bindChoice(m_trigPolarity, kEdge, 0,
+               {{tr("Low -> High"), QStringLiteral("P")},
+                {tr("High -> Low"), QStringLiteral("N")},
+                {tr("Both"), QStringLiteral("B")}});
+    QList<Choice> counts;
+    for (int n = 1; n <= 15; ++n)
+        counts.append({QString::number(n), QString::number(n)});
+    bindChoice(m_retryCount, kRetry, 2, counts);
+    bindCheck(m_infiniteIswt, kRetry, 3, QStringLiteral("0"), QStringLiteral("500"));
+    bindChoice(
+        m_lighting, kIllum, 0,
+        [] {
+            QList<Choice> choices;
+            for (const LightingEntry& e : lightingEntries(vm::shell::firmwareLevel()))
+                choices.append({QString::fromLatin1(e.caption), QString::fromLatin1(e.keyword), e.reads});
+            return choices;
+        },
+        [this](const Choice& chosen) {
+            for (const LightingEntry& e : lightingEntries(vm::shell::firmwareLevel()))
+                if (QLatin1String(e.keyword) == chosen.value && e.needsGpio1)
+                    return gpio1Free();
+            return true;
+        });
+    bindChoice(m_target, kTarget, 0,
+               {{tr("Off"), QStringLiteral("OFF")},
+                {tr("On"), QStringLiteral("ON")},
+                {tr("Strobe (2 sec)"), QStringLiteral("T")}});
+    bindNumber(m_timeout, kTimeout, 0, 0, 9999);
+    bindNumber(m_dwell, kDwell, 0, 0, 60);
+
+    // Controls with rules of their own.
+    connect(m_appMode, &QComboBox::activated, this, &BasicApplication::presetChosen);
+    connect(m_retryMode, &QComboBox::activated, this, &BasicApplication::retryModeChosen);
+    connect(m_retryLighting, &QComboBox::activated, this, &BasicApplication::retryLightingChosen);
+    connect(m_retryLightPid, &QComboBox::activated, this, &BasicApplication::retryLightPidChosen);
+    connect(m_retryTime, &QLineEdit::textEdited, this, [this] {
+        if (updating())
+            return;
+        m_retryTimeEdited = true;
+        markEdited();
+    });
+    connect(m_retryTime, &QLineEdit::editingFinished, this, &BasicApplication::retryTimeLeft);
+    connect(m_advancedIO, &QPushButton::clicked, this,
+            [] { vm::app::windows().open(QStringLiteral("frmIOSettings"), vm::app::mainWindow()); });
+}
+
+QString BasicApplication::field(const QString& parameter, int index) {
+    return parameters().GetParameter(parameter).Field(index);
+}
+
+void BasicApplication::setField(const QString& parameter, int index, const QString& value) {
+    parameters().GetParameter(parameter).SetField(index, value);
+}
+
+void BasicApplication::loadParameters() {
+    if (!isConnected())
+        return;
+    load(kTrig);
+    load(kEdge);
+    load(kRetry);
+    m_layout = retryLayout(parameters().GetParameter(kRetry).FieldCount());
+    for (const QString& name : {kPhoto, kTarget, kIllum, QStringLiteral("OKDEC"), QStringLiteral("DECFL"),
+                                QStringLiteral("MATCH"), kTimeout, kDwell})
+        load(name);
+    m_storedPids = vm::link::readStoredPids(connection()->Response());
+    if (vm::shell::firmwareLevel() >= vm::link::level::Calibration) {
+        if (load(QStringLiteral("VERIFY")))
+            vm::shell::setVerificationStandard(
+                vm::shell::VerificationStandardCode(field(QStringLiteral("VERIFY"), 0)));
+        m_lightChannels = load(QStringLiteral("XLIGHTCHANNELS"))
+                              ? int(leadingNumber(field(QStringLiteral("XLIGHTCHANNELS"), 0)))
+                              : 0;
+    } else {
+        m_lightChannels = 0;
+    }
+}
+
+void BasicApplication::fillRetryModes() {
+    const int count = m_layout.shortForm ? kShortRetryModes : int(std::size(kRetryModes));
+    if (m_retryMode->count() == count)
+        return;
+    m_retryMode->clear();
+    for (int i = 0; i < count; ++i)
+        m_retryMode->addItem(QString::fromLatin1(kRetryModes[i].caption));
+}
+
+void BasicApplication::fillPidLists() {
+    QStringList entries = {QStringLiteral("0")};
+    entries += m_storedPids;
+    auto fill = [&](QComboBox* list) {
+        QStringList shown;
+        for (int i = 0; i < list->count(); ++i)
+            shown << list->itemText(i);
+        if (shown != entries) {
+            list->clear();
+            list->addItems(entries);
+        }
+    };
+    for (QComboBox* list : std::as_const(m_pids))
+        fill(list);
+    fill(m_retryLightPid);
+    // The retry lighting offers what the lighting list offers.
+    QStringList lights;
+    for (const LightingEntry& e : lightingEntries(vm::shell::firmwareLevel()))
+        lights << QString::fromLatin1(e.caption);
+    QStringList shown;
+    for (int i = 0; i < m_retryLighting->count(); ++i)
+        shown << m_retryLighting->itemText(i);
+    if (shown != lights) {
+        m_retryLighting->clear();
+        m_retryLighting->addItems(lights);
+    }
+}
+
+void BasicApplication::refresh() {
+    fillRetryModes();
+    fillPidLists();
+    QStringList lines;
+
+    m_retryTimeEdited = false;
+
+    const bool triggered = field(kTrig, 0) == QLatin1String("T");
+    m_trigPolarity->setEnabled(triggered);
+    m_trigPolarityLabel->setEnabled(triggered);
+    lines << (triggered ? tr("Trigger on OPTO IN 1") : tr("Continous Triggers"));
+
+    refreshRetry(lines);
+
+    const QString illum = field(kIllum, 0);
+    if (const QString text = illuminationSummary(illum); !text.isEmpty())
+        lines << text;
+    lines << (field(kPhoto, 0) == QLatin1String("AUTO") ? tr("Auto Photometry") : tr("Manual Photometry"));
+
+    m_summary.clear();
+    for (const QString& line : std::as_const(lines))
+        m_summary += line + QLatin1String("\r\n");
+    m_appInfo->setText(lines.join(QLatin1Char('\n')));
+
+    QString preset = QString::fromLatin1(kPresets[0].caption);
+    if (triggered)
+        preset = QString::fromLatin1(kPresets[1].caption);
+    if (field(kRetry, 0) == QLatin1String("SUPERMARKET"))
+        preset = QString::fromLatin1(kPresets[3].caption);
+    if (preset == QLatin1String(kPresets[1].caption) && field(kPhoto, 0) == QLatin1String("AUTO"))
+        preset = QString::fromLatin1(kPresets[2].caption);
+    m_appMode->setCurrentIndex(m_appMode->findText(preset));
+    m_shownPreset = preset;
+}
+
+void BasicApplication::refreshRetry(QStringList& lines) {
+    for (QWidget* w : {static_cast<QWidget*>(m_retryTime), static_cast<QWidget*>(m_retryCount),
+                       static_cast<QWidget*>(m_retryUnits), static_cast<QWidget*>(m_infiniteIswt),
+                       static_cast<QWidget*>(m_retryLightFrame), static_cast<QWidget*>(m_pidLabel)})
+        w->hide();
+    for (QComboBox* list : std::as_const(m_pids))
+        list->hide();
+    m_retryTime->setEnabled(true);
+    m_retryUnits->setEnabled(true);
+
+    const QString mode = field(kRetry, 0);
+    int entry = -1;
+    for (int i = 0; i < m_retryMode->count(); ++i) {
+        const RetryMode& m = kRetryModes[i];
+        if (mode != QLatin1String(m.keyword))
+            continue;
+        if (m.listFlag && field(kRetry, m_layout.lightingField + 2) != QLatin1String("A") &&
+            QLatin1String(m.listFlag) == QLatin1String("A"))
+            continue;
+        entry = i;
+        break;
+    }
+    m_retryMode->setCurrentIndex(entry);
+
+    if (mode == QLatin1String("NONE")) {
+        lines << tr("No Retries");
+    } else if (mode == QLatin1String("TIME")) {
+        m_retryTime->setText(field(kRetry, 1));
+        m_retryUnits->setText(tr("ms"));
+        m_retryTime->show();
+        m_retryUnits->show();
+        lines << tr("Retry for %1 ms").arg(field(kRetry, 1));
+    } else if (mode == QLatin1String("COUNT")) {
+        m_retryUnits->setText(tr("times"));
+        m_retryCount->show();
+        m_retryUnits->show();
+        lines << tr("Retry up to %1 times").arg(field(kRetry, 2));
+    } else if (mode == QLatin1String("GPIO")) {
+        lines << tr("Retry while RETRY input is HIGH");
+    } else if (mode == QLatin1String("SUPERMARKET")) {
+        const QString wait = field(kRetry, 3);
+        m_retryTime->setText(wait);
+        m_retryUnits->setText(tr("ms (Inter-Symbol wait period)"));
+        m_retryTime->show();
+        m_retryUnits->show();
+        m_infiniteIswt->show();
+        const bool infinite = wait == QLatin1String("0");
+        m_retryTime->setEnabled(!infinite);
+        m_retryUnits->setEnabled(!infinite);
+        lines << (infinite ? tr("Infinite Inter Symbol Wait") : tr("Inter Symbol Wait for %1 ms").arg(wait));
+    } else if (mode == QLatin1String("LIST")) {
+        QStringList used;
+        m_pidLabel->show();
+        for (int i = 0; i < m_layout.pidSlots && i < m_pids.size(); ++i) {
+            const QString pid = field(kRetry, 4 + i);
+            m_pids[i]->setCurrentIndex(m_pids[i]->findText(pid));
+            m_pids[i]->show();
+            if (!pid.isEmpty() && pid != QLatin1String("0"))
+                used << pid;
+        }
+        lines << tr("Retry using PID List (%1)").arg(used.join(QLatin1Char(',')));
+    } else if (mode == QLatin1String("LIGHT")) {
+        const QString light = field(kRetry, m_layout.lightingField);
+        const QList<LightingEntry> entries = lightingEntries(vm::shell::firmwareLevel());
+        int index = -1;
+        for (int i = 0; i < entries.size(); ++i)
+            if (QLatin1String(entries[i].keyword) == light || entries[i].reads.contains(light))
+                index = i;
+        m_retryLighting->setCurrentIndex(index);
+        m_retryLightPid->setCurrentIndex(
+            m_retryLightPid->findText(field(kRetry, m_layout.lightingField + 1)));
+        m_retryLightFrame->show();
+        if (const QString text = retryLightingSummary(light); !text.isEmpty())
+            lines << text;
+    }
+}
+
+void BasicApplication::presetChosen(int index) {
+    if (updating() || loading() || !connection() || index < 0 || index >= int(std::size(kPresets)))
+        return;
+    const Preset& preset = kPresets[index];
+    const QString chosen = QString::fromLatin1(preset.caption);
+    if (chosen == m_shownPreset || !isConnected())
+        return;
+    const bool retryMayChange = field(kRetry, 0) != QLatin1String("LIST");
+    QStringList changes;
+    if (field(kTrig, 0) != QLatin1String(preset.trig))
+        changes << (QLatin1String(preset.trig) == QLatin1String("C") ? tr("Trigger to Continuous")
+                                                                     : tr("Trigger to Use Trigger"));
+    if (field(kPhoto, 0) != QLatin1String(preset.photo))
+        changes << (QLatin1String(preset.photo) == QLatin1String("AUTO") ? tr("Photometry to Automatic")
+                                                                         : tr("Photometry to Manual"));
+    if (retryMayChange && field(kRetry, 0) != QLatin1String(preset.retry))
+        changes << (QLatin1String(preset.retry) == QLatin1String("NONE") ? tr("Retry to None")
+                                                                         : tr("Retry to Supermarket"));
+    if (field(kIllum, 0) != QLatin1String(preset.illum)) {
+        const QString illum = QLatin1String(preset.illum);
+        changes << (illum == QLatin1String("ON")       ? tr("Illumination to ON")
+                    : illum == QLatin1String("STROBE") ? tr("Illumination to Strobe")
+                                                       : tr("Illumination to Power Strobe"));
+    }
+    if (!changes.isEmpty()) {
+        const auto answer =
+            vm::app::showMessage(this,
+                                 tr("Please confirm the following changes:") + QLatin1String("\r\n") +
+                                     changes.join(QLatin1String("\r\n")),
+                                 vm::app::PromptButtons::OkCancel, vm::app::PromptIcon::Question,
+                                 tr("Confirm application mode changes"));
+        if (answer != vm::app::PromptAnswer::Ok) {
+            const auto guard = updateGuard();
+            m_appMode->setCurrentIndex(m_appMode->findText(m_shownPreset));
+            return;
+        }
+    }
+    setField(kTrig, 0, QLatin1String(preset.trig));
+    setField(kPhoto, 0, QLatin1String(preset.photo));
+    setField(kIllum, 0, QLatin1String(preset.illum));
+    if (retryMayChange)
+        setField(kRetry, 0, QStringLiteral("NONE"));
+    if (index == 3)
+        setField(kRetry, 0, QStringLiteral("SUPERMARKET"));
+    refreshDisplay();
+    m_shownPreset = chosen;
+    markModified();
+}
+
+void BasicApplication::retryModeChosen(int index) {
+    if (updating() || loading() || index < 0 || index >= m_retryMode->count())
+        return;
+    const RetryMode& mode = kRetryModes[index];
+    setField(kRetry, 0, QLatin1String(mode.keyword));
+    if (mode.listFlag)
+        setField(kRetry, m_layout.lightingField + 2, QLatin1String(mode.listFlag));
+    refreshDisplay();
+    markModified();
+}
+
+void BasicApplication::retryTimeLeft() {
+    if (updating() || !m_retryTimeEdited)
+        return;
+    m_retryTimeEdited = false;
+    const qint64 typed = leadingNumber(m_retryTime->text());
+    const qint64 value = std::clamp(typed, kRetryTimeMin, kRetryTimeMax);
+    if (value != typed)
+        vm::app::showMessage(this, tr("Value must be in range 35 - 60000"));
+    {
+        const auto guard = updateGuard();
+        m_retryTime->setText(QString::number(value));
+    }
+    const bool time = m_retryMode->currentText() == QLatin1String(kRetryModes[1].caption);
+    setField(kRetry, time ? 1 : 3, QString::number(value));
+    refreshDisplay();
+    markModified();
+}
+
+void BasicApplication::pidChosen(int slot, int index) {
+    if (updating() || loading() || index < 0)
+        return;
+    const QString text = m_pids[slot]->itemText(index);
+    setField(kRetry, 4 + slot, text.isEmpty() ? QStringLiteral("0") : text);
+    refreshDisplay();
+    markModified();
+}
+
+void BasicApplication::retryLightingChosen(int index) {
+    if (updating() || loading() || index < 0)
+        return;
+    const QList<LightingEntry> entries = lightingEntries(vm::shell::firmwareLevel());
+    if (index >= entries.size())
+        return;
+    if (!entries[index].needsGpio1 || gpio1Free())
+        setField(kRetry, m_layout.lightingField, QLatin1String(entries[index].keyword));
+    refreshDisplay();
+    markModified();
+}
+
+void BasicApplication::retryLightPidChosen(int index) {
+    if (updating() || loading() || index < 0)
+        return;
+    const QString text = m_retryLightPid->itemText(index);
+    setField(kRetry, m_layout.lightingField + 1, text.isEmpty() ? QStringLiteral("0") : text);
+    refreshDisplay();
+    markModified();
+}
+
+bool BasicApplication::gpio1Free() {
+    load(QStringLiteral("IOASSIGN GPIO_OUT1"));
+    bool free = vm::link::isEmptyQuotedField(field(QStringLiteral("IOASSIGN GPIO_OUT1"), 0));
+    // An assignment made in the IO assignment window but not yet sent counts too.
+    if (QWidget* assign = vm::app::windows().find(QStringLiteral("frmIOAssign")))
+        free = free && assign->property("gpio1Selection").toInt() == 0;
+    if (!free)
+        vm::app::showMessage(this, tr("External Lighting is not allowed while GPIO 1 is in use"));
+    return free;
+}
+
+QStringList BasicApplication::reloadOn() const {
+    return {QLatin1String(vm::link::broadcast::UpdateIO), QLatin1String(vm::link::broadcast::UpdateAppMode)};
+}
+
+void BasicApplication::broadcastReceived(const QString& message, const QString&) {
+    if (!isConnected())
+        return;
+    if (message == QLatin1String(vm::link::broadcast::UpdateLaser)) {
+        load(kTarget);
+    } else if (message == QLatin1String(vm::link::broadcast::UpdateTimeout)) {
+        load(kTimeout);
+    } else if (message == QLatin1String(vm::link::broadcast::UpdateRetry)) {
+        load(kRetry);
+        m_layout = retryLayout(parameters().GetParameter(kRetry).FieldCount());
+        m_storedPids = vm::link::readStoredPids(connection()->Response());
+    } else {
+        return;
+    }
+    refreshDisplay();
+}
+
+QStringList BasicApplication::broadcastsAfterApply() const {
+    using namespace vm::link::broadcast;
+    QStringList words = {QLatin1String(UpdatePhoto), QLatin1String(UpdateIO), QLatin1String(UpdateTimeout),
+                         QLatin1String(UpdateLaser)};
+    if (vm::shell::firmwareLevel() >= vm::link::level::Calibration)
+        words << QLatin1String(UpdateDropWhenBusy);
+    return words;
+}
+
+void BasicApplication::applyControlState(bool control) {
+    bool a = control;
+    bool b = control;
+    if (vm::shell::firmwareLevel() >= vm::link::level::Calibration) {
+        a = control && vm::shell::verificationStandard() != vm::shell::kAimDpmStandard;
+        // With a light controller the lights are chosen in the symbology window.
+        b = m_lightChannels <= 0 ? a : false;
+    }
+    for (QWidget* w : {static_cast<QWidget*>(m_appLabel), static_cast<QWidget*>(m_appMode),
+                       static_cast<QWidget*>(m_retryLabel), static_cast<QWidget*>(m_retryMode),
+                       static_cast<QWidget*>(m_retryCount), static_cast<QWidget*>(m_infiniteIswt),
+                       static_cast<QWidget*>(m_retryLightFrame), static_cast<QWidget*>(m_pidLabel)})
+        w->setEnabled(a);
+    for (QComboBox* list : std::as_const(m_pids))
+        list->setEnabled(a);
+    // The infinite wait leaves the time box off whatever the control.
+    const bool infinite =
+        field(kRetry, 0) == QLatin1String("SUPERMARKET") && field(kRetry, 3) == QLatin1String("0");
+    m_retryTime->setEnabled(a && !infinite);
+    m_retryUnits->setEnabled(a && !infinite);
+    m_lightingLabel->setEnabled(b);
+    m_lighting->setEnabled(b);
+    for (QWidget* w : {static_cast<QWidget*>(m_appInfo), static_cast<QWidget*>(m_target),
+                       static_cast<QWidget*>(m_targetLabel), static_cast<QWidget*>(m_trigFrame),
+                       static_cast<QWidget*>(m_trigEnabled), static_cast<QWidget*>(m_advancedIO),
+                       static_cast<QWidget*>(m_timeoutLabel), static_cast<QWidget*>(m_timeout),
+                       static_cast<QWidget*>(m_dwellLabel), static_cast<QWidget*>(m_dwell)})
+        w->setEnabled(control);
+    const bool triggered = field(kTrig, 0) == QLatin1String("T");
+    m_trigPolarity->setEnabled(control && triggered);
+    m_trigPolarityLabel->setEnabled(control && triggered);
+}
+
+QString BasicApplication::lightingText() const {
+    return m_lighting->currentText();
+}
+
+QString BasicApplication::retryModeText() const {
+    return m_retryMode->currentText();
+}
+
+QString BasicApplication::retryLightingText() const {
+    return m_retryLighting->currentText();
+}
+
+} // namespace vm::settings
