@@ -170,7 +170,8 @@ private slots:
                  QStringList({"Save Current Image", "Load Image Files to Camera",
                               "Use Camera for Acquisition", "-", "Preferences...", "-", "Exit"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
-                 QStringList({"Targeting Laser", "Beeper", "Reset Statistics"}));
+                 QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
+                              "Reset Statistics"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
                  QStringList({"Show Crosshair Overlay", "Show Frames / Sec"}));
