@@ -1,0 +1,543 @@
+// The application mode, IO settings and IO assignment windows against simulated readers
+// of several generations: what they show, what they ask, and what the reader receives.
+#include "app/settingsstore.h"
+#include "app/windowregistry.h"
+#include "common/prompts.h"
+#include "common/readers.h"
+#include "io/frmioassign.h"
+#include "io/frmiosettings.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/parameterset.h"
+#include "settings/basicapplication.h"
+#include "shell/programstate.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vm;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+using io::frmIOAssign;
+using io::frmIOSettings;
+using settings::BasicApplication;
+
+namespace {
+
+// The operator picks an entry of a list by its text.
+void choose(QComboBox* list, const QString& text) {
+    const int index = list->findText(text);
+    QVERIFY2(index >= 0, qPrintable(list->objectName() + ": no entry " + text));
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+// The operator types into a box and leaves it.
+void typeAndLeave(QLineEdit* box, const QString& text) {
+    box->setText(text);
+    emit box->textEdited(text);
+    emit box->editingFinished();
+}
+
+QStringList entries(const QComboBox* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->itemText(i);
+    return out;
+}
+
+template <typename T>
+T* child(QWidget* w, const QString& name) {
+    T* c = w->findChild<T*>(name);
+    if (!c)
+        qWarning("no control %s", qPrintable(name));
+    return c;
+}
+
+} // namespace
+
+class TestIO : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+    std::unique_ptr<link::SettingsConnection> m_conn;
+
+    // A reader of this software version, focused, and this PC in control of it.
+    void startReader(const QString& version, bool control = true) {
+        m_reader = testing::startReader("Cell7", testing::nextAddress(), version);
+        QVERIFY(m_reader);
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QVERIFY(m_conn->Connected());
+        if (control)
+            QVERIFY(testing::takeControl(*m_conn));
+    }
+    void readerHolds(const QString& command) {
+        QVERIFY2(m_conn->SendCommand(command).ok, qPrintable(command));
+    }
+    QString readerValue(const QString& name) { return m_conn->Query(name); }
+
+    template <typename W>
+    std::unique_ptr<W> open() {
+        auto w = std::make_unique<W>();
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->show();
+        return w;
+    }
+
+private slots:
+    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
+
+    void init() {
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
+        auto store = std::make_unique<app::SettingsStore>(m_dir.filePath("Velmarrow.ini"),
+                                                          m_dir.filePath("options.ini"));
+        store->Open("Velmarrow");
+        app::installSettings(std::move(store));
+        app::windows().clear();
+        app::registerWindows(app::windows());
+        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
+        m_coordinator = std::make_unique<link::Coordinator>();
+        m_conn = std::make_unique<link::SettingsConnection>();
+    }
+
+    void cleanup() {
+        m_unexpectedBoxes.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_coordinator->Focus("");
+        shell::setFirmwareLevel(0);
+        m_conn.reset();
+        m_coordinator.reset();
+        m_reader.reset();
+        app::windows().clear();
+        app::installSettings(nullptr);
+    }
+
+    // The summary and the preset follow what the reader holds.
+    void applicationShowsTheReader() {
+        startReader("3.0.2.1");
+        readerHolds("TRIG T");
+        QStringList retry = readerValue("RETRYEX").split(' ');
+        retry[1] = "TIME";
+        retry[2] = "800";
+        readerHolds(retry.join(' '));
+        readerHolds("ILLUM ON_AND_STROBED");
+        auto w = open<BasicApplication>();
+        QCOMPARE(w->summary(), QString("Trigger on OPTO IN 1\r\nRetry for 800 ms\r\nOn and Strobed\r\n"
+                                       "Auto Photometry\r\n"));
+        QCOMPARE(child<QComboBox>(w.get(), "AppMode")->currentText(), QString("Stop and Scan"));
+        QCOMPARE(child<QComboBox>(w.get(), "Lighting")->currentText(), QString("On w/Power Strobe"));
+        QCOMPARE(child<QComboBox>(w.get(), "RetryMode")->currentText(), QString("Time"));
+        QCOMPARE(child<QLineEdit>(w.get(), "RetryTime")->text(), QString("800"));
+        QVERIFY(child<QLineEdit>(w.get(), "RetryTime")->isVisible());
+        QVERIFY(!child<QComboBox>(w.get(), "RetryCount")->isVisible());
+        QVERIFY(!w->okButton()->isEnabled());
+    }
+
+    // A preset lists only what it changes; a refusal puts the list back; OK writes it.
+    void presetsConfirmTheirChanges() {
+        startReader("3.0.2.1");
+        auto w = open<BasicApplication>();
+        auto* preset = child<QComboBox>(w.get(), "AppMode");
+        QCOMPARE(preset->currentText(), QString("Demo"));
+        const QString changes = "Please confirm the following changes:\r\nTrigger to Use Trigger\r\n"
+                                "Photometry to Manual\r\nIllumination to Power Strobe";
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Confirm application mode changes", changes, PromptIcon::Question,
+                                 PromptButtons::OkCancel, PromptAnswer::Cancel);
+            choose(preset, "Motion");
+        }
+        QCOMPARE(preset->currentText(), QString("Demo"));
+        QVERIFY(!w->isModified());
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Confirm application mode changes", changes, PromptIcon::Question,
+                                 PromptButtons::OkCancel, PromptAnswer::Ok);
+            choose(preset, "Motion");
+        }
+        QCOMPARE(preset->currentText(), QString("Motion"));
+        QVERIFY(w->okButton()->isEnabled());
+        QSignalSpy applied(w.get(), &settings::SettingsWindow::applied);
+        w->okButton()->click();
+        QCOMPARE(applied.size(), 1);
+        QCOMPARE(applied.at(0).at(0).toBool(), true);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(readerValue("TRIG"), QString("TRIG T"));
+        QVERIFY(readerValue("PHOTOEX").startsWith("PHOTOEX MANUAL"));
+        QCOMPARE(readerValue("ILLUM"), QString("ILLUM POWER_STROBE"));
+    }
+
+    // Every preset applies from a state where it changes something, asking about exactly
+    // that; a PID list keeps the retry mode except for the supermarket.
+    void everyPresetApplies_data() {
+        QTest::addColumn<QString>("preset");
+        QTest::addColumn<QStringList>("start"); // TRIG, PHOTOEX, RETRYEX, ILLUM
+        QTest::addColumn<QString>("changes");
+        QTest::addColumn<QStringList>("result");
+        QTest::newRow("demo") << "Demo" << QStringList{"T", "AUTO", "NONE", "STROBE"}
+                              << "Trigger to Continuous\r\nIllumination to ON"
+                              << QStringList{"C", "AUTO", "NONE", "ON"};
+        QTest::newRow("motion") << "Motion" << QStringList{"C", "AUTO", "SUPERMARKET", "ON"}
+                                << "Trigger to Use Trigger\r\nPhotometry to Manual\r\nRetry to None\r\n"
+                                   "Illumination to Power Strobe"
+                                << QStringList{"T", "MANUAL", "NONE", "POWER_STROBE"};
+        QTest::newRow("stop and scan")
+            << "Stop and Scan" << QStringList{"T", "MANUAL", "NONE", "POWER_STROBE"}
+            << "Photometry to Automatic\r\nIllumination to Strobe"
+            << QStringList{"T", "AUTO", "NONE", "STROBE"};
+        QTest::newRow("supermarket")
+            << "Presentation / Supermarket" << QStringList{"T", "MANUAL", "NONE", "POWER_STROBE"}
+            << "Trigger to Continuous\r\nPhotometry to Automatic\r\nRetry to Supermarket\r\n"
+               "Illumination to ON"
+            << QStringList{"C", "AUTO", "SUPERMARKET", "ON"};
+        QTest::newRow("stop and scan keeps a list")
+            << "Stop and Scan" << QStringList{"C", "AUTO", "LIST", "ON"}
+            << "Trigger to Use Trigger\r\nIllumination to Strobe"
+            << QStringList{"T", "AUTO", "LIST", "STROBE"};
+        QTest::newRow("supermarket replaces a list")
+            << "Presentation / Supermarket" << QStringList{"C", "AUTO", "LIST", "ON"} << ""
+            << QStringList{"C", "AUTO", "SUPERMARKET", "ON"};
+    }
+    void everyPresetApplies() {
+        QFETCH(QString, preset);
+        QFETCH(QStringList, start);
+        QFETCH(QString, changes);
+        QFETCH(QStringList, result);
+        startReader("3.0.2.1");
+        auto setMode = [this](const QString& parameter, const QString& mode) {
+            QStringList words = readerValue(parameter).split(' ');
+            words[parameter.count(' ') + 1] = mode;
+            readerHolds(words.join(' '));
+        };
+        readerHolds("TRIG " + start[0]);
+        setMode("PHOTOEX", start[1]);
+        setMode("RETRYEX", start[2]);
+        readerHolds("ILLUM " + start[3]);
+        auto w = open<BasicApplication>();
+        {
+            testing::ExpectPrompts boxes;
+            if (!changes.isEmpty())
+                boxes->expectMessage("Confirm application mode changes",
+                                     "Please confirm the following changes:\r\n" + changes,
+                                     PromptIcon::Question, PromptButtons::OkCancel, PromptAnswer::Ok);
+            choose(child<QComboBox>(w.get(), "AppMode"), preset);
+        }
+        QVERIFY(w->apply());
+        QCOMPARE(readerValue("TRIG"), "TRIG " + result[0]);
+        QCOMPARE(readerValue("PHOTOEX").section(' ', 1, 1), result[1]);
+        QCOMPARE(readerValue("RETRYEX").section(' ', 1, 1), result[2]);
+        QCOMPARE(readerValue("ILLUM"), "ILLUM " + result[3]);
+
+        // Chosen again, the preset it now shows changes nothing and asks nothing.
+        const int before = int(m_reader->receivedCommands().size());
+        choose(child<QComboBox>(w.get(), "AppMode"), child<QComboBox>(w.get(), "AppMode")->currentText());
+        QVERIFY(w->apply());
+        QCOMPARE(m_reader->receivedCommands().size(), before);
+    }
+
+    // The retry fields by reader generation: the short form of the oldest readers, three
+    // PID slots, fifteen.
+    void retryLayouts_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("modes");
+        QTest::addColumn<int>("pidSlots");
+        QTest::newRow("level 3") << "1.2.0.0" << 5 << 0;
+        QTest::newRow("level 5") << "2.0.1.0" << 8 << 3;
+        QTest::newRow("level 10") << "3.0.2.1" << 8 << 15;
+    }
+    void retryLayouts() {
+        QFETCH(QString, version);
+        QFETCH(int, modes);
+        QFETCH(int, pidSlots);
+        startReader(version);
+        if (pidSlots > 0) {
+            readerHolds("STORE 9");
+            readerHolds("STORE 2");
+        }
+        auto w = open<BasicApplication>();
+        auto* mode = child<QComboBox>(w.get(), "RetryMode");
+        QCOMPARE(mode->count(), modes);
+        QCOMPARE(w->layout().pidSlots, pidSlots);
+        if (pidSlots == 0)
+            return;
+        choose(mode, "PID List w/Acquire");
+        int shown = 0;
+        for (int i = 0; i < 15; ++i)
+            shown += child<QComboBox>(w.get(), QString("PID(%1)").arg(i))->isVisible() ? 1 : 0;
+        QCOMPARE(shown, pidSlots);
+        auto* first = child<QComboBox>(w.get(), "PID(0)");
+        const QStringList pids = entries(first);
+        QCOMPARE(QSet<QString>(pids.cbegin(), pids.cend()), QSet<QString>({"0", "2", "9"}));
+        choose(first, "9");
+        QVERIFY(w->summary().contains("Retry using PID List (9)"));
+        QVERIFY(w->apply());
+        const QStringList fields = readerValue("RETRYEX").split(' ');
+        QCOMPARE(fields.value(1), QString("LIST"));
+        QCOMPARE(fields.value(5), QString("9"));
+        QCOMPARE(fields.value(1 + w->layout().lightingField + 2), QString("A"));
+    }
+
+    // Retry time and inter-symbol wait are held to 35..60000 with a message.
+    void retryTimeRange() {
+        startReader("3.0.2.1");
+        auto w = open<BasicApplication>();
+        choose(child<QComboBox>(w.get(), "RetryMode"), "Time");
+        auto* time = child<QLineEdit>(w.get(), "RetryTime");
+        for (const auto& [typed, held] :
+             {std::pair<QString, QString>{"20", "35"}, {"70000", "60000"}, {"abc", "35"}}) {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Value must be in range 35 - 60000", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            typeAndLeave(time, typed);
+            QCOMPARE(time->text(), held);
+        }
+        typeAndLeave(time, "1200");
+        QVERIFY(w->apply());
+        QCOMPARE(readerValue("RETRYEX").section(' ', 1, 2), QString("TIME 1200"));
+        // In supermarket mode the box holds the inter-symbol wait; "Infinite" writes 0.
+        choose(child<QComboBox>(w.get(), "RetryMode"), "Intersymbol Wait");
+        typeAndLeave(time, "900");
+        QVERIFY(w->apply());
+        QCOMPARE(readerValue("RETRYEX").section(' ', 4, 4), QString("900"));
+        child<QCheckBox>(w.get(), "InfiniteISWT")->click();
+        QVERIFY(!time->isEnabled());
+        QVERIFY(w->summary().contains("Infinite Inter Symbol Wait"));
+        QVERIFY(w->apply());
+        QCOMPARE(readerValue("RETRYEX").section(' ', 4, 4), QString("0"));
+    }
+
+    // External lights need GPIO 1; a line assigned there refuses them.
+    void externalLightingNeedsGpio1() {
+        startReader("3.0.2.1");
+        readerHolds("IOASSIGN GPIO_OUT1 PASS");
+        auto w = open<BasicApplication>();
+        auto* lighting = child<QComboBox>(w.get(), "Lighting");
+        QCOMPARE(lighting->count(), 10);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "External Lighting is not allowed while GPIO 1 is in use",
+                                 PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+            choose(lighting, "On & External");
+        }
+        QCOMPARE(lighting->currentText(), QString("On"));
+        QVERIFY(!w->isModified());
+        readerHolds("IOASSIGN GPIO_OUT1 CLEAR");
+        choose(lighting, "On & External");
+        QVERIFY(w->apply());
+        QCOMPARE(readerValue("ILLUM"), QString("ILLUM ON_AND_EXT"));
+    }
+
+    // IO settings: duration range, the user trigger text, and what the mode shows.
+    void ioSettings() {
+        startReader("1.2.0.0"); // level 3: polarity frames instead of the assignment
+        readerHolds("TRIG U \"ABC\"");
+        auto w = open<frmIOSettings>();
+        auto* mode = child<QComboBox>(w.get(), "IOMode");
+        QCOMPARE(mode->count(), 5);
+        QCOMPARE(child<QLineEdit>(w.get(), "UserTrigger")->text(), QString("ABC"));
+        QVERIFY(!child<QComboBox>(w.get(), "TRIG_Polarity")->isVisible()); // continuous
+        QVERIFY(!child<QLineEdit>(w.get(), "UserTrigger")->isEnabled());
+        QVERIFY(!child<QGroupBox>(w.get(), "IOAssignmentFrame")->isVisible());
+        QVERIFY(!child<QGroupBox>(w.get(), "OPTOFrame")->isVisible()); // mode Disabled
+
+        choose(mode, "Data Valid - Pipelined");
+        QVERIFY(child<QLineEdit>(w.get(), "Duration")->isEnabled());
+        QVERIFY(child<QComboBox>(w.get(), "Polarity(3)")->isVisible());
+        QVERIFY(!child<QComboBox>(w.get(), "Polarity(2)")->isVisible());
+        QVERIFY(child<QGroupBox>(w.get(), "OPTOFrame")->isVisible());
+        auto* duration = child<QLineEdit>(w.get(), "Duration");
+        for (const auto& [typed, held] :
+             {std::pair<QString, QString>{"2000", "1500"}, {"-3", "0"}, {"abc", "0"}, {"250", "250"}}) {
+            typeAndLeave(duration, typed);
+            QCOMPARE(duration->text(), held);
+        }
+        child<QCheckBox>(w.get(), "TRIG_Enabled")->click();
+        QVERIFY(child<QComboBox>(w.get(), "TRIG_Polarity")->isVisible());
+        typeAndLeave(child<QLineEdit>(w.get(), "UserTrigger"), "GO");
+        link::ReaderConnection other;
+        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
+        QVERIFY(w->apply());
+        QCOMPARE(readerValue("IO_MODE"), QString("IO_MODE DV_PULSE 250"));
+        QCOMPARE(readerValue("TRIG U"), QString("TRIG U \"GO\""));
+        QCOMPARE(readerValue("TRIG"), QString("TRIG T"));
+        QTRY_COMPARE(broadcasts.size(), 1);
+        QCOMPARE(broadcasts.at(0), QVariantList({"frmIOSettings", "UPDATEIO", ""}));
+    }
+
+    // From level 4 the lines a mode needs are listed, and the assignment window opens.
+    void ioSettingsListsTheLines() {
+        startReader("3.0.2.1");
+        auto w = open<frmIOSettings>();
+        auto* mode = child<QComboBox>(w.get(), "IOMode");
+        QCOMPARE(mode->count(), 9);
+        QVERIFY(!child<QGroupBox>(w.get(), "OPTOFrame")->isVisible());
+        choose(mode, "DV - 2 Line Verify - Pulse");
+        QStringList shown;
+        for (const char* name :
+             {"PassLabel", "FailLabel", "DVLabel", "RTELabel", "GoodLabel", "FairLabel", "PoorLabel"})
+            if (child<QLabel>(w.get(), name)->isVisible())
+                shown << child<QLabel>(w.get(), name)->text();
+        QCOMPARE(shown, QStringList({"DV", "RTE", "Good", "Poor"}));
+        child<QPushButton>(w.get(), "IOAssignCommand")->click();
+        QPointer<QWidget> assign = app::windows().find("frmIOAssign");
+        QVERIFY(assign && assign->isVisible());
+        assign->close();
+    }
+
+    // Tags: inputs only on general-purpose lines, one line per tag, defaults by tag.
+    void assigningTags() {
+        startReader("3.0.2.1");
+        readerHolds("IOASSIGN GPIO_OUT4 PASS");
+        auto w = open<frmIOAssign>();
+        auto tag = [&](int line) { return child<QComboBox>(w.get(), QString("TagNameCombo(%1)").arg(line)); };
+        QCOMPARE(tag(6)->currentText(), QString("PASS"));
+        QCOMPARE(tag(1)->currentText(), QString());
+        QCOMPARE(entries(tag(0)).last(), QString("LIGHT_CTL_BIT_4"));
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4",
+                                 PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+            choose(tag(1), "READ_A");
+        }
+        QCOMPARE(tag(1)->currentIndex(), 0);
+        choose(tag(4), "PASS");
+        QCOMPARE(tag(6)->currentIndex(), 0);
+        choose(tag(5), "READ_B");
+        QCOMPARE(w->frameCaption(5), QString("GPIO_IN3"));
+        QVERIFY(child<QComboBox>(w.get(), "PID(2)")->isVisible());
+        QVERIFY(!child<QCheckBox>(w.get(), "PolarityCheck(5)")->isVisible());
+        QCOMPARE(child<QComboBox>(w.get(), "TypeCombo(5)")->currentText(), QString("INPUT_POS"));
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Velmarrow",
+                "Only INPUT_POS, INPUT_NEG, and INPUT_BOTH may be used with the inputs READ_A, "
+                "READ_B, READ_C, READ_D, RETRY, LEARN, MATCH_SET, and CALIBRATE",
+                PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+            choose(child<QComboBox>(w.get(), "TypeCombo(5)"), "MASK");
+        }
+        QCOMPARE(child<QComboBox>(w.get(), "TypeCombo(5)")->currentText(), QString("INPUT_POS"));
+        choose(tag(0), "GOOD");
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Velmarrow",
+                "INPUT_NEG is only valid with the inputs READ_A, READ_B, READ_C, READ_D, RETRY, "
+                "LEARN, MATCH_SET, and CALIBRATE",
+                PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+            choose(child<QComboBox>(w.get(), "TypeCombo(0)"), "INPUT_NEG");
+        }
+        QCOMPARE(child<QComboBox>(w.get(), "TypeCombo(0)")->currentText(), QString("BOOL"));
+
+        const int before = int(m_reader->receivedCommands().size());
+        QVERIFY(w->apply());
+        const QStringList sent = m_reader->receivedCommands().mid(before);
+        for (const QString& expected :
+             {QString("IOASSIGN OPTO_OUT1 GOOD"), QString("IOASSIGN GPIO_OUT2 PASS"),
+              QString("IOASSIGN GPIO_OUT3 READ_B"), QString("IOASSIGN GPIO_OUT4 CLEAR")})
+            QVERIFY2(sent.contains(expected), qPrintable(sent.join(" | ")));
+        // Lines the operator left alone are not sent.
+        QVERIFY2(!sent.join('\n').contains("OPTO_OUT2") && !sent.join('\n').contains("OPTO_OUT3"),
+                 qPrintable(sent.join(" | ")));
+        QCOMPARE(readerValue("IOASSIGN GPIO_OUT4"), QString("IOASSIGN GPIO_OUT4 \"\""));
+        QCOMPARE(readerValue("IOASSIGN GPIO_OUT2"), QString("IOASSIGN GPIO_OUT2 \"PASS\""));
+    }
+
+    // Arguments are held to what their tag and type allow.
+    void argumentRules() {
+        startReader("3.0.2.1");
+        auto w = open<frmIOAssign>();
+        choose(child<QComboBox>(w.get(), "TagNameCombo(0)"), "LOCATE_FAILURE");
+        auto* arg1 = child<QLineEdit>(w.get(), "Argument1Text(0)");
+        QCOMPARE(arg1->text(), QString("&H7FFFFFFF"));
+        typeAndLeave(arg1, "ff");
+        QCOMPARE(arg1->text(), QString("0xFF"));
+        choose(child<QComboBox>(w.get(), "TagNameCombo(1)"), "ANGLE_FAILURE");
+        auto* nominal = child<QLineEdit>(w.get(), "Argument1Text(1)");
+        QCOMPARE(child<QLabel>(w.get(), "Arg2Label(1)")->text(), QString("Dev"));
+        typeAndLeave(nominal, "400");
+        QCOMPARE(nominal->text(), QString("0"));
+        choose(child<QComboBox>(w.get(), "TypeCombo(1)"), "MAX_MIN");
+        typeAndLeave(child<QLineEdit>(w.get(), "Argument1Text(1)"), "20");
+        typeAndLeave(child<QLineEdit>(w.get(), "Argument2Text(1)"), "90");
+        QCOMPARE(child<QLineEdit>(w.get(), "Argument1Text(1)")->text(), QString("90"));
+        typeAndLeave(child<QLineEdit>(w.get(), "OInDelay"), "20000");
+        QCOMPARE(child<QLineEdit>(w.get(), "OInDelay")->text(), QString("10000"));
+        QVERIFY(w->apply());
+        QCOMPARE(readerValue("SET_CRITERIA LOCATE_FAILURE").section(' ', 2, 3), QString("\"MASK\" \"0xFF\""));
+        QCOMPARE(readerValue("SET_CRITERIA ANGLE_FAILURE").section(' ', 2),
+                 QString("\"MAX_MIN\" \"90\" \"90\""));
+        QCOMPARE(readerValue("TD"), QString("TD 10000"));
+    }
+
+    // External lights keep GPIO 1 from being assigned.
+    void gpio1AndExternalLights() {
+        startReader("3.0.2.1");
+        readerHolds("ILLUM ON_AND_EXT");
+        auto w = open<frmIOAssign>();
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow",
+                                 "GPIO 1 Assignment is not allowed while External Lighting is in use",
+                                 PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+            choose(child<QComboBox>(w.get(), "TagNameCombo(3)"), "PASS");
+        }
+        QCOMPARE(child<QComboBox>(w.get(), "TagNameCombo(3)")->currentIndex(), 0);
+        QCOMPARE(w->gpio1Selection(), 0);
+    }
+
+    // The tags a reader offers grow with its level.
+    void tagListsByLevel_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("level 5") << "2.0.1.0"
+                                 << "MATCH_SET";
+        QTest::newRow("level 6") << "2.1.0.0"
+                                 << "CALIBRATE";
+        QTest::newRow("level 7") << "2.2.0.0"
+                                 << "MATCH_BIT_4";
+    }
+    void tagListsByLevel() {
+        QFETCH(QString, version);
+        QFETCH(QString, last);
+        startReader(version);
+        auto w = open<frmIOAssign>();
+        QCOMPARE(entries(child<QComboBox>(w.get(), "TagNameCombo(2)")).last(), last);
+    }
+
+    // Without control nothing is sent; a reset reloads the windows.
+    void controlAndReset() {
+        startReader("3.0.2.1", false);
+        auto w = open<BasicApplication>();
+        QVERIFY(!child<QComboBox>(w.get(), "RetryMode")->isEnabled());
+        QVERIFY(!child<QCheckBox>(w.get(), "TRIG_Enabled")->isEnabled());
+        const int before = int(m_reader->receivedCommands().size());
+        w->parameters().GetParameter("TRIG").SetField(0, "T");
+        QVERIFY(!w->apply());
+        QCOMPARE(m_reader->receivedCommands().size(), before);
+
+        auto second = testing::startReader("Second", testing::nextAddress(), "2.0.1.0");
+        QSignalSpy loaded(w.get(), &settings::SettingsWindow::loaded);
+        testing::focusReader(*m_coordinator, second->address().toString());
+        QTRY_COMPARE(loaded.size(), 1);
+        QVERIFY(!w->isModified());
+        QCOMPARE(w->layout().pidSlots, 3);
+        QCOMPARE(child<QComboBox>(w.get(), "Lighting")->count(), 10);
+    }
+};
+
+QTEST_MAIN(TestIO)
+#include "tst_io.moc"
