@@ -20,6 +20,7 @@
 namespace vm::io {
 
 using vm::settings::Choice;
+using vm::settings::labelFor;
 
 namespace {
 
@@ -53,13 +54,6 @@ bool newerReader() {
     return vm::shell::firmwareLevel() >= vm::link::level::Verification;
 }
 
-QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setBuddy(control);
-    control->setAccessibleName(QString(text).remove(QLatin1Char('&')));
-    return label;
-}
-
 } // namespace
 
 QList<IOModeEntry> ioModes(int firmwareLevel) {
@@ -75,40 +69,25 @@ frmIOSettings::frmIOSettings(QWidget* parent)
 }
 
 vm::app::WindowSpec frmIOSettings::windowSpec() {
-    vm::app::WindowSpec spec;
-    spec.name = QLatin1String(WindowName);
-    spec.factory = [](QWidget* parent) -> QWidget* { return new frmIOSettings(parent); };
-    spec.menu.menu = vm::app::Menu::Settings;
-    spec.menu.position = 2030;
-    spec.menu.group = 1;
-    spec.menu.key = QStringLiteral("mnuIOSettings");
-    spec.menu.caption = vm::res::Str(203);
-    spec.menu.rule = vm::app::ItemRule::Control;
-    return spec;
+    return vm::settings::settingsMenuWindow<frmIOSettings>(WindowName, 2030, "mnuIOSettings",
+                                                           vm::res::Str(203));
 }
 
 void frmIOSettings::buildControls() {
     auto* layout = new QVBoxLayout(this);
 
-    m_trigFrame = new QGroupBox(tr("Trigger"), this);
-    m_trigFrame->setObjectName(QStringLiteral("TRIG_Frame"));
-    auto* trig = new QGridLayout(m_trigFrame);
-    m_trigEnabled = new QCheckBox(tr("Use Trigger on OPTO IN 1"), m_trigFrame);
-    m_trigEnabled->setObjectName(QStringLiteral("TRIG_Enabled"));
-    m_trigPolarity = new QComboBox(m_trigFrame);
-    m_trigPolarity->setObjectName(QStringLiteral("TRIG_Polarity"));
-    m_trigPolarityLabel = labelFor(m_trigPolarity, tr("Triggering &Edge"), m_trigFrame);
-    m_trigPolarityLabel->setObjectName(QStringLiteral("TrigPolarityLabel"));
+    const vm::settings::TriggerFrame trigger = addTriggerFrame();
+    m_trigFrame = trigger.frame;
+    m_trigEnabled = trigger.enabled;
+    m_trigPolarity = trigger.edge;
+    m_trigPolarityLabel = trigger.edgeLabel;
     m_userTrigger = new QLineEdit(m_trigFrame);
     m_userTrigger->setObjectName(QStringLiteral("UserTrigger"));
     m_userTrigger->setMaxLength(32);
     m_userTriggerLabel = labelFor(m_userTrigger, tr("&User Trigger String"), m_trigFrame);
     m_userTriggerLabel->setObjectName(QStringLiteral("UTRIG_Label"));
-    trig->addWidget(m_trigEnabled, 0, 0, 1, 2);
-    trig->addWidget(m_trigPolarityLabel, 1, 0);
-    trig->addWidget(m_trigPolarity, 1, 1);
-    trig->addWidget(m_userTriggerLabel, 2, 0);
-    trig->addWidget(m_userTrigger, 2, 1);
+    trigger.grid->addWidget(m_userTriggerLabel, 2, 0);
+    trigger.grid->addWidget(m_userTrigger, 2, 1);
     layout->addWidget(m_trigFrame);
 
     m_ioFrame = new QGroupBox(tr("IO Behavior"), this);
@@ -188,11 +167,6 @@ void frmIOSettings::buildControls() {
     layout->addWidget(m_assignFrame);
     layout->addWidget(buttonBox());
 
-    bindCheck(m_trigEnabled, kTrig, 0, QStringLiteral("T"), QStringLiteral("C"));
-    bindChoice(m_trigPolarity, QStringLiteral("TE"), 0,
-               {{tr("Low -> High"), QStringLiteral("P")},
-                {tr("High -> Low"), QStringLiteral("N")},
-                {tr("Both"), QStringLiteral("B")}});
     bindText(m_userTrigger, QStringLiteral("TRIG U"), 0, Quotes::DropEnds);
     bindChoice(m_rtePolarity, QStringLiteral("SIGOUT RTE"), 0,
                {{tr("High"), QStringLiteral("H")}, {tr("Low"), QStringLiteral("L")}});

@@ -105,13 +105,6 @@ QString retryLightingSummary(const QString& keyword) {
     return text.isEmpty() ? QString() : QStringLiteral("Retry with Lighting set to ") + text;
 }
 
-QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setBuddy(control);
-    control->setAccessibleName(QString(text).remove(QLatin1Char('&')));
-    return label;
-}
-
 } // namespace
 
 QList<LightingEntry> lightingEntries(int firmwareLevel) {
@@ -160,16 +153,7 @@ BasicApplication::BasicApplication(QWidget* parent)
 }
 
 vm::app::WindowSpec BasicApplication::windowSpec() {
-    vm::app::WindowSpec spec;
-    spec.name = QLatin1String(WindowName);
-    spec.factory = [](QWidget* parent) -> QWidget* { return new BasicApplication(parent); };
-    spec.menu.menu = vm::app::Menu::Settings;
-    spec.menu.position = 2020;
-    spec.menu.group = 1;
-    spec.menu.key = QStringLiteral("mnuApplication");
-    spec.menu.caption = vm::res::Str(202);
-    spec.menu.rule = vm::app::ItemRule::Control;
-    return spec;
+    return settingsMenuWindow<BasicApplication>(WindowName, 2020, "mnuApplication", vm::res::Str(202));
 }
 
 void BasicApplication::buildControls() {
@@ -195,21 +179,14 @@ void BasicApplication::buildControls() {
     top->addWidget(m_appInfo, 1, 0, 1, 2);
     layout->addLayout(top);
 
-    m_trigFrame = new QGroupBox(tr("Trigger"), this);
-    m_trigFrame->setObjectName(QStringLiteral("TRIG_Frame"));
-    auto* trig = new QGridLayout(m_trigFrame);
-    m_trigEnabled = new QCheckBox(tr("Use Trigger on OPTO IN 1"), m_trigFrame);
-    m_trigEnabled->setObjectName(QStringLiteral("TRIG_Enabled"));
-    m_trigPolarity = new QComboBox(m_trigFrame);
-    m_trigPolarity->setObjectName(QStringLiteral("TRIG_Polarity"));
-    m_trigPolarityLabel = labelFor(m_trigPolarity, tr("Triggering &Edge"), m_trigFrame);
-    m_trigPolarityLabel->setObjectName(QStringLiteral("TrigPolarityLabel"));
+    const TriggerFrame trigger = addTriggerFrame();
+    m_trigFrame = trigger.frame;
+    m_trigEnabled = trigger.enabled;
+    m_trigPolarity = trigger.edge;
+    m_trigPolarityLabel = trigger.edgeLabel;
     m_advancedIO = new QPushButton(tr("Advanced &IO..."), m_trigFrame);
     m_advancedIO->setObjectName(QStringLiteral("AdvancedIO"));
-    trig->addWidget(m_trigEnabled, 0, 0, 1, 2);
-    trig->addWidget(m_trigPolarityLabel, 1, 0);
-    trig->addWidget(m_trigPolarity, 1, 1);
-    trig->addWidget(m_advancedIO, 2, 1);
+    trigger.grid->addWidget(m_advancedIO, 2, 1);
     layout->addWidget(m_trigFrame);
 
     auto* retryBox = new QGroupBox(tr("Retry"), this);
@@ -298,11 +275,6 @@ void BasicApplication::buildControls() {
     layout->addWidget(buttonBox());
 
     // Controls that write one field.
-    bindCheck(m_trigEnabled, kTrig, 0, QStringLiteral("T"), QStringLiteral("C"));
-    bindChoice(m_trigPolarity, kEdge, 0,
-               {{tr("Low -> High"), QStringLiteral("P")},
-                {tr("High -> Low"), QStringLiteral("N")},
-                {tr("Both"), QStringLiteral("B")}});
     QList<Choice> counts;
     for (int n = 1; n <= 15; ++n)
         counts.append({QString::number(n), QString::number(n)});

@@ -12,6 +12,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -20,6 +23,13 @@
 namespace vm::settings {
 
 using vm::app::lcApp;
+
+QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(control);
+    control->setAccessibleName(QString(text).remove(QLatin1Char('&')));
+    return label;
+}
 
 qint64 leadingNumber(const QString& text) {
     const QString t = text.trimmed();
@@ -374,20 +384,7 @@ void SettingsWindow::bindNumber(QLineEdit* box, const QString& parameter, int fi
         }
         m_set->GetParameter(parameter).SetField(field, text);
     };
-    connect(box, &QLineEdit::textEdited, this, [this, edited] {
-        if (updating())
-            return;
-        *edited = true;
-        markEdited();
-    });
-    const std::function<void()> commit = b.commit;
-    connect(box, &QLineEdit::editingFinished, this, [this, commit, edited] {
-        if (updating() || !*edited)
-            return;
-        commit();
-        refreshDisplay();
-        markModified();
-    });
+    connectTypedBox(box, edited, b.commit);
     m_bindings.push_back(std::move(b));
 }
 
@@ -409,13 +406,18 @@ void SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int fiel
         m_set->GetParameter(parameter).SetField(
             field, quotes == Quotes::None ? box->text() : vm::link::quoteField(box->text()));
     };
+    connectTypedBox(box, edited, b.commit);
+    m_bindings.push_back(std::move(b));
+}
+
+void SettingsWindow::connectTypedBox(QLineEdit* box, const std::shared_ptr<bool>& edited,
+                                     const std::function<void()>& commit) {
     connect(box, &QLineEdit::textEdited, this, [this, edited] {
         if (updating())
             return;
         *edited = true;
         markEdited();
     });
-    const std::function<void()> commit = b.commit;
     connect(box, &QLineEdit::editingFinished, this, [this, commit, edited] {
         if (updating() || !*edited)
             return;
@@ -423,7 +425,28 @@ void SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int fiel
         refreshDisplay();
         markModified();
     });
-    m_bindings.push_back(std::move(b));
+}
+
+TriggerFrame SettingsWindow::addTriggerFrame() {
+    TriggerFrame t;
+    t.frame = new QGroupBox(tr("Trigger"), this);
+    t.frame->setObjectName(QStringLiteral("TRIG_Frame"));
+    t.grid = new QGridLayout(t.frame);
+    t.enabled = new QCheckBox(tr("Use Trigger on OPTO IN 1"), t.frame);
+    t.enabled->setObjectName(QStringLiteral("TRIG_Enabled"));
+    t.edge = new QComboBox(t.frame);
+    t.edge->setObjectName(QStringLiteral("TRIG_Polarity"));
+    t.edgeLabel = labelFor(t.edge, tr("Triggering &Edge"), t.frame);
+    t.edgeLabel->setObjectName(QStringLiteral("TrigPolarityLabel"));
+    t.grid->addWidget(t.enabled, 0, 0, 1, 2);
+    t.grid->addWidget(t.edgeLabel, 1, 0);
+    t.grid->addWidget(t.edge, 1, 1);
+    bindCheck(t.enabled, QStringLiteral("TRIG"), 0, QStringLiteral("T"), QStringLiteral("C"));
+    bindChoice(t.edge, QStringLiteral("TE"), 0,
+               {{tr("Low -> High"), QStringLiteral("P")},
+                {tr("High -> Low"), QStringLiteral("N")},
+                {tr("Both"), QStringLiteral("B")}});
+    return t;
 }
 
 } // namespace vm::settings

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/windowregistry.h"
+
 #include <QDialog>
 #include <QList>
 #include <QString>
@@ -13,6 +15,9 @@
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -46,6 +51,37 @@ struct Choice {
     QString value;
     QStringList alsoReads = {};
 };
+
+// The spec of a settings dialog opened from the Settings menu: the item at `position`
+// (see MenuPlace), enabled with a reader and asking for control before it opens.
+template <typename Window>
+vm::app::WindowSpec settingsMenuWindow(const char* name, int position, const char* key,
+                                       const QString& caption) {
+    vm::app::WindowSpec spec;
+    spec.name = QLatin1String(name);
+    spec.factory = [](QWidget* parent) -> QWidget* { return new Window(parent); };
+    spec.menu.menu = vm::app::Menu::Settings;
+    spec.menu.position = position;
+    spec.menu.group = 1;
+    spec.menu.key = QLatin1String(key);
+    spec.menu.caption = caption;
+    spec.menu.rule = vm::app::ItemRule::Control;
+    return spec;
+}
+
+// The trigger frame that the application mode and IO settings windows share: the
+// trigger check box and the edge list with its label, bound to "TRIG" and "TE" by the
+// window that builds it.
+struct TriggerFrame {
+    QGroupBox* frame = nullptr;
+    QGridLayout* grid = nullptr; // rows from 2 on are the window's own
+    QCheckBox* enabled = nullptr;
+    QLabel* edgeLabel = nullptr;
+    QComboBox* edge = nullptr;
+};
+
+// A label for a control: its buddy, and the control's accessible name without the "&".
+QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent);
 
 // The whole number at the start of a text, as the reader windows read what the operator
 // typed: blanks skipped, an optional sign, then digits; 0 when there are none.
@@ -180,6 +216,8 @@ protected:
     void bindText(QLineEdit* box, const QString& parameter, int field, Quotes quotes);
     // Writes pending typed values into the set (Apply does this first).
     void commitEdits();
+    // Builds the trigger frame and binds its check box and edge list.
+    TriggerFrame addTriggerFrame();
 
     void showEvent(QShowEvent* event) override;
 
@@ -195,6 +233,9 @@ private:
     void onBroadcast(const QString& sender, const QString& message, const QString& text);
     void updateButtons();
     void unload();
+    // A typed box: marks the edit, and writes it when the box is left.
+    void connectTypedBox(QLineEdit* box, const std::shared_ptr<bool>& edited,
+                         const std::function<void()>& commit);
     void okClicked();
 
     Mode m_mode;
