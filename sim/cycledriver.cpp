@@ -55,21 +55,12 @@ void CycleDriver::trigger(const QString& source) {
     });
 }
 
-void CycleDriver::setInput(bool high) {
-    if (high == m_input)
-        return;
-    m_input = high;
-    const QString edge = m_parameters.fields(QStringLiteral("TE")).value(0, QStringLiteral("P"));
-    if (edge == QLatin1String("B") || (high && edge == QLatin1String("P")) ||
-        (!high && edge == QLatin1String("N")))
-        trigger(QStringLiteral("INPUT"));
-}
-
 void CycleDriver::runOnce() {
     if (!m_runner)
         return;
     if (!m_triggerMode)
         ++m_stats.triggers;
+    emit cycleStarting();
     const CycleOutput out = m_runner();
     ++m_number;
     if (out.passed)

@@ -41,10 +41,9 @@ public:
     void refreshMode();
     bool triggerMode() const { return m_triggerMode; }
 
-    // A trigger from `source` ("VT", "TRIG U", "INPUT"); runs a cycle in trigger mode.
+    // A trigger from `source` ("VT", "TRIG U", "TRIGGER" for OPTO IN 1, an input tag);
+    // runs a cycle in trigger mode.
     void trigger(const QString& source);
-    void setInput(bool high);
-    bool input() const { return m_input; }
 
     // Runs one read cycle now, whatever the mode.
     void runOnce();
@@ -54,6 +53,7 @@ public:
     qint64 lastNumber() const { return m_number; }
 
 signals:
+    void cycleStarting();
     void cycleFinished(const vm::sim::CycleOutput& output, qint64 number, qint64 timeMs);
 
 private:
@@ -65,7 +65,6 @@ private:
     double m_rate = kDefaultRate;
     bool m_online = true;
     bool m_triggerMode = false;
-    bool m_input = false;
     bool m_pending = false;
     qint64 m_number = 0;
     CycleStats m_stats;

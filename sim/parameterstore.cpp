@@ -308,6 +308,13 @@ bool ParameterStore::crossCheck(const QString& name, const QStringList& f, QStri
             *error = QStringLiteral("exposure above 1000 with power strobe");
             return false;
         }
+    } else if (name.startsWith(QLatin1String("IOASSIGN OPTO_OUT"))) {
+        static const QStringList inputs = {"READ_A", "READ_B", "READ_C",    "READ_D",
+                                           "RETRY",  "LEARN",  "MATCH_SET", "CALIBRATE"};
+        if (inputs.contains(stripQuotes(f[0]))) {
+            *error = QStringLiteral("inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4");
+            return false;
+        }
     } else if (name == QLatin1String("XDIMENSION")) {
         if (f[1].toInt() >= f[0].toInt()) {
             *error = QStringLiteral("minimum must be below maximum");
@@ -337,7 +344,8 @@ WriteResult ParameterStore::write(const ParameterSpec& definition, QStringList t
         } else if (tokens.size() < expected) {
             bool pad = true;
             for (int i = int(tokens.size()); i < expected; ++i)
-                pad = pad && (definition.fields[i].kind == FieldKind::Text || definition.fields[i].keepIfEmpty);
+                pad =
+                    pad && (definition.fields[i].kind == FieldKind::Text || definition.fields[i].keepIfEmpty);
             if (!pad)
                 return {kErrorFieldCount, QString("%1 needs %2 fields").arg(definition.name).arg(expected)};
             while (tokens.size() < expected)

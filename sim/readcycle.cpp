@@ -228,6 +228,7 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
         out.symbology = decoded.symbology;
     }
     out.match = matcher.evaluate(f, parameters.firmwareLevel(), out.symbolFound, out.text);
+    out.matchEntry = matcher.lastEntry();
     out.passed = out.symbolFound && out.match != QLatin1String("FAIL");
     if (timedOut)
         out.status = QStringLiteral("Timeout");

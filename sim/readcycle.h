@@ -43,6 +43,7 @@ struct CycleOutput {
     QJsonObject verification; // empty when the reader does not grade
     QJsonObject calibration;  // present on the record that concludes a calibration
     QString match;            // "PASS", "FAIL" or empty when matching is off
+    int matchEntry = 0;       // the match list entry (1 to 15) the text matched, 0 otherwise
 };
 
 class Scene;

@@ -82,17 +82,24 @@ QList<LineAssembler::Line> LineAssembler::feed(const QByteArray& bytes) {
     QList<Line> out;
     m_buffer.append(bytes);
     for (;;) {
-        const qsizetype lf = m_buffer.indexOf('\n');
+        // LF, CR or CR LF end a line: a PC that sends the user trigger string with a bare CR
+        // triggers like one that sends a full line. The LF of a CR LF split across reads gives
+        // an empty line, which the callers skip.
+        qsizetype lf = -1;
+        for (qsizetype i = 0; i < m_buffer.size() && lf < 0; ++i)
+            if (m_buffer[i] == '\n' || m_buffer[i] == '\r')
+                lf = i;
         if (lf < 0)
             break;
+        if (m_buffer[lf] == '\r' && lf + 1 < m_buffer.size() && m_buffer[lf + 1] == '\n') {
+            m_buffer.remove(lf, 1); // the LF that follows ends the same line
+        }
         Line line;
         if (m_discarding) {
             line.tooLong = true;
             m_discarding = false;
         } else {
             line.text = m_buffer.left(lf);
-            if (line.text.endsWith('\r'))
-                line.text.chop(1);
             line.tooLong = line.text.size() > kMaxCommandLine;
             if (line.tooLong)
                 line.text.clear();
@@ -279,6 +286,10 @@ private:
         write(encodeJsonFrame(FrameType::Event,
                               QJsonObject{{QStringLiteral("event"), QStringLiteral("control")},
                                           {QStringLiteral("controller"), m_reader.m_controller}}));
+        // ... and the state of every line.
+        for (int i = 0; i < IoLines::kLineCount; ++i)
+            write(encodeJsonFrame(FrameType::Event,
+                                  lineEvent(IoLines::lineNames().at(i), m_reader.m_io->state(i))));
     }
 
     void ack(const QString& name, qint64 received, bool ok, const QString& error) {
@@ -370,16 +381,7 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
                                           : m_config.macAddress;
     m_store = std::make_unique<ParameterStore>(m_level, m_name, m_mac, m_config.lightChannels);
     loadFlash();
-    m_store->setChangeHandler([this](const QString& name) { onParameterChanged(name); });
-    m_driver = std::make_unique<CycleDriver>(*m_store, this);
-    m_driver->setRate(m_config.cycleRate);
-#ifdef VELMARROW_SIM_ACQUISITION
-    m_readCycle = std::make_unique<ReadCycle>(*m_store);
-    m_driver->setRunner([this] { return m_readCycle->run(); });
-#else
-    m_driver->setRunner(&darkFrame);
-#endif
-    connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
+    createEngine(m_config.cycleRate);
     m_serialStation.serial = true;
     m_serialStation.name = QStringLiteral("SERIAL");
     m_serialStation.id = m_nextStationId++;
@@ -387,6 +389,54 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
 
 Reader::~Reader() {
     stop();
+}
+
+void Reader::createEngine(double rate) {
+    m_store->setChangeHandler([this](const QString& name) { onParameterChanged(name); });
+    m_matchSetPending = false;
+    m_io = std::make_unique<IoLines>(*m_store);
+    connect(m_io.get(), &IoLines::lineChanged, this, [this](const QString& line, bool active, bool high) {
+        pushEvent(lineEvent(line, {active, high}));
+    });
+    connect(m_io.get(), &IoLines::inputFired, this, &Reader::onInput);
+    m_driver = std::make_unique<CycleDriver>(*m_store, this);
+    m_driver->setRate(rate);
+#ifdef VELMARROW_SIM_ACQUISITION
+    m_readCycle = std::make_unique<ReadCycle>(*m_store);
+    m_driver->setRunner([this] { return m_readCycle->run(); });
+#else
+    m_driver->setRunner(&darkFrame);
+#endif
+    connect(m_driver.get(), &CycleDriver::cycleStarting, m_io.get(), &IoLines::cycleStarting);
+    connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
+}
+
+QJsonObject Reader::lineEvent(const QString& line, const LineState& state) {
+    return QJsonObject{{QStringLiteral("event"), QStringLiteral("line")},
+                       {QStringLiteral("line"), line},
+                       {QStringLiteral("active"), state.active},
+                       {QStringLiteral("high"), state.high}};
+}
+
+bool Reader::driveLine(const QString& line, bool high, QString* error) {
+    return m_io->drive(line, high, error);
+}
+
+void Reader::onInput(const QString& function, int pid) {
+    if (pid > 0 && !m_store->loadPid(pid))
+        qCInfo(lcSim).noquote() << m_name << function << "selects PID" << pid << "which is not stored";
+    if (function == QLatin1String("TRIGGER") || function.startsWith(QLatin1String("READ_"))) {
+        m_driver->trigger(function);
+    } else if (function == QLatin1String("MATCH_SET")) {
+        m_matchSetPending = true; // the next text read becomes the match string
+#ifdef VELMARROW_SIM_ACQUISITION
+    } else if (function == QLatin1String("LEARN")) {
+        m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("BOTH")});
+    } else if (function == QLatin1String("CALIBRATE") && (m_level >= 9)) {
+        m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("CALIBRATE")});
+#endif
+    }
+    // RETRY acts by its level while a cycle retries.
 }
 
 quint16 Reader::commandPort() const {
@@ -623,17 +673,7 @@ void Reader::reboot() {
     m_store = std::make_unique<ParameterStore>(m_level, m_config.name, m_mac, m_config.lightChannels);
     m_name = m_config.name;
     loadFlash();
-    m_store->setChangeHandler([this](const QString& name) { onParameterChanged(name); });
-    auto driver = std::make_unique<CycleDriver>(*m_store, this);
-    driver->setRate(m_driver->rate());
-#ifdef VELMARROW_SIM_ACQUISITION
-    m_readCycle = std::make_unique<ReadCycle>(*m_store);
-    driver->setRunner([this] { return m_readCycle->run(); });
-#else
-    driver->setRunner(&darkFrame);
-#endif
-    m_driver = std::move(driver);
-    connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
+    createEngine(m_driver->rate());
     m_driver->setOnline(false);
     QTimer::singleShot(m_config.rebootMs, this, [this, wasRunning] {
         if (!wasRunning)
@@ -652,7 +692,7 @@ void Reader::setNextReplyFault(ReplyFault fault, int delayMs) {
 }
 
 void Reader::setExternalInput(bool high) {
-    m_driver->setInput(high);
+    m_io->drive(QStringLiteral("OPTO_IN1"), high);
 }
 
 void Reader::takeControl(const QString& station) {
@@ -693,6 +733,8 @@ void Reader::pushEvent(const QJsonObject& event) {
 }
 
 void Reader::onParameterChanged(const QString& name) {
+    if (m_io)
+        m_io->parametersChanged();
     if (name == QLatin1String("TRIG") || name.startsWith(QLatin1String("RESET")) ||
         name == QLatin1String("LOAD"))
         m_driver->refreshMode();
@@ -766,6 +808,16 @@ QByteArray Reader::recordPayload(const CycleOutput& out, qint64 number, qint64 t
 }
 
 void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
+    if (m_matchSetPending && out.symbolFound) {
+        m_matchSetPending = false;
+        QStringList match = m_store->fields(QStringLiteral("MATCHEX"));
+        if (match.size() > 1) {
+            match[1] = QLatin1Char('"') + out.text.left(128) + QLatin1Char('"');
+            m_store->setFields(QStringLiteral("MATCHEX"), match);
+        }
+    }
+    // The lines switch as the result is known, before the report goes out.
+    m_io->cycleFinished(out);
     // Each form of the frame is built once, and only when some client wants it.
     QByteArray withImage, withoutImage;
     QJsonObject summary;
@@ -937,7 +989,7 @@ QString Reader::stateText() const {
              .arg(m_driver->triggerMode() ? "trigger" : "continuous")
              .arg(m_driver->online() ? "yes" : "no")
              .arg(m_driver->rate())
-             .arg(m_driver->input() ? "high" : "low");
+             .arg(m_io->state(0).high ? "high" : "low");
     l << QStringLiteral("records=%1 triggers=%2 passes=%3 fails=%4 overruns=%5")
              .arg(m_driver->lastNumber())
              .arg(s.triggers)
@@ -945,6 +997,8 @@ QString Reader::stateText() const {
              .arg(s.fails)
              .arg(s.overruns);
     l << QStringLiteral("files=%1 flash=%2").arg(m_files.size()).arg(flashPath());
+    for (const QString& line : m_io->stateLines())
+        l << QStringLiteral("line ") + line;
     return l.join(QLatin1Char('\n'));
 }
 

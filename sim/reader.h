@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/cycledriver.h"
+#include "sim/iolines.h"
 #include "sim/parameterstore.h"
 #include "sim/readcycle.h"
 
@@ -91,12 +92,15 @@ public:
     ParameterStore& parameters() { return *m_store; }
     const ParameterStore& parameters() const { return *m_store; }
     CycleDriver& cycles() { return *m_driver; }
+    IoLines& lines() { return *m_io; }
 
     // Runs one command line for a station and answers its reply lines (the last one the status).
     QStringList execute(const QString& line, Station& station);
 
     // Operator and test handles.
     void setExternalInput(bool high);
+    // Drives an input line: OPTO_IN1, or a GPIO line carrying an input tag.
+    bool driveLine(const QString& line, bool high, QString* error = nullptr);
     void takeControl(const QString& station);
     void dropControl();
     void dropConnections();
@@ -130,6 +134,10 @@ private:
     friend class DataSession;
 
     bool listen(QString* error);
+    // The parameter store's followers: IO lines, cycle driver and acquisition engine.
+    void createEngine(double rate);
+    static QJsonObject lineEvent(const QString& line, const LineState& state);
+    void onInput(const QString& function, int pid);
     void acceptCommand();
     void acceptData();
     void sessionClosed(QObject* session);
@@ -170,6 +178,8 @@ private:
     std::unique_ptr<ParameterStore> m_store;
     std::unique_ptr<CycleDriver> m_driver;
     std::unique_ptr<ReadCycle> m_readCycle;
+    std::unique_ptr<IoLines> m_io;
+    bool m_matchSetPending = false;
     std::unique_ptr<QTcpServer> m_commandServer;
     std::unique_ptr<QTcpServer> m_dataServer;
     std::vector<std::unique_ptr<CommandSession>> m_commandSessions;

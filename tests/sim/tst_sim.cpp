@@ -7,6 +7,7 @@
 #include "sim/simulator.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
 #include <QJsonDocument>
@@ -123,6 +124,42 @@ public:
                 return false;
             },
             kWait);
+    }
+    // Waits for the next frame of any type.
+    bool nextAny(Frame* out) {
+        return QTest::qWaitFor(
+            [&] {
+                m_pending += m_reader.feed(m_socket.readAll());
+                if (m_pending.isEmpty())
+                    return false;
+                *out = m_pending.takeFirst();
+                return true;
+            },
+            kWait);
+    }
+    // The events up to the next record, and that record.
+    bool eventsUntilRecord(QList<QJsonObject>* events, QJsonObject* record) {
+        Frame f;
+        while (nextAny(&f)) {
+            if (f.type == FrameType::Event)
+                events->append(QJsonDocument::fromJson(f.payload).object());
+            else if (f.type == FrameType::Record) {
+                const quint32 len = qFromLittleEndian<quint32>(f.payload.constData());
+                *record = QJsonDocument::fromJson(f.payload.mid(4, len)).object();
+                return true;
+            }
+        }
+        return false;
+    }
+    // Waits for a line event of `line` with `active`; returns it (empty on time-out).
+    QJsonObject lineEvent(const QString& line, bool active) {
+        Frame f;
+        while (next(FrameType::Event, &f)) {
+            const QJsonObject o = QJsonDocument::fromJson(f.payload).object();
+            if (o.value("event") == "line" && o.value("line") == line && o.value("active").toBool() == active)
+                return o;
+        }
+        return {};
     }
     QTcpSocket& socket() { return m_socket; }
 
@@ -874,6 +911,195 @@ private slots:
                                  "PROBE DIRECTION",
                                  "CELL SAMPLE"})
             QVERIFY2(isKnownParameterName(name), name);
+    }
+
+    // An output carrying DECODE_FAILURE switches on a failed read only; its polarity decides the level.
+    void outputLineFollowsTheRead() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line : {"TRIG T", "IO_MODE DV_HS 50", "IOASSIGN OPTO_OUT2 DECODE_FAILURE",
+                                 "SET_CRITERIA DECODE_FAILURE BOOL  ", "SIGOUT OPTO_OUT2 H"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        // A new subscriber hears the controller, then every line once.
+        Frame f;
+        QVERIFY(d.next(FrameType::Event, &f));
+        QCOMPARE(QJsonDocument::fromJson(f.payload).object().value("event").toString(), QString("control"));
+        QStringList announced;
+        for (int i = 0; i < 8; ++i) {
+            QVERIFY(d.next(FrameType::Event, &f));
+            const QJsonObject o = QJsonDocument::fromJson(f.payload).object();
+            QCOMPARE(o.value("event").toString(), QString("line"));
+            QCOMPARE(o.size(), 4);
+            QVERIFY(!o.value("active").toBool());
+            announced << o.value("line").toString();
+        }
+        QCOMPARE(announced, QStringList({"OPTO_IN1", "OPTO_OUT1", "OPTO_OUT2", "OPTO_OUT3", "GPIO_OUT1",
+                                         "GPIO_OUT2", "GPIO_OUT3", "GPIO_OUT4"}));
+
+        auto cycle = [&](QJsonObject* record) {
+            QList<QJsonObject> events;
+            c.command("VT 1");
+            if (!d.eventsUntilRecord(&events, record))
+                return QList<QJsonObject>{{{"timeout", true}}};
+            QList<QJsonObject> mine;
+            for (const QJsonObject& o : events)
+                if (o.value("line") == "OPTO_OUT2")
+                    mine << o;
+            return mine;
+        };
+        QJsonObject record;
+        QList<QJsonObject> events = cycle(&record);
+        QVERIFY(record.value("symbolFound").toBool());
+        QVERIFY2(events.isEmpty(), "a good read leaves a DECODE_FAILURE line off");
+
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+        events = cycle(&record);
+        QVERIFY(!record.value("symbolFound").toBool());
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0],
+                 QJsonObject({{"event", "line"}, {"line", "OPTO_OUT2"}, {"active", true}, {"high", true}}));
+
+        // Low-true: the same state, the other level, at once.
+        QCOMPARE(c.statusOf("SIGOUT OPTO_OUT2 L"), QString("!SIGOUT OK"));
+        QCOMPARE(d.lineEvent("OPTO_OUT2", true).value("high").toBool(), false);
+        QVERIFY(r->setScene("contrast", "90", &error));
+        events = cycle(&record);
+        QVERIFY(record.value("symbolFound").toBool());
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0].value("active").toBool(), false);
+        QCOMPARE(events[0].value("high").toBool(), true);
+        QVERIFY(r->stateText().contains("line OPTO_OUT2 DECODE_FAILURE output active=no high=yes"));
+    }
+
+    // In a pipelined mode a result line drops again after the signal duration.
+    void pulsedOutputDropsAfterItsDuration() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line : {"TRIG T", "IO_MODE DV_PULSE 300", "IOASSIGN GPIO_OUT3 FAIL"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        c.command("VT 1");
+        QVERIFY(!d.lineEvent("GPIO_OUT3", true).isEmpty());
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(!d.lineEvent("GPIO_OUT3", false).isEmpty());
+        QVERIFY2(elapsed.elapsed() >= 250 && elapsed.elapsed() < 3000,
+                 qPrintable(QString::number(elapsed.elapsed())));
+    }
+
+    void triggerEdges_data() {
+        QTest::addColumn<QString>("edge");
+        QTest::addColumn<int>("cycles");
+        QTest::newRow("P") << "P" << 1;
+        QTest::newRow("N") << "N" << 1;
+        QTest::newRow("B") << "B" << 2;
+    }
+    // Rising, falling or both edges of OPTO IN 1 trigger; the user trigger string does too.
+    void triggerEdges() {
+        QFETCH(QString, edge);
+        QFETCH(int, cycles);
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        c.command("TRIG T");
+        QCOMPARE(c.statusOf("TE " + edge), QString("!TE OK"));
+        QCOMPARE(c.statusOf("TRIG U \"GO NOW\""), QString("!TRIG OK"));
+        QSignalSpy records(r.get(), &Reader::recordDelivered);
+        QString error;
+        QVERIFY(r->driveLine("OPTO_IN1", true, &error));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), edge == "N" ? 0 : 1, kWait);
+        QVERIFY(r->driveLine("OPTO_IN1", false, &error));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), cycles, kWait);
+        // The user trigger string ended by a bare CR, as a PC sends it.
+        c.sendRaw("GO NOW\r");
+        QCOMPARE(c.readReply(), QStringList{"!GO OK"});
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), cycles + 1, kWait);
+        QCOMPARE(r->cycles().stats().triggers, quint64(cycles + 1));
+    }
+
+    // The admin interface drives OPTO IN 1 and GPIO lines that carry an input tag; a GPIO input
+    // loads its PID before it triggers, the OPTO input's trigger delay holds its trigger back.
+    void adminDrivesInputLines() {
+        SimulatorConfig config;
+        config.discoveryPort = 0;
+        ReaderConfig rc;
+        rc.commandPort = rc.dataPort = 0;
+        config.readers = {rc};
+        Simulator simulator(config);
+        QString error;
+        QVERIFY2(simulator.start(&error), qPrintable(error));
+        AdminConsole admin(simulator);
+        Reader& r = *simulator.reader(0);
+        CommandClient c;
+        QVERIFY(c.connectTo(r, "WS"));
+        c.command("CONTROL");
+        QVERIFY(admin.execute("line OPTO_OUT1 high").startsWith("error: OPTO_OUT1 is not an input"));
+        QVERIFY(admin.execute("line GPIO_OUT2 high").startsWith("error: GPIO_OUT2 is not an input"));
+        QVERIFY(admin.execute("line OPTO_IN1 sideways").startsWith("error: line"));
+        QCOMPARE(c.statusOf("IOASSIGN OPTO_OUT2 READ_A"),
+                 QString("!IOASSIGN ERROR 2 inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
+        QVERIFY(admin.execute("line NOWHERE high").startsWith("error: no line NOWHERE"));
+
+        for (const char* line : {"TRIG T", "IOASSIGN GPIO_OUT2 READ_B", "SET_CRITERIA READ_B INPUT_NEG 0 0",
+                                 "DWELLTIME 42", "STORE 3", "DWELLTIME 0", "ASSIGNEX 4 3", "TD 300"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(r));
+        d.subscribe(2);
+        QSignalSpy records(&r, &Reader::recordDelivered);
+        // A pulse on READ_B: its falling edge fires, after PID 3 is loaded.
+        QCOMPARE(admin.execute("line GPIO_OUT2 pulse 50"), QString("ok\n"));
+        QCOMPARE(d.lineEvent("GPIO_OUT2", true).value("high").toBool(), true);
+        QCOMPARE(d.lineEvent("GPIO_OUT2", false).value("high").toBool(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), 1, kWait);
+        QCOMPARE(c.query("DWELLTIME"), QString("DWELLTIME 42"));
+        QCOMPARE(c.query("TD"), QString("TD 0"));
+        QVERIFY(admin.execute("state").contains("line GPIO_OUT2 READ_B input active=no high=no"));
+
+        c.command("TD 300");
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(admin.execute("line OPTO_IN1 high"), QString("ok\n"));
+        QVERIFY(admin.execute("state").contains("line OPTO_IN1 TRIGGER input active=no high=yes"));
+        QVERIFY(!d.lineEvent("OPTO_IN1", true).isEmpty());
+        QVERIFY2(elapsed.elapsed() >= 250, qPrintable(QString::number(elapsed.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), 2, kWait);
+        // The old command still works: it is OPTO IN 1.
+        QCOMPARE(admin.execute("input low"), QString("ok\n"));
+        QVERIFY(!d.lineEvent("OPTO_IN1", false).isEmpty());
+    }
+
+    // A latched input stays asserted for its latch time however short the pulse.
+    void inputLatchHoldsAShortPulse() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        QCOMPARE(c.statusOf("TBL 400"), QString("!TBL OK"));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(r->driveLine("OPTO_IN1", true));
+        QVERIFY(r->driveLine("OPTO_IN1", false));
+        QVERIFY(!d.lineEvent("OPTO_IN1", true).isEmpty());
+        const QJsonObject released = d.lineEvent("OPTO_IN1", false);
+        QCOMPARE(released.value("high").toBool(), false);
+        QVERIFY2(elapsed.elapsed() >= 350, qPrintable(QString::number(elapsed.elapsed())));
     }
 };
 
