@@ -300,14 +300,10 @@ bool ParameterStore::crossCheck(const QString& name, const QStringList& f, QStri
             *error = QStringLiteral("automatic minimum must be below maximum");
             return false;
         }
-        // Power-strobed light allows short exposures only.
-        const QString illum = m_values.value(QStringLiteral("ILLUM")).value(0);
-        if ((illum == QLatin1String("POWER_STROBE") || illum == QLatin1String("ON_AND_PSTROBED") ||
-             illum == QLatin1String("ON_AND_STROBED")) &&
-            f[1].toInt() > 1000) {
-            *error = QStringLiteral("exposure above 1000 with power strobe");
-            return false;
-        }
+        // No check against ILLUM: power-strobed light allows short exposures only, but the
+        // acquisition limits the exposure it uses while strobing (1000 us) instead. A refusal
+        // here would depend on the order in which PHOTOEX and ILLUM arrive, so a PC that
+        // changes both could be refused for a state the two writes together make valid.
     } else if (name.startsWith(QLatin1String("IOASSIGN OPTO_OUT"))) {
         static const QStringList inputs = {"READ_A", "READ_B", "READ_C",    "READ_D",
                                            "RETRY",  "LEARN",  "MATCH_SET", "CALIBRATE"};

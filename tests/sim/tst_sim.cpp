@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHash>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -168,6 +169,54 @@ private:
     FrameReader m_reader;
     QList<Frame> m_pending;
 };
+
+// The application presets as the program applies them: TRIG, PHOTOEX and ILLUM field 0, and the
+// retry mode ("NONE" unless the reader retries with a PID list; supermarket always), each
+// parameter sent whole, changed ones only, in the order the program loaded them.
+struct Preset {
+    QString trig, photo, retry, illum;
+};
+const QHash<QString, Preset> kPresets = {{"Demo", {"C", "AUTO", "NONE", "ON"}},
+                                         {"Motion", {"T", "MANUAL", "NONE", "POWER_STROBE"}},
+                                         {"Stop and Scan", {"T", "AUTO", "NONE", "STROBE"}},
+                                         {"Presentation / Supermarket", {"C", "AUTO", "SUPERMARKET", "ON"}}};
+
+// Sends the preset; with `all` every parameter even when unchanged. The failures, empty when none.
+template <typename Client>
+QStringList applyPreset(Client& c, const Preset& p, bool all, int* sent = nullptr) {
+    QStringList failures;
+    int count = 0;
+    auto fieldsOf = [&](const QString& name) { return splitCommandLine(c.query(name)).mid(1); };
+    const QList<QPair<QString, QStringList>> current = {{"TRIG", fieldsOf("TRIG")},
+                                                        {"RETRYEX", fieldsOf("RETRYEX")},
+                                                        {"PHOTOEX", fieldsOf("PHOTOEX")},
+                                                        {"ILLUM", fieldsOf("ILLUM")}};
+    for (const auto& [name, fields] : current) {
+        if (fields.isEmpty()) {
+            failures << name + " not answered";
+            continue;
+        }
+        QStringList next = fields;
+        if (name == "TRIG")
+            next[0] = p.trig;
+        else if (name == "PHOTOEX")
+            next[0] = p.photo;
+        else if (name == "ILLUM")
+            next[0] = p.illum;
+        else if (p.retry == "SUPERMARKET" || fields[0] != "LIST")
+            next[0] = p.retry;
+        if (next == fields && !all)
+            continue;
+        ++count;
+        const QString line = name + ' ' + next.join(' ');
+        const QString status = c.statusOf(line);
+        if (!status.endsWith(" OK"))
+            failures << line + " -> " + status;
+    }
+    if (sent)
+        *sent = count;
+    return failures;
+}
 
 QJsonObject recordJson(const Frame& f, QByteArray* image = nullptr) {
     const quint32 len = qFromLittleEndian<quint32>(f.payload.constData());
@@ -1100,6 +1149,73 @@ private slots:
         const QJsonObject released = d.lineEvent("OPTO_IN1", false);
         QCOMPARE(released.value("high").toBool(), false);
         QVERIFY2(elapsed.elapsed() >= 350, qPrintable(QString::number(elapsed.elapsed())));
+    }
+
+    void presetsApplyFromAnyState_data() {
+        QTest::addColumn<QString>("preset");
+        QTest::addColumn<QStringList>("start");
+        const QList<QPair<QString, QStringList>> starts = {
+            {"factory", {}},
+            {"long exposure", {"PHOTOEX MANUAL 5000 100 30 20000 0 1023"}},
+            {"long exposure strobed", {"PHOTOEX MANUAL 5000 100 30 20000 0 1023", "ILLUM POWER_STROBE"}},
+            {"PID list", {"RETRYEX LIST 500 3 500 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ON 0 A"}},
+            {"after Demo", {"preset Demo"}},
+            {"after Motion", {"preset Motion"}},
+            {"after Stop and Scan", {"preset Stop and Scan"}},
+            {"after Supermarket", {"preset Presentation / Supermarket"}}};
+        for (auto it = kPresets.constBegin(); it != kPresets.constEnd(); ++it)
+            for (const auto& [label, commands] : starts)
+                QTest::newRow(qPrintable(it.key() + " from " + label)) << it.key() << commands;
+    }
+    // Every preset's writes are accepted whatever the reader held before, and again when they
+    // change nothing.
+    void presetsApplyFromAnyState() {
+        QFETCH(QString, preset);
+        QFETCH(QStringList, start);
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const QString& line : start) {
+            if (line.startsWith("preset "))
+                QCOMPARE(applyPreset(c, kPresets.value(line.mid(7)), false), QStringList());
+            else
+                QCOMPARE(c.statusOf(line).endsWith(" OK"), true);
+        }
+        const Preset p = kPresets.value(preset);
+        int sent = 0;
+        QCOMPARE(applyPreset(c, p, false, &sent), QStringList());
+        QCOMPARE(c.query("TRIG"), "TRIG " + p.trig);
+        QCOMPARE(c.query("ILLUM"), "ILLUM " + p.illum);
+        QVERIFY(c.query("PHOTOEX").startsWith("PHOTOEX " + p.photo + ' '));
+        const bool keepsList = start.value(0).startsWith("RETRYEX LIST") && p.retry == "NONE";
+        QVERIFY(c.query("RETRYEX").startsWith("RETRYEX " + (keepsList ? QString("LIST") : p.retry) + ' '));
+        // Applied again it changes nothing; sent anyway, every write is still accepted.
+        QCOMPARE(applyPreset(c, p, false, &sent), QStringList());
+        QCOMPARE(sent, 0);
+        QCOMPARE(applyPreset(c, p, true, &sent), QStringList());
+        QCOMPARE(sent, 4);
+    }
+
+    // Power-strobed light still allows only short exposures: the reader limits what it uses.
+    void powerStrobeLimitsTheExposureUsed() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line : {"TRIG T", "ILLUM POWER_STROBE", "PHOTOEX MANUAL 5000 100 30 20000 0 1023"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        c.command("VT 1");
+        Frame f;
+        QVERIFY(d.next(FrameType::Record, &f));
+        QCOMPARE(recordJson(f).value("exposure").toInt(), 1000);
+        QCOMPARE(c.statusOf("ILLUM ON"), QString("!ILLUM OK"));
+        c.command("VT 1");
+        QVERIFY(d.next(FrameType::Record, &f));
+        QCOMPARE(recordJson(f).value("exposure").toInt(), 5000);
     }
 };
 
