@@ -121,6 +121,12 @@ void ParameterStore::setCalibration(const QString& light, const LightCalibration
 
 QStringList ParameterStore::fields(const QString& rawName) const {
     const QString name = rawName.trimmed().toUpper();
+    if (m_overlay) {
+        const auto o = m_overlay->constFind(name);
+        const ParameterSpec* definition = o == m_overlay->constEnd() ? nullptr : findParameter(name, m_level);
+        if (definition && !definition->readOnly && o->size() == definition->fields.size())
+            return *o;
+    }
     const auto it = m_values.constFind(name);
     if (it != m_values.constEnd())
         return *it;
@@ -396,6 +402,7 @@ void ParameterStore::resetGroup(ParameterGroup group) {
 bool ParameterStore::storePid(int pid) {
     if (pid < 1 || pid > 15)
         return false;
+    m_overlay = nullptr;
     m_pids.insert(pid, {QDateTime::currentDateTime(), m_values});
     return true;
 }
@@ -412,6 +419,12 @@ bool ParameterStore::loadPid(int pid) {
     }
     changed(QStringLiteral("LOAD"));
     return true;
+}
+
+bool ParameterStore::beginPidOverlay(int pid) {
+    const auto it = m_pids.constFind(pid);
+    m_overlay = it == m_pids.constEnd() ? nullptr : &it->second;
+    return m_overlay != nullptr;
 }
 
 QMap<int, QDateTime> ParameterStore::storedPids() const {
@@ -490,6 +503,7 @@ void ParameterStore::fromJson(const QJsonObject& o) {
             fresh[it.key()] = norm;
     }
     m_values = fresh;
+    m_overlay = nullptr;
     m_readerName = m_values.value(QStringLiteral("IP")).value(0, m_readerName);
     m_pids.clear();
     const QJsonObject pids = o.value(QStringLiteral("pids")).toObject();

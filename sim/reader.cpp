@@ -67,7 +67,7 @@ QString defaultMac(const QHostAddress& address, quint16 port) {
 
 #ifndef VELMARROW_SIM_ACQUISITION
 // The dark frame a reader without an acquisition engine delivers: the camera sees nothing.
-CycleOutput darkFrame() {
+CycleOutput darkFrame(const Attempt&) {
     CycleOutput out;
     out.image = QImage(659, 494, QImage::Format_Grayscale8);
     out.image.fill(0);
@@ -381,6 +381,9 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
                                           : m_config.macAddress;
     m_store = std::make_unique<ParameterStore>(m_level, m_name, m_mac, m_config.lightChannels);
     loadFlash();
+    m_targetTimer.setSingleShot(true);
+    connect(&m_targetTimer, &QTimer::timeout, this,
+            [this] { m_store->setFields(QStringLiteral("TARGET"), {QStringLiteral("OFF")}); });
     createEngine(m_config.cycleRate);
     m_serialStation.serial = true;
     m_serialStation.name = QStringLiteral("SERIAL");
@@ -403,10 +406,21 @@ void Reader::createEngine(double rate) {
     m_driver->setRate(rate);
 #ifdef VELMARROW_SIM_ACQUISITION
     m_readCycle = std::make_unique<ReadCycle>(*m_store);
-    m_driver->setRunner([this] { return m_readCycle->run(); });
+    m_driver->setRunner([this](const Attempt& a) {
+        // A retry with a stored PID reads with its settings; the reader keeps its own.
+        const bool overlay = a.pid > 0 && m_store->beginPidOverlay(a.pid);
+        CycleOutput out = m_readCycle->attempt(a.newImage, a.illumination);
+        m_store->endPidOverlay();
+        out.pid = overlay ? a.pid : 0;
+        return out;
+    });
 #else
     m_driver->setRunner(&darkFrame);
 #endif
+    m_driver->setRetryHeld([this] { return m_io->inputAsserted(QStringLiteral("RETRY")); });
+    m_driver->setPidStored([this](int pid) { return m_store->storedPids().contains(pid); });
+    m_supermarketText.clear();
+    followTarget();
     connect(m_driver.get(), &CycleDriver::cycleStarting, m_io.get(), &IoLines::cycleStarting);
     connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
 }
@@ -735,6 +749,9 @@ void Reader::pushEvent(const QJsonObject& event) {
 void Reader::onParameterChanged(const QString& name) {
     if (m_io)
         m_io->parametersChanged();
+    if (name == QLatin1String("TARGET") || name == QLatin1String("LOAD") ||
+        name.startsWith(QLatin1String("RESET")))
+        followTarget();
     if (name == QLatin1String("TRIG") || name.startsWith(QLatin1String("RESET")) ||
         name == QLatin1String("LOAD"))
         m_driver->refreshMode();
@@ -780,6 +797,9 @@ QByteArray Reader::recordPayload(const CycleOutput& out, qint64 number, qint64 t
         o.insert(QStringLiteral("calibration"), out.calibration);
     if (!out.match.isEmpty())
         o.insert(QStringLiteral("match"), out.match);
+    o.insert(QStringLiteral("attempts"), out.attempts);
+    if (out.pid > 0)
+        o.insert(QStringLiteral("pid"), out.pid);
     QByteArray image;
     if (withImage && !out.image.isNull()) {
         const QImage grey = out.image.format() == QImage::Format_Grayscale8
@@ -807,7 +827,32 @@ QByteArray Reader::recordPayload(const CycleOutput& out, qint64 number, qint64 t
     return payload;
 }
 
+void Reader::followTarget() {
+    // The targeting laser's strobe ("T") lights it for kTargetStrobeMs, then the reader turns
+    // it off and answers TARGET OFF.
+    if (m_store->fields(QStringLiteral("TARGET")).value(0) != QLatin1String("T"))
+        m_targetTimer.stop();
+    else if (!m_targetTimer.isActive())
+        m_targetTimer.start(kTargetStrobeMs);
+}
+
 void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
+    const QStringList retry = m_store->fields(QStringLiteral("RETRYEX"));
+    if (out.symbolFound && retry.value(0) == QLatin1String("SUPERMARKET")) {
+        // Presentation reading: the same text is reported again only after it has been out of
+        // sight for the inter-symbol wait (0: never, until another text was read).
+        const qint64 wait = retry.value(3).toLongLong();
+        const bool repeat =
+            out.text == m_supermarketText && (wait == 0 || timeMs - m_supermarketSeenMs < wait);
+        m_supermarketText = out.text;
+        m_supermarketSeenMs = timeMs;
+        if (repeat) {
+            ++m_suppressed;
+            return;
+        }
+    } else if (out.symbolFound) {
+        m_supermarketText.clear();
+    }
     if (m_matchSetPending && out.symbolFound) {
         m_matchSetPending = false;
         QStringList match = m_store->fields(QStringLiteral("MATCHEX"));
@@ -990,12 +1035,14 @@ QString Reader::stateText() const {
              .arg(m_driver->online() ? "yes" : "no")
              .arg(m_driver->rate())
              .arg(m_io->state(0).high ? "high" : "low");
-    l << QStringLiteral("records=%1 triggers=%2 passes=%3 fails=%4 overruns=%5")
+    l << QStringLiteral("records=%1 triggers=%2 passes=%3 fails=%4 overruns=%5 timeouts=%6 suppressed=%7")
              .arg(m_driver->lastNumber())
              .arg(s.triggers)
              .arg(s.passes)
              .arg(s.fails)
-             .arg(s.overruns);
+             .arg(s.overruns)
+             .arg(s.timeouts)
+             .arg(m_suppressed);
     l << QStringLiteral("files=%1 flash=%2").arg(m_files.size()).arg(flashPath());
     for (const QString& line : m_io->stateLines())
         l << QStringLiteral("line ") + line;

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -68,6 +69,8 @@ class Reader : public QObject {
     Q_OBJECT
 public:
     static constexpr int kReceivedHistory = 1000;
+    // How long the targeting laser's strobe (TARGET T) lasts.
+    static constexpr int kTargetStrobeMs = 2000;
 
     explicit Reader(ReaderConfig config, EventLog* log = nullptr, QObject* parent = nullptr);
     ~Reader() override;
@@ -138,6 +141,7 @@ private:
     void createEngine(double rate);
     static QJsonObject lineEvent(const QString& line, const LineState& state);
     void onInput(const QString& function, int pid);
+    void followTarget();
     void acceptCommand();
     void acceptData();
     void sessionClosed(QObject* session);
@@ -180,6 +184,10 @@ private:
     std::unique_ptr<ReadCycle> m_readCycle;
     std::unique_ptr<IoLines> m_io;
     bool m_matchSetPending = false;
+    QTimer m_targetTimer;
+    QString m_supermarketText; // the last text read in supermarket mode
+    qint64 m_supermarketSeenMs = 0;
+    quint64 m_suppressed = 0;
     std::unique_ptr<QTcpServer> m_commandServer;
     std::unique_ptr<QTcpServer> m_dataServer;
     std::vector<std::unique_ptr<CommandSession>> m_commandSessions;

@@ -218,6 +218,16 @@ QStringList applyPreset(Client& c, const Preset& p, bool all, int* sent = nullpt
     return failures;
 }
 
+// A RETRYEX write for a reader with 15 PID slots.
+QString retryex(const QString& mode, int time, int count, int wait, QList<int> pids = {},
+                const QString& light = "ON", int lightPid = 0, const QString& acquire = "N") {
+    QStringList f{mode, QString::number(time), QString::number(count), QString::number(wait)};
+    for (int i = 0; i < 15; ++i)
+        f << QString::number(pids.value(i));
+    f << light << QString::number(lightPid) << acquire;
+    return "RETRYEX " + f.join(' ');
+}
+
 QJsonObject recordJson(const Frame& f, QByteArray* image = nullptr) {
     const quint32 len = qFromLittleEndian<quint32>(f.payload.constData());
     if (image)
@@ -1216,6 +1226,189 @@ private slots:
         c.command("VT 1");
         QVERIFY(d.next(FrameType::Record, &f));
         QCOMPARE(recordJson(f).value("exposure").toInt(), 5000);
+    }
+
+    void retryexLayoutByGeneration_data() {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<int>("fields");
+        QTest::newRow("2") << 2 << 4;
+        QTest::newRow("3") << 3 << 4;
+        QTest::newRow("4") << 4 << 10;
+        QTest::newRow("6") << 6 << 10;
+        QTest::newRow("7") << 7 << 22;
+        QTest::newRow("10") << 10 << 22;
+        QTest::newRow("99") << 99 << 22;
+    }
+    // The oldest readers know four retry fields; then 3 PID slots (lighting in field 7), then 15
+    // (lighting in field 19).
+    void retryexLayoutByGeneration() {
+        QFETCH(int, level);
+        QFETCH(int, fields);
+        auto r = startReader(level);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        const QStringList reply = splitCommandLine(c.query("RETRYEX")).mid(1);
+        QCOMPARE(reply.size(), fields);
+        if (fields > 4) {
+            const int light = fields > 10 ? 19 : 7;
+            QCOMPARE(reply[light], QString("ON"));
+            QCOMPARE(reply[light + 2], QString("N"));
+        }
+        c.command("CONTROL");
+        QCOMPARE(c.statusOf("RETRYEX LIST 500 3 500"),
+                 fields == 4 ? QString("!RETRYEX ERROR 2 field 0: bad value LIST")
+                             : QString("!RETRYEX ERROR 3 RETRYEX needs %1 fields").arg(fields));
+    }
+
+    // Each retry mode's attempts, seen in the records (`attempts`, `pid`, timing).
+    void retryModes() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line :
+             {"TRIG T", "PHOTOEX MANUAL 1000 100 30 20000 0 1023", "STORE 3",
+              "PHOTOEX MANUAL 30 0 30 20000 0 1023", "STORE 5", "IOASSIGN GPIO_OUT1 RETRY"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QElapsedTimer took;
+        auto cycle = [&] {
+            took.start();
+            c.command("VT 1");
+            Frame f;
+            return d.next(FrameType::Record, &f) ? recordJson(f) : QJsonObject{};
+        };
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+
+        QCOMPARE(c.statusOf(retryex("NONE", 500, 3, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 1);
+        QCOMPARE(c.statusOf(retryex("COUNT", 500, 4, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 5);
+        QCOMPARE(c.statusOf(retryex("TIME", 300, 3, 500)), QString("!RETRYEX OK"));
+        QJsonObject o = cycle();
+        QVERIFY2(took.elapsed() >= 250 && o.value("attempts").toInt() > 2,
+                 qPrintable(QString::number(took.elapsed())));
+        // The read time-out ends a long retry early.
+        QCOMPARE(c.statusOf("TIMEOUT READ 200"), QString("!TIMEOUT OK"));
+        QCOMPARE(c.statusOf(retryex("TIME", 5000, 3, 500)), QString("!RETRYEX OK"));
+        o = cycle();
+        QCOMPARE(o.value("status").toString(), QString("Timeout"));
+        QVERIFY2(took.elapsed() >= 150 && took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(r->cycles().stats().timeouts, 1u);
+        // The report budget sends the result early, as a no-read.
+        QCOMPARE(c.statusOf("TIMEOUT READ 0"), QString("!TIMEOUT OK"));
+        QCOMPARE(c.statusOf("DWELLTIME 60"), QString("!DWELLTIME OK"));
+        o = cycle();
+        QVERIFY2(took.elapsed() < 2000 && o.value("attempts").toInt() <= 4,
+                 qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(o.value("status").toString(), QString("No Read"));
+        QCOMPARE(c.statusOf("DWELLTIME 0"), QString("!DWELLTIME OK"));
+
+        // GPIO: retries while the RETRY input is held.
+        QCOMPARE(c.statusOf(retryex("GPIO", 500, 3, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 1);
+        QVERIFY(r->driveLine("GPIO_OUT1", true, &error));
+        took.start();
+        c.command("VT 1");
+        QTest::qWait(0);
+        QTimer::singleShot(200, r.get(), [&] { r->driveLine("GPIO_OUT1", false); });
+        Frame f;
+        QVERIFY(d.next(FrameType::Record, &f));
+        QVERIFY2(took.elapsed() >= 150 && recordJson(f).value("attempts").toInt() >= 4,
+                 qPrintable(QString::number(took.elapsed())));
+
+        // LIST: each stored PID in turn, read with its settings without loading it.
+        QCOMPARE(c.statusOf(retryex("LIST", 500, 3, 500, {5, 9, 3})), QString("!RETRYEX OK"));
+        o = cycle();
+        QCOMPARE(o.value("attempts").toInt(), 3); // PID 9 is not stored
+        QCOMPARE(o.value("pid").toInt(), 3);
+        QVERIFY(r->setScene("contrast", "90", &error));
+        o = cycle();
+        QVERIFY(o.value("symbolFound").toBool());
+        QCOMPARE(o.value("pid").toInt(), 3);
+        QVERIFY(c.query("PHOTOEX").startsWith("PHOTOEX MANUAL 30 0 "));
+        // Without acquire the PIDs decode one image; with it each takes a new one (the serial moves on).
+        auto serialOf = [](const QJsonObject& rec) { return rec.value("text").toString().right(4).toInt(); };
+        QVERIFY(r->setScene("contrast", "0", &error));
+        QCOMPARE(c.statusOf(retryex("LIST", 500, 3, 500, {5, 5, 5}, "ON", 0, "A")), QString("!RETRYEX OK"));
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 1000 100 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QVERIFY(r->setScene("contrast", "90", &error));
+        const int before = serialOf(cycle());
+        QVERIFY(r->setScene("contrast", "0", &error));
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 30 0 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 4);
+        QCOMPARE(c.statusOf(retryex("LIST", 500, 3, 500, {5, 5, 5}, "ON", 0, "N")), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 4);
+        QCOMPARE(c.statusOf(retryex("NONE", 500, 3, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 1000 100 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QVERIFY(r->setScene("contrast", "90", &error));
+        QCOMPARE(serialOf(cycle()), before + 6); // 4 images with acquire, 1 without, then this one
+
+        // LIGHT: one retry with the retry lighting and its PID.
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 30 0 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QCOMPARE(c.statusOf(retryex("LIGHT", 500, 3, 500, {}, "ON", 3)), QString("!RETRYEX OK"));
+        o = cycle();
+        QVERIFY(o.value("symbolFound").toBool());
+        QCOMPARE(o.value("attempts").toInt(), 2);
+        QCOMPARE(o.value("pid").toInt(), 3);
+    }
+
+    // Presentation reading: a text read again within the inter-symbol wait is not reported.
+    void supermarketSuppressesRepeats() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        QString error;
+        QVERIFY(r->setScene("serialstep", "0", &error));
+        r->cycles().setRate(40);
+        QCOMPARE(c.statusOf(retryex("SUPERMARKET", 500, 3, 0)), QString("!RETRYEX OK"));
+        QSignalSpy records(r.get(), &Reader::recordDelivered);
+        const qint64 first = r->cycles().lastNumber();
+        QTRY_VERIFY_WITH_TIMEOUT(r->cycles().lastNumber() >= first + 15, kWait);
+        QCOMPARE(records.size(), 1); // infinite wait: the same text once
+        QVERIFY(r->setScene("text", "OTHER-", &error));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), 2, kWait);
+        // A 300 ms wait: the text comes again only after it was out of sight that long.
+        QCOMPARE(c.statusOf(retryex("SUPERMARKET", 500, 3, 300)), QString("!RETRYEX OK"));
+        const qint64 now = r->cycles().lastNumber();
+        QTRY_VERIFY_WITH_TIMEOUT(r->cycles().lastNumber() >= now + 15, kWait);
+        QCOMPARE(records.size(), 2);
+        QVERIFY(r->stateText().contains(QRegularExpression("suppressed=[1-9]")));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QVERIFY(r->setScene("contrast", "0", &error));
+        QElapsedTimer away;
+        away.start();
+        QTRY_VERIFY_WITH_TIMEOUT(away.elapsed() > 400, kWait);
+        QVERIFY(records.size() > 2); // no-reads are reported
+        QVERIFY(r->setScene("contrast", "90", &error));
+        Frame f;
+        QJsonObject o;
+        while (!o.value("symbolFound").toBool() && d.next(FrameType::Record, &f))
+            o = recordJson(f);
+        QVERIFY(o.value("text").toString().startsWith("OTHER-"));
+    }
+
+    // The targeting laser's 2-second strobe turns itself off.
+    void targetStrobeTurnsItselfOff() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        QElapsedTimer lit;
+        lit.start();
+        QCOMPARE(c.statusOf("TARGET T"), QString("!TARGET OK"));
+        QCOMPARE(c.query("TARGET"), QString("TARGET T"));
+        QTRY_COMPARE_WITH_TIMEOUT(c.query("TARGET"), QString("TARGET OFF"), 3 * Reader::kTargetStrobeMs);
+        QVERIFY2(lit.elapsed() >= Reader::kTargetStrobeMs - 100, qPrintable(QString::number(lit.elapsed())));
+        QCOMPARE(c.statusOf("TARGET ON"), QString("!TARGET OK"));
+        QTest::qWait(0);
+        QCOMPARE(c.query("TARGET"), QString("TARGET ON"));
     }
 };
 
