@@ -1410,6 +1410,80 @@ private slots:
         QTest::qWait(0);
         QCOMPARE(c.query("TARGET"), QString("TARGET ON"));
     }
+
+    // Criteria decide when a tag is true: the symbol's angle against nominal and deviation or a
+    // window, a mask over a failure code; an input tag's MATCH_SET takes the next text read.
+    void criteriaAndInputFunctions() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line :
+             {"TRIG T", "IOASSIGN OPTO_OUT1 ANGLE_FAILURE", "SET_CRITERIA ANGLE_FAILURE NOMINAL_DEV 0 15",
+              "IOASSIGN OPTO_OUT3 LOCATE_FAILURE", "SET_CRITERIA LOCATE_FAILURE MASK 0x2 ",
+              "IOASSIGN GPIO_OUT4 MATCH_SET", "SET_CRITERIA MATCH_SET INPUT_POS 0 0"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QString error;
+        QVERIFY(r->setScene("rotation", "8", &error));
+        QVERIFY(r->setScene("serialstep", "0", &error));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        auto cycle = [&](QList<QJsonObject>* events) {
+            QJsonObject record;
+            c.command("VT 1");
+            return d.eventsUntilRecord(events, &record) ? record : QJsonObject{};
+        };
+        QList<QJsonObject> events;
+        QVERIFY(cycle(&events).value("symbolFound").toBool());
+        QVERIFY(r->lines().state("OPTO_OUT1") == LineState{});
+        QVERIFY(r->setScene("rotation", "40", &error));
+        QVERIFY(cycle(&events).value("symbolFound").toBool());
+        QVERIFY(r->lines().state("OPTO_OUT1").active);
+        QCOMPARE(c.statusOf("SET_CRITERIA ANGLE_FAILURE MAX_MIN 60 20"), QString("!SET_CRITERIA OK"));
+        QVERIFY(!r->lines().state("OPTO_OUT1").active);
+        // A no-read is a locate failure with code 1: mask 0x2 leaves the line off, 0x1 turns it on.
+        QVERIFY(r->setScene("contrast", "0", &error));
+        cycle(&events);
+        QVERIFY(!r->lines().state("OPTO_OUT3").active);
+        QVERIFY(!r->lines().state("OPTO_OUT1").active); // no symbol, no angle
+        QCOMPARE(c.statusOf("SET_CRITERIA LOCATE_FAILURE MASK 0x1 "), QString("!SET_CRITERIA OK"));
+        QVERIFY(r->lines().state("OPTO_OUT3").active);
+
+        QVERIFY(r->driveLine("GPIO_OUT4", true, &error));
+        QVERIFY(r->setScene("contrast", "90", &error));
+        QVERIFY(r->setScene("text", "LOT-", &error));
+        const QJsonObject read = cycle(&events);
+        QVERIFY(read.value("symbolFound").toBool());
+        QCOMPARE(splitCommandLine(c.query("MATCHEX")).value(2), '"' + read.value("text").toString() + '"');
+    }
+
+    // Readers before level 4 drive their fixed lines only in a handshake mode.
+    void fixedLinesOfOldReaders() {
+        auto r = startReader(3);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        c.command("TRIG T");
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QList<QJsonObject> events;
+        QJsonObject record;
+        c.command("VT 1");
+        QVERIFY(d.eventsUntilRecord(&events, &record));
+        QCOMPARE(r->lines().state("OPTO_OUT2"), LineState{}); // "Disabled"
+        QCOMPARE(c.statusOf("SIGOUT FAIL L"), QString("!SIGOUT OK"));
+        QCOMPARE(r->lines().state("OPTO_OUT2"), (LineState{false, true})); // inactive, low-true
+        QCOMPARE(c.statusOf("IO_MODE LX_HS 50"), QString("!IO_MODE OK"));
+        c.command("VT 1");
+        QCOMPARE(d.lineEvent("OPTO_OUT2", true).value("high").toBool(), false);
+        QVERIFY(r->lines().state("OPTO_OUT3").active); // DV
+        QVERIFY(r->lines().state("GPIO_OUT2").active); // RTE: ready again
+        QVERIFY(!r->lines().state("OPTO_OUT1").active);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSim)
