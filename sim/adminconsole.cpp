@@ -3,9 +3,11 @@
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -24,6 +26,9 @@ QString AdminConsole::helpText() {
         "  readers                   one line per reader\n"
         "  state [READER]            the reader's state\n"
         "  input [READER] high|low   set the external trigger input (TE decides the edge)\n"
+        "  line [READER] LINE high|low|pulse [MS]\n"
+        "                            drive an input line: OPTO_IN1, or a GPIO_OUTn line carrying an\n"
+        "                            input tag; pulse is high for MS ms (default 100), then low\n"
         "  trigger [READER]          a virtual trigger\n"
         "  steal [READER] STATION    another station takes programming control\n"
         "  unsteal [READER]          nobody holds control\n"
@@ -133,6 +138,28 @@ QString AdminConsole::execute(const QString& line) {
         if (arg != QLatin1String("high") && arg != QLatin1String("low"))
             return QStringLiteral("error: input high|low\n");
         r->setExternalInput(arg == QLatin1String("high"));
+        return QStringLiteral("ok\n");
+    }
+    if (cmd == QLatin1String("line")) {
+        const QString how = w.value(1).toLower();
+        bool ok = true;
+        const int ms = w.size() > 2 ? w[2].toInt(&ok) : 100;
+        if (w.size() < 2 || w.size() > 3 || !ok || ms < 1 || ms > 60000 ||
+            (how != QLatin1String("high") && how != QLatin1String("low") && how != QLatin1String("pulse")) ||
+            (w.size() == 3 && how != QLatin1String("pulse")))
+            return QStringLiteral("error: line [READER] LINE high|low|pulse [MS] (MS 1 to 60000)\n");
+        QString error;
+        if (!r->driveLine(w[0], how != QLatin1String("low"), &error))
+            return QStringLiteral("error: %1\n").arg(error);
+        if (how == QLatin1String("pulse")) {
+            // The reader may be rebooted or gone when the pulse ends.
+            QPointer<Reader> reader(r);
+            const QString line = w[0];
+            QTimer::singleShot(ms, this, [reader, line] {
+                if (reader)
+                    reader->driveLine(line, false);
+            });
+        }
         return QStringLiteral("ok\n");
     }
     if (cmd == QLatin1String("trigger")) {

@@ -213,9 +213,12 @@ QList<ParameterSpec> buildCatalogue() {
     b.add("ILLUM", {lighting(3, "ON")}, 0, 3, G::AppMode, "illumination mode");
     b.add("ILLUM", {lighting(4, "ON")}, 4, 99, G::AppMode,
           "illumination mode (external lighting from level 4)");
-    b.add("TARGET", {words({"OFF", "ON", "T"}, "OFF")}, 0, 99, G::AppMode, "targeting laser");
-    b.add("TIMEOUT READ", {range(0, 9999, "500")}, 0, 99, G::AppMode, "read time-out in ms");
-    b.add("DWELLTIME", {range(0, 60, "0")}, 0, 99, G::AppMode, "report budget in ms");
+    b.add("TARGET", {words({"OFF", "ON", "T"}, "OFF")}, 0, 99, G::AppMode,
+          "targeting laser: OFF, ON, or T (a 2-second strobe, then OFF)");
+    b.add("TIMEOUT READ", {range(0, 9999, "500")}, 0, 99, G::AppMode,
+          "read time-out in ms: ends a triggered cycle's retries (0 none)");
+    b.add("DWELLTIME", {range(0, 60, "0")}, 0, 99, G::AppMode,
+          "report budget in ms: ends a cycle's retries (0 none)");
     b.add("MORPH", {words({"NONE", "ERODE", "DILATE", "OPEN", "CLOSE"}, "NONE"), range(0, 5, "1")}, 0, 99,
           G::AppMode, "image preprocessing and iterations");
     b.add("NEGATIVE", {onOff("OFF")}, 5, 99, G::AppMode, "negative image");
@@ -387,13 +390,13 @@ QList<ParameterSpec> buildCatalogue() {
     b.add("SIGOUT RTE", {words({"H", "L"}, "H")}, 0, 99, G::Other, "RTE output polarity");
     b.add("IO_MODE",
           {words({"NONE", "LX_HS", "LX_PULSE", "DV_HS", "DV_PULSE"}, "NONE"), range(0, 1500, "50")}, 0, 3,
-          G::Other, "IO handshake mode and signal duration");
+          G::Other, "IO handshake mode and signal duration (ms a pipelined result line stays on)");
     b.add("IO_MODE",
           {words({"NONE", "LX_HS", "LX_PULSE", "DV_HS", "DV_PULSE", "DV_2LINE_HS", "DV_3LINE_HS",
                   "DV_2LINE_PULSE", "DV_3LINE_PULSE"},
                  "NONE"),
            range(0, 1500, "50")},
-          4, 99, G::Other, "IO handshake mode and signal duration");
+          4, 99, G::Other, "IO handshake mode and signal duration (ms a pipelined result line stays on)");
     for (const Tag& t : kTags) {
         const QStringList types = t.input ? QStringList{"INPUT_POS", "INPUT_NEG", "INPUT_BOTH"}
                                           : QStringList{"BOOL", "MASK", "NOMINAL_DEV", "MAX_MIN"};
@@ -418,7 +421,7 @@ QList<ParameterSpec> buildCatalogue() {
             f.aliases = {{"CLEAR", ""}};
             f.words << "";
             b.add("IOASSIGN " + line, {f}, lv.first, lv.second, G::Other,
-                  "tag driven onto or read from the line");
+                  "tag driven onto or read from the line (input tags on GPIO lines only)");
         }
     for (int n = 2; n <= 6; ++n) {
         FieldSpec pid = range(1, 15, "CLEAR", {"CLEAR"});
@@ -426,8 +429,9 @@ QList<ParameterSpec> buildCatalogue() {
         b.add(QString("ASSIGNEX %1").arg(n), {pid}, 4, 99, G::Other,
               n == 2 ? "PID selected by OPTO IN 1" : "PID selected by an input on a GPIO line");
     }
-    b.add("TD", {range(0, 10000, "0")}, 4, 99, G::Other, "OPTO input trigger delay");
-    b.add("TBL", {range(0, 10000, "0")}, 4, 99, G::Other, "OPTO input latch");
+    b.add("TD", {range(0, 10000, "0")}, 4, 99, G::Other, "OPTO input trigger delay in ms");
+    b.add("TBL", {range(0, 10000, "0")}, 4, 99, G::Other,
+          "OPTO input latch in ms: an input stays asserted at least this long");
 
     // Communication. IP field 0 is the reader's name; address changes take effect at the next boot.
     b.add("DHCP", {yesNo("N")}, 0, 99, G::Other, "use DHCP");
@@ -673,7 +677,8 @@ QString commandCatalogueMarkdown() {
         {"CAPTURE CAMERA / CAPTURE FILES",
          "image source: the camera, or the transferred files in turn (control)"},
         {"DRIVEDELETE FILES", "deletes the transferred files (control)"},
-        {"VT <n> or the TRIG U string", "a virtual trigger (works without control)"},
+        {"VT <n> or the TRIG U string",
+         "a virtual trigger (works without control; the string may end in CR alone)"},
         {"LEARN BOTH / LEARNEX <decoder> <photo> / LEARNASSIST <8 coords> <rows> <cols> <DL|LD>",
          "starts a learn on the next read cycle (control)"},
         {"LEARN CALIBRATE", "calibrates the current light on the next read cycle (control, level 9+)"},

@@ -244,6 +244,7 @@ QStringList Reader::execute(const QString& rawLine, Station& station) {
                args.isEmpty()) {
         if (needControl()) {
             m_driver->setOnline(keyword == QLatin1String("ONLINE"));
+            m_io->setReady(m_driver->online());
             ok();
         }
     } else if (keyword == QLatin1String("REPORTREQ")) {

@@ -42,8 +42,8 @@ void CycleDriver::trigger(const QString& source) {
     if (!m_online || !m_triggerMode)
         return;
     ++m_stats.triggers;
-    if (m_pending) {
-        // A trigger while the previous one is still waiting for its cycle is an overrun.
+    if (m_pending || m_busy) {
+        // A trigger while the previous one is still waiting for or running its cycle is an overrun.
         ++m_stats.overruns;
         return;
     }
@@ -55,23 +55,96 @@ void CycleDriver::trigger(const QString& source) {
     });
 }
 
-void CycleDriver::setInput(bool high) {
-    if (high == m_input)
-        return;
-    m_input = high;
-    const QString edge = m_parameters.fields(QStringLiteral("TE")).value(0, QStringLiteral("P"));
-    if (edge == QLatin1String("B") || (high && edge == QLatin1String("P")) ||
-        (!high && edge == QLatin1String("N")))
-        trigger(QStringLiteral("INPUT"));
+CycleDriver::Plan CycleDriver::plan() const {
+    Plan p;
+    const QStringList retry = m_parameters.fields(QStringLiteral("RETRYEX"));
+    p.mode = retry.value(0).toUpper();
+    p.timeMs = std::clamp(retry.value(1).toInt(), 35, 60000);
+    p.count = std::clamp(retry.value(2).toInt(), 1, 15);
+    // The PID slots and the retry lighting follow the reader's RETRYEX layout.
+    const int light = retry.size() > 10 ? 19 : 7;
+    if (retry.size() > light + 2) {
+        for (int i = 4; i < light; ++i)
+            if (const int pid = retry.value(i).toInt(); pid > 0 && (!m_pidStored || m_pidStored(pid)))
+                p.pids << pid;
+        p.light = retry.value(light);
+        p.lightPid = retry.value(light + 1).toInt();
+        p.acquire = retry.value(light + 2).toUpper() == QLatin1String("A");
+    }
+    if (m_triggerMode)
+        p.timeoutMs = std::max(0, m_parameters.fields(QStringLiteral("TIMEOUT READ")).value(0).toInt());
+    p.budgetMs = std::max(0, m_parameters.fields(QStringLiteral("DWELLTIME")).value(0).toInt());
+    return p;
 }
 
 void CycleDriver::runOnce() {
-    if (!m_runner)
+    if (!m_runner || m_busy)
         return;
     if (!m_triggerMode)
         ++m_stats.triggers;
-    const CycleOutput out = m_runner();
+    m_busy = true;
+    m_plan = plan();
+    m_cycleTime.start();
+    emit cycleStarting();
+    runAttempt(Attempt{});
+}
+
+bool CycleDriver::nextAttempt(int index, Attempt* next) const {
+    // `index` is the attempt that just failed.
+    next->index = index + 1;
+    next->newImage = true;
+    if (m_plan.mode == QLatin1String("TIME"))
+        return m_cycleTime.elapsed() + kRetryGapMs < m_plan.timeMs;
+    if (m_plan.mode == QLatin1String("COUNT"))
+        return index < m_plan.count;
+    if (m_plan.mode == QLatin1String("GPIO"))
+        return m_retryHeld && m_retryHeld();
+    if (m_plan.mode == QLatin1String("LIST")) {
+        if (index >= m_plan.pids.size())
+            return false;
+        next->pid = m_plan.pids.at(index);
+        next->newImage = m_plan.acquire; // without acquire every PID decodes the same image
+        return true;
+    }
+    if (m_plan.mode == QLatin1String("LIGHT")) {
+        if (index > 0 || m_plan.light.isEmpty())
+            return false;
+        next->illumination = m_plan.light;
+        next->pid = m_plan.lightPid;
+        return true;
+    }
+    return false; // NONE, and SUPERMARKET, which reads on and lets the reader drop repeats
+}
+
+void CycleDriver::runAttempt(const Attempt& attempt) {
+    CycleOutput out = m_runner(attempt);
+    out.attempts = attempt.index + 1;
+    const qint64 elapsed = m_cycleTime.elapsed();
+    Attempt next;
+    const bool more = !out.symbolFound && nextAttempt(attempt.index, &next);
+    const bool timeUp = m_plan.timeoutMs > 0 && elapsed + kRetryGapMs >= m_plan.timeoutMs;
+    const bool budgetUp = m_plan.budgetMs > 0 && elapsed + kRetryGapMs >= m_plan.budgetMs;
+    if (!more || timeUp || budgetUp) {
+        out.timedOut = !out.symbolFound && m_plan.timeoutMs > 0 &&
+                       (elapsed >= m_plan.timeoutMs || (more && timeUp && !budgetUp));
+        finish(std::move(out));
+        return;
+    }
+    QTimer::singleShot(kRetryGapMs, this, [this, next, out] {
+        if (m_online)
+            runAttempt(next);
+        else
+            finish(out); // OFFLINE ends the retries with what the cycle has
+    });
+}
+
+void CycleDriver::finish(CycleOutput out) {
+    m_busy = false;
     ++m_number;
+    if (out.timedOut) {
+        ++m_stats.timeouts;
+        out.status = QStringLiteral("Timeout");
+    }
     if (out.passed)
         ++m_stats.passes;
     else

@@ -29,6 +29,7 @@ bool wildcardMatch(const QString& pattern, const QString& text) {
 }
 
 QString Matcher::evaluate(const FieldReader& fields, int firmwareLevel, bool decoded, const QString& text) {
+    m_entry = 0;
     const QString mode = fields.text("MATCHEX", 0).toUpper();
     const bool textMatching = mode == QLatin1String("T") || mode == QLatin1String("B");
     const bool serialMatching = mode == QLatin1String("S") || mode == QLatin1String("B");
@@ -50,6 +51,8 @@ QString Matcher::evaluate(const FieldReader& fields, int firmwareLevel, bool dec
             for (int n = 1; n <= 15 && !any; ++n) {
                 const QString entry = unquoted(fields.text(QStringLiteral("MATCH_LIST %1").arg(n), 0));
                 any = !entry.isEmpty() && wildcardMatch(entry, text);
+                if (any)
+                    m_entry = n;
             }
         }
         pass = any;

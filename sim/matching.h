@@ -17,9 +17,12 @@ public:
     // empty text when matching is off.
     QString evaluate(const FieldReader& fields, int firmwareLevel, bool decoded, const QString& text);
     qint64 counter() const { return m_counter; }
+    // The match list entry (1 to 15) the last evaluated text matched; 0 for the match string or none.
+    int lastEntry() const { return m_entry; }
 
 private:
     qint64 m_counter = 0;
+    int m_entry = 0;
     QString m_startSeen; // MATCHEX field 2 when the counter was last set from it
 };
 

@@ -121,6 +121,12 @@ void ParameterStore::setCalibration(const QString& light, const LightCalibration
 
 QStringList ParameterStore::fields(const QString& rawName) const {
     const QString name = rawName.trimmed().toUpper();
+    if (m_overlay) {
+        const auto o = m_overlay->constFind(name);
+        const ParameterSpec* definition = o == m_overlay->constEnd() ? nullptr : findParameter(name, m_level);
+        if (definition && !definition->readOnly && o->size() == definition->fields.size())
+            return *o;
+    }
     const auto it = m_values.constFind(name);
     if (it != m_values.constEnd())
         return *it;
@@ -300,12 +306,15 @@ bool ParameterStore::crossCheck(const QString& name, const QStringList& f, QStri
             *error = QStringLiteral("automatic minimum must be below maximum");
             return false;
         }
-        // Power-strobed light allows short exposures only.
-        const QString illum = m_values.value(QStringLiteral("ILLUM")).value(0);
-        if ((illum == QLatin1String("POWER_STROBE") || illum == QLatin1String("ON_AND_PSTROBED") ||
-             illum == QLatin1String("ON_AND_STROBED")) &&
-            f[1].toInt() > 1000) {
-            *error = QStringLiteral("exposure above 1000 with power strobe");
+        // No check against ILLUM: power-strobed light allows short exposures only, but the
+        // acquisition limits the exposure it uses while strobing (1000 us) instead. A refusal
+        // here would depend on the order in which PHOTOEX and ILLUM arrive, so a PC that
+        // changes both could be refused for a state the two writes together make valid.
+    } else if (name.startsWith(QLatin1String("IOASSIGN OPTO_OUT"))) {
+        static const QStringList inputs = {"READ_A", "READ_B", "READ_C",    "READ_D",
+                                           "RETRY",  "LEARN",  "MATCH_SET", "CALIBRATE"};
+        if (inputs.contains(stripQuotes(f[0]))) {
+            *error = QStringLiteral("inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4");
             return false;
         }
     } else if (name == QLatin1String("XDIMENSION")) {
@@ -337,7 +346,8 @@ WriteResult ParameterStore::write(const ParameterSpec& definition, QStringList t
         } else if (tokens.size() < expected) {
             bool pad = true;
             for (int i = int(tokens.size()); i < expected; ++i)
-                pad = pad && (definition.fields[i].kind == FieldKind::Text || definition.fields[i].keepIfEmpty);
+                pad =
+                    pad && (definition.fields[i].kind == FieldKind::Text || definition.fields[i].keepIfEmpty);
             if (!pad)
                 return {kErrorFieldCount, QString("%1 needs %2 fields").arg(definition.name).arg(expected)};
             while (tokens.size() < expected)
@@ -392,6 +402,7 @@ void ParameterStore::resetGroup(ParameterGroup group) {
 bool ParameterStore::storePid(int pid) {
     if (pid < 1 || pid > 15)
         return false;
+    m_overlay = nullptr;
     m_pids.insert(pid, {QDateTime::currentDateTime(), m_values});
     return true;
 }
@@ -408,6 +419,12 @@ bool ParameterStore::loadPid(int pid) {
     }
     changed(QStringLiteral("LOAD"));
     return true;
+}
+
+bool ParameterStore::beginPidOverlay(int pid) {
+    const auto it = m_pids.constFind(pid);
+    m_overlay = it == m_pids.constEnd() ? nullptr : &it->second;
+    return m_overlay != nullptr;
 }
 
 QMap<int, QDateTime> ParameterStore::storedPids() const {
@@ -486,6 +503,7 @@ void ParameterStore::fromJson(const QJsonObject& o) {
             fresh[it.key()] = norm;
     }
     m_values = fresh;
+    m_overlay = nullptr;
     m_readerName = m_values.value(QStringLiteral("IP")).value(0, m_readerName);
     m_pids.clear();
     const QJsonObject pids = o.value(QStringLiteral("pids")).toObject();

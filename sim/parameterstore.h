@@ -71,6 +71,10 @@ public:
     bool storePid(int pid);
     bool loadPid(int pid);
     QMap<int, QDateTime> storedPids() const;
+    // For one retry attempt the reader reads with a stored PID's settings without loading it;
+    // false (and no overlay) when the PID is not stored.
+    bool beginPidOverlay(int pid);
+    void endPidOverlay() { m_overlay = nullptr; }
 
     // Calibration of the light that LIGHT_CTL selects (the internal light when none is).
     QString currentLight() const;
@@ -102,6 +106,7 @@ private:
     QString m_macAddress;
     Values m_values;
     QMap<int, QPair<QDateTime, Values>> m_pids;
+    const Values* m_overlay = nullptr;
     QHash<QString, LightCalibration> m_calibration;
     QHash<QString, QStringList> m_requests;
     std::function<void(const QString&)> m_onChange;

@@ -27,8 +27,11 @@ constexpr int kMaxAttempts = 16;
 
 struct RetryPlan {
     int attempts = 1;
-    int timeBudgetMs = 0; // 0: no time limit besides the attempt count
-    QString retryLight;   // lighting of the retries, empty: unchanged
+    int timeBudgetMs = 0;        // 0: no time limit besides the attempt count
+    QString retryLight;          // lighting of the retries, empty: unchanged
+    bool lightFromFirst = false; // the retry lighting applies to the first attempt as well
+    bool newImage = true;        // the first attempt takes a new image
+    bool decodeTimeout = true;   // TIMEOUT READ bounds the summed decode time
 };
 
 RetryPlan retryPlan(const FieldReader& f) {
@@ -72,7 +75,7 @@ struct ReadCycle::Private {
     QHash<QString, QPair<double, int>> calibrations;
 
     ImagingSettings imagingSettings(const FieldReader& f, bool automatic) const;
-    CycleOutput acquire(const FieldReader& f);
+    CycleOutput acquire(const FieldReader& f, const RetryPlan& plan);
     void learn(const FieldReader& f, const Scene::Frame& frame, CycleOutput& out);
     void concludeCalibration(const FieldReader& f, const DecodeOutcome& decoded, CycleOutput& out);
     void write(const QString& name, const QStringList& fields) { parameters.setFields(name, fields); }
@@ -163,7 +166,7 @@ ImagingSettings ReadCycle::Private::imagingSettings(const FieldReader& f, bool a
     return s;
 }
 
-CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
+CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& plan) {
     QElapsedTimer cycleTimer;
     cycleTimer.start();
     const QString illumination = f.text("ILLUM", 0).toUpper();
@@ -176,16 +179,15 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
         autoInitialised = true;
     }
 
-    const RetryPlan plan = retryPlan(f);
-    const int timeoutMs = std::max(0, f.number("TIMEOUT READ", 0));
-    const Scene::Frame frame = scene.nextFrame();
+    const int timeoutMs = plan.decodeTimeout ? std::max(0, f.number("TIMEOUT READ", 0)) : 0;
+    const Scene::Frame frame = plan.newImage ? scene.nextFrame() : scene.currentFrame();
 
     CycleOutput out;
     if (learnCancelled) {
         out.learnStatus = -1;
         learnCancelled = false;
     }
-    if (pendingLearn)
+    if (pendingLearn && plan.newImage)
         learn(f, frame, out);
     // A learn may have changed photometry and decoder settings: this cycle
     // already works with them.
@@ -196,9 +198,11 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
     Photometry photometry;
     double decodeMs = 0.0;
     bool timedOut = false;
+    int attempts = 0;
     for (int attempt = 0; attempt < plan.attempts; ++attempt) {
+        ++attempts;
         settings = imagingSettings(f, automaticNow);
-        if (attempt > 0 && !plan.retryLight.isEmpty())
+        if ((attempt > 0 || plan.lightFromFirst) && !plan.retryLight.isEmpty())
             settings.illumination = plan.retryLight;
         const QImage raw = camera.expose(frame.reflectance, settings, frame.sequence * 31 + attempt);
         photometry = Camera::measure(raw);
@@ -217,6 +221,8 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
             break;
     }
 
+    out.attempts = attempts;
+    out.timedOut = timedOut;
     out.exposure = settings.exposureUs;
     out.gain = settings.gain;
     out.photometryValid = photometry.good();
@@ -228,6 +234,7 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f) {
         out.symbology = decoded.symbology;
     }
     out.match = matcher.evaluate(f, parameters.firmwareLevel(), out.symbolFound, out.text);
+    out.matchEntry = matcher.lastEntry();
     out.passed = out.symbolFound && out.match != QLatin1String("FAIL");
     if (timedOut)
         out.status = QStringLiteral("Timeout");
@@ -363,7 +370,18 @@ bool ReadCycle::calibrationPending() const {
 
 CycleOutput ReadCycle::run() {
     const FieldReader fields(d->parameters);
-    return d->acquire(fields);
+    return d->acquire(fields, retryPlan(fields));
+}
+
+CycleOutput ReadCycle::attempt(bool newImage, const QString& illumination) {
+    const FieldReader fields(d->parameters);
+    RetryPlan plan;
+    plan.newImage = newImage || d->scene.currentFrame().reflectance.isNull();
+    plan.decodeTimeout = false;
+    plan.retryLight = illumination.toUpper() == QLatin1String("EXTERN") ? QStringLiteral("EXTERNAL")
+                                                                        : illumination.toUpper();
+    plan.lightFromFirst = true;
+    return d->acquire(fields, plan);
 }
 
 } // namespace vm::sim

@@ -43,6 +43,10 @@ struct CycleOutput {
     QJsonObject verification; // empty when the reader does not grade
     QJsonObject calibration;  // present on the record that concludes a calibration
     QString match;            // "PASS", "FAIL" or empty when matching is off
+    int matchEntry = 0;       // the match list entry (1 to 15) the text matched, 0 otherwise
+    int attempts = 1;         // acquisitions and decodes the cycle made (retries included)
+    int pid = 0;              // the stored PID whose settings made the last attempt, 0: the current ones
+    bool timedOut = false;    // the read time-out ended the cycle
 };
 
 class Scene;
@@ -53,7 +57,11 @@ public:
     explicit ReadCycle(ParameterSource& parameters);
     ~ReadCycle();
 
+    // One whole read cycle, retries included (RETRYEX modes TIME, COUNT, LIGHT), in one go.
     CycleOutput run();
+    // One acquisition and decode, for a reader that spreads a cycle's retries over time: a new
+    // image, or the last one again; `illumination` overrides ILLUM when not empty.
+    CycleOutput attempt(bool newImage, const QString& illumination = {});
 
     Scene& scene();
 

@@ -67,7 +67,7 @@ QString defaultMac(const QHostAddress& address, quint16 port) {
 
 #ifndef VELMARROW_SIM_ACQUISITION
 // The dark frame a reader without an acquisition engine delivers: the camera sees nothing.
-CycleOutput darkFrame() {
+CycleOutput darkFrame(const Attempt&) {
     CycleOutput out;
     out.image = QImage(659, 494, QImage::Format_Grayscale8);
     out.image.fill(0);
@@ -82,17 +82,24 @@ QList<LineAssembler::Line> LineAssembler::feed(const QByteArray& bytes) {
     QList<Line> out;
     m_buffer.append(bytes);
     for (;;) {
-        const qsizetype lf = m_buffer.indexOf('\n');
+        // LF, CR or CR LF end a line: a PC that sends the user trigger string with a bare CR
+        // triggers like one that sends a full line. The LF of a CR LF split across reads gives
+        // an empty line, which the callers skip.
+        qsizetype lf = -1;
+        for (qsizetype i = 0; i < m_buffer.size() && lf < 0; ++i)
+            if (m_buffer[i] == '\n' || m_buffer[i] == '\r')
+                lf = i;
         if (lf < 0)
             break;
+        if (m_buffer[lf] == '\r' && lf + 1 < m_buffer.size() && m_buffer[lf + 1] == '\n') {
+            m_buffer.remove(lf, 1); // the LF that follows ends the same line
+        }
         Line line;
         if (m_discarding) {
             line.tooLong = true;
             m_discarding = false;
         } else {
             line.text = m_buffer.left(lf);
-            if (line.text.endsWith('\r'))
-                line.text.chop(1);
             line.tooLong = line.text.size() > kMaxCommandLine;
             if (line.tooLong)
                 line.text.clear();
@@ -279,6 +286,10 @@ private:
         write(encodeJsonFrame(FrameType::Event,
                               QJsonObject{{QStringLiteral("event"), QStringLiteral("control")},
                                           {QStringLiteral("controller"), m_reader.m_controller}}));
+        // ... and the state of every line.
+        for (int i = 0; i < IoLines::kLineCount; ++i)
+            write(encodeJsonFrame(FrameType::Event,
+                                  lineEvent(IoLines::lineNames().at(i), m_reader.m_io->state(i))));
     }
 
     void ack(const QString& name, qint64 received, bool ok, const QString& error) {
@@ -370,16 +381,10 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
                                           : m_config.macAddress;
     m_store = std::make_unique<ParameterStore>(m_level, m_name, m_mac, m_config.lightChannels);
     loadFlash();
-    m_store->setChangeHandler([this](const QString& name) { onParameterChanged(name); });
-    m_driver = std::make_unique<CycleDriver>(*m_store, this);
-    m_driver->setRate(m_config.cycleRate);
-#ifdef VELMARROW_SIM_ACQUISITION
-    m_readCycle = std::make_unique<ReadCycle>(*m_store);
-    m_driver->setRunner([this] { return m_readCycle->run(); });
-#else
-    m_driver->setRunner(&darkFrame);
-#endif
-    connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
+    m_targetTimer.setSingleShot(true);
+    connect(&m_targetTimer, &QTimer::timeout, this,
+            [this] { m_store->setFields(QStringLiteral("TARGET"), {QStringLiteral("OFF")}); });
+    createEngine(m_config.cycleRate);
     m_serialStation.serial = true;
     m_serialStation.name = QStringLiteral("SERIAL");
     m_serialStation.id = m_nextStationId++;
@@ -387,6 +392,65 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
 
 Reader::~Reader() {
     stop();
+}
+
+void Reader::createEngine(double rate) {
+    m_store->setChangeHandler([this](const QString& name) { onParameterChanged(name); });
+    m_matchSetPending = false;
+    m_io = std::make_unique<IoLines>(*m_store);
+    connect(m_io.get(), &IoLines::lineChanged, this, [this](const QString& line, bool active, bool high) {
+        pushEvent(lineEvent(line, {active, high}));
+    });
+    connect(m_io.get(), &IoLines::inputFired, this, &Reader::onInput);
+    m_driver = std::make_unique<CycleDriver>(*m_store, this);
+    m_driver->setRate(rate);
+#ifdef VELMARROW_SIM_ACQUISITION
+    m_readCycle = std::make_unique<ReadCycle>(*m_store);
+    m_driver->setRunner([this](const Attempt& a) {
+        // A retry with a stored PID reads with its settings; the reader keeps its own.
+        const bool overlay = a.pid > 0 && m_store->beginPidOverlay(a.pid);
+        CycleOutput out = m_readCycle->attempt(a.newImage, a.illumination);
+        m_store->endPidOverlay();
+        out.pid = overlay ? a.pid : 0;
+        return out;
+    });
+#else
+    m_driver->setRunner(&darkFrame);
+#endif
+    m_driver->setRetryHeld([this] { return m_io->inputAsserted(QStringLiteral("RETRY")); });
+    m_driver->setPidStored([this](int pid) { return m_store->storedPids().contains(pid); });
+    m_supermarketText.clear();
+    followTarget();
+    connect(m_driver.get(), &CycleDriver::cycleStarting, m_io.get(), &IoLines::cycleStarting);
+    connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
+}
+
+QJsonObject Reader::lineEvent(const QString& line, const LineState& state) {
+    return QJsonObject{{QStringLiteral("event"), QStringLiteral("line")},
+                       {QStringLiteral("line"), line},
+                       {QStringLiteral("active"), state.active},
+                       {QStringLiteral("high"), state.high}};
+}
+
+bool Reader::driveLine(const QString& line, bool high, QString* error) {
+    return m_io->drive(line, high, error);
+}
+
+void Reader::onInput(const QString& function, int pid) {
+    if (pid > 0 && !m_store->loadPid(pid))
+        qCInfo(lcSim).noquote() << m_name << function << "selects PID" << pid << "which is not stored";
+    if (function == QLatin1String("TRIGGER") || function.startsWith(QLatin1String("READ_"))) {
+        m_driver->trigger(function);
+    } else if (function == QLatin1String("MATCH_SET")) {
+        m_matchSetPending = true; // the next text read becomes the match string
+#ifdef VELMARROW_SIM_ACQUISITION
+    } else if (function == QLatin1String("LEARN")) {
+        m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("BOTH")});
+    } else if (function == QLatin1String("CALIBRATE") && (m_level >= 9)) {
+        m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("CALIBRATE")});
+#endif
+    }
+    // RETRY acts by its level while a cycle retries.
 }
 
 quint16 Reader::commandPort() const {
@@ -623,17 +687,7 @@ void Reader::reboot() {
     m_store = std::make_unique<ParameterStore>(m_level, m_config.name, m_mac, m_config.lightChannels);
     m_name = m_config.name;
     loadFlash();
-    m_store->setChangeHandler([this](const QString& name) { onParameterChanged(name); });
-    auto driver = std::make_unique<CycleDriver>(*m_store, this);
-    driver->setRate(m_driver->rate());
-#ifdef VELMARROW_SIM_ACQUISITION
-    m_readCycle = std::make_unique<ReadCycle>(*m_store);
-    driver->setRunner([this] { return m_readCycle->run(); });
-#else
-    driver->setRunner(&darkFrame);
-#endif
-    m_driver = std::move(driver);
-    connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
+    createEngine(m_driver->rate());
     m_driver->setOnline(false);
     QTimer::singleShot(m_config.rebootMs, this, [this, wasRunning] {
         if (!wasRunning)
@@ -652,7 +706,7 @@ void Reader::setNextReplyFault(ReplyFault fault, int delayMs) {
 }
 
 void Reader::setExternalInput(bool high) {
-    m_driver->setInput(high);
+    m_io->drive(QStringLiteral("OPTO_IN1"), high);
 }
 
 void Reader::takeControl(const QString& station) {
@@ -693,6 +747,11 @@ void Reader::pushEvent(const QJsonObject& event) {
 }
 
 void Reader::onParameterChanged(const QString& name) {
+    if (m_io)
+        m_io->parametersChanged();
+    if (name == QLatin1String("TARGET") || name == QLatin1String("LOAD") ||
+        name.startsWith(QLatin1String("RESET")))
+        followTarget();
     if (name == QLatin1String("TRIG") || name.startsWith(QLatin1String("RESET")) ||
         name == QLatin1String("LOAD"))
         m_driver->refreshMode();
@@ -738,6 +797,9 @@ QByteArray Reader::recordPayload(const CycleOutput& out, qint64 number, qint64 t
         o.insert(QStringLiteral("calibration"), out.calibration);
     if (!out.match.isEmpty())
         o.insert(QStringLiteral("match"), out.match);
+    o.insert(QStringLiteral("attempts"), out.attempts);
+    if (out.pid > 0)
+        o.insert(QStringLiteral("pid"), out.pid);
     QByteArray image;
     if (withImage && !out.image.isNull()) {
         const QImage grey = out.image.format() == QImage::Format_Grayscale8
@@ -765,7 +827,42 @@ QByteArray Reader::recordPayload(const CycleOutput& out, qint64 number, qint64 t
     return payload;
 }
 
+void Reader::followTarget() {
+    // The targeting laser's strobe ("T") lights it for kTargetStrobeMs, then the reader turns
+    // it off and answers TARGET OFF.
+    if (m_store->fields(QStringLiteral("TARGET")).value(0) != QLatin1String("T"))
+        m_targetTimer.stop();
+    else if (!m_targetTimer.isActive())
+        m_targetTimer.start(kTargetStrobeMs);
+}
+
 void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
+    const QStringList retry = m_store->fields(QStringLiteral("RETRYEX"));
+    if (out.symbolFound && retry.value(0) == QLatin1String("SUPERMARKET")) {
+        // Presentation reading: the same text is reported again only after it has been out of
+        // sight for the inter-symbol wait (0: never, until another text was read).
+        const qint64 wait = retry.value(3).toLongLong();
+        const bool repeat =
+            out.text == m_supermarketText && (wait == 0 || timeMs - m_supermarketSeenMs < wait);
+        m_supermarketText = out.text;
+        m_supermarketSeenMs = timeMs;
+        if (repeat) {
+            ++m_suppressed;
+            return;
+        }
+    } else if (out.symbolFound) {
+        m_supermarketText.clear();
+    }
+    if (m_matchSetPending && out.symbolFound) {
+        m_matchSetPending = false;
+        QStringList match = m_store->fields(QStringLiteral("MATCHEX"));
+        if (match.size() > 1) {
+            match[1] = QLatin1Char('"') + out.text.left(128) + QLatin1Char('"');
+            m_store->setFields(QStringLiteral("MATCHEX"), match);
+        }
+    }
+    // The lines switch as the result is known, before the report goes out.
+    m_io->cycleFinished(out);
     // Each form of the frame is built once, and only when some client wants it.
     QByteArray withImage, withoutImage;
     QJsonObject summary;
@@ -937,14 +1034,18 @@ QString Reader::stateText() const {
              .arg(m_driver->triggerMode() ? "trigger" : "continuous")
              .arg(m_driver->online() ? "yes" : "no")
              .arg(m_driver->rate())
-             .arg(m_driver->input() ? "high" : "low");
-    l << QStringLiteral("records=%1 triggers=%2 passes=%3 fails=%4 overruns=%5")
+             .arg(m_io->state(0).high ? "high" : "low");
+    l << QStringLiteral("records=%1 triggers=%2 passes=%3 fails=%4 overruns=%5 timeouts=%6 suppressed=%7")
              .arg(m_driver->lastNumber())
              .arg(s.triggers)
              .arg(s.passes)
              .arg(s.fails)
-             .arg(s.overruns);
+             .arg(s.overruns)
+             .arg(s.timeouts)
+             .arg(m_suppressed);
     l << QStringLiteral("files=%1 flash=%2").arg(m_files.size()).arg(flashPath());
+    for (const QString& line : m_io->stateLines())
+        l << QStringLiteral("line ") + line;
     return l.join(QLatin1Char('\n'));
 }
 

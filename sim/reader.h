@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/cycledriver.h"
+#include "sim/iolines.h"
 #include "sim/parameterstore.h"
 #include "sim/readcycle.h"
 
@@ -9,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -67,6 +69,8 @@ class Reader : public QObject {
     Q_OBJECT
 public:
     static constexpr int kReceivedHistory = 1000;
+    // How long the targeting laser's strobe (TARGET T) lasts.
+    static constexpr int kTargetStrobeMs = 2000;
 
     explicit Reader(ReaderConfig config, EventLog* log = nullptr, QObject* parent = nullptr);
     ~Reader() override;
@@ -91,12 +95,15 @@ public:
     ParameterStore& parameters() { return *m_store; }
     const ParameterStore& parameters() const { return *m_store; }
     CycleDriver& cycles() { return *m_driver; }
+    IoLines& lines() { return *m_io; }
 
     // Runs one command line for a station and answers its reply lines (the last one the status).
     QStringList execute(const QString& line, Station& station);
 
     // Operator and test handles.
     void setExternalInput(bool high);
+    // Drives an input line: OPTO_IN1, or a GPIO line carrying an input tag.
+    bool driveLine(const QString& line, bool high, QString* error = nullptr);
     void takeControl(const QString& station);
     void dropControl();
     void dropConnections();
@@ -130,6 +137,11 @@ private:
     friend class DataSession;
 
     bool listen(QString* error);
+    // The parameter store's followers: IO lines, cycle driver and acquisition engine.
+    void createEngine(double rate);
+    static QJsonObject lineEvent(const QString& line, const LineState& state);
+    void onInput(const QString& function, int pid);
+    void followTarget();
     void acceptCommand();
     void acceptData();
     void sessionClosed(QObject* session);
@@ -170,6 +182,12 @@ private:
     std::unique_ptr<ParameterStore> m_store;
     std::unique_ptr<CycleDriver> m_driver;
     std::unique_ptr<ReadCycle> m_readCycle;
+    std::unique_ptr<IoLines> m_io;
+    bool m_matchSetPending = false;
+    QTimer m_targetTimer;
+    QString m_supermarketText; // the last text read in supermarket mode
+    qint64 m_supermarketSeenMs = 0;
+    quint64 m_suppressed = 0;
     std::unique_ptr<QTcpServer> m_commandServer;
     std::unique_ptr<QTcpServer> m_dataServer;
     std::vector<std::unique_ptr<CommandSession>> m_commandSessions;

@@ -7,7 +7,9 @@
 #include "sim/simulator.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHash>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -124,6 +126,42 @@ public:
             },
             kWait);
     }
+    // Waits for the next frame of any type.
+    bool nextAny(Frame* out) {
+        return QTest::qWaitFor(
+            [&] {
+                m_pending += m_reader.feed(m_socket.readAll());
+                if (m_pending.isEmpty())
+                    return false;
+                *out = m_pending.takeFirst();
+                return true;
+            },
+            kWait);
+    }
+    // The events up to the next record, and that record.
+    bool eventsUntilRecord(QList<QJsonObject>* events, QJsonObject* record) {
+        Frame f;
+        while (nextAny(&f)) {
+            if (f.type == FrameType::Event)
+                events->append(QJsonDocument::fromJson(f.payload).object());
+            else if (f.type == FrameType::Record) {
+                const quint32 len = qFromLittleEndian<quint32>(f.payload.constData());
+                *record = QJsonDocument::fromJson(f.payload.mid(4, len)).object();
+                return true;
+            }
+        }
+        return false;
+    }
+    // Waits for a line event of `line` with `active`; returns it (empty on time-out).
+    QJsonObject lineEvent(const QString& line, bool active) {
+        Frame f;
+        while (next(FrameType::Event, &f)) {
+            const QJsonObject o = QJsonDocument::fromJson(f.payload).object();
+            if (o.value("event") == "line" && o.value("line") == line && o.value("active").toBool() == active)
+                return o;
+        }
+        return {};
+    }
     QTcpSocket& socket() { return m_socket; }
 
 private:
@@ -131,6 +169,64 @@ private:
     FrameReader m_reader;
     QList<Frame> m_pending;
 };
+
+// The application presets as the program applies them: TRIG, PHOTOEX and ILLUM field 0, and the
+// retry mode ("NONE" unless the reader retries with a PID list; supermarket always), each
+// parameter sent whole, changed ones only, in the order the program loaded them.
+struct Preset {
+    QString trig, photo, retry, illum;
+};
+const QHash<QString, Preset> kPresets = {{"Demo", {"C", "AUTO", "NONE", "ON"}},
+                                         {"Motion", {"T", "MANUAL", "NONE", "POWER_STROBE"}},
+                                         {"Stop and Scan", {"T", "AUTO", "NONE", "STROBE"}},
+                                         {"Presentation / Supermarket", {"C", "AUTO", "SUPERMARKET", "ON"}}};
+
+// Sends the preset; with `all` every parameter even when unchanged. The failures, empty when none.
+template <typename Client>
+QStringList applyPreset(Client& c, const Preset& p, bool all, int* sent = nullptr) {
+    QStringList failures;
+    int count = 0;
+    auto fieldsOf = [&](const QString& name) { return splitCommandLine(c.query(name)).mid(1); };
+    const QList<QPair<QString, QStringList>> current = {{"TRIG", fieldsOf("TRIG")},
+                                                        {"RETRYEX", fieldsOf("RETRYEX")},
+                                                        {"PHOTOEX", fieldsOf("PHOTOEX")},
+                                                        {"ILLUM", fieldsOf("ILLUM")}};
+    for (const auto& [name, fields] : current) {
+        if (fields.isEmpty()) {
+            failures << name + " not answered";
+            continue;
+        }
+        QStringList next = fields;
+        if (name == "TRIG")
+            next[0] = p.trig;
+        else if (name == "PHOTOEX")
+            next[0] = p.photo;
+        else if (name == "ILLUM")
+            next[0] = p.illum;
+        else if (p.retry == "SUPERMARKET" || fields[0] != "LIST")
+            next[0] = p.retry;
+        if (next == fields && !all)
+            continue;
+        ++count;
+        const QString line = name + ' ' + next.join(' ');
+        const QString status = c.statusOf(line);
+        if (!status.endsWith(" OK"))
+            failures << line + " -> " + status;
+    }
+    if (sent)
+        *sent = count;
+    return failures;
+}
+
+// A RETRYEX write for a reader with 15 PID slots.
+QString retryex(const QString& mode, int time, int count, int wait, QList<int> pids = {},
+                const QString& light = "ON", int lightPid = 0, const QString& acquire = "N") {
+    QStringList f{mode, QString::number(time), QString::number(count), QString::number(wait)};
+    for (int i = 0; i < 15; ++i)
+        f << QString::number(pids.value(i));
+    f << light << QString::number(lightPid) << acquire;
+    return "RETRYEX " + f.join(' ');
+}
 
 QJsonObject recordJson(const Frame& f, QByteArray* image = nullptr) {
     const quint32 len = qFromLittleEndian<quint32>(f.payload.constData());
@@ -874,6 +970,519 @@ private slots:
                                  "PROBE DIRECTION",
                                  "CELL SAMPLE"})
             QVERIFY2(isKnownParameterName(name), name);
+    }
+
+    // An output carrying DECODE_FAILURE switches on a failed read only; its polarity decides the level.
+    void outputLineFollowsTheRead() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line : {"TRIG T", "IO_MODE DV_HS 50", "IOASSIGN OPTO_OUT2 DECODE_FAILURE",
+                                 "SET_CRITERIA DECODE_FAILURE BOOL  ", "SIGOUT OPTO_OUT2 H"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        // A new subscriber hears the controller, then every line once.
+        Frame f;
+        QVERIFY(d.next(FrameType::Event, &f));
+        QCOMPARE(QJsonDocument::fromJson(f.payload).object().value("event").toString(), QString("control"));
+        QStringList announced;
+        for (int i = 0; i < 8; ++i) {
+            QVERIFY(d.next(FrameType::Event, &f));
+            const QJsonObject o = QJsonDocument::fromJson(f.payload).object();
+            QCOMPARE(o.value("event").toString(), QString("line"));
+            QCOMPARE(o.size(), 4);
+            QVERIFY(!o.value("active").toBool());
+            announced << o.value("line").toString();
+        }
+        QCOMPARE(announced, QStringList({"OPTO_IN1", "OPTO_OUT1", "OPTO_OUT2", "OPTO_OUT3", "GPIO_OUT1",
+                                         "GPIO_OUT2", "GPIO_OUT3", "GPIO_OUT4"}));
+
+        auto cycle = [&](QJsonObject* record) {
+            QList<QJsonObject> events;
+            c.command("VT 1");
+            if (!d.eventsUntilRecord(&events, record))
+                return QList<QJsonObject>{{{"timeout", true}}};
+            QList<QJsonObject> mine;
+            for (const QJsonObject& o : events)
+                if (o.value("line") == "OPTO_OUT2")
+                    mine << o;
+            return mine;
+        };
+        QJsonObject record;
+        QList<QJsonObject> events = cycle(&record);
+        QVERIFY(record.value("symbolFound").toBool());
+        QVERIFY2(events.isEmpty(), "a good read leaves a DECODE_FAILURE line off");
+
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+        events = cycle(&record);
+        QVERIFY(!record.value("symbolFound").toBool());
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0],
+                 QJsonObject({{"event", "line"}, {"line", "OPTO_OUT2"}, {"active", true}, {"high", true}}));
+
+        // Low-true: the same state, the other level, at once.
+        QCOMPARE(c.statusOf("SIGOUT OPTO_OUT2 L"), QString("!SIGOUT OK"));
+        QCOMPARE(d.lineEvent("OPTO_OUT2", true).value("high").toBool(), false);
+        QVERIFY(r->setScene("contrast", "90", &error));
+        events = cycle(&record);
+        QVERIFY(record.value("symbolFound").toBool());
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0].value("active").toBool(), false);
+        QCOMPARE(events[0].value("high").toBool(), true);
+        QVERIFY(r->stateText().contains("line OPTO_OUT2 DECODE_FAILURE output active=no high=yes"));
+    }
+
+    // In a pipelined mode a result line drops again after the signal duration.
+    void pulsedOutputDropsAfterItsDuration() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line : {"TRIG T", "IO_MODE DV_PULSE 300", "IOASSIGN GPIO_OUT3 FAIL"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        c.command("VT 1");
+        QVERIFY(!d.lineEvent("GPIO_OUT3", true).isEmpty());
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(!d.lineEvent("GPIO_OUT3", false).isEmpty());
+        QVERIFY2(elapsed.elapsed() >= 250 && elapsed.elapsed() < 3000,
+                 qPrintable(QString::number(elapsed.elapsed())));
+    }
+
+    void triggerEdges_data() {
+        QTest::addColumn<QString>("edge");
+        QTest::addColumn<int>("cycles");
+        QTest::newRow("P") << "P" << 1;
+        QTest::newRow("N") << "N" << 1;
+        QTest::newRow("B") << "B" << 2;
+    }
+    // Rising, falling or both edges of OPTO IN 1 trigger; the user trigger string does too.
+    void triggerEdges() {
+        QFETCH(QString, edge);
+        QFETCH(int, cycles);
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        c.command("TRIG T");
+        QCOMPARE(c.statusOf("TE " + edge), QString("!TE OK"));
+        QCOMPARE(c.statusOf("TRIG U \"GO NOW\""), QString("!TRIG OK"));
+        QSignalSpy records(r.get(), &Reader::recordDelivered);
+        QString error;
+        QVERIFY(r->driveLine("OPTO_IN1", true, &error));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), edge == "N" ? 0 : 1, kWait);
+        QVERIFY(r->driveLine("OPTO_IN1", false, &error));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), cycles, kWait);
+        // The user trigger string ended by a bare CR, as a PC sends it.
+        c.sendRaw("GO NOW\r");
+        QCOMPARE(c.readReply(), QStringList{"!GO OK"});
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), cycles + 1, kWait);
+        QCOMPARE(r->cycles().stats().triggers, quint64(cycles + 1));
+    }
+
+    // The admin interface drives OPTO IN 1 and GPIO lines that carry an input tag; a GPIO input
+    // loads its PID before it triggers, the OPTO input's trigger delay holds its trigger back.
+    void adminDrivesInputLines() {
+        SimulatorConfig config;
+        config.discoveryPort = 0;
+        ReaderConfig rc;
+        rc.commandPort = rc.dataPort = 0;
+        config.readers = {rc};
+        Simulator simulator(config);
+        QString error;
+        QVERIFY2(simulator.start(&error), qPrintable(error));
+        AdminConsole admin(simulator);
+        Reader& r = *simulator.reader(0);
+        CommandClient c;
+        QVERIFY(c.connectTo(r, "WS"));
+        c.command("CONTROL");
+        QVERIFY(admin.execute("line OPTO_OUT1 high").startsWith("error: OPTO_OUT1 is not an input"));
+        QVERIFY(admin.execute("line GPIO_OUT2 high").startsWith("error: GPIO_OUT2 is not an input"));
+        QVERIFY(admin.execute("line OPTO_IN1 sideways").startsWith("error: line"));
+        QCOMPARE(c.statusOf("IOASSIGN OPTO_OUT2 READ_A"),
+                 QString("!IOASSIGN ERROR 2 inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
+        QVERIFY(admin.execute("line NOWHERE high").startsWith("error: no line NOWHERE"));
+
+        for (const char* line : {"TRIG T", "IOASSIGN GPIO_OUT2 READ_B", "SET_CRITERIA READ_B INPUT_NEG 0 0",
+                                 "DWELLTIME 42", "STORE 3", "DWELLTIME 0", "ASSIGNEX 4 3", "TD 300"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(r));
+        d.subscribe(2);
+        QSignalSpy records(&r, &Reader::recordDelivered);
+        // A pulse on READ_B: its falling edge fires, after PID 3 is loaded.
+        QCOMPARE(admin.execute("line GPIO_OUT2 pulse 50"), QString("ok\n"));
+        QCOMPARE(d.lineEvent("GPIO_OUT2", true).value("high").toBool(), true);
+        QCOMPARE(d.lineEvent("GPIO_OUT2", false).value("high").toBool(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), 1, kWait);
+        QCOMPARE(c.query("DWELLTIME"), QString("DWELLTIME 42"));
+        QCOMPARE(c.query("TD"), QString("TD 0"));
+        QVERIFY(admin.execute("state").contains("line GPIO_OUT2 READ_B input active=no high=no"));
+
+        c.command("TD 300");
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(admin.execute("line OPTO_IN1 high"), QString("ok\n"));
+        QVERIFY(admin.execute("state").contains("line OPTO_IN1 TRIGGER input active=no high=yes"));
+        QVERIFY(!d.lineEvent("OPTO_IN1", true).isEmpty());
+        QVERIFY2(elapsed.elapsed() >= 250, qPrintable(QString::number(elapsed.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), 2, kWait);
+        // The old command still works: it is OPTO IN 1.
+        QCOMPARE(admin.execute("input low"), QString("ok\n"));
+        QVERIFY(!d.lineEvent("OPTO_IN1", false).isEmpty());
+    }
+
+    // A latched input stays asserted for its latch time however short the pulse.
+    void inputLatchHoldsAShortPulse() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        QCOMPARE(c.statusOf("TBL 400"), QString("!TBL OK"));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(r->driveLine("OPTO_IN1", true));
+        QVERIFY(r->driveLine("OPTO_IN1", false));
+        QVERIFY(!d.lineEvent("OPTO_IN1", true).isEmpty());
+        const QJsonObject released = d.lineEvent("OPTO_IN1", false);
+        QCOMPARE(released.value("high").toBool(), false);
+        QVERIFY2(elapsed.elapsed() >= 350, qPrintable(QString::number(elapsed.elapsed())));
+    }
+
+    void presetsApplyFromAnyState_data() {
+        QTest::addColumn<QString>("preset");
+        QTest::addColumn<QStringList>("start");
+        const QList<QPair<QString, QStringList>> starts = {
+            {"factory", {}},
+            {"long exposure", {"PHOTOEX MANUAL 5000 100 30 20000 0 1023"}},
+            {"long exposure strobed", {"PHOTOEX MANUAL 5000 100 30 20000 0 1023", "ILLUM POWER_STROBE"}},
+            {"PID list", {"RETRYEX LIST 500 3 500 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ON 0 A"}},
+            {"after Demo", {"preset Demo"}},
+            {"after Motion", {"preset Motion"}},
+            {"after Stop and Scan", {"preset Stop and Scan"}},
+            {"after Supermarket", {"preset Presentation / Supermarket"}}};
+        for (auto it = kPresets.constBegin(); it != kPresets.constEnd(); ++it)
+            for (const auto& [label, commands] : starts)
+                QTest::newRow(qPrintable(it.key() + " from " + label)) << it.key() << commands;
+    }
+    // Every preset's writes are accepted whatever the reader held before, and again when they
+    // change nothing.
+    void presetsApplyFromAnyState() {
+        QFETCH(QString, preset);
+        QFETCH(QStringList, start);
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const QString& line : start) {
+            if (line.startsWith("preset "))
+                QCOMPARE(applyPreset(c, kPresets.value(line.mid(7)), false), QStringList());
+            else
+                QCOMPARE(c.statusOf(line).endsWith(" OK"), true);
+        }
+        const Preset p = kPresets.value(preset);
+        int sent = 0;
+        QCOMPARE(applyPreset(c, p, false, &sent), QStringList());
+        QCOMPARE(c.query("TRIG"), "TRIG " + p.trig);
+        QCOMPARE(c.query("ILLUM"), "ILLUM " + p.illum);
+        QVERIFY(c.query("PHOTOEX").startsWith("PHOTOEX " + p.photo + ' '));
+        const bool keepsList = start.value(0).startsWith("RETRYEX LIST") && p.retry == "NONE";
+        QVERIFY(c.query("RETRYEX").startsWith("RETRYEX " + (keepsList ? QString("LIST") : p.retry) + ' '));
+        // Applied again it changes nothing; sent anyway, every write is still accepted.
+        QCOMPARE(applyPreset(c, p, false, &sent), QStringList());
+        QCOMPARE(sent, 0);
+        QCOMPARE(applyPreset(c, p, true, &sent), QStringList());
+        QCOMPARE(sent, 4);
+    }
+
+    // Power-strobed light still allows only short exposures: the reader limits what it uses.
+    void powerStrobeLimitsTheExposureUsed() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line : {"TRIG T", "ILLUM POWER_STROBE", "PHOTOEX MANUAL 5000 100 30 20000 0 1023"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        c.command("VT 1");
+        Frame f;
+        QVERIFY(d.next(FrameType::Record, &f));
+        QCOMPARE(recordJson(f).value("exposure").toInt(), 1000);
+        QCOMPARE(c.statusOf("ILLUM ON"), QString("!ILLUM OK"));
+        c.command("VT 1");
+        QVERIFY(d.next(FrameType::Record, &f));
+        QCOMPARE(recordJson(f).value("exposure").toInt(), 5000);
+    }
+
+    void retryexLayoutByGeneration_data() {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<int>("fields");
+        QTest::newRow("2") << 2 << 4;
+        QTest::newRow("3") << 3 << 4;
+        QTest::newRow("4") << 4 << 10;
+        QTest::newRow("6") << 6 << 10;
+        QTest::newRow("7") << 7 << 22;
+        QTest::newRow("10") << 10 << 22;
+        QTest::newRow("99") << 99 << 22;
+    }
+    // The oldest readers know four retry fields; then 3 PID slots (lighting in field 7), then 15
+    // (lighting in field 19).
+    void retryexLayoutByGeneration() {
+        QFETCH(int, level);
+        QFETCH(int, fields);
+        auto r = startReader(level);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        const QStringList reply = splitCommandLine(c.query("RETRYEX")).mid(1);
+        QCOMPARE(reply.size(), fields);
+        if (fields > 4) {
+            const int light = fields > 10 ? 19 : 7;
+            QCOMPARE(reply[light], QString("ON"));
+            QCOMPARE(reply[light + 2], QString("N"));
+        }
+        c.command("CONTROL");
+        QCOMPARE(c.statusOf("RETRYEX LIST 500 3 500"),
+                 fields == 4 ? QString("!RETRYEX ERROR 2 field 0: bad value LIST")
+                             : QString("!RETRYEX ERROR 3 RETRYEX needs %1 fields").arg(fields));
+    }
+
+    // Each retry mode's attempts, seen in the records (`attempts`, `pid`, timing).
+    void retryModes() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line :
+             {"TRIG T", "PHOTOEX MANUAL 1000 100 30 20000 0 1023", "STORE 3",
+              "PHOTOEX MANUAL 30 0 30 20000 0 1023", "STORE 5", "IOASSIGN GPIO_OUT1 RETRY"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QElapsedTimer took;
+        auto cycle = [&] {
+            took.start();
+            c.command("VT 1");
+            Frame f;
+            return d.next(FrameType::Record, &f) ? recordJson(f) : QJsonObject{};
+        };
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+
+        QCOMPARE(c.statusOf(retryex("NONE", 500, 3, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 1);
+        QCOMPARE(c.statusOf(retryex("COUNT", 500, 4, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 5);
+        QCOMPARE(c.statusOf(retryex("TIME", 300, 3, 500)), QString("!RETRYEX OK"));
+        QJsonObject o = cycle();
+        QVERIFY2(took.elapsed() >= 250 && o.value("attempts").toInt() > 2,
+                 qPrintable(QString::number(took.elapsed())));
+        // The read time-out ends a long retry early.
+        QCOMPARE(c.statusOf("TIMEOUT READ 200"), QString("!TIMEOUT OK"));
+        QCOMPARE(c.statusOf(retryex("TIME", 5000, 3, 500)), QString("!RETRYEX OK"));
+        o = cycle();
+        QCOMPARE(o.value("status").toString(), QString("Timeout"));
+        QVERIFY2(took.elapsed() >= 150 && took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(r->cycles().stats().timeouts, 1u);
+        // The report budget sends the result early, as a no-read.
+        QCOMPARE(c.statusOf("TIMEOUT READ 0"), QString("!TIMEOUT OK"));
+        QCOMPARE(c.statusOf("DWELLTIME 60"), QString("!DWELLTIME OK"));
+        o = cycle();
+        QVERIFY2(took.elapsed() < 2000 && o.value("attempts").toInt() <= 4,
+                 qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(o.value("status").toString(), QString("No Read"));
+        QCOMPARE(c.statusOf("DWELLTIME 0"), QString("!DWELLTIME OK"));
+
+        // GPIO: retries while the RETRY input is held.
+        QCOMPARE(c.statusOf(retryex("GPIO", 500, 3, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 1);
+        QVERIFY(r->driveLine("GPIO_OUT1", true, &error));
+        took.start();
+        c.command("VT 1");
+        QTest::qWait(0);
+        QTimer::singleShot(200, r.get(), [&] { r->driveLine("GPIO_OUT1", false); });
+        Frame f;
+        QVERIFY(d.next(FrameType::Record, &f));
+        QVERIFY2(took.elapsed() >= 150 && recordJson(f).value("attempts").toInt() >= 4,
+                 qPrintable(QString::number(took.elapsed())));
+
+        // LIST: each stored PID in turn, read with its settings without loading it.
+        QCOMPARE(c.statusOf(retryex("LIST", 500, 3, 500, {5, 9, 3})), QString("!RETRYEX OK"));
+        o = cycle();
+        QCOMPARE(o.value("attempts").toInt(), 3); // PID 9 is not stored
+        QCOMPARE(o.value("pid").toInt(), 3);
+        QVERIFY(r->setScene("contrast", "90", &error));
+        o = cycle();
+        QVERIFY(o.value("symbolFound").toBool());
+        QCOMPARE(o.value("pid").toInt(), 3);
+        QVERIFY(c.query("PHOTOEX").startsWith("PHOTOEX MANUAL 30 0 "));
+        // Without acquire the PIDs decode one image; with it each takes a new one (the serial moves on).
+        auto serialOf = [](const QJsonObject& rec) { return rec.value("text").toString().right(4).toInt(); };
+        QVERIFY(r->setScene("contrast", "0", &error));
+        QCOMPARE(c.statusOf(retryex("LIST", 500, 3, 500, {5, 5, 5}, "ON", 0, "A")), QString("!RETRYEX OK"));
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 1000 100 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QVERIFY(r->setScene("contrast", "90", &error));
+        const int before = serialOf(cycle());
+        QVERIFY(r->setScene("contrast", "0", &error));
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 30 0 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 4);
+        QCOMPARE(c.statusOf(retryex("LIST", 500, 3, 500, {5, 5, 5}, "ON", 0, "N")), QString("!RETRYEX OK"));
+        QCOMPARE(cycle().value("attempts").toInt(), 4);
+        QCOMPARE(c.statusOf(retryex("NONE", 500, 3, 500)), QString("!RETRYEX OK"));
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 1000 100 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QVERIFY(r->setScene("contrast", "90", &error));
+        QCOMPARE(serialOf(cycle()), before + 6); // 4 images with acquire, 1 without, then this one
+
+        // LIGHT: one retry with the retry lighting and its PID.
+        QCOMPARE(c.statusOf("PHOTOEX MANUAL 30 0 30 20000 0 1023"), QString("!PHOTOEX OK"));
+        QCOMPARE(c.statusOf(retryex("LIGHT", 500, 3, 500, {}, "ON", 3)), QString("!RETRYEX OK"));
+        o = cycle();
+        QVERIFY(o.value("symbolFound").toBool());
+        QCOMPARE(o.value("attempts").toInt(), 2);
+        QCOMPARE(o.value("pid").toInt(), 3);
+    }
+
+    // Presentation reading: a text read again within the inter-symbol wait is not reported.
+    void supermarketSuppressesRepeats() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        QString error;
+        QVERIFY(r->setScene("serialstep", "0", &error));
+        r->cycles().setRate(40);
+        QCOMPARE(c.statusOf(retryex("SUPERMARKET", 500, 3, 0)), QString("!RETRYEX OK"));
+        QSignalSpy records(r.get(), &Reader::recordDelivered);
+        const qint64 first = r->cycles().lastNumber();
+        QTRY_VERIFY_WITH_TIMEOUT(r->cycles().lastNumber() >= first + 15, kWait);
+        QCOMPARE(records.size(), 1); // infinite wait: the same text once
+        QVERIFY(r->setScene("text", "OTHER-", &error));
+        QTRY_COMPARE_WITH_TIMEOUT(records.size(), 2, kWait);
+        // A 300 ms wait: the text comes again only after it was out of sight that long.
+        QCOMPARE(c.statusOf(retryex("SUPERMARKET", 500, 3, 300)), QString("!RETRYEX OK"));
+        const qint64 now = r->cycles().lastNumber();
+        QTRY_VERIFY_WITH_TIMEOUT(r->cycles().lastNumber() >= now + 15, kWait);
+        QCOMPARE(records.size(), 2);
+        QVERIFY(r->stateText().contains(QRegularExpression("suppressed=[1-9]")));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QVERIFY(r->setScene("contrast", "0", &error));
+        QElapsedTimer away;
+        away.start();
+        QTRY_VERIFY_WITH_TIMEOUT(away.elapsed() > 400, kWait);
+        QVERIFY(records.size() > 2); // no-reads are reported
+        QVERIFY(r->setScene("contrast", "90", &error));
+        Frame f;
+        QJsonObject o;
+        while (!o.value("symbolFound").toBool() && d.next(FrameType::Record, &f))
+            o = recordJson(f);
+        QVERIFY(o.value("text").toString().startsWith("OTHER-"));
+    }
+
+    // The targeting laser's 2-second strobe turns itself off.
+    void targetStrobeTurnsItselfOff() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        QElapsedTimer lit;
+        lit.start();
+        QCOMPARE(c.statusOf("TARGET T"), QString("!TARGET OK"));
+        QCOMPARE(c.query("TARGET"), QString("TARGET T"));
+        QTRY_COMPARE_WITH_TIMEOUT(c.query("TARGET"), QString("TARGET OFF"), 3 * Reader::kTargetStrobeMs);
+        QVERIFY2(lit.elapsed() >= Reader::kTargetStrobeMs - 100, qPrintable(QString::number(lit.elapsed())));
+        QCOMPARE(c.statusOf("TARGET ON"), QString("!TARGET OK"));
+        QTest::qWait(0);
+        QCOMPARE(c.query("TARGET"), QString("TARGET ON"));
+    }
+
+    // Criteria decide when a tag is true: the symbol's angle against nominal and deviation or a
+    // window, a mask over a failure code; an input tag's MATCH_SET takes the next text read.
+    void criteriaAndInputFunctions() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        for (const char* line :
+             {"TRIG T", "IOASSIGN OPTO_OUT1 ANGLE_FAILURE", "SET_CRITERIA ANGLE_FAILURE NOMINAL_DEV 0 15",
+              "IOASSIGN OPTO_OUT3 LOCATE_FAILURE", "SET_CRITERIA LOCATE_FAILURE MASK 0x2 ",
+              "IOASSIGN GPIO_OUT4 MATCH_SET", "SET_CRITERIA MATCH_SET INPUT_POS 0 0"})
+            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QString error;
+        QVERIFY(r->setScene("rotation", "8", &error));
+        QVERIFY(r->setScene("serialstep", "0", &error));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        auto cycle = [&](QList<QJsonObject>* events) {
+            QJsonObject record;
+            c.command("VT 1");
+            return d.eventsUntilRecord(events, &record) ? record : QJsonObject{};
+        };
+        QList<QJsonObject> events;
+        QVERIFY(cycle(&events).value("symbolFound").toBool());
+        QVERIFY(r->lines().state("OPTO_OUT1") == LineState{});
+        QVERIFY(r->setScene("rotation", "40", &error));
+        QVERIFY(cycle(&events).value("symbolFound").toBool());
+        QVERIFY(r->lines().state("OPTO_OUT1").active);
+        QCOMPARE(c.statusOf("SET_CRITERIA ANGLE_FAILURE MAX_MIN 60 20"), QString("!SET_CRITERIA OK"));
+        QVERIFY(!r->lines().state("OPTO_OUT1").active);
+        // A no-read is a locate failure with code 1: mask 0x2 leaves the line off, 0x1 turns it on.
+        QVERIFY(r->setScene("contrast", "0", &error));
+        cycle(&events);
+        QVERIFY(!r->lines().state("OPTO_OUT3").active);
+        QVERIFY(!r->lines().state("OPTO_OUT1").active); // no symbol, no angle
+        QCOMPARE(c.statusOf("SET_CRITERIA LOCATE_FAILURE MASK 0x1 "), QString("!SET_CRITERIA OK"));
+        QVERIFY(r->lines().state("OPTO_OUT3").active);
+
+        QVERIFY(r->driveLine("GPIO_OUT4", true, &error));
+        QVERIFY(r->setScene("contrast", "90", &error));
+        QVERIFY(r->setScene("text", "LOT-", &error));
+        const QJsonObject read = cycle(&events);
+        QVERIFY(read.value("symbolFound").toBool());
+        QCOMPARE(splitCommandLine(c.query("MATCHEX")).value(2), '"' + read.value("text").toString() + '"');
+    }
+
+    // Readers before level 4 drive their fixed lines only in a handshake mode.
+    void fixedLinesOfOldReaders() {
+        auto r = startReader(3);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r, "WS"));
+        c.command("CONTROL");
+        c.command("TRIG T");
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+        DataClient d;
+        QVERIFY(d.connectTo(*r));
+        d.subscribe(2);
+        QList<QJsonObject> events;
+        QJsonObject record;
+        c.command("VT 1");
+        QVERIFY(d.eventsUntilRecord(&events, &record));
+        QCOMPARE(r->lines().state("OPTO_OUT2"), LineState{}); // "Disabled"
+        QCOMPARE(c.statusOf("SIGOUT FAIL L"), QString("!SIGOUT OK"));
+        QCOMPARE(r->lines().state("OPTO_OUT2"), (LineState{false, true})); // inactive, low-true
+        QCOMPARE(c.statusOf("IO_MODE LX_HS 50"), QString("!IO_MODE OK"));
+        c.command("VT 1");
+        QCOMPARE(d.lineEvent("OPTO_OUT2", true).value("high").toBool(), false);
+        QVERIFY(r->lines().state("OPTO_OUT3").active); // DV
+        QVERIFY(r->lines().state("GPIO_OUT2").active); // RTE: ready again
+        QVERIFY(!r->lines().state("OPTO_OUT1").active);
     }
 };
 
