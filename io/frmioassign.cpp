@@ -3,6 +3,7 @@
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "link/connection.h"
+#include "link/device.h"
 #include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/pidlist.h"
@@ -340,6 +341,12 @@ void frmIOAssign::refresh() {
             line.arg2->setText(c.arg2);
         }
         presentInput(i);
+    }
+    // The lines as the reader last reported them; its events keep them current.
+    if (vm::link::Device* device = connection() ? connection()->Device() : nullptr) {
+        const auto states = device->LineStates();
+        for (auto it = states.cbegin(); it != states.cend(); ++it)
+            lineStateChanged(it.key(), it.value().first, it.value().second);
     }
 }
 

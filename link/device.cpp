@@ -228,6 +228,7 @@ void Device::dropLinks(const QString& why) {
     qCInfo(lcLink).noquote() << m_name << "link down:" << why;
     const bool wasUp = m_up;
     closeTransports();
+    m_lineStates.clear();
     m_attemptFailed = true;
     m_refreshOpen = false;
     if (wasUp)
@@ -365,9 +366,13 @@ void Device::onEvent(const QJsonObject& event) {
         const QString line = event.value(QLatin1String("line")).toString();
         // Line names are short words; anything else is not a line of this reader.
         static const QRegularExpression word(QStringLiteral("^[A-Z0-9_]{1,16}$"));
-        if (word.match(line).hasMatch())
-            emit lineStateChanged(line, event.value(QLatin1String("active")).toBool(),
-                                  event.value(QLatin1String("high")).toBool());
+        // A reader has a handful of lines; a stranger's flood of names is not kept.
+        if (word.match(line).hasMatch() && (m_lineStates.contains(line) || m_lineStates.size() < 16)) {
+            const bool active = event.value(QLatin1String("active")).toBool();
+            const bool high = event.value(QLatin1String("high")).toBool();
+            m_lineStates.insert(line, {active, high});
+            emit lineStateChanged(line, active, high);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include "link/protocol.h"
 #include "link/record.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
@@ -55,6 +56,8 @@ public:
     void Close();
     QString SoftwareVersion() const { return m_version; }
     QString ControllerName() const { return m_controller; }
+    // The IO lines as the reader last reported them: line word to (active, high).
+    const QHash<QString, QPair<bool, bool>>& LineStates() const { return m_lineStates; }
     bool HasControl() const;
     CommandResponse& PortSettings() { return m_command; }
     TransferChannel& ImageChannel() { return m_imageChannel; }
@@ -127,6 +130,7 @@ private:
     QString m_serialPath;
     QString m_version = QStringLiteral("0.0.0.0");
     QString m_controller;
+    QHash<QString, QPair<bool, bool>> m_lineStates;
     QString m_mac;
 
     CommandResponse m_command;

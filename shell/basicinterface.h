@@ -152,6 +152,7 @@ public:
     QTimer& updateTimer() { return m_updateTimer; }
     QTimer& serialHookTimer() { return m_serialHook; }
     QTimer& triggerTimer() { return m_triggerTimer; }
+    QTimer& externalUpdateTimer() { return m_externalUpdate; }
 
 signals:
     void splashFinished();

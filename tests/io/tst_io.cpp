@@ -10,7 +10,9 @@
 #include "link/coordinator.h"
 #include "link/parameterset.h"
 #include "settings/basicapplication.h"
+#include "shell/basicinterface.h"
 #include "shell/programstate.h"
+#include "shell/statusbar.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -536,6 +538,73 @@ private slots:
         QVERIFY(!w->isModified());
         QCOMPARE(w->layout().pidSlots, 3);
         QCOMPARE(child<QComboBox>(w.get(), "Lighting")->count(), 10);
+    }
+
+    // The assignment window shows each line as the reader switches it: an output given
+    // to decode failures comes on while reads fail and goes off when they succeed.
+    void linesShowTheirLiveState() {
+        startReader("3.0.2.1");
+        auto w = open<frmIOAssign>();
+        QTRY_COMPARE(w->lineState(0), QString("OFF")); // every line is announced at once
+        choose(child<QComboBox>(w.get(), "TagNameCombo(0)"), "DECODE_FAILURE");
+        QVERIFY(w->apply());
+        QString error;
+        QVERIFY2(m_reader->setScene("contrast", "0", &error), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(w->lineState(0), QString("ON"), 10000);
+        QVERIFY2(m_reader->setScene("contrast", "90", &error), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(w->lineState(0), QString("OFF"), 10000);
+    }
+
+    // As an integrator would: Stop and Scan, the reader waits for its input; the input
+    // comes, the reader reads, the output given to PASS switches and the counters move.
+    void stopAndScanWaitsForTheInput() {
+        startReader("3.0.2.1");
+        // Triggered already, so that no continuous read is still on its way; "Motion" shows.
+        readerHolds("TRIG T");
+        QStringList photo = readerValue("PHOTOEX").split(' ');
+        photo[1] = "MANUAL";
+        readerHolds(photo.join(' '));
+        readerHolds("RELEASE");
+        shell::BasicInterface main;
+        main.setProgramVersion("3.0.2.1");
+        main.setLegacyFolder(m_dir.filePath("nolegacy"));
+        main.Load(); // starts with nothing focused
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QTRY_VERIFY(main.imageConnection()->Connected());
+        QVERIFY(testing::takeControl(*m_conn));
+        QTRY_VERIFY(main.imageConnection()->HasControl());
+
+        auto app = open<BasicApplication>();
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Confirm application mode changes",
+                                 "Please confirm the following changes:\r\nPhotometry to Automatic\r\n"
+                                 "Illumination to Strobe",
+                                 PromptIcon::Question, PromptButtons::OkCancel, PromptAnswer::Ok);
+            choose(child<QComboBox>(app.get(), "AppMode"), "Stop and Scan");
+        }
+        auto assign = open<frmIOAssign>();
+        choose(child<QComboBox>(assign.get(), "TagNameCombo(0)"), "PASS");
+        QVERIFY(assign->apply());
+        QVERIFY(app->apply());
+        // The main window hears UPDATEIO and waits for the trigger.
+        QTRY_VERIFY(main.triggerMode());
+        // Readers of this generation also get the main window's full refresh, which starts
+        // the counters again; the read comes after it.
+        QVERIFY(main.externalUpdateTimer().isActive());
+        QTRY_VERIFY(!main.externalUpdateTimer().isActive());
+        QTRY_VERIFY(main.vmStatusBar()->WaitingForTrigger());
+        QCOMPARE(main.counts()[0], qint64(0));
+
+        QSignalSpy delivered(m_reader.get(), &sim::Reader::recordDelivered);
+        m_reader->setExternalInput(true);
+        QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(main.counts()[0], qint64(1), 10000);
+        QCOMPARE(main.counts()[1], qint64(1)); // a pass
+        QVERIFY(readerValue("ILLUM") == "ILLUM STROBE");
+        QTRY_COMPARE(assign->lineState(0), QString("ON"));
+        m_reader->setExternalInput(false);
+        main.close();
     }
 };
 
