@@ -125,9 +125,12 @@ void LinkHub::scheduleFlush() {
 
 void LinkHub::flush() {
     m_flushScheduled = false;
-    if (m_flushing || detail::waitDepth() > 0)
+    if (detail::waitDepth() > 0)
         return; // the wait's end schedules the next flush
-    m_flushing = true;
+    // A handler may open a modal box; its event loop brings the next flush here while
+    // the outer one is still delivering. The events behind it go out from there, so
+    // that counters, records and resets keep flowing while the operator reads the box.
+    // Only a command's wait holds them back.
     while (!m_events.empty() && detail::waitDepth() == 0) {
         Event e = std::move(m_events.front());
         m_events.pop_front();
@@ -135,7 +138,6 @@ void LinkHub::flush() {
             --m_queuedRecords;
         e.deliver();
     }
-    m_flushing = false;
     scheduleFlush();
 }
 
@@ -442,7 +444,9 @@ ImageConnection::ImageConnection(QObject* parent)
     : Connection(parent) {}
 
 void ImageConnection::deliverRecord(const Record& record) {
-    if (m_acquisition.IsRunning() || record.Image().IsEmpty()) {
+    // Over a serial line an image travels only when the PC asked for one in its report
+    // request, so it is always wanted.
+    if (m_acquisition.IsRunning() || record.Image().IsEmpty() || IsSerial()) {
         emit OnNewRecord(record);
         return;
     }

@@ -83,7 +83,6 @@ private:
     std::deque<Event> m_events;
     int m_queuedRecords = 0;
     bool m_flushScheduled = false;
-    bool m_flushing = false;
 };
 
 } // namespace vm::link

@@ -200,21 +200,27 @@ void BasicInterface::setInfoMessage(const QString& text) {
 }
 
 void BasicInterface::SaveCurrentImage() {
-    const auto& record = m_imageView->CurrentRecord();
     if (!m_imageView->HasImage()) {
         setInfoMessage(QStringLiteral("No image to save"));
         return;
     }
+    // The view only ever shows a record together with its own picture, so the number
+    // in the file name is the shown picture's.
+    const auto& record = m_imageView->CurrentRecord();
+    const bool fromRecord = record && !record->Image().IsEmpty();
     const QString device = focusedName().isEmpty() ? QStringLiteral("Image") : focusedName();
-    const qint64 number = record ? record->Number() : 0;
-    const QString path = MakeImageFileName(device, number);
-    QString error;
-    bool saved = false;
-    if (record && !record->Image().IsEmpty()) {
-        saved = record->Image().SaveToFile(path, &error);
-    } else {
-        saved = m_imageView->Image().save(path, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
+    const QString path = MakeImageFileName(device, fromRecord ? record->Number() : 0);
+    if (path.isEmpty()) {
+        // The name came from the reader; it must not choose where the file goes.
+        showMessage(this,
+                    QStringLiteral("The camera name \"") + device +
+                        QStringLiteral("\" cannot be used in a file name. The image was not saved."),
+                    PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Warning"));
+        return;
     }
+    QString error;
+    const bool saved = fromRecord ? record->Image().SaveToFile(path, &error)
+                                  : m_imageView->Image().save(path, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
     if (!saved) {
         showMessage(this, QStringLiteral("Image directory specified in preferences does not exit"),
                     PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Warning"));
@@ -405,7 +411,10 @@ void BasicInterface::onNewRecord(const vm::link::Record& record) {
         }
     }
 
-    m_imageView->SetRecord(record);
+    // A record without a picture does not replace the picture on show: its text and
+    // outline would sit over another record's image. Its counts still go up.
+    if (!record.Image().IsEmpty() || !m_imageView->HasImage())
+        m_imageView->SetRecord(record);
 
     const bool graded = record.HasVerification() && firmwareLevel() >= 4 && verificationEnabled();
     if (graded != m_gradeCounters) {

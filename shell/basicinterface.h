@@ -199,6 +199,7 @@ private:
     void setReaderMenusEnabled(bool enabled);
     void updateTaggedButtons();
     void refreshCalibrationText();
+    void finishRefresh();
 
     // Acquisition and results.
     void refreshLaser();
@@ -287,6 +288,7 @@ private:
     bool m_imagesOneShotForm = true;
     bool m_believedControl = false;
     bool m_refreshing = false;
+    bool m_refreshAgain = false;
     QString m_virtualTrigger;
     QString m_laserValue;
     std::array<qint64, 3> m_counts{0, 0, 0};

@@ -490,6 +490,12 @@ void BasicInterface::onConnectionReset() {
 void BasicInterface::ConnectionResetRefresh() {
     if (!m_iconn)
         return;
+    if (m_refreshing) {
+        // A reset that arrives while the refresh waits for the operator (a box is
+        // open) runs once that refresh is over, never in the middle of it.
+        m_refreshAgain = true;
+        return;
+    }
     m_refreshing = true;
     setFirmwareLevel(0);
     PendingParameters().Clear();
@@ -510,8 +516,7 @@ void BasicInterface::ConnectionResetRefresh() {
     if (!connected) {
         setReaderMenusEnabled(false);
         m_statusBar->EnableToobarButtons(false);
-        m_refreshing = false;
-        UpdateToolbar();
+        finishRefresh();
         return;
     }
 
@@ -560,8 +565,16 @@ void BasicInterface::ConnectionResetRefresh() {
         device->ImageChannel().SetLegacy(true);
         device->ReportChannel().SetLegacy(true);
     }
+    finishRefresh();
+}
+
+void BasicInterface::finishRefresh() {
     m_refreshing = false;
     UpdateToolbar();
+    if (m_refreshAgain) {
+        m_refreshAgain = false;
+        QTimer::singleShot(0, this, &BasicInterface::ConnectionResetRefresh);
+    }
 }
 
 void BasicInterface::refreshCalibrationText() {

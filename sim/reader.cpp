@@ -19,6 +19,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrl>
 #include <QtEndian>
 
 #include <algorithm>
@@ -403,19 +404,29 @@ QString Reader::serialPortName() const {
     return m_serialFile ? m_serialFile->portName() : QString();
 }
 
+// The stem of the flash file and the files folder. The name may be anything a reader
+// can be called, so every character that could step out of the state folder (a
+// separator, a drive colon, a leading dot) is percent-encoded; the encoding is
+// one-to-one, so two readers never share a file.
+QString Reader::flashStem() const {
+    const QString name = m_config.flashName.isEmpty() ? m_config.name : m_config.flashName;
+    QString stem = QString::fromLatin1(QUrl::toPercentEncoding(name));
+    if (stem.startsWith(u'.'))
+        stem.replace(0, 1, QStringLiteral("%2E"));
+    return stem.isEmpty() ? QStringLiteral("%00") : stem;
+}
+
 QString Reader::flashPath() const {
     if (m_config.stateFolder.isEmpty())
         return {};
-    const QString stem = m_config.flashName.isEmpty() ? m_config.name : m_config.flashName;
-    return QDir(m_config.stateFolder).filePath(stem + QStringLiteral(".flash.json"));
+    return QDir(m_config.stateFolder).filePath(flashStem() + QStringLiteral(".flash.json"));
 }
 
 QString Reader::filesFolder() const {
-    const QString stem = m_config.flashName.isEmpty() ? m_config.name : m_config.flashName;
     if (!m_config.stateFolder.isEmpty())
-        return QDir(m_config.stateFolder).filePath(stem + QStringLiteral(".files"));
+        return QDir(m_config.stateFolder).filePath(flashStem() + QStringLiteral(".files"));
     return QDir::temp().filePath(
-        QStringLiteral("lumivex-sim-%1-%2.files").arg(QCoreApplication::applicationPid()).arg(stem));
+        QStringLiteral("lumivex-sim-%1-%2.files").arg(QCoreApplication::applicationPid()).arg(flashStem()));
 }
 
 bool Reader::listen(QString* error) {

@@ -150,6 +150,7 @@ private:
     bool storePidsInFlash(QString* error);
     bool writeFlash(QString* error) const;
     void loadFlash();
+    QString flashStem() const;
     QStringList dirListing() const;
     QStringList manufacturingBlock(const QString& which) const;
     QStringList executeParameter(const QStringList& words, const QString& keyword, const Station& station);

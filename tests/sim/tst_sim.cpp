@@ -7,7 +7,9 @@
 #include "sim/simulator.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -329,6 +331,36 @@ private slots:
         QVERIFY(d.connectTo(*r));
         QCOMPARE(d.query("TE"), QString("TE P"));
         QCOMPARE(d.query("CONTROLLER"), QString("CONTROLLER \"\""));
+    }
+
+    void flashFilesStayInTheStateFolder() {
+        // The state folder is two levels down, so that a name that climbs out of it
+        // would still land inside the temporary folder where the test can see it.
+        const QString folder = m_state->filePath("a/b/state");
+        for (const QString& name : {QStringLiteral("../../evil"), QStringLiteral(".."),
+                                    QStringLiteral("C:\\evil"), QStringLiteral("/tmp/evil")}) {
+            ReaderConfig c;
+            c.name = name;
+            c.softwareVersion = softwareVersionForLevel(9);
+            c.commandPort = 0;
+            c.dataPort = 0;
+            c.stateFolder = folder;
+            Reader r(c);
+            QString error;
+            QVERIFY2(r.start(&error), qPrintable(error));
+            QCOMPARE(QFileInfo(r.flashPath()).absolutePath(), QDir(folder).absolutePath());
+            QCOMPARE(QFileInfo(r.filesFolder()).absolutePath(), QDir(folder).absolutePath());
+            CommandClient client;
+            QVERIFY(client.connectTo(r, "WS"));
+            client.command("CONTROL");
+            QCOMPARE(client.statusOf("SAVE"), QString("!SAVE OK"));
+            QVERIFY2(QFile::exists(r.flashPath()), qPrintable(r.flashPath()));
+        }
+        // Four readers, four flash files, all in the state folder and nothing beside it.
+        QCOMPARE(QDir(folder).entryList({"*.flash.json"}, QDir::Files).size(), 4);
+        QCOMPARE(QDir(m_state->filePath("a")).entryList(QDir::Files).size(), 0);
+        QCOMPARE(QDir(m_state->filePath("a/b")).entryList(QDir::Files).size(), 0);
+        QVERIFY(!QFile::exists("/tmp/evil.flash.json"));
     }
 
     void damagedFlashFallsBackToFactory() {
