@@ -39,6 +39,7 @@ namespace {
 constexpr quint32 kLightRed = Rgb(255, 128, 128);
 constexpr quint32 kLightGreen = Rgb(128, 255, 128);
 constexpr quint32 kLightYellow = Rgb(255, 255, 128);
+constexpr char kPollFailed[] = "Report request failed: ";
 } // namespace
 
 bool BasicInterface::sendSimple(const QString& command, int timeoutMs) {
@@ -105,8 +106,15 @@ void BasicInterface::SetLaser(const QString& value) {
         vm::link::ParameterSet set;
         set.GetParameter(QStringLiteral("TARGET")).SetField(0, value);
         QString error;
-        if (!ApplyParameters(m_iconn->Response(), set, &error))
-            qCWarning(lcApp) << "laser not set:" << error;
+        if (!ApplyParameters(m_iconn->Response(), set, &error)) {
+            writeFailed(QStringLiteral("TARGET"),
+                        QStringLiteral("The targeting laser was not set: ") + error);
+            if (loadGlobal(QStringLiteral("TARGET")))
+                refreshLaser();
+            else
+                showLaserState(m_laserValue);
+            return;
+        }
         showLaserState(value);
         m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATELASER"), QString());
     });
@@ -134,13 +142,28 @@ void BasicInterface::ToggleBeeper() {
         vm::link::ParameterSet set;
         set.GetParameter(QStringLiteral("BEEP")).SetField(0, on ? QStringLiteral("Y") : QStringLiteral("N"));
         QString error;
-        if (!ApplyParameters(m_iconn->Response(), set, &error))
-            qCWarning(lcApp) << "beeper not set:" << error;
+        if (!ApplyParameters(m_iconn->Response(), set, &error)) {
+            writeFailed(QStringLiteral("BEEP"), QStringLiteral("The beeper was not set: ") + error);
+            if (loadGlobal(QStringLiteral("BEEP"))) {
+                refreshBeeper();
+            } else {
+                if (beeper)
+                    beeper->setChecked(wasOn);
+                m_statusBar->SetButtonState(QStringLiteral("beep"), wasOn);
+            }
+            return;
+        }
         if (beeper)
             beeper->setChecked(on);
         m_statusBar->SetButtonState(QStringLiteral("beep"), on);
         m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEBEEP"), QString());
     });
+}
+
+void BasicInterface::writeFailed(const QString& parameter, const QString& message) {
+    // The change the reader refused must not ride along with the next write.
+    PendingParameters().GetParameter(parameter).setModified(false);
+    showMessage(this, message, PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Write Failure"));
 }
 
 void BasicInterface::statusButtonPressed(const QString& key) {
@@ -389,8 +412,12 @@ void BasicInterface::SerialHookTick() {
     showWaitingForTrigger();
     const vm::link::CommandReply reply = m_iconn->SendCommand(BuildReportRequest(request), 500);
     if (!reply.ok) {
-        qCWarning(lcApp) << "report request refused:" << reply.status << reply.errorText;
+        // Shown where the operator watches the results; the next tick asks again.
         m_serialOutstanding = false;
+        const QString why = reply.errorText.isEmpty() ? reply.status : reply.errorText;
+        m_statusBar->SetStatusMsg(QLatin1String(kPollFailed) + why, 0, kLightRed);
+    } else if (m_statusBar->StatusMsgText().startsWith(QLatin1String(kPollFailed))) {
+        m_statusBar->SetStatusMsg(QString(), 0, vm::display::kWindowBackground);
     }
 }
 

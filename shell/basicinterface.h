@@ -207,6 +207,7 @@ private:
     void refreshTrigger();
     bool loadGlobal(const QString& name);
     void showLaserState(const QString& value);
+    void writeFailed(const QString& parameter, const QString& message);
     void statusButtonPressed(const QString& key);
     void imagesMenuChosen(const QString& key);
     void imagesButtonToggled(bool down);
@@ -287,6 +288,7 @@ private:
     bool m_triggerMode = false;
     bool m_imagesOneShotForm = true;
     bool m_believedControl = false;
+    bool m_controlClaimed = false; // CONTROL accepted and not given back since
     bool m_refreshing = false;
     bool m_refreshAgain = false;
     QString m_virtualTrigger;

@@ -256,6 +256,7 @@ bool BasicInterface::EnsureControl() {
     if (!reply.ok)
         qCWarning(lcApp) << "CONTROL was not accepted:" << reply.status << reply.errorText;
     m_believedControl = m_iconn->HasControl();
+    m_controlClaimed = m_believedControl;
     return true;
 }
 
@@ -263,14 +264,23 @@ void BasicInterface::CheckControlDropped() {
     vm::link::Device* device = m_coord ? m_coord->FocusedDevice() : nullptr;
     if (!device)
         return;
+    // Whether this PC holds control is read from the controller name that the refresh
+    // replaces, so the claim has to be taken before it.
+    const bool claimed = m_controlClaimed || m_iconn->HasControl();
     device->Refresh();
-    if (m_iconn->HasControl() && device->ControllerName().isEmpty()) {
-        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
-                                  QStringLiteral("Control Dropped!"));
-        m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
-        m_serialOutstanding = false;
-        m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
+    if (!device->ControllerName().isEmpty()) {
+        // In control, or another station took it over: nothing was dropped.
+        m_controlClaimed = device->HasControl();
+        return;
     }
+    if (!claimed)
+        return;
+    m_controlClaimed = false;
+    m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
+                              QStringLiteral("Control Dropped!"));
+    m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
+    m_serialOutstanding = false;
+    m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
 }
 
 bool BasicInterface::PrepareToLeaveCamera() {
@@ -284,6 +294,7 @@ bool BasicInterface::PrepareToLeaveCamera() {
         m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
     // Control given up on purpose is no surprise to the toolbar update.
     m_believedControl = false;
+    m_controlClaimed = false;
     setControlButton(false);
     return true;
 }

@@ -155,9 +155,7 @@ private:
                 reply = m_reader.execute(text, m_station);
             }
             int delay = 0;
-            const ReplyFault fault = m_reader.m_fault;
-            delay = m_reader.m_faultDelayMs;
-            m_reader.m_fault = ReplyFault::None;
+            const ReplyFault fault = m_reader.takeFault(QString::fromLatin1(line.text), &delay);
             const QByteArray bytes = formatReply(reply, fault);
             if (fault == ReplyFault::Slow && delay > 0) {
                 m_waiting = true;
@@ -657,9 +655,21 @@ void Reader::reboot() {
     });
 }
 
-void Reader::setNextReplyFault(ReplyFault fault, int delayMs) {
+void Reader::setNextReplyFault(ReplyFault fault, int delayMs, const QString& keyword) {
     m_fault = fault;
     m_faultDelayMs = delayMs;
+    m_faultKeyword = keyword;
+}
+
+ReplyFault Reader::takeFault(const QString& line, int* delayMs) {
+    const QString keyword = line.trimmed().section(QLatin1Char(' '), 0, 0);
+    if (m_fault == ReplyFault::None ||
+        (!m_faultKeyword.isEmpty() && keyword.compare(m_faultKeyword, Qt::CaseInsensitive) != 0))
+        return ReplyFault::None;
+    const ReplyFault fault = m_fault;
+    *delayMs = m_faultDelayMs;
+    m_fault = ReplyFault::None;
+    return fault;
 }
 
 void Reader::setExternalInput(bool high) {
@@ -814,9 +824,8 @@ void Reader::serialBytes(const QByteArray& bytes) {
             continue;
         else
             reply = execute(QString::fromLatin1(line.text), m_serialStation);
-        const ReplyFault fault = m_fault;
-        const int delay = m_faultDelayMs;
-        m_fault = ReplyFault::None;
+        int delay = 0;
+        const ReplyFault fault = takeFault(QString::fromLatin1(line.text), &delay);
         const QByteArray out = formatReply(reply, fault);
         if (fault == ReplyFault::Slow && delay > 0) {
             QTimer::singleShot(delay, this, [this, out] {

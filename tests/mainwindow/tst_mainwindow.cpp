@@ -1,6 +1,7 @@
 // The main window driven against simulated readers over real loopback sockets and a
 // real pseudo-terminal: camera buttons, focusing and the version check, control,
 // laser and beeper, live images, saving, serial polling and guest buttons.
+#include "app/applyparameters.h"
 #include "app/imagefiles.h"
 #include "app/settingsstore.h"
 #include "common/prompts.h"
@@ -622,6 +623,107 @@ private slots:
         window().SaveCurrentImage();
         const QString path = app::MakeImageFileName(port, window().imageView()->CurrentRecord()->Number());
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    }
+
+    void serialControlDroppedByTheReader() {
+        sim::Reader* serial = reader("Serial1");
+        const QString port = serial->serialPortName() + ":";
+        QVERIFY(window().AddCameraButton(port));
+        window().ClickCameraButton(port);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        window().serialHookTimer().stop();
+        window().updateTimer().stop();
+        takeControl(port);
+        window().UpdateToolbar();
+        link::ReaderConnection other;
+        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
+        const qsizetype releases = serial->receivedCommands().count("RELEASE");
+        const qsizetype cancels = serial->receivedCommands().count("REPORTCANCEL");
+
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage("Connection Error",
+                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        serial->dropControl();
+        window().SerialHookTick();
+        QCOMPARE(serial->receivedCommands().count("REPORTCANCEL"), cancels + 1);
+        QCOMPARE(serial->receivedCommands().count("RELEASE"), releases + 1);
+        QTRY_VERIFY(std::any_of(broadcasts.cbegin(), broadcasts.cend(), [](const QList<QVariant>& b) {
+            return b.at(1).toString() == "DEBUGMSG" && b.at(2).toString() == "Control Dropped!";
+        }));
+        QTRY_COMPARE(boxes->shown().size(), 1);
+        // Once both sides agree, the next poll sends nothing more.
+        window().SerialHookTick();
+        QCOMPARE(serial->receivedCommands().count("RELEASE"), releases + 1);
+    }
+
+    void refusedWritesAreShown() {
+        focus("Line2");
+        takeControl("Line2");
+        sim::Reader* line2 = reader("Line2");
+        window().SetLaser("OFF");
+        window().updateTimer().stop();
+        window().UpdateToolbar();
+        const QString lost = "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost";
+        {
+            // Another station takes over before this PC hears of it: the reader refuses.
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Write Failure",
+                "The targeting laser was not set: TARGET: !TARGET ERROR 4 no programming control",
+                PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            boxes->expectMessage("Connection Error", lost, PromptIcon::Critical, PromptButtons::Ok,
+                                 PromptAnswer::Ok);
+            line2->takeControl("OTHER-PC");
+            window().SetLaser("ON");
+            QTRY_COMPARE(boxes->shown().size(), 2);
+        }
+        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("OFF"));
+        QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
+        QVERIFY(window().action("mnuLaserOFF")->isChecked());
+
+        line2->dropControl();
+        takeControl("Line2");
+        window().UpdateToolbar();
+        const QString beep = line2->parameters().fields("BEEP").value(0).toUpper();
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Write Failure",
+                                 "The beeper was not set: BEEP: !BEEP ERROR 4 no programming control",
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            boxes->expectMessage("Connection Error", lost, PromptIcon::Critical, PromptButtons::Ok,
+                                 PromptAnswer::Ok);
+            line2->takeControl("OTHER-PC");
+            window().action("mnuBeeper")->trigger();
+            QTRY_COMPARE(boxes->shown().size(), 2);
+        }
+        QCOMPARE(line2->parameters().fields("BEEP").value(0).toUpper(), beep);
+        QCOMPARE(window().action("mnuBeeper")->isChecked(), beep == "Y");
+        QCOMPARE(window().vmStatusBar()->ButtonImageKey("beep"),
+                 beep == "Y" ? QStringLiteral("beep_active") : QStringLiteral("beep_inactive"));
+        // The refused change does not ride along with the next write.
+        QVERIFY(!app::PendingParameters().Modified());
+    }
+
+    void failedPollIsShown() {
+        sim::Reader* serial = reader("Serial1");
+        const QString port = serial->serialPortName() + ":";
+        QVERIFY(window().AddCameraButton(port));
+        window().ClickCameraButton(port);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        window().serialHookTimer().stop();
+        window().findChild<QAction*>("reports")->setChecked(true);
+        serial->setNextReplyFault(sim::ReplyFault::Malformed, 0, "REPORTREQ");
+        window().SerialHookTick();
+        QVERIFY(received(serial, "REPORTREQ  255 0"));
+        QVERIFY2(window().vmStatusBar()->StatusMsgText().startsWith("Report request failed: "),
+                 qPrintable(window().vmStatusBar()->StatusMsgText()));
+        QVERIFY(!window().SerialRequestOutstanding());
+        // The next poll goes out again and clears the notice once the reader accepts it.
+        window().SerialHookTick();
+        QTRY_VERIFY(window().vmStatusBar()->StatusMsgText().trimmed().isEmpty());
     }
 
     void guestButtonsComeAndGo() {
