@@ -41,6 +41,7 @@ void LinkHub::shutdown() {
     m_udp.close();
     m_events.clear();
     m_queuedRecords = 0;
+    m_resetQueued = false;
     for (auto& d : m_devices)
         d->closeLinks();
 }
@@ -149,7 +150,15 @@ void LinkHub::broadcast(const QString& sender, const QString& message, const QSt
 }
 
 void LinkHub::postReset() {
-    post([this] { forEachConnection([](Connection* c) { emit c->OnConnectionReset(); }); });
+    // A reset tells the windows to read the reader's state again; one that has not
+    // been delivered yet already does that for this one too.
+    if (m_resetQueued)
+        return;
+    m_resetQueued = true;
+    post([this] {
+        m_resetQueued = false;
+        forEachConnection([](Connection* c) { emit c->OnConnectionReset(); });
+    });
 }
 
 QList<QHostAddress> LinkHub::discoveryTargets(QList<quint16>* ports) const {
@@ -337,6 +346,11 @@ void LinkHub::detachFocused() {
     m_focused = nullptr;
 }
 
+Device* LinkHub::deviceFor(const QString& name) {
+    const QString trimmed = name.trimmed();
+    return trimmed.isEmpty() ? nullptr : findForFocus(trimmed);
+}
+
 bool LinkHub::focus(const QString& name) {
     const QString trimmed = name.trimmed();
     Device* device = trimmed.isEmpty() ? nullptr : findForFocus(trimmed);
@@ -378,6 +392,9 @@ QList<Device*> Coordinator::Devices() const {
 }
 bool Coordinator::Focus(const QString& name, const QString&, const QString&) {
     return m_hub->focus(name);
+}
+Device* Coordinator::DeviceFor(const QString& name) const {
+    return m_hub->deviceFor(name);
 }
 Device* Coordinator::FocusedDevice() const {
     return m_hub->focusedDevice();

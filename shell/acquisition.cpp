@@ -80,6 +80,13 @@ void BasicInterface::clearPerConnectionState() {
     m_frameCounter = 0;
     m_fpsHistory = {0, 0, 0, 0, 0};
     m_triggerTimer.stop();
+    // The region belongs to the reader: read it again from whichever reader comes next.
+    m_roiParameters.Clear();
+    m_roiLoaded = false;
+    if (QAction* roi = m_toolActions.value(QStringLiteral("roi")); roi && roi->isChecked()) {
+        const QSignalBlocker block(roi);
+        roi->setChecked(false);
+    }
 }
 
 // ---- Laser, beeper, trigger ----------------------------------------------------------
@@ -212,8 +219,13 @@ void BasicInterface::ResetStatistics() {
         if (!EnsureControl())
             return;
         if (showMessage(this, QStringLiteral("Are you sure you want to reset the camera statistics?"),
-                        PromptButtons::YesNo, PromptIcon::Question) == PromptAnswer::Yes)
-            sendSimple(QStringLiteral("STATS RESET"), 500);
+                        PromptButtons::YesNo, PromptIcon::Question) != PromptAnswer::Yes)
+            return;
+        if (sendSimple(QStringLiteral("STATS RESET"), 500)) {
+            // The status-bar counters count along with the reader's, from zero again.
+            m_counts = {0, 0, 0};
+            m_statusBar->SetCounts(0, 0, 0);
+        }
     });
 }
 
@@ -521,7 +533,7 @@ void BasicInterface::roiButtonToggled(bool down) {
     if (!m_searchArea)
         return;
     if (down) {
-        if (!m_roiLoaded && m_iconn && m_iconn->Connected()) {
+        if (m_iconn && m_iconn->Connected() && !m_roiParameters.Modified()) {
             if (m_roiParameters.Load(m_iconn->Response(), QStringLiteral("ROI"))) {
                 const vm::link::Parameter& roi = m_roiParameters.GetParameter(QStringLiteral("ROI"));
                 bool ok[4] = {false, false, false, false};

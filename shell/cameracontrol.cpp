@@ -183,11 +183,15 @@ bool BasicInterface::IsCameraAvailable(const QString& name) const {
 bool BasicInterface::ConnectCamera(const QString& name) {
     bool accepted = false;
     if (IsSerialCaption(name)) {
-        vm::link::Device device;
-        device.SetName(name);
-        device.Refresh();
-        accepted = CheckVersion(&device);
-        device.Close();
+        // The library's own device object for the port: when the version passes, the
+        // focus takes over the link this refresh opened.
+        vm::link::Device* device = m_coord->DeviceFor(name);
+        if (device) {
+            device->Refresh();
+            accepted = CheckVersion(device);
+            if (!accepted)
+                device->Close();
+        }
     } else {
         bool named = false;
         for (vm::link::Device* device : m_coord->Devices()) {

@@ -16,6 +16,7 @@
 #include "shell/statusbar.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
+#include "tools/overlays.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -23,6 +24,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -216,8 +218,12 @@ private slots:
 
     void focusingAndSwitchingReaders() {
         QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
+        const qsizetype refreshes = reader("Line1")->receivedCommands().count("TRIG U");
         focus("Line1");
         QTRY_COMPARE(shell::firmwareLevel(), 8);
+        // One focus, one refresh.
+        QVERIFY(window().imageConnection()->SendCommand("VERSION").ok);
+        QCOMPARE(reader("Line1")->receivedCommands().count("TRIG U"), refreshes + 1);
         window().UpdateToolbar();
         window().UpdateCaptions();
         QCOMPARE(window().windowTitle(), QStringLiteral("Line1 - Velmarrow"));
@@ -388,11 +394,45 @@ private slots:
         QCOMPARE(after, before == "Y" ? QStringLiteral("N") : QStringLiteral("Y"));
         QCOMPARE(window().action("mnuBeeper")->isChecked(), after == "Y");
 
+        // The status-bar counters start again from zero with the reader's.
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 5, 10000);
         vm::testing::ExpectPrompts boxes;
         boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
                              PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
         window().ResetStatistics();
         QVERIFY(received(line2, "STATS RESET"));
+        QCOMPARE(window().counts()[0], 0);
+        QCOMPARE(window().vmStatusBar()->findChild<QLabel*>("TotalField")->text(), QStringLiteral("0"));
+    }
+
+    void roiFollowsTheReader() {
+        reader("Line1")->parameters().setFields("ROI", {"10", "20", "300", "200"});
+        reader("Line2")->parameters().setFields("ROI", {"50", "60", "400", "350"});
+        QAction* roi = window().findChild<QAction*>("roi");
+        auto shownRegion = [this]() -> QList<int> {
+            auto area =
+                std::dynamic_pointer_cast<tools::SearchArea>(window().imageView()->Overlay("Search Area"));
+            if (!area)
+                return {};
+            return {area->Left(), area->Top(), area->Right(), area->Bottom()};
+        };
+        focus("Line1");
+        roi->setChecked(true);
+        QCOMPARE(shownRegion(), QList<int>({10, 20, 300, 200}));
+        roi->setChecked(false);
+        focus("Line2");
+        roi->setChecked(true);
+        QCOMPARE(shownRegion(), QList<int>({50, 60, 400, 350}));
+
+        // A connection reset takes the overlay away and puts the button up with it.
+        QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
+        window().coordinator()->Focus("Line1");
+        QTRY_VERIFY_WITH_TIMEOUT(resets.count() >= 1, 10000);
+        QVERIFY(!roi->isChecked());
+        QCOMPARE(shownRegion(), QList<int>());
+        roi->setChecked(true);
+        QCOMPARE(shownRegion(), QList<int>({10, 20, 300, 200}));
     }
 
     void liveImagesMoveTheCountersAndSave() {
@@ -561,11 +601,18 @@ private slots:
         const QString port = serial->serialPortName() + ":";
         QVERIFY(window().coordinator()->IsSerialPort(port));
         QVERIFY(window().AddCameraButton(port));
+        const QStringList before = serial->receivedCommands();
         window().ClickCameraButton(port);
         QTRY_VERIFY(window().imageConnection()->Connected());
         QTRY_VERIFY(shell::firmwareLevel() > 0);
         QVERIFY(window().imageConnection()->IsSerial());
         QTRY_VERIFY(received(serial, "RELEASE"));
+        // The reader is greeted once and refreshed once.
+        QVERIFY(window().imageConnection()->SendCommand("VERSION").ok);
+        const QStringList sent = serial->receivedCommands().mid(before.size());
+        QCOMPARE(sent.filter(QRegularExpression("^STATION ")).size(), 1);
+        QCOMPARE(sent.count("NAME"), 1);
+        QCOMPARE(sent.count("TRIG U"), 1);
         window().UpdateToolbar();
         QVERIFY(window().findChild<QAction*>("reports")->isVisible());
         QVERIFY(!window().findChild<QAction*>("live")->isVisible());
