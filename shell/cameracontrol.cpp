@@ -41,6 +41,9 @@ const QStringList& followingWindows() {
     return names;
 }
 
+// Where a window remembers the camera text in front of its caption.
+constexpr char kCaptionPrefixProperty[] = "vmCaptionPrefix";
+
 // Keeps the hourglass up while a camera button's work runs.
 class WaitCursor {
 public:
@@ -445,10 +448,20 @@ void BasicInterface::UpdateCaptions() {
         if (!window)
             continue;
         const QString caption = window->windowTitle();
-        const int dash = caption.indexOf(QLatin1Char('-'));
-        if (dash < 0)
-            continue;
-        const QString updated = cameraText + QStringLiteral(" -") + caption.mid(dash + 1);
+        // The reader's name may hold a "-" itself: the camera text put in front last
+        // time is taken off whole, not up to its first "-".
+        const QString previous = window->property(kCaptionPrefixProperty).toString() + QStringLiteral(" -");
+        QString rest;
+        if (previous.size() > 2 && caption.startsWith(previous)) {
+            rest = caption.mid(previous.size());
+        } else {
+            const int dash = caption.indexOf(QLatin1Char('-'));
+            if (dash < 0)
+                continue;
+            rest = caption.mid(dash + 1);
+        }
+        window->setProperty(kCaptionPrefixProperty, cameraText);
+        const QString updated = cameraText + QStringLiteral(" -") + rest;
         if (updated != caption)
             window->setWindowTitle(updated);
     }

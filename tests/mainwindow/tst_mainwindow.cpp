@@ -127,7 +127,8 @@ private slots:
         config.discoveryPort = 0;
         config.readers = {readerConfig("Line1", "2.3.0.0"),         readerConfig("Line2", "3.0.2.1"),
                           readerConfig("Minor", "1.1.0.31"),        readerConfig("Major", "1.0.1.14"),
-                          readerConfig("Serial1", "3.0.2.1", true), readerConfig("../../evil", "3.0.2.1")};
+                          readerConfig("Serial1", "3.0.2.1", true), readerConfig("../../evil", "3.0.2.1"),
+                          readerConfig("Cell-7", "3.0.2.1")};
         m_sim = std::make_unique<sim::Simulator>(config);
         QString error;
         QVERIFY2(m_sim->start(&error), qPrintable(error));
@@ -246,6 +247,16 @@ private slots:
         QTRY_COMPARE(shell::firmwareLevel(), 0);
         window().UpdateCaptions();
         QCOMPARE(window().windowTitle(), QStringLiteral("(no camera) - Velmarrow"));
+
+        // A "-" in the reader's name stays part of the name, however often the caption
+        // is updated.
+        focus("Cell-7");
+        for (int i = 0; i < 3; ++i)
+            window().UpdateCaptions();
+        QCOMPARE(window().windowTitle(), QStringLiteral("Cell-7 - Velmarrow"));
+        focus("Line1");
+        window().UpdateCaptions();
+        QCOMPARE(window().windowTitle(), QStringLiteral("Line1 - Velmarrow"));
     }
 
     void versionMismatchPrompts() {
