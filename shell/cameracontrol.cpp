@@ -9,6 +9,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/fields.h"
 #include "link/serialports.h"
 #include "resources/strings.h"
 #include "shell/addcamera.h"
@@ -21,7 +22,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QSerialPort>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -160,17 +160,7 @@ void BasicInterface::cameraButtonClicked(const QString& caption, bool down) {
 }
 
 bool BasicInterface::IsSerialPortAvailable(const QString& name) const {
-    const QString path = vm::link::serialDevicePath(name);
-    if (path.isEmpty())
-        return false;
-    // Whoever holds the port open (another program, or this one while the reader is
-    // focused) makes it unavailable to a second opener.
-    QSerialPort port;
-    port.setPortName(path);
-    if (!port.open(QIODevice::ReadWrite))
-        return false;
-    port.close();
-    return true;
+    return vm::link::serialPortOpens(name);
 }
 
 bool BasicInterface::IsCameraAvailable(const QString& name) const {
@@ -615,9 +605,7 @@ void BasicInterface::refreshCalibrationText() {
     }
     QString reply = m_iconn->Query(QStringLiteral("CALIBRATED_STRING"));
     const int blank = reply.indexOf(QLatin1Char(' '));
-    QString value = blank >= 0 ? reply.mid(blank + 1) : QString();
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
-        value = value.mid(1, value.size() - 2);
+    const QString value = vm::link::unquoteField(blank >= 0 ? reply.mid(blank + 1) : QString());
     m_rconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("CALIBRATED"), QString());
     setCalibrationText(QStringLiteral("Calibrated : ") + value);
 }

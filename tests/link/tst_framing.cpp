@@ -1,4 +1,5 @@
 // Framing, field splitting, records and parameter sets: what needs no reader.
+#include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/protocol.h"
 #include "link/record.h"
@@ -87,6 +88,15 @@ private slots:
         // An unterminated quote keeps the rest together rather than losing it.
         QCOMPARE(splitFields("X \"a b"), QStringList({"X", "\"a b"}));
         QCOMPARE(commandKeyword("  trig c"), QString("TRIG"));
+    }
+
+    void textFieldsLoseOnePairOfQuotes() {
+        QCOMPARE(unquoteField("\"GO\""), QString("GO"));
+        QCOMPARE(unquoteField("\"\""), QString());
+        QCOMPARE(unquoteField("\"\"x\"\""), QString("\"x\""));
+        QCOMPARE(unquoteField("\"open"), QString("\"open"));
+        QCOMPARE(unquoteField("\""), QString("\""));
+        QCOMPARE(unquoteField("plain"), QString("plain"));
     }
 
     void recordsCarryResultAndImage_data() {
