@@ -364,6 +364,9 @@ void BasicInterface::imagesMenuChosen(const QString& key) {
         images->setToolTip(vm::res::Str(1536));
         images->setIcon(vm::res::Icon(QStringLiteral("live")));
     }
+    // Assistive tools name the button by what it now says.
+    if (QToolButton* button = m_toolButtons.value(QStringLiteral("images")))
+        button->setAccessibleName(images->text());
 }
 
 void BasicInterface::imagesButtonToggled(bool down) {

@@ -355,7 +355,7 @@ void BasicInterface::UpdateToolbar() {
     } else {
         for (int i = m_camToolbar->cameraCount() - 1; i >= 0; --i) {
             QAction* action = m_camToolbar->camera(i);
-            if (CameraToolbar::isGuest(action) && action->text() != focused->Name())
+            if (CameraToolbar::isGuest(action) && CameraToolbar::caption(action) != focused->Name())
                 m_camToolbar->removeCamera(i);
         }
         // A reader focused without a button of its own gets a guest button.
@@ -366,7 +366,7 @@ void BasicInterface::UpdateToolbar() {
     const QList<vm::link::Device*> devices = m_coord->Devices();
     for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
         QAction* action = m_camToolbar->camera(i);
-        const QString caption = action->text();
+        const QString caption = CameraToolbar::caption(action);
         const QString set = IsSerialCaption(caption) ? QStringLiteral("serial") : QStringLiteral("net");
         const bool isFocused = focused && focused->Name() == caption;
         vm::link::Device* device = isFocused ? focused : nullptr;
@@ -421,9 +421,10 @@ void BasicInterface::disconnectTick() {
     const QString focused = focusedName();
     for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
         QAction* action = m_camToolbar->camera(i);
-        if (action->text() == focused && !focused.isEmpty())
+        const QString caption = CameraToolbar::caption(action);
+        if (caption == focused && !focused.isEmpty())
             continue;
-        action->setEnabled(IsCameraAvailable(action->text()));
+        action->setEnabled(IsCameraAvailable(caption));
     }
 }
 

@@ -12,12 +12,14 @@
 #include "shell/addcamera.h"
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
+#include "shell/frmoptions.h"
 #include "shell/programstate.h"
 #include "shell/statusbar.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 #include "tools/overlays.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -32,6 +34,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 #include <memory>
 
@@ -782,6 +786,66 @@ private slots:
         // The next poll goes out again and clears the notice once the reader accepts it.
         window().SerialHookTick();
         QTRY_VERIFY(window().vmStatusBar()->StatusMsgText().trimmed().isEmpty());
+    }
+
+    void assistiveToolsReachTheWindow() {
+        QVERIFY(window().AddCameraButton("Line1"));
+        const QString longName = "Packaging-Line-North-Hall-Station-Twelve-Upper-Reader";
+        QVERIFY(window().AddCameraButton(longName));
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Line1"), 10000);
+
+        // A screen reader or UI automation presses a camera button by toggling it.
+        QWidget* line1 = window().cameraToolbar()->widgetForAction(button("Line1"));
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(line1);
+        QVERIFY(access && access->actionInterface());
+        QCOMPARE(access->text(QAccessible::Name), QStringLiteral("Line1"));
+        access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QCOMPARE(window().coordinator()->FocusedDevice()->Name(), QStringLiteral("Line1"));
+
+        // A long name is shortened on its button, whole for the tooltip and assistive tools.
+        window().UpdateToolbar();
+        QAction* longButton = button(longName);
+        QVERIFY(longButton->text().size() < longName.size());
+        QCOMPARE(longButton->toolTip(), longName);
+        QCOMPARE(QAccessible::queryAccessibleInterface(window().cameraToolbar()->widgetForAction(longButton))
+                     ->text(QAccessible::Name),
+                 longName);
+
+        // The images button is named by what it says.
+        auto imagesName = [this] {
+            return QAccessible::queryAccessibleInterface(window().toolButton("images"))
+                ->text(QAccessible::Name);
+        };
+        QCOMPARE(imagesName(), QStringLiteral("Upload Image"));
+        window().findChild<QAction*>("hookimages")->trigger();
+        QCOMPARE(imagesName(), QStringLiteral("Hook Images"));
+        window().findChild<QAction*>("oneimage")->trigger();
+        QCOMPARE(imagesName(), QStringLiteral("Upload Image"));
+
+        // The counters' values can be read.
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 1, 10000);
+        QLabel* total = window().vmStatusBar()->findChild<QLabel*>("TotalField");
+        QCOMPARE(QAccessible::queryAccessibleInterface(total)->text(QAccessible::Name),
+                 QStringLiteral("Total ") + total->text());
+    }
+
+    void preferencesShowTheWholeImageFolder() {
+        const QString folder = m_dir.filePath("images/for/the/night/shift/of/packaging/line/north/");
+        app::setImageSaveDirectory(folder);
+        QTimer::singleShot(0, &window(), [this, folder] {
+            auto* field = window().options()->findChild<QLineEdit*>("txtImgDirectory");
+            QVERIFY(field);
+            QCOMPARE(field->text(), folder);
+            // However the dialog is laid out, the field is never narrower than its folder.
+            QVERIFY2(field->minimumWidth() >= field->fontMetrics().horizontalAdvance(folder),
+                     qPrintable(QString::number(field->minimumWidth())));
+            QCOMPARE(field->cursorPosition(), 0);
+            QCOMPARE(field->toolTip(), folder);
+            window().options()->reject();
+        });
+        window().ShowPreferences();
     }
 
     void guestButtonsComeAndGo() {
