@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -57,6 +58,11 @@ QByteArray pixelBytes(const QImage& image) {
 class TestFraming : public QObject {
     Q_OBJECT
 private slots:
+    void init() {
+        // Any warning a test does not expect is a fault.
+        QTest::failOnWarning(QRegularExpression(".*"));
+    }
+
     void framesSurviveSplitsAndGarbage() {
         FrameDecoder decoder;
         const QByteArray a = encodeFrame(FrameType::Event, "{\"event\":\"reset\"}");

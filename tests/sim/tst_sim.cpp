@@ -387,7 +387,14 @@ private slots:
             QCOMPARE(c.statusOf("STORE 3"), QString("!STORE OK"));
             c.command("TIMEOUT READ 77");
             QCOMPARE(c.statusOf("STORE 12"), QString("!STORE OK"));
-            QCOMPARE(c.statusOf("STORE 16").left(16), QString("!STORE ERROR 2 P"));
+            // PIDs run from 1 to 15, for both STORE and LOAD.
+            QCOMPARE(c.statusOf("STORE 16"), QString("!STORE ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("STORE 0"), QString("!STORE ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("LOAD 16"), QString("!LOAD ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("LOAD 0"), QString("!LOAD ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("STORE 1"), QString("!STORE OK"));
+            QCOMPARE(c.statusOf("STORE 15"), QString("!STORE OK"));
+            QCOMPARE(c.statusOf("LOAD 15"), QString("!LOAD OK"));
             QCOMPARE(c.statusOf("LOAD 5"), QString("!LOAD ERROR 8 PID 5 is not stored"));
             QCOMPARE(c.statusOf("LOAD 3"), QString("!LOAD OK"));
             QCOMPARE(c.query("TIMEOUT READ"), QString("TIMEOUT READ 1234"));
@@ -397,10 +404,12 @@ private slots:
         CommandClient c;
         QVERIFY(c.connectTo(*r));
         const QStringList dir = c.command("DIR");
-        QCOMPARE(dir.size(), 4);
-        QVERIFY(dir[0].startsWith("PID3:"));
-        QVERIFY(dir[1].startsWith("PID12:"));
-        QVERIFY(dir[2].startsWith("DIR"));
+        QCOMPARE(dir.size(), 6);
+        QVERIFY(dir[0].startsWith("PID1:"));
+        QVERIFY(dir[1].startsWith("PID3:"));
+        QVERIFY(dir[2].startsWith("PID12:"));
+        QVERIFY(dir[3].startsWith("PID15:"));
+        QVERIFY(dir[4].startsWith("DIR 4 PIDS"));
         QCOMPARE(c.query("TIMEOUT READ"), QString("TIMEOUT READ 500"));
     }
 
