@@ -33,14 +33,27 @@ bool ImageSaveFormatIsTif() {
     return settings().text(keys::ImageSaveFormat).toUpper() == u"TIF";
 }
 
+bool IsUsableFileNamePart(const QString& name) {
+    if (name.isEmpty() || name.endsWith(u'.') || name.endsWith(u' '))
+        return false; // also refuses "." and ".."
+    static const QString forbidden = QStringLiteral("/\\:*?\"<>|");
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || forbidden.contains(c))
+            return false;
+    }
+    return true;
+}
+
 QString MakeImageFileName(const QString& deviceName, qint64 imageNumber) {
+    QString name = deviceName;
+    if (name.endsWith(u':'))
+        name.chop(1);
+    if (!IsUsableFileNamePart(name))
+        return QString();
     QString path = imageSaveDirectory();
     // Folders typed on Windows end in "\", elsewhere in "/"; either one is a separator.
     if (!path.endsWith(u'\\') && !path.endsWith(u'/'))
         path += QDir::separator();
-    QString name = deviceName;
-    if (name.endsWith(u':'))
-        name.chop(1);
     return path + name + u'_' + QStringLiteral("%1").arg(imageNumber, 9, 10, QChar(u'0')) +
            (ImageSaveFormatIsTif() ? QStringLiteral(".tif") : QStringLiteral(".bmp"));
 }

@@ -44,6 +44,12 @@ ScriptedPrompts& ScriptedPrompts::expectInput(const QString& title, const QStrin
     return *this;
 }
 
+ScriptedPrompts& ScriptedPrompts::whileOpen(std::function<void()> work) {
+    if (!m_expected.isEmpty())
+        m_expected.last().whileOpen = std::move(work);
+    return *this;
+}
+
 void ScriptedPrompts::fail(const QString& failure) {
     m_failures.append(failure);
     qCWarning(lcApp).noquote() << "prompt check failed:" << failure;
@@ -69,6 +75,8 @@ std::optional<ScriptedPrompts::Expectation> ScriptedPrompts::take(const Prompt& 
 PromptAnswer ScriptedPrompts::message(QWidget*, const QString& title, const QString& text, PromptIcon icon,
                                       PromptButtons buttons) {
     const auto e = take(Prompt{Kind::Message, title, text, icon, buttons, {}, false});
+    if (e && e->whileOpen)
+        e->whileOpen();
     if (e) {
         const bool fits = buttons == PromptButtons::Ok ? e->answer == PromptAnswer::Ok
                           : buttons == PromptButtons::YesNo

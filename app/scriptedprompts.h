@@ -39,6 +39,11 @@ public:
     ScriptedPrompts& expectInput(const QString& title, const QString& prompt, const QString& defaultText,
                                  bool masked, std::optional<QString> answer);
 
+    // Runs `work` while the box declared last is "open", before it is answered, so that a
+    // test can watch what the program does while an operator reads a box (a real box
+    // runs the event loop meanwhile).
+    ScriptedPrompts& whileOpen(std::function<void()> work);
+
     PromptAnswer message(QWidget* parent, const QString& title, const QString& text, PromptIcon icon,
                          PromptButtons buttons) override;
     std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
@@ -60,6 +65,7 @@ private:
         Prompt prompt;
         PromptAnswer answer = PromptAnswer::Ok;
         std::optional<QString> inputAnswer;
+        std::function<void()> whileOpen;
     };
 
     // Checks the shown prompt against the next expectation; returns it when it matches.

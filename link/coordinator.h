@@ -28,6 +28,10 @@ public:
     // OnConnectionReset. Returns true when the reader is connected.
     bool Focus(const QString& name, const QString& unused1 = QString(), const QString& unused2 = QString());
     Device* FocusedDevice() const;
+    // The device object that Focus would use for this name (created for a static
+    // address or a serial port when there is none yet), without focusing it; nullptr
+    // when the name reaches no reader.
+    Device* DeviceFor(const QString& name) const;
     QStringList SerialPortNames() const;
     int SerialPortCount() const;
     bool IsSerialPort(const QString& name) const;

@@ -399,6 +399,12 @@ bool Device::openLinks(int waitMs) {
     m_retryDelay = kReconnectFirstDelayMs;
     if (m_up)
         return true;
+    if (m_serial && m_commandUp && m_handshakeDone) {
+        // A refresh has just opened and greeted the port: take the link over as it is
+        // rather than greet the reader a second time.
+        checkUp();
+        return m_up;
+    }
     startLinks(!m_serial);
     detail::WaitScope scope;
     waitUntil([this] { return m_up || m_attemptFailed; }, waitMs);

@@ -41,6 +41,7 @@ void LinkHub::shutdown() {
     m_udp.close();
     m_events.clear();
     m_queuedRecords = 0;
+    m_resetQueued = false;
     for (auto& d : m_devices)
         d->closeLinks();
 }
@@ -137,9 +138,12 @@ void LinkHub::scheduleFlush() {
 
 void LinkHub::flush() {
     m_flushScheduled = false;
-    if (m_flushing || detail::waitDepth() > 0)
+    if (detail::waitDepth() > 0)
         return; // the wait's end schedules the next flush
-    m_flushing = true;
+    // A handler may open a modal box; its event loop brings the next flush here while
+    // the outer one is still delivering. The events behind it go out from there, so
+    // that counters, records and resets keep flowing while the operator reads the box.
+    // Only a command's wait holds them back.
     while (!m_events.empty() && detail::waitDepth() == 0) {
         Event e = std::move(m_events.front());
         m_events.pop_front();
@@ -147,7 +151,6 @@ void LinkHub::flush() {
             --m_queuedRecords;
         e.deliver();
     }
-    m_flushing = false;
     scheduleFlush();
 }
 
@@ -160,7 +163,22 @@ void LinkHub::broadcast(const QString& sender, const QString& message, const QSt
 }
 
 void LinkHub::postReset() {
-    postToConnections([](Connection* c) { emit c->OnConnectionReset(); });
+    // A reset tells the windows to read the reader's state again; one that has not been
+    // delivered yet already does that for this one too. It goes to the connections that
+    // existed when either was posted: one created later was bound to the reader as it was.
+    for (const QPointer<Connection>& c : std::as_const(m_connections))
+        if (!m_resetTargets.contains(c))
+            m_resetTargets.append(c);
+    if (m_resetQueued)
+        return;
+    m_resetQueued = true;
+    post([this] {
+        m_resetQueued = false;
+        const auto targets = std::exchange(m_resetTargets, {});
+        for (const QPointer<Connection>& c : targets)
+            if (c && m_connections.contains(c))
+                emit c->OnConnectionReset();
+    });
 }
 
 QList<QHostAddress> LinkHub::discoveryTargets(QList<quint16>* ports) const {
@@ -351,6 +369,11 @@ void LinkHub::detachFocused() {
     m_focused = nullptr;
 }
 
+Device* LinkHub::deviceFor(const QString& name) {
+    const QString trimmed = name.trimmed();
+    return trimmed.isEmpty() ? nullptr : findForFocus(trimmed);
+}
+
 bool LinkHub::focus(const QString& name) {
     const QString trimmed = name.trimmed();
     Device* device = trimmed.isEmpty() ? nullptr : findForFocus(trimmed);
@@ -392,6 +415,9 @@ QList<Device*> Coordinator::Devices() const {
 }
 bool Coordinator::Focus(const QString& name, const QString&, const QString&) {
     return m_hub->focus(name);
+}
+Device* Coordinator::DeviceFor(const QString& name) const {
+    return m_hub->deviceFor(name);
 }
 Device* Coordinator::FocusedDevice() const {
     return m_hub->focusedDevice();
@@ -458,7 +484,9 @@ ImageConnection::ImageConnection(QObject* parent)
     : Connection(parent) {}
 
 void ImageConnection::deliverRecord(const Record& record) {
-    if (m_acquisition.IsRunning() || record.Image().IsEmpty()) {
+    // Over a serial line an image travels only when the PC asked for one in its report
+    // request, so it is always wanted.
+    if (m_acquisition.IsRunning() || record.Image().IsEmpty() || IsSerial()) {
         emit OnNewRecord(record);
         return;
     }

@@ -41,6 +41,7 @@ public:
     void startDiscovery();
     QList<Device*> devices() const;
     bool focus(const QString& name);
+    Device* deviceFor(const QString& name);
     Device* focusedDevice() const { return m_focused; }
     CommandResponse& channel();
     void broadcast(const QString& sender, const QString& message, const QString& text);
@@ -86,7 +87,8 @@ private:
     std::deque<Event> m_events;
     int m_queuedRecords = 0;
     bool m_flushScheduled = false;
-    bool m_flushing = false;
+    bool m_resetQueued = false;
+    QList<QPointer<Connection>> m_resetTargets;
 };
 
 } // namespace vm::link

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 
 #ifdef Q_OS_UNIX
@@ -82,6 +83,18 @@ QString serialDevicePath(const QString& portName) {
 
 bool looksLikeSerialPortName(const QString& name) {
     return name.indexOf(QLatin1Char(':')) >= 1;
+}
+
+bool serialPortOpens(const QString& portName) {
+    const QString path = serialDevicePath(portName);
+    if (path.isEmpty())
+        return false;
+    QSerialPort port;
+    port.setPortName(path);
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.close();
+    return true;
 }
 
 } // namespace vm::link

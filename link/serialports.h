@@ -10,6 +10,9 @@ namespace vm::link {
 QStringList availableSerialPortNames();
 // The device to open for a port name; empty when there is no such port.
 QString serialDevicePath(const QString& portName);
+// True when the port can be opened now: nobody (another program, or this one while
+// its reader is focused) holds it. The port is closed again at once.
+bool serialPortOpens(const QString& portName);
 // A name that has the form of a port name: ":" at position 2 or later.
 bool looksLikeSerialPortName(const QString& name);
 // The folder where simulated readers publish their serial ports.

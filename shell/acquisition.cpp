@@ -39,6 +39,7 @@ namespace {
 constexpr quint32 kLightRed = Rgb(255, 128, 128);
 constexpr quint32 kLightGreen = Rgb(128, 255, 128);
 constexpr quint32 kLightYellow = Rgb(255, 255, 128);
+constexpr char kPollFailed[] = "Report request failed: ";
 } // namespace
 
 bool BasicInterface::sendSimple(const QString& command, int timeoutMs) {
@@ -79,6 +80,13 @@ void BasicInterface::clearPerConnectionState() {
     m_frameCounter = 0;
     m_fpsHistory = {0, 0, 0, 0, 0};
     m_triggerTimer.stop();
+    // The region belongs to the reader: read it again from whichever reader comes next.
+    m_roiParameters.Clear();
+    m_roiLoaded = false;
+    if (QAction* roi = m_toolActions.value(QStringLiteral("roi")); roi && roi->isChecked()) {
+        const QSignalBlocker block(roi);
+        roi->setChecked(false);
+    }
 }
 
 // ---- Laser, beeper, trigger ----------------------------------------------------------
@@ -105,8 +113,15 @@ void BasicInterface::SetLaser(const QString& value) {
         vm::link::ParameterSet set;
         set.GetParameter(QStringLiteral("TARGET")).SetField(0, value);
         QString error;
-        if (!ApplyParameters(m_iconn->Response(), set, &error))
-            qCWarning(lcApp) << "laser not set:" << error;
+        if (!ApplyParameters(m_iconn->Response(), set, &error)) {
+            writeFailed(QStringLiteral("TARGET"),
+                        QStringLiteral("The targeting laser was not set: ") + error);
+            if (loadGlobal(QStringLiteral("TARGET")))
+                refreshLaser();
+            else
+                showLaserState(m_laserValue);
+            return;
+        }
         showLaserState(value);
         m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATELASER"), QString());
     });
@@ -134,13 +149,28 @@ void BasicInterface::ToggleBeeper() {
         vm::link::ParameterSet set;
         set.GetParameter(QStringLiteral("BEEP")).SetField(0, on ? QStringLiteral("Y") : QStringLiteral("N"));
         QString error;
-        if (!ApplyParameters(m_iconn->Response(), set, &error))
-            qCWarning(lcApp) << "beeper not set:" << error;
+        if (!ApplyParameters(m_iconn->Response(), set, &error)) {
+            writeFailed(QStringLiteral("BEEP"), QStringLiteral("The beeper was not set: ") + error);
+            if (loadGlobal(QStringLiteral("BEEP"))) {
+                refreshBeeper();
+            } else {
+                if (beeper)
+                    beeper->setChecked(wasOn);
+                m_statusBar->SetButtonState(QStringLiteral("beep"), wasOn);
+            }
+            return;
+        }
         if (beeper)
             beeper->setChecked(on);
         m_statusBar->SetButtonState(QStringLiteral("beep"), on);
         m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEBEEP"), QString());
     });
+}
+
+void BasicInterface::writeFailed(const QString& parameter, const QString& message) {
+    // The change the reader refused must not ride along with the next write.
+    PendingParameters().GetParameter(parameter).setModified(false);
+    showMessage(this, message, PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Write Failure"));
 }
 
 void BasicInterface::statusButtonPressed(const QString& key) {
@@ -189,8 +219,13 @@ void BasicInterface::ResetStatistics() {
         if (!EnsureControl())
             return;
         if (showMessage(this, QStringLiteral("Are you sure you want to reset the camera statistics?"),
-                        PromptButtons::YesNo, PromptIcon::Question) == PromptAnswer::Yes)
-            sendSimple(QStringLiteral("STATS RESET"), 500);
+                        PromptButtons::YesNo, PromptIcon::Question) != PromptAnswer::Yes)
+            return;
+        if (sendSimple(QStringLiteral("STATS RESET"), 500)) {
+            // The status-bar counters count along with the reader's, from zero again.
+            m_counts = {0, 0, 0};
+            m_statusBar->SetCounts(0, 0, 0);
+        }
     });
 }
 
@@ -200,21 +235,27 @@ void BasicInterface::setInfoMessage(const QString& text) {
 }
 
 void BasicInterface::SaveCurrentImage() {
-    const auto& record = m_imageView->CurrentRecord();
     if (!m_imageView->HasImage()) {
         setInfoMessage(QStringLiteral("No image to save"));
         return;
     }
+    // The view only ever shows a record together with its own picture, so the number
+    // in the file name is the shown picture's.
+    const auto& record = m_imageView->CurrentRecord();
+    const bool fromRecord = record && !record->Image().IsEmpty();
     const QString device = focusedName().isEmpty() ? QStringLiteral("Image") : focusedName();
-    const qint64 number = record ? record->Number() : 0;
-    const QString path = MakeImageFileName(device, number);
-    QString error;
-    bool saved = false;
-    if (record && !record->Image().IsEmpty()) {
-        saved = record->Image().SaveToFile(path, &error);
-    } else {
-        saved = m_imageView->Image().save(path, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
+    const QString path = MakeImageFileName(device, fromRecord ? record->Number() : 0);
+    if (path.isEmpty()) {
+        // The name came from the reader; it must not choose where the file goes.
+        showMessage(this,
+                    QStringLiteral("The camera name \"") + device +
+                        QStringLiteral("\" cannot be used in a file name. The image was not saved."),
+                    PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Warning"));
+        return;
     }
+    QString error;
+    const bool saved = fromRecord ? record->Image().SaveToFile(path, &error)
+                                  : m_imageView->Image().save(path, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
     if (!saved) {
         showMessage(this, QStringLiteral("Image directory specified in preferences does not exit"),
                     PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Warning"));
@@ -323,6 +364,9 @@ void BasicInterface::imagesMenuChosen(const QString& key) {
         images->setToolTip(vm::res::Str(1536));
         images->setIcon(vm::res::Icon(QStringLiteral("live")));
     }
+    // Assistive tools name the button by what it now says.
+    if (QToolButton* button = m_toolButtons.value(QStringLiteral("images")))
+        button->setAccessibleName(images->text());
 }
 
 void BasicInterface::imagesButtonToggled(bool down) {
@@ -383,8 +427,12 @@ void BasicInterface::SerialHookTick() {
     showWaitingForTrigger();
     const vm::link::CommandReply reply = m_iconn->SendCommand(BuildReportRequest(request), 500);
     if (!reply.ok) {
-        qCWarning(lcApp) << "report request refused:" << reply.status << reply.errorText;
+        // Shown where the operator watches the results; the next tick asks again.
         m_serialOutstanding = false;
+        const QString why = reply.errorText.isEmpty() ? reply.status : reply.errorText;
+        m_statusBar->SetStatusMsg(QLatin1String(kPollFailed) + why, 0, kLightRed);
+    } else if (m_statusBar->StatusMsgText().startsWith(QLatin1String(kPollFailed))) {
+        m_statusBar->SetStatusMsg(QString(), 0, vm::display::kWindowBackground);
     }
 }
 
@@ -405,7 +453,10 @@ void BasicInterface::onNewRecord(const vm::link::Record& record) {
         }
     }
 
-    m_imageView->SetRecord(record);
+    // A record without a picture does not replace the picture on show: its text and
+    // outline would sit over another record's image. Its counts still go up.
+    if (!record.Image().IsEmpty() || !m_imageView->HasImage())
+        m_imageView->SetRecord(record);
 
     const bool graded = record.HasVerification() && firmwareLevel() >= 4 && verificationEnabled();
     if (graded != m_gradeCounters) {
@@ -485,7 +536,7 @@ void BasicInterface::roiButtonToggled(bool down) {
     if (!m_searchArea)
         return;
     if (down) {
-        if (!m_roiLoaded && m_iconn && m_iconn->Connected()) {
+        if (m_iconn && m_iconn->Connected() && !m_roiParameters.Modified()) {
             if (m_roiParameters.Load(m_iconn->Response(), QStringLiteral("ROI"))) {
                 const vm::link::Parameter& roi = m_roiParameters.GetParameter(QStringLiteral("ROI"));
                 bool ok[4] = {false, false, false, false};

@@ -212,6 +212,7 @@ private:
     void setReaderMenusEnabled(bool enabled);
     void updateTaggedButtons();
     void refreshCalibrationText();
+    void finishRefresh();
 
     // Acquisition and results.
     void refreshLaser();
@@ -219,6 +220,7 @@ private:
     void refreshTrigger();
     bool loadGlobal(const QString& name);
     void showLaserState(const QString& value);
+    void writeFailed(const QString& parameter, const QString& message);
     void statusButtonPressed(const QString& key);
     void imagesMenuChosen(const QString& key);
     void imagesButtonToggled(bool down);
@@ -302,7 +304,9 @@ private:
     bool m_triggerMode = false;
     bool m_imagesOneShotForm = true;
     bool m_believedControl = false;
+    bool m_controlClaimed = false; // CONTROL accepted and not given back since
     bool m_refreshing = false;
+    bool m_refreshAgain = false;
     QString m_virtualTrigger;
     QString m_laserValue;
     std::array<qint64, 3> m_counts{0, 0, 0};

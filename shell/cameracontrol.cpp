@@ -9,6 +9,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/fields.h"
 #include "link/serialports.h"
 #include "resources/strings.h"
 #include "shell/addcamera.h"
@@ -21,7 +22,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QSerialPort>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -31,8 +31,9 @@ using namespace vm::app;
 
 namespace {
 
-// The monitoring windows that follow whichever reader is focused and so stay open when
-// the operator leaves a reader.
+// Where a window remembers the camera text in front of its caption.
+constexpr char kCaptionPrefixProperty[] = "vmCaptionPrefix";
+
 // Keeps the hourglass up while a camera button's work runs.
 class WaitCursor {
 public:
@@ -149,17 +150,7 @@ void BasicInterface::cameraButtonClicked(const QString& caption, bool down) {
 }
 
 bool BasicInterface::IsSerialPortAvailable(const QString& name) const {
-    const QString path = vm::link::serialDevicePath(name);
-    if (path.isEmpty())
-        return false;
-    // Whoever holds the port open (another program, or this one while the reader is
-    // focused) makes it unavailable to a second opener.
-    QSerialPort port;
-    port.setPortName(path);
-    if (!port.open(QIODevice::ReadWrite))
-        return false;
-    port.close();
-    return true;
+    return vm::link::serialPortOpens(name);
 }
 
 bool BasicInterface::IsCameraAvailable(const QString& name) const {
@@ -175,11 +166,15 @@ bool BasicInterface::IsCameraAvailable(const QString& name) const {
 bool BasicInterface::ConnectCamera(const QString& name) {
     bool accepted = false;
     if (IsSerialCaption(name)) {
-        vm::link::Device device;
-        device.SetName(name);
-        device.Refresh();
-        accepted = CheckVersion(&device);
-        device.Close();
+        // The library's own device object for the port: when the version passes, the
+        // focus takes over the link this refresh opened.
+        vm::link::Device* device = m_coord->DeviceFor(name);
+        if (device) {
+            device->Refresh();
+            accepted = CheckVersion(device);
+            if (!accepted)
+                device->Close();
+        }
     } else {
         bool named = false;
         for (vm::link::Device* device : m_coord->Devices()) {
@@ -248,6 +243,7 @@ bool BasicInterface::EnsureControl() {
     if (!reply.ok)
         qCWarning(lcApp) << "CONTROL was not accepted:" << reply.status << reply.errorText;
     m_believedControl = m_iconn->HasControl();
+    m_controlClaimed = m_believedControl;
     return true;
 }
 
@@ -255,14 +251,23 @@ void BasicInterface::CheckControlDropped() {
     vm::link::Device* device = m_coord ? m_coord->FocusedDevice() : nullptr;
     if (!device)
         return;
+    // Whether this PC holds control is read from the controller name that the refresh
+    // replaces, so the claim has to be taken before it.
+    const bool claimed = m_controlClaimed || m_iconn->HasControl();
     device->Refresh();
-    if (m_iconn->HasControl() && device->ControllerName().isEmpty()) {
-        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
-                                  QStringLiteral("Control Dropped!"));
-        m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
-        m_serialOutstanding = false;
-        m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
+    if (!device->ControllerName().isEmpty()) {
+        // In control, or another station took it over: nothing was dropped.
+        m_controlClaimed = device->HasControl();
+        return;
     }
+    if (!claimed)
+        return;
+    m_controlClaimed = false;
+    m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
+                              QStringLiteral("Control Dropped!"));
+    m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
+    m_serialOutstanding = false;
+    m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
 }
 
 bool BasicInterface::PrepareToLeaveCamera() {
@@ -271,6 +276,7 @@ bool BasicInterface::PrepareToLeaveCamera() {
         m_iconn->SendCommand(QStringLiteral("RELEASE"), 500);
     // Control given up on purpose is no surprise to the toolbar update.
     m_believedControl = false;
+    m_controlClaimed = false;
     setControlButton(false);
     return true;
 }
@@ -334,7 +340,7 @@ void BasicInterface::UpdateToolbar() {
     } else {
         for (int i = m_camToolbar->cameraCount() - 1; i >= 0; --i) {
             QAction* action = m_camToolbar->camera(i);
-            if (CameraToolbar::isGuest(action) && action->text() != focused->Name())
+            if (CameraToolbar::isGuest(action) && CameraToolbar::caption(action) != focused->Name())
                 m_camToolbar->removeCamera(i);
         }
         // A reader focused without a button of its own gets a guest button.
@@ -345,7 +351,7 @@ void BasicInterface::UpdateToolbar() {
     const QList<vm::link::Device*> devices = m_coord->Devices();
     for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
         QAction* action = m_camToolbar->camera(i);
-        const QString caption = action->text();
+        const QString caption = CameraToolbar::caption(action);
         const QString set = IsSerialCaption(caption) ? QStringLiteral("serial") : QStringLiteral("net");
         const bool isFocused = focused && focused->Name() == caption;
         vm::link::Device* device = isFocused ? focused : nullptr;
@@ -384,9 +390,10 @@ void BasicInterface::disconnectTick() {
     const QString focused = focusedName();
     for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
         QAction* action = m_camToolbar->camera(i);
-        if (action->text() == focused && !focused.isEmpty())
+        const QString caption = CameraToolbar::caption(action);
+        if (caption == focused && !focused.isEmpty())
             continue;
-        action->setEnabled(IsCameraAvailable(action->text()));
+        action->setEnabled(IsCameraAvailable(caption));
     }
 }
 
@@ -401,10 +408,20 @@ void BasicInterface::UpdateCaptions() {
         if (!window)
             continue;
         const QString caption = window->windowTitle();
-        const int dash = caption.indexOf(QLatin1Char('-'));
-        if (dash < 0)
-            continue;
-        const QString updated = cameraText + QStringLiteral(" -") + caption.mid(dash + 1);
+        // The reader's name may hold a "-" itself: the camera text put in front last
+        // time is taken off whole, not up to its first "-".
+        const QString previous = window->property(kCaptionPrefixProperty).toString() + QStringLiteral(" -");
+        QString rest;
+        if (previous.size() > 2 && caption.startsWith(previous)) {
+            rest = caption.mid(previous.size());
+        } else {
+            const int dash = caption.indexOf(QLatin1Char('-'));
+            if (dash < 0)
+                continue;
+            rest = caption.mid(dash + 1);
+        }
+        window->setProperty(kCaptionPrefixProperty, cameraText);
+        const QString updated = cameraText + QStringLiteral(" -") + rest;
         if (updated != caption)
             window->setWindowTitle(updated);
     }
@@ -456,6 +473,12 @@ void BasicInterface::onConnectionReset() {
 void BasicInterface::ConnectionResetRefresh() {
     if (!m_iconn)
         return;
+    if (m_refreshing) {
+        // A reset that arrives while the refresh waits for the operator (a box is
+        // open) runs once that refresh is over, never in the middle of it.
+        m_refreshAgain = true;
+        return;
+    }
     m_refreshing = true;
     setFirmwareLevel(0);
     PendingParameters().Clear();
@@ -476,8 +499,7 @@ void BasicInterface::ConnectionResetRefresh() {
     if (!connected) {
         setReaderMenusEnabled(false);
         m_statusBar->EnableToobarButtons(false);
-        m_refreshing = false;
-        UpdateToolbar();
+        finishRefresh();
         return;
     }
 
@@ -526,8 +548,16 @@ void BasicInterface::ConnectionResetRefresh() {
         device->ImageChannel().SetLegacy(true);
         device->ReportChannel().SetLegacy(true);
     }
+    finishRefresh();
+}
+
+void BasicInterface::finishRefresh() {
     m_refreshing = false;
     UpdateToolbar();
+    if (m_refreshAgain) {
+        m_refreshAgain = false;
+        QTimer::singleShot(0, this, &BasicInterface::ConnectionResetRefresh);
+    }
 }
 
 void BasicInterface::refreshCalibrationText() {
@@ -540,9 +570,7 @@ void BasicInterface::refreshCalibrationText() {
     }
     QString reply = m_iconn->Query(QStringLiteral("CALIBRATED_STRING"));
     const int blank = reply.indexOf(QLatin1Char(' '));
-    QString value = blank >= 0 ? reply.mid(blank + 1) : QString();
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
-        value = value.mid(1, value.size() - 2);
+    const QString value = vm::link::unquoteField(blank >= 0 ? reply.mid(blank + 1) : QString());
     m_rconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("CALIBRATED"), QString());
     setCalibrationText(QStringLiteral("Calibrated : ") + value);
 }

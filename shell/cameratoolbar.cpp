@@ -15,6 +15,7 @@ namespace {
 const char kCaptionProperty[] = "cameraCaption";
 const char kTagProperty[] = "tag";
 const char kImageProperty[] = "imageKey";
+const char kSeenProperty[] = "checkedSeen";
 } // namespace
 
 CameraToolbar::CameraToolbar(QWidget* parent)
@@ -40,7 +41,9 @@ CameraToolbar::CameraToolbar(QWidget* parent)
 }
 
 QAction* CameraToolbar::appendCamera(const QString& caption, bool guest) {
-    auto* action = addAction(caption);
+    // A long reader name is shortened in the middle on the button; its tooltip and
+    // accessible name keep it whole.
+    auto* action = addAction(fontMetrics().elidedText(caption, Qt::ElideMiddle, kMaxCaptionWidth));
     action->setCheckable(true);
     action->setToolTip(caption);
     action->setProperty(kCaptionProperty, caption);
@@ -48,8 +51,21 @@ QAction* CameraToolbar::appendCamera(const QString& caption, bool guest) {
     action->setObjectName(QStringLiteral("camera:") + caption);
     setImage(action, IsSerialCaption(caption) ? QStringLiteral("serialdisconnected")
                                               : QStringLiteral("netdisconnected"));
-    if (QWidget* button = widgetForAction(action))
+    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(action))) {
         button->setAccessibleName(caption);
+        // Assistive tools and UI automation toggle the button itself: the button sets
+        // the action, which is not triggered. Such a toggle reaches the button after
+        // the action's own toggled signal; a click or the program's own change reaches
+        // it before. The former is passed on as a click.
+        connect(action, &QAction::toggled, this,
+                [action](bool checked) { action->setProperty(kSeenProperty, checked); });
+        connect(button, &QAbstractButton::toggled, this, [this, action](bool checked) {
+            const QVariant seen = action->property(kSeenProperty);
+            if (seen.isValid() && seen.toBool() == checked && action->isChecked() == checked &&
+                m_cameras.contains(action))
+                emit cameraClicked(action->property(kCaptionProperty).toString(), checked);
+        });
+    }
     m_cameras.append(action);
     return action;
 }
@@ -82,6 +98,10 @@ QStringList CameraToolbar::captions(bool includeGuests) const {
             result.append(action->property(kCaptionProperty).toString());
     }
     return result;
+}
+
+QString CameraToolbar::caption(const QAction* action) {
+    return action ? action->property(kCaptionProperty).toString() : QString();
 }
 
 bool CameraToolbar::isGuest(const QAction* action) {

@@ -27,6 +27,10 @@ public:
     int indexOf(const QString& caption) const;
     QStringList captions(bool includeGuests) const;
     static bool isGuest(const QAction* action);
+    // The reader a camera button stands for; its text may be shortened to fit.
+    static QString caption(const QAction* action);
+    // The widest a camera button's text may be, in pixels.
+    static constexpr int kMaxCaptionWidth = 160;
     // Shows one of the state images ("netconnected", "serialcontrol", ...).
     static void setImage(QAction* action, const QString& imageKey);
     static QString imageKey(const QAction* action);

@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vm::shell {
@@ -284,7 +285,7 @@ void frmOptions::fillControls() {
     m_optMaxInControl->setChecked(m_maxInControl);
     m_topTextCheck->setChecked(m_topTextMode);
     m_cmbImgSave->setCurrentIndex(m_imageSaveFormat == QLatin1String("BMP") ? 1 : 0);
-    m_txtImgDirectory->setText(app::imageSaveDirectory());
+    showImageFolder(app::imageSaveDirectory());
     m_editPassColor = m_passColor;
     m_editFailColor = m_failColor;
     m_editFontColor = m_fontColor;
@@ -310,6 +311,18 @@ int frmOptions::ImageRate() const {
 
 int frmOptions::ReportRate() const {
     return rateFromIndex(m_storedReportRate);
+}
+
+// The field is made wide enough for the whole folder (up to a limit), so that its
+// beginning and its end both show; the tooltip holds it in any case.
+void frmOptions::showImageFolder(const QString& folder) {
+    m_txtImgDirectory->setText(folder);
+    m_txtImgDirectory->setToolTip(folder);
+    m_txtImgDirectory->setCursorPosition(0);
+    const QFontMetrics metrics(m_txtImgDirectory->font());
+    const int wanted = metrics.horizontalAdvance(folder) + 4 * metrics.averageCharWidth();
+    m_txtImgDirectory->setMinimumWidth(std::clamp(wanted, metrics.averageCharWidth() * kMinFolderChars,
+                                                  metrics.averageCharWidth() * kMaxFolderChars));
 }
 
 int frmOptions::exec() {
@@ -358,7 +371,7 @@ void frmOptions::browse() {
     const QString folder = folderChooser()(m_txtImgDirectory->text(), this);
     if (folder.isEmpty())
         return;
-    m_txtImgDirectory->setText(withSeparator(folder));
+    showImageFolder(withSeparator(folder));
     markChanged();
 }
 

@@ -54,6 +54,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    static constexpr int kMinFolderChars = 40;
+    static constexpr int kMaxFolderChars = 120;
+    void showImageFolder(const QString& folder);
     void buildConnectivityTab(QWidget* page);
     void buildGeneralTab(QWidget* page);
     void buildDisplayTab(QWidget* page);

@@ -1,5 +1,7 @@
 #include "shell/readerrules.h"
 
+#include "link/protocol.h"
+
 #include <QList>
 
 #include <iterator>
@@ -54,16 +56,8 @@ int FirmwareLevelOf(const QString& softwareVersion) {
 }
 
 bool IsValidIPAddress(const QString& text) {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (const QString& part : parts) {
-        bool ok = false;
-        const int value = part.trimmed().toInt(&ok);
-        if (!ok || value < 0 || value > 255)
-            return false;
-    }
-    return true;
+    // The library's rule, so that what the dialog accepts is a reader it can focus.
+    return vm::link::isDottedAddress(text);
 }
 
 bool IsSerialCaption(const QString& caption) {

@@ -173,6 +173,12 @@ VmStatusBar::VmStatusBar(QWidget* parent)
     relayout();
 }
 
+int VmStatusBar::messageWidth(const MessageField& field) {
+    if (field.text.trimmed().isEmpty())
+        return 0;
+    return field.label->fontMetrics().horizontalAdvance(field.text) + kTextPadding;
+}
+
 QLabel* VmStatusBar::makeLabel(const QString& name, const QString& text, const QString& accessibleName) {
     auto* label = new QLabel(text, this);
     label->setObjectName(name);
@@ -201,6 +207,7 @@ void VmStatusBar::SetCounts(qint32 total, qint32 pass, qint32 fail) {
     m_totalField->setText(QString::number(total));
     m_passField->setText(QString::number(pass));
     m_failField->setText(QString::number(fail));
+    updateCountNames();
     relayout(); // a count may outgrow its field; unchanged geometry costs nothing
 }
 
@@ -208,7 +215,20 @@ void VmStatusBar::SetCountLabels(const QString& total, const QString& pass, cons
     m_totalLabel->setText(total);
     m_passLabel->setText(pass);
     m_failLabel->setText(fail);
+    updateCountNames();
     relayout();
+}
+
+// A label's accessible name is all that assistive tools read of it, so the value
+// fields carry their caption and their value there ("Pass 12").
+void VmStatusBar::updateCountNames() {
+    for (auto [caption, value] : {std::pair{m_totalLabel, m_totalField}, std::pair{m_passLabel, m_passField},
+                                  std::pair{m_failLabel, m_failField}}) {
+        const QString name =
+            value->text().isEmpty() ? caption->text() : caption->text() + u' ' + value->text();
+        if (value->accessibleName() != name)
+            value->setAccessibleName(name);
+    }
 }
 
 void VmStatusBar::SetCountColors(quint32 total, quint32 pass, quint32 fail) {
@@ -221,6 +241,7 @@ void VmStatusBar::ClearCounts() {
     m_totalField->clear();
     m_passField->clear();
     m_failField->clear();
+    updateCountNames();
 }
 
 void VmStatusBar::SetCursorPos(int x, int y) {
@@ -298,13 +319,30 @@ void VmStatusBar::setMessage(MessageField& field, const QString& text, quint32 f
     shown.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     // Setting the same message again must not repaint: the main window repeats
     // its messages on every timer tick.
-    if (shown == field.label->text() && fore == field.fore && back == field.back)
+    if (shown == field.text && fore == field.fore && back == field.back)
         return;
+    const bool sameText = shown == field.text;
+    field.text = shown;
     field.label->setText(shown);
+    // A message longer than its field can still be read in full.
+    field.label->setToolTip(shown.trimmed());
     field.fore = fore;
     field.back = back;
     setFieldColors(field.label, fore, back);
+    if (!sameText)
+        relayout(); // the messages share their row by what each has to say
+    else
+        fitMessage(field);
     field.label->repaint();
+}
+
+// The end of a message (a saved image's file name) matters most: a message wider than
+// its field loses its middle.
+void VmStatusBar::fitMessage(MessageField& field) {
+    const int room = field.label->contentsRect().width();
+    const QString fitted = field.label->fontMetrics().elidedText(field.text, Qt::ElideMiddle, room);
+    if (field.label->text() != fitted)
+        field.label->setText(fitted);
 }
 
 void VmStatusBar::SetInfoMsg(const QString& text, quint32 foreColor, quint32 backColor) {
@@ -316,10 +354,10 @@ void VmStatusBar::SetStatusMsg(const QString& text, quint32 foreColor, quint32 b
 }
 
 QString VmStatusBar::StatusMsgText() const {
-    return m_status.label->text();
+    return m_status.text;
 }
 QString VmStatusBar::InfoMsgText() const {
-    return m_info.label->text();
+    return m_info.text;
 }
 
 // ---- trigger
@@ -397,13 +435,23 @@ void VmStatusBar::relayout() {
     // in its place) first, then the information message.
     const int left = 2;
     const int remaining = std::max(0, right - left);
-    const int statusWidth = remaining / 2;
+    // Each message gets what its text needs when both fit; otherwise the row is
+    // shared in proportion, so that a lone message (a saved image's path) is whole.
+    const int statusNeed = m_progressVisible ? remaining / 2 : messageWidth(m_status);
+    const int infoNeed = messageWidth(m_info);
+    int statusWidth = remaining / 2;
+    if (statusNeed + infoNeed + 2 <= remaining)
+        statusWidth = statusNeed;
+    else if (statusNeed + infoNeed > 0)
+        statusWidth = int(qint64(remaining) * statusNeed / (statusNeed + infoNeed));
     m_status.label->setGeometry(left, top, statusWidth, rowHeight);
     m_progress->setGeometry(left, top, statusWidth, rowHeight);
     m_info.label->setGeometry(left + statusWidth + 2, top, std::max(0, remaining - statusWidth - 2),
                               rowHeight);
     m_status.label->setVisible(!m_progressVisible);
     m_progress->setVisible(m_progressVisible);
+    fitMessage(m_status);
+    fitMessage(m_info);
 }
 
 } // namespace vm::shell

@@ -63,6 +63,7 @@ protected:
 private:
     struct MessageField {
         QLabel* label = nullptr;
+        QString text; // as set; the label shows it shortened in the middle when it must
         quint32 fore = 0;
         quint32 back = 0;
     };
@@ -70,6 +71,9 @@ private:
     void setFieldColors(QLabel* label, quint32 fore, quint32 back);
     void buildImageList();
     void relayout();
+    void updateCountNames();
+    static int messageWidth(const MessageField& field);
+    static void fitMessage(MessageField& field);
     QLabel* makeLabel(const QString& name, const QString& text, const QString& accessibleName);
 
     QLabel* m_totalLabel;

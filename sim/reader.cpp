@@ -19,6 +19,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrl>
 #include <QtEndian>
 
 #include <algorithm>
@@ -161,9 +162,7 @@ private:
                 reply = m_reader.execute(text, m_station);
             }
             int delay = 0;
-            const ReplyFault fault = m_reader.m_fault;
-            delay = m_reader.m_faultDelayMs;
-            m_reader.m_fault = ReplyFault::None;
+            const ReplyFault fault = m_reader.takeFault(QString::fromLatin1(line.text), &delay);
             const QByteArray bytes = formatReply(reply, fault);
             if (fault == ReplyFault::Slow && delay > 0) {
                 m_waiting = true;
@@ -467,19 +466,29 @@ QString Reader::serialPortName() const {
     return m_serialFile ? m_serialFile->portName() : QString();
 }
 
+// The stem of the flash file and the files folder. The name may be anything a reader
+// can be called, so every character that could step out of the state folder (a
+// separator, a drive colon, a leading dot) is percent-encoded; the encoding is
+// one-to-one, so two readers never share a file.
+QString Reader::flashStem() const {
+    const QString name = m_config.flashName.isEmpty() ? m_config.name : m_config.flashName;
+    QString stem = QString::fromLatin1(QUrl::toPercentEncoding(name));
+    if (stem.startsWith(u'.'))
+        stem.replace(0, 1, QStringLiteral("%2E"));
+    return stem.isEmpty() ? QStringLiteral("%00") : stem;
+}
+
 QString Reader::flashPath() const {
     if (m_config.stateFolder.isEmpty())
         return {};
-    const QString stem = m_config.flashName.isEmpty() ? m_config.name : m_config.flashName;
-    return QDir(m_config.stateFolder).filePath(stem + QStringLiteral(".flash.json"));
+    return QDir(m_config.stateFolder).filePath(flashStem() + QStringLiteral(".flash.json"));
 }
 
 QString Reader::filesFolder() const {
-    const QString stem = m_config.flashName.isEmpty() ? m_config.name : m_config.flashName;
     if (!m_config.stateFolder.isEmpty())
-        return QDir(m_config.stateFolder).filePath(stem + QStringLiteral(".files"));
+        return QDir(m_config.stateFolder).filePath(flashStem() + QStringLiteral(".files"));
     return QDir::temp().filePath(
-        QStringLiteral("lumivex-sim-%1-%2.files").arg(QCoreApplication::applicationPid()).arg(stem));
+        QStringLiteral("lumivex-sim-%1-%2.files").arg(QCoreApplication::applicationPid()).arg(flashStem()));
 }
 
 bool Reader::listen(QString* error) {
@@ -700,9 +709,21 @@ void Reader::reboot() {
     });
 }
 
-void Reader::setNextReplyFault(ReplyFault fault, int delayMs) {
+void Reader::setNextReplyFault(ReplyFault fault, int delayMs, const QString& keyword) {
     m_fault = fault;
     m_faultDelayMs = delayMs;
+    m_faultKeyword = keyword;
+}
+
+ReplyFault Reader::takeFault(const QString& line, int* delayMs) {
+    const QString keyword = line.trimmed().section(QLatin1Char(' '), 0, 0);
+    if (m_fault == ReplyFault::None ||
+        (!m_faultKeyword.isEmpty() && keyword.compare(m_faultKeyword, Qt::CaseInsensitive) != 0))
+        return ReplyFault::None;
+    const ReplyFault fault = m_fault;
+    *delayMs = m_faultDelayMs;
+    m_fault = ReplyFault::None;
+    return fault;
 }
 
 void Reader::setExternalInput(bool high) {
@@ -900,9 +921,8 @@ void Reader::serialBytes(const QByteArray& bytes) {
             continue;
         else
             reply = execute(QString::fromLatin1(line.text), m_serialStation);
-        const ReplyFault fault = m_fault;
-        const int delay = m_faultDelayMs;
-        m_fault = ReplyFault::None;
+        int delay = 0;
+        const ReplyFault fault = takeFault(QString::fromLatin1(line.text), &delay);
         const QByteArray out = formatReply(reply, fault);
         if (fault == ReplyFault::Slow && delay > 0) {
             QTimer::singleShot(delay, this, [this, out] {

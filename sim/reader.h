@@ -110,7 +110,8 @@ public:
     void setListening(bool listening);
     bool isListening() const { return m_listening; }
     void reboot();
-    void setNextReplyFault(ReplyFault fault, int delayMs = 0);
+    // The next reply (or the next reply to `keyword`, when given) comes with `fault`.
+    void setNextReplyFault(ReplyFault fault, int delayMs = 0, const QString& keyword = {});
     // The scene in front of the camera ("text", "symbology", "contrast", ...), forwarded to the
     // acquisition engine.
     bool setScene(const QString& key, const QString& value, QString* error);
@@ -162,6 +163,8 @@ private:
     bool storePidsInFlash(QString* error);
     bool writeFlash(QString* error) const;
     void loadFlash();
+    QString flashStem() const;
+    ReplyFault takeFault(const QString& line, int* delayMs);
     QStringList dirListing() const;
     QStringList manufacturingBlock(const QString& which) const;
     QStringList executeParameter(const QStringList& words, const QString& keyword, const Station& station);
@@ -208,6 +211,7 @@ private:
     QStringList m_files;
     ReplyFault m_fault = ReplyFault::None;
     int m_faultDelayMs = 0;
+    QString m_faultKeyword;
     quint16 m_boundCommandPort = 0;
     quint16 m_boundDataPort = 0;
 };

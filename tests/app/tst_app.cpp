@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
@@ -322,6 +323,35 @@ private slots:
                                                    << "png"
                                                    << "10.0.0.1" << qint64(0) << "/x/10.0.0.1_000000000.bmp";
     }
+    void readerNamesCannotChooseTheFolder_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("plain") << "Line3" << true;
+        QTest::newRow("serial port") << "COM1:" << true;
+        QTest::newRow("dotted address") << "10.0.0.1" << true;
+        QTest::newRow("dash and blank inside") << "Cell-7 east" << true;
+        QTest::newRow("parent steps") << "../../evil" << false;
+        QTest::newRow("parent") << ".." << false;
+        QTest::newRow("current") << "." << false;
+        QTest::newRow("windows parent steps") << "..\\..\\evil" << false;
+        QTest::newRow("absolute") << "/etc/evil" << false;
+        QTest::newRow("drive") << "C:evil" << false;
+        QTest::newRow("trailing dot") << "evil." << false;
+        QTest::newRow("control character") << QString("ev\nil") << false;
+        QTest::newRow("wildcard") << "ev*il" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("only the colon") << ":" << false;
+    }
+    void readerNamesCannotChooseTheFolder() {
+        QFETCH(QString, device);
+        QFETCH(bool, usable);
+        setImageSaveDirectory("/data/images");
+        const QString path = MakeImageFileName(device, 5);
+        QCOMPARE(!path.isEmpty(), usable);
+        if (usable)
+            QCOMPARE(QFileInfo(path).absolutePath(), QStringLiteral("/data/images"));
+    }
+
     void imageFileNames() {
         QFETCH(QString, directory);
         QFETCH(QString, format);

@@ -126,6 +126,7 @@ private slots:
     void grayFieldColours();
     void progressBounds();
     void messageFieldsRepaintOnlyOnChange();
+    void longMessagesKeepTheirEnd();
     void buttonsAndEvents();
     void layoutOrder();
 
@@ -664,6 +665,33 @@ void TestDisplay::messageFieldsRepaintOnlyOnChange() {
     QCOMPARE(status->text(), QString("a b "));
     bar.SetStatusMsg("one\r\ntwo\r\nthree", Rgb(0, 0, 0), Rgb(255, 255, 255));
     QCOMPARE(bar.StatusMsgText(), QString("one two three "));
+}
+
+void TestDisplay::longMessagesKeepTheirEnd() {
+    VmStatusBar bar;
+    bar.resize(1400, 30);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QLabel* info = bar.findChild<QLabel*>("Info2");
+    const QString path = "Image saved as /srv/velmarrow/images/of/the/night/shift/Line3_000000042.tif";
+    // Alone, a message has the whole free row, not half of it.
+    bar.SetInfoMsg(path, Rgb(0, 0, 0), Rgb(255, 255, 255));
+    QCOMPARE(bar.InfoMsgText(), path + " ");
+    QVERIFY2(info->width() >= info->fontMetrics().horizontalAdvance(path),
+             qPrintable(QString::number(info->width())));
+    QCOMPARE(info->text(), path + " ");
+    // Squeezed, it loses its middle and keeps the file name; the tooltip has it all.
+    bar.resize(960, 30);
+    QTRY_VERIFY(info->fontMetrics().horizontalAdvance(info->text()) <= info->width());
+    QVERIFY2(info->text().endsWith("Line3_000000042.tif "), qPrintable(info->text()));
+    QVERIFY(info->text().startsWith("Image"));
+    QCOMPARE(info->toolTip(), path);
+    QCOMPARE(bar.InfoMsgText(), path + " ");
+    // The counters' values reach assistive tools with their captions.
+    bar.SetCounts(12, 10, 2);
+    QCOMPARE(bar.findChild<QLabel*>("PassField")->accessibleName(), QString("Pass 10"));
+    bar.SetCountLabels("Good", "Fair", "Poor");
+    QCOMPARE(bar.findChild<QLabel*>("FailField")->accessibleName(), QString("Poor 2"));
 }
 
 void TestDisplay::buttonsAndEvents() {

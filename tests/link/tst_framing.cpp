@@ -1,4 +1,5 @@
 // Framing, field splitting, records and parameter sets: what needs no reader.
+#include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/protocol.h"
 #include "link/record.h"
@@ -6,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -56,6 +58,11 @@ QByteArray pixelBytes(const QImage& image) {
 class TestFraming : public QObject {
     Q_OBJECT
 private slots:
+    void init() {
+        // Any warning a test does not expect is a fault.
+        QTest::failOnWarning(QRegularExpression(".*"));
+    }
+
     void framesSurviveSplitsAndGarbage() {
         FrameDecoder decoder;
         const QByteArray a = encodeFrame(FrameType::Event, "{\"event\":\"reset\"}");
@@ -87,6 +94,15 @@ private slots:
         // An unterminated quote keeps the rest together rather than losing it.
         QCOMPARE(splitFields("X \"a b"), QStringList({"X", "\"a b"}));
         QCOMPARE(commandKeyword("  trig c"), QString("TRIG"));
+    }
+
+    void textFieldsLoseOnePairOfQuotes() {
+        QCOMPARE(unquoteField("\"GO\""), QString("GO"));
+        QCOMPARE(unquoteField("\"\""), QString());
+        QCOMPARE(unquoteField("\"\"x\"\""), QString("\"x\""));
+        QCOMPARE(unquoteField("\"open"), QString("\"open"));
+        QCOMPARE(unquoteField("\""), QString("\""));
+        QCOMPARE(unquoteField("plain"), QString("plain"));
     }
 
     void recordsCarryResultAndImage_data() {

@@ -1,6 +1,7 @@
 // The main window driven against simulated readers over real loopback sockets and a
 // real pseudo-terminal: camera buttons, focusing and the version check, control,
 // laser and beeper, live images, saving, serial polling and guest buttons.
+#include "app/applyparameters.h"
 #include "app/imagefiles.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
@@ -13,16 +14,21 @@
 #include "shell/addcamera.h"
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
+#include "shell/frmoptions.h"
 #include "shell/programstate.h"
 #include "shell/statusbar.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
+#include "tools/overlays.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -30,6 +36,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 #include <memory>
 
@@ -112,7 +120,8 @@ private slots:
 
         m_sim = testing::startSimulator({readerConfig("Line1", "2.3.0.0"), readerConfig("Line2", "3.0.2.1"),
                                          readerConfig("Minor", "1.1.0.31"), readerConfig("Major", "1.0.1.14"),
-                                         readerConfig("Serial1", "3.0.2.1", true)});
+                                         readerConfig("Serial1", "3.0.2.1", true),
+                                         readerConfig("../../evil", "3.0.2.1"), readerConfig("Cell-7", "3.0.2.1")});
         QVERIFY(m_sim);
         if (app::windows().specs().empty())
             app::registerWindows(app::windows());
@@ -201,8 +210,12 @@ private slots:
 
     void focusingAndSwitchingReaders() {
         QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
+        const qsizetype refreshes = reader("Line1")->receivedCommands().count("TRIG U");
         focus("Line1");
         QTRY_COMPARE(shell::firmwareLevel(), 8);
+        // One focus, one refresh.
+        QVERIFY(window().imageConnection()->SendCommand("VERSION").ok);
+        QCOMPARE(reader("Line1")->receivedCommands().count("TRIG U"), refreshes + 1);
         window().UpdateToolbar();
         window().UpdateCaptions();
         QCOMPARE(window().windowTitle(), QStringLiteral("Line1 - Velmarrow"));
@@ -225,6 +238,16 @@ private slots:
         QTRY_COMPARE(shell::firmwareLevel(), 0);
         window().UpdateCaptions();
         QCOMPARE(window().windowTitle(), QStringLiteral("(no camera) - Velmarrow"));
+
+        // A "-" in the reader's name stays part of the name, however often the caption
+        // is updated.
+        focus("Cell-7");
+        for (int i = 0; i < 3; ++i)
+            window().UpdateCaptions();
+        QCOMPARE(window().windowTitle(), QStringLiteral("Cell-7 - Velmarrow"));
+        focus("Line1");
+        window().UpdateCaptions();
+        QCOMPARE(window().windowTitle(), QStringLiteral("Line1 - Velmarrow"));
     }
 
     void versionMismatchPrompts() {
@@ -373,26 +396,80 @@ private slots:
         QCOMPARE(after, before == "Y" ? QStringLiteral("N") : QStringLiteral("Y"));
         QCOMPARE(window().action("mnuBeeper")->isChecked(), after == "Y");
 
+        // The status-bar counters start again from zero with the reader's.
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 5, 10000);
         vm::testing::ExpectPrompts boxes;
         boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
                              PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
         window().ResetStatistics();
         QVERIFY(received(line2, "STATS RESET"));
+        QCOMPARE(window().counts()[0], 0);
+        QCOMPARE(window().vmStatusBar()->findChild<QLabel*>("TotalField")->text(), QStringLiteral("0"));
+    }
+
+    void roiFollowsTheReader() {
+        reader("Line1")->parameters().setFields("ROI", {"10", "20", "300", "200"});
+        reader("Line2")->parameters().setFields("ROI", {"50", "60", "400", "350"});
+        QAction* roi = window().findChild<QAction*>("roi");
+        auto shownRegion = [this]() -> QList<int> {
+            auto area =
+                std::dynamic_pointer_cast<tools::SearchArea>(window().imageView()->Overlay("Search Area"));
+            if (!area)
+                return {};
+            return {area->Left(), area->Top(), area->Right(), area->Bottom()};
+        };
+        focus("Line1");
+        roi->setChecked(true);
+        QCOMPARE(shownRegion(), QList<int>({10, 20, 300, 200}));
+        roi->setChecked(false);
+        focus("Line2");
+        roi->setChecked(true);
+        QCOMPARE(shownRegion(), QList<int>({50, 60, 400, 350}));
+
+        // A connection reset takes the overlay away and puts the button up with it.
+        QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
+        window().coordinator()->Focus("Line1");
+        QTRY_VERIFY_WITH_TIMEOUT(resets.count() >= 1, 10000);
+        QVERIFY(!roi->isChecked());
+        QCOMPARE(shownRegion(), QList<int>());
+        roi->setChecked(true);
+        QCOMPARE(shownRegion(), QList<int>({10, 20, 300, 200}));
     }
 
     void liveImagesMoveTheCountersAndSave() {
         focus("Line2");
         QSignalSpy shown(&window(), &BasicInterface::recordShown);
+        // At the default image rate most records come without their picture; whatever
+        // the view shows (picture, number, text, outline) stays one record's.
+        int mismatches = 0;
+        int withoutPicture = 0;
+        connect(&window(), &BasicInterface::recordShown, this, [&](const link::Record& record) {
+            const auto& current = window().imageView()->CurrentRecord();
+            if (record.Image().IsEmpty())
+                ++withoutPicture;
+            if (!window().imageView()->HasImage())
+                return;
+            if (!current || current->Image().IsEmpty() ||
+                current->Image().image().cacheKey() != window().imageView()->Image().cacheKey())
+                ++mismatches;
+        });
         window().findChild<QAction*>("live")->setChecked(true);
         QVERIFY(window().IsLive());
         QTRY_VERIFY_WITH_TIMEOUT(window().imageView()->HasImage(), 10000);
         QTRY_VERIFY(window().counts()[0] >= 3);
         QCOMPARE(window().counts()[0], window().counts()[1] + window().counts()[2]);
+        QTRY_VERIFY_WITH_TIMEOUT(withoutPicture >= 3, 10000);
+        QCOMPARE(mismatches, 0);
 
         window().SaveCurrentImage();
         const qint64 number = window().imageView()->CurrentRecord()->Number();
+        // The saved file is the picture on show, named by that picture's number.
+        const QImage shownPicture = window().imageView()->Image();
         const QString path = app::MakeImageFileName("Line2", number);
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        QCOMPARE(QImage(path).convertToFormat(QImage::Format_Grayscale8),
+                 shownPicture.convertToFormat(QImage::Format_Grayscale8));
         QVERIFY(window().vmStatusBar()->InfoMsgText().startsWith("Image saved as " + path));
 
         app::setImageSaveDirectory(m_dir.filePath("missing/folder"));
@@ -400,6 +477,55 @@ private slots:
         boxes->expectMessage("Warning", "Image directory specified in preferences does not exit",
                              PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
         window().SaveCurrentImage();
+    }
+
+    void readerNamesCannotChooseWhereImagesGo() {
+        // The image folder lies two levels down, so that a name that climbs out of it
+        // would still write inside the temporary folder, where the test looks.
+        const QString images = m_dir.filePath("deep/down/images");
+        QVERIFY(QDir().mkpath(images));
+        app::setImageSaveDirectory(images);
+        focus("../../evil");
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().imageView()->HasImage(), 10000);
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Warning",
+                                 "The camera name \"../../evil\" cannot be used in a file name. The image "
+                                 "was not saved.",
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            window().SaveCurrentImage();
+        }
+        QDirIterator files(m_dir.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString file = files.next();
+            QVERIFY2(!file.contains("evil"), qPrintable(file));
+        }
+        QVERIFY(!window().vmStatusBar()->InfoMsgText().startsWith("Image saved as"));
+    }
+
+    void eventsFlowWhileABoxIsOpen() {
+        focus("Line2");
+        takeControl("Line2");
+        // The box comes from the control-change event itself, not from the timer.
+        window().updateTimer().stop();
+        window().UpdateToolbar();
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 1, 10000);
+        qint64 countedWhileOpen = 0;
+        vm::testing::ExpectPrompts boxes;
+        boxes
+            ->expectMessage("Connection Error",
+                            "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                            PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok)
+            .whileOpen([&] {
+                const qint64 before = window().counts()[0];
+                QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= before + 10, 10000);
+                countedWhileOpen = window().counts()[0] - before;
+            });
+        reader("Line2")->takeControl("OTHER-PC");
+        QTRY_COMPARE_WITH_TIMEOUT(boxes->shown().size(), 1, 10000);
+        QVERIFY(countedWhileOpen >= 10);
     }
 
     void triggerModeAndVirtualTrigger() {
@@ -413,7 +539,9 @@ private slots:
         QVERIFY(window().imageConnection()->SendCommand("TRIG T").ok);
         other.BroadcastMessage("frmIOSettings", "UPDATEIO", QString());
         QTRY_VERIFY(window().triggerMode());
-        QVERIFY(window().vmStatusBar()->WaitingForTrigger());
+        // A record already on its way when the reader switched may hide the notice for
+        // one trigger interval.
+        QTRY_VERIFY_WITH_TIMEOUT(window().vmStatusBar()->WaitingForTrigger(), 5000);
         QCOMPARE(window().virtualTriggerText(), QString());
 
         // An empty user trigger string sends the reader's own virtual trigger.
@@ -475,11 +603,18 @@ private slots:
         const QString port = serial->serialPortName() + ":";
         QVERIFY(window().coordinator()->IsSerialPort(port));
         QVERIFY(window().AddCameraButton(port));
+        const QStringList before = serial->receivedCommands();
         window().ClickCameraButton(port);
         QTRY_VERIFY(window().imageConnection()->Connected());
         QTRY_VERIFY(shell::firmwareLevel() > 0);
         QVERIFY(window().imageConnection()->IsSerial());
         QTRY_VERIFY(received(serial, "RELEASE"));
+        // The reader is greeted once and refreshed once.
+        QVERIFY(window().imageConnection()->SendCommand("VERSION").ok);
+        const QStringList sent = serial->receivedCommands().mid(before.size());
+        QCOMPARE(sent.filter(QRegularExpression("^STATION ")).size(), 1);
+        QCOMPARE(sent.count("NAME"), 1);
+        QCOMPARE(sent.count("TRIG U"), 1);
         window().UpdateToolbar();
         QVERIFY(window().findChild<QAction*>("reports")->isVisible());
         QVERIFY(!window().findChild<QAction*>("live")->isVisible());
@@ -505,6 +640,199 @@ private slots:
         QVERIFY(!window().SerialRequestOutstanding());
         window().SerialHookTick();
         QCOMPARE(int(serial->receivedCommands().count("REPORTCANCEL")), cancels + 1);
+    }
+
+    void serialUploadImageIsShownOnce() {
+        sim::Reader* serial = reader("Serial1");
+        const QString port = serial->serialPortName() + ":";
+        QVERIFY(window().AddCameraButton(port));
+        window().ClickCameraButton(port);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        window().serialHookTimer().stop();
+        QAction* images = window().findChild<QAction*>("images");
+        QAction* reports = window().findChild<QAction*>("reports");
+        // "Upload Image" is the button's form after start-up.
+        images->setChecked(true);
+        QVERIFY(reports->isChecked());
+        QSignalSpy shown(&window(), &BasicInterface::recordShown);
+        window().SerialHookTick();
+        QVERIFY(received(serial, "REPORTREQ  255 1"));
+        QTRY_VERIFY_WITH_TIMEOUT(window().imageView()->HasImage(), 10000);
+        QVERIFY(!images->isChecked());
+        QVERIFY(!reports->isChecked());
+        auto requests = [serial] {
+            return serial->receivedCommands().filter(QRegularExpression("^REPORTREQ")).size();
+        };
+        const qsizetype asked = requests();
+        window().SerialHookTick();
+        window().SerialHookTick();
+        QCOMPARE(requests(), asked);
+
+        window().SaveCurrentImage();
+        const QString path = app::MakeImageFileName(port, window().imageView()->CurrentRecord()->Number());
+        QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    }
+
+    void serialControlDroppedByTheReader() {
+        sim::Reader* serial = reader("Serial1");
+        const QString port = serial->serialPortName() + ":";
+        QVERIFY(window().AddCameraButton(port));
+        window().ClickCameraButton(port);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        window().serialHookTimer().stop();
+        window().updateTimer().stop();
+        takeControl(port);
+        window().UpdateToolbar();
+        link::ReaderConnection other;
+        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
+        const qsizetype releases = serial->receivedCommands().count("RELEASE");
+        const qsizetype cancels = serial->receivedCommands().count("REPORTCANCEL");
+
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage("Connection Error",
+                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        serial->dropControl();
+        window().SerialHookTick();
+        QCOMPARE(serial->receivedCommands().count("REPORTCANCEL"), cancels + 1);
+        QCOMPARE(serial->receivedCommands().count("RELEASE"), releases + 1);
+        QTRY_VERIFY(std::any_of(broadcasts.cbegin(), broadcasts.cend(), [](const QList<QVariant>& b) {
+            return b.at(1).toString() == "DEBUGMSG" && b.at(2).toString() == "Control Dropped!";
+        }));
+        QTRY_COMPARE(boxes->shown().size(), 1);
+        // Once both sides agree, the next poll sends nothing more.
+        window().SerialHookTick();
+        QCOMPARE(serial->receivedCommands().count("RELEASE"), releases + 1);
+    }
+
+    void refusedWritesAreShown() {
+        focus("Line2");
+        takeControl("Line2");
+        sim::Reader* line2 = reader("Line2");
+        window().SetLaser("OFF");
+        window().updateTimer().stop();
+        window().UpdateToolbar();
+        const QString lost = "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost";
+        {
+            // Another station takes over before this PC hears of it: the reader refuses.
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Write Failure",
+                "The targeting laser was not set: TARGET: !TARGET ERROR 4 no programming control",
+                PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            boxes->expectMessage("Connection Error", lost, PromptIcon::Critical, PromptButtons::Ok,
+                                 PromptAnswer::Ok);
+            line2->takeControl("OTHER-PC");
+            window().SetLaser("ON");
+            QTRY_COMPARE(boxes->shown().size(), 2);
+        }
+        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("OFF"));
+        QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
+        QVERIFY(window().action("mnuLaserOFF")->isChecked());
+
+        line2->dropControl();
+        takeControl("Line2");
+        window().UpdateToolbar();
+        const QString beep = line2->parameters().fields("BEEP").value(0).toUpper();
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Write Failure",
+                                 "The beeper was not set: BEEP: !BEEP ERROR 4 no programming control",
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            boxes->expectMessage("Connection Error", lost, PromptIcon::Critical, PromptButtons::Ok,
+                                 PromptAnswer::Ok);
+            line2->takeControl("OTHER-PC");
+            window().action("mnuBeeper")->trigger();
+            QTRY_COMPARE(boxes->shown().size(), 2);
+        }
+        QCOMPARE(line2->parameters().fields("BEEP").value(0).toUpper(), beep);
+        QCOMPARE(window().action("mnuBeeper")->isChecked(), beep == "Y");
+        QCOMPARE(window().vmStatusBar()->ButtonImageKey("beep"),
+                 beep == "Y" ? QStringLiteral("beep_active") : QStringLiteral("beep_inactive"));
+        // The refused change does not ride along with the next write.
+        QVERIFY(!app::PendingParameters().Modified());
+    }
+
+    void failedPollIsShown() {
+        sim::Reader* serial = reader("Serial1");
+        const QString port = serial->serialPortName() + ":";
+        QVERIFY(window().AddCameraButton(port));
+        window().ClickCameraButton(port);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        window().serialHookTimer().stop();
+        window().findChild<QAction*>("reports")->setChecked(true);
+        serial->setNextReplyFault(sim::ReplyFault::Malformed, 0, "REPORTREQ");
+        window().SerialHookTick();
+        QVERIFY(received(serial, "REPORTREQ  255 0"));
+        QVERIFY2(window().vmStatusBar()->StatusMsgText().startsWith("Report request failed: "),
+                 qPrintable(window().vmStatusBar()->StatusMsgText()));
+        QVERIFY(!window().SerialRequestOutstanding());
+        // The next poll goes out again and clears the notice once the reader accepts it.
+        window().SerialHookTick();
+        QTRY_VERIFY(window().vmStatusBar()->StatusMsgText().trimmed().isEmpty());
+    }
+
+    void assistiveToolsReachTheWindow() {
+        QVERIFY(window().AddCameraButton("Line1"));
+        const QString longName = "Packaging-Line-North-Hall-Station-Twelve-Upper-Reader";
+        QVERIFY(window().AddCameraButton(longName));
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Line1"), 10000);
+
+        // A screen reader or UI automation presses a camera button by toggling it.
+        QWidget* line1 = window().cameraToolbar()->widgetForAction(button("Line1"));
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(line1);
+        QVERIFY(access && access->actionInterface());
+        QCOMPARE(access->text(QAccessible::Name), QStringLiteral("Line1"));
+        access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QCOMPARE(window().coordinator()->FocusedDevice()->Name(), QStringLiteral("Line1"));
+
+        // A long name is shortened on its button, whole for the tooltip and assistive tools.
+        window().UpdateToolbar();
+        QAction* longButton = button(longName);
+        QVERIFY(longButton->text().size() < longName.size());
+        QCOMPARE(longButton->toolTip(), longName);
+        QCOMPARE(QAccessible::queryAccessibleInterface(window().cameraToolbar()->widgetForAction(longButton))
+                     ->text(QAccessible::Name),
+                 longName);
+
+        // The images button is named by what it says.
+        auto imagesName = [this] {
+            return QAccessible::queryAccessibleInterface(window().toolButton("images"))
+                ->text(QAccessible::Name);
+        };
+        QCOMPARE(imagesName(), QStringLiteral("Upload Image"));
+        window().findChild<QAction*>("hookimages")->trigger();
+        QCOMPARE(imagesName(), QStringLiteral("Hook Images"));
+        window().findChild<QAction*>("oneimage")->trigger();
+        QCOMPARE(imagesName(), QStringLiteral("Upload Image"));
+
+        // The counters' values can be read.
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 1, 10000);
+        QLabel* total = window().vmStatusBar()->findChild<QLabel*>("TotalField");
+        QCOMPARE(QAccessible::queryAccessibleInterface(total)->text(QAccessible::Name),
+                 QStringLiteral("Total ") + total->text());
+    }
+
+    void preferencesShowTheWholeImageFolder() {
+        const QString folder = m_dir.filePath("images/for/the/night/shift/of/packaging/line/north/");
+        app::setImageSaveDirectory(folder);
+        QTimer::singleShot(0, &window(), [this, folder] {
+            auto* field = window().options()->findChild<QLineEdit*>("txtImgDirectory");
+            QVERIFY(field);
+            QCOMPARE(field->text(), folder);
+            // However the dialog is laid out, the field is never narrower than its folder.
+            QVERIFY2(field->minimumWidth() >= field->fontMetrics().horizontalAdvance(folder),
+                     qPrintable(QString::number(field->minimumWidth())));
+            QCOMPARE(field->cursorPosition(), 0);
+            QCOMPARE(field->toolTip(), folder);
+            window().options()->reject();
+        });
+        window().ShowPreferences();
     }
 
     void guestButtonsComeAndGo() {

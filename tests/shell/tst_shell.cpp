@@ -92,6 +92,10 @@ private slots:
         QVERIFY(!IsValidIPAddress("a.b.c.d"));
         QVERIFY(!IsValidIPAddress("1.2.3.4.5"));
         QVERIFY(!IsValidIPAddress("1.2.3.-1"));
+        // The dialog and the library agree: what one accepts the other can focus.
+        QVERIFY(!IsValidIPAddress("10.0.0. 1"));
+        QVERIFY(!IsValidIPAddress(" 10.0.0.1"));
+        QVERIFY(!IsValidIPAddress("10..0.1"));
         QVERIFY(IsSerialCaption("COM1:"));
         QVERIFY(IsSerialCaption("SIM1:"));
         QVERIFY(!IsSerialCaption(":abc"));

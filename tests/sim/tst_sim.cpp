@@ -7,8 +7,10 @@
 #include "sim/simulator.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QHash>
 #include <QImage>
 #include <QJsonDocument>
@@ -427,6 +429,36 @@ private slots:
         QCOMPARE(d.query("CONTROLLER"), QString("CONTROLLER \"\""));
     }
 
+    void flashFilesStayInTheStateFolder() {
+        // The state folder is two levels down, so that a name that climbs out of it
+        // would still land inside the temporary folder where the test can see it.
+        const QString folder = m_state->filePath("a/b/state");
+        for (const QString& name : {QStringLiteral("../../evil"), QStringLiteral(".."),
+                                    QStringLiteral("C:\\evil"), QStringLiteral("/tmp/evil")}) {
+            ReaderConfig c;
+            c.name = name;
+            c.softwareVersion = softwareVersionForLevel(9);
+            c.commandPort = 0;
+            c.dataPort = 0;
+            c.stateFolder = folder;
+            Reader r(c);
+            QString error;
+            QVERIFY2(r.start(&error), qPrintable(error));
+            QCOMPARE(QFileInfo(r.flashPath()).absolutePath(), QDir(folder).absolutePath());
+            QCOMPARE(QFileInfo(r.filesFolder()).absolutePath(), QDir(folder).absolutePath());
+            CommandClient client;
+            QVERIFY(client.connectTo(r, "WS"));
+            client.command("CONTROL");
+            QCOMPARE(client.statusOf("SAVE"), QString("!SAVE OK"));
+            QVERIFY2(QFile::exists(r.flashPath()), qPrintable(r.flashPath()));
+        }
+        // Four readers, four flash files, all in the state folder and nothing beside it.
+        QCOMPARE(QDir(folder).entryList({"*.flash.json"}, QDir::Files).size(), 4);
+        QCOMPARE(QDir(m_state->filePath("a")).entryList(QDir::Files).size(), 0);
+        QCOMPARE(QDir(m_state->filePath("a/b")).entryList(QDir::Files).size(), 0);
+        QVERIFY(!QFile::exists("/tmp/evil.flash.json"));
+    }
+
     void damagedFlashFallsBackToFactory() {
         QFile f(m_state->filePath("Line3.flash.json"));
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -451,7 +483,14 @@ private slots:
             QCOMPARE(c.statusOf("STORE 3"), QString("!STORE OK"));
             c.command("TIMEOUT READ 77");
             QCOMPARE(c.statusOf("STORE 12"), QString("!STORE OK"));
-            QCOMPARE(c.statusOf("STORE 16").left(16), QString("!STORE ERROR 2 P"));
+            // PIDs run from 1 to 15, for both STORE and LOAD.
+            QCOMPARE(c.statusOf("STORE 16"), QString("!STORE ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("STORE 0"), QString("!STORE ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("LOAD 16"), QString("!LOAD ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("LOAD 0"), QString("!LOAD ERROR 2 PID must be 1 to 15"));
+            QCOMPARE(c.statusOf("STORE 1"), QString("!STORE OK"));
+            QCOMPARE(c.statusOf("STORE 15"), QString("!STORE OK"));
+            QCOMPARE(c.statusOf("LOAD 15"), QString("!LOAD OK"));
             QCOMPARE(c.statusOf("LOAD 5"), QString("!LOAD ERROR 8 PID 5 is not stored"));
             QCOMPARE(c.statusOf("LOAD 3"), QString("!LOAD OK"));
             QCOMPARE(c.query("TIMEOUT READ"), QString("TIMEOUT READ 1234"));
@@ -461,10 +500,12 @@ private slots:
         CommandClient c;
         QVERIFY(c.connectTo(*r));
         const QStringList dir = c.command("DIR");
-        QCOMPARE(dir.size(), 4);
-        QVERIFY(dir[0].startsWith("PID3:"));
-        QVERIFY(dir[1].startsWith("PID12:"));
-        QVERIFY(dir[2].startsWith("DIR"));
+        QCOMPARE(dir.size(), 6);
+        QVERIFY(dir[0].startsWith("PID1:"));
+        QVERIFY(dir[1].startsWith("PID3:"));
+        QVERIFY(dir[2].startsWith("PID12:"));
+        QVERIFY(dir[3].startsWith("PID15:"));
+        QVERIFY(dir[4].startsWith("DIR 4 PIDS"));
         QCOMPARE(c.query("TIMEOUT READ"), QString("TIMEOUT READ 500"));
     }
 
