@@ -204,11 +204,13 @@ void LinkHub::probe() {
             continue;
         if (++device->missedProbes() > kDiscoveryMissLimit) {
             device->setPresent(false);
-            qCInfo(lcLink).noquote() << device->Name() << "stopped answering discovery";
+            qCInfo(lcLink).noquote() << printable(device->Name()) << "stopped answering discovery";
             QPointer<Device> d = device.get();
             post([this, d] {
-                if (d)
-                    forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceVanished(d); });
+                if (!d)
+                    return;
+                forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceVanished(d); });
+                forget(d);
             });
         }
     }
@@ -228,19 +230,45 @@ void LinkHub::readDatagrams() {
     }
 }
 
-void LinkHub::handleAnswer(const DiscoveryAnswer& answer) {
-    Device* device = nullptr;
-    for (auto& d : m_devices) {
-        if (d->isDiscovered() && d->Address().isEqual(answer.address, QHostAddress::TolerantConversion) &&
-            d->CommandPort() == answer.commandPort) {
-            device = d.get();
-            break;
-        }
-    }
+QString LinkHub::discoveryKey(const QHostAddress& address, quint16 commandPort) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return (isV4 ? QHostAddress(v4).toString() : address.toString()) + QLatin1Char('/') +
+           QString::number(commandPort);
+}
+
+void LinkHub::forget(Device* device) {
+    // A reader that vanished is forgotten unless it is in use; it is found again when it answers.
+    if (!device || device->present() || device == m_focused || !device->isDiscovered())
+        return;
+    m_discovered.remove(discoveryKey(device->Address(), device->CommandPort()));
+    auto it = std::find_if(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.get() == device; });
+    if (it == m_devices.end())
+        return;
+    it->release()->deleteLater();
+    m_devices.erase(it);
+}
+
+void LinkHub::handleAnswer(DiscoveryAnswer answer) {
+    const QString key = discoveryKey(answer.address, answer.commandPort);
+    Device* device = m_discovered.value(key);
     if (!device) {
+        if (m_discovered.size() >= kMaxDiscoveredReaders) {
+            if (m_discoveryWarnings.allow())
+                qCWarning(lcLink).noquote() << "ignoring the answer of" << printable(answer.name) << "at"
+                                            << answer.address.toString() << "- already" << m_discovered.size()
+                                            << "readers known";
+            return;
+        }
         m_devices.push_back(std::make_unique<Device>());
         device = m_devices.back().get();
         device->setPresent(false);
+        m_discovered.insert(key, device);
+    } else if (device == m_focused || device->IsConnected()) {
+        // A reader in use keeps its name and data port: a datagram, easily forged, does
+        // not move its links.
+        answer.name = device->Name();
+        answer.dataPort = device->DataPort();
     }
     const bool wasPresent = device->present();
     const bool wasControlled = device->HasControl();
@@ -249,7 +277,7 @@ void LinkHub::handleAnswer(const DiscoveryAnswer& answer) {
     device->missedProbes() = 0;
     device->setPresent(true);
     if (!wasPresent) {
-        qCInfo(lcLink).noquote() << "found reader" << answer.name << "at" << answer.address.toString();
+        qCInfo(lcLink).noquote() << "found reader" << printable(answer.name) << "at" << answer.address.toString();
         QPointer<Device> d = device;
         post([this, d] {
             if (d)

@@ -5,6 +5,7 @@
 #include "link/record.h"
 
 #include <QList>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -60,7 +61,9 @@ private:
     void flush();
     void probe();
     void readDatagrams();
-    void handleAnswer(const DiscoveryAnswer& answer);
+    void handleAnswer(DiscoveryAnswer answer);
+    void forget(Device* device);
+    static QString discoveryKey(const QHostAddress& address, quint16 commandPort);
     Device* findForFocus(const QString& name);
     void attachFocused(Device* device);
     void detachFocused();
@@ -72,7 +75,9 @@ private:
 
     QList<QPointer<Connection>> m_connections;
     QList<QPointer<Coordinator>> m_coordinators;
-    std::vector<std::unique_ptr<Device>> m_devices; // discovered and named ones; kept for the hub's life
+    std::vector<std::unique_ptr<Device>> m_devices; // discovered and named ones
+    QHash<QString, Device*> m_discovered;           // discovered ones by address and command port
+    WarningLimiter m_discoveryWarnings;
     Device* m_focused = nullptr;
     CommandResponse m_idleChannel{QString()};
 
