@@ -65,8 +65,8 @@ struct CommandResponse::Pending {
     qint64 sentIndex = 0; // line counter when the command left
     QStringList lines;    // its data lines, once its status line has come
     CommandReply reply;
-    bool finished = false;  // completed, failed or given up
-    bool gaveUp = false;    // finished without its status line (time-out, overflow)
+    bool finished = false; // completed, failed or given up
+    bool gaveUp = false;   // finished without its status line (time-out, overflow)
     std::function<void(const CommandReply&)> callback;
     std::unique_ptr<QTimer> timer;
 };
@@ -251,8 +251,7 @@ QString CommandResponse::ReadLine(int timeoutMs) {
     auto available = [this, p] {
         return m_readIndex < linesFor(*p).size() || (p->reply.completed && m_readIndex == p->lines.size());
     };
-    const bool stillComing =
-        !p->finished && std::find(m_queue.begin(), m_queue.end(), p) != m_queue.end();
+    const bool stillComing = !p->finished && std::find(m_queue.begin(), m_queue.end(), p) != m_queue.end();
     if (!available() && (!stillComing || !waitFor(available, timeoutMs)))
         return {};
     if (m_current != p)
@@ -358,7 +357,14 @@ void CommandResponse::onBytes(const QByteArray& bytes) {
 }
 
 void CommandResponse::handleLine(const QByteArray& raw) {
-    if (raw.startsWith('#') && m_asyncBlocks) {
+    if (raw.startsWith('#') && !m_asyncBlocks) {
+        // No reply line begins with '#', and a network link carries no blocks.
+        ++m_strayLines;
+        qCDebug(lcLink).noquote() << m_name << "ignoring a block on a network command link"
+                                  << printable(raw.left(40));
+        return;
+    }
+    if (raw.startsWith('#')) {
         if (raw.startsWith("#RECORD ")) {
             bool ok = false;
             const qint64 n = raw.mid(8).trimmed().toLongLong(&ok);

@@ -242,7 +242,8 @@ void LinkHub::forget(Device* device) {
     if (!device || device->present() || device == m_focused || !device->isDiscovered())
         return;
     m_discovered.remove(discoveryKey(device->Address(), device->CommandPort()));
-    auto it = std::find_if(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.get() == device; });
+    auto it =
+        std::find_if(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.get() == device; });
     if (it == m_devices.end())
         return;
     it->release()->deleteLater();
@@ -255,9 +256,9 @@ void LinkHub::handleAnswer(DiscoveryAnswer answer) {
     if (!device) {
         if (m_discovered.size() >= kMaxDiscoveredReaders) {
             if (m_discoveryWarnings.allow())
-                qCWarning(lcLink).noquote() << "ignoring the answer of" << printable(answer.name) << "at"
-                                            << answer.address.toString() << "- already" << m_discovered.size()
-                                            << "readers known";
+                qCWarning(lcLink).noquote()
+                    << "ignoring the answer of" << printable(answer.name) << "at" << answer.address.toString()
+                    << "- already" << m_discovered.size() << "readers known";
             return;
         }
         m_devices.push_back(std::make_unique<Device>());
@@ -277,7 +278,8 @@ void LinkHub::handleAnswer(DiscoveryAnswer answer) {
     device->missedProbes() = 0;
     device->setPresent(true);
     if (!wasPresent) {
-        qCInfo(lcLink).noquote() << "found reader" << printable(answer.name) << "at" << answer.address.toString();
+        qCInfo(lcLink).noquote() << "found reader" << printable(answer.name) << "at"
+                                 << answer.address.toString();
         QPointer<Device> d = device;
         post([this, d] {
             if (d)

@@ -4,8 +4,8 @@
 #include "link/protocol.h"
 #include "link/record.h"
 
-#include <QList>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>

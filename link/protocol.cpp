@@ -119,7 +119,8 @@ void FrameDecoder::resync(qsizetype from, const char* why) {
     const qsizetype at = m_buffer.indexOf(kMagic, from);
     // Keep a possible partial magic at the end so a frame split across reads survives.
     const qsizetype drop = at >= 0 ? at : qMax<qsizetype>(from, m_buffer.size() - 3);
-    qCWarning(lcLink) << "data channel:" << why << "- dropping" << drop << "bytes";
+    if (m_warnings.allow())
+        qCWarning(lcLink) << "data channel:" << why << "- dropping" << drop << "bytes";
     m_droppedBytes += drop;
     m_buffer.remove(0, drop);
 }
@@ -196,14 +197,17 @@ bool isAcceptableReaderName(const QString& name) {
     return true;
 }
 
-std::optional<QByteArray> inflateBounded(const QByteArray& compressed, qint64 expectedSize, QString* errorText) {
+std::optional<QByteArray> inflateBounded(const QByteArray& compressed, qint64 expectedSize,
+                                         QString* errorText) {
     if (compressed.size() < 4) {
         fail(errorText, QStringLiteral("compressed image too short"));
         return std::nullopt;
     }
     const quint32 announced = qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(compressed.constData()));
     if (qint64(announced) != expectedSize || expectedSize > kMaxImagePixels) {
-        fail(errorText, QStringLiteral("compressed image announces %1 bytes, expected %2").arg(announced).arg(expectedSize));
+        fail(errorText, QStringLiteral("compressed image announces %1 bytes, expected %2")
+                            .arg(announced)
+                            .arg(expectedSize));
         return std::nullopt;
     }
     QByteArray out(qsizetype(expectedSize), Qt::Uninitialized);
@@ -221,13 +225,15 @@ std::optional<QByteArray> inflateBounded(const QByteArray& compressed, qint64 ex
     inflateEnd(&z);
     if (rc != Z_STREAM_END) {
         // Z_BUF_ERROR with a full buffer: the stream holds more than it announced.
-        fail(errorText, rc == Z_BUF_ERROR && z.avail_out == 0
-                            ? QStringLiteral("compressed image inflates to more than %1 bytes").arg(expectedSize)
-                            : QStringLiteral("compressed image is damaged"));
+        fail(errorText,
+             rc == Z_BUF_ERROR && z.avail_out == 0
+                 ? QStringLiteral("compressed image inflates to more than %1 bytes").arg(expectedSize)
+                 : QStringLiteral("compressed image is damaged"));
         return std::nullopt;
     }
     if (produced != expectedSize) {
-        fail(errorText, QStringLiteral("compressed image holds %1 bytes, expected %2").arg(produced).arg(expectedSize));
+        fail(errorText,
+             QStringLiteral("compressed image holds %1 bytes, expected %2").arg(produced).arg(expectedSize));
         return std::nullopt;
     }
     return out;
@@ -327,7 +333,8 @@ std::optional<Record> parseRecordPayload(const QByteArray& payload, QString* err
         const int height = jsonInt<int>(o, "height", -1);
         if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
             qint64(width) * height > kMaxImagePixels) {
-            fail(errorText, QStringLiteral("record image has a bad size %1 x %2").arg(jsonText(o, "width"), jsonText(o, "height")));
+            fail(errorText, QStringLiteral("record image has a bad size %1 x %2")
+                                .arg(jsonText(o, "width"), jsonText(o, "height")));
             return std::nullopt;
         }
         QByteArray pixels = imageBytes;

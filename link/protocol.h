@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/logging.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
@@ -70,6 +72,7 @@ private:
 
     QByteArray m_buffer;
     qint64 m_droppedBytes = 0;
+    WarningLimiter m_warnings;
 };
 
 // Splits a reply line into fields on single blanks; a double-quoted text with
