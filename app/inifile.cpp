@@ -88,7 +88,17 @@ IniDocument IniDocument::parse(const QByteArray& bytes) {
 QByteArray IniDocument::serialize() const {
     QString out;
     bool first = true;
-    for (const Section& section : m_sections) {
+    // Keys outside any section are written first: after a header they would be read back
+    // into that section.
+    std::vector<const Section*> ordered;
+    for (const Section& section : m_sections)
+        if (section.name.isEmpty())
+            ordered.push_back(&section);
+    for (const Section& section : m_sections)
+        if (!section.name.isEmpty())
+            ordered.push_back(&section);
+    for (const Section* s : ordered) {
+        const Section& section = *s;
         if (section.entries.isEmpty() && !section.name.isEmpty())
             continue;
         if (!section.name.isEmpty()) {

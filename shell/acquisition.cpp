@@ -12,6 +12,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/wholefile.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
 #include "shell/basicinterface.h"
@@ -213,7 +214,13 @@ void BasicInterface::SaveCurrentImage() {
     if (record && !record->Image().IsEmpty()) {
         saved = record->Image().SaveToFile(path, &error);
     } else {
-        saved = m_imageView->Image().save(path, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
+        const QImage image = m_imageView->Image();
+        saved = vm::link::writeWholeFile(
+            path,
+            [&](QIODevice& device, QString*) {
+                return image.save(&device, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
+            },
+            &error);
     }
     if (!saved) {
         showMessage(this, QStringLiteral("Image directory specified in preferences does not exit"),

@@ -2,13 +2,18 @@
 #include "link/parameterset.h"
 #include "link/protocol.h"
 #include "link/record.h"
+#include "link/wholefile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+#include <unistd.h>
 
 using namespace vm::link;
 
@@ -181,6 +186,40 @@ private slots:
         QVERIFY(!error.isEmpty());
         QVERIFY(!ri.SaveToFile(dir.filePath("missing/e.bmp"), &error));
         QVERIFY(!RecordImage().SaveToFile(dir.filePath("f.bmp"), &error));
+    }
+
+    void filesAreWrittenWholeOrNotAtAll() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("keep.bmp");
+        const RecordImage first(rampImage(64, 48), 1, 0, 0, true);
+        QVERIFY(first.SaveToFile(path));
+        // A second name for the first image: saving over it must replace the file,
+        // never truncate and rewrite it, or a crash would leave half an image.
+        const QString witness = dir.filePath("witness.bmp");
+        QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(witness).constData()) == 0);
+        QImage second(64, 48, QImage::Format_Grayscale8);
+        second.fill(200);
+        QVERIFY(RecordImage(second, 2, 0, 0, true).SaveToFile(path));
+        QCOMPARE(QImage(witness).convertToFormat(QImage::Format_Grayscale8), first.image());
+        QCOMPARE(QImage(path).convertToFormat(QImage::Format_Grayscale8), second);
+
+        // A writer that fails half-way leaves the old file and no temporary behind.
+        QString error;
+        QVERIFY(!writeWholeFile(
+            path,
+            [](QIODevice& device, QString* why) {
+                device.write(QByteArray(1000, 'x'));
+                *why = "stopped";
+                return false;
+            },
+            &error));
+        QCOMPARE(error, QString("stopped"));
+        QCOMPARE(QImage(path).convertToFormat(QImage::Format_Grayscale8), second);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QVERIFY(writeWholeFile(dir.filePath("plain.txt"), "whole\n"));
+        QFile plain(dir.filePath("plain.txt"));
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        QCOMPARE(plain.readAll(), QByteArray("whole\n"));
     }
 
     void editsAndMergesMarkOnlyWhatChanged() {
