@@ -11,7 +11,8 @@ namespace {
 bool needsQuoting(const QString& value) {
     if (value.isEmpty())
         return false;
-    if (value.front().isSpace() || value.back().isSpace() || value.front() == u'"')
+    // A value ending in ']' after a key beginning with '[' would read back as a section header.
+    if (value.front().isSpace() || value.back().isSpace() || value.front() == u'"' || value.back() == u']')
         return true;
     return value.contains(u'\n') || value.contains(u'\r');
 }
@@ -99,7 +100,7 @@ QByteArray IniDocument::serialize() const {
             ordered.push_back(&section);
     for (const Section* s : ordered) {
         const Section& section = *s;
-        if (section.entries.isEmpty() && !section.name.isEmpty())
+        if (section.entries.isEmpty())
             continue;
         if (!section.name.isEmpty()) {
             if (!first)

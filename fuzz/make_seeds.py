@@ -121,4 +121,6 @@ for i, line in enumerate(["help\nreaders\nstate\n", "slow 500\nslow 1 500\n", "s
 put("corpus/files", "settings", "[General]\nImageDir=/tmp\n[Cameras]\nCount=2\nCamera1=Line3\n")
 put("corpus/files", "quoted", "top=\"a b\"\n; comment\n[Window Metrics]\nBasicInterface=\"1,2,3,4\"\n")
 put("crashes/files", "empty_section_header", "[Cameras]\nCount=2\n[]\nloose=3\n")
+put("crashes/files", "empty_nameless_section_before_keys", "[Cameras]\nCount=2\n[]\nloose3\n")
+put("crashes/files", "key_line_like_a_header", b"]\n[Gl]\x83top=\"a b]\"\n; comment\n")
 put("crashes/files", "latin1", b"[General]\nName=Gr\xfc\xdfe\n")

@@ -66,7 +66,6 @@ struct CommandResponse::Pending {
     QStringList lines;    // its data lines, once its status line has come
     CommandReply reply;
     bool finished = false; // completed, failed or given up
-    bool gaveUp = false;   // finished without its status line (time-out, overflow)
     std::function<void(const CommandReply&)> callback;
     std::unique_ptr<QTimer> timer;
 };
@@ -262,7 +261,6 @@ QString CommandResponse::ReadLine(int timeoutMs) {
 }
 
 void CommandResponse::giveUp(const std::shared_ptr<Pending>& p, const QString& why) {
-    p->gaveUp = true;
     p->reply.errorText = why;
     finish(p);
 }
@@ -278,7 +276,8 @@ void CommandResponse::overflow(const QString& what) {
         p->lines.clear();
         giveUp(p, QStringLiteral("The reader's reply to \"%1\" was too long (%2); it was discarded")
                       .arg(p->text, what));
-        qCWarning(lcLink).noquote() << m_name << p->reply.errorText;
+        if (m_warnings.allow())
+            qCWarning(lcLink).noquote() << m_name << p->reply.errorText;
         emit progress();
         return;
     }
