@@ -199,21 +199,29 @@ void LinkHub::startDiscovery() {
 }
 
 void LinkHub::probe() {
+    if (!m_clock.isValid())
+        m_clock.start();
     for (auto& device : m_devices) {
         if (!device->isDiscovered() || !device->present())
             continue;
         if (++device->missedProbes() > kDiscoveryMissLimit) {
             device->setPresent(false);
             qCInfo(lcLink).noquote() << printable(device->Name()) << "stopped answering discovery";
+            m_vanishedAt.insert(device.get(), m_clock.elapsed());
             QPointer<Device> d = device.get();
             post([this, d] {
-                if (!d)
-                    return;
-                forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceVanished(d); });
-                forget(d);
+                if (d)
+                    forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceVanished(d); });
             });
         }
     }
+    // Readers gone for long are forgotten; until then they stay listed as unreachable.
+    QList<Device*> expired;
+    for (auto it = m_vanishedAt.begin(); it != m_vanishedAt.end(); ++it)
+        if (m_clock.elapsed() - it.value() > kDiscoveryForgetMs)
+            expired.append(it.key());
+    for (Device* d : expired)
+        forget(d);
     QList<quint16> ports;
     const QList<QHostAddress> targets = discoveryTargets(&ports);
     for (qsizetype i = 0; i < targets.size(); ++i)
@@ -239,8 +247,10 @@ QString LinkHub::discoveryKey(const QHostAddress& address, quint16 commandPort) 
 
 void LinkHub::forget(Device* device) {
     // A reader that vanished is forgotten unless it is in use; it is found again when it answers.
-    if (!device || device->present() || device == m_focused || !device->isDiscovered())
+    if (!device || device->present() || device == m_focused || device->IsConnected() ||
+        !device->isDiscovered())
         return;
+    m_vanishedAt.remove(device);
     m_discovered.remove(discoveryKey(device->Address(), device->CommandPort()));
     auto it =
         std::find_if(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.get() == device; });
@@ -254,6 +264,14 @@ void LinkHub::handleAnswer(DiscoveryAnswer answer) {
     const QString key = discoveryKey(answer.address, answer.commandPort);
     Device* device = m_discovered.value(key);
     if (!device) {
+        if (m_discovered.size() >= kMaxDiscoveredReaders) {
+            // Room is made by forgetting the reader that vanished first.
+            Device* oldest = nullptr;
+            for (auto it = m_vanishedAt.begin(); it != m_vanishedAt.end(); ++it)
+                if (it.key() != m_focused && (!oldest || it.value() < m_vanishedAt.value(oldest)))
+                    oldest = it.key();
+            forget(oldest);
+        }
         if (m_discovered.size() >= kMaxDiscoveredReaders) {
             if (m_discoveryWarnings.allow())
                 qCWarning(lcLink).noquote()
@@ -277,6 +295,7 @@ void LinkHub::handleAnswer(DiscoveryAnswer answer) {
     device->configureFromDiscovery(answer);
     device->missedProbes() = 0;
     device->setPresent(true);
+    m_vanishedAt.remove(device);
     if (!wasPresent) {
         qCInfo(lcLink).noquote() << "found reader" << printable(answer.name) << "at"
                                  << answer.address.toString();

@@ -77,6 +77,8 @@ private:
     QList<QPointer<Coordinator>> m_coordinators;
     std::vector<std::unique_ptr<Device>> m_devices; // discovered and named ones
     QHash<QString, Device*> m_discovered;           // discovered ones by address and command port
+    QHash<Device*, qint64> m_vanishedAt;            // m_clock time when a discovered reader vanished
+    QElapsedTimer m_clock;
     WarningLimiter m_discoveryWarnings;
     Device* m_focused = nullptr;
     CommandResponse m_idleChannel{QString()};
