@@ -11,7 +11,8 @@ namespace {
 bool needsQuoting(const QString& value) {
     if (value.isEmpty())
         return false;
-    if (value.front().isSpace() || value.back().isSpace() || value.front() == u'"')
+    // A value ending in ']' after a key beginning with '[' would read back as a section header.
+    if (value.front().isSpace() || value.back().isSpace() || value.front() == u'"' || value.back() == u']')
         return true;
     return value.contains(u'\n') || value.contains(u'\r');
 }
@@ -88,8 +89,18 @@ IniDocument IniDocument::parse(const QByteArray& bytes) {
 QByteArray IniDocument::serialize() const {
     QString out;
     bool first = true;
-    for (const Section& section : m_sections) {
-        if (section.entries.isEmpty() && !section.name.isEmpty())
+    // Keys outside any section are written first: after a header they would be read back
+    // into that section.
+    std::vector<const Section*> ordered;
+    for (const Section& section : m_sections)
+        if (section.name.isEmpty())
+            ordered.push_back(&section);
+    for (const Section& section : m_sections)
+        if (!section.name.isEmpty())
+            ordered.push_back(&section);
+    for (const Section* s : ordered) {
+        const Section& section = *s;
+        if (section.entries.isEmpty())
             continue;
         if (!section.name.isEmpty()) {
             if (!first)

@@ -2,6 +2,7 @@
 
 #include "app/inifile.h"
 #include "app/logging.h"
+#include "link/wholefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -180,25 +181,13 @@ std::optional<AppError> WriteRegistryDword(RegistryRoot root, const QString& sub
     doc.setValue(normalisedSubkey(subkey), valueName, QString::number(value));
     const QByteArray out = doc.serialize();
 
-    int err = 0;
-    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
-        err = errno;
-    } else {
-        qsizetype written = 0;
-        while (written < out.size()) {
-            const ssize_t n = ::write(fd, out.constData() + written, size_t(out.size() - written));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                err = errno;
-                break;
-            }
-            written += n;
-        }
-    }
     ::close(fd);
-    if (err != 0) {
-        qCWarning(lcApp) << "registry file" << path << "write failed, errno" << err;
+    // Written beside the file and renamed over it: a crash leaves the old file or the new one.
+    QString why;
+    errno = 0;
+    if (!vm::link::writeWholeFile(path, out, &why)) {
+        const int err = errno != 0 ? errno : EIO;
+        qCWarning(lcApp) << "registry file" << path << "write failed:" << why;
         return openForWritingError(root, subkey, err);
     }
     return std::nullopt;

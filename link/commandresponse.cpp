@@ -63,9 +63,7 @@ struct CommandResponse::Pending {
     QString text;
     QString keyword;
     qint64 sentIndex = 0; // line counter when the command left
-    QStringList lines;
-    QList<qint64> lineIndex;
-    bool overflowWarned = false;
+    QStringList lines;    // its data lines, once its status line has come
     CommandReply reply;
     bool finished = false; // completed, failed or given up
     std::function<void(const CommandReply&)> callback;
@@ -88,6 +86,8 @@ bool CommandResponse::IsOpen() const {
 void CommandResponse::attach(Transport* transport) {
     detach();
     m_transport = transport;
+    // Only a serial line interleaves record and event blocks with replies.
+    m_asyncBlocks = transport->kind() == Transport::Kind::Serial;
     connect(transport, &Transport::bytesReceived, this, &CommandResponse::onBytes);
     connect(transport, &Transport::disconnected, this,
             [this] { failAll(QStringLiteral("The connection to the reader was lost")); });
@@ -103,9 +103,14 @@ void CommandResponse::detach() {
     m_binaryRemaining = 0;
     m_skipAfterBinary = 0;
     m_binary.clear();
+    m_held.clear();
+    m_heldBytes = 0;
+    m_discardingReply = false;
 }
 
 void CommandResponse::failAll(const QString& why) {
+    m_held.clear();
+    m_heldBytes = 0;
     auto queue = std::move(m_queue);
     m_queue.clear();
     for (auto& p : queue) {
@@ -177,12 +182,12 @@ CommandReply CommandResponse::SendCommand(const QString& text, int timeoutMs) {
     }
     m_current = p;
     if (!waitFor([&] { return p->finished; }, timeoutMs)) {
-        // Keep it queued so that its late reply is recognised and discarded.
-        p->finished = true;
-        p->reply.errorText = QStringLiteral("No reply to \"%1\" within %2 ms").arg(p->text).arg(timeoutMs);
-        p->reply.lines = p->lines;
+        // Kept queued so that a late reply is recognised, but only as long as no
+        // newer command with the same keyword waits: a lost reply costs this command alone.
+        p->lines = linesFor(*p);
+        giveUp(p, QStringLiteral("No reply to \"%1\" within %2 ms").arg(p->text).arg(timeoutMs));
         qCInfo(lcLink).noquote() << m_name << p->reply.errorText;
-        while (m_queue.size() > kMaxAbandonedCommands)
+        while (m_queue.size() > kMaxAbandonedCommands && m_queue.front()->finished)
             m_queue.pop_front();
     }
     return p->reply;
@@ -213,11 +218,29 @@ void CommandResponse::sendAsync(const QString& text, std::function<void(const Co
 }
 
 ReplyLines CommandResponse::Lines() const {
-    return {m_current ? m_current->lines : QStringList()};
+    return {m_current ? linesFor(*m_current) : QStringList()};
 }
 
 CommandReply CommandResponse::LastReply() const {
     return m_current ? m_current->reply : CommandReply();
+}
+
+const CommandResponse::Pending* CommandResponse::oldestWaiting() const {
+    for (const auto& p : m_queue)
+        if (!p->finished)
+            return p.get();
+    return nullptr;
+}
+
+QStringList CommandResponse::linesFor(const Pending& p) const {
+    if (p.finished || oldestWaiting() != &p)
+        return p.lines;
+    // Still coming: the lines since it left are its own unless an older reply ends later.
+    QStringList lines;
+    for (const HeldLine& held : m_held)
+        if (held.index > p.sentIndex)
+            lines.append(held.text);
+    return lines;
 }
 
 QString CommandResponse::ReadLine(int timeoutMs) {
@@ -225,15 +248,41 @@ QString CommandResponse::ReadLine(int timeoutMs) {
         return {};
     auto p = m_current;
     auto available = [this, p] {
-        return m_readIndex < p->lines.size() || (p->reply.completed && m_readIndex == p->lines.size());
+        return m_readIndex < linesFor(*p).size() || (p->reply.completed && m_readIndex == p->lines.size());
     };
-    const bool stillComing = std::find(m_queue.begin(), m_queue.end(), p) != m_queue.end();
+    const bool stillComing = !p->finished && std::find(m_queue.begin(), m_queue.end(), p) != m_queue.end();
     if (!available() && (!stillComing || !waitFor(available, timeoutMs)))
         return {};
     if (m_current != p)
         return {};
+    const QStringList lines = linesFor(*p);
     const int i = m_readIndex++;
-    return i < p->lines.size() ? p->lines.at(i) : p->reply.status;
+    return i < lines.size() ? lines.at(i) : p->reply.status;
+}
+
+void CommandResponse::giveUp(const std::shared_ptr<Pending>& p, const QString& why) {
+    p->reply.errorText = why;
+    finish(p);
+}
+
+void CommandResponse::overflow(const QString& what) {
+    // The reply is thrown away up to the next status line, and its command fails.
+    m_held.clear();
+    m_heldBytes = 0;
+    m_discardingReply = true;
+    for (auto& p : m_queue) {
+        if (p->finished)
+            continue;
+        p->lines.clear();
+        giveUp(p, QStringLiteral("The reader's reply to \"%1\" was too long (%2); it was discarded")
+                      .arg(p->text, what));
+        if (m_warnings.allow())
+            qCWarning(lcLink).noquote() << m_name << p->reply.errorText;
+        emit progress();
+        return;
+    }
+    if (m_warnings.allow())
+        qCWarning(lcLink).noquote() << m_name << "discarding unasked reply lines:" << what;
 }
 
 void CommandResponse::finish(const std::shared_ptr<Pending>& p) {
@@ -278,19 +327,24 @@ void CommandResponse::onBytes(const QByteArray& bytes) {
         const qsizetype lf = m_rx.indexOf('\n', pos);
         if (lf < 0) {
             if (m_rx.size() - pos > kMaxReplyLineLength) {
-                qCWarning(lcLink).noquote()
-                    << m_name << "dropping a reply line longer than" << kMaxReplyLineLength << "bytes";
+                if (!m_discardingLine)
+                    overflow(QStringLiteral("a line longer than %1 bytes").arg(kMaxReplyLineLength));
                 m_discardingLine = true;
+                any = true;
                 pos = m_rx.size();
             }
             break;
         }
-        QByteArray line = m_rx.mid(pos, lf - pos);
-        pos = lf + 1;
-        if (m_discardingLine) {
+        if (m_discardingLine || lf - pos > kMaxReplyLineLength) {
+            if (!m_discardingLine)
+                overflow(QStringLiteral("a line longer than %1 bytes").arg(kMaxReplyLineLength));
             m_discardingLine = false;
+            pos = lf + 1;
+            any = true;
             continue;
         }
+        QByteArray line = m_rx.mid(pos, lf - pos);
+        pos = lf + 1;
         if (line.endsWith('\r'))
             line.chop(1);
         handleLine(line);
@@ -302,13 +356,21 @@ void CommandResponse::onBytes(const QByteArray& bytes) {
 }
 
 void CommandResponse::handleLine(const QByteArray& raw) {
+    if (raw.startsWith('#') && !m_asyncBlocks) {
+        // No reply line begins with '#', and a network link carries no blocks.
+        ++m_strayLines;
+        qCDebug(lcLink).noquote() << m_name << "ignoring a block on a network command link"
+                                  << printable(raw.left(40));
+        return;
+    }
     if (raw.startsWith('#')) {
         if (raw.startsWith("#RECORD ")) {
             bool ok = false;
             const qint64 n = raw.mid(8).trimmed().toLongLong(&ok);
             if (!ok || n <= 0 || n > qint64(kMaxFramePayload)) {
-                qCWarning(lcLink).noquote()
-                    << m_name << "ignoring a record block of bad length" << raw.left(40);
+                if (m_warnings.allow())
+                    qCWarning(lcLink).noquote()
+                        << m_name << "ignoring a record block of bad length" << printable(raw.left(40));
                 return;
             }
             m_binaryRemaining = n;
@@ -319,89 +381,91 @@ void CommandResponse::handleLine(const QByteArray& raw) {
             const QJsonDocument doc = QJsonDocument::fromJson(raw.mid(7), &error);
             if (doc.isObject())
                 emit asyncEvent(doc.object());
-            else
+            else if (m_warnings.allow())
                 qCWarning(lcLink).noquote() << m_name << "ignoring a malformed event:" << error.errorString();
         } else {
-            qCDebug(lcLink).noquote() << m_name << "ignoring an unknown block" << raw.left(40);
+            qCDebug(lcLink).noquote() << m_name << "ignoring an unknown block" << printable(raw.left(40));
         }
         return;
     }
     const QString line = QString::fromUtf8(raw);
-    qCDebug(lcLinkTraffic).noquote() << m_name << ">>" << line;
+    qCDebug(lcLinkTraffic).noquote() << m_name << ">>" << printable(raw.left(200));
     ++m_lineCounter;
     if (line.startsWith(QLatin1Char('!'))) {
+        m_discardingReply = false;
         handleStatus(line);
         return;
     }
-    if (m_queue.empty()) {
+    if (m_discardingReply || m_queue.empty()) {
         ++m_strayLines;
         return;
     }
-    Pending& p = *m_queue.front();
-    if (p.lines.size() >= kMaxReplyLines) {
-        if (!p.overflowWarned)
-            qCWarning(lcLink).noquote() << m_name << "reply to" << p.keyword << "exceeds" << kMaxReplyLines
-                                        << "lines; dropping the rest";
-        p.overflowWarned = true;
+    if (m_held.size() >= kMaxReplyLines) {
+        overflow(QStringLiteral("more than %1 lines").arg(kMaxReplyLines));
+        ++m_strayLines;
         return;
     }
-    p.lines.append(line);
-    p.lineIndex.append(m_lineCounter);
+    if (m_heldBytes + raw.size() > kMaxReplyBytes) {
+        overflow(QStringLiteral("more than %1 bytes").arg(kMaxReplyBytes));
+        ++m_strayLines;
+        return;
+    }
+    m_held.push_back({line, m_lineCounter});
+    m_heldBytes += raw.size();
 }
 
 void CommandResponse::handleStatus(const QString& line) {
     const QStringList words = line.mid(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QString keyword = words.value(0).toUpper();
-    auto it = m_queue.begin();
-    if (!keyword.isEmpty() && keyword != QLatin1String("?")) {
-        it = std::find_if(m_queue.begin(), m_queue.end(),
-                          [&](const auto& p) { return p->keyword == keyword; });
-    }
+    const bool anyKeyword = keyword.isEmpty() || keyword == QLatin1String("?");
+    auto matches = [&](const std::shared_ptr<Pending>& p) { return anyKeyword || p->keyword == keyword; };
+    // A command still waiting comes first; one that gave up takes the line only when
+    // nobody waits for that keyword (its reply came late).
+    auto it = std::find_if(m_queue.begin(), m_queue.end(),
+                           [&](const auto& p) { return !p->finished && matches(p); });
+    if (it == m_queue.end())
+        it = std::find_if(m_queue.begin(), m_queue.end(), matches);
     if (it == m_queue.end()) {
         ++m_strayLines;
-        qCDebug(lcLink).noquote() << m_name << "status line without a command:" << line;
+        m_held.clear();
+        m_heldBytes = 0;
+        qCDebug(lcLink).noquote() << m_name << "status line without a command:" << line.left(200);
         return;
     }
     std::shared_ptr<Pending> p = *it;
-    // Commands sent before this one that never got a status line: lines that came
-    // after this command left are its own, earlier ones theirs.
-    QStringList moved;
-    QList<qint64> movedIndex;
-    for (auto older = m_queue.begin(); older != it; ++older) {
-        Pending& o = **older;
-        for (qsizetype i = 0; i < o.lines.size(); ++i) {
-            if (o.lineIndex.at(i) > p->sentIndex) {
-                moved.append(o.lines.at(i));
-                movedIndex.append(o.lineIndex.at(i));
-            }
-        }
-    }
-    if (!moved.isEmpty()) {
-        p->lines = moved + p->lines;
-        p->lineIndex = movedIndex + p->lineIndex;
-    }
+    // The reader answers in order: every data line since this command left is its own,
+    // earlier ones belong to older commands, which never get their status line now.
+    QStringList own;
+    for (const HeldLine& held : m_held)
+        if (held.index > p->sentIndex)
+            own.append(held.text);
+    m_held.clear();
+    m_heldBytes = 0;
     std::vector<std::shared_ptr<Pending>> skipped(m_queue.begin(), it);
     m_queue.erase(m_queue.begin(), it + 1);
     for (auto& o : skipped) {
-        if (!o->finished) {
-            o->reply.errorText = QStringLiteral("The reader did not answer \"%1\"").arg(o->text);
-            finish(o);
-        }
+        if (!o->finished)
+            giveUp(o, QStringLiteral("The reader did not answer \"%1\"").arg(o->text));
     }
     if (p->finished) {
         // A late reply to a command whose caller gave up: readable, never reported.
-        m_strayLines += p->lines.size() + 1;
+        m_strayLines += own.size() + 1;
+        if (!p->reply.completed && p->lines.isEmpty())
+            p->lines = own;
         p->reply.status = line;
         p->reply.lines = p->lines;
         p->reply.completed = true;
         return;
     }
+    p->lines = own;
     p->reply.completed = true;
     p->reply.status = line;
     p->reply.ok = words.value(1).compare(QLatin1String("OK"), Qt::CaseInsensitive) == 0;
     if (!p->reply.ok) {
         p->reply.errorCode = words.value(2).toInt();
         p->reply.errorText = words.size() > 3 ? words.mid(3).join(QLatin1Char(' ')) : line;
+        if (p->reply.errorText.size() > 1000)
+            p->reply.errorText = p->reply.errorText.left(1000) + QStringLiteral("...");
     }
     finish(p);
     emit commandCompleted(p->keyword, p->reply);

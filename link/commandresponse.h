@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/logging.h"
 #include "link/protocol.h"
 
 #include <QJsonObject>
@@ -79,6 +80,10 @@ private:
     void handleLine(const QByteArray& raw);
     void handleStatus(const QString& line);
     void finish(const std::shared_ptr<Pending>& p);
+    void giveUp(const std::shared_ptr<Pending>& p, const QString& why);
+    void overflow(const QString& what);
+    const Pending* oldestWaiting() const;
+    QStringList linesFor(const Pending& p) const;
     void failAll(const QString& why);
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
@@ -89,6 +94,16 @@ private:
     int m_readIndex = 0;
     qint64 m_lineCounter = 0;
     qint64 m_strayLines = 0;
+    // Data lines not yet given to a command: a status line decides whose they are.
+    struct HeldLine {
+        QString text;
+        qint64 index;
+    };
+    std::vector<HeldLine> m_held;
+    qint64 m_heldBytes = 0;
+    bool m_discardingReply = false; // an overlong reply is dropped up to its status line
+    bool m_asyncBlocks = false;
+    WarningLimiter m_warnings;
     QByteArray m_rx;
     bool m_discardingLine = false;
     qint64 m_binaryRemaining = 0;

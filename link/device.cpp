@@ -329,14 +329,23 @@ void Device::onDataBytes(const QByteArray& bytes) {
             break;
         }
         case FrameType::FileAck: {
-            const QJsonObject ack = QJsonDocument::fromJson(frame->payload).object();
+            QJsonParseError parseError;
+            const QJsonDocument doc = QJsonDocument::fromJson(frame->payload, &parseError);
+            const QJsonObject ack = doc.object();
             m_fileAck.received = true;
             m_fileAck.ok = ack.value(QLatin1String("ok")).toBool();
-            m_fileAck.error = ack.value(QLatin1String("error")).toString();
+            m_fileAck.error = printable(ack.value(QLatin1String("error")).toString(), 300);
+            // Whatever the reader sent, a refusal always says something.
+            if (!doc.isObject())
+                m_fileAck.error = QStringLiteral("the reader's acknowledgement could not be read (%1)")
+                                      .arg(parseError.errorString());
+            else if (!m_fileAck.ok && m_fileAck.error.trimmed().isEmpty())
+                m_fileAck.error = QStringLiteral("the reader gave no reason");
             break;
         }
         default:
-            qCWarning(lcLink).noquote() << m_name << "dropping a frame of unexpected type" << frame->type;
+            if (m_warnings.allow())
+                qCWarning(lcLink).noquote() << m_name << "dropping a frame of unexpected type" << frame->type;
             break;
         }
     }
@@ -346,7 +355,8 @@ void Device::onRecordPayload(const QByteArray& payload) {
     QString error;
     auto record = parseRecordPayload(payload, &error);
     if (!record) {
-        qCWarning(lcLink).noquote() << m_name << "dropping a malformed record:" << error;
+        if (m_warnings.allow())
+            qCWarning(lcLink).noquote() << m_name << "dropping a malformed record:" << error;
         return;
     }
     emit recordReceived(*record);

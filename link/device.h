@@ -139,6 +139,7 @@ private:
     std::unique_ptr<Transport> m_commandLink;
     std::unique_ptr<Transport> m_dataLink;
     FrameDecoder m_decoder;
+    WarningLimiter m_warnings;
     bool m_wanted = false;      // focused: keep the links up
     bool m_refreshOpen = false; // Refresh opened the command link on its own
     bool m_commandUp = false;

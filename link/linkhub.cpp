@@ -230,12 +230,15 @@ void LinkHub::startDiscovery() {
 }
 
 void LinkHub::probe() {
+    if (!m_clock.isValid())
+        m_clock.start();
     for (auto& device : m_devices) {
         if (!device->isDiscovered() || !device->present())
             continue;
         if (++device->missedProbes() > kDiscoveryMissLimit) {
             device->setPresent(false);
-            qCInfo(lcLink).noquote() << device->Name() << "stopped answering discovery";
+            qCInfo(lcLink).noquote() << printable(device->Name()) << "stopped answering discovery";
+            m_vanishedAt.insert(device.get(), m_clock.elapsed());
             QPointer<Device> d = device.get();
             post([this, d] {
                 if (d)
@@ -243,6 +246,13 @@ void LinkHub::probe() {
             });
         }
     }
+    // Readers gone for long are forgotten; until then they stay listed as unreachable.
+    QList<Device*> expired;
+    for (auto it = m_vanishedAt.begin(); it != m_vanishedAt.end(); ++it)
+        if (m_clock.elapsed() - it.value() > kDiscoveryForgetMs)
+            expired.append(it.key());
+    for (Device* d : expired)
+        forget(d);
     QList<quint16> ports;
     const QList<QHostAddress> targets = discoveryTargets(&ports);
     for (qsizetype i = 0; i < targets.size(); ++i)
@@ -259,19 +269,56 @@ void LinkHub::readDatagrams() {
     }
 }
 
-void LinkHub::handleAnswer(const DiscoveryAnswer& answer) {
-    Device* device = nullptr;
-    for (auto& d : m_devices) {
-        if (d->isDiscovered() && d->Address().isEqual(answer.address, QHostAddress::TolerantConversion) &&
-            d->CommandPort() == answer.commandPort) {
-            device = d.get();
-            break;
-        }
-    }
+QString LinkHub::discoveryKey(const QHostAddress& address, quint16 commandPort) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return (isV4 ? QHostAddress(v4).toString() : address.toString()) + QLatin1Char('/') +
+           QString::number(commandPort);
+}
+
+void LinkHub::forget(Device* device) {
+    // A reader that vanished is forgotten unless it is in use; it is found again when it answers.
+    if (!device || device->present() || device == m_focused || device->IsConnected() ||
+        !device->isDiscovered())
+        return;
+    m_vanishedAt.remove(device);
+    m_discovered.remove(discoveryKey(device->Address(), device->CommandPort()));
+    auto it =
+        std::find_if(m_devices.begin(), m_devices.end(), [&](const auto& d) { return d.get() == device; });
+    if (it == m_devices.end())
+        return;
+    it->release()->deleteLater();
+    m_devices.erase(it);
+}
+
+void LinkHub::handleAnswer(DiscoveryAnswer answer) {
+    const QString key = discoveryKey(answer.address, answer.commandPort);
+    Device* device = m_discovered.value(key);
     if (!device) {
+        if (m_discovered.size() >= kMaxDiscoveredReaders) {
+            // Room is made by forgetting the reader that vanished first.
+            Device* oldest = nullptr;
+            for (auto it = m_vanishedAt.begin(); it != m_vanishedAt.end(); ++it)
+                if (it.key() != m_focused && (!oldest || it.value() < m_vanishedAt.value(oldest)))
+                    oldest = it.key();
+            forget(oldest);
+        }
+        if (m_discovered.size() >= kMaxDiscoveredReaders) {
+            if (m_discoveryWarnings.allow())
+                qCWarning(lcLink).noquote()
+                    << "ignoring the answer of" << printable(answer.name) << "at" << answer.address.toString()
+                    << "- already" << m_discovered.size() << "readers known";
+            return;
+        }
         m_devices.push_back(std::make_unique<Device>());
         device = m_devices.back().get();
         device->setPresent(false);
+        m_discovered.insert(key, device);
+    } else if (device == m_focused || device->IsConnected()) {
+        // A reader in use keeps its name and data port: a datagram, easily forged, does
+        // not move its links.
+        answer.name = device->Name();
+        answer.dataPort = device->DataPort();
     }
     const bool wasPresent = device->present();
     const bool wasControlled = device->HasControl();
@@ -279,8 +326,10 @@ void LinkHub::handleAnswer(const DiscoveryAnswer& answer) {
     device->configureFromDiscovery(answer);
     device->missedProbes() = 0;
     device->setPresent(true);
+    m_vanishedAt.remove(device);
     if (!wasPresent) {
-        qCInfo(lcLink).noquote() << "found reader" << answer.name << "at" << answer.address.toString();
+        qCInfo(lcLink).noquote() << "found reader" << printable(answer.name) << "at"
+                                 << answer.address.toString();
         QPointer<Device> d = device;
         post([this, d] {
             if (d)

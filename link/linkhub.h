@@ -4,6 +4,7 @@
 #include "link/protocol.h"
 #include "link/record.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -61,7 +62,9 @@ private:
     void flush();
     void probe();
     void readDatagrams();
-    void handleAnswer(const DiscoveryAnswer& answer);
+    void handleAnswer(DiscoveryAnswer answer);
+    void forget(Device* device);
+    static QString discoveryKey(const QHostAddress& address, quint16 commandPort);
     Device* findForFocus(const QString& name);
     void attachFocused(Device* device);
     void detachFocused();
@@ -76,7 +79,11 @@ private:
 
     QList<QPointer<Connection>> m_connections;
     QList<QPointer<Coordinator>> m_coordinators;
-    std::vector<std::unique_ptr<Device>> m_devices; // discovered and named ones; kept for the hub's life
+    std::vector<std::unique_ptr<Device>> m_devices; // discovered and named ones
+    QHash<QString, Device*> m_discovered;           // discovered ones by address and command port
+    QHash<Device*, qint64> m_vanishedAt;            // m_clock time when a discovered reader vanished
+    QElapsedTimer m_clock;
+    WarningLimiter m_discoveryWarnings;
     Device* m_focused = nullptr;
     CommandResponse m_idleChannel{QString()};
 

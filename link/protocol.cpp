@@ -9,6 +9,11 @@
 #include <QRegularExpression>
 #include <QtEndian>
 
+#include <zlib.h>
+
+#include <cmath>
+#include <limits>
+
 namespace vm::link {
 
 namespace {
@@ -26,6 +31,17 @@ double jsonNumber(const QJsonObject& o, const char* key, double fallback = 0.0) 
     if (v.isBool())
         return v.toBool() ? 1.0 : 0.0;
     return fallback;
+}
+
+// A reader's number as an integer: non-finite or out-of-range values become the fallback
+// instead of undefined conversions.
+template <typename Int>
+Int jsonInt(const QJsonObject& o, const char* key, Int fallback = 0) {
+    const double d = jsonNumber(o, key, double(fallback));
+    if (!std::isfinite(d) || d < double(std::numeric_limits<Int>::min()) ||
+        d >= double(std::numeric_limits<Int>::max()))
+        return fallback;
+    return Int(d);
 }
 
 QString jsonText(const QJsonObject& o, const char* key) {
@@ -49,8 +65,8 @@ VerificationResult parseVerification(const QJsonObject& o) {
     v.overallGrade = jsonText(o, "overallGrade");
     if (v.overallGrade.isEmpty())
         v.overallGrade = jsonText(o, "grade");
-    v.gradeCode = int(jsonNumber(o, "gradeCode"));
-    v.errorCode = int(jsonNumber(o, "errorCode"));
+    v.gradeCode = jsonInt<int>(o, "gradeCode");
+    v.errorCode = jsonInt<int>(o, "errorCode");
     const QJsonValue params = o.value(QLatin1String("parameters"));
     if (params.isArray()) {
         for (const QJsonValue& p : params.toArray()) {
@@ -71,7 +87,7 @@ CalibrationResult parseCalibration(const QJsonObject& o) {
     CalibrationResult c;
     c.raw = o;
     c.light = jsonText(o, "light");
-    c.errorCode = int(jsonNumber(o, "errorCode"));
+    c.errorCode = jsonInt<int>(o, "errorCode");
     c.cellUnit = jsonNumber(o, "cellUnit");
     c.contrastMax = jsonNumber(o, "contrastMax");
     c.contrastMin = jsonNumber(o, "contrastMin");
@@ -103,7 +119,8 @@ void FrameDecoder::resync(qsizetype from, const char* why) {
     const qsizetype at = m_buffer.indexOf(kMagic, from);
     // Keep a possible partial magic at the end so a frame split across reads survives.
     const qsizetype drop = at >= 0 ? at : qMax<qsizetype>(from, m_buffer.size() - 3);
-    qCWarning(lcLink) << "data channel:" << why << "- dropping" << drop << "bytes";
+    if (m_warnings.allow())
+        qCWarning(lcLink) << "data channel:" << why << "- dropping" << drop << "bytes";
     m_droppedBytes += drop;
     m_buffer.remove(0, drop);
 }
@@ -162,12 +179,79 @@ QByteArray discoveryProbe() {
     return QByteArrayLiteral("LUMIVEX DISCOVER 1\n");
 }
 
+bool isAcceptableReaderName(const QString& name) {
+    if (name.isEmpty() || name.size() > kMaxReaderNameLength || name.trimmed() != name)
+        return false;
+    if (name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1String("..")))
+        return false;
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || c.isSurrogate() || u == 0xfffd)
+            return false;
+        if ((u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069) || u == 0x200e || u == 0x200f ||
+            u == 0x061c || u == 0xfeff)
+            return false;
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || !c.isPrint())
+            return false;
+    }
+    return true;
+}
+
+std::optional<QByteArray> inflateBounded(const QByteArray& compressed, qint64 expectedSize,
+                                         QString* errorText) {
+    if (compressed.size() < 4) {
+        fail(errorText, QStringLiteral("compressed image too short"));
+        return std::nullopt;
+    }
+    const quint32 announced = qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(compressed.constData()));
+    if (qint64(announced) != expectedSize || expectedSize > kMaxImagePixels) {
+        fail(errorText, QStringLiteral("compressed image announces %1 bytes, expected %2")
+                            .arg(announced)
+                            .arg(expectedSize));
+        return std::nullopt;
+    }
+    QByteArray out(qsizetype(expectedSize), Qt::Uninitialized);
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        fail(errorText, QStringLiteral("cannot start inflating the image"));
+        return std::nullopt;
+    }
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.constData() + 4));
+    z.avail_in = uInt(compressed.size() - 4);
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    const int rc = inflate(&z, Z_FINISH);
+    const qint64 produced = qint64(z.total_out);
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) {
+        // Z_BUF_ERROR with a full buffer: the stream holds more than it announced.
+        fail(errorText,
+             rc == Z_BUF_ERROR && z.avail_out == 0
+                 ? QStringLiteral("compressed image inflates to more than %1 bytes").arg(expectedSize)
+                 : QStringLiteral("compressed image is damaged"));
+        return std::nullopt;
+    }
+    if (produced != expectedSize) {
+        fail(errorText,
+             QStringLiteral("compressed image holds %1 bytes, expected %2").arg(produced).arg(expectedSize));
+        return std::nullopt;
+    }
+    return out;
+}
+
 std::optional<DiscoveryAnswer> parseDiscoveryAnswer(const QByteArray& datagram, const QHostAddress& sender) {
     const QList<QByteArray> lines = datagram.split('\n');
     if (lines.isEmpty() || lines.first().trimmed() != "LUMIVEX READER 1")
         return std::nullopt;
     DiscoveryAnswer a;
+    // The sender is where the reader is: an address written in the answer could
+    // point anywhere, so it is not used.
     a.address = sender;
+    auto port = [](const QString& value) -> quint16 {
+        bool ok = false;
+        const uint v = value.toUInt(&ok);
+        return ok && v > 0 && v <= 65535 ? quint16(v) : 0;
+    };
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QString line = QString::fromUtf8(lines.at(i)).trimmed();
         const qsizetype eq = line.indexOf(QLatin1Char('='));
@@ -177,24 +261,20 @@ std::optional<DiscoveryAnswer> parseDiscoveryAnswer(const QByteArray& datagram, 
         const QString value = line.mid(eq + 1);
         if (key == QLatin1String("name"))
             a.name = value;
-        else if (key == QLatin1String("address")) {
-            QHostAddress addr(value);
-            if (!addr.isNull())
-                a.address = addr;
-        } else if (key == QLatin1String("command"))
-            a.commandPort = quint16(value.toUInt());
+        else if (key == QLatin1String("command"))
+            a.commandPort = port(value);
         else if (key == QLatin1String("data"))
-            a.dataPort = quint16(value.toUInt());
+            a.dataPort = port(value);
         else if (key == QLatin1String("version"))
-            a.version = value;
+            a.version = value.left(64);
         else if (key == QLatin1String("controller"))
-            a.controller = value;
+            a.controller = value.left(256);
         else if (key == QLatin1String("mac"))
-            a.mac = value;
+            a.mac = value.left(64);
         else if (key == QLatin1String("serial"))
-            a.serial = value;
+            a.serial = value.left(1024);
     }
-    if (a.name.isEmpty() || a.commandPort == 0 || a.dataPort == 0)
+    if (!isAcceptableReaderName(a.name) || a.commandPort == 0 || a.dataPort == 0 || a.address.isNull())
         return std::nullopt;
     return a;
 }
@@ -221,7 +301,7 @@ std::optional<Record> parseRecordPayload(const QByteArray& payload, QString* err
 
     Record r;
     r.m_passed = jsonBool(o, "passed");
-    r.m_timeMs = qint64(jsonNumber(o, "time"));
+    r.m_timeMs = jsonInt<qint64>(o, "time");
     r.m_result.m_symbolFound = jsonBool(o, "symbolFound");
     r.m_result.m_text = jsonText(o, "text");
     r.m_result.m_statusText = jsonText(o, "status");
@@ -235,27 +315,35 @@ std::optional<Record> parseRecordPayload(const QByteArray& payload, QString* err
         qCWarning(lcLink) << "record: ignoring corners with" << corners.size() << "values";
     }
     if (o.contains(QLatin1String("learnStatus")) && !o.value(QLatin1String("learnStatus")).isNull())
-        r.m_learnStatus = int(jsonNumber(o, "learnStatus"));
+        r.m_learnStatus = jsonInt<int>(o, "learnStatus");
     if (o.value(QLatin1String("verification")).isObject())
         r.m_verification = parseVerification(o.value(QLatin1String("verification")).toObject());
     if (o.value(QLatin1String("calibration")).isObject())
         r.m_calibration = parseCalibration(o.value(QLatin1String("calibration")).toObject());
     r.m_match = jsonText(o, "match");
 
-    const qint64 number = qint64(jsonNumber(o, "number"));
-    const int exposure = int(jsonNumber(o, "exposure"));
-    const int gain = int(jsonNumber(o, "gain"));
+    const qint64 number = jsonInt<qint64>(o, "number");
+    const int exposure = jsonInt<int>(o, "exposure");
+    const int gain = jsonInt<int>(o, "gain");
     const bool photometryValid = jsonBool(o, "photometryValid");
     const QString kind = jsonText(o, "image");
     QImage image;
     if (kind == QLatin1String("raw") || kind == QLatin1String("zlib")) {
-        const int width = int(jsonNumber(o, "width"));
-        const int height = int(jsonNumber(o, "height"));
-        if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
-            fail(errorText, QStringLiteral("record image has a bad size %1 x %2").arg(width).arg(height));
+        const int width = jsonInt<int>(o, "width", -1);
+        const int height = jsonInt<int>(o, "height", -1);
+        if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide ||
+            qint64(width) * height > kMaxImagePixels) {
+            fail(errorText, QStringLiteral("record image has a bad size %1 x %2")
+                                .arg(jsonText(o, "width"), jsonText(o, "height")));
             return std::nullopt;
         }
-        const QByteArray pixels = kind == QLatin1String("zlib") ? qUncompress(imageBytes) : imageBytes;
+        QByteArray pixels = imageBytes;
+        if (kind == QLatin1String("zlib")) {
+            auto inflated = inflateBounded(imageBytes, qint64(width) * height, errorText);
+            if (!inflated)
+                return std::nullopt;
+            pixels = std::move(*inflated);
+        }
         if (pixels.size() != qsizetype(width) * height) {
             fail(errorText, QStringLiteral("record image holds %1 bytes, expected %2")
                                 .arg(pixels.size())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/logging.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
@@ -18,8 +20,14 @@ inline constexpr quint16 kDefaultDataPort = 4372;
 inline constexpr int kDiscoveryInterval = 1000;     // ms between probes
 inline constexpr int kDiscoveryMissLimit = 3;       // unanswered probes before a reader has vanished
 inline constexpr int kMaxCommandLine = 4096;        // bytes, LF included
-inline constexpr int kMaxReplyLines = 100000;       // lines kept per command
-inline constexpr int kMaxReplyLineLength = 1 << 20; // a longer reply line is dropped
+inline constexpr int kMaxReplyLines = 100000;       // data lines one command may collect
+inline constexpr int kMaxReplyBytes = 8 << 20;      // bytes of data lines one command may collect
+inline constexpr int kMaxReplyLineLength = 1 << 20; // a longer reply line ends its command's reply
+inline constexpr qint64 kMaxImagePixels = 16 << 20; // a record image's width x height, inflated bytes
+inline constexpr int kMaxImageSide = 16384;         // a record image's width or height
+inline constexpr int kMaxDiscoveredReaders = 256;   // readers discovery keeps; more answers are ignored
+inline constexpr int kDiscoveryForgetMs = 300000;   // a vanished reader is forgotten after this
+inline constexpr int kMaxReaderNameLength = 64;     // characters of a reader's name
 inline constexpr quint32 kMaxFramePayload = 16u * 1024u * 1024u;
 inline constexpr int kFileChunkSize = 64 * 1024;
 
@@ -65,6 +73,7 @@ private:
 
     QByteArray m_buffer;
     qint64 m_droppedBytes = 0;
+    WarningLimiter m_warnings;
 };
 
 // Splits a reply line into fields on single blanks; a double-quoted text with
@@ -74,7 +83,17 @@ QStringList splitFields(const QString& line);
 // The command's first word, upper-cased: the keyword its status line echoes.
 QString commandKeyword(const QString& command);
 
-// One reader's answer to a discovery probe.
+// True for a reader name the program accepts: 1 to kMaxReaderNameLength printable
+// characters (no control or direction-override characters), no path separators,
+// no leading or trailing blanks, not "." or "..".
+bool isAcceptableReaderName(const QString& name);
+
+// Inflates qCompress output (a 4-byte big-endian size, then a zlib stream) whose
+// size must be exactly expectedSize; never allocates more than that.
+std::optional<QByteArray> inflateBounded(const QByteArray& compressed, qint64 expectedSize,
+                                         QString* errorText = nullptr);
+
+// One reader's answer to a discovery probe. The address is always the datagram's sender.
 struct DiscoveryAnswer {
     QString name;
     QHostAddress address;

@@ -1,5 +1,7 @@
 #include "link/record.h"
 
+#include "link/wholefile.h"
+
 #include <QFileInfo>
 #include <QImageWriter>
 
@@ -82,9 +84,6 @@ bool RecordImage::SaveToFile(const QString& path, QString* errorText) const {
         format = "bmp";
     else
         return fail(QStringLiteral("Images are saved as .tif or .bmp, not as \"%1\"").arg(path));
-    QImageWriter writer(path, format);
-    if (!writer.canWrite())
-        return fail(QStringLiteral("Cannot write %1: %2").arg(path, writer.errorString()));
     // BMP has no grey format: an indexed grey palette keeps the values exact.
     QImage out = m_image;
     if (format == "bmp") {
@@ -93,9 +92,16 @@ bool RecordImage::SaveToFile(const QString& path, QString* errorText) const {
             palette[i] = qRgb(i, i, i);
         out = m_image.convertToFormat(QImage::Format_Indexed8, palette);
     }
-    if (!writer.write(out))
-        return fail(QStringLiteral("Cannot write %1: %2").arg(path, writer.errorString()));
-    return true;
+    return writeWholeFile(
+        path,
+        [&](QIODevice& device, QString* why) {
+            QImageWriter writer(&device, format);
+            if (writer.write(out))
+                return true;
+            *why = QStringLiteral("Cannot write %1: %2").arg(path, writer.errorString());
+            return false;
+        },
+        errorText);
 }
 
 } // namespace vm::link

@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev
   qt6-qpa-plugins qt6-image-formats-plugins libgl-dev libqt6opengl6-dev
   # the simulated reader's decoder and symbol generator
-  libzxing-dev
+  libzxing-dev zlib1g-dev
   # fonts for rendering text headless
   fonts-dejavu-core
   # other encoders whose codes the simulated reader must read

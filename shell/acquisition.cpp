@@ -12,6 +12,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/wholefile.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
 #include "shell/basicinterface.h"
@@ -254,8 +255,18 @@ void BasicInterface::SaveCurrentImage() {
         return;
     }
     QString error;
-    const bool saved = fromRecord ? record->Image().SaveToFile(path, &error)
-                                  : m_imageView->Image().save(path, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
+    bool saved = false;
+    if (fromRecord) {
+        saved = record->Image().SaveToFile(path, &error);
+    } else {
+        const QImage image = m_imageView->Image();
+        saved = vm::link::writeWholeFile(
+            path,
+            [&](QIODevice& file, QString*) {
+                return image.save(&file, ImageSaveFormatIsTif() ? "TIFF" : "BMP");
+            },
+            &error);
+    }
     if (!saved) {
         showMessage(this, QStringLiteral("Image directory specified in preferences does not exit"),
                     PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Warning"));

@@ -59,6 +59,9 @@ bool AdminConsole::listen(quint16 port, QString* error) {
             connect(s, &QTcpSocket::readyRead, s, [this, s] {
                 while (s->canReadLine())
                     s->write(execute(QString::fromUtf8(s->readLine())).toUtf8());
+                // Handed to the system at once: a client that has closed its sending side
+                // makes the socket close right after this, which would drop a buffered answer.
+                s->flush();
                 if (s->bytesAvailable() > 4096)
                     s->abort(); // an admin line is short
             });

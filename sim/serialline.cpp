@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -144,13 +145,14 @@ bool SerialPortFile::publish(const QString& devicePath, QString* error) {
                 continue;
             }
         }
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            *error = f.errorString();
+        // Written whole or not at all: the PC never reads a half-written port file.
+        QSaveFile out(path);
+        const QByteArray content =
+            devicePath.toLocal8Bit() + '\n' + QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+        if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit()) {
+            *error = out.errorString();
             return false;
         }
-        f.write(devicePath.toLocal8Bit() + '\n' + QByteArray::number(QCoreApplication::applicationPid()) +
-                '\n');
-        f.close();
         m_portName = name;
         m_filePath = path;
         return true;

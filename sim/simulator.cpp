@@ -45,6 +45,7 @@ bool Simulator::start(QString* error) {
 void Simulator::stop() {
     m_readers.clear();
     m_discovery.reset();
+    m_answerSockets.clear();
 }
 
 quint16 Simulator::discoveryPort() const {
@@ -78,6 +79,22 @@ QByteArray Simulator::discoveryAnswer(const Reader& reader) {
     return a;
 }
 
+QUdpSocket* Simulator::answerSocket(const Reader& reader) {
+    const QHostAddress address = reader.address();
+    if (address.isNull() || address == QHostAddress::AnyIPv4 || address == QHostAddress::Any)
+        return m_discovery.get();
+    auto& socket = m_answerSockets[address.toString()];
+    if (!socket) {
+        socket = std::make_unique<QUdpSocket>();
+        if (!socket->bind(address, 0)) {
+            socket.reset();
+            m_answerSockets.erase(address.toString());
+            return m_discovery.get();
+        }
+    }
+    return socket.get();
+}
+
 void Simulator::readProbes() {
     while (m_discovery && m_discovery->hasPendingDatagrams()) {
         const QNetworkDatagram d = m_discovery->receiveDatagram(2048);
@@ -88,9 +105,14 @@ void Simulator::readProbes() {
             continue; // only ever answer on loopback
         if (d.data().trimmed() != kProbe)
             continue;
-        for (const auto& r : m_readers)
-            if (r->isRunning() && r->isListening())
-                m_discovery->writeDatagram(discoveryAnswer(*r), v4, quint16(d.senderPort()));
+        for (const auto& r : m_readers) {
+            if (!r->isRunning() || !r->isListening())
+                continue;
+            // Each answer leaves from its reader's own address, as from a device of its own:
+            // the PC takes a reader's address from the answer's sender.
+            QUdpSocket* out = answerSocket(*r);
+            out->writeDatagram(discoveryAnswer(*r), v4, quint16(d.senderPort()));
+        }
         emit probeAnswered(v4, quint16(d.senderPort()));
     }
 }

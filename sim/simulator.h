@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QUdpSocket>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -52,6 +53,8 @@ private:
     EventLog m_log;
     std::vector<std::unique_ptr<Reader>> m_readers;
     std::unique_ptr<QUdpSocket> m_discovery;
+    std::map<QString, std::unique_ptr<QUdpSocket>> m_answerSockets; // one per reader address
+    QUdpSocket* answerSocket(const Reader& reader);
 };
 
 } // namespace vm::sim

@@ -23,6 +23,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 
 using namespace vm::app;
@@ -371,6 +375,23 @@ private slots:
         QCOMPARE(imageSaveDirectory(), "/srv/images");
     }
 
+    void iniKeysOutsideSectionsStayOutside() {
+        // "[]" names no section: the keys after it belong to no section, also after a write.
+        IniDocument doc = IniDocument::parse("[Cameras]\nCount=2\n[]\nloose=3\n[ ]\nspaced=4\n");
+        for (int round = 0; round < 2; ++round) {
+            QCOMPARE(doc.value("", "loose"), std::optional<QString>("3"));
+            QCOMPARE(doc.value("", "spaced"), std::optional<QString>("4"));
+            QCOMPARE(doc.value("Cameras", "Count"), std::optional<QString>("2"));
+            QVERIFY(!doc.value("Cameras", "loose"));
+            QCOMPARE(doc.entries("Cameras").size(), 1);
+            doc = IniDocument::parse(doc.serialize());
+        }
+        doc.setValue("", "late", "5");
+        doc = IniDocument::parse(doc.serialize());
+        QCOMPARE(doc.value("", "late"), std::optional<QString>("5"));
+        QCOMPARE(doc.entries("Cameras").size(), 1);
+    }
+
     void registryDwords() {
         QCOMPARE(RegistryRootName(RegistryRoot::ClassesRoot), "HKCR");
         QCOMPARE(RegistryRootName(RegistryRoot::CurrentUser), "HKCU");
@@ -392,6 +413,27 @@ private slots:
     }
 
 #ifndef Q_OS_WIN
+    void registryFileIsReplacedWholeNeverRewrittenInPlace() {
+        const QString key = "Software\\Velmarrow";
+        QVERIFY(!WriteRegistryDword(RegistryRoot::CurrentUser, key, "Baud", 9600));
+        const QString file = registryFile(RegistryRoot::CurrentUser);
+        QFile before(file);
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray old = before.readAll();
+        before.close();
+        // A second name for the old file: a writer that truncated and rewrote it in
+        // place would change what this name shows; one that replaces it does not.
+        const QString witness = file + ".witness";
+        QVERIFY(::link(QFile::encodeName(file).constData(), QFile::encodeName(witness).constData()) == 0);
+        QVERIFY(!WriteRegistryDword(RegistryRoot::CurrentUser, key, "Baud", 19200));
+        QFile kept(witness);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), old);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::CurrentUser, key, "Baud", 1), 19200u);
+        QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::Hidden).size(),
+                 2); // no leftovers
+    }
+
     void registryWriteFailure() {
         // A root whose store cannot be opened for writing (here: a folder in its place).
         QVERIFY(QDir().mkpath(registryFile(RegistryRoot::CurrentUser)));

@@ -25,6 +25,7 @@
 #include <QtEndian>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -939,6 +940,20 @@ private slots:
         QCOMPARE(admin.execute("up"), QString("ok\n"));
         CommandClient d;
         QVERIFY(d.connectTo(*r));
+
+        // A client that closes its sending side right after its command still gets the answer.
+        QString listenError;
+        QVERIFY2(admin.listen(0, &listenError), qPrintable(listenError));
+        for (const char* line : {"unsteal\n", "state\n"}) {
+            QTcpSocket client;
+            client.connectToHost(QHostAddress::LocalHost, admin.port());
+            QVERIFY(client.waitForConnected(5000));
+            client.write(line);
+            QVERIFY(client.waitForBytesWritten(5000));
+            QCOMPARE(::shutdown(int(client.socketDescriptor()), SHUT_WR), 0);
+            QByteArray answer;
+            QTRY_VERIFY((answer += client.readAll()).endsWith("ok\n"));
+        }
     }
 
     void catalogueListing() {

@@ -1,0 +1,377 @@
+// The connection library against readers that lie, flood or garble: the simulated
+// reader's fault injection and a hostile fake reader, over real loopback sockets.
+#include "common/hostilereader.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "link/protocol.h"
+#include "sim/reader.h"
+#include "sim/simulator.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QtEndian>
+
+#include <zlib.h>
+
+using namespace vm::link;
+using vm::test::HostileReader;
+using vm::test::residentBytes;
+
+namespace {
+
+constexpr qint64 kMaxGrowth = 100 * 1024 * 1024;
+
+QString nextAddress() {
+    static int counter = 0;
+    ++counter;
+    const int b = 20 + int((QCoreApplication::applicationPid() + 97) % 200);
+    return QStringLiteral("127.%1.%2.%3").arg(b).arg(200 + counter / 250).arg(counter % 250 + 1);
+}
+
+// Counts timer ticks and the highest resident memory while a fault plays out: the
+// ticks show that the event loop kept turning.
+class Watch : public QObject {
+public:
+    Watch() {
+        m_start = residentBytes();
+        m_peak = m_start;
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            ++m_ticks;
+            m_peak = qMax(m_peak, residentBytes());
+        });
+        m_timer.start(20);
+    }
+    ~Watch() override {
+        qInfo("resident memory grew by at most %lld KiB; the event loop turned %d times", growth() / 1024,
+              m_ticks);
+    }
+    int ticks() const { return m_ticks; }
+    qint64 growth() const { return qMax(m_peak, residentBytes()) - m_start; }
+
+private:
+    QTimer m_timer;
+    qint64 m_start = 0;
+    qint64 m_peak = 0;
+    int m_ticks = 0;
+};
+
+QByteArray recordPayload(const QJsonObject& header, const QByteArray& image) {
+    const QByteArray json = QJsonDocument(header).toJson(QJsonDocument::Compact);
+    QByteArray out(4, '\0');
+    qToLittleEndian<quint32>(quint32(json.size()), out.data());
+    return out + json + image;
+}
+
+QJsonObject recordHeader(qint64 number, double width, double height, const char* kind) {
+    return QJsonObject{{"number", number}, {"time", 1.0e12}, {"passed", true}, {"symbolFound", false},
+                       {"text", ""},       {"status", "x"},  {"width", width}, {"height", height},
+                       {"image", kind},    {"gain", 1},      {"exposure", 1}};
+}
+
+// A zlib stream of 1 MiB blocks of zeros behind a qCompress size header: a few
+// megabytes that inflate to gigabytes.
+QByteArray zlibBomb(quint32 announced, int blocks) {
+    z_stream z{};
+    deflateInit(&z, Z_BEST_COMPRESSION);
+    const QByteArray zeros(1 << 20, '\0');
+    auto deflateOnce = [&] {
+        QByteArray out(int(deflateBound(&z, uLong(zeros.size()))) + 64, Qt::Uninitialized);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.constData()));
+        z.avail_in = uInt(zeros.size());
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = uInt(out.size());
+        deflate(&z, Z_FULL_FLUSH);
+        out.truncate(out.size() - qsizetype(z.avail_out));
+        return out;
+    };
+    QByteArray stream = deflateOnce(); // carries the zlib header
+    const QByteArray block = deflateOnce();
+    deflateEnd(&z);
+    for (int i = 1; i < blocks; ++i)
+        stream += block;
+    QByteArray out(4, '\0');
+    qToBigEndian<quint32>(announced, out.data());
+    return out + stream;
+}
+
+} // namespace
+
+class TestHostile : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        qputenv("VELMARROW_SIM_PORTS_DIR", m_portsDir.path().toLocal8Bit());
+        qputenv("VELMARROW_STATION", "TEST-PC");
+    }
+
+    void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    void lostReplyCostsOnlyItsCommand_data() {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("silent") << int(vm::sim::ReplyFault::Silent);
+        QTest::newRow("malformed") << int(vm::sim::ReplyFault::Malformed);
+    }
+    void lostReplyCostsOnlyItsCommand() {
+        QFETCH(int, fault);
+        const QString address = nextAddress();
+        vm::sim::ReaderConfig config;
+        config.name = "Lossy";
+        config.address = QHostAddress(address);
+        vm::sim::Reader sim(config);
+        QString error;
+        QVERIFY2(sim.start(&error), qPrintable(error));
+        Coordinator coord;
+        SettingsConnection conn;
+        QVERIFY(coord.Focus(address));
+
+        sim.setNextReplyFault(vm::sim::ReplyFault(fault));
+        QVERIFY(!conn.SendCommand("VERSION", 200).completed);
+        // Every later command of the same keyword gets its own reply, not its
+        // predecessor's, and none of them waits for the time-out.
+        for (int i = 0; i < 28; ++i) {
+            const CommandReply reply = conn.SendCommand("VERSION", 2000);
+            QVERIFY2(reply.ok, qPrintable(QString("command %1: %2").arg(i).arg(reply.errorText)));
+            QCOMPARE(reply.lines, QStringList("VERSION " + sim.softwareVersion()));
+        }
+        // Two lost in a row, then a command of another keyword and one of the same.
+        sim.setNextReplyFault(vm::sim::ReplyFault(fault));
+        QVERIFY(!conn.SendCommand("NAME", 200).ok);
+        sim.setNextReplyFault(vm::sim::ReplyFault(fault));
+        QVERIFY(!conn.SendCommand("NAME", 200).ok);
+        QCOMPARE(conn.SendCommand("VERSION").lines, QStringList("VERSION " + sim.softwareVersion()));
+        QCOMPARE(conn.SendCommand("NAME").lines, QStringList("NAME \"Lossy\""));
+        QVERIFY(conn.Connected());
+    }
+
+    void overlongRepliesFailTheirCommandOnly_data() {
+        QTest::addColumn<QByteArray>("chunk");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("1 MB lines") << QByteArray(999998, 'x') + "\r\n"
+                                    << qint64(300) * 1000 * 1000
+                                    << QString("more than %1 bytes").arg(kMaxReplyBytes);
+        QTest::newRow("short lines") << QByteArray("LINE 12345678\r\n") << qint64(kMaxReplyLines) * 15 * 3
+                                     << QString("more than %1 lines").arg(kMaxReplyLines);
+        QTest::newRow("endless line") << QByteArray(65536, 'y') << qint64(300) * 1000 * 1000
+                                      << QString("a line longer than %1 bytes").arg(kMaxReplyLineLength);
+    }
+    void overlongRepliesFailTheirCommandOnly() {
+        QFETCH(QByteArray, chunk);
+        QFETCH(qint64, total);
+        QFETCH(QString, reason);
+        HostileReader reader{QHostAddress(nextAddress())};
+        QVERIFY(reader.start());
+        Coordinator coord;
+        SettingsConnection conn;
+        QVERIFY(coord.Focus(reader.address().toString()));
+        reader.setAnswer([&](const QString& line) {
+            if (line == "SHOW CONFIG") {
+                reader.flood(chunk, total, false, "\r\n!SHOW OK\r\n");
+                return QByteArray();
+            }
+            return reader.politeAnswer(line);
+        });
+        int warnings = 0;
+        static int* counter = nullptr;
+        counter = &warnings;
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
+                if (type == QtWarningMsg)
+                    ++*counter;
+            });
+        auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+
+        Watch watch;
+        const CommandReply reply = conn.SendCommand("SHOW CONFIG", 60000);
+        QVERIFY(!reply.ok);
+        QVERIFY2(reply.errorText.contains(reason), qPrintable(reply.errorText));
+        QVERIFY(reply.lines.isEmpty());
+        // The rest of the flood is thrown away as it comes; the next command waits for it.
+        const CommandReply after = conn.SendCommand("NAME", 60000);
+        QVERIFY2(after.ok, qPrintable(after.errorText));
+        QCOMPARE(after.lines, QStringList("NAME \"Hostile\""));
+        QVERIFY(!reader.flooding());
+        QVERIFY2(watch.growth() < kMaxGrowth, qPrintable(QString::number(watch.growth())));
+        QVERIFY(watch.ticks() > 0);
+        QVERIFY2(warnings < 20, qPrintable(QString::number(warnings)));
+        QVERIFY(conn.Connected());
+    }
+
+    void networkLinkIgnoresBlocks() {
+        HostileReader reader{QHostAddress(nextAddress())};
+        QVERIFY(reader.start());
+        Coordinator coord;
+        SettingsConnection conn;
+        QVERIFY(coord.Focus(reader.address().toString()));
+        reader.setAnswer([&](const QString& line) -> QByteArray {
+            if (line == "VERSION")
+                return "#RECORD 16777216\r\nVERSION 1.2.3.4\r\n!VERSION OK\r\n";
+            return reader.politeAnswer(line);
+        });
+        const CommandReply reply = conn.SendCommand("VERSION");
+        QVERIFY2(reply.ok, qPrintable(reply.errorText));
+        QCOMPARE(reply.lines, QStringList("VERSION 1.2.3.4"));
+    }
+
+    void imageBombsAreDroppedAndTheLinkGoesOn() {
+        HostileReader reader{QHostAddress(nextAddress())};
+        QVERIFY(reader.start());
+        Coordinator coord;
+        ImageConnection conn;
+        QSignalSpy records(&conn, &Connection::OnNewRecord);
+        QVERIFY(coord.Focus(reader.address().toString()));
+        QTRY_VERIFY(reader.dataLinked());
+
+        Watch watch;
+        // 4 MB that inflate to 4 GB, announcing that size or an honest one.
+        reader.sendFrame(FrameType::Record,
+                         recordPayload(recordHeader(1, 659, 494, "zlib"), zlibBomb(0xFFFFFFFFu, 4000)));
+        reader.sendFrame(FrameType::Record,
+                         recordPayload(recordHeader(2, 659, 494, "zlib"), zlibBomb(659 * 494, 4000)));
+        // Sizes that do not fit an integer, and one whose product would overflow.
+        reader.sendFrame(FrameType::Record, recordPayload(recordHeader(3, 1e12, 1e12, "raw"), {}));
+        reader.sendFrame(FrameType::Record, recordPayload(recordHeader(4, 65536, 65536, "zlib"), {}));
+        QJsonObject hugeTime = recordHeader(5, 0, 0, "none");
+        hugeTime.insert("time", 1.7e21);
+        hugeTime.insert("number", -1e300);
+        reader.sendFrame(FrameType::Record, recordPayload(hugeTime, {}));
+        const QByteArray pixels(4 * 3, char(7));
+        reader.sendFrame(FrameType::Record, recordPayload(recordHeader(6, 4, 3, "zlib"), qCompress(pixels)));
+        QTRY_COMPARE(records.count(), 2);
+        const Record first = records.at(0).at(0).value<Record>();
+        QCOMPARE(first.TimeMs(), qint64(0));
+        QCOMPARE(first.Number(), qint64(0));
+        const Record last = records.at(1).at(0).value<Record>();
+        QCOMPARE(last.Number(), qint64(6));
+        QCOMPARE(last.Image().GrayValue(3, 2), 7);
+        QVERIFY2(watch.growth() < kMaxGrowth, qPrintable(QString::number(watch.growth())));
+        QVERIFY(watch.ticks() > 0);
+        QVERIFY(conn.Connected());
+    }
+
+    void fileRefusalsAlwaysGiveAReason() {
+        HostileReader reader{QHostAddress(nextAddress())};
+        QVERIFY(reader.start());
+        Coordinator coord;
+        ImageConnection conn;
+        QVERIFY(coord.Focus(reader.address().toString()));
+        QTRY_VERIFY(reader.dataLinked());
+        QByteArray ack = "not json";
+        reader.setFrameHandler([&](const Frame& frame) {
+            if (frame.type == quint16(FrameType::FileEnd))
+                reader.sendFrame(FrameType::FileAck, ack);
+        });
+        QTemporaryDir dir;
+        const QString path = dir.filePath("test.bmp");
+        QImage(4, 4, QImage::Format_Grayscale8).save(path);
+        QString error;
+        QVERIFY(!conn.Device()->TransferFiles({path}, &error));
+        QVERIFY2(
+            error.startsWith("The reader refused test.bmp: the reader's acknowledgement could not be read"),
+            qPrintable(error));
+        ack = R"({"name":"test.bmp","ok":false,"error":""})";
+        QVERIFY(!conn.Device()->TransferFiles({path}, &error));
+        QCOMPARE(error, QString("The reader refused test.bmp: the reader gave no reason"));
+        ack = "{\"ok\":false,\"error\":\"bad\\u0007\\u202e\"}";
+        QVERIFY(!conn.Device()->TransferFiles({path}, &error));
+        QCOMPARE(error, QString("The reader refused test.bmp: bad\\u0007\\u202e"));
+    }
+
+    void discoveryTrustsOnlyTheSenderAndStaysBounded() {
+        // One real reader found by discovery and focused, and a stranger on 127.0.0.1.
+        vm::sim::SimulatorConfig config;
+        config.discoveryPort = 0;
+        vm::sim::ReaderConfig real;
+        real.name = "Genuine";
+        real.address = QHostAddress(nextAddress());
+        real.commandPort = 0;
+        real.dataPort = 0;
+        config.readers.append(real);
+        vm::sim::Simulator sim(config);
+        QVERIFY(sim.start());
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress("127.0.0.1"), 0));
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        qputenv("VELMARROW_DISCOVERY_TARGETS", "127.255.255.255:" + QByteArray::number(sim.discoveryPort()) +
+                                                   ",127.0.0.1:" + QByteArray::number(stranger.localPort()));
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+
+        Coordinator coord;
+        ReaderConnection conn;
+        coord.StartDiscovery();
+        QTRY_VERIFY(stranger.hasPendingDatagrams());
+        const quint16 hubPort = quint16(stranger.receiveDatagram().senderPort());
+        QTRY_COMPARE(coord.Devices().size(), 1);
+        QVERIFY(coord.Focus("Genuine"));
+        Device* genuine = coord.FocusedDevice();
+        const quint16 dataPort = genuine->DataPort();
+        const quint16 commandPort = sim.reader(0)->commandPort();
+        auto answer = [](const QByteArray& name, quint16 command, quint16 data,
+                         const QByteArray& extra = {}) {
+            return "LUMIVEX READER 1\nname=" + name + "\ncommand=" + QByteArray::number(command) +
+                   "\ndata=" + QByteArray::number(data) + "\nversion=3.0.2.1\n" + extra;
+        };
+        const QHostAddress hub("127.0.0.1");
+
+        // A stranger naming the focused reader's address, and one sending from it.
+        HostileReader::sendDatagram(
+            answer("Evil", commandPort, 9, "address=" + real.address.toString().toUtf8()), hub, hubPort);
+        HostileReader::sendDatagram(answer("Evil2", commandPort, 9), hub, hubPort, real.address);
+        // Names that are not short printable text.
+        for (const QByteArray& name :
+             {QByteArray("../../etc"), QByteArray("a\x01z"),
+              QByteArray("evil\xe2\x80\xae"
+                         "gnp"),
+              QByteArray(60000, 'n'), QByteArray("back\\slash"), QByteArray(" padded")})
+            HostileReader::sendDatagram(answer(name, 5000, 5001), hub, hubPort);
+        HostileReader::sendDatagram(answer("Marker", 5002, 5003), hub, hubPort);
+        auto names = [&] {
+            QStringList list;
+            for (Device* d : coord.Devices())
+                list << d->Name();
+            list.sort();
+            return list;
+        };
+        QTRY_VERIFY(names().contains("Marker"));
+        QCOMPARE(names(), QStringList({"Evil", "Genuine", "Marker"}));
+        QCOMPARE(coord.FocusedDevice(), genuine);
+        QCOMPARE(genuine->Name(), QString("Genuine"));
+        QCOMPARE(genuine->DataPort(), dataPort);
+        QCOMPARE(genuine->Address(), real.address);
+        QCOMPARE(conn.Query("NAME"), QString("NAME \"Genuine\""));
+
+        // A flood of answers from as many command ports: the list stops at its bound.
+        Watch watch;
+        for (int i = 0; i < 60000; ++i) {
+            stranger.writeDatagram(answer("Flood" + QByteArray::number(i), quint16(10000 + i % 50000), 9),
+                                   hub, hubPort);
+            if (i % 100 == 0)
+                QCoreApplication::processEvents(); // the hub reads while the stranger writes
+        }
+        QTRY_COMPARE(coord.Devices().size(), kMaxDiscoveredReaders);
+        QVERIFY2(watch.growth() < kMaxGrowth, qPrintable(QString::number(watch.growth())));
+        QVERIFY(watch.ticks() > 0);
+        QCOMPARE(conn.Query("NAME"), QString("NAME \"Genuine\""));
+
+        // Strangers that stop answering are forgotten, which makes room again.
+        QTRY_COMPARE_WITH_TIMEOUT(coord.Devices().size(), 1, (kDiscoveryMissLimit + 4) * kDiscoveryInterval);
+        HostileReader::sendDatagram(answer("Later", 4999, 5000), hub, hubPort);
+        QTRY_COMPARE(coord.Devices().size(), 2);
+        QCOMPARE(coord.FocusedDevice(), genuine);
+    }
+
+private:
+    QTemporaryDir m_portsDir;
+};
+
+int runHostileTests(int argc, char** argv) {
+    TestHostile test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_hostile.moc"
