@@ -1,5 +1,6 @@
 #include "common/readers.h"
 
+#include "app/settingsstore.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
@@ -7,6 +8,7 @@
 #include "shell/readerrules.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace vm::testing {
@@ -61,6 +63,14 @@ void focusReader(link::Coordinator& coordinator, const QString& nameOrAddress) {
     const link::Device* device = coordinator.FocusedDevice();
     shell::setFirmwareLevel(
         device && !nameOrAddress.isEmpty() ? shell::FirmwareLevelOf(device->SoftwareVersion()) : 0);
+}
+
+void startWindowTest(const QString& folder) {
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support).*")));
+    auto store = std::make_unique<app::SettingsStore>(folder + QStringLiteral("/Velmarrow.ini"),
+                                                      folder + QStringLiteral("/options.ini"));
+    store->Open(QStringLiteral("Velmarrow"));
+    app::installSettings(std::move(store));
 }
 
 bool takeControl(link::Connection& connection) {

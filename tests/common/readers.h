@@ -46,6 +46,10 @@ std::unique_ptr<sim::Simulator> startSimulator(const QList<sim::ReaderConfig>& r
 // level from its software version, as the main window does on every connection reset.
 void focusReader(link::Coordinator& coordinator, const QString& nameOrAddress);
 
+// A settings store of its own in this folder, installed as the program's; every Qt
+// warning that is not the offscreen platform's own fails the running test.
+void startWindowTest(const QString& folder);
+
 // Takes programming control of the focused reader through a connection, as the main
 // window does once the operator said yes; true when the reader granted it.
 bool takeControl(link::Connection& connection);

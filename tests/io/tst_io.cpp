@@ -103,11 +103,7 @@ private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
 
     void init() {
-        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
-        auto store = std::make_unique<app::SettingsStore>(m_dir.filePath("Velmarrow.ini"),
-                                                          m_dir.filePath("options.ini"));
-        store->Open("Velmarrow");
-        app::installSettings(std::move(store));
+        testing::startWindowTest(m_dir.path());
         app::windows().clear();
         app::registerWindows(app::windows());
         m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();

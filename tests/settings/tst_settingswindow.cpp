@@ -158,11 +158,7 @@ private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
 
     void init() {
-        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
-        auto store = std::make_unique<app::SettingsStore>(m_dir.filePath("Velmarrow.ini"),
-                                                          m_dir.filePath("options.ini"));
-        store->Open("Velmarrow");
-        app::installSettings(std::move(store));
+        testing::startWindowTest(m_dir.path());
         // A box nobody expected fails the test at once instead of waiting for a click.
         m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
         m_reader = testing::startReader("Probe");
