@@ -72,7 +72,7 @@ QWidget* Start() {
         MigrateLegacySettings(store, *legacy);
 
     // The menus are built from the registry, so it is filled before the main window.
-    if (windows().specs().empty())
+    if (windows().windowEntries().empty())
         registerWindows(windows());
 
     if (QWidget* old = mainWindow()) {

@@ -12,12 +12,12 @@ namespace vm::app {
 // Every window the program can open, one line each; its menu place, toolbar button and
 // whether it reopens or follows the focused reader are the window's own to say.
 void registerWindows(WindowRegistry& registry) {
-    registry.add(shell::frmAbout::windowSpec());
-    registry.add(shell::frmLog::windowSpec());
-    registry.add(settings::frmSettings::windowSpec());
-    registry.add(settings::BasicApplication::windowSpec());
-    registry.add(io::frmIOSettings::windowSpec());
-    registry.add(io::frmIOAssign::windowSpec());
+    registry.add(shell::frmAbout::windowEntry());
+    registry.add(shell::frmLog::windowEntry());
+    registry.add(settings::frmSettings::windowEntry());
+    registry.add(settings::BasicApplication::windowEntry());
+    registry.add(io::frmIOSettings::windowEntry());
+    registry.add(io::frmIOAssign::windowEntry());
 }
 
 } // namespace vm::app

@@ -7,19 +7,19 @@
 
 namespace vm::app {
 
-void WindowRegistry::add(WindowSpec spec) {
-    Q_ASSERT(!spec.name.isEmpty() && spec.factory);
-    for (WindowSpec& known : m_specs) {
-        if (known.name == spec.name) {
-            known = std::move(spec);
+void WindowRegistry::add(WindowEntry registered) {
+    Q_ASSERT(!registered.name.isEmpty() && registered.factory);
+    for (WindowEntry& known : m_windows) {
+        if (known.name == registered.name) {
+            known = std::move(registered);
             return;
         }
     }
-    m_specs.push_back(std::move(spec));
+    m_windows.push_back(std::move(registered));
 }
 
-void WindowRegistry::addCommand(CommandSpec command) {
-    for (CommandSpec& known : m_commands) {
+void WindowRegistry::addCommand(CommandEntry command) {
+    for (CommandEntry& known : m_commands) {
         if (known.menu.key == command.menu.key) {
             known = std::move(command);
             return;
@@ -29,23 +29,23 @@ void WindowRegistry::addCommand(CommandSpec command) {
 }
 
 void WindowRegistry::clear() {
-    m_specs.clear();
+    m_windows.clear();
     m_commands.clear();
 }
 
 bool WindowRegistry::knows(const QString& name) const {
-    return spec(name) != nullptr;
+    return entry(name) != nullptr;
 }
 
-const WindowSpec* WindowRegistry::spec(const QString& name) const {
-    const auto it =
-        std::find_if(m_specs.cbegin(), m_specs.cend(), [&](const WindowSpec& s) { return s.name == name; });
-    return it == m_specs.cend() ? nullptr : &*it;
+const WindowEntry* WindowRegistry::entry(const QString& name) const {
+    const auto it = std::find_if(m_windows.cbegin(), m_windows.cend(),
+                                 [&](const WindowEntry& s) { return s.name == name; });
+    return it == m_windows.cend() ? nullptr : &*it;
 }
 
 QStringList WindowRegistry::knownNames() const {
     QStringList names;
-    for (const WindowSpec& s : m_specs)
+    for (const WindowEntry& s : m_windows)
         names.append(s.name);
     return names;
 }
@@ -90,7 +90,7 @@ QStringList WindowRegistry::loadedWindowNames() const {
 QWidget* WindowRegistry::open(const QString& name, QWidget* parent) {
     QWidget* window = find(name);
     if (!window) {
-        const WindowSpec* s = spec(name);
+        const WindowEntry* s = entry(name);
         if (!s) {
             qCWarning(lcApp) << "no window is registered as" << name;
             return nullptr;
@@ -123,7 +123,7 @@ void WindowRegistry::unloadReaderWindows(const QWidget* keep) {
     for (QWidget* w : loadedWindows()) {
         if (w == keep)
             continue;
-        const WindowSpec* s = spec(w->objectName());
+        const WindowEntry* s = entry(w->objectName());
         if (s && s->followsReader)
             continue;
         ShowRestoredWindow(w, false);

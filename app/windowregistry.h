@@ -65,7 +65,7 @@ struct ToolPlace {
 };
 
 // Everything the program knows about one of its windows.
-struct WindowSpec {
+struct WindowEntry {
     using Factory = std::function<QWidget*(QWidget* parent)>;
 
     QString name; // programmatic name: keys its metrics and the open-window list
@@ -80,7 +80,7 @@ struct WindowSpec {
 
 // A menu command that is not a window of its own (saving the configuration, restoring
 // defaults); it runs with the main window.
-struct CommandSpec {
+struct CommandEntry {
     MenuPlace menu;
     std::function<void(QWidget* mainWindow)> run;
 };
@@ -90,16 +90,16 @@ struct CommandSpec {
 // open when the focus moves all read it.
 class WindowRegistry {
 public:
-    void add(WindowSpec spec);
-    void addCommand(CommandSpec command);
+    void add(WindowEntry registered);
+    void addCommand(CommandEntry command);
     // Forgets every window and command (a test that builds its own list).
     void clear();
 
     bool knows(const QString& name) const;
-    const WindowSpec* spec(const QString& name) const;
+    const WindowEntry* entry(const QString& name) const;
     QStringList knownNames() const;
-    const std::vector<WindowSpec>& specs() const { return m_specs; }
-    const std::vector<CommandSpec>& commands() const { return m_commands; }
+    const std::vector<WindowEntry>& windowEntries() const { return m_windows; }
+    const std::vector<CommandEntry>& commands() const { return m_commands; }
 
     // Notes a loaded window; it leaves the list when it is destroyed.
     void track(QWidget* window);
@@ -122,8 +122,8 @@ public:
     void unloadReaderWindows(const QWidget* keep);
 
 private:
-    std::vector<WindowSpec> m_specs;
-    std::vector<CommandSpec> m_commands;
+    std::vector<WindowEntry> m_windows;
+    std::vector<CommandEntry> m_commands;
     QList<QPointer<QWidget>> m_loaded;
 };
 

@@ -136,11 +136,11 @@ frmIOAssign::frmIOAssign(QWidget* parent)
     ensureLoaded();
 }
 
-vm::app::WindowSpec frmIOAssign::windowSpec() {
-    vm::app::WindowSpec spec;
-    spec.name = QLatin1String(WindowName);
-    spec.factory = [](QWidget* parent) -> QWidget* { return new frmIOAssign(parent); };
-    return spec;
+vm::app::WindowEntry frmIOAssign::windowEntry() {
+    vm::app::WindowEntry registered;
+    registered.name = QLatin1String(WindowName);
+    registered.factory = [](QWidget* parent) -> QWidget* { return new frmIOAssign(parent); };
+    return registered;
 }
 
 QString frmIOAssign::lineWord(int line) {

@@ -43,7 +43,7 @@ public:
     static constexpr qint64 kInputArgumentMax = 10000;
 
     explicit frmIOAssign(QWidget* parent = nullptr);
-    static vm::app::WindowSpec windowSpec();
+    static vm::app::WindowEntry windowEntry();
 
     int gpio1Selection() const;
     // A line's word in the reader commands ("OPTO_OUT1" ... "GPIO_OUT4").

@@ -68,7 +68,7 @@ frmIOSettings::frmIOSettings(QWidget* parent)
     ensureLoaded();
 }
 
-vm::app::WindowSpec frmIOSettings::windowSpec() {
+vm::app::WindowEntry frmIOSettings::windowEntry() {
     return vm::settings::settingsMenuWindow<frmIOSettings>(WindowName, 2030, "mnuIOSettings",
                                                            vm::res::Str(203));
 }

@@ -35,7 +35,7 @@ public:
     static constexpr qint64 kMaxSignalDurationMs = 1500;
 
     explicit frmIOSettings(QWidget* parent = nullptr);
-    static vm::app::WindowSpec windowSpec();
+    static vm::app::WindowEntry windowEntry();
 
 private:
     void loadParameters() override;

@@ -152,7 +152,7 @@ BasicApplication::BasicApplication(QWidget* parent)
     ensureLoaded();
 }
 
-vm::app::WindowSpec BasicApplication::windowSpec() {
+vm::app::WindowEntry BasicApplication::windowEntry() {
     return settingsMenuWindow<BasicApplication>(WindowName, 2020, "mnuApplication", vm::res::Str(202));
 }
 

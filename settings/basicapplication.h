@@ -47,7 +47,7 @@ public:
     static constexpr qint64 kRetryTimeMax = 60000;
 
     explicit BasicApplication(QWidget* parent = nullptr);
-    static vm::app::WindowSpec windowSpec();
+    static vm::app::WindowEntry windowEntry();
 
     // What the IO assignment window looks at before it gives GPIO 1 away.
     QString lightingText() const;

@@ -74,13 +74,13 @@ frmSettings::frmSettings(QWidget* parent)
 
 frmSettings::~frmSettings() = default;
 
-vm::app::WindowSpec frmSettings::windowSpec() {
-    vm::app::WindowSpec spec;
-    spec.name = QLatin1String(WindowName);
-    spec.factory = [](QWidget* parent) -> QWidget* { return new frmSettings(parent); };
+vm::app::WindowEntry frmSettings::windowEntry() {
+    vm::app::WindowEntry registered;
+    registered.name = QLatin1String(WindowName);
+    registered.factory = [](QWidget* parent) -> QWidget* { return new frmSettings(parent); };
     // Opened from the About box; it belongs to no reader in particular.
-    spec.followsReader = true;
-    return spec;
+    registered.followsReader = true;
+    return registered;
 }
 
 void frmSettings::Fill() {

@@ -45,7 +45,7 @@ public:
     explicit frmSettings(QWidget* parent = nullptr);
     ~frmSettings() override;
 
-    static vm::app::WindowSpec windowSpec();
+    static vm::app::WindowEntry windowEntry();
 
     // Empties the three boxes and, with a reader connected, asks it for each block.
     void Fill();

@@ -52,21 +52,21 @@ struct Choice {
     QStringList alsoReads = {};
 };
 
-// The spec of a settings dialog opened from the Settings menu: the item at `position`
+// The entry of a settings dialog opened from the Settings menu: the item at `position`
 // (see MenuPlace), enabled with a reader and asking for control before it opens.
 template <typename Window>
-vm::app::WindowSpec settingsMenuWindow(const char* name, int position, const char* key,
-                                       const QString& caption) {
-    vm::app::WindowSpec spec;
-    spec.name = QLatin1String(name);
-    spec.factory = [](QWidget* parent) -> QWidget* { return new Window(parent); };
-    spec.menu.menu = vm::app::Menu::Settings;
-    spec.menu.position = position;
-    spec.menu.group = 1;
-    spec.menu.key = QLatin1String(key);
-    spec.menu.caption = caption;
-    spec.menu.rule = vm::app::ItemRule::Control;
-    return spec;
+vm::app::WindowEntry settingsMenuWindow(const char* name, int position, const char* key,
+                                        const QString& caption) {
+    vm::app::WindowEntry registered;
+    registered.name = QLatin1String(name);
+    registered.factory = [](QWidget* parent) -> QWidget* { return new Window(parent); };
+    registered.menu.menu = vm::app::Menu::Settings;
+    registered.menu.position = position;
+    registered.menu.group = 1;
+    registered.menu.key = QLatin1String(key);
+    registered.menu.caption = caption;
+    registered.menu.rule = vm::app::ItemRule::Control;
+    return registered;
 }
 
 // The trigger frame that the application mode and IO settings windows share: the

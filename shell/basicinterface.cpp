@@ -233,8 +233,8 @@ void BasicInterface::reopenWindows() {
     for (const QString& name : ReadOpenWindowList()) {
         if (name == objectName())
             continue;
-        const WindowSpec* spec = windows().spec(name);
-        if (!spec || !spec->reopensAtStart) {
+        const WindowEntry* registered = windows().entry(name);
+        if (!registered || !registered->reopensAtStart) {
             qCInfo(lcApp) << "not re-opening window" << name;
             continue;
         }

@@ -193,21 +193,21 @@ void frmAbout::done(int result) {
     QDialog::done(result);
 }
 
-vm::app::WindowSpec frmAbout::windowSpec() {
-    vm::app::WindowSpec spec;
-    spec.name = QLatin1String(WindowName);
-    spec.factory = [](QWidget* parent) -> QWidget* {
+vm::app::WindowEntry frmAbout::windowEntry() {
+    vm::app::WindowEntry registered;
+    registered.name = QLatin1String(WindowName);
+    registered.factory = [](QWidget* parent) -> QWidget* {
         auto* about = new frmAbout(parent);
         about->setAttribute(Qt::WA_DeleteOnClose);
         about->setWindowModality(Qt::ApplicationModal);
         return about;
     };
-    spec.menu.menu = vm::app::Menu::Help;
-    spec.menu.position = 4020;
-    spec.menu.key = QStringLiteral("mnuAbout");
-    spec.menu.caption = vm::res::Str(402);
-    spec.followsReader = true;
-    return spec;
+    registered.menu.menu = vm::app::Menu::Help;
+    registered.menu.position = 4020;
+    registered.menu.key = QStringLiteral("mnuAbout");
+    registered.menu.caption = vm::res::Str(402);
+    registered.followsReader = true;
+    return registered;
 }
 
 } // namespace vm::shell

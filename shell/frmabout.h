@@ -29,7 +29,7 @@ public:
     // Opens an About box modal over `owner`; it goes when it is closed.
     static frmAbout* Open(QWidget* owner);
     // The Help menu's "About Velmarrow™..."; opened modal.
-    static vm::app::WindowSpec windowSpec();
+    static vm::app::WindowEntry windowEntry();
 
     // "Velmarrow", a blank and text 2 of the version record ("3.0.2 Build 1").
     static QString TitleText(const FileVersion& version);

@@ -87,13 +87,13 @@ void frmLog::done(int result) {
     QDialog::done(result);
 }
 
-vm::app::WindowSpec frmLog::windowSpec() {
-    vm::app::WindowSpec spec;
-    spec.name = QLatin1String(WindowName);
-    spec.factory = [](QWidget* parent) -> QWidget* { return new frmLog(parent); };
+vm::app::WindowEntry frmLog::windowEntry() {
+    vm::app::WindowEntry registered;
+    registered.name = QLatin1String(WindowName);
+    registered.factory = [](QWidget* parent) -> QWidget* { return new frmLog(parent); };
     // The loader's log stays readable when the operator moves on to another reader.
-    spec.followsReader = true;
-    return spec;
+    registered.followsReader = true;
+    return registered;
 }
 
 } // namespace vm::shell

@@ -21,7 +21,7 @@ public:
     static constexpr const char* WindowName = "frmLog";
 
     explicit frmLog(QWidget* parent = nullptr);
-    static vm::app::WindowSpec windowSpec();
+    static vm::app::WindowEntry windowEntry();
 
     void Clear();
     // Appends one line in the colour given as 0x00BBGGRR.

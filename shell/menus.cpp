@@ -165,11 +165,11 @@ QList<BasicInterface::MenuEntry> BasicInterface::ownMenuEntries() {
 
 void BasicInterface::buildMenus() {
     QList<MenuEntry> entries = ownMenuEntries();
-    for (const WindowSpec& spec : windows().specs()) {
-        if (spec.menu.menu == Menu::None)
+    for (const WindowEntry& registered : windows().windowEntries()) {
+        if (registered.menu.menu == Menu::None)
             continue;
-        const QString window = spec.name;
-        const MenuPlace p = spec.menu;
+        const QString window = registered.name;
+        const MenuPlace p = registered.menu;
         entries.append({p, [this, p, window](QMenu* menu) {
                             QAction* action = addAction(menu, p.key, p.caption);
                             connect(action, &QAction::triggered, this,
@@ -177,7 +177,7 @@ void BasicInterface::buildMenus() {
                             return action;
                         }});
     }
-    for (const CommandSpec& command : windows().commands()) {
+    for (const CommandEntry& command : windows().commands()) {
         const MenuPlace p = command.menu;
         const auto run = command.run;
         entries.append({p, [this, p, run](QMenu* menu) {
@@ -363,11 +363,11 @@ void BasicInterface::buildControlToolbar() {
                         connect(useCam, &QAction::triggered, this, &BasicInterface::UseCamera);
                     }});
     // The photometry and learn buttons, and any other window's, arrive with their windows.
-    for (const WindowSpec& spec : windows().specs()) {
-        if (spec.button.bar != Toolbar::Control)
+    for (const WindowEntry& registered : windows().windowEntries()) {
+        if (registered.button.bar != Toolbar::Control)
             continue;
-        const ToolPlace p = spec.button;
-        const QString window = spec.name;
+        const ToolPlace p = registered.button;
+        const QString window = registered.name;
         entries.append({p.position, [this, p, window] {
                             QAction* action = addToolButton(p);
                             connectWindowButton(action, p, window);
@@ -381,14 +381,14 @@ void BasicInterface::buildControlToolbar() {
 }
 
 void BasicInterface::buildViewToolbar() {
-    std::vector<const WindowSpec*> views;
-    for (const WindowSpec& spec : windows().specs())
-        if (spec.button.bar == Toolbar::View)
-            views.push_back(&spec);
-    std::stable_sort(views.begin(), views.end(), [](const WindowSpec* a, const WindowSpec* b) {
+    std::vector<const WindowEntry*> views;
+    for (const WindowEntry& registered : windows().windowEntries())
+        if (registered.button.bar == Toolbar::View)
+            views.push_back(&registered);
+    std::stable_sort(views.begin(), views.end(), [](const WindowEntry* a, const WindowEntry* b) {
         return a->button.position < b->button.position;
     });
-    for (const WindowSpec* spec : views) {
+    for (const WindowEntry* registered : views) {
         if (!m_viewToolbar) {
             m_viewToolbar = new QToolBar(tr("View"), this);
             m_viewToolbar->setObjectName(QStringLiteral("ViewToolbar"));
@@ -396,17 +396,17 @@ void BasicInterface::buildViewToolbar() {
             m_viewToolbar->setIconSize(QSize(24, 24));
             addToolBar(Qt::TopToolBarArea, m_viewToolbar);
         }
-        ToolPlace p = spec->button;
+        ToolPlace p = registered->button;
         p.toggles = true; // down while its window is open
         QAction* action =
             m_viewToolbar->addAction(vm::res::Icon(p.image.isEmpty() ? p.key : p.image), p.caption);
         action->setObjectName(QStringLiteral("view:") + p.key);
-        action->setData(spec->name);
+        action->setData(registered->name);
         action->setToolTip(p.tooltip.isEmpty() ? p.caption : p.tooltip);
         action->setCheckable(true);
         if (auto* b = qobject_cast<QToolButton*>(m_viewToolbar->widgetForAction(action)))
             b->setAccessibleName(p.caption);
-        connectWindowButton(action, p, spec->name);
+        connectWindowButton(action, p, registered->name);
         m_toolRules.insert(action, p.rule);
     }
 }

@@ -557,7 +557,7 @@ private slots:
         store.SetValue("BasicInterface Width", "9000", "Window Metrics");
         store.SetValue("BasicInterface Height", "6000", "Window Metrics");
 
-        WindowSpec report;
+        WindowEntry report;
         report.name = "BasicReport";
         report.factory = [](QWidget* parent) {
             auto* w = new QWidget(parent, Qt::Window);

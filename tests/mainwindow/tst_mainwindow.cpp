@@ -124,7 +124,7 @@ private slots:
                                          readerConfig("../../evil", "3.0.2.1"),
                                          readerConfig("Cell-7", "3.0.2.1")});
         QVERIFY(m_sim);
-        if (app::windows().specs().empty())
+        if (app::windows().windowEntries().empty())
             app::registerWindows(app::windows());
     }
 

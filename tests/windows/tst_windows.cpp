@@ -28,35 +28,35 @@ using app::PromptAnswer;
 using app::PromptButtons;
 using app::PromptIcon;
 using app::Toolbar;
-using app::WindowSpec;
+using app::WindowEntry;
 using shell::BasicInterface;
 
 namespace {
 
 // A window of the test: a plain top-level widget under the name it was asked for.
-WindowSpec window(const QString& name) {
-    WindowSpec spec;
-    spec.name = name;
-    spec.factory = [name](QWidget* parent) {
+WindowEntry window(const QString& name) {
+    WindowEntry registered;
+    registered.name = name;
+    registered.factory = [name](QWidget* parent) {
         auto* w = new QWidget(parent, Qt::Window);
         w->setObjectName(name);
         w->setWindowTitle(QStringLiteral("(no camera) - ") + name);
         w->setAttribute(Qt::WA_DeleteOnClose);
         return w;
     };
-    return spec;
+    return registered;
 }
 
-WindowSpec menuWindow(const QString& name, Menu menu, int position, int group, const QString& key,
-                      const QString& caption, ItemRule rule) {
-    WindowSpec spec = window(name);
-    spec.menu.menu = menu;
-    spec.menu.position = position;
-    spec.menu.group = group;
-    spec.menu.key = key;
-    spec.menu.caption = caption;
-    spec.menu.rule = rule;
-    return spec;
+WindowEntry menuWindow(const QString& name, Menu menu, int position, int group, const QString& key,
+                       const QString& caption, ItemRule rule) {
+    WindowEntry registered = window(name);
+    registered.menu.menu = menu;
+    registered.menu.position = position;
+    registered.menu.group = group;
+    registered.menu.key = key;
+    registered.menu.caption = caption;
+    registered.menu.rule = rule;
+    return registered;
 }
 
 // The captions of a menu's items as shown, "-" for a separator, hidden items left out.
@@ -121,11 +121,11 @@ class TestWindows : public QObject {
     }
 
     // The registry the program starts with, plus the test's windows.
-    void registerWith(const std::vector<WindowSpec>& extra) {
+    void registerWith(const std::vector<WindowEntry>& extra) {
         app::windows().clear();
         app::registerWindows(app::windows());
-        for (const WindowSpec& spec : extra)
-            app::windows().add(spec);
+        for (const WindowEntry& registered : extra)
+            app::windows().add(registered);
     }
 
 private slots:
@@ -186,16 +186,16 @@ private slots:
     // A window that registers appears at its place among the others, on menus and toolbars,
     // with no change to the main window.
     void registeredWindowsTakeTheirPlaces() {
-        WindowSpec terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 0, "mnuTerminal",
-                                         "Terminal Window", ItemRule::Always);
+        WindowEntry terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 0, "mnuTerminal",
+                                          "Terminal Window", ItemRule::Always);
         terminal.button = {Toolbar::View, 10, "terminal", "Terminal", "Command Terminal Window", "terminal"};
-        WindowSpec chart =
+        WindowEntry chart =
             menuWindow("BasicChart", Menu::Windows, 3050, 0, "mnuChart", "Charting Window", ItemRule::Always);
         chart.button = {Toolbar::View, 50, "chart", "Charts", "Runtime Charts and Trends", "chart"};
-        WindowSpec learn = window("Learn");
+        WindowEntry learn = window("Learn");
         learn.button = {Toolbar::Control, 70,  "learn", "Learn", "Learn Photometry and Decoder Settings",
                         "quicklearn",     true};
-        app::CommandSpec save;
+        app::CommandEntry save;
         save.menu.menu = Menu::File;
         save.menu.position = 1020;
         save.menu.group = 1;
@@ -287,11 +287,11 @@ private slots:
         QFETCH(QString, version);
         QFETCH(bool, beepShown);
         QFETCH(QString, outputWindow);
-        WindowSpec beep = menuWindow("BeepControl", Menu::Settings, 2055, 1, "mnuBeep", "Beep Control...",
-                                     ItemRule::Control);
+        WindowEntry beep = menuWindow("BeepControl", Menu::Settings, 2055, 1, "mnuBeep", "Beep Control...",
+                                      ItemRule::Control);
         beep.menu.supports = [](const app::ReaderInfo& r) { return r.firmwareLevel >= 3; };
-        WindowSpec output = menuWindow("frmOutput", Menu::Settings, 2050, 1, "mnuOutput",
-                                       "Output Settings...", ItemRule::Reader);
+        WindowEntry output = menuWindow("frmOutput", Menu::Settings, 2050, 1, "mnuOutput",
+                                        "Output Settings...", ItemRule::Reader);
         output.menu.target = [](const app::ReaderInfo& r) {
             const QStringList v = r.softwareVersion.split('.');
             return v.value(0) == "1" && v.value(1).toInt() < 1 ? QStringLiteral("BasicOutput")
@@ -320,7 +320,7 @@ private slots:
 
     // Leaving a reader closes its windows and keeps those that follow any reader.
     void leavingAReaderClosesItsWindows() {
-        WindowSpec report = window("BasicReport");
+        WindowEntry report = window("BasicReport");
         report.followsReader = true;
         registerWith({report, window("BasicApplication"), window("frmIOSettings")});
         BasicInterface& w = openMainWindow();
@@ -336,7 +336,7 @@ private slots:
 
     // At start only the windows that say so come back; unknown names are skipped.
     void reopenedAtStart() {
-        WindowSpec report = window("BasicReport");
+        WindowEntry report = window("BasicReport");
         report.reopensAtStart = true;
         registerWith({report, window("BasicApplication")});
         app::settings().SetValue("UpWindows", "BasicInterface;BasicApplication;NoSuchWindow;BasicReport",
