@@ -222,6 +222,35 @@ private slots:
         QCOMPARE(readAll(path("legacy-settings.ini")), left);
     }
 
+    void legacyIsKeptWhenTheNewSettingsCannotBeSaved() {
+        // The new settings file cannot be written (its folder is a file), not even by root.
+        QVERIFY(writeFile(path("blocked"), "a file, not a folder"));
+        auto store = std::make_unique<SettingsStore>(path("blocked/Velmarrow.ini"), path("options.ini"));
+        store->Open("Velmarrow");
+        installSettings(std::move(store));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not write the settings file"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not write the settings file"));
+
+        const QString folder = path("program");
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray cameras = "[Cameras]\r\nNumCameras=1\r\n1=Line3\r\n";
+        QVERIFY(writeFile(folder + "/Velmarrow.INI", cameras));
+        QVERIFY(!MigrateLegacyCameraList(settings(), folder));
+        QCOMPARE(readAll(folder + "/Velmarrow.INI"), cameras);
+
+        {
+            auto legacy = openLegacySettingsArea();
+            legacy->setValue("Window Metrics/BasicReport Left", "150");
+            legacy->sync();
+        }
+        const QByteArray before = readAll(path("legacy-settings.ini"));
+        auto legacy = openLegacySettingsArea();
+        QVERIFY(!MigrateLegacySettings(settings(), *legacy));
+        legacy.reset();
+        QCOMPARE(readAll(path("legacy-settings.ini")), before);
+        QVERIFY(before.contains("BasicReport"));
+    }
+
     void legacySettingsAbsentTouchesNothing() {
         QVERIFY(writeFile(path("legacy-settings.ini"), "[Other]\nKeep=yes\n"));
         auto legacy = openLegacySettingsArea();

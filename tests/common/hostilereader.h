@@ -6,6 +6,7 @@
 
 #include "link/protocol.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -27,6 +28,7 @@ public:
         : m_address(std::move(address))
         , m_name(std::move(name)) {
         m_answer = [this](const QString& line) { return politeAnswer(line); };
+        m_clock.start();
     }
 
     bool start(quint16 commandPort = vm::link::kDefaultCommandPort,
@@ -35,6 +37,13 @@ public:
             return false;
         connect(&m_commandServer, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* s = m_commandServer.nextPendingConnection()) {
+                m_commandAccepts.append(m_clock.elapsed());
+                if (m_hangingUp) {
+                    // Accepts, then closes at once, as a reader that is restarting does.
+                    s->abort();
+                    s->deleteLater();
+                    continue;
+                }
                 m_command.reset(s);
                 s->setParent(nullptr);
                 connect(s, &QTcpSocket::readyRead, this, [this, s] {
@@ -69,6 +78,16 @@ public:
     }
 
     QHostAddress address() const { return m_address; }
+    // While set, every command link is closed as soon as it is accepted.
+    void setHangingUp(bool hangUp) { m_hangingUp = hangUp; }
+    // When each command link was accepted, in ms since this reader was made.
+    const QList<qint64>& commandAccepts() const { return m_commandAccepts; }
+    // Closes the open links, as a reader that restarts does.
+    void dropLinks() {
+        for (auto* s : {&m_command, &m_data})
+            if (*s)
+                (*s)->abort();
+    }
     quint16 commandPort() const { return m_commandServer.serverPort(); }
     quint16 dataPort() const { return m_dataServer.serverPort(); }
     void setAnswer(Answer answer) { m_answer = std::move(answer); }
@@ -159,6 +178,9 @@ private:
     qint64 m_floodLeft = 0;
     bool m_floodOnData = false;
     QByteArray m_floodTail;
+    QElapsedTimer m_clock;
+    QList<qint64> m_commandAccepts;
+    bool m_hangingUp = false;
 };
 
 // The process's resident memory in bytes (from /proc/self/status), 0 where unknown.

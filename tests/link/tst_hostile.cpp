@@ -8,6 +8,7 @@
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -17,6 +18,8 @@
 #include <QtEndian>
 
 #include <zlib.h>
+
+#include <optional>
 
 using namespace vm::link;
 using vm::test::HostileReader;
@@ -200,6 +203,104 @@ private slots:
         QVERIFY(watch.ticks() > 0);
         QVERIFY2(warnings < 20, qPrintable(QString::number(warnings)));
         QVERIFY(conn.Connected());
+    }
+
+    void statusWithoutKeywordEndsTheOldestCommand() {
+        HostileReader reader{QHostAddress(nextAddress())};
+        QVERIFY(reader.start());
+        Coordinator coord;
+        SettingsConnection conn;
+        QVERIFY(coord.Focus(reader.address().toString()));
+        // The reader could not read the first line and says so without a keyword, then
+        // answers the second: the complaint belongs to the oldest command still waiting.
+        reader.setAnswer([&](const QString& line) -> QByteArray {
+            if (line == "ALPHA")
+                return {};
+            if (line == "BETA")
+                return "!? ERROR 1 malformed command\r\nBETA 2\r\n!BETA OK\r\n";
+            return reader.politeAnswer(line);
+        });
+        std::optional<CommandReply> alpha, beta;
+        QElapsedTimer clock;
+        clock.start();
+        conn.Response().sendAsync(
+            "ALPHA", [&](const CommandReply& r) { alpha = r; }, 5000);
+        conn.Response().sendAsync(
+            "BETA", [&](const CommandReply& r) { beta = r; }, 5000);
+        QTRY_VERIFY(alpha && beta);
+        QVERIFY2(clock.elapsed() < 2000, "the oldest command waited for its time-out");
+        QVERIFY(alpha->completed);
+        QVERIFY(!alpha->ok);
+        QVERIFY2(alpha->errorText.contains("malformed command"), qPrintable(alpha->errorText));
+        QVERIFY2(beta->ok, qPrintable(beta->errorText));
+        QCOMPARE(beta->lines, QStringList("BETA 2"));
+    }
+
+    void unansweringReadersFailFast_data() {
+        QTest::addColumn<int>("behaviour");
+        QTest::addColumn<int>("atLeastMs");
+        QTest::addColumn<int>("atMostMs");
+        // Nobody listens, the reader hangs up at once: no reason to wait.
+        QTest::newRow("refused") << 0 << 0 << 1000;
+        QTest::newRow("hangs up") << 1 << 0 << 1000;
+        // The reader accepts and never answers: the greeting's time-out, not the open's too.
+        QTest::newRow("silent") << 2 << kHandshakeTimeoutMs - 200 << kHandshakeTimeoutMs + 1500;
+    }
+    void unansweringReadersFailFast() {
+        QFETCH(int, behaviour);
+        QFETCH(int, atLeastMs);
+        QFETCH(int, atMostMs);
+        HostileReader reader{QHostAddress(nextAddress())};
+        if (behaviour != 0)
+            QVERIFY(reader.start());
+        reader.setHangingUp(behaviour == 1);
+        reader.setAnswer([](const QString&) { return QByteArray(); });
+        Coordinator coord;
+        SettingsConnection conn;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!coord.Focus(reader.address().toString()));
+        const qint64 took = clock.elapsed();
+        QVERIFY2(took >= atLeastMs && took <= atMostMs, qPrintable(QString("%1 ms").arg(took)));
+        QVERIFY(!conn.Connected());
+        QVERIFY(!conn.SendCommand("VERSION", 200).ok);
+    }
+
+    void reconnectBacksOffToItsBound() {
+        HostileReader reader{QHostAddress(nextAddress())};
+        QVERIFY(reader.start());
+        Coordinator coord;
+        SettingsConnection conn;
+        QVERIFY(coord.Focus(reader.address().toString()));
+        QCOMPARE(reader.commandAccepts().size(), 1);
+
+        // The reader restarts and keeps hanging up: each try waits twice as long as the
+        // one before, up to the bound.
+        reader.setHangingUp(true);
+        reader.dropLinks();
+        QTRY_COMPARE_WITH_TIMEOUT(reader.commandAccepts().size(), 8, 15000);
+        QList<qint64> gaps;
+        for (qsizetype i = 2; i < reader.commandAccepts().size(); ++i)
+            gaps.append(reader.commandAccepts()[i] - reader.commandAccepts()[i - 1]);
+        const QList<int> expected{200, 400, 800, 1600, kReconnectMaxDelayMs, kReconnectMaxDelayMs};
+        QCOMPARE(kReconnectFirstDelayMs, 100);
+        for (qsizetype i = 0; i < gaps.size(); ++i)
+            QVERIFY2(
+                gaps[i] >= expected[i] * 9 / 10 && gaps[i] <= expected[i] + 600,
+                qPrintable(
+                    QString("try %1 came after %2 ms, not %3").arg(i + 3).arg(gaps[i]).arg(expected[i])));
+
+        // Back up: the link comes up, and the next loss starts again from the first delay.
+        reader.setHangingUp(false);
+        QTRY_VERIFY_WITH_TIMEOUT(conn.Connected(), 5000);
+        const qsizetype before = reader.commandAccepts().size();
+        QElapsedTimer clock;
+        clock.start();
+        reader.dropLinks();
+        QTRY_VERIFY_WITH_TIMEOUT(reader.commandAccepts().size() > before, 3000);
+        QVERIFY2(clock.elapsed() < kReconnectFirstDelayMs + 600,
+                 qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY(conn.Connected());
     }
 
     void networkLinkIgnoresBlocks() {
