@@ -11,6 +11,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "resources/strings.h"
 #include "shell/addcamera.h"
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
@@ -33,6 +34,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,11 +120,12 @@ private slots:
         qputenv("VmSplashEnabled", "0");
         qputenv("VelmarrowPassword", "");
 
-        m_sim = testing::startSimulator({readerConfig("Line1", "2.3.0.0"), readerConfig("Line2", "3.0.2.1"),
-                                         readerConfig("Minor", "1.1.0.31"), readerConfig("Major", "1.0.1.14"),
-                                         readerConfig("Serial1", "3.0.2.1", true),
-                                         readerConfig("../../evil", "3.0.2.1"),
-                                         readerConfig("Cell-7", "3.0.2.1")});
+        m_sim =
+            testing::startSimulator({readerConfig("Line1", "2.3.0.0"), readerConfig("Line2", "3.0.2.1"),
+                                     readerConfig("Minor", "1.1.0.31"), readerConfig("Major", "1.0.1.14"),
+                                     readerConfig("Serial1", "3.0.2.1", true),
+                                     readerConfig("../../evil", "3.0.2.1"), readerConfig("Cell-7", "3.0.2.1"),
+                                     readerConfig("Grade4", "2.0.0.5"), readerConfig("Grade3", "1.2.0.0")});
         QVERIFY(m_sim);
         if (app::windows().windowEntries().empty())
             app::registerWindows(app::windows());
@@ -480,6 +483,80 @@ private slots:
         window().SaveCurrentImage();
     }
 
+    void countersCountOnTheirOwnSide() {
+        // Without grading: every record is counted, a pass on the pass side, a failure on
+        // the fail side.
+        focus("Line2");
+        sim::Reader* line2 = reader("Line2");
+        QString error;
+        auto restore = qScopeGuard([&] { line2->setScene("contrast", "90", &error); });
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 2, 10000);
+        QCOMPARE(window().counts()[1], window().counts()[0]);
+        QCOMPARE(window().counts()[2], 0);
+        auto* status = window().vmStatusBar();
+        QCOMPARE(status->findChild<QLabel*>("PassField")->text(), QString::number(window().counts()[1]));
+        QVERIFY(line2->setScene("contrast", "0", &error));
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[2] >= 2, 10000);
+        // Reads made before the change may still arrive; after them only failures come.
+        const qint64 passed = window().counts()[1];
+        const qint64 failed = window().counts()[2];
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[2] >= failed + 3, 10000);
+        QCOMPARE(window().counts()[1], passed);
+        QCOMPARE(window().counts()[0], window().counts()[1] + window().counts()[2]);
+        QCOMPARE(status->findChild<QLabel*>("FailField")->text(), QString::number(window().counts()[2]));
+        window().findChild<QAction*>("live")->setChecked(false);
+    }
+
+    void gradedCountersFromTheFirstGradingLevel_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("graded");
+        QTest::newRow("level 3") << "Grade3" << false;
+        QTest::newRow("level 4") << "Grade4" << true;
+    }
+    void gradedCountersFromTheFirstGradingLevel() {
+        QFETCH(QString, name);
+        QFETCH(bool, graded);
+        sim::Reader* r = reader(name);
+        r->parameters().setFields("VERIFY", {graded ? "ISO" : "NONE"});
+        QString error;
+        auto restore = qScopeGuard([&] {
+            r->setScene("contrast", "90", &error);
+            r->parameters().setFields("VERIFY", {"NONE"});
+        });
+        focus(name);
+        QCOMPARE(shell::firmwareLevel(), graded ? 4 : 3);
+        auto* status = window().vmStatusBar();
+        const QString passCaption = status->findChild<QLabel*>("PassLabel")->text();
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 1, 10000);
+        const QString expectedPass = vm::res::Str(graded ? 2007 : 1515);
+        QTRY_COMPARE(status->findChild<QLabel*>("PassLabel")->text(), expectedPass);
+        if (!graded) {
+            QCOMPARE(passCaption, expectedPass);
+            window().findChild<QAction*>("live")->setChecked(false);
+            return;
+        }
+        QCOMPARE(status->findChild<QLabel*>("TotalLabel")->text(), vm::res::Str(2006));
+        QCOMPARE(status->findChild<QLabel*>("FailLabel")->text(), vm::res::Str(2008));
+        // Each graded record goes to the column of its grade: A and B, C, the rest.
+        std::array<qint64, 3> tally{};
+        const std::array<qint64, 3> start = window().counts();
+        connect(&window(), &BasicInterface::recordShown, this, [&](const link::Record& record) {
+            QVERIFY(record.HasVerification());
+            const int grade = record.Verification()->gradeCode;
+            ++tally[grade >= 3 ? 0 : grade == 2 ? 1 : 2];
+        });
+        // A good print grades well, a faint one poorly.
+        QTRY_VERIFY_WITH_TIMEOUT(tally[0] >= 2, 10000);
+        QVERIFY(r->setScene("contrast", "15", &error));
+        QTRY_VERIFY_WITH_TIMEOUT(tally[2] >= 2, 10000);
+        window().findChild<QAction*>("live")->setChecked(false);
+        QVERIFY(tally[0] > 0 && tally[2] > 0);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(window().counts()[i] - start[i], tally[i]);
+    }
+
     void readerNamesCannotChooseWhereImagesGo() {
         // Discovery refuses such a name outright: no button can reach the reader by it.
         QVERIFY(window().AddCameraButton("../../evil"));
@@ -632,6 +709,32 @@ private slots:
         QVERIFY(!window().SerialRequestOutstanding());
         window().SerialHookTick();
         QCOMPARE(int(serial->receivedCommands().count("REPORTCANCEL")), cancels + 1);
+
+        // Failures only: the reader holds the answer while it reads well and sends the
+        // first failed record.
+        window().reportFilter()->setCurrentIndex(1);
+        window().findChild<QAction*>("reports")->setChecked(true);
+        shown.clear();
+        window().SerialHookTick();
+        QVERIFY(received(serial, "REPORTREQ  4 0 NEXTFAIL"));
+        const qint64 asked = serial->cycles().lastNumber();
+        // A record of the request before may still be on its way; only newer ones count.
+        auto newer = [&] {
+            QList<link::Record> records;
+            for (const QList<QVariant>& args : shown)
+                if (args.at(0).value<link::Record>().Number() > asked)
+                    records.append(args.at(0).value<link::Record>());
+            return records;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(serial->cycles().lastNumber() >= asked + 3, 10000);
+        QVERIFY(newer().isEmpty());
+        QString error;
+        auto restore = qScopeGuard([&] { serial->setScene("contrast", "90", &error); });
+        QVERIFY(serial->setScene("contrast", "0", &error));
+        QTRY_VERIFY_WITH_TIMEOUT(!newer().isEmpty(), 10000);
+        QVERIFY(!newer().first().Passed());
+        window().findChild<QAction*>("reports")->setChecked(false);
+        window().SerialHookTick();
     }
 
     void serialUploadImageIsShownOnce() {
