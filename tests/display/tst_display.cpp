@@ -114,6 +114,7 @@ private slots:
 
     // ---- image view
     void mouseToPixelAtTwoSizes();
+    void letterboxedImageIsDrawnCentred();
     void dragHandleAndShapeThroughWidget();
     void staleImagesAreDropped();
     void settingsAppliedWithRedrawSuspended();
@@ -293,6 +294,46 @@ void TestDisplay::overlaysDrawWhereExpected() {
 }
 
 // ---------------------------------------------------------------- image view
+
+void TestDisplay::letterboxedImageIsDrawnCentred() {
+    VxImageView view;
+    QPalette palette = view.palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    view.setPalette(palette);
+    view.setAutoFillBackground(true);
+    view.SetImage(greyImage(255));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    // Wider than the picture (bands left and right), then taller (bands above and below).
+    for (const QSize size : {QSize(1000, 700), QSize(350, 500)}) {
+        view.resize(size);
+        QTRY_COMPARE(view.size(), size);
+        const QImage shot = view.grab().toImage().convertToFormat(QImage::Format_Grayscale8);
+        auto span = [&](bool across) {
+            const int length = across ? shot.width() : shot.height();
+            int first = -1, last = -1;
+            for (int i = 0; i < length; ++i) {
+                const int grey =
+                    across ? qGray(shot.pixel(i, shot.height() / 2)) : qGray(shot.pixel(shot.width() / 2, i));
+                if (grey > 200) {
+                    if (first < 0)
+                        first = i;
+                    last = i;
+                }
+            }
+            return std::pair{first, length - 1 - last};
+        };
+        const auto [left, right] = span(true);
+        const auto [top, bottom] = span(false);
+        QVERIFY2(left >= 0 && top >= 0, "the picture was not drawn");
+        QVERIFY2(std::abs(left - right) <= 1 && std::abs(top - bottom) <= 1,
+                 qPrintable(QString("bands %1 %2 %3 %4").arg(left).arg(right).arg(top).arg(bottom)));
+        QVERIFY2(std::max(left, top) > 20, "the picture should leave bands on one side");
+        QVERIFY(std::min(left, top) <= 1);
+        const QRectF r = view.ImageRect();
+        QVERIFY(std::abs(r.left() - left) <= 1 && std::abs(r.top() - top) <= 1);
+    }
+}
 
 void TestDisplay::mouseToPixelAtTwoSizes() {
     VxImageView view;
