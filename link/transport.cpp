@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <csignal>
+
 namespace vm::link {
 
 Transport::~Transport() = default;
@@ -159,10 +161,20 @@ private:
     QSerialPort m_port;
 };
 
+// A socket write to a reader that has just reset the link raises SIGPIPE, which ends
+// the process unless it is ignored; the write's error then reports the loss instead.
+// Set for every link, as a handler installed since (a test harness's) would be hit too.
+void ignoreBrokenPipes() {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
 } // namespace
 
 std::unique_ptr<Transport> createTcpTransport(Transport::Kind kind, const QHostAddress& address,
                                               quint16 port) {
+    ignoreBrokenPipes();
     return std::make_unique<TcpTransport>(kind, address, port);
 }
 

@@ -112,6 +112,12 @@ private slots:
         qputenv("VELMARROW_STATION", "TEST-PC");
     }
 
+    // A warning that a test does not provoke on purpose is a fault. Dropped records and
+    // refused discovery answers are what these tests provoke.
+    void init() {
+        QTest::failOnWarning(QRegularExpression(
+            R"(^(?!.*dropping a malformed record: |ignoring the answer of |left out \d+ repeated warnings))"));
+    }
     void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
     void lostReplyCostsOnlyItsCommand_data() {

@@ -7,6 +7,7 @@
 #include "link/pidlist.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace vm::link;
@@ -15,6 +16,8 @@ class TestReaderWords : public QObject {
     Q_OBJECT
 
 private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+
     void unquoting_data() {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("unquoted");
