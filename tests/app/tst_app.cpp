@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
@@ -249,6 +250,44 @@ private slots:
         legacy.reset();
         QCOMPARE(readAll(path("legacy-settings.ini")), before);
         QVERIFY(before.contains("BasicReport"));
+    }
+
+    void killedWritersLeaveWholeFiles_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("whole file") << "whole";
+        QTest::newRow("registry file") << "registry";
+    }
+    void killedWritersLeaveWholeFiles() {
+        // A writer killed at any moment leaves the file before or after one write, never
+        // a part of it (a truncated, half-written or empty file).
+        QFETCH(QString, mode);
+        const QString target = mode == "whole" ? path("image.bin") : path("crashregistry");
+        for (int run = 0; run < 8; ++run) {
+            QProcess writer;
+            writer.start(CRASHWRITER_PATH, {mode, target});
+            QVERIFY2(writer.waitForStarted(), qPrintable(writer.errorString()));
+            // Killed after a different number of finished writes each time, while the
+            // next one is under way.
+            int finished = 0;
+            while (finished < 1 + run % 4) {
+                QVERIFY2(writer.waitForReadyRead(20000), "the writer stopped writing");
+                finished += int(writer.readAll().count('\n'));
+            }
+            writer.kill();
+            QVERIFY(writer.waitForFinished());
+            if (mode == "whole") {
+                const QByteArray bytes = readAll(target);
+                QCOMPARE(bytes.size(), 1 << 20);
+                QVERIFY2(bytes.count(bytes.front()) == bytes.size(), "a file was left half written");
+            } else {
+                setRegistryFolder(target);
+                for (int i : {0, 39}) {
+                    const quint32 round = ReadRegistryDword(
+                        RegistryRoot::CurrentUser, QString("Software\\Crash\\Key%1").arg(i), "Round", 0);
+                    QVERIFY2(round >= 1, qPrintable(QString("key %1 lost after run %2").arg(i).arg(run)));
+                }
+            }
+        }
     }
 
     void legacySettingsAbsentTouchesNothing() {
