@@ -4,8 +4,10 @@
 #include "io/frmiosettings.h"
 #include "settings/basicapplication.h"
 #include "settings/frmsettings.h"
+#include "settings/symbology.h"
 #include "shell/frmabout.h"
 #include "shell/frmlog.h"
+#include "verification/verificationreport.h"
 
 namespace vm::app {
 
@@ -16,8 +18,10 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(shell::frmLog::windowEntry());
     registry.add(settings::frmSettings::windowEntry());
     registry.add(settings::BasicApplication::windowEntry());
+    registry.add(settings::Symbology::windowEntry());
     registry.add(io::frmIOSettings::windowEntry());
     registry.add(io::frmIOAssign::windowEntry());
+    registry.add(verification::VerificationReport::windowEntry());
 }
 
 } // namespace vm::app

@@ -18,6 +18,8 @@ packages=(
   fonts-dejavu-core
   # other encoders whose codes the simulated reader must read
   zint dmtx-utils qrencode
+  # pdftotext, to read back the verification report saved as a PDF in tests
+  poppler-utils
 )
 
 missing=()

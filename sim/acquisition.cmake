@@ -19,4 +19,6 @@ target_sources(velmarrow_sim PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/learn.cpp
   ${CMAKE_CURRENT_LIST_DIR}/calibration.h
   ${CMAKE_CURRENT_LIST_DIR}/calibration.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/externallight.h
+  ${CMAKE_CURRENT_LIST_DIR}/externallight.cpp
 )

@@ -42,6 +42,7 @@ QString AdminConsole::helpText() {
         "  sceneset [READER] KEY VALUE  a scene setting: text, serial, serialdigits, serialstep,\n"
         "                            symbology, x, y, rotation, scale, contrast, noise, blur\n"
         "  rate [READER] N           continuous read cycles per second\n"
+        "  lamp [READER] LIGHT PERCENT  output of an external light channel's lamp (0 to 100)\n"
         "  quit                      stops the simulator\n");
 }
 
@@ -125,7 +126,8 @@ QString AdminConsole::execute(const QString& line) {
         const int k = w.first().toInt(&isNumber);
         // "slow 500" is a delay for reader 1, "slow 2 500" one for reader 2.
         const bool numberIsArgument =
-            (cmd == QLatin1String("slow") || cmd == QLatin1String("rate")) && w.size() == 1;
+            ((cmd == QLatin1String("slow") || cmd == QLatin1String("rate")) && w.size() == 1) ||
+            (cmd == QLatin1String("lamp") && w.size() == 2); // "lamp 90 20": light 90 of reader 1
         if (isNumber && !numberIsArgument) {
             index = k - 1;
             w.removeFirst();
@@ -218,6 +220,14 @@ QString AdminConsole::execute(const QString& line) {
         if (w.size() < 2)
             return QStringLiteral("error: sceneset [READER] KEY VALUE\n");
         if (!r->setScene(w[0], w.mid(1).join(QLatin1Char(' ')), &error))
+            return QStringLiteral("error: %1\n").arg(error);
+        return QStringLiteral("ok\n");
+    }
+    if (cmd == QLatin1String("lamp")) {
+        QString error;
+        if (w.size() != 2)
+            return QStringLiteral("error: lamp [READER] LIGHT PERCENT\n");
+        if (!r->setLampOutput(w[0], w[1], &error))
             return QStringLiteral("error: %1\n").arg(error);
         return QStringLiteral("ok\n");
     }

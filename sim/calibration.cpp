@@ -1,5 +1,6 @@
 #include "sim/calibration.h"
 
+#include "sim/externallight.h"
 #include "sim/grader.h"
 #include "sim/imagingparameters.h"
 
@@ -47,6 +48,7 @@ CalibrationRequest CalibrationRequest::fromParameters(const FieldReader& fields)
     request.targetReflectance = std::clamp(fields.number("TARGET_CALIB_REFLECTANCE", 0), 1, 99);
     request.aperture = fields.numberOrAuto("APERTURE", 0);
     request.light = currentLight(fields);
+    request.lightShare = controlledLightShare(fields);
     return request;
 }
 
@@ -75,6 +77,10 @@ CalibrationOutcome calibrate(const QImage& grey, const DecodeOutcome& decoded,
         out.reflectanceCal = 0;
         return out;
     };
+    // Too little of the light comes from the light being calibrated, or no exposure gave
+    // the paper a good grey level: the mean light cannot be trusted.
+    if (request.lightShare < kMinimumLightShare || !request.exposureSettled)
+        return failed(4709);
     if (!decoded.found)
         return failed(4700);
     if (decoded.symbology != QLatin1String("Data Matrix"))

@@ -18,6 +18,10 @@ struct CalibrationRequest {
     int targetReflectance = 85; // percent
     int aperture = 0;           // pixels, 0 = AUTO
     QString light = QStringLiteral("INTERNAL");
+    // Share of the light on the target that the calibrated light gives (the rest is ambient).
+    double lightShare = 1.0;
+    // The exposure reached a good grey level before the calibration measured.
+    bool exposureSettled = true;
 
     static CalibrationRequest fromParameters(const FieldReader& fields);
 };
@@ -40,6 +44,11 @@ struct CalibrationOutcome {
 // range and R_cal come from the measured image.
 CalibrationOutcome calibrate(const QImage& grey, const DecodeOutcome& decoded,
                              const CalibrationRequest& request);
+
+// A calibration needs the target lit by its own light, not by the hall's.
+inline constexpr double kMinimumLightShare = 0.8;
+// Exposures a calibration may take to bring the paper to a good grey level.
+inline constexpr int kCalibrationSettleShots = 16;
 
 // The light a calibration or a verification applies to: the selected external
 // light, or the reader's own light without external channels.

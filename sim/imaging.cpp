@@ -114,8 +114,9 @@ QImage Camera::expose(const QImage& reflectance, const ImagingSettings& settings
         const int offset = int(rng.bounded(quint32(kNoiseTable - w)));
         const qint8* noise = m_noise.data() + offset;
         const float scale = float(k);
+        const float external = float(settings.externalLight);
         for (int x = 0; x < w; ++x) {
-            const int value = int(in[x] * light[x] * scale) + 2 + ((noise[x] * noiseScale) >> 8);
+            const int value = int(in[x] * (light[x] + external) * scale) + 2 + ((noise[x] * noiseScale) >> 8);
             out[x] = uchar(std::clamp(value, 0, 255));
         }
     }

@@ -12,7 +12,8 @@ struct ImagingSettings {
     int exposureUs = 1000; // 30 to 20000
     int gain = 0;          // 0 to 1023
     QString illumination = QStringLiteral("ON");
-    double sensorNoise = 3.0;               // grey levels at gain 0
+    double externalLight = 0.0; // even light of the selected external channel, see externallight.h
+    double sensorNoise = 3.0;   // grey levels at gain 0
     QString morph = QStringLiteral("NONE"); // NONE, ERODE, DILATE, OPEN, CLOSE
     int morphIterations = 1;
     bool negative = false;

@@ -1,6 +1,7 @@
 #include "sim/parameterstore.h"
 
 #include <QJsonArray>
+#include <cmath>
 
 namespace vm::sim {
 
@@ -179,8 +180,9 @@ void ParameterStore::setFields(const QString& rawName, const QStringList& f) {
         else if (words[0] == QLatin1String("CELL_UNIT"))
             c.cellUnit = f[0].toDouble();
         else if (words[0] == QLatin1String("CONTRAST")) {
-            c.contrastMax = f[0].toInt();
-            c.contrastMin = f.value(1).toInt();
+            // The engine measures to a tenth of a grey level; the reader answers whole levels.
+            c.contrastMax = int(std::lround(f[0].toDouble()));
+            c.contrastMin = int(std::lround(f.value(1).toDouble()));
         } else if (words[0] == QLatin1String("CAL_MEAN_LIGHT"))
             c.reflectance = f[0].toDouble();
         else

@@ -2,6 +2,7 @@
 
 #include "sim/calibration.h"
 #include "sim/decoder.h"
+#include "sim/externallight.h"
 #include "sim/grader.h"
 #include "sim/imaging.h"
 #include "sim/imagingparameters.h"
@@ -78,6 +79,10 @@ struct ReadCycle::Private {
     CycleOutput acquire(const FieldReader& f, const RetryPlan& plan);
     void learn(const FieldReader& f, const Scene::Frame& frame, CycleOutput& out);
     void concludeCalibration(const FieldReader& f, const DecodeOutcome& decoded, CycleOutput& out);
+    bool settleForCalibration(const FieldReader& f, const Scene::Frame& frame, ImagingSettings& settings,
+                              Photometry& photometry, const DecoderSettings& decoder, QImage& image,
+                              DecodeOutcome& decoded);
+    bool calibrationSettled = true;
     void write(const QString& name, const QStringList& fields) { parameters.setFields(name, fields); }
 };
 
@@ -104,7 +109,8 @@ void ReadCycle::Private::learn(const FieldReader& f, const Scene::Frame& frame, 
 void ReadCycle::Private::concludeCalibration(const FieldReader& f, const DecodeOutcome& decoded,
                                              CycleOutput& out) {
     pendingCalibration = false;
-    const CalibrationRequest request = CalibrationRequest::fromParameters(f);
+    CalibrationRequest request = CalibrationRequest::fromParameters(f);
+    request.exposureSettled = calibrationSettled;
     CalibrationOutcome outcome = calibrate(out.image, decoded, request);
     outcome.exposure = out.exposure;
     outcome.gain = out.gain;
@@ -148,9 +154,34 @@ void ReadCycle::Private::concludeCalibration(const FieldReader& f, const DecodeO
     out.verification = verification;
 }
 
+bool ReadCycle::Private::settleForCalibration(const FieldReader& f, const Scene::Frame& frame,
+                                              ImagingSettings& settings, Photometry& photometry,
+                                              const DecoderSettings& decoder, QImage& image,
+                                              DecodeOutcome& decoded) {
+    // The reader calibrates on a settled exposure, whatever the photometry mode: a light
+    // just switched on would otherwise be measured with the previous light's exposure.
+    AutoPhotometry settle;
+    settle.setLimits(f.number("PHOTOEX", 3), f.number("PHOTOEX", 4), f.number("PHOTOEX", 5),
+                     f.number("PHOTOEX", 6));
+    settle.reset(settings.exposureUs, settings.gain);
+    QImage raw;
+    bool settled = false;
+    for (int shot = 0; shot < kCalibrationSettleShots && !settled; ++shot) {
+        settings.exposureUs = settle.exposure();
+        settings.gain = settle.gain();
+        raw = camera.expose(frame.reflectance, settings, frame.sequence * 31 + 200 + shot);
+        photometry = Camera::measure(raw);
+        settled = settle.update(photometry);
+    }
+    image = Camera::preprocess(raw, settings);
+    decoded = decodeImage(image, decoder);
+    return settled;
+}
+
 ImagingSettings ReadCycle::Private::imagingSettings(const FieldReader& f, bool automatic) const {
     ImagingSettings s;
     s.illumination = f.text("ILLUM", 0).toUpper();
+    s.externalLight = selectedExternalLight(f).level;
     const int maxExposure = Camera::isPowerStrobe(s.illumination) ? 1000 : 20000;
     if (automatic) {
         s.exposureUs = autoPhotometry.exposure();
@@ -220,6 +251,10 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
         if (plan.timeBudgetMs > 0 && cycleTimer.elapsed() >= plan.timeBudgetMs)
             break;
     }
+
+    if (pendingCalibration && !timedOut)
+        calibrationSettled =
+            settleForCalibration(f, frame, settings, photometry, decoderNow, out.image, decoded);
 
     out.attempts = attempts;
     out.timedOut = timedOut;

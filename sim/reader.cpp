@@ -1,5 +1,7 @@
 #include "sim/reader.h"
 
+#include "sim/externallight.h"
+
 #include "sim/dataframe.h"
 #include "sim/eventlog.h"
 #include "sim/logging.h"
@@ -747,6 +749,10 @@ bool Reader::setScene(const QString& key, const QString& value, QString* error) 
     Q_UNUSED(key)
     Q_UNUSED(value)
     return false;
+}
+
+bool Reader::setLampOutput(const QString& light, const QString& percent, QString* error) {
+    return vm::sim::setLampOutput(*m_store, light, percent, error);
 }
 
 void Reader::setController(const QString& station) {

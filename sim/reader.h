@@ -115,6 +115,8 @@ public:
     // The scene in front of the camera ("text", "symbology", "contrast", ...), forwarded to the
     // acquisition engine.
     bool setScene(const QString& key, const QString& value, QString* error);
+    // The output of an external light channel's lamp, 0 to 100 percent (the admin "lamp").
+    bool setLampOutput(const QString& light, const QString& percent, QString* error);
     QString stateText() const;
 
     QStringList receivedCommands() const { return m_received; }

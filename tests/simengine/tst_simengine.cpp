@@ -1,3 +1,7 @@
+#include "sim/calibration.h"
+#include "sim/externallight.h"
+#include "sim/imaging.h"
+#include "sim/imagingparameters.h"
 #include "sim/readcycle.h"
 #include "sim/scene.h"
 
@@ -62,6 +66,7 @@ private slots:
     void dpmRowsDecideClass();
     void calibrationMeasuresTarget();
     void calibrationFailsWithoutSymbol();
+    void externalLightsLightTheCalibration();
     void matchingWildcardsAndSerial();
     void retriesAndTimeout();
     void fileFromOtherEncoderIsDecoded_data();
@@ -416,6 +421,46 @@ void TestSimEngine::calibrationFailsWithoutSymbol() {
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
     QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4710);
+}
+
+void TestSimEngine::externalLightsLightTheCalibration() {
+    Parameters parameters;
+    parameters.set("XLIGHTCHANNELS", "10");
+    parameters.set("ILLUM", "OFF");
+    parameters.set("VERIFY", "AIM");
+    parameters.set("PHOTOEX", "MANUAL 1000 100 30 20000 0 1023");
+    ReadCycle cycle(parameters);
+    // With the reader's own light off, each calibration sees only the external light it
+    // selects, settled at once even though the exposure starts where the last light left it.
+    QHash<QString, double> exposure;
+    for (const QString light : {"90", "45Q", "30S_N"}) {
+        parameters.set("LIGHT_CTL", light);
+        QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+        const CycleOutput out = cycle.run();
+        QCOMPARE(out.calibration.value("light").toString(), light);
+        QCOMPARE(out.calibration.value("errorCode").toInt(), 0);
+        QCOMPARE(parameters.fields("CALIBRATED " + light), QStringList{"TRUE"});
+        exposure.insert(light, out.exposure * gainFactor(out.gain));
+        QVERIFY(out.photometryValid);
+    }
+    // The low-angle blue light returns less light from flat paper than the bright field.
+    QVERIFY2(exposure.value("30S_N") > exposure.value("90"),
+             qPrintable(QString("%1 %2").arg(exposure.value("30S_N")).arg(exposure.value("90"))));
+
+    // A lamp at 2 % leaves the hall's light to dominate: the mean light is bad.
+    QString error;
+    QVERIFY(setLampOutput(parameters, "45Q", "2", &error));
+    QVERIFY(!setLampOutput(parameters, "45X", "2", &error));
+    QVERIFY(!setLampOutput(parameters, "45Q", "101", &error));
+    parameters.set("LIGHT_CTL", "45Q");
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4709);
+    QCOMPARE(parameters.fields("CALIBRATED 45Q"), QStringList{"FALSE"});
+
+    // Without an external light selected nothing but the hall lights the part.
+    parameters.set("LIGHT_CTL", "OFF");
+    QCOMPARE(selectedExternalLight(FieldReader(parameters)).level, 0.0);
+    QVERIFY(controlledLightShare(FieldReader(parameters)) < kMinimumLightShare);
 }
 
 void TestSimEngine::matchingWildcardsAndSerial() {

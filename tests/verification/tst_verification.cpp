@@ -1,0 +1,488 @@
+// The verification windows against simulated readers with 0, 1 and 10 external light
+// channels: calibration light by light, what the reader holds afterwards, and failures.
+#include "app/settingsstore.h"
+#include "app/windowregistry.h"
+#include "common/prompts.h"
+#include "common/readers.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "settings/symbology.h"
+#include "shell/programstate.h"
+#include "verification/calibrationstate.h"
+#include "verification/dlgaimdpmcompliance.h"
+#include "verification/dlgcalibrate.h"
+#include "verification/verificationreport.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QRadioButton>
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vm;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+using settings::GradeClass;
+using settings::Symbology;
+using verification::dlgCalibrate;
+using verification::VerificationReport;
+
+namespace {
+
+QTableWidget* gridOf(QWidget* w) {
+    return w->findChild<QTableWidget*>("CalibrateGrid");
+}
+
+QString cell(QTableWidget* grid, int row, int column) {
+    const QTableWidgetItem* item = grid->item(row, column);
+    return item ? item->text() : QString();
+}
+
+GradeClass buttonClass(QWidget* w, int index) {
+    return GradeClass(
+        w->findChild<QPushButton*>(QString("GradeCommand%1").arg(index))->property("gradeClass").toInt());
+}
+
+QColor statusColour(QTableWidget* grid, int row) {
+    return grid->item(row, 7)->background().color();
+}
+
+} // namespace
+
+class TestVerification : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+    std::unique_ptr<link::ReaderConnection> m_conn;
+
+    void startReader(int lightChannels, bool control = true) {
+        sim::ReaderConfig config = testing::readerConfig("Verifier", "3.0.2.1");
+        config.lightChannels = lightChannels;
+        m_reader = testing::startReader(config);
+        QVERIFY(m_reader);
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QVERIFY(m_conn->Connected());
+        if (control)
+            QVERIFY(testing::takeControl(*m_conn));
+    }
+    QStringList readerWords(const QString& query) { return m_conn->Query(query).split(' '); }
+
+private slots:
+    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
+
+    void init() {
+        testing::startWindowTest(m_dir.path());
+        app::windows().clear();
+        app::registerWindows(app::windows());
+        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
+        m_coordinator = std::make_unique<link::Coordinator>();
+        m_conn = std::make_unique<link::ReaderConnection>();
+        verification::calibrationState() = {};
+        shell::setCalibrationText(QString());
+    }
+
+    void cleanup() {
+        m_unexpectedBoxes.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_coordinator->Focus("");
+        shell::setFirmwareLevel(0);
+        m_conn.reset();
+        m_coordinator.reset();
+        m_reader.reset();
+        app::windows().clear();
+        app::installSettings(nullptr);
+    }
+
+    // Every light of the reader calibrates under its own light; the grid shows what the
+    // reader measured, and a dialog opened later reads the same values back from it.
+    void calibrationPerLightChannel_data() {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("internal light") << 0 << QStringList{"INTERNAL"};
+        QTest::newRow("one channel") << 1 << QStringList{"90"};
+        QTest::newRow("ten channels") << 10 << QStringList{"90",  "D",     "45Q",   "30T_NS", "30T_EW",
+                                                           "30Q", "30S_N", "30S_E", "30S_S",  "30S_W"};
+    }
+    void calibrationPerLightChannel() {
+        QFETCH(int, channels);
+        QFETCH(QStringList, rows);
+        startReader(channels);
+        QList<QList<int>> values; // per row: cell unit, contrast max, contrast min, R_cal
+        {
+            dlgCalibrate dialog;
+            QVERIFY(dialog.hasControl());
+            QTableWidget* grid = gridOf(&dialog);
+            QCOMPARE(grid->rowCount(), rows.size());
+            for (int r = 0; r < rows.size(); ++r) {
+                QCOMPARE(cell(grid, r, 0), rows[r]);
+                QCOMPARE(cell(grid, r, 7), QString("Recalibrate - Camera was Reset"));
+                QCOMPARE(statusColour(grid, r), QColor(255, 128, 128));
+            }
+            dialog.calibrate();
+            QVERIFY(dialog.calibratedMark());
+            for (int r = 0; r < rows.size(); ++r) {
+                QVERIFY2(cell(grid, r, 7).startsWith("Calibrated Since Restart: "),
+                         qPrintable(rows[r] + ": " + cell(grid, r, 7)));
+                QCOMPARE(statusColour(grid, r), QColor(128, 255, 128));
+                const int max = cell(grid, r, 4).toInt(), min = cell(grid, r, 5).toInt();
+                QVERIFY2(max > min + 60 && min > 0,
+                         qPrintable(rows[r] + QString(": %1 %2").arg(max).arg(min)));
+                QVERIFY(cell(grid, r, 3).toInt() >= 5); // the scene prints 9 pixels a cell
+                values.append({cell(grid, r, 3).toInt(), max, min, cell(grid, r, 6).toInt()});
+            }
+            // The reader holds the last light's values, whole numbers, not "0 0".
+            const QStringList contrast = readerWords("CONTRAST");
+            // The record carries the tenths the reader rounds away.
+            QVERIFY(qAbs(contrast.value(1).toInt() - cell(grid, rows.size() - 1, 4).toInt()) <= 1);
+            QVERIFY(qAbs(contrast.value(2).toInt() - cell(grid, rows.size() - 1, 5).toInt()) <= 1);
+            QVERIFY(shell::calibrationText().startsWith("Calibrated Since Restart: "));
+            QCOMPARE(readerWords("CALIBRATED").value(1), QString("TRUE"));
+            QCOMPARE(readerWords("CELL_UNIT_REPORT").value(1), QString("MILS"));
+            if (channels == 10) {
+                // The low-angle lights return less light: they need more exposure and gain.
+                const double bright =
+                    cell(grid, 0, 1).toDouble() * std::pow(2.0, cell(grid, 0, 2).toDouble() / 320);
+                const double low =
+                    cell(grid, 6, 1).toDouble() * std::pow(2.0, cell(grid, 6, 2).toDouble() / 320);
+                QVERIFY2(low > bright * 1.2, qPrintable(QString("%1 %2").arg(low).arg(bright)));
+            }
+            QSignalSpy announced(m_conn.get(), &link::Connection::OnBroadcastMessage);
+            dialog.findChild<QPushButton*>("CloseButton")->click();
+            QTRY_VERIFY(!announced.isEmpty());
+            QCOMPARE(announced.first().at(1).toString(), QString("CALIBRATED"));
+        }
+        verification::calibrationState() = {};
+        dlgCalibrate again;
+        QTableWidget* grid = gridOf(&again);
+        for (int r = 0; r < rows.size(); ++r) {
+            QVERIFY(cell(grid, r, 7).startsWith("Calibrated Since Restart: "));
+            for (int c = 0; c < 4; ++c)
+                QVERIFY2(qAbs(cell(grid, r, 3 + c).toInt() - values[r][c]) <= 1, qPrintable(rows[r]));
+        }
+    }
+
+    // A lamp too dim for the hall's light fails with the reader's error text, in red.
+    void dimLightFailsCalibration() {
+        startReader(1);
+        QString error;
+        QVERIFY2(m_reader->setLampOutput("90", "2", &error), qPrintable(error));
+        dlgCalibrate dialog;
+        (*m_unexpectedBoxes)
+            ->expectMessage("Calibration Failure",
+                            "The calibration on the currently selected light (90) was unsuccessful!",
+                            PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        dialog.calibrate();
+        QTableWidget* grid = gridOf(&dialog);
+        QCOMPARE(cell(grid, 0, 7), QString("ISO Verification mean light bad"));
+        QCOMPARE(statusColour(grid, 0), QColor(255, 128, 128));
+        QCOMPARE(cell(grid, 0, 4), QString("255"));
+        QCOMPARE(cell(grid, 0, 6), QString("0"));
+        QCOMPARE(shell::calibrationText(), QString("Not Calibrated"));
+        QVERIFY(!dialog.calibratedMark());
+        QCOMPARE(readerWords("CALIBRATED").value(1), QString("FALSE"));
+        QCOMPARE(readerWords("CELL_UNIT_REPORT").value(1), QString("PIXELS"));
+    }
+
+    // Targets must lie strictly between 0 and 100; without control nothing is calibrated.
+    void targetsAndControl() {
+        startReader(0);
+        {
+            dlgCalibrate dialog;
+            auto* contrast = dialog.findChild<QLineEdit*>("txtCalTargetContrast");
+            auto* reflectance = dialog.findChild<QLineEdit*>("txtCalTargetReflectanceMax");
+            QCOMPARE(contrast->text(), QString("80"));
+            QCOMPARE(reflectance->text(), QString("85"));
+            for (const QString bad : {"0", "100", "x"}) {
+                reflectance->setText(bad);
+                (*m_unexpectedBoxes)
+                    ->expectMessage(app::DefaultPromptTitle, "Please Enter Numeric Value Between 0 and 100",
+                                    PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
+                dialog.calibrate();
+                QCOMPARE(readerWords("TARGET_CALIB_REFLECTANCE").value(1), QString("85"));
+            }
+            reflectance->setText("99");
+            contrast->setText("1");
+            // A one percent target cannot match the printed contrast.
+            (*m_unexpectedBoxes)
+                ->expectMessage(
+                    "Calibration Failure",
+                    "The calibration on the currently selected light (INTERNAL) was unsuccessful!",
+                    PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+            dialog.calibrate();
+            QCOMPARE(readerWords("TARGET_CALIB_REFLECTANCE").value(1), QString("99"));
+            QCOMPARE(readerWords("TARGET_CALIB_CONTRAST").value(1), QString("1"));
+            QCOMPARE(cell(gridOf(&dialog), 0, 7), QString("Verification contrast calibration failure"));
+        }
+        m_conn->SendCommand("RELEASE");
+        QTRY_VERIFY(!m_conn->HasControl());
+        (*m_unexpectedBoxes)
+            ->expectMessage(app::DefaultPromptTitle,
+                            "Do you wish to control the camera " + m_reader->address().toString() + "?",
+                            PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+        (*m_unexpectedBoxes)
+            ->expectMessage(app::DefaultPromptTitle, "Cannot calibrate without control...", PromptIcon::None,
+                            PromptButtons::Ok, PromptAnswer::Ok);
+        dlgCalibrate refused;
+        QVERIFY(!refused.hasControl());
+        QVERIFY(!refused.findChild<QPushButton*>("CalibrateButton")->isEnabled());
+        QCOMPARE(verification::verificationErrorText(4999), QString("Unknown error = 4999"));
+    }
+
+    // The ten ranges of a grade row survive the trip through the button classes, and a
+    // click keeps the row ordered between its neighbours.
+    void gradeRanges() {
+        for (const QString range : {"A A", "A B", "A C", "A D", "B B", "B C", "B D", "C C", "C D", "D D"})
+            QCOMPARE(settings::gradeRange(settings::gradeClasses(range)), range);
+        auto row = settings::gradeClasses("A D");                     // Good Fair Fair Fair Poor
+        QCOMPARE(settings::nextGradeClass(row, 1), GradeClass::Good); // Good and Fair neighbours alternate
+        row = settings::gradeClasses("A A");                          // Good Poor Poor Poor Poor
+        QCOMPARE(settings::nextGradeClass(row, 1), GradeClass::Good); // Poor wraps to the better neighbour
+        row[1] = GradeClass::Good;
+        QCOMPARE(settings::nextGradeClass(row, 1), GradeClass::Fair);
+        QCOMPARE(settings::nextGradeClass(row, 3), GradeClass::Poor); // both neighbours Poor: Poor
+        QCOMPARE(settings::barcodeSummary(0x3), QString("MULTIPLE"));
+        QCOMPARE(settings::barcodeSummary(0x2), QString("Code 39 "));
+        QCOMPARE(settings::barcodeSummary(0x1000), QString());
+    }
+
+    // A reader that cannot grade shows no verification controls and no report item.
+    void readerWithoutVerification() {
+        startReader(0, false);
+        m_coordinator->Focus("");
+        m_reader = testing::startReader("Scanner", testing::nextAddress(), "1.3.0.1");
+        QVERIFY(m_reader);
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QCOMPARE(shell::firmwareLevel(), 3);
+        Symbology w;
+        w.show();
+        QVERIFY(!w.findChild<QGroupBox*>("frmVerification")->isVisible());
+        QVERIFY(!w.findChild<QGroupBox*>("QualityRangeFrame")->isVisible());
+        QVERIFY(!w.findChild<QGroupBox*>("DPMFrame")->isVisible());
+        QVERIFY(!w.findChild<QPushButton*>("CalibrateButton")->isVisible());
+        QCOMPARE(w.findChild<QListWidget*>("Barcodes")->count(), 12);
+        const app::WindowEntry* report = app::windows().entry(VerificationReport::WindowName);
+        QVERIFY(report);
+        app::ReaderInfo reader;
+        reader.connected = true;
+        reader.firmwareLevel = 3;
+        QVERIFY(!report->menu.supports(reader));
+        reader.firmwareLevel = 4;
+        QVERIFY(report->menu.supports(reader));
+        QVERIFY(app::windows().entry(Symbology::WindowName));
+    }
+
+    // The standard, the global range, the DPM rows and the barcode mask go to the reader
+    // and come back when the dialog opens again.
+    void standardAndRangesRoundTrip() {
+        startReader(0);
+        {
+            Symbology w;
+            w.show();
+            QVERIFY(w.findChild<QRadioButton*>("Verification0")->isChecked());
+            QVERIFY(!w.okButton()->isEnabled());
+            auto* list = w.findChild<QListWidget*>("Barcodes");
+            QCOMPARE(list->count(), 18);
+            for (int i = 0; i < list->count(); ++i)
+                list->item(i)->setCheckState(i == 0 || i == 17 ? Qt::Checked : Qt::Unchecked);
+            w.findChild<QRadioButton*>("Verification5")->click();
+            QCOMPARE(w.standard(), QString("ISO"));
+            QVERIFY(w.findChild<QGroupBox*>("QualityRangeFrame")->isVisible());
+            QVERIFY(!w.findChild<QGroupBox*>("DPMFrame")->isVisible());
+            w.findChild<QPushButton*>("GradeCommand3")->click(); // D: Poor to Fair
+            QCOMPARE(buttonClass(&w, 3), GradeClass::Fair);
+            QVERIFY(w.okButton()->isEnabled());
+            QSignalSpy broadcasts(m_conn.get(), &link::Connection::OnBroadcastMessage);
+            w.applyButton()->click();
+            QCOMPARE(readerWords("VERIFY").value(1), QString("ISO"));
+            QCOMPARE(readerWords("VERSTATUS"), (QStringList{"VERSTATUS", "B", "D"}));
+            QCOMPARE(readerWords("BARCODE ENABLE").value(2), QString("0x20001"));
+            QCOMPARE(readerWords("MORPH").value(1), QString("NONE"));
+            QTRY_VERIFY(!broadcasts.isEmpty());
+            QStringList words;
+            for (const auto& b : broadcasts)
+                words << b.at(1).toString();
+            QVERIFY2(words.mid(words.indexOf("UPDATEBC"), 4) ==
+                         (QStringList{"UPDATEBC", "UPDATEPHOTO", "UPDATEAPPMODE", "UPDATEDROPWHENBUSY"}),
+                     qPrintable(words.join(',')));
+            QCOMPARE(shell::verificationStandard(), 5);
+
+            // DPM rows: Cell Size unchecked, its B made Fair.
+            w.findChild<QRadioButton*>("Verification4")->click();
+            QVERIFY(w.findChild<QGroupBox*>("DPMFrame")->isVisible());
+            w.findChild<QCheckBox*>("VerenableCheck0")->setChecked(false);
+            w.findChild<QPushButton*>("GradeCommand6")->click();
+            w.okButton()->click();
+            QCOMPARE(readerWords("VERENABLE CS"), (QStringList{"VERENABLE", "CS", "N", "A", "C"}));
+            QCOMPARE(readerWords("VERENABLE CO"), (QStringList{"VERENABLE", "CO", "Y", "B", "C"}));
+        }
+        Symbology again;
+        again.show();
+        QVERIFY(again.findChild<QRadioButton*>("Verification4")->isChecked());
+        QVERIFY(!again.findChild<QCheckBox*>("VerenableCheck0")->isChecked());
+        QCOMPARE(buttonClass(&again, 6), GradeClass::Fair);
+        QCOMPARE(buttonClass(&again, 3), GradeClass::Fair);
+        QCOMPARE(buttonClass(&again, 2), GradeClass::Fair);
+        QVERIFY(again.findChild<QListWidget*>("Barcodes")->item(17)->checkState() == Qt::Checked);
+        QVERIFY(again.findChild<QLabel*>("lblCalibrateStatus")->text() == "Not Calibrated");
+    }
+
+    // AIM DPM asks for the set-up first; a refusal keeps the previous standard.
+    void aimDpmCompliance() {
+        {
+            verification::dlgAIMDPMCompliance d;
+            d.HideLightFrame(true);
+            d.show();
+            auto* ok = d.findChild<QPushButton*>("cmdOK");
+            QVERIFY(!ok->isEnabled());
+            d.findChild<QCheckBox*>("chkAIMDPMLight")->setChecked(true);
+            QVERIFY(!ok->isEnabled());
+            d.findChild<QCheckBox*>("chkLXM2")->setChecked(true);
+            QVERIFY(ok->isEnabled());
+            ok->click();
+            QVERIFY(d.confirmed());
+            QCOMPARE(d.chosenLight(), QString("30S"));
+            d.findChild<QRadioButton*>("optAIM_DPM_Light3")->setChecked(true);
+            d.show();
+            QVERIFY(!d.findChild<QCheckBox*>("chkAIMDPMLight")->isChecked());
+            QVERIFY(!ok->isEnabled());
+            QCOMPARE(d.chosenLight(), QString("30S"));
+        }
+        startReader(0);
+        m_conn->SendCommand("VERIFY AIM");
+        Symbology w;
+        w.show();
+        int asked = 0;
+        bool agree = false;
+        w.confirmAimDpm = [&](bool hide, QString* light) {
+            ++asked;
+            [&] { QVERIFY(hide); }();
+            *light = "30S";
+            return agree;
+        };
+        w.findChild<QRadioButton*>("Verification6")->click();
+        QCOMPARE(asked, 1);
+        QCOMPARE(w.standard(), QString("AIM"));
+        QVERIFY(w.findChild<QRadioButton*>("Verification1")->isChecked());
+        QVERIFY(!w.okButton()->isEnabled());
+        agree = true;
+        w.findChild<QRadioButton*>("Verification6")->click();
+        QCOMPARE(w.standard(), QString("AIMDPM"));
+        w.okButton()->click();
+        QCOMPARE(readerWords("VERIFY").value(1), QString("AIMDPM"));
+        QCOMPARE(readerWords("ILLUM").value(1), QString("ON"));
+        QCOMPARE(shell::verificationStandard(), shell::kAimDpmStandard);
+    }
+
+    // With one light channel switched off the dialog refuses to calibrate and sends nothing.
+    void calibrateNeedsLight() {
+        startReader(1);
+        m_conn->SendCommand("TRIG C");
+        Symbology w;
+        w.show();
+        w.findChild<QRadioButton*>("Light1Option0")->setChecked(true);
+        bool ran = false;
+        w.runCalibration = [&] { ran = true; };
+        (*m_unexpectedBoxes)
+            ->expectMessage("Calibration requires lighting to be ON",
+                            "Calibration cannot be done with this lighting type OFF", PromptIcon::Information,
+                            PromptButtons::Ok, PromptAnswer::Ok);
+        w.calibrate();
+        QVERIFY(!ran);
+        QCOMPARE(readerWords("TRIG").value(1), QString("C"));
+        w.findChild<QRadioButton*>("Light1Option1")->setChecked(true);
+        w.runCalibration = [&] {
+            ran = true;
+            // Prepared for the calibration: triggered, grading Data Matrix.
+            QCOMPARE(readerWords("TRIG").value(1), QString("T"));
+            QCOMPARE(readerWords("VERIFY").value(1), QString("AIM"));
+        };
+        (*m_unexpectedBoxes)
+            ->expectMessage(app::DefaultPromptTitle,
+                            "Do you wish to apply the current changes before calibrating?\r\n"
+                            "Note: Uncommitted changes may be lost!",
+                            PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+        w.calibrate();
+        QVERIFY(ran);
+        QCOMPARE(readerWords("TRIG").value(1), QString("C"));
+        QCOMPARE(readerWords("VERIFY").value(1), QString("NONE"));
+    }
+
+    // The report shows the newest of records that come together, the calibration status in
+    // its colour, saves a PDF that reads back, and will not print without a printer.
+    void verificationReport() {
+        startReader(0);
+        m_conn->SendCommand("VERIFY ISO");
+        m_conn->SendCommand("TRIG T");
+        shell::setCalibrationText("Not Calibrated");
+        auto* report = new VerificationReport;
+        QPointer<VerificationReport> guard(report);
+        report->show();
+        link::ReaderConnection counter;
+        QSignalSpy records(&counter, &link::Connection::OnNewRecord);
+        QSignalSpy shown(report, &VerificationReport::recordShown);
+        // Both cycles' records are on the wire before the program reads either.
+        m_reader->cycles().runOnce();
+        m_reader->cycles().runOnce();
+        QTRY_COMPARE(records.size(), 2);
+        QTRY_COMPARE(shown.size(), 1);
+        const qint64 second = records.at(1).at(0).value<link::Record>().Number();
+        QCOMPARE(report->shownRecord()->Number(), second);
+        QVERIFY(!QTest::qWaitFor([&] { return shown.size() > 1; }, 100));
+        auto* status = report->findChild<QLabel*>("lblCalibrateStatus");
+        QCOMPARE(status->text(), QString("Not Calibrated"));
+        QCOMPARE(status->palette().color(QPalette::Window), QColor(255, 128, 128));
+        QVERIFY(report->findChild<QLabel*>("lblCurrentTime")
+                    ->text()
+                    .contains(QString::number(QDate::currentDate().year())));
+
+        shell::setCalibrationText("Calibrated : Calibrated Since Restart: December 06 2026  10:00:00");
+        m_reader->cycles().runOnce();
+        QTRY_COMPARE(shown.size(), 2);
+        QCOMPARE(status->text(), shell::calibrationText());
+        QCOMPARE(status->palette().color(QPalette::Window), QColor(128, 255, 128));
+
+        const link::VerificationResult result = *report->shownRecord()->Verification();
+        QVERIFY(result.parameters.size() >= 5);
+        const QString path = m_dir.filePath("report.pdf");
+        QString error;
+        QVERIFY2(report->savePdf(path, &error), qPrintable(error));
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {"-layout", path, "-"});
+        QVERIFY(pdftotext.waitForFinished(30000));
+        const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        QVERIFY2(text.contains("Overall Grade: " + result.overallGrade), qPrintable(text));
+        QVERIFY(text.contains("Standard: ISO"));
+        QVERIFY(text.simplified().contains(("Calibration: " + shell::calibrationText()).simplified()));
+        QVERIFY(text.contains("Reader: " + m_reader->address().toString()));
+        for (const link::VerificationParameter& p : result.parameters) {
+            const QRegularExpression row(QRegularExpression::escape(p.name) + "\\s+" +
+                                         QRegularExpression::escape(p.value) + "\\s+" + p.grade + "\\b");
+            QVERIFY2(row.match(text).hasMatch(), qPrintable(p.name + " in\n" + text));
+        }
+
+        report->printerNames = [] { return QStringList(); };
+        (*m_unexpectedBoxes)
+            ->expectMessage("No printer installed", "Cannot print if no printer is installed",
+                            PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        report->findChild<QPushButton*>("cmdPrintForm")->click();
+        report->close();
+        QTRY_VERIFY(guard.isNull());
+    }
+};
+
+QTEST_MAIN(TestVerification)
+#include "tst_verification.moc"
