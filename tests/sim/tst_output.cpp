@@ -210,13 +210,15 @@ class TestOutput : public QObject {
         c.stateFolder = m_state->path();
         c.serial = serial;
         m_reader = std::make_unique<Reader>(c);
+        // Triggered from the start, so that every cycle and counter is the test's own.
+        m_reader->parameters().setFields("TRIG", {"T"});
         QString error;
         if (!m_reader->start(&error)) {
             qWarning() << error;
             return false;
         }
         m_commands = std::make_unique<Commands>();
-        return m_commands->open(*m_reader) && set("TRIG T");
+        return m_commands->open(*m_reader);
     }
     bool set(const QString& line) {
         const QString status = m_commands->send(line);
