@@ -1,7 +1,11 @@
 #include "app/windowregistry.h"
 
+#include "io/basicoutput.h"
+#include "io/frmbeep.h"
 #include "io/frmioassign.h"
 #include "io/frmiosettings.h"
+#include "io/frmmatch.h"
+#include "io/frmoutput.h"
 #include "settings/basicapplication.h"
 #include "settings/frmsettings.h"
 #include "settings/symbology.h"
@@ -21,6 +25,10 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(settings::Symbology::windowEntry());
     registry.add(io::frmIOSettings::windowEntry());
     registry.add(io::frmIOAssign::windowEntry());
+    registry.add(io::frmOutput::windowEntry());
+    registry.add(io::BasicOutput::windowEntry());
+    registry.add(io::frmMatch::windowEntry());
+    registry.add(io::frmBeep::windowEntry());
     registry.add(verification::VerificationReport::windowEntry());
 }
 

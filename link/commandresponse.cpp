@@ -304,14 +304,16 @@ void CommandResponse::onBytes(const QByteArray& bytes) {
     while (pos < m_rx.size()) {
         if (m_binaryRemaining > 0) {
             const qint64 take = qMin<qint64>(m_binaryRemaining, m_rx.size() - pos);
-            m_binary.append(m_rx.constData() + pos, take);
+            if (!m_binaryDiscarded)
+                m_binary.append(m_rx.constData() + pos, take);
             pos += take;
             m_binaryRemaining -= take;
             if (m_binaryRemaining == 0) {
                 m_skipAfterBinary = 2;
                 QByteArray payload = std::move(m_binary);
                 m_binary = QByteArray();
-                emit asyncRecord(payload);
+                if (!m_binaryDiscarded)
+                    emit asyncRecord(payload);
             }
             continue;
         }
@@ -364,7 +366,10 @@ void CommandResponse::handleLine(const QByteArray& raw) {
         return;
     }
     if (raw.startsWith('#')) {
-        if (raw.startsWith("#RECORD ")) {
+        // The reader's formatted output on its standard port travels as an #OUTPUT block; it
+        // is meant for the plant's controller, so the program passes over its bytes.
+        const bool output = raw.startsWith("#OUTPUT ");
+        if (raw.startsWith("#RECORD ") || output) {
             bool ok = false;
             const qint64 n = raw.mid(8).trimmed().toLongLong(&ok);
             if (!ok || n <= 0 || n > qint64(kMaxFramePayload)) {
@@ -374,8 +379,10 @@ void CommandResponse::handleLine(const QByteArray& raw) {
                 return;
             }
             m_binaryRemaining = n;
+            m_binaryDiscarded = output;
             m_binary.clear();
-            m_binary.reserve(qMin<qint64>(n, 1 << 20));
+            if (!output)
+                m_binary.reserve(qMin<qint64>(n, 1 << 20));
         } else if (raw.startsWith("#EVENT ")) {
             QJsonParseError error;
             const QJsonDocument doc = QJsonDocument::fromJson(raw.mid(7), &error);

@@ -107,6 +107,7 @@ private:
     QByteArray m_rx;
     bool m_discardingLine = false;
     qint64 m_binaryRemaining = 0;
+    bool m_binaryDiscarded = false; // an #OUTPUT block: skipped, not a record
     int m_skipAfterBinary = 0;
     QByteArray m_binary;
 };

@@ -66,6 +66,12 @@ int main(int argc, char** argv) {
                  QStringLiteral("PORT"), QStringLiteral("4371")});
     p.addOption({QStringLiteral("data-port"), QStringLiteral("Data port (default 4372, 0 = any free)."),
                  QStringLiteral("PORT"), QStringLiteral("4372")});
+    p.addOption(
+        {QStringLiteral("output-port"),
+         QStringLiteral("Formatted output port TCP1 (default 4381); TCP2, TCP3 and TCP4 are the three "
+                        "ports after it. Each sends the reader's formatted reports to every client "
+                        "(watch one with nc); the serial line is the STANDARD port. 0 = any free."),
+         QStringLiteral("PORT"), QStringLiteral("4381")});
     p.addOption({QStringLiteral("discovery-port"), QStringLiteral("UDP discovery port (default 4370)."),
                  QStringLiteral("PORT"), QStringLiteral("4370")});
     p.addOption({QStringLiteral("state-dir"),
@@ -108,6 +114,9 @@ int main(int argc, char** argv) {
     if (!ok || cport < 0 || cport > 65535)
         return fail(QStringLiteral("bad --command-port"));
     const int dport = p.value(QStringLiteral("data-port")).toInt();
+    const int oport = p.value(QStringLiteral("output-port")).toInt(&ok);
+    if (!ok || oport < 0 || oport > 65535 - 4 * 254)
+        return fail(QStringLiteral("bad --output-port"));
     const int discovery = p.value(QStringLiteral("discovery-port")).toInt();
     const double rate = p.value(QStringLiteral("rate")).toDouble(&ok);
     if (!ok || rate <= 0 || rate > CycleDriver::kMaxRate)
@@ -142,6 +151,7 @@ int main(int argc, char** argv) {
         const int nth = perAddress[addr]++;
         rc.commandPort = quint16(cport == 0 ? 0 : cport + 2 * nth);
         rc.dataPort = quint16(dport == 0 ? 0 : dport + 2 * nth);
+        rc.outputPort = quint16(oport == 0 ? 0 : oport + 4 * nth);
         rc.stateFolder = p.isSet(QStringLiteral("no-flash")) ? QString() : stateDir;
         rc.lightChannels = lights.isEmpty() ? 0 : lights.value(k - 1, lights.last()).toInt();
         if (rc.lightChannels != 0 && rc.lightChannels != 1 && rc.lightChannels != 10)
@@ -174,6 +184,11 @@ int main(int argc, char** argv) {
                    .arg(r->address().toString())
                    .arg(r->commandPort())
                    .arg(r->dataPort());
+        out << QStringLiteral(" output TCP1-TCP4 %1,%2,%3,%4")
+                   .arg(r->outputPort(1))
+                   .arg(r->outputPort(2))
+                   .arg(r->outputPort(3))
+                   .arg(r->outputPort(4));
         if (!r->serialDevice().isEmpty())
             out << QStringLiteral(" serial %1 (%2:)").arg(r->serialDevice(), r->serialPortName());
         out << '\n';

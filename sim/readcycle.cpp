@@ -263,6 +263,7 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
     out.photometryValid = photometry.good();
     out.decodeMs = decodeMs;
     out.symbolFound = decoded.found && !timedOut;
+    out.located = decoded.found || !decoded.rejected.isEmpty();
     if (out.symbolFound) {
         out.corners = decoded.corners;
         out.text = decoded.text;

@@ -31,6 +31,7 @@ struct CycleOutput {
     QImage image; // 659 x 494, Format_Grayscale8
     bool passed = false;
     bool symbolFound = false;
+    bool located = false;   // a symbol was seen, decoded or not
     QList<QPointF> corners; // four corners in image pixels when found
     QString text;           // decoded text
     QString status;         // status text

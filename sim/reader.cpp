@@ -386,6 +386,12 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
     connect(&m_targetTimer, &QTimer::timeout, this,
             [this] { m_store->setFields(QStringLiteral("TARGET"), {QStringLiteral("OFF")}); });
     createEngine(m_config.cycleRate);
+    m_output = std::make_unique<OutputPorts>();
+    connect(m_output.get(), &OutputPorts::beeped, this, [this](const QString& cause, int count) {
+        pushEvent(QJsonObject{{QStringLiteral("event"), QStringLiteral("beep")},
+                              {QStringLiteral("cause"), cause},
+                              {QStringLiteral("count"), count}});
+    });
     m_serialStation.serial = true;
     m_serialStation.name = QStringLiteral("SERIAL");
     m_serialStation.id = m_nextStationId++;
@@ -521,6 +527,14 @@ bool Reader::listen(QString* error) {
         m_dataServer.reset();
         return false;
     }
+    // A reader whose command port is picked freely picks its output ports freely too, so that
+    // readers sharing an address never meet.
+    const quint16 oport = m_config.commandPort == 0 ? 0 : m_config.outputPort;
+    if (!m_output->listen(m_config.address, oport, error)) {
+        m_commandServer.reset();
+        m_dataServer.reset();
+        return false;
+    }
     m_boundCommandPort = m_commandServer->serverPort();
     m_boundDataPort = m_dataServer->serverPort();
     connect(m_commandServer.get(), &QTcpServer::newConnection, this, &Reader::acceptCommand);
@@ -556,6 +570,12 @@ bool Reader::start(QString* error) {
             return false;
         }
         connect(m_serial.get(), &SerialLine::bytesReceived, this, &Reader::serialBytes);
+        // The serial line is the standard output port; its reports travel as blocks so that
+        // they never mix with a reply.
+        m_output->setStandardSink([this](const QByteArray& report) {
+            if (m_serial)
+                m_serial->write("#OUTPUT " + QByteArray::number(report.size()) + "\r\n" + report + "\r\n");
+        });
         if (m_config.publishSerial) {
             m_serialFile = std::make_unique<SerialPortFile>();
             if (!m_serialFile->publish(m_serial->devicePath(), &serialError)) {
@@ -585,6 +605,8 @@ void Reader::stop() {
     m_commandServer.reset();
     m_dataServer.reset();
     m_listening = false;
+    m_output->close();
+    m_output->setStandardSink({});
     m_serialFile.reset();
     m_serial.reset();
 }
@@ -666,6 +688,7 @@ void Reader::dropConnections() {
         s->close();
         s.release()->deleteLater();
     }
+    m_output->dropClients();
     releaseIfGone(m_controller);
 }
 
@@ -679,6 +702,7 @@ void Reader::setListening(bool listening) {
     } else {
         m_commandServer.reset();
         m_dataServer.reset();
+        m_output->close();
         m_listening = false;
     }
 }
@@ -690,6 +714,7 @@ void Reader::reboot() {
     dropConnections();
     m_commandServer.reset();
     m_dataServer.reset();
+    m_output->close();
     m_listening = false;
     m_driver->setOnline(false);
     setController(QString());
@@ -890,6 +915,8 @@ void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
     }
     // The lines switch as the result is known, before the report goes out.
     m_io->cycleFinished(out);
+    const CycleStats stats = m_driver->stats();
+    m_output->cycleFinished(*m_store, out, number, timeMs, stats.triggers, stats.overruns, stats.timeouts);
     // Each form of the frame is built once, and only when some client wants it.
     QByteArray withImage, withoutImage;
     QJsonObject summary;
@@ -1069,6 +1096,17 @@ QString Reader::stateText() const {
              .arg(s.overruns)
              .arg(s.timeouts)
              .arg(m_suppressed);
+    l << QStringLiteral("output tcp1=%1 tcp2=%2 tcp3=%3 tcp4=%4 clients=%5,%6,%7,%8 reports=%9")
+             .arg(m_output->port(1))
+             .arg(m_output->port(2))
+             .arg(m_output->port(3))
+             .arg(m_output->port(4))
+             .arg(m_output->clients(1))
+             .arg(m_output->clients(2))
+             .arg(m_output->clients(3))
+             .arg(m_output->clients(4))
+             .arg(m_output->reportsSent());
+    l << QStringLiteral("beeps=%1").arg(m_output->beeps());
     l << QStringLiteral("files=%1 flash=%2").arg(m_files.size()).arg(flashPath());
     for (const QString& line : m_io->stateLines())
         l << QStringLiteral("line ") + line;

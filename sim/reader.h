@@ -2,6 +2,7 @@
 
 #include "sim/cycledriver.h"
 #include "sim/iolines.h"
+#include "sim/output.h"
 #include "sim/parameterstore.h"
 #include "sim/readcycle.h"
 
@@ -29,8 +30,9 @@ struct ReaderConfig {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 commandPort = 4371; // 0 picks a free port
     quint16 dataPort = 4372;
-    QString stateFolder; // holds the flash file; empty: nothing survives a restart
-    QString flashName;   // file name stem of the flash file; the reader's name when empty
+    quint16 outputPort = 4381; // formatted output TCP1; TCP2 to TCP4 follow (0: free ports)
+    QString stateFolder;       // holds the flash file; empty: nothing survives a restart
+    QString flashName;         // file name stem of the flash file; the reader's name when empty
     int lightChannels = 0;
     bool serial = false; // also listen on a pseudo-terminal
     bool publishSerial = true;
@@ -96,6 +98,9 @@ public:
     const ParameterStore& parameters() const { return *m_store; }
     CycleDriver& cycles() { return *m_driver; }
     IoLines& lines() { return *m_io; }
+    OutputPorts& output() { return *m_output; }
+    // TCP port of the formatted output port TCP1 to TCP4.
+    quint16 outputPort(int n) const { return m_output->port(n); }
 
     // Runs one command line for a station and answers its reply lines (the last one the status).
     QStringList execute(const QString& line, Station& station);
@@ -188,6 +193,7 @@ private:
     std::unique_ptr<CycleDriver> m_driver;
     std::unique_ptr<ReadCycle> m_readCycle;
     std::unique_ptr<IoLines> m_io;
+    std::unique_ptr<OutputPorts> m_output;
     bool m_matchSetPending = false;
     QTimer m_targetTimer;
     QString m_supermarketText; // the last text read in supermarket mode

@@ -1,5 +1,6 @@
 // Read cycles per second of the simulated reader's acquisition engine on one
 // core, with the factory Data Matrix in view.
+#include "sim/output.h"
 #include "sim/readcycle.h"
 #include "sim/scene.h"
 
@@ -29,6 +30,55 @@ void measure(const char* label, vm::sim::ReadCycle& cycle, int cycles) {
     std::printf("%-34s %7.1f cycles/s  (%d of %d read)\n", label, cycles / seconds, reads, cycles);
 }
 
+// The reader's cost of formatting one record's reports: every keyword of the format language
+// in the formats of the five ports, as the reader expands them after a cycle.
+void measureOutput(FactoryParameters& parameters, vm::sim::ReadCycle& cycle, bool imageData, int records) {
+    QStringList keywords = vm::sim::formatKeywords();
+    if (!imageData) {
+        keywords.removeAll(QStringLiteral("(ID01)"));
+        keywords.removeAll(QStringLiteral("(ID02)"));
+        keywords.removeAll(QStringLiteral("(CD25)"));
+    }
+    // Formats hold at most 128 characters: the keywords are spread over the ports' reports.
+    QStringList formats;
+    QString current;
+    for (const QString& k : keywords) {
+        if (current.size() + k.size() + 6 > 128) {
+            formats << current;
+            current.clear();
+        }
+        current += k + QLatin1Char(',');
+    }
+    formats << current + QStringLiteral("\\0d\\0a");
+    const QStringList ports = vm::sim::OutputPorts::portWords();
+    for (int i = 0; i < ports.size(); ++i) {
+        const QString prefix = QStringLiteral("OUTPUT ") + ports[i];
+        parameters.setFields(
+            prefix + QStringLiteral(" OKDEC"),
+            {"Y", QLatin1Char('"') + formats.value(i % formats.size()) + QLatin1Char('"'), "H_T"});
+        parameters.setFields(prefix + QStringLiteral(" H_T"), {"\"(TIMESTAMP) \"", "\"(CHECKSUM)\\0d\\0a\""});
+        parameters.setFields(prefix + QStringLiteral(" FIXED"), {"0"});
+    }
+    parameters.setFields("VERIFY", {"ISO"});
+    const vm::sim::CycleOutput out = cycle.run();
+    parameters.setFields("VERIFY", {"NONE"});
+    vm::sim::OutputCounters counters;
+    qint64 bytes = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (int r = 0; r < records; ++r) {
+        vm::sim::FormatContext context(out, r + 1, 1700000000000 + r, counters, false);
+        for (const QString& port : ports)
+            bytes += vm::sim::OutputPorts::composeReport(parameters, port, vm::sim::OutputEvent::DecodePass,
+                                                         context)
+                         .size();
+    }
+    const double msPerRecord = timer.nsecsElapsed() / 1e6 / records;
+    std::printf("%-34s %7.4f ms/record  (%d keywords on %lld ports, %lld bytes/record)\n",
+                imageData ? "output, every keyword with images" : "output, every keyword but images",
+                msPerRecord, int(keywords.size()), qlonglong(ports.size()), bytes / records);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -46,5 +96,10 @@ int main(int argc, char** argv) {
     parameters.setFields("NUMDM", {"0"});
     measure("nothing enabled (no read)", cycle, cycles);
     std::printf("goal: at least 60 cycles/s with a Data Matrix in view\n");
+    parameters.setFields("NUMDM", {"1"});
+    parameters.setFields("BEEP", {"Y"});
+    measureOutput(parameters, cycle, false, cycles * 10);
+    measureOutput(parameters, cycle, true, cycles);
+    std::printf("goal: formatted output under 0.1 ms per record with every keyword in use\n");
     return 0;
 }

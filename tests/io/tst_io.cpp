@@ -604,5 +604,9 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestIO)
+int runIOTests(int argc, char** argv) {
+    TestIO t;
+    return QTest::qExec(&t, argc, argv);
+}
+
 #include "tst_io.moc"

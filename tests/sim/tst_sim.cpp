@@ -1542,5 +1542,9 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSim)
+int runSimTests(int argc, char** argv) {
+    TestSim t;
+    return QTest::qExec(&t, argc, argv);
+}
+
 #include "tst_sim.moc"

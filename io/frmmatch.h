@@ -1,0 +1,58 @@
+#pragma once
+
+#include "app/windowregistry.h"
+#include "settings/settingswindow.h"
+
+#include <QList>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+
+namespace vm::io {
+
+// The match settings: text matching against a match string with wildcards (and, from
+// firmware level 7, a list of fifteen more strings), serial-number matching against a
+// counter the reader advances, both or neither.
+class frmMatch final : public vm::settings::SettingsWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* WindowName = "frmMatch";
+    static constexpr int kListSize = 15;
+    static constexpr int kMaxPosition = 1000;
+    static constexpr int kMaxIncrement = 1000;
+
+    explicit frmMatch(QWidget* parent = nullptr);
+    static vm::app::WindowEntry windowEntry();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void loadParameters() override;
+    void refresh() override;
+    void applyControlState(bool control) override;
+    bool writeControls() override;
+
+    void buildControls();
+    void modeClicked();
+    void fieldLeft(int index);
+    void listLeft(int index);
+    void stateRule();
+
+    QGroupBox* m_textFrame = nullptr;
+    QCheckBox* m_enableText = nullptr;
+    QLabel* m_textLabel = nullptr;
+    QList<QLineEdit*> m_ed; // match string, start count, increment, first, last
+    QList<QLabel*> m_serialLabels;
+    QGroupBox* m_listFrame = nullptr;
+    QList<QLineEdit*> m_list;
+    QCheckBox* m_listCheck = nullptr;
+    QGroupBox* m_serialFrame = nullptr;
+    QCheckBox* m_enableSerial = nullptr;
+    QList<bool> m_edited;
+    QList<bool> m_listEdited;
+};
+
+} // namespace vm::io

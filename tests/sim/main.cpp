@@ -1,0 +1,11 @@
+#include <QCoreApplication>
+
+int runSimTests(int argc, char** argv);
+int runOutputTests(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int failures = runSimTests(argc, argv);
+    failures += runOutputTests(argc, argv);
+    return failures;
+}

@@ -1,0 +1,588 @@
+// The reader's formatted output as a controller on its TCP output ports receives it: every
+// keyword of the format language, header and trailer, fixed buffers, the events of a cycle,
+// matching and the beeper.
+
+#include "sim/adminconsole.h"
+#include "sim/catalogue.h"
+#include "sim/dataframe.h"
+#include "sim/output.h"
+#include "sim/reader.h"
+#include "sim/simulator.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+using namespace vm::sim;
+
+namespace {
+
+constexpr int kWait = 5000;
+
+// A station on the command port: one line out, the reply's status line back.
+class Commands {
+public:
+    bool open(const Reader& r) {
+        m_socket.connectToHost(r.address(), r.commandPort());
+        return m_socket.waitForConnected(kWait) && send("STATION WS-OUT").endsWith("OK") &&
+               send("CONTROL").endsWith("OK");
+    }
+    QString send(const QString& line) {
+        m_socket.write(line.toUtf8() + "\r\n");
+        QString status;
+        QTest::qWaitFor(
+            [&] {
+                m_buffer += m_socket.readAll();
+                qsizetype lf;
+                while ((lf = m_buffer.indexOf('\n')) >= 0) {
+                    const QString l = QString::fromUtf8(m_buffer.left(lf)).trimmed();
+                    m_buffer.remove(0, lf + 1);
+                    if (l.startsWith('!'))
+                        status = l;
+                }
+                return !status.isEmpty();
+            },
+            kWait);
+        return status;
+    }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+};
+
+// A controller listening on one output port.
+class Listener {
+public:
+    bool open(const Reader& r, int port) {
+        m_socket.connectToHost(r.address(), r.outputPort(port));
+        return m_socket.waitForConnected(kWait);
+    }
+    // The bytes up to and including the next occurrence of `end`.
+    QByteArray until(const QByteArray& end) {
+        QByteArray out;
+        QTest::qWaitFor(
+            [&] {
+                m_buffer += m_socket.readAll();
+                const qsizetype at = m_buffer.indexOf(end);
+                if (at < 0)
+                    return false;
+                out = m_buffer.left(at + end.size());
+                m_buffer.remove(0, at + end.size());
+                return true;
+            },
+            kWait);
+        return out;
+    }
+    // Exactly n bytes.
+    QByteArray take(qsizetype n) {
+        QTest::qWaitFor(
+            [&] {
+                m_buffer += m_socket.readAll();
+                return m_buffer.size() >= n;
+            },
+            kWait);
+        const QByteArray out = m_buffer.left(n);
+        m_buffer.remove(0, out.size());
+        return out;
+    }
+    // Whatever has arrived by now (after the reader's next record went out).
+    QByteArray pending() {
+        m_buffer += m_socket.readAll();
+        return std::exchange(m_buffer, {});
+    }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+};
+
+// The data channel: records and events as the program receives them.
+class DataStream {
+public:
+    bool open(const Reader& r, bool images = false) {
+        m_socket.connectToHost(r.address(), r.dataPort());
+        if (!m_socket.waitForConnected(kWait))
+            return false;
+        m_socket.write(
+            encodeFrame(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS-OUT"},
+                                                                        {"imageMode", images ? 0 : 2},
+                                                                        {"imageRate", 0},
+                                                                        {"reportRate", 0}})
+                                                  .toJson(QJsonDocument::Compact)));
+        return true;
+    }
+    // The next record's JSON object (and its image bytes).
+    QJsonObject record(QByteArray* image = nullptr) {
+        Frame f;
+        if (!next(FrameType::Record, &f))
+            return {};
+        const quint32 n = qFromLittleEndian<quint32>(f.payload.constData());
+        if (image)
+            *image = f.payload.mid(4 + n);
+        return QJsonDocument::fromJson(f.payload.mid(4, n)).object();
+    }
+    // Every event of this kind received so far.
+    QList<QJsonObject> events(const QString& kind) {
+        QList<QJsonObject> out;
+        m_pending += m_frames.feed(m_socket.readAll());
+        for (const Frame& f : m_seen + m_pending) {
+            const QJsonObject o = QJsonDocument::fromJson(f.payload).object();
+            if (f.type == FrameType::Event && o.value("event").toString() == kind)
+                out << o;
+        }
+        return out;
+    }
+
+private:
+    bool next(FrameType type, Frame* out) {
+        return QTest::qWaitFor(
+            [&] {
+                m_pending += m_frames.feed(m_socket.readAll());
+                while (!m_pending.isEmpty()) {
+                    const Frame f = m_pending.takeFirst();
+                    m_seen << f;
+                    if (f.type == type) {
+                        *out = f;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kWait);
+    }
+    QTcpSocket m_socket;
+    FrameReader m_frames;
+    QList<Frame> m_pending;
+    QList<Frame> m_seen;
+};
+
+// The next n reports, each ending in ";", in the order they arrive.
+QByteArray reports(Listener& port, int n) {
+    QByteArray out;
+    for (int i = 0; i < n; ++i)
+        out += port.until(";");
+    return out;
+}
+
+QString timeStampOf(const QJsonObject& record) {
+    return QDateTime::fromMSecsSinceEpoch(record.value("time").toInteger())
+        .toString("yyyy-MM-dd hh:mm:ss.zzz");
+}
+
+int angleOf(const QJsonObject& record) {
+    const QJsonArray c = record.value("corners").toArray();
+    const double a = std::atan2(c[3].toDouble() - c[1].toDouble(), c[2].toDouble() - c[0].toDouble());
+    const int degrees = int(std::lround(a * 180.0 / M_PI));
+    return ((degrees % 360) + 360) % 360;
+}
+
+} // namespace
+
+class TestOutput : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_state;
+    std::unique_ptr<Reader> m_reader;
+    std::unique_ptr<Commands> m_commands;
+
+    // A triggered reader of this level, this test in control of it.
+    bool start(int level, bool serial = false) {
+        ReaderConfig c;
+        c.name = "Out1";
+        c.softwareVersion = softwareVersionForLevel(level);
+        c.commandPort = 0;
+        c.dataPort = 0;
+        c.stateFolder = m_state->path();
+        c.serial = serial;
+        m_reader = std::make_unique<Reader>(c);
+        // Triggered from the start, so that every cycle and counter is the test's own.
+        m_reader->parameters().setFields("TRIG", {"T"});
+        QString error;
+        if (!m_reader->start(&error)) {
+            qWarning() << error;
+            return false;
+        }
+        m_commands = std::make_unique<Commands>();
+        return m_commands->open(*m_reader);
+    }
+    bool set(const QString& line) {
+        const QString status = m_commands->send(line);
+        if (!status.endsWith(" OK"))
+            qWarning().noquote() << line << "->" << status;
+        return status.endsWith(" OK");
+    }
+    void trigger() { QVERIFY(set("VT")); }
+
+private slots:
+    void init() {
+        QTest::failOnWarning(QRegularExpression(".*"));
+        m_state = std::make_unique<QTemporaryDir>();
+        qputenv("VELMARROW_SIM_PORTS_DIR", m_state->filePath("ports").toLocal8Bit());
+    }
+    void cleanup() {
+        m_commands.reset();
+        m_reader.reset();
+    }
+
+    // Each keyword of the format language, on TCP1, against the record the program receives
+    // for the same cycle.
+    void everyKeywordExpands() {
+        QVERIFY(start(10));
+        QVERIFY(set("VERIFY ISO"));
+        QVERIFY(set("MATCHEX T \"NOTHING\" 0 1 1 1"));
+        QVERIFY(set("MATCH_LIST 3 \"VELMARROW-*\""));
+        QVERIFY(set("MATCH_LIST_ENABLE ON"));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        DataStream data;
+        QVERIFY(data.open(*m_reader));
+
+        using Expect = std::function<QByteArray(const QJsonObject&, const QString& stats)>;
+        const QList<QPair<QString, Expect>> cases = {
+            {"(DATA)", [](const QJsonObject& r, auto) { return r.value("text").toString().toUtf8(); }},
+            {"(DATAHEX)", [](const QJsonObject& r,
+                             auto) { return r.value("text").toString().toUtf8().toHex().toUpper(); }},
+            {"(PID#)", [](auto, auto) { return QByteArray("0"); }},
+            {"(TIMESTAMP)", [](const QJsonObject& r, auto) { return timeStampOf(r).toUtf8(); }},
+            {"(DETAILED)", [](const QJsonObject& r, auto) { return r.value("status").toString().toUtf8(); }},
+            {"(VERI_GRADE)",
+             [](const QJsonObject& r, auto) {
+                 return r.value("verification")["overallGrade"].toString().toUtf8();
+             }},
+            {"(VERI_DETAIL)",
+             [](const QJsonObject& r, auto) {
+                 QStringList l;
+                 for (const QJsonValue& p : r.value("verification")["parameters"].toArray())
+                     l << p["name"].toString() + "=" + p["grade"].toString();
+                 return l.join(',').toUtf8();
+             }},
+            {"(VERI_FORMATTED)",
+             [](const QJsonObject& r, auto) {
+                 QString s;
+                 for (const QJsonValue& p : r.value("verification")["parameters"].toArray())
+                     s += p["name"].toString() + ": " + p["value"].toString() + " " + p["grade"].toString() +
+                          "\r\n";
+                 return (s + "Overall: " + r.value("verification")["overallGrade"].toString() + "\r\n")
+                     .toUtf8();
+             }},
+            {"(VERI_STATUS)",
+             [](const QJsonObject& r, auto) {
+                 const char* names[] = {"FAILED", "POOR", "FAIR", "GOOD"};
+                 return QByteArray(names[r.value("verification")["gradeCode"].toInt()]);
+             }},
+            {"(VERI_1_IAQG)",
+             [](const QJsonObject& r, auto) {
+                 return QByteArray::number(
+                     double(QString("FDCBA").indexOf(r.value("verification")["overallGrade"].toString())),
+                     'f', 1);
+             }},
+            {"(VERI_AIMDPM)",
+             [](const QJsonObject& r, auto) {
+                 return (r.value("verification")["standard"].toString() + " " +
+                         r.value("verification")["overallGrade"].toString())
+                     .toUtf8();
+             }},
+            {"(ANGLE)", [](const QJsonObject& r, auto) { return QByteArray::number(angleOf(r)); }},
+            {"AB(CHECKSUM)", [](auto, auto) { return QByteArray("AB03"); }},
+            {"(MATCH_INDEX)", [](auto, auto) { return QByteArray("3"); }},
+            {"x\\0d\\0a\\41", [](auto, auto) { return QByteArray("x\r\nA"); }},
+            {"(UII_ONLY)|(UII_WITH_INFO)", [](auto, auto) { return QByteArray("|"); }},
+            {"(CD01)(CD16)(CD17)(CD18)(CD19)",
+             [](auto, auto) { return QByteArray("PASSPASSLOCATEDDECODEDMATCHED"); }},
+            {"(CD02),(CD03),(CD04),(CD07),(CD08)",
+             [](auto, const QString& stats) {
+                 const QStringList s = stats.split(' ');
+                 return (s[1] + "," + s[2] + "," + s[3] + "," + s[2] + "," + s[3]).toUtf8();
+             }},
+            {"(CD09),(CD10),(CD11),(CD05),(CD06)",
+             [](auto, const QString& stats) {
+                 return (stats.split(' ')[2] + ",0,0," + stats.split(' ')[2] + ",0").toUtf8();
+             }},
+            {"(CD12)(CD13)(CD14)(CD15)[(CD20)]", [](auto, auto) { return QByteArray("0000[]"); }},
+            {"(CD21)|(CD22)|(CD23)|(CD24)",
+             [](const QJsonObject& r, auto) {
+                 return (r.value("verification")["overallGrade"].toString() + "|" +
+                         r.value("text").toString() + "|" + QString::number(r.value("exposure").toInt()) +
+                         "," + QString::number(r.value("gain").toInt()) + "|" + timeStampOf(r))
+                     .toUtf8();
+             }},
+            {"(data)", [](const QJsonObject& r, auto) { return r.value("text").toString().toUtf8(); }},
+            {"(NOTAKEYWORD)(DATA", [](auto, auto) { return QByteArray("(NOTAKEYWORD)(DATA"); }},
+        };
+        for (const auto& [format, expect] : cases) {
+            QVERIFY(set(QString("OUTPUT TCP1 OKDEC Y \"%1<END>\" NONE").arg(format)));
+            trigger();
+            const QJsonObject record = data.record();
+            QVERIFY2(record.value("symbolFound").toBool(), qPrintable(format));
+            QVERIFY(record.contains("verification"));
+            QByteArray report = tcp1.until("<END>");
+            report.chop(5);
+            // The counters as the reader reports them on request, after this cycle.
+            QString counters;
+            {
+                QTcpSocket q;
+                q.connectToHost(m_reader->address(), m_reader->commandPort());
+                QVERIFY(q.waitForConnected(kWait));
+                q.write("STATS\r\n");
+                QByteArray reply;
+                QVERIFY(QTest::qWaitFor(
+                    [&] {
+                        reply += q.readAll();
+                        return reply.contains("!STATS");
+                    },
+                    kWait));
+                counters = QString::fromLatin1(reply.left(reply.indexOf('\r')));
+            }
+            QCOMPARE(report, expect(record, counters));
+        }
+        // A text in the ISO/IEC 15434 envelope gives its unique item identifier.
+        QString error;
+        QVERIFY(m_reader->setScene("text",
+                                   QString("[)>\x1e"
+                                           "06\x1d"
+                                           "17V1A2B3\x1d"
+                                           "1PXY-9\x1d"
+                                           "S0042\x1e\x04"),
+                                   &error));
+        QVERIFY(set("OUTPUT TCP1 OKDEC Y \"(UII_ONLY)|(UII_WITH_INFO)<END>\" NONE"));
+        trigger();
+        QByteArray uii = tcp1.until("<END>");
+        QCOMPARE(uii, QByteArray("1A2B3XY-90042|UII 1A2B3XY-90042;17V 1A2B3;1P XY-9;S 0042<END>"));
+    }
+
+    // The image fields carry the cycle's image as BMP, TIFF and raw bytes.
+    void imageDataFields() {
+        QVERIFY(start(10));
+        Listener tcp2;
+        QVERIFY(tcp2.open(*m_reader, 2));
+        DataStream data;
+        QVERIFY(data.open(*m_reader, true));
+        QVERIFY(set("OUTPUT TCP2 OKDEC Y \"(ID01)(ID02)(CD25)\" NONE"));
+        trigger();
+        QByteArray pixels;
+        const QJsonObject record = data.record(&pixels);
+        const int w = record.value("width").toInt(), h = record.value("height").toInt();
+        QCOMPARE(pixels.size(), qsizetype(w) * h);
+        const int bmpSize = 14 + 40 + 1024 + ((w + 3) & ~3) * h;
+        const QByteArray bmp = tcp2.take(bmpSize);
+        QImage fromBmp;
+        QVERIFY(fromBmp.loadFromData(bmp, "BMP"));
+        QCOMPARE(fromBmp.size(), QSize(w, h));
+        const QByteArray tiffHead = tcp2.take(8);
+        QCOMPARE(tiffHead.left(4), QByteArray("II*\0", 4));
+        const quint32 ifd = qFromLittleEndian<quint32>(tiffHead.constData() + 4);
+        const QByteArray tiffRest = tcp2.take(ifd - 8 + 2 + 9 * 12 + 4);
+        const QByteArray tiffPixels = tiffRest.left(qsizetype(w) * h);
+        QCOMPARE(tiffPixels, pixels);
+        QCOMPARE(tcp2.take(qsizetype(w) * h), pixels);
+        const QImage grey = fromBmp.convertToFormat(QImage::Format_Grayscale8);
+        for (int y : {0, h / 2, h - 1})
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(grey.constScanLine(y)), w),
+                     pixels.mid(qsizetype(y) * w, w));
+    }
+
+    // Header and trailer go around the report as its event's use says, the port's own.
+    void headerAndTrailerUse() {
+        QVERIFY(start(10));
+        QVERIFY(set("OUTPUT TCP3 H_T \"<H>\" \"<T>\\0d\\0a\""));
+        QVERIFY(set("OUTPUT TCP1 H_T \"wrong\" \"wrong\""));
+        Listener tcp3;
+        QVERIFY(tcp3.open(*m_reader, 3));
+        for (const auto& [use, expected] : QList<QPair<QString, QByteArray>>{
+                 {"H_T", "<H>R<T>\r\n"}, {"H", "<H>R|"}, {"T", "R<T>\r\n"}, {"NONE", "R|"}}) {
+            QVERIFY(set("OUTPUT TCP3 OKDEC Y \"R\" " + use));
+            // The reports without a trailer end with a mark of their own.
+            if (!expected.endsWith('\n'))
+                QVERIFY(set("OUTPUT TCP3 OKDEC Y \"R|\" " + use));
+            trigger();
+            QCOMPARE(tcp3.until(expected.endsWith('\n') ? "\r\n" : "|"), expected);
+        }
+    }
+
+    // A fixed buffer gets exactly its length: short reports padded with blanks, long ones cut.
+    void fixedBufferLength() {
+        QVERIFY(start(10));
+        Listener tcp4;
+        QVERIFY(tcp4.open(*m_reader, 4));
+        QVERIFY(set("OUTPUT TCP4 FIXED 12"));
+        QVERIFY(set("OUTPUT TCP4 OKDEC Y \"ab\" NONE"));
+        trigger();
+        QCOMPARE(tcp4.take(12), QByteArray("ab          "));
+        QVERIFY(set("OUTPUT TCP4 OKDEC Y \"0123456789ABCDEF\" NONE"));
+        trigger();
+        QCOMPARE(tcp4.take(12), QByteArray("0123456789AB"));
+        // 1 is no fixed buffer.
+        QVERIFY(set("OUTPUT TCP4 FIXED 1"));
+        QVERIFY(set("OUTPUT TCP4 OKDEC Y \"ab|\" NONE"));
+        trigger();
+        QCOMPARE(tcp4.until("|"), QByteArray("ab|"));
+    }
+
+    // Quotes inside a format string are sent as they are.
+    void quotesInsideAFormat() {
+        QVERIFY(start(10));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        DataStream data;
+        QVERIFY(data.open(*m_reader));
+        QVERIFY(set("OUTPUT TCP1 OKDEC Y \"say \"(DATA)\"!|\" NONE"));
+        trigger();
+        const QString text = data.record().value("text").toString();
+        QCOMPARE(tcp1.until("|"), ("say \"" + text + "\"!|").toUtf8());
+    }
+
+    // Decode pass, decode fail, locate fail and the match events each send their own report.
+    void eventsOfACycle() {
+        QVERIFY(start(10));
+        for (const char* e : {"OKDEC", "DECFL", "LOCFL", "OKMATCH", "MATCHFL", "RTE"})
+            QVERIFY(set(QString("OUTPUT TCP2 %1 Y \"%1;\" NONE").arg(e)));
+        Listener tcp2;
+        QVERIFY(tcp2.open(*m_reader, 2));
+        trigger();
+        QCOMPARE(tcp2.until(";"), QByteArray("OKDEC;"));
+
+        // Matching: a wildcard string, then the match list.
+        QVERIFY(set("MATCHEX T \"VELM?RROW-*\" 0 1 1 1"));
+        trigger();
+        QCOMPARE(reports(tcp2, 2), QByteArray("OKDEC;OKMATCH;"));
+        QVERIFY(set("MATCHEX T \"ABC*\" 0 1 1 1"));
+        trigger();
+        QCOMPARE(reports(tcp2, 2), QByteArray("OKDEC;MATCHFL;"));
+        QVERIFY(set("MATCH_LIST 7 \"*ARROW*\""));
+        QVERIFY(set("MATCH_LIST_ENABLE ON"));
+        QVERIFY(set("OUTPUT TCP2 OKMATCH Y \"OKMATCH(MATCH_INDEX);\" NONE"));
+        trigger();
+        QCOMPARE(reports(tcp2, 2), QByteArray("OKDEC;OKMATCH7;"));
+        QVERIFY(set("MATCHEX N \"\" 0 1 1 1"));
+
+        // A symbology the reader does not decode: seen but not decoded.
+        QVERIFY(set("NUMDM 0"));
+        trigger();
+        QCOMPARE(tcp2.until(";"), QByteArray("DECFL;"));
+        // Nothing in view: nothing located.
+        QVERIFY(set("NUMDM 1"));
+        QString error;
+        QVERIFY(m_reader->setScene("contrast", "0", &error));
+        trigger();
+        QCOMPARE(tcp2.until(";"), QByteArray("LOCFL;"));
+        // A report turned off sends nothing.
+        QVERIFY(set("OUTPUT TCP2 LOCFL N \"LOCFL;\" NONE"));
+        QVERIFY(set("OUTPUT TCP2 DECFL Y \"(CD05)/(CD06)/(CD08);\" NONE"));
+        trigger();
+        QVERIFY(m_reader->setScene("contrast", "100", &error));
+        QVERIFY(set("NUMDM 0"));
+        trigger();
+        // Eight cycles: six saw a symbol, two saw nothing, four did not decode.
+        QCOMPARE(tcp2.until(";"), QByteArray("6/2/4;"));
+    }
+
+    // Serial matching: the counter in the text's positions, advancing on each match.
+    void serialMatching() {
+        QVERIFY(start(10));
+        QString error;
+        QVERIFY(m_reader->setScene("text", "SN", &error));
+        QVERIFY(m_reader->setScene("serialdigits", "3", &error));
+        QVERIFY(m_reader->setScene("serial", "5", &error));
+        QVERIFY(set("MATCHEX S \"\" 5 1 3 5"));
+        QVERIFY(set("OUTPUT TCP1 OKMATCH Y \"+(DATA);\" NONE"));
+        QVERIFY(set("OUTPUT TCP1 MATCHFL Y \"-(DATA);\" NONE"));
+        QVERIFY(set("OUTPUT TCP1 OKDEC N \"\" NONE"));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        trigger();
+        trigger();
+        QVERIFY(m_reader->setScene("serial", "9", &error));
+        trigger();
+        QCOMPARE(reports(tcp1, 3), QByteArray("+SN005;+SN006;-SN009;"));
+    }
+
+    // The beeper sounds the counts of the cycle's events while it is on.
+    void beeperEvents() {
+        QVERIFY(start(10));
+        DataStream data;
+        QVERIFY(data.open(*m_reader));
+        QVERIFY(set("BEEP Y"));
+        QVERIFY(set("OUTPUT BEEP 2 0 0 3 1 0"));
+        QVERIFY(set("MATCHEX T \"*\" 0 1 1 1"));
+        trigger();
+        data.record();
+        QTRY_COMPARE(data.events("beep").size(), 2);
+        QCOMPARE(data.events("beep")[0], (QJsonObject{{"event", "beep"}, {"cause", "OKDEC"}, {"count", 2}}));
+        QCOMPARE(data.events("beep")[1],
+                 (QJsonObject{{"event", "beep"}, {"cause", "OKMATCH"}, {"count", 3}}));
+        QVERIFY(m_reader->stateText().contains("beeps=5"));
+        QVERIFY(set("BEEP N"));
+        trigger();
+        data.record();
+        trigger();
+        data.record();
+        QCOMPARE(data.events("beep").size(), 2);
+        QVERIFY(m_reader->stateText().contains("beeps=5"));
+    }
+
+    // Readers before level 3: one report per event with the common header and trailer, the
+    // data in hexadecimal when asked, on every port.
+    void olderReaderReports() {
+        QVERIFY(start(2));
+        QVERIFY(set("HEADER \"[\""));
+        QVERIFY(set("TRAILER \"]\\0d\\0a\""));
+        QVERIFY(set("OKDEC Y \"(DATA)\" Y Y 0"));
+        QVERIFY(set("OUTPUT FORMAT HEX"));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        DataStream data;
+        QVERIFY(data.open(*m_reader));
+        trigger();
+        const QString text = data.record().value("text").toString();
+        QCOMPARE(tcp1.until("\r\n"), "[" + text.toUtf8().toHex().toUpper() + "]\r\n");
+    }
+
+    // The serial line is the standard port: its reports come as blocks between replies.
+    void standardPortOnTheSerialLine() {
+        QVERIFY(start(10, true));
+        QVERIFY(set("OUTPUT STANDARD OKDEC Y \"S:(DATA)(CD02)\" NONE"));
+        const int fd =
+            ::open(m_reader->serialDevice().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        DataStream data;
+        QVERIFY(data.open(*m_reader));
+        trigger();
+        const QString text = data.record().value("text").toString();
+        const QByteArray expected = "S:" + text.toUtf8();
+        QByteArray in;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                char buf[4096];
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0)
+                    in.append(buf, n);
+                return in.contains(expected + "\r\n");
+            },
+            kWait));
+        ::close(fd);
+        QVERIFY2(in.contains("#OUTPUT " + QByteArray::number(expected.size()) + "\r\n" + expected + "\r\n"),
+                 in.constData());
+    }
+};
+
+int runOutputTests(int argc, char** argv) {
+    TestOutput t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_output.moc"
