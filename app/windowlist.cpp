@@ -4,8 +4,11 @@
 #include "io/frmiosettings.h"
 #include "settings/basicapplication.h"
 #include "settings/frmsettings.h"
+#include "shell/configcommands.h"
 #include "shell/frmabout.h"
+#include "shell/frmcompare.h"
 #include "shell/frmlog.h"
+#include "shell/frmpidcopy.h"
 
 namespace vm::app {
 
@@ -14,10 +17,15 @@ namespace vm::app {
 void registerWindows(WindowRegistry& registry) {
     registry.add(shell::frmAbout::windowEntry());
     registry.add(shell::frmLog::windowEntry());
+    registry.add(shell::frmPIDCopy::windowEntry());
+    registry.add(shell::frmCompare::windowEntry());
     registry.add(settings::frmSettings::windowEntry());
     registry.add(settings::BasicApplication::windowEntry());
     registry.add(io::frmIOSettings::windowEntry());
     registry.add(io::frmIOAssign::windowEntry());
+
+    for (CommandEntry& command : shell::configcommands::commandEntries())
+        registry.addCommand(std::move(command));
 }
 
 } // namespace vm::app
