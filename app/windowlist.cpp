@@ -9,8 +9,11 @@
 #include "settings/basicapplication.h"
 #include "settings/frmsettings.h"
 #include "settings/symbology.h"
+#include "shell/configcommands.h"
 #include "shell/frmabout.h"
+#include "shell/frmcompare.h"
 #include "shell/frmlog.h"
+#include "shell/frmpidcopy.h"
 #include "verification/verificationreport.h"
 
 namespace vm::app {
@@ -20,6 +23,8 @@ namespace vm::app {
 void registerWindows(WindowRegistry& registry) {
     registry.add(shell::frmAbout::windowEntry());
     registry.add(shell::frmLog::windowEntry());
+    registry.add(shell::frmPIDCopy::windowEntry());
+    registry.add(shell::frmCompare::windowEntry());
     registry.add(settings::frmSettings::windowEntry());
     registry.add(settings::BasicApplication::windowEntry());
     registry.add(settings::Symbology::windowEntry());
@@ -30,6 +35,9 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(io::frmMatch::windowEntry());
     registry.add(io::frmBeep::windowEntry());
     registry.add(verification::VerificationReport::windowEntry());
+
+    for (CommandEntry& command : shell::configcommands::commandEntries())
+        registry.addCommand(std::move(command));
 }
 
 } // namespace vm::app

@@ -83,6 +83,14 @@ struct WindowEntry {
 struct CommandEntry {
     MenuPlace menu;
     std::function<void(QWidget* mainWindow)> run;
+    // A submenu in place of one item ("Restore Defaults" > "Decoder", ...): the item's
+    // rule holds for each of them, and run is not used.
+    struct Item {
+        QString key;
+        QString caption;
+        std::function<void(QWidget* mainWindow)> run;
+    };
+    std::vector<Item> items;
 };
 
 // The windows the program can open, and the windows it has loaded. Filled once at start

@@ -447,6 +447,18 @@ bool Device::Refresh() {
     return m_handshakeDone;
 }
 
+bool Device::OpenCommandLink(int waitMs) {
+    if (m_up || (m_refreshOpen && m_commandUp && m_handshakeDone))
+        return true;
+    if (m_wanted || (m_serialPort.isEmpty() && m_address.isNull()))
+        return false;
+    m_refreshOpen = true;
+    startLinks(false);
+    detail::WaitScope scope;
+    waitUntil([this] { return m_handshakeDone || m_attemptFailed; }, waitMs);
+    return m_handshakeDone;
+}
+
 void Device::Close() {
     if (m_wanted)
         return;

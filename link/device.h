@@ -54,6 +54,9 @@ public:
     bool Refresh();
     // Closes the command link that Refresh opened; a focused device stays connected.
     void Close();
+    // Opens only the command link of a reader that is not focused, greeted and ready for
+    // commands on PortSettings (a tool that talks to many readers at once); Close ends it.
+    bool OpenCommandLink(int waitMs = kConnectTimeoutMs + kHandshakeTimeoutMs);
     QString SoftwareVersion() const { return m_version; }
     QString ControllerName() const { return m_controller; }
     // The IO lines as the reader last reported them: line word to (active, high).

@@ -315,18 +315,26 @@ void BasicInterface::UseCamera() {
 }
 
 void BasicInterface::onTransferStarted() {
+    m_statusBar->SetProgressPercent(0);
     m_statusBar->ShowProgress(true);
 }
 
 void BasicInterface::onTransferPercent(int percent) {
     m_statusBar->SetProgressPercent(percent);
+    if (percent == 100) {
+        m_statusBar->ShowProgress(false);
+        // Polling waited for the transfer; it may go on now.
+        if (!m_closed)
+            m_serialHook.start();
+    }
 }
 
 void BasicInterface::onTransferAborted() {
-    m_statusBar->ShowProgress(false);
     if (m_iconn)
         m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
                                   QStringLiteral("Transfer Aborted"));
+    m_statusBar->ShowProgress(false);
+    m_serialOutstanding = false;
 }
 
 // ---- Live display and serial polling ------------------------------------------------

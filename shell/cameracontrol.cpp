@@ -436,7 +436,10 @@ void BasicInterface::onDeviceDiscovered(vm::link::Device* device) {
 
 void BasicInterface::onDeviceFocus(vm::link::Device* device) {
     if (!device) {
-        setReaderMenusEnabled(false);
+        // Leaving one reader for another delivers "nothing focused" late, after the new
+        // reader's refresh enabled the menus: only a focus that still holds counts.
+        if (!m_coord->FocusedDevice())
+            setReaderMenusEnabled(false);
         return;
     }
     ApplyTransferRates();

@@ -179,15 +179,27 @@ void BasicInterface::buildMenus() {
     }
     for (const CommandEntry& command : windows().commands()) {
         const MenuPlace p = command.menu;
+        auto connectRun = [this, p](QAction* action, std::function<void(QWidget*)> run) {
+            connect(action, &QAction::triggered, this, [this, p, run] {
+                if (p.rule == ItemRule::Control && !EnsureControl())
+                    return;
+                run(this);
+            });
+        };
         const auto run = command.run;
-        entries.append({p, [this, p, run](QMenu* menu) {
-                            QAction* action = addAction(menu, p.key, p.caption);
-                            connect(action, &QAction::triggered, this, [this, p, run] {
-                                if (p.rule == ItemRule::Control && !EnsureControl())
-                                    return;
-                                run(this);
-                            });
-                            return action;
+        const auto items = command.items;
+        entries.append({p, [this, p, run, items, connectRun](QMenu* menu) {
+                            if (items.empty()) {
+                                QAction* action = addAction(menu, p.key, p.caption);
+                                connectRun(action, run);
+                                return action;
+                            }
+                            QMenu* submenu = menu->addMenu(p.caption);
+                            submenu->setObjectName(p.key);
+                            m_actions.insert(p.key, submenu->menuAction());
+                            for (const CommandEntry::Item& item : items)
+                                connectRun(addAction(submenu, item.key, item.caption), item.run);
+                            return submenu->menuAction();
                         }});
     }
     std::stable_sort(entries.begin(), entries.end(), [](const MenuEntry& a, const MenuEntry& b) {

@@ -538,6 +538,10 @@ QString levelText(int minLevel, int maxLevel) {
 
 } // namespace
 
+QString fieldDescription(const FieldSpec& field) {
+    return describeField(field);
+}
+
 int firmwareLevelOf(const QString& softwareVersion) {
     const QStringList p = softwareVersion.split(QLatin1Char('.'));
     if (p.size() < 3)
@@ -670,6 +674,7 @@ QString commandCatalogueMarkdown() {
         {"RESET DECODER", "factory defaults of the decoder group (control)"},
         {"RESET APPMODE", "factory defaults of the application mode group (control)"},
         {"SHOW CONFIG", "every writable parameter as a command line, stable order, then `!SHOW OK`"},
+        {"SHOW DEFAULTS", "the same listing with the factory values (name and address stay the unit's own)"},
         {"DIR", "`PIDn: <stored time>` per stored PID, then `DIR <count> PIDS`"},
         {"STORE n / LOAD n", "copies the configuration to / from PID n, 1 to 15 (control)"},
         {"STATS", "`STATS <triggers> <passes> <fails> <noreads> <overruns> <timeouts>`"},

@@ -66,6 +66,9 @@ int longestParameterName();
 // Light names of the calibration table, index 0 to 10.
 const QStringList& lightNames();
 
+// What a field accepts, in words ("0..65535", "Y|N", "text up to 20, quoted").
+QString fieldDescription(const FieldSpec& field);
+
 // The command catalogue as Markdown (docs/commands.md is generated from it).
 QString commandCatalogueMarkdown();
 

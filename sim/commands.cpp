@@ -7,6 +7,7 @@
 #include "sim/logging.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 
 namespace vm::sim {
 
@@ -26,6 +27,29 @@ bool isInteger(const QString& s, qint64 min, qint64 max, qint64* value = nullptr
     if (value)
         *value = v;
     return ok && v >= min && v <= max;
+}
+
+// The data line a refused write carries before its error status: what the reader would
+// have accepted, so that whoever loaded the line can see why it failed.
+QString refusalExplanation(const ParameterSpec& definition, const WriteResult& result) {
+    if (result.code == kErrorFieldCount) {
+        QStringList fields;
+        for (const FieldSpec& f : definition.fields)
+            fields << fieldDescription(f);
+        return QStringLiteral("%1 takes %2 fields: %3")
+            .arg(definition.name)
+            .arg(definition.fields.size())
+            .arg(fields.join(QLatin1String(", ")));
+    }
+    static const QRegularExpression fieldError(QStringLiteral("^field (\\d+): (.*)$"));
+    const QRegularExpressionMatch m = fieldError.match(result.text);
+    const int index = m.hasMatch() ? m.captured(1).toInt() : -1;
+    if (index >= 0 && index < definition.fields.size())
+        return QStringLiteral("%1 field %2 must be %3 (%4)")
+            .arg(definition.name)
+            .arg(index)
+            .arg(fieldDescription(definition.fields[index]), m.captured(2));
+    return QStringLiteral("%1: %2").arg(definition.name, result.text);
 }
 
 } // namespace
@@ -121,6 +145,8 @@ QStringList Reader::execute(const QString& rawLine, Station& station) {
         }
     } else if (keyword == QLatin1String("SHOW") && args.size() == 1 && sub == QLatin1String("CONFIG")) {
         ok(m_store->configurationListing());
+    } else if (keyword == QLatin1String("SHOW") && args.size() == 1 && sub == QLatin1String("DEFAULTS")) {
+        ok(m_store->defaultsListing());
     } else if (keyword == QLatin1String("DIR") && args.isEmpty()) {
         ok(dirListing());
     } else if ((keyword == QLatin1String("STORE") || keyword == QLatin1String("LOAD")) && args.size() == 1) {
@@ -300,18 +326,24 @@ QStringList Reader::executeParameter(const QStringList& words, const QString& ke
             continue;
         const ParameterSpec* definition = findParameter(name, m_level);
         if (!definition)
-            return statusLine(
-                keyword, kErrorLevel,
-                QStringLiteral("%1 is not available at software level %2").arg(name).arg(m_level));
+            return QStringList{QStringLiteral("%1 is not a setting of this reader's generation").arg(name)} +
+                   statusLine(
+                       keyword, kErrorLevel,
+                       QStringLiteral("%1 is not available at software level %2").arg(name).arg(m_level));
         const QStringList rest = words.mid(n);
         if (nonEmpty(rest).isEmpty())
             return QStringList{name + QLatin1Char(' ') + m_store->fields(name).join(QLatin1Char(' '))} +
                    statusLine(keyword);
         if (definition->readOnly)
-            return statusLine(keyword, kErrorFailed, QStringLiteral("%1 is read only").arg(name));
+            return QStringList{QStringLiteral("%1 belongs to this unit and cannot be written").arg(name)} +
+                   statusLine(keyword, kErrorFailed, QStringLiteral("%1 is read only").arg(name));
         if (!hasControl(station))
-            return statusLine(keyword, kErrorNoControl, QStringLiteral("no programming control"));
+            return QStringList{QStringLiteral("%1 can only be written by the station in programming control")
+                                   .arg(name)} +
+                   statusLine(keyword, kErrorNoControl, QStringLiteral("no programming control"));
         const WriteResult r = m_store->write(*definition, rest);
+        if (!r.ok())
+            return QStringList{refusalExplanation(*definition, r)} + statusLine(keyword, r.code, r.text);
         if (r.ok() &&
             (name == QLatin1String("CONTRASTCAL") || name.startsWith(QLatin1String("XLIGHTCONTRASTCAL ")))) {
             // Writing a contrast calibration back cancels the calibration of that light.
@@ -323,7 +355,11 @@ QStringList Reader::executeParameter(const QStringList& words, const QString& ke
         }
         return statusLine(keyword, r.code, r.text);
     }
-    return statusLine(keyword, kErrorUnknown, QStringLiteral("unknown command"));
+    QStringList reply = statusLine(keyword, kErrorUnknown, QStringLiteral("unknown command"));
+    // A reply line never begins with the "!" or "#" that mark status lines and serial blocks.
+    if (!keyword.isEmpty() && keyword.front().isLetter())
+        reply.prepend(QStringLiteral("%1 is not a command of this reader").arg(keyword.left(64)));
+    return reply;
 }
 
 QStringList Reader::executeCalibration(const QStringList& words, const QString& keyword,

@@ -380,6 +380,16 @@ WriteResult ParameterStore::write(const ParameterSpec& definition, QStringList t
 }
 
 QStringList ParameterStore::configurationListing() const {
+    return listing(m_values);
+}
+
+QStringList ParameterStore::defaultsListing() const {
+    Values values = defaults();
+    values.insert(QStringLiteral("IP"), m_values.value(QStringLiteral("IP")));
+    return listing(values);
+}
+
+QStringList ParameterStore::listing(const Values& values) const {
     QStringList out;
     for (const ParameterSpec& p : parameterCatalogue()) {
         if (p.readOnly || !levelInRange(m_level, p.minLevel, p.maxLevel))
@@ -387,7 +397,7 @@ QStringList ParameterStore::configurationListing() const {
         // The contrast calibration is a measurement, not a setting to restore.
         if (p.name == QLatin1String("CONTRASTCAL") || p.name.startsWith(QLatin1String("XLIGHTCONTRASTCAL ")))
             continue;
-        out << p.name + QLatin1Char(' ') + m_values.value(p.name).join(QLatin1Char(' '));
+        out << p.name + QLatin1Char(' ') + values.value(p.name).join(QLatin1Char(' '));
     }
     return out;
 }

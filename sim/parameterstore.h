@@ -64,6 +64,8 @@ public:
 
     // Every writable parameter as a command line, in catalogue order.
     QStringList configurationListing() const;
+    // The same listing with the factory values; the unit's name and address stay its own.
+    QStringList defaultsListing() const;
 
     void resetGroup(ParameterGroup group);
 
@@ -97,6 +99,7 @@ public:
 private:
     using Values = QHash<QString, QStringList>;
     Values defaults() const;
+    QStringList listing(const Values& values) const;
     void changed(const QString& name);
     bool crossCheck(const QString& name, const QStringList& fields, QString* error) const;
 

@@ -1,0 +1,514 @@
+// Configuration files and camera-level commands, driven from the main window against
+// simulated readers over real loopback sockets: save and restore on the reader, saving
+// and loading ".lcf" files with the load log, PID copies, and the File menu's rules.
+#include "app/settingsstore.h"
+#include "app/windowregistry.h"
+#include "common/hostilereader.h"
+#include "common/prompts.h"
+#include "common/readers.h"
+#include "display/xtermwnd.h"
+#include "link/configuration.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/pidlist.h"
+#include "shell/basicinterface.h"
+#include "shell/configcommands.h"
+#include "shell/frmcompare.h"
+#include "shell/frmlog.h"
+#include "shell/frmpidcopy.h"
+#include "shell/programstate.h"
+#include "shell/statusbar.h"
+#include "sim/parameterstore.h"
+#include "sim/reader.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+
+#include <memory>
+
+using namespace vm;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+using shell::BasicInterface;
+namespace cfg = shell::configcommands;
+
+namespace {
+
+struct LogLine {
+    QString text;
+    QColor colour;
+};
+
+QList<LogLine> logLines(const shell::frmLog* log) {
+    QList<LogLine> out;
+    for (QTextBlock b = log->log()->document()->begin(); b.isValid(); b = b.next()) {
+        if (b.text().isEmpty())
+            continue;
+        out.append({b.text(), b.begin().fragment().charFormat().foreground().color()});
+    }
+    return out;
+}
+
+const QColor kYellow(255, 255, 0);
+const QColor kRed(255, 0, 0);
+
+QStringList withoutIdentity(QStringList lines) {
+    lines.removeIf([](const QString& l) { return link::isIdentityLine(l); });
+    return lines;
+}
+
+} // namespace
+
+class TestConfig : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::Reader> m_first;
+    std::unique_ptr<sim::Reader> m_second;
+    std::unique_ptr<BasicInterface> m_window;
+    QString m_chosen; // the file the next file dialog answers
+    QList<bool> m_dialogs;
+    int m_settingsCount = 0;
+
+    BasicInterface& window() { return *m_window; }
+
+    void focus(sim::Reader& reader) {
+        const QString address = reader.address().toString();
+        window().AddCameraButton(address);
+        window().ClickCameraButton(address);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+    }
+
+    void takeControl() {
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow",
+                             "Do you wish to control the camera " +
+                                 window().coordinator()->FocusedDevice()->Name() + "?",
+                             PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+        QVERIFY(window().EnsureControl());
+        QTRY_VERIFY(window().imageConnection()->HasControl());
+    }
+
+    QString writeFile(const QString& name, const QByteArray& bytes) {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return {};
+        return path;
+    }
+
+    shell::frmLog* openLog() const {
+        return qobject_cast<shell::frmLog*>(app::windows().find(QLatin1String(shell::frmLog::WindowName)));
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("VELMARROW_STATION", "TEST-PC");
+        qputenv("VmSplashEnabled", "0");
+        qputenv("VelmarrowPassword", "");
+        m_first = testing::startReader("First");
+        m_second = testing::startReader("Second");
+        QVERIFY(m_first && m_second);
+        if (app::windows().windowEntries().empty())
+            app::registerWindows(app::windows());
+        cfg::setFileChooser([this](QWidget*, bool forSaving) {
+            m_dialogs << forSaving;
+            return m_chosen;
+        });
+    }
+
+    void cleanupTestCase() {
+        cfg::setFileChooser({});
+        m_first.reset();
+        m_second.reset();
+    }
+
+    void init() {
+        QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
+        const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
+        app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
+        app::settings().Open("Velmarrow");
+        m_first->dropControl();
+        m_second->dropControl();
+        m_dialogs.clear();
+        m_window = std::make_unique<BasicInterface>();
+        window().setProgramVersion("3.0.2.1");
+        window().setLegacyFolder(m_dir.filePath("nolegacy"));
+        window().Load();
+        window().show();
+    }
+
+    void cleanup() {
+        if (m_window) {
+            window().close();
+            m_window.reset();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        app::installSettings(nullptr);
+    }
+
+    void fileMenuOrderAndEnabling() {
+        QMenu* file = window().menuBar()->findChild<QMenu*>("mnuFile");
+        QVERIFY(file);
+        QStringList captions;
+        for (QAction* a : file->actions())
+            captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(captions.mid(0, 10),
+                 (QStringList{"Save Parameters on Camera", "Restore Defaults", "-",
+                              "Save Camera Configuration To File...", "Load Configuration File TO Camera...",
+                              "Compare Configuration...", "-", "Copy Current to PID...",
+                              "Copy PID to Current...", "-"}));
+        QCOMPARE(window().findChild<QMenu*>("mnuRestoreDefaults")->actions().size(), 3);
+        const QStringList readerItems{"mnuSaveParameters",    "mnuRestoreDefaults", "mnuSaveConfiguration",
+                                      "mnuLoadConfiguration", "mnuCopyToPid",       "mnuCopyFromPid"};
+        for (const QString& key : readerItems)
+            QVERIFY2(!window().action(key)->isEnabled(), qPrintable(key));
+        focus(*m_first);
+        for (const QString& key : readerItems)
+            QVERIFY2(window().action(key)->isEnabled(), qPrintable(key));
+
+        // Without control nothing reaches the reader.
+        const qsizetype before = m_first->receivedCommands().size();
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow",
+                                 "Do you wish to control the camera " + m_first->address().toString() + "?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+            boxes->expectMessage("Velmarrow", "Cannot change settings without control...", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            window().action("mnuSaveParameters")->trigger();
+        }
+        QVERIFY(!m_first->receivedCommands().mid(before).contains("SAVE"));
+    }
+
+    void saveAndRestoreOnTheReader() {
+        focus(*m_first);
+        takeControl();
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Camera Parameters are saved to flash", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            window().action("mnuSaveParameters")->trigger();
+        }
+        QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("SAVE"));
+
+        link::SettingsConnection listener;
+        QSignalSpy heard(&listener, &link::Connection::OnBroadcastMessage);
+        // A changed decoder and application mode, both put back by "Both".
+        const QStringList factory = m_first->parameters().configurationListing();
+        QVERIFY(window().imageConnection()->SendCommand("TRIG T").ok);
+        QVERIFY(window().imageConnection()->SendCommand("BARQZ 40").ok);
+        QVERIFY(m_first->parameters().configurationListing() != factory);
+        const qsizetype before = m_first->receivedCommands().size();
+        window().action("mnuRestoreBoth")->trigger();
+        QCOMPARE(m_first->receivedCommands().mid(before), (QStringList{"RESET DECODER", "RESET APPMODE"}));
+        QCOMPARE(m_first->parameters().configurationListing(), factory);
+        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
+                 QStringLiteral("Application mode and decoder restored to defaults"));
+        QTRY_COMPARE(heard.count(), 3);
+        QStringList messages;
+        for (const auto& args : heard)
+            messages << args.at(1).toString();
+        QCOMPARE(messages, (QStringList{"UPDATEPHOTO", "UPDATEIO", "UNLEARN"}));
+
+        heard.clear();
+        window().action("mnuRestoreDecoder")->trigger();
+        QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("RESET DECODER"));
+        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
+                 QStringLiteral("Decoder restored to defaults"));
+        QTRY_COMPARE(heard.count(), 1);
+        QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UNLEARN"));
+    }
+
+    void savedConfigurationLoadsIntoAFreshReader() {
+        focus(*m_first);
+        takeControl();
+        QVERIFY(window().imageConnection()->SendCommand("TRIG T").ok);
+        QVERIFY(window().imageConnection()->SendCommand("HEADER \"Lot 7\"").ok);
+        m_chosen = m_dir.filePath("first.lcf");
+        window().action("mnuSaveConfiguration")->trigger();
+        QCOMPARE(m_dialogs, QList<bool>{true});
+
+        QFile saved(m_chosen);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray bytes = saved.readAll();
+        QVERIFY(bytes.endsWith("\r\n"));
+        QVERIFY(!bytes.contains("\r\n\r\n"));
+        QVERIFY(!bytes.contains("!SHOW"));
+        const QStringList listing = m_first->parameters().configurationListing();
+        QCOMPARE(QString::fromUtf8(bytes).split("\r\n", Qt::SkipEmptyParts), listing);
+
+        focus(*m_second);
+        takeControl();
+        QVERIFY(withoutIdentity(m_second->parameters().configurationListing()) != withoutIdentity(listing));
+        const qsizetype before = m_second->receivedCommands().size();
+        window().action("mnuLoadConfiguration")->trigger();
+        // Every line went out, in file order, and no error kept the log open.
+        QStringList sent = m_second->receivedCommands().mid(before);
+        sent.removeIf([&](const QString& c) { return !listing.contains(c); });
+        QCOMPARE(sent, listing);
+        QCOMPARE(withoutIdentity(m_second->parameters().configurationListing()), withoutIdentity(listing));
+        QTRY_VERIFY(!openLog());
+        // The file made the second reader a namesake of the first; give it its own name back.
+        sim::Station station{"TEST-PC"};
+        QVERIFY(
+            m_second->execute("IP Second " + m_second->address().toString() + " 255.0.0.0 0.0.0.0", station)
+                .last()
+                .endsWith("OK"));
+    }
+
+    void fileOfOnlyAStatusLineSendsNothing() {
+        focus(*m_first);
+        takeControl();
+        link::SettingsConnection listener;
+        QSignalSpy heard(&listener, &link::Connection::OnBroadcastMessage);
+        m_chosen = writeFile("status.lcf", "!SHOW OK\r\n\r\n");
+        const qsizetype before = m_first->receivedCommands().size();
+        window().action("mnuLoadConfiguration")->trigger();
+        QCOMPARE(m_first->receivedCommands().size(), before);
+        QTRY_VERIFY(!openLog());
+        QTRY_COMPARE(heard.count(), 6);
+        QStringList messages;
+        for (const auto& args : heard) {
+            QCOMPARE(args.at(0).toString(), QStringLiteral("BasicInterface_SELF"));
+            messages << args.at(1).toString();
+        }
+        QCOMPARE(messages, (QStringList{"SCHEDULEUPDATE", "UPDATEPHOTO", "UPDATEIO", "UPDATETIMEOUT",
+                                        "UPDATELASER", "UPDATEBC"}));
+    }
+
+    void refusedLineIsLoggedAndLoadingGoesOn() {
+        focus(*m_first);
+        takeControl();
+        m_chosen = writeFile("three.lcf", "TRIG T\r\nNUMDM 99\r\nBEEP N\r\n");
+        window().action("mnuLoadConfiguration")->trigger();
+        QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"T"});
+        QCOMPARE(m_first->parameters().fields("BEEP"), QStringList{"N"});
+        shell::frmLog* log = openLog();
+        QVERIFY(log);
+        QCOMPARE(log->caption(), QStringLiteral("1 error was reported:"));
+        const QList<LogLine> lines = logLines(log);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0).text, QStringLiteral("NUMDM 99"));
+        QCOMPARE(lines.at(0).colour, kYellow);
+        // The reader's own explanation, in red: which values it takes.
+        QVERIFY2(lines.at(1).text.startsWith("NUMDM field 0 must be"), qPrintable(lines.at(1).text));
+        QCOMPARE(lines.at(1).colour, kRed);
+
+        // A second load with two refusals reuses the log and counts both.
+        m_chosen = writeFile("two.lcf", "NUMDM 99\r\nNOSUCHTHING 1\r\nTRIG C\r\n");
+        window().action("mnuLoadConfiguration")->trigger();
+        QCOMPARE(openLog()->caption(), QStringLiteral("2 errors were reported:"));
+        QCOMPARE(logLines(openLog()).size(), 4);
+        QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"C"});
+        openLog()->close();
+    }
+
+    void progressCaptionsCountLinesAndErrors() {
+        QCOMPARE(cfg::progressCaption(12, 0), QStringLiteral("12 Lines loaded,  0 errors reported"));
+        QCOMPARE(cfg::progressCaption(3, 1), QStringLiteral("3 Lines loaded,  1 error reported"));
+        QCOMPARE(cfg::finalCaption(4), QStringLiteral("4 errors were reported:"));
+    }
+
+    void replyLinesDecideWhatFailed() {
+        // A reader that says whatever the test wants, reached through the same library.
+        test::HostileReader hostile(QHostAddress(testing::nextAddress()));
+        QVERIFY(hostile.start());
+        hostile.setAnswer([&hostile](const QString& line) -> QByteArray {
+            if (line == "BEEP Y")
+                return "ERROR\r\n!BEEP OK\r\n";
+            if (line == "TRIG X")
+                return "bad trigger\r\n\r\n!TRIG ERROR\r\n";
+            if (line == "DIR")
+                return "PID3: stored\r\nPID: odd\r\nPID12: stored\r\nDIR 2 PIDS\r\n!DIR OK\r\n";
+            return hostile.politeAnswer(line);
+        });
+        link::Coordinator coordinator;
+        testing::focusReader(coordinator, hostile.address().toString());
+        link::SettingsConnection conn;
+        QTRY_VERIFY(conn.Connected());
+
+        const link::LineOutcome collected = link::sendConfigurationLine(conn.Response(), "BEEP Y");
+        QVERIFY(!collected.failed);
+        QCOMPARE(collected.replyText, QStringList{"ERROR"});
+        const link::LineOutcome refused = link::sendConfigurationLine(conn.Response(), "TRIG X");
+        QVERIFY(refused.failed);
+        QCOMPARE(refused.replyText, (QStringList{"bad trigger", ""}));
+        QCOMPARE(refused.reason(), QStringLiteral("bad trigger"));
+        QCOMPARE(link::readStoredPids(conn.Response()), (QStringList{"3", "12"}));
+        coordinator.Focus(QString());
+    }
+
+    void savingKeepsTheFileWhenTheReaderIsSilent() {
+        focus(*m_first);
+        takeControl();
+        m_chosen = writeFile("keep.lcf", "TRIG T\r\n");
+        m_first->setNextReplyFault(sim::ReplyFault::Silent, 0, "SHOW");
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Velmarrow",
+                "The camera did not send its configuration (No reply to \"SHOW CONFIG\" within 500 "
+                "ms). " +
+                    QDir::toNativeSeparators(m_chosen) + " was not written.",
+                PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            window().action("mnuSaveConfiguration")->trigger();
+        }
+        QFile kept(m_chosen);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("TRIG T\r\n"));
+
+        // Cancelling the dialog ends the command without a word.
+        m_chosen.clear();
+        const qsizetype before = m_first->receivedCommands().size();
+        window().action("mnuSaveConfiguration")->trigger();
+        window().action("mnuLoadConfiguration")->trigger();
+        QCOMPARE(m_first->receivedCommands().size(), before);
+    }
+
+    void loadRefusesWhatIsNoConfiguration() {
+        focus(*m_first);
+        takeControl();
+        m_chosen = writeFile("binary.lcf", QByteArray("TRIG T\r\n\0\1\2", 11));
+        const qsizetype before = m_first->receivedCommands().size();
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Select Configuration File",
+                                 QDir::toNativeSeparators(m_chosen) +
+                                     " is not a configuration file (it holds binary data)",
+                                 PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+            window().action("mnuLoadConfiguration")->trigger();
+        }
+        QCOMPARE(m_first->receivedCommands().size(), before);
+    }
+
+    void compareShowsExactlyTheChangedFieldsAndSendsTheTickedOnes() {
+        focus(*m_first);
+        takeControl();
+        link::ImageConnection& conn = *window().imageConnection();
+        QVERIFY(conn.SendCommand("RESET DECODER").ok && conn.SendCommand("RESET APPMODE").ok);
+        QVERIFY(conn.SendCommand("HEADER \"\"").ok);
+        m_chosen = m_dir.filePath("before.lcf");
+        window().action("mnuSaveConfiguration")->trigger();
+        QVERIFY(conn.SendCommand("TRIG T").ok);
+        QVERIFY(conn.SendCommand("BARQZ 40").ok);
+        QVERIFY(conn.SendCommand("OUTPUT TCP3 LOCFL Y \"NOREAD\" NONE").ok);
+
+        window().action("mnuCompareConfiguration")->trigger();
+        auto* compare = qobject_cast<shell::frmCompare*>(app::windows().find("frmCompare"));
+        QVERIFY(compare);
+        compare->setMode(shell::frmCompare::Mode::CameraAndFile);
+        compare->setRightFile(m_chosen);
+        QVERIFY(compare->Compare());
+        QStringList rows;
+        for (const link::ConfigDifference& d : compare->differences())
+            rows << QStringLiteral("%1|%2|%3|%4").arg(d.name).arg(d.field).arg(d.left, d.right);
+        QCOMPARE(rows, (QStringList{"TRIG|0|T|C", "BARQZ|0|40|10", "OUTPUT TCP3 LOCFL|0|Y|N",
+                                    "OUTPUT TCP3 LOCFL|1|\"NOREAD\"|\"\""}));
+        QCOMPARE(compare->table()->rowCount(), 4);
+
+        // Two ticked rows go back to the file's values; the others stay as they are.
+        const qsizetype before = m_first->receivedCommands().size();
+        QVERIFY(!compare->sendButton()->isEnabled());
+        compare->setRowChecked(0, true);
+        compare->setRowChecked(3, true);
+        QVERIFY(compare->sendButton()->isEnabled());
+        QVERIFY(compare->SendChecked());
+        const QStringList sent = m_first->receivedCommands().mid(before);
+        QVERIFY(sent.contains("TRIG C"));
+        QVERIFY(sent.contains("OUTPUT TCP3 LOCFL Y \"\" NONE"));
+        QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"C"});
+        QCOMPARE(m_first->parameters().fields("BARQZ").value(0), QStringLiteral("40"));
+        QCOMPARE(m_first->parameters().fields("OUTPUT TCP3 LOCFL").mid(0, 2), (QStringList{"Y", "\"\""}));
+        rows.clear();
+        for (const link::ConfigDifference& d : compare->differences())
+            rows << d.name + "|" + QString::number(d.field);
+        QCOMPARE(rows, (QStringList{"BARQZ|0", "OUTPUT TCP3 LOCFL|0"}));
+
+        // Beside the factory values; the reader's name is never a difference there.
+        compare->setMode(shell::frmCompare::Mode::CameraAndDefaults);
+        QVERIFY(compare->Compare());
+        rows.clear();
+        for (const link::ConfigDifference& d : compare->differences())
+            rows << d.name + "|" + QString::number(d.field);
+        QVERIFY2(rows.contains("BARQZ|0") && rows.contains("OUTPUT TCP3 LOCFL|0"),
+                 qPrintable(rows.join(',')));
+        QVERIFY2(!rows.contains("TRIG|0") && !rows.contains("IP|0"), qPrintable(rows.join(',')));
+        compare->close();
+    }
+
+    void identityStaysOutUnlessAskedFor() {
+        focus(*m_second);
+        m_chosen = m_dir.filePath("second.lcf");
+        takeControl();
+        window().action("mnuSaveConfiguration")->trigger();
+        focus(*m_first);
+        takeControl();
+        window().action("mnuCompareConfiguration")->trigger();
+        auto* compare = qobject_cast<shell::frmCompare*>(app::windows().find("frmCompare"));
+        QVERIFY(compare);
+        compare->setMode(shell::frmCompare::Mode::CameraAndFile);
+        compare->setRightFile(m_chosen);
+        QVERIFY(compare->Compare());
+        int ip = -1;
+        for (int i = 0; i < compare->differences().size(); ++i)
+            if (compare->differences().at(i).name == "IP" && compare->differences().at(i).field == 0)
+                ip = i;
+        QVERIFY(ip >= 0);
+        QVERIFY(compare->differences().at(ip).identity);
+        QCOMPARE(compare->table()->item(ip, 0)->text(), QStringLiteral("IP (identity)"));
+        compare->setRowChecked(ip, true);
+        QCOMPARE(compare->table()->item(ip, 0)->checkState(), Qt::Unchecked);
+        compare->identityBox()->setChecked(true);
+        compare->setRowChecked(ip, true);
+        QCOMPARE(compare->table()->item(ip, 0)->checkState(), Qt::Checked);
+        compare->close();
+    }
+
+    void pidCopyBothWays() {
+        focus(*m_first);
+        takeControl();
+        QVERIFY(window().imageConnection()->SendCommand("STORE 3", 600).ok);
+        QVERIFY(window().imageConnection()->SendCommand("STORE 12", 600).ok);
+
+        shell::frmPIDCopy toPid(&window());
+        toPid.SetDirection(true);
+        QCOMPARE(toPid.caption()->text(), QStringLiteral("Copy Current Settings to PID #"));
+        QCOMPARE(toPid.pidList()->count(), 15);
+        QCOMPARE(toPid.pidList()->item(14)->text(), QStringLiteral("15"));
+
+        shell::frmPIDCopy fromPid(&window());
+        fromPid.SetDirection(false);
+        QCOMPARE(fromPid.caption()->text(), QStringLiteral("Copy to Current Settings from PID #"));
+        QCOMPARE(fromPid.pidList()->count(), 2);
+        QCOMPARE(fromPid.pidList()->item(0)->text(), QStringLiteral("3"));
+        QCOMPARE(fromPid.pidList()->item(1)->text(), QStringLiteral("12"));
+
+        link::SettingsConnection listener;
+        QSignalSpy heard(&listener, &link::Connection::OnBroadcastMessage);
+        fromPid.pidList()->setCurrentRow(1);
+        fromPid.accept();
+        QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("LOAD 12"));
+        QTRY_COMPARE(heard.count(), 1);
+        QCOMPARE(heard.at(0).at(0).toString(), QStringLiteral("frmPIDCopy"));
+        QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UPDATERETRY"));
+        QVERIFY(!fromPid.isVisible());
+    }
+};
+
+QTEST_MAIN(TestConfig)
+#include "tst_config.moc"
