@@ -165,13 +165,14 @@ private slots:
     // The program as it stands: only the items whose windows or commands exist, in order.
     void menusOfTheProgram() {
         BasicInterface& w = openMainWindow();
-        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Help", "(Test)"}));
+        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuFile")),
                  QStringList({"Save Current Image", "Load Image Files to Camera",
                               "Use Camera for Acquisition", "-", "Preferences...", "-", "Exit"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
-                 QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
-                              "Reset Statistics"}));
+                 QStringList({"Application Mode...", "IO Settings...", "Symbology and Verification...", "-",
+                              "Targeting Laser", "Beeper", "Reset Statistics"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")), QStringList({"Verification Report"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
                  QStringList({"Show Crosshair Overlay", "Show Frames / Sec"}));
@@ -217,10 +218,12 @@ private slots:
         QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuFile")).mid(0, 3),
                  QStringList({"Save Parameters on Camera", "-", "Save Current Image"}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
-                 QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
-                              "Reset Statistics", "-", "Serial/TCP Settings..."}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")), QStringList({"Terminal Window", "Charting Window"}));
+        QCOMPARE(
+            itemsOf(menuNamed(w, "mnuSettings")),
+            QStringList({"Application Mode...", "IO Settings...", "Symbology and Verification...", "-",
+                         "Targeting Laser", "Beeper", "Reset Statistics", "-", "Serial/TCP Settings..."}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
+                 QStringList({"Terminal Window", "Charting Window", "Verification Report"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
                  QStringList({"view:terminal", "view:chart"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ControlToolbar")),
