@@ -3,7 +3,9 @@
 #include "io/frmioassign.h"
 #include "io/frmiosettings.h"
 #include "settings/basicapplication.h"
+#include "settings/basicphotometry.h"
 #include "settings/frmsettings.h"
+#include "settings/learn.h"
 #include "shell/frmabout.h"
 #include "shell/frmlog.h"
 
@@ -16,6 +18,8 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(shell::frmLog::windowEntry());
     registry.add(settings::frmSettings::windowEntry());
     registry.add(settings::BasicApplication::windowEntry());
+    registry.add(settings::BasicPhotometry::windowEntry());
+    registry.add(settings::Learn::windowEntry());
     registry.add(io::frmIOSettings::windowEntry());
     registry.add(io::frmIOAssign::windowEntry());
 }
