@@ -4,6 +4,7 @@
 #include "io/frmiosettings.h"
 #include "settings/basicapplication.h"
 #include "settings/basicphotometry.h"
+#include "settings/basictune.h"
 #include "settings/frmsettings.h"
 #include "settings/learn.h"
 #include "shell/frmabout.h"
@@ -20,6 +21,7 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(settings::BasicApplication::windowEntry());
     registry.add(settings::BasicPhotometry::windowEntry());
     registry.add(settings::Learn::windowEntry());
+    registry.add(settings::BasicTune::windowEntry());
     registry.add(io::frmIOSettings::windowEntry());
     registry.add(io::frmIOAssign::windowEntry());
 }

@@ -7,6 +7,7 @@
 #include "link/coordinator.h"
 #include "link/record.h"
 #include "settings/basicphotometry.h"
+#include "settings/basictune.h"
 #include "settings/learn.h"
 #include "shell/programstate.h"
 #include "tools/overlays.h"
@@ -21,11 +22,13 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace vm;
 using settings::BasicPhotometry;
+using settings::BasicTune;
 using settings::Learn;
 
 namespace {
@@ -335,6 +338,136 @@ private slots:
         w->close();
         QTRY_COMPARE(broadcasts.size(), 2);
         QCOMPARE(broadcasts.at(1), QVariantList({"BasicInterface", "ROI", "ENABLE"}));
+    }
+
+    // The groups and rows a reader offers follow its firmware level.
+    void tuningGroupsAndRowsByLevel_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QList<int>>("rowsPerGroup");
+        QTest::addColumn<QStringList>("expertRows");
+        const QStringList photo = {"Auto Min Exposure", "Auto Max Exposure", "Auto Min Gain",
+                                   "Auto Max Gain"};
+        QTest::newRow("3") << "1.2.0.0" << 3 << QList<int>{17, 13, 4} << photo;
+        QTest::newRow("4") << "2.0.0.0" << 4 << QList<int>{17, 18, 7, 10, 4, 1}
+                           << photo + QStringList{"Contrast Report", "Cell Unit Report", "Aperture"};
+        QTest::newRow("5") << "2.0.1.0" << 5 << QList<int>{17, 18, 7, 10, 5, 2, 2, 2}
+                           << photo + QStringList{"Contrast Report", "Cell Unit Report", "Aperture"};
+        QTest::newRow("7") << "2.2.0.0" << 7 << QList<int>{17, 18, 7, 10, 5, 2, 2, 2, 1}
+                           << photo + QStringList{"Contrast Report", "Cell Unit Report", "Aperture"};
+        QTest::newRow("99") << "0.9.0.0" << 99 << QList<int>{17, 18, 7, 10, 5, 2, 2, 2, 1}
+                            << photo + QStringList{"Min X Dimension (MILS*10)", "Max X Dimension (MILS*10)",
+                                                   "Aperture"};
+    }
+    void tuningGroupsAndRowsByLevel() {
+        QFETCH(QString, version);
+        QFETCH(int, level);
+        QFETCH(QList<int>, rowsPerGroup);
+        QFETCH(QStringList, expertRows);
+        m_coordinator->Focus("");
+        m_reader = testing::startReader("Tune", testing::nextAddress(), version);
+        QVERIFY(m_reader);
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QCOMPARE(shell::firmwareLevel(), level);
+        auto w = open<BasicTune>();
+        QCOMPARE(w->findChild<QComboBox*>("ParamSelect")->count(), rowsPerGroup.size());
+        for (int g = 0; g < rowsPerGroup.size(); ++g)
+            QCOMPARE(w->grid(g)->rowCount(), rowsPerGroup.at(g));
+        QStringList expert;
+        for (int r = 0; r < w->grid(2)->rowCount(); ++r)
+            expert << w->grid(2)->item(r, 0)->text();
+        QCOMPARE(expert, expertRows);
+        if (level == 4) {
+            QCOMPARE(w->grid(3)->item(3, 0)->text(), QString("No Top Timing Border"));
+            QCOMPARE(w->grid(4)->item(2, 0)->text(), QString("Check Sum Checking"));
+            // Created but neither loaded nor shown on these readers.
+            QCOMPARE(w->grid(2)->item(4, 1)->text(), QString());
+        }
+        if (level == 99)
+            QCOMPARE(w->grid(2)->item(4, 1)->text(), QString("10"));
+        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
+    }
+
+    // A list choice goes out at once; a typed value out of range or past its partner is
+    // refused with the reader's own message, sends nothing and shows the cached value again.
+    void tuningEditsAndValidation() {
+        shell::setFirmwareLevel(5);
+        readerHolds("PHOTOEX AUTO 1000 0 30 31 0 1023");
+        auto w = open<BasicTune>();
+        Received received(*m_reader);
+        w->editCell(4); // Polarity
+        auto* combo = w->comboEditor();
+        QVERIFY(combo->isVisible());
+        QCOMPARE(combo->currentText(), QString("AUTO"));
+        combo->setCurrentIndex(combo->findText("LD"));
+        emit combo->activated(combo->currentIndex());
+        QCOMPARE(received.lines(), QStringList{"POL LD"});
+        QCOMPARE(w->grid(0)->item(4, 1)->text(), QString("LD"));
+
+        link::ReaderConnection other;
+        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
+        w->selectGroup(2);
+        w->editCell(0); // Auto Min Exposure
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", "Max is less than Min!", app::PromptIcon::None,
+                             app::PromptButtons::Ok, app::PromptAnswer::Ok);
+        w->textEditor()->setText("31");
+        QTest::keyClick(w->textEditor(), Qt::Key_Return);
+        QCOMPARE(w->grid(2)->item(0, 1)->text(), QString("30"));
+        QCOMPARE(received.lines(), QStringList{"POL LD"});
+
+        w->selectGroup(0);
+        const QString timeout = w->grid(0)->item(9, 1)->text();
+        QVERIFY(!timeout.isEmpty());
+        w->editCell(9); // Read Timeout
+        boxes->expectMessage("Velmarrow", "Value out of range!", app::PromptIcon::None,
+                             app::PromptButtons::Ok, app::PromptAnswer::Ok);
+        w->textEditor()->setText("10000");
+        QTest::keyClick(w->textEditor(), Qt::Key_Return);
+        QCOMPARE(w->grid(0)->item(9, 1)->text(), timeout);
+        QCOMPARE(received.lines(), QStringList{"POL LD"});
+        w->editCell(9);
+        w->textEditor()->setText("250");
+        QTest::keyClick(w->textEditor(), Qt::Key_Return);
+        QCOMPARE(received.lines(), QStringList({"POL LD", "TIMEOUT READ 250"}));
+        QVERIFY(!w->textEditor()->isVisible());
+        QTRY_COMPARE(broadcasts.size(), 1);
+        QCOMPARE(broadcasts.at(0), QVariantList({"BasicTune", "UPDATETIMEOUT", ""}));
+        // Without control a click opens nothing.
+        QVERIFY(m_conn->SendCommand("RELEASE").ok);
+        QTRY_VERIFY(!w->learnAction()->isEnabled());
+        w->editCell(9);
+        QVERIFY(!w->textEditor()->isVisible());
+    }
+
+    // The toolbar's learn: pressed sends LEARN BOTH, the outcome record releases it and the
+    // grid shows the learned values; released early it cancels; undo puts the values back.
+    void tuningLearnFinishesCancelsAndUndoes() {
+        shell::setFirmwareLevel(5);
+        auto w = open<BasicTune>();
+        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
+        Received received(*m_reader);
+        QSignalSpy loaded(w.get(), &settings::SettingsWindow::loaded);
+        w->learnAction()->trigger();
+        QCOMPARE(received.lines(), QStringList{"LEARN BOTH"});
+        QTRY_VERIFY_WITH_TIMEOUT(!w->learnAction()->isChecked(), 10000);
+        QCOMPARE(w->lastLearnStatus(), 6);
+        QVERIFY(loaded.wait(3000));
+        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("16"));     // Num Rows
+        QCOMPARE(w->grid(0)->item(5, 1)->text(), QString("NORMAL")); // Image Style
+
+        // Cancelled before the next cycle: nothing is learned.
+        m_reader->cycles().setOnline(false);
+        w->learnAction()->trigger();
+        w->learnAction()->trigger();
+        QVERIFY(received.lines().contains("LEARNCANCEL"));
+        m_reader->cycles().setOnline(true);
+        QTRY_COMPARE_WITH_TIMEOUT(w->lastLearnStatus(), -1, 10000);
+
+        w->unlearnAction()->trigger();
+        QVERIFY(received.lines().contains("UNLEARN"));
+        QVERIFY(loaded.wait(3000));
+        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
     }
 
     // Outcome texts for the codes a reader reports, by option.
