@@ -447,27 +447,24 @@ private slots:
         auto w = open<BasicTune>();
         QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
         Received received(*m_reader);
-        QSignalSpy loaded(w.get(), &settings::SettingsWindow::loaded);
         w->learnAction()->trigger();
         QCOMPARE(received.lines(), QStringList{"LEARN BOTH"});
         QTRY_VERIFY_WITH_TIMEOUT(!w->learnAction()->isChecked(), 10000);
         QCOMPARE(w->lastLearnStatus(), 6);
-        QVERIFY(loaded.wait(3000));
-        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("16"));     // Num Rows
-        QCOMPARE(w->grid(0)->item(5, 1)->text(), QString("NORMAL")); // Image Style
+        QTRY_COMPARE_WITH_TIMEOUT(w->grid(0)->item(2, 1)->text(), QString("16"), 5000); // Num Rows
+        QCOMPARE(w->grid(0)->item(5, 1)->text(), QString("NORMAL"));                    // Image Style
 
-        // Cancelled before the next cycle: nothing is learned.
-        m_reader->cycles().setOnline(false);
+        // Cancelled before the next cycle (the reader waits for a trigger): nothing is learned.
+        readerHolds("TRIG T");
         w->learnAction()->trigger();
         w->learnAction()->trigger();
         QVERIFY(received.lines().contains("LEARNCANCEL"));
-        m_reader->cycles().setOnline(true);
+        m_reader->cycles().trigger(QStringLiteral("VT"));
         QTRY_COMPARE_WITH_TIMEOUT(w->lastLearnStatus(), -1, 10000);
 
         w->unlearnAction()->trigger();
         QVERIFY(received.lines().contains("UNLEARN"));
-        QVERIFY(loaded.wait(3000));
-        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
+        QTRY_COMPARE_WITH_TIMEOUT(w->grid(0)->item(2, 1)->text(), QString("AUTO"), 5000);
     }
 
     // Outcome texts for the codes a reader reports, by option.
