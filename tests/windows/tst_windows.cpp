@@ -165,17 +165,18 @@ private slots:
     // The program as it stands: only the items whose windows or commands exist, in order.
     void menusOfTheProgram() {
         BasicInterface& w = openMainWindow();
-        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Help", "(Test)"}));
+        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuFile")),
                  QStringList({"Save Current Image", "Load Image Files to Camera",
                               "Use Camera for Acquisition", "-", "Preferences...", "-", "Exit"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
-                 QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
-                              "Reset Statistics"}));
+                 QStringList({"Application Mode...", "IO Settings...", "Photometry...", "-",
+                              "Targeting Laser", "Beeper", "Reset Statistics"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")), QStringList({"Advanced Tuning"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
                  QStringList({"Show Crosshair Overlay", "Show Frames / Sec"}));
-        QVERIFY(!w.findChild<QToolBar*>("ViewToolbar"));
+        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")), QStringList({"view:tune"}));
         // Reader commands wait for a reader; the rest do not.
         QVERIFY(!w.action("mnuBeeper")->isEnabled());
         QVERIFY(!w.action("mnuLoadImages")->isEnabled());
@@ -192,9 +193,6 @@ private slots:
         WindowEntry chart =
             menuWindow("BasicChart", Menu::Windows, 3050, 0, "mnuChart", "Charting Window", ItemRule::Always);
         chart.button = {Toolbar::View, 50, "chart", "Charts", "Runtime Charts and Trends", "chart"};
-        WindowEntry learn = window("Learn");
-        learn.button = {Toolbar::Control, 70,  "learn", "Learn", "Learn Photometry and Decoder Settings",
-                        "quicklearn",     true};
         app::CommandEntry save;
         save.menu.menu = Menu::File;
         save.menu.position = 1020;
@@ -210,22 +208,24 @@ private slots:
                                  "Application Mode...", ItemRule::Control),
                       menuWindow("dlgCommSetup", Menu::Settings, 2110, 3, "mnuComm", "Serial/TCP Settings...",
                                  ItemRule::Control),
-                      terminal, learn});
+                      terminal});
         app::windows().addCommand(save);
 
         BasicInterface& w = openMainWindow();
         QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuFile")).mid(0, 3),
                  QStringList({"Save Parameters on Camera", "-", "Save Current Image"}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
-                 QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
-                              "Reset Statistics", "-", "Serial/TCP Settings..."}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")), QStringList({"Terminal Window", "Charting Window"}));
+        QCOMPARE(
+            itemsOf(menuNamed(w, "mnuSettings")),
+            QStringList({"Application Mode...", "IO Settings...", "Photometry...", "-", "Targeting Laser",
+                         "Beeper", "Reset Statistics", "-", "Serial/TCP Settings..."}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
+                 QStringList({"Terminal Window", "Advanced Tuning", "Charting Window"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
-                 QStringList({"view:terminal", "view:chart"}));
+                 QStringList({"view:terminal", "view:tune", "view:chart"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ControlToolbar")),
-                 QStringList({"reports", "reportfilter", "images", "compression", "live", "learn", "roi",
-                              "imagefile", "usecam"}));
+                 QStringList({"reports", "reportfilter", "images", "compression", "live", "photometry",
+                              "learn", "roi", "imagefile", "usecam"}));
         QVERIFY(!w.action("mnuApplication")->isEnabled());
         QVERIFY(w.action("mnuTerminal")->isEnabled());
 
