@@ -15,6 +15,10 @@ void SetSerialPollingControl(SerialPollingControl* control) {
     g_polling = control;
 }
 
+SerialPollingControl* serialPollingControl() {
+    return g_polling;
+}
+
 vm::link::ParameterSet& PendingParameters() {
     if (!g_pending)
         g_pending = std::make_unique<vm::link::ParameterSet>();

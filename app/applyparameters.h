@@ -20,6 +20,8 @@ public:
 
 // The main window registers itself once it exists (nullptr to unregister).
 void SetSerialPollingControl(SerialPollingControl* control);
+// The registered main window, or null.
+SerialPollingControl* serialPollingControl();
 
 // The program-wide pending parameter set, created on first use.
 vm::link::ParameterSet& PendingParameters();

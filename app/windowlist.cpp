@@ -7,7 +7,10 @@
 #include "io/frmmatch.h"
 #include "io/frmoutput.h"
 #include "settings/basicapplication.h"
+#include "settings/basicphotometry.h"
+#include "settings/basictune.h"
 #include "settings/frmsettings.h"
+#include "settings/learn.h"
 #include "settings/symbology.h"
 #include "shell/configcommands.h"
 #include "shell/frmabout.h"
@@ -28,6 +31,9 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(settings::frmSettings::windowEntry());
     registry.add(settings::BasicApplication::windowEntry());
     registry.add(settings::Symbology::windowEntry());
+    registry.add(settings::BasicPhotometry::windowEntry());
+    registry.add(settings::Learn::windowEntry());
+    registry.add(settings::BasicTune::windowEntry());
     registry.add(io::frmIOSettings::windowEntry());
     registry.add(io::frmIOAssign::windowEntry());
     registry.add(io::frmOutput::windowEntry());

@@ -58,6 +58,8 @@ SettingsWindow::SettingsWindow(const QString& name, Mode mode, QWidget* parent, 
 
     if (kind == ConnectionKind::Reader)
         m_conn = std::make_unique<vm::link::ReaderConnection>();
+    else if (kind == ConnectionKind::Image)
+        m_conn = std::make_unique<vm::link::ImageConnection>();
     else
         m_conn = std::make_unique<vm::link::SettingsConnection>();
     connect(m_conn.get(), &vm::link::Connection::OnConnectionReset, this, &SettingsWindow::onConnectionReset);

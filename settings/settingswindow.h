@@ -105,7 +105,8 @@ public:
         Immediate, // every change goes to the reader at once; no OK or Apply
         ReadOnly,  // shows what the reader holds; changes nothing
     };
-    enum class ConnectionKind { Settings, Reader };
+    // Image: the window also follows the photometry of each record.
+    enum class ConnectionKind { Settings, Reader, Image };
 
     // How long a broadcast waits before it reloads the window, so that the reload runs
     // outside the event that announced the change.

@@ -300,6 +300,7 @@ void BasicInterface::UseImageFiles() {
             return;
         }
         sendSimple(QStringLiteral("CAPTURE FILES"), 500);
+        setImageFileAcquisition(true);
         m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEPHOTO"), QString());
     });
 }
@@ -310,6 +311,7 @@ void BasicInterface::UseCamera() {
             return;
         sendSimple(QStringLiteral("CAPTURE CAMERA"), 500);
         sendSimple(QStringLiteral("DRIVEDELETE FILES"), 500);
+        setImageFileAcquisition(false);
         m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEPHOTO"), QString());
     });
 }

@@ -13,6 +13,8 @@ struct State {
     int verificationStandard = 0;
     QString calibrationText = QStringLiteral("Not Calibrated");
     QString controlPassword;
+    bool imageFileAcquisition = false;
+    bool readerCalibrated = false;
 };
 
 State& state() {
@@ -75,6 +77,22 @@ void setControlPassword(const QString& password) {
 
 vm::link::ParameterSet& globalParameters() {
     return vm::app::PendingParameters();
+}
+
+bool imageFileAcquisition() {
+    return state().imageFileAcquisition;
+}
+
+void setImageFileAcquisition(bool files) {
+    state().imageFileAcquisition = files;
+}
+
+bool readerCalibrated() {
+    return state().readerCalibrated;
+}
+
+void setReaderCalibrated(bool calibrated) {
+    state().readerCalibrated = calibrated;
 }
 
 } // namespace vm::shell

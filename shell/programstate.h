@@ -37,6 +37,14 @@ void setCalibrationText(const QString& text);
 QString controlPassword();
 void setControlPassword(const QString& password);
 
+// The reader takes its pictures from image files the PC sent, not from its camera.
+bool imageFileAcquisition();
+void setImageFileAcquisition(bool files);
+
+// The reader's "CALIBRATED" as the photometry window last read it.
+bool readerCalibrated();
+void setReaderCalibrated(bool calibrated);
+
 // The program-wide parameter set: the pending set of the apply routine, into which the
 // main window also loads the laser, beeper and trigger parameters.
 vm::link::ParameterSet& globalParameters();

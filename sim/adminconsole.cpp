@@ -40,7 +40,8 @@ QString AdminConsole::helpText() {
         "  silent [READER]           the next command gets no reply\n"
         "  scene [READER] TEXT       the text of the symbol in front of the camera\n"
         "  sceneset [READER] KEY VALUE  a scene setting: text, serial, serialdigits, serialstep,\n"
-        "                            symbology, x, y, rotation, scale, contrast, noise, blur\n"
+        "                            symbology, x, y, rotation, scale, contrast, noise, blur,\n"
+        "                            part: paper, dark, lightondark, mirrored\n"
         "  rate [READER] N           continuous read cycles per second\n"
         "  lamp [READER] LIGHT PERCENT  output of an external light channel's lamp (0 to 100)\n"
         "  quit                      stops the simulator\n");

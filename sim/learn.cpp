@@ -107,22 +107,25 @@ LearnOutcome runLearn(const LearnRequest& request, const FieldReader& fields, co
 
     bool photometryLearned = false;
     if (request.photometry) {
-        // Sweep the exposure and keep the one that reads with the most contrast
-        // without clipping the paper.
+        // Sweep the exposure and keep the one that gives the located symbol the most
+        // contrast. The symbol is what counts: a bright label elsewhere in the view may
+        // clip without harm.
         int bestExposure = 0, bestGain = 0;
         double bestContrast = -1;
         const int minExposure = std::max(30, fields.number("PHOTOEX", 3));
-        const int maxExposure = std::min(20000, fields.number("PHOTOEX", 4));
+        const bool powerStrobe = Camera::isPowerStrobe(fields.text("ILLUM", 0).toUpper());
+        const int maxExposure =
+            std::max(minExposure, std::min(powerStrobe ? 1000 : 20000, fields.number("PHOTOEX", 4)));
         for (int gain : {0, 160, 320, 640}) {
             for (double exposure = minExposure; exposure <= maxExposure * 1.001; exposure *= 1.6) {
-                bool good = false;
-                const QImage image = shoot(int(exposure), gain, &good);
-                if (!good)
-                    continue;
+                const QImage image = shoot(int(exposure), gain, nullptr);
                 const DecodeOutcome decoded = decodeImage(image, searching);
                 if (!decoded.found)
                     continue;
-                const Photometry p = Camera::measure(image);
+                const Photometry p = Camera::measure(image.copy(
+                    QPolygonF(decoded.corners).boundingRect().toAlignedRect().intersected(image.rect())));
+                if (p.saturated >= 0.01 || p.bright >= 250)
+                    continue; // clipped ink or paper loses the symbol's own contrast
                 const double contrast = std::abs(p.bright - p.dark) - gain / 64.0; // gain costs noise
                 if (contrast > bestContrast) {
                     bestContrast = contrast;

@@ -71,6 +71,8 @@ struct ReadCycle::Private {
     std::optional<LearnRequest> pendingLearn;
     bool learnCancelled = false;
     bool pendingCalibration = false;
+    // The decoder settings as they were before the last learn changed them, for "UNLEARN".
+    QList<QPair<QString, QStringList>> beforeLearn;
     // R_cal and target reflectance of each calibrated light, for grading in
     // percent reflectance.
     QHash<QString, QPair<double, int>> calibrations;
@@ -100,8 +102,14 @@ void ReadCycle::Private::learn(const FieldReader& f, const Scene::Frame& frame, 
         return Camera::preprocess(raw, settings);
     };
     const LearnOutcome outcome = runLearn(*pendingLearn, f, shoot, base.exposureUs, base.gain);
-    for (const auto& [name, fields] : outcome.writes)
+    QList<QPair<QString, QStringList>> previous;
+    for (const auto& [name, fields] : outcome.writes) {
+        if (name != QLatin1String("PHOTOEX"))
+            previous.append({name, f.fields(name)});
         write(name, fields);
+    }
+    if (!previous.isEmpty())
+        beforeLearn = previous;
     out.learnStatus = outcome.code;
     pendingLearn.reset();
 }
@@ -357,8 +365,11 @@ bool ReadCycle::command(const QStringList& words, QString* error) {
     if (keyword == QLatin1String("UNLEARN")) {
         if (!arity(1))
             return false;
-        for (const auto& [name, fields] : unlearnWrites())
+        // Undoes the last learn; with none to undo the decoder searches freely again.
+        const auto writes = d->beforeLearn.isEmpty() ? unlearnWrites() : d->beforeLearn;
+        for (const auto& [name, fields] : writes)
             d->write(name, fields);
+        d->beforeLearn.clear();
         return true;
     }
     if (keyword == QLatin1String("PHOTO")) {

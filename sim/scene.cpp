@@ -160,8 +160,12 @@ bool Scene::renderSymbol(const QString& text, Frame& frame, QString* error) cons
         return setError(error, QStringLiteral("the symbol does not fit the image"));
 
     QImage image(kWidth, kHeight, QImage::Format_Grayscale8);
-    image.fill(kPaper);
-    const int ink = int(std::lround(kPaper * (1.0 - m_contrast / 100.0)));
+    // A light-on-dark mark (etched or peened into a dark part) swaps paper and ink.
+    const int paper = m_part.reflectance;
+    const int ink = int(std::lround(paper * (1.0 - m_contrast / 100.0)));
+    const int background = m_part.lightOnDark ? ink : paper;
+    const int mark = m_part.lightOnDark ? paper : ink;
+    image.fill(background);
     const double angle = m_rotation * M_PI / 180.0;
     const double c = std::cos(angle), sn = std::sin(angle);
     const double cx = m_center.x(), cy = m_center.y();
@@ -189,17 +193,18 @@ bool Scene::renderSymbol(const QString& text, Frame& frame, QString* error) cons
                     const double v = (-dx * sn + dy * c) / s + shownH / 2.0;
                     if (u < 0 || v < 0 || u >= modulesW || v >= shownH)
                         continue;
-                    const int mx = left + int(u);
+                    const int mx = left + (m_part.mirrored ? modulesW - 1 - int(u) : int(u));
                     const int my = entry->linear ? top : top + std::min(int(v), modulesH - 1);
                     if (matrix.get(mx, my))
                         ++dark;
                 }
             }
-            line[x] = quint8((kPaper * (4 - dark) + ink * dark) / 4);
+            line[x] = quint8((background * (4 - dark) + mark * dark) / 4);
         }
     }
     for (int i = 0; i < m_blur; ++i)
         boxBlur(image, area);
+    addHighlight(image, m_part);
     frame.reflectance = image;
     frame.printedText = text;
     frame.symbology = QString::fromLatin1(entry->name);
@@ -264,6 +269,8 @@ bool Scene::set(const QString& key, const QString& value, QString* error) {
         return setText(value, error);
     if (k == QLatin1String("symbology"))
         return setSymbology(value, error);
+    if (k == QLatin1String("part"))
+        return applyTuningScene(*this, value, error);
     bool ok = false;
     const double number = value.toDouble(&ok);
     if (!ok || !std::isfinite(number))
@@ -332,6 +339,7 @@ QJsonObject Scene::settings() const {
             {"contrast", m_contrast},
             {"noise", m_noise},
             {"blur", m_blur},
+            {"part", m_part.name},
             {"source", m_useFiles ? "files" : "camera"},
             {"files", QJsonArray::fromStringList(fileNames())}};
 }

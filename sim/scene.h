@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include "sim/tuningscenes.h"
+
 namespace vm::sim {
 
 // What stands in front of the simulated camera: a printed symbol on paper, or,
@@ -65,6 +67,9 @@ public:
     void setNoise(double greyLevels) { m_noise = qBound(0.0, greyLevels, 60.0); }
     double noise() const { return m_noise; }
     void setBlur(int radius) { m_blur = qBound(0, radius, 3); }
+    // The surface the symbol is marked on (tuningscenes.h).
+    void setPart(const PartSurface& part) { m_part = part; }
+    const PartSurface& part() const { return m_part; }
 
     // The text the next frame prints: the configured text and the running serial.
     QString nextText() const;
@@ -97,6 +102,7 @@ private:
     int m_contrast = 90;
     double m_noise = 3.0;
     int m_blur = 1;
+    PartSurface m_part;
     QList<File> m_files;
     int m_fileIndex = 0;
     bool m_useFiles = false;

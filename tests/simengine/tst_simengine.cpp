@@ -61,6 +61,11 @@ private slots:
     void exposureExtremesFailAndAutoPhotometryRecovers();
     void learnSetsSizeOfSymbol();
     void learnPhotometryAndUnlearn();
+    void tuningScenesNeedTheirChange_data();
+    void tuningScenesNeedTheirChange();
+    void learnReadsDarkPartAndUnlearnRestores();
+    void morphologyAndNegativeReachTheDecoder();
+    void exposureAndGainActLikeASensor();
     void assistedLearnUsesRegion();
     void lowContrastGradesWorse();
     void dpmRowsDecideClass();
@@ -284,6 +289,145 @@ void TestSimEngine::learnPhotometryAndUnlearn() {
     QVERIFY(out.symbolFound);
     QVERIFY(out.photometryValid);
     QCOMPARE(out.exposure, photo.at(1).toInt());
+}
+
+namespace {
+
+int readsOutOf(ReadCycle& cycle, int cycles) {
+    int reads = 0;
+    for (int i = 0; i < cycles; ++i)
+        reads += cycle.run().symbolFound ? 1 : 0;
+    return reads;
+}
+
+} // namespace
+
+void TestSimEngine::tuningScenesNeedTheirChange_data() {
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<QString>("before"); // what the reader holds: the factory, or a learn on paper
+    QTest::addColumn<QString>("parameter");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("dark part, longer exposure") << "dark"
+                                                << ""
+                                                << "PHOTOEX"
+                                                << "MANUAL 16000 0 30 20000 0 1023";
+    QTest::newRow("light on dark, polarity LD") << "lightondark"
+                                                << "POL DL"
+                                                << "POL"
+                                                << "LD";
+    QTest::newRow("light on dark, polarity AUTO") << "lightondark"
+                                                  << "POL DL"
+                                                  << "POL"
+                                                  << "AUTO";
+    QTest::newRow("mirrored, style MIRROR") << "mirrored"
+                                            << "STYLE NORMAL"
+                                            << "STYLE"
+                                            << "MIRROR";
+}
+
+void TestSimEngine::tuningScenesNeedTheirChange() {
+    QFETCH(QString, part);
+    QFETCH(QString, before);
+    QFETCH(QString, parameter);
+    QFETCH(QString, value);
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QString error;
+    QVERIFY2(cycle.scene().set("part", part, &error), qPrintable(error));
+    if (!before.isEmpty())
+        parameters.set(before.section(' ', 0, 0), before.section(' ', 1));
+    // Let automatic photometry settle, then count.
+    readsOutOf(cycle, 6);
+    QCOMPARE(readsOutOf(cycle, 10), 0);
+    parameters.set(parameter, value);
+    readsOutOf(cycle, 2);
+    QVERIFY(readsOutOf(cycle, 10) >= 9);
+    QVERIFY(!cycle.scene().set("part", "glass", &error));
+    QVERIFY(error.contains("lightondark"));
+}
+
+void TestSimEngine::learnReadsDarkPartAndUnlearnRestores() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QVERIFY(cycle.scene().set("part", "dark"));
+    parameters.set("ROWS", "AUTO");
+    parameters.set("POL", "DL");
+    QCOMPARE(readsOutOf(cycle, 6), 0);
+    QVERIFY(cycle.command({"LEARN", "BOTH"}));
+    const CycleOutput learned = cycle.run();
+    QCOMPARE(learned.learnStatus, std::optional<int>(6));
+    QCOMPARE(parameters.fields("PHOTOEX").at(0), QStringLiteral("MANUAL"));
+    QVERIFY(parameters.fields("PHOTOEX").at(1).toInt() > 3000);
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"16"});
+    QCOMPARE(parameters.fields("POL"), QStringList{"DL"});
+    QCOMPARE(parameters.fields("STYLE"), QStringList{"NORMAL"});
+    QCOMPARE(readsOutOf(cycle, 5), 5);
+    // Undoing puts back what the reader held before, not the factory values.
+    QVERIFY(cycle.command({"UNLEARN"}));
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"AUTO"});
+    QCOMPARE(parameters.fields("POL"), QStringList{"DL"});
+    QCOMPARE(parameters.fields("STYLE"), QStringList{"AUTO"});
+    // A second undo has nothing of its own to put back: everything searches freely.
+    QVERIFY(cycle.command({"UNLEARN"}));
+    QCOMPARE(parameters.fields("POL"), QStringList{"AUTO"});
+}
+
+void TestSimEngine::morphologyAndNegativeReachTheDecoder() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QCOMPARE(readsOutOf(cycle, 5), 5);
+    // Five dilations close the light gaps between the modules: nothing left to read.
+    parameters.set("MORPH", "DILATE 5");
+    const CycleOutput spoilt = cycle.run();
+    QVERIFY(!spoilt.symbolFound);
+    QCOMPARE(readsOutOf(cycle, 4), 0);
+    parameters.set("MORPH", "CLOSE 1");
+    QCOMPARE(readsOutOf(cycle, 4), 4);
+    parameters.set("MORPH", "NONE 1");
+    // The negative image turns the ink light: a decoder held to dark on light misses it.
+    parameters.set("POL", "DL");
+    parameters.set("NEGATIVE", "ON");
+    const CycleOutput negative = cycle.run();
+    QVERIFY(!negative.symbolFound);
+    QVERIFY(Camera::measure(negative.image).mean < 100);
+    parameters.set("POL", "LD");
+    QCOMPARE(readsOutOf(cycle, 3), 3);
+}
+
+void TestSimEngine::exposureAndGainActLikeASensor() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    auto shot = [&](int exposure, int gain) {
+        parameters.set("PHOTOEX", QStringLiteral("MANUAL %1 %2 30 20000 0 1023").arg(exposure).arg(gain));
+        return cycle.run();
+    };
+    const CycleOutput dim = shot(300, 0);
+    const CycleOutput normal = shot(1000, 0);
+    const CycleOutput bright = shot(8000, 0);
+    QCOMPARE(dim.exposure, 300);
+    QCOMPARE(bright.exposure, 8000);
+    QVERIFY(Camera::measure(dim.image).mean < Camera::measure(normal.image).mean * 0.5);
+    // The paper clips at the top: a brighter exposure cannot go past white.
+    QVERIFY(Camera::measure(bright.image).saturated > 0.5);
+    QVERIFY(!bright.photometryValid);
+    QVERIFY(normal.photometryValid);
+    // The same brightness through gain instead of exposure is noisier.
+    // Neighbouring paper pixels differ only by noise; the light's fall-off is far slower.
+    auto paperNoise = [](const QImage& image) {
+        double squares = 0;
+        int n = 0;
+        for (int y = 5; y < 45; ++y) {
+            const uchar* line = image.constScanLine(y);
+            for (int x = 5; x < 100; ++x, ++n)
+                squares += double(line[x + 1] - line[x]) * (line[x + 1] - line[x]);
+        }
+        return std::sqrt(squares / n / 2);
+    };
+    const CycleOutput longExposure = shot(800, 0);
+    const CycleOutput highGain = shot(200, 640);
+    QCOMPARE(highGain.gain, 640);
+    QVERIFY(std::abs(Camera::measure(longExposure.image).mean - Camera::measure(highGain.image).mean) < 15);
+    QVERIFY(paperNoise(highGain.image) > 1.5 * paperNoise(longExposure.image));
 }
 
 void TestSimEngine::assistedLearnUsesRegion() {

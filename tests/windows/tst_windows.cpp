@@ -176,7 +176,7 @@ private slots:
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
                  QStringList({"Show Crosshair Overlay", "Show Frames / Sec"}));
-        QVERIFY(!w.findChild<QToolBar*>("ViewToolbar"));
+        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")), QStringList({"view:tune"}));
         // Reader commands wait for a reader; the rest do not.
         QVERIFY(!w.action("mnuBeeper")->isEnabled());
         QVERIFY(!w.action("mnuLoadImages")->isEnabled());
@@ -193,9 +193,6 @@ private slots:
         WindowEntry chart =
             menuWindow("BasicChart", Menu::Windows, 3050, 0, "mnuChart", "Charting Window", ItemRule::Always);
         chart.button = {Toolbar::View, 50, "chart", "Charts", "Runtime Charts and Trends", "chart"};
-        WindowEntry learn = window("Learn");
-        learn.button = {Toolbar::Control, 70,  "learn", "Learn", "Learn Photometry and Decoder Settings",
-                        "quicklearn",     true};
         app::CommandEntry save;
         save.menu.menu = Menu::File;
         save.menu.position = 1020;
@@ -211,7 +208,7 @@ private slots:
                                  "Application Mode...", ItemRule::Control),
                       menuWindow("dlgCommSetup", Menu::Settings, 2110, 3, "mnuComm", "Serial/TCP Settings...",
                                  ItemRule::Control),
-                      terminal, learn});
+                      terminal});
         app::windows().addCommand(save);
 
         BasicInterface& w = openMainWindow();
@@ -225,10 +222,10 @@ private slots:
         QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
                  QStringList({"Terminal Window", "Charting Window", "Verification Report"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
-                 QStringList({"view:terminal", "view:chart"}));
+                 QStringList({"view:terminal", "view:tune", "view:chart"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ControlToolbar")),
-                 QStringList({"reports", "reportfilter", "images", "compression", "live", "learn", "roi",
-                              "imagefile", "usecam"}));
+                 QStringList({"reports", "reportfilter", "images", "compression", "live", "photometry",
+                              "learn", "roi", "imagefile", "usecam"}));
         QVERIFY(!w.action("mnuApplication")->isEnabled());
         QVERIFY(w.action("mnuTerminal")->isEnabled());
 

@@ -1,0 +1,458 @@
+#include "settings/basicphotometry.h"
+
+#include "app/prompts.h"
+#include "link/connection.h"
+#include "link/parameterset.h"
+#include "link/record.h"
+#include "link/vocabulary.h"
+#include "resources/strings.h"
+#include "shell/programstate.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vm::settings {
+
+namespace {
+
+const QString kPhoto = QStringLiteral("PHOTOEX");
+const QString kMorph = QStringLiteral("MORPH");
+const QString kNegative = QStringLiteral("NEGATIVE");
+const QString kIllum = QStringLiteral("ILLUM");
+constexpr int kExposureField = 1;
+constexpr int kGainField = 2;
+const QStringList kMethods = {"NONE", "ERODE", "DILATE", "OPEN", "CLOSE"};
+// Negative image from this firmware level, calibration from level 9.
+constexpr int kNegativeLevel = 5;
+constexpr int kCalibrationLevel = 9;
+
+bool powerStrobed(const QString& illumination) {
+    return illumination == QLatin1String("POWER_STROBE") ||
+           illumination == QLatin1String("ON_AND_PSTROBED") ||
+           illumination == QLatin1String("ON_AND_STROBED");
+}
+
+void setRange(QSlider* slider, int minimum, int maximum) {
+    slider->setRange(minimum, maximum);
+    slider->setPageStep(int(std::lround((maximum - minimum) / 10.0)));
+}
+
+bool truthValue(const QString& text) {
+    const QString t = text.trimmed().toUpper();
+    return t == QLatin1String("TRUE") || t == QLatin1String("ON") || t == QLatin1String("Y") ||
+           t == QLatin1String("YES") || (!t.isEmpty() && t != QLatin1String("0") && t.toInt() != 0);
+}
+
+} // namespace
+
+BasicPhotometry::BasicPhotometry(QWidget* parent)
+    : SettingsWindow(QLatin1String(WindowName), Mode::Immediate, parent, ConnectionKind::Image) {
+    setWindowTitle(QStringLiteral("(no camera) - Photometry"));
+    m_updateTimer.setSingleShot(true);
+    m_updateTimer.setInterval(kUpdateDelayMs);
+    connect(&m_updateTimer, &QTimer::timeout, this, &SettingsWindow::reload);
+    buildControls();
+    connect(connection(), &vm::link::Connection::OnNewRecord, this, &BasicPhotometry::newRecord);
+    ensureLoaded();
+}
+
+vm::app::WindowEntry BasicPhotometry::windowEntry() {
+    vm::app::WindowEntry entry =
+        settingsMenuWindow<BasicPhotometry>(WindowName, 2060, "mnuPhotometry", vm::res::Str(206));
+    entry.button.bar = vm::app::Toolbar::Control;
+    entry.button.position = 60;
+    entry.button.key = QStringLiteral("photometry");
+    entry.button.caption = vm::res::Str(1530);
+    entry.button.image = QStringLiteral("exposure");
+    entry.button.tag = QStringLiteral("both");
+    entry.button.rule = vm::app::ItemRule::Control;
+    return entry;
+}
+
+void BasicPhotometry::buildControls() {
+    auto* layout = new QVBoxLayout(this);
+    auto* mode = new QHBoxLayout;
+    m_auto = new QRadioButton(tr("&Auto Photometry"), this);
+    m_auto->setObjectName(QStringLiteral("Auto"));
+    m_manual = new QRadioButton(tr("&Manual Photometry"), this);
+    m_manual->setObjectName(QStringLiteral("Manual"));
+    mode->addWidget(m_auto);
+    mode->addWidget(m_manual);
+    layout->addLayout(mode);
+
+    auto* sliders = new QGridLayout;
+    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    auto addSlider = [&](int row, const QString& caption, const QString& name, QLabel*& label,
+                         QSlider*& slider, QLineEdit*& text) {
+        slider = new QSlider(Qt::Horizontal, this);
+        slider->setObjectName(name);
+        text = new QLineEdit(this);
+        text->setObjectName(name + QStringLiteral("Text"));
+        text->setValidator(digits);
+        text->setMaximumWidth(70);
+        label = labelFor(slider, caption, this);
+        label->setObjectName(name + QStringLiteral("Label"));
+        text->setAccessibleName(QString(caption).remove(QLatin1Char('&')) + tr(" value"));
+        sliders->addWidget(label, row, 0);
+        sliders->addWidget(slider, row, 1);
+        sliders->addWidget(text, row, 2);
+    };
+    addSlider(0, tr("&Exposure"), QStringLiteral("Exposure"), m_exposureLabel, m_exposure, m_exposureText);
+    addSlider(1, tr("&Gain"), QStringLiteral("Gain"), m_gainLabel, m_gain, m_gainText);
+    m_exposure->setMinimumWidth(260);
+    setRange(m_gain, 0, kGainMax);
+    setRange(m_exposure, kExposureMin, kExposureMax);
+    layout->addLayout(sliders);
+
+    m_preprocessFrame = new QGroupBox(tr("Image Preprocessing"), this);
+    m_preprocessFrame->setObjectName(QStringLiteral("PreprocessFrame"));
+    auto* pre = new QGridLayout(m_preprocessFrame);
+    m_method = new QComboBox(m_preprocessFrame);
+    m_method->setObjectName(QStringLiteral("PreprocMethod"));
+    m_method->addItems(kMethods);
+    m_methodLabel = labelFor(m_method, tr("Me&thod"), m_preprocessFrame);
+    m_methodLabel->setObjectName(QStringLiteral("PreprocMethodLabel"));
+    m_iter = new QComboBox(m_preprocessFrame);
+    m_iter->setObjectName(QStringLiteral("PreprocIter"));
+    for (int i = 1; i <= 5; ++i)
+        m_iter->addItem(QString::number(i));
+    m_iterLabel = labelFor(m_iter, tr("&Iterations"), m_preprocessFrame);
+    m_iterLabel->setObjectName(QStringLiteral("PreprocIterLabel"));
+    pre->addWidget(m_methodLabel, 0, 0);
+    pre->addWidget(m_method, 0, 1);
+    pre->addWidget(m_iterLabel, 1, 0);
+    pre->addWidget(m_iter, 1, 1);
+    layout->addWidget(m_preprocessFrame);
+
+    m_negative = new QCheckBox(tr("&Negative Image"), this);
+    m_negative->setObjectName(QStringLiteral("NegativeImage"));
+    layout->addWidget(m_negative);
+    m_calibrationWarning =
+        new QLabel(tr("Warning:  Camera is currently calibrated.  Changing the exposure or the gain will "
+                      "uncalibrate the camera."),
+                   this);
+    m_calibrationWarning->setObjectName(QStringLiteral("lblCalibrationWarning"));
+    m_calibrationWarning->setWordWrap(true);
+    m_calibrationWarning->hide();
+    layout->addWidget(m_calibrationWarning);
+    m_photoInfo = new QLabel(this);
+    m_photoInfo->setObjectName(QStringLiteral("PhotoInfo"));
+    m_photoInfo->setAccessibleName(tr("Exposure and gain of the latest image"));
+    m_photoInfo->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    m_photoInfo->setFocusPolicy(Qt::StrongFocus);
+    layout->addWidget(m_photoInfo);
+
+    m_method->setCurrentIndex(0);
+    m_iter->setCurrentIndex(0);
+    m_negative->setVisible(vm::shell::firmwareLevel() >= kNegativeLevel);
+
+    connect(m_auto, &QRadioButton::clicked, this, &BasicPhotometry::autoClicked);
+    connect(m_manual, &QRadioButton::clicked, this, &BasicPhotometry::manualClicked);
+    for (auto [slider, box, fieldIndex] : {std::tuple{m_exposure, m_exposureText, kExposureField},
+                                           std::tuple{m_gain, m_gainText, kGainField}}) {
+        // A drag sends once, where the operator lets go; keys and clicks send at once.
+        connect(slider, &QSlider::valueChanged, this, [this, slider, box, fieldIndex](int value) {
+            if (updating())
+                return;
+            if (slider->isSliderDown()) {
+                const auto guard = updateGuard();
+                box->setText(QString::number(value));
+                return;
+            }
+            sliderChanged(slider, fieldIndex, false);
+        });
+        connect(slider, &QSlider::sliderReleased, this,
+                [this, slider, fieldIndex] { sliderChanged(slider, fieldIndex, false); });
+        connect(box, &QLineEdit::editingFinished, this,
+                [this, box, slider, fieldIndex] { textLeft(box, slider, fieldIndex); });
+    }
+    connect(m_method, &QComboBox::activated, this, &BasicPhotometry::methodChosen);
+    connect(m_iter, &QComboBox::activated, this, &BasicPhotometry::iterationsChosen);
+    connect(m_negative, &QCheckBox::clicked, this, &BasicPhotometry::negativeClicked);
+}
+
+QString BasicPhotometry::field(const QString& parameter, int index) {
+    return parameters().GetParameter(parameter).Field(index);
+}
+
+void BasicPhotometry::setField(const QString& parameter, int index, const QString& value) {
+    parameters().GetParameter(parameter).SetField(index, value);
+}
+
+QStringList BasicPhotometry::parametersToLoad() const {
+    QStringList names = {kPhoto, kMorph, kIllum};
+    if (vm::shell::firmwareLevel() >= kNegativeLevel)
+        names << kNegative;
+    return names;
+}
+
+void BasicPhotometry::loadParameters() {
+    m_loaded = false;
+    if (!isConnected())
+        return;
+    SettingsWindow::loadParameters();
+    bool warn = false;
+    if (vm::shell::firmwareLevel() >= kCalibrationLevel) {
+        if (load(QStringLiteral("VERIFY"))) {
+            const int code = vm::shell::VerificationStandardCode(field(QStringLiteral("VERIFY"), 0));
+            vm::shell::setVerificationStandard(code);
+            vm::shell::setVerificationEnabled(code != 0);
+        }
+        if (load(QStringLiteral("CALIBRATED")))
+            vm::shell::setReaderCalibrated(truthValue(field(QStringLiteral("CALIBRATED"), 0)));
+        const int code = vm::shell::verificationStandard();
+        warn = vm::shell::readerCalibrated() && code >= 1 && code <= 5;
+    }
+    m_calibrationWarning->setVisible(warn);
+    m_loaded = true;
+}
+
+void BasicPhotometry::refresh() {
+    const int level = vm::shell::firmwareLevel();
+    m_negative->setVisible(level >= kNegativeLevel);
+    const QString illumination = field(kIllum, 0).toUpper();
+    setRange(m_exposure, kExposureMin, powerStrobed(illumination) ? kPowerStrobeExposureMax : kExposureMax);
+
+    const QString exposure = field(kPhoto, kExposureField);
+    const QString gain = field(kPhoto, kGainField);
+    m_exposure->setValue(exposure.toInt());
+    m_exposureText->setText(exposure);
+    m_gain->setValue(gain.toInt());
+    m_gainText->setText(gain);
+    m_lastExposure = m_putBackExposure = m_exposure->value();
+    m_lastGain = m_putBackGain = m_gain->value();
+
+    const bool automatic = field(kPhoto, 0).toUpper() == QLatin1String("AUTO");
+    m_auto->setChecked(automatic);
+    m_manual->setChecked(!automatic);
+
+    const int method = std::max<qsizetype>(0, kMethods.indexOf(field(kMorph, 0).toUpper()));
+    m_method->setCurrentIndex(int(method));
+    const int iterations = field(kMorph, 1).toInt();
+    if (iterations >= 1 && iterations <= 5)
+        m_iter->setCurrentIndex(iterations - 1);
+    if (level >= kNegativeLevel)
+        m_negative->setChecked(field(kNegative, 0).toUpper() == QLatin1String("ON"));
+}
+
+void BasicPhotometry::applyControlState(bool control) {
+    setEnabledByRule(control && isConnected() && !vm::shell::imageFileAcquisition());
+}
+
+void BasicPhotometry::setEnabledByRule(bool editable) {
+    const int level = vm::shell::firmwareLevel();
+    const bool files = vm::shell::imageFileAcquisition();
+    bool e = editable;
+    if (level >= kCalibrationLevel && vm::shell::verificationStandard() == vm::shell::kAimDpmStandard)
+        e = false;
+    const bool manual = !m_auto->isChecked();
+    for (QWidget* w : {static_cast<QWidget*>(m_auto), static_cast<QWidget*>(m_manual)})
+        w->setEnabled(e);
+    for (QWidget* w : {static_cast<QWidget*>(m_exposure), static_cast<QWidget*>(m_exposureLabel),
+                       static_cast<QWidget*>(m_exposureText), static_cast<QWidget*>(m_gain),
+                       static_cast<QWidget*>(m_gainLabel), static_cast<QWidget*>(m_gainText)})
+        w->setEnabled(e && manual);
+    // Preprocessing applies to image files too, on the readers that grade nothing.
+    if (level < kCalibrationLevel)
+        e = e || (files && hasControl() && isConnected());
+    else if (vm::shell::verificationEnabled())
+        e = false;
+    for (QWidget* w : {static_cast<QWidget*>(m_preprocessFrame), static_cast<QWidget*>(m_methodLabel),
+                       static_cast<QWidget*>(m_method), static_cast<QWidget*>(m_negative)})
+        w->setEnabled(e);
+    const bool iterating = m_method->currentIndex() > 0;
+    m_iter->setEnabled(e && iterating);
+    m_iterLabel->setEnabled(e && iterating);
+}
+
+void BasicPhotometry::send() {
+    if (!m_loaded || !connection() || !connection()->Response().IsOpen())
+        return;
+    apply();
+}
+
+bool BasicPhotometry::confirmCalibrationChange() {
+    if (vm::shell::firmwareLevel() < kCalibrationLevel || m_calibrationWarning->isHidden())
+        return true;
+    if (updating() || m_calibrationResetConfirmed)
+        return true;
+    const auto answer =
+        vm::app::showMessage(this,
+                             QStringLiteral("Changing the Exposure or the Gain will reset the calibration.") +
+                                 QLatin1String("\r\n") + QStringLiteral("Do you wish to proceed?"),
+                             vm::app::PromptButtons::YesNo, vm::app::PromptIcon::Question,
+                             QStringLiteral("Confirm Calibration Cancellation"));
+    if (answer != vm::app::PromptAnswer::Yes)
+        return false;
+    m_calibrationResetConfirmed = true;
+    return true;
+}
+
+void BasicPhotometry::cancelCalibration() {
+    if (vm::shell::firmwareLevel() < kCalibrationLevel || !m_calibrationResetConfirmed || !connection())
+        return;
+    m_calibrationResetConfirmed = false;
+    // Sending the reader's own calibration photometry back as a command drops the calibration.
+    const QString reply = connection()->Query(QStringLiteral("CONTRASTCAL"));
+    connection()->SendCommand(reply, 500);
+    connection()->BroadcastMessage(objectName(), QStringLiteral("UNCALIBRATED"), QString());
+    vm::shell::setReaderCalibrated(false);
+    m_calibrationWarning->hide();
+}
+
+void BasicPhotometry::autoClicked() {
+    if (updating() || !m_loaded)
+        return;
+    if (!confirmCalibrationChange()) {
+        const auto guard = updateGuard();
+        m_manual->setChecked(true);
+        return;
+    }
+    cancelCalibration();
+    setField(kPhoto, 0, QStringLiteral("AUTO"));
+    refreshDisplay();
+    send();
+}
+
+void BasicPhotometry::manualClicked() {
+    if (updating() || !m_loaded)
+        return;
+    setField(kPhoto, 0, QStringLiteral("MANUAL"));
+    // Manual photometry starts from what automatic photometry found.
+    if (m_recordPhotometry) {
+        setField(kPhoto, kExposureField, QString::number(m_recordExposure));
+        setField(kPhoto, kGainField, QString::number(m_recordGain));
+    }
+    refreshDisplay();
+    send();
+}
+
+void BasicPhotometry::sliderChanged(QSlider* slider, int fieldIndex, bool force) {
+    if (updating() || !m_loaded)
+        return;
+    const bool exposure = fieldIndex == kExposureField;
+    int& last = exposure ? m_lastExposure : m_lastGain;
+    int& putBack = exposure ? m_putBackExposure : m_putBackGain;
+    QLineEdit* box = exposure ? m_exposureText : m_gainText;
+    const int value = slider->value();
+    if (value == last && !force) {
+        const auto guard = updateGuard();
+        box->setText(QString::number(value));
+        return;
+    }
+    if (!confirmCalibrationChange()) {
+        const auto guard = updateGuard();
+        slider->setValue(putBack);
+        box->setText(QString::number(putBack));
+        return;
+    }
+    cancelCalibration();
+    {
+        const auto guard = updateGuard();
+        box->setText(QString::number(value));
+    }
+    setField(kPhoto, fieldIndex, QString::number(value));
+    last = putBack = value;
+    // Over a serial line each step would cost a command: the change waits for the next send.
+    if (!connection()->IsSerial())
+        send();
+}
+
+void BasicPhotometry::textLeft(QLineEdit* box, QSlider* slider, int fieldIndex) {
+    if (updating() || !m_loaded)
+        return;
+    const bool exposure = fieldIndex == kExposureField;
+    const int last = exposure ? m_lastExposure : m_lastGain;
+    const qint64 typed = leadingNumber(box->text());
+    if (typed == last)
+        return;
+    if (!confirmCalibrationChange()) {
+        const auto guard = updateGuard();
+        box->setText(QString::number(last));
+        return;
+    }
+    const int held = int(std::clamp<qint64>(typed, slider->minimum(), slider->maximum()));
+    {
+        const auto guard = updateGuard();
+        box->setText(QString::number(held));
+        slider->setValue(held);
+    }
+    sliderChanged(slider, fieldIndex, true);
+}
+
+void BasicPhotometry::methodChosen(int index) {
+    const bool iterating = index > 0;
+    m_iter->setEnabled(iterating && m_method->isEnabled());
+    m_iterLabel->setEnabled(iterating && m_method->isEnabled());
+    if (updating() || index < 0 || index >= kMethods.size())
+        return;
+    setField(kMorph, 0, kMethods.at(index));
+    if (field(kMorph, 1).toInt() < 1)
+        setField(kMorph, 1, QStringLiteral("1"));
+    send();
+}
+
+void BasicPhotometry::iterationsChosen(int index) {
+    if (updating() || index < 0)
+        return;
+    setField(kMorph, 1, m_iter->itemText(index));
+    send();
+}
+
+void BasicPhotometry::negativeClicked(bool checked) {
+    setField(kNegative, 0, checked ? QStringLiteral("ON") : QStringLiteral("OFF"));
+    send();
+}
+
+void BasicPhotometry::newRecord(const vm::link::Record& record) {
+    const auto guard = updateGuard();
+    const int exposure = record.Image().Exposure();
+    const int gain = record.Image().Gain();
+    // A learn outcome changes photometry: reload a moment later.
+    if (record.HasLearnStatus())
+        m_updateTimer.start();
+    if (record.Image().PhotometryValid()) {
+        m_recordPhotometry = true;
+        m_recordExposure = exposure;
+        m_recordGain = gain;
+    }
+    m_photoInfo->setText(QStringLiteral("Exp = %1 usec, Gain = %2 dB").arg(exposure).arg(gain));
+}
+
+QString BasicPhotometry::photoInfo() const {
+    return m_photoInfo->text();
+}
+
+void BasicPhotometry::broadcastReceived(const QString& message, const QString&) {
+    if (message == QLatin1String("UPDATEPHOTO") || message == QLatin1String("CALIBRATED")) {
+        m_updateTimer.start();
+    } else if (message == QLatin1String("UNCALIBRATED")) {
+        m_calibrationWarning->hide();
+    }
+}
+
+void BasicPhotometry::done(int result) {
+    if (!m_closing) {
+        m_closing = true;
+        if (m_manual->isChecked()) {
+            textLeft(m_exposureText, m_exposure, kExposureField);
+            textLeft(m_gainText, m_gain, kGainField);
+        }
+    }
+    m_updateTimer.stop();
+    SettingsWindow::done(result);
+}
+
+} // namespace vm::settings
