@@ -6,6 +6,10 @@
 #include "settings/frmsettings.h"
 #include "shell/frmabout.h"
 #include "shell/frmlog.h"
+#include "tools/basicchart.h"
+#include "tools/basicreport.h"
+#include "tools/basicterminal.h"
+#include "tools/filmstriprecorder.h"
 
 namespace vm::app {
 
@@ -18,6 +22,11 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(settings::BasicApplication::windowEntry());
     registry.add(io::frmIOSettings::windowEntry());
     registry.add(io::frmIOAssign::windowEntry());
+    registry.add(tools::BasicTerminal::windowEntry());
+    registry.add(tools::BasicReport::windowEntry());
+    registry.add(tools::BasicChart::windowEntry());
+    registry.add(tools::FilmstripRecorder::windowEntry());
+    registry.add(tools::NetworkOverview::windowEntry());
 }
 
 } // namespace vm::app

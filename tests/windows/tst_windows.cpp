@@ -165,17 +165,22 @@ private slots:
     // The program as it stands: only the items whose windows or commands exist, in order.
     void menusOfTheProgram() {
         BasicInterface& w = openMainWindow();
-        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Help", "(Test)"}));
+        QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuFile")),
                  QStringList({"Save Current Image", "Load Image Files to Camera",
                               "Use Camera for Acquisition", "-", "Preferences...", "-", "Exit"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
                  QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
                               "Reset Statistics"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
+                 QStringList({"Terminal Window", "Report Window", "Charting Window", "Filmstrip Recorder",
+                              "Network Overview"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
-                 QStringList({"Show Crosshair Overlay", "Show Frames / Sec"}));
-        QVERIFY(!w.findChild<QToolBar*>("ViewToolbar"));
+                 QStringList({"Show Histogram Window", "Show Crosshair Overlay", "Show Frames / Sec"}));
+        QCOMPARE(
+            toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
+            QStringList({"view:terminal", "view:reports", "view:filmstrip", "view:chart", "view:network"}));
         // Reader commands wait for a reader; the rest do not.
         QVERIFY(!w.action("mnuBeeper")->isEnabled());
         QVERIFY(!w.action("mnuLoadImages")->isEnabled());
@@ -186,11 +191,11 @@ private slots:
     // A window that registers appears at its place among the others, on menus and toolbars,
     // with no change to the main window.
     void registeredWindowsTakeTheirPlaces() {
-        WindowEntry terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 0, "mnuTerminal",
+        WindowEntry terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 1, "mnuTerminal",
                                           "Terminal Window", ItemRule::Always);
         terminal.button = {Toolbar::View, 10, "terminal", "Terminal", "Command Terminal Window", "terminal"};
         WindowEntry chart =
-            menuWindow("BasicChart", Menu::Windows, 3050, 0, "mnuChart", "Charting Window", ItemRule::Always);
+            menuWindow("BasicChart", Menu::Windows, 3050, 1, "mnuChart", "Charting Window", ItemRule::Always);
         chart.button = {Toolbar::View, 50, "chart", "Charts", "Runtime Charts and Trends", "chart"};
         WindowEntry learn = window("Learn");
         learn.button = {Toolbar::Control, 70,  "learn", "Learn", "Learn Photometry and Decoder Settings",
@@ -220,9 +225,13 @@ private slots:
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
                  QStringList({"Application Mode...", "IO Settings...", "-", "Targeting Laser", "Beeper",
                               "Reset Statistics", "-", "Serial/TCP Settings..."}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")), QStringList({"Terminal Window", "Charting Window"}));
-        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
-                 QStringList({"view:terminal", "view:chart"}));
+        // The program's own monitoring windows stand between the two replaced here.
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
+                 QStringList({"Terminal Window", "Report Window", "Charting Window", "Filmstrip Recorder",
+                              "Network Overview"}));
+        QCOMPARE(
+            toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
+            QStringList({"view:terminal", "view:reports", "view:filmstrip", "view:chart", "view:network"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ControlToolbar")),
                  QStringList({"reports", "reportfilter", "images", "compression", "live", "learn", "roi",
                               "imagefile", "usecam"}));
