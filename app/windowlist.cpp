@@ -17,6 +17,10 @@
 #include "shell/frmcompare.h"
 #include "shell/frmlog.h"
 #include "shell/frmpidcopy.h"
+#include "tools/basicchart.h"
+#include "tools/basicreport.h"
+#include "tools/basicterminal.h"
+#include "tools/filmstriprecorder.h"
 #include "verification/verificationreport.h"
 
 namespace vm::app {
@@ -41,6 +45,11 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(io::frmMatch::windowEntry());
     registry.add(io::frmBeep::windowEntry());
     registry.add(verification::VerificationReport::windowEntry());
+    registry.add(tools::BasicTerminal::windowEntry());
+    registry.add(tools::BasicReport::windowEntry());
+    registry.add(tools::BasicChart::windowEntry());
+    registry.add(tools::FilmstripRecorder::windowEntry());
+    registry.add(tools::NetworkOverview::windowEntry());
 
     for (CommandEntry& command : shell::configcommands::commandEntries())
         registry.addCommand(std::move(command));

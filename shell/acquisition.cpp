@@ -20,6 +20,7 @@
 #include "shell/programstate.h"
 #include "shell/readerrules.h"
 #include "shell/statusbar.h"
+#include "tools/frmhisto.h"
 #include "tools/overlays.h"
 
 #include <QAction>
@@ -478,6 +479,8 @@ void BasicInterface::onNewRecord(const vm::link::Record& record) {
     // outline would sit over another record's image. Its counts still go up.
     if (!record.Image().IsEmpty() || !m_imageView->HasImage())
         m_imageView->SetRecord(record);
+    if (m_histo && m_histo->isVisible() && !record.Image().IsEmpty())
+        updateHistogram();
 
     const bool graded = record.HasVerification() && firmwareLevel() >= 4 && verificationEnabled();
     if (graded != m_gradeCounters) {

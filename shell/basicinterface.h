@@ -5,6 +5,7 @@
 #include "link/parameterset.h"
 #include "link/record.h"
 #include "shell/splash.h"
+#include "tools/frmhisto.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -122,6 +123,10 @@ public:
     void SetLive(bool on);
     bool IsLive() const { return m_live; }
     void ShowPreferences();
+    // The Test menu's histogram window, with its region on the image.
+    void ShowHistogramWindow();
+    vm::tools::frmHisto* histogramWindow() const { return m_histo; }
+    vm::tools::SearchArea* histogramRegion() const { return m_histoArea.get(); }
     void ApplyDisplayPreferences();
     void ApplyTransferRates();
 
@@ -232,6 +237,8 @@ private:
     void externalUpdateFired();
     void toggleCrosshairs(bool on);
     void toggleFramesPerSecond(bool on);
+    void updateHistogram();
+    void histogramClosed();
     void clearPerConnectionState();
     void showWaitingForTrigger();
     void setInfoMessage(const QString& text);
@@ -273,6 +280,8 @@ private:
     std::shared_ptr<vm::tools::Crosshairs> m_crosshairs;
     std::shared_ptr<vm::tools::Boxes> m_boxes;
     std::shared_ptr<FramesPerSecondOverlay> m_fpsOverlay;
+    std::shared_ptr<vm::tools::SearchArea> m_histoArea;
+    QPointer<vm::tools::frmHisto> m_histo;
 
     // Timers.
     QTimer m_updateTimer;

@@ -146,6 +146,8 @@ QList<BasicInterface::MenuEntry> BasicInterface::ownMenuEntries() {
     add(place(Menu::Settings, 2100, 2, QStringLiteral("mnuResetStatistics"), Str(210), ItemRule::Reader),
         command(&BasicInterface::ResetStatistics));
 
+    add(place(Menu::Test, 5020, 0, QStringLiteral("mnuHistogram"), Str(502)),
+        command(&BasicInterface::ShowHistogramWindow));
     add(place(Menu::Test, 5030, 0, QStringLiteral("mnuCrosshairs"), Str(503)),
         [this](QMenu* menu, const QString& key, const QString& text) {
             QAction* crosshairs = addAction(menu, key, text);

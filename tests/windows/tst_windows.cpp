@@ -187,11 +187,11 @@ private slots:
     // A window that registers appears at its place among the others, on menus and toolbars,
     // with no change to the main window.
     void registeredWindowsTakeTheirPlaces() {
-        WindowEntry terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 0, "mnuTerminal",
+        WindowEntry terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 1, "mnuTerminal",
                                           "Terminal Window", ItemRule::Always);
         terminal.button = {Toolbar::View, 10, "terminal", "Terminal", "Command Terminal Window", "terminal"};
         WindowEntry chart =
-            menuWindow("BasicChart", Menu::Windows, 3050, 0, "mnuChart", "Charting Window", ItemRule::Always);
+            menuWindow("BasicChart", Menu::Windows, 3050, 1, "mnuChart", "Charting Window", ItemRule::Always);
         chart.button = {Toolbar::View, 50, "chart", "Charts", "Runtime Charts and Trends", "chart"};
         app::CommandEntry save;
         save.menu.menu = Menu::File;

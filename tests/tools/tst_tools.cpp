@@ -1,0 +1,724 @@
+// The monitoring windows against simulated readers: the report, chart, terminal and
+// network overview, the histogram window and the filmstrip recorder, alone and as the
+// main window opens them.
+#include "app/imagefiles.h"
+#include "app/settingsstore.h"
+#include "app/windowregistry.h"
+#include "app/windowroutines.h"
+#include "common/prompts.h"
+#include "common/readers.h"
+#include "display/cameras.h"
+#include "display/imageview.h"
+#include "display/reportchart.h"
+#include "display/reportgrid.h"
+#include "display/terminal.h"
+#include "display/twips.h"
+#include "display/xtermwnd.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "link/wholefile.h"
+#include "shell/basicinterface.h"
+#include "shell/programstate.h"
+#include "sim/cycledriver.h"
+#include "tools/basicchart.h"
+#include "tools/basicreport.h"
+#include "tools/basicterminal.h"
+#include "tools/filmstriprecorder.h"
+#include "tools/frmhisto.h"
+#include "tools/imagerecorder.h"
+#include "tools/overlays.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QToolBar>
+
+#include <cmath>
+
+using namespace vm;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+
+namespace {
+
+sim::ReaderConfig toolReader(const QString& name) {
+    sim::ReaderConfig config = testing::readerConfig(name);
+    config.commandPort = 0;
+    config.dataPort = 0;
+    config.publishSerial = false;
+    return config;
+}
+
+// An image whose columns left of `split` are `leftGrey` and the rest `rightGrey`.
+QImage splitImage(int split, int leftGrey, int rightGrey) {
+    QImage image(tools::kImageWidth, tools::kImageHeight, QImage::Format_Grayscale8);
+    for (int y = 0; y < image.height(); ++y) {
+        uchar* line = image.scanLine(y);
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = uchar(x < split ? leftGrey : rightGrey);
+    }
+    return image;
+}
+
+link::RecordImage recordImage(const QImage& image) {
+    return link::RecordImage(image, 1, 0, 0, false);
+}
+
+qint64 hourReads(tools::BasicChart& chart) {
+    qint64 reads = 0;
+    for (const auto& minute : chart.hourTrend().minutes())
+        reads += minute.second.reads;
+    return reads;
+}
+
+} // namespace
+
+class TestTools : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::Simulator> m_sim;
+    std::unique_ptr<link::Coordinator> m_coord;
+
+    sim::Reader* reader(int index) const { return m_sim->reader(index); }
+
+    void focus(int index) {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_coord->Devices().isEmpty(), 10000);
+        testing::focusReader(*m_coord, reader(index)->name());
+        link::ReaderConnection probe;
+        QTRY_VERIFY_WITH_TIMEOUT(probe.Connected(), 5000);
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("VELMARROW_STATION", "TOOLS-PC");
+        qputenv("VmSplashEnabled", "0");
+        m_sim = testing::startSimulator({toolReader("ToolCam1"), toolReader("ToolCam2")});
+        QVERIFY(m_sim);
+        if (app::windows().windowEntries().empty())
+            app::registerWindows(app::windows());
+    }
+
+    void cleanupTestCase() { m_sim.reset(); }
+
+    void init() {
+        testing::startWindowTest(m_dir.path());
+        app::setImageSaveDirectory(m_dir.path());
+        for (sim::Reader* r : m_sim->readers()) {
+            r->dropControl();
+            r->cycles().setRate(sim::CycleDriver::kDefaultRate);
+            r->cycles().setOnline(true);
+        }
+        m_coord = std::make_unique<link::Coordinator>();
+        m_coord->StartDiscovery();
+    }
+
+    void cleanup() {
+        for (QWidget* w : app::windows().loadedWindows())
+            app::ShowRestoredWindow(w, false);
+        if (m_coord)
+            m_coord->Focus(QString());
+        m_coord.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        shell::setControlPassword(QString());
+        app::installSettings(nullptr);
+    }
+
+    // ------------------------------------------------------------ report and chart
+
+    void reportAndChartKeepUpAtTopRate() {
+        focus(0);
+        auto* report =
+            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
+        auto* chart =
+            static_cast<tools::BasicChart*>(app::windows().open(tools::BasicChart::WindowName, nullptr));
+        QVERIFY(report && chart);
+        QVERIFY(report->windowTitle().endsWith(" - Camera Report"));
+        QVERIFY(chart->windowTitle().endsWith(" - Chart"));
+
+        link::ReaderConnection counter;
+        QSignalSpy records(&counter, &link::Connection::OnNewRecord);
+        QSignalSpy delivered(reader(0), &sim::Reader::recordDelivered);
+        reader(0)->cycles().setRate(sim::CycleDriver::kMaxRate);
+        // Two seconds' worth of records at the reader's top rate.
+        QTRY_VERIFY_WITH_TIMEOUT(records.count() >= 2 * int(sim::CycleDriver::kMaxRate), 20000);
+        reader(0)->cycles().setOnline(false);
+        QTRY_VERIFY(!delivered.isEmpty());
+        const qint64 last = delivered.constLast().at(0).toLongLong();
+        QTRY_COMPARE_WITH_TIMEOUT(records.constLast().at(0).value<link::Record>().Number(), last, 5000);
+
+        // The grid ends on the newest record and holds its full count of rows; the chart
+        // counted every record into its hour, though it drew only the newest of a burst.
+        QTRY_COMPARE(report->grid()->item(0, display::ReportGrid::ImageColumn)->text(),
+                     QString::number(last));
+        // Bursts collapse to one row, so the rows are at most one per record.
+        QVERIFY(report->grid()->rowCount() >= 1);
+        QVERIFY(report->grid()->rowCount() <=
+                std::min<qsizetype>(records.count(), report->grid()->MaxRows()));
+        QVERIFY(!report->hasPending());
+        QTRY_COMPARE(hourReads(*chart), qint64(records.count()));
+        QTRY_VERIFY(!chart->hasPending());
+        QVERIFY(chart->chart()->DecodeTimePoints().size() >= 1);
+        QVERIFY(chart->chart()->DecodeTimePoints().size() <= records.count());
+
+        // The hour view shows this minute's reads.
+        chart->SetView(tools::BasicChart::HourView);
+        QVERIFY(chart->hourRateSeries()->count() >= 1);
+        QCOMPARE(chart->hourRateSeries()->at(chart->hourRateSeries()->count() - 1).x(), 0.0);
+        double shown = 0;
+        for (const QPointF& p : chart->hourRateSeries()->points())
+            shown += p.y();
+        QCOMPARE(qint64(shown), qint64(records.count()));
+    }
+
+    void hourTrendForgetsMinutesOlderThanAnHour() {
+        qint64 now = 0;
+        tools::HourTrend trend([&now] { return now; });
+        trend.add(true, 4.0);
+        trend.add(false, 6.0);
+        now = 59 * 60000;
+        trend.add(true, 1.0);
+        auto minutes = trend.minutes();
+        QCOMPARE(minutes.size(), 2);
+        QCOMPARE(minutes.at(0).first, -59);
+        QCOMPARE(minutes.at(0).second.reads, 2u);
+        QCOMPARE(minutes.at(0).second.passes, 1u);
+        QCOMPARE(minutes.at(0).second.decodeMsTotal, 10.0);
+        // One minute later the first minute falls out, and its bucket is reused.
+        now = 60 * 60000;
+        trend.add(true, 2.0);
+        minutes = trend.minutes();
+        QCOMPARE(minutes.size(), 2);
+        QCOMPARE(minutes.at(0).first, -1);
+        QCOMPARE(minutes.at(1).first, 0);
+        QCOMPARE(minutes.at(1).second.reads, 1u);
+    }
+
+    void reportWindowSizesToItsGridUnlessMaximised() {
+        focus(0);
+        auto* report =
+            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
+        QTRY_VERIFY(report->grid()->rowCount() >= 3);
+        const auto fits = [report] {
+            const int expected = display::TwipsToPixelsY(
+                report, display::PixelsToTwipsY(report, report->toolbar()->height()) +
+                            report->grid()->ContentHeight() + tools::BasicReport::kExtraHeightTwips);
+            return std::abs(report->frameGeometry().height() - expected) <= 2;
+        };
+        QTRY_VERIFY(fits());
+        report->showMaximized();
+        QSignalSpy records(report->connection(), &link::Connection::OnNewRecord);
+        QVERIFY(records.wait(5000));
+        const QSize maximised = report->size();
+        QTRY_VERIFY(records.count() >= 4);
+        QTRY_VERIFY(report->grid()->rowCount() >= 6);
+        QCOMPARE(report->size(), maximised);
+    }
+
+    void reportCsvExport() {
+        focus(0);
+        auto* report =
+            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
+        QTRY_VERIFY(report->grid()->rowCount() >= 2);
+        const QString path = m_dir.filePath("report.csv");
+        report->setFileChooser([path](QWidget*) { return path; });
+        report->exportButton()->trigger();
+        const int rows = report->grid()->rowCount();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), rows + 1);
+        QVERIFY(lines.at(1).startsWith(report->grid()->item(0, 0)->text() + ","));
+        QCOMPARE(lines.at(1).count(','),
+                 display::ReportGrid::ColumnCount - 1 +
+                     int(report->grid()->item(0, display::ReportGrid::TextColumn)->text().count(',')));
+
+        // A folder that cannot hold the file: the operator is told, nothing is half-written.
+        const QString bad = m_dir.filePath("missing/report.csv");
+        QString reason;
+        QVERIFY(!link::writeWholeFile(bad, QByteArray("x"), &reason));
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "The report could not be saved as " + bad + ": " + reason,
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            QVERIFY(!report->ExportCsv(bad));
+        }
+        QVERIFY(!QFile::exists(bad));
+    }
+
+    void statisticsResetNeedsControl() {
+        focus(0);
+        auto* report =
+            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
+        QVERIFY(!report->clearCountersButton()->isEnabled());
+        QSignalSpy commands(reader(0), &sim::Reader::commandReceived);
+        auto received = [&commands](const QString& line) {
+            for (const auto& args : commands)
+                if (args.at(0).toString() == line)
+                    return true;
+            return false;
+        };
+
+        // Declined: the refusal, and the statistics stay.
+        QTRY_VERIFY(reader(0)->cycles().stats().triggers > 0);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera ToolCam1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+            boxes->expectMessage("Velmarrow", "Cannot clear statistics without control...", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            report->ResetStatistics();
+        }
+        QVERIFY(!received("CONTROL"));
+        QVERIFY(!received("STATS RESET"));
+
+        // Accepted: control is taken, the reset confirmed and sent; the button comes on.
+        reader(0)->cycles().setOnline(false);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera ToolCam1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            report->ResetStatistics();
+        }
+        QVERIFY(received("CONTROL"));
+        QTRY_VERIFY(received("STATS RESET"));
+        QCOMPARE(reader(0)->cycles().stats().triggers, quint64(0));
+        QTRY_VERIFY(report->clearCountersButton()->isEnabled());
+
+        // With control held there is only the confirmation; No sends nothing.
+        commands.clear();
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+            report->clearCountersButton()->trigger();
+        }
+        QVERIFY(!received("STATS RESET"));
+
+        // Control given back elsewhere: the button goes off.
+        reader(0)->dropControl();
+        QTRY_VERIFY(!report->clearCountersButton()->isEnabled());
+    }
+
+    void statisticsResetAsksThePassword() {
+        focus(0);
+        shell::setControlPassword("sesame");
+        auto* report =
+            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
+        QSignalSpy commands(reader(0), &sim::Reader::commandReceived);
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", "Do you wish to control the camera ToolCam1?", PromptIcon::Question,
+                             PromptButtons::YesNo, PromptAnswer::Yes);
+        boxes->expectInput("VelmarrowPassword", "Enter Password", QString(), true, QString("open up"));
+        boxes->expectMessage("Velmarrow", "Invalid Password", PromptIcon::None, PromptButtons::Ok,
+                             PromptAnswer::Ok);
+        report->ResetStatistics();
+        for (const auto& args : commands)
+            QVERIFY(args.at(0).toString() != "CONTROL" && args.at(0).toString() != "STATS RESET");
+    }
+
+    // ------------------------------------------------------------ terminal and network
+
+    void terminalSendsTypedCommandAndColoursReply() {
+        focus(1);
+        auto* window = static_cast<tools::BasicTerminal*>(
+            app::windows().open(tools::BasicTerminal::WindowName, nullptr));
+        QVERIFY(window->windowTitle().endsWith(" - Terminal"));
+        display::Terminal* terminal = window->terminal();
+        QTRY_VERIFY(terminal->Output()->toPlainText().contains("-- Connected to ToolCam2"));
+        QLineEdit* input = terminal->Input();
+        input->setFocus();
+        QTest::keyClicks(input, "STATS");
+        QTest::keyClick(input, Qt::Key_Return);
+        QTRY_VERIFY(reader(1)->receivedCommands().contains("STATS"));
+        const QStringList lines = terminal->Output()->toPlainText().split('\n');
+        QCOMPARE(lines.constLast(), QString("!STATS OK"));
+        QVERIFY(lines.at(lines.size() - 2).startsWith("STATS "));
+        const QTextDocument* doc = terminal->Output()->document();
+        const QColor last = doc->lastBlock().begin().fragment().charFormat().foreground().color();
+        QCOMPARE(last, QColor(0, 0xFF, 0xFF)); // the OK status in cyan
+
+        QTest::keyClicks(input, "NOSUCHWORD");
+        QTest::keyClick(input, Qt::Key_Return);
+        const QColor error = doc->lastBlock().begin().fragment().charFormat().foreground().color();
+        QCOMPARE(error, QColor(0xFF, 0x50, 0x50));
+    }
+
+    // ------------------------------------------------------------ histogram
+
+    void histogramFiguresOfKnownRegions() {
+        tools::frmHisto histo;
+        // All 200 over 20 x 20 pixels: one bin of 400.
+        histo.UpdateHistogram(10, 10, 30, 30, recordImage(splitImage(0, 0, 200)));
+        QCOMPARE(histo.minMaxText(), QString("200 / 200"));
+        QCOMPARE(histo.medianText(), QString("200"));
+        QCOMPARE(histo.highPeakText(), QString("000400"));
+        QCOMPARE(histo.lowPeakText(), QString("000255"));
+        QCOMPARE(histo.figures().scaleMaximum, 500);
+        QCOMPARE(histo.meanText(), QString("200.000"));
+        QCOMPARE(histo.stdDevText(), QString("0.000"));
+
+        // Ten columns of 100 and ten of 200: a highest bin of exactly 200 scales to 300.
+        // Each bin is 200 strong, so the lowest non-empty count stays at 255.
+        histo.UpdateHistogram(310, 0, 330, 10, recordImage(splitImage(320, 100, 200)));
+        QCOMPARE(histo.figures().highPeak, 100);
+        QCOMPARE(histo.figures().scaleMaximum, 200);
+        QCOMPARE(histo.minMaxText(), QString("100 / 200"));
+        QCOMPARE(histo.medianText(), QString("200"));
+        QCOMPARE(histo.meanText(), QString("150.000"));
+        QCOMPARE(histo.stdDevText(), QString("50.000"));
+        QCOMPARE(histo.lowPeakText(), QString("000100"));
+
+        // A region of no width empties the chart and leaves the figures.
+        histo.UpdateHistogram(40, 10, 40, 30, recordImage(splitImage(0, 0, 200)));
+        QVERIFY(histo.figures().isEmpty());
+        QCOMPARE(histo.medianText(), QString("200"));
+
+        // Closing hides and tells; the window stays.
+        histo.show();
+        QSignalSpy closing(&histo, &tools::frmHisto::Closing);
+        QVERIFY(!histo.close());
+        QCOMPARE(closing.count(), 1);
+        QVERIFY(histo.isHidden());
+    }
+
+    // ------------------------------------------------------------ in the main window
+
+    static QStringList monitorWindows() {
+        QStringList names = app::windows().loadedWindowNames();
+        names.removeAll(QString::fromLatin1(shell::BasicInterface::WindowName));
+        return names;
+    }
+
+    void mainWindowOpensFollowsAndReopensTheWindows() {
+        testing::ExpectPrompts noBoxes;
+        auto main = std::make_unique<shell::BasicInterface>();
+        main->setProgramVersion("3.0.2.1");
+        main->setLegacyFolder(m_dir.filePath("nolegacy"));
+        main->Load();
+        main->show();
+
+        const QStringList items = {"mnuTerminal", "mnuReport", "mnuChart", "mnuNetworkOverview"};
+        for (const QString& key : items) {
+            QAction* item = main->action(key);
+            QVERIFY2(item, qPrintable(key));
+            QVERIFY(item->isEnabled());
+            item->trigger();
+        }
+        QCOMPARE(monitorWindows(),
+                 (QStringList{"BasicTerminal", "BasicReport", "BasicChart", "NetworkOverview"}));
+        auto* view = main->findChild<QToolBar*>("ViewToolbar");
+        QVERIFY(view);
+        for (const char* key : {"view:terminal", "view:reports", "view:chart", "view:network"}) {
+            QAction* button = view->findChild<QAction*>(key);
+            QVERIFY2(button, key);
+            QTRY_VERIFY(button->isChecked());
+        }
+
+        // Switching readers keeps every window open, and each follows the new reader.
+        QVERIFY(main->AddCameraButton("ToolCam1"));
+        QVERIFY(main->AddCameraButton("ToolCam2"));
+        QTRY_VERIFY_WITH_TIMEOUT(main->coordinator()->Devices().size() >= 2, 10000);
+        main->ClickCameraButton("ToolCam1");
+        QTRY_VERIFY(main->imageConnection()->Connected());
+        auto* report = static_cast<tools::BasicReport*>(app::windows().find("BasicReport"));
+        QTRY_VERIFY(report->grid()->rowCount() > 0);
+        main->ClickCameraButton("ToolCam2");
+        QTRY_COMPARE(main->coordinator()->FocusedDevice()->Name(), QString("ToolCam2"));
+        QCOMPARE(monitorWindows().size(), 4);
+        auto* terminal = static_cast<tools::BasicTerminal*>(app::windows().find("BasicTerminal"));
+        QTRY_VERIFY(terminal->terminal()->Output()->toPlainText().contains("-- Connected to ToolCam2"));
+        QTRY_VERIFY(report->windowTitle().startsWith("ToolCam2 - "));
+        QSignalSpy reportRecords(report->connection(), &link::Connection::OnNewRecord);
+        QVERIFY(reportRecords.wait(5000));
+        QTRY_VERIFY(report->grid()->rowCount() > 0);
+
+        // Closed with the program, opened again with it.
+        main->close();
+        main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(monitorWindows().isEmpty());
+        main = std::make_unique<shell::BasicInterface>();
+        main->setProgramVersion("3.0.2.1");
+        main->setLegacyFolder(m_dir.filePath("nolegacy"));
+        main->Load();
+        QCOMPARE(monitorWindows(),
+                 (QStringList{"BasicTerminal", "BasicReport", "BasicChart", "NetworkOverview"}));
+        main->close();
+        main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void histogramFollowsTheRegionAndTheImage() {
+        testing::ExpectPrompts noBoxes;
+        auto main = std::make_unique<shell::BasicInterface>();
+        main->setProgramVersion("3.0.2.1");
+        main->setLegacyFolder(m_dir.filePath("nolegacy"));
+        main->Load();
+        QAction* item = main->action("mnuHistogram");
+        QVERIFY(item);
+        QCOMPARE(item->text(), QString("Show Histogram Window"));
+        main->imageView()->SetImage(splitImage(320, 50, 200));
+        item->trigger();
+        tools::frmHisto* histo = main->histogramWindow();
+        QVERIFY(histo && histo->isVisible());
+        QVERIFY(main->imageView()->OverlayNames().contains("Histogram"));
+        // The region starts at 100,100 - 300,300: all 50.
+        QCOMPARE(histo->minMaxText(), QString("050 / 050"));
+        QCOMPARE(histo->highPeakText(), QString("040000"));
+
+        // Dragged over the edge: 120 columns of 50, 80 of 200.
+        main->histogramRegion()->MoveRelative(100, 0);
+        QCOMPARE(histo->minMaxText(), QString("050 / 200"));
+        QCOMPARE(histo->medianText(), QString("050"));
+        QCOMPARE(histo->highPeakText(), QString("024000"));
+        // Both bins hold more than 255: the low peak stays at its start.
+        QCOMPARE(histo->lowPeakText(), QString("000255"));
+        QCOMPARE(histo->meanText(), QString("110.000"));
+        QCOMPARE(histo->stdDevText(), QString::number(std::sqrt(5400.0), 'f', 3));
+
+        // A new image from the reader is handed over as it arrives.
+        // The camera buttons of the previous test are kept in the settings.
+        QVERIFY(main->cameraList().contains("ToolCam1") || main->AddCameraButton("ToolCam1"));
+        QTRY_VERIFY_WITH_TIMEOUT(!main->coordinator()->Devices().isEmpty(), 10000);
+        main->ClickCameraButton("ToolCam1");
+        QTRY_VERIFY(main->imageConnection()->Connected());
+        // The connection-reset refresh, which stops live display, has run.
+        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        main->SetLive(true);
+        QTRY_VERIFY_WITH_TIMEOUT(histo->minMaxText() != QString("050 / 200"), 10000);
+
+        // Closing the window takes the region off the image.
+        histo->close();
+        QVERIFY(!main->imageView()->OverlayNames().contains("Histogram"));
+        main->close();
+        main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // ------------------------------------------------------------ filmstrip recorder
+
+    void filmstripFiltersPausesAndRecords() {
+        focus(0);
+        testing::ExpectPrompts noBoxes;
+        auto* film = static_cast<tools::FilmstripRecorder*>(
+            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        QVERIFY(film->windowTitle().endsWith(" - Filmstrip Recorder"));
+        QCOMPARE(film->filterList()->count(), 3);
+        QCOMPARE(film->filterList()->currentText(), QString("Passed + Failed"));
+        QVERIFY(!film->isStopped());
+        QCOMPARE(film->buttonImage("go"), QString("go-lit"));
+        QCOMPARE(film->buttonImage("stop"), QString("stop"));
+        link::ImageConnection images;
+        QSignalSpy records(&images, &link::Connection::OnNewRecord);
+
+        // The reader reads every code: "Failed Only" shows and saves nothing.
+        film->filterList()->setCurrentIndex(1);
+        QCOMPARE(film->filterList()->currentText(), QString("Failed Only"));
+        film->button("record")->trigger();
+        QVERIFY(film->isRecording());
+        const quint64 shownBefore = film->shownCount();
+        records.clear();
+        QTRY_VERIFY(records.count() >= 5);
+        QVERIFY(records.constLast().at(0).value<link::Record>().Passed());
+        QCOMPARE(film->shownCount(), shownBefore);
+
+        // Recording while stopped saves nothing either; the record button blinks only
+        // while the stream runs.
+        film->filterList()->setCurrentIndex(0);
+        film->button("stop")->trigger();
+        QVERIFY(film->isStopped());
+        QCOMPARE(film->buttonImage("stop"), QString("stop-lit"));
+        QCOMPARE(film->buttonImage("go"), QString("go"));
+        records.clear();
+        QTRY_VERIFY(records.count() >= 5);
+        QCOMPARE(film->recorder().written(), quint64(0));
+        QCOMPARE(QDir(m_dir.path()).entryList({"*.tif"}).size(), 0);
+        QCOMPARE(film->shownCount(), shownBefore);
+
+        // Go: every image is shown and saved, named after the reader and the image number.
+        QSignalSpy written(&film->recorder(), &tools::ImageRecorder::fileWritten);
+        film->button("go")->trigger();
+        QTRY_VERIFY(written.count() >= 5);
+        QTRY_VERIFY(film->buttonImage("record") == "rec-lit");
+        QTRY_VERIFY(film->buttonImage("record") == "rec-red");
+        film->button("record")->trigger();
+        QVERIFY(!film->isRecording());
+        QVERIFY(film->recorder().waitIdle(5000));
+        QCOMPARE(film->recorder().dropped(), quint64(0));
+        QCOMPARE(film->recorder().failed(), quint64(0));
+        const QStringList files = QDir(m_dir.path()).entryList({"*.tif"}, QDir::Files, QDir::Name);
+        QCOMPARE(quint64(files.size()), film->recorder().written());
+        QRegularExpression name("^ToolCam1_\\d{9}\\.tif$");
+        for (const QString& file : files) {
+            QVERIFY2(name.match(file).hasMatch(), qPrintable(file));
+            QImage saved(m_dir.filePath(file));
+            QCOMPARE(saved.size(), QSize(tools::kImageWidth, tools::kImageHeight));
+        }
+        // The numbers follow one another, none missing.
+        const int first = files.first().mid(9, 9).toInt();
+        QCOMPARE(files.last().mid(9, 9).toInt(), first + files.size() - 1);
+        QVERIFY(QDir(m_dir.path()).entryList({"*.tmp", ".*"}, QDir::Files | QDir::Hidden).isEmpty());
+
+        // The kept images browse back and forward; back holds the picture as new ones come.
+        QTRY_VERIFY(film->keptCount() >= 4);
+        const qint64 newest = film->shownRecord()->Number();
+        film->button("back")->trigger();
+        film->button("back")->trigger();
+        QCOMPARE(film->browsePosition(), 2);
+        const qint64 held = film->shownRecord()->Number();
+        QVERIFY(held < newest);
+        const int kept = film->keptCount();
+        QTRY_VERIFY(film->keptCount() > kept || film->keptCount() == tools::FilmstripRecorder::kRingSize);
+        QCOMPARE(film->imageView()->CurrentRecord()->Number(), held);
+        QCOMPARE(film->shownRecord()->Number(), held);
+        while (film->browsePosition() > 0)
+            film->button("forward")->trigger();
+        QVERIFY(!film->button("forward")->isEnabled());
+        QTRY_VERIFY(film->imageView()->CurrentRecord()->Number() > newest);
+        // The ring stays bounded.
+        reader(0)->cycles().setRate(sim::CycleDriver::kMaxRate);
+        QTRY_COMPARE_WITH_TIMEOUT(film->keptCount(), tools::FilmstripRecorder::kRingSize, 10000);
+    }
+
+    void filmstripKeepsOnlyFailuresAndStopsOnAFailedWrite() {
+        focus(1);
+        QString error;
+        QVERIFY(reader(1)->setScene("contrast", "0", &error));
+        auto* film = static_cast<tools::FilmstripRecorder*>(
+            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        // A folder given with its separator gets no second one.
+        const QString folder = m_dir.filePath("fails");
+        QVERIFY(QDir().mkpath(folder));
+        app::setImageSaveDirectory(folder + "/");
+        film->filterList()->setCurrentIndex(1);
+        QSignalSpy written(&film->recorder(), &tools::ImageRecorder::fileWritten);
+        film->SetRecording(true);
+        QTRY_VERIFY(written.count() >= 3);
+        QVERIFY(!written.constFirst().at(0).toString().contains("//"));
+        QVERIFY(written.constFirst().at(0).toString().startsWith(folder + "/ToolCam2_"));
+
+        // The folder goes: recording stops and the operator is told once. The reader
+        // pauses so that the next image's number is known.
+        film->SetRecording(false);
+        QVERIFY(film->recorder().waitIdle(5000));
+        link::ImageConnection images;
+        QSignalSpy records(&images, &link::Connection::OnNewRecord);
+        QSignalSpy delivered(reader(1), &sim::Reader::recordDelivered);
+        QVERIFY(delivered.wait(5000));
+        reader(1)->cycles().setOnline(false);
+        QTRY_VERIFY(!records.isEmpty() && records.constLast().at(0).value<link::Record>().Number() ==
+                                              delivered.constLast().at(0).toLongLong());
+        app::setImageSaveDirectory(m_dir.filePath("gone"));
+        const QString path = QString("%1/ToolCam2_%2.tif")
+                                 .arg(m_dir.filePath("gone"))
+                                 .arg(reader(1)->cycles().lastNumber() + 1, 9, 10, QLatin1Char('0'));
+        QString reason;
+        QVERIFY(!link::writeWholeFile(path, QByteArray("x"), &reason));
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow",
+                                 "Recording stopped: the image could not be saved as " + path + ": " + reason,
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            film->SetRecording(true);
+            reader(1)->cycles().runOnce();
+            QTRY_VERIFY(!film->isRecording());
+            QCOMPARE(film->recorder().failed(), quint64(1));
+        }
+        QVERIFY(!QFile::exists(path));
+        reader(1)->cycles().setOnline(true);
+        QVERIFY(reader(1)->setScene("contrast", "90", &error));
+    }
+
+    void filmstripFiltersByGradeWhileTheReaderGrades() {
+        auto* film = static_cast<tools::FilmstripRecorder*>(
+            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        QVERIFY(!film->verificationMode());
+        shell::setFirmwareLevel(4);
+        shell::setVerificationEnabled(true);
+        link::ReaderConnection other;
+        other.BroadcastMessage("Symbology", "VERIFICATION_ON", QString());
+        QTRY_VERIFY(film->verificationMode());
+        QCOMPARE(film->filterList()->count(), 9);
+        QCOMPARE(film->filterList()->currentText(), QString("Verify Good, Fair, Poor, Failed"));
+
+        auto graded = [](std::optional<int> grade) {
+            link::Record record;
+            if (grade) {
+                link::VerificationResult result;
+                result.gradeCode = *grade;
+                record.m_verification = result;
+            }
+            return record;
+        };
+        film->filterList()->setCurrentIndex(7); // "Verify Poor, Failed"
+        QCOMPARE(film->filterList()->currentText(), QString("Verify Poor, Failed"));
+        QVERIFY(!film->passes(graded(3)));
+        QVERIFY(!film->passes(graded(2)));
+        QVERIFY(film->passes(graded(1)));
+        QVERIFY(film->passes(graded(0)));
+        QVERIFY(film->passes(graded(std::nullopt)));
+        film->filterList()->setCurrentIndex(3); // "Verify Good"
+        QVERIFY(film->passes(graded(3)));
+        QVERIFY(!film->passes(graded(1)));
+
+        // The window's own announcement does not count; another window's does.
+        shell::setVerificationEnabled(false);
+        QSignalSpy heard(&other, &link::Connection::OnBroadcastMessage);
+        other.BroadcastMessage(tools::FilmstripRecorder::WindowName, "VERIFICATION_OFF", QString());
+        QTRY_VERIFY(!heard.isEmpty() &&
+                    heard.constLast().at(0).toString() == tools::FilmstripRecorder::WindowName);
+        QVERIFY(film->verificationMode());
+        other.BroadcastMessage("Symbology", "VERIFICATION_OFF", QString());
+        QTRY_VERIFY(!film->verificationMode());
+        QCOMPARE(film->filterList()->count(), 3);
+        shell::setFirmwareLevel(0);
+    }
+
+    // Last: the reader that appears later moves discovery to its own simulator.
+    void networkOverviewListsReadersAsTheyComeAndGo() {
+        auto* window = static_cast<tools::NetworkOverview*>(
+            app::windows().open(tools::NetworkOverview::WindowName, nullptr));
+        QVERIFY(window->windowTitle().endsWith(" - Network Overview"));
+        display::Cameras* cameras = window->cameras();
+        auto row = [cameras](const QString& name) {
+            for (int r = 0; r < cameras->rowCount(); ++r)
+                if (cameras->item(r, display::Cameras::NameColumn)->text() == name)
+                    return r;
+            return -1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(row("ToolCam1") >= 0 && row("ToolCam2") >= 0, 10000);
+        // The window is at least as wide as its columns need.
+        QTRY_VERIFY(display::PixelsToTwipsX(window, window->frameGeometry().width()) + 20 >=
+                    cameras->ContentWidth() + tools::NetworkOverview::kExtraWidthTwips);
+
+        // A reader that stops answering is shown as gone, and back when it answers again.
+        reader(1)->setListening(false);
+        QTRY_COMPARE_WITH_TIMEOUT(cameras->item(row("ToolCam2"), display::Cameras::ReachableColumn)->text(),
+                                  QString("No"), 15000);
+        QCOMPARE(cameras->item(row("ToolCam1"), display::Cameras::ReachableColumn)->text(), QString("Yes"));
+        reader(1)->setListening(true);
+        QTRY_COMPARE_WITH_TIMEOUT(cameras->item(row("ToolCam2"), display::Cameras::ReachableColumn)->text(),
+                                  QString("Yes"), 15000);
+
+        // A reader that appears later is listed.
+        sim::ReaderConfig extra = toolReader("ToolCam3");
+        auto late = testing::startSimulator({extra});
+        QVERIFY(late);
+        QTRY_VERIFY_WITH_TIMEOUT(row("ToolCam3") >= 0, 15000);
+    }
+};
+
+QTEST_MAIN(TestTools)
+#include "tst_tools.moc"
