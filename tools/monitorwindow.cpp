@@ -78,7 +78,6 @@ vm::app::WindowEntry monitorWindowEntry(const char* name, vm::app::WindowEntry::
     registered.factory = std::move(factory);
     registered.menu.menu = Menu::Windows;
     registered.menu.position = menuText * 10;
-    registered.menu.group = 1;
     registered.menu.key = QLatin1String(menuKey);
     registered.menu.caption = vm::res::Str(menuText);
     registered.menu.rule = ItemRule::Always;

@@ -166,17 +166,26 @@ private slots:
     void menusOfTheProgram() {
         BasicInterface& w = openMainWindow();
         QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuFile")),
-                 QStringList({"Save Current Image", "Load Image Files to Camera",
-                              "Use Camera for Acquisition", "-", "Preferences...", "-", "Exit"}));
+        QCOMPARE(
+            itemsOf(menuNamed(w, "mnuFile")),
+            QStringList({"Save Parameters on Camera", "Restore Defaults", "-",
+                         "Save Camera Configuration To File...", "Load Configuration File TO Camera...",
+                         "Compare Configuration...", "-", "Copy Current to PID...", "Copy PID to Current...",
+                         "-", "Save Current Image", "Load Image Files to Camera",
+                         "Use Camera for Acquisition", "-", "Preferences...", "-", "Exit"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
-                 QStringList({"Application Mode...", "IO Settings...", "Symbology and Verification...", "-",
-                              "Targeting Laser", "Beeper", "Reset Statistics"}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")), QStringList({"Verification Report"}));
+                 QStringList({"Application Mode...", "IO Settings...", "Match Mode Settings...",
+                              "Symbology and Verification...", "Output Settings...", "Beep Control...",
+                              "Photometry...", "-", "Targeting Laser", "Beeper", "Reset Statistics"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
+                 QStringList({"Terminal Window", "Report Window", "Advanced Tuning", "Charting Window",
+                              "Filmstrip Recorder", "Network Overview", "Verification Report"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
-                 QStringList({"Show Crosshair Overlay", "Show Frames / Sec"}));
-        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")), QStringList({"view:tune"}));
+                 QStringList({"Show Histogram Window", "Show Crosshair Overlay", "Show Frames / Sec"}));
+        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
+                 QStringList({"view:terminal", "view:reports", "view:filmstrip", "view:tune", "view:chart",
+                              "view:network"}));
         // Reader commands wait for a reader; the rest do not.
         QVERIFY(!w.action("mnuBeeper")->isEnabled());
         QVERIFY(!w.action("mnuLoadImages")->isEnabled());
@@ -187,47 +196,39 @@ private slots:
     // A window that registers appears at its place among the others, on menus and toolbars,
     // with no change to the main window.
     void registeredWindowsTakeTheirPlaces() {
-        WindowEntry terminal = menuWindow("BasicTerminal", Menu::Windows, 3020, 1, "mnuTerminal",
-                                          "Terminal Window", ItemRule::Always);
-        terminal.button = {Toolbar::View, 10, "terminal", "Terminal", "Command Terminal Window", "terminal"};
-        WindowEntry chart =
-            menuWindow("BasicChart", Menu::Windows, 3050, 1, "mnuChart", "Charting Window", ItemRule::Always);
-        chart.button = {Toolbar::View, 50, "chart", "Charts", "Runtime Charts and Trends", "chart"};
-        app::CommandEntry save;
-        save.menu.menu = Menu::File;
-        save.menu.position = 1020;
-        save.menu.group = 1;
-        save.menu.key = "mnuSaveParameters";
-        save.menu.caption = "Save Parameters on Camera";
-        save.menu.rule = ItemRule::Control;
-        save.run = [](QWidget*) {};
-        registerWith({chart,
-                      menuWindow("frmIOSettings", Menu::Settings, 2030, 1, "mnuIO", "IO Settings...",
-                                 ItemRule::Control),
-                      menuWindow("BasicApplication", Menu::Settings, 2020, 1, "mnuApplication",
-                                 "Application Mode...", ItemRule::Control),
-                      menuWindow("dlgCommSetup", Menu::Settings, 2110, 3, "mnuComm", "Serial/TCP Settings...",
-                                 ItemRule::Control),
-                      terminal});
-        app::windows().addCommand(save);
+        // Windows of a later day: a monitor between two existing ones, a settings dialog
+        // in a group of its own and a file command.
+        WindowEntry monitor = menuWindow("FakeMonitor", Menu::Windows, 3025, 0, "mnuFakeMonitor",
+                                         "Fake Monitor", ItemRule::Always);
+        monitor.button = {Toolbar::View, 15, "fakemonitor", "Monitor", "Fake Monitor Window", "terminal"};
+        app::CommandEntry command;
+        command.menu.menu = Menu::File;
+        command.menu.position = 1105;
+        command.menu.group = 9;
+        command.menu.key = "mnuFakeCommand";
+        command.menu.caption = "Fake Command";
+        command.menu.rule = ItemRule::Control;
+        command.run = [](QWidget*) {};
+        registerWith({monitor, menuWindow("dlgCommSetup", Menu::Settings, 2110, 3, "mnuComm",
+                                          "Serial/TCP Settings...", ItemRule::Control)});
+        app::windows().addCommand(command);
 
         BasicInterface& w = openMainWindow();
         QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuFile")).mid(0, 3),
-                 QStringList({"Save Parameters on Camera", "-", "Save Current Image"}));
-        QCOMPARE(
-            itemsOf(menuNamed(w, "mnuSettings")),
-            QStringList({"Application Mode...", "IO Settings...", "Symbology and Verification...", "-",
-                         "Targeting Laser", "Beeper", "Reset Statistics", "-", "Serial/TCP Settings..."}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
-                 QStringList({"Terminal Window", "Charting Window", "Verification Report"}));
-        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
-                 QStringList({"view:terminal", "view:tune", "view:chart"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuFile")).mid(8, 5),
+                 QStringList({"Copy PID to Current...", "-", "Fake Command", "-", "Save Current Image"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")).mid(7),
+                 QStringList(
+                     {"-", "Targeting Laser", "Beeper", "Reset Statistics", "-", "Serial/TCP Settings..."}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")).mid(0, 3),
+                 QStringList({"Terminal Window", "Fake Monitor", "Report Window"}));
+        QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")).mid(0, 3),
+                 QStringList({"view:terminal", "view:fakemonitor", "view:reports"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ControlToolbar")),
                  QStringList({"reports", "reportfilter", "images", "compression", "live", "photometry",
                               "learn", "roi", "imagefile", "usecam"}));
-        QVERIFY(!w.action("mnuApplication")->isEnabled());
-        QVERIFY(w.action("mnuTerminal")->isEnabled());
+        QVERIFY(!w.action("mnuComm")->isEnabled());
+        QVERIFY(w.action("mnuFakeMonitor")->isEnabled());
 
         // A view button is down exactly while its window is open.
         QAction* view = w.findChild<QToolBar*>("ViewToolbar")->actions().at(0);
