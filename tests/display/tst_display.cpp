@@ -998,7 +998,9 @@ void TestDisplay::terminalTalksToFocusedReader() {
 
     terminal.SendLine("  bogus  ");
     lines = terminal.Output()->toPlainText().split('\n');
-    QCOMPARE(lines.at(lines.size() - 2), QString("> bogus"));
+    // The reader says why before its error status.
+    QCOMPARE(lines.at(lines.size() - 3), QString("> bogus"));
+    QCOMPARE(lines.at(lines.size() - 2), QString("BOGUS is not a command of this reader"));
     QVERIFY2(lines.last().startsWith("!BOGUS ERROR 1"), qPrintable(lines.last()));
     QCOMPARE(lineColour(1), ToQColor(Terminal::kErrorColor));
     QVERIFY(sim->reader(0)->receivedCommands().contains("VERSION"));

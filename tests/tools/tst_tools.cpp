@@ -153,13 +153,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(records.count() >= 2 * int(sim::CycleDriver::kMaxRate), 20000);
         reader(0)->cycles().setOnline(false);
         QTRY_VERIFY(!delivered.isEmpty());
-        const qint64 last = delivered.constLast().at(0).toLongLong();
-        QTRY_COMPARE_WITH_TIMEOUT(records.constLast().at(0).value<link::Record>().Number(), last, 5000);
-
-        // The grid ends on the newest record and holds its full count of rows; the chart
-        // counted every record into its hour, though it drew only the newest of a burst.
-        QTRY_COMPARE(report->grid()->item(0, display::ReportGrid::ImageColumn)->text(),
-                     QString::number(last));
+        // The reader sends a record when its report rate allows, so the newest one the
+        // program received is the one the grid must end on.
+        auto newest = [&] {
+            return QString::number(records.constLast().at(0).value<link::Record>().Number());
+        };
+        QTRY_COMPARE(report->grid()->item(0, display::ReportGrid::ImageColumn)->text(), newest());
         // Bursts collapse to one row, so the rows are at most one per record.
         QVERIFY(report->grid()->rowCount() >= 1);
         QVERIFY(report->grid()->rowCount() <=
