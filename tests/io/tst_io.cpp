@@ -2,8 +2,7 @@
 // of several generations: what they show, what they ask, and what the reader receives.
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
-#include "common/prompts.h"
-#include "common/readers.h"
+#include "common/windowbench.h"
 #include "io/frmioassign.h"
 #include "io/frmiosettings.h"
 #include "link/connection.h"
@@ -25,6 +24,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace vm;
 using app::PromptAnswer;
@@ -34,94 +34,23 @@ using io::frmIOAssign;
 using io::frmIOSettings;
 using settings::BasicApplication;
 
-namespace {
+using testing::child;
+using testing::choose;
+using testing::entries;
+using testing::typeAndLeave;
 
-// The operator picks an entry of a list by its text.
-void choose(QComboBox* list, const QString& text) {
-    const int index = list->findText(text);
-    QVERIFY2(index >= 0, qPrintable(list->objectName() + ": no entry " + text));
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-}
-
-// The operator types into a box and leaves it.
-void typeAndLeave(QLineEdit* box, const QString& text) {
-    box->setText(text);
-    emit box->textEdited(text);
-    emit box->editingFinished();
-}
-
-QStringList entries(const QComboBox* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->itemText(i);
-    return out;
-}
-
-template <typename T>
-T* child(QWidget* w, const QString& name) {
-    T* c = w->findChild<T*>(name);
-    if (!c)
-        qWarning("no control %s", qPrintable(name));
-    return c;
-}
-
-} // namespace
-
-class TestIO : public QObject {
+class TestIO : public QObject, protected testing::WindowBench {
     Q_OBJECT
-
-    QTemporaryDir m_dir;
-    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
-    std::unique_ptr<sim::Reader> m_reader;
-    std::unique_ptr<link::Coordinator> m_coordinator;
-    std::unique_ptr<link::SettingsConnection> m_conn;
 
     // A reader of this software version, focused, and this PC in control of it.
     void startReader(const QString& version, bool control = true) {
-        m_reader = testing::startReader("Cell7", testing::nextAddress(), version);
-        QVERIFY(m_reader);
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        QVERIFY(m_conn->Connected());
-        if (control)
-            QVERIFY(testing::takeControl(*m_conn));
-    }
-    void readerHolds(const QString& command) {
-        QVERIFY2(m_conn->SendCommand(command).ok, qPrintable(command));
-    }
-    QString readerValue(const QString& name) { return m_conn->Query(name); }
-
-    template <typename W>
-    std::unique_ptr<W> open() {
-        auto w = std::make_unique<W>();
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        return w;
+        WindowBench::startReader("Cell7", version, control);
     }
 
 private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
-
-    void init() {
-        testing::startWindowTest(m_dir.path());
-        app::windows().clear();
-        app::registerWindows(app::windows());
-        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
-        m_coordinator = std::make_unique<link::Coordinator>();
-        m_conn = std::make_unique<link::SettingsConnection>();
-    }
-
-    void cleanup() {
-        m_unexpectedBoxes.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        m_coordinator->Focus("");
-        shell::setFirmwareLevel(0);
-        m_conn.reset();
-        m_coordinator.reset();
-        m_reader.reset();
-        app::windows().clear();
-        app::installSettings(nullptr);
-    }
+    void init() { setUpBench(); }
+    void cleanup() { tearDownBench(); }
 
     // The summary and the preset follow what the reader holds.
     void applicationShowsTheReader() {
@@ -132,7 +61,7 @@ private slots:
         retry[2] = "800";
         readerHolds(retry.join(' '));
         readerHolds("ILLUM ON_AND_STROBED");
-        auto w = open<BasicApplication>();
+        auto w = openWindow<BasicApplication>();
         QCOMPARE(w->summary(), QString("Trigger on OPTO IN 1\r\nRetry for 800 ms\r\nOn and Strobed\r\n"
                                        "Auto Photometry\r\n"));
         QCOMPARE(child<QComboBox>(w.get(), "AppMode")->currentText(), QString("Stop and Scan"));
@@ -147,7 +76,7 @@ private slots:
     // A preset lists only what it changes; a refusal puts the list back; OK writes it.
     void presetsConfirmTheirChanges() {
         startReader("3.0.2.1");
-        auto w = open<BasicApplication>();
+        auto w = openWindow<BasicApplication>();
         auto* preset = child<QComboBox>(w.get(), "AppMode");
         QCOMPARE(preset->currentText(), QString("Demo"));
         const QString changes = "Please confirm the following changes:\r\nTrigger to Use Trigger\r\n"
@@ -224,7 +153,7 @@ private slots:
         setMode("PHOTOEX", start[1]);
         setMode("RETRYEX", start[2]);
         readerHolds("ILLUM " + start[3]);
-        auto w = open<BasicApplication>();
+        auto w = openWindow<BasicApplication>();
         {
             testing::ExpectPrompts boxes;
             if (!changes.isEmpty())
@@ -265,7 +194,7 @@ private slots:
             readerHolds("STORE 9");
             readerHolds("STORE 2");
         }
-        auto w = open<BasicApplication>();
+        auto w = openWindow<BasicApplication>();
         auto* mode = child<QComboBox>(w.get(), "RetryMode");
         QCOMPARE(mode->count(), modes);
         QCOMPARE(w->layout().pidSlots, pidSlots);
@@ -291,7 +220,7 @@ private slots:
     // Retry time and inter-symbol wait are held to 35..60000 with a message.
     void retryTimeRange() {
         startReader("3.0.2.1");
-        auto w = open<BasicApplication>();
+        auto w = openWindow<BasicApplication>();
         choose(child<QComboBox>(w.get(), "RetryMode"), "Time");
         auto* time = child<QLineEdit>(w.get(), "RetryTime");
         for (const auto& [typed, held] :
@@ -321,7 +250,7 @@ private slots:
     void externalLightingNeedsGpio1() {
         startReader("3.0.2.1");
         readerHolds("IOASSIGN GPIO_OUT1 PASS");
-        auto w = open<BasicApplication>();
+        auto w = openWindow<BasicApplication>();
         auto* lighting = child<QComboBox>(w.get(), "Lighting");
         QCOMPARE(lighting->count(), 10);
         {
@@ -342,7 +271,7 @@ private slots:
     void ioSettings() {
         startReader("1.2.0.0"); // level 3: polarity frames instead of the assignment
         readerHolds("TRIG U \"ABC\"");
-        auto w = open<frmIOSettings>();
+        auto w = openWindow<frmIOSettings>();
         auto* mode = child<QComboBox>(w.get(), "IOMode");
         QCOMPARE(mode->count(), 5);
         QCOMPARE(child<QLineEdit>(w.get(), "UserTrigger")->text(), QString("ABC"));
@@ -378,7 +307,7 @@ private slots:
     // From level 4 the lines a mode needs are listed, and the assignment window opens.
     void ioSettingsListsTheLines() {
         startReader("3.0.2.1");
-        auto w = open<frmIOSettings>();
+        auto w = openWindow<frmIOSettings>();
         auto* mode = child<QComboBox>(w.get(), "IOMode");
         QCOMPARE(mode->count(), 9);
         QVERIFY(!child<QGroupBox>(w.get(), "OPTOFrame")->isVisible());
@@ -399,7 +328,7 @@ private slots:
     void assigningTags() {
         startReader("3.0.2.1");
         readerHolds("IOASSIGN GPIO_OUT4 PASS");
-        auto w = open<frmIOAssign>();
+        auto w = openWindow<frmIOAssign>();
         auto tag = [&](int line) { return child<QComboBox>(w.get(), QString("TagNameCombo(%1)").arg(line)); };
         QCOMPARE(tag(6)->currentText(), QString("PASS"));
         QCOMPARE(tag(1)->currentText(), QString());
@@ -457,7 +386,7 @@ private slots:
     // Arguments are held to what their tag and type allow.
     void argumentRules() {
         startReader("3.0.2.1");
-        auto w = open<frmIOAssign>();
+        auto w = openWindow<frmIOAssign>();
         choose(child<QComboBox>(w.get(), "TagNameCombo(0)"), "LOCATE_FAILURE");
         auto* arg1 = child<QLineEdit>(w.get(), "Argument1Text(0)");
         QCOMPARE(arg1->text(), QString("&H7FFFFFFF"));
@@ -485,7 +414,7 @@ private slots:
     void gpio1AndExternalLights() {
         startReader("3.0.2.1");
         readerHolds("ILLUM ON_AND_EXT");
-        auto w = open<frmIOAssign>();
+        auto w = openWindow<frmIOAssign>();
         {
             testing::ExpectPrompts boxes;
             boxes->expectMessage("Velmarrow",
@@ -512,14 +441,14 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QString, last);
         startReader(version);
-        auto w = open<frmIOAssign>();
+        auto w = openWindow<frmIOAssign>();
         QCOMPARE(entries(child<QComboBox>(w.get(), "TagNameCombo(2)")).last(), last);
     }
 
     // Without control nothing is sent; a reset reloads the windows.
     void controlAndReset() {
         startReader("3.0.2.1", false);
-        auto w = open<BasicApplication>();
+        auto w = openWindow<BasicApplication>();
         QVERIFY(!child<QComboBox>(w.get(), "RetryMode")->isEnabled());
         QVERIFY(!child<QCheckBox>(w.get(), "TRIG_Enabled")->isEnabled());
         const int before = int(m_reader->receivedCommands().size());
@@ -540,7 +469,7 @@ private slots:
     // to decode failures comes on while reads fail and goes off when they succeed.
     void linesShowTheirLiveState() {
         startReader("3.0.2.1");
-        auto w = open<frmIOAssign>();
+        auto w = openWindow<frmIOAssign>();
         QTRY_COMPARE(w->lineState(0), QString("OFF")); // every line is announced at once
         choose(child<QComboBox>(w.get(), "TagNameCombo(0)"), "DECODE_FAILURE");
         QVERIFY(w->apply());
@@ -570,7 +499,7 @@ private slots:
         QVERIFY(testing::takeControl(*m_conn));
         QTRY_VERIFY(main.imageConnection()->HasControl());
 
-        auto app = open<BasicApplication>();
+        auto app = openWindow<BasicApplication>();
         {
             testing::ExpectPrompts boxes;
             boxes->expectMessage("Confirm application mode changes",
@@ -579,16 +508,17 @@ private slots:
                                  PromptIcon::Question, PromptButtons::OkCancel, PromptAnswer::Ok);
             choose(child<QComboBox>(app.get(), "AppMode"), "Stop and Scan");
         }
-        auto assign = open<frmIOAssign>();
+        auto assign = openWindow<frmIOAssign>();
         choose(child<QComboBox>(assign.get(), "TagNameCombo(0)"), "PASS");
+        QSignalSpy refreshed(&main.externalUpdateTimer(), &QTimer::timeout);
         QVERIFY(assign->apply());
         QVERIFY(app->apply());
         // The main window hears UPDATEIO and waits for the trigger.
         QTRY_VERIFY(main.triggerMode());
         // Readers of this generation also get the main window's full refresh, which starts
         // the counters again; the read comes after it.
-        QVERIFY(main.externalUpdateTimer().isActive());
-        QTRY_VERIFY(!main.externalUpdateTimer().isActive());
+        QTRY_COMPARE(refreshed.size(), 1);
+        QVERIFY(!main.externalUpdateTimer().isActive());
         QTRY_VERIFY(main.vmStatusBar()->WaitingForTrigger());
         QCOMPARE(main.counts()[0], qint64(0));
 

@@ -3,8 +3,7 @@
 // output port then reads.
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
-#include "common/prompts.h"
-#include "common/readers.h"
+#include "common/windowbench.h"
 #include "io/basicoutput.h"
 #include "io/editformatstring.h"
 #include "io/frmbeep.h"
@@ -42,59 +41,15 @@ using io::frmBeep;
 using io::frmMatch;
 using io::frmOutput;
 
-namespace {
+using testing::child;
+using testing::clickCell;
+using testing::typeAndLeave;
 
-template <typename T>
-T* child(QWidget* w, const QString& name) {
-    T* c = w->findChild<T*>(name);
-    if (!c)
-        qWarning("no control %s", qPrintable(name));
-    return c;
-}
-
-// The operator types into a box and leaves it.
-void typeAndLeave(QLineEdit* box, const QString& text) {
-    box->setText(text);
-    emit box->textEdited(text);
-    emit box->editingFinished();
-}
-
-// Clicks a grid cell as the operator does.
-void clickCell(QTableWidget* grid, int row, int column) {
-    const QRect r = grid->visualItemRect(grid->item(row, column));
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, r.center());
-}
-
-} // namespace
-
-class TestOutputWindows : public QObject {
+class TestOutputWindows : public QObject, protected testing::WindowBench {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
-    std::unique_ptr<sim::Reader> m_reader;
-    std::unique_ptr<link::Coordinator> m_coordinator;
-    std::unique_ptr<link::SettingsConnection> m_conn;
-
     void startReader(const QString& version, bool control = true) {
-        m_reader = testing::startReader("Out7", testing::nextAddress(), version);
-        QVERIFY(m_reader);
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        QVERIFY(m_conn->Connected());
-        if (control)
-            QVERIFY(testing::takeControl(*m_conn));
-    }
-    void readerHolds(const QString& command) {
-        QVERIFY2(m_conn->SendCommand(command).ok, qPrintable(command));
-    }
-    QString readerValue(const QString& name) { return m_conn->Query(name); }
-
-    template <typename W>
-    std::unique_ptr<W> open() {
-        auto w = std::make_unique<W>();
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        return w;
+        WindowBench::startReader("Out7", version, control);
     }
 
     // Edits a format string in the editor's grid, as a click, typing and Enter do.
@@ -110,35 +65,15 @@ class TestOutputWindows : public QObject {
 private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
 
-    void init() {
-        testing::startWindowTest(m_dir.path());
-        app::windows().clear();
-        app::registerWindows(app::windows());
-        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
-        m_coordinator = std::make_unique<link::Coordinator>();
-        m_conn = std::make_unique<link::SettingsConnection>();
-    }
-
-    void cleanup() {
-        m_unexpectedBoxes.reset();
-        for (QWidget* w : app::windows().loadedWindows())
-            w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        m_coordinator->Focus("");
-        shell::setFirmwareLevel(0);
-        m_conn.reset();
-        m_coordinator.reset();
-        m_reader.reset();
-        app::windows().clear();
-        app::installSettings(nullptr);
-    }
+    void init() { setUpBench(); }
+    void cleanup() { tearDownBench(); }
 
     // The operator sets Decode Pass on TCP1 to a time stamp and the data with a header,
     // applies, and a controller on the reader's TCP1 port reads exactly that stream; the
     // preview shows the same string for the last record.
     void editorSendsWhatTheControllerReads() {
         startReader("3.0.2.1");
-        auto w = open<frmOutput>();
+        auto w = openWindow<frmOutput>();
         auto* tabs = child<QTabBar>(w.get(), "m_tabstrip");
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
         QCOMPARE(w->currentPort(), QString("TCP1"));
@@ -185,7 +120,7 @@ private slots:
     void headerTrailerAndTabs() {
         startReader("3.0.2.1");
         readerHolds("OUTPUT STANDARD DECFL Y \"x\" H_T");
-        auto w = open<frmOutput>();
+        auto w = openWindow<frmOutput>();
         auto* grid = child<QTableWidget>(w.get(), "m_grid");
         QCOMPARE(grid->item(1, 2)->text(), QString("\u2713"));
         clickCell(grid, 1, 2);
@@ -215,7 +150,7 @@ private slots:
     // the cycle-data fields only on the TCP ports.
     void keywordMenu() {
         startReader("3.0.2.1");
-        auto w = open<frmOutput>();
+        auto w = openWindow<frmOutput>();
         auto* editor = child<EditFormatString>(w.get(), "m_edformat");
         clickCell(child<QTableWidget>(w.get(), "m_grid"), 0, 4);
         editor->setText("abc");
@@ -247,7 +182,7 @@ private slots:
     // The fixed buffer length is held to 0..254 and shown only on the newest readers.
     void fixedBufferLength() {
         startReader("2.4.0.0"); // level 9
-        auto w = open<frmOutput>();
+        auto w = openWindow<frmOutput>();
         auto* fixed = child<QLineEdit>(w.get(), "m_fixedBufSize");
         auto* state = child<QLabel>(w.get(), "lblFixedState");
         QVERIFY(child<QGroupBox>(w.get(), "FixedFrame")->isVisible());
@@ -266,7 +201,7 @@ private slots:
         w->close();
 
         startReader("2.3.0.0"); // level 8
-        auto older = open<frmOutput>();
+        auto older = openWindow<frmOutput>();
         QVERIFY(!child<QGroupBox>(older.get(), "FixedFrame")->isVisible());
         QVERIFY(older->parameters().Find("OUTPUT STANDARD FIXED"));
     }
@@ -274,7 +209,7 @@ private slots:
     // Without control the grid and labels do nothing; losing control ends an edit unkept.
     void withoutControl() {
         startReader("3.0.2.1", false);
-        auto w = open<frmOutput>();
+        auto w = openWindow<frmOutput>();
         auto* grid = child<QTableWidget>(w.get(), "m_grid");
         clickCell(grid, 0, 1);
         QCOMPARE(grid->item(0, 1)->text(), QString("\u2713"));
@@ -295,7 +230,7 @@ private slots:
     // reported and stays in the window.
     void refusedFormatIsReported() {
         startReader("3.0.2.1");
-        auto w = open<frmOutput>();
+        auto w = openWindow<frmOutput>();
         editFormat(w.get(), 0, "say \"hi\" now");
         (*m_unexpectedBoxes)
             ->expectMessage("Velmarrow",
@@ -333,7 +268,7 @@ private slots:
         readerHolds("DECFL Y \"ab\" N N 2");
         readerHolds("TRAILER \"a\"b\"");
         readerHolds("MATCHEX B \"\" 0 1 1 1");
-        auto w = open<BasicOutput>();
+        auto w = openWindow<BasicOutput>();
         QCOMPARE(child<QLineEdit>(w.get(), "ReportEdit(1)")->text(), QString("ab"));
         QCOMPARE(child<QLineEdit>(w.get(), "Trailer")->text(), QString("a\"b"));
         QCOMPARE(child<QComboBox>(w.get(), "BeepCombo(1)")->currentText(), QString("2 beeps"));
@@ -382,7 +317,7 @@ private slots:
             ->expectMessage("Query Error",
                             "Error querying camera for output settings (No reply to \"RTE\" within 500 ms)",
                             PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-        auto w = open<BasicOutput>();
+        auto w = openWindow<BasicOutput>();
         QVERIFY(!child<QCheckBox>(w.get(), "EnableCheck(0)")->isEnabled());
         QVERIFY(!child<QLineEdit>(w.get(), "ReportEdit(0)")->isEnabled());
         QVERIFY(!child<QComboBox>(w.get(), "BeepCombo(0)")->isEnabled());
@@ -395,7 +330,7 @@ private slots:
     void matchSettings() {
         startReader("2.2.0.6"); // level 7
         readerHolds("MATCHEX S \"\" 0 1 1 10");
-        auto w = open<frmMatch>();
+        auto w = openWindow<frmMatch>();
         QVERIFY(!child<QCheckBox>(w.get(), "enableTextMatching")->isChecked());
         QVERIFY(child<QCheckBox>(w.get(), "enableSerialMatching")->isChecked());
         QVERIFY(!child<QLineEdit>(w.get(), "m_ed(0)")->isEnabled());
@@ -442,7 +377,7 @@ private slots:
         QVERIFY2(stream.startsWith("M5;"), stream.constData());
 
         startReader("2.1.0.4"); // level 6
-        auto older = open<frmMatch>();
+        auto older = openWindow<frmMatch>();
         QVERIFY(!older->parameters().Find("MATCH_LIST 1"));
         QVERIFY(!child<QCheckBox>(older.get(), "MatchListCheck")->isVisible());
         QVERIFY(!child<QGroupBox>(older.get(), "MatchListFrame")->isVisible());
@@ -452,7 +387,7 @@ private slots:
     void beepControl() {
         startReader("3.0.2.1");
         readerHolds("TRIG T");
-        auto w = open<frmBeep>();
+        auto w = openWindow<frmBeep>();
         QCOMPARE(w->grid()->item(0, 1)->text(), QString("1 Beep"));
         QCOMPARE(w->grid()->item(2, 1)->text(), QString("OFF"));
         clickCell(w->grid(), 2, 1);

@@ -1,8 +1,7 @@
 // The photometry and learn windows against a simulated reader: what they send, what the
 // reader's pictures and reads do in answer, and what the windows show of it.
 #include "app/settingsstore.h"
-#include "common/prompts.h"
-#include "common/readers.h"
+#include "common/windowbench.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/record.h"
@@ -30,35 +29,11 @@ using namespace vm;
 using settings::BasicPhotometry;
 using settings::BasicTune;
 using settings::Learn;
+using testing::choose;
+using testing::Received;
+using testing::typeInto;
 
 namespace {
-
-// The reader's commands after the link's own questions.
-class Received {
-public:
-    explicit Received(sim::Reader& reader)
-        : m_spy(&reader, &sim::Reader::commandReceived) {}
-    QStringList lines() const {
-        static const QStringList link = {"STATION", "VERSION", "CONTROLLER", "NAME", "CONTROL", "RELEASE"};
-        QStringList out;
-        for (const auto& args : m_spy) {
-            const QString line = args.at(0).toString();
-            if (!link.contains(line.section(' ', 0, 0)))
-                out << line;
-        }
-        return out;
-    }
-    QStringList starting(const QString& keyword) const {
-        QStringList out;
-        for (const QString& line : lines())
-            if (line.section(' ', 0, 0) == keyword)
-                out << line;
-        return out;
-    }
-
-private:
-    QSignalSpy m_spy;
-};
 
 // The records the reader delivers from now on.
 class Records : public QObject {
@@ -102,77 +77,28 @@ private:
 
 } // namespace
 
-class TestImagingWindows : public QObject {
+class TestImagingWindows : public QObject, protected testing::WindowBench {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
-    std::unique_ptr<sim::Reader> m_reader;
-    std::unique_ptr<link::Coordinator> m_coordinator;
-    std::unique_ptr<link::ReaderConnection> m_conn; // the test's own station
-
-    void readerHolds(const QString& command) {
-        QVERIFY2(m_conn->SendCommand(command).ok, qPrintable(command));
-    }
     QString readerField(const QString& name, int field) {
         return m_conn->Query(name).split(' ').value(field + 1);
-    }
-    template <typename W>
-    std::unique_ptr<W> open() {
-        auto w = std::make_unique<W>();
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        if (!QTest::qWaitForWindowActive(w.get()))
-            qWarning("the window did not become active");
-        return w;
-    }
-    void typeInto(QLineEdit* box, const QString& text) {
-        box->setFocus();
-        QTRY_VERIFY(box->hasFocus());
-        box->selectAll();
-        QTest::keyClicks(box, text);
-        QTest::keyClick(box, Qt::Key_Tab);
     }
     // Check boxes and options stretch wider than their caption: click on the indicator.
     void clickBox(QAbstractButton* button) {
         QVERIFY(button);
         QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
     }
-    void choose(QComboBox* list, const QString& text) {
-        const int index = list->findText(text);
-        QVERIFY(index >= 0);
-        list->setFocus();
-        list->setCurrentIndex(index);
-        emit list->activated(index);
-    }
 
 private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
 
     void init() {
-        testing::startWindowTest(m_dir.path());
-        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
-        m_reader = testing::startReader("Cell4");
-        QVERIFY(m_reader);
-        m_coordinator = std::make_unique<link::Coordinator>();
-        m_conn = std::make_unique<link::ReaderConnection>();
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        setUpBench();
+        startReader(testing::readerConfig("Cell4"));
         shell::setFirmwareLevel(5);
         shell::setImageFileAcquisition(false);
-        QVERIFY(m_conn->Connected());
-        QVERIFY(testing::takeControl(*m_conn));
     }
-
-    void cleanup() {
-        m_unexpectedBoxes.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (m_coordinator)
-            m_coordinator->Focus("");
-        m_conn.reset();
-        m_coordinator.reset();
-        m_reader.reset();
-        app::installSettings(nullptr);
-    }
+    void cleanup() { tearDownBench(); }
 
     // A dark part beside a bright label: nothing reads until the operator takes manual
     // photometry and raises the exposure; each change goes out at once and the next
@@ -184,7 +110,7 @@ private slots:
         QCOMPARE(records.readRate(8), 0.0);
         const double darkMean = records.m_last.Image().Histogram(records.m_last.Image().image().rect()).mean;
 
-        auto w = open<BasicPhotometry>();
+        auto w = openWindow<BasicPhotometry>();
         QVERIFY(w->findChild<QRadioButton*>("Auto")->isChecked());
         QVERIFY(!w->findChild<QSlider*>("Exposure")->isEnabled());
         // Manual starts from what automatic photometry last reported.
@@ -217,7 +143,7 @@ private slots:
     void powerStrobeNarrowsExposure() {
         readerHolds("ILLUM POWER_STROBE");
         readerHolds("PHOTOEX MANUAL 500 0 30 20000 0 1023");
-        auto w = open<BasicPhotometry>();
+        auto w = openWindow<BasicPhotometry>();
         auto* exposure = w->findChild<QSlider*>("Exposure");
         QCOMPARE(exposure->maximum(), 1000);
         QCOMPARE(exposure->pageStep(), 97);
@@ -239,7 +165,7 @@ private slots:
         readerHolds("MORPH NONE 0");
         Records records(*m_conn);
         QVERIFY(records.readRate(4) >= 0.75);
-        auto w = open<BasicPhotometry>();
+        auto w = openWindow<BasicPhotometry>();
         auto* iterations = w->findChild<QComboBox*>("PreprocIter");
         QVERIFY(!iterations->isEnabled());
         choose(w->findChild<QComboBox*>("PreprocMethod"), "DILATE");
@@ -263,7 +189,7 @@ private slots:
     // Without control, or under the AIM DPM set-up, nothing in the window can be changed.
     void controlAndStandardDecideWhatCanChange() {
         QVERIFY(m_conn->SendCommand("RELEASE").ok);
-        auto w = open<BasicPhotometry>();
+        auto w = openWindow<BasicPhotometry>();
         QTRY_VERIFY(!w->findChild<QRadioButton*>("Manual")->isEnabled());
         QVERIFY(!w->findChild<QComboBox*>("PreprocMethod")->isEnabled());
         shell::setFirmwareLevel(4);
@@ -278,8 +204,8 @@ private slots:
     void learnFinishesAndValuesAreReloaded() {
         QString error;
         QVERIFY2(m_reader->setScene("part", "dark", &error), qPrintable(error));
-        auto photometry = open<BasicPhotometry>();
-        auto w = open<Learn>();
+        auto photometry = openWindow<BasicPhotometry>();
+        auto w = openWindow<Learn>();
         QVERIFY(w->findChild<QGroupBox*>("Frame1")->isVisible()); // decoder only is the default
         clickBox(w->findChild<QRadioButton*>("LearnOption(2)"));
         QVERIFY(!w->findChild<QGroupBox*>("Frame1")->isVisible());
@@ -315,7 +241,7 @@ private slots:
     // Assisted learn sends the region drawn on the image, halves rounded to even, with the
     // matrix size and polarity; the main window's own region editing is switched off meanwhile.
     void assistedLearnSendsTheRegion() {
-        auto w = open<Learn>();
+        auto w = openWindow<Learn>();
         clickBox(w->findChild<QRadioButton*>("LearnOption(1)"));
         QCOMPARE(w->learnCommand(), QString("LEARNEX BOTH NONE"));
         link::ReaderConnection other;
@@ -369,7 +295,7 @@ private slots:
         QVERIFY(m_reader);
         testing::focusReader(*m_coordinator, m_reader->address().toString());
         QCOMPARE(shell::firmwareLevel(), level);
-        auto w = open<BasicTune>();
+        auto w = openWindow<BasicTune>();
         QCOMPARE(w->findChild<QComboBox*>("ParamSelect")->count(), rowsPerGroup.size());
         for (int g = 0; g < rowsPerGroup.size(); ++g)
             QCOMPARE(w->grid(g)->rowCount(), rowsPerGroup.at(g));
@@ -393,7 +319,7 @@ private slots:
     void tuningEditsAndValidation() {
         shell::setFirmwareLevel(5);
         readerHolds("PHOTOEX AUTO 1000 0 30 31 0 1023");
-        auto w = open<BasicTune>();
+        auto w = openWindow<BasicTune>();
         Received received(*m_reader);
         w->editCell(4); // Polarity
         auto* combo = w->comboEditor();
@@ -444,7 +370,7 @@ private slots:
     // grid shows the learned values; released early it cancels; undo puts the values back.
     void tuningLearnFinishesCancelsAndUndoes() {
         shell::setFirmwareLevel(5);
-        auto w = open<BasicTune>();
+        auto w = openWindow<BasicTune>();
         QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
         Received received(*m_reader);
         w->learnAction()->trigger();
@@ -469,7 +395,7 @@ private slots:
 
     // Outcome texts for the codes a reader reports, by option.
     void outcomeTexts() {
-        auto w = open<Learn>();
+        auto w = openWindow<Learn>();
         clickBox(w->findChild<QRadioButton*>("LearnOption(0)"));
         QCOMPARE(w->outcomeText(4), QString("Photometry Learned"));
         clickBox(w->findChild<QRadioButton*>("LearnOption(1)"));

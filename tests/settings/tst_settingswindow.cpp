@@ -2,8 +2,7 @@
 // test against a simulated reader: loading, editing, applying, refusals, control, resets,
 // broadcasts and unloading.
 #include "app/settingsstore.h"
-#include "common/prompts.h"
-#include "common/readers.h"
+#include "common/windowbench.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/parameterset.h"
@@ -91,38 +90,12 @@ private:
     void broadcastReceived(const QString& message, const QString&) override { otherBroadcasts << message; }
 };
 
-// What the window made the reader receive.
-class Received {
-public:
-    explicit Received(sim::Reader& reader)
-        : m_spy(&reader, &sim::Reader::commandReceived) {}
-    QStringList lines() const {
-        // The link's own questions when it connects, and the test station's control.
-        static const QStringList link = {"STATION", "VERSION", "CONTROLLER", "NAME", "CONTROL", "RELEASE"};
-        QStringList out;
-        for (const auto& args : m_spy) {
-            const QString line = args.at(0).toString();
-            if (!link.contains(line.section(' ', 0, 0)))
-                out << line;
-        }
-        return out;
-    }
-    void clear() { m_spy.clear(); }
-
-private:
-    QSignalSpy m_spy;
-};
-
 } // namespace
 
-class TestSettingsWindow : public QObject {
-    Q_OBJECT
+using testing::Received;
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
-    std::unique_ptr<sim::Reader> m_reader;
-    std::unique_ptr<link::Coordinator> m_coordinator;
-    std::unique_ptr<link::SettingsConnection> m_conn; // the test's own station
+class TestSettingsWindow : public QObject, protected testing::WindowBench {
+    Q_OBJECT
 
     // Sets a parameter on the reader as another program would.
     void readerHolds(const QString& command) {
@@ -133,7 +106,6 @@ class TestSettingsWindow : public QObject {
         if (!had)
             QVERIFY(m_conn->SendCommand("RELEASE").ok);
     }
-    QString readerValue(const QString& name) { return m_conn->Query(name); }
 
     void leaveWithText(ProbeWindow& w, QLineEdit* box, const QString& text) {
         box->setFocus();
@@ -145,40 +117,14 @@ class TestSettingsWindow : public QObject {
         Q_UNUSED(w);
     }
 
-    std::unique_ptr<ProbeWindow> openWindow(SettingsWindow::Mode mode = SettingsWindow::Mode::OkApply) {
-        auto w = std::make_unique<ProbeWindow>(mode);
-        w->setAttribute(Qt::WA_DeleteOnClose, false); // the test owns it
-        w->show();
-        if (!QTest::qWaitForWindowActive(w.get()))
-            qWarning("the probe window did not become active");
-        return w;
-    }
-
 private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
 
     void init() {
-        testing::startWindowTest(m_dir.path());
-        // A box nobody expected fails the test at once instead of waiting for a click.
-        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
-        m_reader = testing::startReader("Probe");
-        QVERIFY(m_reader);
-        m_coordinator = std::make_unique<link::Coordinator>();
-        m_conn = std::make_unique<link::SettingsConnection>();
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        QVERIFY(m_conn->Connected());
+        setUpBench();
+        startReader(testing::readerConfig("Probe"), false);
     }
-
-    void cleanup() {
-        m_unexpectedBoxes.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (m_coordinator)
-            m_coordinator->Focus("");
-        m_conn.reset();
-        m_coordinator.reset();
-        m_reader.reset();
-        app::installSettings(nullptr);
-    }
+    void cleanup() { tearDownBench(); }
 
     // Opening asks the reader for the window's parameters, in order, and shows them; the
     // program's own filling marks nothing changed.
@@ -187,7 +133,7 @@ private slots:
         readerHolds("TE N");
         readerHolds("TIMEOUT READ 1234");
         Received received(*m_reader);
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         QCOMPARE(received.lines(), QStringList({"TRIG", "TE", "RETRYEX", "TIMEOUT READ"}));
         QVERIFY(w->trigger->isChecked());
         QCOMPARE(w->edge->currentText(), QString("High -> Low"));
@@ -205,7 +151,7 @@ private slots:
     // not reload on its own broadcast.
     void applySendsOnlyTheOperatorsChanges() {
         QVERIFY(testing::takeControl(*m_conn));
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         QTRY_VERIFY(w->edge->isEnabled());
         QCOMPARE(w->edge->currentText(), QString("Low -> High"));
 
@@ -241,7 +187,7 @@ private slots:
     // retry time tells the operator.
     void numberBoxesHoldTheirRange() {
         QVERIFY(testing::takeControl(*m_conn));
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         testing::ExpectPrompts boxes;
         struct Case {
             QLineEdit* box;
@@ -275,7 +221,7 @@ private slots:
         QVERIFY(testing::takeControl(*m_conn));
         const QString refusal = m_conn->SendCommand("TE X").status;
         QVERIFY(refusal.contains("ERROR"));
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         QTRY_VERIFY(w->edge->isEnabled());
         w->edge->setFocus();
         QTest::keyClick(w->edge, Qt::Key_End);
@@ -310,7 +256,7 @@ private slots:
     // Without control nothing is sent, whatever is asked; losing control while the window
     // is open disables its controls and buttons at once.
     void nothingGoesOutWithoutControl() {
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         Received received(*m_reader);
         QVERIFY(!w->applyButton()->isEnabled());
         // Even a change that reached the set stays in the window.
@@ -343,7 +289,7 @@ private slots:
             second->dropControl();
         }
         QVERIFY(testing::takeControl(*m_conn));
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         w->edge->setFocus();
         QTest::keyClick(w->edge, Qt::Key_Down);
         QVERIFY(w->isModified());
@@ -368,7 +314,7 @@ private slots:
     // Another window's broadcast reloads the window a moment later; words it does not
     // reload on reach its own handler; its own name as sender is ignored.
     void broadcastsFromOtherWindows() {
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         QVERIFY(!w->trigger->isChecked());
         readerHolds("TRIG T");
         QSignalSpy loaded(w.get(), &SettingsWindow::loaded);
@@ -390,7 +336,7 @@ private slots:
     // A closed window lets go of the reader: no more loads on resets or broadcasts, and
     // its place is stored once.
     void closedWindowLeavesTheReaderAlone() {
-        auto w = openWindow();
+        auto w = openWindow<ProbeWindow>();
         w->resize(420, 300);
         QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
         QVERIFY(!w->isVisible());
@@ -412,7 +358,7 @@ private slots:
     // A window that applies each change at once sends it when it is made.
     void immediateWindowSendsEachChange() {
         QVERIFY(testing::takeControl(*m_conn));
-        auto w = openWindow(SettingsWindow::Mode::Immediate);
+        auto w = openWindow<ProbeWindow>(SettingsWindow::Mode::Immediate);
         QVERIFY(!w->okButton() && !w->applyButton());
         QTRY_VERIFY(w->trigger->isEnabled());
         link::ReaderConnection other;

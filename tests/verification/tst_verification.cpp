@@ -2,8 +2,7 @@
 // channels: calibration light by light, what the reader holds afterwards, and failures.
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
-#include "common/prompts.h"
-#include "common/readers.h"
+#include "common/windowbench.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "settings/symbology.h"
@@ -60,24 +59,13 @@ QColor statusColour(QTableWidget* grid, int row) {
 
 } // namespace
 
-class TestVerification : public QObject {
+class TestVerification : public QObject, protected testing::WindowBench {
     Q_OBJECT
-
-    QTemporaryDir m_dir;
-    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
-    std::unique_ptr<sim::Reader> m_reader;
-    std::unique_ptr<link::Coordinator> m_coordinator;
-    std::unique_ptr<link::ReaderConnection> m_conn;
 
     void startReader(int lightChannels, bool control = true) {
         sim::ReaderConfig config = testing::readerConfig("Verifier", "3.0.2.1");
         config.lightChannels = lightChannels;
-        m_reader = testing::startReader(config);
-        QVERIFY(m_reader);
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        QVERIFY(m_conn->Connected());
-        if (control)
-            QVERIFY(testing::takeControl(*m_conn));
+        WindowBench::startReader(config, control);
     }
     QStringList readerWords(const QString& query) { return m_conn->Query(query).split(' '); }
 
@@ -85,27 +73,11 @@ private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
 
     void init() {
-        testing::startWindowTest(m_dir.path());
-        app::windows().clear();
-        app::registerWindows(app::windows());
-        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
-        m_coordinator = std::make_unique<link::Coordinator>();
-        m_conn = std::make_unique<link::ReaderConnection>();
+        setUpBench();
         verification::calibrationState() = {};
         shell::setCalibrationText(QString());
     }
-
-    void cleanup() {
-        m_unexpectedBoxes.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        m_coordinator->Focus("");
-        shell::setFirmwareLevel(0);
-        m_conn.reset();
-        m_coordinator.reset();
-        m_reader.reset();
-        app::windows().clear();
-        app::installSettings(nullptr);
-    }
+    void cleanup() { tearDownBench(); }
 
     // Every light of the reader calibrates under its own light; the grid shows what the
     // reader measured, and a dialog opened later reads the same values back from it.
