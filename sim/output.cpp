@@ -4,11 +4,13 @@
 #include "sim/logging.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vm::sim {
@@ -166,14 +168,26 @@ const QStringList& keywordTable() {
     return table;
 }
 
-// The keyword that starts at `pos` (a "("), or -1.
+// The keyword that starts at `pos` (a "("), or -1. Keywords are short and end at the
+// first ")", so one hash look-up of that stretch, upper-cased, finds it.
 int keywordAt(const QString& format, qsizetype pos) {
-    const QStringList& table = keywordTable();
-    for (int k = 0; k < table.size(); ++k)
-        if (format.size() - pos >= table[k].size() &&
-            QStringView(format).mid(pos, table[k].size()).compare(table[k], Qt::CaseInsensitive) == 0)
-            return k;
-    return -1;
+    static const QHash<QString, int> index = [] {
+        QHash<QString, int> h;
+        const QStringList& table = keywordTable();
+        for (int k = 0; k < table.size(); ++k)
+            h.insert(table[k], k);
+        return h;
+    }();
+    static const qsizetype longest = [] {
+        qsizetype n = 0;
+        for (const QString& k : keywordTable())
+            n = std::max(n, k.size());
+        return n;
+    }();
+    const qsizetype close = format.indexOf(QLatin1Char(')'), pos + 1);
+    if (close < 0 || close - pos + 1 > longest)
+        return -1;
+    return index.value(QStringView(format).mid(pos, close - pos + 1).toString().toUpper(), -1);
 }
 
 QByteArray cycleData(int field, FormatContext& c);
