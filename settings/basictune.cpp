@@ -212,6 +212,13 @@ BasicTune::BasicTune(QWidget* parent)
     m_paramSelect->setAccessibleName(tr("Parameter group"));
     m_paramSelect->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_toolbar->addWidget(m_paramSelect);
+    // Toolbar buttons take no keyboard focus by default; in this window they are the only
+    // way to learn and unlearn, so Tab must reach them.
+    for (QAction* action : {m_learnAction, m_unlearnAction}) {
+        QWidget* button = m_toolbar->widgetForAction(action);
+        button->setObjectName(action->objectName() + QLatin1String("Button"));
+        button->setFocusPolicy(Qt::TabFocus);
+    }
     layout->addWidget(m_toolbar);
     m_stack = new QStackedWidget(this);
     layout->addWidget(m_stack, 1);

@@ -12,13 +12,25 @@
 #include "shell/basicinterface.h"
 #include "shell/programstate.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QToolBar>
 
 using namespace vm;
@@ -87,6 +99,27 @@ QStringList toolKeys(const QToolBar* bar) {
     for (const QAction* a : bar->actions())
         keys << a->objectName();
     return keys;
+}
+
+// Whether the operator works this widget: the parts of a composite control (a list's
+// scroll bars, a spin box's text, a grid's corner button) belong to the control itself.
+bool isControl(const QWidget* w) {
+    for (const QWidget* p = w->parentWidget(); p; p = p->parentWidget())
+        if (qobject_cast<const QAbstractItemView*>(p) || qobject_cast<const QComboBox*>(p) ||
+            qobject_cast<const QAbstractSpinBox*>(p) || qobject_cast<const QTabBar*>(p) ||
+            qobject_cast<const QTextEdit*>(p) || qobject_cast<const QPlainTextEdit*>(p))
+            return false;
+    if (qobject_cast<const QScrollBar*>(w))
+        return false;
+    return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QComboBox*>(w) ||
+           qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
+           qobject_cast<const QAbstractSlider*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
+           qobject_cast<const QTextEdit*>(w) || qobject_cast<const QPlainTextEdit*>(w) ||
+           qobject_cast<const QTabBar*>(w);
+}
+
+QString describe(const QWidget* w) {
+    return QStringLiteral("%1 %2").arg(QLatin1String(w->metaObject()->className()), w->objectName());
 }
 
 } // namespace
@@ -160,6 +193,48 @@ private slots:
         m_reader.reset();
         app::windows().clear();
         app::installSettings(nullptr);
+    }
+
+    // Every control of every window, on a reader of each generation, can be reached with
+    // the keyboard and is named for screen readers and UI automation.
+    void everyControlIsNamedAndReachable_data() {
+        QTest::addColumn<QString>("version");
+        QTest::newRow("1.0 reader") << "1.0.1.13";
+        QTest::newRow("current") << "3.0.2.1";
+    }
+    void everyControlIsNamedAndReachable() {
+        QFETCH(QString, version);
+        BasicInterface& w = openMainWindow();
+        focusReader(version);
+        QVERIFY(testing::takeControl(*w.imageConnection()));
+        QStringList unnamed, unreachable;
+        int controls = 0;
+        for (const WindowEntry& registered : app::windows().windowEntries()) {
+            QPointer<QWidget> window = app::windows().open(registered.name, &w);
+            // A window closes at once on a reader without its feature.
+            QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            if (!window || !window->isVisible()) {
+                qInfo("%s is not shown for this reader", qPrintable(registered.name));
+                continue;
+            }
+            for (QWidget* c : window->findChildren<QWidget*>()) {
+                if (!isControl(c) || !c->isVisibleTo(window))
+                    continue;
+                ++controls;
+                const QString where = registered.name + QLatin1String(": ") + describe(c);
+                if (QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).trimmed().isEmpty())
+                    unnamed << where;
+                // Tab reaches the checked option of a group; the arrow keys move among them.
+                if (!(c->focusPolicy() & Qt::TabFocus) && !qobject_cast<QRadioButton*>(c))
+                    unreachable << where;
+            }
+            app::windows().close(registered.name);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        QVERIFY(controls > 100);
+        QCOMPARE(unnamed.join(QLatin1String("; ")), QString());
+        QCOMPARE(unreachable.join(QLatin1String("; ")), QString());
     }
 
     // The program as it stands: only the items whose windows or commands exist, in order.
