@@ -5,6 +5,7 @@
 #include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
+#include "resources/strings.h"
 #include "shell/programstate.h"
 
 #include <QCheckBox>
@@ -25,8 +26,8 @@ using vm::settings::Choice;
 
 namespace {
 
-const char* const kCaptions[] = {"Decode Pass", "Decode Fail", "RT Error",
-                                 "Locate Fail", "Match Pass",  "Match Fail"};
+// Decode Pass, Decode Fail, RT Error, Locate Fail, Match Pass, Match Fail.
+const int kCaptions[] = {20301, 20302, 20303, 20304, 20305, 20306};
 const QString kMatch = QStringLiteral("MATCHEX");
 
 } // namespace
@@ -44,7 +45,7 @@ QString BasicOutput::shown(const QString& field) {
 
 BasicOutput::BasicOutput(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent) {
-    setWindowTitle(tr("(no camera) - Configure Formatted Output & Beeps"));
+    setWindowTitle(vm::res::Str(20001));
     buildControls();
     ensureLoaded();
 }
@@ -62,39 +63,40 @@ void BasicOutput::buildControls() {
     auto* events = new QGroupBox(this);
     events->setObjectName(QStringLiteral("EventFrame"));
     auto* grid = new QGridLayout(events);
-    m_sendLabel = new QLabel(tr("Enabled"), events);
+    m_sendLabel = new QLabel(vm::res::Str(20002), events);
     m_sendLabel->setObjectName(QStringLiteral("Send_Label"));
-    auto* headerLabel = new QLabel(tr("Header"), events);
+    auto* headerLabel = new QLabel(vm::res::Str(20003), events);
     headerLabel->setObjectName(QStringLiteral("Header_Label"));
-    auto* trailerLabel = new QLabel(tr("Trailer"), events);
+    auto* trailerLabel = new QLabel(vm::res::Str(20004), events);
     trailerLabel->setObjectName(QStringLiteral("Trailer_Label"));
     grid->addWidget(m_sendLabel, 0, 0);
     grid->addWidget(headerLabel, 0, 3);
     grid->addWidget(trailerLabel, 0, 4);
-    const QStringList beepTexts = {tr("no beeps"), tr("1 beep"), tr("2 beeps"), tr("3 beeps")};
+    const QStringList beepTexts = {vm::res::Str(20005), vm::res::Str(20006), vm::res::Str(20007),
+                                   vm::res::Str(20008)};
     for (int i = 0; i < 6; ++i) {
-        const QString caption = tr(kCaptions[i]);
+        const QString caption = vm::res::Str(kCaptions[i]);
         const QString parameter = eventParameters()[i];
         auto* enable = new QCheckBox(caption, events);
         enable->setObjectName(QStringLiteral("EnableCheck(%1)").arg(i));
         auto* report = new QLineEdit(events);
         report->setObjectName(QStringLiteral("ReportEdit(%1)").arg(i));
-        report->setAccessibleName(caption + tr(" report"));
+        report->setAccessibleName(caption + vm::res::Str(20009));
         report->setMaxLength(128);
         auto* keyword = new QPushButton(QStringLiteral("..."), events);
         keyword->setObjectName(QStringLiteral("btnKeyword(%1)").arg(i));
-        keyword->setAccessibleName(caption + tr(" keyword"));
-        keyword->setToolTip(tr("Insert keyword"));
+        keyword->setAccessibleName(caption + vm::res::Str(20010));
+        keyword->setToolTip(vm::res::Str(20011));
         keyword->setMaximumWidth(32);
         auto* header = new QCheckBox(events);
         header->setObjectName(QStringLiteral("HeaderCheck(%1)").arg(i));
-        header->setAccessibleName(caption + tr(" header"));
+        header->setAccessibleName(caption + vm::res::Str(20012));
         auto* trailer = new QCheckBox(events);
         trailer->setObjectName(QStringLiteral("TrailerCheck(%1)").arg(i));
-        trailer->setAccessibleName(caption + tr(" trailer"));
+        trailer->setAccessibleName(caption + vm::res::Str(20013));
         auto* beeps = new QComboBox(events);
         beeps->setObjectName(QStringLiteral("BeepCombo(%1)").arg(i));
-        beeps->setAccessibleName(caption + tr(" beeps"));
+        beeps->setAccessibleName(caption + vm::res::Str(20014));
         grid->addWidget(enable, i + 1, 0);
         grid->addWidget(report, i + 1, 1);
         grid->addWidget(keyword, i + 1, 2);
@@ -134,9 +136,9 @@ void BasicOutput::buildControls() {
     m_trailerText = new QLineEdit(this);
     m_trailerText->setObjectName(QStringLiteral("Trailer"));
     m_trailerText->setMaxLength(128);
-    common->addWidget(vm::settings::labelFor(m_headerText, tr("&Header"), this), 0, 0);
+    common->addWidget(vm::settings::labelFor(m_headerText, vm::res::Str(20015), this), 0, 0);
     common->addWidget(m_headerText, 0, 1);
-    common->addWidget(vm::settings::labelFor(m_trailerText, tr("&Trailer"), this), 1, 0);
+    common->addWidget(vm::settings::labelFor(m_trailerText, vm::res::Str(20016), this), 1, 0);
     common->addWidget(m_trailerText, 1, 1);
     for (auto [box, parameter] : {std::pair{m_headerText, "HEADER"}, std::pair{m_trailerText, "TRAILER"}}) {
         const QString name = QLatin1String(parameter);
@@ -147,14 +149,14 @@ void BasicOutput::buildControls() {
             markModified();
         });
     }
-    m_outFormat = new QCheckBox(tr("Output DATA in HEX"), this);
+    m_outFormat = new QCheckBox(vm::res::Str(20017), this);
     m_outFormat->setObjectName(QStringLiteral("OutFormat"));
     bindCheck(m_outFormat, QStringLiteral("OUTPUT FORMAT"), 0, QStringLiteral("HEX"), QStringLiteral("RAW"));
-    m_matchEnable = new QCheckBox(tr("Match String"), this);
+    m_matchEnable = new QCheckBox(vm::res::Str(20018), this);
     m_matchEnable->setObjectName(QStringLiteral("MatchEnable"));
     m_match = new QLineEdit(this);
     m_match->setObjectName(QStringLiteral("Match"));
-    m_match->setAccessibleName(tr("Match String"));
+    m_match->setAccessibleName(vm::res::Str(20018));
     m_match->setMaxLength(128);
     connect(m_matchEnable, &QCheckBox::clicked, this, [this](bool checked) {
         if (updating())

@@ -30,13 +30,13 @@ EditFormatString::EditFormatString(QWidget* parent)
     layout->setSpacing(0);
     m_edit = new QLineEdit(this);
     m_edit->setObjectName(QStringLiteral("m_edit"));
-    m_edit->setAccessibleName(tr("Format string"));
+    m_edit->setAccessibleName(vm::res::Str(20019));
     m_edit->setText(QStringLiteral("Text1"));
     m_btnKeyword = new QToolButton(this);
     m_btnKeyword->setObjectName(QStringLiteral("m_btnKeyword"));
     m_btnKeyword->setText(QStringLiteral("..."));
-    m_btnKeyword->setAccessibleName(tr("Insert keyword"));
-    m_btnKeyword->setToolTip(tr("Insert keyword"));
+    m_btnKeyword->setAccessibleName(vm::res::Str(20011));
+    m_btnKeyword->setToolTip(vm::res::Str(20011));
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_btnKeyword);
     setFocusProxy(m_edit);

@@ -2,6 +2,7 @@
 
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
+#include "resources/strings.h"
 #include "shell/programstate.h"
 
 #include <QCheckBox>
@@ -18,27 +19,27 @@ namespace {
 
 const QString kBeeps = QStringLiteral("OUTPUT BEEP");
 const QString kBeeper = QStringLiteral("BEEP");
-const char* const kRows[] = {"Decode Pass", "Decode Fail", "Locate Fail",
-                             "Match Pass",  "Match Fail",  "RT Error"};
+// Decode Pass, Decode Fail, Locate Fail, Match Pass, Match Fail, RT Error.
+const int kRows[] = {20301, 20302, 20304, 20305, 20306, 20303};
 
 } // namespace
 
 QStringList frmBeep::beepTexts() {
-    return {tr("OFF"), tr("1 Beep"), tr("2 Beeps"), tr("3 Beeps")};
+    return {vm::res::Str(20020), vm::res::Str(20021), vm::res::Str(20022), vm::res::Str(20023)};
 }
 
 frmBeep::frmBeep(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::Immediate, parent) {
-    setWindowTitle(tr("Beep Control"));
+    setWindowTitle(vm::res::Str(20024));
     auto* layout = new QVBoxLayout(this);
-    m_enable = new QCheckBox(tr("Enable Beeper"), this);
+    m_enable = new QCheckBox(vm::res::Str(20025), this);
     m_enable->setObjectName(QStringLiteral("m_enable"));
     auto* sep = new QFrame(this);
     sep->setObjectName(QStringLiteral("m_sep"));
     sep->setFrameShape(QFrame::HLine);
     m_grid = new QTableWidget(6, 2, this);
     m_grid->setObjectName(QStringLiteral("m_grid"));
-    m_grid->setAccessibleName(tr("Beeps per event"));
+    m_grid->setAccessibleName(vm::res::Str(20026));
     m_grid->horizontalHeader()->hide();
     m_grid->verticalHeader()->hide();
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -46,13 +47,13 @@ frmBeep::frmBeep(QWidget* parent)
     m_grid->setColumnWidth(0, 120);
     m_grid->horizontalHeader()->setStretchLastSection(true);
     for (int r = 0; r < 6; ++r) {
-        m_grid->setItem(r, 0, new QTableWidgetItem(tr(kRows[r])));
+        m_grid->setItem(r, 0, new QTableWidgetItem(vm::res::Str(kRows[r])));
         m_grid->setItem(r, 1, new QTableWidgetItem);
     }
     m_grid->setFixedHeight(m_grid->verticalHeader()->length() + 2 * m_grid->frameWidth());
     m_combo = new QComboBox(m_grid->viewport());
     m_combo->setObjectName(QStringLiteral("m_combo"));
-    m_combo->setAccessibleName(tr("Beeps"));
+    m_combo->setAccessibleName(vm::res::Str(20027));
     m_combo->addItems(beepTexts());
     m_combo->hide();
     layout->addWidget(m_enable);
@@ -69,7 +70,7 @@ frmBeep::frmBeep(QWidget* parent)
 vm::app::WindowEntry frmBeep::windowEntry() {
     // No string number of its own: after "Output Settings..." (2050).
     vm::app::WindowEntry registered =
-        vm::settings::settingsMenuWindow<frmBeep>(WindowName, 2055, "mnuBeepControl", tr("Beep Control..."));
+        vm::settings::settingsMenuWindow<frmBeep>(WindowName, 2055, "mnuBeepControl", vm::res::Str(20028));
     registered.menu.supports = [](const vm::app::ReaderInfo& r) {
         return r.firmwareLevel >= vm::link::level::FormatEditor;
     };

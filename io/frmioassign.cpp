@@ -8,6 +8,7 @@
 #include "link/parameterset.h"
 #include "link/pidlist.h"
 #include "link/vocabulary.h"
+#include "resources/strings.h"
 #include "shell/programstate.h"
 
 #include <QCheckBox>
@@ -173,7 +174,7 @@ void frmIOAssign::buildControls() {
         line.arg2Label = new QLabel(line.frame);
         line.arg2Label->setObjectName(QStringLiteral("Arg2Label(%1)").arg(i));
         line.arg2Label->setBuddy(line.arg2);
-        line.polarity = new QCheckBox(tr("High True"), line.frame);
+        line.polarity = new QCheckBox(vm::res::Str(20029), line.frame);
         line.polarity->setObjectName(QStringLiteral("PolarityCheck(%1)").arg(i));
         line.polarity->setAccessibleName(lineWord(i) + QStringLiteral(" High True"));
         line.state = new QLabel(line.frame);
@@ -190,7 +191,7 @@ void frmIOAssign::buildControls() {
         if (i >= kFirstGpioLine) {
             line.pid = new QComboBox(line.frame);
             line.pid->setObjectName(QStringLiteral("PID(%1)").arg(i - kFirstGpioLine));
-            line.pidLabel = new QLabel(tr("PID"), line.frame);
+            line.pidLabel = new QLabel(vm::res::Str(20030), line.frame);
             line.pidLabel->setObjectName(QStringLiteral("PIDLabel(%1)").arg(i - kFirstGpioLine));
             line.pidLabel->setBuddy(line.pid);
             line.pid->setAccessibleName(lineWord(i) + QStringLiteral(" PID"));
@@ -229,7 +230,7 @@ void frmIOAssign::buildControls() {
     m_inputState->setObjectName(QStringLiteral("OInState"));
     m_inputState->setAccessibleName(QStringLiteral("OPTO_IN1 state"));
     const std::pair<QWidget*, QString> rows[] = {
-        {m_delay, tr("&Delay")}, {m_latch, tr("&Latch")}, {m_inputPid, tr("PI&D")}};
+        {m_delay, vm::res::Str(20031)}, {m_latch, vm::res::Str(20032)}, {m_inputPid, vm::res::Str(20033)}};
     int row = 0;
     for (const auto& [control, caption] : rows) {
         auto* label = new QLabel(caption, input);
@@ -420,13 +421,13 @@ void frmIOAssign::tagChosen(int index, int tagIndex) {
         return;
     Line& line = m_lines[index];
     if (index == kFirstGpioLine && tagIndex > 0 && externalLightingInUse()) {
-        message(this, tr("GPIO 1 Assignment is not allowed while External Lighting is in use"));
+        message(this, vm::res::Str(20034));
         unassign(index);
         markEdited();
         return;
     }
     if (isInputTag(tagIndex) && index < kFirstGpioLine) {
-        message(this, tr("Inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
+        message(this, vm::res::Str(20035));
         unassign(index);
         markEdited();
         return;
@@ -615,8 +616,8 @@ void frmIOAssign::lineStateChanged(const QString& word, bool active, bool high) 
             label = m_lines[i].state;
     if (!label)
         return;
-    label->setText(active ? tr("ON") : tr("OFF"));
-    label->setToolTip(high ? tr("Line level high") : tr("Line level low"));
+    label->setText(active ? vm::res::Str(20036) : vm::res::Str(20020));
+    label->setToolTip(high ? vm::res::Str(20037) : vm::res::Str(20038));
     label->setStyleSheet(active
                              ? QStringLiteral("QLabel { background: #80ff80; padding: 1px 4px; }")
                              : QStringLiteral("QLabel { background: palette(window); padding: 1px 4px; }"));

@@ -84,24 +84,24 @@ void frmIOSettings::buildControls() {
     m_userTrigger = new QLineEdit(m_trigFrame);
     m_userTrigger->setObjectName(QStringLiteral("UserTrigger"));
     m_userTrigger->setMaxLength(32);
-    m_userTriggerLabel = labelFor(m_userTrigger, tr("&User Trigger String"), m_trigFrame);
+    m_userTriggerLabel = labelFor(m_userTrigger, vm::res::Str(20039), m_trigFrame);
     m_userTriggerLabel->setObjectName(QStringLiteral("UTRIG_Label"));
     trigger.grid->addWidget(m_userTriggerLabel, 2, 0);
     trigger.grid->addWidget(m_userTrigger, 2, 1);
     layout->addWidget(m_trigFrame);
 
-    m_ioFrame = new QGroupBox(tr("IO Behavior"), this);
+    m_ioFrame = new QGroupBox(vm::res::Str(20040), this);
     m_ioFrame->setObjectName(QStringLiteral("IO_Frame"));
     auto* io = new QGridLayout(m_ioFrame);
     m_ioMode = new QComboBox(m_ioFrame);
     m_ioMode->setObjectName(QStringLiteral("IOMode"));
-    m_ioModeLabel = labelFor(m_ioMode, tr("&Mode"), m_ioFrame);
+    m_ioModeLabel = labelFor(m_ioMode, vm::res::Str(20041), m_ioFrame);
     m_ioModeLabel->setObjectName(QStringLiteral("IOMode_Label"));
     m_duration = new QLineEdit(m_ioFrame);
     m_duration->setObjectName(QStringLiteral("Duration"));
-    m_durationLabel = labelFor(m_duration, tr("Signal &Duration"), m_ioFrame);
+    m_durationLabel = labelFor(m_duration, vm::res::Str(20042), m_ioFrame);
     m_durationLabel->setObjectName(QStringLiteral("SigDurationLabel"));
-    m_durationUnits = new QLabel(tr("ms"), m_ioFrame);
+    m_durationUnits = new QLabel(vm::res::Str(20043), m_ioFrame);
     m_durationUnits->setObjectName(QStringLiteral("SigDurationUnits"));
     io->addWidget(m_ioModeLabel, 0, 0);
     io->addWidget(m_ioMode, 0, 1, 1, 2);
@@ -110,11 +110,11 @@ void frmIOSettings::buildControls() {
     io->addWidget(m_durationUnits, 1, 2);
     layout->addWidget(m_ioFrame);
 
-    m_optoFrame = new QGroupBox(tr("OPTO Output Polarity"), this);
+    m_optoFrame = new QGroupBox(vm::res::Str(20044), this);
     m_optoFrame->setObjectName(QStringLiteral("OPTOFrame"));
     auto* opto = new QGridLayout(m_optoFrame);
     const char* names[] = {"Pass_Label", "Fail_Label", "DV_Label"};
-    const QString captions[] = {tr("1: Pass"), tr("2: Fail"), tr("3: Data Valid")};
+    const QString captions[] = {vm::res::Str(20045), vm::res::Str(20046), vm::res::Str(20047)};
     for (int i = 0; i < 3; ++i) {
         auto* list = new QComboBox(m_optoFrame);
         list->setObjectName(QStringLiteral("Polarity(%1)").arg(i + 1));
@@ -124,42 +124,41 @@ void frmIOSettings::buildControls() {
         opto->addWidget(list, i, 1);
         m_polarityLabels << label;
         m_polarities << list;
-        bindChoice(
-            list, QLatin1String(kOldPolarities[i]), 0,
-            {{tr("Normally Open"), QStringLiteral("H")}, {tr("Normally Closed"), QStringLiteral("L")}});
+        bindChoice(list, QLatin1String(kOldPolarities[i]), 0,
+                   {{vm::res::Str(20048), QStringLiteral("H")}, {vm::res::Str(20049), QStringLiteral("L")}});
     }
     layout->addWidget(m_optoFrame);
 
-    m_rteFrame = new QGroupBox(tr("RTE Output Signal (GPIO OUT 2)"), this);
+    m_rteFrame = new QGroupBox(vm::res::Str(20050), this);
     m_rteFrame->setObjectName(QStringLiteral("RTEFrame"));
     auto* rte = new QGridLayout(m_rteFrame);
     m_rtePolarity = new QComboBox(m_rteFrame);
     m_rtePolarity->setObjectName(QStringLiteral("RTE_Polarity"));
-    m_rtePolarityLabel = labelFor(m_rtePolarity, tr("&Polarity"), m_rteFrame);
+    m_rtePolarityLabel = labelFor(m_rtePolarity, vm::res::Str(20051), m_rteFrame);
     m_rtePolarityLabel->setObjectName(QStringLiteral("Polarity_Label"));
     rte->addWidget(m_rtePolarityLabel, 0, 0);
     rte->addWidget(m_rtePolarity, 0, 1);
     layout->addWidget(m_rteFrame);
 
-    m_assignFrame = new QGroupBox(tr("IO Assignment"), this);
+    m_assignFrame = new QGroupBox(vm::res::Str(20052), this);
     m_assignFrame->setObjectName(QStringLiteral("IOAssignmentFrame"));
     auto* assign = new QGridLayout(m_assignFrame);
-    auto* instruct = new QLabel(
-        tr("This IOMode requires the definition of the following lines to work correctly:"), m_assignFrame);
+    auto* instruct = new QLabel(vm::res::Str(20053), m_assignFrame);
     instruct->setObjectName(QStringLiteral("IOInstructLabel"));
     instruct->setWordWrap(true);
     assign->addWidget(instruct, 0, 0, 1, 7);
     const char* lineNames[] = {"PassLabel", "FailLabel", "DVLabel",  "RTELabel",
                                "GoodLabel", "FairLabel", "PoorLabel"};
-    const QString lineCaptions[] = {tr("Pass"), tr("Fail"), tr("DV"),  tr("RTE"),
-                                    tr("Good"), tr("Fair"), tr("Poor")};
+    const QString lineCaptions[] = {vm::res::Str(1515),  vm::res::Str(1516), vm::res::Str(20054),
+                                    vm::res::Str(20055), vm::res::Str(2006), vm::res::Str(2007),
+                                    vm::res::Str(2008)};
     for (int i = 0; i < 7; ++i) {
         auto* label = new QLabel(lineCaptions[i], m_assignFrame);
         label->setObjectName(QLatin1String(lineNames[i]));
         assign->addWidget(label, 1, i);
         m_lineLabels << label;
     }
-    m_assignButton = new QPushButton(tr("IO &Assignment"), m_assignFrame);
+    m_assignButton = new QPushButton(vm::res::Str(20056), m_assignFrame);
     m_assignButton->setObjectName(QStringLiteral("IOAssignCommand"));
     assign->addWidget(m_assignButton, 2, 0, 1, 7, Qt::AlignRight);
     connect(m_assignButton, &QPushButton::clicked, this,
@@ -169,7 +168,7 @@ void frmIOSettings::buildControls() {
 
     bindText(m_userTrigger, QStringLiteral("TRIG U"), 0, Quotes::DropEnds);
     bindChoice(m_rtePolarity, QStringLiteral("SIGOUT RTE"), 0,
-               {{tr("High"), QStringLiteral("H")}, {tr("Low"), QStringLiteral("L")}});
+               {{vm::res::Str(20057), QStringLiteral("H")}, {vm::res::Str(20058), QStringLiteral("L")}});
     bindChoice(m_ioMode, kIOMode, 0, [] {
         QList<Choice> choices;
         for (const IOModeEntry& e : ioModes(vm::shell::firmwareLevel()))

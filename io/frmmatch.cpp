@@ -3,6 +3,7 @@
 #include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
+#include "resources/strings.h"
 #include "shell/programstate.h"
 
 #include <QCheckBox>
@@ -45,7 +46,7 @@ const QColor kFocusColour(0xFF, 0xFF, 0xC0);
 
 frmMatch::frmMatch(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent) {
-    setWindowTitle(tr("Match Mode Setup"));
+    setWindowTitle(vm::res::Str(20059));
     setButtonNames(QStringLiteral("btnOK"), QStringLiteral("btnCancel"), QStringLiteral("btnApply"));
     buildControls();
     ensureLoaded();
@@ -53,28 +54,27 @@ frmMatch::frmMatch(QWidget* parent)
 
 vm::app::WindowEntry frmMatch::windowEntry() {
     // No string number of its own: between "IO Settings..." (2030) and "Symbology..." (2040).
-    return vm::settings::settingsMenuWindow<frmMatch>(WindowName, 2035, "mnuMatch",
-                                                      tr("Match Mode Settings..."));
+    return vm::settings::settingsMenuWindow<frmMatch>(WindowName, 2035, "mnuMatch", vm::res::Str(20060));
 }
 
 void frmMatch::buildControls() {
     auto* layout = new QVBoxLayout(this);
-    m_textFrame = new QGroupBox(tr("Text Matching"), this);
+    m_textFrame = new QGroupBox(vm::res::Str(20061), this);
     m_textFrame->setObjectName(QStringLiteral("frameTextMatching"));
     auto* text = new QGridLayout(m_textFrame);
-    m_enableText = new QCheckBox(tr("EnableText Matching"), m_textFrame);
+    m_enableText = new QCheckBox(vm::res::Str(20062), m_textFrame);
     m_enableText->setObjectName(QStringLiteral("enableTextMatching"));
     auto* matchString = new QLineEdit(m_textFrame);
     matchString->setObjectName(QStringLiteral("m_ed(0)"));
     matchString->setMaxLength(128);
-    m_textLabel = vm::settings::labelFor(matchString, tr("Match &String"), m_textFrame);
+    m_textLabel = vm::settings::labelFor(matchString, vm::res::Str(20063), m_textFrame);
     m_textLabel->setObjectName(QStringLiteral("labelText"));
     text->addWidget(m_enableText, 0, 0, 1, 2);
     text->addWidget(m_textLabel, 1, 0);
     text->addWidget(matchString, 1, 1);
     m_ed << matchString;
 
-    m_listCheck = new QCheckBox(tr(" Enable MatchList"), m_textFrame);
+    m_listCheck = new QCheckBox(vm::res::Str(20064), m_textFrame);
     m_listCheck->setObjectName(QStringLiteral("MatchListCheck"));
     text->addWidget(m_listCheck, 2, 0, 1, 2);
     m_listFrame = new QGroupBox(m_textFrame);
@@ -84,7 +84,7 @@ void frmMatch::buildControls() {
         auto* entry = new QLineEdit(m_listFrame);
         entry->setObjectName(QStringLiteral("ml_ed(%1)").arg(i));
         entry->setMaxLength(128);
-        QLabel* label = vm::settings::labelFor(entry, tr("Match String %1").arg(i + 1), m_listFrame);
+        QLabel* label = vm::settings::labelFor(entry, vm::res::Str(20065).arg(i + 1), m_listFrame);
         label->setObjectName(QStringLiteral("labelText(%1)").arg(i + 1));
         list->addWidget(label, i % 8, (i / 8) * 2);
         list->addWidget(entry, i % 8, (i / 8) * 2 + 1);
@@ -97,22 +97,23 @@ void frmMatch::buildControls() {
         });
         connect(entry, &QLineEdit::editingFinished, this, [this, i] { listLeft(i); });
     }
-    auto* note = new QLabel(tr("Note: Wildcard characters are * and ?"), m_listFrame);
+    auto* note = new QLabel(vm::res::Str(20066), m_listFrame);
     note->setObjectName(QStringLiteral("WildcardNote"));
     list->addWidget(note, 8, 0, 1, 4);
     text->addWidget(m_listFrame, 3, 0, 1, 2);
     layout->addWidget(m_textFrame);
 
-    m_serialFrame = new QGroupBox(tr("Serial Number Matching"), this);
+    m_serialFrame = new QGroupBox(vm::res::Str(20067), this);
     m_serialFrame->setObjectName(QStringLiteral("frameSerialMatching"));
     auto* serial = new QGridLayout(m_serialFrame);
-    m_enableSerial = new QCheckBox(tr("Enable Serial Number Matching"), m_serialFrame);
+    m_enableSerial = new QCheckBox(vm::res::Str(20068), m_serialFrame);
     m_enableSerial->setObjectName(QStringLiteral("enableSerialMatching"));
     serial->addWidget(m_enableSerial, 0, 0, 1, 4);
-    const QString captions[] = {tr("Start &Count"), tr("&Increment"), tr("&First"), tr("&Last")};
+    const QString captions[] = {vm::res::Str(20069), vm::res::Str(20070), vm::res::Str(20071),
+                                vm::res::Str(20072)};
     const int rows[] = {1, 2, 4, 4};
     const int columns[] = {0, 0, 0, 2};
-    auto* positions = new QLabel(tr("Character Positions:"), m_serialFrame);
+    auto* positions = new QLabel(vm::res::Str(20073), m_serialFrame);
     positions->setObjectName(QStringLiteral("labelSerial(2)"));
     serial->addWidget(positions, 3, 0, 1, 4);
     for (int i = 0; i < 4; ++i) {

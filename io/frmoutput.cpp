@@ -68,8 +68,8 @@ QString outputWindowFor(const vm::app::ReaderInfo& reader) {
 
 const QList<OutputEventRow>& frmOutput::events() {
     static const QList<OutputEventRow> rows = {
-        {"Decode Pass", "OKDEC"},  {"Decode Fail", "DECFL"},  {"Locate Fail", "LOCFL"},
-        {"Match Pass", "OKMATCH"}, {"Match Fail", "MATCHFL"}, {"RT Error", "RTE"},
+        {20301, "OKDEC"},   {20302, "DECFL"},   {20304, "LOCFL"},
+        {20305, "OKMATCH"}, {20306, "MATCHFL"}, {20303, "RTE"},
     };
     return rows;
 }
@@ -111,7 +111,7 @@ void ClickableLabel::keyPressEvent(QKeyEvent* event) {
 
 frmOutput::frmOutput(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent) {
-    setWindowTitle(tr("Configure Formatted Output"));
+    setWindowTitle(vm::res::Str(20074));
     setButtonNames(QStringLiteral("btnOK"), QStringLiteral("btnCancel"), QStringLiteral("btnApply"));
     buildControls();
     connect(connection(), &vm::link::Connection::OnNewRecord, this, &frmOutput::recordArrived);
@@ -129,8 +129,9 @@ void frmOutput::buildControls() {
     auto* layout = new QVBoxLayout(this);
     m_tabstrip = new QTabBar(this);
     m_tabstrip->setObjectName(QStringLiteral("m_tabstrip"));
-    m_tabstrip->setAccessibleName(tr("Output port"));
-    for (const QString& caption : {tr("Standard"), tr("TCP1"), tr("TCP2"), tr("TCP3"), tr("TCP4")})
+    m_tabstrip->setAccessibleName(vm::res::Str(20075));
+    for (const QString& caption : {vm::res::Str(20076), vm::res::Str(20077), vm::res::Str(20078),
+                                   vm::res::Str(20079), vm::res::Str(20080)})
         m_tabstrip->addTab(caption);
     connect(m_tabstrip, &QTabBar::tabBarClicked, this, &frmOutput::tabClicked);
     // Arrow keys move between tabs as a click does.
@@ -145,8 +146,9 @@ void frmOutput::buildControls() {
     auto* frame = new QGridLayout(m_enableframe);
     m_grid = new QTableWidget(int(events().size()), 5, m_enableframe);
     m_grid->setObjectName(QStringLiteral("m_grid"));
-    m_grid->setAccessibleName(tr("Reports of the port"));
-    m_grid->setHorizontalHeaderLabels({QString(), tr("Enabled"), tr("Header"), tr("Trailer"), tr("Format")});
+    m_grid->setAccessibleName(vm::res::Str(20081));
+    m_grid->setHorizontalHeaderLabels(
+        {QString(), vm::res::Str(20002), vm::res::Str(20003), vm::res::Str(20004), vm::res::Str(20082)});
     m_grid->verticalHeader()->hide();
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -156,7 +158,7 @@ void frmOutput::buildControls() {
         m_grid->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     m_grid->horizontalHeader()->setSectionResizeMode(kFormatColumn, QHeaderView::Stretch);
     for (int r = 0; r < events().size(); ++r) {
-        auto* caption = new QTableWidgetItem(tr(events()[r].caption));
+        auto* caption = new QTableWidgetItem(vm::res::Str(events()[r].caption));
         m_grid->setItem(r, kCaptionColumn, caption);
         for (int c = kEnabledColumn; c <= kTrailerColumn; ++c) {
             auto* check = new QTableWidgetItem;
@@ -176,13 +178,13 @@ void frmOutput::buildControls() {
     connect(m_grid, &QTableWidget::currentCellChanged, this, [this] { updatePreview(); });
     frame->addWidget(m_grid, 0, 0, 1, 2);
 
-    m_header = new ClickableLabel(tr("Header"), m_enableframe);
+    m_header = new ClickableLabel(vm::res::Str(20003), m_enableframe);
     m_header->setObjectName(QStringLiteral("m_header"));
-    m_trailer = new ClickableLabel(tr("Trailer"), m_enableframe);
+    m_trailer = new ClickableLabel(vm::res::Str(20004), m_enableframe);
     m_trailer->setObjectName(QStringLiteral("m_trailer"));
-    auto* headerCaption = new QLabel(tr("Header"), m_enableframe);
+    auto* headerCaption = new QLabel(vm::res::Str(20003), m_enableframe);
     headerCaption->setObjectName(QStringLiteral("Header_Label"));
-    auto* trailerCaption = new QLabel(tr("Trailer"), m_enableframe);
+    auto* trailerCaption = new QLabel(vm::res::Str(20004), m_enableframe);
     trailerCaption->setObjectName(QStringLiteral("Trailer_Label"));
     frame->addWidget(headerCaption, 1, 0);
     frame->addWidget(m_header, 1, 1);
@@ -193,12 +195,12 @@ void frmOutput::buildControls() {
     connect(m_trailer, &ClickableLabel::clicked, this, [this] { labelClicked(false); });
     layout->addWidget(m_enableframe);
 
-    FixedFrame = new QGroupBox(tr("Fixed Buffer Length for K4 PLC"), this);
+    FixedFrame = new QGroupBox(vm::res::Str(20083), this);
     FixedFrame->setObjectName(QStringLiteral("FixedFrame"));
     auto* fixed = new QHBoxLayout(FixedFrame);
     m_fixedBufSize = new QLineEdit(FixedFrame);
     m_fixedBufSize->setObjectName(QStringLiteral("m_fixedBufSize"));
-    m_fixedBufSize->setAccessibleName(tr("Fixed Buffer Length"));
+    m_fixedBufSize->setAccessibleName(vm::res::Str(20084));
     m_fixedBufSize->setMaximumWidth(80);
     lblFixedState = new QLabel(FixedFrame);
     lblFixedState->setObjectName(QStringLiteral("lblFixedState"));
@@ -213,12 +215,12 @@ void frmOutput::buildControls() {
     connect(m_fixedBufSize, &QLineEdit::editingFinished, this, &frmOutput::fixedLeft);
     layout->addWidget(FixedFrame);
 
-    auto* previewFrame = new QGroupBox(tr("Preview (last record received)"), this);
+    auto* previewFrame = new QGroupBox(vm::res::Str(20085), this);
     previewFrame->setObjectName(QStringLiteral("PreviewFrame"));
     auto* previewLayout = new QVBoxLayout(previewFrame);
     m_preview = new QLabel(previewFrame);
     m_preview->setObjectName(QStringLiteral("m_preview"));
-    m_preview->setAccessibleName(tr("Preview"));
+    m_preview->setAccessibleName(vm::res::Str(20086));
     m_preview->setTextFormat(Qt::PlainText);
     m_preview->setWordWrap(true);
     m_preview->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -315,7 +317,7 @@ void frmOutput::showPort() {
                 .GetParameter(QStringLiteral("OUTPUT ") + m_port + QStringLiteral(" FIXED"))
                 .Field(0)));
         m_fixedBufSize->setText(QString::number(fixed));
-        lblFixedState->setText(fixed > 1 ? tr("Enabled") : tr("Disabled"));
+        lblFixedState->setText(fixed > 1 ? vm::res::Str(20002) : vm::res::Str(20087));
     }
     updatePreview();
 }
@@ -447,7 +449,7 @@ void frmOutput::fixedLeft() {
         const auto guard = updateGuard();
         m_fixedBufSize->setText(QString::number(value));
     }
-    lblFixedState->setText(value > 1 ? tr("Enabled") : tr("Disabled"));
+    lblFixedState->setText(value > 1 ? vm::res::Str(20002) : vm::res::Str(20087));
     parameters()
         .GetParameter(QStringLiteral("OUTPUT ") + m_port + QStringLiteral(" FIXED"))
         .SetField(0, QString::number(value));
@@ -466,7 +468,7 @@ QString frmOutput::previewText() const {
 
 void frmOutput::updatePreview() {
     if (!m_lastRecord) {
-        m_preview->setText(tr("No record received yet"));
+        m_preview->setText(vm::res::Str(20088));
         return;
     }
     const bool editing = m_edformat->isVisible();
@@ -492,9 +494,9 @@ void frmOutput::updatePreview() {
     text += previewFormat(format, *m_lastRecord, cycleData);
     if (usesTrailer(p.Field(2)))
         text += previewFormat(trailer, *m_lastRecord, cycleData);
-    const QString state = p.Field(0) == QLatin1String("Y") ? QString() : tr(" (not sent: the report is off)");
-    m_preview->setText(tr(events()[row].caption) + QStringLiteral(", ") + m_port + QStringLiteral(": ") +
-                       text + state);
+    const QString state = p.Field(0) == QLatin1String("Y") ? QString() : vm::res::Str(20089);
+    m_preview->setText(vm::res::Str(events()[row].caption) + QStringLiteral(", ") + m_port +
+                       QStringLiteral(": ") + text + state);
 }
 
 } // namespace vm::io

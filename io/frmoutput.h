@@ -19,7 +19,7 @@ class ClickableLabel;
 
 // The event rows of the output windows: caption and reader word.
 struct OutputEventRow {
-    const char* caption;
+    int caption; // in the string table
     const char* word;
 };
 

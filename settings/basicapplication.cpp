@@ -164,14 +164,14 @@ void BasicApplication::buildControls() {
     m_appMode->setObjectName(QStringLiteral("AppMode"));
     for (const Preset& p : kPresets)
         m_appMode->addItem(QString::fromLatin1(p.caption));
-    m_appLabel = labelFor(m_appMode, tr("&Application"), this);
+    m_appLabel = labelFor(m_appMode, vm::res::Str(20090), this);
     m_appLabel->setObjectName(QStringLiteral("App_Label"));
     m_appInfo = new QLabel(this);
     m_appInfo->setObjectName(QStringLiteral("AppInfo"));
     m_appInfo->setFrameShape(QFrame::StyledPanel);
     m_appInfo->setMinimumHeight(90);
     m_appInfo->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    m_appInfo->setAccessibleName(tr("Summary"));
+    m_appInfo->setAccessibleName(vm::res::Str(20091));
     m_appInfo->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     m_appInfo->setFocusPolicy(Qt::StrongFocus);
     top->addWidget(m_appLabel, 0, 0);
@@ -184,26 +184,26 @@ void BasicApplication::buildControls() {
     m_trigEnabled = trigger.enabled;
     m_trigPolarity = trigger.edge;
     m_trigPolarityLabel = trigger.edgeLabel;
-    m_advancedIO = new QPushButton(tr("Advanced &IO..."), m_trigFrame);
+    m_advancedIO = new QPushButton(vm::res::Str(20092), m_trigFrame);
     m_advancedIO->setObjectName(QStringLiteral("AdvancedIO"));
     trigger.grid->addWidget(m_advancedIO, 2, 1);
     layout->addWidget(m_trigFrame);
 
-    auto* retryBox = new QGroupBox(tr("Retry"), this);
+    auto* retryBox = new QGroupBox(vm::res::Str(20093), this);
     auto* retry = new QGridLayout(retryBox);
     m_retryMode = new QComboBox(retryBox);
     m_retryMode->setObjectName(QStringLiteral("RetryMode"));
-    m_retryLabel = labelFor(m_retryMode, tr("&Retry Mode"), retryBox);
+    m_retryLabel = labelFor(m_retryMode, vm::res::Str(20094), retryBox);
     m_retryLabel->setObjectName(QStringLiteral("Retry_Label"));
     m_retryTime = new QLineEdit(retryBox);
     m_retryTime->setObjectName(QStringLiteral("RetryTime"));
-    m_retryTime->setAccessibleName(tr("Retry time"));
+    m_retryTime->setAccessibleName(vm::res::Str(20095));
     m_retryCount = new QComboBox(retryBox);
     m_retryCount->setObjectName(QStringLiteral("RetryCount"));
-    m_retryCount->setAccessibleName(tr("Retry count"));
+    m_retryCount->setAccessibleName(vm::res::Str(20096));
     m_retryUnits = new QLabel(retryBox);
     m_retryUnits->setObjectName(QStringLiteral("RetryUnits"));
-    m_infiniteIswt = new QCheckBox(tr("Infinite ISWT"), retryBox);
+    m_infiniteIswt = new QCheckBox(vm::res::Str(20097), retryBox);
     m_infiniteIswt->setObjectName(QStringLiteral("InfiniteISWT"));
     retry->addWidget(m_retryLabel, 0, 0);
     retry->addWidget(m_retryMode, 0, 1, 1, 3);
@@ -211,13 +211,13 @@ void BasicApplication::buildControls() {
     retry->addWidget(m_retryCount, 1, 2);
     retry->addWidget(m_retryUnits, 1, 3);
     retry->addWidget(m_infiniteIswt, 2, 1, 1, 3);
-    m_pidLabel = new QLabel(tr("PID"), retryBox);
+    m_pidLabel = new QLabel(vm::res::Str(20030), retryBox);
     m_pidLabel->setObjectName(QStringLiteral("PID_Label"));
     auto* pids = new QGridLayout;
     for (int i = 0; i < 15; ++i) {
         auto* list = new QComboBox(retryBox);
         list->setObjectName(QStringLiteral("PID(%1)").arg(i));
-        list->setAccessibleName(tr("PID %1").arg(i + 1));
+        list->setAccessibleName(vm::res::Str(20098).arg(i + 1));
         list->setMinimumContentsLength(3);
         pids->addWidget(list, i / 5, i % 5);
         m_pids << list;
@@ -225,17 +225,17 @@ void BasicApplication::buildControls() {
     }
     retry->addWidget(m_pidLabel, 3, 0, Qt::AlignTop);
     retry->addLayout(pids, 3, 1, 1, 3);
-    m_retryLightFrame = new QGroupBox(tr("Retry Lighting"), retryBox);
+    m_retryLightFrame = new QGroupBox(vm::res::Str(20099), retryBox);
     m_retryLightFrame->setObjectName(QStringLiteral("RetryLightFrame"));
     auto* retryLight = new QHBoxLayout(m_retryLightFrame);
     m_retryLighting = new QComboBox(m_retryLightFrame);
     m_retryLighting->setObjectName(QStringLiteral("RetryLighting"));
-    m_retryLighting->setAccessibleName(tr("Retry lighting"));
+    m_retryLighting->setAccessibleName(vm::res::Str(20100));
     m_retryLightPid = new QComboBox(m_retryLightFrame);
     m_retryLightPid->setObjectName(QStringLiteral("RetryLightPID"));
-    m_retryLightPid->setAccessibleName(tr("Retry lighting PID"));
+    m_retryLightPid->setAccessibleName(vm::res::Str(20101));
     retryLight->addWidget(m_retryLighting, 1);
-    retryLight->addWidget(new QLabel(tr("PID"), m_retryLightFrame));
+    retryLight->addWidget(new QLabel(vm::res::Str(20030), m_retryLightFrame));
     retryLight->addWidget(m_retryLightPid);
     retry->addWidget(m_retryLightFrame, 4, 0, 1, 4);
     layout->addWidget(retryBox);
@@ -243,23 +243,23 @@ void BasicApplication::buildControls() {
     auto* other = new QGridLayout;
     m_lighting = new QComboBox(this);
     m_lighting->setObjectName(QStringLiteral("Lighting"));
-    m_lightingLabel = labelFor(m_lighting, tr("&Lighting"), this);
+    m_lightingLabel = labelFor(m_lighting, vm::res::Str(20102), this);
     m_lightingLabel->setObjectName(QStringLiteral("Lighting_Label"));
     m_target = new QComboBox(this);
     m_target->setObjectName(QStringLiteral("Target"));
-    m_targetLabel = labelFor(m_target, tr("Target &Laser"), this);
+    m_targetLabel = labelFor(m_target, vm::res::Str(20103), this);
     m_targetLabel->setObjectName(QStringLiteral("Target_Label"));
     m_timeout = new QLineEdit(this);
     m_timeout->setObjectName(QStringLiteral("TimeoutEdit"));
-    m_timeoutLabel = labelFor(m_timeout, tr("Read &Timeout"), this);
+    m_timeoutLabel = labelFor(m_timeout, vm::res::Str(20104), this);
     m_timeoutLabel->setObjectName(QStringLiteral("TimeoutLabel"));
-    m_timeoutUnits = new QLabel(tr("msec"), this);
+    m_timeoutUnits = new QLabel(vm::res::Str(20105), this);
     m_timeoutUnits->setObjectName(QStringLiteral("Label1"));
     m_dwell = new QLineEdit(this);
     m_dwell->setObjectName(QStringLiteral("DwellEdit"));
-    m_dwellLabel = labelFor(m_dwell, tr("Report &Budget"), this);
+    m_dwellLabel = labelFor(m_dwell, vm::res::Str(20106), this);
     m_dwellLabel->setObjectName(QStringLiteral("DwellLabel"));
-    m_dwellUnits = new QLabel(tr("msec"), this);
+    m_dwellUnits = new QLabel(vm::res::Str(20105), this);
     m_dwellUnits->setObjectName(QStringLiteral("Label2"));
     other->addWidget(m_lightingLabel, 0, 0);
     other->addWidget(m_lighting, 0, 1, 1, 2);
@@ -295,9 +295,9 @@ void BasicApplication::buildControls() {
             return true;
         });
     bindChoice(m_target, kTarget, 0,
-               {{tr("Off"), QStringLiteral("OFF")},
-                {tr("On"), QStringLiteral("ON")},
-                {tr("Strobe (2 sec)"), QStringLiteral("T")}});
+               {{vm::res::Str(20107), QStringLiteral("OFF")},
+                {vm::res::Str(20108), QStringLiteral("ON")},
+                {vm::res::Str(20109), QStringLiteral("T")}});
     bindNumber(m_timeout, kTimeout, 0, 0, 9999);
     bindNumber(m_dwell, kDwell, 0, 0, 60);
 
@@ -395,14 +395,14 @@ void BasicApplication::refresh() {
     const bool triggered = field(kTrig, 0) == QLatin1String("T");
     m_trigPolarity->setEnabled(triggered);
     m_trigPolarityLabel->setEnabled(triggered);
-    lines << (triggered ? tr("Trigger on OPTO IN 1") : tr("Continous Triggers"));
+    lines << (triggered ? vm::res::Str(20110) : vm::res::Str(20111));
 
     refreshRetry(lines);
 
     const QString illum = field(kIllum, 0);
     if (const QString text = illuminationSummary(illum); !text.isEmpty())
         lines << text;
-    lines << (field(kPhoto, 0) == QLatin1String("AUTO") ? tr("Auto Photometry") : tr("Manual Photometry"));
+    lines << (field(kPhoto, 0) == QLatin1String("AUTO") ? vm::res::Str(20112) : vm::res::Str(2306));
 
     m_summary.clear();
     for (const QString& line : std::as_const(lines))
@@ -445,31 +445,31 @@ void BasicApplication::refreshRetry(QStringList& lines) {
     m_retryMode->setCurrentIndex(entry);
 
     if (mode == QLatin1String("NONE")) {
-        lines << tr("No Retries");
+        lines << vm::res::Str(2305);
     } else if (mode == QLatin1String("TIME")) {
         m_retryTime->setText(field(kRetry, 1));
-        m_retryUnits->setText(tr("ms"));
+        m_retryUnits->setText(vm::res::Str(20043));
         m_retryTime->show();
         m_retryUnits->show();
-        lines << tr("Retry for %1 ms").arg(field(kRetry, 1));
+        lines << vm::res::Str(20113).arg(field(kRetry, 1));
     } else if (mode == QLatin1String("COUNT")) {
-        m_retryUnits->setText(tr("times"));
+        m_retryUnits->setText(vm::res::Str(20114));
         m_retryCount->show();
         m_retryUnits->show();
-        lines << tr("Retry up to %1 times").arg(field(kRetry, 2));
+        lines << vm::res::Str(20115).arg(field(kRetry, 2));
     } else if (mode == QLatin1String("GPIO")) {
-        lines << tr("Retry while RETRY input is HIGH");
+        lines << vm::res::Str(20116);
     } else if (mode == QLatin1String("SUPERMARKET")) {
         const QString wait = field(kRetry, 3);
         m_retryTime->setText(wait);
-        m_retryUnits->setText(tr("ms (Inter-Symbol wait period)"));
+        m_retryUnits->setText(vm::res::Str(20117));
         m_retryTime->show();
         m_retryUnits->show();
         m_infiniteIswt->show();
         const bool infinite = wait == QLatin1String("0");
         m_retryTime->setEnabled(!infinite);
         m_retryUnits->setEnabled(!infinite);
-        lines << (infinite ? tr("Infinite Inter Symbol Wait") : tr("Inter Symbol Wait for %1 ms").arg(wait));
+        lines << (infinite ? vm::res::Str(20118) : vm::res::Str(20119).arg(wait));
     } else if (mode == QLatin1String("LIST")) {
         QStringList used;
         m_pidLabel->show();
@@ -480,7 +480,7 @@ void BasicApplication::refreshRetry(QStringList& lines) {
             if (!pid.isEmpty() && pid != QLatin1String("0"))
                 used << pid;
         }
-        lines << tr("Retry using PID List (%1)").arg(used.join(QLatin1Char(',')));
+        lines << vm::res::Str(20120).arg(used.join(QLatin1Char(',')));
     } else if (mode == QLatin1String("LIGHT")) {
         const QString light = field(kRetry, m_layout.lightingField);
         const QList<LightingEntry> entries = lightingEntries(vm::shell::firmwareLevel());
@@ -507,27 +507,24 @@ void BasicApplication::presetChosen(int index) {
     const bool retryMayChange = field(kRetry, 0) != QLatin1String("LIST");
     QStringList changes;
     if (field(kTrig, 0) != QLatin1String(preset.trig))
-        changes << (QLatin1String(preset.trig) == QLatin1String("C") ? tr("Trigger to Continuous")
-                                                                     : tr("Trigger to Use Trigger"));
+        changes << (QLatin1String(preset.trig) == QLatin1String("C") ? vm::res::Str(20121)
+                                                                     : vm::res::Str(20122));
     if (field(kPhoto, 0) != QLatin1String(preset.photo))
-        changes << (QLatin1String(preset.photo) == QLatin1String("AUTO") ? tr("Photometry to Automatic")
-                                                                         : tr("Photometry to Manual"));
+        changes << (QLatin1String(preset.photo) == QLatin1String("AUTO") ? vm::res::Str(20123)
+                                                                         : vm::res::Str(20124));
     if (retryMayChange && field(kRetry, 0) != QLatin1String(preset.retry))
-        changes << (QLatin1String(preset.retry) == QLatin1String("NONE") ? tr("Retry to None")
-                                                                         : tr("Retry to Supermarket"));
+        changes << (QLatin1String(preset.retry) == QLatin1String("NONE") ? vm::res::Str(20125)
+                                                                         : vm::res::Str(20126));
     if (field(kIllum, 0) != QLatin1String(preset.illum)) {
         const QString illum = QLatin1String(preset.illum);
-        changes << (illum == QLatin1String("ON")       ? tr("Illumination to ON")
-                    : illum == QLatin1String("STROBE") ? tr("Illumination to Strobe")
-                                                       : tr("Illumination to Power Strobe"));
+        changes << (illum == QLatin1String("ON")       ? vm::res::Str(20127)
+                    : illum == QLatin1String("STROBE") ? vm::res::Str(20128)
+                                                       : vm::res::Str(20129));
     }
     if (!changes.isEmpty()) {
-        const auto answer =
-            vm::app::showMessage(this,
-                                 tr("Please confirm the following changes:") + QLatin1String("\r\n") +
-                                     changes.join(QLatin1String("\r\n")),
-                                 vm::app::PromptButtons::OkCancel, vm::app::PromptIcon::Question,
-                                 tr("Confirm application mode changes"));
+        const auto answer = vm::app::showMessage(
+            this, vm::res::Str(20130) + QLatin1String("\r\n") + changes.join(QLatin1String("\r\n")),
+            vm::app::PromptButtons::OkCancel, vm::app::PromptIcon::Question, vm::res::Str(20131));
         if (answer != vm::app::PromptAnswer::Ok) {
             const auto guard = updateGuard();
             m_appMode->setCurrentIndex(m_appMode->findText(m_shownPreset));
@@ -564,7 +561,7 @@ void BasicApplication::retryTimeLeft() {
     const qint64 typed = leadingNumber(m_retryTime->text());
     const qint64 value = std::clamp(typed, kRetryTimeMin, kRetryTimeMax);
     if (value != typed)
-        vm::app::showMessage(this, tr("Value must be in range 35 - 60000"));
+        vm::app::showMessage(this, vm::res::Str(20132));
     {
         const auto guard = updateGuard();
         m_retryTime->setText(QString::number(value));
@@ -612,7 +609,7 @@ bool BasicApplication::gpio1Free() {
     if (QWidget* assign = vm::app::windows().find(QStringLiteral("frmIOAssign")))
         free = free && assign->property("gpio1Selection").toInt() == 0;
     if (!free)
-        vm::app::showMessage(this, tr("External Lighting is not allowed while GPIO 1 is in use"));
+        vm::app::showMessage(this, vm::res::Str(20133));
     return free;
 }
 

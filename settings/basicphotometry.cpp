@@ -84,9 +84,9 @@ vm::app::WindowEntry BasicPhotometry::windowEntry() {
 void BasicPhotometry::buildControls() {
     auto* layout = new QVBoxLayout(this);
     auto* mode = new QHBoxLayout;
-    m_auto = new QRadioButton(tr("&Auto Photometry"), this);
+    m_auto = new QRadioButton(vm::res::Str(20134), this);
     m_auto->setObjectName(QStringLiteral("Auto"));
-    m_manual = new QRadioButton(tr("&Manual Photometry"), this);
+    m_manual = new QRadioButton(vm::res::Str(20135), this);
     m_manual->setObjectName(QStringLiteral("Manual"));
     mode->addWidget(m_auto);
     mode->addWidget(m_manual);
@@ -104,31 +104,32 @@ void BasicPhotometry::buildControls() {
         text->setMaximumWidth(70);
         label = labelFor(slider, caption, this);
         label->setObjectName(name + QStringLiteral("Label"));
-        text->setAccessibleName(QString(caption).remove(QLatin1Char('&')) + tr(" value"));
+        text->setAccessibleName(QString(caption).remove(QLatin1Char('&')) + vm::res::Str(20136));
         sliders->addWidget(label, row, 0);
         sliders->addWidget(slider, row, 1);
         sliders->addWidget(text, row, 2);
     };
-    addSlider(0, tr("&Exposure"), QStringLiteral("Exposure"), m_exposureLabel, m_exposure, m_exposureText);
-    addSlider(1, tr("&Gain"), QStringLiteral("Gain"), m_gainLabel, m_gain, m_gainText);
+    addSlider(0, vm::res::Str(20137), QStringLiteral("Exposure"), m_exposureLabel, m_exposure,
+              m_exposureText);
+    addSlider(1, vm::res::Str(20138), QStringLiteral("Gain"), m_gainLabel, m_gain, m_gainText);
     m_exposure->setMinimumWidth(260);
     setRange(m_gain, 0, kGainMax);
     setRange(m_exposure, kExposureMin, kExposureMax);
     layout->addLayout(sliders);
 
-    m_preprocessFrame = new QGroupBox(tr("Image Preprocessing"), this);
+    m_preprocessFrame = new QGroupBox(vm::res::Str(20139), this);
     m_preprocessFrame->setObjectName(QStringLiteral("PreprocessFrame"));
     auto* pre = new QGridLayout(m_preprocessFrame);
     m_method = new QComboBox(m_preprocessFrame);
     m_method->setObjectName(QStringLiteral("PreprocMethod"));
     m_method->addItems(kMethods);
-    m_methodLabel = labelFor(m_method, tr("Me&thod"), m_preprocessFrame);
+    m_methodLabel = labelFor(m_method, vm::res::Str(20140), m_preprocessFrame);
     m_methodLabel->setObjectName(QStringLiteral("PreprocMethodLabel"));
     m_iter = new QComboBox(m_preprocessFrame);
     m_iter->setObjectName(QStringLiteral("PreprocIter"));
     for (int i = 1; i <= 5; ++i)
         m_iter->addItem(QString::number(i));
-    m_iterLabel = labelFor(m_iter, tr("&Iterations"), m_preprocessFrame);
+    m_iterLabel = labelFor(m_iter, vm::res::Str(20141), m_preprocessFrame);
     m_iterLabel->setObjectName(QStringLiteral("PreprocIterLabel"));
     pre->addWidget(m_methodLabel, 0, 0);
     pre->addWidget(m_method, 0, 1);
@@ -136,20 +137,17 @@ void BasicPhotometry::buildControls() {
     pre->addWidget(m_iter, 1, 1);
     layout->addWidget(m_preprocessFrame);
 
-    m_negative = new QCheckBox(tr("&Negative Image"), this);
+    m_negative = new QCheckBox(vm::res::Str(20142), this);
     m_negative->setObjectName(QStringLiteral("NegativeImage"));
     layout->addWidget(m_negative);
-    m_calibrationWarning =
-        new QLabel(tr("Warning:  Camera is currently calibrated.  Changing the exposure or the gain will "
-                      "uncalibrate the camera."),
-                   this);
+    m_calibrationWarning = new QLabel(vm::res::Str(20316), this);
     m_calibrationWarning->setObjectName(QStringLiteral("lblCalibrationWarning"));
     m_calibrationWarning->setWordWrap(true);
     m_calibrationWarning->hide();
     layout->addWidget(m_calibrationWarning);
     m_photoInfo = new QLabel(this);
     m_photoInfo->setObjectName(QStringLiteral("PhotoInfo"));
-    m_photoInfo->setAccessibleName(tr("Exposure and gain of the latest image"));
+    m_photoInfo->setAccessibleName(vm::res::Str(20143));
     m_photoInfo->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     m_photoInfo->setFocusPolicy(Qt::StrongFocus);
     layout->addWidget(m_photoInfo);

@@ -200,16 +200,16 @@ BasicTune::BasicTune(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
-    m_learnAction = m_toolbar->addAction(tr("Learn"));
+    m_learnAction = m_toolbar->addAction(vm::res::Str(1531));
     m_learnAction->setObjectName(QStringLiteral("learn"));
     m_learnAction->setCheckable(true);
     m_learnAction->setToolTip(vm::res::Str(989));
-    m_unlearnAction = m_toolbar->addAction(tr("Unlearn"));
+    m_unlearnAction = m_toolbar->addAction(vm::res::Str(20144));
     m_unlearnAction->setObjectName(QStringLiteral("unlearn"));
     m_unlearnAction->setToolTip(vm::res::Str(990));
     m_paramSelect = new QComboBox(m_toolbar);
     m_paramSelect->setObjectName(QStringLiteral("ParamSelect"));
-    m_paramSelect->setAccessibleName(tr("Parameter group"));
+    m_paramSelect->setAccessibleName(vm::res::Str(20145));
     m_paramSelect->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_toolbar->addWidget(m_paramSelect);
     // Toolbar buttons take no keyboard focus by default; in this window they are the only
@@ -226,11 +226,11 @@ BasicTune::BasicTune(QWidget* parent)
 
     m_combo = new QComboBox(this);
     m_combo->setObjectName(QStringLiteral("Combo"));
-    m_combo->setAccessibleName(tr("Value"));
+    m_combo->setAccessibleName(vm::res::Str(20146));
     m_combo->hide();
     m_edit = new QLineEdit(this);
     m_edit->setObjectName(QStringLiteral("Edit"));
-    m_edit->setAccessibleName(tr("Value"));
+    m_edit->setAccessibleName(vm::res::Str(20146));
     m_edit->hide();
 
     m_learnTimer.setSingleShot(true);

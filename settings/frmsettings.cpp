@@ -3,6 +3,7 @@
 #include "app/logging.h"
 #include "app/windowroutines.h"
 #include "link/connection.h"
+#include "resources/strings.h"
 
 #include <QGroupBox>
 #include <QPlainTextEdit>
@@ -41,7 +42,7 @@ QString BlockText(const QStringList& lines, const QString& endOfBlock) {
 frmSettings::frmSettings(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::ReadOnly, parent) {
     setSizeGripEnabled(true);
-    setWindowTitle(tr("Settings"));
+    setWindowTitle(vm::res::Str(201));
 
     auto* layout = new QVBoxLayout(this);
     QWidget* previous = nullptr;

@@ -80,19 +80,18 @@ vm::app::WindowEntry Learn::windowEntry() {
 
 void Learn::buildControls() {
     auto* layout = new QVBoxLayout(this);
-    const char* captions[] = {"Learn &Photometry Only", "Learn &Decoder Settings Only",
-                              "Learn Photometry &And Decoder Settings"};
+    const int captions[] = {20307, 20308, 20309};
     for (int i = 0; i < 3; ++i) {
-        m_options[size_t(i)] = new QRadioButton(tr(captions[i]), this);
+        m_options[size_t(i)] = new QRadioButton(vm::res::Str(captions[i]), this);
         m_options[size_t(i)]->setObjectName(QStringLiteral("LearnOption(%1)").arg(i));
         layout->addWidget(m_options[size_t(i)]);
         connect(m_options[size_t(i)], &QRadioButton::clicked, this, [this, i] { optionClicked(i); });
     }
 
-    m_assistFrame = new QGroupBox(tr("Assisted Learn"), this);
+    m_assistFrame = new QGroupBox(vm::res::Str(20147), this);
     m_assistFrame->setObjectName(QStringLiteral("Frame1"));
     auto* assist = new QGridLayout(m_assistFrame);
-    m_enableAssist = new QCheckBox(tr("&Enable Assisted Learn"), m_assistFrame);
+    m_enableAssist = new QCheckBox(vm::res::Str(20148), m_assistFrame);
     m_enableAssist->setObjectName(QStringLiteral("EnableAssist"));
     m_rows = new QComboBox(m_assistFrame);
     m_rows->setObjectName(QStringLiteral("NumRows"));
@@ -105,11 +104,11 @@ void Learn::buildControls() {
     m_polarity = new QComboBox(m_assistFrame);
     m_polarity->setObjectName(QStringLiteral("Polarity"));
     m_polarity->addItems({QStringLiteral("DARK ON LIGHT"), QStringLiteral("LIGHT ON DARK")});
-    m_rowsLabel = labelFor(m_rows, tr("Num &Rows"), m_assistFrame);
+    m_rowsLabel = labelFor(m_rows, vm::res::Str(20149), m_assistFrame);
     m_rowsLabel->setObjectName(QStringLiteral("NumRowsLabel"));
-    m_colsLabel = labelFor(m_cols, tr("Num &Cols"), m_assistFrame);
+    m_colsLabel = labelFor(m_cols, vm::res::Str(20150), m_assistFrame);
     m_colsLabel->setObjectName(QStringLiteral("NumColsLabel"));
-    m_polarityLabel = labelFor(m_polarity, tr("P&olarity"), m_assistFrame);
+    m_polarityLabel = labelFor(m_polarity, vm::res::Str(20151), m_assistFrame);
     m_polarityLabel->setObjectName(QStringLiteral("PolarityLabel"));
     assist->addWidget(m_enableAssist, 0, 0, 1, 2);
     assist->addWidget(m_rowsLabel, 1, 0);
@@ -130,14 +129,14 @@ void Learn::buildControls() {
     layout->addLayout(buttons);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("Status"));
-    m_status->setAccessibleName(tr("Learn status"));
+    m_status->setAccessibleName(vm::res::Str(20152));
     m_status->setMinimumHeight(48);
     m_status->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_status->setFrameShape(QFrame::StyledPanel);
     m_status->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     m_status->setFocusPolicy(Qt::StrongFocus);
     layout->addWidget(m_status);
-    m_done = new QPushButton(tr("Done"), this);
+    m_done = new QPushButton(vm::res::Str(20153), this);
     m_done->setObjectName(QStringLiteral("Done"));
     layout->addWidget(m_done, 0, Qt::AlignRight);
 
@@ -167,12 +166,10 @@ void Learn::updateAssist() {
                        static_cast<QWidget*>(m_polarity), static_cast<QWidget*>(m_rowsLabel),
                        static_cast<QWidget*>(m_colsLabel), static_cast<QWidget*>(m_polarityLabel)})
         w->setEnabled(assisted);
-    static const char* learnCaptions[] = {"Learn Photometry", "Learn Decoder",
-                                          "Learn Decoder and Photometry"};
-    static const char* unlearnCaptions[] = {"Set Photo to AUTO", "Unlearn Decoder",
-                                            "Unlearn Decoder and Set Photo to AUTO"};
-    m_learn->setText(tr(learnCaptions[m_option]));
-    m_unlearn->setText(tr(unlearnCaptions[m_option]));
+    static const int learnCaptions[] = {20310, 20311, 20312};
+    static const int unlearnCaptions[] = {20313, 20314, 20315};
+    m_learn->setText(vm::res::Str(learnCaptions[m_option]));
+    m_unlearn->setText(vm::res::Str(unlearnCaptions[m_option]));
 }
 
 void Learn::assistClicked(bool checked) {
@@ -232,7 +229,7 @@ void Learn::learnClicked() {
         polling->SuspendSerialPolling();
     connection()->SendCommand(learnCommand(), kCommandTimeoutMs);
     m_waiting = true;
-    setStatus(tr("Waiting for Learn..."));
+    setStatus(vm::res::Str(20154));
 }
 
 void Learn::unlearnClicked() {

@@ -431,23 +431,23 @@ void SettingsWindow::connectTypedBox(QLineEdit* box, const std::shared_ptr<bool>
 
 TriggerFrame SettingsWindow::addTriggerFrame() {
     TriggerFrame t;
-    t.frame = new QGroupBox(tr("Trigger"), this);
+    t.frame = new QGroupBox(vm::res::Str(20155), this);
     t.frame->setObjectName(QStringLiteral("TRIG_Frame"));
     t.grid = new QGridLayout(t.frame);
-    t.enabled = new QCheckBox(tr("Use Trigger on OPTO IN 1"), t.frame);
+    t.enabled = new QCheckBox(vm::res::Str(20156), t.frame);
     t.enabled->setObjectName(QStringLiteral("TRIG_Enabled"));
     t.edge = new QComboBox(t.frame);
     t.edge->setObjectName(QStringLiteral("TRIG_Polarity"));
-    t.edgeLabel = labelFor(t.edge, tr("Triggering &Edge"), t.frame);
+    t.edgeLabel = labelFor(t.edge, vm::res::Str(20157), t.frame);
     t.edgeLabel->setObjectName(QStringLiteral("TrigPolarityLabel"));
     t.grid->addWidget(t.enabled, 0, 0, 1, 2);
     t.grid->addWidget(t.edgeLabel, 1, 0);
     t.grid->addWidget(t.edge, 1, 1);
     bindCheck(t.enabled, QStringLiteral("TRIG"), 0, QStringLiteral("T"), QStringLiteral("C"));
     bindChoice(t.edge, QStringLiteral("TE"), 0,
-               {{tr("Low -> High"), QStringLiteral("P")},
-                {tr("High -> Low"), QStringLiteral("N")},
-                {tr("Both"), QStringLiteral("B")}});
+               {{vm::res::Str(20158), QStringLiteral("P")},
+                {vm::res::Str(20159), QStringLiteral("N")},
+                {vm::res::Str(106), QStringLiteral("B")}});
     return t;
 }
 

@@ -199,16 +199,16 @@ vm::app::WindowEntry Symbology::windowEntry() {
 void Symbology::buildControls() {
     auto* layout = new QGridLayout(this);
 
-    auto* symbols = new QGroupBox(tr("Symbology"), this);
+    auto* symbols = new QGroupBox(vm::res::Str(20160), this);
     symbols->setObjectName(QStringLiteral("frmBarcodes"));
     auto* symbolsLayout = new QVBoxLayout(symbols);
-    m_enableMatrix = new QCheckBox(tr("Enable Data &Matrix"), symbols);
+    m_enableMatrix = new QCheckBox(vm::res::Str(20161), symbols);
     m_enableMatrix->setObjectName(QStringLiteral("EnableMatrix"));
-    m_enableBarcodes = new QCheckBox(tr("Enable &Barcodes"), symbols);
+    m_enableBarcodes = new QCheckBox(vm::res::Str(20162), symbols);
     m_enableBarcodes->setObjectName(QStringLiteral("EnableBarcodes"));
     m_barcodes = new QListWidget(symbols);
     m_barcodes->setObjectName(QStringLiteral("Barcodes"));
-    m_barcodes->setAccessibleName(tr("Barcodes"));
+    m_barcodes->setAccessibleName(vm::res::Str(20163));
     symbolsLayout->addWidget(m_enableMatrix);
     symbolsLayout->addWidget(m_enableBarcodes);
     symbolsLayout->addWidget(m_barcodes);
@@ -234,7 +234,7 @@ void Symbology::buildControls() {
         changed();
     });
 
-    m_verificationFrame = new QGroupBox(tr("Verification"), this);
+    m_verificationFrame = new QGroupBox(vm::res::Str(20164), this);
     m_verificationFrame->setObjectName(QStringLiteral("frmVerification"));
     auto* verificationLayout = new QVBoxLayout(m_verificationFrame);
     m_verificationGroup = new QButtonGroup(this);
@@ -248,20 +248,23 @@ void Symbology::buildControls() {
     connect(m_verificationGroup, &QButtonGroup::idClicked, this, &Symbology::standardChosen);
     layout->addWidget(m_verificationFrame, 0, 1);
 
-    m_qualityFrame = new QGroupBox(tr("Global Quality Range"), this);
+    m_qualityFrame = new QGroupBox(vm::res::Str(20165), this);
     m_qualityFrame->setObjectName(QStringLiteral("QualityRangeFrame"));
     auto* qualityLayout = new QVBoxLayout(m_qualityFrame);
     auto* legend = new QHBoxLayout;
-    for (const auto& [name, caption] :
-         {std::pair{"GoodLabel", "Good"}, {"FairLabel", "Fair"}, {"PoorLabel", "Poor"}}) {
-        auto* label = new QLabel(tr(caption), m_qualityFrame);
-        label->setObjectName(QLatin1String(name));
+    struct Legend {
+        const char* name;
+        int caption;
+        GradeClass grade;
+    };
+    for (const Legend& entry :
+         {Legend{"GoodLabel", 2006, GradeClass::Good}, Legend{"FairLabel", 2007, GradeClass::Fair},
+          Legend{"PoorLabel", 2008, GradeClass::Poor}}) {
+        auto* label = new QLabel(vm::res::Str(entry.caption), m_qualityFrame);
+        label->setObjectName(QLatin1String(entry.name));
         label->setAutoFillBackground(true);
         QPalette p = label->palette();
-        p.setColor(QPalette::Window,
-                   classColour(QLatin1String(caption) == QLatin1String("Good")   ? GradeClass::Good
-                               : QLatin1String(caption) == QLatin1String("Fair") ? GradeClass::Fair
-                                                                                 : GradeClass::Poor));
+        p.setColor(QPalette::Window, classColour(entry.grade));
         p.setColor(QPalette::WindowText, Qt::black);
         label->setPalette(p);
         legend->addWidget(label);
@@ -270,7 +273,7 @@ void Symbology::buildControls() {
     qualityLayout->addWidget(buildGradeRow(m_qualityFrame, 0, nullptr));
     layout->addWidget(m_qualityFrame, 1, 1);
 
-    m_dpmFrame = new QGroupBox(tr("Fine Tune Quality Range"), this);
+    m_dpmFrame = new QGroupBox(vm::res::Str(20166), this);
     m_dpmFrame->setObjectName(QStringLiteral("DPMFrame"));
     auto* dpmLayout = new QVBoxLayout(m_dpmFrame);
     for (int r = 1; r <= kDpmRows; ++r) {
@@ -286,19 +289,19 @@ void Symbology::buildControls() {
     layout->addWidget(m_dpmFrame, 0, 2, 3, 1);
 
     // The three light frames: one shows, by the reader's external channel count.
-    m_light0Frame = new QGroupBox(tr("Lighting"), this);
+    m_light0Frame = new QGroupBox(vm::res::Str(20167), this);
     m_light0Frame->setObjectName(QStringLiteral("XLight0Frame"));
     auto* light0 = new QGridLayout(m_light0Frame);
     m_alias0 = new QLineEdit(m_light0Frame);
     m_alias0->setObjectName(QStringLiteral("AliasName0"));
     m_wavelength0 = new QLineEdit(m_light0Frame);
     m_wavelength0->setObjectName(QStringLiteral("Wavelength0"));
-    light0->addWidget(labelFor(m_alias0, tr("Light &Name"), m_light0Frame), 0, 0);
+    light0->addWidget(labelFor(m_alias0, vm::res::Str(20168), m_light0Frame), 0, 0);
     light0->addWidget(m_alias0, 0, 1);
-    light0->addWidget(labelFor(m_wavelength0, tr("&Wavelength"), m_light0Frame), 1, 0);
+    light0->addWidget(labelFor(m_wavelength0, vm::res::Str(20169), m_light0Frame), 1, 0);
     light0->addWidget(m_wavelength0, 1, 1);
 
-    m_light1Frame = new QGroupBox(tr("Lighting"), this);
+    m_light1Frame = new QGroupBox(vm::res::Str(20167), this);
     m_light1Frame->setObjectName(QStringLiteral("XLight1Frame"));
     auto* light1 = new QGridLayout(m_light1Frame);
     m_light1[0] = new QRadioButton(QStringLiteral("OFF"), m_light1Frame);
@@ -315,12 +318,12 @@ void Symbology::buildControls() {
     m_alias1->setObjectName(QStringLiteral("AliasName1"));
     m_wavelength1 = new QLineEdit(m_light1Frame);
     m_wavelength1->setObjectName(QStringLiteral("Wavelength1"));
-    light1->addWidget(labelFor(m_alias1, tr("Light Na&me"), m_light1Frame), 1, 0);
+    light1->addWidget(labelFor(m_alias1, vm::res::Str(20170), m_light1Frame), 1, 0);
     light1->addWidget(m_alias1, 1, 1);
-    light1->addWidget(labelFor(m_wavelength1, tr("Wa&velength"), m_light1Frame), 2, 0);
+    light1->addWidget(labelFor(m_wavelength1, vm::res::Str(20171), m_light1Frame), 2, 0);
     light1->addWidget(m_wavelength1, 2, 1);
 
-    m_light10Frame = new QGroupBox(tr("Lighting"), this);
+    m_light10Frame = new QGroupBox(vm::res::Str(20167), this);
     m_light10Frame->setObjectName(QStringLiteral("XLight10Frame"));
     auto* light10 = new QGridLayout(m_light10Frame);
     for (int i = 0; i < int(m_light10.size()); ++i) {
@@ -363,13 +366,13 @@ void Symbology::buildControls() {
     layout->addLayout(lights, 2, 1);
 
     auto* bottom = new QHBoxLayout;
-    m_calibrate = new QPushButton(tr("&Calibrate"), this);
+    m_calibrate = new QPushButton(vm::res::Str(20172), this);
     m_calibrate->setObjectName(QStringLiteral("CalibrateButton"));
     connect(m_calibrate, &QPushButton::clicked, this, &Symbology::calibrate);
     m_calibrateStatus = new QLabel(this);
     m_calibrateStatus->setObjectName(QStringLiteral("lblCalibrateStatus"));
     m_calibrateStatus->setFocusPolicy(Qt::StrongFocus);
-    m_calibrateStatus->setAccessibleName(tr("Calibration status"));
+    m_calibrateStatus->setAccessibleName(vm::res::Str(20173));
     bottom->addWidget(m_calibrate);
     bottom->addWidget(m_calibrateStatus, 1);
     bottom->addWidget(buttonBox());
@@ -395,7 +398,7 @@ QGroupBox* Symbology::buildGradeRow(QGroupBox* frame, int row, QCheckBox* check)
         auto* button = new QPushButton(QLatin1String(letters[i]), box);
         const int index = 5 * row + i;
         button->setObjectName(QStringLiteral("GradeCommand%1").arg(index));
-        button->setAccessibleName((check ? check->text() : tr("Global Quality Range")) + QLatin1Char(' ') +
+        button->setAccessibleName((check ? check->text() : vm::res::Str(20165)) + QLatin1Char(' ') +
                                   QLatin1String(letters[i]));
         button->setFixedWidth(28);
         button->setAutoFillBackground(true);

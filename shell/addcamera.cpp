@@ -18,17 +18,17 @@ namespace vm::shell {
 AddCamera::AddCamera(QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("AddCamera"));
-    setWindowTitle(tr("Add Camera Button"));
+    setWindowTitle(vm::res::Str(20174));
     setModal(true);
 
     m_coord = new vm::link::Coordinator(this);
 
-    m_label1 = new QLabel(tr("Select a camera to add:"), this);
+    m_label1 = new QLabel(vm::res::Str(20175), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_cameraList = new QListWidget(this);
     m_cameraList->setObjectName(QStringLiteral("CameraList"));
     m_label1->setBuddy(m_cameraList);
-    m_lblIP = new QLabel(tr("IP Address"), this);
+    m_lblIP = new QLabel(vm::res::Str(20176), this);
     m_lblIP->setObjectName(QStringLiteral("lblIP"));
     m_txtIP = new QLineEdit(this);
     m_txtIP->setObjectName(QStringLiteral("txtIP"));

@@ -51,7 +51,7 @@ BasicInterface::BasicInterface(QWidget* parent)
     layout->setSpacing(0);
     m_imageView = new vm::display::VxImageView(central);
     m_imageView->setObjectName(QStringLiteral("ImageCtl"));
-    m_imageView->setAccessibleName(tr("Camera image"));
+    m_imageView->setAccessibleName(Str(20177));
     m_statusBar = new VmStatusBar(central);
     m_statusBar->setObjectName(QStringLiteral("VmStatusBar1"));
     layout->addWidget(m_imageView, 1);

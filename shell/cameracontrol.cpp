@@ -296,12 +296,12 @@ void BasicInterface::setControlButton(bool inControl) {
     control->setChecked(inControl);
     if (inControl) {
         CameraToolbar::setImage(control, QStringLiteral("havecontrol"));
-        control->setText(tr("Release"));
-        control->setToolTip(tr("Release Programming Control of Camera"));
+        control->setText(vm::res::Str(20178));
+        control->setToolTip(vm::res::Str(20179));
     } else {
         CameraToolbar::setImage(control, QStringLiteral("control"));
-        control->setText(tr("Take Control"));
-        control->setToolTip(tr("Take Programming Control of Camera"));
+        control->setText(vm::res::Str(20180));
+        control->setToolTip(vm::res::Str(20181));
     }
 }
 

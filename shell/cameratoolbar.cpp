@@ -21,19 +21,19 @@ const char kSeenProperty[] = "checkedSeen";
 CameraToolbar::CameraToolbar(QWidget* parent)
     : QToolBar(parent) {
     setObjectName(QStringLiteral("CamToolbar"));
-    setWindowTitle(tr("Cameras"));
+    setWindowTitle(vm::res::Str(20182));
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     setIconSize(QSize(32, 32));
 
-    m_addCamera = addAction(vm::res::Icon(QStringLiteral("addcamera")), tr("Add Camera"));
+    m_addCamera = addAction(vm::res::Icon(QStringLiteral("addcamera")), vm::res::Str(20183));
     m_addCamera->setObjectName(QStringLiteral("addcamera"));
-    m_addCamera->setToolTip(tr("Create a Camera Button"));
+    m_addCamera->setToolTip(vm::res::Str(20184));
     m_addCamera->setProperty(kImageProperty, QStringLiteral("addcamera"));
 
-    m_control = addAction(vm::res::Icon(QStringLiteral("control")), tr("Take Control"));
+    m_control = addAction(vm::res::Icon(QStringLiteral("control")), vm::res::Str(20180));
     m_control->setObjectName(QStringLiteral("control"));
     m_control->setCheckable(true);
-    m_control->setToolTip(tr("Take Programming Control of Camera"));
+    m_control->setToolTip(vm::res::Str(20181));
     m_control->setProperty(kImageProperty, QStringLiteral("control"));
     addSeparator();
 

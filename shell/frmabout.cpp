@@ -58,7 +58,7 @@ frmAbout::frmAbout(QWidget* parent, Use use)
     logo->setObjectName(QStringLiteral("imgCompanyLogo"));
     logo->setPixmap(applicationIcon().pixmap(48, 48));
     logo->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-    logo->setAccessibleName(tr("Velmarrow"));
+    logo->setAccessibleName(vm::res::Str(20185));
 
     m_title = new QLabel(TitleText(ReadProgramVersion()), frame);
     m_title->setObjectName(QStringLiteral("lblTitle"));
@@ -69,11 +69,10 @@ frmAbout::frmAbout(QWidget* parent, Use use)
     big.setBold(true);
     m_title->setFont(big);
 
-    auto* description =
-        new QLabel(tr("Velmarrow is a set-up and monitoring tool for Lumivex smart ID readers."), frame);
+    auto* description = new QLabel(vm::res::Str(20186), frame);
     description->setObjectName(QStringLiteral("lblDescription0"));
     description->setWordWrap(true);
-    auto* notice = new QLabel(tr("Copyright \u00A9 Orvandel. All rights reserved."), frame);
+    auto* notice = new QLabel(vm::res::Str(20317), frame);
     notice->setObjectName(QStringLiteral("lblDescription1"));
     notice->setWordWrap(true);
 
@@ -82,16 +81,16 @@ frmAbout::frmAbout(QWidget* parent, Use use)
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
 
-    m_detailsButton = new QPushButton(tr("Details"), frame);
+    m_detailsButton = new QPushButton(vm::res::Str(20187), frame);
     m_detailsButton->setObjectName(QStringLiteral("DetailsButton"));
-    m_detailsButton->setAccessibleName(tr("Details"));
-    m_detailsButton->setAccessibleDescription(tr("The reader's manufacturing settings"));
+    m_detailsButton->setAccessibleName(vm::res::Str(20187));
+    m_detailsButton->setAccessibleDescription(vm::res::Str(20188));
     m_detailsButton->setAutoDefault(false);
     connect(m_detailsButton, &QPushButton::clicked, this, [this] { ShowDetails(); });
 
-    m_sysInfo = new QPushButton(tr("&System Info..."), frame);
+    m_sysInfo = new QPushButton(vm::res::Str(20189), frame);
     m_sysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
-    m_sysInfo->setAccessibleName(tr("System Info"));
+    m_sysInfo->setAccessibleName(vm::res::Str(20190));
     m_sysInfo->setAutoDefault(false);
     connect(m_sysInfo, &QPushButton::clicked, this, &frmAbout::ShowSystemInfo);
 

@@ -7,6 +7,7 @@
 #include "link/connection.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
+#include "resources/strings.h"
 #include "shell/configcommands.h"
 
 #include <QCheckBox>
@@ -40,64 +41,64 @@ frmCompare::frmCompare(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setSizeGripEnabled(true);
-    setWindowTitle(tr(" - Compare Configuration"));
+    setWindowTitle(vm::res::Str(20191));
 
     m_conn = new vm::link::SettingsConnection(this);
 
     m_mode = new QComboBox(this);
     m_mode->setObjectName(QStringLiteral("cmbMode"));
-    m_mode->addItems({tr("Camera and a configuration file"), tr("Camera and its factory defaults"),
-                      tr("Two configuration files")});
-    m_mode->setAccessibleName(tr("What to compare"));
-    auto* modeLabel = new QLabel(tr("&Compare:"), this);
+    m_mode->addItems({vm::res::Str(20192), vm::res::Str(20193), vm::res::Str(20194)});
+    m_mode->setAccessibleName(vm::res::Str(20195));
+    auto* modeLabel = new QLabel(vm::res::Str(20196), this);
     modeLabel->setBuddy(m_mode);
 
-    m_leftLabel = new QLabel(tr("&First file:"), this);
+    m_leftLabel = new QLabel(vm::res::Str(20197), this);
     m_leftFile = new QLineEdit(this);
     m_leftFile->setObjectName(QStringLiteral("txtLeftFile"));
-    m_leftFile->setAccessibleName(tr("First file"));
+    m_leftFile->setAccessibleName(vm::res::Str(20198));
     m_leftLabel->setBuddy(m_leftFile);
-    m_leftBrowse = new QPushButton(tr("Browse..."), this);
+    m_leftBrowse = new QPushButton(vm::res::Str(20199), this);
     m_leftBrowse->setObjectName(QStringLiteral("btnLeftBrowse"));
-    m_leftBrowse->setAccessibleName(tr("Browse for the first file"));
+    m_leftBrowse->setAccessibleName(vm::res::Str(20200));
 
-    m_rightLabel = new QLabel(tr("&File:"), this);
+    m_rightLabel = new QLabel(vm::res::Str(20201), this);
     m_rightFile = new QLineEdit(this);
     m_rightFile->setObjectName(QStringLiteral("txtRightFile"));
-    m_rightFile->setAccessibleName(tr("Configuration file"));
+    m_rightFile->setAccessibleName(vm::res::Str(20202));
     m_rightLabel->setBuddy(m_rightFile);
-    m_rightBrowse = new QPushButton(tr("B&rowse..."), this);
+    m_rightBrowse = new QPushButton(vm::res::Str(20203), this);
     m_rightBrowse->setObjectName(QStringLiteral("btnRightBrowse"));
-    m_rightBrowse->setAccessibleName(tr("Browse for the configuration file"));
+    m_rightBrowse->setAccessibleName(vm::res::Str(20204));
 
-    m_compare = new QPushButton(tr("Co&mpare"), this);
+    m_compare = new QPushButton(vm::res::Str(20205), this);
     m_compare->setObjectName(QStringLiteral("btnCompare"));
-    m_compare->setAccessibleName(tr("Compare"));
+    m_compare->setAccessibleName(vm::res::Str(20206));
     m_compare->setDefault(true);
 
-    m_identity = new QCheckBox(tr("Include the camera's &identity (name, address)"), this);
+    m_identity = new QCheckBox(vm::res::Str(20207), this);
     m_identity->setObjectName(QStringLiteral("chkIdentity"));
-    m_identity->setAccessibleName(tr("Include the camera's identity"));
+    m_identity->setAccessibleName(vm::res::Str(20208));
 
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("lblSummary"));
 
     m_table = new QTableWidget(0, ColumnCount, this);
     m_table->setObjectName(QStringLiteral("grdDifferences"));
-    m_table->setAccessibleName(tr("Differences"));
-    m_table->setHorizontalHeaderLabels({tr("Parameter"), tr("Field"), tr("Camera"), tr("File")});
+    m_table->setAccessibleName(vm::res::Str(20209));
+    m_table->setHorizontalHeaderLabels(
+        {vm::res::Str(20210), vm::res::Str(20211), vm::res::Str(20212), vm::res::Str(101)});
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->horizontalHeader()->setStretchLastSection(true);
 
-    m_send = new QPushButton(tr("&Send Ticked Rows to Camera"), this);
+    m_send = new QPushButton(vm::res::Str(20213), this);
     m_send->setObjectName(QStringLiteral("btnSend"));
-    m_send->setAccessibleName(tr("Send ticked rows to camera"));
-    m_close = new QPushButton(tr("Close"), this);
+    m_send->setAccessibleName(vm::res::Str(20214));
+    m_close = new QPushButton(vm::res::Str(20215), this);
     m_close->setObjectName(QStringLiteral("btnClose"));
-    m_close->setAccessibleName(tr("Close"));
+    m_close->setAccessibleName(vm::res::Str(20215));
 
     auto* grid = new QGridLayout;
     grid->addWidget(modeLabel, 0, 0);
@@ -194,7 +195,7 @@ bool frmCompare::readSide(bool left, QStringList* lines, QString* label) {
                                  vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
             return false;
         }
-        *label = camera ? tr("Camera") : tr("Defaults");
+        *label = camera ? vm::res::Str(20212) : vm::res::Str(20216);
         return true;
     }
     const QString path = (left ? m_leftFile : m_rightFile)->text().trimmed();
@@ -225,14 +226,14 @@ bool frmCompare::Compare() {
 
 void frmCompare::fillTable() {
     const QSignalBlocker block(m_table);
-    m_table->setHorizontalHeaderLabels({tr("Parameter"), tr("Field"),
-                                        m_leftName.isEmpty() ? tr("Camera") : m_leftName,
-                                        m_rightName.isEmpty() ? tr("File") : m_rightName});
+    m_table->setHorizontalHeaderLabels({vm::res::Str(20210), vm::res::Str(20211),
+                                        m_leftName.isEmpty() ? vm::res::Str(20212) : m_leftName,
+                                        m_rightName.isEmpty() ? vm::res::Str(101) : m_rightName});
     m_table->setRowCount(int(m_rows.size()));
     const bool identityAllowed = m_identity->isChecked();
     for (int row = 0; row < m_rows.size(); ++row) {
         const vm::link::ConfigDifference& d = m_rows.at(row);
-        auto* name = new QTableWidgetItem(d.identity ? d.name + tr(" (identity)") : d.name);
+        auto* name = new QTableWidgetItem(d.identity ? d.name + vm::res::Str(20217) : d.name);
         Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
         // A row is sent from the file to the camera; one the file lacks has nothing to send.
         const bool sendable = !d.rightLine.isEmpty() && (!d.identity || identityAllowed);
@@ -253,9 +254,9 @@ void frmCompare::fillTable() {
                 m_table->item(row, c)->setBackground(kIdentityBackground);
     }
     m_table->resizeColumnsToContents();
-    m_summary->setText(m_rows.isEmpty() && !m_leftName.isEmpty()
-                           ? tr("No differences.")
-                           : tr("%n field(s) differ.", nullptr, int(m_rows.size())));
+    m_summary->setText(m_rows.isEmpty() && !m_leftName.isEmpty() ? vm::res::Str(20218)
+                       : m_rows.size() == 1                      ? vm::res::Str(20318)
+                                                                 : vm::res::Str(20319).arg(m_rows.size()));
     updateControls();
 }
 
@@ -307,7 +308,7 @@ void frmCompare::updateControls() {
     m_rightLabel->setEnabled(rightFile);
     m_rightFile->setEnabled(rightFile);
     m_rightBrowse->setEnabled(rightFile);
-    m_rightLabel->setText(twoFiles ? tr("&Second file:") : tr("&File:"));
+    m_rightLabel->setText(twoFiles ? vm::res::Str(20219) : vm::res::Str(20201));
     bool anyChecked = false;
     for (int row = 0; row < m_table->rowCount() && !anyChecked; ++row)
         anyChecked = m_table->item(row, ColParameter)->checkState() == Qt::Checked;
@@ -332,7 +333,7 @@ vm::app::WindowEntry frmCompare::windowEntry() {
     registered.menu.position = 1085;
     registered.menu.group = 1;
     registered.menu.key = QStringLiteral("mnuCompareConfiguration");
-    registered.menu.caption = tr("Compare Configuration...");
+    registered.menu.caption = vm::res::Str(20220);
     registered.menu.rule = vm::app::ItemRule::Always;
     return registered;
 }

@@ -26,7 +26,7 @@ frmLog::frmLog(QWidget* parent)
     picture->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
     picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
-    m_caption = new QLabel(tr("The following errors were reported:"), this);
+    m_caption = new QLabel(vm::res::Str(20221), this);
     m_caption->setObjectName(QStringLiteral("lblCaption"));
     m_caption->setWordWrap(true);
     m_caption->setTextFormat(Qt::PlainText);
@@ -39,7 +39,7 @@ frmLog::frmLog(QWidget* parent)
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     m_log->setFont(font);
-    m_log->setAccessibleName(tr("Errors reported"));
+    m_log->setAccessibleName(vm::res::Str(20222));
 
     m_ok = new QPushButton(vm::res::Str(51), this);
     m_ok->setObjectName(QStringLiteral("btnOK"));

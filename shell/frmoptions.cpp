@@ -175,11 +175,12 @@ frmOptions::frmOptions(QWidget* parent)
 void frmOptions::buildConnectivityTab(QWidget* page) {
     m_cmbReportRate = new QComboBox(page);
     m_cmbReportRate->setObjectName(QStringLiteral("cmbReportRate"));
-    m_cmbReportRate->addItems(
-        {tr("Maximum"), tr("1 per second"), tr("2 per second"), tr("4 per second"), tr("8 per second")});
+    m_cmbReportRate->addItems({vm::res::Str(20223), vm::res::Str(20224), vm::res::Str(20225),
+                               vm::res::Str(20226), vm::res::Str(20227)});
     m_cmbImageRate = new QComboBox(page);
     m_cmbImageRate->setObjectName(QStringLiteral("cmbImageRate"));
-    m_cmbImageRate->addItems({tr("Maximum"), tr("1 per second"), tr("2 per second"), tr("None")});
+    m_cmbImageRate->addItems(
+        {vm::res::Str(20223), vm::res::Str(20224), vm::res::Str(20225), vm::res::Str(20228)});
     m_optMaxInControl = new QCheckBox(vm::res::Str(1306), page);
     m_optMaxInControl->setObjectName(QStringLiteral("optMaxInControl"));
 
@@ -196,12 +197,12 @@ void frmOptions::buildConnectivityTab(QWidget* page) {
 void frmOptions::buildGeneralTab(QWidget* page) {
     m_cmbImgSave = new QComboBox(page);
     m_cmbImgSave->setObjectName(QStringLiteral("cmbImgSave"));
-    m_cmbImgSave->addItems({tr("TIFF (*.tif)"), tr("Bitmap (*.bmp)")});
+    m_cmbImgSave->addItems({vm::res::Str(20229), vm::res::Str(20230)});
     m_txtImgDirectory = new QLineEdit(page);
     m_txtImgDirectory->setObjectName(QStringLiteral("txtImgDirectory"));
     m_btnBrowse = new QPushButton(QStringLiteral("..."), page);
     m_btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
-    m_btnBrowse->setAccessibleName(tr("Browse for the image save directory"));
+    m_btnBrowse->setAccessibleName(vm::res::Str(20231));
 
     auto* directoryRow = new QHBoxLayout;
     directoryRow->addWidget(m_txtImgDirectory, 1);
@@ -235,11 +236,11 @@ void frmOptions::buildDisplayTab(QWidget* page) {
     m_btnFailColor = new QPushButton(QStringLiteral("..."), page);
     m_btnFailColor->setObjectName(QStringLiteral("btnFailColor"));
     m_btnFailColor->setAccessibleName(vm::res::Str(1311));
-    m_btnFont = new QPushButton(tr("Font..."), page);
+    m_btnFont = new QPushButton(vm::res::Str(20232), page);
     m_btnFont->setObjectName(QStringLiteral("btnFont"));
-    m_btnFontColor = new QPushButton(tr("Color..."), page);
+    m_btnFontColor = new QPushButton(vm::res::Str(20233), page);
     m_btnFontColor->setObjectName(QStringLiteral("btnFontColor"));
-    m_topTextCheck = new QCheckBox(tr("Display text on top of screen"), page);
+    m_topTextCheck = new QCheckBox(vm::res::Str(20234), page);
     m_topTextCheck->setObjectName(QStringLiteral("TopTextCheck"));
 
     auto* grid = new QGridLayout(page);

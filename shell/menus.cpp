@@ -125,7 +125,7 @@ QList<BasicInterface::MenuEntry> BasicInterface::ownMenuEntries() {
             m_laserMenu->setObjectName(key);
             m_laserGroup = new QActionGroup(this);
             const std::pair<const char*, QString> laserItems[] = {
-                {"OFF", tr("Off")}, {"ON", tr("On")}, {"T", tr("2 Second Strobe")}};
+                {"OFF", Str(20107)}, {"ON", Str(20108)}, {"T", Str(20235)}};
             for (const auto& [value, caption] : laserItems) {
                 const QString v = QString::fromLatin1(value);
                 QAction* item = addAction(m_laserMenu, key + v, caption);
@@ -286,7 +286,7 @@ void BasicInterface::connectWindowButton(QAction* action, const ToolPlace& p, co
 }
 
 void BasicInterface::buildControlToolbar() {
-    m_controlToolbar = new QToolBar(tr("Control"), this);
+    m_controlToolbar = new QToolBar(Str(20236), this);
     m_controlToolbar->setObjectName(QStringLiteral("ControlToolbar"));
     m_controlToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_controlToolbar->setIconSize(QSize(24, 24));
@@ -366,13 +366,13 @@ void BasicInterface::buildControlToolbar() {
                     }});
     entries.append({90, [=, this] {
                         QAction* imageFiles =
-                            addToolButton(button(QStringLiteral("imagefile"), tr("Use Image Files"),
-                                                 Str(1539), QStringLiteral("tif"), "none", false));
+                            addToolButton(button(QStringLiteral("imagefile"), Str(20237), Str(1539),
+                                                 QStringLiteral("tif"), "none", false));
                         connect(imageFiles, &QAction::triggered, this, &BasicInterface::UseImageFiles);
                     }});
     entries.append({100, [=, this] {
                         QAction* useCam =
-                            addToolButton(button(QStringLiteral("usecam"), tr("Use Camera"), Str(1540),
+                            addToolButton(button(QStringLiteral("usecam"), Str(20238), Str(1540),
                                                  QStringLiteral("cam"), "none", false));
                         connect(useCam, &QAction::triggered, this, &BasicInterface::UseCamera);
                     }});
@@ -404,7 +404,7 @@ void BasicInterface::buildViewToolbar() {
     });
     for (const WindowEntry* registered : views) {
         if (!m_viewToolbar) {
-            m_viewToolbar = new QToolBar(tr("View"), this);
+            m_viewToolbar = new QToolBar(Str(20239), this);
             m_viewToolbar->setObjectName(QStringLiteral("ViewToolbar"));
             m_viewToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
             m_viewToolbar->setIconSize(QSize(24, 24));

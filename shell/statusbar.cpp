@@ -89,30 +89,30 @@ void drawLaser(QPainter& p, const QColor& colour, bool rays, bool strobe) {
 VmStatusBar::VmStatusBar(QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("VmStatusBar"));
-    setAccessibleName(tr("Status bar"));
+    setAccessibleName(vm::res::Str(20240));
     setFont(verdana(font()));
 
-    m_totalLabel = makeLabel("TotalLabel", vm::res::Str(1514), tr("Total caption"));
-    m_passLabel = makeLabel("PassLabel", vm::res::Str(1515), tr("Pass caption"));
-    m_failLabel = makeLabel("FailLabel", vm::res::Str(1516), tr("Fail caption"));
-    m_totalField = makeLabel("TotalField", QString(), tr("Total count"));
-    m_passField = makeLabel("PassField", QString(), tr("Pass count"));
-    m_failField = makeLabel("FailField", QString(), tr("Fail count"));
+    m_totalLabel = makeLabel("TotalLabel", vm::res::Str(1514), vm::res::Str(20241));
+    m_passLabel = makeLabel("PassLabel", vm::res::Str(1515), vm::res::Str(20242));
+    m_failLabel = makeLabel("FailLabel", vm::res::Str(1516), vm::res::Str(20243));
+    m_totalField = makeLabel("TotalField", QString(), vm::res::Str(20244));
+    m_passField = makeLabel("PassField", QString(), vm::res::Str(20245));
+    m_failField = makeLabel("FailField", QString(), vm::res::Str(20246));
     for (QLabel* field : {m_totalField, m_passField, m_failField}) {
         field->setAlignment(Qt::AlignCenter);
         field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         field->setAutoFillBackground(true);
     }
-    m_cursorLabel = makeLabel("CursorLabel", vm::res::Str(1517), tr("Cursor caption"));
-    m_cursorField = makeLabel("CursorField", QString(), tr("Cursor position"));
+    m_cursorLabel = makeLabel("CursorLabel", vm::res::Str(1517), vm::res::Str(20247));
+    m_cursorField = makeLabel("CursorField", QString(), vm::res::Str(20248));
     m_cursorField->setAlignment(Qt::AlignCenter);
     m_cursorField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    m_grayField = makeLabel("GrayField", QString(), tr("Grey value"));
+    m_grayField = makeLabel("GrayField", QString(), vm::res::Str(20249));
     m_grayField->setAlignment(Qt::AlignCenter);
     m_grayField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
 
-    m_status.label = makeLabel("Info1", QString(), tr("Status message"));
-    m_info.label = makeLabel("Info2", QString(), tr("Information message"));
+    m_status.label = makeLabel("Info1", QString(), vm::res::Str(20250));
+    m_info.label = makeLabel("Info2", QString(), vm::res::Str(20251));
     for (MessageField* field : {&m_status, &m_info}) {
         field->label->setFont(font()); // the message fields keep the widget's own font
         field->label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -121,13 +121,13 @@ VmStatusBar::VmStatusBar(QWidget* parent)
         field->fore = kWindowText;
         field->back = kWindowBackground;
     }
-    m_spacer = makeLabel("Info3", QString(), tr("Spacer"));
+    m_spacer = makeLabel("Info3", QString(), vm::res::Str(20252));
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("Progress"));
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
-    m_progress->setAccessibleName(tr("Transfer progress"));
+    m_progress->setAccessibleName(vm::res::Str(20253));
     m_progress->hide();
 
     buildImageList();
@@ -136,11 +136,11 @@ VmStatusBar::VmStatusBar(QWidget* parent)
     m_toolbar->setIconSize(QSize(16, 16));
     m_toolbar->setMovable(false);
     m_toolbar->setFloatable(false);
-    m_toolbar->setAccessibleName(tr("Beeper and laser"));
+    m_toolbar->setAccessibleName(vm::res::Str(20254));
     const struct {
         const char* key;
         QString tip;
-    } buttons[] = {{"beep", tr("Beeper")}, {"laser", tr("Targeting laser")}};
+    } buttons[] = {{"beep", vm::res::Str(209)}, {"laser", vm::res::Str(20255)}};
     for (const auto& b : buttons) {
         const QString key = QString::fromLatin1(b.key);
         QAction* action = m_toolbar->addAction(m_imageList.value(key + "_inactive"), b.tip);
@@ -156,13 +156,13 @@ VmStatusBar::VmStatusBar(QWidget* parent)
         m_buttons.insert(key, action);
     }
 
-    m_sendVTrigger = new QPushButton(tr("Send Virtual Trigger"), this);
+    m_sendVTrigger = new QPushButton(vm::res::Str(20256), this);
     m_sendVTrigger->setObjectName(QStringLiteral("SendVTrigger"));
-    m_sendVTrigger->setAccessibleName(tr("Send Virtual Trigger"));
+    m_sendVTrigger->setAccessibleName(vm::res::Str(20256));
     connect(m_sendVTrigger, &QPushButton::clicked, this, &VmStatusBar::OnSendVTrigger);
 
     m_waitTriggerMsg =
-        makeLabel("WaitTriggerMsg", QStringLiteral("  Waiting For Trigger..."), tr("Waiting for trigger"));
+        makeLabel("WaitTriggerMsg", QStringLiteral("  Waiting For Trigger..."), vm::res::Str(20257));
     QFont arialBlack = font();
     arialBlack.setFamilies({QStringLiteral("Arial Black"), QStringLiteral("DejaVu Sans")});
     arialBlack.setWeight(QFont::Black);

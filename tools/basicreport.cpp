@@ -41,12 +41,12 @@ BasicReport::BasicReport(QWidget* parent)
     layout->setSpacing(0);
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
-    m_clearCounters = m_toolbar->addAction(tr("Reset Statistics"));
+    m_clearCounters = m_toolbar->addAction(vm::res::Str(210));
     m_clearCounters->setObjectName(QStringLiteral("clearcounters"));
     m_clearCounters->setToolTip(QStringLiteral("Reset Statistics"));
-    m_export = m_toolbar->addAction(tr("Export CSV..."));
+    m_export = m_toolbar->addAction(vm::res::Str(20268));
     m_export->setObjectName(QStringLiteral("export"));
-    m_export->setToolTip(tr("Save the report rows to a CSV file"));
+    m_export->setToolTip(vm::res::Str(20269));
     for (QAction* action : {m_clearCounters, m_export}) {
         if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(action))) {
             button->setAccessibleName(action->text());
@@ -56,13 +56,13 @@ BasicReport::BasicReport(QWidget* parent)
     layout->addWidget(m_toolbar);
     m_grid = new vm::display::ReportGrid(this);
     m_grid->setObjectName(QStringLiteral("Grid"));
-    m_grid->setAccessibleName(tr("Camera report"));
+    m_grid->setAccessibleName(vm::res::Str(20270));
     layout->addWidget(m_grid, 1);
 
     connect(m_clearCounters, &QAction::triggered, this, &BasicReport::ResetStatistics);
     connect(m_export, &QAction::triggered, this, &BasicReport::exportClicked);
     m_chooseFile = [](QWidget* owner) {
-        return QFileDialog::getSaveFileName(owner, tr("Export Report"), QString(), tr("CSV files (*.csv)"));
+        return QFileDialog::getSaveFileName(owner, vm::res::Str(20271), QString(), vm::res::Str(20272));
     };
     resize(640, 420);
     // The toolbar button and the grid start in the state a reset would leave them in.
@@ -178,8 +178,8 @@ QString BasicReport::csvText() const {
 bool BasicReport::ExportCsv(const QString& path) {
     QString error;
     if (!vm::link::writeWholeFile(path, csvText().toUtf8(), &error)) {
-        vm::app::showMessage(this, tr("The report could not be saved as %1: %2").arg(path, error),
-                             PromptButtons::Ok, PromptIcon::Exclamation);
+        vm::app::showMessage(this, vm::res::Str(20273).arg(path, error), PromptButtons::Ok,
+                             PromptIcon::Exclamation);
         return false;
     }
     return true;

@@ -43,9 +43,9 @@ dlgSelectFolder::dlgSelectFolder(QWidget* parent)
     m_dirs->setObjectName(QStringLiteral("dirs"));
     m_dirs->setModel(m_model);
 
-    auto* drivesLabel = new QLabel(tr("&Drive:"), this);
+    auto* drivesLabel = new QLabel(vm::res::Str(20274), this);
     drivesLabel->setBuddy(m_drives);
-    auto* dirsLabel = new QLabel(tr("F&older:"), this);
+    auto* dirsLabel = new QLabel(vm::res::Str(20275), this);
     dirsLabel->setBuddy(m_dirs);
 
     m_ok = new QPushButton(vm::res::Str(51), this);

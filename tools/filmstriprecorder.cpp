@@ -105,9 +105,9 @@ FilmstripRecorder::FilmstripRecorder(QWidget* parent)
         bool checkable;
     };
     const Button buttons[] = {
-        {"go", tr("Go"), true},         {"stop", tr("Stop"), true},
-        {"record", tr("Record"), true}, {"folder", tr("Folder..."), false},
-        {"back", tr("Back"), false},    {"forward", tr("Forward"), false},
+        {"go", vm::res::Str(20276), true},     {"stop", vm::res::Str(20277), true},
+        {"record", vm::res::Str(20278), true}, {"folder", vm::res::Str(20279), false},
+        {"back", vm::res::Str(20280), false},  {"forward", vm::res::Str(20281), false},
     };
     for (const Button& b : buttons) {
         if (QLatin1String(b.key) == QLatin1String("back"))
@@ -128,14 +128,14 @@ FilmstripRecorder::FilmstripRecorder(QWidget* parent)
     m_toolbar->addSeparator();
     m_filterList = new QComboBox(m_toolbar);
     m_filterList->setObjectName(QStringLiteral("Filter"));
-    m_filterList->setAccessibleName(tr("Filter"));
-    m_filterList->setToolTip(tr("Which images are shown and recorded"));
+    m_filterList->setAccessibleName(vm::res::Str(20282));
+    m_filterList->setToolTip(vm::res::Str(20283));
     m_toolbar->addWidget(m_filterList);
     layout->addWidget(m_toolbar);
 
     m_imageCtl = new vm::display::VxImageView(this);
     m_imageCtl->setObjectName(QStringLiteral("ImageCtl"));
-    m_imageCtl->setAccessibleName(tr("Recorded image"));
+    m_imageCtl->setAccessibleName(vm::res::Str(20284));
     m_imageCtl->Initialize(QStringLiteral("Velmarrow"));
     layout->addWidget(m_imageCtl, 1);
 
@@ -248,8 +248,7 @@ void FilmstripRecorder::newRecord(const vm::link::Record& record) {
         vm::link::Device* device = m_iconn ? m_iconn->Device() : nullptr;
         const QString path = vm::app::MakeImageFileName(device ? device->Name() : QString(), record.Number());
         if (path.isEmpty())
-            writeFailed(device ? device->Name() : QString(),
-                        tr("the reader's name cannot be part of a file name"));
+            writeFailed(device ? device->Name() : QString(), vm::res::Str(20285));
         else
             m_recorder->enqueue(record.Image(), path);
     }
@@ -323,8 +322,8 @@ void FilmstripRecorder::updateButtons() {
     button(QStringLiteral("back"))->setEnabled(m_browse + 1 < int(m_ring.size()));
     button(QStringLiteral("forward"))->setEnabled(m_browse > 0);
     const QString position = m_ring.empty()  ? QString()
-                             : m_browse == 0 ? tr("Newest of %1").arg(m_ring.size())
-                                             : tr("%1 back of %2").arg(m_browse).arg(m_ring.size());
+                             : m_browse == 0 ? vm::res::Str(20286).arg(m_ring.size())
+                                             : vm::res::Str(20287).arg(m_browse).arg(m_ring.size());
     if (m_position->text() != position)
         m_position->setText(position);
 }
@@ -348,9 +347,8 @@ void FilmstripRecorder::writeFailed(const QString& path, const QString& error) {
     if (m_failureShown)
         return;
     m_failureShown = true;
-    vm::app::showMessage(this,
-                         tr("Recording stopped: the image could not be saved as %1: %2").arg(path, error),
-                         PromptButtons::Ok, PromptIcon::Exclamation);
+    vm::app::showMessage(this, vm::res::Str(20288).arg(path, error), PromptButtons::Ok,
+                         PromptIcon::Exclamation);
 }
 
 void FilmstripRecorder::unload() {

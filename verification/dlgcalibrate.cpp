@@ -66,7 +66,7 @@ dlgCalibrate::dlgCalibrate(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     m_grid = new QTableWidget(0, 8, this);
     m_grid->setObjectName(QStringLiteral("CalibrateGrid"));
-    m_grid->setAccessibleName(tr("Calibration of each light"));
+    m_grid->setAccessibleName(vm::res::Str(20289));
     m_grid->setHorizontalHeaderLabels(
         {"Light Angle", "ExposureTime", "Gain", "CellUnit", "ContrastMax", "ContrastMin", "R_cal", "Status"});
     m_grid->verticalHeader()->hide();
@@ -82,18 +82,16 @@ dlgCalibrate::dlgCalibrate(QWidget* parent)
     m_targetContrast->setObjectName(QStringLiteral("txtCalTargetContrast"));
     m_targetReflectance = new QLineEdit(this);
     m_targetReflectance->setObjectName(QStringLiteral("txtCalTargetReflectanceMax"));
-    targets->addWidget(vm::settings::labelFor(m_targetContrast, tr("Calibration Target &Contrast"), this), 0,
-                       0);
-    targets->addWidget(
-        vm::settings::labelFor(m_targetReflectance, tr("Calibration Target &Reflectance Max"), this), 0, 1);
+    targets->addWidget(vm::settings::labelFor(m_targetContrast, vm::res::Str(20290), this), 0, 0);
+    targets->addWidget(vm::settings::labelFor(m_targetReflectance, vm::res::Str(20291), this), 0, 1);
     targets->addWidget(m_targetContrast, 1, 0);
     targets->addWidget(m_targetReflectance, 1, 1);
     layout->addLayout(targets);
 
     auto* buttons = new QHBoxLayout;
-    m_calibrate = new QPushButton(tr("Calibrate"), this);
+    m_calibrate = new QPushButton(vm::res::Str(20292), this);
     m_calibrate->setObjectName(QStringLiteral("CalibrateButton"));
-    m_close = new QPushButton(tr("Close"), this);
+    m_close = new QPushButton(vm::res::Str(20215), this);
     m_close->setObjectName(QStringLiteral("CloseButton"));
     buttons->addStretch();
     buttons->addWidget(m_calibrate);

@@ -59,15 +59,15 @@ VerificationReport::VerificationReport(QWidget* parent)
     auto* top = new QHBoxLayout;
     m_time = new QLabel(this);
     m_time->setObjectName(QStringLiteral("lblCurrentTime"));
-    m_time->setAccessibleName(tr("Time of the report"));
+    m_time->setAccessibleName(vm::res::Str(20293));
     m_calibration = new QLabel(this);
     m_calibration->setObjectName(QStringLiteral("lblCalibrateStatus"));
-    m_calibration->setAccessibleName(tr("Calibration status"));
+    m_calibration->setAccessibleName(vm::res::Str(20173));
     m_calibration->setAutoFillBackground(true);
     m_calibration->setMargin(3);
-    m_print = new QPushButton(tr("&Print Form"), this);
+    m_print = new QPushButton(vm::res::Str(20294), this);
     m_print->setObjectName(QStringLiteral("cmdPrintForm"));
-    m_pdf = new QPushButton(tr("&Save as PDF..."), this);
+    m_pdf = new QPushButton(vm::res::Str(20295), this);
     m_pdf->setObjectName(QStringLiteral("cmdSavePdf"));
     top->addWidget(m_time, 1);
     top->addWidget(m_calibration, 1);
@@ -76,7 +76,7 @@ VerificationReport::VerificationReport(QWidget* parent)
     layout->addLayout(top);
     m_grid = new vm::display::VerifyReportGrid(this);
     m_grid->setObjectName(QStringLiteral("VerifyReportGrid"));
-    m_grid->setAccessibleName(tr("Verification report"));
+    m_grid->setAccessibleName(vm::res::Str(20296));
     layout->addWidget(m_grid, 1);
 
     m_update.setSingleShot(true);
@@ -176,7 +176,7 @@ QString VerificationReport::readerName() const {
 bool VerificationReport::savePdf(const QString& path, QString* errorText) const {
     if (!m_shown || !m_shown->HasVerification()) {
         if (errorText)
-            *errorText = tr("There is no verification result to save yet.");
+            *errorText = vm::res::Str(20297);
         return false;
     }
     const vm::link::Record record = *m_shown;
@@ -256,16 +256,15 @@ bool VerificationReport::savePdf(const QString& path, QString* errorText) const 
 void VerificationReport::savePdfClicked() {
     QString error;
     if (!m_shown || !m_shown->HasVerification()) {
-        vm::app::showMessage(this, tr("There is no verification result to save yet."), PromptButtons::Ok,
-                             PromptIcon::Exclamation);
+        vm::app::showMessage(this, vm::res::Str(20297), PromptButtons::Ok, PromptIcon::Exclamation);
         return;
     }
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Verification Report"), QString(),
-                                                      tr("PDF documents (*.pdf)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, vm::res::Str(20298), QString(), vm::res::Str(20299));
     if (path.isEmpty())
         return;
     if (!savePdf(path, &error))
-        vm::app::showMessage(this, tr("The report was not saved: %1").arg(error), PromptButtons::Ok,
+        vm::app::showMessage(this, vm::res::Str(20300).arg(error), PromptButtons::Ok,
                              PromptIcon::Exclamation);
 }
 
