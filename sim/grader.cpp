@@ -512,8 +512,40 @@ SymbolMeasurements measureLinear(const QImage& grey, const DecodeOutcome& decode
     const double length = QLineF(a, b).length();
     if (length < 8)
         return m;
-    const QPointF along = (b - a) / length, across(-along.y(), along.x());
     const QPointF centre = (a + b) / 2.0;
+    // The decoder may report the row it read along rather than the symbol's axis. The axis is
+    // the direction along which two lines a little above and below the middle show the same
+    // bars: scans square to the bars, whatever the tilt of the print.
+    auto agreement = [&](const QPointF& direction) {
+        const QPointF normal(-direction.y(), direction.x()), half = direction * (length * 0.5);
+        constexpr double kProbe = 12.0;
+        const std::vector<double> above =
+            scanProfile(grey, centre - half - normal * kProbe, centre + half - normal * kProbe, 0);
+        const std::vector<double> below =
+            scanProfile(grey, centre - half + normal * kProbe, centre + half + normal * kProbe, 0);
+        if (above.size() != below.size() || above.size() < 8)
+            return 0.0;
+        const auto [lo, hi] = std::minmax_element(above.begin(), above.end());
+        const double cut = (*lo + *hi) / 2;
+        int same = 0;
+        for (size_t i = 0; i < above.size(); ++i)
+            same += (above[i] < cut) == (below[i] < cut) ? 1 : 0;
+        return double(same) / above.size();
+    };
+    const QPointF reported = (b - a) / length;
+    QPointF along = reported;
+    double bestAgreement = agreement(reported);
+    for (double degrees = -20; degrees <= 20.01; degrees += 0.5) {
+        const double t = degrees * M_PI / 180.0;
+        const QPointF direction(reported.x() * std::cos(t) - reported.y() * std::sin(t),
+                                reported.x() * std::sin(t) + reported.y() * std::cos(t));
+        const double value = agreement(direction);
+        if (value > bestAgreement + 1e-9) {
+            bestAgreement = value;
+            along = direction;
+        }
+    }
+    const QPointF across(-along.y(), along.x());
     const QPointF from = centre - along * (length * 0.58), to = centre + along * (length * 0.58);
 
     // How far the bars reach up and down: as far as a line across them still shows the
