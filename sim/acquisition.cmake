@@ -8,6 +8,7 @@ target_sources(velmarrow_sim PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/scene.h
   ${CMAKE_CURRENT_LIST_DIR}/scene.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tuningscenes.h ${CMAKE_CURRENT_LIST_DIR}/tuningscenes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/printdefects.h ${CMAKE_CURRENT_LIST_DIR}/printdefects.cpp
   ${CMAKE_CURRENT_LIST_DIR}/imaging.h
   ${CMAKE_CURRENT_LIST_DIR}/imaging.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decoder.h

@@ -41,7 +41,11 @@ QString AdminConsole::helpText() {
         "  scene [READER] TEXT       the text of the symbol in front of the camera\n"
         "  sceneset [READER] KEY VALUE  a scene setting: text, serial, serialdigits, serialstep,\n"
         "                            symbology, x, y, rotation, scale, contrast, noise, blur,\n"
-        "                            part: paper, dark, lightondark, mirrored\n"
+        "                            part: paper, dark, lightondark, mirrored, lowcontrast\n"
+        "  fault [READER] KIND STRENGTH  a print fault of the part in view, 0 (none) to 100 percent:\n"
+        "                            fade (pale ink), finder (a stretch of the Data Matrix finder\n"
+        "                            printed light), uneven (the printer's pitch wobbles), spot (a\n"
+        "                            dark spot in a space of a barcode); fault [READER] none ends all\n"
         "  rate [READER] N           continuous read cycles per second\n"
         "  lamp [READER] LIGHT PERCENT  output of an external light channel's lamp (0 to 100)\n"
         "  quit                      stops the simulator\n");
@@ -221,6 +225,12 @@ QString AdminConsole::execute(const QString& line) {
         if (w.size() < 2)
             return QStringLiteral("error: sceneset [READER] KEY VALUE\n");
         if (!r->setScene(w[0], w.mid(1).join(QLatin1Char(' ')), &error))
+            return QStringLiteral("error: %1\n").arg(error);
+        return QStringLiteral("ok\n");
+    }
+    if (cmd == QLatin1String("fault")) {
+        QString error;
+        if (!r->setScene(QStringLiteral("fault"), arg, &error))
             return QStringLiteral("error: %1\n").arg(error);
         return QStringLiteral("ok\n");
     }

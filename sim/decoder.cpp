@@ -115,6 +115,20 @@ struct Candidate {
     double score = -1;
 };
 
+// The difference of two angles in degrees, folded into -180..180.
+double angleBetween(double a, double b) {
+    return std::remainder(a - b, 360.0);
+}
+
+// Turning the picture by a quarter turn brings a symbol near upright, where the fast
+// detector finds it; a set orientation needs only the turns that bring it there.
+bool quarterTurnCovers(int quarter, int orientation) {
+    if (orientation == 0)
+        return true;
+    const double expected = (orientation - 1) * 45.0;
+    return std::abs(angleBetween(expected + 90.0 * quarter, 0.0)) <= 45.0;
+}
+
 bool dataMatrixExpectsDark(int r, int c, int rows, int cols, bool* fixed) {
     *fixed = true;
     if (c == 0 || r == rows - 1)
@@ -283,6 +297,9 @@ DecoderSettings DecoderSettings::fromParameters(const FieldReader& fields) {
     const QString ecc = fields.text("ECC", 0).toUpper();
     s.ecc200 = ecc == QLatin1String("AUTO") || ecc == QLatin1String("200") || ecc.isEmpty();
     s.nearCentre = fields.isOn("DM_DECODE_NEAR_CENTER", 0) || fields.isOn("BC_DECODE_NEAR_CENTER", 0);
+    const int orientation = fields.numberOrAuto("ORIENT", 0);
+    s.orientation = orientation >= 1 && orientation <= 8 ? orientation : 0;
+    s.severeDamage = fields.isOn("DM_ALLOW_SEVERE_DAMAGE", 0);
     return s;
 }
 
@@ -358,9 +375,15 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
         // orientations; the reader turns the picture by quarter turns until one reads.
         ZXing::Results results;
         QTransform back;
+        const bool onlyDataMatrix = pass.formats == BarcodeFormats(BarcodeFormat::DataMatrix);
         for (int quarter = 0; quarter < 4 && results.empty(); ++quarter) {
             if (quarter > 0 && !pass.formats.testFlag(BarcodeFormat::DataMatrix))
                 break;
+            // Other symbologies are searched in the upright picture whatever the orientation.
+            if (onlyDataMatrix && !quarterTurnCovers(quarter, settings.orientation))
+                continue;
+            if (pass.formats.testFlag(BarcodeFormat::DataMatrix))
+                ++outcome.turns;
             QImage turned = image;
             back = QTransform();
             if (quarter > 0) {
@@ -374,6 +397,13 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
             const ZXing::ImageView imageView(turned.constBits(), turned.width(), turned.height(),
                                              ZXing::ImageFormat::Lum, int(turned.bytesPerLine()));
             results = ZXing::ReadBarcodes(imageView, hints);
+            if (results.empty() && settings.severeDamage &&
+                pass.formats.testFlag(BarcodeFormat::DataMatrix)) {
+                ZXing::DecodeHints thorough = hints;
+                thorough.setFormats(BarcodeFormat::DataMatrix);
+                thorough.setTryHarder(true);
+                results = ZXing::ReadBarcodes(imageView, thorough);
+            }
         }
         if (settings.nearCentre && results.size() > 1) {
             const QPointF centre(image.width() / 2.0, image.height() / 2.0);
@@ -415,6 +445,20 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
                 outcome.rejected = QStringLiteral("normal symbol while the image style is MIRROR");
                 continue;
             }
+            if (isDataMatrix && settings.orientation > 0) {
+                // The top edge of the symbol, from its top-left corner, gives its turn.
+                const QPointF top = candidate.grid.isValid()
+                                        ? candidate.grid.corners[1] - candidate.grid.corners[0]
+                                        : candidate.corners.value(1) - candidate.corners.value(0);
+                const double angle = std::fmod(std::atan2(top.y(), top.x()) * 180.0 / M_PI + 360.0, 360.0);
+                const double expected = (settings.orientation - 1) * 45.0;
+                if (std::abs(angleBetween(angle, expected)) > 45.0) {
+                    outcome.rejected = QStringLiteral("symbol turned %1 degrees while the orientation is %2")
+                                           .arg(std::lround(angle))
+                                           .arg(settings.orientation);
+                    continue;
+                }
+            }
             if (isDataMatrix && (settings.rows > 0 || settings.cols > 0)) {
                 const bool rowsOk = settings.rows <= 0 || candidate.grid.rows == settings.rows;
                 const bool colsOk = settings.cols <= 0 || candidate.grid.cols == settings.cols;
@@ -429,6 +473,7 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
                 }
             }
             candidate.found = true;
+            candidate.turns = outcome.turns;
             candidate.milliseconds = timer.nsecsElapsed() / 1e6;
             return candidate;
         }

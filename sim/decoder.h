@@ -25,6 +25,12 @@ struct DecoderSettings {
     int cols = 0;                                 // COLS, 0 = AUTO
     bool ecc200 = true; // ECC AUTO or 200; the older ECC levels cannot match an ECC 200 symbol
     bool nearCentre = false;
+    // ORIENT: 0 AUTO, or 1 to 8 for a Data Matrix turned (n - 1) x 45 degrees clockwise; the
+    // reader then reads only symbols within 45 degrees of that, and searches only there.
+    int orientation = 0;
+    // DM_ALLOW_SEVERE_DAMAGE: when the fast search finds no Data Matrix, a thorough one that
+    // needs no unbroken finder edge looks again.
+    bool severeDamage = false;
     QPolygonF region; // restricts the search (assisted learn)
 
     static DecoderSettings fromParameters(const FieldReader& fields);
@@ -60,6 +66,7 @@ struct DecodeOutcome {
     bool lightOnDark = false;
     SymbolGrid grid;  // Data Matrix and QR Code only
     QString rejected; // why a symbol that was seen was not accepted
+    int turns = 0;    // pictures searched for a Data Matrix: the upright one and its quarter turns
     double milliseconds = 0.0;
 };
 

@@ -187,6 +187,74 @@ EdgeStats timingEdge(const QImage& grey, const SymbolGrid& grid, bool alongTop, 
     return stats;
 }
 
+// The fixed-pattern segment a fixed module belongs to: a Data Matrix has its two solid
+// edges (L1 left, L2 bottom) and its two clock tracks (top, right); a QR Code its three
+// finder patterns and two timing patterns. Each segment is graded on its own.
+int fixedSegment(int r, int c, int rows, bool dataMatrix) {
+    if (dataMatrix)
+        return c == 0 ? 0 : r == rows - 1 ? 1 : r == 0 ? 2 : 3;
+    if (r < 7 && c < 7)
+        return 0;
+    if (r < 7)
+        return 1;
+    if (c < 7)
+        return 2;
+    return r == 6 ? 3 : 4;
+}
+
+QString segmentName(int segment, bool dataMatrix) {
+    static const char* dm[] = {"L1", "L2", "CT1", "CT2"};
+    static const char* qr[] = {"FP1", "FP2", "FP3", "TP1", "TP2"};
+    return QString::fromLatin1(dataMatrix ? dm[std::clamp(segment, 0, 3)] : qr[std::clamp(segment, 0, 4)]);
+}
+
+// How far the edges of an alternating timing edge stray from an even grid, in modules.
+// Every module boundary of the edge is a transition, so the k-th transition is the k-th
+// boundary; rounding to the nearest boundary could not tell a drift past half a module. -1 when
+// the transitions seen do not match the modules (the edge is too damaged to follow).
+double timingDrift(const QImage& grey, const SymbolGrid& grid, bool alongTop, double threshold) {
+    const int count = alongTop ? grid.cols : grid.rows;
+    const double pitch = alongTop ? grid.pitchAcross() : grid.pitchDown();
+    const int steps = std::max(40, int(count * pitch * 4));
+    std::vector<double> positions;
+    bool previousDark = false;
+    for (int i = 0; i <= steps; ++i) {
+        const double t = double(i) / steps;
+        const QPointF p = alongTop ? grid.point(t, 0.5 / grid.rows) : grid.point(1.0 - 0.5 / grid.cols, t);
+        const bool dark = (aperture(grey, p, 0) < threshold) == grid.darkOnLight;
+        if (i > 0 && dark != previousDark) {
+            const double at = t * count;
+            // Noise on an edge flips twice within a sliver of a module: neither flip counts.
+            if (!positions.empty() && at - positions.back() < 0.25)
+                positions.pop_back();
+            else
+                positions.push_back(at);
+        }
+        previousDark = dark;
+    }
+    if (int(positions.size()) != count - 1 || positions.size() < 3)
+        return -1.0;
+    // The even grid that fits the edges best: a symbol located a little too large or too far
+    // off shifts every edge alike, which is no unevenness of the print.
+    const double n = double(positions.size());
+    double sk = 0, sp = 0, skk = 0, skp = 0;
+    for (size_t k = 0; k < positions.size(); ++k) {
+        const double x = double(k + 1);
+        sk += x;
+        sp += positions[k];
+        skk += x * x;
+        skp += x * positions[k];
+    }
+    const double pitchFit = (n * skp - sk * sp) / std::max(1e-9, n * skk - sk * sk);
+    const double offset = (sp - pitchFit * sk) / n;
+    if (pitchFit <= 0)
+        return -1.0;
+    double drift = 0;
+    for (size_t k = 0; k < positions.size(); ++k)
+        drift = std::max(drift, std::abs(positions[k] - offset - pitchFit * double(k + 1)) / pitchFit);
+    return drift;
+}
+
 SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded, double scale) {
     SymbolMeasurements m;
     const SymbolGrid& grid = decoded.grid;
@@ -210,7 +278,8 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
     std::optional<std::vector<bool>> ideal;
     if (dataMatrix)
         ideal = idealDataMatrix(decoded.text, grid.rows, grid.cols);
-    int wrongData = 0, dataModules = 0, wrongFixed = 0, fixedModules = 0;
+    int wrongData = 0, dataModules = 0, fixedModules = 0;
+    int segmentModules[5] = {}, segmentWrong[5] = {};
     std::vector<double> modulations, fixedModulations;
     double lightSum = 0, darkSum = 0;
     int lightCount = 0, darkCount = 0;
@@ -229,8 +298,10 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
             const double modulation = wrong ? 0.0 : 2.0 * std::abs(v - threshold) / sc;
             if (fixed) {
                 ++fixedModules;
-                wrongFixed += wrong ? 1 : 0;
                 fixedModulations.push_back(modulation);
+                const int segment = fixedSegment(r, c, grid.rows, dataMatrix);
+                ++segmentModules[segment];
+                segmentWrong[segment] += wrong ? 1 : 0;
             } else {
                 ++dataModules;
                 wrongData += wrong ? 1 : 0;
@@ -248,7 +319,15 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
     };
     m.modulation = decile(modulations);
     m.fixedPatternModulation = decile(fixedModulations);
-    m.fixedPatternDamage = fixedModules ? double(wrongFixed) / fixedModules : 1.0;
+    m.fixedPatternDamage = fixedModules ? 0.0 : 1.0;
+    for (int segment = 0; segment < 5; ++segment) {
+        const double share =
+            segmentModules[segment] ? double(segmentWrong[segment]) / segmentModules[segment] : 0;
+        if (share > m.fixedPatternDamage) {
+            m.fixedPatternDamage = share;
+            m.damagedSegment = segmentName(segment, dataMatrix);
+        }
+    }
     if (ideal && dataModules && double(wrongData) / dataModules < 0.25) {
         // Each wrong module spoils at most one codeword; one wrong codeword uses
         // two error-correction codewords.
@@ -269,7 +348,11 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
         const EdgeStats topEdge = timingEdge(grey, grid, true, threshold);
         const EdgeStats rightEdge = timingEdge(grey, grid, false, threshold);
         if (topEdge.valid && rightEdge.valid) {
-            m.gridNonuniformity = std::max(topEdge.maxDeviation, rightEdge.maxDeviation);
+            const double top = timingDrift(grey, grid, true, threshold);
+            const double right = timingDrift(grey, grid, false, threshold);
+            m.gridNonuniformity = top >= 0 && right >= 0
+                                      ? std::max(top, right)
+                                      : std::max(topEdge.maxDeviation, rightEdge.maxDeviation);
             m.centerOffset = std::abs((topEdge.meanDeviation + rightEdge.meanDeviation) / 2.0);
             const double dark = (topEdge.darkRun + rightEdge.darkRun) / 2,
                          light = (topEdge.lightRun + rightEdge.lightRun) / 2;
@@ -284,45 +367,261 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
     return m;
 }
 
+// The reflectance profile along a scan line, one sample per pixel through the measuring
+// aperture; points outside the picture are left out.
+std::vector<double> scanProfile(const QImage& grey, QPointF from, QPointF to, double radius) {
+    const int steps = std::max(20, int(QLineF(from, to).length()));
+    std::vector<double> profile;
+    profile.reserve(size_t(steps) + 1);
+    const QRectF inside(0, 0, grey.width(), grey.height());
+    for (int i = 0; i <= steps; ++i) {
+        const QPointF p = from + (to - from) * (double(i) / steps);
+        if (inside.contains(p))
+            profile.push_back(aperture(grey, p, radius));
+    }
+    return profile;
+}
+
+// Analyses one scan profile (grey values): reflectances, edge contrast, the dips inside
+// elements and the widths of the elements between the quiet zones.
+LinearScan analyseScan(const std::vector<double>& profile, double scale, const QString& symbology,
+                       std::vector<double>* widths) {
+    LinearScan scan;
+    if (profile.size() < 8)
+        return scan;
+    const auto [minIt, maxIt] = std::minmax_element(profile.begin(), profile.end());
+    const double low = *minIt, high = *maxIt, sc = std::max(1e-6, high - low);
+    const double threshold = (low + high) / 2;
+    scan.minReflectance = low * scale;
+    scan.maxReflectance = high * scale;
+    scan.symbolContrast = (high - low) * scale;
+
+    struct Element {
+        bool bar;
+        double start, end; // edge positions in samples
+        double extreme;    // the space's peak or the bar's valley
+        double spread;     // the largest dip (space) or bump (bar) inside it
+    };
+    std::vector<Element> elements;
+    size_t first = 0;
+    bool dark = profile[0] < threshold;
+    auto close = [&](size_t from, size_t to, double startEdge, double endEdge) {
+        const bool bar = dark;
+        Element e{bar, startEdge, endEdge, profile[from], 0.0};
+        double inner = bar ? -1.0 : 1e9;
+        for (size_t i = from; i < to; ++i) {
+            e.extreme = bar ? std::min(e.extreme, profile[i]) : std::max(e.extreme, profile[i]);
+            // Only a turn of the profile inside the element is a defect; its edges slope.
+            if (i > from && i + 1 < to) {
+                if (!bar && profile[i] < profile[i - 1] && profile[i] <= profile[i + 1])
+                    inner = std::min(inner, profile[i]);
+                if (bar && profile[i] > profile[i - 1] && profile[i] >= profile[i + 1])
+                    inner = std::max(inner, profile[i]);
+            }
+        }
+        if (bar && inner >= 0)
+            e.spread = inner - e.extreme;
+        else if (!bar && inner < 1e9)
+            e.spread = e.extreme - inner;
+        elements.push_back(e);
+    };
+    // An element ends once the profile is clearly past the threshold, so that sensor noise
+    // near an edge does not split it; the edge itself is where the threshold was crossed.
+    const double margin = 0.05 * sc;
+    double startEdge = 0;
+    for (size_t i = 1; i < profile.size(); ++i) {
+        if (dark ? profile[i] <= threshold + margin : profile[i] >= threshold - margin)
+            continue;
+        size_t j = i;
+        while (j > first + 1 && (profile[j - 1] < threshold) != dark)
+            --j;
+        const double step = profile[j] - profile[j - 1];
+        const double edge =
+            double(j - 1) + (std::abs(step) > 1e-9 ? (threshold - profile[j - 1]) / step : 0.5);
+        close(first, j, startEdge, edge);
+        first = j;
+        startEdge = edge;
+        dark = !dark;
+    }
+    close(first, profile.size(), startEdge, double(profile.size() - 1));
+
+    double edgeContrast = sc, largestSpread = 0;
+    for (size_t i = 0; i < elements.size(); ++i) {
+        if (i > 0)
+            edgeContrast = std::min(edgeContrast, std::abs(elements[i].extreme - elements[i - 1].extreme));
+        largestSpread = std::max(largestSpread, elements[i].spread);
+    }
+    scan.edgeContrast = edgeContrast * scale;
+    scan.modulation = edgeContrast / sc;
+    scan.defects = largestSpread / sc;
+
+    // The elements between the quiet zones, which are the first and last spaces.
+    size_t from = 0, to = elements.size();
+    if (from < to && !elements[from].bar)
+        ++from;
+    if (to > from && !elements[to - 1].bar)
+        --to;
+    widths->clear();
+    int bars = 0;
+    for (size_t i = from; i < to; ++i) {
+        widths->push_back(elements[i].end - elements[i].start);
+        bars += elements[i].bar ? 1 : 0;
+    }
+    scan.elements = int(widths->size());
+    if (widths->empty())
+        return scan;
+    const double total = elements[to - 1].end - elements[from].start;
+    double modules = 0;
+    if (symbology == QLatin1String("Code 128") && bars >= 7 && (bars - 4) % 3 == 0) {
+        // Start, data and check characters of 11 modules with three bars each, and a stop of 13.
+        modules = 11.0 * (bars - 4) / 3 + 13;
+    } else {
+        // The narrowest quarter of the elements stands for one module; the count follows.
+        std::vector<double> sorted = *widths;
+        std::sort(sorted.begin(), sorted.end());
+        double module = sorted[sorted.size() / 8];
+        for (int pass = 0; pass < 3; ++pass) {
+            modules = 0;
+            for (double w : *widths)
+                modules += std::max(1.0, std::round(w / module));
+            module = total / modules;
+        }
+    }
+    const double module = total / modules;
+    scan.moduleWidth = module;
+    // Neighbouring bar and space together, edge to similar edge: ink spread and blur widen
+    // one and narrow the other alike, and the decoder does not see them.
+    double worst = 0;
+    for (size_t i = 0; i + 1 < widths->size(); ++i) {
+        const double pair = ((*widths)[i] + (*widths)[i + 1]) / module;
+        worst = std::max(worst, std::abs(pair - std::max(2.0, std::round(pair))));
+    }
+    scan.decodability = std::max(0.0, 1.0 - worst / 0.5);
+    return scan;
+}
+
 SymbolMeasurements measureLinear(const QImage& grey, const DecodeOutcome& decoded, double scale) {
     SymbolMeasurements m;
     m.linear = true;
     if (decoded.corners.size() != 4)
         return m;
-    // The scan runs through the middle of the located bars and on into the quiet zones.
+    // The decoder tells where along the bars it read; the scans run through the middle of
+    // the located bars and on into the quiet zones.
     const QPointF a = (decoded.corners[0] + decoded.corners[3]) / 2.0;
     const QPointF b = (decoded.corners[1] + decoded.corners[2]) / 2.0;
-    const QPointF extend = (b - a) * 0.08;
-    const QPointF from = a - extend, to = b + extend;
-    const int steps = std::max(20, int(QLineF(from, to).length()));
-    std::vector<double> profile;
-    for (int i = 0; i <= steps; ++i)
-        profile.push_back(aperture(grey, from + (to - from) * (double(i) / steps), 1));
-    const auto [minIt, maxIt] = std::minmax_element(profile.begin(), profile.end());
-    const double sc = std::max(1e-6, *maxIt - *minIt);
-    m.symbolContrast = sc * scale;
-    const double threshold = (*minIt + *maxIt) / 2;
-    // Edge contrast: the smallest difference between neighbouring space and bar extremes.
-    double minEdge = sc;
-    bool dark = profile[0] < threshold;
-    double extreme = profile[0], previousExtreme = -1;
-    for (double v : profile) {
-        const bool isDark = v < threshold;
-        if (isDark != dark) {
-            if (previousExtreme >= 0)
-                minEdge = std::min(minEdge, std::abs(extreme - previousExtreme));
-            previousExtreme = extreme;
-            extreme = v;
-            dark = isDark;
-        } else {
-            extreme = dark ? std::min(extreme, v) : std::max(extreme, v);
+    const double length = QLineF(a, b).length();
+    if (length < 8)
+        return m;
+    const QPointF centre = (a + b) / 2.0;
+    // The decoder may report the row it read along rather than the symbol's axis. The axis is
+    // the direction along which two lines a little above and below the middle show the same
+    // bars: scans square to the bars, whatever the tilt of the print.
+    auto agreement = [&](const QPointF& direction) {
+        const QPointF normal(-direction.y(), direction.x()), half = direction * (length * 0.5);
+        constexpr double kProbe = 12.0;
+        const std::vector<double> above =
+            scanProfile(grey, centre - half - normal * kProbe, centre + half - normal * kProbe, 0);
+        const std::vector<double> below =
+            scanProfile(grey, centre - half + normal * kProbe, centre + half + normal * kProbe, 0);
+        if (above.size() != below.size() || above.size() < 8)
+            return 0.0;
+        const auto [lo, hi] = std::minmax_element(above.begin(), above.end());
+        const double cut = (*lo + *hi) / 2;
+        int same = 0;
+        for (size_t i = 0; i < above.size(); ++i)
+            same += (above[i] < cut) == (below[i] < cut) ? 1 : 0;
+        return double(same) / above.size();
+    };
+    const QPointF reported = (b - a) / length;
+    QPointF along = reported;
+    double bestAgreement = agreement(reported);
+    for (double degrees = -20; degrees <= 20.01; degrees += 0.5) {
+        const double t = degrees * M_PI / 180.0;
+        const QPointF direction(reported.x() * std::cos(t) - reported.y() * std::sin(t),
+                                reported.x() * std::sin(t) + reported.y() * std::cos(t));
+        const double value = agreement(direction);
+        if (value > bestAgreement + 1e-9) {
+            bestAgreement = value;
+            along = direction;
         }
     }
-    m.edgeContrast = minEdge * scale;
-    m.modulation = minEdge / sc;
-    m.meanLight = *maxIt;
-    m.meanDark = *minIt;
-    m.cellSize = QLineF(a, b).length() / std::max(1, steps);
+    const QPointF across(-along.y(), along.x());
+    const QPointF from = centre - along * (length * 0.58), to = centre + along * (length * 0.58);
+
+    // How far the bars reach up and down: as far as a line across them still shows the
+    // middle line's pattern of bars and spaces.
+    const std::vector<double> middle = scanProfile(grey, from, to, 0);
+    if (middle.size() < 8)
+        return m;
+    const auto [lowIt, highIt] = std::minmax_element(middle.begin(), middle.end());
+    const double cut = (*lowIt + *highIt) / 2;
+    auto reach = [&](double direction) {
+        double offset = 0;
+        for (double step = 1; step < grey.height() + grey.width(); ++step) {
+            const QPointF shift = across * (direction * step);
+            const std::vector<double> line = scanProfile(grey, from + shift, to + shift, 0);
+            if (line.size() != middle.size())
+                break;
+            int same = 0;
+            for (size_t i = 0; i < line.size(); ++i)
+                same += (line[i] < cut) == (middle[i] < cut) ? 1 : 0;
+            if (same < 0.9 * line.size())
+                break;
+            offset = step;
+        }
+        return offset;
+    };
+    const double up = reach(-1), down = reach(1);
+
+    // Ten scans evenly over the bars' height, leaving out a tenth at each end.
+    std::vector<std::vector<double>> widths(10);
+    for (int k = 0; k < 10; ++k) {
+        const double offset = -up + (up + down) * (0.1 + 0.8 * k / 9.0);
+        const QPointF shift = across * offset;
+        // The lens already spreads an edge over a pixel or two: a wider aperture would blur
+        // away the narrow elements of a finely printed code.
+        m.scans.push_back(analyseScan(scanProfile(grey, from + shift, to + shift, 0), scale,
+                                      decoded.symbology, &widths[size_t(k)]));
+    }
+    // A scan decodes when it shows as many elements as most scans do, the symbol's own.
+    std::vector<int> counts;
+    for (const LinearScan& scan : m.scans)
+        counts.push_back(scan.elements);
+    std::sort(counts.begin(), counts.end());
+    int usual = 0, best = 0;
+    for (size_t i = 0; i < counts.size();) {
+        size_t j = i;
+        while (j < counts.size() && counts[j] == counts[i])
+            ++j;
+        if (int(j - i) > best) {
+            best = int(j - i);
+            usual = counts[i];
+        }
+        i = j;
+    }
+    const bool code128 = decoded.symbology == QLatin1String("Code 128");
+    for (LinearScan& scan : m.scans) {
+        // Code 128 has three bars to a character and four in its stop.
+        const int bars = (scan.elements + 1) / 2;
+        scan.decodes = code128 ? bars >= 7 && (bars - 4) % 3 == 0 : scan.elements == usual && usual >= 3;
+        if (!scan.decodes)
+            scan.decodability = 0;
+    }
+
+    // The symbol's summary values are those of its worst scans.
+    const LinearScan& firstScan = m.scans.front();
+    m.symbolContrast = firstScan.symbolContrast;
+    m.edgeContrast = firstScan.edgeContrast;
+    m.modulation = firstScan.modulation;
+    m.meanLight = firstScan.maxReflectance / scale;
+    m.meanDark = firstScan.minReflectance / scale;
+    for (const LinearScan& scan : m.scans) {
+        m.symbolContrast = std::min(m.symbolContrast, scan.symbolContrast);
+        m.edgeContrast = std::min(m.edgeContrast, scan.edgeContrast);
+        m.modulation = std::min(m.modulation, scan.modulation);
+    }
+    for (const LinearScan& scan : m.scans)
+        m.cellSize = std::max(m.cellSize, scan.moduleWidth);
     m.valid = true;
     return m;
 }
@@ -394,23 +693,81 @@ QJsonObject verificationResult(const SymbolMeasurements& m, bool decoded, const 
         int grade;
     };
     QList<Row> rows;
-    rows.append(
-        {"SC", "Symbol Contrast", percent(m.symbolContrast), gradeAtLeast(m.symbolContrast, 70, 55, 40, 20)});
+    double scanAverage = 0;
+    QJsonArray scanGrades;
     if (m.linear) {
-        rows.append({"CM", "Modulation", QString::number(m.modulation, 'f', 2),
-                     gradeAtLeast(m.modulation, 0.70, 0.60, 0.50, 0.40)});
-        rows.append({"", "Edge Contrast", percent(m.edgeContrast), m.edgeContrast >= 15 ? 4 : 0});
+        // Every parameter is graded scan by scan; a scan's grade is its worst, the symbol's
+        // the average over its scans. A parameter's row shows its worst scan.
+        struct Worst {
+            double value;
+            int grade = 4;
+            void take(double v, int g, bool lower) {
+                if (g < grade || (g == grade && (lower ? v < value : v > value)))
+                    value = v;
+                grade = std::min(grade, g);
+            }
+        };
+        Worst reflectance{0}, contrast{100}, edge{100}, modulation{1}, defects{0}, decodability{1}, decode{0};
+        for (const LinearScan& scan : m.scans) {
+            const double ratio = scan.maxReflectance > 0 ? scan.minReflectance / scan.maxReflectance : 1.0;
+            const int grades[] = {
+                ratio <= 0.5 ? 4 : 0,
+                gradeAtLeast(scan.symbolContrast, 70, 55, 40, 20),
+                scan.edgeContrast >= 15 ? 4 : 0,
+                gradeAtLeast(scan.modulation, 0.70, 0.60, 0.50, 0.40),
+                gradeAtMost(scan.defects, 0.15, 0.20, 0.25, 0.30),
+                gradeAtLeast(scan.decodability, 0.62, 0.50, 0.37, 0.25),
+                scan.decodes ? 4 : 0,
+            };
+            reflectance.take(scan.minReflectance, grades[0], false);
+            contrast.take(scan.symbolContrast, grades[1], true);
+            edge.take(scan.edgeContrast, grades[2], true);
+            modulation.take(scan.modulation, grades[3], true);
+            defects.take(scan.defects, grades[4], false);
+            decodability.take(scan.decodability, grades[5], true);
+            decode.value += scan.decodes ? 1 : 0;
+            decode.grade = std::min(decode.grade, grades[6]);
+            const int grade = *std::min_element(std::begin(grades), std::end(grades));
+            scanAverage += grade;
+            scanGrades.append(gradeLetter(grade));
+        }
+        scanAverage /= std::max<size_t>(1, m.scans.size());
+        rows.append({"SC", "Symbol Contrast", percent(contrast.value), contrast.grade});
+        rows.append({"", "Minimum Reflectance", percent(reflectance.value), reflectance.grade});
+        rows.append({"", "Edge Contrast", percent(edge.value), edge.grade});
+        rows.append({"CM", "Modulation", QString::number(modulation.value, 'f', 2), modulation.grade});
+        rows.append({"", "Defects", QString::number(defects.value, 'f', 2), defects.grade});
+        rows.append({"", "Decodability", QString::number(decodability.value, 'f', 2), decodability.grade});
+        rows.append({"", "Decode", QStringLiteral("%1 of %2 scans").arg(decode.value).arg(m.scans.size()),
+                     decode.grade});
+        const int average = scanAverage >= 3.5   ? 4
+                            : scanAverage >= 2.5 ? 3
+                            : scanAverage >= 1.5 ? 2
+                            : scanAverage >= 0.5 ? 1
+                                                 : 0;
+        rows.append({"", "Scan Grade", QString::number(scanAverage, 'f', 1), average});
+        result.insert("minReflectance", reflectance.value);
+        result.insert("edgeContrast", edge.value);
+        result.insert("defects", defects.value);
+        result.insert("decodability", decodability.value);
+        result.insert("scanGrade", scanAverage);
+        result.insert("scanGrades", scanGrades);
     } else {
+        rows.append({"SC", "Symbol Contrast", percent(m.symbolContrast),
+                     gradeAtLeast(m.symbolContrast, 70, 55, 40, 20)});
         rows.append({"CM", "Modulation", QString::number(m.modulation, 'f', 2),
                      gradeAtLeast(m.modulation, 0.50, 0.40, 0.30, 0.20)});
         rows.append({"AN", "Axial Nonuniformity", QString::number(m.axialNonuniformity, 'f', 3),
                      gradeAtMost(m.axialNonuniformity, 0.06, 0.08, 0.10, 0.12)});
         rows.append({"", "Grid Nonuniformity", QString::number(m.gridNonuniformity, 'f', 3),
                      gradeAtMost(m.gridNonuniformity, 0.38, 0.50, 0.63, 0.75)});
-        const int damage = gradeAtMost(m.fixedPatternDamage, 0.0, 0.02, 0.05, 0.09);
+        // Graded segment by segment: the worst segment's share of damaged modules.
+        const int damage = gradeAtMost(m.fixedPatternDamage, 0.0, 0.09, 0.13, 0.17);
         const int fixedMod = gradeAtLeast(m.fixedPatternModulation, 0.50, 0.40, 0.30, 0.20);
-        rows.append(
-            {"", "Fixed Pattern Damage", percent(m.fixedPatternDamage * 100), std::min(damage, fixedMod)});
+        rows.append({"", "Fixed Pattern Damage",
+                     percent(m.fixedPatternDamage * 100) +
+                         (m.damagedSegment.isEmpty() ? QString() : QStringLiteral(" ") + m.damagedSegment),
+                     std::min(damage, fixedMod)});
         if (m.unusedErrorCorrection >= 0)
             rows.append({"UEC", "Unused Error Correction", percent(m.unusedErrorCorrection * 100),
                          gradeAtLeast(m.unusedErrorCorrection, 0.62, 0.50, 0.37, 0.25)});
@@ -428,7 +785,8 @@ QJsonObject verificationResult(const SymbolMeasurements& m, bool decoded, const 
                      QString::number(m.angleOfDistortion, 'f', 2) + QStringLiteral(" deg"),
                      gradeAtMost(m.angleOfDistortion, 1, 2, 4, 7)});
     }
-    rows.append({"", "Decode", "PASS", 4});
+    if (!m.linear)
+        rows.append({"", "Decode", "PASS", 4});
 
     // The values that the overall grade of the standard rests on; the DPM
     // checks add their own rows, each with its own range.
@@ -453,6 +811,8 @@ QJsonObject verificationResult(const SymbolMeasurements& m, bool decoded, const 
         parameters.append(
             QJsonObject{{"name", row.name}, {"value", row.value}, {"grade", gradeLetter(row.grade)}});
     }
+    if (m.linear)
+        overall = rows.last().grade;
     klass = std::min(klass, classOf(overall, fields.text("VERSTATUS", 0), fields.text("VERSTATUS", 1)));
     static const char* classNames[] = {"failed", "poor", "fair", "good"};
     result.insert("overallGrade", gradeLetter(overall));

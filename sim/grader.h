@@ -6,9 +6,25 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <vector>
+
 namespace vm::sim {
 
 class FieldReader;
+
+// One scan across a barcode: the values of its reflectance profile, reflectances in percent.
+struct LinearScan {
+    double minReflectance = 0.0;
+    double maxReflectance = 0.0;
+    double symbolContrast = 0.0;
+    double edgeContrast = 0.0; // the smallest contrast between neighbouring elements
+    double modulation = 0.0;   // edge contrast / symbol contrast
+    double defects = 0.0;      // the largest reflectance dip inside one element / symbol contrast
+    double decodability = 0.0; // 1 - largest bar-and-space width error / half a module
+    double moduleWidth = 0.0;  // pixels
+    int elements = 0;          // bars and spaces between the quiet zones
+    bool decodes = false;      // the scan shows the elements of the symbol
+};
 
 // Print-quality values measured on a located symbol's image.
 struct SymbolMeasurements {
@@ -20,7 +36,7 @@ struct SymbolMeasurements {
     double modulation = 0.0;         // worst-decile module modulation, 0..1
     double axialNonuniformity = 0.0; // 0..1
     double gridNonuniformity = 0.0;  // modules
-    double fixedPatternDamage = 0.0; // share of wrong fixed-pattern modules
+    double fixedPatternDamage = 0.0; // share of wrong modules in the worst fixed-pattern segment
     double fixedPatternModulation = 0.0;
     double unusedErrorCorrection = -1.0; // 0..1, -1 when it cannot be told
     double printGrowth = 0.0;            // -1..1, positive when ink spreads
@@ -31,6 +47,8 @@ struct SymbolMeasurements {
     double meanLight = 0.0;              // grey of the light modules
     double meanDark = 0.0;               // grey of the dark modules
     double edgeContrast = 0.0;           // linear symbols: smallest edge contrast, percent
+    QString damagedSegment;              // the fixed-pattern segment with the most damage
+    std::vector<LinearScan> scans;       // linear symbols: the scans across the bars
 };
 
 // Measures a decoded symbol. reflectanceScale turns grey values into percent

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <span>
 #include <vector>
 
 namespace vm::sim {
@@ -151,9 +152,11 @@ bool Scene::renderSymbol(const QString& text, Frame& frame, QString* error) cons
     const int modulesH = bottom - top + 1;
     // Bars get a height of a third of their length; 2D symbols keep their shape.
     const double shownH = entry->linear ? std::max(modulesH, int(std::lround(modulesW * 0.3))) : modulesH;
+    // An uneven printer makes the symbol wider than its modules.
+    const double printedW = m_defects.printedWidth(modulesW);
     double s = m_moduleSize;
     // A symbol that would not fit is printed smaller, as an operator would move the camera back.
-    const double fit = std::min(0.9 * kWidth / modulesW, 0.9 * kHeight / shownH);
+    const double fit = std::min(0.9 * kWidth / printedW, 0.9 * kHeight / shownH);
     if (entry->linear || s > fit)
         s = std::min(s, fit);
     if (s < 1.0)
@@ -162,7 +165,7 @@ bool Scene::renderSymbol(const QString& text, Frame& frame, QString* error) cons
     QImage image(kWidth, kHeight, QImage::Format_Grayscale8);
     // A light-on-dark mark (etched or peened into a dark part) swaps paper and ink.
     const int paper = m_part.reflectance;
-    const int ink = int(std::lround(paper * (1.0 - m_contrast / 100.0)));
+    const int ink = int(std::lround(paper * (1.0 - m_defects.fadedContrast(m_contrast) / 100.0)));
     const int background = m_part.lightOnDark ? ink : paper;
     const int mark = m_part.lightOnDark ? paper : ink;
     image.fill(background);
@@ -170,36 +173,72 @@ bool Scene::renderSymbol(const QString& text, Frame& frame, QString* error) cons
     const double c = std::cos(angle), sn = std::sin(angle);
     const double cx = m_center.x(), cy = m_center.y();
     auto toImage = [&](double u, double v) {
-        const double a = (u - modulesW / 2.0) * s, b = (v - shownH / 2.0) * s;
+        const double a = (u - printedW / 2.0) * s, b = (v - shownH / 2.0) * s;
         return QPointF(cx + a * c - b * sn, cy + a * sn + b * c);
     };
-    frame.corners = {toImage(0, 0), toImage(modulesW, 0), toImage(modulesW, shownH), toImage(0, shownH)};
+    frame.corners = {toImage(0, 0), toImage(printedW, 0), toImage(printedW, shownH), toImage(0, shownH)};
     QRectF bounds;
     for (const QPointF& p : frame.corners)
         bounds =
             bounds.isNull() ? QRectF(p, QSizeF(0.01, 0.01)) : bounds.united(QRectF(p, QSizeF(0.01, 0.01)));
     const QRect area = bounds.toAlignedRect().adjusted(-2, -2, 2, 2).intersected(image.rect());
 
-    // Two by two samples per pixel so that rotated edges are anti-aliased.
-    static constexpr double kSub[2] = {0.25, 0.75};
+    // A spot sits in the middle of the widest space between the bars, over part of their height.
+    double spotCentre = -1, spotHalfWidth = 0;
+    if (entry->linear && m_defects.spot() > 0) {
+        int runStart = -1;
+        for (int x = 0; x < modulesW; ++x) {
+            if (!matrix.get(left + x, top)) {
+                if (runStart < 0)
+                    runStart = x;
+            } else if (runStart >= 0) {
+                if ((x - runStart) * 0.35 > spotHalfWidth) {
+                    spotHalfWidth = (x - runStart) * 0.35;
+                    spotCentre = (runStart + x) / 2.0;
+                }
+                runStart = -1;
+            }
+        }
+    }
+    const int spotMark = background + (mark - background) * m_defects.spot() / 100;
+    const bool dataMatrix = entry->format == ZXing::BarcodeFormat::DataMatrix;
+
+    // Two by two samples per pixel so that rotated edges are anti-aliased; four by four for
+    // bars, whose widths are measured to a fraction of their few pixels.
+    static constexpr double kSub2[2] = {0.25, 0.75};
+    static constexpr double kSub4[4] = {0.125, 0.375, 0.625, 0.875};
+    const std::span<const double> kSub =
+        entry->linear ? std::span<const double>(kSub4) : std::span<const double>(kSub2);
+    const int samples = int(kSub.size() * kSub.size());
     for (int y = area.top(); y <= area.bottom(); ++y) {
         uchar* line = image.scanLine(y);
         for (int x = area.left(); x <= area.right(); ++x) {
-            int dark = 0;
+            int dark = 0, spot = 0;
             for (double sy : kSub) {
                 for (double sx : kSub) {
                     const double dx = x + sx - cx, dy = y + sy - cy;
-                    const double u = (dx * c + dy * sn) / s + modulesW / 2.0;
+                    const double u = (dx * c + dy * sn) / s + printedW / 2.0;
                     const double v = (-dx * sn + dy * c) / s + shownH / 2.0;
-                    if (u < 0 || v < 0 || u >= modulesW || v >= shownH)
+                    if (u < 0 || v < 0 || u >= printedW || v >= shownH)
                         continue;
-                    const int mx = left + (m_part.mirrored ? modulesW - 1 - int(u) : int(u));
-                    const int my = entry->linear ? top : top + std::min(int(v), modulesH - 1);
-                    if (matrix.get(mx, my))
+                    const double module = m_defects.moduleAt(u, modulesW);
+                    const int seen = std::clamp(int(module), 0, modulesW - 1);
+                    const int col = m_part.mirrored ? modulesW - 1 - seen : seen;
+                    const int row = entry->linear ? 0 : std::min(int(v), modulesH - 1);
+                    bool printed = matrix.get(left + col, top + row);
+                    if (dataMatrix)
+                        printed = m_defects.finderModuleDark(printed, col, row, modulesW, modulesH);
+                    if (printed) {
                         ++dark;
+                    } else if (spotCentre >= 0) {
+                        const double su = (m_part.mirrored ? modulesW - module : module) - spotCentre;
+                        const double sv = (v - shownH / 2.0) / (0.2 * shownH);
+                        spot += su * su / (spotHalfWidth * spotHalfWidth) + sv * sv <= 1.0 ? 1 : 0;
+                    }
                 }
             }
-            line[x] = quint8((background * (4 - dark) + mark * dark) / 4);
+            line[x] =
+                quint8((background * (samples - dark - spot) + mark * dark + spotMark * spot) / samples);
         }
     }
     for (int i = 0; i < m_blur; ++i)
@@ -271,6 +310,8 @@ bool Scene::set(const QString& key, const QString& value, QString* error) {
         return setSymbology(value, error);
     if (k == QLatin1String("part"))
         return applyTuningScene(*this, value, error);
+    if (k == QLatin1String("fault"))
+        return m_defects.set(value, error);
     bool ok = false;
     const double number = value.toDouble(&ok);
     if (!ok || !std::isfinite(number))
@@ -340,6 +381,7 @@ QJsonObject Scene::settings() const {
             {"noise", m_noise},
             {"blur", m_blur},
             {"part", m_part.name},
+            {"faults", m_defects.settings()},
             {"source", m_useFiles ? "files" : "camera"},
             {"files", QJsonArray::fromStringList(fileNames())}};
 }

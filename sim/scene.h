@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include "sim/printdefects.h"
 #include "sim/tuningscenes.h"
 
 namespace vm::sim {
@@ -42,7 +43,8 @@ public:
 
     // The admin interface: "text", "serial", "serialdigits", "serialstep",
     // "symbology", "x", "y", "rotation", "scale" (pixels per module),
-    // "contrast" (print contrast in percent), "noise" (grey levels), "blur".
+    // "contrast" (print contrast in percent), "noise" (grey levels), "blur", "part"
+    // (tuningscenes.h), "fault" (printdefects.h: "KIND STRENGTH" or "none").
     // Returns false with a message when the key or value is bad; nothing changes then.
     bool set(const QString& key, const QString& value, QString* error = nullptr);
     QJsonObject settings() const;
@@ -70,6 +72,7 @@ public:
     // The surface the symbol is marked on (tuningscenes.h).
     void setPart(const PartSurface& part) { m_part = part; }
     const PartSurface& part() const { return m_part; }
+    const PrintDefects& defects() const { return m_defects; }
 
     // The text the next frame prints: the configured text and the running serial.
     QString nextText() const;
@@ -103,6 +106,7 @@ private:
     double m_noise = 3.0;
     int m_blur = 1;
     PartSurface m_part;
+    PrintDefects m_defects;
     QList<File> m_files;
     int m_fileIndex = 0;
     bool m_useFiles = false;

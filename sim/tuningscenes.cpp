@@ -21,11 +21,15 @@ struct TuningScene {
 //              labels (polarity DL) never finds it.
 //  mirrored    a mark read through a mirror: a reader that learned normal labels (image
 //              style NORMAL) never finds it.
+//  lowcontrast a faint mark on a grey part beside a bright label: automatic photometry
+//              exposes for the label and the mark's few grey levels drown in the sensor
+//              noise; a longer exposure or more gain spreads them apart.
 const TuningScene kScenes[] = {
     {"paper", {QStringLiteral("paper"), 218, false, false, 0}, 90},
     {"dark", {QStringLiteral("dark"), 16, false, false, 8}, 90},
     {"lightondark", {QStringLiteral("lightondark"), 210, true, false, 0}, 65},
     {"mirrored", {QStringLiteral("mirrored"), 218, false, true, 0}, 90},
+    {"lowcontrast", {QStringLiteral("lowcontrast"), 60, false, false, 8}, 55},
 };
 
 } // namespace

@@ -20,7 +20,7 @@ struct PartSurface {
     int highlightPercent = 0;
 };
 
-// "paper", "dark", "lightondark", "mirrored".
+// "paper", "dark", "lightondark", "mirrored", "lowcontrast".
 QStringList tuningSceneNames();
 // Puts one of the named parts in front of the camera, with the print contrast it comes
 // with; false with a message for an unknown name (nothing changes then).

@@ -932,6 +932,14 @@ private slots:
         QCOMPARE(c.query("TRIG"), QString("TRIG C"));
         QVERIFY(admin.execute("state").contains("controller=PLANT-PC"));
         QVERIFY(admin.execute("frob").startsWith("error:"));
+        // Print faults of the part in view: known kinds with a strength in percent.
+        QCOMPARE(admin.execute("fault finder 20"), QString("ok\n"));
+        QCOMPARE(admin.execute("fault 1 spot 40"), QString("ok\n"));
+        QVERIFY(admin.execute("fault glue 20").startsWith("error:"));
+        QVERIFY(admin.execute("fault uneven 101").startsWith("error:"));
+        QVERIFY(admin.execute("fault uneven").startsWith("error:"));
+        QCOMPARE(admin.execute("fault none"), QString("ok\n"));
+        QVERIFY(AdminConsole::helpText().contains("fault [READER] KIND STRENGTH"));
         QVERIFY(admin.execute("state 7").startsWith("error: no reader 7"));
         QCOMPARE(admin.execute("drop"), QString("ok\n"));
         QTRY_COMPARE(c.socket().state(), QAbstractSocket::UnconnectedState);

@@ -1,4 +1,5 @@
 #include "sim/calibration.h"
+#include "sim/decoder.h"
 #include "sim/externallight.h"
 #include "sim/imaging.h"
 #include "sim/imagingparameters.h"
@@ -45,6 +46,18 @@ CycleOutput runUntilRead(ReadCycle& cycle, int cycles) {
     return out;
 }
 
+// A graded parameter of a record's verification result: its grade letter and value.
+QJsonObject graded(const CycleOutput& out, const QString& name) {
+    for (const QJsonValue& v : out.verification.value("parameters").toArray())
+        if (v.toObject().value("name").toString() == name)
+            return v.toObject();
+    return {};
+}
+
+QString gradeOf(const CycleOutput& out, const QString& name) {
+    return graded(out, name).value("grade").toString();
+}
+
 } // namespace
 
 class TestSimEngine : public QObject {
@@ -68,6 +81,13 @@ private slots:
     void exposureAndGainActLikeASensor();
     void assistedLearnUsesRegion();
     void lowContrastGradesWorse();
+    void printFaultsLowerTheirOwnGrade_data();
+    void printFaultsLowerTheirOwnGrade();
+    void strongPrintFaultsFailTheRead_data();
+    void strongPrintFaultsFailTheRead();
+    void barcodeScansGradeContrastAndDefects();
+    void learnReadsLowContrastPart();
+    void orientationNarrowsTheSearch();
     void dpmRowsDecideClass();
     void calibrationMeasuresTarget();
     void calibrationFailsWithoutSymbol();
@@ -323,6 +343,14 @@ void TestSimEngine::tuningScenesNeedTheirChange_data() {
                                             << "STYLE NORMAL"
                                             << "STYLE"
                                             << "MIRROR";
+    QTest::newRow("low contrast, longer exposure") << "lowcontrast"
+                                                   << ""
+                                                   << "PHOTOEX"
+                                                   << "MANUAL 4000 0 30 20000 0 1023";
+    QTest::newRow("low contrast, more gain") << "lowcontrast"
+                                             << ""
+                                             << "PHOTOEX"
+                                             << "MANUAL 1000 640 30 20000 0 1023";
 }
 
 void TestSimEngine::tuningScenesNeedTheirChange() {
@@ -476,6 +504,202 @@ void TestSimEngine::lowContrastGradesWorse() {
     // Without verification the record carries none.
     parameters.set("VERIFY", "NONE");
     QVERIFY(cycle.run().verification.isEmpty());
+}
+
+void TestSimEngine::printFaultsLowerTheirOwnGrade_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("lowered");  // the grade the fault must lower
+    QTest::addColumn<QStringList>("kept"); // grades that stay as on a good print
+    QTest::addColumn<QString>("rises");    // a value that must grow, when given
+    QTest::newRow("pale ink") << "fade 45"
+                              << "Symbol Contrast"
+                              << QStringList{"Fixed Pattern Damage", "Axial Nonuniformity",
+                                             "Grid Nonuniformity", "Unused Error Correction", "Modulation"}
+                              << "";
+    QTest::newRow("damaged finder") << "finder 5"
+                                    << "Fixed Pattern Damage"
+                                    << QStringList{"Symbol Contrast", "Axial Nonuniformity",
+                                                   "Unused Error Correction", "Modulation"}
+                                    << "fixedPatternDamage";
+    QTest::newRow("uneven cells") << "uneven 55"
+                                  << "Axial Nonuniformity"
+                                  << QStringList{"Symbol Contrast", "Fixed Pattern Damage",
+                                                 "Unused Error Correction"}
+                                  << "gridNonuniformity";
+}
+
+// Each print fault shows in its own grade and leaves the grades of the other faults as
+// they are on a good print.
+void TestSimEngine::printFaultsLowerTheirOwnGrade() {
+    QFETCH(QString, fault);
+    QFETCH(QString, lowered);
+    QFETCH(QStringList, kept);
+    QFETCH(QString, rises);
+    Parameters parameters;
+    parameters.set("VERIFY", "ISO");
+    // A broken finder edge needs the thorough search.
+    parameters.set("DM_ALLOW_SEVERE_DAMAGE", "ON");
+    ReadCycle cycle(parameters);
+    const CycleOutput good = runUntilRead(cycle, 4);
+    QVERIFY(good.symbolFound);
+    for (const QString& name : kept + QStringList{lowered})
+        QVERIFY2(gradeOf(good, name) == "A",
+                 qPrintable(name + ": " + QJsonDocument(good.verification).toJson()));
+    QCOMPARE(good.verification.value("overallGrade").toString(), QStringLiteral("A"));
+
+    QString error;
+    QVERIFY2(cycle.scene().set("fault", fault, &error), qPrintable(error));
+    for (int i = 0; i < 3; ++i) {
+        const CycleOutput out = runUntilRead(cycle, 4);
+        QVERIFY2(out.symbolFound, qPrintable(fault));
+        const QString json = QString::fromUtf8(QJsonDocument(out.verification).toJson());
+        QVERIFY2(gradeOf(out, lowered) > "A", qPrintable(lowered + " stays A in " + json));
+        for (const QString& name : kept)
+            QVERIFY2(gradeOf(out, name) == "A", qPrintable(name + " drops in " + json));
+        if (!rises.isEmpty())
+            QVERIFY2(out.verification.value(rises).toDouble() >
+                         good.verification.value(rises).toDouble() + 0.1,
+                     qPrintable(json));
+        QVERIFY2(out.verification.value("overallGrade").toString() > "A", qPrintable(json));
+    }
+    // The finder damage names its segment: the left edge is L1.
+    if (fault.startsWith("finder")) {
+        const CycleOutput damaged = runUntilRead(cycle, 4);
+        QVERIFY(graded(damaged, "Fixed Pattern Damage").value("value").toString().endsWith("L1"));
+        // The fast search alone needs an unbroken finder.
+        parameters.set("DM_ALLOW_SEVERE_DAMAGE", "OFF");
+        QCOMPARE(readsOutOf(cycle, 3), 0);
+        parameters.set("DM_ALLOW_SEVERE_DAMAGE", "ON");
+    }
+    // Without the fault the print is good again.
+    QVERIFY(cycle.scene().set("fault", "none", &error));
+    QCOMPARE(runUntilRead(cycle, 4).verification.value("overallGrade").toString(), QStringLiteral("A"));
+}
+
+void TestSimEngine::strongPrintFaultsFailTheRead_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("ink too pale") << "fade 95";
+    QTest::newRow("finder gone") << "finder 100";
+    QTest::newRow("cells all over") << "uneven 100";
+}
+
+void TestSimEngine::strongPrintFaultsFailTheRead() {
+    QFETCH(QString, fault);
+    Parameters parameters;
+    parameters.set("VERIFY", "ISO");
+    ReadCycle cycle(parameters);
+    QVERIFY(runUntilRead(cycle, 4).symbolFound);
+    QVERIFY(cycle.scene().set("fault", fault));
+    QCOMPARE(readsOutOf(cycle, 4), 0);
+    const CycleOutput out = cycle.run();
+    QCOMPARE(out.verification.value("overallGrade").toString(), QStringLiteral("F"));
+    QString error;
+    QVERIFY(!cycle.scene().set("fault", "finder 101", &error));
+    QVERIFY(error.contains("100"));
+    QVERIFY(!cycle.scene().set("fault", "smudge 10", &error));
+    QVERIFY(error.contains("uneven"));
+    QCOMPARE(cycle.scene().settings().value("faults").toObject().value(fault.section(' ', 0, 0)).toInt(),
+             fault.section(' ', 1).toInt());
+}
+
+// A barcode is graded scan by scan across its bars: pale ink lowers the symbol contrast
+// of every scan, a spot in a space the defects of the scans that cross it.
+void TestSimEngine::barcodeScansGradeContrastAndDefects() {
+    Parameters parameters;
+    parameters.set("VERIFY", "ANSI");
+    parameters.set("NUMBC", "1");
+    parameters.set("BARCODE ENABLE", "0x1");
+    ReadCycle cycle(parameters);
+    QVERIFY(cycle.scene().setSymbology("CODE128"));
+    QVERIFY(cycle.scene().set("rotation", "0"));
+    QVERIFY(cycle.scene().set("serialdigits", "0"));
+    const CycleOutput good = runUntilRead(cycle, 4);
+    QVERIFY(good.symbolFound);
+    const QString goodJson = QString::fromUtf8(QJsonDocument(good.verification).toJson());
+    QCOMPARE(good.verification.value("scanGrades").toArray().size(), 10);
+    for (const QString& name :
+         QStringList{"Symbol Contrast", "Minimum Reflectance", "Edge Contrast", "Defects", "Decode"})
+        QVERIFY2(gradeOf(good, name) == "A", qPrintable(name + " in " + goodJson));
+    QVERIFY2(good.verification.value("defects").toDouble() < 0.15, qPrintable(goodJson));
+    QCOMPARE(graded(good, "Decode").value("value").toString(), QStringLiteral("10 of 10 scans"));
+    // The symbol's grade is the average of its scans', not its worst parameter's.
+    QCOMPARE(good.verification.value("overallGrade").toString(), gradeOf(good, "Scan Grade"));
+
+    QVERIFY(cycle.scene().set("fault", "fade 30"));
+    const CycleOutput pale = runUntilRead(cycle, 4);
+    QVERIFY(pale.symbolFound);
+    const QString paleJson = QString::fromUtf8(QJsonDocument(pale.verification).toJson());
+    QVERIFY2(gradeOf(pale, "Symbol Contrast") > "A", qPrintable(paleJson));
+    QVERIFY2(pale.verification.value("symbolContrast").toDouble() <
+                 good.verification.value("symbolContrast").toDouble() - 15,
+             qPrintable(paleJson));
+    QVERIFY2(gradeOf(pale, "Defects") == "A", qPrintable(paleJson));
+
+    QVERIFY(cycle.scene().set("fault", "fade 0"));
+    QVERIFY(cycle.scene().set("fault", "spot 30"));
+    const CycleOutput spotted = runUntilRead(cycle, 4);
+    QVERIFY(spotted.symbolFound);
+    const QString spotJson = QString::fromUtf8(QJsonDocument(spotted.verification).toJson());
+    QVERIFY2(gradeOf(spotted, "Defects") > "B", qPrintable(spotJson));
+    QVERIFY2(spotted.verification.value("defects").toDouble() >
+                 good.verification.value("defects").toDouble() + 0.05,
+             qPrintable(spotJson));
+    QVERIFY2(gradeOf(spotted, "Symbol Contrast") == "A", qPrintable(spotJson));
+    QCOMPARE(graded(spotted, "Decode").value("value").toString(), QStringLiteral("10 of 10 scans"));
+    QVERIFY2(spotted.verification.value("scanGrade").toDouble() <
+                 good.verification.value("scanGrade").toDouble(),
+             qPrintable(spotJson));
+}
+
+void TestSimEngine::learnReadsLowContrastPart() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QVERIFY(cycle.scene().set("part", "lowcontrast"));
+    readsOutOf(cycle, 6);
+    QCOMPARE(readsOutOf(cycle, 6), 0);
+    QVERIFY(cycle.command({"LEARN", "BOTH"}));
+    const CycleOutput learned = cycle.run();
+    QCOMPARE(learned.learnStatus, std::optional<int>(6));
+    QCOMPARE(parameters.fields("PHOTOEX").at(0), QStringLiteral("MANUAL"));
+    QVERIFY(readsOutOf(cycle, 10) >= 9);
+}
+
+// A set orientation searches only the picture turned near it and refuses symbols turned
+// elsewhere; a symbol inside it is found in the first picture searched.
+void TestSimEngine::orientationNarrowsTheSearch() {
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QVERIFY(cycle.scene().set("rotation", "190"));
+    const CycleOutput automatic = runUntilRead(cycle, 4);
+    QVERIFY(automatic.symbolFound);
+    const QImage upsideDown = automatic.image;
+    DecoderSettings settings;
+    const DecodeOutcome searched = decodeImage(upsideDown, settings);
+    QVERIFY(searched.found);
+    settings.orientation = 5; // upside down
+    const DecodeOutcome narrowed = decodeImage(upsideDown, settings);
+    QVERIFY(narrowed.found);
+    QCOMPARE(narrowed.text, searched.text);
+    QCOMPARE(narrowed.turns, 1);
+    QVERIFY2(searched.turns > narrowed.turns, qPrintable(QString::number(searched.turns)));
+    for (int outside : {1, 2, 3, 7, 8}) {
+        settings.orientation = outside;
+        const DecodeOutcome refused = decodeImage(upsideDown, settings);
+        QVERIFY2(!refused.found, qPrintable(QString::number(outside)));
+    }
+    // 190 degrees lies within 45 of 4 x 45 and 5 x 45 degrees.
+    settings.orientation = 6;
+    QVERIFY(decodeImage(upsideDown, settings).found);
+
+    // Through the reader's parameters: ORIENT 1 misses the turned part, AUTO and 5 read it.
+    parameters.set("ORIENT", "1");
+    QCOMPARE(readsOutOf(cycle, 3), 0);
+    parameters.set("ORIENT", "5");
+    QCOMPARE(readsOutOf(cycle, 3), 3);
+    QVERIFY(cycle.scene().set("rotation", "8"));
+    QCOMPARE(readsOutOf(cycle, 3), 0);
+    parameters.set("ORIENT", "AUTO");
+    QCOMPARE(readsOutOf(cycle, 3), 3);
 }
 
 void TestSimEngine::dpmRowsDecideClass() {

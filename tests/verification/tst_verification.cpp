@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
@@ -391,6 +392,50 @@ private slots:
         QVERIFY(ran);
         QCOMPARE(readerWords("TRIG").value(1), QString("C"));
         QCOMPARE(readerWords("VERIFY").value(1), QString("NONE"));
+    }
+
+    // With ISO 15415 grading, a print fault of the part in view reaches the report as the
+    // grade of its own parameter: a broken finder lowers Fixed Pattern Damage only.
+    void printFaultShowsInItsOwnGrade() {
+        startReader(0);
+        m_conn->SendCommand("VERIFY ISO");
+        m_conn->SendCommand("DM_ALLOW_SEVERE_DAMAGE ON");
+        m_conn->SendCommand("TRIG T");
+        auto* report = new VerificationReport;
+        QPointer<VerificationReport> guard(report);
+        report->show();
+        QSignalSpy shown(report, &VerificationReport::recordShown);
+        auto grades = [&] {
+            QHash<QString, QString> byName;
+            for (const link::VerificationParameter& p : report->shownRecord()->Verification()->parameters)
+                byName.insert(p.name, p.grade);
+            return byName;
+        };
+        // A few cycles let the reader's automatic photometry settle on the part.
+        auto cycles = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                const qsizetype before = shown.size();
+                m_reader->cycles().runOnce();
+                QTRY_COMPARE(shown.size(), before + 1);
+            }
+        };
+        cycles(3);
+        QVERIFY(report->shownRecord()->HasVerification());
+        const QHash<QString, QString> good = grades();
+        QCOMPARE(good.value("Fixed Pattern Damage"), QString("A"));
+        QCOMPARE(good.value("Symbol Contrast"), QString("A"));
+
+        QString error;
+        QVERIFY2(m_reader->setScene("fault", "finder 5", &error), qPrintable(error));
+        cycles(2);
+        const QHash<QString, QString> damaged = grades();
+        QVERIFY2(damaged.value("Fixed Pattern Damage") > "A",
+                 qPrintable(damaged.value("Fixed Pattern Damage")));
+        QCOMPARE(damaged.value("Symbol Contrast"), QString("A"));
+        QCOMPARE(damaged.value("Unused Error Correction"), QString("A"));
+        QVERIFY(report->shownRecord()->Verification()->overallGrade > "A");
+        report->close();
+        QTRY_VERIFY(guard.isNull());
     }
 
     // The report shows the newest of records that come together, the calibration status in
