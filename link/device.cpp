@@ -370,6 +370,13 @@ void Device::onEvent(const QJsonObject& event) {
         const QString name = event.value(QLatin1String("name")).toString();
         if (m_discovered && !name.isEmpty())
             m_name = name;
+    } else if (kind == QLatin1String("skipped")) {
+        const qint64 count = event.value(QLatin1String("count")).toInteger();
+        // The reader sheds load for a client that falls behind; that must not pass unnoticed.
+        if (count > 0 && m_warnings.allow())
+            qCWarning(lcLink).noquote()
+                << m_name << "skipped" << count << "records that this PC did not take in time (in all"
+                << event.value(QLatin1String("total")).toInteger() << ")";
     } else if (kind == QLatin1String("reset")) {
         qCInfo(lcLink).noquote() << m_name << "is restarting";
     } else if (kind == QLatin1String("line")) {
