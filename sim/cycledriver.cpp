@@ -55,6 +55,11 @@ void CycleDriver::armTimer() {
 }
 
 void CycleDriver::tick() {
+    if (m_busy) {
+        // A cycle still spreads its retries: look again shortly rather than spin.
+        m_timer.start(1);
+        return;
+    }
     runOnce();
     const qint64 now = m_clock.nsecsElapsed();
     m_nextDueNs += qint64(1e9 / m_rate);
