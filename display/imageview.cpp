@@ -38,6 +38,7 @@ VxImageView::VxImageView(QWidget* parent)
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, [this] { update(); });
+    m_frameClock.start();
 }
 
 VxImageView::~VxImageView() = default;
@@ -272,6 +273,10 @@ qint64 VxImageView::FrameIntervalNs() const {
 
 // ---- painting
 
+qint64 VxImageView::nextSlotNs() const {
+    return m_lastSlotNs < 0 ? 0 : m_lastSlotNs + FrameIntervalNs();
+}
+
 void VxImageView::requestRepaint() {
     if (!m_redraw) {
         m_dirtyWhileSuspended = true;
@@ -279,9 +284,10 @@ void VxImageView::requestRepaint() {
     }
     if (m_frameTimer.isActive())
         return; // a paint is already booked for the next refresh
-    const qint64 since =
-        m_sinceLastPaint.isValid() ? m_sinceLastPaint.nsecsElapsed() : std::numeric_limits<qint64>::max();
-    const qint64 wait = FrameIntervalNs() - since;
+    // An image up to an eighth of a refresh early for its slot is painted at once: the timer's
+    // millisecond steps and the event loop's latency would otherwise push it into the next
+    // refresh, where the image after it already waits.
+    const qint64 wait = nextSlotNs() - FrameIntervalNs() / 8 - m_frameClock.nsecsElapsed();
     if (wait <= 0)
         update();
     else
@@ -306,6 +312,16 @@ const QImage& VxImageView::scaledImage(const QSize& size) {
 }
 
 void VxImageView::paintEvent(QPaintEvent*) {
+    // The slot counts from the paint's start, not its end: a paint's own cost must not
+    // stretch the interval between refreshes.
+    const qint64 now = m_frameClock.nsecsElapsed();
+    const qint64 interval = FrameIntervalNs();
+    const qint64 next = nextSlotNs();
+    if (m_lastSlotNs < 0 || now > next + interval / 2)
+        m_lastSlotNs = now; // after a pause: a new grid from here
+    else if (now >= next - interval / 8)
+        m_lastSlotNs = next;
+    // else: a paint between slots (exposure, resize) leaves the grid alone
     QPainter painter(this);
     painter.fillRect(rect(), kBackground);
     const QRectF imageRect = ImageRect();
@@ -352,7 +368,6 @@ void VxImageView::paintEvent(QPaintEvent*) {
         ++m_paintedImages;
         m_imageFresh = false;
     }
-    m_sinceLastPaint.start();
 }
 
 void VxImageView::drawSymbolOutline(DrawContext& context) {

@@ -169,8 +169,13 @@ private:
     QPointF m_dragRemainder; // movement not yet applied (whole pixels only are sent)
     QPointF m_roiStart;
 
+    // Paints keep to a grid of screen refreshes: a paint takes the slot one refresh after the
+    // previous one (or, after a pause, starts a new grid), so the paint rate never exceeds the
+    // refresh rate while an image that arrives a little early for its slot still gets it.
+    qint64 nextSlotNs() const;
     QTimer m_frameTimer;
-    QElapsedTimer m_sinceLastPaint;
+    QElapsedTimer m_frameClock;
+    qint64 m_lastSlotNs = -1;
     quint64 m_receivedImages = 0;
     quint64 m_paintedImages = 0;
     quint64 m_droppedImages = 0;

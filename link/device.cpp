@@ -4,6 +4,7 @@
 #include "link/serialports.h"
 #include "link/transport.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -370,6 +371,20 @@ void Device::onEvent(const QJsonObject& event) {
         const QString name = event.value(QLatin1String("name")).toString();
         if (m_discovered && !name.isEmpty())
             m_name = name;
+    } else if (kind == QLatin1String("skipped")) {
+        const qint64 count = event.value(QLatin1String("count")).toInteger();
+        // The reader sheds load for a PC that falls behind, as it may; that must not pass
+        // unnoticed, but it is no fault of either side.
+        static QElapsedTimer lastNote; // at most one note a second, for all readers together
+        if (count > 0 && (!lastNote.isValid() || lastNote.elapsed() >= 1000)) {
+            lastNote.start();
+            qCInfo(lcLink).noquote() << QStringLiteral(
+                                            "%1 skipped %2 records that this PC did not take in time "
+                                            "(%3 in all)")
+                                            .arg(m_name)
+                                            .arg(count)
+                                            .arg(event.value(QLatin1String("total")).toInteger());
+        }
     } else if (kind == QLatin1String("reset")) {
         qCInfo(lcLink).noquote() << m_name << "is restarting";
     } else if (kind == QLatin1String("line")) {

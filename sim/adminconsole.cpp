@@ -46,7 +46,9 @@ QString AdminConsole::helpText() {
         "                            fade (pale ink), finder (a stretch of the Data Matrix finder\n"
         "                            printed light), uneven (the printer's pitch wobbles), spot (a\n"
         "                            dark spot in a space of a barcode); fault [READER] none ends all\n"
-        "  rate [READER] N           continuous read cycles per second\n"
+        "  rate [READER] N           continuous read cycles per second (at most 1000)\n"
+        "  replay [READER] on|off    cycles report the last image again without acquiring or\n"
+        "                            decoding, so records stream at the full rate\n"
         "  lamp [READER] LIGHT PERCENT  output of an external light channel's lamp (0 to 100)\n"
         "  quit                      stops the simulator\n");
 }
@@ -248,6 +250,12 @@ QString AdminConsole::execute(const QString& line) {
         if (!ok || rate <= 0 || rate > CycleDriver::kMaxRate)
             return QStringLiteral("error: rate must be above 0 and at most %1\n").arg(CycleDriver::kMaxRate);
         r->cycles().setRate(rate);
+        return QStringLiteral("ok\n");
+    }
+    if (cmd == QLatin1String("replay")) {
+        if (arg != QLatin1String("on") && arg != QLatin1String("off"))
+            return QStringLiteral("error: replay [READER] on|off\n");
+        r->setReplay(arg == QLatin1String("on"));
         return QStringLiteral("ok\n");
     }
     return QStringLiteral("error: unknown admin command %1 (try help)\n").arg(cmd);

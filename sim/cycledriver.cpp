@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vm::sim {
@@ -10,7 +11,8 @@ CycleDriver::CycleDriver(ParameterSource& parameters, QObject* parent)
     : QObject(parent)
     , m_parameters(parameters) {
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &CycleDriver::runOnce);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &CycleDriver::tick);
     refreshMode();
 }
 
@@ -29,12 +31,44 @@ void CycleDriver::refreshMode() {
     schedule();
 }
 
+void CycleDriver::setReplay(bool replay) {
+    m_replay = replay;
+    if (!replay)
+        m_last.reset(); // a later replay starts from a fresh image
+}
+
 void CycleDriver::schedule() {
     if (m_online && !m_triggerMode && m_runner) {
-        m_timer.start(int(std::lround(1000.0 / m_rate)));
+        m_clock.start();
+        m_nextDueNs = qint64(1e9 / m_rate);
+        armTimer();
     } else {
         m_timer.stop();
     }
+}
+
+void CycleDriver::armTimer() {
+    // Rounded to the nearest millisecond: a cycle may start up to half a millisecond early or
+    // late, but the deadlines add up exactly, so the rate holds over any longer stretch.
+    const qint64 wait = m_nextDueNs - m_clock.nsecsElapsed();
+    m_timer.start(int(std::max<qint64>(0, (wait + 500'000) / 1'000'000)));
+}
+
+void CycleDriver::tick() {
+    if (m_busy) {
+        // A cycle still spreads its retries: look again shortly rather than spin.
+        m_timer.start(1);
+        return;
+    }
+    runOnce();
+    const qint64 now = m_clock.nsecsElapsed();
+    m_nextDueNs += qint64(1e9 / m_rate);
+    // Behind schedule (slow cycles or a busy host): the missed cycles are not made up in a
+    // burst, the next one is simply due now.
+    if (m_nextDueNs < now)
+        m_nextDueNs = now;
+    if (m_online && !m_triggerMode)
+        armTimer();
 }
 
 void CycleDriver::trigger(const QString& source) {
@@ -117,7 +151,18 @@ bool CycleDriver::nextAttempt(int index, Attempt* next) const {
 }
 
 void CycleDriver::runAttempt(const Attempt& attempt) {
-    CycleOutput out = m_runner(attempt);
+    CycleOutput out;
+    if (m_replay && m_last) {
+        out = *m_last;
+    } else {
+        out = m_runner(attempt);
+        if (m_replay) {
+            m_last = out;
+            // What concluded a learn or a calibration happened once; replays do not repeat it.
+            m_last->learnStatus.reset();
+            m_last->calibration = {};
+        }
+    }
     out.attempts = attempt.index + 1;
     const qint64 elapsed = m_cycleTime.elapsed();
     Attempt next;

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace vm::sim {
 
@@ -37,7 +38,10 @@ class CycleDriver : public QObject {
     Q_OBJECT
 public:
     static constexpr double kDefaultRate = 10.0;
-    static constexpr double kMaxRate = 120.0;
+    // Continuous cycles are paced by deadlines of a monotonic clock, not by a millisecond
+    // interval, so any rate up to this bound is kept on average; a rate the cycles cannot
+    // reach runs them back to back.
+    static constexpr double kMaxRate = 1000.0;
     // The time between two attempts of one cycle (a new exposure).
     static constexpr int kRetryGapMs = 20;
 
@@ -51,6 +55,12 @@ public:
     bool busy() const { return m_busy; }
     void setRate(double perSecond);
     double rate() const { return m_rate; }
+
+    // Replay: every cycle reports the last real cycle's image and result again without
+    // acquiring or decoding, so that the reader can stream records as fast as the link takes
+    // them. The first cycle after switching on is a real one when none ran yet.
+    void setReplay(bool replay);
+    bool replay() const { return m_replay; }
 
     // OFFLINE stops read cycles, ONLINE restarts them.
     void setOnline(bool online);
@@ -88,6 +98,8 @@ private:
         int budgetMs = 0;  // 0 none
     };
     void schedule();
+    void tick();
+    void armTimer();
     Plan plan() const;
     void runAttempt(const Attempt& attempt);
     bool nextAttempt(int index, Attempt* next) const;
@@ -101,7 +113,11 @@ private:
     Plan m_plan;
     QElapsedTimer m_cycleTime;
     QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_nextDueNs = 0;
     double m_rate = kDefaultRate;
+    bool m_replay = false;
+    std::optional<CycleOutput> m_last; // what a replay reports
     bool m_online = true;
     bool m_triggerMode = false;
     bool m_pending = false;

@@ -102,6 +102,10 @@ const std::array<std::pair<int, int>, 30> kDataMatrixSizes = {{
     {8, 18},  {8, 32},  {12, 26}, {12, 36}, {16, 36},   {16, 48},
 }};
 
+// The quarter turn of the picture in which the last Data Matrix read on this thread. Only the
+// order of the turns follows it, so readers sharing a thread cannot change each other's results.
+thread_local int t_lastQuarter = 0;
+
 double sampleGrey(const QImage& image, const QPointF& p) {
     const int x = std::clamp(int(std::lround(p.x() - 0.5)), 0, image.width() - 2);
     const int y = std::clamp(int(std::lround(p.y() - 0.5)), 0, image.height() - 2);
@@ -161,38 +165,61 @@ bool qrExpectsDark(int r, int c, int n, bool* fixed) {
     return false;
 }
 
-double scoreGrid(const QImage& grey, const SymbolGrid& grid, double threshold, bool dataMatrix,
-                 bool* darkOnLight) {
-    int agreeDark = 0, total = 0;
+// Calls visit(r, c, expectedDark) for each module of the fixed pattern that a grid is judged by,
+// until visit returns false.
+template <typename Visit>
+void forEachFixedModule(const SymbolGrid& grid, bool dataMatrix, Visit visit) {
     auto check = [&](int r, int c) {
         bool fixed = false;
         const bool dark = dataMatrix ? dataMatrixExpectsDark(r, c, grid.rows, grid.cols, &fixed)
                                      : qrExpectsDark(r, c, grid.rows, &fixed);
-        if (!fixed)
-            return;
-        const bool seenDark = sampleGrey(grey, grid.moduleCentre(r, c)) < threshold;
-        agreeDark += seenDark == dark ? 1 : 0;
-        ++total;
+        return !fixed || visit(r, c, dark);
     };
     if (dataMatrix) {
-        for (int c = 0; c < grid.cols; ++c) {
-            check(0, c);
-            check(grid.rows - 1, c);
-        }
-        for (int r = 1; r < grid.rows - 1; ++r) {
-            check(r, 0);
-            check(r, grid.cols - 1);
-        }
+        for (int c = 0; c < grid.cols; ++c)
+            if (!check(0, c) || !check(grid.rows - 1, c))
+                return;
+        for (int r = 1; r < grid.rows - 1; ++r)
+            if (!check(r, 0) || !check(r, grid.cols - 1))
+                return;
     } else {
-        for (int r = 0; r < grid.rows; ++r) {
-            for (int c = 0; c < grid.cols; ++c) {
-                if (r < 8 || c < 8 || r == 6 || c == 6 || r >= grid.rows - 8 || c >= grid.cols - 8)
-                    check(r, c);
-            }
-        }
+        for (int r = 0; r < grid.rows; ++r)
+            for (int c = 0; c < grid.cols; ++c)
+                if ((r < 8 || c < 8 || r == 6 || c == 6 || r >= grid.rows - 8 || c >= grid.cols - 8) &&
+                    !check(r, c))
+                    return;
     }
+}
+
+// The share of the fixed pattern's modules seen as the pattern expects (in the better of the
+// two polarities), or -1 as soon as the modules still unseen can no longer lift it above
+// `mustExceed`: most of the sizes and orientations a fit tries are hopeless after a few modules.
+double scoreGrid(const QImage& grey, const SymbolGrid& grid, double threshold, bool dataMatrix,
+                 bool* darkOnLight, double mustExceed) {
+    int total = 0;
+    forEachFixedModule(grid, dataMatrix, [&](int, int, bool) {
+        ++total;
+        return true;
+    });
     if (!total)
         return 0;
+    // The score as a function of the agreeing count falls, then rises: over a range of counts
+    // it is largest at one of the ends.
+    auto scoreOf = [total](int agree) {
+        const double dl = double(agree) / total;
+        return std::max(dl, 1.0 - dl);
+    };
+    int agreeDark = 0, seen = 0;
+    bool hopeless = false;
+    forEachFixedModule(grid, dataMatrix, [&](int r, int c, bool dark) {
+        const bool seenDark = sampleGrey(grey, grid.moduleCentre(r, c)) < threshold;
+        agreeDark += seenDark == dark ? 1 : 0;
+        ++seen;
+        hopeless = scoreOf(agreeDark) <= mustExceed && scoreOf(agreeDark + total - seen) <= mustExceed;
+        return !hopeless;
+    });
+    if (hopeless)
+        return -1;
     const double dl = double(agreeDark) / total;
     *darkOnLight = dl >= 0.5;
     return std::max(dl, 1.0 - dl);
@@ -264,7 +291,8 @@ SymbolGrid fitGrid(const QImage& grey, const QList<QPointF>& corners, bool dataM
                         grid.corners[3] = q[3] - across1 + down0;
                     }
                     bool darkOnLight = true;
-                    const double score = scoreGrid(grey, grid, threshold, dataMatrix, &darkOnLight);
+                    const double score =
+                        scoreGrid(grey, grid, threshold, dataMatrix, &darkOnLight, best.score + 1e-9);
                     if (score > best.score + 1e-9) {
                         grid.darkOnLight = darkOnLight;
                         grid.fitScore = score;
@@ -373,19 +401,26 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
             hints.setEanAddOnSymbol(ZXing::EanAddOnSymbol::Read);
         // The fast Data Matrix detector finds symbols in a limited range of
         // orientations; the reader turns the picture by quarter turns until one reads.
+        // Parts on a line come the same way round: a pass for Data Matrix alone starts with the
+        // quarter turn that read the last symbol. The turns tried are the same, only their order
+        // differs, and one symbol reads the same in any turn that reads it.
         ZXing::Results results;
         QTransform back;
+        const bool turns = pass.formats.testFlag(BarcodeFormat::DataMatrix);
         const bool onlyDataMatrix = pass.formats == BarcodeFormats(BarcodeFormat::DataMatrix);
-        for (int quarter = 0; quarter < 4 && results.empty(); ++quarter) {
-            if (quarter > 0 && !pass.formats.testFlag(BarcodeFormat::DataMatrix))
-                break;
+        const int firstQuarter = onlyDataMatrix ? t_lastQuarter : 0;
+        int quarter = 0;
+        for (int k = 0; k < (turns ? 4 : 1) && results.empty(); ++k) {
+            quarter = (firstQuarter + k) % 4;
             // Other symbologies are searched in the upright picture whatever the orientation.
             if (onlyDataMatrix && !quarterTurnCovers(quarter, settings.orientation))
                 continue;
-            if (pass.formats.testFlag(BarcodeFormat::DataMatrix))
+            if (turns)
                 ++outcome.turns;
             QImage turned = image;
             back = QTransform();
+            hints.setFormats(pass.formats);
+            hints.setTryRotate(!(pass.formats & BarcodeFormat::LinearCodes).empty());
             if (quarter > 0) {
                 const QTransform turn = QTransform().rotate(90.0 * quarter);
                 const QTransform mapping = QImage::trueMatrix(turn, image.width(), image.height());
@@ -475,6 +510,8 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
             candidate.found = true;
             candidate.turns = outcome.turns;
             candidate.milliseconds = timer.nsecsElapsed() / 1e6;
+            if (isDataMatrix)
+                t_lastQuarter = quarter;
             return candidate;
         }
     }

@@ -44,10 +44,14 @@ public:
 
 private:
     const std::vector<float>& lightProfile(const QString& illumination);
+    // A picture of this size that nobody else holds any more, to expose into without a new
+    // allocation (pictures of a running reader come and go hundreds of times a second).
+    QImage& freeFrame(int width, int height);
 
     QString m_profileMode;
     std::vector<float> m_profile;
     std::vector<qint8> m_noise;
+    std::vector<QImage> m_frames;
 };
 
 // Automatic photometry: steers exposure, then gain, so that the paper lands

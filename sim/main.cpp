@@ -87,8 +87,11 @@ int main(int argc, char** argv) {
                  QStringLiteral("External light channels per reader: 0, 1 or 10 (level 8 and later)."),
                  QStringLiteral("COUNTS")});
     p.addOption({QStringLiteral("rate"),
-                 QStringLiteral("Continuous read cycles per second (default 10, at most 120)."),
+                 QStringLiteral("Continuous read cycles per second (default 10, at most 1000)."),
                  QStringLiteral("RATE"), QStringLiteral("10")});
+    p.addOption({QStringLiteral("replay"),
+                 QStringLiteral("Each read cycle reports the last image and result again without acquiring "
+                                "or decoding: the readers stream records as fast as --rate asks.")});
     p.addOption({QStringLiteral("admin-port"),
                  QStringLiteral("Loopback TCP port of the admin interface (default 4379, 0 = none)."),
                  QStringLiteral("PORT"), QStringLiteral("4379")});
@@ -120,7 +123,7 @@ int main(int argc, char** argv) {
     const int discovery = p.value(QStringLiteral("discovery-port")).toInt();
     const double rate = p.value(QStringLiteral("rate")).toDouble(&ok);
     if (!ok || rate <= 0 || rate > CycleDriver::kMaxRate)
-        return fail(QStringLiteral("--rate must be above 0 and at most 120"));
+        return fail(QStringLiteral("--rate must be above 0 and at most %1").arg(CycleDriver::kMaxRate));
 
     const QStringList names = listOption(p, QStringLiteral("name"));
     const QStringList versions = listOption(p, QStringLiteral("version"));
@@ -158,6 +161,7 @@ int main(int argc, char** argv) {
             return fail(QStringLiteral("--lights takes 0, 1 or 10"));
         rc.serial = serial.contains(QStringLiteral("all")) || serial.contains(QString::number(k));
         rc.cycleRate = rate;
+        rc.replay = p.isSet(QStringLiteral("replay"));
         config.readers << rc;
     }
 

@@ -232,14 +232,26 @@ public:
         if (!reportDue && !imageDue)
             return;
         if (m_socket->bytesToWrite() > kMaxPendingDataBytes) {
-            ++m_dropped; // a slow client misses records rather than holding up the reader
+            // A slow client misses records rather than holding up the reader or growing its
+            // memory; it is told how many before the next record it gets.
+            ++m_dropped;
+            ++m_unreported;
             return;
         }
         m_lastReport = nowMs;
         if (imageDue)
             m_lastImage = nowMs;
+        if (m_unreported > 0) {
+            write(encodeJsonFrame(FrameType::Event,
+                                  QJsonObject{{QStringLiteral("event"), QStringLiteral("skipped")},
+                                              {QStringLiteral("count"), qint64(m_unreported)},
+                                              {QStringLiteral("total"), qint64(m_dropped)}}));
+            m_unreported = 0;
+        }
         write(frame(imageDue));
     }
+
+    quint64 dropped() const { return m_dropped; }
 
 private:
     void write(const QByteArray& bytes) {
@@ -362,7 +374,8 @@ private:
     double m_reportRate = 0;
     qint64 m_lastImage = 0;
     qint64 m_lastReport = 0;
-    quint64 m_dropped = 0;
+    quint64 m_dropped = 0;    // records this client missed
+    quint64 m_unreported = 0; // ... not yet told to it
     bool m_inFile = false;
     QString m_fileName;
     qint64 m_fileSize = -1;
@@ -411,6 +424,7 @@ void Reader::createEngine(double rate) {
     connect(m_io.get(), &IoLines::inputFired, this, &Reader::onInput);
     m_driver = std::make_unique<CycleDriver>(*m_store, this);
     m_driver->setRate(rate);
+    m_driver->setReplay(m_config.replay);
 #ifdef VELMARROW_SIM_ACQUISITION
     m_readCycle = std::make_unique<ReadCycle>(*m_store);
     m_driver->setRunner([this](const Attempt& a) {
@@ -651,6 +665,9 @@ void Reader::sessionClosed(QObject* session) {
             }
     };
     dropFrom(m_commandSessions);
+    for (const auto& s : m_dataSessions)
+        if (s.get() == session)
+            m_droppedByClosed += s->dropped();
     dropFrom(m_dataSessions);
     if (!closedStation.isEmpty())
         releaseIfGone(closedStation);
@@ -690,6 +707,18 @@ void Reader::dropConnections() {
     }
     m_output->dropClients();
     releaseIfGone(m_controller);
+}
+
+void Reader::setReplay(bool replay) {
+    m_config.replay = replay;
+    m_driver->setReplay(replay);
+}
+
+quint64 Reader::droppedRecords() const {
+    quint64 total = m_droppedByClosed;
+    for (const auto& s : m_dataSessions)
+        total += s->dropped();
+    return total;
 }
 
 void Reader::setListening(bool listening) {
@@ -1083,11 +1112,13 @@ QString Reader::stateText() const {
              .arg(m_commandSessions.size())
              .arg(m_dataSessions.size());
     l << QStringLiteral("controller=%1").arg(m_controller);
-    l << QStringLiteral("mode=%1 online=%2 rate=%3 input=%4")
+    l << QStringLiteral("mode=%1 online=%2 rate=%3 replay=%4 input=%5")
              .arg(m_driver->triggerMode() ? "trigger" : "continuous")
              .arg(m_driver->online() ? "yes" : "no")
              .arg(m_driver->rate())
+             .arg(m_driver->replay() ? "on" : "off")
              .arg(m_io->state(0).high ? "high" : "low");
+    l << QStringLiteral("dropped=%1").arg(droppedRecords());
     l << QStringLiteral("records=%1 triggers=%2 passes=%3 fails=%4 overruns=%5 timeouts=%6 suppressed=%7")
              .arg(m_driver->lastNumber())
              .arg(s.triggers)

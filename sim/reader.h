@@ -37,7 +37,8 @@ struct ReaderConfig {
     bool serial = false; // also listen on a pseudo-terminal
     bool publishSerial = true;
     double cycleRate = CycleDriver::kDefaultRate;
-    QString macAddress; // derived from the address when empty
+    bool replay = false; // cycles report the last image again instead of acquiring and decoding
+    QString macAddress;  // derived from the address when empty
     int rebootMs = 300;
 };
 
@@ -113,6 +114,10 @@ public:
     void dropControl();
     void dropConnections();
     void setListening(bool listening);
+    // Replay mode of the cycle driver; kept across a reboot.
+    void setReplay(bool replay);
+    // Records the data connections left out because their client did not read them in time.
+    quint64 droppedRecords() const;
     bool isListening() const { return m_listening; }
     void reboot();
     // The next reply (or the next reply to `keyword`, when given) comes with `fault`.
@@ -199,6 +204,7 @@ private:
     QString m_supermarketText; // the last text read in supermarket mode
     qint64 m_supermarketSeenMs = 0;
     quint64 m_suppressed = 0;
+    quint64 m_droppedByClosed = 0; // records dropped for data clients that have gone
     std::unique_ptr<QTcpServer> m_commandServer;
     std::unique_ptr<QTcpServer> m_dataServer;
     std::vector<std::unique_ptr<CommandSession>> m_commandSessions;

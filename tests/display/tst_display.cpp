@@ -13,6 +13,7 @@
 #include "sim/simulator.h"
 #include "tools/overlays.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -22,6 +23,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace vm::display;
@@ -117,6 +119,7 @@ private slots:
     void letterboxedImageIsDrawnCentred();
     void dragHandleAndShapeThroughWidget();
     void staleImagesAreDropped();
+    void paintsKeepToTheRefreshRate();
     void settingsAppliedWithRedrawSuspended();
     void resultTextColourAndPlace();
     void locatedSymbolIsOutlined();
@@ -472,6 +475,45 @@ void TestDisplay::staleImagesAreDropped() {
     QVERIFY(view.HasImage());
     QCOMPARE(view.ResultText(), QString("ABC"));
     QCOMPARE(view.ReceivedImageCount(), quint64(5));
+}
+
+// Images handed in far faster than the screen refreshes: each refresh paints the newest one,
+// never more than one paint per refresh, and every image not painted is counted as dropped.
+void TestDisplay::paintsKeepToTheRefreshRate() {
+    VxImageView view;
+    view.resize(660, 500);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_VERIFY(view.PaintCount() > 0);
+    const QImage images[2] = {greyImage(60), greyImage(180)};
+    int handed = 0;
+    QTimer feeder;
+    feeder.setInterval(0);
+    connect(&feeder, &QTimer::timeout, &view, [&] {
+        view.SetRecord(makeRecord(handed + 1, true, "FEED", images[handed % 2]));
+        ++handed;
+    });
+    const quint64 received0 = view.ReceivedImageCount(), painted0 = view.PaintedImageCount(),
+                  dropped0 = view.DroppedImageCount();
+    QElapsedTimer took;
+    took.start();
+    feeder.start();
+    QTRY_VERIFY_WITH_TIMEOUT(view.PaintedImageCount() >= painted0 + 12, 20000);
+    feeder.stop();
+    const qint64 elapsedNs = took.nsecsElapsed();
+    const quint64 painted = view.PaintedImageCount() - painted0;
+    const quint64 received = view.ReceivedImageCount() - received0;
+    // Twelve paints on a refresh grid span at least eleven refreshes, less the early margin.
+    QVERIFY2(elapsedNs >= 10 * view.FrameIntervalNs(),
+             qPrintable(QString("%1 paints in %2 ms").arg(painted).arg(elapsedNs / 1e6)));
+    QVERIFY(received > painted * 2);
+    // Every image handed in is painted, dropped, or the one still waiting for its refresh.
+    const quint64 dropped = view.DroppedImageCount() - dropped0;
+    QVERIFY(received == painted + dropped || received == painted + dropped + 1);
+    // The last image handed in reaches the screen.
+    QTRY_COMPARE(view.DroppedImageCount() - dropped0 + view.PaintedImageCount() - painted0, received);
+    const QImage shot = view.grab().toImage();
+    QCOMPARE(qGray(shot.pixel(view.ImageToWidget({20, 20}).toPoint())), handed % 2 ? 60 : 180);
 }
 
 void TestDisplay::settingsAppliedWithRedrawSuspended() {

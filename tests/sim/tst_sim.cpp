@@ -769,6 +769,129 @@ private slots:
         QVERIFY2(withImages >= 1 && withImages <= 6, qPrintable(QString::number(withImages)));
     }
 
+    // Replay reports the last real cycle again, numbered on, so the reader streams as fast as it
+    // is asked; continuous cycles may run far above the old 120 per second but never faster than
+    // the rate asked.
+    void replayAndTheRateBound() {
+        SimulatorConfig config;
+        config.discoveryPort = 0;
+        ReaderConfig rc;
+        rc.name = "Replay1";
+        rc.commandPort = 0;
+        rc.dataPort = 0;
+        rc.cycleRate = 40;
+        config.readers = {rc};
+        Simulator simulator(config);
+        QString error;
+        QVERIFY2(simulator.start(&error), qPrintable(error));
+        AdminConsole admin(simulator);
+        Reader& r = *simulator.reader(0);
+        QVERIFY(admin.execute("rate 1001").startsWith("error: rate must be above 0 and at most 1000"));
+        QCOMPARE(admin.execute("rate 900"), QString("ok\n"));
+        QCOMPARE(r.cycles().rate(), 900.0);
+        QCOMPARE(admin.execute("rate 40"), QString("ok\n"));
+        QVERIFY(admin.execute("replay maybe").startsWith("error: replay"));
+        QVERIFY(admin.execute("scene REPLAY").trimmed().endsWith("ok"));
+
+        DataClient data;
+        QVERIFY(data.connectTo(r));
+        data.subscribe(0);
+        auto nextRecord = [&](QByteArray* image) {
+            Frame f;
+            return data.next(FrameType::Record, &f) ? recordJson(f, image) : QJsonObject{};
+        };
+        // Live: every cycle takes a new picture, and the serial number in the text moves on.
+        QByteArray image1, image2;
+        QJsonObject o1 = nextRecord(&image1), o2 = nextRecord(&image2);
+        QVERIFY(o1.value("text").toString().startsWith("REPLAY"));
+        QVERIFY(o1.value("text") != o2.value("text"));
+
+        QCOMPARE(admin.execute("replay on"), QString("ok\n"));
+        QVERIFY(admin.execute("state").contains("replay=on"));
+        // The first cycle after the switch still takes a picture; every one after it repeats it.
+        const qint64 switchedAt = r.cycles().lastNumber();
+        QByteArray first;
+        QJsonObject base;
+        while (base.value("number").toInteger() <= switchedAt) {
+            base = nextRecord(&first);
+            QVERIFY(!base.isEmpty());
+        }
+        QCOMPARE(first.size(), 659 * 494);
+        qint64 number = base.value("number").toInteger();
+        qint64 lastTime = 0;
+        for (int i = 0; i < 20; ++i) {
+            QByteArray image;
+            const QJsonObject o = nextRecord(&image);
+            QCOMPARE(o.value("number").toInteger(), ++number);
+            QCOMPARE(o.value("text"), base.value("text"));
+            QVERIFY(image == first);
+            lastTime = o.value("time").toInteger();
+        }
+        // 20 cycles at 40 per second, by the reader's own clock: half a second at least,
+        // whatever the host's load (a cycle may start half a millisecond early).
+        const qint64 took = lastTime - base.value("time").toInteger();
+        QVERIFY2(took >= 480, qPrintable(QString::number(took)));
+
+        QCOMPARE(admin.execute("replay off"), QString("ok\n"));
+        const qint64 replayedUpTo = r.cycles().lastNumber();
+        do
+            o1 = nextRecord(&image1);
+        while (!o1.isEmpty() && o1.value("number").toInteger() <= replayedUpTo);
+        o2 = nextRecord(&image2);
+        QVERIFY(o1.value("text") != o2.value("text"));
+        QVERIFY(admin.execute("state").contains("replay=off"));
+    }
+
+    // A client that does not read its data port makes the reader leave records out rather than
+    // queue them without bound; before the next record it sends, the client is told how many,
+    // and the numbers of the records it does get show the same gap.
+    void aSlowClientIsToldOfSkippedRecords() {
+        SimulatorConfig config;
+        config.discoveryPort = 0;
+        ReaderConfig rc;
+        rc.name = "Skip1";
+        rc.commandPort = 0;
+        rc.dataPort = 0;
+        rc.cycleRate = 500;
+        rc.replay = true;
+        config.readers = {rc};
+        Simulator simulator(config);
+        QString error;
+        QVERIFY2(simulator.start(&error), qPrintable(error));
+        Reader& r = *simulator.reader(0);
+        DataClient data;
+        data.socket().setReadBufferSize(64 * 1024); // stops taking bytes once that is full
+        QVERIFY(data.connectTo(r));
+        data.subscribe(0);
+        QTRY_VERIFY_WITH_TIMEOUT(r.droppedRecords() > 0, 20000);
+        AdminConsole admin(simulator);
+        QVERIFY(admin.execute("state").contains(QString("dropped=")));
+        data.socket().setReadBufferSize(0);
+
+        qint64 last = -1;
+        quint64 told = 0;
+        bool gapChecked = false;
+        Frame f;
+        while (!gapChecked && data.nextAny(&f)) {
+            if (f.type == FrameType::Event) {
+                const QJsonObject e = QJsonDocument::fromJson(f.payload).object();
+                if (e.value("event") == "skipped") {
+                    QVERIFY(e.value("count").toInteger() > 0);
+                    told += quint64(e.value("count").toInteger());
+                }
+            } else if (f.type == FrameType::Record) {
+                const qint64 number = recordJson(f).value("number").toInteger();
+                if (told > 0 && last >= 0) {
+                    QCOMPARE(quint64(number - last - 1), told);
+                    gapChecked = true;
+                }
+                last = number;
+                told = 0;
+            }
+        }
+        QVERIFY(gapChecked);
+    }
+
     void externalInputFollowsTheEdge() {
         auto r = startReader(10);
         CommandClient c;

@@ -78,6 +78,8 @@ private slots:
     void tuningScenesNeedTheirChange();
     void learnReadsDarkPartAndUnlearnRestores();
     void morphologyAndNegativeReachTheDecoder();
+    void morphologyIsASquareMinimumOrMaximum_data();
+    void morphologyIsASquareMinimumOrMaximum();
     void exposureAndGainActLikeASensor();
     void assistedLearnUsesRegion();
     void lowContrastGradesWorse();
@@ -422,6 +424,67 @@ void TestSimEngine::morphologyAndNegativeReachTheDecoder() {
     QCOMPARE(readsOutOf(cycle, 3), 3);
 }
 
+void TestSimEngine::morphologyIsASquareMinimumOrMaximum_data() {
+    QTest::addColumn<QString>("morph");
+    QTest::addColumn<int>("iterations");
+    QTest::addColumn<QSize>("size");
+    for (const char* m : {"ERODE", "DILATE", "OPEN", "CLOSE"})
+        for (int n = 1; n <= 5; ++n)
+            QTest::addRow("%s %d", m, n) << QString(m) << n << QSize(37, 23);
+    QTest::newRow("CLOSE 3, full picture") << "CLOSE" << 3 << QSize(Scene::kWidth, Scene::kHeight);
+    QTest::newRow("ERODE 1, two pixels") << "ERODE" << 1 << QSize(2, 2);
+}
+
+// n erosions (dilations) of 3 x 3 are one minimum (maximum) over the (2n+1) square around each
+// pixel, the square clipped at the picture's edges; opening is erosion then dilation.
+void TestSimEngine::morphologyIsASquareMinimumOrMaximum() {
+    QFETCH(QString, morph);
+    QFETCH(int, iterations);
+    QFETCH(QSize, size);
+    QImage picture(size, QImage::Format_Grayscale8);
+    quint32 seed = 12345;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            picture.scanLine(y)[x] = uchar(seed >> 24);
+        }
+    auto square = [&](const QImage& in, bool takeMin) {
+        QImage out = in.copy();
+        for (int y = 0; y < in.height(); ++y)
+            for (int x = 0; x < in.width(); ++x) {
+                int v = takeMin ? 255 : 0;
+                for (int yy = std::max(0, y - iterations); yy <= std::min(in.height() - 1, y + iterations);
+                     ++yy)
+                    for (int xx = std::max(0, x - iterations); xx <= std::min(in.width() - 1, x + iterations);
+                         ++xx)
+                        v = takeMin ? std::min<int>(v, in.constScanLine(yy)[xx])
+                                    : std::max<int>(v, in.constScanLine(yy)[xx]);
+                out.scanLine(y)[x] = uchar(v);
+            }
+        return out;
+    };
+    QImage expected;
+    if (morph == "ERODE")
+        expected = square(picture, true);
+    else if (morph == "DILATE")
+        expected = square(picture, false);
+    else if (morph == "OPEN")
+        expected = square(square(picture, true), false);
+    else
+        expected = square(square(picture, false), true);
+    ImagingSettings settings;
+    settings.morph = morph;
+    settings.morphIterations = iterations;
+    const QImage before = picture.copy();
+    const QImage result = Camera::preprocess(picture, settings);
+    QCOMPARE(result.size(), size);
+    for (int y = 0; y < size.height(); ++y)
+        QVERIFY2(std::equal(result.constScanLine(y), result.constScanLine(y) + size.width(),
+                            expected.constScanLine(y)),
+                 qPrintable(QString("row %1 differs").arg(y)));
+    QVERIFY(picture == before); // the caller's picture is left as it was
+}
+
 void TestSimEngine::exposureAndGainActLikeASensor() {
     Parameters parameters;
     ReadCycle cycle(parameters);
@@ -673,6 +736,11 @@ void TestSimEngine::orientationNarrowsTheSearch() {
     const CycleOutput automatic = runUntilRead(cycle, 4);
     QVERIFY(automatic.symbolFound);
     const QImage upsideDown = automatic.image;
+    // The search starts with the turn that read the last symbol: read an upright one first,
+    // so that the automatic search of the turned picture has to look further.
+    QVERIFY(cycle.scene().set("rotation", "8"));
+    QVERIFY(runUntilRead(cycle, 4).symbolFound);
+    QVERIFY(cycle.scene().set("rotation", "190"));
     DecoderSettings settings;
     const DecodeOutcome searched = decodeImage(upsideDown, settings);
     QVERIFY(searched.found);
