@@ -1,5 +1,7 @@
 #include "sim/reader.h"
 
+#include "sim/partqueue.h"
+
 #include "sim/externallight.h"
 
 #include "sim/dataframe.h"
@@ -427,6 +429,7 @@ void Reader::createEngine(double rate) {
     m_driver->setRetryHeld([this] { return m_io->inputAsserted(QStringLiteral("RETRY")); });
     m_driver->setPidStored([this](int pid) { return m_store->storedPids().contains(pid); });
     m_supermarketText.clear();
+    m_partQueue = std::make_unique<PartQueue>(*m_store, m_name);
     followTarget();
     connect(m_driver.get(), &CycleDriver::cycleStarting, m_io.get(), &IoLines::cycleStarting);
     connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
@@ -711,6 +714,8 @@ void Reader::reboot() {
     pushEvent(QJsonObject{{QStringLiteral("event"), QStringLiteral("reset")}});
     log(QStringLiteral("reboot"), {});
     const bool wasRunning = m_running;
+    // The queue lives in the reader's memory: a reboot empties it.
+    m_partQueue.reset();
     dropConnections();
     m_commandServer.reset();
     m_dataServer.reset();
@@ -813,9 +818,14 @@ void Reader::onParameterChanged(const QString& name) {
             m_name = n;
             pushEvent(
                 QJsonObject{{QStringLiteral("event"), QStringLiteral("name")}, {QStringLiteral("name"), n}});
+            if (m_partQueue)
+                m_partQueue->setReaderName(n);
             emit nameChanged(n);
         }
     }
+    if (m_partQueue && ((name.startsWith(QLatin1String("PARTQ")) && name != QLatin1String("PARTQCAPACITY")) ||
+                        name == QLatin1String("LOAD") || name.startsWith(QLatin1String("RESET"))))
+        m_partQueue->settingsChanged();
 }
 
 QByteArray Reader::recordPayload(const CycleOutput& out, qint64 number, qint64 timeMs, bool withImage,
@@ -917,6 +927,7 @@ void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
     m_io->cycleFinished(out);
     const CycleStats stats = m_driver->stats();
     m_output->cycleFinished(*m_store, out, number, timeMs, stats.triggers, stats.overruns, stats.timeouts);
+    m_partQueue->offer(out, number, timeMs);
     // Each form of the frame is built once, and only when some client wants it.
     QByteArray withImage, withoutImage;
     QJsonObject summary;

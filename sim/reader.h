@@ -21,6 +21,7 @@ class QTcpServer;
 namespace vm::sim {
 
 class EventLog;
+class PartQueue;
 class SerialLine;
 class SerialPortFile;
 
@@ -99,6 +100,7 @@ public:
     CycleDriver& cycles() { return *m_driver; }
     IoLines& lines() { return *m_io; }
     OutputPorts& output() { return *m_output; }
+    PartQueue& partQueue() { return *m_partQueue; }
     // TCP port of the formatted output port TCP1 to TCP4.
     quint16 outputPort(int n) const { return m_output->port(n); }
 
@@ -175,6 +177,7 @@ private:
     QStringList dirListing() const;
     QStringList manufacturingBlock(const QString& which) const;
     QStringList executeParameter(const QStringList& words, const QString& keyword, const Station& station);
+    QStringList executePartQueue(const QStringList& args, const QString& keyword, const Station& station);
     QStringList executeCalibration(const QStringList& words, const QString& keyword, const Station& station);
     bool hasControl(const Station& station) const {
         return !m_controller.isEmpty() && m_controller == station.name;
@@ -194,6 +197,7 @@ private:
     std::unique_ptr<ReadCycle> m_readCycle;
     std::unique_ptr<IoLines> m_io;
     std::unique_ptr<OutputPorts> m_output;
+    std::unique_ptr<PartQueue> m_partQueue;
     bool m_matchSetPending = false;
     QTimer m_targetTimer;
     QString m_supermarketText; // the last text read in supermarket mode

@@ -176,7 +176,8 @@ private slots:
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
                  QStringList({"Application Mode...", "IO Settings...", "Match Mode Settings...",
                               "Symbology and Verification...", "Output Settings...", "Beep Control...",
-                              "Photometry...", "-", "Targeting Laser", "Beeper", "Reset Statistics"}));
+                              "Photometry...", "Configure Part Queue", "-", "Targeting Laser", "Beeper",
+                              "Reset Statistics"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
                  QStringList({"Terminal Window", "Report Window", "Advanced Tuning", "Charting Window",
                               "Filmstrip Recorder", "Network Overview", "Verification Report"}));
@@ -217,7 +218,7 @@ private slots:
         QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuFile")).mid(8, 5),
                  QStringList({"Copy PID to Current...", "-", "Fake Command", "-", "Save Current Image"}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")).mid(7),
+        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")).mid(8),
                  QStringList(
                      {"-", "Targeting Laser", "Beeper", "Reset Statistics", "-", "Serial/TCP Settings..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")).mid(0, 3),
