@@ -1,6 +1,7 @@
 #include "app/windowregistry.h"
 
 #include "io/basicoutput.h"
+#include "io/dlgcommsetup.h"
 #include "io/dlgpartqueuesetup.h"
 #include "io/frmbeep.h"
 #include "io/frmioassign.h"
@@ -46,6 +47,7 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(io::frmMatch::windowEntry());
     registry.add(io::frmBeep::windowEntry());
     registry.add(io::dlgPartQueueSetup::windowEntry());
+    registry.add(io::dlgCommSetup::windowEntry());
     registry.add(verification::VerificationReport::windowEntry());
     registry.add(tools::BasicTerminal::windowEntry());
     registry.add(tools::BasicReport::windowEntry());

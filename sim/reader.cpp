@@ -384,6 +384,7 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
                                           : m_config.macAddress;
     m_store = std::make_unique<ParameterStore>(m_level, m_name, m_mac, m_config.lightChannels);
     loadFlash();
+    bootIdentity({}, true);
     m_targetTimer.setSingleShot(true);
     connect(&m_targetTimer, &QTimer::timeout, this,
             [this] { m_store->setFields(QStringLiteral("TARGET"), {QStringLiteral("OFF")}); });
@@ -716,6 +717,7 @@ void Reader::reboot() {
     const bool wasRunning = m_running;
     // The queue lives in the reader's memory: a reboot empties it.
     m_partQueue.reset();
+    const QHash<QString, QStringList> communication = keptCommunication();
     dropConnections();
     m_commandServer.reset();
     m_dataServer.reset();
@@ -730,6 +732,7 @@ void Reader::reboot() {
     loadFlash();
     createEngine(m_driver->rate());
     m_driver->setOnline(false);
+    bootIdentity(communication, false);
     QTimer::singleShot(m_config.rebootMs, this, [this, wasRunning] {
         if (!wasRunning)
             return;

@@ -6,6 +6,7 @@
 #include "sim/parameterstore.h"
 #include "sim/readcycle.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QObject>
@@ -90,6 +91,8 @@ public:
     quint16 commandPort() const;
     quint16 dataPort() const;
     QString macAddress() const { return m_mac; }
+    // The address DHCP gives this reader.
+    QHostAddress leasedAddress() const;
     QString serialDevice() const;
     QString serialPortName() const;
     QString controller() const { return m_controller; }
@@ -177,6 +180,12 @@ private:
     QStringList dirListing() const;
     QStringList manufacturingBlock(const QString& which) const;
     QStringList executeParameter(const QStringList& words, const QString& keyword, const Station& station);
+    // The communication settings that a reboot keeps even when they were not saved.
+    static QStringList communicationParameters();
+    QHash<QString, QStringList> keptCommunication() const;
+    // Takes on the name and address the settings give (the address it was started on at
+    // the first boot, unless DHCP leases it one).
+    void bootIdentity(const QHash<QString, QStringList>& kept, bool firstBoot);
     QStringList executePartQueue(const QStringList& args, const QString& keyword, const Station& station);
     QStringList executeCalibration(const QStringList& words, const QString& keyword, const Station& station);
     bool hasControl(const Station& station) const {

@@ -1,10 +1,12 @@
 // The part queue and communication settings: what a reader keeps and sends to an FTP
 // server, and the windows that set them up, against simulated readers and a real FTP
 // server.
+#include "app/registry.h"
 #include "app/settingsstore.h"
 #include "comm/ftpserver.h"
 #include "common/prompts.h"
 #include "common/readers.h"
+#include "io/dlgcommsetup.h"
 #include "io/dlgpartqueuesetup.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
@@ -12,12 +14,14 @@
 #include "sim/partqueue.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -551,6 +555,218 @@ private slots:
     }
 };
 
+// ---------------------------------------------------------------------------------------------
+
+class TestCommSetup : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
+    std::unique_ptr<sim::Simulator> m_simulator;
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+    std::unique_ptr<link::SettingsConnection> m_conn;
+
+    sim::Reader* reader() { return m_simulator ? m_simulator->readers().front() : m_reader.get(); }
+    void focus(const QString& nameOrAddress) {
+        testing::focusReader(*m_coordinator, nameOrAddress);
+        QVERIFY(m_conn->Connected());
+        QVERIFY(testing::takeControl(*m_conn));
+    }
+    QString readerValue(const QString& name) { return m_conn->Query(name); }
+    std::unique_ptr<io::dlgCommSetup> open() {
+        auto w = std::make_unique<io::dlgCommSetup>();
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->show();
+        return w;
+    }
+    static void type(QLineEdit* box, const QString& text) {
+        box->selectAll();
+        box->del();
+        QTest::keyClicks(box, text);
+    }
+    static QPushButton* ok(QWidget* w) { return w->findChild<QPushButton*>("btnOK"); }
+    template <typename T>
+    static T* child(QWidget* w, const char* name) {
+        return w->findChild<T*>(name);
+    }
+    // OK refused with this message: the dialog stays open and nothing reaches the reader.
+    void refusedWith(QWidget* w, const QString& title, const QString& text) {
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage(title, text, PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(w), Qt::LeftButton);
+        }
+        QVERIFY(w->isVisible());
+    }
+
+private slots:
+    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
+    void init() {
+        testing::startWindowTest(m_dir.path());
+        app::setRegistryFolder(m_dir.filePath("registry"));
+        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
+        m_coordinator = std::make_unique<link::Coordinator>();
+        m_conn = std::make_unique<link::SettingsConnection>();
+    }
+    void cleanup() {
+        m_unexpectedBoxes.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (m_coordinator)
+            m_coordinator->Focus("");
+        m_conn.reset();
+        m_coordinator.reset();
+        m_reader.reset();
+        m_simulator.reset();
+        app::installSettings(nullptr);
+    }
+
+    // The reader's identity as it is: its own name, the address it listens on, its mask,
+    // gateway and MAC address; a name, domain or address typed wrong is refused with its
+    // message; a serial change alone needs no reboot, an identity change does.
+    void identityRoundTrip() {
+        m_reader = testing::startReader("Cell4", testing::nextAddress(), sim::softwareVersionForLevel(10));
+        QVERIFY(m_reader);
+        focus(m_reader->address().toString());
+        auto w = open();
+        QCOMPARE(child<QLineEdit>(w.get(), "txtCamName")->text(), QString("Cell4"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtIP")->text(), m_reader->address().toString());
+        QCOMPARE(child<QLineEdit>(w.get(), "txtSubnet")->text(), QString("255.0.0.0"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtGateway")->text(), QString("0.0.0.0"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtMAC")->text(), m_reader->macAddress());
+        QVERIFY(child<QRadioButton>(w.get(), "optUseStaticIP")->isChecked());
+        QCOMPARE(child<QComboBox>(w.get(), "cmbBaudRateCAM")->currentText(), QString("115200"));
+        QVERIFY(child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
+
+        // Only the reader's serial port: sent, and no reboot needed.
+        child<QComboBox>(w.get(), "cmbBaudRateCAM")->setCurrentText("9600");
+        QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(readerValue("TTY"), QString("TTY 9600 N 8 1 N"));
+
+        auto again = open();
+        auto* name = child<QLineEdit>(again.get(), "txtCamName");
+        type(name, "1Cam");
+        refusedWith(again.get(), "Name Error", "Camera name must start with a letter");
+        type(name, "Cam 1");
+        refusedWith(again.get(), "Name Error", "Camera name cannot contain non-alphanumeric characters");
+        type(name, "Cam_01");
+        auto* domain = child<QLineEdit>(again.get(), "txtDomain");
+        type(domain, "-plant");
+        refusedWith(again.get(), "Name Error", "Domain name must have no spaces and start with a letter");
+        type(domain, "plant-4.example");
+        auto* address = child<QLineEdit>(again.get(), "txtIP");
+        type(address, "127.0.0.256");
+        refusedWith(again.get(), "IP Error", "Invalid IP address!");
+        type(address, "127.0.1");
+        refusedWith(again.get(), "IP Error", "Invalid IP address!");
+        type(address, "127.0.x.1");
+        refusedWith(again.get(), "IP Error", "Invalid IP address!");
+        type(address, "127.0.0.23");
+        type(child<QLineEdit>(again.get(), "txtGateway"), "10.0.0");
+        refusedWith(again.get(), "IP Error", "Invalid Gateway address! (Use 0.0.0.0 to disable)");
+        type(child<QLineEdit>(again.get(), "txtGateway"), "0.0.0.0");
+        QCOMPARE(readerValue("IP").section(' ', 1, 1), QString("Cell4"));
+        child<QCheckBox>(again.get(), "chkEIPEnable")->setChecked(true);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(again.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!again->isVisible());
+        QCOMPARE(readerValue("IP"), QString("IP Cam_01 127.0.0.23 255.0.0.0 0.0.0.0"));
+        QCOMPARE(readerValue("DOMAIN"), QString("DOMAIN plant-4.example"));
+        QCOMPARE(readerValue("EIPENABLE"), QString("EIPENABLE Y"));
+    }
+
+    // Below level 3 the reader has no Ethernet/IP: the box is disabled and not asked for.
+    void noEthernetIpBeforeLevelThree() {
+        m_reader = testing::startReader("Old1", testing::nextAddress(), sim::softwareVersionForLevel(2));
+        QVERIFY(m_reader);
+        focus(m_reader->address().toString());
+        QSignalSpy received(m_reader.get(), &sim::Reader::commandReceived);
+        auto w = open();
+        QVERIFY(!child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
+        for (const auto& args : received)
+            QVERIFY(args.at(0).toString() != "EIPENABLE");
+        QVERIFY(child<QLineEdit>(w.get(), "txtCamName")->isEnabled());
+    }
+
+    // Without control the reader's frames are disabled; OK writes nothing to the reader.
+    void withoutControlTheReaderIsLeftAlone() {
+        m_reader = testing::startReader("Cell5", testing::nextAddress(), sim::softwareVersionForLevel(10));
+        QVERIFY(m_reader);
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        auto w = open();
+        QVERIFY(!child<QLineEdit>(w.get(), "txtCamName")->isEnabled());
+        QVERIFY(!child<QComboBox>(w.get(), "cmbBaudRateCAM")->isEnabled());
+        QVERIFY(!child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
+        QSignalSpy received(m_reader.get(), &sim::Reader::commandReceived);
+        QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(received.size(), 0);
+    }
+
+    // A reader renamed and moved to another address, or to DHCP, comes back after its
+    // reboot under its new name at its new address, and the program reaches it there.
+    void renamedReaderIsFoundAgain() {
+        auto config = testing::readerConfig("Line1", sim::softwareVersionForLevel(10));
+        m_simulator = testing::startSimulator({config});
+        QVERIFY(m_simulator);
+        m_coordinator->StartDiscovery();
+        QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line1"), kWait);
+        focus("Line1");
+        const QString moved = testing::nextAddress();
+        auto w = open();
+        type(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
+        type(child<QLineEdit>(w.get(), "txtIP"), moved);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(reader()->address().toString(), config.address.toString());
+        QSignalSpy rebooted(reader(), &sim::Reader::rebooted);
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        QCOMPARE(reader()->name(), QString("Line9"));
+        QCOMPARE(reader()->address().toString(), moved);
+        QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line9") &&
+                                     m_coordinator->DeviceFor("Line9")->Address().toString() == moved,
+                                 kWait);
+        focus("Line9");
+        QCOMPARE(readerValue("IP"), QString("IP Line9 %1 255.0.0.0 0.0.0.0").arg(moved));
+
+        // DHCP: the reader takes the address it is leased and reports it.
+        auto dhcp = open();
+        child<QRadioButton>(dhcp.get(), "optUseDHCP")->setChecked(true);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(dhcp.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!dhcp->isVisible());
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        const QString leased = reader()->leasedAddress().toString();
+        QVERIFY(leased != moved);
+        QCOMPARE(reader()->address().toString(), leased);
+        QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line9") &&
+                                     m_coordinator->DeviceFor("Line9")->Address().toString() == leased,
+                                 kWait);
+        focus("Line9");
+        QCOMPARE(readerValue("IP"), QString("IP Line9 %1 255.0.0.0 0.0.0.0").arg(leased));
+        QCOMPARE(readerValue("DHCP"), QString("DHCP Y"));
+    }
+};
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int failures = 0;
@@ -560,6 +776,10 @@ int main(int argc, char** argv) {
     }
     {
         TestPartQueueWindow t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        TestCommSetup t;
         failures += QTest::qExec(&t, argc, argv);
     }
     return failures;
