@@ -1,6 +1,8 @@
 #include "app/windowregistry.h"
 
 #include "io/basicoutput.h"
+#include "io/dlgcommsetup.h"
+#include "io/dlgpartqueuesetup.h"
 #include "io/frmbeep.h"
 #include "io/frmioassign.h"
 #include "io/frmiosettings.h"
@@ -44,6 +46,8 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(io::BasicOutput::windowEntry());
     registry.add(io::frmMatch::windowEntry());
     registry.add(io::frmBeep::windowEntry());
+    registry.add(io::dlgPartQueueSetup::windowEntry());
+    registry.add(io::dlgCommSetup::windowEntry());
     registry.add(verification::VerificationReport::windowEntry());
     registry.add(tools::BasicTerminal::windowEntry());
     registry.add(tools::BasicReport::windowEntry());

@@ -20,6 +20,10 @@ packages=(
   zint dmtx-utils qrencode
   # pdftotext, to read back the verification report saved as a PDF in tests
   poppler-utils
+  # the simulated reader sends its part queue to FTP servers through libcurl
+  libcurl4-openssl-dev
+  # the FTP server that tests start to receive the part queue
+  python3-pyftpdlib
 )
 
 missing=()

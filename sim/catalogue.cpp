@@ -453,7 +453,7 @@ QList<ParameterSpec> buildCatalogue() {
          words({"ALL", "PASSED", "FAILED", "VER_GOOD_FAIR_POOR_FAILED", "VER_GOOD_FAIR_POOR", "VER_GOOD_FAIR",
                 "VER_GOOD", "VER_FAIR", "VER_POOR", "VER_FAILED", "VER_POOR_FAILED", "VER_FAIR_POOR_FAILED"},
                "ALL"),
-         range(0, 100000, "100")},
+         range(0, 2147483647, "100")},
         0, 99, G::Other, "part queue mode, qualifier, maximum records");
     b.add("PARTQFAIL", {words({"ALL", "LOCFL", "DECFL", "MATCHFL", "RTE"}, "ALL")}, 0, 99, G::Other,
           "part queue failure kind");

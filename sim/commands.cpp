@@ -296,6 +296,9 @@ QStringList Reader::execute(const QString& rawLine, Station& station) {
                keyword == QLatin1String("CELL_UNIT") || keyword == QLatin1String("CONTRAST") ||
                keyword == QLatin1String("CAL_MEAN_LIGHT")) {
         reply = executeCalibration(words, keyword, station);
+    } else if (keyword == QLatin1String("PARTQLIST") || keyword == QLatin1String("PARTQGET") ||
+               keyword == QLatin1String("PARTQCLEAR")) {
+        reply = executePartQueue(args, keyword, station);
     } else {
         reply = executeParameter(words, keyword, station);
     }

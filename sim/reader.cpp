@@ -1,5 +1,7 @@
 #include "sim/reader.h"
 
+#include "sim/partqueue.h"
+
 #include "sim/externallight.h"
 
 #include "sim/dataframe.h"
@@ -395,6 +397,7 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
                                           : m_config.macAddress;
     m_store = std::make_unique<ParameterStore>(m_level, m_name, m_mac, m_config.lightChannels);
     loadFlash();
+    bootIdentity({}, true);
     m_targetTimer.setSingleShot(true);
     connect(&m_targetTimer, &QTimer::timeout, this,
             [this] { m_store->setFields(QStringLiteral("TARGET"), {QStringLiteral("OFF")}); });
@@ -441,6 +444,7 @@ void Reader::createEngine(double rate) {
     m_driver->setRetryHeld([this] { return m_io->inputAsserted(QStringLiteral("RETRY")); });
     m_driver->setPidStored([this](int pid) { return m_store->storedPids().contains(pid); });
     m_supermarketText.clear();
+    m_partQueue = std::make_unique<PartQueue>(*m_store, m_name);
     followTarget();
     connect(m_driver.get(), &CycleDriver::cycleStarting, m_io.get(), &IoLines::cycleStarting);
     connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
@@ -740,6 +744,9 @@ void Reader::reboot() {
     pushEvent(QJsonObject{{QStringLiteral("event"), QStringLiteral("reset")}});
     log(QStringLiteral("reboot"), {});
     const bool wasRunning = m_running;
+    // The queue lives in the reader's memory: a reboot empties it.
+    m_partQueue.reset();
+    const QHash<QString, QStringList> communication = keptCommunication();
     dropConnections();
     m_commandServer.reset();
     m_dataServer.reset();
@@ -754,6 +761,7 @@ void Reader::reboot() {
     loadFlash();
     createEngine(m_driver->rate());
     m_driver->setOnline(false);
+    bootIdentity(communication, false);
     QTimer::singleShot(m_config.rebootMs, this, [this, wasRunning] {
         if (!wasRunning)
             return;
@@ -842,9 +850,14 @@ void Reader::onParameterChanged(const QString& name) {
             m_name = n;
             pushEvent(
                 QJsonObject{{QStringLiteral("event"), QStringLiteral("name")}, {QStringLiteral("name"), n}});
+            if (m_partQueue)
+                m_partQueue->setReaderName(n);
             emit nameChanged(n);
         }
     }
+    if (m_partQueue && ((name.startsWith(QLatin1String("PARTQ")) && name != QLatin1String("PARTQCAPACITY")) ||
+                        name == QLatin1String("LOAD") || name.startsWith(QLatin1String("RESET"))))
+        m_partQueue->settingsChanged();
 }
 
 QByteArray Reader::recordPayload(const CycleOutput& out, qint64 number, qint64 timeMs, bool withImage,
@@ -946,6 +959,7 @@ void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
     m_io->cycleFinished(out);
     const CycleStats stats = m_driver->stats();
     m_output->cycleFinished(*m_store, out, number, timeMs, stats.triggers, stats.overruns, stats.timeouts);
+    m_partQueue->offer(out, number, timeMs);
     // Each form of the frame is built once, and only when some client wants it.
     QByteArray withImage, withoutImage;
     QJsonObject summary;

@@ -6,6 +6,7 @@
 #include "sim/parameterstore.h"
 #include "sim/readcycle.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QObject>
@@ -21,6 +22,7 @@ class QTcpServer;
 namespace vm::sim {
 
 class EventLog;
+class PartQueue;
 class SerialLine;
 class SerialPortFile;
 
@@ -90,6 +92,8 @@ public:
     quint16 commandPort() const;
     quint16 dataPort() const;
     QString macAddress() const { return m_mac; }
+    // The address DHCP gives this reader.
+    QHostAddress leasedAddress() const;
     QString serialDevice() const;
     QString serialPortName() const;
     QString controller() const { return m_controller; }
@@ -100,6 +104,7 @@ public:
     CycleDriver& cycles() { return *m_driver; }
     IoLines& lines() { return *m_io; }
     OutputPorts& output() { return *m_output; }
+    PartQueue& partQueue() { return *m_partQueue; }
     // TCP port of the formatted output port TCP1 to TCP4.
     quint16 outputPort(int n) const { return m_output->port(n); }
 
@@ -180,6 +185,13 @@ private:
     QStringList dirListing() const;
     QStringList manufacturingBlock(const QString& which) const;
     QStringList executeParameter(const QStringList& words, const QString& keyword, const Station& station);
+    // The communication settings that a reboot keeps even when they were not saved.
+    static QStringList communicationParameters();
+    QHash<QString, QStringList> keptCommunication() const;
+    // Takes on the name and address the settings give (the address it was started on at
+    // the first boot, unless DHCP leases it one).
+    void bootIdentity(const QHash<QString, QStringList>& kept, bool firstBoot);
+    QStringList executePartQueue(const QStringList& args, const QString& keyword, const Station& station);
     QStringList executeCalibration(const QStringList& words, const QString& keyword, const Station& station);
     bool hasControl(const Station& station) const {
         return !m_controller.isEmpty() && m_controller == station.name;
@@ -199,6 +211,7 @@ private:
     std::unique_ptr<ReadCycle> m_readCycle;
     std::unique_ptr<IoLines> m_io;
     std::unique_ptr<OutputPorts> m_output;
+    std::unique_ptr<PartQueue> m_partQueue;
     bool m_matchSetPending = false;
     QTimer m_targetTimer;
     QString m_supermarketText; // the last text read in supermarket mode

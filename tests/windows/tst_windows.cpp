@@ -251,7 +251,8 @@ private slots:
         QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")),
                  QStringList({"Application Mode...", "IO Settings...", "Match Mode Settings...",
                               "Symbology and Verification...", "Output Settings...", "Beep Control...",
-                              "Photometry...", "-", "Targeting Laser", "Beeper", "Reset Statistics"}));
+                              "Photometry...", "Configure Part Queue", "-", "Targeting Laser", "Beeper",
+                              "Reset Statistics", "-", "Serial/TCP Settings..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
                  QStringList({"Terminal Window", "Report Window", "Advanced Tuning", "Charting Window",
                               "Filmstrip Recorder", "Network Overview", "Verification Report"}));
@@ -284,17 +285,17 @@ private slots:
         command.menu.caption = "Fake Command";
         command.menu.rule = ItemRule::Control;
         command.run = [](QWidget*) {};
-        registerWith({monitor, menuWindow("dlgCommSetup", Menu::Settings, 2110, 3, "mnuComm",
-                                          "Serial/TCP Settings...", ItemRule::Control)});
+        registerWith({monitor, menuWindow("FakeSettings", Menu::Settings, 2115, 3, "mnuFakeSettings",
+                                          "Fake Settings...", ItemRule::Control)});
         app::windows().addCommand(command);
 
         BasicInterface& w = openMainWindow();
         QCOMPARE(menuTitles(w.menuBar()), QStringList({"File", "Settings", "Windows", "Help", "(Test)"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuFile")).mid(8, 5),
                  QStringList({"Copy PID to Current...", "-", "Fake Command", "-", "Save Current Image"}));
-        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")).mid(7),
-                 QStringList(
-                     {"-", "Targeting Laser", "Beeper", "Reset Statistics", "-", "Serial/TCP Settings..."}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuSettings")).mid(8),
+                 QStringList({"-", "Targeting Laser", "Beeper", "Reset Statistics", "-",
+                              "Serial/TCP Settings...", "-", "Fake Settings..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")).mid(0, 3),
                  QStringList({"Terminal Window", "Fake Monitor", "Report Window"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")).mid(0, 3),
@@ -302,7 +303,7 @@ private slots:
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ControlToolbar")),
                  QStringList({"reports", "reportfilter", "images", "compression", "live", "photometry",
                               "learn", "roi", "imagefile", "usecam"}));
-        QVERIFY(!w.action("mnuComm")->isEnabled());
+        QVERIFY(!w.action("mnuFakeSettings")->isEnabled());
         QVERIFY(w.action("mnuFakeMonitor")->isEnabled());
 
         // A view button is down exactly while its window is open.

@@ -1,0 +1,470 @@
+#include "io/dlgcommsetup.h"
+
+#include "app/applyparameters.h"
+#include "app/prompts.h"
+#include "app/registry.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/parameterset.h"
+#include "link/vocabulary.h"
+#include "shell/programstate.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace vm::io {
+
+namespace {
+
+const QString kIp = QStringLiteral("IP");
+const QString kMac = QStringLiteral("MACADDR");
+const QString kDomain = QStringLiteral("DOMAIN");
+const QString kDhcp = QStringLiteral("DHCP");
+const QString kTty = QStringLiteral("TTY");
+const QString kEip = QStringLiteral("EIPENABLE");
+// The communication commands wait longer than ordinary ones.
+constexpr int kCommunicationMs = 10000;
+
+const QStringList kBaudRates = {QStringLiteral("1200"),  QStringLiteral("2400"),  QStringLiteral("4800"),
+                                QStringLiteral("9600"),  QStringLiteral("19200"), QStringLiteral("38400"),
+                                QStringLiteral("57600"), QStringLiteral("115200")};
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+bool isLetter(QChar c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// The list entry whose first character is the reader's word, as the reader lists are read.
+int indexOfWord(const QString& word, const QString& letters) {
+    const qsizetype i = word.isEmpty() ? -1 : letters.indexOf(word.at(0));
+    return int(std::max<qsizetype>(i, 0));
+}
+
+} // namespace
+
+dlgCommSetup::dlgCommSetup(QWidget* parent)
+    : SettingsWindow(QLatin1String(WindowName), Mode::ReadOnly, parent)
+    , m_coordinator(std::make_unique<vm::link::Coordinator>()) {
+    setWindowTitle(tr("Communications Configuration"));
+    auto combo = [this](const char* name, const QStringList& items) {
+        auto* c = new QComboBox(this);
+        c->setObjectName(QLatin1String(name));
+        c->addItems(items);
+        return c;
+    };
+    auto line = [this](const char* name) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QLatin1String(name));
+        return e;
+    };
+    auto row = [this](QGridLayout* grid, QWidget* control, const QString& caption,
+                      const char* labelName = nullptr) {
+        const int r = grid->rowCount();
+        QLabel* label = vm::settings::labelFor(control, caption, this);
+        if (labelName)
+            label->setObjectName(QLatin1String(labelName));
+        grid->addWidget(label, r, 0);
+        grid->addWidget(control, r, 1);
+    };
+    const QStringList parity{tr("None"), tr("Odd"), tr("Even")};
+    const QStringList dataBits{QStringLiteral("7"), QStringLiteral("8")};
+    const QStringList stopBits{QStringLiteral("1"), QStringLiteral("2")};
+    const QStringList flow{tr("None"), tr("Xon/Xoff"), tr("Hardware")};
+
+    m_frameTcp = new QGroupBox(tr("TCP/IP"), this);
+    m_frameTcp->setObjectName(QStringLiteral("frameTCP"));
+    auto* tcp = new QGridLayout(m_frameTcp);
+    m_camName = line("txtCamName");
+    m_mac = line("txtMAC");
+    m_mac->setReadOnly(true);
+    m_useDhcp = new QRadioButton(tr("Use DHCP"), m_frameTcp);
+    m_useDhcp->setObjectName(QStringLiteral("optUseDHCP"));
+    m_useStatic = new QRadioButton(tr("Use Static IP Addressing"), m_frameTcp);
+    m_useStatic->setObjectName(QStringLiteral("optUseStaticIP"));
+    m_domain = line("txtDomain");
+    m_ip = line("txtIP");
+    m_subnet = line("txtSubnet");
+    m_gateway = line("txtGateway");
+    row(tcp, m_camName, tr("Camera Name:"), "lblCameraName");
+    row(tcp, m_mac, tr("MAC Address:"), "lblMACAddress");
+    tcp->addWidget(m_useDhcp, tcp->rowCount(), 0, 1, 2);
+    tcp->addWidget(m_useStatic, tcp->rowCount(), 0, 1, 2);
+    row(tcp, m_domain, tr("Domain:"), "lblDomain");
+    row(tcp, m_ip, tr("IP Address:"), "lblAddress");
+    row(tcp, m_subnet, tr("Subnet Mask:"), "lblSubnet");
+    row(tcp, m_gateway, tr("Gateway:"), "lblGateway");
+
+    m_frameCamSerial = new QGroupBox(tr("Camera Serial Port"), this);
+    m_frameCamSerial->setObjectName(QStringLiteral("frameCamSerial"));
+    auto* cam = new QGridLayout(m_frameCamSerial);
+    m_baudCam = combo("cmbBaudRateCAM", kBaudRates);
+    m_parityCam = combo("cmbParityCAM", parity);
+    m_dataBitsCam = combo("cmbDataBitsCAM", dataBits);
+    m_stopBitsCam = combo("cmbStopBitsCAM", stopBits);
+    m_flowCam = combo("cmbFlowCAM", flow);
+    row(cam, m_baudCam, tr("Baud Rate:"));
+    row(cam, m_parityCam, tr("Parity:"));
+    row(cam, m_dataBitsCam, tr("Data Bits:"));
+    row(cam, m_stopBitsCam, tr("Stop Bits:"));
+    row(cam, m_flowCam, tr("Flow Control:"));
+
+    m_framePcSerial = new QGroupBox(tr("PC Serial Ports"), this);
+    m_framePcSerial->setObjectName(QStringLiteral("framePCSerial"));
+    auto* pc = new QGridLayout(m_framePcSerial);
+    m_ports_ = combo("listPorts", {});
+    m_ports_->setAccessibleName(tr("PC Serial Ports"));
+    pc->addWidget(m_ports_, 0, 0, 1, 2);
+    m_baud = combo("cmbBaudRate", kBaudRates);
+    m_parity = combo("cmbParity", parity);
+    m_dataBits = combo("cmbDataBits", dataBits);
+    m_stopBits = combo("cmbStopBits", stopBits);
+    m_flow = combo("cmbFlow", flow);
+    row(pc, m_baud, tr("Baud Rate:"));
+    row(pc, m_parity, tr("Parity:"));
+    row(pc, m_dataBits, tr("Data Bits:"));
+    row(pc, m_stopBits, tr("Stop Bits"));
+    row(pc, m_flow, tr("Flow Control:"));
+
+    m_frameMisc = new QGroupBox(tr("Other Options"), this);
+    m_frameMisc->setObjectName(QStringLiteral("frameMisc"));
+    auto* misc = new QVBoxLayout(m_frameMisc);
+    m_eip = new QCheckBox(tr("Enable Ethernet/IP"), m_frameMisc);
+    m_eip->setObjectName(QStringLiteral("chkEIPEnable"));
+    auto* warning =
+        new QLabel(tr("Warning: this is an industrial protocol that should never be enabled unless "
+                      "connecting to a network specifically configured for Ethernet/Industrial "
+                      "Protocol"),
+                   m_frameMisc);
+    warning->setWordWrap(true);
+    misc->addWidget(m_eip);
+    misc->addWidget(warning);
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(tr("OK"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("btnOK"));
+    ok->setDefault(true);
+    QPushButton* cancel = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("btnCancel"));
+    connect(ok, &QPushButton::clicked, this, &dlgCommSetup::okPressed);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* columns = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(m_frameTcp);
+    left->addWidget(m_frameMisc);
+    auto* right = new QVBoxLayout;
+    right->addWidget(m_frameCamSerial);
+    right->addWidget(m_framePcSerial);
+    columns->addLayout(left);
+    columns->addLayout(right);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(columns);
+    layout->addWidget(buttons);
+
+    connect(m_ports_, &QComboBox::currentIndexChanged, this, &dlgCommSetup::portSelected);
+    for (QComboBox* c : {m_baud, m_parity, m_dataBits, m_stopBits, m_flow})
+        connect(c, &QComboBox::activated, this, &dlgCommSetup::pcListChanged);
+    connect(m_parityCam, &QComboBox::activated, this, &dlgCommSetup::readerParityChanged);
+    ensureLoaded();
+}
+
+dlgCommSetup::~dlgCommSetup() = default;
+
+vm::app::WindowEntry dlgCommSetup::windowEntry() {
+    return vm::settings::settingsMenuWindow<dlgCommSetup>(WindowName, 2110, "mnuCommSetup",
+                                                          tr("Serial/TCP Settings..."));
+}
+
+QString dlgCommSetup::serialKey(const QString& port) {
+    return QStringLiteral("SOFTWARE\\Terrawick\\Device\\") + port +
+           QStringLiteral("\\ConnectionParameters\\Serial");
+}
+
+QString dlgCommSetup::cameraNameError(const QString& name) {
+    for (const QChar c : name)
+        if (!isLetter(c) && !isDigit(c) && c != u'_')
+            return QStringLiteral("Camera name cannot contain non-alphanumeric characters");
+    if (name.isEmpty() || !isLetter(name.at(0)))
+        return QStringLiteral("Camera name must start with a letter");
+    return {};
+}
+
+bool dlgCommSetup::validDomain(const QString& domain) {
+    if (domain.isEmpty() || !isLetter(domain.at(0)))
+        return false;
+    for (const QChar c : domain)
+        if (!isLetter(c) && !isDigit(c) && c != u'_' && c != u'.' && c != u'-')
+            return false;
+    return true;
+}
+
+bool dlgCommSetup::validAddress(const QString& address) {
+    const QStringList parts = address.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& p : parts) {
+        if (p.isEmpty() || p.size() > 3)
+            return false;
+        for (const QChar c : p)
+            if (!isDigit(c))
+                return false;
+        if (p.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+QStringList dlgCommSetup::parametersToLoad() const {
+    QStringList names{kDhcp, kIp, kMac, kDomain, kTty};
+    const int level = vm::shell::firmwareLevel();
+    if (level == 0 || level >= vm::link::level::FormatEditor)
+        names << kEip;
+    return names;
+}
+
+void dlgCommSetup::loadParameters() {
+    // Whether this PC may change the reader is read once, when the dialog opens.
+    if (!isLoaded())
+        m_readerFrames = isConnected() && hasControl();
+    if (isConnected())
+        SettingsWindow::loadParameters();
+    if (!isLoaded())
+        loadPorts();
+}
+
+void dlgCommSetup::loadPorts() {
+    const QString channel = isConnected() ? connection()->Response().Name() : QString();
+    const auto guard = updateGuard();
+    m_ports.clear();
+    m_ports_->clear();
+    int selected = -1;
+    for (const QString& name : m_coordinator->SerialPortNames()) {
+        if (name.isEmpty())
+            continue;
+        PortRow r;
+        r.name = name;
+        const QString key = serialKey(name);
+        using vm::app::RegistryRoot;
+        r.baudRate =
+            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("BaudRate"), 115200);
+        r.parity = vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("Parity"), 0);
+        r.byteSize =
+            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("ByteSize"), 8);
+        r.stopBits =
+            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("StopBits"), 0);
+        r.flowControl =
+            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("FlowControl"), 0);
+        m_ports.push_back(r);
+        m_ports_->addItem(name);
+        if (!channel.isEmpty() && channel == name)
+            selected = m_ports_->count() - 1;
+    }
+    // The port the reader is reached through cannot be switched here.
+    m_portLocked = selected >= 0;
+    if (selected < 0 && m_ports_->count() > 0)
+        selected = 0;
+    m_ports_->setCurrentIndex(selected);
+    portSelected(selected);
+}
+
+void dlgCommSetup::portSelected(int index) {
+    if (index < 0 || index >= int(m_ports.size()))
+        return;
+    const auto guard = updateGuard();
+    const PortRow& r = m_ports[size_t(index)];
+    m_baud->setCurrentIndex(int(kBaudRates.indexOf(QString::number(r.baudRate))));
+    m_parity->setCurrentIndex(r.parity <= 2 ? int(r.parity) : -1);
+    m_dataBits->setCurrentIndex(r.byteSize == 7 ? 0 : 1);
+    m_stopBits->setCurrentIndex(r.stopBits != 0 ? 1 : 0);
+    m_flow->setCurrentIndex(r.flowControl <= 2 ? int(r.flowControl) : -1);
+}
+
+void dlgCommSetup::pcListChanged() {
+    const int index = m_ports_->currentIndex();
+    if (updating() || index < 0 || index >= int(m_ports.size()))
+        return;
+    PortRow& r = m_ports[size_t(index)];
+    QObject* from = sender();
+    if (from == m_baud) {
+        r.baudRate = m_baud->currentText().toUInt();
+    } else if (from == m_parity) {
+        r.parity = quint32(std::max(0, m_parity->currentIndex()));
+        // Seven data bits go with a parity bit, eight without.
+        m_dataBits->setCurrentIndex(r.parity == 0 ? 1 : 0);
+        r.byteSize = r.parity == 0 ? 8 : 7;
+    } else if (from == m_dataBits) {
+        r.byteSize = m_dataBits->currentIndex() == 0 ? 7 : 8;
+    } else if (from == m_stopBits) {
+        r.stopBits = m_stopBits->currentIndex() == 1 ? 2 : 0;
+    } else if (from == m_flow) {
+        r.flowControl = quint32(std::max(0, m_flow->currentIndex()));
+    }
+    r.modified = true;
+}
+
+void dlgCommSetup::readerParityChanged(int index) {
+    if (updating())
+        return;
+    m_dataBitsCam->setCurrentIndex(index == 0 ? 1 : 0);
+}
+
+void dlgCommSetup::refresh() {
+    vm::link::ParameterSet& set = parameters();
+    const QStringList ip = set.GetParameter(kIp).Fields();
+    m_camName->setText(ip.value(0));
+    m_ip->setText(ip.value(1));
+    m_subnet->setText(ip.value(2));
+    m_gateway->setText(ip.value(3));
+    m_mac->setText(set.GetParameter(kMac).Field(0));
+    m_domain->setText(set.GetParameter(kDomain).Field(0));
+    const bool dhcp = set.GetParameter(kDhcp).Field(0) == QLatin1String("Y");
+    m_useDhcp->setChecked(dhcp);
+    m_useStatic->setChecked(!dhcp);
+    const vm::link::Parameter& tty = set.GetParameter(kTty);
+    m_baudCam->setCurrentIndex(std::max(0, int(kBaudRates.indexOf(tty.Field(0)))));
+    m_parityCam->setCurrentIndex(indexOfWord(tty.Field(1), QStringLiteral("NOE")));
+    m_dataBitsCam->setCurrentIndex(indexOfWord(tty.Field(2), QStringLiteral("78")));
+    m_stopBitsCam->setCurrentIndex(indexOfWord(tty.Field(3), QStringLiteral("12")));
+    m_flowCam->setCurrentIndex(indexOfWord(tty.Field(4), QStringLiteral("NXH")));
+    m_eip->setChecked(set.GetParameter(kEip).Field(0) == QLatin1String("Y"));
+    applyControlState(m_readerFrames);
+}
+
+void dlgCommSetup::applyControlState(bool) {
+    for (QGroupBox* frame : {m_frameTcp, m_frameCamSerial, m_frameMisc}) {
+        frame->setEnabled(m_readerFrames);
+        for (QWidget* w : frame->findChildren<QWidget*>())
+            w->setEnabled(m_readerFrames);
+    }
+    const int level = vm::shell::firmwareLevel();
+    if (!(level == 0 || level >= vm::link::level::FormatEditor))
+        m_eip->setEnabled(false);
+    const bool ports = m_ports_->count() > 0;
+    m_ports_->setEnabled(ports && !m_portLocked);
+    for (QComboBox* c : {m_baud, m_parity, m_dataBits, m_stopBits, m_flow})
+        c->setEnabled(ports);
+}
+
+void dlgCommSetup::setField(const QString& parameter, int field, const QString& value) {
+    vm::link::Parameter& p = parameters().GetParameter(parameter);
+    if (p.Field(field) != value)
+        p.SetField(field, value);
+}
+
+bool dlgCommSetup::refuse(const QString& text, const QString& title, QWidget* focus) {
+    QApplication::restoreOverrideCursor();
+    vm::app::showMessage(this, text, vm::app::PromptButtons::Ok, vm::app::PromptIcon::Critical, title);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    focus->setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
+bool dlgCommSetup::writeControls() {
+    // Everything is checked before a field is set, so that a refusal leaves the set as loaded.
+    vm::link::ParameterSet& set = parameters();
+    const QStringList ip = set.GetParameter(kIp).Fields();
+    const QString name = m_camName->text();
+    const QString domain = m_domain->text();
+    if (name != ip.value(0)) {
+        const QString error = cameraNameError(name);
+        if (!error.isEmpty())
+            return refuse(error, QStringLiteral("Name Error"), m_camName);
+    }
+    if (domain != set.GetParameter(kDomain).Field(0) && !validDomain(domain))
+        return refuse(QStringLiteral("Domain name must have no spaces and start with a letter"),
+                      QStringLiteral("Name Error"), m_domain);
+    struct AddressField {
+        QLineEdit* box;
+        int field;
+        const char* message;
+    };
+    const AddressField addresses[] = {{m_ip, 1, "Invalid IP address!"},
+                                      {m_subnet, 2, "Invalid Subnet mask!"},
+                                      {m_gateway, 3, "Invalid Gateway address! (Use 0.0.0.0 to disable)"}};
+    for (const AddressField& a : addresses)
+        if (a.box->text() != ip.value(a.field) && !validAddress(a.box->text()))
+            return refuse(QLatin1String(a.message), QStringLiteral("IP Error"), a.box);
+    setField(kIp, 0, name);
+    setField(kDomain, 0, domain);
+    setField(kDhcp, 0, m_useDhcp->isChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
+    for (const AddressField& a : addresses)
+        setField(kIp, a.field, a.box->text());
+    if (m_eip->isEnabled())
+        setField(kEip, 0, m_eip->isChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
+    setField(kTty, 0, m_baudCam->currentText());
+    setField(kTty, 1, m_parityCam->currentText().left(1));
+    setField(kTty, 2, m_dataBitsCam->currentText().left(1));
+    setField(kTty, 3, m_stopBitsCam->currentText().left(1));
+    setField(kTty, 4, m_flowCam->currentText().left(1));
+    return true;
+}
+
+void dlgCommSetup::okPressed() {
+    WaitCursor wait;
+    const bool reader = isConnected();
+    bool configurationChanged = false;
+    if (reader && m_readerFrames) {
+        if (!writeControls())
+            return;
+        const vm::link::ParameterSet& set = parameters();
+        for (const QString& name : {kIp, kDomain, kDhcp, kEip}) {
+            const vm::link::Parameter* p = set.Find(name);
+            configurationChanged = configurationChanged || (p && p->Modified());
+        }
+    }
+    const QString channel = reader ? connection()->Response().Name() : QString();
+    const bool serial = reader && m_coordinator->IsSerialPort(channel);
+    if (reader) {
+        if (serial)
+            connection()->SendCommand(QStringLiteral("OFFLINE"), kCommunicationMs);
+        // A failed send ends this step quietly; the operator sees the reader as it is.
+        QString error;
+        vm::app::ApplyParameters(connection()->Response(), parameters(), &error);
+    }
+    for (const PortRow& r : m_ports) {
+        if (!r.modified)
+            continue;
+        const QString key = serialKey(r.name);
+        using vm::app::RegistryRoot;
+        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("BaudRate"), r.baudRate);
+        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("Parity"), r.parity);
+        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("ByteSize"), r.byteSize);
+        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("StopBits"), r.stopBits);
+        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("FlowControl"),
+                                    r.flowControl);
+    }
+    if (serial) {
+        connection()->SendCommand(QStringLiteral("CONTROL"), kCommunicationMs);
+        connection()->SendCommand(QStringLiteral("ONLINE"), kCommunicationMs);
+    }
+    if (configurationChanged) {
+        QApplication::restoreOverrideCursor();
+        vm::app::showMessage(this, QStringLiteral("Please reboot the camera for the settings to take effect"),
+                             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Information,
+                             QStringLiteral("Configuration Changed"));
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    accept();
+}
+
+} // namespace vm::io

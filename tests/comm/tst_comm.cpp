@@ -1,0 +1,789 @@
+// The part queue and communication settings: what a reader keeps and sends to an FTP
+// server, and the windows that set them up, against simulated readers and a real FTP
+// server.
+#include "app/registry.h"
+#include "app/settingsstore.h"
+#include "comm/ftpserver.h"
+#include "common/prompts.h"
+#include "common/readers.h"
+#include "io/dlgcommsetup.h"
+#include "io/dlgpartqueuesetup.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "sim/catalogue.h"
+#include "sim/partqueue.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vm;
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+
+namespace {
+
+constexpr int kWait = 10000;
+// Long enough for several retries of an upload.
+constexpr int kUploadWait = 30000;
+
+// A station on the reader's command port: a line out, its data lines and status back.
+class Commands {
+public:
+    bool open(const sim::Reader& r) {
+        m_socket.connectToHost(r.address(), r.commandPort());
+        return m_socket.waitForConnected(kWait) && ok("STATION WS-COMM") && ok("CONTROL");
+    }
+    // The reply's lines, the status line last.
+    QStringList send(const QString& line) {
+        m_socket.write(line.toUtf8() + "\r\n");
+        QStringList out;
+        // A reply that never comes leaves the status missing, which the caller checks.
+        (void)QTest::qWaitFor(
+            [&] {
+                m_buffer += m_socket.readAll();
+                qsizetype lf;
+                while ((lf = m_buffer.indexOf('\n')) >= 0) {
+                    out << QString::fromUtf8(m_buffer.left(lf)).trimmed();
+                    m_buffer.remove(0, lf + 1);
+                    if (out.last().startsWith('!'))
+                        return true;
+                }
+                return false;
+            },
+            kWait);
+        return out;
+    }
+    bool ok(const QString& line) {
+        const QStringList reply = send(line);
+        if (reply.isEmpty() || !reply.last().endsWith(" OK")) {
+            qWarning().noquote() << line << "->" << reply.join(" | ").left(300);
+            return false;
+        }
+        return true;
+    }
+    // The record numbers the queue holds, oldest first; the list's head line in `head`.
+    QList<qint64> queued(QStringList* head = nullptr, QStringList* items = nullptr) {
+        QList<qint64> out;
+        const QStringList reply = send("PARTQLIST");
+        for (const QString& l : reply) {
+            const QStringList w = l.split(' ');
+            if (w.value(0) == "PARTQITEM")
+                out << w.value(1).toLongLong();
+            if (w.value(0) == "PARTQITEM" && items)
+                *items << l;
+            if (w.value(0) == "PARTQLIST" && head)
+                *head = w;
+        }
+        return out;
+    }
+    // A queued part's file fetched over the command channel.
+    QByteArray fetch(qint64 number, const QString& kind, QString* name = nullptr) {
+        QByteArray encoded;
+        for (const QString& l : send(QString("PARTQGET %1 %2").arg(number).arg(kind))) {
+            if (l.startsWith("PARTQFILE ") && name)
+                *name = l.section(' ', 1, 1);
+            if (l.startsWith("PARTQDATA "))
+                encoded += l.mid(10).toLatin1();
+        }
+        return QByteArray::fromBase64(encoded);
+    }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+};
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+QString name9(const QString& reader, qint64 number, const char* ext) {
+    return QString("%1_%2.%3").arg(reader).arg(number, 9, 10, QChar('0')).arg(ext);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+class TestPartQueue : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<Commands> m_commands;
+    std::unique_ptr<QSignalSpy> m_records;
+
+    // A triggered reader of this level and this test in control of it.
+    void start(int level = 10) {
+        auto config = testing::readerConfig("Queue1", sim::softwareVersionForLevel(level));
+        config.commandPort = 0;
+        config.dataPort = 0;
+        config.outputPort = 0;
+        m_reader = std::make_unique<sim::Reader>(config);
+        m_reader->parameters().setFields("TRIG", {"T"});
+        QString error;
+        QVERIFY2(m_reader->start(&error), qPrintable(error));
+        m_records = std::make_unique<QSignalSpy>(m_reader.get(), &sim::Reader::recordDelivered);
+        m_commands = std::make_unique<Commands>();
+        QVERIFY(m_commands->open(*m_reader));
+    }
+    // One read cycle; its record number.
+    qint64 cycle() {
+        const qsizetype before = m_records->size();
+        if (!m_commands->ok("VT"))
+            return -1;
+        if (!QTest::qWaitFor([&] { return m_records->size() > before; }, kWait))
+            return -1;
+        return m_records->last().at(0).toLongLong();
+    }
+    void scene(const QString& key, const QString& value) {
+        QString error;
+        QVERIFY2(m_reader->setScene(key, value, &error), qPrintable(error));
+    }
+    // Reads that fail to locate a symbol, or that read one.
+    void failing() { scene("contrast", "0"); }
+    void reading() { scene("contrast", "90"); }
+
+private slots:
+    void cleanup() {
+        m_commands.reset();
+        m_records.reset();
+        m_reader.reset();
+    }
+
+    // Only failed parts qualify under "FAILED", and only of the failure kind chosen; a
+    // passed part never does. The queue reports each part's result and kind.
+    void onlyFailedPartsOfTheChosenKindAreQueued() {
+        start();
+        QVERIFY(m_commands->ok("PARTQ R FAILED 10"));
+        QVERIFY(m_commands->ok("PARTQFAIL DECFL"));
+        reading();
+        const qint64 passed = cycle();
+        failing();
+        const qint64 notLocated = cycle();
+        QVERIFY(passed > 0 && notLocated > passed);
+        QCOMPARE(m_commands->queued(), QList<qint64>());
+        // Seen but not decoded: a symbology the reader does not read.
+        reading();
+        QVERIFY(m_commands->ok("NUMDM 0"));
+        const qint64 notDecoded = cycle();
+        QStringList items;
+        QCOMPARE(m_commands->queued(nullptr, &items), QList<qint64>({notDecoded}));
+        QCOMPARE(items.value(0).split(' ').mid(3), QStringList({"FAIL", "DECFL", "-", "R"}));
+        // Any failure kind: the next location failure joins it; passed parts still do not.
+        QVERIFY(m_commands->ok("PARTQFAIL ALL"));
+        QVERIFY(m_commands->ok("NUMDM 1"));
+        cycle();
+        failing();
+        const qint64 nextFailure = cycle();
+        QCOMPARE(m_commands->queued(), QList<qint64>({notDecoded, nextFailure}));
+        // The result file says which part failed and how; results only: no image.
+        QString name;
+        const QString text = QString::fromUtf8(m_commands->fetch(nextFailure, "TXT", &name));
+        QCOMPARE(name, name9("Queue1", nextFailure, "txt"));
+        QVERIFY2(text.contains(QString("Record: %1\r\n").arg(nextFailure)), qPrintable(text));
+        QVERIFY2(text.contains("Result: FAIL\r\nFailure: LOCFL\r\n"), qPrintable(text));
+        QVERIFY(m_commands->send(QString("PARTQGET %1 BMP").arg(nextFailure)).last().contains("ERROR"));
+        // "PASSED" keeps the good reads only; turning the queue off empties it.
+        QVERIFY(m_commands->ok("PARTQ R PASSED 10"));
+        reading();
+        const qint64 good = cycle();
+        QCOMPARE(m_commands->queued().last(), good);
+        QVERIFY(m_commands->ok("PARTQ N PASSED 10"));
+        QCOMPARE(m_commands->queued(), QList<qint64>());
+        cycle();
+        QCOMPARE(m_commands->queued(), QList<qint64>());
+    }
+
+    // The grade ranges of the verification qualifiers.
+    void gradeRangesQualify() {
+        using sim::PartQueue;
+        QVERIFY(PartQueue::gradeQualifies("VER_GOOD", "A"));
+        QVERIFY(!PartQueue::gradeQualifies("VER_GOOD", "B"));
+        QVERIFY(PartQueue::gradeQualifies("VER_GOOD_FAIR", "B"));
+        QVERIFY(!PartQueue::gradeQualifies("VER_GOOD_FAIR", "C"));
+        QVERIFY(PartQueue::gradeQualifies("VER_POOR", "C"));
+        QVERIFY(PartQueue::gradeQualifies("VER_POOR", "D"));
+        QVERIFY(!PartQueue::gradeQualifies("VER_POOR", "F"));
+        QVERIFY(PartQueue::gradeQualifies("VER_FAILED", "F"));
+        QVERIFY(PartQueue::gradeQualifies("VER_FAIR_POOR_FAILED", "F"));
+        QVERIFY(!PartQueue::gradeQualifies("VER_FAIR_POOR_FAILED", "A"));
+        QVERIFY(PartQueue::gradeQualifies("VER_GOOD_FAIR_POOR_FAILED", "A"));
+        // A part the reader did not grade is in no grade range.
+        QVERIFY(!PartQueue::gradeQualifies("VER_GOOD_FAIR_POOR_FAILED", ""));
+    }
+
+    // The queue keeps at most its maximum, dropping the oldest; with images each part
+    // keeps the image it was read from, and the capacity follows the image size.
+    void maximumKeepsTheNewest() {
+        start();
+        QVERIFY(m_commands->ok("PARTQ Y ALL 3"));
+        QList<qint64> numbers;
+        for (int i = 0; i < 5; ++i)
+            numbers << cycle();
+        QStringList head;
+        QCOMPARE(m_commands->queued(&head), numbers.mid(2));
+        QCOMPARE(head.mid(1), QStringList({"3", "3", "2", "0"}));
+        const QImage image = QImage::fromData(m_commands->fetch(numbers.last(), "BMP"), "BMP");
+        QCOMPARE(image.size(), QSize(659, 494));
+        // A bitmap of 659 x 494 with its palette and padded rows, plus the result.
+        const qint64 bitmap = 54 + 1024 + 660 * 494;
+        const QStringList capacity = m_commands->send("PARTQCAPACITY").value(0).split(' ');
+        QCOMPARE(capacity.mid(1),
+                 QStringList(
+                     {QString::number(sim::PartQueue::kMemoryBytes / (bitmap + sim::PartQueue::kResultBytes)),
+                      QString::number(sim::PartQueue::kMemoryBytes / sim::PartQueue::kResultBytes)}));
+        // A maximum beyond what the memory holds keeps what the memory holds.
+        QVERIFY(m_commands->ok("PARTQ Y ALL 1000000"));
+        QCOMPARE(m_commands->queued(&head), numbers.mid(2));
+        QCOMPARE(head.value(2), capacity.value(1));
+        // A reboot empties the reader's memory.
+        QSignalSpy rebooted(m_reader.get(), &sim::Reader::rebooted);
+        m_reader->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        m_commands = std::make_unique<Commands>();
+        QVERIFY(m_commands->open(*m_reader));
+        QCOMPARE(m_commands->queued(), QList<qint64>());
+    }
+
+    // Failed parts with images go to the FTP server: each result and image under its
+    // record's name with the part's contents, and the part leaves the reader's memory.
+    void failedPartsArriveOnTheFtpServer() {
+        const QString missing = testing::FtpServer::unavailableReason();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable("no FTP server to test with: " + missing));
+        testing::FtpServer server;
+        QVERIFY(server.start());
+        start();
+        QVERIFY(m_commands->ok("PARTQ Y FAILED 10"));
+        QVERIFY(m_commands->ok(QString("PARTQFTPEX \"%1\" \"line/parts\" Y Y 0").arg(server.host())));
+        reading();
+        const qint64 passed = cycle();
+        failing();
+        QList<qint64> failed;
+        for (int i = 0; i < 3; ++i)
+            failed << cycle();
+        const QString folder = server.root() + "/line/parts";
+        QStringList expected;
+        for (qint64 n : failed)
+            expected << name9("Queue1", n, "bmp") << name9("Queue1", n, "txt");
+        expected.sort();
+        QTRY_COMPARE_WITH_TIMEOUT(filesIn(folder), expected, kUploadWait);
+        QVERIFY(!filesIn(folder).join(' ').contains(name9("Queue1", passed, "txt")));
+        for (qint64 n : failed) {
+            QFile text(folder + "/" + name9("Queue1", n, "txt"));
+            QVERIFY(text.open(QIODevice::ReadOnly));
+            const QString t = QString::fromUtf8(text.readAll());
+            QVERIFY2(t.startsWith(QString("Camera: Queue1\r\nRecord: %1\r\n").arg(n)), qPrintable(t));
+            QVERIFY2(t.contains("Result: FAIL\r\nFailure: LOCFL\r\n"), qPrintable(t));
+            const QImage image(folder + "/" + name9("Queue1", n, "bmp"));
+            QCOMPARE(image.size(), QSize(659, 494));
+        }
+        QTRY_COMPARE(m_commands->queued(), QList<qint64>());
+        // Results only: the images stay out.
+        QVERIFY(m_commands->ok(QString("PARTQFTPEX \"%1\" \"line/parts\" Y N 0").arg(server.host())));
+        const qint64 textOnly = cycle();
+        QTRY_VERIFY_WITH_TIMEOUT(filesIn(folder).contains(name9("Queue1", textOnly, "txt")), kUploadWait);
+        QVERIFY(!filesIn(folder).contains(name9("Queue1", textOnly, "bmp")));
+    }
+
+    // The server goes away while parts fail and comes back: every part arrives, once.
+    void serverAwayAndBackLosesNothing() {
+        const QString missing = testing::FtpServer::unavailableReason();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable("no FTP server to test with: " + missing));
+        testing::FtpServer server;
+        QVERIFY(server.start());
+        start();
+        QVERIFY(m_commands->ok("PARTQ Y FAILED 10"));
+        QVERIFY(m_commands->ok(QString("PARTQFTPEX \"%1\" \"q\" Y Y 0").arg(server.host())));
+        failing();
+        const qint64 first = cycle();
+        const QString folder = server.root() + "/q";
+        QTRY_COMPARE_WITH_TIMEOUT(filesIn(folder).size(), 2, kUploadWait);
+        server.stop();
+        QList<qint64> failed{first};
+        for (int i = 0; i < 3; ++i)
+            failed << cycle();
+        // While the server is away the parts wait in the reader.
+        QTRY_COMPARE_WITH_TIMEOUT(m_commands->queued(), failed.mid(1), kWait);
+        QVERIFY(server.start());
+        QStringList expected;
+        for (qint64 n : failed)
+            expected << name9("Queue1", n, "bmp") << name9("Queue1", n, "txt");
+        expected.sort();
+        QTRY_COMPARE_WITH_TIMEOUT(filesIn(folder), expected, kUploadWait);
+        QTRY_COMPARE(m_commands->queued(), QList<qint64>());
+        QStringList head;
+        m_commands->queued(&head);
+        QCOMPARE(head.value(3), QString("0")); // nothing dropped
+        QCOMPARE(head.value(4), QString("4")); // four parts uploaded, no more
+    }
+
+    // With a maximum of FTP records the server keeps only the newest parts.
+    void ftpMaximumKeepsTheNewestOnTheServer() {
+        const QString missing = testing::FtpServer::unavailableReason();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable("no FTP server to test with: " + missing));
+        testing::FtpServer server;
+        QVERIFY(server.start());
+        start();
+        QVERIFY(m_commands->ok("PARTQ R ALL 10"));
+        QVERIFY(m_commands->ok(QString("PARTQFTPEX \"%1\" \"few\" Y N 2").arg(server.host())));
+        QList<qint64> numbers;
+        for (int i = 0; i < 4; ++i)
+            numbers << cycle();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            filesIn(server.root() + "/few"),
+            QStringList({name9("Queue1", numbers[2], "txt"), name9("Queue1", numbers[3], "txt")}),
+            kUploadWait);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+class TestPartQueueWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+    std::unique_ptr<link::SettingsConnection> m_conn;
+
+    void startReader(int level) {
+        m_reader =
+            testing::startReader("Queue2", testing::nextAddress(), sim::softwareVersionForLevel(level));
+        QVERIFY(m_reader);
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        QVERIFY(m_conn->Connected());
+        QVERIFY(testing::takeControl(*m_conn));
+    }
+    void readerHolds(const QString& command) {
+        QVERIFY2(m_conn->SendCommand(command).ok, qPrintable(command));
+    }
+    QString readerValue(const QString& name) { return m_conn->Query(name); }
+    std::unique_ptr<io::dlgPartQueueSetup> open() {
+        auto w = std::make_unique<io::dlgPartQueueSetup>();
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->show();
+        return w;
+    }
+    template <typename T>
+    static T* child(QWidget* w, const char* name) {
+        T* c = w->findChild<T*>(name);
+        if (!c)
+            qWarning() << "no control" << name;
+        return c;
+    }
+    static void choose(QComboBox* list, const QString& text) {
+        const int i = list->findText(text);
+        QVERIFY2(i >= 0, qPrintable(text));
+        list->setCurrentIndex(i);
+    }
+    static void type(QLineEdit* box, const QString& text) {
+        box->selectAll();
+        box->del();
+        QTest::keyClicks(box, text);
+    }
+
+private slots:
+    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
+    void init() {
+        testing::startWindowTest(m_dir.path());
+        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
+        m_coordinator = std::make_unique<link::Coordinator>();
+        m_conn = std::make_unique<link::SettingsConnection>();
+    }
+    void cleanup() {
+        m_unexpectedBoxes.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (m_coordinator)
+            m_coordinator->Focus("");
+        m_conn.reset();
+        m_coordinator.reset();
+        m_reader.reset();
+        app::installSettings(nullptr);
+    }
+
+    // From level 7 the FTP settings carry the maximum of FTP records: what the reader
+    // holds is shown, and what the operator changes goes back, in the reader's form.
+    void fieldsRoundTripFromLevelSeven() {
+        startReader(10);
+        readerHolds("PARTQ R FAILED 25");
+        readerHolds("PARTQFAIL MATCHFL");
+        readerHolds("PARTQFTPEX \"10.0.0.9\" \"parts/line1\" Y N 40");
+        auto w = open();
+        QCOMPARE(child<QComboBox>(w.get(), "cmbOnOff")->currentText(), QString("On"));
+        QCOMPARE(child<QComboBox>(w.get(), "cmbQualify")->currentText(), QString("Failed"));
+        QCOMPARE(child<QComboBox>(w.get(), "cmbQualFail")->currentText(), QString("Match Failure"));
+        QVERIFY(child<QComboBox>(w.get(), "cmbQualFail")->isEnabled());
+        QCOMPARE(child<QLineEdit>(w.get(), "txtSize")->text(), QString("25"));
+        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveMethod")->currentIndex(), 1);
+        QCOMPARE(child<QLineEdit>(w.get(), "txtHost")->text(), QString("10.0.0.9"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtPath")->text(), QString("parts/line1"));
+        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveResults")->currentText(), QString("Yes"));
+        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveImg")->currentText(), QString("No"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtFTPSize")->text(), QString("40"));
+        QVERIFY(child<QLineEdit>(w.get(), "txtFTPSize")->isVisible());
+        QVERIFY(child<QLabel>(w.get(), "capacityLabel")->text().startsWith("Capacity = ~ "));
+        // Without images: field 1 of the reader's figures (word 0 is the keyword).
+        QCOMPARE(child<QLabel>(w.get(), "capacityLabel")->text().mid(13),
+                 readerValue("PARTQCAPACITY").split(' ').value(2));
+        QVERIFY(!w->okButton()->isEnabled());
+
+        choose(child<QComboBox>(w.get(), "cmbSaveImg"), "Yes");
+        QCOMPARE(child<QLabel>(w.get(), "capacityLabel")->text().mid(13),
+                 readerValue("PARTQCAPACITY").split(' ').value(1));
+        choose(child<QComboBox>(w.get(), "cmbQualFail"), "Decode Failure");
+        type(child<QLineEdit>(w.get(), "txtSize"), "7");
+        type(child<QLineEdit>(w.get(), "txtHost"), "127.0.0.1:2121");
+        type(child<QLineEdit>(w.get(), "txtFTPSize"), "9999");
+        QVERIFY(w->okButton()->isEnabled());
+        QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(readerValue("PARTQ"), QString("PARTQ Y FAILED 7"));
+        QCOMPARE(readerValue("PARTQFAIL"), QString("PARTQFAIL DECFL"));
+        QCOMPARE(readerValue("PARTQFTPEX"),
+                 QString("PARTQFTPEX \"127.0.0.1:2121\" \"parts/line1\" Y Y 9999"));
+
+        // Results only, kept in the reader: "R", and the FTP settings emptied.
+        auto again = open();
+        QCOMPARE(child<QComboBox>(again.get(), "cmbSaveImg")->currentText(), QString("Yes"));
+        choose(child<QComboBox>(again.get(), "cmbSaveImg"), "No");
+        choose(child<QComboBox>(again.get(), "cmbSaveMethod"), "Save in camera memory");
+        QVERIFY(!child<QLineEdit>(again.get(), "txtHost")->isVisible());
+        QCOMPARE(child<QLineEdit>(again.get(), "txtFTPSize")->text(), QString("0"));
+        QVERIFY(!child<QLineEdit>(again.get(), "txtFTPSize")->isEnabled());
+        choose(child<QComboBox>(again.get(), "cmbQualify"), "Verify Good, Fair");
+        QVERIFY(!child<QComboBox>(again.get(), "cmbQualFail")->isEnabled());
+        QTest::mouseClick(again->okButton(), Qt::LeftButton);
+        QTRY_VERIFY(!again->isVisible());
+        QCOMPARE(readerValue("PARTQ"), QString("PARTQ R VER_GOOD_FAIR 7"));
+        // The failure kind belongs to "Failed" only: left as it was.
+        QCOMPARE(readerValue("PARTQFAIL"), QString("PARTQFAIL DECFL"));
+        QCOMPARE(readerValue("PARTQFTPEX"), QString("PARTQFTPEX \"\" \"\" N N 0"));
+    }
+
+    // Below level 7 the FTP settings have four fields and no maximum of FTP records.
+    void fieldsRoundTripBelowLevelSeven() {
+        startReader(6);
+        readerHolds("PARTQFTP \"ftp.plant\" \"q\" N Y");
+        readerHolds("PARTQ Y ALL 12");
+        auto w = open();
+        QVERIFY(!child<QLineEdit>(w.get(), "txtFTPSize")->isVisible());
+        QVERIFY(!child<QLabel>(w.get(), "capacityLabel")->text().isEmpty());
+        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveResults")->currentText(), QString("No"));
+        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveImg")->currentText(), QString("Yes"));
+        choose(child<QComboBox>(w.get(), "cmbSaveResults"), "Yes");
+        type(child<QLineEdit>(w.get(), "txtPath"), "q2");
+        QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(readerValue("PARTQFTP"), QString("PARTQFTP \"ftp.plant\" \"q2\" Y Y"));
+        QCOMPARE(readerValue("PARTQ"), QString("PARTQ Y ALL 12"));
+        // Off writes the mode only.
+        auto off = open();
+        choose(child<QComboBox>(off.get(), "cmbOnOff"), "Off");
+        QVERIFY(!child<QComboBox>(off.get(), "cmbQualify")->isEnabled());
+        QVERIFY(!child<QLineEdit>(off.get(), "txtSize")->isEnabled());
+        QTest::mouseClick(off->okButton(), Qt::LeftButton);
+        QTRY_VERIFY(!off->isVisible());
+        QCOMPARE(readerValue("PARTQ"), QString("PARTQ N ALL 12"));
+        QCOMPARE(readerValue("PARTQFTP"), QString("PARTQFTP \"ftp.plant\" \"q2\" Y Y"));
+    }
+
+    // What the operator typed wrong is refused with its message; nothing reaches the
+    // reader and the dialog stays open with the edits.
+    void mistakesAreRefused() {
+        startReader(10);
+        readerHolds("PARTQ Y ALL 5");
+        auto w = open();
+        auto* size = child<QLineEdit>(w.get(), "txtSize");
+        auto* ftpSize = child<QLineEdit>(w.get(), "txtFTPSize");
+        choose(child<QComboBox>(w.get(), "cmbSaveMethod"), "Save on remote system (FTP)");
+        type(size, "-3");
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Validation Error", "Illegal maximum records value!",
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        }
+        QVERIFY(w->isVisible());
+        type(size, "5");
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("FTP Setup Error", "Host IP and Path must be specified!",
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        }
+        type(child<QLineEdit>(w.get(), "txtHost"), "10.1.1.1");
+        type(child<QLineEdit>(w.get(), "txtPath"), "p");
+        choose(child<QComboBox>(w.get(), "cmbSaveResults"), "No");
+        choose(child<QComboBox>(w.get(), "cmbSaveImg"), "No");
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("FTP Setup Error", "Please specify either results and/or images to save",
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        }
+        choose(child<QComboBox>(w.get(), "cmbSaveResults"), "Yes");
+        type(ftpSize, "10000");
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Validation Error", "Illegal maximum FTP records value!",
+                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        }
+        QVERIFY(w->isVisible());
+        QCOMPARE(readerValue("PARTQ"), QString("PARTQ Y ALL 5"));
+        QCOMPARE(readerValue("PARTQFTPEX"), QString("PARTQFTPEX \"\" \"\" N N 0"));
+        type(ftpSize, "9999");
+        QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(readerValue("PARTQ"), QString("PARTQ R ALL 5"));
+        QCOMPARE(readerValue("PARTQFTPEX"), QString("PARTQFTPEX \"10.1.1.1\" \"p\" Y N 9999"));
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+class TestCommSetup : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
+    std::unique_ptr<sim::Simulator> m_simulator;
+    std::unique_ptr<sim::Reader> m_reader;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+    std::unique_ptr<link::SettingsConnection> m_conn;
+
+    sim::Reader* reader() { return m_simulator ? m_simulator->readers().front() : m_reader.get(); }
+    void focus(const QString& nameOrAddress) {
+        testing::focusReader(*m_coordinator, nameOrAddress);
+        QVERIFY(m_conn->Connected());
+        QVERIFY(testing::takeControl(*m_conn));
+    }
+    QString readerValue(const QString& name) { return m_conn->Query(name); }
+    std::unique_ptr<io::dlgCommSetup> open() {
+        auto w = std::make_unique<io::dlgCommSetup>();
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->show();
+        return w;
+    }
+    static void type(QLineEdit* box, const QString& text) {
+        box->selectAll();
+        box->del();
+        QTest::keyClicks(box, text);
+    }
+    static QPushButton* ok(QWidget* w) { return w->findChild<QPushButton*>("btnOK"); }
+    template <typename T>
+    static T* child(QWidget* w, const char* name) {
+        return w->findChild<T*>(name);
+    }
+    // OK refused with this message: the dialog stays open and nothing reaches the reader.
+    void refusedWith(QWidget* w, const QString& title, const QString& text) {
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage(title, text, PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(w), Qt::LeftButton);
+        }
+        QVERIFY(w->isVisible());
+    }
+
+private slots:
+    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
+    void init() {
+        testing::startWindowTest(m_dir.path());
+        app::setRegistryFolder(m_dir.filePath("registry"));
+        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
+        m_coordinator = std::make_unique<link::Coordinator>();
+        m_conn = std::make_unique<link::SettingsConnection>();
+    }
+    void cleanup() {
+        m_unexpectedBoxes.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (m_coordinator)
+            m_coordinator->Focus("");
+        m_conn.reset();
+        m_coordinator.reset();
+        m_reader.reset();
+        m_simulator.reset();
+        app::installSettings(nullptr);
+    }
+
+    // The reader's identity as it is: its own name, the address it listens on, its mask,
+    // gateway and MAC address; a name, domain or address typed wrong is refused with its
+    // message; a serial change alone needs no reboot, an identity change does.
+    void identityRoundTrip() {
+        m_reader = testing::startReader("Cell4", testing::nextAddress(), sim::softwareVersionForLevel(10));
+        QVERIFY(m_reader);
+        focus(m_reader->address().toString());
+        auto w = open();
+        QCOMPARE(child<QLineEdit>(w.get(), "txtCamName")->text(), QString("Cell4"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtIP")->text(), m_reader->address().toString());
+        QCOMPARE(child<QLineEdit>(w.get(), "txtSubnet")->text(), QString("255.0.0.0"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtGateway")->text(), QString("0.0.0.0"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtMAC")->text(), m_reader->macAddress());
+        QVERIFY(child<QRadioButton>(w.get(), "optUseStaticIP")->isChecked());
+        QCOMPARE(child<QComboBox>(w.get(), "cmbBaudRateCAM")->currentText(), QString("115200"));
+        QVERIFY(child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
+
+        // Only the reader's serial port: sent, and no reboot needed.
+        child<QComboBox>(w.get(), "cmbBaudRateCAM")->setCurrentText("9600");
+        QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(readerValue("TTY"), QString("TTY 9600 N 8 1 N"));
+
+        auto again = open();
+        auto* name = child<QLineEdit>(again.get(), "txtCamName");
+        type(name, "1Cam");
+        refusedWith(again.get(), "Name Error", "Camera name must start with a letter");
+        type(name, "Cam 1");
+        refusedWith(again.get(), "Name Error", "Camera name cannot contain non-alphanumeric characters");
+        type(name, "Cam_01");
+        auto* domain = child<QLineEdit>(again.get(), "txtDomain");
+        type(domain, "-plant");
+        refusedWith(again.get(), "Name Error", "Domain name must have no spaces and start with a letter");
+        type(domain, "plant-4.example");
+        auto* address = child<QLineEdit>(again.get(), "txtIP");
+        type(address, "127.0.0.256");
+        refusedWith(again.get(), "IP Error", "Invalid IP address!");
+        type(address, "127.0.1");
+        refusedWith(again.get(), "IP Error", "Invalid IP address!");
+        type(address, "127.0.x.1");
+        refusedWith(again.get(), "IP Error", "Invalid IP address!");
+        type(address, "127.0.0.23");
+        type(child<QLineEdit>(again.get(), "txtGateway"), "10.0.0");
+        refusedWith(again.get(), "IP Error", "Invalid Gateway address! (Use 0.0.0.0 to disable)");
+        type(child<QLineEdit>(again.get(), "txtGateway"), "0.0.0.0");
+        QCOMPARE(readerValue("IP").section(' ', 1, 1), QString("Cell4"));
+        child<QCheckBox>(again.get(), "chkEIPEnable")->setChecked(true);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(again.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!again->isVisible());
+        QCOMPARE(readerValue("IP"), QString("IP Cam_01 127.0.0.23 255.0.0.0 0.0.0.0"));
+        QCOMPARE(readerValue("DOMAIN"), QString("DOMAIN plant-4.example"));
+        QCOMPARE(readerValue("EIPENABLE"), QString("EIPENABLE Y"));
+    }
+
+    // Below level 3 the reader has no Ethernet/IP: the box is disabled and not asked for.
+    void noEthernetIpBeforeLevelThree() {
+        m_reader = testing::startReader("Old1", testing::nextAddress(), sim::softwareVersionForLevel(2));
+        QVERIFY(m_reader);
+        focus(m_reader->address().toString());
+        QSignalSpy received(m_reader.get(), &sim::Reader::commandReceived);
+        auto w = open();
+        QVERIFY(!child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
+        for (const auto& args : received)
+            QVERIFY(args.at(0).toString() != "EIPENABLE");
+        QVERIFY(child<QLineEdit>(w.get(), "txtCamName")->isEnabled());
+    }
+
+    // Without control the reader's frames are disabled; OK writes nothing to the reader.
+    void withoutControlTheReaderIsLeftAlone() {
+        m_reader = testing::startReader("Cell5", testing::nextAddress(), sim::softwareVersionForLevel(10));
+        QVERIFY(m_reader);
+        testing::focusReader(*m_coordinator, m_reader->address().toString());
+        auto w = open();
+        QVERIFY(!child<QLineEdit>(w.get(), "txtCamName")->isEnabled());
+        QVERIFY(!child<QComboBox>(w.get(), "cmbBaudRateCAM")->isEnabled());
+        QVERIFY(!child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
+        QSignalSpy received(m_reader.get(), &sim::Reader::commandReceived);
+        QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(received.size(), 0);
+    }
+
+    // A reader renamed and moved to another address, or to DHCP, comes back after its
+    // reboot under its new name at its new address, and the program reaches it there.
+    void renamedReaderIsFoundAgain() {
+        auto config = testing::readerConfig("Line1", sim::softwareVersionForLevel(10));
+        m_simulator = testing::startSimulator({config});
+        QVERIFY(m_simulator);
+        m_coordinator->StartDiscovery();
+        QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line1"), kWait);
+        focus("Line1");
+        const QString moved = testing::nextAddress();
+        auto w = open();
+        type(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
+        type(child<QLineEdit>(w.get(), "txtIP"), moved);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(reader()->address().toString(), config.address.toString());
+        QSignalSpy rebooted(reader(), &sim::Reader::rebooted);
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        QCOMPARE(reader()->name(), QString("Line9"));
+        QCOMPARE(reader()->address().toString(), moved);
+        QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line9") &&
+                                     m_coordinator->DeviceFor("Line9")->Address().toString() == moved,
+                                 kWait);
+        focus("Line9");
+        QCOMPARE(readerValue("IP"), QString("IP Line9 %1 255.0.0.0 0.0.0.0").arg(moved));
+
+        // DHCP: the reader takes the address it is leased and reports it.
+        auto dhcp = open();
+        child<QRadioButton>(dhcp.get(), "optUseDHCP")->setChecked(true);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(dhcp.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!dhcp->isVisible());
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        const QString leased = reader()->leasedAddress().toString();
+        QVERIFY(leased != moved);
+        QCOMPARE(reader()->address().toString(), leased);
+        QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line9") &&
+                                     m_coordinator->DeviceFor("Line9")->Address().toString() == leased,
+                                 kWait);
+        focus("Line9");
+        QCOMPARE(readerValue("IP"), QString("IP Line9 %1 255.0.0.0 0.0.0.0").arg(leased));
+        QCOMPARE(readerValue("DHCP"), QString("DHCP Y"));
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    int failures = 0;
+    {
+        TestPartQueue t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        TestPartQueueWindow t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    {
+        TestCommSetup t;
+        failures += QTest::qExec(&t, argc, argv);
+    }
+    return failures;
+}
+
+#include "tst_comm.moc"
