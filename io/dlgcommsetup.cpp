@@ -7,6 +7,7 @@
 #include "link/coordinator.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
+#include "resources/strings.h"
 #include "shell/programstate.h"
 
 #include <QApplication>
@@ -65,7 +66,7 @@ int indexOfWord(const QString& word, const QString& letters) {
 dlgCommSetup::dlgCommSetup(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::ReadOnly, parent)
     , m_coordinator(std::make_unique<vm::link::Coordinator>()) {
-    setWindowTitle(tr("Communications Configuration"));
+    setWindowTitle(vm::res::Str(20320));
     auto combo = [this](const char* name, const QStringList& items) {
         auto* c = new QComboBox(this);
         c->setObjectName(QLatin1String(name));
@@ -86,35 +87,35 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
         grid->addWidget(label, r, 0);
         grid->addWidget(control, r, 1);
     };
-    const QStringList parity{tr("None"), tr("Odd"), tr("Even")};
+    const QStringList parity{vm::res::Str(20228), vm::res::Str(20321), vm::res::Str(20322)};
     const QStringList dataBits{QStringLiteral("7"), QStringLiteral("8")};
     const QStringList stopBits{QStringLiteral("1"), QStringLiteral("2")};
-    const QStringList flow{tr("None"), tr("Xon/Xoff"), tr("Hardware")};
+    const QStringList flow{vm::res::Str(20228), vm::res::Str(20323), vm::res::Str(20324)};
 
-    m_frameTcp = new QGroupBox(tr("TCP/IP"), this);
+    m_frameTcp = new QGroupBox(vm::res::Str(20325), this);
     m_frameTcp->setObjectName(QStringLiteral("frameTCP"));
     auto* tcp = new QGridLayout(m_frameTcp);
     m_camName = line("txtCamName");
     m_mac = line("txtMAC");
     m_mac->setReadOnly(true);
-    m_useDhcp = new QRadioButton(tr("Use DHCP"), m_frameTcp);
+    m_useDhcp = new QRadioButton(vm::res::Str(20326), m_frameTcp);
     m_useDhcp->setObjectName(QStringLiteral("optUseDHCP"));
-    m_useStatic = new QRadioButton(tr("Use Static IP Addressing"), m_frameTcp);
+    m_useStatic = new QRadioButton(vm::res::Str(20327), m_frameTcp);
     m_useStatic->setObjectName(QStringLiteral("optUseStaticIP"));
     m_domain = line("txtDomain");
     m_ip = line("txtIP");
     m_subnet = line("txtSubnet");
     m_gateway = line("txtGateway");
-    row(tcp, m_camName, tr("Camera Name:"), "lblCameraName");
-    row(tcp, m_mac, tr("MAC Address:"), "lblMACAddress");
+    row(tcp, m_camName, vm::res::Str(20328), "lblCameraName");
+    row(tcp, m_mac, vm::res::Str(20329), "lblMACAddress");
     tcp->addWidget(m_useDhcp, tcp->rowCount(), 0, 1, 2);
     tcp->addWidget(m_useStatic, tcp->rowCount(), 0, 1, 2);
-    row(tcp, m_domain, tr("Domain:"), "lblDomain");
-    row(tcp, m_ip, tr("IP Address:"), "lblAddress");
-    row(tcp, m_subnet, tr("Subnet Mask:"), "lblSubnet");
-    row(tcp, m_gateway, tr("Gateway:"), "lblGateway");
+    row(tcp, m_domain, vm::res::Str(20330), "lblDomain");
+    row(tcp, m_ip, vm::res::Str(20331), "lblAddress");
+    row(tcp, m_subnet, vm::res::Str(20332), "lblSubnet");
+    row(tcp, m_gateway, vm::res::Str(20333), "lblGateway");
 
-    m_frameCamSerial = new QGroupBox(tr("Camera Serial Port"), this);
+    m_frameCamSerial = new QGroupBox(vm::res::Str(20334), this);
     m_frameCamSerial->setObjectName(QStringLiteral("frameCamSerial"));
     auto* cam = new QGridLayout(m_frameCamSerial);
     m_baudCam = combo("cmbBaudRateCAM", kBaudRates);
@@ -122,33 +123,33 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     m_dataBitsCam = combo("cmbDataBitsCAM", dataBits);
     m_stopBitsCam = combo("cmbStopBitsCAM", stopBits);
     m_flowCam = combo("cmbFlowCAM", flow);
-    row(cam, m_baudCam, tr("Baud Rate:"));
-    row(cam, m_parityCam, tr("Parity:"));
-    row(cam, m_dataBitsCam, tr("Data Bits:"));
-    row(cam, m_stopBitsCam, tr("Stop Bits:"));
-    row(cam, m_flowCam, tr("Flow Control:"));
+    row(cam, m_baudCam, vm::res::Str(20335));
+    row(cam, m_parityCam, vm::res::Str(20336));
+    row(cam, m_dataBitsCam, vm::res::Str(20337));
+    row(cam, m_stopBitsCam, vm::res::Str(20338));
+    row(cam, m_flowCam, vm::res::Str(20339));
 
-    m_framePcSerial = new QGroupBox(tr("PC Serial Ports"), this);
+    m_framePcSerial = new QGroupBox(vm::res::Str(20340), this);
     m_framePcSerial->setObjectName(QStringLiteral("framePCSerial"));
     auto* pc = new QGridLayout(m_framePcSerial);
     m_ports_ = combo("listPorts", {});
-    m_ports_->setAccessibleName(tr("PC Serial Ports"));
+    m_ports_->setAccessibleName(vm::res::Str(20340));
     pc->addWidget(m_ports_, 0, 0, 1, 2);
     m_baud = combo("cmbBaudRate", kBaudRates);
     m_parity = combo("cmbParity", parity);
     m_dataBits = combo("cmbDataBits", dataBits);
     m_stopBits = combo("cmbStopBits", stopBits);
     m_flow = combo("cmbFlow", flow);
-    row(pc, m_baud, tr("Baud Rate:"));
-    row(pc, m_parity, tr("Parity:"));
-    row(pc, m_dataBits, tr("Data Bits:"));
-    row(pc, m_stopBits, tr("Stop Bits"));
-    row(pc, m_flow, tr("Flow Control:"));
+    row(pc, m_baud, vm::res::Str(20335));
+    row(pc, m_parity, vm::res::Str(20336));
+    row(pc, m_dataBits, vm::res::Str(20337));
+    row(pc, m_stopBits, vm::res::Str(20341));
+    row(pc, m_flow, vm::res::Str(20339));
 
-    m_frameMisc = new QGroupBox(tr("Other Options"), this);
+    m_frameMisc = new QGroupBox(vm::res::Str(20342), this);
     m_frameMisc->setObjectName(QStringLiteral("frameMisc"));
     auto* misc = new QVBoxLayout(m_frameMisc);
-    m_eip = new QCheckBox(tr("Enable Ethernet/IP"), m_frameMisc);
+    m_eip = new QCheckBox(vm::res::Str(20343), m_frameMisc);
     m_eip->setObjectName(QStringLiteral("chkEIPEnable"));
     auto* warning =
         new QLabel(tr("Warning: this is an industrial protocol that should never be enabled unless "
@@ -160,10 +161,10 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     misc->addWidget(warning);
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(tr("OK"), QDialogButtonBox::AcceptRole);
+    QPushButton* ok = buttons->addButton(vm::res::Str(51), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("btnOK"));
     ok->setDefault(true);
-    QPushButton* cancel = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* cancel = buttons->addButton(vm::res::Str(52), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("btnCancel"));
     connect(ok, &QPushButton::clicked, this, &dlgCommSetup::okPressed);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -192,7 +193,7 @@ dlgCommSetup::~dlgCommSetup() = default;
 
 vm::app::WindowEntry dlgCommSetup::windowEntry() {
     return vm::settings::settingsMenuWindow<dlgCommSetup>(WindowName, 2110, "mnuCommSetup",
-                                                          tr("Serial/TCP Settings..."));
+                                                          vm::res::Str(211));
 }
 
 QString dlgCommSetup::serialKey(const QString& port) {

@@ -4,6 +4,7 @@
 #include "link/connection.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
+#include "resources/strings.h"
 #include "shell/programstate.h"
 
 #include <QApplication>
@@ -75,7 +76,7 @@ QStringList dlgPartQueueSetup::failureWords() {
 
 dlgPartQueueSetup::dlgPartQueueSetup(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent) {
-    setWindowTitle(tr("Configure Part Queue"));
+    setWindowTitle(vm::res::Str(207));
     setButtonNames(QStringLiteral("btnOK"), QStringLiteral("btnCancel"), QStringLiteral("btnApply"));
     // A modal page of OK and Cancel only.
     applyButton()->hide();
@@ -90,17 +91,16 @@ dlgPartQueueSetup::dlgPartQueueSetup(QWidget* parent)
         e->setObjectName(QLatin1String(name));
         return e;
     };
-    const QStringList yesNo{tr("Yes"), tr("No")};
-    m_onOff = combo("cmbOnOff", {tr("On"), tr("Off")});
+    const QStringList yesNo{vm::res::Str(20344), vm::res::Str(20345)};
+    m_onOff = combo("cmbOnOff", {vm::res::Str(20108), vm::res::Str(20107)});
     m_qualify =
-        combo("cmbQualify", {tr("All"), tr("Passed"), tr("Failed"), tr("Verify Good, Fair, Poor, Failed"),
-                             tr("Verify Good, Fair, Poor"), tr("Verify Good, Fair"), tr("Verify Good"),
-                             tr("Verify Fair"), tr("Verify Poor"), tr("Verify Failed"),
-                             tr("Verify Poor, Failed"), tr("Verify Fair, Poor, Failed")});
-    m_qualFail = combo("cmbQualFail", {tr("All"), tr("Location Failure"), tr("Decode Failure"),
-                                       tr("Match Failure"), tr("Runtime Error")});
+        combo("cmbQualify", {vm::res::Str(1542), vm::res::Str(20346), vm::res::Str(20347), vm::res::Str(1106),
+                             vm::res::Str(1107), vm::res::Str(1108), vm::res::Str(1109), vm::res::Str(1110),
+                             vm::res::Str(1111), vm::res::Str(1112), vm::res::Str(1113), vm::res::Str(1114)});
+    m_qualFail = combo("cmbQualFail", {vm::res::Str(1542), vm::res::Str(20348), vm::res::Str(20349),
+                                       vm::res::Str(20350), vm::res::Str(20351)});
     m_size = line("txtSize");
-    m_saveMethod = combo("cmbSaveMethod", {tr("Save in camera memory"), tr("Save on remote system (FTP)")});
+    m_saveMethod = combo("cmbSaveMethod", {vm::res::Str(20352), vm::res::Str(20353)});
     m_host = line("txtHost");
     m_path = line("txtPath");
     m_saveResults = combo("cmbSaveResults", yesNo);
@@ -118,16 +118,16 @@ dlgPartQueueSetup::dlgPartQueueSetup(QWidget* parent)
         ++row;
         return label;
     };
-    add(m_onOff, tr("Part Queue On/Off"));
-    add(m_qualify, tr("Qualifier"));
-    add(m_qualFail, tr("Specific Failure"));
-    add(m_size, tr("Maximum Records"));
-    add(m_saveMethod, tr("Save Method:"));
-    m_hostLabel = add(m_host, tr("Host IP:"));
-    m_pathLabel = add(m_path, tr("Path:"));
-    m_saveResultsLabel = add(m_saveResults, tr("Save Results (.txt):"));
-    add(m_saveImages, tr("Save Images (.bmp):"));
-    m_ftpSizeLabel = add(m_ftpSize, tr("Max FTP Records:"));
+    add(m_onOff, vm::res::Str(20354));
+    add(m_qualify, vm::res::Str(20355));
+    add(m_qualFail, vm::res::Str(20356));
+    add(m_size, vm::res::Str(20357));
+    add(m_saveMethod, vm::res::Str(20358));
+    m_hostLabel = add(m_host, vm::res::Str(20359));
+    m_pathLabel = add(m_path, vm::res::Str(20360));
+    m_saveResultsLabel = add(m_saveResults, vm::res::Str(20361));
+    add(m_saveImages, vm::res::Str(20362));
+    m_ftpSizeLabel = add(m_ftpSize, vm::res::Str(20363));
     grid->addWidget(m_capacity, row++, 0, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
@@ -144,7 +144,7 @@ dlgPartQueueSetup::dlgPartQueueSetup(QWidget* parent)
 
 vm::app::WindowEntry dlgPartQueueSetup::windowEntry() {
     return vm::settings::settingsMenuWindow<dlgPartQueueSetup>(WindowName, 2070, "mnuPartQueue",
-                                                               tr("Configure Part Queue"));
+                                                               vm::res::Str(207));
 }
 
 QString dlgPartQueueSetup::ftpName() const {
