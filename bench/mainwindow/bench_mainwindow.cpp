@@ -10,11 +10,9 @@
 // decoding does not limit the image rate. The limit printed beside the figures is a bare paint
 // of the same image, scaled to the view, into an off-screen picture.
 
-#include "app/settingsstore.h"
+#include "bench/common/programbench.h"
 #include "display/imageview.h"
 #include "link/connection.h"
-#include "link/coordinator.h"
-#include "link/device.h"
 #include "shell/addcamera.h"
 #include "shell/basicinterface.h"
 #include "shell/frmoptions.h"
@@ -25,52 +23,16 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QPainter>
-#include <QProcess>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 
-#include <sys/resource.h>
-
-namespace {
-
-// Runs the event loop until done() holds, checking every 10 ms so that the waiting
-// itself costs no measurable CPU.
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QElapsedTimer timer;
-    timer.start();
-    bool result = false;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            result = true;
-            loop.quit();
-        } else if (timer.elapsed() > timeoutMs) {
-            loop.quit();
-        }
-    });
-    check.start(10);
-    loop.exec();
-    return result;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
+using vm::bench::cpuSeconds;
+using vm::bench::waitFor;
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -88,54 +50,15 @@ int main(int argc, char* argv[]) {
 
     const int rate = parser.value("rate").toInt();
     const int seconds = parser.value("seconds").toInt();
-    const QString address = QStringLiteral("127.77.0.1");
-    const quint16 discoveryPort = 47370;
-    qputenv("VELMARROW_DISCOVERY_TARGETS",
-            QStringLiteral("127.255.255.255:%1").arg(discoveryPort).toLocal8Bit());
-    qputenv("VmSplashEnabled", "0");
-    qputenv("VELMARROW_STATION", "BENCH-PC");
-
     QTemporaryDir dir;
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList simArguments{"--readers",        "1",
-                             "--name",           "Line3",
-                             "--address",        address,
-                             "--rate",           QString::number(rate),
-                             "--discovery-port", QString::number(discoveryPort),
-                             "--admin-port",     "0",
-                             "--no-stdin",       "--no-flash"};
-    if (parser.isSet("replay"))
-        simArguments << "--replay";
-    sim.start(parser.value("sim"), simArguments);
-    if (!sim.waitForStarted(5000)) {
-        std::fprintf(stderr, "cannot start %s\n", qPrintable(parser.value("sim")));
+    vm::bench::ReaderProcess sim;
+    if (!sim.start({parser.value("sim"), "Line3", "127.77.0.1", 47370, rate, parser.isSet("replay")}))
         return 1;
-    }
-
-    vm::app::installSettings(
-        std::make_unique<vm::app::SettingsStore>(dir.filePath("settings.ini"), dir.filePath("options.ini")));
-    vm::app::settings().Open("Velmarrow");
-    vm::app::settings().SetValue("ImageRate", "0", "Connectivity"); // images as fast as the reader reads
-    vm::app::settings().SetValue("ReportRate", "0", "Connectivity");
+    vm::bench::installProgramSettings(dir.path());
 
     vm::shell::BasicInterface window;
-    window.setProgramVersion("3.0.2.1");
-    window.Load();
-    window.resize(1000, 820);
-    window.show();
-    window.AddCameraButton("Line3");
-    auto discovered = [&] {
-        for (const vm::link::Device* d : window.coordinator()->Devices()) {
-            if (d->Name() == QLatin1String("Line3"))
-                return true;
-        }
-        return false;
-    };
-    if (!waitFor(discovered, 10000)) {
-        std::fprintf(stderr, "the simulated reader was not discovered\n");
+    if (!vm::bench::showMainWindowFor(window, "Line3"))
         return 1;
-    }
 
     QList<double> connectMs;
     const int connects = std::max(1, parser.value("connects").toInt());
@@ -240,7 +163,5 @@ int main(int argc, char* argv[]) {
     }
 
     window.close();
-    sim.terminate();
-    sim.waitForFinished(3000);
     return 0;
 }

@@ -7,12 +7,10 @@
 //   xvfb-run -a bench_tools --screenshots /tmp/windows
 
 #include "app/imagefiles.h"
-#include "app/settingsstore.h"
 #include "app/windowregistry.h"
+#include "bench/common/programbench.h"
 #include "display/imageview.h"
 #include "link/connection.h"
-#include "link/coordinator.h"
-#include "link/device.h"
 #include "shell/basicinterface.h"
 #include "shell/programstate.h"
 #include "tools/basicchart.h"
@@ -25,48 +23,13 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
-#include <functional>
 
-#include <sys/resource.h>
-
-namespace {
-
-// Runs the event loop until done() holds, checking every 10 ms.
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QElapsedTimer timer;
-    timer.start();
-    bool result = false;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            result = true;
-            loop.quit();
-        } else if (timer.elapsed() > timeoutMs) {
-            loop.quit();
-        }
-    });
-    check.start(10);
-    loop.exec();
-    return result;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
+using vm::bench::cpuSeconds;
+using vm::bench::waitFor;
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -82,57 +45,18 @@ int main(int argc, char* argv[]) {
 
     const int rate = parser.value("rate").toInt();
     const int seconds = parser.value("seconds").toInt();
-    const QString address = QStringLiteral("127.78.0.1");
-    const quint16 discoveryPort = 47380;
-    qputenv("VELMARROW_DISCOVERY_TARGETS",
-            QStringLiteral("127.255.255.255:%1").arg(discoveryPort).toLocal8Bit());
-    qputenv("VmSplashEnabled", "0");
-    qputenv("VELMARROW_STATION", "BENCH-PC");
-
     QTemporaryDir dir;
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList simArguments = {"--readers",        "1",
-                                "--name",           "Line4",
-                                "--address",        address,
-                                "--rate",           QString::number(rate),
-                                "--discovery-port", QString::number(discoveryPort),
-                                "--admin-port",     "0",
-                                "--no-stdin",       "--no-flash"};
-    if (parser.isSet("replay"))
-        simArguments << "--replay";
-    sim.start(parser.value("sim"), simArguments);
-    if (!sim.waitForStarted(5000)) {
-        std::fprintf(stderr, "cannot start %s\n", qPrintable(parser.value("sim")));
+    vm::bench::ReaderProcess sim;
+    if (!sim.start({parser.value("sim"), "Line4", "127.78.0.1", 47380, rate, parser.isSet("replay")}))
         return 1;
-    }
-
-    vm::app::installSettings(
-        std::make_unique<vm::app::SettingsStore>(dir.filePath("settings.ini"), dir.filePath("options.ini")));
-    vm::app::settings().Open("Velmarrow");
-    vm::app::settings().SetValue("ImageRate", "0", "Connectivity");
-    vm::app::settings().SetValue("ReportRate", "0", "Connectivity");
+    vm::bench::installProgramSettings(dir.path());
     const QString images = dir.filePath("images");
     QDir().mkpath(images);
     vm::app::setImageSaveDirectory(images);
-    vm::app::registerWindows(vm::app::windows());
 
     vm::shell::BasicInterface window;
-    window.setProgramVersion("3.0.2.1");
-    window.Load();
-    window.resize(1000, 820);
-    window.show();
-    window.AddCameraButton("Line4");
-    auto discovered = [&] {
-        for (const vm::link::Device* d : window.coordinator()->Devices())
-            if (d->Name() == QLatin1String("Line4"))
-                return true;
-        return false;
-    };
-    if (!waitFor(discovered, 10000)) {
-        std::fprintf(stderr, "the simulated reader was not discovered\n");
+    if (!vm::bench::showMainWindowFor(window, "Line4"))
         return 1;
-    }
     window.ClickCameraButton("Line4");
     if (!waitFor([&] { return window.imageConnection()->Connected() && vm::shell::firmwareLevel() > 0; },
                  10000)) {
@@ -197,7 +121,5 @@ int main(int argc, char* argv[]) {
     }
 
     window.close();
-    sim.terminate();
-    sim.waitForFinished(3000);
     return 0;
 }

@@ -1,0 +1,115 @@
+#include "bench/common/programbench.h"
+
+#include "app/settingsstore.h"
+#include "app/windowregistry.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "shell/basicinterface.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+namespace vm::bench {
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QElapsedTimer timer;
+    timer.start();
+    bool result = false;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            result = true;
+            loop.quit();
+        } else if (timer.elapsed() > timeoutMs) {
+            loop.quit();
+        }
+    });
+    check.start(10);
+    loop.exec();
+    return result;
+}
+
+double cpuSeconds() {
+#ifdef _WIN32
+    return double(std::clock()) / CLOCKS_PER_SEC;
+#else
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
+}
+
+ReaderProcess::~ReaderProcess() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+}
+
+bool ReaderProcess::start(const Options& options) {
+    qputenv("VELMARROW_DISCOVERY_TARGETS",
+            QStringLiteral("127.255.255.255:%1").arg(options.discoveryPort).toLocal8Bit());
+    QStringList arguments{"--readers",        "1",
+                          "--name",           options.name,
+                          "--address",        options.address,
+                          "--rate",           QString::number(options.rate),
+                          "--discovery-port", QString::number(options.discoveryPort),
+                          "--admin-port",     "0",
+                          "--no-stdin",       "--no-flash"};
+    if (options.replay)
+        arguments << QStringLiteral("--replay");
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(options.program, arguments);
+    if (!m_process.waitForStarted(5000)) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(options.program));
+        return false;
+    }
+    return true;
+}
+
+void installProgramSettings(const QString& folder) {
+    qputenv("VmSplashEnabled", "0");
+    qputenv("VELMARROW_STATION", "BENCH-PC");
+    app::installSettings(std::make_unique<app::SettingsStore>(folder + QStringLiteral("/settings.ini"),
+                                                              folder + QStringLiteral("/options.ini")));
+    app::settings().Open(QStringLiteral("Velmarrow"));
+    app::settings().SetValue(QStringLiteral("ImageRate"), QStringLiteral("0"),
+                             QStringLiteral("Connectivity"));
+    app::settings().SetValue(QStringLiteral("ReportRate"), QStringLiteral("0"),
+                             QStringLiteral("Connectivity"));
+    if (app::windows().windowEntries().empty())
+        app::registerWindows(app::windows());
+}
+
+bool showMainWindowFor(shell::BasicInterface& window, const QString& readerName) {
+    window.setProgramVersion(QStringLiteral("3.0.2.1"));
+    window.Load();
+    window.resize(1000, 820);
+    window.show();
+    window.AddCameraButton(readerName);
+    const bool found = waitFor(
+        [&] {
+            for (const link::Device* d : window.coordinator()->Devices())
+                if (d->Name() == readerName)
+                    return true;
+            return false;
+        },
+        10000);
+    if (!found)
+        std::fprintf(stderr, "the simulated reader was not discovered\n");
+    return found;
+}
+
+} // namespace vm::bench

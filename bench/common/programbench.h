@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+#include <functional>
+
+namespace vm::shell {
+class BasicInterface;
+}
+
+namespace vm::bench {
+
+// Runs the event loop until done() holds, checking every 10 ms so that the waiting itself
+// costs no measurable CPU; false when timeoutMs passed first.
+bool waitFor(const std::function<bool()>& done, int timeoutMs);
+
+// The processor time this process has used, all threads, in seconds.
+double cpuSeconds();
+
+// One simulated reader in a program of its own, so that its cycles do not share this
+// process's CPU, found by the program's discovery on a port of the bench's own.
+class ReaderProcess {
+public:
+    struct Options {
+        QString program = QStringLiteral(LUMIVEX_SIM_PROGRAM);
+        QString name;
+        QString address;
+        quint16 discoveryPort = 0;
+        int rate = 30;
+        bool replay = false; // the reader sends its last image again instead of reading
+    };
+    ~ReaderProcess();
+    // Starts it and points the program's discovery at it; false with a message on stderr.
+    bool start(const Options& options);
+
+private:
+    QProcess m_process;
+};
+
+// A settings store in `folder` with images and reports asked for at the reader's full rate,
+// and the program's windows registered, as the program has them at start.
+void installProgramSettings(const QString& folder);
+
+// Shows the main window with a camera button for the reader and waits for discovery to
+// find it; false with a message on stderr.
+bool showMainWindowFor(shell::BasicInterface& window, const QString& readerName);
+
+} // namespace vm::bench
