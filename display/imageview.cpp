@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -273,8 +274,10 @@ qint64 VxImageView::FrameIntervalNs() const {
 
 // ---- painting
 
-qint64 VxImageView::nextSlotNs() const {
-    return m_lastSlotNs < 0 ? 0 : m_lastSlotNs + FrameIntervalNs();
+double VxImageView::paintCredit(qint64 nowNs) const {
+    if (m_creditNs < 0)
+        return kPaintBurst;
+    return std::min(kPaintBurst, m_credit + double(nowNs - m_creditNs) / double(FrameIntervalNs()));
 }
 
 void VxImageView::requestRepaint() {
@@ -283,15 +286,17 @@ void VxImageView::requestRepaint() {
         return;
     }
     if (m_frameTimer.isActive())
-        return; // a paint is already booked for the next refresh
-    // An image up to an eighth of a refresh early for its slot is painted at once: the timer's
-    // millisecond steps and the event loop's latency would otherwise push it into the next
-    // refresh, where the image after it already waits.
-    const qint64 wait = nextSlotNs() - FrameIntervalNs() / 8 - m_frameClock.nsecsElapsed();
-    if (wait <= 0)
+        return; // a paint is already booked
+    // A paint up to an eighth of a refresh early goes at once: the timer's millisecond steps
+    // and the event loop's latency would otherwise push it into the refresh after.
+    const double wanted = 1.0 - 1.0 / 8;
+    const double credit = paintCredit(m_frameClock.nsecsElapsed());
+    if (credit >= wanted) {
         update();
-    else
-        m_frameTimer.start(int((wait + 999'999) / 1'000'000));
+    } else {
+        const double waitNs = (wanted - credit) * double(FrameIntervalNs());
+        m_frameTimer.start(int(std::ceil(waitNs / 1e6)));
+    }
 }
 
 const QImage& VxImageView::scaledImage(const QSize& size) {
@@ -312,16 +317,13 @@ const QImage& VxImageView::scaledImage(const QSize& size) {
 }
 
 void VxImageView::paintEvent(QPaintEvent*) {
-    // The slot counts from the paint's start, not its end: a paint's own cost must not
+    // Credit counts from the paint's start, not its end: a paint's own cost must not
     // stretch the interval between refreshes.
     const qint64 now = m_frameClock.nsecsElapsed();
-    const qint64 interval = FrameIntervalNs();
-    const qint64 next = nextSlotNs();
-    if (m_lastSlotNs < 0 || now > next + interval / 2)
-        m_lastSlotNs = now; // after a pause: a new grid from here
-    else if (now >= next - interval / 8)
-        m_lastSlotNs = next;
-    // else: a paint between slots (exposure, resize) leaves the grid alone
+    // Paints the view did not book (a synchronous repaint, an exposure) spend credit too, but
+    // run up no debt beyond the next refresh.
+    m_credit = std::max(paintCredit(now) - 1.0, -1.0 / 8);
+    m_creditNs = now;
     QPainter painter(this);
     painter.fillRect(rect(), kBackground);
     const QRectF imageRect = ImageRect();

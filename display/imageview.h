@@ -169,13 +169,16 @@ private:
     QPointF m_dragRemainder; // movement not yet applied (whole pixels only are sent)
     QPointF m_roiStart;
 
-    // Paints keep to a grid of screen refreshes: a paint takes the slot one refresh after the
-    // previous one (or, after a pause, starts a new grid), so the paint rate never exceeds the
-    // refresh rate while an image that arrives a little early for its slot still gets it.
-    qint64 nextSlotNs() const;
+    // Paint credit: one paint per screen refresh is earned as time passes, held up to
+    // kPaintBurst paints. The paint rate so keeps to the refresh rate on average, while an
+    // image that comes a little late for its refresh (a stream's jitter, the timer's
+    // millisecond steps) is still painted instead of being dropped as stale.
+    static constexpr double kPaintBurst = 2.0;
+    double paintCredit(qint64 nowNs) const;
     QTimer m_frameTimer;
     QElapsedTimer m_frameClock;
-    qint64 m_lastSlotNs = -1;
+    double m_credit = kPaintBurst;
+    qint64 m_creditNs = -1;
     quint64 m_receivedImages = 0;
     quint64 m_paintedImages = 0;
     quint64 m_droppedImages = 0;
