@@ -10,6 +10,8 @@
 #include "io/dlgpartqueuesetup.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
+#include "shell/basicinterface.h"
+#include "shell/cameratoolbar.h"
 #include "sim/catalogue.h"
 #include "sim/partqueue.h"
 
@@ -794,10 +796,30 @@ private slots:
 
     // A reader renamed and moved to another address, or to DHCP, comes back after its
     // reboot under its new name at its new address, and the program reaches it there.
+    // Its camera button follows it: the reader answers discovery with the MAC address it
+    // had under the old name, so the button takes the new name and the saved list has it.
     void renamedReaderIsFoundAgain() {
         auto config = testing::readerConfig("Line1", sim::softwareVersionForLevel(10));
         m_simulator = testing::startSimulator({config});
         QVERIFY(m_simulator);
+        qputenv("VmSplashEnabled", "0");
+        app::writeCameraList(app::settings(), {"Cell2", "Line1"});
+        const auto startProgram = [this] {
+            auto window = std::make_unique<shell::BasicInterface>();
+            window->setLegacyFolder(m_dir.filePath("nolegacy"));
+            window->Load();
+            return window;
+        };
+        const auto savedMac = [](int position) {
+            return app::settings().GetValue(QString::number(position), QString(), "CameraMacs");
+        };
+        {
+            // The program sees the reader under its old name and keeps its MAC address.
+            auto window = startProgram();
+            QTRY_COMPARE_WITH_TIMEOUT(savedMac(2), reader()->macAddress().toUpper(), kWait);
+            QCOMPARE(savedMac(1), QString());
+            window->close();
+        }
         m_coordinator->StartDiscovery();
         QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line1"), kWait);
         focus("Line1");
@@ -847,6 +869,18 @@ private slots:
         focus("Line9");
         QCOMPARE(readerValue("IP"), QString("IP Line9 %1 255.0.0.0 0.0.0.0").arg(leased));
         QCOMPARE(readerValue("DHCP"), QString("DHCP Y"));
+
+        // Started again, the program finds no Line1 but the MAC address it had, now as
+        // Line9: the button takes the new name and the saved list has it.
+        testing::focusReader(*m_coordinator, "");
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line1"}));
+        auto window = startProgram();
+        const auto captions = [&] { return window->cameraToolbar()->captions(false); };
+        QTRY_COMPARE_WITH_TIMEOUT(captions(), QStringList({"Cell2", "Line9"}), 3 * kWait);
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line9"}));
+        QCOMPARE(savedMac(2), reader()->macAddress().toUpper());
+        QVERIFY(window->cameraToolbar()->findCamera("Line9")->isEnabled());
+        window->close();
     }
 };
 
