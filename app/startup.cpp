@@ -2,6 +2,7 @@
 
 #include "app/imagefiles.h"
 #include "app/logging.h"
+#include "app/seriallines.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "shell/basicinterface.h"
@@ -68,6 +69,7 @@ QWidget* Start() {
     if (!store.isOpen())
         store.Open(QStringLiteral("Velmarrow"));
     readImageSaveDirectory();
+    installSerialLineLookup();
     if (auto legacy = openLegacySettingsArea())
         MigrateLegacySettings(store, *legacy);
 

@@ -2,7 +2,7 @@
 
 #include "app/applyparameters.h"
 #include "app/prompts.h"
-#include "app/registry.h"
+#include "app/seriallines.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/parameterset.h"
@@ -196,11 +196,6 @@ vm::app::WindowEntry dlgCommSetup::windowEntry() {
                                                           vm::res::Str(211));
 }
 
-QString dlgCommSetup::serialKey(const QString& port) {
-    return QStringLiteral("SOFTWARE\\Terrawick\\Device\\") + port +
-           QStringLiteral("\\ConnectionParameters\\Serial");
-}
-
 QString dlgCommSetup::cameraNameError(const QString& name) {
     for (const QChar c : name)
         if (!isLetter(c) && !isDigit(c) && c != u'_')
@@ -264,17 +259,12 @@ void dlgCommSetup::loadPorts() {
             continue;
         PortRow r;
         r.name = name;
-        const QString key = serialKey(name);
-        using vm::app::RegistryRoot;
-        r.baudRate =
-            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("BaudRate"), 115200);
-        r.parity = vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("Parity"), 0);
-        r.byteSize =
-            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("ByteSize"), 8);
-        r.stopBits =
-            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("StopBits"), 0);
-        r.flowControl =
-            vm::app::ReadRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("FlowControl"), 0);
+        const vm::link::SerialLineSettings line = vm::app::readSerialLineSettings(name);
+        r.baudRate = line.baudRate;
+        r.parity = line.parity;
+        r.byteSize = line.byteSize;
+        r.stopBits = line.stopBits;
+        r.flowControl = line.flowControl;
         m_ports.push_back(r);
         m_ports_->addItem(name);
         if (!channel.isEmpty() && channel == name)
@@ -445,14 +435,8 @@ void dlgCommSetup::okPressed() {
     for (const PortRow& r : m_ports) {
         if (!r.modified)
             continue;
-        const QString key = serialKey(r.name);
-        using vm::app::RegistryRoot;
-        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("BaudRate"), r.baudRate);
-        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("Parity"), r.parity);
-        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("ByteSize"), r.byteSize);
-        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("StopBits"), r.stopBits);
-        vm::app::WriteRegistryDword(RegistryRoot::LocalMachine, key, QStringLiteral("FlowControl"),
-                                    r.flowControl);
+        vm::app::writeSerialLineSettings(r.name,
+                                         {r.baudRate, r.parity, r.byteSize, r.stopBits, r.flowControl});
     }
     if (serial) {
         connection()->SendCommand(QStringLiteral("CONTROL"), kCommunicationMs);

@@ -28,8 +28,6 @@ public:
     ~dlgCommSetup() override;
     static vm::app::WindowEntry windowEntry();
 
-    // The key under the local machine root that holds a PC port's serial settings.
-    static QString serialKey(const QString& port);
     // The checks OK makes: "" when the text passes, else the message.
     static QString cameraNameError(const QString& name);
     static bool validDomain(const QString& domain);

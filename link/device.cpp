@@ -169,7 +169,8 @@ void Device::startLinks(bool withData) {
                 scheduleRetry();
             return;
         }
-        m_commandLink = createSerialTransport(m_serialPath);
+        // Asked at every opening, so that settings changed meanwhile take effect now.
+        m_commandLink = createSerialTransport(m_serialPath, serialLineSettings(m_serialPort));
     } else {
         m_commandLink = createTcpTransport(Transport::Kind::TcpCommand, m_address, m_commandPort);
         if (withData)

@@ -14,6 +14,11 @@
 namespace vm::link {
 
 namespace {
+SerialLineLookup& lineLookup() {
+    static SerialLineLookup lookup;
+    return lookup;
+}
+
 bool processRuns(qint64 pid) {
     if (pid <= 0)
         return false;
@@ -95,6 +100,15 @@ bool serialPortOpens(const QString& portName) {
         return false;
     port.close();
     return true;
+}
+
+void setSerialLineLookup(SerialLineLookup lookup) {
+    lineLookup() = std::move(lookup);
+}
+
+SerialLineSettings serialLineSettings(const QString& portName) {
+    const SerialLineLookup& lookup = lineLookup();
+    return lookup ? lookup(portName) : SerialLineSettings{};
 }
 
 } // namespace vm::link

@@ -94,9 +94,10 @@ private:
 
 class SerialTransport final : public Transport {
 public:
-    explicit SerialTransport(QString devicePath)
+    SerialTransport(QString devicePath, const SerialLineSettings& line)
         : Transport(Kind::Serial)
-        , m_path(std::move(devicePath)) {
+        , m_path(std::move(devicePath))
+        , m_line(line) {
         connect(&m_port, &QSerialPort::readyRead, this, [this] { emit bytesReceived(m_port.readAll()); });
         connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
             if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
@@ -128,12 +129,7 @@ public:
             QTimer::singleShot(0, this, [this, text] { emit errorOccurred(text); });
             return;
         }
-        // A pseudo-terminal ignores the line settings; a real port uses the reader's defaults.
-        m_port.setBaudRate(QSerialPort::Baud115200);
-        m_port.setDataBits(QSerialPort::Data8);
-        m_port.setParity(QSerialPort::NoParity);
-        m_port.setStopBits(QSerialPort::OneStop);
-        m_port.setFlowControl(QSerialPort::NoFlowControl);
+        applyLine();
         QTimer::singleShot(0, this, [this] {
             if (m_port.isOpen())
                 emit connected();
@@ -147,6 +143,51 @@ public:
 
     bool isOpen() const override { return m_port.isOpen(); }
 
+    // Stored numbers out of range fall back to the reader's defaults (115200 8N1, no flow
+    // control) one by one, so that a damaged entry never keeps the port from opening.
+    // Each setting is tried on its own: a pseudo-terminal, for one, always carries eight
+    // data bits without parity and refuses anything else, yet passes the bytes as they are.
+    void applyLine() {
+        const qint32 baud =
+            m_line.baudRate > 0 && m_line.baudRate <= 4000000 ? qint32(m_line.baudRate) : 115200;
+        const QSerialPort::Parity parity = m_line.parity == 1   ? QSerialPort::OddParity
+                                           : m_line.parity == 2 ? QSerialPort::EvenParity
+                                                                : QSerialPort::NoParity;
+        const QSerialPort::DataBits bits = m_line.byteSize == 7 ? QSerialPort::Data7 : QSerialPort::Data8;
+        const QSerialPort::StopBits stops =
+            m_line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
+        const QSerialPort::FlowControl flow = m_line.flowControl == 1   ? QSerialPort::SoftwareControl
+                                              : m_line.flowControl == 2 ? QSerialPort::HardwareControl
+                                                                        : QSerialPort::NoFlowControl;
+        QStringList refused;
+        if (!m_port.setBaudRate(baud))
+            refused << QStringLiteral("baud rate");
+        if (!m_port.setDataBits(bits))
+            refused << QStringLiteral("data bits");
+        if (!m_port.setParity(parity))
+            refused << QStringLiteral("parity");
+        if (!m_port.setStopBits(stops))
+            refused << QStringLiteral("stop bits");
+        if (!m_port.setFlowControl(flow))
+            refused << QStringLiteral("flow control");
+        const QString parityLetter = parity == QSerialPort::OddParity    ? QStringLiteral("O")
+                                     : parity == QSerialPort::EvenParity ? QStringLiteral("E")
+                                                                         : QStringLiteral("N");
+        const QString flowText = flow == QSerialPort::SoftwareControl   ? QStringLiteral("Xon/Xoff")
+                                 : flow == QSerialPort::HardwareControl ? QStringLiteral("hardware")
+                                                                        : QStringLiteral("no");
+        qCInfo(lcLink).noquote() << QStringLiteral("%1 opened at %2 %3%4%5, %6 flow control")
+                                        .arg(description())
+                                        .arg(baud)
+                                        .arg(int(bits))
+                                        .arg(parityLetter)
+                                        .arg(stops == QSerialPort::TwoStop ? 2 : 1)
+                                        .arg(flowText);
+        if (!refused.isEmpty())
+            qCInfo(lcLink).noquote() << description() << "keeps its own" << refused.join(QStringLiteral(", "))
+                                     << "-" << m_port.errorString();
+    }
+
     bool write(const QByteArray& bytes) override {
         if (!m_port.isOpen())
             return false;
@@ -158,6 +199,7 @@ public:
 
 private:
     QString m_path;
+    SerialLineSettings m_line;
     QSerialPort m_port;
 };
 
@@ -178,8 +220,8 @@ std::unique_ptr<Transport> createTcpTransport(Transport::Kind kind, const QHostA
     return std::make_unique<TcpTransport>(kind, address, port);
 }
 
-std::unique_ptr<Transport> createSerialTransport(const QString& devicePath) {
-    return std::make_unique<SerialTransport>(devicePath);
+std::unique_ptr<Transport> createSerialTransport(const QString& devicePath, const SerialLineSettings& line) {
+    return std::make_unique<SerialTransport>(devicePath, line);
 }
 
 } // namespace vm::link

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/serialports.h"
+
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -47,6 +49,8 @@ private:
 
 std::unique_ptr<Transport> createTcpTransport(Transport::Kind kind, const QHostAddress& address,
                                               quint16 port);
-std::unique_ptr<Transport> createSerialTransport(const QString& devicePath);
+// The line is set up with `line` once the device is open.
+std::unique_ptr<Transport> createSerialTransport(const QString& devicePath,
+                                                 const SerialLineSettings& line = {});
 
 } // namespace vm::link

@@ -26,6 +26,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -221,11 +222,23 @@ void BasicInterface::LoadCameraList() {
             m_camToolbar->appendCamera(caption, false);
     }
     qCInfo(lcApp) << "camera list:" << m_cameras;
+    // The MAC address each saved button's reader last answered with, by list position;
+    // anything that does not look like one (a hand-edited file) is left out.
+    static const QRegularExpression macForm(QStringLiteral("^[0-9A-Fa-f]{2}([:-][0-9A-Fa-f]{2}){5}$"));
+    for (qsizetype i = 0; i < m_cameras.size(); ++i) {
+        const QString mac =
+            app::settings().GetValue(QString::number(i + 1), QString(), QLatin1String(kCameraMacsSection));
+        if (macForm.match(mac).hasMatch())
+            m_cameraMacs.insert(m_cameras.at(i), mac);
+    }
 }
 
 void BasicInterface::SaveCameraList() {
     m_cameras = m_camToolbar->captions(false);
     writeCameraList(app::settings(), m_cameras);
+    for (qsizetype i = 0; i < m_cameras.size(); ++i)
+        app::settings().SetValue(QString::number(i + 1), m_cameraMacs.value(m_cameras.at(i)),
+                                 QLatin1String(kCameraMacsSection));
     app::settings().Save();
 }
 

@@ -211,6 +211,7 @@ private:
     void cameraButtonClicked(const QString& caption, bool down);
     void addCameraClicked();
     void disconnectTick();
+    void followRenamedReaders();
     void setControlButton(bool inControl);
     QString focusedName() const;
     bool isFocusedSerial() const;
@@ -295,6 +296,10 @@ private:
 
     // Per-window state.
     QStringList m_cameras;
+    // The MAC address each camera button's reader last answered discovery with, so that
+    // a reader renamed and rebooted keeps its button.
+    QHash<QString, QString> m_cameraMacs;
+    static constexpr char kCameraMacsSection[] = "CameraMacs";
     QString m_legacyFolder;
     QPointer<Splash> m_splash;
     QElapsedTimer m_loadStarted;

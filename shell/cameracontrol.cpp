@@ -25,6 +25,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace vm::shell {
 
 using namespace vm::app;
@@ -387,6 +389,7 @@ void BasicInterface::updateTaggedButtons() {
 }
 
 void BasicInterface::disconnectTick() {
+    followRenamedReaders();
     const QString focused = focusedName();
     for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
         QAction* action = m_camToolbar->camera(i);
@@ -430,8 +433,56 @@ void BasicInterface::UpdateCaptions() {
 void BasicInterface::onDeviceDiscovered(vm::link::Device* device) {
     if (!device)
         return;
+    followRenamedReaders();
     if (QAction* action = m_camToolbar->findCamera(device->Name()))
         action->setEnabled(true);
+}
+
+void BasicInterface::followRenamedReaders() {
+    if (!m_coord)
+        return;
+    QList<vm::link::Device*> answering;
+    for (vm::link::Device* d : m_coord->Devices())
+        if (d->isDiscovered() && d->present())
+            answering.append(d);
+    bool seen = false;
+    for (vm::link::Device* d : std::as_const(answering)) {
+        // Readers write the hex digits in either case; kept in one so a change is a change.
+        const QString mac = d->MacAddress().toUpper();
+        if (mac.isEmpty() || m_camToolbar->indexOf(d->Name()) < 0 || m_cameraMacs.value(d->Name()) == mac)
+            continue;
+        m_cameraMacs.insert(d->Name(), mac);
+        seen = true;
+    }
+
+    const QString focused = focusedName();
+    bool renamed = false;
+    for (int i = 0; i < m_camToolbar->cameraCount(); ++i) {
+        QAction* action = m_camToolbar->camera(i);
+        const QString caption = CameraToolbar::caption(action);
+        const QString mac = m_cameraMacs.value(caption);
+        if (mac.isEmpty() || CameraToolbar::isGuest(action) || caption == focused)
+            continue;
+        const auto byName = [&](const vm::link::Device* d) { return d->Name() == caption; };
+        if (std::any_of(answering.cbegin(), answering.cend(), byName))
+            continue;
+        // The reader that now answers with this button's MAC under a name no button has.
+        const auto it = std::find_if(answering.cbegin(), answering.cend(), [&](const vm::link::Device* d) {
+            return d->MacAddress().compare(mac, Qt::CaseInsensitive) == 0 && !d->Name().isEmpty() &&
+                   !IsSerialCaption(d->Name()) && m_camToolbar->indexOf(d->Name()) < 0;
+        });
+        if (it == answering.cend())
+            continue;
+        const QString name = (*it)->Name();
+        qCInfo(lcApp).noquote() << "camera" << caption << "now answers as" << name;
+        m_camToolbar->renameCamera(i, name);
+        m_cameraMacs.remove(caption);
+        m_cameraMacs.insert(name, mac);
+        action->setEnabled(true);
+        renamed = true;
+    }
+    if (renamed || seen)
+        SaveCameraList();
 }
 
 void BasicInterface::onDeviceFocus(vm::link::Device* device) {

@@ -70,6 +70,18 @@ QAction* CameraToolbar::appendCamera(const QString& caption, bool guest) {
     return action;
 }
 
+void CameraToolbar::renameCamera(int index, const QString& caption) {
+    QAction* action = m_cameras.value(index);
+    if (!action)
+        return;
+    action->setText(fontMetrics().elidedText(caption, Qt::ElideMiddle, kMaxCaptionWidth));
+    action->setToolTip(caption);
+    action->setProperty(kCaptionProperty, caption);
+    action->setObjectName(QStringLiteral("camera:") + caption);
+    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(action)))
+        button->setAccessibleName(caption);
+}
+
 void CameraToolbar::removeCamera(int index) {
     if (index < 0 || index >= m_cameras.size())
         return;

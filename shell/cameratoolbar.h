@@ -21,6 +21,8 @@ public:
     // Appends a camera button; returns its action.
     QAction* appendCamera(const QString& caption, bool guest);
     void removeCamera(int index);
+    // Gives a camera button the new name of its reader; its state stays as it was.
+    void renameCamera(int index, const QString& caption);
     int cameraCount() const { return int(m_cameras.size()); }
     QAction* camera(int index) const { return m_cameras.value(index); }
     QAction* findCamera(const QString& caption) const;

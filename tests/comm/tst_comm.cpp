@@ -10,6 +10,8 @@
 #include "io/dlgpartqueuesetup.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
+#include "shell/basicinterface.h"
+#include "shell/cameratoolbar.h"
 #include "sim/catalogue.h"
 #include "sim/partqueue.h"
 
@@ -22,10 +24,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace vm;
 using app::PromptAnswer;
@@ -600,6 +607,45 @@ class TestCommSetup : public QObject {
         }
         QVERIFY(w->isVisible());
     }
+    // Chooses an item the way the keyboard does, so that the dialog hears of it.
+    static void pick(QComboBox* list, const QString& text) {
+        const int target = list->findText(text);
+        QVERIFY2(target >= 0, qPrintable(text));
+        for (int step = 0; step <= list->count() && list->currentIndex() != target; ++step)
+            QTest::keyClick(list, list->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+        QCOMPARE(list->currentText(), text);
+    }
+    // The PC port frame of a new dialog: the port chosen, its five lists set, OK pressed.
+    void storePortSettings(const QString& port, const QStringList& choices) {
+        auto w = open();
+        auto* ports = child<QComboBox>(w.get(), "listPorts");
+        if (ports->isEnabled())
+            pick(ports, port);
+        QCOMPARE(ports->currentText(), port);
+        const char* lists[] = {"cmbBaudRate", "cmbParity", "cmbDataBits", "cmbStopBits", "cmbFlow"};
+        for (int i = 0; i < 5; ++i)
+            pick(child<QComboBox>(w.get(), lists[i]), choices.at(i));
+        QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        QTRY_VERIFY(!w->isVisible());
+    }
+    // The line settings of the port as the terminal holds them now: speed, stop bits and
+    // flow control (a pseudo-terminal always carries eight data bits without parity).
+    static QStringList lineOf(int fd) {
+        termios t = {};
+        if (::tcgetattr(fd, &t) != 0)
+            return {QStringLiteral("no terminal")};
+        const QHash<speed_t, QString> speeds = {{B9600, "9600"},   {B19200, "19200"},   {B38400, "38400"},
+                                                {B57600, "57600"}, {B115200, "115200"}, {B4800, "4800"}};
+        const bool soft = (t.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF);
+        const bool hard = t.c_cflag & CRTSCTS;
+        return {speeds.value(::cfgetospeed(&t), "other"), (t.c_cflag & CSTOPB) ? "2" : "1",
+                hard ? (soft ? "both" : "Hardware") : (soft ? "Xon/Xoff" : "None")};
+    }
+    // Focuses the reader on its port; the program reports the line it asked for.
+    void focusSerial(const QString& port, const QString& device, const QString& line) {
+        QTest::ignoreMessage(QtInfoMsg, qPrintable(QString("serial line %1 opened at %2").arg(device, line)));
+        focus(port);
+    }
 
 private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
@@ -710,12 +756,70 @@ private slots:
         QCOMPARE(received.size(), 0);
     }
 
+    // What the dialog stores for a PC serial port is how the program opens that port the
+    // next time: nothing stored is 115200 8N1 without flow control; a change made while
+    // the reader is reached through the port waits for the next opening.
+    void pcPortSettingsAreUsedAtTheNextOpening() {
+        auto config = testing::readerConfig("Serial1", sim::softwareVersionForLevel(10));
+        config.serial = true;
+        m_reader = testing::startReader(config);
+        QVERIFY(m_reader);
+        const QString port = m_reader->serialPortName() + ":";
+        // A second descriptor of the reader's line shows the terminal settings the
+        // program's own descriptor set.
+        const int line =
+            ::open(m_reader->serialDevice().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        QVERIFY2(line >= 0, qPrintable(m_reader->serialDevice()));
+        const auto closeLine = qScopeGuard([line] { ::close(line); });
+
+        const QString device = m_reader->serialDevice();
+        focusSerial(port, device, "115200 8N1, no flow control");
+        QCOMPARE(lineOf(line), QStringList({"115200", "1", "None"}));
+        testing::focusReader(*m_coordinator, "");
+        QTRY_VERIFY(!m_conn->Connected());
+
+        storePortSettings(port, {"9600", "Even", "7", "2", "Hardware"});
+        focusSerial(port, device, "9600 7E2, hardware flow control");
+        QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
+        QCOMPARE(readerValue("NAME"), QString("NAME \"Serial1\""));
+
+        // Changed through the port in use: the line stays as it is until it is opened again.
+        storePortSettings(port, {"38400", "Odd", "8", "1", "Xon/Xoff"});
+        QVERIFY(m_conn->Connected());
+        QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
+        testing::focusReader(*m_coordinator, "");
+        QTRY_VERIFY(!m_conn->Connected());
+        focusSerial(port, device, "38400 8O1, Xon/Xoff flow control");
+        QCOMPARE(lineOf(line), QStringList({"38400", "1", "Xon/Xoff"}));
+        QCOMPARE(readerValue("NAME"), QString("NAME \"Serial1\""));
+    }
+
     // A reader renamed and moved to another address, or to DHCP, comes back after its
     // reboot under its new name at its new address, and the program reaches it there.
+    // Its camera button follows it: the reader answers discovery with the MAC address it
+    // had under the old name, so the button takes the new name and the saved list has it.
     void renamedReaderIsFoundAgain() {
         auto config = testing::readerConfig("Line1", sim::softwareVersionForLevel(10));
         m_simulator = testing::startSimulator({config});
         QVERIFY(m_simulator);
+        qputenv("VmSplashEnabled", "0");
+        app::writeCameraList(app::settings(), {"Cell2", "Line1"});
+        const auto startProgram = [this] {
+            auto window = std::make_unique<shell::BasicInterface>();
+            window->setLegacyFolder(m_dir.filePath("nolegacy"));
+            window->Load();
+            return window;
+        };
+        const auto savedMac = [](int position) {
+            return app::settings().GetValue(QString::number(position), QString(), "CameraMacs");
+        };
+        {
+            // The program sees the reader under its old name and keeps its MAC address.
+            auto window = startProgram();
+            QTRY_COMPARE_WITH_TIMEOUT(savedMac(2), reader()->macAddress().toUpper(), kWait);
+            QCOMPARE(savedMac(1), QString());
+            window->close();
+        }
         m_coordinator->StartDiscovery();
         QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line1"), kWait);
         focus("Line1");
@@ -765,6 +869,18 @@ private slots:
         focus("Line9");
         QCOMPARE(readerValue("IP"), QString("IP Line9 %1 255.0.0.0 0.0.0.0").arg(leased));
         QCOMPARE(readerValue("DHCP"), QString("DHCP Y"));
+
+        // Started again, the program finds no Line1 but the MAC address it had, now as
+        // Line9: the button takes the new name and the saved list has it.
+        testing::focusReader(*m_coordinator, "");
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line1"}));
+        auto window = startProgram();
+        const auto captions = [&] { return window->cameraToolbar()->captions(false); };
+        QTRY_COMPARE_WITH_TIMEOUT(captions(), QStringList({"Cell2", "Line9"}), 3 * kWait);
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line9"}));
+        QCOMPARE(savedMac(2), reader()->macAddress().toUpper());
+        QVERIFY(window->cameraToolbar()->findCamera("Line9")->isEnabled());
+        window->close();
     }
 };
 

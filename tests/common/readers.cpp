@@ -1,5 +1,6 @@
 #include "common/readers.h"
 
+#include "app/seriallines.h"
 #include "app/settingsstore.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
@@ -71,6 +72,8 @@ void startWindowTest(const QString& folder) {
                                                       folder + QStringLiteral("/options.ini"));
     store->Open(QStringLiteral("Velmarrow"));
     app::installSettings(std::move(store));
+    // As at the program's start: serial ports open with the settings stored for them.
+    app::installSerialLineLookup();
 }
 
 bool takeControl(link::Connection& connection) {
