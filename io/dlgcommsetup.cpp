@@ -151,11 +151,7 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     auto* misc = new QVBoxLayout(m_frameMisc);
     m_eip = new QCheckBox(vm::res::Str(20343), m_frameMisc);
     m_eip->setObjectName(QStringLiteral("chkEIPEnable"));
-    auto* warning =
-        new QLabel(tr("Warning: this is an industrial protocol that should never be enabled unless "
-                      "connecting to a network specifically configured for Ethernet/Industrial "
-                      "Protocol"),
-                   m_frameMisc);
+    auto* warning = new QLabel(vm::res::Str(20364), m_frameMisc);
     warning->setWordWrap(true);
     misc->addWidget(m_eip);
     misc->addWidget(warning);

@@ -4,8 +4,7 @@
 #include "app/registry.h"
 #include "app/settingsstore.h"
 #include "comm/ftpserver.h"
-#include "common/prompts.h"
-#include "common/readers.h"
+#include "common/windowbench.h"
 #include "io/dlgcommsetup.h"
 #include "io/dlgpartqueuesetup.h"
 #include "link/connection.h"
@@ -360,69 +359,22 @@ private slots:
 
 // ---------------------------------------------------------------------------------------------
 
-class TestPartQueueWindow : public QObject {
+using testing::child;
+using testing::choose;
+using testing::retype;
+
+class TestPartQueueWindow : public QObject, protected testing::WindowBench {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
-    std::unique_ptr<sim::Reader> m_reader;
-    std::unique_ptr<link::Coordinator> m_coordinator;
-    std::unique_ptr<link::SettingsConnection> m_conn;
-
     void startReader(int level) {
-        m_reader =
-            testing::startReader("Queue2", testing::nextAddress(), sim::softwareVersionForLevel(level));
-        QVERIFY(m_reader);
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        QVERIFY(m_conn->Connected());
-        QVERIFY(testing::takeControl(*m_conn));
+        WindowBench::startReader(testing::readerConfig("Queue2", sim::softwareVersionForLevel(level)));
     }
-    void readerHolds(const QString& command) {
-        QVERIFY2(m_conn->SendCommand(command).ok, qPrintable(command));
-    }
-    QString readerValue(const QString& name) { return m_conn->Query(name); }
-    std::unique_ptr<io::dlgPartQueueSetup> open() {
-        auto w = std::make_unique<io::dlgPartQueueSetup>();
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        return w;
-    }
-    template <typename T>
-    static T* child(QWidget* w, const char* name) {
-        T* c = w->findChild<T*>(name);
-        if (!c)
-            qWarning() << "no control" << name;
-        return c;
-    }
-    static void choose(QComboBox* list, const QString& text) {
-        const int i = list->findText(text);
-        QVERIFY2(i >= 0, qPrintable(text));
-        list->setCurrentIndex(i);
-    }
-    static void type(QLineEdit* box, const QString& text) {
-        box->selectAll();
-        box->del();
-        QTest::keyClicks(box, text);
-    }
+    std::unique_ptr<io::dlgPartQueueSetup> open() { return openWindow<io::dlgPartQueueSetup>(); }
 
 private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
-    void init() {
-        testing::startWindowTest(m_dir.path());
-        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
-        m_coordinator = std::make_unique<link::Coordinator>();
-        m_conn = std::make_unique<link::SettingsConnection>();
-    }
-    void cleanup() {
-        m_unexpectedBoxes.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (m_coordinator)
-            m_coordinator->Focus("");
-        m_conn.reset();
-        m_coordinator.reset();
-        m_reader.reset();
-        app::installSettings(nullptr);
-    }
+    void init() { setUpBench(); }
+    void cleanup() { tearDownBench(); }
 
     // From level 7 the FTP settings carry the maximum of FTP records: what the reader
     // holds is shown, and what the operator changes goes back, in the reader's form.
@@ -454,9 +406,9 @@ private slots:
         QCOMPARE(child<QLabel>(w.get(), "capacityLabel")->text().mid(13),
                  readerValue("PARTQCAPACITY").split(' ').value(1));
         choose(child<QComboBox>(w.get(), "cmbQualFail"), "Decode Failure");
-        type(child<QLineEdit>(w.get(), "txtSize"), "7");
-        type(child<QLineEdit>(w.get(), "txtHost"), "127.0.0.1:2121");
-        type(child<QLineEdit>(w.get(), "txtFTPSize"), "9999");
+        retype(child<QLineEdit>(w.get(), "txtSize"), "7");
+        retype(child<QLineEdit>(w.get(), "txtHost"), "127.0.0.1:2121");
+        retype(child<QLineEdit>(w.get(), "txtFTPSize"), "9999");
         QVERIFY(w->okButton()->isEnabled());
         QTest::mouseClick(w->okButton(), Qt::LeftButton);
         QTRY_VERIFY(!w->isVisible());
@@ -494,7 +446,7 @@ private slots:
         QCOMPARE(child<QComboBox>(w.get(), "cmbSaveResults")->currentText(), QString("No"));
         QCOMPARE(child<QComboBox>(w.get(), "cmbSaveImg")->currentText(), QString("Yes"));
         choose(child<QComboBox>(w.get(), "cmbSaveResults"), "Yes");
-        type(child<QLineEdit>(w.get(), "txtPath"), "q2");
+        retype(child<QLineEdit>(w.get(), "txtPath"), "q2");
         QTest::mouseClick(w->okButton(), Qt::LeftButton);
         QTRY_VERIFY(!w->isVisible());
         QCOMPARE(readerValue("PARTQFTP"), QString("PARTQFTP \"ftp.plant\" \"q2\" Y Y"));
@@ -519,7 +471,7 @@ private slots:
         auto* size = child<QLineEdit>(w.get(), "txtSize");
         auto* ftpSize = child<QLineEdit>(w.get(), "txtFTPSize");
         choose(child<QComboBox>(w.get(), "cmbSaveMethod"), "Save on remote system (FTP)");
-        type(size, "-3");
+        retype(size, "-3");
         {
             testing::ExpectPrompts boxes;
             boxes->expectMessage("Validation Error", "Illegal maximum records value!",
@@ -527,15 +479,15 @@ private slots:
             QTest::mouseClick(w->okButton(), Qt::LeftButton);
         }
         QVERIFY(w->isVisible());
-        type(size, "5");
+        retype(size, "5");
         {
             testing::ExpectPrompts boxes;
             boxes->expectMessage("FTP Setup Error", "Host IP and Path must be specified!",
                                  PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
             QTest::mouseClick(w->okButton(), Qt::LeftButton);
         }
-        type(child<QLineEdit>(w.get(), "txtHost"), "10.1.1.1");
-        type(child<QLineEdit>(w.get(), "txtPath"), "p");
+        retype(child<QLineEdit>(w.get(), "txtHost"), "10.1.1.1");
+        retype(child<QLineEdit>(w.get(), "txtPath"), "p");
         choose(child<QComboBox>(w.get(), "cmbSaveResults"), "No");
         choose(child<QComboBox>(w.get(), "cmbSaveImg"), "No");
         {
@@ -545,7 +497,7 @@ private slots:
             QTest::mouseClick(w->okButton(), Qt::LeftButton);
         }
         choose(child<QComboBox>(w.get(), "cmbSaveResults"), "Yes");
-        type(ftpSize, "10000");
+        retype(ftpSize, "10000");
         {
             testing::ExpectPrompts boxes;
             boxes->expectMessage("Validation Error", "Illegal maximum FTP records value!",
@@ -555,7 +507,7 @@ private slots:
         QVERIFY(w->isVisible());
         QCOMPARE(readerValue("PARTQ"), QString("PARTQ Y ALL 5"));
         QCOMPARE(readerValue("PARTQFTPEX"), QString("PARTQFTPEX \"\" \"\" N N 0"));
-        type(ftpSize, "9999");
+        retype(ftpSize, "9999");
         QTest::mouseClick(w->okButton(), Qt::LeftButton);
         QTRY_VERIFY(!w->isVisible());
         QCOMPARE(readerValue("PARTQ"), QString("PARTQ R ALL 5"));
@@ -565,15 +517,10 @@ private slots:
 
 // ---------------------------------------------------------------------------------------------
 
-class TestCommSetup : public QObject {
+class TestCommSetup : public QObject, protected testing::WindowBench {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<testing::ExpectPrompts> m_unexpectedBoxes;
     std::unique_ptr<sim::Simulator> m_simulator;
-    std::unique_ptr<sim::Reader> m_reader;
-    std::unique_ptr<link::Coordinator> m_coordinator;
-    std::unique_ptr<link::SettingsConnection> m_conn;
 
     sim::Reader* reader() { return m_simulator ? m_simulator->readers().front() : m_reader.get(); }
     void focus(const QString& nameOrAddress) {
@@ -581,23 +528,8 @@ class TestCommSetup : public QObject {
         QVERIFY(m_conn->Connected());
         QVERIFY(testing::takeControl(*m_conn));
     }
-    QString readerValue(const QString& name) { return m_conn->Query(name); }
-    std::unique_ptr<io::dlgCommSetup> open() {
-        auto w = std::make_unique<io::dlgCommSetup>();
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        return w;
-    }
-    static void type(QLineEdit* box, const QString& text) {
-        box->selectAll();
-        box->del();
-        QTest::keyClicks(box, text);
-    }
+    std::unique_ptr<io::dlgCommSetup> open() { return openWindow<io::dlgCommSetup>(); }
     static QPushButton* ok(QWidget* w) { return w->findChild<QPushButton*>("btnOK"); }
-    template <typename T>
-    static T* child(QWidget* w, const char* name) {
-        return w->findChild<T*>(name);
-    }
     // OK refused with this message: the dialog stays open and nothing reaches the reader.
     void refusedWith(QWidget* w, const QString& title, const QString& text) {
         {
@@ -650,22 +582,12 @@ class TestCommSetup : public QObject {
 private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
     void init() {
-        testing::startWindowTest(m_dir.path());
+        setUpBench();
         app::setRegistryFolder(m_dir.filePath("registry"));
-        m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
-        m_coordinator = std::make_unique<link::Coordinator>();
-        m_conn = std::make_unique<link::SettingsConnection>();
     }
     void cleanup() {
-        m_unexpectedBoxes.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (m_coordinator)
-            m_coordinator->Focus("");
-        m_conn.reset();
-        m_coordinator.reset();
-        m_reader.reset();
+        tearDownBench();
         m_simulator.reset();
-        app::installSettings(nullptr);
     }
 
     // The reader's identity as it is: its own name, the address it listens on, its mask,
@@ -693,26 +615,26 @@ private slots:
 
         auto again = open();
         auto* name = child<QLineEdit>(again.get(), "txtCamName");
-        type(name, "1Cam");
+        retype(name, "1Cam");
         refusedWith(again.get(), "Name Error", "Camera name must start with a letter");
-        type(name, "Cam 1");
+        retype(name, "Cam 1");
         refusedWith(again.get(), "Name Error", "Camera name cannot contain non-alphanumeric characters");
-        type(name, "Cam_01");
+        retype(name, "Cam_01");
         auto* domain = child<QLineEdit>(again.get(), "txtDomain");
-        type(domain, "-plant");
+        retype(domain, "-plant");
         refusedWith(again.get(), "Name Error", "Domain name must have no spaces and start with a letter");
-        type(domain, "plant-4.example");
+        retype(domain, "plant-4.example");
         auto* address = child<QLineEdit>(again.get(), "txtIP");
-        type(address, "127.0.0.256");
+        retype(address, "127.0.0.256");
         refusedWith(again.get(), "IP Error", "Invalid IP address!");
-        type(address, "127.0.1");
+        retype(address, "127.0.1");
         refusedWith(again.get(), "IP Error", "Invalid IP address!");
-        type(address, "127.0.x.1");
+        retype(address, "127.0.x.1");
         refusedWith(again.get(), "IP Error", "Invalid IP address!");
-        type(address, "127.0.0.23");
-        type(child<QLineEdit>(again.get(), "txtGateway"), "10.0.0");
+        retype(address, "127.0.0.23");
+        retype(child<QLineEdit>(again.get(), "txtGateway"), "10.0.0");
         refusedWith(again.get(), "IP Error", "Invalid Gateway address! (Use 0.0.0.0 to disable)");
-        type(child<QLineEdit>(again.get(), "txtGateway"), "0.0.0.0");
+        retype(child<QLineEdit>(again.get(), "txtGateway"), "0.0.0.0");
         QCOMPARE(readerValue("IP").section(' ', 1, 1), QString("Cell4"));
         child<QCheckBox>(again.get(), "chkEIPEnable")->setChecked(true);
         {
@@ -825,8 +747,8 @@ private slots:
         focus("Line1");
         const QString moved = testing::nextAddress();
         auto w = open();
-        type(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
-        type(child<QLineEdit>(w.get(), "txtIP"), moved);
+        retype(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
+        retype(child<QLineEdit>(w.get(), "txtIP"), moved);
         {
             testing::ExpectPrompts boxes;
             boxes->expectMessage("Configuration Changed",

@@ -31,6 +31,12 @@ void typeInto(QLineEdit* box, const QString& text) {
     QTest::keyClick(box, Qt::Key_Tab);
 }
 
+void retype(QLineEdit* box, const QString& text) {
+    box->selectAll();
+    box->del();
+    QTest::keyClicks(box, text);
+}
+
 void clickCell(QTableWidget* grid, int row, int column) {
     const QRect r = grid->visualItemRect(grid->item(row, column));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, r.center());

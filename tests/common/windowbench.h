@@ -39,6 +39,8 @@ void choose(QComboBox* list, const QString& text);
 void typeAndLeave(QLineEdit* box, const QString& text);
 // Gives a box the keyboard focus, types over its text and presses Tab.
 void typeInto(QLineEdit* box, const QString& text);
+// Selects a box's text and types over it, the box keeping the focus.
+void retype(QLineEdit* box, const QString& text);
 // Clicks a grid cell.
 void clickCell(QTableWidget* grid, int row, int column);
 // The texts a list offers, in order.
