@@ -303,13 +303,21 @@ const QImage& VxImageView::scaledImage(const QSize& size) {
     if (m_scaledKey != m_image.cacheKey() || m_scaledSize != size || m_scaled.isNull()) {
         // Scale once per image and size; repaints of the same image (drags, hover)
         // then cost only a blit.
-        // 32-bit pixels scale on Qt's fast paths and go to the screen as a plain copy.
-        QImage source = m_image.convertToFormat(QImage::Format_RGB32);
         // Whole multiples copy pixels exactly; any other factor is filtered so the
         // picture shows no uneven pixel rows.
-        const bool wholeMultiple = size.width() % source.width() == 0 && size.height() % source.height() == 0;
-        const Qt::TransformationMode mode = wholeMultiple ? Qt::FastTransformation : Qt::SmoothTransformation;
-        m_scaled = size == source.size() ? source : source.scaled(size, Qt::IgnoreAspectRatio, mode);
+        const bool wholeMultiple =
+            size.width() % m_image.width() == 0 && size.height() % m_image.height() == 0;
+        if (m_image.format() == QImage::Format_Grayscale8) {
+            m_scaler.scale(m_image, size,
+                           wholeMultiple ? GrayScaler::Filter::Nearest : GrayScaler::Filter::Smooth,
+                           m_scaled);
+        } else {
+            // 32-bit pixels scale on Qt's fast paths and go to the screen as a plain copy.
+            QImage source = m_image.convertToFormat(QImage::Format_RGB32);
+            const Qt::TransformationMode mode =
+                wholeMultiple ? Qt::FastTransformation : Qt::SmoothTransformation;
+            m_scaled = size == source.size() ? source : source.scaled(size, Qt::IgnoreAspectRatio, mode);
+        }
         m_scaledKey = m_image.cacheKey();
         m_scaledSize = size;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/drawcontext.h"
+#include "display/grayscaler.h"
 #include "link/record.h"
 
 #include <QElapsedTimer>
@@ -146,6 +147,7 @@ private:
 
     std::optional<vm::link::Record> m_record;
     QImage m_image;
+    GrayScaler m_scaler;
     QImage m_scaled;
     qint64 m_scaledKey = 0;
     QSize m_scaledSize;

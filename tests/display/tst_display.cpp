@@ -1,6 +1,7 @@
 #include "common/readers.h"
 #include "display/cameras.h"
 #include "display/colorvalue.h"
+#include "display/grayscaler.h"
 #include "display/imageview.h"
 #include "display/reportchart.h"
 #include "display/reportgrid.h"
@@ -117,6 +118,7 @@ private slots:
     // ---- image view
     void mouseToPixelAtTwoSizes();
     void letterboxedImageIsDrawnCentred();
+    void greyPicturesScaleFaithfully();
     void dragHandleAndShapeThroughWidget();
     void staleImagesAreDropped();
     void paintsKeepToTheRefreshRate();
@@ -380,6 +382,75 @@ void TestDisplay::mouseToPixelAtTwoSizes() {
     QCOMPARE(view.PixelAt(QPointF(1317, 987)), std::optional<QPoint>(QPoint(658, 493)));
     QCOMPARE(view.GrayValueAt(QPoint(5, 5)), 128);
     QCOMPARE(view.GrayValueAt(QPoint(659, 5)), -1);
+}
+
+void TestDisplay::greyPicturesScaleFaithfully() {
+    using vm::display::GrayScaler;
+    GrayScaler scaler;
+    QImage out;
+    auto grey = [&](int x, int y) { return qGray(out.pixel(x, y)); };
+
+    // An even grey stays exactly that grey at any size: the filter weights add up to one.
+    for (const QSize size : {QSize(864, 648), QSize(300, 225), QSize(1318, 988), QSize(7, 5)}) {
+        scaler.scale(greyImage(137), size, GrayScaler::Filter::Smooth, out);
+        QCOMPARE(out.size(), size);
+        QCOMPARE(out.format(), QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); y += 3)
+            for (int x = 0; x < size.width(); x += 3)
+                QVERIFY2(out.pixel(x, y) == qRgb(137, 137, 137),
+                         qPrintable(QString("%1x%2 at %3,%4: %5")
+                                        .arg(size.width())
+                                        .arg(size.height())
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(out.pixel(x, y), 0, 16)));
+    }
+
+    // A whole multiple turns each source pixel into an exact block.
+    QImage ramp(256, 4, QImage::Format_Grayscale8);
+    for (int y = 0; y < ramp.height(); ++y)
+        for (int x = 0; x < ramp.width(); ++x)
+            ramp.scanLine(y)[x] = uchar(x);
+    scaler.scale(ramp, QSize(768, 8), GrayScaler::Filter::Nearest, out);
+    for (int x = 0; x < 768; ++x)
+        QCOMPARE(grey(x, 7), x / 3);
+
+    // Shrinking averages what each screen pixel covers: a one-pixel checkerboard becomes
+    // an even mid grey, not a coarser checkerboard.
+    QImage checks(400, 300, QImage::Format_Grayscale8);
+    for (int y = 0; y < checks.height(); ++y)
+        for (int x = 0; x < checks.width(); ++x)
+            checks.scanLine(y)[x] = (x + y) % 2 ? 255 : 0;
+    // Where a screen pixel covers a part of a source pixel, the part counts: the picture keeps
+    // its mean and shows no pattern of whole source pixels.
+    for (const auto& [size, spread] :
+         {std::pair{QSize(200, 150), 1}, {QSize(100, 75), 1}, {QSize(160, 120), 40}}) {
+        scaler.scale(checks, size, GrayScaler::Filter::Smooth, out);
+        qint64 total = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                QVERIFY2(std::abs(grey(x, y) - 128) <= spread,
+                         qPrintable(QString("%1,%2 is %3").arg(x).arg(y).arg(grey(x, y))));
+                total += grey(x, y);
+            }
+        QVERIFY(std::abs(double(total) / (size.width() * size.height()) - 127.5) < 2);
+    }
+
+    // Enlarging draws a smooth ramp that keeps its ends and never steps back, and the
+    // same picture at another size reuses nothing stale.
+    scaler.scale(ramp, QSize(640, 10), GrayScaler::Filter::Smooth, out);
+    QCOMPARE(grey(0, 5), 0);
+    QCOMPARE(grey(639, 5), 255);
+    int largestStep = 0;
+    for (int x = 1; x < 640; ++x) {
+        QVERIFY(grey(x, 5) >= grey(x - 1, 5));
+        largestStep = std::max(largestStep, grey(x, 5) - grey(x - 1, 5));
+    }
+    QVERIFY2(largestStep <= 1, "an enlarged ramp shows steps");
+    const QImage qtScaled = ramp.convertToFormat(QImage::Format_RGB32)
+                                .scaled(QSize(640, 10), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (int x = 0; x < 640; ++x)
+        QVERIFY2(std::abs(grey(x, 5) - qGray(qtScaled.pixel(x, 5))) <= 2, qPrintable(QString::number(x)));
 }
 
 void TestDisplay::dragHandleAndShapeThroughWidget() {
