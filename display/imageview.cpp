@@ -333,8 +333,14 @@ void VxImageView::paintEvent(QPaintEvent*) {
     m_credit = std::max(paintCredit(now) - 1.0, -1.0 / 8);
     m_creditNs = now;
     QPainter painter(this);
-    painter.fillRect(rect(), kBackground);
     const QRectF imageRect = ImageRect();
+    // Only the bands beside the picture: the picture covers the rest.
+    const QRect pictureRect(imageRect.topLeft().toPoint(), imageRect.size().toSize());
+    const QRegion bands = imageRect.isEmpty() || m_image.isNull()
+                              ? QRegion(rect())
+                              : QRegion(rect()).subtracted(QRegion(pictureRect));
+    for (const QRect& band : bands)
+        painter.fillRect(band, kBackground);
     if (!imageRect.isEmpty()) {
         if (m_image.isNull()) {
             painter.fillRect(imageRect, kEmptyImage);
@@ -346,7 +352,7 @@ void VxImageView::paintEvent(QPaintEvent*) {
                 painter.drawText(imageRect, Qt::AlignCenter, m_programName);
             }
         } else
-            painter.drawImage(imageRect.topLeft(), scaledImage(imageRect.size().toSize()));
+            painter.drawImage(pictureRect.topLeft(), scaledImage(pictureRect.size()));
 
         painter.setClipRect(imageRect);
         {

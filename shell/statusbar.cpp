@@ -24,6 +24,7 @@ using vm::display::ToQColor;
 
 namespace {
 constexpr int kTextPadding = 8;
+constexpr int kCounterDigits = 8; // counts up to this many digits fit their fields as laid out
 constexpr int kSpacerWidth = 6;
 // Grey values below this get white text on the grey field, the rest black.
 constexpr int kGrayTextThreshold = 141;
@@ -208,7 +209,14 @@ void VmStatusBar::SetCounts(qint32 total, qint32 pass, qint32 fail) {
     m_passField->setText(QString::number(pass));
     m_failField->setText(QString::number(fail));
     updateCountNames();
-    relayout(); // a count may outgrow its field; unchanged geometry costs nothing
+    // Counts come with every record; measuring the fields' texts costs more than the rest of
+    // the record's display. Only a count past the field's eight digits, or one coming back
+    // within them, moves the fields.
+    const bool wide = std::max({m_totalField->text().size(), m_passField->text().size(),
+                                m_failField->text().size()}) > kCounterDigits;
+    if (wide || m_countsWide)
+        relayout();
+    m_countsWide = wide;
 }
 
 void VmStatusBar::SetCountLabels(const QString& total, const QString& pass, const QString& fail) {
@@ -307,10 +315,14 @@ int VmStatusBar::ProgressPercent() const {
 }
 
 void VmStatusBar::setFieldColors(QLabel* label, quint32 fore, quint32 back) {
+    const QColor text = IsSystemColor(fore) ? palette().color(QPalette::WindowText) : ToQColor(fore);
+    const QColor ground = IsSystemColor(back) ? palette().color(QPalette::Window) : ToQColor(back);
     QPalette p = label->palette();
-    p.setColor(QPalette::WindowText,
-               IsSystemColor(fore) ? palette().color(QPalette::WindowText) : ToQColor(fore));
-    p.setColor(QPalette::Window, IsSystemColor(back) ? palette().color(QPalette::Window) : ToQColor(back));
+    // The same colours come with every record; setting them again would restyle the label.
+    if (p.color(QPalette::WindowText) == text && p.color(QPalette::Window) == ground)
+        return;
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Window, ground);
     label->setPalette(p);
 }
 
@@ -409,7 +421,7 @@ void VmStatusBar::relayout() {
     auto textWidth = [](const QLabel* label, const QString& sample) {
         return label->fontMetrics().horizontalAdvance(sample) + kTextPadding;
     };
-    const QString counterSample = QStringLiteral("00000000");
+    const QString counterSample(kCounterDigits, QLatin1Char('0'));
 
     // From the right: Fail, Pass, Total (caption then value), the grey field,
     // the cursor caption and field, the toolbar, the virtual-trigger area.

@@ -96,7 +96,8 @@ private:
     QLabel* m_waitTriggerMsg;
     bool m_waiting = false;
     bool m_progressVisible = false;
-    bool m_built = false; // font changes during construction arrive before the children exist
+    bool m_countsWide = false; // a count is longer than kCounterDigits
+    bool m_built = false;      // font changes during construction arrive before the children exist
 };
 
 } // namespace vm::shell
