@@ -4,7 +4,11 @@
 
 #include <QDateTime>
 #include <QHeaderView>
+#include <QAbstractItemDelegate>
 #include <QScrollBar>
+#include <QStyleOptionViewItem>
+
+#include <algorithm>
 
 namespace vm::display {
 
@@ -34,6 +38,9 @@ ReportGrid::ReportGrid(QWidget* parent)
     setTabKeyNavigation(false);
     setAccessibleName(tr("Report grid"));
     fitColumns();
+    m_repaint.setSingleShot(true);
+    m_repaint.setInterval(kRepaintMs);
+    connect(&m_repaint, &QTimer::timeout, this, [this] { setUpdatesEnabled(true); });
 }
 
 void ReportGrid::AddRecord(const vm::link::Record& record) {
@@ -48,7 +55,11 @@ void ReportGrid::AddRecord(const vm::link::Record& record) {
                              ? QDateTime::fromMSecsSinceEpoch(record.TimeMs()).toString("hh:mm:ss.zzz")
                              : QString();
 
-    setUpdatesEnabled(false);
+    // Painting waits for the repaint timer; the rows themselves are there at once.
+    if (!m_repaint.isActive()) {
+        setUpdatesEnabled(false);
+        m_repaint.start();
+    }
     insertRow(0);
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
     setItem(0, ImageColumn, cell(QString::number(record.Number()), right));
@@ -64,8 +75,7 @@ void ReportGrid::AddRecord(const vm::link::Record& record) {
     setItem(0, DecodeColumn, cell(QString::number(result.DecodeMilliseconds(), 'f', 1), right));
     while (rowCount() > m_maxRows)
         removeRow(rowCount() - 1);
-    fitColumns();
-    setUpdatesEnabled(true);
+    widenColumnsFor(0);
 }
 
 void ReportGrid::Clear() {
@@ -84,6 +94,20 @@ void ReportGrid::fitColumns() {
         resizeColumnToContents(c);
         if (c == TextColumn)
             setColumnWidth(c, std::clamp(columnWidth(c), 120, kMaxTextColumnWidth));
+    }
+}
+
+void ReportGrid::widenColumnsFor(int row) {
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int grid = showGrid() ? 1 : 0;
+    for (int c = 0; c < ColumnCount; ++c) {
+        const QModelIndex index = model()->index(row, c);
+        int wanted = itemDelegateForIndex(index)->sizeHint(option, index).width() + grid;
+        if (c == TextColumn)
+            wanted = std::min(wanted, kMaxTextColumnWidth);
+        if (wanted > columnWidth(c))
+            setColumnWidth(c, wanted);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "link/record.h"
 
 #include <QTableWidget>
+#include <QTimer>
 
 namespace vm::display {
 
@@ -15,6 +16,9 @@ public:
     // The decoded text column never grows wider than this (pixels), so one long
     // read does not stretch the window across the screen.
     static constexpr int kMaxTextColumnWidth = 360;
+    // Rows come as fast as the reader reads; the grid shows them at most this often, as
+    // nobody reads a table that changes faster, and every change moves all rows down.
+    static constexpr int kRepaintMs = 50;
 
     explicit ReportGrid(QWidget* parent = nullptr);
 
@@ -31,8 +35,12 @@ private:
     int contentWidthPixels() const;
     int contentHeightPixels() const;
     void fitColumns();
+    // Widens the columns where a cell of `row` needs more room; columns never narrow while rows
+    // come, so the grid does not jump as rows drop off the bottom.
+    void widenColumnsFor(int row);
 
     int m_maxRows = kDefaultMaxRows;
+    QTimer m_repaint;
 };
 
 } // namespace vm::display

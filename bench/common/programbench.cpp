@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -77,6 +78,13 @@ bool ReaderProcess::start(const Options& options) {
         return false;
     }
     return true;
+}
+
+void RecordTally::add(qint64 number) {
+    if (m_received == 0)
+        m_first = number;
+    m_last = std::max(m_last, number);
+    ++m_received;
 }
 
 void installProgramSettings(const QString& folder) {

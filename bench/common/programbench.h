@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QtGlobal>
 
 #include <functional>
 
@@ -17,6 +18,21 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
 // The processor time this process has used, all threads, in seconds.
 double cpuSeconds();
+
+// Counts the records that reach the program against the reader's own record numbers, so a
+// shortfall in the rate shows whether the reader made fewer records or the program lost some.
+class RecordTally {
+public:
+    void add(qint64 number);
+    qint64 received() const { return m_received; }
+    // Records the reader numbered between the first and the last received that never arrived.
+    qint64 missing() const { return m_received ? m_last - m_first + 1 - m_received : 0; }
+
+private:
+    qint64 m_first = 0;
+    qint64 m_last = 0;
+    qint64 m_received = 0;
+};
 
 // One simulated reader in a program of its own, so that its cycles do not share this
 // process's CPU, found by the program's discovery on a port of the bench's own.

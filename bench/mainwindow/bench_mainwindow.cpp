@@ -88,10 +88,10 @@ int main(int argc, char* argv[]) {
     waitFor([&] { return window.imageView()->HasImage(); }, 5000);
     waitFor([] { return false; }, 1000); // let the stream settle
 
-    int records = 0;
+    vm::bench::RecordTally tally;
     int withImage = 0;
     QObject::connect(&window, &vm::shell::BasicInterface::recordShown, [&](const vm::link::Record& record) {
-        ++records;
+        tally.add(record.Number());
         if (!record.Image().IsEmpty())
             ++withImage;
     });
@@ -103,7 +103,9 @@ int main(int argc, char* argv[]) {
     waitFor([&] { return wall.elapsed() >= qint64(seconds) * 1000; }, seconds * 1000 + 1000);
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
-    std::printf("live %d, %d of %d records with images\n", window.IsLive(), withImage, records);
+    const qint64 records = tally.received();
+    std::printf("live %d, %d of %lld records with images, %lld of the reader's numbers missing\n", window.IsLive(),
+                withImage, static_cast<long long>(records), static_cast<long long>(tally.missing()));
     const double paintedRate = double(window.imageView()->PaintedImageCount() - painted0) / elapsed;
     const double refresh = 1e9 / double(window.imageView()->FrameIntervalNs());
     std::printf(

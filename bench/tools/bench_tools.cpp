@@ -39,6 +39,10 @@ int main(int argc, char* argv[]) {
     parser.addOption({"seconds", "How long to measure.", "S", "10"});
     parser.addOption({"replay", "The reader replays its last image instead of reading (no decoding), so that "
                                 "its rate is not bound by the decoder on this machine."});
+    parser.addOption({"windows",
+                      "Open only these windows (comma-separated menu keys, \"histogram\" for the histogram), "
+                      "to see what each costs.",
+                      "LIST", "mnuTerminal,mnuReport,mnuChart,mnuFilmstrip,mnuNetworkOverview,histogram"});
     parser.addOption({"screenshots", "Save a picture of each window in this folder.", "DIR"});
     parser.addOption({"sim", "The simulated reader program.", "PATH", QStringLiteral(LUMIVEX_SIM_PROGRAM)});
     parser.process(app);
@@ -63,49 +67,66 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the reader did not connect\n");
         return 1;
     }
-    for (const char* key : {"mnuTerminal", "mnuReport", "mnuChart", "mnuFilmstrip", "mnuNetworkOverview"})
-        window.action(QLatin1String(key))->trigger();
-    window.ShowHistogramWindow();
+    const QStringList keys = parser.value("windows").split(u',', Qt::SkipEmptyParts);
+    for (const QString& key : keys) {
+        if (key == QLatin1String("histogram"))
+            window.ShowHistogramWindow();
+        else if (QAction* item = window.action(key))
+            item->trigger();
+        else {
+            std::fprintf(stderr, "no menu item %s\n", qPrintable(key));
+            return 1;
+        }
+    }
     window.findChild<QAction*>("live")->setChecked(true);
     auto* chart = static_cast<vm::tools::BasicChart*>(vm::app::windows().find("BasicChart"));
     auto* film = static_cast<vm::tools::FilmstripRecorder*>(vm::app::windows().find("FilmstripRecorder"));
-    waitFor([&] { return film->shownCount() > 0; }, 5000);
+    waitFor([&] { return window.imageView()->HasImage(); }, 5000);
     waitFor([] { return false; }, 1000); // let the stream settle
 
     vm::link::ReaderConnection counter;
-    qint64 records = 0;
+    vm::bench::RecordTally tally;
     QObject::connect(&counter, &vm::link::Connection::OnNewRecord,
-                     [&](const vm::link::Record&) { ++records; });
+                     [&](const vm::link::Record& record) { tally.add(record.Number()); });
     auto hourReads = [&] {
         qint64 n = 0;
+        if (!chart)
+            return n;
         for (const auto& minute : chart->hourTrend().minutes())
             n += minute.second.reads;
         return n;
     };
     const qint64 chart0 = hourReads();
-    film->SetRecording(true);
+    if (film)
+        film->SetRecording(true);
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     waitFor([&] { return wall.elapsed() >= qint64(seconds) * 1000; }, seconds * 1000 + 1000);
-    film->SetRecording(false);
+    if (film)
+        film->SetRecording(false);
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
     const qint64 chartRecords = hourReads() - chart0;
-    film->recorder().waitIdle(30000);
+    const qint64 records = tally.received();
+    if (film)
+        film->recorder().waitIdle(30000);
     const int files = QDir(images).entryList({"*.tif"}, QDir::Files).size();
 
-    std::printf("reader at %d records/s, all six windows open, %.1f s:\n", rate, elapsed);
-    std::printf("  %lld records received (%.1f/s), %lld counted by the chart window\n",
-                static_cast<long long>(records), records / elapsed, static_cast<long long>(chartRecords));
-    std::printf("  CPU %.0f%% of one core, including the writer thread (%.2f ms per record)\n",
-                100.0 * cpu / elapsed, records ? 1000.0 * cpu / double(records) : 0.0);
-    std::printf(
-        "  recorder: %llu images written (%.1f/s), %llu dropped, %llu failed, %d files in the folder\n",
-        static_cast<unsigned long long>(film->recorder().written()),
-        double(film->recorder().written()) / elapsed,
-        static_cast<unsigned long long>(film->recorder().dropped()),
-        static_cast<unsigned long long>(film->recorder().failed()), files);
+    std::printf("reader at %d records/s, windows open: %s, %.1f s:\n", rate, qPrintable(keys.join(u' ')), elapsed);
+    std::printf("  %lld records received (%.1f/s), %lld of the reader's numbers missing",
+                static_cast<long long>(records), records / elapsed, static_cast<long long>(tally.missing()));
+    if (chart)
+        std::printf(", %lld counted by the chart window", static_cast<long long>(chartRecords));
+    std::printf("\n  CPU %.0f%% of one core, all threads (%.2f ms per record)\n", 100.0 * cpu / elapsed,
+                records ? 1000.0 * cpu / double(records) : 0.0);
+    if (film)
+        std::printf(
+            "  recorder: %llu images written (%.1f/s), %llu dropped, %llu failed, %d files in the folder\n",
+            static_cast<unsigned long long>(film->recorder().written()),
+            double(film->recorder().written()) / elapsed,
+            static_cast<unsigned long long>(film->recorder().dropped()),
+            static_cast<unsigned long long>(film->recorder().failed()), files);
     std::printf("goal: every record kept and under 50%% of one core; the recorder writes every image, none "
                 "dropped\n");
 
