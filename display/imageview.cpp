@@ -269,6 +269,8 @@ qint64 VxImageView::FrameIntervalNs() const {
     double rate = 60.0;
     if (const QScreen* s = screen(); s && s->refreshRate() >= 20.0 && s->refreshRate() <= 500.0)
         rate = s->refreshRate();
+    if (m_maxPaintRate > 0.0)
+        rate = std::min(rate, m_maxPaintRate);
     return qint64(1e9 / rate);
 }
 

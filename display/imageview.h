@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -103,8 +104,11 @@ public:
     quint64 PaintedImageCount() const { return m_paintedImages; }
     quint64 DroppedImageCount() const { return m_droppedImages; }
     quint64 PaintCount() const { return m_paints; }
-    // Shortest time between two paints, from the screen's refresh rate.
+    // Shortest time between two paints: the screen's refresh, or longer where a rate is set.
     qint64 FrameIntervalNs() const;
+    // Paints at most this many images a second (0: every screen refresh that has a newer one),
+    // for views that watch beside the main picture and need not cost a full refresh rate.
+    void SetMaxPaintRate(double perSecond) { m_maxPaintRate = std::max(0.0, perSecond); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -180,6 +184,7 @@ private:
     QTimer m_frameTimer;
     QElapsedTimer m_frameClock;
     double m_credit = kPaintBurst;
+    double m_maxPaintRate = 0.0;
     qint64 m_creditNs = -1;
     quint64 m_receivedImages = 0;
     quint64 m_paintedImages = 0;

@@ -2,9 +2,9 @@
 
 #include "display/twips.h"
 
+#include <QAbstractItemDelegate>
 #include <QDateTime>
 #include <QHeaderView>
-#include <QAbstractItemDelegate>
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 

@@ -18,7 +18,7 @@ public:
     static constexpr int kMaxTextColumnWidth = 360;
     // Rows come as fast as the reader reads; the grid shows them at most this often, as
     // nobody reads a table that changes faster, and every change moves all rows down.
-    static constexpr int kRepaintMs = 50;
+    static constexpr int kRepaintMs = 100;
 
     explicit ReportGrid(QWidget* parent = nullptr);
 

@@ -68,7 +68,7 @@ HistogramResult RecordImage::Histogram(const QRect& rectangle) const {
     return Histogram(rectangle.left(), rectangle.top(), rectangle.right(), rectangle.bottom());
 }
 
-bool RecordImage::SaveToFile(const QString& path, QString* errorText) const {
+bool RecordImage::SaveToFile(const QString& path, QString* errorText, Durability durability) const {
     auto fail = [errorText](const QString& text) {
         if (errorText)
             *errorText = text;
@@ -101,7 +101,7 @@ bool RecordImage::SaveToFile(const QString& path, QString* errorText) const {
             *why = QStringLiteral("Cannot write %1: %2").arg(path, writer.errorString());
             return false;
         },
-        errorText);
+        errorText, durability);
 }
 
 } // namespace vm::link

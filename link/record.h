@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/wholefile.h"
+
 #include <QImage>
 #include <QJsonObject>
 #include <QList>
@@ -44,7 +46,8 @@ public:
 
     // Writes the image as TIFF (".tif"/".tiff") or BMP (".bmp"), chosen by the
     // extension. Returns false and fills errorText when that fails.
-    bool SaveToFile(const QString& path, QString* errorText = nullptr) const;
+    bool SaveToFile(const QString& path, QString* errorText = nullptr,
+                    Durability durability = Durability::Synced) const;
 
 private:
     QImage m_image;

@@ -134,6 +134,7 @@ FilmstripRecorder::FilmstripRecorder(QWidget* parent)
     layout->addWidget(m_toolbar);
 
     m_imageCtl = new vm::display::VxImageView(this);
+    m_imageCtl->SetMaxPaintRate(kLivePaintRate);
     m_imageCtl->setObjectName(QStringLiteral("ImageCtl"));
     m_imageCtl->setAccessibleName(vm::res::Str(20284));
     m_imageCtl->Initialize(QStringLiteral("Velmarrow"));

@@ -34,6 +34,9 @@ public:
     // Images kept to browse back through (about 16 MB of grey images).
     static constexpr int kRingSize = 50;
     static constexpr int kRecBlinkMs = 500;
+    // The live picture beside the main window's: half the screen's refresh is plenty to watch
+    // it by, and saves scaling every other image at the reader's full rate.
+    static constexpr double kLivePaintRate = 30.0;
 
     struct Filter {
         bool keepPassed = false;

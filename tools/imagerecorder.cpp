@@ -69,7 +69,9 @@ void ImageRecorder::run() {
         m_writing = true;
         lock.unlock();
         QString error;
-        const bool ok = job.image.SaveToFile(job.path, &error);
+        // Each file appears whole or not at all; a disk flush per image would cap the rate
+        // below the reader's.
+        const bool ok = job.image.SaveToFile(job.path, &error, vm::link::Durability::Unsynced);
         lock.lock();
         m_writing = false;
         if (ok)

@@ -104,8 +104,9 @@ int main(int argc, char* argv[]) {
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
     const qint64 records = tally.received();
-    std::printf("live %d, %d of %lld records with images, %lld of the reader's numbers missing\n", window.IsLive(),
-                withImage, static_cast<long long>(records), static_cast<long long>(tally.missing()));
+    std::printf("live %d, %d of %lld records with images, %lld of the reader's numbers missing\n",
+                window.IsLive(), withImage, static_cast<long long>(records),
+                static_cast<long long>(tally.missing()));
     const double paintedRate = double(window.imageView()->PaintedImageCount() - painted0) / elapsed;
     const double refresh = 1e9 / double(window.imageView()->FrameIntervalNs());
     std::printf(

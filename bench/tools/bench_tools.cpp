@@ -113,7 +113,8 @@ int main(int argc, char* argv[]) {
         film->recorder().waitIdle(30000);
     const int files = QDir(images).entryList({"*.tif"}, QDir::Files).size();
 
-    std::printf("reader at %d records/s, windows open: %s, %.1f s:\n", rate, qPrintable(keys.join(u' ')), elapsed);
+    std::printf("reader at %d records/s, windows open: %s, %.1f s:\n", rate, qPrintable(keys.join(u' ')),
+                elapsed);
     std::printf("  %lld records received (%.1f/s), %lld of the reader's numbers missing",
                 static_cast<long long>(records), records / elapsed, static_cast<long long>(tally.missing()));
     if (chart)

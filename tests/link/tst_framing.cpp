@@ -204,18 +204,24 @@ private slots:
         QVERIFY(!RecordImage().SaveToFile(dir.filePath("f.bmp"), &error));
     }
 
+    void filesAreWrittenWholeOrNotAtAll_data() {
+        QTest::addColumn<Durability>("durability");
+        QTest::newRow("synced") << Durability::Synced;
+        QTest::newRow("unsynced") << Durability::Unsynced;
+    }
     void filesAreWrittenWholeOrNotAtAll() {
+        QFETCH(Durability, durability);
         QTemporaryDir dir;
         const QString path = dir.filePath("keep.bmp");
         const RecordImage first(rampImage(64, 48), 1, 0, 0, true);
-        QVERIFY(first.SaveToFile(path));
+        QVERIFY(first.SaveToFile(path, nullptr, durability));
         // A second name for the first image: saving over it must replace the file,
         // never truncate and rewrite it, or a crash would leave half an image.
         const QString witness = dir.filePath("witness.bmp");
         QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(witness).constData()) == 0);
         QImage second(64, 48, QImage::Format_Grayscale8);
         second.fill(200);
-        QVERIFY(RecordImage(second, 2, 0, 0, true).SaveToFile(path));
+        QVERIFY(RecordImage(second, 2, 0, 0, true).SaveToFile(path, nullptr, durability));
         QCOMPARE(QImage(witness).convertToFormat(QImage::Format_Grayscale8), first.image());
         QCOMPARE(QImage(path).convertToFormat(QImage::Format_Grayscale8), second);
 
@@ -228,14 +234,16 @@ private slots:
                 *why = "stopped";
                 return false;
             },
-            &error));
+            &error, durability));
         QCOMPARE(error, QString("stopped"));
         QCOMPARE(QImage(path).convertToFormat(QImage::Format_Grayscale8), second);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-        QVERIFY(writeWholeFile(dir.filePath("plain.txt"), "whole\n"));
+        QVERIFY(writeWholeFile(dir.filePath("plain.txt"), "whole\n", nullptr, durability));
         QFile plain(dir.filePath("plain.txt"));
         QVERIFY(plain.open(QIODevice::ReadOnly));
         QCOMPARE(plain.readAll(), QByteArray("whole\n"));
+        // Finished files are for anyone to read, not private like a temporary one.
+        QVERIFY(plain.permissions() & QFileDevice::ReadOther);
     }
 
     void editsAndMergesMarkOnlyWhatChanged() {
