@@ -9,6 +9,7 @@
 #include "io/dlgpartqueuesetup.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
+#include "link/protocol.h"
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
 #include "sim/catalogue.h"
@@ -18,11 +19,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -583,7 +586,9 @@ private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
     void init() {
         setUpBench();
-        app::setRegistryFolder(m_dir.filePath("registry"));
+        // The PC port settings of one case are not those of the next, even where a reader's
+        // port has the same name again.
+        app::setRegistryFolder(m_dir.filePath(QString("registry/") + QTest::currentTestFunction()));
     }
     void cleanup() {
         tearDownBench();
@@ -700,6 +705,8 @@ private slots:
         testing::focusReader(*m_coordinator, "");
         QTRY_VERIFY(!m_conn->Connected());
 
+        // The reader's own port set to match, as the reader's operator would set it.
+        reader()->parameters().setFields("TTY", {"9600", "E", "7", "2", "H"});
         storePortSettings(port, {"9600", "Even", "7", "2", "Hardware"});
         focusSerial(port, device, "9600 7E2, hardware flow control");
         QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
@@ -711,9 +718,73 @@ private slots:
         QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
         testing::focusReader(*m_coordinator, "");
         QTRY_VERIFY(!m_conn->Connected());
+        reader()->parameters().setFields("TTY", {"38400", "O", "8", "1", "X"});
         focusSerial(port, device, "38400 8O1, Xon/Xoff flow control");
         QCOMPARE(lineOf(line), QStringList({"38400", "1", "Xon/Xoff"}));
         QCOMPARE(readerValue("NAME"), QString("NAME \"Serial1\""));
+    }
+
+    // The reader's own serial port is set by its TTY parameter, at once and on its line. A
+    // PC that opens the port at other settings is not understood, as on a real cable: the
+    // reader hears noise and answers nothing; with matching settings stored it answers.
+    void readerSerialPortFollowsItsSettings() {
+        auto config = testing::readerConfig("Serial2", sim::softwareVersionForLevel(10));
+        config.serial = true;
+        m_reader = testing::startReader(config);
+        QVERIFY(m_reader);
+        const QString port = m_reader->serialPortName() + ":";
+        const QString device = m_reader->serialDevice();
+        const int line = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY2(line >= 0, qPrintable(device));
+        const auto closeLine = qScopeGuard([line] { ::close(line); });
+        QCOMPARE(lineOf(line), QStringList({"115200", "1", "None"}));
+
+        focus(m_reader->address().toString());
+        readerHolds("TTY 9600 N 8 2 H");
+        QTRY_COMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
+        testing::focusReader(*m_coordinator, "");
+        QTRY_VERIFY(!m_conn->Connected());
+
+        // The program opens the port as stored for it, 115200 without flow control: the
+        // reader hears nothing it understands and the connection is given up.
+        QSignalSpy heard(m_reader.get(), &sim::Reader::commandReceived);
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            qPrintable(QString("serial line %1 opened at 115200 8N1, no flow control").arg(device)));
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("link down: no answer while connecting"));
+        QElapsedTimer clock;
+        clock.start();
+        testing::focusReader(*m_coordinator, port);
+        QVERIFY(!m_conn->Connected());
+        QVERIFY(clock.elapsed() >= link::kHandshakeTimeoutMs - 100);
+        QCOMPARE(heard.size(), 0);
+        testing::focusReader(*m_coordinator, "");
+
+        storePortSettings(port, {"9600", "None", "8", "2", "Hardware"});
+        focusSerial(port, device, "9600 8N2, hardware flow control");
+        QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
+        QCOMPARE(readerValue("NAME"), QString("NAME \"Serial2\""));
+
+        // Seven data bits: the reader ignores the top bit of what it receives. The reply to
+        // the change still comes at the settings it was asked at.
+        readerHolds("TTY 9600 E 7 2 H");
+        QCOMPARE(readerValue("TTY"), QString("TTY 9600 E 7 2 H"));
+        testing::focusReader(*m_coordinator, "");
+        QTRY_VERIFY(!m_conn->Connected());
+        QByteArray question("NAME\r\n");
+        for (char& c : question)
+            c = char(c | 0x80);
+        QCOMPARE(::write(line, question.constData(), size_t(question.size())), ssize_t(question.size()));
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                char buf[256];
+                ssize_t n;
+                while ((n = ::read(line, buf, sizeof buf)) > 0)
+                    answer.append(buf, int(n));
+                return answer.contains("Serial2");
+            }(),
+            kWait);
     }
 
     // A reader renamed and moved to another address, or to DHCP, comes back after its
