@@ -875,6 +875,72 @@ private slots:
         QVERIFY(window->cameraToolbar()->findCamera("Line9")->isEnabled());
         window->close();
     }
+
+    // With the program open throughout: the operator presses the reader's button, renames
+    // and moves the reader and reboots it. The button takes the new name, stays down on
+    // the reader under it, the saved list has the new name and no button keeps the old.
+    void renamedFocusedReaderKeepsItsButton() {
+        auto config = testing::readerConfig("Line1", sim::softwareVersionForLevel(10));
+        m_simulator = testing::startSimulator({config});
+        QVERIFY(m_simulator);
+        qputenv("VmSplashEnabled", "0");
+        app::writeCameraList(app::settings(), {"Cell2", "Line1"});
+        auto window = std::make_unique<shell::BasicInterface>();
+        window->setLegacyFolder(m_dir.filePath("nolegacy"));
+        window->Load();
+        const auto captions = [&] { return window->cameraToolbar()->captions(false); };
+        const auto discovered = [&](const QString& name) {
+            const link::Device* d = window->coordinator()->DeviceFor(name);
+            return d && d->isDiscovered() && d->present();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Line1"), kWait);
+        window->ClickCameraButton("Line1");
+        QTRY_VERIFY_WITH_TIMEOUT(window->imageConnection()->Connected(), kWait);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            QVERIFY(window->EnsureControl());
+        }
+        window->UpdateToolbar();
+
+        const QString moved = testing::nextAddress();
+        auto w = open();
+        retype(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
+        retype(child<QLineEdit>(w.get(), "txtIP"), moved);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!w->isVisible());
+
+        // The reboot drops the link and, with it, control: the program says so, as it does
+        // for any reader.
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Connection Error",
+                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        QSignalSpy rebooted(reader(), &sim::Reader::rebooted);
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes->shown().size(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(captions(), QStringList({"Cell2", "Line9"}), 3 * kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(window->imageConnection()->Connected(), 3 * kWait);
+        const link::Device* focused = window->coordinator()->FocusedDevice();
+        QVERIFY(focused);
+        QCOMPARE(focused->Name(), QString("Line9"));
+        QCOMPARE(focused->Address().toString(), moved);
+        QTRY_VERIFY(window->cameraToolbar()->findCamera("Line9")->isChecked());
+        QVERIFY(!window->cameraToolbar()->findCamera("Line1"));
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line9"}));
+        QCOMPARE(app::settings().GetValue("2", QString(), "CameraMacs"), reader()->macAddress().toUpper());
+        QCOMPARE(m_conn->Query("NAME"), QString("NAME \"Line9\""));
+        QCOMPARE(window->windowTitle(), QString("Line9 - Velmarrow"));
+        window->close();
+    }
 };
 
 int main(int argc, char** argv) {
