@@ -939,6 +939,35 @@ private slots:
         QCOMPARE(app::settings().GetValue("2", QString(), "CameraMacs"), reader()->macAddress().toUpper());
         QCOMPARE(m_conn->Query("NAME"), QString("NAME \"Line9\""));
         QCOMPARE(window->windowTitle(), QString("Line9 - Velmarrow"));
+
+        // Renamed where it is: the same, without a new address to follow.
+        QVERIFY(testing::takeControl(*m_conn));
+        auto again = open();
+        retype(child<QLineEdit>(again.get(), "txtCamName"), "Line5");
+        {
+            testing::ExpectPrompts renamed;
+            renamed->expectMessage("Configuration Changed",
+                                   "Please reboot the camera for the settings to take effect",
+                                   PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(again.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!again->isVisible());
+        window->UpdateToolbar();
+        testing::ExpectPrompts dropped;
+        dropped->expectMessage(
+            "Connection Error",
+            "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+            PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(dropped->shown().size(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(captions(), QStringList({"Cell2", "Line5"}), 3 * kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(window->imageConnection()->Connected(), 3 * kWait);
+        QCOMPARE(window->coordinator()->FocusedDevice()->Name(), QString("Line5"));
+        QTRY_VERIFY(window->cameraToolbar()->findCamera("Line5")->isChecked());
+        QVERIFY(!window->cameraToolbar()->findCamera("Line9"));
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line5"}));
+        QCOMPARE(m_conn->Query("NAME"), QString("NAME \"Line5\""));
         window->close();
     }
 };
