@@ -113,8 +113,14 @@ void Device::configureFromDiscovery(const DiscoveryAnswer& answer) {
             m_version = answer.version;
         m_controller = answer.controller;
     }
-    if (moved && m_wanted)
+    if (moved && m_wanted) {
         dropLinks(QStringLiteral("the reader moved to another address"));
+        // Where it answers now it is worth trying at once, not after the back-off that
+        // the old address earned.
+        m_retryDelay = kReconnectFirstDelayMs;
+        m_retryTimer.stop();
+        scheduleRetry();
+    }
 }
 
 void Device::configureAddress(const QString& name, const QHostAddress& address, quint16 commandPort,

@@ -294,7 +294,14 @@ void LinkHub::forget(Device* device) {
 void LinkHub::handleAnswer(DiscoveryAnswer answer) {
     const QString key = discoveryKey(answer.address, answer.commandPort);
     Device* device = m_discovered.value(key);
-    if (!device) {
+    if (!device && (device = movedReader(answer))) {
+        // The same unit answering from another address, after a reboot that gave it a new
+        // one: its device follows it there, so that a focus on it comes back by itself.
+        qCInfo(lcLink).noquote() << printable(device->Name()) << "now answers as" << printable(answer.name)
+                                 << "at" << answer.address.toString();
+        m_discovered.remove(discoveryKey(device->Address(), device->CommandPort()));
+        m_discovered.insert(key, device);
+    } else if (!device) {
         if (m_discovered.size() >= kMaxDiscoveredReaders) {
             // Room is made by forgetting the reader that vanished first.
             Device* oldest = nullptr;
@@ -314,9 +321,10 @@ void LinkHub::handleAnswer(DiscoveryAnswer answer) {
         device = m_devices.back().get();
         device->setPresent(false);
         m_discovered.insert(key, device);
-    } else if (device == m_focused || device->IsConnected()) {
+    } else if (device->IsConnected()) {
         // A reader in use keeps its name and data port: a datagram, easily forged, does
-        // not move its links.
+        // not move its links. One that is not reachable where it was (rebooted under a new
+        // name, say) takes the name it answers with.
         answer.name = device->Name();
         answer.dataPort = device->DataPort();
     }
@@ -339,6 +347,24 @@ void LinkHub::handleAnswer(DiscoveryAnswer answer) {
     if (device == m_focused && !device->IsConnected() &&
         (wasControlled != device->HasControl() || controller != device->ControllerName()))
         postToConnections([](Connection* c) { emit c->OnControlStatusChanged(); });
+}
+
+Device* LinkHub::movedReader(const DiscoveryAnswer& answer) const {
+    if (answer.mac.isEmpty())
+        return nullptr;
+    Device* found = nullptr;
+    for (const auto& d : m_devices) {
+        if (!d->isDiscovered() || d->MacAddress().compare(answer.mac, Qt::CaseInsensitive) != 0)
+            continue;
+        // Two devices with one MAC address: no telling which one moved.
+        if (found)
+            return nullptr;
+        found = d.get();
+    }
+    // A reader in use, or one still answering where it was, has not moved.
+    if (!found || found->IsConnected() || (found->present() && found->missedProbes() == 0))
+        return nullptr;
+    return found;
 }
 
 QList<Device*> LinkHub::devices() const {
@@ -436,6 +462,9 @@ bool LinkHub::focus(const QString& name) {
             device->openLinks(kConnectTimeoutMs + kHandshakeTimeoutMs);
             attachFocused(device);
         }
+    } else if (device && !device->IsConnected()) {
+        // Focused again while it re-connects: the operator asks for it now.
+        device->openLinks(kConnectTimeoutMs + kHandshakeTimeoutMs);
     }
     QPointer<Device> focused = m_focused;
     post([this, focused] { forEachCoordinator([&](Coordinator* c) { emit c->OnDeviceFocus(focused); }); });

@@ -63,6 +63,10 @@ private:
     void probe();
     void readDatagrams();
     void handleAnswer(DiscoveryAnswer answer);
+    // The known reader that an answer from an address no reader had comes from: the one
+    // device with the answer's MAC address, not connected and no longer answering where
+    // it was; null when there is none.
+    Device* movedReader(const DiscoveryAnswer& answer) const;
     void forget(Device* device);
     static QString discoveryKey(const QHostAddress& address, quint16 commandPort);
     Device* findForFocus(const QString& name);

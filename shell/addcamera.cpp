@@ -54,6 +54,13 @@ AddCamera::AddCamera(QWidget* parent)
     resize(340, 360);
 
     connect(m_cameraList, &QListWidget::currentRowChanged, this, &AddCamera::selectionChanged);
+    // Assistive tools select an entry without making it the current one: the choice is the
+    // selected entry all the same.
+    connect(m_cameraList, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> selected = m_cameraList->selectedItems();
+        if (!selected.isEmpty() && m_cameraList->currentItem() != selected.first())
+            m_cameraList->setCurrentItem(selected.first());
+    });
     connect(m_cameraList, &QListWidget::itemDoubleClicked, this, &AddCamera::itemDoubleClicked);
     connect(m_coord, &vm::link::Coordinator::OnDeviceDiscovered, this, &AddCamera::deviceDiscovered);
     connect(m_ok, &QPushButton::clicked, this, &AddCamera::accept);

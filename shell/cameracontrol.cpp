@@ -345,7 +345,10 @@ void BasicInterface::UpdateToolbar() {
             if (CameraToolbar::isGuest(action) && CameraToolbar::caption(action) != focused->Name())
                 m_camToolbar->removeCamera(i);
         }
-        // A reader focused without a button of its own gets a guest button.
+        // A reader focused without a button of its own gets a guest button, unless a saved
+        // button's reader now answers under this name: that button takes it.
+        if (m_camToolbar->indexOf(focused->Name()) < 0)
+            followRenamedReaders();
         if (m_camToolbar->indexOf(focused->Name()) < 0)
             AddGuestCameraButton(focused->Name());
     }
@@ -467,14 +470,26 @@ void BasicInterface::followRenamedReaders() {
         if (std::any_of(answering.cbegin(), answering.cend(), byName))
             continue;
         // The reader that now answers with this button's MAC under a name no button has.
+        // A guest button of that name (the reader focused under its new name before its
+        // saved button followed) gives way.
+        const auto freeName = [&](const QString& name) {
+            const int at = m_camToolbar->indexOf(name);
+            return at < 0 || CameraToolbar::isGuest(m_camToolbar->camera(at));
+        };
         const auto it = std::find_if(answering.cbegin(), answering.cend(), [&](const vm::link::Device* d) {
             return d->MacAddress().compare(mac, Qt::CaseInsensitive) == 0 && !d->Name().isEmpty() &&
-                   !IsSerialCaption(d->Name()) && m_camToolbar->indexOf(d->Name()) < 0;
+                   !IsSerialCaption(d->Name()) && freeName(d->Name());
         });
         if (it == answering.cend())
             continue;
         const QString name = (*it)->Name();
         qCInfo(lcApp).noquote() << "camera" << caption << "now answers as" << name;
+        if (const int guest = m_camToolbar->indexOf(name); guest >= 0) {
+            m_camToolbar->removeCamera(guest);
+            if (guest < i)
+                --i;
+            action = m_camToolbar->camera(i);
+        }
         m_camToolbar->renameCamera(i, name);
         m_cameraMacs.remove(caption);
         m_cameraMacs.insert(name, mac);

@@ -35,6 +35,7 @@ CameraToolbar::CameraToolbar(QWidget* parent)
     m_control->setCheckable(true);
     m_control->setToolTip(vm::res::Str(20181));
     m_control->setProperty(kImageProperty, QStringLiteral("control"));
+    passAssistiveToggles(m_control);
     addSeparator();
 
     connect(this, &QToolBar::actionTriggered, this, &CameraToolbar::actionTriggered);
@@ -51,23 +52,27 @@ QAction* CameraToolbar::appendCamera(const QString& caption, bool guest) {
     action->setObjectName(QStringLiteral("camera:") + caption);
     setImage(action, IsSerialCaption(caption) ? QStringLiteral("serialdisconnected")
                                               : QStringLiteral("netdisconnected"));
-    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(action))) {
+    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(action)))
         button->setAccessibleName(caption);
-        // Assistive tools and UI automation toggle the button itself: the button sets
-        // the action, which is not triggered. Such a toggle reaches the button after
-        // the action's own toggled signal; a click or the program's own change reaches
-        // it before. The former is passed on as a click.
-        connect(action, &QAction::toggled, this,
-                [action](bool checked) { action->setProperty(kSeenProperty, checked); });
-        connect(button, &QAbstractButton::toggled, this, [this, action](bool checked) {
-            const QVariant seen = action->property(kSeenProperty);
-            if (seen.isValid() && seen.toBool() == checked && action->isChecked() == checked &&
-                m_cameras.contains(action))
-                emit cameraClicked(action->property(kCaptionProperty).toString(), checked);
-        });
-    }
+    passAssistiveToggles(action);
     m_cameras.append(action);
     return action;
+}
+
+void CameraToolbar::passAssistiveToggles(QAction* action) {
+    auto* button = qobject_cast<QToolButton*>(widgetForAction(action));
+    if (!button)
+        return;
+    // Assistive tools and UI automation toggle the button itself: the button sets the
+    // action, which is not triggered. Such a toggle reaches the button after the action's
+    // own toggled signal; a click or the program's own change reaches it before.
+    connect(action, &QAction::toggled, this,
+            [action](bool checked) { action->setProperty(kSeenProperty, checked); });
+    connect(button, &QAbstractButton::toggled, this, [this, action](bool checked) {
+        const QVariant seen = action->property(kSeenProperty);
+        if (seen.isValid() && seen.toBool() == checked && action->isChecked() == checked)
+            actionTriggered(action);
+    });
 }
 
 void CameraToolbar::renameCamera(int index, const QString& caption) {

@@ -48,6 +48,8 @@ protected:
 
 private:
     void actionTriggered(QAction* action);
+    // Passes on a toggle of the action's button by an assistive tool as a click.
+    void passAssistiveToggles(QAction* action);
 
     QAction* m_addCamera = nullptr;
     QAction* m_control = nullptr;

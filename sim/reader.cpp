@@ -587,6 +587,7 @@ bool Reader::start(QString* error) {
             stop();
             return false;
         }
+        applySerialSettings();
         connect(m_serial.get(), &SerialLine::bytesReceived, this, &Reader::serialBytes);
         // The serial line is the standard output port; its reports travel as blocks so that
         // they never mix with a reply.
@@ -768,6 +769,7 @@ void Reader::reboot() {
         QString error;
         if (!listen(&error))
             qCWarning(lcSim).noquote() << m_name << "after reboot:" << error;
+        applySerialSettings();
         m_driver->setOnline(true);
         emit rebooted();
     });
@@ -855,6 +857,11 @@ void Reader::onParameterChanged(const QString& name) {
             emit nameChanged(n);
         }
     }
+    // The serial port changes at once, needing no reboot; the reply to the command that
+    // changed it still goes out at the old settings.
+    if (m_serial && (name == QLatin1String("TTY") || name == QLatin1String("LOAD") ||
+                     name.startsWith(QLatin1String("RESET"))))
+        QTimer::singleShot(0, this, &Reader::applySerialSettings);
     if (m_partQueue && ((name.startsWith(QLatin1String("PARTQ")) && name != QLatin1String("PARTQCAPACITY")) ||
                         name == QLatin1String("LOAD") || name.startsWith(QLatin1String("RESET"))))
         m_partQueue->settingsChanged();
@@ -984,6 +991,11 @@ void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
         log(QStringLiteral("record"), summary);
     }
     emit recordDelivered(number);
+}
+
+void Reader::applySerialSettings() {
+    if (m_serial)
+        m_serial->setSettings(LineSettings::fromFields(m_store->fields(QStringLiteral("TTY"))));
 }
 
 void Reader::serialBytes(const QByteArray& bytes) {

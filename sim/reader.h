@@ -175,6 +175,8 @@ private:
     void log(const QString& kind, const QJsonObject& o) const;
 
     void serialBytes(const QByteArray& bytes);
+    // Sets the serial line as the TTY parameter says.
+    void applySerialSettings();
 
     bool saveFlash(QString* error);
     bool storePidsInFlash(QString* error);

@@ -19,6 +19,62 @@
 
 namespace vm::sim {
 
+namespace {
+
+// A gap this long between dropped bytes starts a new burst of noise.
+constexpr qint64 kNoiseBurstGapMs = 1000;
+
+struct Speed {
+    int baud;
+    speed_t code;
+};
+constexpr Speed kSpeeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+                             {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+
+speed_t speedCode(int baud) {
+    for (const Speed& s : kSpeeds)
+        if (s.baud == baud)
+            return s.code;
+    return B115200;
+}
+
+// 0 for a speed the reader's port does not offer.
+int baudOf(speed_t code) {
+    for (const Speed& s : kSpeeds)
+        if (s.code == code)
+            return s.baud;
+    return 0;
+}
+
+} // namespace
+
+LineSettings LineSettings::fromFields(const QStringList& fields) {
+    LineSettings s;
+    const int baud = fields.value(0).toInt();
+    if (baudOf(speedCode(baud)) == baud)
+        s.baud = baud;
+    const QString parity = fields.value(1);
+    if (parity == QLatin1String("O") || parity == QLatin1String("E"))
+        s.parity = parity.at(0).toLatin1();
+    if (fields.value(2) == QLatin1String("7"))
+        s.dataBits = 7;
+    if (fields.value(3) == QLatin1String("2"))
+        s.stopBits = 2;
+    const QString flow = fields.value(4);
+    if (flow == QLatin1String("X") || flow == QLatin1String("H"))
+        s.flow = flow.at(0).toLatin1();
+    return s;
+}
+
+QString LineSettings::text() const {
+    return QStringLiteral("%1,%2,%3,%4,%5")
+        .arg(baud)
+        .arg(QLatin1Char(parity))
+        .arg(dataBits)
+        .arg(stopBits)
+        .arg(QLatin1Char(flow));
+}
+
 SerialLine::SerialLine(QObject* parent)
     : QObject(parent) {}
 
@@ -41,6 +97,7 @@ bool SerialLine::open(QString* error) {
         ::cfmakeraw(&t);
         ::tcsetattr(m_slave, TCSANOW, &t);
     }
+    applySettings();
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
@@ -69,13 +126,81 @@ void SerialLine::readMaster() {
     for (;;) {
         const ssize_t n = ::read(m_master, buf, sizeof buf);
         if (n > 0) {
-            emit bytesReceived(QByteArray(buf, int(n)));
+            QByteArray bytes(buf, int(n));
+            LineSettings heard;
+            if (!understands(&heard)) {
+                dropNoise(n, heard);
+                continue;
+            }
+            if (m_settings.dataBits == 7)
+                for (char& c : bytes)
+                    c = char(c & 0x7f);
+            emit bytesReceived(bytes);
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         break; // EAGAIN, or EIO while nobody holds the slave open
     }
+}
+
+void SerialLine::setSettings(const LineSettings& settings) {
+    if (settings == m_settings)
+        return;
+    m_settings = settings;
+    applySettings();
+}
+
+void SerialLine::applySettings() {
+    termios t{};
+    if (m_slave < 0 || ::tcgetattr(m_slave, &t) != 0)
+        return;
+    ::cfsetispeed(&t, speedCode(m_settings.baud));
+    ::cfsetospeed(&t, speedCode(m_settings.baud));
+    if (m_settings.stopBits == 2)
+        t.c_cflag |= CSTOPB;
+    else
+        t.c_cflag &= ~tcflag_t(CSTOPB);
+    if (m_settings.flow == 'H')
+        t.c_cflag |= CRTSCTS;
+    else
+        t.c_cflag &= ~tcflag_t(CRTSCTS);
+    if (m_settings.flow == 'X')
+        t.c_iflag |= IXON | IXOFF;
+    else
+        t.c_iflag &= ~tcflag_t(IXON | IXOFF);
+    if (::tcsetattr(m_slave, TCSANOW, &t) != 0)
+        qCWarning(lcSim) << "serial line" << m_devicePath << "keeps its settings:" << std::strerror(errno);
+}
+
+bool SerialLine::currentLine(LineSettings* line) const {
+    termios t{};
+    if (m_slave < 0 || ::tcgetattr(m_slave, &t) != 0)
+        return false;
+    line->baud = baudOf(::cfgetospeed(&t));
+    line->parity = m_settings.parity;
+    line->dataBits = m_settings.dataBits;
+    line->stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    const bool hardware = t.c_cflag & CRTSCTS;
+    const bool software = t.c_iflag & (IXON | IXOFF);
+    // Both at once is no setting the reader's port has: it never matches.
+    line->flow = hardware ? (software ? '?' : 'H') : (software ? 'X' : 'N');
+    return true;
+}
+
+bool SerialLine::understands(LineSettings* heard) const {
+    if (!currentLine(heard))
+        return false;
+    return *heard == m_settings;
+}
+
+void SerialLine::dropNoise(qsizetype count, const LineSettings& heard) {
+    if (!m_lastNoise.isValid() || m_lastNoise.elapsed() > kNoiseBurstGapMs)
+        qCDebug(lcSim).noquote() << QStringLiteral("serial line %1 is set to %2, the reader's port to %3: "
+                                                   "%4 bytes not understood")
+                                        .arg(m_devicePath, heard.text(), m_settings.text())
+                                        .arg(count);
+    m_lastNoise.start();
 }
 
 void SerialLine::write(const QByteArray& bytes) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -10,8 +12,29 @@ class QSocketNotifier;
 
 namespace vm::sim {
 
+// How the reader's own serial port is set (the TTY parameter).
+struct LineSettings {
+    int baud = 115200;
+    char parity = 'N'; // N, O or E
+    int dataBits = 8;
+    int stopBits = 1;
+    char flow = 'N'; // N none, X Xon/Xoff, H hardware
+    bool operator==(const LineSettings&) const = default;
+
+    // From the TTY fields; a field that is missing or unknown keeps its default.
+    static LineSettings fromFields(const QStringList& fields);
+    QString text() const;
+};
+
 // The reader's serial line: the master side of a pseudo-terminal. The PC opens the slave device
 // (devicePath()) as if it were a serial port.
+//
+// Both ends of a pseudo-terminal share one set of terminal settings, so the line carries the
+// reader's baud rate, stop bits and flow control until the PC sets its own on opening the port.
+// Bytes that arrive while the line is set otherwise than the reader's port are line noise to
+// the reader, as they would be on a real cable: they are dropped. Data bits and parity cannot
+// live in the terminal settings (a pseudo-terminal always carries eight data bits without
+// parity): with seven data bits the reader ignores the top bit of each byte it receives.
 class SerialLine : public QObject {
     Q_OBJECT
 public:
@@ -28,17 +51,30 @@ public:
 
     void write(const QByteArray& bytes);
 
+    // Sets the reader's side of the line; the terminal settings change only when the
+    // settings do, so that a PC's own settings are not overwritten by the same values.
+    void setSettings(const LineSettings& settings);
+    LineSettings settings() const { return m_settings; }
+    // The line's terminal settings as they are now, in the reader's terms (data bits and
+    // parity are the reader's own); false when the line is closed.
+    bool currentLine(LineSettings* line) const;
+
 signals:
     void bytesReceived(const QByteArray& bytes);
 
 private:
     void readMaster();
     void flush();
+    void applySettings();
+    bool understands(LineSettings* heard) const;
+    void dropNoise(qsizetype count, const LineSettings& heard);
 
     int m_master = -1;
     int m_slave = -1; // kept open so that the line survives the PC closing and reopening it
     QString m_devicePath;
     QByteArray m_pending;
+    LineSettings m_settings;
+    QElapsedTimer m_lastNoise; // a burst of noise is logged once
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
 };

@@ -9,6 +9,7 @@
 #include "io/dlgpartqueuesetup.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
+#include "link/protocol.h"
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
 #include "sim/catalogue.h"
@@ -18,11 +19,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -583,7 +586,9 @@ private slots:
     void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
     void init() {
         setUpBench();
-        app::setRegistryFolder(m_dir.filePath("registry"));
+        // The PC port settings of one case are not those of the next, even where a reader's
+        // port has the same name again.
+        app::setRegistryFolder(m_dir.filePath(QString("registry/") + QTest::currentTestFunction()));
     }
     void cleanup() {
         tearDownBench();
@@ -700,6 +705,8 @@ private slots:
         testing::focusReader(*m_coordinator, "");
         QTRY_VERIFY(!m_conn->Connected());
 
+        // The reader's own port set to match, as the reader's operator would set it.
+        reader()->parameters().setFields("TTY", {"9600", "E", "7", "2", "H"});
         storePortSettings(port, {"9600", "Even", "7", "2", "Hardware"});
         focusSerial(port, device, "9600 7E2, hardware flow control");
         QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
@@ -711,9 +718,73 @@ private slots:
         QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
         testing::focusReader(*m_coordinator, "");
         QTRY_VERIFY(!m_conn->Connected());
+        reader()->parameters().setFields("TTY", {"38400", "O", "8", "1", "X"});
         focusSerial(port, device, "38400 8O1, Xon/Xoff flow control");
         QCOMPARE(lineOf(line), QStringList({"38400", "1", "Xon/Xoff"}));
         QCOMPARE(readerValue("NAME"), QString("NAME \"Serial1\""));
+    }
+
+    // The reader's own serial port is set by its TTY parameter, at once and on its line. A
+    // PC that opens the port at other settings is not understood, as on a real cable: the
+    // reader hears noise and answers nothing; with matching settings stored it answers.
+    void readerSerialPortFollowsItsSettings() {
+        auto config = testing::readerConfig("Serial2", sim::softwareVersionForLevel(10));
+        config.serial = true;
+        m_reader = testing::startReader(config);
+        QVERIFY(m_reader);
+        const QString port = m_reader->serialPortName() + ":";
+        const QString device = m_reader->serialDevice();
+        const int line = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY2(line >= 0, qPrintable(device));
+        const auto closeLine = qScopeGuard([line] { ::close(line); });
+        QCOMPARE(lineOf(line), QStringList({"115200", "1", "None"}));
+
+        focus(m_reader->address().toString());
+        readerHolds("TTY 9600 N 8 2 H");
+        QTRY_COMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
+        testing::focusReader(*m_coordinator, "");
+        QTRY_VERIFY(!m_conn->Connected());
+
+        // The program opens the port as stored for it, 115200 without flow control: the
+        // reader hears nothing it understands and the connection is given up.
+        QSignalSpy heard(m_reader.get(), &sim::Reader::commandReceived);
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            qPrintable(QString("serial line %1 opened at 115200 8N1, no flow control").arg(device)));
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("link down: no answer while connecting"));
+        QElapsedTimer clock;
+        clock.start();
+        testing::focusReader(*m_coordinator, port);
+        QVERIFY(!m_conn->Connected());
+        QVERIFY(clock.elapsed() >= link::kHandshakeTimeoutMs - 100);
+        QCOMPARE(heard.size(), 0);
+        testing::focusReader(*m_coordinator, "");
+
+        storePortSettings(port, {"9600", "None", "8", "2", "Hardware"});
+        focusSerial(port, device, "9600 8N2, hardware flow control");
+        QCOMPARE(lineOf(line), QStringList({"9600", "2", "Hardware"}));
+        QCOMPARE(readerValue("NAME"), QString("NAME \"Serial2\""));
+
+        // Seven data bits: the reader ignores the top bit of what it receives. The reply to
+        // the change still comes at the settings it was asked at.
+        readerHolds("TTY 9600 E 7 2 H");
+        QCOMPARE(readerValue("TTY"), QString("TTY 9600 E 7 2 H"));
+        testing::focusReader(*m_coordinator, "");
+        QTRY_VERIFY(!m_conn->Connected());
+        QByteArray question("NAME\r\n");
+        for (char& c : question)
+            c = char(c | 0x80);
+        QCOMPARE(::write(line, question.constData(), size_t(question.size())), ssize_t(question.size()));
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                char buf[256];
+                ssize_t n;
+                while ((n = ::read(line, buf, sizeof buf)) > 0)
+                    answer.append(buf, int(n));
+                return answer.contains("Serial2");
+            }(),
+            kWait);
     }
 
     // A reader renamed and moved to another address, or to DHCP, comes back after its
@@ -802,6 +873,101 @@ private slots:
         QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line9"}));
         QCOMPARE(savedMac(2), reader()->macAddress().toUpper());
         QVERIFY(window->cameraToolbar()->findCamera("Line9")->isEnabled());
+        window->close();
+    }
+
+    // With the program open throughout: the operator presses the reader's button, renames
+    // and moves the reader and reboots it. The button takes the new name, stays down on
+    // the reader under it, the saved list has the new name and no button keeps the old.
+    void renamedFocusedReaderKeepsItsButton() {
+        auto config = testing::readerConfig("Line1", sim::softwareVersionForLevel(10));
+        m_simulator = testing::startSimulator({config});
+        QVERIFY(m_simulator);
+        qputenv("VmSplashEnabled", "0");
+        app::writeCameraList(app::settings(), {"Cell2", "Line1"});
+        auto window = std::make_unique<shell::BasicInterface>();
+        window->setLegacyFolder(m_dir.filePath("nolegacy"));
+        window->Load();
+        const auto captions = [&] { return window->cameraToolbar()->captions(false); };
+        const auto discovered = [&](const QString& name) {
+            const link::Device* d = window->coordinator()->DeviceFor(name);
+            return d && d->isDiscovered() && d->present();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(discovered("Line1"), kWait);
+        window->ClickCameraButton("Line1");
+        QTRY_VERIFY_WITH_TIMEOUT(window->imageConnection()->Connected(), kWait);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            QVERIFY(window->EnsureControl());
+        }
+        window->UpdateToolbar();
+
+        const QString moved = testing::nextAddress();
+        auto w = open();
+        retype(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
+        retype(child<QLineEdit>(w.get(), "txtIP"), moved);
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(w.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!w->isVisible());
+
+        // The reboot drops the link and, with it, control: the program says so, as it does
+        // for any reader.
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Connection Error",
+                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        QSignalSpy rebooted(reader(), &sim::Reader::rebooted);
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes->shown().size(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(captions(), QStringList({"Cell2", "Line9"}), 3 * kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(window->imageConnection()->Connected(), 3 * kWait);
+        const link::Device* focused = window->coordinator()->FocusedDevice();
+        QVERIFY(focused);
+        QCOMPARE(focused->Name(), QString("Line9"));
+        QCOMPARE(focused->Address().toString(), moved);
+        QTRY_VERIFY(window->cameraToolbar()->findCamera("Line9")->isChecked());
+        QVERIFY(!window->cameraToolbar()->findCamera("Line1"));
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line9"}));
+        QCOMPARE(app::settings().GetValue("2", QString(), "CameraMacs"), reader()->macAddress().toUpper());
+        QCOMPARE(m_conn->Query("NAME"), QString("NAME \"Line9\""));
+        QCOMPARE(window->windowTitle(), QString("Line9 - Velmarrow"));
+
+        // Renamed where it is: the same, without a new address to follow.
+        QVERIFY(testing::takeControl(*m_conn));
+        auto again = open();
+        retype(child<QLineEdit>(again.get(), "txtCamName"), "Line5");
+        {
+            testing::ExpectPrompts renamed;
+            renamed->expectMessage("Configuration Changed",
+                                   "Please reboot the camera for the settings to take effect",
+                                   PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(again.get()), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!again->isVisible());
+        window->UpdateToolbar();
+        testing::ExpectPrompts dropped;
+        dropped->expectMessage(
+            "Connection Error",
+            "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+            PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        reader()->reboot();
+        QVERIFY(rebooted.wait(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(dropped->shown().size(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(captions(), QStringList({"Cell2", "Line5"}), 3 * kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(window->imageConnection()->Connected(), 3 * kWait);
+        QCOMPARE(window->coordinator()->FocusedDevice()->Name(), QString("Line5"));
+        QTRY_VERIFY(window->cameraToolbar()->findCamera("Line5")->isChecked());
+        QVERIFY(!window->cameraToolbar()->findCamera("Line9"));
+        QCOMPARE(app::readCameraList(app::settings()), QStringList({"Cell2", "Line5"}));
+        QCOMPARE(m_conn->Query("NAME"), QString("NAME \"Line5\""));
         window->close();
     }
 };

@@ -203,6 +203,14 @@ private slots:
         dialog.accept();
         QCOMPARE(chosen.count(), 1);
         QCOMPARE(chosen.at(0).at(0).toString(), QStringLiteral("10.1.2.3"));
+        // An assistive tool selects an entry without making it the current one.
+        list->selectionModel()->select(
+            list->model()->index(list->row(list->findItems("Line1", Qt::MatchExactly).first()), 0),
+            QItemSelectionModel::ClearAndSelect);
+        QVERIFY(!dialog.ipText()->isEnabled());
+        dialog.accept();
+        QCOMPARE(chosen.count(), 2);
+        QCOMPARE(chosen.at(1).at(0).toString(), QStringLiteral("Line1"));
 
         // The main window turns the choice into a saved camera button.
         connect(&dialog, &shell::AddCamera::AddCameraChosen, &window(), &BasicInterface::AddCameraButton);
@@ -884,6 +892,17 @@ private slots:
         access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
         QTRY_VERIFY(window().imageConnection()->Connected());
         QCOMPARE(window().coordinator()->FocusedDevice()->Name(), QStringLiteral("Line1"));
+        // The control button too: toggled, it asks for control as a click does.
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            QWidget* control =
+                window().cameraToolbar()->widgetForAction(window().cameraToolbar()->controlAction());
+            QAccessible::queryAccessibleInterface(control)->actionInterface()->doAction(
+                QAccessibleActionInterface::toggleAction());
+            QTRY_VERIFY(window().imageConnection()->HasControl());
+        }
 
         // A long name is shortened on its button, whole for the tooltip and assistive tools.
         window().UpdateToolbar();
