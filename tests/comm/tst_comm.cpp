@@ -542,6 +542,26 @@ class TestCommSetup : public QObject, protected testing::WindowBench {
         }
         QVERIFY(w->isVisible());
     }
+    // Renames the focused reader through the dialog (and moves it, given an address); OK
+    // says the change needs a reboot and closes the dialog.
+    void renameThroughTheDialog(const QString& name, const QString& address = QString()) {
+        auto w = open();
+        retype(child<QLineEdit>(w.get(), "txtCamName"), name);
+        if (!address.isEmpty())
+            retype(child<QLineEdit>(w.get(), "txtIP"), address);
+        acceptNeedingReboot(w.get());
+    }
+    // OK on a change of the reader's identity: the dialog says it needs a reboot and closes.
+    void acceptNeedingReboot(QWidget* w) {
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Configuration Changed",
+                                 "Please reboot the camera for the settings to take effect",
+                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
+            QTest::mouseClick(ok(w), Qt::LeftButton);
+        }
+        QTRY_VERIFY(!w->isVisible());
+    }
     // Chooses an item the way the keyboard does, so that the dialog hears of it.
     static void pick(QComboBox* list, const QString& text) {
         const int target = list->findText(text);
@@ -642,14 +662,7 @@ private slots:
         retype(child<QLineEdit>(again.get(), "txtGateway"), "0.0.0.0");
         QCOMPARE(readerValue("IP").section(' ', 1, 1), QString("Cell4"));
         child<QCheckBox>(again.get(), "chkEIPEnable")->setChecked(true);
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Configuration Changed",
-                                 "Please reboot the camera for the settings to take effect",
-                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(ok(again.get()), Qt::LeftButton);
-        }
-        QTRY_VERIFY(!again->isVisible());
+        acceptNeedingReboot(again.get());
         QCOMPARE(readerValue("IP"), QString("IP Cam_01 127.0.0.23 255.0.0.0 0.0.0.0"));
         QCOMPARE(readerValue("DOMAIN"), QString("DOMAIN plant-4.example"));
         QCOMPARE(readerValue("EIPENABLE"), QString("EIPENABLE Y"));
@@ -817,17 +830,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_coordinator->DeviceFor("Line1"), kWait);
         focus("Line1");
         const QString moved = testing::nextAddress();
-        auto w = open();
-        retype(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
-        retype(child<QLineEdit>(w.get(), "txtIP"), moved);
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Configuration Changed",
-                                 "Please reboot the camera for the settings to take effect",
-                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(ok(w.get()), Qt::LeftButton);
-        }
-        QTRY_VERIFY(!w->isVisible());
+        renameThroughTheDialog("Line9", moved);
         QCOMPARE(reader()->address().toString(), config.address.toString());
         QSignalSpy rebooted(reader(), &sim::Reader::rebooted);
         reader()->reboot();
@@ -843,14 +846,7 @@ private slots:
         // DHCP: the reader takes the address it is leased and reports it.
         auto dhcp = open();
         child<QRadioButton>(dhcp.get(), "optUseDHCP")->setChecked(true);
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Configuration Changed",
-                                 "Please reboot the camera for the settings to take effect",
-                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(ok(dhcp.get()), Qt::LeftButton);
-        }
-        QTRY_VERIFY(!dhcp->isVisible());
+        acceptNeedingReboot(dhcp.get());
         reader()->reboot();
         QVERIFY(rebooted.wait(kWait));
         const QString leased = reader()->leasedAddress().toString();
@@ -905,17 +901,7 @@ private slots:
         window->UpdateToolbar();
 
         const QString moved = testing::nextAddress();
-        auto w = open();
-        retype(child<QLineEdit>(w.get(), "txtCamName"), "Line9");
-        retype(child<QLineEdit>(w.get(), "txtIP"), moved);
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Configuration Changed",
-                                 "Please reboot the camera for the settings to take effect",
-                                 PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(ok(w.get()), Qt::LeftButton);
-        }
-        QTRY_VERIFY(!w->isVisible());
+        renameThroughTheDialog("Line9", moved);
 
         // The reboot drops the link and, with it, control: the program says so, as it does
         // for any reader.
@@ -942,16 +928,7 @@ private slots:
 
         // Renamed where it is: the same, without a new address to follow.
         QVERIFY(testing::takeControl(*m_conn));
-        auto again = open();
-        retype(child<QLineEdit>(again.get(), "txtCamName"), "Line5");
-        {
-            testing::ExpectPrompts renamed;
-            renamed->expectMessage("Configuration Changed",
-                                   "Please reboot the camera for the settings to take effect",
-                                   PromptIcon::Information, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(ok(again.get()), Qt::LeftButton);
-        }
-        QTRY_VERIFY(!again->isVisible());
+        renameThroughTheDialog("Line5");
         window->UpdateToolbar();
         testing::ExpectPrompts dropped;
         dropped->expectMessage(
