@@ -68,16 +68,9 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     , m_coordinator(std::make_unique<vm::link::Coordinator>()) {
     setWindowTitle(vm::res::Str(20320));
     auto combo = [this](const char* name, const QStringList& items) {
-        auto* c = new QComboBox(this);
-        c->setObjectName(QLatin1String(name));
-        c->addItems(items);
-        return c;
+        return vm::settings::namedList(name, items, this);
     };
-    auto line = [this](const char* name) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        return e;
-    };
+    auto line = [this](const char* name) { return vm::settings::namedBox(name, this); };
     auto row = [this](QGridLayout* grid, QWidget* control, const QString& caption,
                       const char* labelName = nullptr) {
         const int r = grid->rowCount();

@@ -81,16 +81,9 @@ dlgPartQueueSetup::dlgPartQueueSetup(QWidget* parent)
     // A modal page of OK and Cancel only.
     applyButton()->hide();
     auto combo = [this](const char* name, const QStringList& items) {
-        auto* c = new QComboBox(this);
-        c->setObjectName(QLatin1String(name));
-        c->addItems(items);
-        return c;
+        return vm::settings::namedList(name, items, this);
     };
-    auto line = [this](const char* name) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        return e;
-    };
+    auto line = [this](const char* name) { return vm::settings::namedBox(name, this); };
     const QStringList yesNo{vm::res::Str(20344), vm::res::Str(20345)};
     m_onOff = combo("cmbOnOff", {vm::res::Str(20108), vm::res::Str(20107)});
     m_qualify =

@@ -31,6 +31,19 @@ QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent) {
     return label;
 }
 
+QComboBox* namedList(const char* name, const QStringList& items, QWidget* parent) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QLatin1String(name));
+    list->addItems(items);
+    return list;
+}
+
+QLineEdit* namedBox(const char* name, QWidget* parent) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    return box;
+}
+
 qint64 leadingNumber(const QString& text) {
     const QString t = text.trimmed();
     qsizetype i = 0;

@@ -82,6 +82,9 @@ struct TriggerFrame {
 
 // A label for a control: its buddy, and the control's accessible name without the "&".
 QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent);
+// A drop-down list or a text box under the name the window's code and tests know it by.
+QComboBox* namedList(const char* name, const QStringList& items, QWidget* parent);
+QLineEdit* namedBox(const char* name, QWidget* parent);
 
 // The whole number at the start of a text, as the reader windows read what the operator
 // typed: blanks skipped, an optional sign, then digits; 0 when there are none.
