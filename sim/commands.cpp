@@ -125,6 +125,8 @@ QStringList Reader::execute(const QString& rawLine, Station& station) {
             f[0] = stripQuotes(line.mid(words[0].size()).trimmed());
             const WriteResult r = m_store->write(*ip, f);
             reply = statusLine(keyword, r.code, r.text);
+            if (r.ok())
+                takeName(f[0]); // NAME renames at once; IP keeps a new name for the next boot
         }
     } else if (keyword == QLatin1String("SAVE") && args.isEmpty()) {
         if (needControl()) {

@@ -42,6 +42,7 @@ void Reader::bootIdentity(const QHash<QString, QStringList>& kept, bool firstBoo
     QStringList ip = m_store->fields(kIp);
     if (ip.size() < 4)
         return;
+    takeName(ip[0]);
     QHostAddress address;
     if (m_store->fields(kDhcp).value(0) == QLatin1String("Y")) {
         address = leasedAddress();

@@ -837,6 +837,16 @@ void Reader::pushEvent(const QJsonObject& event) {
         m_serial->write("#EVENT " + QJsonDocument(event).toJson(QJsonDocument::Compact) + "\r\n");
 }
 
+void Reader::takeName(const QString& name) {
+    if (name.isEmpty() || name == m_name)
+        return;
+    m_name = name;
+    pushEvent(QJsonObject{{QStringLiteral("event"), QStringLiteral("name")}, {QStringLiteral("name"), name}});
+    if (m_partQueue)
+        m_partQueue->setReaderName(name);
+    emit nameChanged(name);
+}
+
 void Reader::onParameterChanged(const QString& name) {
     if (m_io)
         m_io->parametersChanged();
@@ -846,17 +856,10 @@ void Reader::onParameterChanged(const QString& name) {
     if (name == QLatin1String("TRIG") || name.startsWith(QLatin1String("RESET")) ||
         name == QLatin1String("LOAD"))
         m_driver->refreshMode();
-    if (name == QLatin1String("IP") || name == QLatin1String("LOAD")) {
-        const QString n = m_store->fields(QStringLiteral("IP")).value(0);
-        if (!n.isEmpty() && n != m_name) {
-            m_name = n;
-            pushEvent(
-                QJsonObject{{QStringLiteral("event"), QStringLiteral("name")}, {QStringLiteral("name"), n}});
-            if (m_partQueue)
-                m_partQueue->setReaderName(n);
-            emit nameChanged(n);
-        }
-    }
+    // A name written with IP is kept for the next boot, like the address; a loaded
+    // configuration names the reader at once.
+    if (name == QLatin1String("LOAD"))
+        takeName(m_store->fields(QStringLiteral("IP")).value(0));
     // The serial port changes at once, needing no reboot; the reply to the command that
     // changed it still goes out at the old settings.
     if (m_serial && (name == QLatin1String("TTY") || name == QLatin1String("LOAD") ||

@@ -168,6 +168,8 @@ private:
     void setController(const QString& station);
     void pushEvent(const QJsonObject& event);
     void onParameterChanged(const QString& name);
+    // Answers to `name` from now on, and says so to every connection.
+    void takeName(const QString& name);
     void onCycle(const CycleOutput& out, qint64 number, qint64 timeMs);
     QByteArray recordPayload(const CycleOutput& out, qint64 number, qint64 timeMs, bool withImage,
                              bool compress, QJsonObject* summary) const;
