@@ -38,9 +38,6 @@ ReportGrid::ReportGrid(QWidget* parent)
     setTabKeyNavigation(false);
     setAccessibleName(tr("Report grid"));
     fitColumns();
-    m_repaint.setSingleShot(true);
-    m_repaint.setInterval(kRepaintMs);
-    connect(&m_repaint, &QTimer::timeout, this, [this] { setUpdatesEnabled(true); });
 }
 
 void ReportGrid::AddRecord(const vm::link::Record& record) {
@@ -55,11 +52,7 @@ void ReportGrid::AddRecord(const vm::link::Record& record) {
                              ? QDateTime::fromMSecsSinceEpoch(record.TimeMs()).toString("hh:mm:ss.zzz")
                              : QString();
 
-    // Painting waits for the repaint timer; the rows themselves are there at once.
-    if (!m_repaint.isActive()) {
-        setUpdatesEnabled(false);
-        m_repaint.start();
-    }
+    setUpdatesEnabled(false); // one repaint for the whole row
     insertRow(0);
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
     setItem(0, ImageColumn, cell(QString::number(record.Number()), right));
@@ -76,6 +69,7 @@ void ReportGrid::AddRecord(const vm::link::Record& record) {
     while (rowCount() > m_maxRows)
         removeRow(rowCount() - 1);
     widenColumnsFor(0);
+    setUpdatesEnabled(true);
 }
 
 void ReportGrid::Clear() {

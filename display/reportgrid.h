@@ -3,7 +3,6 @@
 #include "link/record.h"
 
 #include <QTableWidget>
-#include <QTimer>
 
 namespace vm::display {
 
@@ -16,9 +15,6 @@ public:
     // The decoded text column never grows wider than this (pixels), so one long
     // read does not stretch the window across the screen.
     static constexpr int kMaxTextColumnWidth = 360;
-    // Rows come as fast as the reader reads; the grid shows them at most this often, as
-    // nobody reads a table that changes faster, and every change moves all rows down.
-    static constexpr int kRepaintMs = 100;
 
     explicit ReportGrid(QWidget* parent = nullptr);
 
@@ -40,7 +36,6 @@ private:
     void widenColumnsFor(int row);
 
     int m_maxRows = kDefaultMaxRows;
-    QTimer m_repaint;
 };
 
 } // namespace vm::display
