@@ -22,6 +22,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <array>
+
 namespace vm::io {
 
 namespace {
@@ -84,6 +86,22 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     const QStringList dataBits{QStringLiteral("7"), QStringLiteral("8")};
     const QStringList stopBits{QStringLiteral("1"), QStringLiteral("2")};
     const QStringList flow{vm::res::Str(20228), vm::res::Str(20323), vm::res::Str(20324)};
+    // The reader's port and this PC's have the same five lists, told apart by a suffix on their
+    // names; only the stop-bits caption differs.
+    auto serialLists = [&](QGridLayout* grid, const char* suffix, const QString& stopCaption,
+                           const std::array<QComboBox**, 5>& lists) {
+        const std::array<std::pair<const char*, const QStringList*>, 5> kinds{{{"cmbBaudRate", &kBaudRates},
+                                                                               {"cmbParity", &parity},
+                                                                               {"cmbDataBits", &dataBits},
+                                                                               {"cmbStopBits", &stopBits},
+                                                                               {"cmbFlow", &flow}}};
+        const std::array<QString, 5> captions{vm::res::Str(20335), vm::res::Str(20336), vm::res::Str(20337),
+                                              stopCaption, vm::res::Str(20339)};
+        for (size_t i = 0; i < lists.size(); ++i) {
+            *lists[i] = combo((QByteArray(kinds[i].first) + suffix).constData(), *kinds[i].second);
+            row(grid, *lists[i], captions[i]);
+        }
+    };
 
     m_frameTcp = new QGroupBox(vm::res::Str(20325), this);
     m_frameTcp->setObjectName(QStringLiteral("frameTCP"));
@@ -111,16 +129,8 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     m_frameCamSerial = new QGroupBox(vm::res::Str(20334), this);
     m_frameCamSerial->setObjectName(QStringLiteral("frameCamSerial"));
     auto* cam = new QGridLayout(m_frameCamSerial);
-    m_baudCam = combo("cmbBaudRateCAM", kBaudRates);
-    m_parityCam = combo("cmbParityCAM", parity);
-    m_dataBitsCam = combo("cmbDataBitsCAM", dataBits);
-    m_stopBitsCam = combo("cmbStopBitsCAM", stopBits);
-    m_flowCam = combo("cmbFlowCAM", flow);
-    row(cam, m_baudCam, vm::res::Str(20335));
-    row(cam, m_parityCam, vm::res::Str(20336));
-    row(cam, m_dataBitsCam, vm::res::Str(20337));
-    row(cam, m_stopBitsCam, vm::res::Str(20338));
-    row(cam, m_flowCam, vm::res::Str(20339));
+    serialLists(cam, "CAM", vm::res::Str(20338),
+                {&m_baudCam, &m_parityCam, &m_dataBitsCam, &m_stopBitsCam, &m_flowCam});
 
     m_framePcSerial = new QGroupBox(vm::res::Str(20340), this);
     m_framePcSerial->setObjectName(QStringLiteral("framePCSerial"));
@@ -128,16 +138,7 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     m_ports_ = combo("listPorts", {});
     m_ports_->setAccessibleName(vm::res::Str(20340));
     pc->addWidget(m_ports_, 0, 0, 1, 2);
-    m_baud = combo("cmbBaudRate", kBaudRates);
-    m_parity = combo("cmbParity", parity);
-    m_dataBits = combo("cmbDataBits", dataBits);
-    m_stopBits = combo("cmbStopBits", stopBits);
-    m_flow = combo("cmbFlow", flow);
-    row(pc, m_baud, vm::res::Str(20335));
-    row(pc, m_parity, vm::res::Str(20336));
-    row(pc, m_dataBits, vm::res::Str(20337));
-    row(pc, m_stopBits, vm::res::Str(20341));
-    row(pc, m_flow, vm::res::Str(20339));
+    serialLists(pc, "", vm::res::Str(20341), {&m_baud, &m_parity, &m_dataBits, &m_stopBits, &m_flow});
 
     m_frameMisc = new QGroupBox(vm::res::Str(20342), this);
     m_frameMisc->setObjectName(QStringLiteral("frameMisc"));

@@ -35,6 +35,21 @@ using namespace vm::sim;
 
 namespace {
 
+// One reader on free ports and no discovery, started; null (with a warning) when it cannot start.
+std::unique_ptr<Simulator> startOne(ReaderConfig rc) {
+    rc.commandPort = rc.dataPort = 0;
+    SimulatorConfig config;
+    config.discoveryPort = 0;
+    config.readers = {rc};
+    auto simulator = std::make_unique<Simulator>(config);
+    QString error;
+    if (!simulator->start(&error)) {
+        qWarning("cannot start the simulated reader: %s", qPrintable(error));
+        return nullptr;
+    }
+    return simulator;
+}
+
 constexpr int kWait = 5000;
 
 // A terminal-like client of the command port: sends a line, collects lines up to the status line.
@@ -726,22 +741,16 @@ private slots:
     // interface is the text of the next records, and an image-rate limit holds back
     // images while reports keep coming.
     void sceneTextReachesTheRecords() {
-        SimulatorConfig config;
-        config.discoveryPort = 0;
         ReaderConfig rc;
         rc.name = "Scene1";
-        rc.commandPort = 0;
-        rc.dataPort = 0;
         rc.cycleRate = 20;
-        config.readers = {rc};
-        Simulator simulator(config);
-        QString error;
-        QVERIFY2(simulator.start(&error), qPrintable(error));
-        AdminConsole admin(simulator);
+        const auto simulator = startOne(rc);
+        QVERIFY(simulator);
+        AdminConsole admin(*simulator);
         QVERIFY(admin.execute("scene HELLO-SCENE").trimmed().endsWith("ok"));
         QVERIFY(admin.execute("sceneset serial 0").trimmed().endsWith("ok"));
 
-        Reader& r = *simulator.reader(0);
+        Reader& r = *simulator->reader(0);
         DataClient data;
         QVERIFY(data.connectTo(r));
         data.send(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS-T"},
@@ -773,19 +782,13 @@ private slots:
     // is asked; continuous cycles may run far above the old 120 per second but never faster than
     // the rate asked.
     void replayAndTheRateBound() {
-        SimulatorConfig config;
-        config.discoveryPort = 0;
         ReaderConfig rc;
         rc.name = "Replay1";
-        rc.commandPort = 0;
-        rc.dataPort = 0;
         rc.cycleRate = 40;
-        config.readers = {rc};
-        Simulator simulator(config);
-        QString error;
-        QVERIFY2(simulator.start(&error), qPrintable(error));
-        AdminConsole admin(simulator);
-        Reader& r = *simulator.reader(0);
+        const auto simulator = startOne(rc);
+        QVERIFY(simulator);
+        AdminConsole admin(*simulator);
+        Reader& r = *simulator->reader(0);
         QVERIFY(admin.execute("rate 1001").startsWith("error: rate must be above 0 and at most 1000"));
         QCOMPARE(admin.execute("rate 900"), QString("ok\n"));
         QCOMPARE(r.cycles().rate(), 900.0);
@@ -846,25 +849,19 @@ private slots:
     // queue them without bound; before the next record it sends, the client is told how many,
     // and the numbers of the records it does get show the same gap.
     void aSlowClientIsToldOfSkippedRecords() {
-        SimulatorConfig config;
-        config.discoveryPort = 0;
         ReaderConfig rc;
         rc.name = "Skip1";
-        rc.commandPort = 0;
-        rc.dataPort = 0;
         rc.cycleRate = 500;
         rc.replay = true;
-        config.readers = {rc};
-        Simulator simulator(config);
-        QString error;
-        QVERIFY2(simulator.start(&error), qPrintable(error));
-        Reader& r = *simulator.reader(0);
+        const auto simulator = startOne(rc);
+        QVERIFY(simulator);
+        Reader& r = *simulator->reader(0);
         DataClient data;
         data.socket().setReadBufferSize(64 * 1024); // stops taking bytes once that is full
         QVERIFY(data.connectTo(r));
         data.subscribe(0);
         QTRY_VERIFY_WITH_TIMEOUT(r.droppedRecords() > 0, 20000);
-        AdminConsole admin(simulator);
+        AdminConsole admin(*simulator);
         QVERIFY(admin.execute("state").contains(QString("dropped=")));
         data.socket().setReadBufferSize(0);
 
@@ -1029,15 +1026,11 @@ private slots:
     }
 
     void adminHandles() {
-        SimulatorConfig config;
-        config.discoveryPort = 0;
         ReaderConfig rc;
-        rc.commandPort = rc.dataPort = 0;
-        config.readers << rc;
-        Simulator sim(config);
-        QVERIFY(sim.start());
-        AdminConsole admin(sim);
-        Reader* r = sim.reader(0);
+        const auto sim = startOne(rc);
+        QVERIFY(sim);
+        AdminConsole admin(*sim);
+        Reader* r = sim->reader(0);
         CommandClient c;
         QVERIFY(c.connectTo(*r, "WS-A"));
         c.command("CONTROL");
@@ -1279,16 +1272,11 @@ private slots:
     // The admin interface drives OPTO IN 1 and GPIO lines that carry an input tag; a GPIO input
     // loads its PID before it triggers, the OPTO input's trigger delay holds its trigger back.
     void adminDrivesInputLines() {
-        SimulatorConfig config;
-        config.discoveryPort = 0;
         ReaderConfig rc;
-        rc.commandPort = rc.dataPort = 0;
-        config.readers = {rc};
-        Simulator simulator(config);
-        QString error;
-        QVERIFY2(simulator.start(&error), qPrintable(error));
-        AdminConsole admin(simulator);
-        Reader& r = *simulator.reader(0);
+        const auto simulator = startOne(rc);
+        QVERIFY(simulator);
+        AdminConsole admin(*simulator);
+        Reader& r = *simulator->reader(0);
         CommandClient c;
         QVERIFY(c.connectTo(r, "WS"));
         c.command("CONTROL");
