@@ -14,6 +14,10 @@ namespace vm::display {
 // several milliseconds of pooled threads per image; filtering the grey bytes and writing each
 // screen pixel once costs a fraction of that on one thread. The tables and buffers are kept
 // from image to image, so a stream of images of one size allocates nothing.
+//
+// Arithmetic is 16-bit fixed point (8.8 pixels, 0.16 weights) so that eight pixels go through
+// one vector instruction; on x86 the vector paths are used, elsewhere plain code computes the
+// very same values.
 class GrayScaler {
 public:
     enum class Filter {
@@ -25,9 +29,14 @@ public:
     // `target` is reused when it has that size and format and is not shared.
     void scale(const QImage& source, QSize size, Filter filter, QImage& target);
 
+    // Whether the vector code may be used (it is, where the processor has it). Turning it off
+    // gives the plain code, which must give the same pixels.
+    void setVectorised(bool on) { m_vectorised = on; }
+
 private:
-    // For one axis: each output pixel's first source pixel and `taps` fixed-point weights
-    // (summing to one; unused taps weigh 0 and point at a valid pixel).
+    // For one axis: each output pixel's first source pixel and `taps` weights in 0.16 fixed
+    // point (summing to one, or just under where one weight is the whole; unused taps weigh 0
+    // and point at a valid pixel).
     struct Axis {
         int from = -1;
         int to = -1;
@@ -35,13 +44,22 @@ private:
         int taps = 0;
         std::vector<int> first;
         std::vector<quint16> weights;
+        // Across, eight output pixels at a time: the source offset the eight are gathered
+        // from, or -1 where they span more than 16 source pixels; per tap, their eight byte
+        // offsets from it and their eight weights.
+        std::vector<int> blockBase;
+        std::vector<quint8> blockOffsets;
+        std::vector<quint16> blockWeights;
     };
-    static void prepare(Axis& axis, int from, int to, Filter filter);
+    static void prepare(Axis& axis, int from, int to, Filter filter, bool blocks);
+    void filterRow(const uchar* in, quint16* mid);
 
     Axis m_x;
     Axis m_y;
-    std::vector<quint16> m_rows; // horizontally filtered source rows, 8.8 fixed point
-    std::vector<quint32> m_sum;  // one output row being summed
+    bool m_vectorised = true;
+    std::vector<uchar> m_padded;        // one source row with room to read 16 bytes anywhere in it
+    std::vector<quint16> m_rows;        // ring of horizontally filtered source rows, 8.8 fixed point
+    std::vector<const quint16*> m_taps; // the ring's rows one output row sums
 };
 
 } // namespace vm::display
