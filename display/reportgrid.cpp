@@ -3,10 +3,14 @@
 #include "display/twips.h"
 
 #include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QPainter>
+#include <QPixmapCache>
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -15,6 +19,52 @@ namespace vm::display {
 namespace {
 const QColor kPassBackground(128, 255, 128);
 const QColor kFailBackground(255, 128, 128);
+
+// Each new record moves every row down by one, and the view then paints every visible cell
+// again: at a reader's top rate, laying out and drawing the same texts over and over was most
+// of what the report cost. A cell is drawn once into a picture, and a moved cell is that
+// picture copied.
+class CachedCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        constexpr QStyle::State kLook = QStyle::State_Selected | QStyle::State_Active |
+                                        QStyle::State_Enabled | QStyle::State_HasFocus |
+                                        QStyle::State_MouseOver;
+        const QString key = QStringLiteral("vm-report-cell|%1|%2|%3|%4|%5x%6@%7|%8|%9")
+                                .arg(opt.backgroundBrush.style() == Qt::NoBrush
+                                         ? QStringLiteral("-")
+                                         : opt.backgroundBrush.color().name(QColor::HexArgb))
+                                .arg(opt.palette.color(QPalette::Text).name(QColor::HexArgb))
+                                .arg(int(opt.displayAlignment))
+                                .arg(int(opt.state & kLook))
+                                .arg(opt.rect.width())
+                                .arg(opt.rect.height())
+                                .arg(ratio)
+                                .arg(opt.font.key())
+                                .arg(opt.text);
+        QPixmap picture;
+        if (!QPixmapCache::find(key, &picture)) {
+            picture = QPixmap(opt.rect.size() * ratio);
+            picture.setDevicePixelRatio(ratio);
+            picture.fill(opt.palette.color(QPalette::Base));
+            QPainter cellPainter(&picture);
+            QStyleOptionViewItem atOrigin = opt;
+            atOrigin.rect.moveTopLeft(QPoint(0, 0));
+            const QWidget* widget = opt.widget;
+            QStyle* style = widget ? widget->style() : QApplication::style();
+            style->drawControl(QStyle::CE_ItemViewItem, &atOrigin, &cellPainter, widget);
+            cellPainter.end();
+            QPixmapCache::insert(key, picture);
+        }
+        painter->drawPixmap(option.rect.topLeft(), picture);
+    }
+};
 
 QTableWidgetItem* cell(const QString& text, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* item = new QTableWidgetItem(text);
@@ -37,6 +87,7 @@ ReportGrid::ReportGrid(QWidget* parent)
     setWordWrap(false);
     setTabKeyNavigation(false);
     setAccessibleName(tr("Report grid"));
+    setItemDelegate(new CachedCellDelegate(this));
     fitColumns();
 }
 

@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPalette>
 
@@ -133,7 +134,7 @@ frmHisto::frmHisto(QWidget* parent)
         const char* caption;
         const char* value;
         int text;
-        QLabel** label;
+        QLineEdit** label;
     };
     const Pair pairs[] = {
         {"capMinMax", "lblMinMax", 1202, &m_lblMinMax},    {"capMedian", "lblMedian", 1203, &m_lblMedian},
@@ -144,13 +145,19 @@ frmHisto::frmHisto(QWidget* parent)
     for (const Pair& pair : pairs) {
         auto* caption = new QLabel(vm::res::Str(pair.text), m_frameOptions);
         caption->setObjectName(QLatin1String(pair.caption));
-        auto* value = new QLabel(m_frameOptions);
+        // Read-only fields rather than labels: readable and selectable from the keyboard, so
+        // a screen reader reaches the figures, and new figures for every image neither lay
+        // out a text document nor the window again, as a selectable label's would.
+        auto* value = new QLineEdit(m_frameOptions);
         value->setObjectName(QLatin1String(pair.value));
-        // Readable and selectable from the keyboard, so a screen reader reaches the figures.
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        value->setFocusPolicy(Qt::StrongFocus);
+        value->setReadOnly(true);
+        value->setFrame(false);
+        QPalette flat = value->palette();
+        flat.setBrush(QPalette::Base, Qt::NoBrush);
+        value->setPalette(flat);
         value->setAccessibleName(QString(vm::res::Str(pair.text)).remove(QLatin1Char(':')));
-        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("000 / 000 ")));
+        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("000 / 000 ")) +
+                               value->fontMetrics().averageCharWidth());
         caption->setBuddy(value);
         values->addWidget(caption, index / 3, (index % 3) * 2);
         values->addWidget(value, index / 3, (index % 3) * 2 + 1);

@@ -4,7 +4,7 @@
 #include <QWidget>
 
 class QGroupBox;
-class QLabel;
+class QLineEdit;
 
 namespace vm::link {
 class RecordImage;
@@ -66,12 +66,12 @@ private:
     Scale* m_picVscale = nullptr;
     Scale* m_picHscale = nullptr;
     QGroupBox* m_frameOptions = nullptr;
-    QLabel* m_lblMinMax = nullptr;
-    QLabel* m_lblMedian = nullptr;
-    QLabel* m_lblLowPeak = nullptr;
-    QLabel* m_lblHiPeak = nullptr;
-    QLabel* m_lblMean = nullptr;
-    QLabel* m_lblStdDev = nullptr;
+    QLineEdit* m_lblMinMax = nullptr;
+    QLineEdit* m_lblMedian = nullptr;
+    QLineEdit* m_lblLowPeak = nullptr;
+    QLineEdit* m_lblHiPeak = nullptr;
+    QLineEdit* m_lblMean = nullptr;
+    QLineEdit* m_lblStdDev = nullptr;
 };
 
 } // namespace vm::tools

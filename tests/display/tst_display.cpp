@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -140,6 +141,7 @@ private slots:
     void reportGridRowsAreBounded();
     void reportChartTrends();
     void verifyReportGridRows();
+    void reportGridPaintsLikeThePlainDelegate();
     void termWindowColouredLines();
 
     // ---- controls that talk to a simulated reader by themselves
@@ -1003,6 +1005,41 @@ void TestDisplay::reportGridRowsAreBounded() {
     grid.Clear();
     QCOMPARE(grid.rowCount(), 0);
     QCOMPARE(grid.ContentHeight(), emptyHeight);
+}
+
+void TestDisplay::reportGridPaintsLikeThePlainDelegate() {
+    // The grid draws each cell once and copies it as rows move down; what shows must be what
+    // drawing every cell afresh shows, selection and verdict colours included. (Antialiased
+    // corners of a selected cell may differ by a level.)
+    ReportGrid grid;
+    grid.resize(520, 260);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    auto differenceFromAfresh = [&] {
+        const QImage shown = grid.grab().toImage();
+        QAbstractItemDelegate* cached = grid.itemDelegate();
+        QStyledItemDelegate plain;
+        grid.setItemDelegate(&plain);
+        const QImage afresh = grid.grab().toImage();
+        grid.setItemDelegate(cached);
+        int largest = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb a = shown.pixel(x, y);
+                const QRgb b = afresh.pixel(x, y);
+                largest = std::max({largest, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                    std::abs(qBlue(a) - qBlue(b))});
+            }
+        return largest;
+    };
+    for (int i = 1; i <= 6; ++i) {
+        grid.AddRecord(makeRecord(i, i % 3 != 0, QString("CODE%1").arg(i)));
+        QVERIFY(differenceFromAfresh() <= 2);
+    }
+    grid.selectRow(1);
+    QVERIFY(differenceFromAfresh() <= 2);
+    grid.AddRecord(makeRecord(7, false, "CODE7")); // the selection moves with its row
+    QVERIFY(differenceFromAfresh() <= 2);
 }
 
 void TestDisplay::reportChartTrends() {
