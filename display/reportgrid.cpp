@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QPainter>
-#include <QPixmapCache>
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
@@ -20,57 +19,89 @@ namespace {
 const QColor kPassBackground(128, 255, 128);
 const QColor kFailBackground(255, 128, 128);
 
+// A cell keeps the picture it was last drawn as, and what it was drawn for.
+class ReportCell : public QTableWidgetItem {
+public:
+    ReportCell(const QString& text, Qt::Alignment alignment)
+        : QTableWidgetItem(text) {
+        setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        setTextAlignment(alignment);
+    }
+    void setData(int role, const QVariant& value) override {
+        m_picture = QPixmap();
+        QTableWidgetItem::setData(role, value);
+    }
+
+    // The picture if it shows the cell as `option` asks, else null.
+    const QPixmap* pictureFor(const QStyleOptionViewItem& option, qreal ratio) const {
+        if (m_picture.isNull() || m_picture.devicePixelRatio() != ratio ||
+            m_picture.deviceIndependentSize() != QSizeF(option.rect.size()) || m_look != look(option) ||
+            m_palette != option.palette.cacheKey() || m_font != option.font)
+            return nullptr;
+        return &m_picture;
+    }
+    const QPixmap& keep(QPixmap picture, const QStyleOptionViewItem& option) const {
+        m_picture = std::move(picture);
+        m_look = look(option);
+        m_palette = option.palette.cacheKey();
+        m_font = option.font;
+        return m_picture;
+    }
+
+private:
+    static QStyle::State look(const QStyleOptionViewItem& option) {
+        return option.state & (QStyle::State_Selected | QStyle::State_Active | QStyle::State_Enabled |
+                               QStyle::State_HasFocus | QStyle::State_MouseOver);
+    }
+
+    mutable QPixmap m_picture;
+    mutable QStyle::State m_look;
+    mutable qint64 m_palette = 0;
+    mutable QFont m_font;
+};
+
 // Each new record moves every row down by one, and the view then paints every visible cell
 // again: at a reader's top rate, laying out and drawing the same texts over and over was most
-// of what the report cost. A cell is drawn once into a picture, and a moved cell is that
-// picture copied.
-class CachedCellDelegate : public QStyledItemDelegate {
+// of what the report cost. A cell is drawn once into a picture that moves with it, and
+// painting a moved cell is copying that picture.
+class CellPictureDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit CellPictureDelegate(QTableWidget* grid)
+        : QStyledItemDelegate(grid)
+        , m_grid(grid) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
+        const auto* cell = dynamic_cast<const ReportCell*>(m_grid->item(index.row(), index.column()));
+        if (!cell) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
         const qreal ratio = painter->device()->devicePixelRatioF();
-        constexpr QStyle::State kLook = QStyle::State_Selected | QStyle::State_Active |
-                                        QStyle::State_Enabled | QStyle::State_HasFocus |
-                                        QStyle::State_MouseOver;
-        const QString key = QStringLiteral("vm-report-cell|%1|%2|%3|%4|%5x%6@%7|%8|%9")
-                                .arg(opt.backgroundBrush.style() == Qt::NoBrush
-                                         ? QStringLiteral("-")
-                                         : opt.backgroundBrush.color().name(QColor::HexArgb))
-                                .arg(opt.palette.color(QPalette::Text).name(QColor::HexArgb))
-                                .arg(int(opt.displayAlignment))
-                                .arg(int(opt.state & kLook))
-                                .arg(opt.rect.width())
-                                .arg(opt.rect.height())
-                                .arg(ratio)
-                                .arg(opt.font.key())
-                                .arg(opt.text);
-        QPixmap picture;
-        if (!QPixmapCache::find(key, &picture)) {
-            picture = QPixmap(opt.rect.size() * ratio);
-            picture.setDevicePixelRatio(ratio);
-            picture.fill(opt.palette.color(QPalette::Base));
-            QPainter cellPainter(&picture);
-            QStyleOptionViewItem atOrigin = opt;
-            atOrigin.rect.moveTopLeft(QPoint(0, 0));
+        const QPixmap* picture = cell->pictureFor(option, ratio);
+        if (!picture) {
+            QStyleOptionViewItem opt = option;
+            initStyleOption(&opt, index);
+            QPixmap drawn(opt.rect.size() * ratio);
+            drawn.setDevicePixelRatio(ratio);
+            drawn.fill(opt.palette.color(QPalette::Base));
+            QPainter cellPainter(&drawn);
+            opt.rect.moveTopLeft(QPoint(0, 0));
             const QWidget* widget = opt.widget;
             QStyle* style = widget ? widget->style() : QApplication::style();
-            style->drawControl(QStyle::CE_ItemViewItem, &atOrigin, &cellPainter, widget);
+            style->drawControl(QStyle::CE_ItemViewItem, &opt, &cellPainter, widget);
             cellPainter.end();
-            QPixmapCache::insert(key, picture);
+            picture = &cell->keep(std::move(drawn), option);
         }
-        painter->drawPixmap(option.rect.topLeft(), picture);
+        painter->drawPixmap(option.rect.topLeft(), *picture);
     }
+
+private:
+    QTableWidget* m_grid;
 };
 
 QTableWidgetItem* cell(const QString& text, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {
-    auto* item = new QTableWidgetItem(text);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    item->setTextAlignment(alignment);
-    return item;
+    return new ReportCell(text, alignment);
 }
 } // namespace
 
@@ -87,7 +118,7 @@ ReportGrid::ReportGrid(QWidget* parent)
     setWordWrap(false);
     setTabKeyNavigation(false);
     setAccessibleName(tr("Report grid"));
-    setItemDelegate(new CachedCellDelegate(this));
+    setItemDelegate(new CellPictureDelegate(this));
     fitColumns();
 }
 
