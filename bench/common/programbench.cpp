@@ -6,15 +6,21 @@
 #include "link/device.h"
 #include "shell/basicinterface.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QEventLoop>
+#include <QStringList>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #endif
 
@@ -50,6 +56,41 @@ double cpuSeconds() {
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 #endif
+}
+
+double threadCpuSeconds() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
+        return 0.0;
+    const auto ticks = [](const FILETIME& t) { return (quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return double(ticks(kernel) + ticks(user)) / 1e7;
+#else
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+#endif
+}
+
+RepaintCounter::RepaintCounter() {
+    // On the windows themselves, so that only the requests the program lets through count.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        window->installEventFilter(this);
+}
+
+bool RepaintCounter::eventFilter(QObject* watched, QEvent* event) {
+    // A window's pass of painting and handing to the screen starts with its update request.
+    if (event->type() == QEvent::UpdateRequest)
+        ++m_counts[watched->objectName().isEmpty() ? QString::fromLatin1(watched->metaObject()->className())
+                                                   : watched->objectName()];
+    return false;
+}
+
+QString RepaintCounter::rates(double seconds) const {
+    QStringList parts;
+    for (auto it = m_counts.cbegin(); it != m_counts.cend(); ++it)
+        parts.append(QStringLiteral("%1 %2/s").arg(it.key()).arg(double(it.value()) / seconds, 0, 'f', 1));
+    return parts.join(QStringLiteral(", "));
 }
 
 ReaderProcess::~ReaderProcess() {

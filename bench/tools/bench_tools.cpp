@@ -99,7 +99,9 @@ int main(int argc, char* argv[]) {
     const qint64 chart0 = hourReads();
     if (film)
         film->SetRecording(true);
+    const vm::bench::RepaintCounter repaints;
     const double cpu0 = cpuSeconds();
+    const double uiCpu0 = vm::bench::threadCpuSeconds();
     QElapsedTimer wall;
     wall.start();
     waitFor([&] { return wall.elapsed() >= qint64(seconds) * 1000; }, seconds * 1000 + 1000);
@@ -107,6 +109,7 @@ int main(int argc, char* argv[]) {
         film->SetRecording(false);
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
+    const double uiCpu = vm::bench::threadCpuSeconds() - uiCpu0;
     const qint64 chartRecords = hourReads() - chart0;
     const qint64 records = tally.received();
     if (film)
@@ -119,8 +122,12 @@ int main(int argc, char* argv[]) {
                 static_cast<long long>(records), records / elapsed, static_cast<long long>(tally.missing()));
     if (chart)
         std::printf(", %lld counted by the chart window", static_cast<long long>(chartRecords));
-    std::printf("\n  CPU %.0f%% of one core, all threads (%.2f ms per record)\n", 100.0 * cpu / elapsed,
-                records ? 1000.0 * cpu / double(records) : 0.0);
+    std::printf(
+        "\n  CPU %.0f%% of one core, all threads (%.2f ms per record); the user-interface thread %.0f%%, "
+        "the others (the recorder's writer, the display connection) %.0f%%\n",
+        100.0 * cpu / elapsed, records ? 1000.0 * cpu / double(records) : 0.0, 100.0 * uiCpu / elapsed,
+        100.0 * (cpu - uiCpu) / elapsed);
+    std::printf("  windows repainted: %s\n", qPrintable(repaints.rates(elapsed)));
     if (film)
         std::printf(
             "  recorder: %llu images written (%.1f/s), %llu dropped, %llu failed, %d files in the folder\n",
