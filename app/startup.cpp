@@ -2,6 +2,7 @@
 
 #include "app/imagefiles.h"
 #include "app/logging.h"
+#include "app/paintpacer.h"
 #include "app/seriallines.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
@@ -108,6 +109,7 @@ int Main(int argc, char* argv[]) {
 
     vm::res::initLanguage(QCoreApplication::arguments());
     closeWindowsOnTermination(application);
+    PaintPacer pacer;
 
     Start();
     return application.exec();

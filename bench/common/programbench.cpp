@@ -1,5 +1,6 @@
 #include "bench/common/programbench.h"
 
+#include "app/paintpacer.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "link/coordinator.h"
@@ -140,6 +141,8 @@ void installProgramSettings(const QString& folder) {
                              QStringLiteral("Connectivity"));
     if (app::windows().windowEntries().empty())
         app::registerWindows(app::windows());
+    if (!qApp->findChild<app::PaintPacer*>(QString(), Qt::FindDirectChildrenOnly))
+        new app::PaintPacer(qApp);
 }
 
 bool showMainWindowFor(shell::BasicInterface& window, const QString& readerName) {

@@ -76,7 +76,7 @@ private:
 };
 
 // A settings store in `folder` with images and reports asked for at the reader's full rate,
-// and the program's windows registered, as the program has them at start.
+// the program's windows registered and their painting paced, as the program has them at start.
 void installProgramSettings(const QString& folder);
 
 // Shows the main window with a camera button for the reader and waits for discovery to

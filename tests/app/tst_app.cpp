@@ -4,6 +4,7 @@
 
 #include "app/imagefiles.h"
 #include "app/inifile.h"
+#include "app/paintpacer.h"
 #include "app/prompts.h"
 #include "app/registry.h"
 #include "app/scriptedprompts.h"
@@ -14,21 +15,27 @@
 #include "shell/splash.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWidget>
 
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
 
 #include <cerrno>
+#include <functional>
 
 using namespace vm::app;
 using vm::testing::ExpectPrompts;
@@ -78,6 +85,80 @@ private slots:
     void cleanup() {
         installSettings(nullptr);
         m_dir.reset();
+    }
+
+    // A window whose content changes far faster than the screen refreshes paints at most once
+    // per refresh, paints the newest content, and a change at rest shows at once.
+    void windowsPaintAtMostOncePerRefresh() {
+        struct Counter : QWidget {
+            using QWidget::QWidget;
+            int value = 0;
+            int paintedValue = -1;
+            int paints = 0;
+            std::function<void()> onPaint;
+            void paintEvent(QPaintEvent*) override {
+                QPainter(this).fillRect(rect(), QColor(value % 256, 0, 0));
+                paintedValue = value;
+                ++paints;
+                if (onPaint)
+                    onPaint();
+            }
+        };
+        PaintPacer pacer;
+        QWidget window;
+        auto* counter = new Counter(&window);
+        counter->resize(40, 40);
+        window.resize(60, 60);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const double refreshHz =
+            window.screen() && window.screen()->refreshRate() >= 20.0 ? window.screen()->refreshRate() : 60.0;
+
+        // Changes at 1 ms intervals for a while: paints are held to the refresh.
+        QTimer change;
+        QObject::connect(&change, &QTimer::timeout, counter, [counter] {
+            ++counter->value;
+            counter->update();
+        });
+        const int paints0 = counter->paints;
+        QElapsedTimer wall;
+        wall.start();
+        change.start(1);
+        QTRY_VERIFY_WITH_TIMEOUT(counter->value >= 200, 20000);
+        change.stop();
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        const int paints = counter->paints - paints0;
+        // Up to an eighth of a refresh early is let through; two more for the edges.
+        QVERIFY2(
+            paints <= int(seconds * refreshHz * 8 / 7) + 2,
+            qPrintable(
+                QString("%1 paints in %2 s for %3 changes").arg(paints).arg(seconds).arg(counter->value)));
+        QVERIFY(paints >= 1);
+        QTRY_COMPARE(counter->paintedValue, counter->value); // the held changes are painted
+
+        // At rest, a change is painted without waiting for a refresh (a held one would wait
+        // seven eighths of it).
+        QTest::qWait(int(3000 / refreshHz));
+        ++counter->value;
+        QEventLoop painted;
+        counter->onPaint = [&painted] { painted.quit(); };
+        QTimer::singleShot(2000, &painted, &QEventLoop::quit);
+        wall.start();
+        counter->update();
+        painted.exec();
+        QCOMPARE(counter->paintedValue, counter->value);
+        QVERIFY2(wall.elapsed() < 700.0 / refreshHz, qPrintable(QString("%1 ms").arg(wall.elapsed())));
+        counter->onPaint = nullptr;
+
+        // A window closed while its paint is held is simply forgotten.
+        auto* second = new QWidget;
+        second->resize(30, 30);
+        second->show();
+        QVERIFY(QTest::qWaitForWindowExposed(second));
+        second->update();
+        second->update();
+        delete second;
+        QTest::qWait(int(2000 / refreshHz));
     }
 
     // Defaults, the "0"/"1" and number rules, and the text forms in the file.
