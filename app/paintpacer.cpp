@@ -1,27 +1,16 @@
 #include "app/paintpacer.h"
 
+#include "display/imageview.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QPointer>
-#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
 #include <cmath>
 
 namespace vm::app {
-
-namespace {
-
-qint64 refreshIntervalNs(const QWidget* window) {
-    double rate = 60.0;
-    if (const QScreen* screen = window->screen();
-        screen && screen->refreshRate() >= 20.0 && screen->refreshRate() <= 500.0)
-        rate = screen->refreshRate();
-    return qint64(1e9 / rate);
-}
-
-} // namespace
 
 PaintPacer::PaintPacer(QObject* parent)
     : QObject(parent) {
@@ -49,7 +38,7 @@ bool PaintPacer::eventFilter(QObject* watched, QEvent* event) {
         return true;
     // Up to an eighth of a refresh early goes at once: the timer's millisecond steps and the
     // event loop's latency would otherwise push it into the refresh after.
-    const qint64 interval = refreshIntervalNs(window) * 7 / 8;
+    const qint64 interval = display::screenRefreshIntervalNs(window) * 7 / 8;
     const qint64 since = pace.lastPaint.isValid() ? pace.lastPaint.nsecsElapsed() : interval;
     if (since >= interval) {
         pace.lastPaint.start();

@@ -265,13 +265,16 @@ int VxImageView::GrayValueAt(QPoint pixel) const {
     return qGray(m_image.pixel(pixel));
 }
 
-qint64 VxImageView::FrameIntervalNs() const {
+qint64 screenRefreshIntervalNs(const QWidget* widget) {
     double rate = 60.0;
-    if (const QScreen* s = screen(); s && s->refreshRate() >= 20.0 && s->refreshRate() <= 500.0)
+    if (const QScreen* s = widget->screen(); s && s->refreshRate() >= 20.0 && s->refreshRate() <= 500.0)
         rate = s->refreshRate();
-    if (m_maxPaintRate > 0.0)
-        rate = std::min(rate, m_maxPaintRate);
     return qint64(1e9 / rate);
+}
+
+qint64 VxImageView::FrameIntervalNs() const {
+    const qint64 refresh = screenRefreshIntervalNs(this);
+    return m_maxPaintRate > 0.0 ? std::max(refresh, qint64(1e9 / m_maxPaintRate)) : refresh;
 }
 
 // ---- painting

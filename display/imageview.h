@@ -17,6 +17,10 @@
 
 namespace vm::display {
 
+// One refresh of the screen `widget` is on, in nanoseconds (60 Hz where the screen does not
+// say, or says something implausible).
+qint64 screenRefreshIntervalNs(const QWidget* widget);
+
 // How the view draws the result text; the main window fills it from the preferences.
 struct DisplaySettings {
     quint32 passColor = 0x00FF00; // green
