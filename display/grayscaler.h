@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QSize>
 
+#include <algorithm>
 #include <vector>
 
 namespace vm::display {
@@ -15,9 +16,9 @@ namespace vm::display {
 // screen pixel once costs a fraction of that on one thread. The tables and buffers are kept
 // from image to image, so a stream of images of one size allocates nothing.
 //
-// Arithmetic is 16-bit fixed point (8.8 pixels, 0.16 weights) so that eight pixels go through
-// one vector instruction; on x86 the vector paths are used, elsewhere plain code computes the
-// very same values.
+// Arithmetic is 16-bit fixed point (8.8 pixels, 0.16 weights) so that eight pixels (sixteen
+// with AVX2) go through one vector instruction; on x86 the widest vector code the processor has
+// is used, elsewhere plain code computes the very same values.
 class GrayScaler {
 public:
     enum class Filter {
@@ -29,9 +30,13 @@ public:
     // `target` is reused when it has that size and format and is not shared.
     void scale(const QImage& source, QSize size, Filter filter, QImage& target);
 
-    // Whether the vector code may be used (it is, where the processor has it). Turning it off
-    // gives the plain code, which must give the same pixels.
-    void setVectorised(bool on) { m_vectorised = on; }
+    enum class Instructions { Plain, Ssse3, Avx2 };
+    // The widest the processor has, which a new scaler uses.
+    static Instructions best();
+    // Limits the scaler to older instructions (never beyond `best()`); every choice gives the
+    // same pixels.
+    void setInstructions(Instructions set) { m_instructions = std::min(set, best()); }
+    Instructions instructions() const { return m_instructions; }
 
 private:
     // For one axis: each output pixel's first source pixel and `taps` weights in 0.16 fixed
@@ -56,7 +61,7 @@ private:
 
     Axis m_x;
     Axis m_y;
-    bool m_vectorised = true;
+    Instructions m_instructions = best();
     std::vector<uchar> m_padded;        // one source row with room to read 16 bytes anywhere in it
     std::vector<quint16> m_rows;        // ring of horizontally filtered source rows, 8.8 fixed point
     std::vector<const quint16*> m_taps; // the ring's rows one output row sums

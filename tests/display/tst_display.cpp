@@ -465,13 +465,25 @@ void TestDisplay::greyPicturesScaleFaithfully() {
             noise.scanLine(y)[x] = uchar(seed >> 24);
         }
     GrayScaler plain;
-    plain.setVectorised(false);
+    plain.setInstructions(GrayScaler::Instructions::Plain);
     QImage expected;
-    for (const QSize size :
-         {QSize(864, 648), QSize(867, 651), QSize(500, 371), QSize(203, 150), QSize(61, 45)}) {
-        scaler.scale(noise, size, GrayScaler::Filter::Smooth, out);
-        plain.scale(noise, size, GrayScaler::Filter::Smooth, expected);
-        QVERIFY2(out == expected, qPrintable(QString("%1x%2").arg(size.width()).arg(size.height())));
+    for (const auto set : {GrayScaler::Instructions::Ssse3, GrayScaler::Instructions::Avx2}) {
+        if (set > GrayScaler::best()) {
+            qInfo("this processor has no %s", set == GrayScaler::Instructions::Avx2 ? "AVX2" : "SSSE3");
+            continue;
+        }
+        GrayScaler vector;
+        vector.setInstructions(set);
+        for (const QSize size :
+             {QSize(864, 648), QSize(867, 651), QSize(500, 371), QSize(203, 150), QSize(61, 45)}) {
+            vector.scale(noise, size, GrayScaler::Filter::Smooth, out);
+            plain.scale(noise, size, GrayScaler::Filter::Smooth, expected);
+            QVERIFY2(out == expected,
+                     qPrintable(QString("%1x%2 with %3")
+                                    .arg(size.width())
+                                    .arg(size.height())
+                                    .arg(set == GrayScaler::Instructions::Avx2 ? "AVX2" : "SSSE3")));
+        }
     }
 }
 
