@@ -1,6 +1,7 @@
 #include "tools/imagerecorder.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 #include <chrono>
 
@@ -8,7 +9,10 @@ namespace vm::tools {
 
 ImageRecorder::ImageRecorder(QObject* parent)
     : QObject(parent)
-    , m_thread([this] { run(); }) {}
+    , m_thread(QThread::create([this] { run(); })) {
+    m_thread->setObjectName(QString::fromLatin1(kThreadName));
+    m_thread->start();
+}
 
 ImageRecorder::~ImageRecorder() {
     {
@@ -16,7 +20,7 @@ ImageRecorder::~ImageRecorder() {
         m_stop = true;
     }
     m_work.notify_all();
-    m_thread.join();
+    m_thread->wait();
 }
 
 bool ImageRecorder::enqueue(const vm::link::RecordImage& image, const QString& path) {

@@ -7,8 +7,10 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
-#include <thread>
+
+class QThread;
 
 namespace vm::tools {
 
@@ -38,6 +40,9 @@ public:
     quint64 dropped() const;
     int queued() const;
 
+    // The name the writing thread goes by in the system's tools (and in the tools bench).
+    static constexpr const char* kThreadName = "image writer";
+
 signals:
     // From the writing thread, delivered on the recorder's thread.
     void fileWritten(const QString& path);
@@ -59,7 +64,7 @@ private:
     quint64 m_written = 0;
     quint64 m_failed = 0;
     quint64 m_dropped = 0;
-    std::thread m_thread;
+    std::unique_ptr<QThread> m_thread;
 };
 
 } // namespace vm::tools

@@ -8,9 +8,11 @@
 #include "shell/basicinterface.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -23,6 +25,7 @@
 #include <windows.h>
 #else
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace vm::bench {
@@ -56,6 +59,32 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
+}
+
+double namedThreadsCpuSeconds(const QString& name) {
+#ifdef Q_OS_LINUX
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    double seconds = 0.0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly) || QString::fromUtf8(comm.readAll()).trimmed() != name)
+            continue;
+        QFile stat(tasks.filePath(task + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // The fields after the parenthesised name: state is the first, utime the 12th, stime the 13th.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            seconds +=
+                double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(ticksPerSecond);
+    }
+    return seconds;
+#else
+    Q_UNUSED(name);
+    return -1.0;
 #endif
 }
 

@@ -22,6 +22,9 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs);
 double cpuSeconds();
 // The processor time the calling thread has used, in seconds.
 double threadCpuSeconds();
+// CPU seconds of this process's threads that go by `name`, or a negative number where the
+// system does not say (only Linux does here).
+double namedThreadsCpuSeconds(const QString& name);
 
 // Counts the records that reach the program against the reader's own record numbers, so a
 // shortfall in the rate shows whether the reader made fewer records or the program lost some.
