@@ -378,39 +378,49 @@ void GrayScaler::filterRow(const uchar* in, quint16* mid) {
 }
 
 void GrayScaler::scale(const QImage& source, QSize size, Filter filter, QImage& target) {
-    const int outW = size.width();
-    const int outH = size.height();
-    if (source.isNull() || outW <= 0 || outH <= 0) {
+    if (source.isNull() || size.isEmpty()) {
         target = QImage();
         return;
     }
+    if (target.size() != size || target.format() != QImage::Format_RGB32 || !target.isDetached())
+        target = QImage(size, QImage::Format_RGB32);
+    scaleInto(source, size, filter, target, QPoint(0, 0), QRect(QPoint(0, 0), size));
+}
+
+void GrayScaler::scaleInto(const QImage& source, QSize size, Filter filter, QImage& target, QPoint at,
+                           const QRect& part) {
+    const QRect rows = part & QRect(QPoint(0, 0), size) & target.rect().translated(-at);
+    if (source.isNull() || rows.isEmpty() ||
+        (target.format() != QImage::Format_RGB32 && target.format() != QImage::Format_ARGB32_Premultiplied))
+        return;
 #ifdef VM_GRAY_X86
     static const bool avx = hasAvx();
     if (avx && m_instructions != Instructions::Avx2)
         clearUpperHalves(); // the AVX2 code is encoded so that it needs no clearing
 #endif
-    prepare(m_x, source.width(), outW, filter, true);
-    prepare(m_y, source.height(), outH, filter, false);
-    if (target.size() != size || target.format() != QImage::Format_RGB32 || !target.isDetached())
-        target = QImage(size, QImage::Format_RGB32);
+    prepare(m_x, source.width(), size.width(), filter, true);
+    prepare(m_y, source.height(), size.height(), filter, false);
 
     // Source rows are filtered across as the output rows first need them, into a ring just
     // deep enough for one output row: the rows stay in the processor's cache between the
     // two passes.
-    const size_t width = size_t(outW);
+    const size_t fullWidth = size_t(size.width());
+    const size_t width = size_t(rows.width());
     const int ty = m_y.taps;
-    m_rows.resize(size_t(ty) * width);
+    m_rows.resize(size_t(ty) * fullWidth);
     m_taps.resize(size_t(ty));
-    const auto slot = [&](int r) { return &m_rows[size_t(r % ty) * width]; };
+    const auto slot = [&](int r) { return &m_rows[size_t(r % ty) * fullWidth]; };
+    uchar* const bits = target.bits();
+    const qsizetype stride = target.bytesPerLine();
     int filtered = 0;
-    for (int y = 0; y < outH; ++y) {
+    for (int y = rows.top(); y <= rows.bottom(); ++y) {
         const int f = m_y.first[size_t(y)];
         filtered = std::max(filtered, f);
         for (; filtered < f + ty; ++filtered)
             filterRow(source.constScanLine(filtered), slot(filtered));
         for (int k = 0; k < ty; ++k)
-            m_taps[size_t(k)] = slot(f + k);
-        auto* out = reinterpret_cast<quint32*>(target.scanLine(y));
+            m_taps[size_t(k)] = slot(f + k) + rows.left();
+        auto* out = reinterpret_cast<quint32*>(bits + (at.y() + y) * stride) + (at.x() + rows.left());
         const quint16* w = &m_y.weights[size_t(y) * size_t(ty)];
 #ifdef VM_GRAY_X86
         if (m_instructions == Instructions::Avx2) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
+#include <QRect>
 #include <QSize>
 
 #include <algorithm>
@@ -29,6 +31,12 @@ public:
     // Writes `source` (Format_Grayscale8) scaled to `size` into `target` as Format_RGB32.
     // `target` is reused when it has that size and format and is not shared.
     void scale(const QImage& source, QSize size, Filter filter, QImage& target);
+    // Writes the rectangle `part` of `source` scaled to `size` (in the scaled picture's
+    // coordinates) into `target`, which holds the scaled picture's top left corner at `at`.
+    // `target` is Format_RGB32 or Format_ARGB32_Premultiplied (grey pixels are opaque, the same
+    // in both); nothing is written outside it.
+    void scaleInto(const QImage& source, QSize size, Filter filter, QImage& target, QPoint at,
+                   const QRect& part);
 
     enum class Instructions { Plain, Ssse3, Avx2 };
     // The widest the processor has, which a new scaler uses.

@@ -5,6 +5,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QScreen>
 
@@ -304,29 +305,61 @@ void VxImageView::requestRepaint() {
     }
 }
 
+GrayScaler::Filter VxImageView::scaleFilter(const QSize& size) const {
+    // Whole multiples copy pixels exactly; any other factor is filtered so the picture shows
+    // no uneven pixel rows.
+    const bool wholeMultiple = size.width() % m_image.width() == 0 && size.height() % m_image.height() == 0;
+    return wholeMultiple ? GrayScaler::Filter::Nearest : GrayScaler::Filter::Smooth;
+}
+
 const QImage& VxImageView::scaledImage(const QSize& size) {
     if (m_scaledKey != m_image.cacheKey() || m_scaledSize != size || m_scaled.isNull()) {
         // Scale once per image and size; repaints of the same image (drags, hover)
         // then cost only a blit.
-        // Whole multiples copy pixels exactly; any other factor is filtered so the
-        // picture shows no uneven pixel rows.
-        const bool wholeMultiple =
-            size.width() % m_image.width() == 0 && size.height() % m_image.height() == 0;
         if (m_image.format() == QImage::Format_Grayscale8) {
-            m_scaler.scale(m_image, size,
-                           wholeMultiple ? GrayScaler::Filter::Nearest : GrayScaler::Filter::Smooth,
-                           m_scaled);
+            m_scaler.scale(m_image, size, scaleFilter(size), m_scaled);
         } else {
             // 32-bit pixels scale on Qt's fast paths and go to the screen as a plain copy.
             QImage source = m_image.convertToFormat(QImage::Format_RGB32);
-            const Qt::TransformationMode mode =
-                wholeMultiple ? Qt::FastTransformation : Qt::SmoothTransformation;
+            const Qt::TransformationMode mode = scaleFilter(size) == GrayScaler::Filter::Nearest
+                                                    ? Qt::FastTransformation
+                                                    : Qt::SmoothTransformation;
             m_scaled = size == source.size() ? source : source.scaled(size, Qt::IgnoreAspectRatio, mode);
         }
         m_scaledKey = m_image.cacheKey();
         m_scaledSize = size;
     }
     return m_scaled;
+}
+
+bool VxImageView::scaleStraightToDevice(QPainter& painter, const QRect& pictureRect) {
+    // Where the painter draws straight on the window's picture in memory (Qt's raster
+    // engine on a backing store), a new grey image is scaled right into it. Scaling into a
+    // picture of our own and copying that across wrote every screen pixel twice more; at a
+    // reader's top rate that copy cost as much as half the scaling.
+    if (m_image.format() != QImage::Format_Grayscale8 || painter.hasClipping())
+        return false;
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || !engine->paintDevice() ||
+        engine->paintDevice()->devType() != QInternal::Image)
+        return false;
+    auto* device = static_cast<QImage*>(engine->paintDevice());
+    if (device->devicePixelRatio() != 1.0 ||
+        (device->format() != QImage::Format_RGB32 && device->format() != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate || transform.dx() != std::round(transform.dx()) ||
+        transform.dy() != std::round(transform.dy()))
+        return false;
+    const QRect target = pictureRect.translated(int(transform.dx()), int(transform.dy()));
+    // The system clip is what this paint may touch, in the device's pixels; none means all.
+    const QRegion clip = engine->systemClip();
+    const QRegion region = clip.isEmpty() ? QRegion(target) : clip.intersected(target);
+    const GrayScaler::Filter filter = scaleFilter(pictureRect.size());
+    for (const QRect& rect : region)
+        m_scaler.scaleInto(m_image, pictureRect.size(), filter, *device, target.topLeft(),
+                           rect.translated(-target.topLeft()));
+    return true;
 }
 
 void VxImageView::paintEvent(QPaintEvent*) {
@@ -356,8 +389,9 @@ void VxImageView::paintEvent(QPaintEvent*) {
                 painter.setFont(big);
                 painter.drawText(imageRect, Qt::AlignCenter, m_programName);
             }
-        } else
+        } else if (!scaleStraightToDevice(painter, pictureRect)) {
             painter.drawImage(pictureRect.topLeft(), scaledImage(pictureRect.size()));
+        }
 
         painter.setClipRect(imageRect);
         {

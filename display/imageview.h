@@ -147,6 +147,8 @@ private:
     // Outlines the located symbol in the pass or fail colour.
     void drawSymbolOutline(DrawContext& context);
     const QImage& scaledImage(const QSize& size);
+    GrayScaler::Filter scaleFilter(const QSize& size) const;
+    bool scaleStraightToDevice(QPainter& painter, const QRect& pictureRect);
     void setImageInternal(const QImage& image);
     VxDrawHandles* handlesOf(const QString& name) const;
     void updateHoverCursor(QPointF widgetPoint);

@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStyledItemDelegate>
 #include <QTest>
@@ -120,6 +121,7 @@ private slots:
     void mouseToPixelAtTwoSizes();
     void letterboxedImageIsDrawnCentred();
     void greyPicturesScaleFaithfully();
+    void windowPictureMatchesAGrab();
     void dragHandleAndShapeThroughWidget();
     void staleImagesAreDropped();
     void paintsKeepToTheRefreshRate();
@@ -485,6 +487,49 @@ void TestDisplay::greyPicturesScaleFaithfully() {
                                     .arg(set == GrayScaler::Instructions::Avx2 ? "AVX2" : "SSSE3")));
         }
     }
+}
+
+void TestDisplay::windowPictureMatchesAGrab() {
+    // On screen a grey picture is scaled straight into the window's picture; other devices get
+    // it scaled apart and copied. Both must show the same, at the view's place in its window,
+    // and a repaint of a part must leave what is drawn over the rest alone.
+    QImage noise(659, 494, QImage::Format_Grayscale8);
+    quint32 seed = 777;
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            noise.scanLine(y)[x] = uchar(seed >> 24);
+        }
+    QWidget window;
+    window.resize(900, 700);
+    auto* view = new VxImageView(&window);
+    view->setGeometry(37, 21, 760, 560); // enlarged by a factor that is not whole
+    view->SetImage(noise);
+    auto area = std::make_shared<SearchArea>();
+    area->SetColor(Rgb(255, 0, 0));
+    view->AddOverlay("Search Area", area);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(view->PaintCount() > 0);
+
+    const auto onScreen = [&] {
+        return window.screen()
+            ->grabWindow(window.winId())
+            .toImage()
+            .copy(view->geometry())
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    // A picture of another format takes the other way.
+    QImage expected(view->size(), QImage::Format_RGB888);
+    view->render(&expected);
+    expected = expected.convertToFormat(QImage::Format_RGB32);
+    QTRY_COMPARE(onScreen(), expected);
+
+    // A repaint of a corner away from the overlay: the overlay's outline stays on screen.
+    const quint64 paints = view->PaintCount();
+    view->repaint(QRect(500, 380, 120, 90));
+    QCOMPARE(view->PaintCount(), paints + 1);
+    QCOMPARE(onScreen(), expected);
 }
 
 void TestDisplay::dragHandleAndShapeThroughWidget() {
