@@ -46,6 +46,17 @@ QImage greyImage(int value = 128, QSize size = {659, 494}) {
     return image;
 }
 
+// Pseudo-random grey levels, the same for the same seed: every pixel differs from its neighbours.
+QImage noiseImage(quint32 seed) {
+    QImage image(659, 494, QImage::Format_Grayscale8);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            image.scanLine(y)[x] = uchar(seed >> 24);
+        }
+    return image;
+}
+
 Record makeRecord(qint64 number, bool passed, const QString& text, const QImage& image = greyImage()) {
     Record record;
     record.m_passed = passed;
@@ -459,13 +470,7 @@ void TestDisplay::greyPicturesScaleFaithfully() {
     // The vector code and the plain code give the same pixels, for enlarging, for shrinking a
     // little (gathered eight at a time) and a lot (partly the plain way), and for widths that
     // leave a few pixels over.
-    QImage noise(659, 494, QImage::Format_Grayscale8);
-    quint32 seed = 12345;
-    for (int y = 0; y < noise.height(); ++y)
-        for (int x = 0; x < noise.width(); ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            noise.scanLine(y)[x] = uchar(seed >> 24);
-        }
+    const QImage noise = noiseImage(12345u);
     GrayScaler plain;
     plain.setInstructions(GrayScaler::Instructions::Plain);
     QImage expected;
@@ -493,13 +498,7 @@ void TestDisplay::windowPictureMatchesAGrab() {
     // On screen a grey picture is scaled straight into the window's picture; other devices get
     // it scaled apart and copied. Both must show the same, at the view's place in its window,
     // and a repaint of a part must leave what is drawn over the rest alone.
-    QImage noise(659, 494, QImage::Format_Grayscale8);
-    quint32 seed = 777;
-    for (int y = 0; y < noise.height(); ++y)
-        for (int x = 0; x < noise.width(); ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            noise.scanLine(y)[x] = uchar(seed >> 24);
-        }
+    const QImage noise = noiseImage(777u);
     QWidget window;
     window.resize(900, 700);
     auto* view = new VxImageView(&window);
