@@ -334,9 +334,10 @@ const QImage& VxImageView::scaledImage(const QSize& size) {
 
 bool VxImageView::scaleStraightToDevice(QPainter& painter, const QRect& pictureRect) {
     // Where the painter draws straight on the window's picture in memory (Qt's raster
-    // engine on a backing store), a new grey image is scaled right into it. Scaling into a
+    // engine on a backing store), a grey image is scaled right into it. Scaling into a
     // picture of our own and copying that across wrote every screen pixel twice more; at a
-    // reader's top rate that copy cost as much as half the scaling.
+    // reader's top rate that copy cost as much as half the scaling. A repaint of the same
+    // image scales it again, which costs about what the copy did.
     if (m_image.format() != QImage::Format_Grayscale8 || painter.hasClipping())
         return false;
     QPaintEngine* engine = painter.paintEngine();
