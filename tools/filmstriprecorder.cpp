@@ -296,6 +296,8 @@ void FilmstripRecorder::SetRecording(bool on) {
     m_recording = on;
     m_failureShown = false;
     if (on)
+        m_droppedAtStart = m_recorder->dropped();
+    if (on)
         m_recTimer.start();
     else
         m_recTimer.stop();
@@ -322,9 +324,15 @@ void FilmstripRecorder::updateButtons() {
         setButtonImage(QStringLiteral("record"), QStringLiteral("rec"));
     button(QStringLiteral("back"))->setEnabled(m_browse + 1 < int(m_ring.size()));
     button(QStringLiteral("forward"))->setEnabled(m_browse > 0);
-    const QString position = m_ring.empty()  ? QString()
-                             : m_browse == 0 ? vm::res::Str(20286).arg(m_ring.size())
-                                             : vm::res::Str(20287).arg(m_browse).arg(m_ring.size());
+    QString position = m_ring.empty()  ? QString()
+                       : m_browse == 0 ? vm::res::Str(20286).arg(m_ring.size())
+                                       : vm::res::Str(20287).arg(m_browse).arg(m_ring.size());
+    // Images the disk could not take since recording was last switched on stay in sight
+    // until it is switched on again.
+    const quint64 dropped = m_recorder->dropped() - m_droppedAtStart;
+    if (dropped > 0)
+        position +=
+            (position.isEmpty() ? QString() : QStringLiteral("   ")) + vm::res::Str(20365).arg(dropped);
     if (m_position->text() != position)
         m_position->setText(position);
 }

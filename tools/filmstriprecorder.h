@@ -108,6 +108,7 @@ private:
     bool m_verificationMode = false;
     bool m_modeKnown = false;
     bool m_failureShown = false;
+    quint64 m_droppedAtStart = 0; // the recorder's dropped count when recording was switched on
     Filter m_filter;
     quint64 m_shownCount = 0;
 };

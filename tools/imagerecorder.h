@@ -15,22 +15,22 @@ class QThread;
 namespace vm::tools {
 
 // Writes images to files on a thread of its own, so that a reader at its top rate never
-// waits for the disk on the user-interface thread. The queue is bounded: when it is full,
-// the caller waits up to kEnqueueWaitMs for room rather than losing the image, and only
-// an image that still finds no room is counted as dropped. Each file is written whole or
-// not at all.
+// waits for the disk on the user-interface thread. The queue holds two seconds of images,
+// which covers the disk's pauses; an image that finds it full is dropped and counted, never
+// waited for: once the disk is that far behind, waiting would hold the whole program, and
+// the reader would then lose records (not only images) for every window. Each file is
+// written whole or not at all.
 class ImageRecorder : public QObject {
     Q_OBJECT
 public:
     // Two seconds of images at the reader's top rate; about 80 MB of grey images.
     static constexpr int kMaxQueued = 240;
-    static constexpr int kEnqueueWaitMs = 2000;
 
     explicit ImageRecorder(QObject* parent = nullptr);
     // Writes what is queued, then stops.
     ~ImageRecorder() override;
 
-    // False when the image was dropped (the queue stayed full).
+    // False when the image was dropped (the queue was full).
     bool enqueue(const vm::link::RecordImage& image, const QString& path);
     // Waits until every queued image is written; false when that took longer.
     bool waitIdle(int timeoutMs);

@@ -31,6 +31,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
@@ -589,6 +590,48 @@ private slots:
         // The ring stays bounded.
         reader(0)->cycles().setRate(sim::CycleDriver::kMaxRate);
         QTRY_COMPARE_WITH_TIMEOUT(film->keptCount(), tools::FilmstripRecorder::kRingSize, 10000);
+    }
+
+    void recorderDropsWhatTheDiskCannotTakeWithoutWaiting() {
+        // A burst of far more images than the queue holds, as when the disk falls behind: the
+        // caller never waits, the overflow is counted, what was queued is written whole, and
+        // the filmstrip says how many were not saved.
+        auto* film = static_cast<tools::FilmstripRecorder*>(
+            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        film->button("stop")->trigger(); // no live image joins the burst
+        film->SetRecording(true);
+        const QString folder = m_dir.filePath("burst");
+        QVERIFY(QDir().mkpath(folder));
+        tools::ImageRecorder& recorder = film->recorder();
+        const quint64 dropped = recorder.dropped();
+        QImage picture(tools::kImageWidth, tools::kImageHeight, QImage::Format_Grayscale8);
+        picture.fill(90);
+        const link::RecordImage image(picture, 1, 0, 0, false);
+        constexpr int kBurst = 1000;
+        int refused = 0;
+        for (int i = 0; i < kBurst; ++i)
+            if (!recorder.enqueue(image, QString("%1/burst_%2.tif").arg(folder).arg(i)))
+                ++refused;
+        QVERIFY2(refused >= kBurst - 2 * tools::ImageRecorder::kMaxQueued,
+                 qPrintable(QString::number(refused)));
+        QCOMPARE(recorder.dropped() - dropped, quint64(refused));
+        QVERIFY(recorder.waitIdle(30000));
+        const QStringList files = QDir(folder).entryList({"burst_*.tif"}, QDir::Files);
+        QCOMPARE(files.size(), kBurst - refused);
+        QCOMPARE(QImage(QDir(folder).filePath(files.first())).size(), picture.size());
+        QVERIFY(QDir(folder).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+
+        auto* position = film->findChild<QLabel*>("lblPosition");
+        QVERIFY(position);
+        film->button("go")->trigger();
+        QTRY_VERIFY2(
+            position->text().contains(QString("%1 not saved: the disk could not keep up").arg(refused)),
+            qPrintable(position->text()));
+        // Switching recording on again starts a new count.
+        film->SetRecording(false);
+        film->SetRecording(true);
+        QTRY_VERIFY(!position->text().contains("not saved"));
+        film->SetRecording(false);
     }
 
     void filmstripKeepsOnlyFailuresAndStopsOnAFailedWrite() {
