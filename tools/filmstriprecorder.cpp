@@ -139,6 +139,12 @@ FilmstripRecorder::FilmstripRecorder(QWidget* parent)
     m_imageCtl->setAccessibleName(vm::res::Str(20284));
     m_imageCtl->Initialize(QStringLiteral("Velmarrow"));
     layout->addWidget(m_imageCtl, 1);
+    // Below the picture, in sight only while images could not be saved.
+    m_notSaved = new QLabel(this);
+    m_notSaved->setObjectName(QStringLiteral("lblNotSaved"));
+    m_notSaved->setMargin(4);
+    m_notSaved->hide();
+    layout->addWidget(m_notSaved);
 
     connect(button(QStringLiteral("go")), &QAction::triggered, this, &FilmstripRecorder::Go);
     connect(button(QStringLiteral("stop")), &QAction::triggered, this, &FilmstripRecorder::Stop);
@@ -324,15 +330,17 @@ void FilmstripRecorder::updateButtons() {
         setButtonImage(QStringLiteral("record"), QStringLiteral("rec"));
     button(QStringLiteral("back"))->setEnabled(m_browse + 1 < int(m_ring.size()));
     button(QStringLiteral("forward"))->setEnabled(m_browse > 0);
-    QString position = m_ring.empty()  ? QString()
-                       : m_browse == 0 ? vm::res::Str(20286).arg(m_ring.size())
-                                       : vm::res::Str(20287).arg(m_browse).arg(m_ring.size());
+    const QString position = m_ring.empty()  ? QString()
+                             : m_browse == 0 ? vm::res::Str(20286).arg(m_ring.size())
+                                             : vm::res::Str(20287).arg(m_browse).arg(m_ring.size());
     // Images the disk could not take since recording was last switched on stay in sight
     // until it is switched on again.
     const quint64 dropped = m_recorder->dropped() - m_droppedAtStart;
-    if (dropped > 0)
-        position +=
-            (position.isEmpty() ? QString() : QStringLiteral("   ")) + vm::res::Str(20365).arg(dropped);
+    const QString notSaved = dropped > 0 ? vm::res::Str(20365).arg(dropped) : QString();
+    if (m_notSaved->text() != notSaved) {
+        m_notSaved->setText(notSaved);
+        m_notSaved->setVisible(!notSaved.isEmpty());
+    }
     if (m_position->text() != position)
         m_position->setText(position);
 }

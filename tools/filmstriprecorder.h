@@ -98,6 +98,7 @@ private:
     QToolBar* m_toolbar = nullptr;
     QComboBox* m_filterList = nullptr;
     QLabel* m_position = nullptr;
+    QLabel* m_notSaved = nullptr;
     vm::display::VxImageView* m_imageCtl = nullptr;
     QTimer m_recTimer;
     std::deque<vm::link::Record> m_ring; // newest first
