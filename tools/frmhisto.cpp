@@ -44,6 +44,8 @@ public:
         , m_figures(figures) {
         setMinimumSize(256, 120);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        // It fills all of itself: the window need not clear the ground first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
 protected:
@@ -176,6 +178,7 @@ frmHisto::frmHisto(QWidget* parent)
 }
 
 void frmHisto::UpdateHistogram(int left, int top, int right, int bottom, const vm::link::RecordImage& image) {
+    const int scaleBefore = m_figures.isEmpty() ? -1 : m_figures.scaleMaximum;
     m_figures.bins = QVector<qint32>(1, 0);
     if (left != right && top != bottom) {
         const double pixels = double(right - left) * double(bottom - top);
@@ -211,8 +214,10 @@ void frmHisto::UpdateHistogram(int left, int top, int right, int bottom, const v
         m_figures.scaleMaximum = m_figures.highPeak + (100 - m_figures.highPeak % 100);
     }
     m_picHisto->update();
-    m_picVscale->update();
-    m_picHscale->update();
+    // The scales change only with the chart's maximum (the grey levels along the bottom never
+    // do); at a reader's rate most images leave them as they are.
+    if ((m_figures.isEmpty() ? -1 : m_figures.scaleMaximum) != scaleBefore)
+        m_picVscale->update();
     m_lblHiPeak->setText(highPeakText());
     m_lblLowPeak->setText(lowPeakText());
     m_lblMean->setText(meanText());

@@ -36,6 +36,7 @@
 #include <QLineSeries>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -359,8 +360,21 @@ private slots:
 
     void histogramFiguresOfKnownRegions() {
         tools::frmHisto histo;
+        histo.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&histo));
+        // What the window shows of the scale beside the chart is what the figures draw now.
+        auto* scale = histo.findChild<QWidget*>("picVscale");
+        const auto scaleOnScreen = [&] {
+            return histo.screen()
+                ->grabWindow(histo.winId())
+                .toImage()
+                .copy(scale->geometry())
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        const auto scaleNow = [&] { return scale->grab().toImage().convertToFormat(QImage::Format_RGB32); };
         // All 200 over 20 x 20 pixels: one bin of 400.
         histo.UpdateHistogram(10, 10, 30, 30, recordImage(splitImage(0, 0, 200)));
+        QTRY_COMPARE(scaleOnScreen(), scaleNow());
         QCOMPARE(histo.minMaxText(), QString("200 / 200"));
         QCOMPARE(histo.medianText(), QString("200"));
         QCOMPARE(histo.highPeakText(), QString("000400"));
@@ -374,6 +388,7 @@ private slots:
         histo.UpdateHistogram(310, 0, 330, 10, recordImage(splitImage(320, 100, 200)));
         QCOMPARE(histo.figures().highPeak, 100);
         QCOMPARE(histo.figures().scaleMaximum, 200);
+        QTRY_COMPARE(scaleOnScreen(), scaleNow());
         QCOMPARE(histo.minMaxText(), QString("100 / 200"));
         QCOMPARE(histo.medianText(), QString("200"));
         QCOMPARE(histo.meanText(), QString("150.000"));
@@ -384,9 +399,9 @@ private slots:
         histo.UpdateHistogram(40, 10, 40, 30, recordImage(splitImage(0, 0, 200)));
         QVERIFY(histo.figures().isEmpty());
         QCOMPARE(histo.medianText(), QString("200"));
+        QTRY_COMPARE(scaleOnScreen(), scaleNow());
 
         // Closing hides and tells; the window stays.
-        histo.show();
         QSignalSpy closing(&histo, &tools::frmHisto::Closing);
         QVERIFY(!histo.close());
         QCOMPARE(closing.count(), 1);
