@@ -301,12 +301,12 @@ void FilmstripRecorder::Stop() {
 void FilmstripRecorder::SetRecording(bool on) {
     m_recording = on;
     m_failureShown = false;
-    if (on)
+    if (on) {
         m_droppedAtStart = m_recorder->dropped();
-    if (on)
         m_recTimer.start();
-    else
+    } else {
         m_recTimer.stop();
+    }
     updateButtons();
 }
 

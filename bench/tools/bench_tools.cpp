@@ -28,6 +28,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 using vm::bench::cpuSeconds;
 using vm::bench::waitFor;
@@ -63,12 +64,13 @@ int main(int argc, char* argv[]) {
     // without a journal, for one, skips every inode freed in the last minutes, and a bench run
     // right after another that deleted its thousand images spends several times as long in
     // the kernel per file. In memory the figure is the program's own.
-    const bool inMemory = !parser.isSet("image-folder") && QFileInfo(QStringLiteral("/dev/shm")).isWritable();
-    QTemporaryDir memoryDir(QStringLiteral("/dev/shm/bench_tools-XXXXXX"));
-    const QString images =
-        parser.isSet("image-folder")
-            ? parser.value("image-folder")
-            : (inMemory && memoryDir.isValid() ? memoryDir.path() : dir.filePath("images"));
+    std::optional<QTemporaryDir> memoryDir;
+    if (!parser.isSet("image-folder") && QFileInfo(QStringLiteral("/dev/shm")).isWritable())
+        memoryDir.emplace(QStringLiteral("/dev/shm/bench_tools-XXXXXX"));
+    const bool inMemory = memoryDir && memoryDir->isValid();
+    const QString images = parser.isSet("image-folder") ? parser.value("image-folder")
+                           : inMemory                   ? memoryDir->path()
+                                                        : dir.filePath("images");
     QDir().mkpath(images);
     vm::app::setImageSaveDirectory(images);
 
@@ -158,7 +160,7 @@ int main(int argc, char* argv[]) {
             static_cast<unsigned long long>(film->recorder().dropped()),
             static_cast<unsigned long long>(film->recorder().failed()), files);
     std::printf("  images saved to %s%s\n", qPrintable(QDir::toNativeSeparators(images)),
-                images == memoryDir.path() ? " (in memory; --image-folder to measure on a disk)" : "");
+                inMemory ? " (in memory; --image-folder to measure on a disk)" : "");
     std::printf("goal: every record kept and under 50%% of one core; the recorder writes every image, none "
                 "dropped\n");
 
