@@ -1,0 +1,176 @@
+#pragma once
+
+// Contract tables: what every control of a window does to the reader, written from the
+// window's description rather than from its code, and one runner that checks them all
+// against a simulated reader over real sockets.
+//
+// A row names a control by its object name and says which reader parameter and field it
+// shows, two or more values the reader accepts with what the control shows for each, and
+// when the control can be used. For every row the runner
+//   - puts each value on the reader, opens the window and checks what the control shows;
+//   - works the control as the operator does, applies, and checks that the reader received
+//     one write of that parameter in which only that field changed, and that no other
+//     parameter of the reader changed;
+//   - takes control away and gives it back, checking that the control follows;
+//   - opens the window for a reader below the control's firmware level, where the control
+//     must be absent, hidden or disabled.
+// Texts a window produces (confirmations, summaries) are checked by each table's own
+// `checks`, run after the rows.
+
+#include "common/windowbench.h"
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace vm::contracts {
+
+class Stage;
+
+// How the operator works a control and how the runner reads what it shows.
+enum class Kind {
+    Check,  // a check box: shown "on" or "off"
+    List,   // a drop-down list: shown is the entry's text
+    Box,    // a text box: typed over and left with Tab; shown is its text
+    Radios, // a group of option buttons: shown is the object name of the checked one
+    Spin,   // a spin box or slider: shown is its value
+    Custom, // the row's own `set` and `read`
+};
+
+// A value of the field as the reader holds it (text fields with their quotes), and what the
+// control shows for it.
+struct Value {
+    QString word;
+    QString shown;
+};
+
+// Where a control is when the reader's firmware level is below the control's.
+enum class Below { Absent, Hidden, Disabled };
+
+struct ControlContract {
+    QString name; // the control's object name
+    Kind kind = Kind::Check;
+    QString parameter; // the reader parameter, with its sub-keywords ("OUTPUT BEEP")
+    int field = 0;
+    // At least two values the reader accepts; the first is the starting value of the write.
+    QList<Value> values;
+    // Only while the PC holds programming control.
+    bool needsControl = true;
+    // The firmware level the control exists from, and what it is below that level.
+    int fromLevel = 0;
+    Below below = Below::Hidden;
+    // Commands that put the reader in a state where the control is shown and enabled
+    // (another control's setting it depends on), sent before the window opens.
+    QStringList needs;
+    // Further fields ("PARAM:field") that the Part says one change of this control writes.
+    QStringList alsoWrites;
+    // Declares the boxes that working the control shows (confirmations).
+    std::function<void(Stage&, const Value&)> boxes;
+    // Kind::Custom: work the control to show `value`, and read what it shows.
+    std::function<void(Stage&, const Value&)> set;
+    std::function<QString(Stage&)> read;
+};
+
+struct WindowContract {
+    QString window;                              // the registered window name
+    QString version = QStringLiteral("3.0.2.1"); // a reader at which every control exists
+    // A reader below some control's level; its absence is checked there (empty: none).
+    QString lowVersion;
+    bool immediate = false; // every change goes to the reader at once; no Apply
+    // Broadcast words the window sends, in this order, after a change reached the reader.
+    QStringList broadcasts;
+    QStringList setup; // reader commands sent before the window first opens
+    QList<ControlContract> controls;
+    // Input controls of the window that show no reader field, with why (the grid's hidden
+    // edit list, a button that opens another window ...).
+    QStringList notFields;
+    // The window's texts and derived behaviour, checked after the rows.
+    std::function<void(Stage&)> checks;
+    // Opens a window that is not registered (a dialog another window opens); null: the
+    // registry opens `window` as its menu item does.
+    std::function<QWidget*(Stage&)> opener;
+};
+
+// The firmware level of a software version, from the reader generations' table.
+int levelOf(const QString& version);
+
+// The reader, the station and the window a table row is checked with.
+class Stage : public testing::WindowBench {
+public:
+    Stage() = default;
+    void begin() { setUpBench(); }
+    void end() { tearDownBench(); }
+
+    void start(const QString& version, bool control = true) {
+        startReader(QStringLiteral("Contract"), version, control);
+    }
+    sim::Reader& reader() { return *m_reader; }
+    link::Connection& station() { return *m_conn; }
+    testing::ExpectPrompts& unexpected() { return *m_unexpectedBoxes; }
+
+    // Opens a registered window as the menu does; waits until it has loaded.
+    QWidget* open(const QString& window);
+    // Opens the window of a table, through its opener when it has one.
+    QWidget* open(const WindowContract& contract);
+    // Takes a window the test opened itself as the open window.
+    QWidget* adopt(QWidget* window);
+    void close();
+    QWidget* window() const { return m_window; }
+    // A control of the open window by object name; null when it has none.
+    QWidget* control(const QString& name) const;
+
+    // The fields of a parameter as the reader holds them.
+    QStringList fields(const QString& parameter);
+    // Sets one field on the reader through the test's station.
+    void setField(const QString& parameter, int field, const QString& word);
+    void send(const QString& command);
+    // Every writable parameter of the reader, as its configuration listing.
+    QStringList listing();
+    void releaseControl();
+    void regainControl();
+
+    // Applies what the window collected (the Apply button); immediate windows need not.
+    void apply();
+
+private:
+    QPointer<QWidget> m_window;
+};
+
+// Works a control and reads it back, by kind.
+void setControl(Stage& stage, const ControlContract& row, const Value& value);
+QString readControl(Stage& stage, const ControlContract& row);
+
+// Every window's table. A window missing here fails the runner.
+QList<WindowContract> allContracts();
+
+// The tables, one function per window (tables/*.cpp).
+WindowContract applicationContract();        // BasicApplication
+WindowContract photometryContract();         // BasicPhotometry
+WindowContract symbologyContract();          // Symbology
+WindowContract learnContract();              // Learn
+WindowContract tuneContract();               // BasicTune
+WindowContract manufacturingContract();      // frmSettings
+WindowContract outputContract();             // frmOutput
+WindowContract basicOutputContract();        // BasicOutput
+WindowContract matchContract();              // frmMatch
+WindowContract beepContract();               // BeepControl
+WindowContract ioSettingsContract();         // frmIOSettings
+WindowContract ioAssignContract();           // frmIOAssign
+WindowContract commSetupContract();          // dlgCommSetup
+WindowContract partQueueContract();          // dlgPartQueueSetup
+WindowContract pidCopyContract();            // frmPIDCopy
+WindowContract compareContract();            // frmCompare
+WindowContract calibrateContract();          // dlgCalibrate
+WindowContract aimDpmContract();             // dlgAIMDPMCompliance
+WindowContract verificationReportContract(); // VerificationReport
+WindowContract terminalContract();           // BasicTerminal
+WindowContract reportContract();             // BasicReport
+WindowContract chartContract();              // BasicChart
+WindowContract filmstripContract();          // FilmstripRecorder
+WindowContract networkOverviewContract();    // NetworkOverview
+WindowContract histogramContract();          // frmHisto
+
+} // namespace vm::contracts

@@ -1,0 +1,11 @@
+#include "contracts/contract.h"
+
+namespace vm::contracts {
+
+WindowContract ioAssignContract() {
+    WindowContract w;
+    w.window = QStringLiteral("frmIOAssign");
+    return w;
+}
+
+} // namespace vm::contracts

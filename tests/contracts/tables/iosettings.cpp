@@ -1,0 +1,11 @@
+#include "contracts/contract.h"
+
+namespace vm::contracts {
+
+WindowContract ioSettingsContract() {
+    WindowContract w;
+    w.window = QStringLiteral("frmIOSettings");
+    return w;
+}
+
+} // namespace vm::contracts
