@@ -32,6 +32,9 @@ QString AdminConsole::helpText() {
         "  trigger [READER]          a virtual trigger\n"
         "  steal [READER] STATION    another station takes programming control\n"
         "  unsteal [READER]          nobody holds control\n"
+        "  refusecontrol [READER] once|always|off\n"
+        "                            CONTROL is refused (error 8): the next request, every\n"
+        "                            request from any station, or none again\n"
         "  drop [READER]             closes every command and data connection\n"
         "  down [READER] / up [READER]  stop / resume accepting connections\n"
         "  reboot [READER]           reboots: connections drop, unsaved changes are lost\n"
@@ -186,6 +189,17 @@ QString AdminConsole::execute(const QString& line) {
     }
     if (cmd == QLatin1String("unsteal")) {
         r->dropControl();
+        return QStringLiteral("ok\n");
+    }
+    if (cmd == QLatin1String("refusecontrol")) {
+        if (arg == QLatin1String("once"))
+            r->refuseControl(ControlRefusal::Once);
+        else if (arg == QLatin1String("always"))
+            r->refuseControl(ControlRefusal::Always);
+        else if (arg == QLatin1String("off"))
+            r->refuseControl(ControlRefusal::None);
+        else
+            return QStringLiteral("error: refusecontrol [READER] once|always|off\n");
         return QStringLiteral("ok\n");
     }
     if (cmd == QLatin1String("drop")) {

@@ -106,8 +106,14 @@ QStringList Reader::execute(const QString& rawLine, Station& station) {
             ok();
         }
     } else if (keyword == QLatin1String("CONTROL") && args.isEmpty()) {
-        setController(station.name);
-        ok();
+        if (m_controlRefusal != ControlRefusal::None) {
+            if (m_controlRefusal == ControlRefusal::Once)
+                m_controlRefusal = ControlRefusal::None;
+            fail(kErrorFailed, QStringLiteral("programming control refused"));
+        } else {
+            setController(station.name);
+            ok();
+        }
     } else if (keyword == QLatin1String("RELEASE") && args.isEmpty()) {
         if (hasControl(station))
             setController(QString());

@@ -68,6 +68,9 @@ private:
 
 enum class ReplyFault { None, Malformed, Slow, Silent };
 
+// Whether the reader refuses CONTROL: never, to the next station that asks, or to every one.
+enum class ControlRefusal { None, Once, Always };
+
 // One simulated Lumivex reader: its parameters and flash, its command and data ports, an
 // optional serial line, programming control and the read-cycle driver.
 class Reader : public QObject {
@@ -117,6 +120,10 @@ public:
     bool driveLine(const QString& line, bool high, QString* error = nullptr);
     void takeControl(const QString& station);
     void dropControl();
+    // CONTROL is answered with an error status (8) and changes nothing, for the next
+    // request only or for every station until this is set back to None.
+    void refuseControl(ControlRefusal refusal) { m_controlRefusal = refusal; }
+    ControlRefusal controlRefusal() const { return m_controlRefusal; }
     void dropConnections();
     void setListening(bool listening);
     // Replay mode of the cycle driver; kept across a reboot.
@@ -241,6 +248,7 @@ private:
     QStringList m_received;
     QStringList m_files;
     ReplyFault m_fault = ReplyFault::None;
+    ControlRefusal m_controlRefusal = ControlRefusal::None;
     int m_faultDelayMs = 0;
     QString m_faultKeyword;
     quint16 m_boundCommandPort = 0;

@@ -1084,6 +1084,49 @@ private slots:
         }
     }
 
+    void controlRefusedOnceOrForEveryStation() {
+        ReaderConfig rc;
+        const auto sim = startOne(rc);
+        QVERIFY(sim);
+        AdminConsole admin(*sim);
+        Reader* r = sim->reader(0);
+        CommandClient a;
+        CommandClient b;
+        QVERIFY(a.connectTo(*r, "WS-A"));
+        QVERIFY(b.connectTo(*r, "WS-B"));
+        QSignalSpy changes(r, &Reader::controllerChanged);
+        const QStringList refused{"!CONTROL ERROR 8 programming control refused"};
+
+        // Once: the next request is refused and changes nothing, the one after is granted.
+        QCOMPARE(admin.execute("refusecontrol once"), QString("ok\n"));
+        QCOMPARE(a.command("CONTROL"), refused);
+        QCOMPARE(a.query("CONTROLLER"), QString("CONTROLLER \"\""));
+        QCOMPARE(a.command("TRIG T").last(), QString("!TRIG ERROR 4 no programming control"));
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(a.command("CONTROL"), QStringList{"!CONTROL OK"});
+        QCOMPARE(r->controller(), QString("WS-A"));
+
+        // Always: every station is refused, the holder keeps control and may still write.
+        QCOMPARE(admin.execute("refusecontrol 1 always"), QString("ok\n"));
+        QCOMPARE(b.command("CONTROL"), refused);
+        QCOMPARE(b.command("CONTROL"), refused);
+        QCOMPARE(a.command("CONTROL"), refused);
+        QCOMPARE(b.query("CONTROLLER"), QString("CONTROLLER \"WS-A\""));
+        QCOMPARE(b.command("TRIG T").last(), QString("!TRIG ERROR 4 no programming control"));
+        QCOMPARE(a.command("TRIG T").last(), QString("!TRIG OK"));
+        QCOMPARE(changes.count(), 1);
+        // RELEASE is not refused.
+        QCOMPARE(a.command("RELEASE").last(), QString("!RELEASE OK"));
+        QCOMPARE(r->controller(), QString());
+
+        QCOMPARE(admin.execute("refusecontrol off"), QString("ok\n"));
+        QCOMPARE(b.command("CONTROL"), QStringList{"!CONTROL OK"});
+        QCOMPARE(r->controller(), QString("WS-B"));
+        QVERIFY(admin.execute("refusecontrol sometimes").startsWith("error:"));
+        QVERIFY(admin.execute("refusecontrol").startsWith("error:"));
+        QVERIFY(AdminConsole::helpText().contains("refusecontrol [READER] once|always|off"));
+    }
+
     void catalogueListing() {
         const QString md = commandCatalogueMarkdown();
         QVERIFY(md.contains("| RETRYEX | 7+ |"));
