@@ -47,8 +47,10 @@ struct Value {
     QString shown;
 };
 
-// Where a control is when the reader's firmware level is below the control's.
-enum class Below { Absent, Hidden, Disabled };
+// Where a control is when the reader's firmware level is below the control's. Unoffered: the
+// list is there but offers none of the row's values other than the first (entries a later
+// level adds).
+enum class Below { Absent, Hidden, Disabled, Unoffered };
 
 struct ControlContract {
     QString name; // the control's object name
@@ -62,6 +64,8 @@ struct ControlContract {
     // The firmware level the control exists from, and what it is below that level.
     int fromLevel = 0;
     Below below = Below::Hidden;
+    // The reader's software version the row is checked with; empty: the window's.
+    QString version;
     // Commands that put the reader in a state where the control is shown and enabled
     // (another control's setting it depends on), sent before the window opens.
     QStringList needs;

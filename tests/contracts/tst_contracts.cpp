@@ -172,6 +172,8 @@ private slots:
         QFETCH(WindowContract, contract);
         QFETCH(ControlContract, row);
         QVERIFY2(row.values.size() >= 2, "a row needs two values");
+        if (!row.version.isEmpty())
+            contract.version = row.version;
         m_stage.start(contract.version);
         for (const QString& command : contract.setup)
             m_stage.send(command);
@@ -282,6 +284,17 @@ private slots:
                 QVERIFY2(control && !control->isEnabled(),
                          qPrintable(where(contract, c, QStringLiteral("enabled below its level"))));
                 break;
+            case contracts::Below::Unoffered: {
+                auto* list = qobject_cast<QComboBox*>(control);
+                QVERIFY2(list, qPrintable(where(contract, c, QStringLiteral("no list below its level"))));
+                const QStringList offered = testing::entries(list);
+                for (const Value& v : c.values) {
+                    const QString what = v.shown + QStringLiteral(" offered below its level");
+                    QVERIFY2(v.shown == c.values.first().shown || !offered.contains(v.shown),
+                             qPrintable(where(contract, c, what)));
+                }
+                break;
+            }
             }
         }
         QVERIFY2(checked > 0, "the low version is not below any control's level");
