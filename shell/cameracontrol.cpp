@@ -242,10 +242,15 @@ bool BasicInterface::EnsureControl() {
         }
     }
     const vm::link::CommandReply reply = m_iconn->SendCommand(QStringLiteral("CONTROL"), 500);
-    if (!reply.ok)
-        qCWarning(lcApp) << "CONTROL was not accepted:" << reply.status << reply.errorText;
     m_believedControl = m_iconn->HasControl();
     m_controlClaimed = m_believedControl;
+    if (!m_believedControl) {
+        // The reader refused control (or never answered): any write would be refused too,
+        // so the command stops here and the operator learns why.
+        qCInfo(lcApp) << "CONTROL was not granted:" << reply.status << reply.errorText;
+        showMessage(this, QStringLiteral("Cannot change settings without control..."));
+        return false;
+    }
     return true;
 }
 
