@@ -22,13 +22,24 @@ QWidget* ownerOr(QWidget* parent) {
     return parent ? parent : QApplication::activeWindow();
 }
 
+std::unique_ptr<PromptService>& defaultRef() {
+    static std::unique_ptr<PromptService> service;
+    return service;
+}
+
 } // namespace
 
 PromptService& prompts() {
-    auto& service = serviceRef();
-    if (!service)
-        service = std::make_unique<DialogPrompts>();
-    return *service;
+    if (auto& service = serviceRef())
+        return *service;
+    auto& fallback = defaultRef();
+    if (!fallback)
+        fallback = std::make_unique<DialogPrompts>();
+    return *fallback;
+}
+
+void installDefaultPrompts(std::unique_ptr<PromptService> service) {
+    defaultRef() = std::move(service);
 }
 
 std::unique_ptr<PromptService> installPrompts(std::unique_ptr<PromptService> service) {

@@ -35,6 +35,10 @@ public:
 PromptService& prompts();
 // Installs another service (tests); returns the previous one.
 std::unique_ptr<PromptService> installPrompts(std::unique_ptr<PromptService> service);
+// The service used whenever none is installed: real dialogs unless this replaced it. Test
+// programs put one here that fails every box nobody declared, so that no box ever waits
+// for a person.
+void installDefaultPrompts(std::unique_ptr<PromptService> service);
 
 // Shorthands for the usual boxes.
 PromptAnswer showMessage(QWidget* parent, const QString& text, PromptButtons buttons = PromptButtons::Ok,

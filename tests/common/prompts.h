@@ -17,6 +17,28 @@
 
 namespace vm::testing {
 
+namespace detail {
+
+inline void failUndeclaredBox(const QString& failure) {
+    QTest::qFail(qPrintable(QStringLiteral("a box nobody declared: ") + failure), __FILE__, __LINE__);
+}
+
+// Outside every ExpectPrompts scope (a window built before a test declared its boxes, work
+// still running after a scope ended) a box must fail the running test at once and be
+// answered with the choice that commits to nothing: a real dialog would wait for a person
+// until the test's watchdog kills the program.
+inline app::ScriptedPrompts* installUndeclaredBoxesFail() {
+    auto fallback = std::make_unique<app::ScriptedPrompts>();
+    app::ScriptedPrompts* service = fallback.get();
+    service->setFailureHandler(&failUndeclaredBox);
+    app::installDefaultPrompts(std::move(fallback));
+    return service;
+}
+
+inline app::ScriptedPrompts* const undeclaredBoxes = installUndeclaredBoxesFail();
+
+} // namespace detail
+
 class ExpectPrompts {
 public:
     ExpectPrompts() {
