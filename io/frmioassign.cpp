@@ -581,6 +581,8 @@ bool frmIOAssign::writeControls() {
                 p.SetField(0, type);
                 p.SetField(1, vm::link::quoteField(a1));
                 p.SetField(2, vm::link::quoteField(a2));
+                // What goes to the reader is what a later Apply compares with.
+                m_criteria.insert(tag, {type, a1, a2});
             }
         }
         if (line.pid)
