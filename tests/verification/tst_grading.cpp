@@ -1,0 +1,282 @@
+// The reader's print-quality grades as its records report them: every grade limit of every
+// graded parameter, at the limit and one step either side, for 2-D symbols (ISO/IEC 15415)
+// and barcodes (ISO/IEC 15416), and the symbol's grade from its parameters' grades. The
+// limits below are the standards' own, written here rather than taken from the reader.
+#include "sim/grader.h"
+#include "sim/imagingparameters.h"
+#include "sim/readcycle.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtTest>
+
+using namespace vm::sim;
+
+namespace {
+
+class Parameters : public ParameterSource {
+public:
+    QStringList fields(const QString& name) const override { return m_values.value(name); }
+    void setFields(const QString& name, const QStringList& fields) override { m_values.insert(name, fields); }
+    int firmwareLevel() const override { return 10; }
+    QHash<QString, QStringList> m_values{{"VERSTATUS", {"B", "C"}}};
+};
+
+// A symbol that grades A on everything.
+SymbolMeasurements goodMatrix() {
+    SymbolMeasurements m;
+    m.valid = true;
+    m.rows = m.cols = 16;
+    m.symbolContrast = 90;
+    m.modulation = 0.9;
+    m.fixedPatternModulation = 0.9;
+    m.unusedErrorCorrection = 1.0;
+    m.cellSize = 10;
+    return m;
+}
+
+LinearScan goodScan() {
+    LinearScan s;
+    s.minReflectance = 5;
+    s.maxReflectance = 85;
+    s.symbolContrast = 80;
+    s.edgeContrast = 60;
+    s.modulation = 0.9;
+    s.defects = 0.05;
+    s.decodability = 0.9;
+    s.moduleWidth = 4;
+    s.elements = 31;
+    s.decodes = true;
+    return s;
+}
+
+SymbolMeasurements barcodeOf(const std::vector<LinearScan>& scans) {
+    SymbolMeasurements m;
+    m.valid = true;
+    m.linear = true;
+    m.scans = scans;
+    return m;
+}
+
+void setMatrix(SymbolMeasurements& m, const QString& parameter, double v) {
+    if (parameter == "Symbol Contrast")
+        m.symbolContrast = v;
+    else if (parameter == "Modulation")
+        m.modulation = v;
+    else if (parameter == "Axial Nonuniformity")
+        m.axialNonuniformity = v;
+    else if (parameter == "Grid Nonuniformity")
+        m.gridNonuniformity = v;
+    else if (parameter == "Unused Error Correction")
+        m.unusedErrorCorrection = v;
+    else
+        qFatal("no parameter %s", qPrintable(parameter));
+}
+
+void setScan(LinearScan& s, const QString& parameter, double v) {
+    if (parameter == "Symbol Contrast")
+        s.symbolContrast = v;
+    else if (parameter == "Minimum Reflectance")
+        s.minReflectance = v;
+    else if (parameter == "Edge Contrast")
+        s.edgeContrast = v;
+    else if (parameter == "Modulation")
+        s.modulation = v;
+    else if (parameter == "Defects")
+        s.defects = v;
+    else if (parameter == "Decodability")
+        s.decodability = v;
+    else
+        qFatal("no parameter %s", qPrintable(parameter));
+}
+
+QJsonObject grade(const SymbolMeasurements& m, const QString& standard) {
+    Parameters p;
+    return verificationResult(m, true, FieldReader(p), standard);
+}
+
+QString gradeOf(const QJsonObject& result, const QString& name) {
+    for (const QJsonValue& v : result.value("parameters").toArray())
+        if (v.toObject().value("name").toString() == name)
+            return v.toObject().value("grade").toString();
+    return QStringLiteral("(no %1)").arg(name);
+}
+
+QString json(const QJsonObject& o) {
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+struct Limit {
+    QString parameter;
+    double limit;
+    double step;
+    bool atLeast;   // higher values grade better
+    QString better; // the grade at the limit; one step worse gives the next grade down
+    QString worse;
+};
+
+// Limits of ISO/IEC 15415 (2-D symbols).
+const QList<Limit> kMatrixLimits = {
+    {"Symbol Contrast", 70, 0.1, true, "A", "B"},
+    {"Symbol Contrast", 55, 0.1, true, "B", "C"},
+    {"Symbol Contrast", 40, 0.1, true, "C", "D"},
+    {"Symbol Contrast", 20, 0.1, true, "D", "F"},
+    {"Modulation", 0.50, 0.001, true, "A", "B"},
+    {"Modulation", 0.40, 0.001, true, "B", "C"},
+    {"Modulation", 0.30, 0.001, true, "C", "D"},
+    {"Modulation", 0.20, 0.001, true, "D", "F"},
+    {"Axial Nonuniformity", 0.06, 0.001, false, "A", "B"},
+    {"Axial Nonuniformity", 0.08, 0.001, false, "B", "C"},
+    {"Axial Nonuniformity", 0.10, 0.001, false, "C", "D"},
+    {"Axial Nonuniformity", 0.12, 0.001, false, "D", "F"},
+    {"Grid Nonuniformity", 0.38, 0.001, false, "A", "B"},
+    {"Grid Nonuniformity", 0.50, 0.001, false, "B", "C"},
+    {"Grid Nonuniformity", 0.63, 0.001, false, "C", "D"},
+    {"Grid Nonuniformity", 0.75, 0.001, false, "D", "F"},
+    {"Unused Error Correction", 0.62, 0.001, true, "A", "B"},
+    {"Unused Error Correction", 0.50, 0.001, true, "B", "C"},
+    {"Unused Error Correction", 0.37, 0.001, true, "C", "D"},
+    {"Unused Error Correction", 0.25, 0.001, true, "D", "F"},
+};
+
+// Limits of ISO/IEC 15416 (barcodes), each scan graded on its own.
+const QList<Limit> kBarcodeLimits = {
+    {"Symbol Contrast", 70, 0.1, true, "A", "B"},
+    {"Symbol Contrast", 55, 0.1, true, "B", "C"},
+    {"Symbol Contrast", 40, 0.1, true, "C", "D"},
+    {"Symbol Contrast", 20, 0.1, true, "D", "F"},
+    // Rmin at most half of Rmax (85 here): A, otherwise F.
+    {"Minimum Reflectance", 42.5, 0.1, false, "A", "F"},
+    // Edge contrast at least 15 %: A, otherwise F.
+    {"Edge Contrast", 15, 0.1, true, "A", "F"},
+    {"Modulation", 0.70, 0.001, true, "A", "B"},
+    {"Modulation", 0.60, 0.001, true, "B", "C"},
+    {"Modulation", 0.50, 0.001, true, "C", "D"},
+    {"Modulation", 0.40, 0.001, true, "D", "F"},
+    {"Defects", 0.15, 0.001, false, "A", "B"},
+    {"Defects", 0.20, 0.001, false, "B", "C"},
+    {"Defects", 0.25, 0.001, false, "C", "D"},
+    {"Defects", 0.30, 0.001, false, "D", "F"},
+    {"Decodability", 0.62, 0.001, true, "A", "B"},
+    {"Decodability", 0.50, 0.001, true, "B", "C"},
+    {"Decodability", 0.37, 0.001, true, "C", "D"},
+    {"Decodability", 0.25, 0.001, true, "D", "F"},
+};
+
+void addLimits(const QList<Limit>& limits) {
+    QTest::addColumn<QString>("parameter");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("expected");
+    for (const Limit& l : limits) {
+        const QString tag = l.parameter + QStringLiteral(" %1/%2 ").arg(l.better, l.worse);
+        const double worseSide = l.atLeast ? l.limit - l.step : l.limit + l.step;
+        const double betterSide = l.atLeast ? l.limit + l.step : l.limit - l.step;
+        QTest::newRow(qPrintable(tag + "at")) << l.parameter << l.limit << l.better;
+        QTest::newRow(qPrintable(tag + "better")) << l.parameter << betterSide << l.better;
+        QTest::newRow(qPrintable(tag + "worse")) << l.parameter << worseSide << l.worse;
+    }
+}
+
+// The symbol's grade: the lowest of the 2-D parameters the standard grades.
+const QStringList kMatrixGraded = {"Symbol Contrast",
+                                   "Modulation",
+                                   "Axial Nonuniformity",
+                                   "Grid Nonuniformity",
+                                   "Fixed Pattern Damage",
+                                   "Unused Error Correction",
+                                   "Decode"};
+
+} // namespace
+
+class TestGrading : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QTest::failOnWarning(QRegularExpression(".*")); }
+
+    void matrixLimits_data() { addLimits(kMatrixLimits); }
+    void matrixLimits() {
+        QFETCH(QString, parameter);
+        QFETCH(double, value);
+        QFETCH(QString, expected);
+        SymbolMeasurements m = goodMatrix();
+        setMatrix(m, parameter, value);
+        const QJsonObject r = grade(m, "ISO");
+        QVERIFY2(gradeOf(r, parameter) == expected, qPrintable(json(r)));
+        // The symbol's grade is its lowest parameter's.
+        QString lowest = "A";
+        for (const QString& name : kMatrixGraded)
+            lowest = std::max(lowest, gradeOf(r, name));
+        QCOMPARE(lowest, expected);
+        QCOMPARE(r.value("overallGrade").toString(), lowest);
+    }
+
+    void barcodeLimits_data() { addLimits(kBarcodeLimits); }
+    void barcodeLimits() {
+        QFETCH(QString, parameter);
+        QFETCH(double, value);
+        QFETCH(QString, expected);
+        LinearScan scan = goodScan();
+        setScan(scan, parameter, value);
+        const QJsonObject r = grade(barcodeOf(std::vector<LinearScan>(10, scan)), "ANSI");
+        QVERIFY2(gradeOf(r, parameter) == expected, qPrintable(json(r)));
+        // Every scan alike: each scan's grade, their average and the symbol's are that grade.
+        QCOMPARE(gradeOf(r, "Scan Grade"), expected);
+        QCOMPARE(r.value("overallGrade").toString(), expected);
+    }
+
+    // A barcode's grade is the average of its scans' grades, each scan's the worst of its
+    // parameters: grade values A 4 to F 0, the average from 3.5 an A, from 2.5 a B ...
+    void barcodeGradeIsTheAverageOfScans_data() {
+        QTest::addColumn<int>("weakScans"); // scans whose modulation grades B (0.65)
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none") << 0 << "A";
+        QTest::newRow("half: 3.5") << 5 << "A";
+        QTest::newRow("six: 3.4") << 6 << "B";
+        QTest::newRow("all: 3.0") << 10 << "B";
+    }
+    void barcodeGradeIsTheAverageOfScans() {
+        QFETCH(int, weakScans);
+        QFETCH(QString, expected);
+        std::vector<LinearScan> scans(10, goodScan());
+        for (int i = 0; i < weakScans; ++i)
+            scans[size_t(i)].modulation = 0.65;
+        const QJsonObject r = grade(barcodeOf(scans), "ANSI");
+        QCOMPARE(r.value("overallGrade").toString(), expected);
+        // The parameter's row shows its worst scan.
+        QCOMPARE(gradeOf(r, "Modulation"), weakScans ? QStringLiteral("B") : QStringLiteral("A"));
+    }
+
+    // The overall grade's class by the global quality range ("VERSTATUS" B C): A and B good,
+    // C fair, D and F poor.
+    void classByQualityRange_data() {
+        QTest::addColumn<double>("contrast");
+        QTest::addColumn<int>("gradeCode");
+        QTest::newRow("A") << 80.0 << 3;
+        QTest::newRow("B") << 60.0 << 3;
+        QTest::newRow("C") << 45.0 << 2;
+        QTest::newRow("D") << 25.0 << 1;
+        QTest::newRow("F") << 10.0 << 1;
+    }
+    void classByQualityRange() {
+        QFETCH(double, contrast);
+        QFETCH(int, gradeCode);
+        SymbolMeasurements m = goodMatrix();
+        m.symbolContrast = contrast;
+        QCOMPARE(grade(m, "ISO").value("gradeCode").toInt(), gradeCode);
+    }
+
+    // Located but not decoded: no parameter is graded, the symbol fails.
+    void undecodedSymbolFails() {
+        Parameters p;
+        const QJsonObject r = verificationResult(goodMatrix(), false, FieldReader(p), "ISO");
+        QCOMPARE(r.value("overallGrade").toString(), QStringLiteral("F"));
+        QCOMPARE(r.value("gradeCode").toInt(), 0);
+        QCOMPARE(r.value("decode").toString(), QStringLiteral("F"));
+        QVERIFY(r.value("parameters").toArray().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestGrading)
+#include "tst_grading.moc"
