@@ -27,10 +27,21 @@ inline constexpr int kDiscoveryWaitMs =
 inline constexpr int kConnectWaitMs =
     link::kReconnectMaxDelayMs + (link::kConnectTimeoutMs + link::kHandshakeTimeoutMs) * kLoadFactor / 4;
 
-// One triggered read cycle of a reader whose read time-out (TIMEOUT READ) is `readTimeoutMs`,
-// and the reply to the trigger.
+// `tries` reconnection attempts after a link was lost: the delay doubles from its first value
+// up to its bound; each attempt may take its connect time-out.
+constexpr int reconnectWaitMs(int tries) {
+    int total = 0;
+    for (int i = 0, delay = link::kReconnectFirstDelayMs; i < tries; ++i) {
+        total += delay;
+        delay = delay * 2 < link::kReconnectMaxDelayMs ? delay * 2 : link::kReconnectMaxDelayMs;
+    }
+    return total + kConnectWaitMs;
+}
+
+// One triggered read cycle of a reader whose read time-out (TIMEOUT READ) is `readTimeoutMs`
+// (0: none, and the cycle is held to a command's time-out), and the reply to the trigger.
 constexpr int triggeredCycleWaitMs(int readTimeoutMs) {
-    return readTimeoutMs * kLoadFactor + kReplyWaitMs;
+    return (readTimeoutMs > 0 ? readTimeoutMs : link::kCommandTimeoutMs) * kLoadFactor + kReplyWaitMs;
 }
 
 // `cycles` continuous read cycles of a reader cycling `perSecond` times a second.

@@ -1,6 +1,7 @@
 // The connection library against readers that lie, flood or garble: the simulated
 // reader's fault injection and a hostile fake reader, over real loopback sockets.
 #include "common/hostilereader.h"
+#include "common/waits.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
@@ -284,7 +285,7 @@ private slots:
         // one before, up to the bound.
         reader.setHangingUp(true);
         reader.dropLinks();
-        QTRY_COMPARE_WITH_TIMEOUT(reader.commandAccepts().size(), 8, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(reader.commandAccepts().size(), 8, vm::testing::reconnectWaitMs(7));
         QList<qint64> gaps;
         for (qsizetype i = 2; i < reader.commandAccepts().size(); ++i)
             gaps.append(reader.commandAccepts()[i] - reader.commandAccepts()[i - 1]);
@@ -298,12 +299,12 @@ private slots:
 
         // Back up: the link comes up, and the next loss starts again from the first delay.
         reader.setHangingUp(false);
-        QTRY_VERIFY_WITH_TIMEOUT(conn.Connected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(conn.Connected(), vm::testing::reconnectWaitMs(1));
         const qsizetype before = reader.commandAccepts().size();
         QElapsedTimer clock;
         clock.start();
         reader.dropLinks();
-        QTRY_VERIFY_WITH_TIMEOUT(reader.commandAccepts().size() > before, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(reader.commandAccepts().size() > before, vm::testing::reconnectWaitMs(1));
         QVERIFY2(clock.elapsed() < kReconnectFirstDelayMs + 600,
                  qPrintable(QString::number(clock.elapsed())));
         QTRY_VERIFY(conn.Connected());

@@ -2,6 +2,7 @@
 // sockets and a real pseudo-terminal.
 #include "app/applyparameters.h"
 #include "common/readers.h"
+#include "common/waits.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
@@ -196,7 +197,7 @@ private slots:
         QTRY_COMPARE(seen, QList<bool>({false}));
         QVERIFY(!settings.SendCommand("NAME").ok);
         sim->setListening(true);
-        QTRY_COMPARE_WITH_TIMEOUT(seen, QList<bool>({false, true}), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(seen, QList<bool>({false, true}), vm::testing::reconnectWaitMs(8));
         QCOMPARE(settingsReset.count(), 2);
         QCOMPARE(settings.Query("NAME"), QString("NAME \"Line4\""));
         QTRY_COMPARE(sim->dataClients(), 1);
