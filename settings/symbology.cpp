@@ -499,10 +499,13 @@ void Symbology::loadParameters() {
 }
 
 void Symbology::loadDpmRows() {
+    // The row checks show the loaded rows before anything is written from them.
+    const auto guard = updateGuard();
     for (int r = 0; r < kDpmRows; ++r) {
         load(verenable(r));
         m_grades[size_t(r + 1)] =
             gradeClasses(text(verenable(r), 1) + QLatin1Char(' ') + text(verenable(r), 2));
+        m_verenable[size_t(r)]->setChecked(text(verenable(r), 0).toUpper() != QLatin1String("N"));
     }
 }
 
