@@ -69,6 +69,11 @@ struct ControlContract {
     // Commands that put the reader in a state where the control is shown and enabled
     // (another control's setting it depends on), sent before the window opens.
     QStringList needs;
+    // Controls that follow programming control in place of `name` (a group's options, when
+    // their frame itself stays enabled); empty: `name`.
+    QStringList followers;
+    // The external light channels of the reader the row is checked with (0, 1 or 10).
+    int lightChannels = 0;
     // Further fields ("PARAM:field") that the Part says one change of this control writes.
     QStringList alsoWrites;
     // Declares the boxes that working the control shows (confirmations).
@@ -108,8 +113,10 @@ public:
     void begin() { setUpBench(); }
     void end() { tearDownBench(); }
 
-    void start(const QString& version, bool control = true) {
-        startReader(QStringLiteral("Contract"), version, control);
+    void start(const QString& version, bool control = true, int lightChannels = 0) {
+        sim::ReaderConfig config = testing::readerConfig(QStringLiteral("Contract"), version);
+        config.lightChannels = lightChannels;
+        startReader(config, control);
     }
     sim::Reader& reader() { return *m_reader; }
     link::Connection& station() { return *m_conn; }

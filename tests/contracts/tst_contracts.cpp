@@ -174,7 +174,7 @@ private slots:
         QVERIFY2(row.values.size() >= 2, "a row needs two values");
         if (!row.version.isEmpty())
             contract.version = row.version;
-        m_stage.start(contract.version);
+        m_stage.start(contract.version, true, row.lightChannels);
         for (const QString& command : contract.setup)
             m_stage.send(command);
 
@@ -235,19 +235,27 @@ private slots:
                  qPrintable(where(contract, row, QStringLiteral("also changed ") + others.join(" | "))));
 
         // The control follows programming control.
-        QWidget* control = m_stage.control(row.name);
-        QVERIFY2(control, qPrintable(where(contract, row, QStringLiteral("missing"))));
-        QVERIFY2(control->isEnabled(),
-                 qPrintable(where(contract, row, QStringLiteral("disabled with control"))));
+        // A group's options may follow control one by one while their frame stays enabled.
+        const QStringList followers = row.followers.isEmpty() ? QStringList{row.name} : row.followers;
+        for (const QString& name : followers) {
+            QWidget* control = m_stage.control(name);
+            QVERIFY2(control, qPrintable(where(contract, row, name + QStringLiteral(" missing"))));
+            QVERIFY2(control->isEnabled(),
+                     qPrintable(where(contract, row, name + QStringLiteral(" disabled with control"))));
+        }
         m_stage.releaseControl();
-        if (row.needsControl)
-            QTRY_VERIFY2(!control->isEnabled(),
-                         qPrintable(where(contract, row, QStringLiteral("enabled without control"))));
-        else
-            QVERIFY2(control->isEnabled(), qPrintable(where(contract, row, QStringLiteral("disabled"))));
+        for (const QString& name : followers) {
+            QWidget* control = m_stage.control(name);
+            if (row.needsControl)
+                QTRY_VERIFY2(!control->isEnabled(),
+                             qPrintable(where(contract, row, name + QStringLiteral(" enabled without control"))));
+            else
+                QVERIFY2(control->isEnabled(), qPrintable(where(contract, row, name + QStringLiteral(" disabled"))));
+        }
         m_stage.regainControl();
-        QTRY_VERIFY2(control->isEnabled(),
-                     qPrintable(where(contract, row, QStringLiteral("still disabled with control back"))));
+        for (const QString& name : followers)
+            QTRY_VERIFY2(m_stage.control(name)->isEnabled(),
+                         qPrintable(where(contract, row, name + QStringLiteral(" still disabled with control back"))));
     }
 
     // Below a control's firmware level it is absent, hidden or disabled as its Part says.
