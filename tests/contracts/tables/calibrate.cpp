@@ -419,6 +419,22 @@ void targets(Stage& stage) {
     QCOMPARE(cell(stage, 0, 7), QStringLiteral("Verification contrast calibration failure"));
 }
 
+// A barcode is no calibration target: the reader's error shows on red.
+void barcodeTarget(Stage& stage) {
+    fresh(stage, 0);
+    stage.send(QStringLiteral("NUMDM 0"));
+    stage.send(QStringLiteral("NUMBC 1"));
+    stage.send(QStringLiteral("BARCODE ENABLE 0x1"));
+    QString error;
+    QVERIFY2(stage.reader().setScene(QStringLiteral("symbology"), QStringLiteral("CODE128"), &error),
+             qPrintable(error));
+    openDialog(stage);
+    expectFailureBox(stage.unexpected(), QStringLiteral("INTERNAL"));
+    press(stage, "CalibrateButton");
+    QCOMPARE(cell(stage, 0, 7), QStringLiteral("ISO Verification ECC200 required"));
+    QCOMPARE(statusColour(stage, 0), kRed);
+}
+
 // Opening asks for control; refused, the dialog says so and sends nothing at all.
 void control(Stage& stage) {
     fresh(stage, 0, false);
@@ -602,6 +618,7 @@ WindowContract calibrateContract() {
             [](Stage& s) { lightByLight(s, 10); },
             failedLight,
             targets,
+            barcodeTarget,
             control,
             internalLightSelected,
             escapeDuringRun,
