@@ -436,8 +436,9 @@ void BasicApplication::refreshRetry(QStringList& lines) {
         const RetryMode& m = kRetryModes[i];
         if (mode != QLatin1String(m.keyword))
             continue;
-        if (m.listFlag && field(kRetry, m_layout.lightingField + 2) != QLatin1String("A") &&
-            QLatin1String(m.listFlag) == QLatin1String("A"))
+        // The two PID list entries differ only in the acquire flag.
+        const bool acquire = field(kRetry, m_layout.lightingField + 2) == QLatin1String("A");
+        if (m.listFlag && (QLatin1String(m.listFlag) == QLatin1String("A")) != acquire)
             continue;
         entry = i;
         break;
