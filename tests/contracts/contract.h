@@ -49,8 +49,8 @@ struct Value {
 
 // Where a control is when the reader's firmware level is below the control's. Unoffered: the
 // list is there but offers none of the row's values other than the first (entries a later
-// level adds).
-enum class Below { Absent, Hidden, Disabled, Unoffered };
+// level adds). Custom: the row's `belowCheck` says.
+enum class Below { Absent, Hidden, Disabled, Unoffered, Custom };
 
 struct ControlContract {
     QString name; // the control's object name
@@ -64,6 +64,8 @@ struct ControlContract {
     // The firmware level the control exists from, and what it is below that level.
     int fromLevel = 0;
     Below below = Below::Hidden;
+    // Below::Custom: checks the control in the window opened at the table's low version.
+    std::function<void(Stage&)> belowCheck;
     // The reader's software version the row is checked with; empty: the window's.
     QString version;
     // Commands that put the reader in a state where the control is shown and enabled

@@ -292,6 +292,12 @@ private slots:
                 QVERIFY2(control && !control->isEnabled(),
                          qPrintable(where(contract, c, QStringLiteral("enabled below its level"))));
                 break;
+            case contracts::Below::Custom:
+                QVERIFY2(c.belowCheck, qPrintable(where(contract, c, QStringLiteral("no belowCheck"))));
+                c.belowCheck(m_stage);
+                if (QTest::currentTestFailed())
+                    return;
+                break;
             case contracts::Below::Unoffered: {
                 auto* list = qobject_cast<QComboBox*>(control);
                 QVERIFY2(list, qPrintable(where(contract, c, QStringLiteral("no list below its level"))));

@@ -1,10 +1,414 @@
+// Photometry: automatic or manual exposure and gain, preprocessing and the negative image,
+// each change sent at once; the exposure and gain of every record shown as it comes; on
+// calibrated readers a change of exposure or gain asks before it cancels the calibration.
 #include "contracts/contract.h"
+#include "link/record.h"
+#include "settings/settingswindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSlider>
 
 namespace vm::contracts {
 
+namespace {
+
+using app::PromptAnswer;
+using app::PromptButtons;
+using app::PromptIcon;
+
+const QString kWindow = QStringLiteral("BasicPhotometry");
+const QString kManual = QStringLiteral("PHOTOEX MANUAL 1000 100 30 20000 0 1023");
+const QString kWarning =
+    QStringLiteral("Warning:  Camera is currently calibrated.  Changing the exposure or the "
+                   "gain will uncalibrate the camera.");
+
+template <typename T>
+T* get(Stage& stage, const QString& name) {
+    auto* w = qobject_cast<T*>(stage.control(name));
+    if (!w)
+        qWarning("no control %s", qPrintable(name));
+    return w;
+}
+
+settings::SettingsWindow* settingsWindow(Stage& stage) {
+    return qobject_cast<settings::SettingsWindow*>(stage.window());
+}
+
+QString photoInfo(Stage& stage) {
+    auto* l = get<QLabel>(stage, QStringLiteral("PhotoInfo"));
+    return l ? l->text() : QString();
+}
+
+// Records as a connection of the test's own receives them, one read cycle at a time (the
+// reader waits for its trigger).
+class Cycles {
+public:
+    explicit Cycles(Stage& stage)
+        : m_stage(stage)
+        , m_spy(&stage.station(), &link::Connection::OnNewRecord) {}
+    // Runs one read cycle and waits for its record.
+    bool run(link::Record* out = nullptr) {
+        const qint64 before = m_stage.reader().cycles().lastNumber();
+        m_stage.reader().cycles().runOnce();
+        const bool came = QTest::qWaitFor([&] { return !m_spy.isEmpty() && last().Number() > before; }, 5000);
+        if (came && out)
+            *out = last();
+        return came;
+    }
+    link::Record last() const { return m_spy.constLast().at(0).value<link::Record>(); }
+
+private:
+    Stage& m_stage;
+    QSignalSpy m_spy;
+};
+
+void startTriggered(Stage& stage, const QString& version = QStringLiteral("3.0.2.1")) {
+    stage.start(version);
+    stage.send(QStringLiteral("TRIG T"));
+}
+
+// The captions, lists and ranges, and what automatic photometry leaves to change.
+void texts(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    QWidget* w = stage.open(kWindow);
+    QVERIFY(w);
+    QCOMPARE(w->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Photometry"));
+    QCOMPARE(get<QRadioButton>(stage, "Auto")->text().remove('&'), QStringLiteral("Auto Photometry"));
+    QCOMPARE(get<QRadioButton>(stage, "Manual")->text().remove('&'), QStringLiteral("Manual Photometry"));
+    QCOMPARE(get<QLabel>(stage, "ExposureLabel")->text().remove('&'), QStringLiteral("Exposure"));
+    QCOMPARE(get<QLabel>(stage, "GainLabel")->text().remove('&'), QStringLiteral("Gain"));
+    QCOMPARE(get<QGroupBox>(stage, "PreprocessFrame")->title(), QStringLiteral("Image Preprocessing"));
+    QCOMPARE(get<QLabel>(stage, "PreprocMethodLabel")->text().remove('&'), QStringLiteral("Method"));
+    QCOMPARE(get<QLabel>(stage, "PreprocIterLabel")->text().remove('&'), QStringLiteral("Iterations"));
+    QCOMPARE(get<QCheckBox>(stage, "NegativeImage")->text().remove('&'), QStringLiteral("Negative Image"));
+    QCOMPARE(testing::entries(get<QComboBox>(stage, "PreprocMethod")),
+             (QStringList{"NONE", "ERODE", "DILATE", "OPEN", "CLOSE"}));
+    QCOMPARE(testing::entries(get<QComboBox>(stage, "PreprocIter")), (QStringList{"1", "2", "3", "4", "5"}));
+    auto* exposure = get<QSlider>(stage, "Exposure");
+    auto* gain = get<QSlider>(stage, "Gain");
+    QCOMPARE(exposure->minimum(), 30);
+    QCOMPARE(exposure->maximum(), 20000);
+    QCOMPARE(exposure->pageStep(), 1997);
+    QCOMPARE(gain->minimum(), 0);
+    QCOMPARE(gain->maximum(), 1023);
+    QCOMPARE(gain->pageStep(), 102);
+    QVERIFY(!stage.control("lblCalibrationWarning")->isVisibleTo(w));
+    // The factory's automatic photometry: the option and preprocessing can change, the
+    // exposure and gain cannot.
+    QVERIFY(get<QRadioButton>(stage, "Auto")->isChecked());
+    for (const char* on : {"Auto", "Manual", "PreprocMethod", "NegativeImage"})
+        QVERIFY2(stage.control(on)->isEnabled(), on);
+    for (const char* off : {"Exposure", "ExposureLabel", "ExposureText", "Gain", "GainLabel", "GainText"})
+        QVERIFY2(!stage.control(off)->isEnabled(), off);
+    // No Apply: nothing to collect.
+    auto* s = settingsWindow(stage);
+    QVERIFY(s);
+    QVERIFY(!s->applyButton() || !s->applyButton()->isVisibleTo(w));
+    stage.close();
+}
+
+// Each record's exposure and gain are shown; manual photometry starts from the last that
+// automatic photometry reported.
+void recordsAndManual(Stage& stage) {
+    startTriggered(stage);
+    Cycles cycles(stage);
+    QVERIFY(stage.open(kWindow));
+    // Automatic photometry settles within a few pictures; only a good picture's exposure
+    // and gain are kept for manual photometry.
+    link::Record r, valid;
+    for (int i = 0; i < 12 && !(valid.Image().PhotometryValid() && i >= 3); ++i) {
+        QVERIFY(cycles.run(&r));
+        if (r.Image().PhotometryValid())
+            valid = r;
+        QTRY_COMPARE(
+            photoInfo(stage),
+            QStringLiteral("Exp = %1 usec, Gain = %2 dB").arg(r.Image().Exposure()).arg(r.Image().Gain()));
+    }
+    QVERIFY(valid.Image().PhotometryValid());
+    r = valid;
+    QVERIFY2(r.Image().Exposure() != 1000 || r.Image().Gain() != 100, "automatic photometry moved nothing");
+    auto* manual = get<QRadioButton>(stage, "Manual");
+    QTest::mouseClick(manual, Qt::LeftButton, {}, QPoint(manual->height() / 2, manual->height() / 2));
+    QTRY_COMPARE(
+        stage.fields("PHOTOEX").mid(0, 3),
+        (QStringList{"MANUAL", QString::number(r.Image().Exposure()), QString::number(r.Image().Gain())}));
+    QCOMPARE(get<QLineEdit>(stage, "ExposureText")->text(), QString::number(r.Image().Exposure()));
+    QCOMPARE(get<QSlider>(stage, "Gain")->value(), r.Image().Gain());
+    QVERIFY(get<QSlider>(stage, "Exposure")->isEnabled());
+
+    // The reader takes its pictures with the manual values, and the window says so.
+    stage.send(QStringLiteral("PHOTOEX MANUAL 1200 40 30 20000 0 1023"));
+    QVERIFY(cycles.run(&r));
+    QCOMPARE(r.Image().Exposure(), 1200);
+    QCOMPARE(r.Image().Gain(), 40);
+    QTRY_COMPARE(photoInfo(stage), QStringLiteral("Exp = 1200 usec, Gain = 40 dB"));
+    stage.close();
+}
+
+// More exposure or more gain makes the reader's picture brighter: twice the exposure about
+// twice as bright, 320 more gain about twice as bright again.
+void exposureAndGainLightThePicture(Stage& stage) {
+    startTriggered(stage);
+    stage.send(QStringLiteral("PHOTOEX MANUAL 200 0 30 20000 0 1023"));
+    Cycles cycles(stage);
+    QVERIFY(stage.open(kWindow));
+    auto mean = [](const link::Record& r) { return r.Image().Histogram(r.Image().image().rect()).mean; };
+    link::Record r;
+    QVERIFY(cycles.run(&r));
+    const double base = mean(r);
+    testing::typeInto(get<QLineEdit>(stage, "ExposureText"), QStringLiteral("400"));
+    QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("400"));
+    QVERIFY(cycles.run(&r));
+    QCOMPARE(r.Image().Exposure(), 400);
+    const double exposed = mean(r);
+    testing::typeInto(get<QLineEdit>(stage, "GainText"), QStringLiteral("320"));
+    QTRY_COMPARE(stage.fields("PHOTOEX").value(2), QStringLiteral("320"));
+    QVERIFY(cycles.run(&r));
+    QCOMPARE(r.Image().Gain(), 320);
+    const double gained = mean(r);
+    QVERIFY2(exposed > base * 1.6 && exposed < base * 2.4 && gained > exposed * 1.6 && gained < exposed * 2.4,
+             qPrintable(QStringLiteral("%1 %2 %3").arg(base).arg(exposed).arg(gained)));
+    stage.close();
+}
+
+// Under power-strobed light the exposure stops at 1000; a burst of notifications reloads
+// once, a second later.
+void powerStrobe(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(kManual);
+    for (const char* light : {"POWER_STROBE", "ON_AND_PSTROBED", "ON_AND_STROBED"}) {
+        stage.send(QStringLiteral("ILLUM ") + QLatin1String(light));
+        QVERIFY(stage.open(kWindow));
+        auto* exposure = get<QSlider>(stage, "Exposure");
+        QCOMPARE(exposure->maximum(), 1000);
+        QCOMPARE(exposure->minimum(), 30);
+        QCOMPARE(exposure->pageStep(), 97);
+        QCOMPARE(exposure->value(), 1000);
+        stage.close();
+    }
+    stage.setField(QStringLiteral("PHOTOEX"), 1, QStringLiteral("500"));
+    QVERIFY(stage.open(kWindow));
+    auto* exposure = get<QSlider>(stage, "Exposure");
+    auto* text = get<QLineEdit>(stage, "ExposureText");
+    testing::typeInto(text, QStringLiteral("5000"));
+    QCOMPARE(text->text(), QStringLiteral("1000"));
+    QCOMPARE(exposure->value(), 1000);
+    QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("1000"));
+    // Digits only: other keys are not taken.
+    testing::typeInto(text, QStringLiteral("4x5"));
+    QCOMPARE(text->text(), QStringLiteral("45"));
+    QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("45"));
+
+    stage.send(QStringLiteral("ILLUM STROBE"));
+    QSignalSpy loaded(settingsWindow(stage), &settings::SettingsWindow::loaded);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 3; ++i)
+        stage.station().BroadcastMessage(QStringLiteral("ContractStation"), QStringLiteral("UPDATEPHOTO"),
+                                         QString());
+    QVERIFY(loaded.wait(3000));
+    QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(exposure->maximum(), 20000);
+    QCOMPARE(exposure->pageStep(), 1997);
+    QVERIFY(!loaded.wait(1500)); // one reload for the burst
+    stage.close();
+}
+
+// Choosing a method while the iterations read 0 also writes 1; NONE leaves nothing to
+// iterate.
+void preprocessing(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(QStringLiteral("MORPH NONE 0"));
+    QVERIFY(stage.open(kWindow));
+    testing::choose(get<QComboBox>(stage, "PreprocMethod"), QStringLiteral("ERODE"));
+    QTRY_COMPARE(stage.fields("MORPH"), (QStringList{"ERODE", "1"}));
+    QVERIFY(stage.control("PreprocIter")->isEnabled());
+    testing::choose(get<QComboBox>(stage, "PreprocMethod"), QStringLiteral("NONE"));
+    QTRY_COMPARE(stage.fields("MORPH"), (QStringList{"NONE", "1"}));
+    QVERIFY(!stage.control("PreprocIter")->isEnabled());
+    QVERIFY(!stage.control("PreprocIterLabel")->isEnabled());
+    stage.close();
+}
+
+// A calibrated reader: the warning shows; the first change of exposure or gain asks; No
+// puts the control back and sends nothing, Yes sends the calibration back, which cancels
+// it, tells the other windows, then writes the change.
+void calibration(Stage& stage) {
+    startTriggered(stage);
+    stage.send(QStringLiteral("VERIFY ANSI"));
+    stage.send(kManual);
+    // Not calibrated yet: no warning, and a change goes out without a question.
+    QWidget* w = stage.open(kWindow);
+    QVERIFY(w);
+    QVERIFY(!stage.control("lblCalibrationWarning")->isVisibleTo(w));
+    testing::typeInto(get<QLineEdit>(stage, "ExposureText"), QStringLiteral("900"));
+    QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("900"));
+    stage.close();
+    stage.setField(QStringLiteral("PHOTOEX"), 1, QStringLiteral("1000"));
+    Cycles cycles(stage);
+    stage.send(QStringLiteral("LEARN CALIBRATE"));
+    QVERIFY(cycles.run());
+    QTRY_COMPARE(stage.station().Query(QStringLiteral("CALIBRATED")), QStringLiteral("CALIBRATED TRUE"));
+    w = stage.open(kWindow);
+    QVERIFY(w);
+    auto* warning = get<QLabel>(stage, "lblCalibrationWarning");
+    QVERIFY(warning->isVisibleTo(w));
+    QCOMPARE(warning->text(), kWarning);
+    // Grading: the preprocessing is the verification's, exposure and gain are the operator's.
+    QVERIFY(!stage.control("PreprocMethod")->isEnabled());
+    QVERIFY(!stage.control("NegativeImage")->isEnabled());
+    QVERIFY(stage.control("Exposure")->isEnabled());
+
+    const QString ask = QStringLiteral("Changing the Exposure or the Gain will reset the calibration.\r\n"
+                                       "Do you wish to proceed?");
+    auto* exposure = get<QSlider>(stage, "Exposure");
+    const QString calibrationBefore = stage.station().Query(QStringLiteral("CONTRASTCAL"));
+    {
+        testing::Received received(stage.reader());
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Confirm Calibration Cancellation", ask, PromptIcon::Question,
+                             PromptButtons::YesNo, PromptAnswer::No);
+        exposure->setFocus();
+        exposure->setValue(3000);
+        QCOMPARE(exposure->value(), 1000);
+        QCOMPARE(get<QLineEdit>(stage, "ExposureText")->text(), QStringLiteral("1000"));
+        QVERIFY2(received.lines().filter(QRegularExpression("^(PHOTOEX|CONTRASTCAL) ")).isEmpty(),
+                 qPrintable(received.lines().join(" | ")));
+    }
+    {
+        // Automatic photometry asks too; No keeps the manual option.
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Confirm Calibration Cancellation", ask, PromptIcon::Question,
+                             PromptButtons::YesNo, PromptAnswer::No);
+        auto* automatic = get<QRadioButton>(stage, "Auto");
+        QTest::mouseClick(automatic, Qt::LeftButton, {},
+                          QPoint(automatic->height() / 2, automatic->height() / 2));
+        QVERIFY(get<QRadioButton>(stage, "Manual")->isChecked());
+    }
+    QCOMPARE(stage.fields("PHOTOEX").value(0), QStringLiteral("MANUAL"));
+    QCOMPARE(stage.station().Query(QStringLiteral("CALIBRATED")), QStringLiteral("CALIBRATED TRUE"));
+    {
+        testing::Received received(stage.reader());
+        QSignalSpy broadcasts(&stage.station(), &link::Connection::OnBroadcastMessage);
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Confirm Calibration Cancellation", ask, PromptIcon::Question,
+                             PromptButtons::YesNo, PromptAnswer::Yes);
+        testing::typeInto(get<QLineEdit>(stage, "GainText"), QStringLiteral("250"));
+        QTRY_COMPARE(stage.fields("PHOTOEX").value(2), QStringLiteral("250"));
+        const QStringList lines = received.lines();
+        const int cancel = int(lines.indexOf(calibrationBefore));
+        const int write = int(lines.indexOf(QRegularExpression("PHOTOEX .*")));
+        QVERIFY2(cancel >= 0 && write > cancel, qPrintable(lines.join(" | ")));
+        QTRY_VERIFY(!broadcasts.isEmpty());
+        QCOMPARE(broadcasts.first().at(1).toString(), QStringLiteral("UNCALIBRATED"));
+    }
+    QCOMPARE(stage.station().Query(QStringLiteral("CALIBRATED")), QStringLiteral("CALIBRATED FALSE"));
+    QVERIFY(!warning->isVisibleTo(w));
+    // Nothing is calibrated any more: the next change goes out without a question.
+    testing::typeInto(get<QLineEdit>(stage, "ExposureText"), QStringLiteral("800"));
+    QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("800"));
+    stage.close();
+}
+
+// Under the AIM DPM set-up nothing of the window can be changed, control or not.
+void aimDpm(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(kManual);
+    stage.send(QStringLiteral("VERIFY AIMDPM"));
+    QVERIFY(stage.open(kWindow));
+    for (const char* off : {"Auto", "Manual", "Exposure", "ExposureText", "Gain", "GainText", "PreprocMethod",
+                            "PreprocIter", "NegativeImage"})
+        QVERIFY2(!stage.control(off)->isEnabled(), off);
+    stage.close();
+}
+
+ControlContract row(const QString& name, Kind kind, const QString& parameter, int field,
+                    QList<Value> values) {
+    ControlContract c;
+    c.name = name;
+    c.kind = kind;
+    c.parameter = parameter;
+    c.field = field;
+    c.values = std::move(values);
+    return c;
+}
+
+} // namespace
+
 WindowContract photometryContract() {
     WindowContract w;
-    w.window = QStringLiteral("BasicPhotometry");
+    w.window = kWindow;
+    w.immediate = true;
+    w.lowVersion = QStringLiteral("2.0.2.0"); // level 4: no negative image
+    // Changes announce nothing (only a cancelled calibration does).
+    w.broadcasts = {};
+
+    // The options are checked by clicking; the other one clears itself.
+    w.controls << row("Auto", Kind::Check, "PHOTOEX", 0, {{"MANUAL", "off"}, {"AUTO", "on"}});
+    ControlContract manual = row("Manual", Kind::Check, "PHOTOEX", 0, {{"AUTO", "off"}, {"MANUAL", "on"}});
+    // Manual photometry starts from the exposure and gain automatic photometry reported.
+    manual.alsoWrites = {"PHOTOEX:1", "PHOTOEX:2"};
+    w.controls << manual;
+
+    ControlContract exposure = row("Exposure", Kind::Spin, "PHOTOEX", 1,
+                                   {{"1000", "1000"}, {"5000", "5000"}, {"30", "30"}, {"20000", "20000"}});
+    exposure.needs = {kManual};
+    w.controls << exposure;
+    ControlContract exposureText =
+        row("ExposureText", Kind::Box, "PHOTOEX", 1, {{"1000", "1000"}, {"12000", "12000"}, {"30", "30"}});
+    exposureText.needs = {kManual};
+    w.controls << exposureText;
+    ControlContract gain =
+        row("Gain", Kind::Spin, "PHOTOEX", 2, {{"100", "100"}, {"0", "0"}, {"1023", "1023"}, {"512", "512"}});
+    gain.needs = {kManual};
+    w.controls << gain;
+    ControlContract gainText =
+        row("GainText", Kind::Box, "PHOTOEX", 2, {{"100", "100"}, {"700", "700"}, {"1", "1"}});
+    gainText.needs = {kManual};
+    w.controls << gainText;
+
+    w.controls << row("PreprocMethod", Kind::List, "MORPH", 0,
+                      {{"NONE", "NONE"},
+                       {"ERODE", "ERODE"},
+                       {"DILATE", "DILATE"},
+                       {"OPEN", "OPEN"},
+                       {"CLOSE", "CLOSE"},
+                       {"NONE", "NONE"}});
+    ControlContract iterations =
+        row("PreprocIter", Kind::List, "MORPH", 1, {{"1", "1"}, {"5", "5"}, {"3", "3"}});
+    iterations.needs = {"MORPH ERODE 1"};
+    w.controls << iterations;
+
+    ControlContract negative =
+        row("NegativeImage", Kind::Check, "NEGATIVE", 0, {{"OFF", "off"}, {"ON", "on"}, {"OFF", "off"}});
+    negative.fromLevel = 5;
+    negative.below = Below::Hidden;
+    w.controls << negative;
+
+    w.checks = [](Stage& stage) {
+        const std::function<void(Stage&)> parts[] = {
+            texts, recordsAndManual, exposureAndGainLightThePicture, powerStrobe, preprocessing, calibration,
+            aimDpm};
+        bool first = true;
+        for (const auto& part : parts) {
+            if (!first) {
+                stage.end();
+                stage.begin();
+            }
+            first = false;
+            part(stage);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    };
     return w;
 }
 
