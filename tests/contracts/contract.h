@@ -120,6 +120,8 @@ public:
         config.lightChannels = lightChannels;
         startReader(config, control);
     }
+    // A reader set up by the table (a serial line, a scene ...).
+    void start(const sim::ReaderConfig& config, bool control = true) { startReader(config, control); }
     sim::Reader& reader() { return *m_reader; }
     link::Connection& station() { return *m_conn; }
     testing::ExpectPrompts& unexpected() { return *m_unexpectedBoxes; }

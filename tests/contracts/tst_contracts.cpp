@@ -160,11 +160,16 @@ private slots:
     void controls_data() {
         QTest::addColumn<WindowContract>("contract");
         QTest::addColumn<ControlContract>("row");
+        QSet<QString> tags;
         for (const WindowContract& w : contracts::allContracts())
-            for (const ControlContract& c : w.controls)
-                QTest::newRow(qPrintable(w.window + QLatin1Char('.') + c.name + QLatin1Char('.') +
-                                         QString::number(c.field)))
-                    << w << c;
+            for (const ControlContract& c : w.controls) {
+                QString tag = w.window + QLatin1Char('.') + c.name + QLatin1Char('.') + QString::number(c.field);
+                // Rows of one control and field (a grid's rows) are told apart by parameter.
+                if (tags.contains(tag))
+                    tag += QLatin1Char('.') + c.parameter;
+                tags.insert(tag);
+                QTest::newRow(qPrintable(tag)) << w << c;
+            }
     }
     void controls() {
         if (!QTest::currentDataTag())
