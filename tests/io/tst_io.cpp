@@ -1,10 +1,9 @@
-// The application mode, IO settings and IO assignment windows against simulated readers
-// of several generations: what they show, what they ask, and what the reader receives.
+// The application mode window, and the IO assignment window's live lines, against simulated
+// readers of several generations: what they show, what they ask, and what the reader receives.
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/windowbench.h"
 #include "io/frmioassign.h"
-#include "io/frmiosettings.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/parameterset.h"
@@ -15,7 +14,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -31,7 +29,6 @@ using app::PromptAnswer;
 using app::PromptButtons;
 using app::PromptIcon;
 using io::frmIOAssign;
-using io::frmIOSettings;
 using settings::BasicApplication;
 
 using testing::child;
@@ -265,184 +262,6 @@ private slots:
         choose(lighting, "On & External");
         QVERIFY(w->apply());
         QCOMPARE(readerValue("ILLUM"), QString("ILLUM ON_AND_EXT"));
-    }
-
-    // IO settings: duration range, the user trigger text, and what the mode shows.
-    void ioSettings() {
-        startReader("1.2.0.0"); // level 3: polarity frames instead of the assignment
-        readerHolds("TRIG U \"ABC\"");
-        auto w = openWindow<frmIOSettings>();
-        auto* mode = child<QComboBox>(w.get(), "IOMode");
-        QCOMPARE(mode->count(), 5);
-        QCOMPARE(child<QLineEdit>(w.get(), "UserTrigger")->text(), QString("ABC"));
-        QVERIFY(!child<QComboBox>(w.get(), "TRIG_Polarity")->isVisible()); // continuous
-        QVERIFY(!child<QLineEdit>(w.get(), "UserTrigger")->isEnabled());
-        QVERIFY(!child<QGroupBox>(w.get(), "IOAssignmentFrame")->isVisible());
-        QVERIFY(!child<QGroupBox>(w.get(), "OPTOFrame")->isVisible()); // mode Disabled
-
-        choose(mode, "Data Valid - Pipelined");
-        QVERIFY(child<QLineEdit>(w.get(), "Duration")->isEnabled());
-        QVERIFY(child<QComboBox>(w.get(), "Polarity(3)")->isVisible());
-        QVERIFY(!child<QComboBox>(w.get(), "Polarity(2)")->isVisible());
-        QVERIFY(child<QGroupBox>(w.get(), "OPTOFrame")->isVisible());
-        auto* duration = child<QLineEdit>(w.get(), "Duration");
-        for (const auto& [typed, held] :
-             {std::pair<QString, QString>{"2000", "1500"}, {"-3", "0"}, {"abc", "0"}, {"250", "250"}}) {
-            typeAndLeave(duration, typed);
-            QCOMPARE(duration->text(), held);
-        }
-        child<QCheckBox>(w.get(), "TRIG_Enabled")->click();
-        QVERIFY(child<QComboBox>(w.get(), "TRIG_Polarity")->isVisible());
-        typeAndLeave(child<QLineEdit>(w.get(), "UserTrigger"), "GO");
-        link::ReaderConnection other;
-        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
-        QVERIFY(w->apply());
-        QCOMPARE(readerValue("IO_MODE"), QString("IO_MODE DV_PULSE 250"));
-        QCOMPARE(readerValue("TRIG U"), QString("TRIG U \"GO\""));
-        QCOMPARE(readerValue("TRIG"), QString("TRIG T"));
-        QTRY_COMPARE(broadcasts.size(), 1);
-        QCOMPARE(broadcasts.at(0), QVariantList({"frmIOSettings", "UPDATEIO", ""}));
-    }
-
-    // From level 4 the lines a mode needs are listed, and the assignment window opens.
-    void ioSettingsListsTheLines() {
-        startReader("3.0.2.1");
-        auto w = openWindow<frmIOSettings>();
-        auto* mode = child<QComboBox>(w.get(), "IOMode");
-        QCOMPARE(mode->count(), 9);
-        QVERIFY(!child<QGroupBox>(w.get(), "OPTOFrame")->isVisible());
-        choose(mode, "DV - 2 Line Verify - Pulse");
-        QStringList shown;
-        for (const char* name :
-             {"PassLabel", "FailLabel", "DVLabel", "RTELabel", "GoodLabel", "FairLabel", "PoorLabel"})
-            if (child<QLabel>(w.get(), name)->isVisible())
-                shown << child<QLabel>(w.get(), name)->text();
-        QCOMPARE(shown, QStringList({"DV", "RTE", "Good", "Poor"}));
-        child<QPushButton>(w.get(), "IOAssignCommand")->click();
-        QPointer<QWidget> assign = app::windows().find("frmIOAssign");
-        QVERIFY(assign && assign->isVisible());
-        assign->close();
-    }
-
-    // Tags: inputs only on general-purpose lines, one line per tag, defaults by tag.
-    void assigningTags() {
-        startReader("3.0.2.1");
-        readerHolds("IOASSIGN GPIO_OUT4 PASS");
-        auto w = openWindow<frmIOAssign>();
-        auto tag = [&](int line) { return child<QComboBox>(w.get(), QString("TagNameCombo(%1)").arg(line)); };
-        QCOMPARE(tag(6)->currentText(), QString("PASS"));
-        QCOMPARE(tag(1)->currentText(), QString());
-        QCOMPARE(entries(tag(0)).last(), QString("LIGHT_CTL_BIT_4"));
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Velmarrow", "Inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4",
-                                 PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
-            choose(tag(1), "READ_A");
-        }
-        QCOMPARE(tag(1)->currentIndex(), 0);
-        choose(tag(4), "PASS");
-        QCOMPARE(tag(6)->currentIndex(), 0);
-        choose(tag(5), "READ_B");
-        QCOMPARE(w->frameCaption(5), QString("GPIO_IN3"));
-        QVERIFY(child<QComboBox>(w.get(), "PID(2)")->isVisible());
-        QVERIFY(!child<QCheckBox>(w.get(), "PolarityCheck(5)")->isVisible());
-        QCOMPARE(child<QComboBox>(w.get(), "TypeCombo(5)")->currentText(), QString("INPUT_POS"));
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage(
-                "Velmarrow",
-                "Only INPUT_POS, INPUT_NEG, and INPUT_BOTH may be used with the inputs READ_A, "
-                "READ_B, READ_C, READ_D, RETRY, LEARN, MATCH_SET, and CALIBRATE",
-                PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
-            choose(child<QComboBox>(w.get(), "TypeCombo(5)"), "MASK");
-        }
-        QCOMPARE(child<QComboBox>(w.get(), "TypeCombo(5)")->currentText(), QString("INPUT_POS"));
-        choose(tag(0), "GOOD");
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage(
-                "Velmarrow",
-                "INPUT_NEG is only valid with the inputs READ_A, READ_B, READ_C, READ_D, RETRY, "
-                "LEARN, MATCH_SET, and CALIBRATE",
-                PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
-            choose(child<QComboBox>(w.get(), "TypeCombo(0)"), "INPUT_NEG");
-        }
-        QCOMPARE(child<QComboBox>(w.get(), "TypeCombo(0)")->currentText(), QString("BOOL"));
-
-        const int before = int(m_reader->receivedCommands().size());
-        QVERIFY(w->apply());
-        const QStringList sent = m_reader->receivedCommands().mid(before);
-        for (const QString& expected :
-             {QString("IOASSIGN OPTO_OUT1 GOOD"), QString("IOASSIGN GPIO_OUT2 PASS"),
-              QString("IOASSIGN GPIO_OUT3 READ_B"), QString("IOASSIGN GPIO_OUT4 CLEAR")})
-            QVERIFY2(sent.contains(expected), qPrintable(sent.join(" | ")));
-        // Lines the operator left alone are not sent.
-        QVERIFY2(!sent.join('\n').contains("OPTO_OUT2") && !sent.join('\n').contains("OPTO_OUT3"),
-                 qPrintable(sent.join(" | ")));
-        QCOMPARE(readerValue("IOASSIGN GPIO_OUT4"), QString("IOASSIGN GPIO_OUT4 \"\""));
-        QCOMPARE(readerValue("IOASSIGN GPIO_OUT2"), QString("IOASSIGN GPIO_OUT2 \"PASS\""));
-    }
-
-    // Arguments are held to what their tag and type allow.
-    void argumentRules() {
-        startReader("3.0.2.1");
-        auto w = openWindow<frmIOAssign>();
-        choose(child<QComboBox>(w.get(), "TagNameCombo(0)"), "LOCATE_FAILURE");
-        auto* arg1 = child<QLineEdit>(w.get(), "Argument1Text(0)");
-        QCOMPARE(arg1->text(), QString("&H7FFFFFFF"));
-        typeAndLeave(arg1, "ff");
-        QCOMPARE(arg1->text(), QString("0xFF"));
-        choose(child<QComboBox>(w.get(), "TagNameCombo(1)"), "ANGLE_FAILURE");
-        auto* nominal = child<QLineEdit>(w.get(), "Argument1Text(1)");
-        QCOMPARE(child<QLabel>(w.get(), "Arg2Label(1)")->text(), QString("Dev"));
-        typeAndLeave(nominal, "400");
-        QCOMPARE(nominal->text(), QString("0"));
-        choose(child<QComboBox>(w.get(), "TypeCombo(1)"), "MAX_MIN");
-        typeAndLeave(child<QLineEdit>(w.get(), "Argument1Text(1)"), "20");
-        typeAndLeave(child<QLineEdit>(w.get(), "Argument2Text(1)"), "90");
-        QCOMPARE(child<QLineEdit>(w.get(), "Argument1Text(1)")->text(), QString("90"));
-        typeAndLeave(child<QLineEdit>(w.get(), "OInDelay"), "20000");
-        QCOMPARE(child<QLineEdit>(w.get(), "OInDelay")->text(), QString("10000"));
-        QVERIFY(w->apply());
-        QCOMPARE(readerValue("SET_CRITERIA LOCATE_FAILURE").section(' ', 2, 3), QString("\"MASK\" \"0xFF\""));
-        QCOMPARE(readerValue("SET_CRITERIA ANGLE_FAILURE").section(' ', 2),
-                 QString("\"MAX_MIN\" \"90\" \"90\""));
-        QCOMPARE(readerValue("TD"), QString("TD 10000"));
-    }
-
-    // External lights keep GPIO 1 from being assigned.
-    void gpio1AndExternalLights() {
-        startReader("3.0.2.1");
-        readerHolds("ILLUM ON_AND_EXT");
-        auto w = openWindow<frmIOAssign>();
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Velmarrow",
-                                 "GPIO 1 Assignment is not allowed while External Lighting is in use",
-                                 PromptIcon::None, PromptButtons::Ok, PromptAnswer::Ok);
-            choose(child<QComboBox>(w.get(), "TagNameCombo(3)"), "PASS");
-        }
-        QCOMPARE(child<QComboBox>(w.get(), "TagNameCombo(3)")->currentIndex(), 0);
-        QCOMPARE(w->gpio1Selection(), 0);
-    }
-
-    // The tags a reader offers grow with its level.
-    void tagListsByLevel_data() {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("last");
-        QTest::newRow("level 5") << "2.0.1.0"
-                                 << "MATCH_SET";
-        QTest::newRow("level 6") << "2.1.0.0"
-                                 << "CALIBRATE";
-        QTest::newRow("level 7") << "2.2.0.0"
-                                 << "MATCH_BIT_4";
-    }
-    void tagListsByLevel() {
-        QFETCH(QString, version);
-        QFETCH(QString, last);
-        startReader(version);
-        auto w = openWindow<frmIOAssign>();
-        QCOMPARE(entries(child<QComboBox>(w.get(), "TagNameCombo(2)")).last(), last);
     }
 
     // Without control nothing is sent; a reset reloads the windows.
