@@ -118,6 +118,13 @@ void Stage::apply() {
     s->applyButton()->click();
 }
 
+void Stage::press(const QString& button) {
+    auto* b = m_window ? m_window->findChild<QAbstractButton*>(button) : nullptr;
+    QVERIFY2(b, qPrintable(QStringLiteral("no button ") + button));
+    QVERIFY2(b->isEnabled(), qPrintable(button + QStringLiteral(" is not enabled")));
+    b->click();
+}
+
 void setControl(Stage& stage, const ControlContract& row, const Value& value) {
     if (row.kind == Kind::Custom) {
         row.set(stage, value);

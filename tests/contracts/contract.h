@@ -91,6 +91,12 @@ struct WindowContract {
     // A reader below some control's level; its absence is checked there (empty: none).
     QString lowVersion;
     bool immediate = false; // every change goes to the reader at once; no Apply
+    // A modal page whose changes go out with this button, which closes it (empty: the
+    // Apply button); each further value is worked in the window opened again.
+    QString okButton;
+    // The window reads programming control once, when it opens: the control rule is
+    // checked in the window opened again without control and with it.
+    bool controlAtOpening = false;
     // Broadcast words the window sends, in this order, after a change reached the reader.
     QStringList broadcasts;
     QStringList setup; // reader commands sent before the window first opens
@@ -149,6 +155,8 @@ public:
 
     // Applies what the window collected (the Apply button); immediate windows need not.
     void apply();
+    // Clicks a button of the open window by object name; it must be enabled.
+    void press(const QString& button);
 
 private:
     QPointer<QWidget> m_window;

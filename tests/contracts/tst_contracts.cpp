@@ -163,7 +163,8 @@ private slots:
         QSet<QString> tags;
         for (const WindowContract& w : contracts::allContracts())
             for (const ControlContract& c : w.controls) {
-                QString tag = w.window + QLatin1Char('.') + c.name + QLatin1Char('.') + QString::number(c.field);
+                QString tag =
+                    w.window + QLatin1Char('.') + c.name + QLatin1Char('.') + QString::number(c.field);
                 // Rows of one control and field (a grid's rows) are told apart by parameter.
                 if (tags.contains(tag))
                     tag += QLatin1Char('.') + c.parameter;
@@ -196,6 +197,8 @@ private slots:
         const QStringList beforeFields = m_stage.fields(row.parameter);
         for (int i = 1; i < row.values.size(); ++i) {
             const Value& v = row.values[i];
+            if (i > 1 && !contract.okButton.isEmpty())
+                QVERIFY(m_stage.open(contract));
             testing::Received received(m_stage.reader());
             QSignalSpy broadcasts(&m_stage.station(), &link::Connection::OnBroadcastMessage);
             if (row.boxes)
@@ -203,7 +206,9 @@ private slots:
             contracts::setControl(m_stage, row, v);
             if (QTest::currentTestFailed())
                 return;
-            if (!contract.immediate)
+            if (!contract.okButton.isEmpty())
+                m_stage.press(contract.okButton);
+            else if (!contract.immediate)
                 m_stage.apply();
             QTRY_COMPARE_WITH_TIMEOUT(m_stage.fields(row.parameter).value(row.field), v.word, 2000);
             QStringList writes;
@@ -240,6 +245,23 @@ private slots:
                  qPrintable(where(contract, row, QStringLiteral("also changed ") + others.join(" | "))));
 
         // The control follows programming control.
+        if (!contract.okButton.isEmpty())
+            QVERIFY(m_stage.open(contract));
+        if (contract.controlAtOpening) {
+            m_stage.releaseControl();
+            QVERIFY(m_stage.open(contract));
+            QWidget* without = m_stage.control(row.name);
+            QVERIFY2(without, qPrintable(where(contract, row, QStringLiteral("missing"))));
+            QVERIFY2(
+                without->isEnabled() != row.needsControl,
+                qPrintable(where(contract, row, QStringLiteral("wrong state when opened without control"))));
+            m_stage.regainControl();
+            QVERIFY(m_stage.open(contract));
+            QWidget* with = m_stage.control(row.name);
+            QVERIFY2(with && with->isEnabled(),
+                     qPrintable(where(contract, row, QStringLiteral("disabled when opened with control"))));
+            return;
+        }
         // A group's options may follow control one by one while their frame stays enabled.
         const QStringList followers = row.followers.isEmpty() ? QStringList{row.name} : row.followers;
         for (const QString& name : followers) {
@@ -252,15 +274,18 @@ private slots:
         for (const QString& name : followers) {
             QWidget* control = m_stage.control(name);
             if (row.needsControl)
-                QTRY_VERIFY2(!control->isEnabled(),
-                             qPrintable(where(contract, row, name + QStringLiteral(" enabled without control"))));
+                QTRY_VERIFY2(
+                    !control->isEnabled(),
+                    qPrintable(where(contract, row, name + QStringLiteral(" enabled without control"))));
             else
-                QVERIFY2(control->isEnabled(), qPrintable(where(contract, row, name + QStringLiteral(" disabled"))));
+                QVERIFY2(control->isEnabled(),
+                         qPrintable(where(contract, row, name + QStringLiteral(" disabled"))));
         }
         m_stage.regainControl();
         for (const QString& name : followers)
-            QTRY_VERIFY2(m_stage.control(name)->isEnabled(),
-                         qPrintable(where(contract, row, name + QStringLiteral(" still disabled with control back"))));
+            QTRY_VERIFY2(
+                m_stage.control(name)->isEnabled(),
+                qPrintable(where(contract, row, name + QStringLiteral(" still disabled with control back"))));
     }
 
     // Below a control's firmware level it is absent, hidden or disabled as its Part says.

@@ -1,10 +1,149 @@
+// PID copy: copies the reader's current settings to one of its stored parameter sets, or a
+// stored set back to the current settings. It shows no reader field: what it does is the
+// command OK sends ("STORE n" or "LOAD n"), so the window is pinned in the checks, where
+// the reader's own settings show what each copy did.
 #include "contracts/contract.h"
+
+#include "shell/frmpidcopy.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
 
 namespace vm::contracts {
 
+namespace {
+
+const QString kWindow = QStringLiteral("frmPIDCopy");
+
+// The dialog as the File menu shows it, for one direction.
+shell::frmPIDCopy* openCopy(Stage& stage, bool toPid) {
+    auto* w = new shell::frmPIDCopy(nullptr);
+    w->SetDirection(toPid);
+    w->show();
+    return qobject_cast<shell::frmPIDCopy*>(stage.adopt(w));
+}
+
+QStringList offered(shell::frmPIDCopy* w) {
+    QStringList out;
+    for (int i = 0; i < w->pidList()->count(); ++i)
+        out << w->pidList()->item(i)->text();
+    return out;
+}
+
+void choose(shell::frmPIDCopy* w, const QString& pid) {
+    const auto items = w->pidList()->findItems(pid, Qt::MatchExactly);
+    QVERIFY2(items.size() == 1, qPrintable(pid));
+    w->pidList()->setCurrentItem(items.first());
+}
+
+QPushButton* button(shell::frmPIDCopy* w, const char* name) {
+    return w->findChild<QPushButton*>(QLatin1String(name));
+}
+
+// Texts, and what the reader holds after a copy each way.
+void copies(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(QStringLiteral("BARQZ 10"));
+    shell::frmPIDCopy* to = openCopy(stage, true);
+    QVERIFY(to);
+    QCOMPARE(to->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("PID Copy"));
+    QVERIFY(to->isModal());
+    QCOMPARE(to->caption()->text(), QStringLiteral("Copy Current Settings to PID #"));
+    QStringList all;
+    for (int pid = 1; pid <= 15; ++pid)
+        all << QString::number(pid);
+    QCOMPARE(offered(to), all);
+    QCOMPARE(button(to, "OK")->text(), QStringLiteral("OK"));
+    QCOMPARE(button(to, "Cancel")->text(), QStringLiteral("Cancel"));
+
+    // To PID 5 and PID 12: the reader stores its settings under each.
+    QSignalSpy heard(&stage.station(), &link::Connection::OnBroadcastMessage);
+    testing::Received received(stage.reader());
+    choose(to, QStringLiteral("5"));
+    button(to, "OK")->click();
+    QTRY_VERIFY(!to->isVisible());
+    QCOMPARE(received.starting(QStringLiteral("STORE")), QStringList({"STORE 5"}));
+    QTRY_COMPARE(heard.size(), 1);
+    QCOMPARE(heard.at(0).at(0).toString(), kWindow);
+    QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UPDATERETRY"));
+    stage.send(QStringLiteral("BARQZ 40"));
+    to = openCopy(stage, true);
+    choose(to, QStringLiteral("12"));
+    button(to, "OK")->click();
+    QTRY_VERIFY(!to->isVisible());
+
+    // From a PID: only the stored ones are offered; PID 5 brings back what it holds.
+    shell::frmPIDCopy* from = openCopy(stage, false);
+    QCOMPARE(from->caption()->text(), QStringLiteral("Copy to Current Settings from PID #"));
+    QCOMPARE(offered(from), QStringList({"5", "12"}));
+    heard.clear();
+    received.clear();
+    choose(from, QStringLiteral("5"));
+    button(from, "OK")->click();
+    QTRY_VERIFY(!from->isVisible());
+    QCOMPARE(received.starting(QStringLiteral("LOAD")), QStringList({"LOAD 5"}));
+    QCOMPARE(stage.fields(QStringLiteral("BARQZ")).value(0), QStringLiteral("10"));
+    QTRY_COMPARE(heard.size(), 1);
+    QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UPDATERETRY"));
+
+    // Cancel sends nothing and tells nobody.
+    heard.clear();
+    received.clear();
+    from = openCopy(stage, false);
+    choose(from, QStringLiteral("12"));
+    button(from, "Cancel")->click();
+    QTRY_VERIFY(!from->isVisible());
+    QCOMPARE(received.starting(QStringLiteral("LOAD")), QStringList());
+    QCOMPARE(stage.fields(QStringLiteral("BARQZ")).value(0), QStringLiteral("10"));
+    QCOMPARE(heard.size(), 0);
+}
+
+// A reader with nothing stored offers nothing; one that does not answer its listing is
+// given up after the dialog's 600 ms.
+void silentListing(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    QCOMPARE(offered(openCopy(stage, false)), QStringList());
+    stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("DIR"));
+    QElapsedTimer clock;
+    clock.start();
+    shell::frmPIDCopy* from = openCopy(stage, false);
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(offered(from), QStringList());
+    QVERIFY2(elapsed >= 550 && elapsed < 1500, qPrintable(QString::number(elapsed)));
+}
+
+// Without a reader the dialog offers the PIDs to copy to, and OK just closes.
+void noReader(Stage& stage) {
+    shell::frmPIDCopy* to = openCopy(stage, true);
+    QCOMPARE(offered(to).size(), 15);
+    QCOMPARE(offered(openCopy(stage, false)), QStringList());
+    to = openCopy(stage, true);
+    QSignalSpy heard(&stage.station(), &link::Connection::OnBroadcastMessage);
+    button(to, "OK")->click();
+    QTRY_VERIFY(!to->isVisible());
+    QCOMPARE(heard.size(), 0);
+}
+
+} // namespace
+
 WindowContract pidCopyContract() {
     WindowContract w;
-    w.window = QStringLiteral("frmPIDCopy");
+    w.window = kWindow;
+    // Its list of PIDs is no reader field (and not counted as an input); the copies are
+    // the window's commands, pinned in the checks.
+    w.notFields = {QStringLiteral("PID")};
+    w.checks = [](Stage& stage) {
+        for (auto check : {copies, silentListing, noReader}) {
+            stage.close();
+            stage.end();
+            stage.begin();
+            check(stage);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    };
     return w;
 }
 
