@@ -241,17 +241,27 @@ void checkTagRules(Stage& stage) {
     stage.send(QStringLiteral("STORE 4"));
     stage.send(QStringLiteral("IOASSIGN GPIO_OUT3 PASS"));
     stage.open(kWindow);
-    for (int line = 0; line < 3; ++line) {
-        testing::choose(tag(stage, line), QStringLiteral("DV"));
-        {
-            testing::ExpectPrompts boxes;
-            expectMessage(boxes,
-                          QStringLiteral("Inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
-            testing::choose(tag(stage, line), QStringLiteral("READ_A"));
+    const QStringList inputTags = kTags.mid(12, 8); // READ_A to CALIBRATE
+    for (int line = 0; line < 3; ++line)
+        for (const QString& input : inputTags) {
+            testing::choose(tag(stage, line), QStringLiteral("DV"));
+            {
+                testing::ExpectPrompts boxes;
+                expectMessage(boxes,
+                              QStringLiteral("Inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
+                testing::choose(tag(stage, line), input);
+            }
+            verifyUnassigned(stage, line);
+            QCOMPARE(frameCaption(stage, line), kLines[line]);
         }
-        verifyUnassigned(stage, line);
-        QCOMPARE(frameCaption(stage, line), kLines[line]);
+    // Every output tag stays where it is chosen, with its polarity.
+    for (const QString& output : kTags.mid(0, 12) + kTags.mid(20)) {
+        testing::choose(tag(stage, 1), output);
+        QCOMPARE(tag(stage, 1)->currentText(), output);
+        QVERIFY2(shown(stage, "PolarityCheck(1)"), qPrintable(output));
     }
+    testing::choose(tag(stage, 1), QString());
+    verifyUnassigned(stage, 1);
     // An input on a general-purpose line reads as GPIO_IN n with its PID list.
     for (int line = 3; line < 7; ++line) {
         const int n = line - 2;
@@ -467,15 +477,10 @@ void checkLineStates(Stage& stage) {
 void checkInputs(Stage& stage) {
     restart(stage, QStringLiteral("3.0.2.1"));
     stage.setField(QStringLiteral("TRIG"), 0, QStringLiteral("T"));
-    stage.send(QStringLiteral("STORE 9"));
     stage.open(kWindow);
-    testing::choose(tag(stage, 4), QStringLiteral("READ_B"));
-    testing::choose(type(stage, 4), QStringLiteral("INPUT_NEG"));
-    testing::choose(find<QComboBox>(stage, "PID(1)"), QStringLiteral("9"));
     testing::typeInto(find<QLineEdit>(stage, "OInDelay"), QStringLiteral("250"));
     stage.apply();
     QTRY_COMPARE(stage.fields(QStringLiteral("TD")), QStringList({"250"}));
-    QTRY_COMPARE(stage.fields(QStringLiteral("ASSIGNEX 4")), QStringList({"9"})); // line 4
     sim::IoLines& lines = stage.reader().lines();
     QSignalSpy fired(&lines, &sim::IoLines::inputFired);
 
@@ -508,21 +513,40 @@ void checkInputs(Stage& stage) {
     const qint64 held = clock.elapsed();
     QVERIFY2(held >= 295 && held <= 1000, qPrintable(QString::number(held)));
 
-    // GPIO_OUT2 read as READ_B on its falling edge selects PID 9: the reader takes on the
-    // settings stored there (no latch).
-    fired.clear();
-    QCOMPARE(lines.inputFunction(5), QStringLiteral("READ_B")); // GPIO_OUT2
-    QString error;
-    QVERIFY2(stage.reader().driveLine(QStringLiteral("GPIO_OUT2"), true, &error), qPrintable(error));
-    QCOMPARE(fired.size(), 0);
-    QVERIFY2(stage.reader().driveLine(QStringLiteral("GPIO_OUT2"), false, &error), qPrintable(error));
-    QCOMPARE(fired.size(), 1);
-    QCOMPARE(fired.at(0), QVariantList({QStringLiteral("READ_B"), 9}));
-    // The other general-purpose lines are outputs: they cannot be driven.
-    for (const char* other : {"GPIO_OUT1", "GPIO_OUT3", "GPIO_OUT4"})
-        QVERIFY2(!stage.reader().driveLine(QLatin1String(other), true), other);
-    QTRY_COMPARE(stage.fields(QStringLiteral("TBL")), QStringList({"0"}));
     stage.close();
+
+    // Each general-purpose line read as an input on its falling edge selects its own PID;
+    // the reader then takes on the settings stored there.
+    const QStringList inputs = {"READ_A", "READ_B", "LEARN", "READ_D"};
+    for (int k = 0; k < 4; ++k) {
+        const int line = k + 3;
+        const QString pid = QString::number(k + 2);
+        restart(stage, QStringLiteral("3.0.2.1"));
+        stage.setField(QStringLiteral("TRIG"), 0, QStringLiteral("T"));
+        stage.send(QStringLiteral("STORE ") + pid); // with a latch of 0
+        stage.setField(QStringLiteral("TBL"), 0, QStringLiteral("10"));
+        stage.open(kWindow);
+        testing::choose(tag(stage, line), inputs[k]);
+        testing::choose(type(stage, line), QStringLiteral("INPUT_NEG"));
+        testing::choose(find<QComboBox>(stage, QStringLiteral("PID(%1)").arg(k)), pid);
+        stage.apply();
+        QTRY_COMPARE(stage.fields(QStringLiteral("ASSIGNEX %1").arg(line)), QStringList({pid}));
+        sim::IoLines& gpio = stage.reader().lines();
+        QSignalSpy input(&gpio, &sim::IoLines::inputFired);
+        QString error;
+        QVERIFY2(stage.reader().driveLine(kLines[line], true, &error), qPrintable(error));
+        QVERIFY2(input.isEmpty(), qPrintable(kLines[line]));
+        QVERIFY(gpio.state(kLines[line]).high);
+        QVERIFY2(stage.reader().driveLine(kLines[line], false, &error), qPrintable(error));
+        QCOMPARE(input.size(), 1);
+        QCOMPARE(input.at(0), QVariantList({inputs[k], k + 2}));
+        // The other general-purpose lines are outputs: they cannot be driven.
+        for (int other = 3; other < 7; ++other)
+            if (other != line)
+                QVERIFY2(!stage.reader().driveLine(kLines[other], true), qPrintable(kLines[other]));
+        QTRY_COMPARE(stage.fields(QStringLiteral("TBL")), QStringList({"0"}));
+        stage.close();
+    }
 }
 
 } // namespace
