@@ -394,6 +394,8 @@ void dlgCalibrate::calibrateLight(int light) {
         QEventLoop wait;
         QTimer limit;
         limit.setSingleShot(true);
+        // A coarse timer may end the wait up to 5 % early.
+        limit.setTimerType(Qt::PreciseTimer);
         connect(&limit, &QTimer::timeout, &wait, &QEventLoop::quit);
         connect(m_rconn.get(), &vm::link::Connection::OnNewRecord, &wait, [&wait, this] {
             if (m_resultArrived)
