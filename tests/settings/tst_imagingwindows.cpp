@@ -1,5 +1,5 @@
-// The photometry and learn windows against a simulated reader: what they send, what the
-// reader's pictures and reads do in answer, and what the windows show of it.
+// The photometry, learn and tuning windows against a simulated reader: what the reader's
+// reads do in answer to what they send, and what the windows show of it.
 #include "app/settingsstore.h"
 #include "common/windowbench.h"
 #include "link/connection.h"
@@ -100,103 +100,35 @@ private slots:
     }
     void cleanup() { tearDownBench(); }
 
-    // A dark part beside a bright label: nothing reads until the operator takes manual
-    // photometry and raises the exposure; each change goes out at once and the next
-    // records carry it, the picture brighter and the reads passing.
+    // A dark part beside a bright label: nothing reads under automatic photometry; with
+    // manual photometry and the exposure raised in the window the reader reads it.
     void raisingExposureReadsTheDarkPart() {
         QString error;
         QVERIFY2(m_reader->setScene("part", "dark", &error), qPrintable(error));
         Records records(*m_conn);
         QCOMPARE(records.readRate(8), 0.0);
-        const double darkMean = records.m_last.Image().Histogram(records.m_last.Image().image().rect()).mean;
-
         auto w = openWindow<BasicPhotometry>();
-        QVERIFY(w->findChild<QRadioButton*>("Auto")->isChecked());
-        QVERIFY(!w->findChild<QSlider*>("Exposure")->isEnabled());
-        // Manual starts from what automatic photometry last reported.
-        QTRY_VERIFY(w->photoInfo().startsWith("Exp = "));
-        Received received(*m_reader);
         clickBox(w->findChild<QRadioButton*>("Manual"));
         QTRY_COMPARE(readerField("PHOTOEX", 0), QString("MANUAL"));
-        QVERIFY(w->findChild<QSlider*>("Exposure")->isEnabled());
-
         typeInto(w->findChild<QLineEdit*>("ExposureText"), "16000");
-        // Two changes, each sent at once (the rest are the window's own questions).
-        QCOMPARE(received.starting("PHOTOEX").filter(" ").size(), 2);
-        QCOMPARE(readerField("PHOTOEX", 1), QString("16000"));
         QVERIFY(records.waitFor([](const link::Record& r) { return r.Image().Exposure() == 16000; }));
-        QTRY_VERIFY(w->photoInfo().startsWith("Exp = 16000 usec, Gain = "));
-        QVERIFY(records.m_last.Image().Histogram(records.m_last.Image().image().rect()).mean > darkMean * 3);
         QVERIFY(records.readRate(8) >= 0.85);
-
-        // Gain from the keyboard: a page step is a tenth of the range, and the next
-        // records are taken with it.
-        auto* gain = w->findChild<QSlider*>("Gain");
-        gain->setFocus();
-        QTest::keyClick(gain, Qt::Key_PageUp);
-        QCOMPARE(readerField("PHOTOEX", 2), QString("102"));
-        QCOMPARE(w->findChild<QLineEdit*>("GainText")->text(), QString("102"));
-        QVERIFY(records.waitFor([](const link::Record& r) { return r.Image().Gain() == 102; }));
-    }
-
-    // Under power-strobed light the exposure stops at 1000: what is typed above is held to it.
-    void powerStrobeNarrowsExposure() {
-        readerHolds("ILLUM POWER_STROBE");
-        readerHolds("PHOTOEX MANUAL 500 0 30 20000 0 1023");
-        auto w = openWindow<BasicPhotometry>();
-        auto* exposure = w->findChild<QSlider*>("Exposure");
-        QCOMPARE(exposure->maximum(), 1000);
-        QCOMPARE(exposure->pageStep(), 97);
-        typeInto(w->findChild<QLineEdit*>("ExposureText"), "5000");
-        QCOMPARE(w->findChild<QLineEdit*>("ExposureText")->text(), QString("1000"));
-        QCOMPARE(exposure->value(), 1000);
-        QCOMPARE(readerField("PHOTOEX", 1), QString("1000"));
-        // Back under steady light the full range returns on the next reload.
-        readerHolds("ILLUM ON");
-        QSignalSpy loaded(w.get(), &settings::SettingsWindow::loaded);
-        m_conn->BroadcastMessage("Other", "UPDATEPHOTO", QString());
-        QVERIFY(loaded.wait(3000));
-        QCOMPARE(exposure->maximum(), 20000);
     }
 
     // A preprocessing that closes the gaps between the modules spoils the read; going back
-    // to none restores it. Choosing a method while the iterations read 0 also writes 1.
+    // to none restores it.
     void morphologySpoilsTheReadAndUndoRestores() {
-        readerHolds("MORPH NONE 0");
         Records records(*m_conn);
         QVERIFY(records.readRate(4) >= 0.75);
         auto w = openWindow<BasicPhotometry>();
-        auto* iterations = w->findChild<QComboBox*>("PreprocIter");
-        QVERIFY(!iterations->isEnabled());
         choose(w->findChild<QComboBox*>("PreprocMethod"), "DILATE");
-        QCOMPARE(m_conn->Query("MORPH"), QString("MORPH DILATE 1"));
-        QVERIFY(iterations->isEnabled());
-        choose(iterations, "5");
+        choose(w->findChild<QComboBox*>("PreprocIter"), "5");
         QCOMPARE(m_conn->Query("MORPH"), QString("MORPH DILATE 5"));
         QVERIFY(records.waitFor([](const link::Record& r) { return !r.Result().SymbolFound(); }));
         QCOMPARE(records.readRate(4), 0.0);
         choose(w->findChild<QComboBox*>("PreprocMethod"), "NONE");
-        QVERIFY(!iterations->isEnabled());
         QVERIFY(records.waitFor([](const link::Record& r) { return r.Result().SymbolFound(); }));
         QVERIFY(records.readRate(4) >= 0.75);
-
-        // The negative image turns the ink light; the decoder then reads it light on dark.
-        QVERIFY(w->findChild<QCheckBox*>("NegativeImage")->isVisible());
-        clickBox(w->findChild<QCheckBox*>("NegativeImage"));
-        QCOMPARE(readerField("NEGATIVE", 0), QString("ON"));
-    }
-
-    // Without control, or under the AIM DPM set-up, nothing in the window can be changed.
-    void controlAndStandardDecideWhatCanChange() {
-        QVERIFY(m_conn->SendCommand("RELEASE").ok);
-        auto w = openWindow<BasicPhotometry>();
-        QTRY_VERIFY(!w->findChild<QRadioButton*>("Manual")->isEnabled());
-        QVERIFY(!w->findChild<QComboBox*>("PreprocMethod")->isEnabled());
-        shell::setFirmwareLevel(4);
-        QVERIFY(testing::takeControl(*m_conn));
-        QTRY_VERIFY(w->findChild<QRadioButton*>("Manual")->isEnabled());
-        w->reload();
-        QVERIFY(!w->findChild<QCheckBox*>("NegativeImage")->isVisible());
     }
 
     // Learn with both options: the command goes out, the status says what was learned,
