@@ -275,6 +275,8 @@ void frmOutput::loadPort(const QString& port) {
         names << QStringLiteral("OUTPUT ") + p + QLatin1Char(' ') + QLatin1String(e.word);
     names << QStringLiteral("OUTPUT ") + p + QStringLiteral(" H_T")
           << QStringLiteral("OUTPUT ") + p + QStringLiteral(" FIXED");
+    // The reader's data format, for the preview: last, so that a reader without it keeps the grid.
+    names << QStringLiteral("OUTPUT FORMAT");
     for (const QString& name : std::as_const(names)) {
         // Edits of a port left for another tab wait for Apply; coming back shows them.
         const vm::link::Parameter* held = parameters().Find(name);
@@ -488,12 +490,14 @@ void frmOutput::updatePreview() {
     else if (editing)
         format = m_edformat->text();
     const bool cycleData = m_port != QLatin1String("STANDARD");
+    const vm::link::Parameter* dataFormat = parameters().Find(QStringLiteral("OUTPUT FORMAT"));
+    const bool hex = dataFormat && dataFormat->Field(0) == QLatin1String("HEX");
     QString text;
     if (usesHeader(p.Field(2)))
-        text += previewFormat(header, *m_lastRecord, cycleData);
-    text += previewFormat(format, *m_lastRecord, cycleData);
+        text += previewFormat(header, *m_lastRecord, cycleData, hex);
+    text += previewFormat(format, *m_lastRecord, cycleData, hex);
     if (usesTrailer(p.Field(2)))
-        text += previewFormat(trailer, *m_lastRecord, cycleData);
+        text += previewFormat(trailer, *m_lastRecord, cycleData, hex);
     const QString state = p.Field(0) == QLatin1String("Y") ? QString() : vm::res::Str(20089);
     m_preview->setText(vm::res::Str(events()[row].caption) + QStringLiteral(", ") + m_port +
                        QStringLiteral(": ") + text + state);

@@ -158,11 +158,12 @@ QByteArray cycleData(int field, const vm::link::Record& r) {
     }
 }
 
-QByteArray keyword(const QString& k, const vm::link::Record& r, const QByteArray& before, bool cycleDataOn) {
+QByteArray keyword(const QString& k, const vm::link::Record& r, const QByteArray& before, bool cycleDataOn,
+                   bool hexData) {
     const vm::link::RecordResult& res = r.Result();
     const QByteArray data = res.Text().toUtf8();
     if (k == QLatin1String("(DATA)"))
-        return data;
+        return hexData ? data.toHex().toUpper() : data;
     if (k == QLatin1String("(DATAHEX)"))
         return data.toHex().toUpper();
     if (k == QLatin1String("(PID#)"))
@@ -234,7 +235,7 @@ const QStringList& keywords() {
 
 } // namespace
 
-QString previewFormat(const QString& format, const vm::link::Record& record, bool cycleData) {
+QString previewFormat(const QString& format, const vm::link::Record& record, bool cycleData, bool hexData) {
     QByteArray out;
     for (qsizetype i = 0; i < format.size();) {
         const QChar c = format.at(i);
@@ -248,7 +249,7 @@ QString previewFormat(const QString& format, const vm::link::Record& record, boo
             bool matched = false;
             for (const QString& k : keywords()) {
                 if (QStringView(format).mid(i, k.size()).compare(k, Qt::CaseInsensitive) == 0) {
-                    out += keyword(k, record, out, cycleData);
+                    out += keyword(k, record, out, cycleData, hexData);
                     i += k.size();
                     matched = true;
                     break;
