@@ -527,6 +527,16 @@ void preview(Stage& stage) {
     QVERIFY2(previewOf(stage).startsWith(QStringLiteral("Decode Pass, TCP1: AB03;Lot-42")),
              qPrintable(previewOf(stage)));
 
+    // Data in hexadecimal, as the reader's output format says, shows so in the preview too.
+    stage.send(QStringLiteral("OUTPUT FORMAT HEX"));
+    toPort(stage, 1); // a port is loaded again when its tab is chosen
+    stage.send(QStringLiteral("VT"));
+    const QByteArray hex = ports[1].until("|");
+    QVERIFY2(hex.startsWith("AB03;" + QByteArray("Lot-42").toHex().toUpper()), hex.constData());
+    QTRY_COMPARE(previewOf(stage), QStringLiteral("Decode Pass, TCP1: ") + named(hex));
+    stage.send(QStringLiteral("OUTPUT FORMAT RAW"));
+    toPort(stage, 1);
+
     // While a format is edited the preview follows the text being typed.
     testing::clickCell(grid(stage), 0, 4);
     testing::retype(editor(stage)->editor(), QStringLiteral("x\\41(DATA)"));
