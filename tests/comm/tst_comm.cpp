@@ -1,12 +1,12 @@
-// The part queue and communication settings: what a reader keeps and sends to an FTP
-// server, and the windows that set them up, against simulated readers and a real FTP
-// server.
+// The part queue and communication settings as the reader acts on them: what it keeps and
+// sends to an FTP server, how its serial line and the program's serial ports follow their
+// settings, and a renamed or moved reader found again. The two dialogs' controls have
+// their contract tables.
 #include "app/registry.h"
 #include "app/settingsstore.h"
 #include "comm/ftpserver.h"
 #include "common/windowbench.h"
 #include "io/dlgcommsetup.h"
-#include "io/dlgpartqueuesetup.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/protocol.h"
@@ -16,12 +16,10 @@
 #include "sim/partqueue.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -363,162 +361,7 @@ private slots:
 // ---------------------------------------------------------------------------------------------
 
 using testing::child;
-using testing::choose;
 using testing::retype;
-
-class TestPartQueueWindow : public QObject, protected testing::WindowBench {
-    Q_OBJECT
-
-    void startReader(int level) {
-        WindowBench::startReader(testing::readerConfig("Queue2", sim::softwareVersionForLevel(level)));
-    }
-    std::unique_ptr<io::dlgPartQueueSetup> open() { return openWindow<io::dlgPartQueueSetup>(); }
-
-private slots:
-    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
-    void init() { setUpBench(); }
-    void cleanup() { tearDownBench(); }
-
-    // From level 7 the FTP settings carry the maximum of FTP records: what the reader
-    // holds is shown, and what the operator changes goes back, in the reader's form.
-    void fieldsRoundTripFromLevelSeven() {
-        startReader(10);
-        readerHolds("PARTQ R FAILED 25");
-        readerHolds("PARTQFAIL MATCHFL");
-        readerHolds("PARTQFTPEX \"10.0.0.9\" \"parts/line1\" Y N 40");
-        auto w = open();
-        QCOMPARE(child<QComboBox>(w.get(), "cmbOnOff")->currentText(), QString("On"));
-        QCOMPARE(child<QComboBox>(w.get(), "cmbQualify")->currentText(), QString("Failed"));
-        QCOMPARE(child<QComboBox>(w.get(), "cmbQualFail")->currentText(), QString("Match Failure"));
-        QVERIFY(child<QComboBox>(w.get(), "cmbQualFail")->isEnabled());
-        QCOMPARE(child<QLineEdit>(w.get(), "txtSize")->text(), QString("25"));
-        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveMethod")->currentIndex(), 1);
-        QCOMPARE(child<QLineEdit>(w.get(), "txtHost")->text(), QString("10.0.0.9"));
-        QCOMPARE(child<QLineEdit>(w.get(), "txtPath")->text(), QString("parts/line1"));
-        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveResults")->currentText(), QString("Yes"));
-        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveImg")->currentText(), QString("No"));
-        QCOMPARE(child<QLineEdit>(w.get(), "txtFTPSize")->text(), QString("40"));
-        QVERIFY(child<QLineEdit>(w.get(), "txtFTPSize")->isVisible());
-        QVERIFY(child<QLabel>(w.get(), "capacityLabel")->text().startsWith("Capacity = ~ "));
-        // Without images: field 1 of the reader's figures (word 0 is the keyword).
-        QCOMPARE(child<QLabel>(w.get(), "capacityLabel")->text().mid(13),
-                 readerValue("PARTQCAPACITY").split(' ').value(2));
-        QVERIFY(!w->okButton()->isEnabled());
-
-        choose(child<QComboBox>(w.get(), "cmbSaveImg"), "Yes");
-        QCOMPARE(child<QLabel>(w.get(), "capacityLabel")->text().mid(13),
-                 readerValue("PARTQCAPACITY").split(' ').value(1));
-        choose(child<QComboBox>(w.get(), "cmbQualFail"), "Decode Failure");
-        retype(child<QLineEdit>(w.get(), "txtSize"), "7");
-        retype(child<QLineEdit>(w.get(), "txtHost"), "127.0.0.1:2121");
-        retype(child<QLineEdit>(w.get(), "txtFTPSize"), "9999");
-        QVERIFY(w->okButton()->isEnabled());
-        QTest::mouseClick(w->okButton(), Qt::LeftButton);
-        QTRY_VERIFY(!w->isVisible());
-        QCOMPARE(readerValue("PARTQ"), QString("PARTQ Y FAILED 7"));
-        QCOMPARE(readerValue("PARTQFAIL"), QString("PARTQFAIL DECFL"));
-        QCOMPARE(readerValue("PARTQFTPEX"),
-                 QString("PARTQFTPEX \"127.0.0.1:2121\" \"parts/line1\" Y Y 9999"));
-
-        // Results only, kept in the reader: "R", and the FTP settings emptied.
-        auto again = open();
-        QCOMPARE(child<QComboBox>(again.get(), "cmbSaveImg")->currentText(), QString("Yes"));
-        choose(child<QComboBox>(again.get(), "cmbSaveImg"), "No");
-        choose(child<QComboBox>(again.get(), "cmbSaveMethod"), "Save in camera memory");
-        QVERIFY(!child<QLineEdit>(again.get(), "txtHost")->isVisible());
-        QCOMPARE(child<QLineEdit>(again.get(), "txtFTPSize")->text(), QString("0"));
-        QVERIFY(!child<QLineEdit>(again.get(), "txtFTPSize")->isEnabled());
-        choose(child<QComboBox>(again.get(), "cmbQualify"), "Verify Good, Fair");
-        QVERIFY(!child<QComboBox>(again.get(), "cmbQualFail")->isEnabled());
-        QTest::mouseClick(again->okButton(), Qt::LeftButton);
-        QTRY_VERIFY(!again->isVisible());
-        QCOMPARE(readerValue("PARTQ"), QString("PARTQ R VER_GOOD_FAIR 7"));
-        // The failure kind belongs to "Failed" only: left as it was.
-        QCOMPARE(readerValue("PARTQFAIL"), QString("PARTQFAIL DECFL"));
-        QCOMPARE(readerValue("PARTQFTPEX"), QString("PARTQFTPEX \"\" \"\" N N 0"));
-    }
-
-    // Below level 7 the FTP settings have four fields and no maximum of FTP records.
-    void fieldsRoundTripBelowLevelSeven() {
-        startReader(6);
-        readerHolds("PARTQFTP \"ftp.plant\" \"q\" N Y");
-        readerHolds("PARTQ Y ALL 12");
-        auto w = open();
-        QVERIFY(!child<QLineEdit>(w.get(), "txtFTPSize")->isVisible());
-        QVERIFY(!child<QLabel>(w.get(), "capacityLabel")->text().isEmpty());
-        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveResults")->currentText(), QString("No"));
-        QCOMPARE(child<QComboBox>(w.get(), "cmbSaveImg")->currentText(), QString("Yes"));
-        choose(child<QComboBox>(w.get(), "cmbSaveResults"), "Yes");
-        retype(child<QLineEdit>(w.get(), "txtPath"), "q2");
-        QTest::mouseClick(w->okButton(), Qt::LeftButton);
-        QTRY_VERIFY(!w->isVisible());
-        QCOMPARE(readerValue("PARTQFTP"), QString("PARTQFTP \"ftp.plant\" \"q2\" Y Y"));
-        QCOMPARE(readerValue("PARTQ"), QString("PARTQ Y ALL 12"));
-        // Off writes the mode only.
-        auto off = open();
-        choose(child<QComboBox>(off.get(), "cmbOnOff"), "Off");
-        QVERIFY(!child<QComboBox>(off.get(), "cmbQualify")->isEnabled());
-        QVERIFY(!child<QLineEdit>(off.get(), "txtSize")->isEnabled());
-        QTest::mouseClick(off->okButton(), Qt::LeftButton);
-        QTRY_VERIFY(!off->isVisible());
-        QCOMPARE(readerValue("PARTQ"), QString("PARTQ N ALL 12"));
-        QCOMPARE(readerValue("PARTQFTP"), QString("PARTQFTP \"ftp.plant\" \"q2\" Y Y"));
-    }
-
-    // What the operator typed wrong is refused with its message; nothing reaches the
-    // reader and the dialog stays open with the edits.
-    void mistakesAreRefused() {
-        startReader(10);
-        readerHolds("PARTQ Y ALL 5");
-        auto w = open();
-        auto* size = child<QLineEdit>(w.get(), "txtSize");
-        auto* ftpSize = child<QLineEdit>(w.get(), "txtFTPSize");
-        choose(child<QComboBox>(w.get(), "cmbSaveMethod"), "Save on remote system (FTP)");
-        retype(size, "-3");
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Validation Error", "Illegal maximum records value!",
-                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(w->okButton(), Qt::LeftButton);
-        }
-        QVERIFY(w->isVisible());
-        retype(size, "5");
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("FTP Setup Error", "Host IP and Path must be specified!",
-                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(w->okButton(), Qt::LeftButton);
-        }
-        retype(child<QLineEdit>(w.get(), "txtHost"), "10.1.1.1");
-        retype(child<QLineEdit>(w.get(), "txtPath"), "p");
-        choose(child<QComboBox>(w.get(), "cmbSaveResults"), "No");
-        choose(child<QComboBox>(w.get(), "cmbSaveImg"), "No");
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("FTP Setup Error", "Please specify either results and/or images to save",
-                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(w->okButton(), Qt::LeftButton);
-        }
-        choose(child<QComboBox>(w.get(), "cmbSaveResults"), "Yes");
-        retype(ftpSize, "10000");
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Validation Error", "Illegal maximum FTP records value!",
-                                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(w->okButton(), Qt::LeftButton);
-        }
-        QVERIFY(w->isVisible());
-        QCOMPARE(readerValue("PARTQ"), QString("PARTQ Y ALL 5"));
-        QCOMPARE(readerValue("PARTQFTPEX"), QString("PARTQFTPEX \"\" \"\" N N 0"));
-        retype(ftpSize, "9999");
-        QTest::mouseClick(w->okButton(), Qt::LeftButton);
-        QTRY_VERIFY(!w->isVisible());
-        QCOMPARE(readerValue("PARTQ"), QString("PARTQ R ALL 5"));
-        QCOMPARE(readerValue("PARTQFTPEX"), QString("PARTQFTPEX \"10.1.1.1\" \"p\" Y N 9999"));
-    }
-};
-
-// ---------------------------------------------------------------------------------------------
 
 class TestCommSetup : public QObject, protected testing::WindowBench {
     Q_OBJECT
@@ -533,15 +376,6 @@ class TestCommSetup : public QObject, protected testing::WindowBench {
     }
     std::unique_ptr<io::dlgCommSetup> open() { return openWindow<io::dlgCommSetup>(); }
     static QPushButton* ok(QWidget* w) { return w->findChild<QPushButton*>("btnOK"); }
-    // OK refused with this message: the dialog stays open and nothing reaches the reader.
-    void refusedWith(QWidget* w, const QString& title, const QString& text) {
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage(title, text, PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
-            QTest::mouseClick(ok(w), Qt::LeftButton);
-        }
-        QVERIFY(w->isVisible());
-    }
     // Renames the focused reader through the dialog (and moves it, given an address); OK
     // says the change needs a reboot and closes the dialog.
     void renameThroughTheDialog(const QString& name, const QString& address = QString()) {
@@ -613,87 +447,6 @@ private slots:
     void cleanup() {
         tearDownBench();
         m_simulator.reset();
-    }
-
-    // The reader's identity as it is: its own name, the address it listens on, its mask,
-    // gateway and MAC address; a name, domain or address typed wrong is refused with its
-    // message; a serial change alone needs no reboot, an identity change does.
-    void identityRoundTrip() {
-        m_reader = testing::startReader("Cell4", testing::nextAddress(), sim::softwareVersionForLevel(10));
-        QVERIFY(m_reader);
-        focus(m_reader->address().toString());
-        auto w = open();
-        QCOMPARE(child<QLineEdit>(w.get(), "txtCamName")->text(), QString("Cell4"));
-        QCOMPARE(child<QLineEdit>(w.get(), "txtIP")->text(), m_reader->address().toString());
-        QCOMPARE(child<QLineEdit>(w.get(), "txtSubnet")->text(), QString("255.0.0.0"));
-        QCOMPARE(child<QLineEdit>(w.get(), "txtGateway")->text(), QString("0.0.0.0"));
-        QCOMPARE(child<QLineEdit>(w.get(), "txtMAC")->text(), m_reader->macAddress());
-        QVERIFY(child<QRadioButton>(w.get(), "optUseStaticIP")->isChecked());
-        QCOMPARE(child<QComboBox>(w.get(), "cmbBaudRateCAM")->currentText(), QString("115200"));
-        QVERIFY(child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
-
-        // Only the reader's serial port: sent, and no reboot needed.
-        child<QComboBox>(w.get(), "cmbBaudRateCAM")->setCurrentText("9600");
-        QTest::mouseClick(ok(w.get()), Qt::LeftButton);
-        QTRY_VERIFY(!w->isVisible());
-        QCOMPARE(readerValue("TTY"), QString("TTY 9600 N 8 1 N"));
-
-        auto again = open();
-        auto* name = child<QLineEdit>(again.get(), "txtCamName");
-        retype(name, "1Cam");
-        refusedWith(again.get(), "Name Error", "Camera name must start with a letter");
-        retype(name, "Cam 1");
-        refusedWith(again.get(), "Name Error", "Camera name cannot contain non-alphanumeric characters");
-        retype(name, "Cam_01");
-        auto* domain = child<QLineEdit>(again.get(), "txtDomain");
-        retype(domain, "-plant");
-        refusedWith(again.get(), "Name Error", "Domain name must have no spaces and start with a letter");
-        retype(domain, "plant-4.example");
-        auto* address = child<QLineEdit>(again.get(), "txtIP");
-        retype(address, "127.0.0.256");
-        refusedWith(again.get(), "IP Error", "Invalid IP address!");
-        retype(address, "127.0.1");
-        refusedWith(again.get(), "IP Error", "Invalid IP address!");
-        retype(address, "127.0.x.1");
-        refusedWith(again.get(), "IP Error", "Invalid IP address!");
-        retype(address, "127.0.0.23");
-        retype(child<QLineEdit>(again.get(), "txtGateway"), "10.0.0");
-        refusedWith(again.get(), "IP Error", "Invalid Gateway address! (Use 0.0.0.0 to disable)");
-        retype(child<QLineEdit>(again.get(), "txtGateway"), "0.0.0.0");
-        QCOMPARE(readerValue("IP").section(' ', 1, 1), QString("Cell4"));
-        child<QCheckBox>(again.get(), "chkEIPEnable")->setChecked(true);
-        acceptNeedingReboot(again.get());
-        QCOMPARE(readerValue("IP"), QString("IP Cam_01 127.0.0.23 255.0.0.0 0.0.0.0"));
-        QCOMPARE(readerValue("DOMAIN"), QString("DOMAIN plant-4.example"));
-        QCOMPARE(readerValue("EIPENABLE"), QString("EIPENABLE Y"));
-    }
-
-    // Below level 3 the reader has no Ethernet/IP: the box is disabled and not asked for.
-    void noEthernetIpBeforeLevelThree() {
-        m_reader = testing::startReader("Old1", testing::nextAddress(), sim::softwareVersionForLevel(2));
-        QVERIFY(m_reader);
-        focus(m_reader->address().toString());
-        QSignalSpy received(m_reader.get(), &sim::Reader::commandReceived);
-        auto w = open();
-        QVERIFY(!child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
-        for (const auto& args : received)
-            QVERIFY(args.at(0).toString() != "EIPENABLE");
-        QVERIFY(child<QLineEdit>(w.get(), "txtCamName")->isEnabled());
-    }
-
-    // Without control the reader's frames are disabled; OK writes nothing to the reader.
-    void withoutControlTheReaderIsLeftAlone() {
-        m_reader = testing::startReader("Cell5", testing::nextAddress(), sim::softwareVersionForLevel(10));
-        QVERIFY(m_reader);
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        auto w = open();
-        QVERIFY(!child<QLineEdit>(w.get(), "txtCamName")->isEnabled());
-        QVERIFY(!child<QComboBox>(w.get(), "cmbBaudRateCAM")->isEnabled());
-        QVERIFY(!child<QCheckBox>(w.get(), "chkEIPEnable")->isEnabled());
-        QSignalSpy received(m_reader.get(), &sim::Reader::commandReceived);
-        QTest::mouseClick(ok(w.get()), Qt::LeftButton);
-        QTRY_VERIFY(!w->isVisible());
-        QCOMPARE(received.size(), 0);
     }
 
     // What the dialog stores for a PC serial port is how the program opens that port the
@@ -957,10 +710,6 @@ int main(int argc, char** argv) {
     int failures = 0;
     {
         TestPartQueue t;
-        failures += QTest::qExec(&t, argc, argv);
-    }
-    {
-        TestPartQueueWindow t;
         failures += QTest::qExec(&t, argc, argv);
     }
     {

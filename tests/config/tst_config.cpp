@@ -1,6 +1,7 @@
 // Configuration files and camera-level commands, driven from the main window against
 // simulated readers over real loopback sockets: save and restore on the reader, saving
-// and loading ".lcf" files with the load log, PID copies, and the File menu's rules.
+// and loading ".lcf" files with the load log, and the File menu's rules (the PID copy and
+// compare windows have their contract tables).
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/hostilereader.h"
@@ -13,25 +14,20 @@
 #include "link/pidlist.h"
 #include "shell/basicinterface.h"
 #include "shell/configcommands.h"
-#include "shell/frmcompare.h"
 #include "shell/frmlog.h"
-#include "shell/frmpidcopy.h"
 #include "shell/programstate.h"
 #include "shell/statusbar.h"
 #include "sim/parameterstore.h"
 #include "sim/reader.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -394,119 +390,6 @@ private slots:
             window().action("mnuLoadConfiguration")->trigger();
         }
         QCOMPARE(m_first->receivedCommands().size(), before);
-    }
-
-    void compareShowsExactlyTheChangedFieldsAndSendsTheTickedOnes() {
-        focus(*m_first);
-        takeControl();
-        link::ImageConnection& conn = *window().imageConnection();
-        QVERIFY(conn.SendCommand("RESET DECODER").ok && conn.SendCommand("RESET APPMODE").ok);
-        QVERIFY(conn.SendCommand("HEADER \"\"").ok);
-        m_chosen = m_dir.filePath("before.lcf");
-        window().action("mnuSaveConfiguration")->trigger();
-        QVERIFY(conn.SendCommand("TRIG T").ok);
-        QVERIFY(conn.SendCommand("BARQZ 40").ok);
-        QVERIFY(conn.SendCommand("OUTPUT TCP3 LOCFL Y \"NOREAD\" NONE").ok);
-
-        window().action("mnuCompareConfiguration")->trigger();
-        auto* compare = qobject_cast<shell::frmCompare*>(app::windows().find("frmCompare"));
-        QVERIFY(compare);
-        compare->setMode(shell::frmCompare::Mode::CameraAndFile);
-        compare->setRightFile(m_chosen);
-        QVERIFY(compare->Compare());
-        QStringList rows;
-        for (const link::ConfigDifference& d : compare->differences())
-            rows << QStringLiteral("%1|%2|%3|%4").arg(d.name).arg(d.field).arg(d.left, d.right);
-        QCOMPARE(rows, (QStringList{"TRIG|0|T|C", "BARQZ|0|40|10", "OUTPUT TCP3 LOCFL|0|Y|N",
-                                    "OUTPUT TCP3 LOCFL|1|\"NOREAD\"|\"\""}));
-        QCOMPARE(compare->table()->rowCount(), 4);
-
-        // Two ticked rows go back to the file's values; the others stay as they are.
-        const qsizetype before = m_first->receivedCommands().size();
-        QVERIFY(!compare->sendButton()->isEnabled());
-        compare->setRowChecked(0, true);
-        compare->setRowChecked(3, true);
-        QVERIFY(compare->sendButton()->isEnabled());
-        QVERIFY(compare->SendChecked());
-        const QStringList sent = m_first->receivedCommands().mid(before);
-        QVERIFY(sent.contains("TRIG C"));
-        QVERIFY(sent.contains("OUTPUT TCP3 LOCFL Y \"\" NONE"));
-        QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"C"});
-        QCOMPARE(m_first->parameters().fields("BARQZ").value(0), QStringLiteral("40"));
-        QCOMPARE(m_first->parameters().fields("OUTPUT TCP3 LOCFL").mid(0, 2), (QStringList{"Y", "\"\""}));
-        rows.clear();
-        for (const link::ConfigDifference& d : compare->differences())
-            rows << d.name + "|" + QString::number(d.field);
-        QCOMPARE(rows, (QStringList{"BARQZ|0", "OUTPUT TCP3 LOCFL|0"}));
-
-        // Beside the factory values; the reader's name is never a difference there.
-        compare->setMode(shell::frmCompare::Mode::CameraAndDefaults);
-        QVERIFY(compare->Compare());
-        rows.clear();
-        for (const link::ConfigDifference& d : compare->differences())
-            rows << d.name + "|" + QString::number(d.field);
-        QVERIFY2(rows.contains("BARQZ|0") && rows.contains("OUTPUT TCP3 LOCFL|0"),
-                 qPrintable(rows.join(',')));
-        QVERIFY2(!rows.contains("TRIG|0") && !rows.contains("IP|0"), qPrintable(rows.join(',')));
-        compare->close();
-    }
-
-    void identityStaysOutUnlessAskedFor() {
-        focus(*m_second);
-        m_chosen = m_dir.filePath("second.lcf");
-        takeControl();
-        window().action("mnuSaveConfiguration")->trigger();
-        focus(*m_first);
-        takeControl();
-        window().action("mnuCompareConfiguration")->trigger();
-        auto* compare = qobject_cast<shell::frmCompare*>(app::windows().find("frmCompare"));
-        QVERIFY(compare);
-        compare->setMode(shell::frmCompare::Mode::CameraAndFile);
-        compare->setRightFile(m_chosen);
-        QVERIFY(compare->Compare());
-        int ip = -1;
-        for (int i = 0; i < compare->differences().size(); ++i)
-            if (compare->differences().at(i).name == "IP" && compare->differences().at(i).field == 0)
-                ip = i;
-        QVERIFY(ip >= 0);
-        QVERIFY(compare->differences().at(ip).identity);
-        QCOMPARE(compare->table()->item(ip, 0)->text(), QStringLiteral("IP (identity)"));
-        compare->setRowChecked(ip, true);
-        QCOMPARE(compare->table()->item(ip, 0)->checkState(), Qt::Unchecked);
-        compare->identityBox()->setChecked(true);
-        compare->setRowChecked(ip, true);
-        QCOMPARE(compare->table()->item(ip, 0)->checkState(), Qt::Checked);
-        compare->close();
-    }
-
-    void pidCopyBothWays() {
-        focus(*m_first);
-        takeControl();
-        QVERIFY(window().imageConnection()->SendCommand("STORE 3", 600).ok);
-        QVERIFY(window().imageConnection()->SendCommand("STORE 12", 600).ok);
-
-        shell::frmPIDCopy toPid(&window());
-        toPid.SetDirection(true);
-        QCOMPARE(toPid.caption()->text(), QStringLiteral("Copy Current Settings to PID #"));
-        QCOMPARE(toPid.pidList()->count(), 15);
-        QCOMPARE(toPid.pidList()->item(14)->text(), QStringLiteral("15"));
-
-        shell::frmPIDCopy fromPid(&window());
-        fromPid.SetDirection(false);
-        QCOMPARE(fromPid.caption()->text(), QStringLiteral("Copy to Current Settings from PID #"));
-        QCOMPARE(fromPid.pidList()->count(), 2);
-        QCOMPARE(fromPid.pidList()->item(0)->text(), QStringLiteral("3"));
-        QCOMPARE(fromPid.pidList()->item(1)->text(), QStringLiteral("12"));
-
-        link::SettingsConnection listener;
-        QSignalSpy heard(&listener, &link::Connection::OnBroadcastMessage);
-        fromPid.pidList()->setCurrentRow(1);
-        fromPid.accept();
-        QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("LOAD 12"));
-        QTRY_COMPARE(heard.count(), 1);
-        QCOMPARE(heard.at(0).at(0).toString(), QStringLiteral("frmPIDCopy"));
-        QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UPDATERETRY"));
-        QVERIFY(!fromPid.isVisible());
     }
 };
 

@@ -349,6 +349,23 @@ void pcPorts(Stage& stage) {
     testing::focusReader(coordinator, QString());
 }
 
+// Below level 3 there is no Ethernet/IP: the reader is not asked for it, and the rest of
+// the dialog works as before.
+void olderReader(Stage& stage) {
+    stage.start(sim::softwareVersionForLevel(2));
+    testing::Received received(stage.reader());
+    QVERIFY(stage.open(kWindow));
+    QCOMPARE(received.starting(QStringLiteral("EIPENABLE")), QStringList());
+    QVERIFY(!stage.control("chkEIPEnable")->isEnabled());
+    QVERIFY(stage.control("txtCamName")->isEnabled());
+    testing::typeInto(box(stage, "txtDomain"), QStringLiteral("old.example"));
+    rebootNotice(stage, {});
+    stage.press(QStringLiteral("btnOK"));
+    QTRY_VERIFY(!stage.window()->isVisible());
+    QCOMPARE(received.starting(QStringLiteral("EIPENABLE")), QStringList());
+    QCOMPARE(stage.fields("DOMAIN"), QStringList({"old.example"}));
+}
+
 // Replies lost while the dialog loads: what was not read is not shown as a value and not
 // written back.
 void lostReplies(Stage& stage) {
@@ -430,8 +447,8 @@ WindowContract commSetupContract() {
             stage.begin();
             check(stage);
         };
-        for (auto check :
-             {validation, withoutControl, parityPicksDataBits, readerLineFollows, pcPorts, lostReplies}) {
+        for (auto check : {validation, withoutControl, parityPicksDataBits, readerLineFollows, pcPorts,
+                           olderReader, lostReplies}) {
             again(check);
             if (QTest::currentTestFailed())
                 return;
