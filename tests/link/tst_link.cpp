@@ -11,6 +11,7 @@
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QSignalSpy>
@@ -174,6 +175,20 @@ private slots:
         QVERIFY(!settings.HasControl());
         QCOMPARE(image.Device()->ControllerName(), QString());
         QTRY_COMPARE(settingsControl.count(), 4);
+
+        // A reader that refuses control: the reply says so and nothing changes hands.
+        sim->refuseControl(vm::sim::ControlRefusal::Always);
+        const CommandReply refused = image.SendCommand("CONTROL");
+        QVERIFY(!refused.ok);
+        QCOMPARE(refused.errorCode, 8);
+        QVERIFY(!image.HasControl());
+        QVERIFY(!settings.HasControl());
+        QCOMPARE(image.Device()->ControllerName(), QString());
+        QVERIFY(!image.SendCommand("BEEP N").ok);
+        QCOMPARE(image.Response().LastReply().errorCode, 4);
+        QCoreApplication::processEvents();
+        QCOMPARE(settingsControl.count(), 4);
+        QCOMPARE(imageControl.count(), 4);
     }
 
     void droppedLinkIsRestoredWithResets() {
@@ -325,7 +340,12 @@ private slots:
         QVERIFY(coord.Focus(address));
 
         sim->setNextReplyFault(vm::sim::ReplyFault::Silent);
+        QElapsedTimer clock;
+        clock.start();
         CommandReply reply = settings.SendCommand("VERSION", 100);
+        // It waited its whole time-out, and not much longer than one reply can take.
+        QVERIFY2(clock.elapsed() >= 100 && clock.elapsed() < 100 + vm::testing::kReplyWaitMs,
+                 qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!reply.completed);
         QVERIFY(reply.errorText.contains("No reply"));
         QCOMPARE(settings.SendCommand("NAME").lines, QStringList({"NAME \"Line8\""}));

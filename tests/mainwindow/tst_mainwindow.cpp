@@ -329,6 +329,9 @@ private slots:
     }
 
     void controlWithoutAndWithPassword() {
+        // Without a connection there is no control to take.
+        window().UpdateToolbar();
+        QVERIFY(!window().cameraToolbar()->controlAction()->isEnabled());
         {
             vm::testing::ExpectPrompts boxes;
             boxes->expectMessage("TakeControl", "No Connection To Camera", PromptIcon::Exclamation,
@@ -336,6 +339,8 @@ private slots:
             QVERIFY(!window().EnsureControl());
         }
         focus("Line1");
+        window().UpdateToolbar();
+        QVERIFY(window().cameraToolbar()->controlAction()->isEnabled());
         sim::Reader* line1 = reader("Line1");
         {
             vm::testing::ExpectPrompts boxes;
@@ -424,9 +429,17 @@ private slots:
         QVERIFY(window().action("mnuLaserT")->isChecked());
         window().SetLaser("OFF");
         QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
-        // The status-bar button steps Off -> On -> 2 Second Strobe.
+        // The status-bar button steps Off -> On -> 2 Second Strobe -> Off.
         emit window().vmStatusBar()->OnButtonPress("laser");
         QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("ON"));
+        QVERIFY(window().action("mnuLaserON")->isChecked());
+        emit window().vmStatusBar()->OnButtonPress("laser");
+        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("T"));
+        QVERIFY(window().action("mnuLaserT")->isChecked());
+        emit window().vmStatusBar()->OnButtonPress("laser");
+        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("OFF"));
+        QVERIFY(window().action("mnuLaserOFF")->isChecked());
+        QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
 
         const QString before = line2->parameters().fields("BEEP").value(0).toUpper();
         window().action("mnuBeeper")->trigger();
@@ -861,6 +874,8 @@ private slots:
         window().SerialHookTick();
         window().SerialHookTick();
         QCOMPARE(requests(), asked);
+        // One request, one record shown.
+        QCOMPARE(shown.count(), 1);
 
         window().SaveCurrentImage();
         const QString path = app::MakeImageFileName(port, window().imageView()->CurrentRecord()->Number());
