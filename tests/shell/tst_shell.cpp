@@ -360,12 +360,34 @@ private slots:
     }
 
     void cancelledChoosersChangeNothing() {
+        // The operator opens each chooser and cancels it.
+        int opened = 0;
+        frmOptions::setChoosers(
+            [&](const QColor&, QWidget*) {
+                ++opened;
+                return std::optional<QColor>();
+            },
+            [&](const QFont&, QWidget*) {
+                ++opened;
+                return std::optional<QFont>();
+            },
+            [&](const QString&, QWidget*) {
+                ++opened;
+                return QString();
+            });
         frmOptions dialog;
         dialog.show();
+        const quint32 pass = dialog.PassColor();
+        const QFont font = dialog.ResultFont();
+        const QString folder = dialog.findChild<QLineEdit*>("txtImgDirectory")->text();
         QTest::mouseClick(dialog.findChild<QPushButton*>("btnPassColor"), Qt::LeftButton);
         QTest::mouseClick(dialog.findChild<QPushButton*>("btnFont"), Qt::LeftButton);
         QTest::mouseClick(dialog.findChild<QPushButton*>("btnBrowse"), Qt::LeftButton);
+        QCOMPARE(opened, 3);
         QVERIFY(!dialog.Changed());
+        QCOMPARE(dialog.PassColor(), pass);
+        QCOMPARE(dialog.ResultFont(), font);
+        QCOMPARE(dialog.findChild<QLineEdit*>("txtImgDirectory")->text(), folder);
     }
 
     void browseAddsOneSeparator() {
