@@ -105,6 +105,23 @@ void texts(Stage& stage) {
     QCOMPARE(print->text().remove(QLatin1Char('&')), QStringLiteral("Print Form"));
     QVERIFY(label(stage, "lblCurrentTime"));
     QVERIFY(label(stage, "lblCalibrateStatus"));
+    // Offered for readers that grade, from firmware level 4.
+    const app::WindowEntry* entry = app::windows().entry(QStringLiteral("VerificationReport"));
+    QVERIFY(entry && entry->menu.supports);
+    app::ReaderInfo reader;
+    reader.connected = true;
+    reader.firmwareLevel = 3;
+    QVERIFY(!entry->menu.supports(reader));
+    reader.firmwareLevel = 4;
+    QVERIFY(entry->menu.supports(reader));
+    // Showing and printing need no programming control.
+    stage.releaseControl();
+    QTRY_VERIFY(!stage.station().HasControl());
+    const link::Record record = cycle(stage);
+    QVERIFY(report(stage)->shownRecord());
+    QCOMPARE(report(stage)->shownRecord()->Number(), record.Number());
+    QVERIFY(print->isEnabled());
+    stage.regainControl();
 }
 
 // Each record shows its grades, overall grade and standard; the time of display and the
