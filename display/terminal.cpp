@@ -17,6 +17,7 @@ Terminal::Terminal(QWidget* parent)
     : QWidget(parent)
     , m_conn(new vm::link::ReaderConnection(this)) {
     m_output = new QXTermWnd(this);
+    m_output->setObjectName(QStringLiteral("TerminalOutput"));
     m_input = new QLineEdit(this);
     m_input->setObjectName(QStringLiteral("TerminalInput"));
     m_input->setAccessibleName(tr("Command"));

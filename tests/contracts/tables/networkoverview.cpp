@@ -1,10 +1,104 @@
+// Network overview: every reader that discovery finds, one row each with its state. It
+// binds no reader field; its checks pin the rows against the readers on the network and
+// the window's width rule.
 #include "contracts/contract.h"
+#include "display/cameras.h"
+#include "display/twips.h"
+#include "link/coordinator.h"
+
+#include <QTableWidget>
 
 namespace vm::contracts {
 
+namespace {
+
+const QString kOverview = QStringLiteral("NetworkOverview");
+enum Column { Name, Address, Software, Controller, Reachable };
+
+QTableWidget* overview(Stage& stage) {
+    return qobject_cast<QTableWidget*>(stage.control(QStringLiteral("ctl")));
+}
+
+// The row whose name starts with the reader's; -1 when it is not listed.
+int rowOf(Stage& stage, const QString& name) {
+    QTableWidget* t = overview(stage);
+    for (int r = 0; t && r < t->rowCount(); ++r)
+        if (t->item(r, Name) && t->item(r, Name)->text().section(QLatin1Char(' '), 0, 0) == name)
+            return r;
+    return -1;
+}
+
+QString cell(Stage& stage, const QString& reader, int column) {
+    const int r = rowOf(stage, reader);
+    return r < 0 ? QStringLiteral("(not listed)") : overview(stage)->item(r, column)->text();
+}
+
+void rowsPerReader(Stage& stage) {
+    const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+    sim::ReaderConfig one = testing::readerConfig(QStringLiteral("Overview1"), QStringLiteral("3.0.2.1"));
+    sim::ReaderConfig two = testing::readerConfig(QStringLiteral("Overview2"), QStringLiteral("2.3.0.0"));
+    for (sim::ReaderConfig* c : {&one, &two}) {
+        c->commandPort = 0;
+        c->dataPort = 0;
+        c->publishSerial = false;
+    }
+    auto network = testing::startSimulator({one, two});
+    QVERIFY(network);
+    sim::Reader* first = network->reader(0);
+    sim::Reader* second = network->reader(1);
+    second->takeControl(QStringLiteral("LINE-PC"));
+
+    QWidget* window = stage.open(kOverview);
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Network Overview"));
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(stage, "Overview1") >= 0 && rowOf(stage, "Overview2") >= 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Controller), QStringLiteral("LINE-PC"), 5000);
+    QCOMPARE(cell(stage, "Overview1", Name), QStringLiteral("Overview1"));
+    QCOMPARE(cell(stage, "Overview1", Address), first->address().toString());
+    QCOMPARE(cell(stage, "Overview2", Address), second->address().toString());
+    QCOMPARE(cell(stage, "Overview1", Software), QStringLiteral("3.0.2.1"));
+    QCOMPARE(cell(stage, "Overview2", Software), QStringLiteral("2.3.0.0"));
+    QCOMPARE(cell(stage, "Overview1", Controller), QStringLiteral("(none)"));
+    QCOMPARE(cell(stage, "Overview1", Reachable), QStringLiteral("Yes"));
+    QCOMPARE(cell(stage, "Overview2", Reachable), QStringLiteral("Yes"));
+
+    // Narrowed, the window widens again to its columns plus 158 + 20 + 320 twips as soon as
+    // they need more room (here: the focused reader's name grows).
+    window->resize(200, window->height());
+    QTRY_COMPARE(window->width(), 200);
+    link::Coordinator coordinator;
+    coordinator.Focus(QStringLiteral("Overview1"));
+    QTRY_COMPARE(cell(stage, "Overview1", Name), QStringLiteral("Overview1 (focused)"));
+    auto* cameras = qobject_cast<display::Cameras*>(overview(stage));
+    QVERIFY(cameras);
+    const auto widened = [&] {
+        const int wanted = display::TwipsToPixelsX(window, cameras->ContentWidth() + 158 + 20 + 320);
+        return std::abs(window->frameGeometry().width() - wanted) <= 2;
+    };
+    QTRY_VERIFY(widened());
+    coordinator.Focus(QString());
+
+    // A reader that stops answering is shown as gone, and back when it answers again.
+    second->setListening(false);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Reachable), QStringLiteral("No"), 15000);
+    QCOMPARE(cell(stage, "Overview1", Reachable), QStringLiteral("Yes"));
+    second->setListening(true);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Reachable), QStringLiteral("Yes"), 15000);
+    stage.close();
+    network.reset();
+    qputenv("VELMARROW_DISCOVERY_TARGETS", targets);
+}
+
+} // namespace
+
 WindowContract networkOverviewContract() {
     WindowContract w;
-    w.window = QStringLiteral("NetworkOverview");
+    w.window = kOverview;
+    w.notFields = {
+        // The list of readers; the operator only selects rows in it.
+        QStringLiteral("ctl"),
+    };
+    w.checks = [](Stage& stage) { rowsPerReader(stage); };
     return w;
 }
 
