@@ -8,7 +8,6 @@
 #include "settings/symbology.h"
 #include "shell/programstate.h"
 #include "verification/calibrationstate.h"
-#include "verification/dlgaimdpmcompliance.h"
 #include "verification/dlgcalibrate.h"
 #include "verification/verificationreport.h"
 
@@ -33,7 +32,6 @@ using namespace vm;
 using app::PromptAnswer;
 using app::PromptButtons;
 using app::PromptIcon;
-using settings::GradeClass;
 using settings::Symbology;
 using verification::dlgCalibrate;
 using verification::VerificationReport;
@@ -47,11 +45,6 @@ QTableWidget* gridOf(QWidget* w) {
 QString cell(QTableWidget* grid, int row, int column) {
     const QTableWidgetItem* item = grid->item(row, column);
     return item ? item->text() : QString();
-}
-
-GradeClass buttonClass(QWidget* w, int index) {
-    return GradeClass(
-        w->findChild<QPushButton*>(QString("GradeCommand%1").arg(index))->property("gradeClass").toInt());
 }
 
 QColor statusColour(QTableWidget* grid, int row) {
@@ -215,38 +208,8 @@ private slots:
         QCOMPARE(verification::verificationErrorText(4999), QString("Unknown error = 4999"));
     }
 
-    // The ten ranges of a grade row survive the trip through the button classes, and a
-    // click keeps the row ordered between its neighbours.
-    void gradeRanges() {
-        for (const QString range : {"A A", "A B", "A C", "A D", "B B", "B C", "B D", "C C", "C D", "D D"})
-            QCOMPARE(settings::gradeRange(settings::gradeClasses(range)), range);
-        auto row = settings::gradeClasses("A D");                     // Good Fair Fair Fair Poor
-        QCOMPARE(settings::nextGradeClass(row, 1), GradeClass::Good); // Good and Fair neighbours alternate
-        row = settings::gradeClasses("A A");                          // Good Poor Poor Poor Poor
-        QCOMPARE(settings::nextGradeClass(row, 1), GradeClass::Good); // Poor wraps to the better neighbour
-        row[1] = GradeClass::Good;
-        QCOMPARE(settings::nextGradeClass(row, 1), GradeClass::Fair);
-        QCOMPARE(settings::nextGradeClass(row, 3), GradeClass::Poor); // both neighbours Poor: Poor
-        QCOMPARE(settings::barcodeSummary(0x3), QString("MULTIPLE"));
-        QCOMPARE(settings::barcodeSummary(0x2), QString("Code 39 "));
-        QCOMPARE(settings::barcodeSummary(0x1000), QString());
-    }
-
-    // A reader that cannot grade shows no verification controls and no report item.
+    // A reader that cannot grade has no verification report item.
     void readerWithoutVerification() {
-        startReader(0, false);
-        m_coordinator->Focus("");
-        m_reader = testing::startReader("Scanner", testing::nextAddress(), "1.3.0.1");
-        QVERIFY(m_reader);
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        QCOMPARE(shell::firmwareLevel(), 3);
-        Symbology w;
-        w.show();
-        QVERIFY(!w.findChild<QGroupBox*>("frmVerification")->isVisible());
-        QVERIFY(!w.findChild<QGroupBox*>("QualityRangeFrame")->isVisible());
-        QVERIFY(!w.findChild<QGroupBox*>("DPMFrame")->isVisible());
-        QVERIFY(!w.findChild<QPushButton*>("CalibrateButton")->isVisible());
-        QCOMPARE(w.findChild<QListWidget*>("Barcodes")->count(), 12);
         const app::WindowEntry* report = app::windows().entry(VerificationReport::WindowName);
         QVERIFY(report);
         app::ReaderInfo reader;
@@ -255,109 +218,6 @@ private slots:
         QVERIFY(!report->menu.supports(reader));
         reader.firmwareLevel = 4;
         QVERIFY(report->menu.supports(reader));
-        QVERIFY(app::windows().entry(Symbology::WindowName));
-    }
-
-    // The standard, the global range, the DPM rows and the barcode mask go to the reader
-    // and come back when the dialog opens again.
-    void standardAndRangesRoundTrip() {
-        startReader(0);
-        {
-            Symbology w;
-            w.show();
-            QVERIFY(w.findChild<QRadioButton*>("Verification0")->isChecked());
-            QVERIFY(!w.okButton()->isEnabled());
-            auto* list = w.findChild<QListWidget*>("Barcodes");
-            QCOMPARE(list->count(), 18);
-            for (int i = 0; i < list->count(); ++i)
-                list->item(i)->setCheckState(i == 0 || i == 17 ? Qt::Checked : Qt::Unchecked);
-            w.findChild<QRadioButton*>("Verification5")->click();
-            QCOMPARE(w.standard(), QString("ISO"));
-            QVERIFY(w.findChild<QGroupBox*>("QualityRangeFrame")->isVisible());
-            QVERIFY(!w.findChild<QGroupBox*>("DPMFrame")->isVisible());
-            w.findChild<QPushButton*>("GradeCommand3")->click(); // D: Poor to Fair
-            QCOMPARE(buttonClass(&w, 3), GradeClass::Fair);
-            QVERIFY(w.okButton()->isEnabled());
-            QSignalSpy broadcasts(m_conn.get(), &link::Connection::OnBroadcastMessage);
-            w.applyButton()->click();
-            QCOMPARE(readerWords("VERIFY").value(1), QString("ISO"));
-            QCOMPARE(readerWords("VERSTATUS"), (QStringList{"VERSTATUS", "B", "D"}));
-            QCOMPARE(readerWords("BARCODE ENABLE").value(2), QString("0x20001"));
-            QCOMPARE(readerWords("MORPH").value(1), QString("NONE"));
-            QTRY_VERIFY(!broadcasts.isEmpty());
-            QStringList words;
-            for (const auto& b : broadcasts)
-                words << b.at(1).toString();
-            QVERIFY2(words.mid(words.indexOf("UPDATEBC"), 4) ==
-                         (QStringList{"UPDATEBC", "UPDATEPHOTO", "UPDATEAPPMODE", "UPDATEDROPWHENBUSY"}),
-                     qPrintable(words.join(',')));
-            QCOMPARE(shell::verificationStandard(), 5);
-
-            // DPM rows: Cell Size unchecked, its B made Fair.
-            w.findChild<QRadioButton*>("Verification4")->click();
-            QVERIFY(w.findChild<QGroupBox*>("DPMFrame")->isVisible());
-            w.findChild<QCheckBox*>("VerenableCheck0")->setChecked(false);
-            w.findChild<QPushButton*>("GradeCommand6")->click();
-            w.okButton()->click();
-            QCOMPARE(readerWords("VERENABLE CS"), (QStringList{"VERENABLE", "CS", "N", "A", "C"}));
-            QCOMPARE(readerWords("VERENABLE CO"), (QStringList{"VERENABLE", "CO", "Y", "B", "C"}));
-        }
-        Symbology again;
-        again.show();
-        QVERIFY(again.findChild<QRadioButton*>("Verification4")->isChecked());
-        QVERIFY(!again.findChild<QCheckBox*>("VerenableCheck0")->isChecked());
-        QCOMPARE(buttonClass(&again, 6), GradeClass::Fair);
-        QCOMPARE(buttonClass(&again, 3), GradeClass::Fair);
-        QCOMPARE(buttonClass(&again, 2), GradeClass::Fair);
-        QVERIFY(again.findChild<QListWidget*>("Barcodes")->item(17)->checkState() == Qt::Checked);
-        QVERIFY(again.findChild<QLabel*>("lblCalibrateStatus")->text() == "Not Calibrated");
-    }
-
-    // AIM DPM asks for the set-up first; a refusal keeps the previous standard.
-    void aimDpmCompliance() {
-        {
-            verification::dlgAIMDPMCompliance d;
-            d.HideLightFrame(true);
-            d.show();
-            auto* ok = d.findChild<QPushButton*>("cmdOK");
-            QVERIFY(!ok->isEnabled());
-            d.findChild<QCheckBox*>("chkAIMDPMLight")->setChecked(true);
-            QVERIFY(!ok->isEnabled());
-            d.findChild<QCheckBox*>("chkLXM2")->setChecked(true);
-            QVERIFY(ok->isEnabled());
-            ok->click();
-            QVERIFY(d.confirmed());
-            QCOMPARE(d.chosenLight(), QString("30S"));
-            d.findChild<QRadioButton*>("optAIM_DPM_Light3")->setChecked(true);
-            d.show();
-            QVERIFY(!d.findChild<QCheckBox*>("chkAIMDPMLight")->isChecked());
-            QVERIFY(!ok->isEnabled());
-            QCOMPARE(d.chosenLight(), QString("30S"));
-        }
-        startReader(0);
-        m_conn->SendCommand("VERIFY AIM");
-        Symbology w;
-        w.show();
-        int asked = 0;
-        bool agree = false;
-        w.confirmAimDpm = [&](bool hide, QString* light) {
-            ++asked;
-            [&] { QVERIFY(hide); }();
-            *light = "30S";
-            return agree;
-        };
-        w.findChild<QRadioButton*>("Verification6")->click();
-        QCOMPARE(asked, 1);
-        QCOMPARE(w.standard(), QString("AIM"));
-        QVERIFY(w.findChild<QRadioButton*>("Verification1")->isChecked());
-        QVERIFY(!w.okButton()->isEnabled());
-        agree = true;
-        w.findChild<QRadioButton*>("Verification6")->click();
-        QCOMPARE(w.standard(), QString("AIMDPM"));
-        w.okButton()->click();
-        QCOMPARE(readerWords("VERIFY").value(1), QString("AIMDPM"));
-        QCOMPARE(readerWords("ILLUM").value(1), QString("ON"));
-        QCOMPARE(shell::verificationStandard(), shell::kAimDpmStandard);
     }
 
     // With one light channel switched off the dialog refuses to calibrate and sends nothing.
