@@ -1,15 +1,13 @@
-// The photometry, learn and tuning windows against a simulated reader: what the reader's
-// reads do in answer to what they send, and what the windows show of it.
+// The photometry and learn windows against a simulated reader: what the reader's reads do
+// in answer to what they send, and what the windows show of it.
 #include "app/settingsstore.h"
 #include "common/windowbench.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/record.h"
 #include "settings/basicphotometry.h"
-#include "settings/basictune.h"
 #include "settings/learn.h"
 #include "shell/programstate.h"
-#include "tools/overlays.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -27,7 +25,6 @@
 
 using namespace vm;
 using settings::BasicPhotometry;
-using settings::BasicTune;
 using settings::Learn;
 using testing::choose;
 using testing::Received;
@@ -168,174 +165,6 @@ private slots:
         QCOMPARE(readerField("ROWS", 0), QString("AUTO"));
         w->close();
         QCOMPARE(app::settings().GetValue("LearnSelect", QString(), "Learn Options"), QString("BOTH"));
-    }
-
-    // Assisted learn sends the region drawn on the image, halves rounded to even, with the
-    // matrix size and polarity; the main window's own region editing is switched off meanwhile.
-    void assistedLearnSendsTheRegion() {
-        auto w = openWindow<Learn>();
-        clickBox(w->findChild<QRadioButton*>("LearnOption(1)"));
-        QCOMPARE(w->learnCommand(), QString("LEARNEX BOTH NONE"));
-        link::ReaderConnection other;
-        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
-        clickBox(w->findChild<QCheckBox*>("EnableAssist"));
-        QTRY_COMPARE(broadcasts.size(), 1);
-        QCOMPARE(broadcasts.at(0), QVariantList({"BasicInterface", "ROI", "DISABLE"}));
-        const QPointF handles[] = {{120.4, 80.6}, {240.5, 80.2}, {240.0, 199.5}, {120.0, 200.0}};
-        for (int i = 0; i < 4; ++i)
-            w->region()->MoveHandleTo(i, handles[i].x(), handles[i].y());
-        choose(w->findChild<QComboBox*>("NumRows"), "16");
-        choose(w->findChild<QComboBox*>("NumCols"), "16");
-        choose(w->findChild<QComboBox*>("Polarity"), "LIGHT ON DARK");
-        Received received(*m_reader);
-        QTest::mouseClick(w->findChild<QPushButton*>("Learn"), Qt::LeftButton);
-        QCOMPARE(received.lines(), QStringList{"LEARNASSIST 120 81 240 80 240 200 120 200 16 16 LD"});
-        // No symbol in that region: the reader reports a failed learn.
-        QTRY_VERIFY_WITH_TIMEOUT(!w->waiting(), 10000);
-        QCOMPARE(w->statusText(), QString("Decoder Learn Status = Failed\r\n"));
-        w->close();
-        QTRY_COMPARE(broadcasts.size(), 2);
-        QCOMPARE(broadcasts.at(1), QVariantList({"BasicInterface", "ROI", "ENABLE"}));
-    }
-
-    // The groups and rows a reader offers follow its firmware level.
-    void tuningGroupsAndRowsByLevel_data() {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<int>("level");
-        QTest::addColumn<QList<int>>("rowsPerGroup");
-        QTest::addColumn<QStringList>("expertRows");
-        const QStringList photo = {"Auto Min Exposure", "Auto Max Exposure", "Auto Min Gain",
-                                   "Auto Max Gain"};
-        QTest::newRow("3") << "1.2.0.0" << 3 << QList<int>{17, 13, 4} << photo;
-        QTest::newRow("4") << "2.0.0.0" << 4 << QList<int>{17, 18, 7, 10, 4, 1}
-                           << photo + QStringList{"Contrast Report", "Cell Unit Report", "Aperture"};
-        QTest::newRow("5") << "2.0.1.0" << 5 << QList<int>{17, 18, 7, 10, 5, 2, 2, 2}
-                           << photo + QStringList{"Contrast Report", "Cell Unit Report", "Aperture"};
-        QTest::newRow("7") << "2.2.0.0" << 7 << QList<int>{17, 18, 7, 10, 5, 2, 2, 2, 1}
-                           << photo + QStringList{"Contrast Report", "Cell Unit Report", "Aperture"};
-        QTest::newRow("99") << "0.9.0.0" << 99 << QList<int>{17, 18, 7, 10, 5, 2, 2, 2, 1}
-                            << photo + QStringList{"Min X Dimension (MILS*10)", "Max X Dimension (MILS*10)",
-                                                   "Aperture"};
-    }
-    void tuningGroupsAndRowsByLevel() {
-        QFETCH(QString, version);
-        QFETCH(int, level);
-        QFETCH(QList<int>, rowsPerGroup);
-        QFETCH(QStringList, expertRows);
-        m_coordinator->Focus("");
-        m_reader = testing::startReader("Tune", testing::nextAddress(), version);
-        QVERIFY(m_reader);
-        testing::focusReader(*m_coordinator, m_reader->address().toString());
-        QCOMPARE(shell::firmwareLevel(), level);
-        auto w = openWindow<BasicTune>();
-        QCOMPARE(w->findChild<QComboBox*>("ParamSelect")->count(), rowsPerGroup.size());
-        for (int g = 0; g < rowsPerGroup.size(); ++g)
-            QCOMPARE(w->grid(g)->rowCount(), rowsPerGroup.at(g));
-        QStringList expert;
-        for (int r = 0; r < w->grid(2)->rowCount(); ++r)
-            expert << w->grid(2)->item(r, 0)->text();
-        QCOMPARE(expert, expertRows);
-        if (level == 4) {
-            QCOMPARE(w->grid(3)->item(3, 0)->text(), QString("No Top Timing Border"));
-            QCOMPARE(w->grid(4)->item(2, 0)->text(), QString("Check Sum Checking"));
-            // Created but neither loaded nor shown on these readers.
-            QCOMPARE(w->grid(2)->item(4, 1)->text(), QString());
-        }
-        if (level == 99)
-            QCOMPARE(w->grid(2)->item(4, 1)->text(), QString("10"));
-        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
-    }
-
-    // A list choice goes out at once; a typed value out of range or past its partner is
-    // refused with the reader's own message, sends nothing and shows the cached value again.
-    void tuningEditsAndValidation() {
-        shell::setFirmwareLevel(5);
-        readerHolds("PHOTOEX AUTO 1000 0 30 31 0 1023");
-        auto w = openWindow<BasicTune>();
-        Received received(*m_reader);
-        w->editCell(4); // Polarity
-        auto* combo = w->comboEditor();
-        QVERIFY(combo->isVisible());
-        QCOMPARE(combo->currentText(), QString("AUTO"));
-        combo->setCurrentIndex(combo->findText("LD"));
-        emit combo->activated(combo->currentIndex());
-        QCOMPARE(received.lines(), QStringList{"POL LD"});
-        QCOMPARE(w->grid(0)->item(4, 1)->text(), QString("LD"));
-
-        link::ReaderConnection other;
-        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
-        w->selectGroup(2);
-        w->editCell(0); // Auto Min Exposure
-        testing::ExpectPrompts boxes;
-        boxes->expectMessage("Velmarrow", "Max is less than Min!", app::PromptIcon::None,
-                             app::PromptButtons::Ok, app::PromptAnswer::Ok);
-        w->textEditor()->setText("31");
-        QTest::keyClick(w->textEditor(), Qt::Key_Return);
-        QCOMPARE(w->grid(2)->item(0, 1)->text(), QString("30"));
-        QCOMPARE(received.lines(), QStringList{"POL LD"});
-
-        w->selectGroup(0);
-        const QString timeout = w->grid(0)->item(9, 1)->text();
-        QVERIFY(!timeout.isEmpty());
-        w->editCell(9); // Read Timeout
-        boxes->expectMessage("Velmarrow", "Value out of range!", app::PromptIcon::None,
-                             app::PromptButtons::Ok, app::PromptAnswer::Ok);
-        w->textEditor()->setText("10000");
-        QTest::keyClick(w->textEditor(), Qt::Key_Return);
-        QCOMPARE(w->grid(0)->item(9, 1)->text(), timeout);
-        QCOMPARE(received.lines(), QStringList{"POL LD"});
-        w->editCell(9);
-        w->textEditor()->setText("250");
-        QTest::keyClick(w->textEditor(), Qt::Key_Return);
-        QCOMPARE(received.lines(), QStringList({"POL LD", "TIMEOUT READ 250"}));
-        QVERIFY(!w->textEditor()->isVisible());
-        QTRY_COMPARE(broadcasts.size(), 1);
-        QCOMPARE(broadcasts.at(0), QVariantList({"BasicTune", "UPDATETIMEOUT", ""}));
-        // Without control a click opens nothing.
-        QVERIFY(m_conn->SendCommand("RELEASE").ok);
-        QTRY_VERIFY(!w->learnAction()->isEnabled());
-        w->editCell(9);
-        QVERIFY(!w->textEditor()->isVisible());
-    }
-
-    // The toolbar's learn: pressed sends LEARN BOTH, the outcome record releases it and the
-    // grid shows the learned values; released early it cancels; undo puts the values back.
-    void tuningLearnFinishesCancelsAndUndoes() {
-        shell::setFirmwareLevel(5);
-        auto w = openWindow<BasicTune>();
-        QCOMPARE(w->grid(0)->item(2, 1)->text(), QString("AUTO"));
-        Received received(*m_reader);
-        w->learnAction()->trigger();
-        QCOMPARE(received.lines(), QStringList{"LEARN BOTH"});
-        QTRY_VERIFY_WITH_TIMEOUT(!w->learnAction()->isChecked(), 10000);
-        QCOMPARE(w->lastLearnStatus(), 6);
-        QTRY_COMPARE_WITH_TIMEOUT(w->grid(0)->item(2, 1)->text(), QString("16"), 5000); // Num Rows
-        QCOMPARE(w->grid(0)->item(5, 1)->text(), QString("NORMAL"));                    // Image Style
-
-        // Cancelled before the next cycle (the reader waits for a trigger): nothing is learned.
-        readerHolds("TRIG T");
-        w->learnAction()->trigger();
-        w->learnAction()->trigger();
-        QVERIFY(received.lines().contains("LEARNCANCEL"));
-        m_reader->cycles().trigger(QStringLiteral("VT"));
-        QTRY_COMPARE_WITH_TIMEOUT(w->lastLearnStatus(), -1, 10000);
-
-        w->unlearnAction()->trigger();
-        QVERIFY(received.lines().contains("UNLEARN"));
-        QTRY_COMPARE_WITH_TIMEOUT(w->grid(0)->item(2, 1)->text(), QString("AUTO"), 5000);
-    }
-
-    // Outcome texts for the codes a reader reports, by option.
-    void outcomeTexts() {
-        auto w = openWindow<Learn>();
-        clickBox(w->findChild<QRadioButton*>("LearnOption(0)"));
-        QCOMPARE(w->outcomeText(4), QString("Photometry Learned"));
-        clickBox(w->findChild<QRadioButton*>("LearnOption(1)"));
-        QCOMPARE(w->outcomeText(-1), QString("Decoder Learn Status = NO LEARN\r\n"));
-        readerHolds("BARCODE ENABLE 0x2");
-        QCOMPARE(w->outcomeText(1), QString("Decoder Learn Status = 1D OK\r\nBarcode Type = Code 39 \r\n"));
-        QVERIFY(m_conn->SendCommand("RELEASE").ok);
-        QTRY_VERIFY(!w->findChild<QPushButton*>("Learn")->isEnabled());
     }
 };
 
