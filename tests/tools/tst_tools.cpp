@@ -1,6 +1,6 @@
-// The monitoring windows against simulated readers: the report, chart, terminal and
-// network overview, the histogram window and the filmstrip recorder, alone and as the
-// main window opens them.
+// The monitoring windows against simulated readers where their contract tables do not
+// reach: top-rate bursts, CSV export, the histogram's painted scale, browsing and failed
+// writes of the filmstrip, and the windows as the main window opens them.
 #include "app/imagefiles.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
@@ -204,27 +204,6 @@ private slots:
         QCOMPARE(minutes.at(1).second.reads, 1u);
     }
 
-    void reportWindowSizesToItsGridUnlessMaximised() {
-        focus(0);
-        auto* report =
-            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
-        QTRY_VERIFY(report->grid()->rowCount() >= 3);
-        const auto fits = [report] {
-            const int expected = display::TwipsToPixelsY(
-                report, display::PixelsToTwipsY(report, report->toolbar()->height()) +
-                            report->grid()->ContentHeight() + tools::BasicReport::kExtraHeightTwips);
-            return std::abs(report->frameGeometry().height() - expected) <= 2;
-        };
-        QTRY_VERIFY(fits());
-        report->showMaximized();
-        QSignalSpy records(report->connection(), &link::Connection::OnNewRecord);
-        QVERIFY(records.wait(5000));
-        const QSize maximised = report->size();
-        QTRY_VERIFY(records.count() >= 4);
-        QTRY_VERIFY(report->grid()->rowCount() >= 6);
-        QCOMPARE(report->size(), maximised);
-    }
-
     void reportCsvExport() {
         focus(0);
         auto* report =
@@ -254,106 +233,6 @@ private slots:
             QVERIFY(!report->ExportCsv(bad));
         }
         QVERIFY(!QFile::exists(bad));
-    }
-
-    void statisticsResetNeedsControl() {
-        focus(0);
-        auto* report =
-            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
-        QVERIFY(!report->clearCountersButton()->isEnabled());
-        QSignalSpy commands(reader(0), &sim::Reader::commandReceived);
-        auto received = [&commands](const QString& line) {
-            for (const auto& args : commands)
-                if (args.at(0).toString() == line)
-                    return true;
-            return false;
-        };
-
-        // Declined: the refusal, and the statistics stay.
-        QTRY_VERIFY(reader(0)->cycles().stats().triggers > 0);
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Velmarrow", "Do you wish to control the camera ToolCam1?",
-                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
-            boxes->expectMessage("Velmarrow", "Cannot clear statistics without control...", PromptIcon::None,
-                                 PromptButtons::Ok, PromptAnswer::Ok);
-            report->ResetStatistics();
-        }
-        QVERIFY(!received("CONTROL"));
-        QVERIFY(!received("STATS RESET"));
-
-        // Accepted: control is taken, the reset confirmed and sent; the button comes on.
-        reader(0)->cycles().setOnline(false);
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Velmarrow", "Do you wish to control the camera ToolCam1?",
-                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
-            boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
-                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
-            report->ResetStatistics();
-        }
-        QVERIFY(received("CONTROL"));
-        QTRY_VERIFY(received("STATS RESET"));
-        QCOMPARE(reader(0)->cycles().stats().triggers, quint64(0));
-        QTRY_VERIFY(report->clearCountersButton()->isEnabled());
-
-        // With control held there is only the confirmation; No sends nothing.
-        commands.clear();
-        {
-            testing::ExpectPrompts boxes;
-            boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
-                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
-            report->clearCountersButton()->trigger();
-        }
-        QVERIFY(!received("STATS RESET"));
-
-        // Control given back elsewhere: the button goes off.
-        reader(0)->dropControl();
-        QTRY_VERIFY(!report->clearCountersButton()->isEnabled());
-    }
-
-    void statisticsResetAsksThePassword() {
-        focus(0);
-        shell::setControlPassword("sesame");
-        auto* report =
-            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
-        QSignalSpy commands(reader(0), &sim::Reader::commandReceived);
-        testing::ExpectPrompts boxes;
-        boxes->expectMessage("Velmarrow", "Do you wish to control the camera ToolCam1?", PromptIcon::Question,
-                             PromptButtons::YesNo, PromptAnswer::Yes);
-        boxes->expectInput("VelmarrowPassword", "Enter Password", QString(), true, QString("open up"));
-        boxes->expectMessage("Velmarrow", "Invalid Password", PromptIcon::None, PromptButtons::Ok,
-                             PromptAnswer::Ok);
-        report->ResetStatistics();
-        for (const auto& args : commands)
-            QVERIFY(args.at(0).toString() != "CONTROL" && args.at(0).toString() != "STATS RESET");
-    }
-
-    // ------------------------------------------------------------ terminal and network
-
-    void terminalSendsTypedCommandAndColoursReply() {
-        focus(1);
-        auto* window = static_cast<tools::BasicTerminal*>(
-            app::windows().open(tools::BasicTerminal::WindowName, nullptr));
-        QVERIFY(window->windowTitle().endsWith(" - Terminal"));
-        display::Terminal* terminal = window->terminal();
-        QTRY_VERIFY(terminal->Output()->toPlainText().contains("-- Connected to ToolCam2"));
-        QLineEdit* input = terminal->Input();
-        input->setFocus();
-        QTest::keyClicks(input, "STATS");
-        QTest::keyClick(input, Qt::Key_Return);
-        QTRY_VERIFY(reader(1)->receivedCommands().contains("STATS"));
-        const QStringList lines = terminal->Output()->toPlainText().split('\n');
-        QCOMPARE(lines.constLast(), QString("!STATS OK"));
-        QVERIFY(lines.at(lines.size() - 2).startsWith("STATS "));
-        const QTextDocument* doc = terminal->Output()->document();
-        const QColor last = doc->lastBlock().begin().fragment().charFormat().foreground().color();
-        QCOMPARE(last, QColor(0, 0xFF, 0xFF)); // the OK status in cyan
-
-        QTest::keyClicks(input, "NOSUCHWORD");
-        QTest::keyClick(input, Qt::Key_Return);
-        const QColor error = doc->lastBlock().begin().fragment().charFormat().foreground().color();
-        QCOMPARE(error, QColor(0xFF, 0x50, 0x50));
     }
 
     // ------------------------------------------------------------ histogram
@@ -695,84 +574,6 @@ private slots:
         QVERIFY(!QFile::exists(path));
         reader(1)->cycles().setOnline(true);
         QVERIFY(reader(1)->setScene("contrast", "90", &error));
-    }
-
-    void filmstripFiltersByGradeWhileTheReaderGrades() {
-        auto* film = static_cast<tools::FilmstripRecorder*>(
-            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
-        QVERIFY(!film->verificationMode());
-        shell::setFirmwareLevel(4);
-        shell::setVerificationEnabled(true);
-        link::ReaderConnection other;
-        other.BroadcastMessage("Symbology", "VERIFICATION_ON", QString());
-        QTRY_VERIFY(film->verificationMode());
-        QCOMPARE(film->filterList()->count(), 9);
-        QCOMPARE(film->filterList()->currentText(), QString("Verify Good, Fair, Poor, Failed"));
-
-        auto graded = [](std::optional<int> grade) {
-            link::Record record;
-            if (grade) {
-                link::VerificationResult result;
-                result.gradeCode = *grade;
-                record.m_verification = result;
-            }
-            return record;
-        };
-        film->filterList()->setCurrentIndex(7); // "Verify Poor, Failed"
-        QCOMPARE(film->filterList()->currentText(), QString("Verify Poor, Failed"));
-        QVERIFY(!film->passes(graded(3)));
-        QVERIFY(!film->passes(graded(2)));
-        QVERIFY(film->passes(graded(1)));
-        QVERIFY(film->passes(graded(0)));
-        QVERIFY(film->passes(graded(std::nullopt)));
-        film->filterList()->setCurrentIndex(3); // "Verify Good"
-        QVERIFY(film->passes(graded(3)));
-        QVERIFY(!film->passes(graded(1)));
-
-        // The window's own announcement does not count; another window's does.
-        shell::setVerificationEnabled(false);
-        QSignalSpy heard(&other, &link::Connection::OnBroadcastMessage);
-        other.BroadcastMessage(tools::FilmstripRecorder::WindowName, "VERIFICATION_OFF", QString());
-        QTRY_VERIFY(!heard.isEmpty() &&
-                    heard.constLast().at(0).toString() == tools::FilmstripRecorder::WindowName);
-        QVERIFY(film->verificationMode());
-        other.BroadcastMessage("Symbology", "VERIFICATION_OFF", QString());
-        QTRY_VERIFY(!film->verificationMode());
-        QCOMPARE(film->filterList()->count(), 3);
-        shell::setFirmwareLevel(0);
-    }
-
-    // Last: the reader that appears later moves discovery to its own simulator.
-    void networkOverviewListsReadersAsTheyComeAndGo() {
-        auto* window = static_cast<tools::NetworkOverview*>(
-            app::windows().open(tools::NetworkOverview::WindowName, nullptr));
-        QVERIFY(window->windowTitle().endsWith(" - Network Overview"));
-        display::Cameras* cameras = window->cameras();
-        auto row = [cameras](const QString& name) {
-            for (int r = 0; r < cameras->rowCount(); ++r)
-                if (cameras->item(r, display::Cameras::NameColumn)->text() == name)
-                    return r;
-            return -1;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(row("ToolCam1") >= 0 && row("ToolCam2") >= 0, 10000);
-        // The window is at least as wide as its columns need.
-        QTRY_VERIFY(display::PixelsToTwipsX(window, window->frameGeometry().width()) + 20 >=
-                    cameras->ContentWidth() + tools::NetworkOverview::kExtraWidthTwips);
-
-        // A reader that stops answering is shown as gone, and back when it answers again.
-        reader(1)->setListening(false);
-        QTRY_COMPARE_WITH_TIMEOUT(cameras->item(row("ToolCam2"), display::Cameras::ReachableColumn)->text(),
-                                  QString("No"), 15000);
-        QCOMPARE(cameras->item(row("ToolCam1"), display::Cameras::ReachableColumn)->text(), QString("Yes"));
-        reader(1)->setListening(true);
-        QTRY_COMPARE_WITH_TIMEOUT(cameras->item(row("ToolCam2"), display::Cameras::ReachableColumn)->text(),
-                                  QString("Yes"), 15000);
-
-        // A reader that appears later is listed.
-        sim::ReaderConfig extra = toolReader("ToolCam3");
-        auto late = testing::startSimulator({extra});
-        QVERIFY(late);
-        QTRY_VERIFY_WITH_TIMEOUT(row("ToolCam3") >= 0, 15000);
     }
 };
 
