@@ -123,8 +123,9 @@ ControlContract gridRow(int port, int row, int field) {
             return grid(stage)->item(row, 4)->text();
         };
     } else {
-        // One click a step: header on, trailer on, header off (trailer only), trailer off.
-        c.values = {{"NONE", "-/-"}, {"H", "H/-"}, {"H_T", "H/T"}, {"T", "-/T"}, {"NONE", "-/-"}};
+        // One click a step, each box on and off with the other box off and on.
+        c.values = {{"NONE", "-/-"}, {"H", "H/-"},   {"H_T", "H/T"}, {"T", "-/T"},   {"NONE", "-/-"},
+                    {"T", "-/T"},    {"H_T", "H/T"}, {"H", "H/-"},   {"NONE", "-/-"}};
         c.set = [port, row](Stage& stage, const Value& v) {
             toPort(stage, port);
             setUse(stage, row, v.shown);
