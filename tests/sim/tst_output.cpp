@@ -1,6 +1,7 @@
 // The reader's formatted output as a controller on its TCP output ports receives it: every
 // keyword of the format language, header and trailer, fixed buffers, the events of a cycle,
-// matching and the beeper.
+// matching and the beeper. (Serial-number matching and the oldest readers' reports are
+// pinned, through their windows, by the output and match contract tables.)
 
 #include "sim/adminconsole.h"
 #include "sim/catalogue.h"
@@ -494,26 +495,6 @@ private slots:
         QCOMPARE(tcp2.until(";"), QByteArray("6/2/4;"));
     }
 
-    // Serial matching: the counter in the text's positions, advancing on each match.
-    void serialMatching() {
-        QVERIFY(start(10));
-        QString error;
-        QVERIFY(m_reader->setScene("text", "SN", &error));
-        QVERIFY(m_reader->setScene("serialdigits", "3", &error));
-        QVERIFY(m_reader->setScene("serial", "5", &error));
-        QVERIFY(set("MATCHEX S \"\" 5 1 3 5"));
-        QVERIFY(set("OUTPUT TCP1 OKMATCH Y \"+(DATA);\" NONE"));
-        QVERIFY(set("OUTPUT TCP1 MATCHFL Y \"-(DATA);\" NONE"));
-        QVERIFY(set("OUTPUT TCP1 OKDEC N \"\" NONE"));
-        Listener tcp1;
-        QVERIFY(tcp1.open(*m_reader, 1));
-        trigger();
-        trigger();
-        QVERIFY(m_reader->setScene("serial", "9", &error));
-        trigger();
-        QCOMPARE(reports(tcp1, 3), QByteArray("+SN005;+SN006;-SN009;"));
-    }
-
     // The beeper sounds the counts of the cycle's events while it is on.
     void beeperEvents() {
         QVERIFY(start(10));
@@ -536,23 +517,6 @@ private slots:
         data.record();
         QCOMPARE(data.events("beep").size(), 2);
         QVERIFY(m_reader->stateText().contains("beeps=5"));
-    }
-
-    // Readers before level 3: one report per event with the common header and trailer, the
-    // data in hexadecimal when asked, on every port.
-    void olderReaderReports() {
-        QVERIFY(start(2));
-        QVERIFY(set("HEADER \"[\""));
-        QVERIFY(set("TRAILER \"]\\0d\\0a\""));
-        QVERIFY(set("OKDEC Y \"(DATA)\" Y Y 0"));
-        QVERIFY(set("OUTPUT FORMAT HEX"));
-        Listener tcp1;
-        QVERIFY(tcp1.open(*m_reader, 1));
-        DataStream data;
-        QVERIFY(data.open(*m_reader));
-        trigger();
-        const QString text = data.record().value("text").toString();
-        QCOMPARE(tcp1.until("\r\n"), "[" + text.toUtf8().toHex().toUpper() + "]\r\n");
     }
 
     // The serial line is the standard port: its reports come as blocks between replies.
