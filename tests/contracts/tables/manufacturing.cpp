@@ -1,6 +1,7 @@
 // Manufacturing settings viewer: three read-only boxes filled from the reader's factory
 // blocks, the end-of-block line left out; nothing is written.
 #include "contracts/contract.h"
+#include "settings/frmsettings.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -79,6 +80,14 @@ WindowContract manufacturingContract() {
             again.lines(), QStringList({"SETTINGS_HARDWARE", "SETTINGS_CUSTOMER", "SETTINGS_MANUFACTURING"}),
             10000);
         QTRY_VERIFY(boxText(stage, "CustomerText").startsWith(QStringLiteral("CUSTOMER STANDARD")));
+        // The end-of-block line is left out wherever it comes; it still counts as a line, so a
+        // block that begins with it begins with a line break.
+        const QString end = QStringLiteral("!SETTINGS_HARDWARE OK");
+        QCOMPARE(settings::BlockText({"MODEL LXM2", "SERIAL RS232", end}, end),
+                 QStringLiteral("MODEL LXM2\r\nSERIAL RS232"));
+        QCOMPARE(settings::BlockText({end, "MODEL LXM2", "SERIAL RS232"}, end),
+                 QStringLiteral("\r\nMODEL LXM2\r\nSERIAL RS232"));
+        QCOMPARE(settings::BlockText({end}, end), QString());
         stage.end();
         stage.begin();
         QWidget* empty = stage.open(QStringLiteral("frmSettings"));
