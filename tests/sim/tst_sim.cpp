@@ -1,5 +1,6 @@
 // The simulated reader alone, over its real sockets, pseudo-terminal and files.
 
+#include "common/waits.h"
 #include "sim/adminconsole.h"
 #include "sim/catalogue.h"
 #include "sim/dataframe.h"
@@ -50,7 +51,8 @@ std::unique_ptr<Simulator> startOne(ReaderConfig rc) {
     return simulator;
 }
 
-constexpr int kWait = 5000;
+// A reply or event from the reader: as long as the program's link waits for a reply.
+constexpr int kWait = vm::testing::kReplyWaitMs;
 
 // A terminal-like client of the command port: sends a line, collects lines up to the status line.
 class CommandClient {
