@@ -364,6 +364,15 @@ void olderReader(Stage& stage) {
     QTRY_VERIFY(!stage.window()->isVisible());
     QCOMPARE(received.starting(QStringLiteral("EIPENABLE")), QStringList());
     QCOMPARE(stage.fields("DOMAIN"), QStringList({"old.example"}));
+    // From level 3 it is there.
+    stage.close();
+    stage.end();
+    stage.begin();
+    stage.start(sim::softwareVersionForLevel(3));
+    stage.send(QStringLiteral("EIPENABLE Y"));
+    QVERIFY(stage.open(kWindow));
+    QVERIFY(stage.control("chkEIPEnable")->isEnabled());
+    QVERIFY(qobject_cast<QCheckBox*>(stage.control("chkEIPEnable"))->isChecked());
 }
 
 // Replies lost while the dialog loads: what was not read is not shown as a value and not

@@ -211,6 +211,10 @@ void resultsOnly(Stage& stage) {
     testing::choose(list(stage, "cmbSaveImg"), QStringLiteral("Yes"));
     QCOMPARE(capacity(stage), QStringLiteral("Capacity = ~ ") + figures.value(0));
     testing::choose(list(stage, "cmbSaveImg"), QStringLiteral("No"));
+    // A failure kind chosen under "Failed" and left for another qualifier is not written.
+    testing::choose(list(stage, "cmbQualify"), QStringLiteral("Failed"));
+    testing::choose(list(stage, "cmbQualFail"), QStringLiteral("Decode Failure"));
+    testing::choose(list(stage, "cmbQualify"), QStringLiteral("Passed"));
     testing::typeInto(box(stage, "txtSize"), QStringLiteral("12"));
     testing::Received received(stage.reader());
     pressOk(stage);
