@@ -429,6 +429,12 @@ void ranges(Stage& stage) {
     stage.apply();
     QTRY_COMPARE(stage.fields("RETRYEX").value(1), QStringLiteral("35"));
     QCOMPARE(stage.fields("RETRYEX").value(3), QStringLiteral("500"));
+    // Typing alone already offers Apply.
+    QVERIFY(!dialog(stage)->applyButton()->isEnabled());
+    testing::retype(time, QStringLiteral("40"));
+    QVERIFY(dialog(stage)->applyButton()->isEnabled());
+    QVERIFY(dialog(stage)->okButton()->isEnabled());
+    testing::typeInto(time, QStringLiteral("35"));
     // In the inter-symbol mode the same box holds field 3.
     testing::choose(get<QComboBox>(stage, "RetryMode"), QStringLiteral("Intersymbol Wait"));
     {
@@ -594,6 +600,24 @@ void threeSlots(Stage& stage) {
     stage.close();
 }
 
+// Level 4 brings the external lights, and with them the GPIO 1 check of "External".
+void levelFour(Stage& stage) {
+    stage.start(QStringLiteral("2.0.2.0"));
+    stage.send(QStringLiteral("IOASSIGN GPIO_OUT1 PASS"));
+    QVERIFY(stage.open(kWindow));
+    auto* lighting = get<QComboBox>(stage, "Lighting");
+    QCOMPARE(testing::entries(lighting), kAllLights);
+    {
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", kExternalRefused, PromptIcon::None, PromptButtons::Ok,
+                             PromptAnswer::Ok);
+        testing::choose(lighting, QStringLiteral("External"));
+    }
+    QCOMPARE(lighting->currentText(), QStringLiteral("On"));
+    QVERIFY(!dialog(stage)->applyButton()->isEnabled());
+    stage.close();
+}
+
 ControlContract row(const QString& name, Kind kind, const QString& parameter, int field,
                     QList<Value> values) {
     ControlContract c;
@@ -717,8 +741,8 @@ WindowContract applicationContract() {
 
     w.checks = [](Stage& stage) {
         const std::function<void(Stage&)> parts[] = {
-            texts,       summaries,     presets,     externalLighting, ranges, reloadsAndCancel,
-            laserStrobe, lightingModes, controlRule, threeSlots};
+            texts,       summaries,     presets,     externalLighting, ranges,   reloadsAndCancel,
+            laserStrobe, lightingModes, controlRule, threeSlots,       levelFour};
         bool first = true;
         for (const auto& part : parts) {
             if (!first) {

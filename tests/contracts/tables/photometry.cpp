@@ -202,6 +202,15 @@ void powerStrobe(Stage& stage) {
     QCOMPARE(text->text(), QStringLiteral("1000"));
     QCOMPARE(exposure->value(), 1000);
     QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("1000"));
+    // Closing takes what the box holds even when it was not left.
+    testing::retype(text, QStringLiteral("700"));
+    QCOMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("1000"));
+    stage.close();
+    QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("700"));
+    QVERIFY(stage.open(kWindow));
+    exposure = get<QSlider>(stage, "Exposure");
+    text = get<QLineEdit>(stage, "ExposureText");
+    QCOMPARE(text->text(), QStringLiteral("700"));
     // Digits only: other keys are not taken.
     testing::typeInto(text, QStringLiteral("4x5"));
     QCOMPARE(text->text(), QStringLiteral("45"));
@@ -262,6 +271,14 @@ void calibration(Stage& stage) {
     auto* warning = get<QLabel>(stage, "lblCalibrationWarning");
     QVERIFY(warning->isVisibleTo(w));
     QCOMPARE(warning->text(), kWarning);
+    // Another window's word that the calibration is gone hides the warning at once.
+    stage.station().BroadcastMessage(QStringLiteral("ContractStation"), QStringLiteral("UNCALIBRATED"),
+                                     QString());
+    QTRY_VERIFY(!warning->isVisibleTo(w));
+    w = stage.open(kWindow);
+    QVERIFY(w);
+    warning = get<QLabel>(stage, "lblCalibrationWarning");
+    QVERIFY(warning->isVisibleTo(w));
     // Grading: the preprocessing is the verification's, exposure and gain are the operator's.
     QVERIFY(!stage.control("PreprocMethod")->isEnabled());
     QVERIFY(!stage.control("NegativeImage")->isEnabled());
