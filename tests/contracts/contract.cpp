@@ -125,6 +125,28 @@ void Stage::press(const QString& button) {
     b->click();
 }
 
+ControlContract fieldRow(const QString& name, Kind kind, const QString& parameter, int field,
+                         QList<Value> values) {
+    ControlContract c;
+    c.name = name;
+    c.kind = kind;
+    c.parameter = parameter;
+    c.field = field;
+    c.values = std::move(values);
+    return c;
+}
+
+void okRefused(Stage& stage, const QString& title, const QString& text, app::PromptIcon icon) {
+    testing::Received received(stage.reader());
+    {
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage(title, text, icon, app::PromptButtons::Ok, app::PromptAnswer::Ok);
+        stage.press(QStringLiteral("btnOK"));
+    }
+    QVERIFY2(stage.window()->isVisible(), qPrintable(text));
+    QCOMPARE(received.lines(), QStringList());
+}
+
 void setControl(Stage& stage, const ControlContract& row, const Value& value) {
     if (row.kind == Kind::Custom) {
         row.set(stage, value);

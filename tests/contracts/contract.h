@@ -162,6 +162,13 @@ private:
     QPointer<QWidget> m_window;
 };
 
+// A row for a control bound to one field; the rest of the row keeps its defaults.
+ControlContract fieldRow(const QString& name, Kind kind, const QString& parameter, int field,
+                         QList<Value> values);
+// Presses OK and expects it refused with this box: nothing reaches the reader and the
+// dialog stays open.
+void okRefused(Stage& stage, const QString& title, const QString& text, app::PromptIcon icon);
+
 // Works a control and reads it back, by kind.
 void setControl(Stage& stage, const ControlContract& row, const Value& value);
 QString readControl(Stage& stage, const ControlContract& row);

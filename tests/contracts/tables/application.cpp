@@ -618,17 +618,6 @@ void levelFour(Stage& stage) {
     stage.close();
 }
 
-ControlContract row(const QString& name, Kind kind, const QString& parameter, int field,
-                    QList<Value> values) {
-    ControlContract c;
-    c.name = name;
-    c.kind = kind;
-    c.parameter = parameter;
-    c.field = field;
-    c.values = std::move(values);
-    return c;
-}
-
 } // namespace
 
 WindowContract applicationContract() {
@@ -639,7 +628,7 @@ WindowContract applicationContract() {
 
     // A preset: confirmed, then TRIG with the others it names.
     ControlContract preset =
-        row("AppMode", Kind::List, "TRIG", 0, {{"C", "Demo"}, {"T", "Stop and Scan"}, {"C", "Demo"}});
+        fieldRow("AppMode", Kind::List, "TRIG", 0, {{"C", "Demo"}, {"T", "Stop and Scan"}, {"C", "Demo"}});
     preset.alsoWrites = {"ILLUM:0", "PHOTOEX:0", "RETRYEX:0"};
     preset.boxes = [](Stage& stage, const Value& v) {
         stage.unexpected()->expectMessage(
@@ -652,26 +641,26 @@ WindowContract applicationContract() {
     };
     w.controls << preset;
 
-    w.controls << row("TRIG_Enabled", Kind::Check, "TRIG", 0, {{"C", "off"}, {"T", "on"}, {"C", "off"}});
+    w.controls << fieldRow("TRIG_Enabled", Kind::Check, "TRIG", 0, {{"C", "off"}, {"T", "on"}, {"C", "off"}});
     ControlContract edge =
-        row("TRIG_Polarity", Kind::List, "TE", 0,
-            {{"P", "Low -> High"}, {"N", "High -> Low"}, {"B", "Both"}, {"P", "Low -> High"}});
+        fieldRow("TRIG_Polarity", Kind::List, "TE", 0,
+                 {{"P", "Low -> High"}, {"N", "High -> Low"}, {"B", "Both"}, {"P", "Low -> High"}});
     edge.needs = {"TRIG T"};
     w.controls << edge;
 
-    ControlContract mode = row("RetryMode", Kind::List, "RETRYEX", 0,
-                               {{"NONE", "None"},
-                                {"TIME", "Time"},
-                                {"COUNT", "Count"},
-                                {"GPIO", "RETRY input Duration"},
-                                {"SUPERMARKET", "Intersymbol Wait"},
-                                {"LIGHT", "Light"},
-                                {"LIST", "PID List"},
-                                {"NONE", "None"}});
+    ControlContract mode = fieldRow("RetryMode", Kind::List, "RETRYEX", 0,
+                                    {{"NONE", "None"},
+                                     {"TIME", "Time"},
+                                     {"COUNT", "Count"},
+                                     {"GPIO", "RETRY input Duration"},
+                                     {"SUPERMARKET", "Intersymbol Wait"},
+                                     {"LIGHT", "Light"},
+                                     {"LIST", "PID List"},
+                                     {"NONE", "None"}});
     w.controls << mode;
     // The list flag of the PID list modes, last field of the retry layout.
-    ControlContract flag = row("RetryMode", Kind::List, "RETRYEX", 21,
-                               {{"N", "PID List"}, {"A", "PID List w/Acquire"}, {"N", "PID List"}});
+    ControlContract flag = fieldRow("RetryMode", Kind::List, "RETRYEX", 21,
+                                    {{"N", "PID List"}, {"A", "PID List w/Acquire"}, {"N", "PID List"}});
     flag.needs = {retryLine("LIST")};
     flag.fromLevel = 4;
     flag.below = Below::Custom;
@@ -679,26 +668,26 @@ WindowContract applicationContract() {
         QCOMPARE(testing::entries(get<QComboBox>(stage, "RetryMode")), kShortRetryModes);
     };
     w.controls << flag;
-    ControlContract time =
-        row("RetryTime", Kind::Box, "RETRYEX", 1, {{"500", "500"}, {"1200", "1200"}, {"60000", "60000"}});
+    ControlContract time = fieldRow("RetryTime", Kind::Box, "RETRYEX", 1,
+                                    {{"500", "500"}, {"1200", "1200"}, {"60000", "60000"}});
     time.needs = {retryLine("TIME")};
     w.controls << time;
     ControlContract wait =
-        row("RetryTime", Kind::Box, "RETRYEX", 3, {{"500", "500"}, {"35", "35"}, {"900", "900"}});
+        fieldRow("RetryTime", Kind::Box, "RETRYEX", 3, {{"500", "500"}, {"35", "35"}, {"900", "900"}});
     wait.needs = {retryLine("SUPERMARKET")};
     w.controls << wait;
     ControlContract count =
-        row("RetryCount", Kind::List, "RETRYEX", 2, {{"3", "3"}, {"1", "1"}, {"15", "15"}});
+        fieldRow("RetryCount", Kind::List, "RETRYEX", 2, {{"3", "3"}, {"1", "1"}, {"15", "15"}});
     count.needs = {retryLine("COUNT")};
     w.controls << count;
     ControlContract infinite =
-        row("InfiniteISWT", Kind::Check, "RETRYEX", 3, {{"700", "off"}, {"0", "on"}, {"500", "off"}});
+        fieldRow("InfiniteISWT", Kind::Check, "RETRYEX", 3, {{"700", "off"}, {"0", "on"}, {"500", "off"}});
     infinite.needs = {retryLine("SUPERMARKET")};
     w.controls << infinite;
 
     for (int i = 0; i < 15; ++i) {
-        ControlContract pid = row(QStringLiteral("PID(%1)").arg(i), Kind::List, "RETRYEX", 4 + i,
-                                  {{"0", "0"}, {"9", "9"}, {"2", "2"}, {"0", "0"}});
+        ControlContract pid = fieldRow(QStringLiteral("PID(%1)").arg(i), Kind::List, "RETRYEX", 4 + i,
+                                       {{"0", "0"}, {"9", "9"}, {"2", "2"}, {"0", "0"}});
         pid.needs = {"STORE 2", "STORE 9", retryLine("LIST")};
         pid.fromLevel = i < 3 ? 4 : 7;
         w.controls << pid;
@@ -715,16 +704,16 @@ WindowContract applicationContract() {
                                  {"POWER_STROBE_AND_EXT", "Power Strobe & Ext"},
                                  {"ON_AND_PSTROBED_AND_EXT", "On/PowerStrb/Ext"},
                                  {"ON", "On"}};
-    ControlContract retryLight = row("RetryLighting", Kind::List, "RETRYEX", 19, lights);
+    ControlContract retryLight = fieldRow("RetryLighting", Kind::List, "RETRYEX", 19, lights);
     retryLight.needs = {retryLine("LIGHT")};
     retryLight.fromLevel = 4;
     w.controls << retryLight;
-    ControlContract lightPid =
-        row("RetryLightPID", Kind::List, "RETRYEX", 20, {{"0", "0"}, {"9", "9"}, {"2", "2"}, {"0", "0"}});
+    ControlContract lightPid = fieldRow("RetryLightPID", Kind::List, "RETRYEX", 20,
+                                        {{"0", "0"}, {"9", "9"}, {"2", "2"}, {"0", "0"}});
     lightPid.needs = {"STORE 2", "STORE 9", retryLine("LIGHT")};
     lightPid.fromLevel = 4;
     w.controls << lightPid;
-    ControlContract lighting = row("Lighting", Kind::List, "ILLUM", 0, lights);
+    ControlContract lighting = fieldRow("Lighting", Kind::List, "ILLUM", 0, lights);
     // The external lights come with level 4; before it the list offers the reader's own.
     lighting.fromLevel = 4;
     lighting.below = Below::Custom;
@@ -733,11 +722,11 @@ WindowContract applicationContract() {
     };
     w.controls << lighting;
 
-    w.controls << row("Target", Kind::List, "TARGET", 0,
-                      {{"OFF", "Off"}, {"ON", "On"}, {"T", "Strobe (2 sec)"}});
-    w.controls << row("TimeoutEdit", Kind::Box, "TIMEOUT READ", 0,
-                      {{"500", "500"}, {"9999", "9999"}, {"0", "0"}});
-    w.controls << row("DwellEdit", Kind::Box, "DWELLTIME", 0, {{"0", "0"}, {"60", "60"}, {"25", "25"}});
+    w.controls << fieldRow("Target", Kind::List, "TARGET", 0,
+                           {{"OFF", "Off"}, {"ON", "On"}, {"T", "Strobe (2 sec)"}});
+    w.controls << fieldRow("TimeoutEdit", Kind::Box, "TIMEOUT READ", 0,
+                           {{"500", "500"}, {"9999", "9999"}, {"0", "0"}});
+    w.controls << fieldRow("DwellEdit", Kind::Box, "DWELLTIME", 0, {{"0", "0"}, {"60", "60"}, {"25", "25"}});
 
     w.checks = [](Stage& stage) {
         const std::function<void(Stage&)> parts[] = {

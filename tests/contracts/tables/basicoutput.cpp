@@ -25,17 +25,6 @@ const QStringList kCaptions = {"Decode Pass", "Decode Fail", "RT Error",
                                "Locate Fail", "Match Pass",  "Match Fail"};
 const QStringList kBeeps = {"no beeps", "1 beep", "2 beeps", "3 beeps"};
 
-ControlContract row(const QString& name, Kind kind, const QString& parameter, int field,
-                    const QList<Value>& values) {
-    ControlContract c;
-    c.name = name;
-    c.kind = kind;
-    c.parameter = parameter;
-    c.field = field;
-    c.values = values;
-    return c;
-}
-
 template <typename T>
 T* find(Stage& stage, const QString& name) {
     auto* c = qobject_cast<T*>(stage.control(name));
@@ -204,24 +193,26 @@ WindowContract basicOutputContract() {
     const QList<Value> yesNo = {{"N", "off"}, {"Y", "on"}, {"N", "off"}};
     for (int i = 0; i < 6; ++i) {
         const QString p = kEvents[i];
-        w.controls << row(QStringLiteral("EnableCheck(%1)").arg(i), Kind::Check, p, 0, yesNo);
-        w.controls << row(
+        w.controls << fieldRow(QStringLiteral("EnableCheck(%1)").arg(i), Kind::Check, p, 0, yesNo);
+        w.controls << fieldRow(
             QStringLiteral("ReportEdit(%1)").arg(i), Kind::Box, p, 1,
             {{"\"\"", ""}, {"\"(DATA)\"", "(DATA)"}, {"\"R:(PID#)\\0d\\0a\"", "R:(PID#)\\0d\\0a"}});
         // The header and trailer of a row follow control as the other row controls do.
-        w.controls << row(QStringLiteral("HeaderCheck(%1)").arg(i), Kind::Check, p, 2, yesNo);
-        w.controls << row(QStringLiteral("TrailerCheck(%1)").arg(i), Kind::Check, p, 3, yesNo);
-        w.controls << row(QStringLiteral("BeepCombo(%1)").arg(i), Kind::List, p, 4,
-                          {{"0", "no beeps"}, {"2", "2 beeps"}, {"3", "3 beeps"}, {"1", "1 beep"}});
+        w.controls << fieldRow(QStringLiteral("HeaderCheck(%1)").arg(i), Kind::Check, p, 2, yesNo);
+        w.controls << fieldRow(QStringLiteral("TrailerCheck(%1)").arg(i), Kind::Check, p, 3, yesNo);
+        w.controls << fieldRow(QStringLiteral("BeepCombo(%1)").arg(i), Kind::List, p, 4,
+                               {{"0", "no beeps"}, {"2", "2 beeps"}, {"3", "3 beeps"}, {"1", "1 beep"}});
     }
-    w.controls << row("Header", Kind::Box, "HEADER", 0,
-                      {{"\"\"", ""}, {"\"[\"", "["}, {"\"<(PID#)>\"", "<(PID#)>"}});
-    w.controls << row("Trailer", Kind::Box, "TRAILER", 0, {{"\"\\0d\\0a\"", "\\0d\\0a"}, {"\"]\"", "]"}});
-    w.controls << row("OutFormat", Kind::Check, "OUTPUT FORMAT", 0,
-                      {{"RAW", "off"}, {"HEX", "on"}, {"RAW", "off"}});
-    w.controls << row("MatchEnable", Kind::Check, "MATCHEX", 0, {{"N", "off"}, {"T", "on"}, {"N", "off"}});
-    w.controls << row("Match", Kind::Box, "MATCHEX", 1,
-                      {{"\"\"", ""}, {"\"AB*\"", "AB*"}, {"\"X?Y\"", "X?Y"}});
+    w.controls << fieldRow("Header", Kind::Box, "HEADER", 0,
+                           {{"\"\"", ""}, {"\"[\"", "["}, {"\"<(PID#)>\"", "<(PID#)>"}});
+    w.controls << fieldRow("Trailer", Kind::Box, "TRAILER", 0,
+                           {{"\"\\0d\\0a\"", "\\0d\\0a"}, {"\"]\"", "]"}});
+    w.controls << fieldRow("OutFormat", Kind::Check, "OUTPUT FORMAT", 0,
+                           {{"RAW", "off"}, {"HEX", "on"}, {"RAW", "off"}});
+    w.controls << fieldRow("MatchEnable", Kind::Check, "MATCHEX", 0,
+                           {{"N", "off"}, {"T", "on"}, {"N", "off"}});
+    w.controls << fieldRow("Match", Kind::Box, "MATCHEX", 1,
+                           {{"\"\"", ""}, {"\"AB*\"", "AB*"}, {"\"X?Y\"", "X?Y"}});
 
     w.checks = [](Stage& stage) {
         for (auto part : {&texts, &quotes, &failures, &readerOutput}) {

@@ -128,12 +128,7 @@ void verifyUnassigned(Stage& stage, int line) {
 
 ControlContract row(const QString& name, Kind kind, const QString& parameter, int field,
                     QList<Value> values) {
-    ControlContract c;
-    c.name = name;
-    c.kind = kind;
-    c.parameter = parameter;
-    c.field = field;
-    c.values = std::move(values);
+    ControlContract c = fieldRow(name, kind, parameter, field, values);
     c.needsControl = false; // the window does not follow programming control
     return c;
 }

@@ -19,12 +19,7 @@ const QString kSerialOnly = QStringLiteral("MATCHEX S \"\" 0 1 1 10");
 
 ControlContract row(const QString& name, Kind kind, const QString& parameter, int field,
                     const QList<Value>& values, const QStringList& needs = {}, int fromLevel = 0) {
-    ControlContract c;
-    c.name = name;
-    c.kind = kind;
-    c.parameter = parameter;
-    c.field = field;
-    c.values = values;
+    ControlContract c = fieldRow(name, kind, parameter, field, values);
     c.needs = needs;
     c.fromLevel = fromLevel;
     return c;

@@ -81,18 +81,6 @@ QString labelOf(Stage& stage, const char* name) {
     return QStringLiteral("(no label)");
 }
 
-// OK refused with this message: nothing is sent and the dialog stays open.
-void refused(Stage& stage, const QString& title, const QString& text) {
-    testing::Received received(stage.reader());
-    {
-        testing::ExpectPrompts boxes;
-        boxes->expectMessage(title, text, PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-        stage.press(QStringLiteral("btnOK"));
-    }
-    QVERIFY2(stage.window()->isVisible(), qPrintable(text));
-    QCOMPARE(received.lines(), QStringList());
-}
-
 void texts(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
     QWidget* w = stage.open(kWindow);
@@ -235,21 +223,22 @@ void validation(Stage& stage) {
     testing::choose(list(stage, "cmbSaveMethod"), QStringLiteral("Save on remote system (FTP)"));
     for (const char* bad : {"-3", "many", "", "1.5"}) {
         testing::typeInto(box(stage, "txtSize"), QLatin1String(bad));
-        refused(stage, "Validation Error", "Illegal maximum records value!");
+        okRefused(stage, "Validation Error", "Illegal maximum records value!", PromptIcon::Exclamation);
         QVERIFY(box(stage, "txtSize")->hasFocus());
     }
     testing::typeInto(box(stage, "txtSize"), QStringLiteral("5"));
-    refused(stage, "FTP Setup Error", "Host IP and Path must be specified!");
+    okRefused(stage, "FTP Setup Error", "Host IP and Path must be specified!", PromptIcon::Exclamation);
     testing::typeInto(box(stage, "txtHost"), QStringLiteral("10.1.1.1"));
-    refused(stage, "FTP Setup Error", "Host IP and Path must be specified!");
+    okRefused(stage, "FTP Setup Error", "Host IP and Path must be specified!", PromptIcon::Exclamation);
     testing::typeInto(box(stage, "txtPath"), QStringLiteral("p"));
     testing::choose(list(stage, "cmbSaveResults"), QStringLiteral("No"));
     testing::choose(list(stage, "cmbSaveImg"), QStringLiteral("No"));
-    refused(stage, "FTP Setup Error", "Please specify either results and/or images to save");
+    okRefused(stage, "FTP Setup Error", "Please specify either results and/or images to save",
+              PromptIcon::Exclamation);
     testing::choose(list(stage, "cmbSaveResults"), QStringLiteral("Yes"));
     for (const char* bad : {"10000", "-1", "x"}) {
         testing::typeInto(box(stage, "txtFTPSize"), QLatin1String(bad));
-        refused(stage, "Validation Error", "Illegal maximum FTP records value!");
+        okRefused(stage, "Validation Error", "Illegal maximum FTP records value!", PromptIcon::Exclamation);
     }
     testing::typeInto(box(stage, "txtFTPSize"), QStringLiteral("9999"));
     pressOk(stage);

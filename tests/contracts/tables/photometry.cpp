@@ -347,17 +347,6 @@ void aimDpm(Stage& stage) {
     stage.close();
 }
 
-ControlContract row(const QString& name, Kind kind, const QString& parameter, int field,
-                    QList<Value> values) {
-    ControlContract c;
-    c.name = name;
-    c.kind = kind;
-    c.parameter = parameter;
-    c.field = field;
-    c.values = std::move(values);
-    return c;
-}
-
 } // namespace
 
 WindowContract photometryContract() {
@@ -369,43 +358,45 @@ WindowContract photometryContract() {
     w.broadcasts = {};
 
     // The options are checked by clicking; the other one clears itself.
-    w.controls << row("Auto", Kind::Check, "PHOTOEX", 0, {{"MANUAL", "off"}, {"AUTO", "on"}});
-    ControlContract manual = row("Manual", Kind::Check, "PHOTOEX", 0, {{"AUTO", "off"}, {"MANUAL", "on"}});
+    w.controls << fieldRow("Auto", Kind::Check, "PHOTOEX", 0, {{"MANUAL", "off"}, {"AUTO", "on"}});
+    ControlContract manual =
+        fieldRow("Manual", Kind::Check, "PHOTOEX", 0, {{"AUTO", "off"}, {"MANUAL", "on"}});
     // Manual photometry starts from the exposure and gain automatic photometry reported.
     manual.alsoWrites = {"PHOTOEX:1", "PHOTOEX:2"};
     w.controls << manual;
 
-    ControlContract exposure = row("Exposure", Kind::Spin, "PHOTOEX", 1,
-                                   {{"1000", "1000"}, {"5000", "5000"}, {"30", "30"}, {"20000", "20000"}});
+    ControlContract exposure =
+        fieldRow("Exposure", Kind::Spin, "PHOTOEX", 1,
+                 {{"1000", "1000"}, {"5000", "5000"}, {"30", "30"}, {"20000", "20000"}});
     exposure.needs = {kManual};
     w.controls << exposure;
-    ControlContract exposureText =
-        row("ExposureText", Kind::Box, "PHOTOEX", 1, {{"1000", "1000"}, {"12000", "12000"}, {"30", "30"}});
+    ControlContract exposureText = fieldRow("ExposureText", Kind::Box, "PHOTOEX", 1,
+                                            {{"1000", "1000"}, {"12000", "12000"}, {"30", "30"}});
     exposureText.needs = {kManual};
     w.controls << exposureText;
-    ControlContract gain =
-        row("Gain", Kind::Spin, "PHOTOEX", 2, {{"100", "100"}, {"0", "0"}, {"1023", "1023"}, {"512", "512"}});
+    ControlContract gain = fieldRow("Gain", Kind::Spin, "PHOTOEX", 2,
+                                    {{"100", "100"}, {"0", "0"}, {"1023", "1023"}, {"512", "512"}});
     gain.needs = {kManual};
     w.controls << gain;
     ControlContract gainText =
-        row("GainText", Kind::Box, "PHOTOEX", 2, {{"100", "100"}, {"700", "700"}, {"1", "1"}});
+        fieldRow("GainText", Kind::Box, "PHOTOEX", 2, {{"100", "100"}, {"700", "700"}, {"1", "1"}});
     gainText.needs = {kManual};
     w.controls << gainText;
 
-    w.controls << row("PreprocMethod", Kind::List, "MORPH", 0,
-                      {{"NONE", "NONE"},
-                       {"ERODE", "ERODE"},
-                       {"DILATE", "DILATE"},
-                       {"OPEN", "OPEN"},
-                       {"CLOSE", "CLOSE"},
-                       {"NONE", "NONE"}});
+    w.controls << fieldRow("PreprocMethod", Kind::List, "MORPH", 0,
+                           {{"NONE", "NONE"},
+                            {"ERODE", "ERODE"},
+                            {"DILATE", "DILATE"},
+                            {"OPEN", "OPEN"},
+                            {"CLOSE", "CLOSE"},
+                            {"NONE", "NONE"}});
     ControlContract iterations =
-        row("PreprocIter", Kind::List, "MORPH", 1, {{"1", "1"}, {"5", "5"}, {"3", "3"}});
+        fieldRow("PreprocIter", Kind::List, "MORPH", 1, {{"1", "1"}, {"5", "5"}, {"3", "3"}});
     iterations.needs = {"MORPH ERODE 1"};
     w.controls << iterations;
 
     ControlContract negative =
-        row("NegativeImage", Kind::Check, "NEGATIVE", 0, {{"OFF", "off"}, {"ON", "on"}, {"OFF", "off"}});
+        fieldRow("NegativeImage", Kind::Check, "NEGATIVE", 0, {{"OFF", "off"}, {"ON", "on"}, {"OFF", "off"}});
     negative.fromLevel = 5;
     negative.below = Below::Hidden;
     w.controls << negative;
