@@ -37,6 +37,8 @@ bool waitLoop(const std::function<bool()>& done, int timeoutMs,
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: a time-out must never end before its time.
+    timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     const std::function<void()> check = [&] {
         if (done())
@@ -206,6 +208,7 @@ void CommandResponse::sendAsync(const QString& text, std::function<void(const Co
     p->callback = std::move(done);
     p->timer = std::make_unique<QTimer>();
     p->timer->setSingleShot(true);
+    p->timer->setTimerType(Qt::PreciseTimer);
     std::weak_ptr<Pending> weak = p;
     connect(p->timer.get(), &QTimer::timeout, this, [this, weak, timeoutMs] {
         auto p = weak.lock();
