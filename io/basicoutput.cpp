@@ -1,12 +1,12 @@
 #include "io/basicoutput.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -208,7 +208,7 @@ void BasicOutput::showKeywords(int row) {
 
 void BasicOutput::loadParameters() {
     m_loadError.clear();
-    if (vm::shell::firmwareLevel() >= vm::link::level::FormatEditor) {
+    if (vm::app::firmwareLevel() >= vm::link::level::FormatEditor) {
         handOver();
         return;
     }

@@ -1,6 +1,7 @@
 #include "io/dlgcommsetup.h"
 
 #include "app/applyparameters.h"
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/seriallines.h"
 #include "link/connection.h"
@@ -8,7 +9,6 @@
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -222,7 +222,7 @@ bool dlgCommSetup::validAddress(const QString& address) {
 
 QStringList dlgCommSetup::parametersToLoad() const {
     QStringList names{kDhcp, kIp, kMac, kDomain, kTty};
-    const int level = vm::shell::firmwareLevel();
+    const int level = vm::app::firmwareLevel();
     if (level == 0 || level >= vm::link::level::FormatEditor)
         names << kEip;
     return names;
@@ -337,7 +337,7 @@ void dlgCommSetup::applyControlState(bool) {
         for (QWidget* w : frame->findChildren<QWidget*>())
             w->setEnabled(m_readerFrames);
     }
-    const int level = vm::shell::firmwareLevel();
+    const int level = vm::app::firmwareLevel();
     if (!(level == 0 || level >= vm::link::level::FormatEditor))
         m_eip->setEnabled(false);
     const bool ports = m_ports_->count() > 0;

@@ -1,11 +1,11 @@
 #include "io/dlgpartqueuesetup.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "link/connection.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -36,7 +36,7 @@ QString unquoted(const QString& field) {
 }
 
 bool levelAtLeast(int level) {
-    return vm::shell::firmwareLevel() >= level;
+    return vm::app::firmwareLevel() >= level;
 }
 
 // A whole number of 0 or more, as the operator typed it.

@@ -1,9 +1,9 @@
 #include "io/frmbeep.h"
 
+#include "app/programstate.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -82,7 +82,7 @@ void frmBeep::loadParameters() {
     m_combo->hide();
     if (!isConnected())
         return;
-    if (vm::shell::firmwareLevel() < vm::link::level::FormatEditor) {
+    if (vm::app::firmwareLevel() < vm::link::level::FormatEditor) {
         // Older readers set their beeps in the output dialog.
         if (!m_closing) {
             m_closing = true;

@@ -1,5 +1,6 @@
 #include "io/frmioassign.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "link/connection.h"
@@ -9,7 +10,6 @@
 #include "link/pidlist.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -270,7 +270,7 @@ int frmIOAssign::gpio1Selection() const {
 
 void frmIOAssign::fillTagLists() {
     QStringList entries = {QString()};
-    const int offered = offeredTagCount(vm::shell::firmwareLevel());
+    const int offered = offeredTagCount(vm::app::firmwareLevel());
     for (int i = 0; i < offered; ++i)
         entries << QLatin1String(ioTags()[i].word);
     for (const Line& line : std::as_const(m_lines)) {
@@ -295,7 +295,7 @@ void frmIOAssign::loadParameters() {
     if (!isConnected())
         return;
     m_storedPids = vm::link::readStoredPids(connection()->Response());
-    const int offered = offeredTagCount(vm::shell::firmwareLevel());
+    const int offered = offeredTagCount(vm::app::firmwareLevel());
     for (int i = 0; i < offered; ++i) {
         const QString tag = QLatin1String(ioTags()[i].word);
         const QString name = QStringLiteral("SET_CRITERIA ") + tag;
@@ -471,7 +471,7 @@ void frmIOAssign::typeChosen(int index, int type) {
         return;
     Line& line = m_lines[index];
     const int tagIndex = line.tag->currentIndex();
-    const int level = vm::shell::firmwareLevel();
+    const int level = vm::app::firmwareLevel();
     if (tagIndex <= 0) {
         unassign(index);
     } else if (isInputTag(tagIndex) && type < 4) {

@@ -1,11 +1,11 @@
 #include "io/frmiosettings.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -51,7 +51,7 @@ const QString kIOMode = QStringLiteral("IO_MODE");
 const char* const kOldPolarities[] = {"SIGOUT PASS", "SIGOUT FAIL", "SIGOUT DV"};
 
 bool newerReader() {
-    return vm::shell::firmwareLevel() >= vm::link::level::Verification;
+    return vm::app::firmwareLevel() >= vm::link::level::Verification;
 }
 
 } // namespace
@@ -171,7 +171,7 @@ void frmIOSettings::buildControls() {
                {{vm::res::Str(20057), QStringLiteral("H")}, {vm::res::Str(20058), QStringLiteral("L")}});
     bindChoice(m_ioMode, kIOMode, 0, [] {
         QList<Choice> choices;
-        for (const IOModeEntry& e : ioModes(vm::shell::firmwareLevel()))
+        for (const IOModeEntry& e : ioModes(vm::app::firmwareLevel()))
             choices.append({QString::fromLatin1(e.caption), QString::fromLatin1(e.keyword)});
         return choices;
     });
@@ -202,7 +202,7 @@ void frmIOSettings::loadParameters() {
 void frmIOSettings::refresh() {
     const bool newer = newerReader();
     const int mode = m_ioMode->currentIndex();
-    const QList<IOModeEntry> modes = ioModes(vm::shell::firmwareLevel());
+    const QList<IOModeEntry> modes = ioModes(vm::app::firmwareLevel());
     const bool pulsed = mode >= 0 && modes[mode].pulsed;
     const bool dataValid = mode >= 0 && modes[mode].dataValid;
 
@@ -264,7 +264,7 @@ void frmIOSettings::applyControlState(bool control) {
     for (QWidget* w : m_polarities)
         w->setEnabled(control);
     const int mode = m_ioMode->currentIndex();
-    const QList<IOModeEntry> modes = ioModes(vm::shell::firmwareLevel());
+    const QList<IOModeEntry> modes = ioModes(vm::app::firmwareLevel());
     m_duration->setEnabled(control && mode >= 0 && modes[mode].pulsed);
     const bool triggered = parameters().GetParameter(kTrig).Field(0) == QLatin1String("T");
     m_userTrigger->setEnabled(control && triggered);

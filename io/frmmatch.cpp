@@ -1,10 +1,10 @@
 #include "io/frmmatch.h"
 
+#include "app/programstate.h"
 #include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -36,7 +36,7 @@ QString shown(const QString& field) {
 }
 
 bool matchList() {
-    return vm::shell::firmwareLevel() >= vm::link::level::MatchList;
+    return vm::app::firmwareLevel() >= vm::link::level::MatchList;
 }
 
 // The focused field's colour (0x00BBGGRR C0FFFF: light yellow).

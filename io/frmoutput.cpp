@@ -1,5 +1,6 @@
 #include "io/frmoutput.h"
 
+#include "app/programstate.h"
 #include "app/windowroutines.h"
 #include "io/editformatstring.h"
 #include "io/outputpreview.h"
@@ -8,7 +9,6 @@
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -248,7 +248,7 @@ void frmOutput::loadParameters() {
     m_fixedEdited = false;
     if (!isConnected())
         return;
-    if (vm::shell::firmwareLevel() < vm::link::level::FormatEditor) {
+    if (vm::app::firmwareLevel() < vm::link::level::FormatEditor) {
         handOver();
         return;
     }
@@ -311,7 +311,7 @@ void frmOutput::showPort() {
     const vm::link::Parameter& ht = parameters().GetParameter(headerTrailerName());
     m_header->setText(shownText(ht.Field(0)));
     m_trailer->setText(shownText(ht.Field(1)));
-    const bool fixedShown = vm::shell::firmwareLevel() >= vm::link::level::Calibration;
+    const bool fixedShown = vm::app::firmwareLevel() >= vm::link::level::Calibration;
     FixedFrame->setVisible(fixedShown);
     if (fixedShown && !m_fixedEdited) {
         const int fixed = int(vm::settings::leadingNumber(

@@ -1,5 +1,6 @@
 #include "settings/basicapplication.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "link/connection.h"
@@ -8,7 +9,6 @@
 #include "link/pidlist.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -284,12 +284,12 @@ void BasicApplication::buildControls() {
         m_lighting, kIllum, 0,
         [] {
             QList<Choice> choices;
-            for (const LightingEntry& e : lightingEntries(vm::shell::firmwareLevel()))
+            for (const LightingEntry& e : lightingEntries(vm::app::firmwareLevel()))
                 choices.append({QString::fromLatin1(e.caption), QString::fromLatin1(e.keyword), e.reads});
             return choices;
         },
         [this](const Choice& chosen) {
-            for (const LightingEntry& e : lightingEntries(vm::shell::firmwareLevel()))
+            for (const LightingEntry& e : lightingEntries(vm::app::firmwareLevel()))
                 if (QLatin1String(e.keyword) == chosen.value && e.needsGpio1)
                     return gpio1Free();
             return true;
@@ -336,10 +336,10 @@ void BasicApplication::loadParameters() {
                                 QStringLiteral("MATCH"), kTimeout, kDwell})
         load(name);
     m_storedPids = vm::link::readStoredPids(connection()->Response());
-    if (vm::shell::firmwareLevel() >= vm::link::level::Calibration) {
+    if (vm::app::firmwareLevel() >= vm::link::level::Calibration) {
         if (load(QStringLiteral("VERIFY")))
-            vm::shell::setVerificationStandard(
-                vm::shell::VerificationStandardCode(field(QStringLiteral("VERIFY"), 0)));
+            vm::app::setVerificationStandard(
+                vm::app::VerificationStandardCode(field(QStringLiteral("VERIFY"), 0)));
         m_lightChannels = load(QStringLiteral("XLIGHTCHANNELS"))
                               ? int(leadingNumber(field(QStringLiteral("XLIGHTCHANNELS"), 0)))
                               : 0;
@@ -374,7 +374,7 @@ void BasicApplication::fillPidLists() {
     fill(m_retryLightPid);
     // The retry lighting offers what the lighting list offers.
     QStringList lights;
-    for (const LightingEntry& e : lightingEntries(vm::shell::firmwareLevel()))
+    for (const LightingEntry& e : lightingEntries(vm::app::firmwareLevel()))
         lights << QString::fromLatin1(e.caption);
     QStringList shown;
     for (int i = 0; i < m_retryLighting->count(); ++i)
@@ -484,7 +484,7 @@ void BasicApplication::refreshRetry(QStringList& lines) {
         lines << vm::res::Str(20120).arg(used.join(QLatin1Char(',')));
     } else if (mode == QLatin1String("LIGHT")) {
         const QString light = field(kRetry, m_layout.lightingField);
-        const QList<LightingEntry> entries = lightingEntries(vm::shell::firmwareLevel());
+        const QList<LightingEntry> entries = lightingEntries(vm::app::firmwareLevel());
         int index = -1;
         for (int i = 0; i < entries.size(); ++i)
             if (QLatin1String(entries[i].keyword) == light || entries[i].reads.contains(light))
@@ -585,7 +585,7 @@ void BasicApplication::pidChosen(int slot, int index) {
 void BasicApplication::retryLightingChosen(int index) {
     if (updating() || loading() || index < 0)
         return;
-    const QList<LightingEntry> entries = lightingEntries(vm::shell::firmwareLevel());
+    const QList<LightingEntry> entries = lightingEntries(vm::app::firmwareLevel());
     if (index >= entries.size())
         return;
     if (!entries[index].needsGpio1 || gpio1Free())
@@ -639,7 +639,7 @@ QStringList BasicApplication::broadcastsAfterApply() const {
     using namespace vm::link::broadcast;
     QStringList words = {QLatin1String(UpdatePhoto), QLatin1String(UpdateIO), QLatin1String(UpdateTimeout),
                          QLatin1String(UpdateLaser)};
-    if (vm::shell::firmwareLevel() >= vm::link::level::Calibration)
+    if (vm::app::firmwareLevel() >= vm::link::level::Calibration)
         words << QLatin1String(UpdateDropWhenBusy);
     return words;
 }
@@ -647,8 +647,8 @@ QStringList BasicApplication::broadcastsAfterApply() const {
 void BasicApplication::applyControlState(bool control) {
     bool a = control;
     bool b = control;
-    if (vm::shell::firmwareLevel() >= vm::link::level::Calibration) {
-        a = control && vm::shell::verificationStandard() != vm::shell::kAimDpmStandard;
+    if (vm::app::firmwareLevel() >= vm::link::level::Calibration) {
+        a = control && vm::app::verificationStandard() != vm::app::kAimDpmStandard;
         // With a light controller the lights are chosen in the symbology window.
         b = m_lightChannels <= 0 ? a : false;
     }

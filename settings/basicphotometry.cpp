@@ -1,12 +1,12 @@
 #include "settings/basicphotometry.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "link/connection.h"
 #include "link/parameterset.h"
 #include "link/record.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -154,7 +154,7 @@ void BasicPhotometry::buildControls() {
 
     m_method->setCurrentIndex(0);
     m_iter->setCurrentIndex(0);
-    m_negative->setVisible(vm::shell::firmwareLevel() >= kNegativeLevel);
+    m_negative->setVisible(vm::app::firmwareLevel() >= kNegativeLevel);
 
     connect(m_auto, &QRadioButton::clicked, this, &BasicPhotometry::autoClicked);
     connect(m_manual, &QRadioButton::clicked, this, &BasicPhotometry::manualClicked);
@@ -191,7 +191,7 @@ void BasicPhotometry::setField(const QString& parameter, int index, const QStrin
 
 QStringList BasicPhotometry::parametersToLoad() const {
     QStringList names = {kPhoto, kMorph, kIllum};
-    if (vm::shell::firmwareLevel() >= kNegativeLevel)
+    if (vm::app::firmwareLevel() >= kNegativeLevel)
         names << kNegative;
     return names;
 }
@@ -202,23 +202,23 @@ void BasicPhotometry::loadParameters() {
         return;
     SettingsWindow::loadParameters();
     bool warn = false;
-    if (vm::shell::firmwareLevel() >= kCalibrationLevel) {
+    if (vm::app::firmwareLevel() >= kCalibrationLevel) {
         if (load(QStringLiteral("VERIFY"))) {
-            const int code = vm::shell::VerificationStandardCode(field(QStringLiteral("VERIFY"), 0));
-            vm::shell::setVerificationStandard(code);
-            vm::shell::setVerificationEnabled(code != 0);
+            const int code = vm::app::VerificationStandardCode(field(QStringLiteral("VERIFY"), 0));
+            vm::app::setVerificationStandard(code);
+            vm::app::setVerificationEnabled(code != 0);
         }
         if (load(QStringLiteral("CALIBRATED")))
-            vm::shell::setReaderCalibrated(truthValue(field(QStringLiteral("CALIBRATED"), 0)));
-        const int code = vm::shell::verificationStandard();
-        warn = vm::shell::readerCalibrated() && code >= 1 && code <= 5;
+            vm::app::setReaderCalibrated(truthValue(field(QStringLiteral("CALIBRATED"), 0)));
+        const int code = vm::app::verificationStandard();
+        warn = vm::app::readerCalibrated() && code >= 1 && code <= 5;
     }
     m_calibrationWarning->setVisible(warn);
     m_loaded = true;
 }
 
 void BasicPhotometry::refresh() {
-    const int level = vm::shell::firmwareLevel();
+    const int level = vm::app::firmwareLevel();
     m_negative->setVisible(level >= kNegativeLevel);
     const QString illumination = field(kIllum, 0).toUpper();
     setRange(m_exposure, kExposureMin, powerStrobed(illumination) ? kPowerStrobeExposureMax : kExposureMax);
@@ -246,14 +246,14 @@ void BasicPhotometry::refresh() {
 }
 
 void BasicPhotometry::applyControlState(bool control) {
-    setEnabledByRule(control && isConnected() && !vm::shell::imageFileAcquisition());
+    setEnabledByRule(control && isConnected() && !vm::app::imageFileAcquisition());
 }
 
 void BasicPhotometry::setEnabledByRule(bool editable) {
-    const int level = vm::shell::firmwareLevel();
-    const bool files = vm::shell::imageFileAcquisition();
+    const int level = vm::app::firmwareLevel();
+    const bool files = vm::app::imageFileAcquisition();
     bool e = editable;
-    if (level >= kCalibrationLevel && vm::shell::verificationStandard() == vm::shell::kAimDpmStandard)
+    if (level >= kCalibrationLevel && vm::app::verificationStandard() == vm::app::kAimDpmStandard)
         e = false;
     const bool manual = !m_auto->isChecked();
     for (QWidget* w : {static_cast<QWidget*>(m_auto), static_cast<QWidget*>(m_manual)})
@@ -265,7 +265,7 @@ void BasicPhotometry::setEnabledByRule(bool editable) {
     // Preprocessing applies to image files too, on the readers that grade nothing.
     if (level < kCalibrationLevel)
         e = e || (files && hasControl() && isConnected());
-    else if (vm::shell::verificationEnabled())
+    else if (vm::app::verificationEnabled())
         e = false;
     for (QWidget* w : {static_cast<QWidget*>(m_preprocessFrame), static_cast<QWidget*>(m_methodLabel),
                        static_cast<QWidget*>(m_method), static_cast<QWidget*>(m_negative)})
@@ -282,7 +282,7 @@ void BasicPhotometry::send() {
 }
 
 bool BasicPhotometry::confirmCalibrationChange() {
-    if (vm::shell::firmwareLevel() < kCalibrationLevel || m_calibrationWarning->isHidden())
+    if (vm::app::firmwareLevel() < kCalibrationLevel || m_calibrationWarning->isHidden())
         return true;
     if (updating() || m_calibrationResetConfirmed)
         return true;
@@ -299,14 +299,14 @@ bool BasicPhotometry::confirmCalibrationChange() {
 }
 
 void BasicPhotometry::cancelCalibration() {
-    if (vm::shell::firmwareLevel() < kCalibrationLevel || !m_calibrationResetConfirmed || !connection())
+    if (vm::app::firmwareLevel() < kCalibrationLevel || !m_calibrationResetConfirmed || !connection())
         return;
     m_calibrationResetConfirmed = false;
     // Sending the reader's own calibration photometry back as a command drops the calibration.
     const QString reply = connection()->Query(QStringLiteral("CONTRASTCAL"));
     connection()->SendCommand(reply, 500);
     connection()->BroadcastMessage(objectName(), QStringLiteral("UNCALIBRATED"), QString());
-    vm::shell::setReaderCalibrated(false);
+    vm::app::setReaderCalibrated(false);
     m_calibrationWarning->hide();
 }
 

@@ -1,5 +1,6 @@
 #include "settings/basictune.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "link/connection.h"
@@ -7,7 +8,6 @@
 #include "link/record.h"
 #include "resources/strings.h"
 #include "settings/barcodesummary.h"
-#include "shell/programstate.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -285,7 +285,7 @@ vm::app::WindowEntry BasicTune::windowEntry() {
 }
 
 void BasicTune::buildGrids() {
-    m_level = vm::shell::firmwareLevel();
+    m_level = vm::app::firmwareLevel();
     m_rows = tuneRows(m_level);
     const int groups = tuneGroupCount(m_level);
     hideEditors();
@@ -366,7 +366,7 @@ bool BasicTune::shown(const TuneRow& row) const {
 }
 
 void BasicTune::loadParameters() {
-    if (vm::shell::firmwareLevel() != m_level)
+    if (vm::app::firmwareLevel() != m_level)
         buildGrids();
     hideEditors();
     if (!isConnected())

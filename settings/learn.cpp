@@ -1,6 +1,7 @@
 #include "settings/learn.h"
 
 #include "app/applyparameters.h"
+#include "app/mainimageview.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "display/imageview.h"
@@ -31,11 +32,6 @@ const QString kKey = QStringLiteral("LearnSelect");
 const QStringList kOptionWords = {"PHOTO", "DECODER", "BOTH"};
 const QString kMainWindow = QStringLiteral("BasicInterface");
 const QString kCrLf = QStringLiteral("\r\n");
-
-vm::display::VxImageView* mainImageView() {
-    QWidget* main = vm::app::mainWindow();
-    return main ? main->findChild<vm::display::VxImageView*>(QStringLiteral("ImageCtl")) : nullptr;
-}
 
 // Halves go to the even neighbour, as the reader expects whole pixels.
 QString roundedPixel(double value) {
@@ -187,7 +183,7 @@ void Learn::showRegion() {
     connection()->BroadcastMessage(kMainWindow, QStringLiteral("ROI"), QStringLiteral("DISABLE"));
     for (int i = 0; i < 4; ++i)
         m_region->MoveHandleTo(i, m_corners[size_t(i)].x(), m_corners[size_t(i)].y());
-    if (auto* view = mainImageView())
+    if (auto* view = vm::app::mainImageView())
         view->AddOverlay(QLatin1String(kRegionOverlay), m_region);
 }
 
@@ -197,7 +193,7 @@ void Learn::hideRegion() {
     m_regionShown = false;
     if (connection())
         connection()->BroadcastMessage(kMainWindow, QStringLiteral("ROI"), QStringLiteral("ENABLE"));
-    if (auto* view = mainImageView())
+    if (auto* view = vm::app::mainImageView())
         view->RemoveOverlay(QLatin1String(kRegionOverlay));
 }
 

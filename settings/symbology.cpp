@@ -1,5 +1,6 @@
 #include "settings/symbology.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "link/connection.h"
 #include "link/device.h"
@@ -7,7 +8,6 @@
 #include "link/record.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 #include "verification/dlgaimdpmcompliance.h"
 #include "verification/dlgcalibrate.h"
 
@@ -437,7 +437,7 @@ void Symbology::broadcastReceived(const QString& message, const QString&) {
 
 QStringList Symbology::broadcastsAfterApply() const {
     namespace b = vm::link::broadcast;
-    if (vm::shell::firmwareLevel() >= level::Calibration)
+    if (vm::app::firmwareLevel() >= level::Calibration)
         return {b::UpdateBarcodes, b::UpdatePhoto, b::UpdateAppMode, b::UpdateDropWhenBusy};
     return {b::UpdateBarcodes};
 }
@@ -445,7 +445,7 @@ QStringList Symbology::broadcastsAfterApply() const {
 void Symbology::loadParameters() {
     if (!isConnected())
         return;
-    const int fw = vm::shell::firmwareLevel();
+    const int fw = vm::app::firmwareLevel();
     load(QStringLiteral("NUMDM"));
     load(QStringLiteral("NUMBC"));
     load(QStringLiteral("BARCODE ENABLE"));
@@ -455,7 +455,7 @@ void Symbology::loadParameters() {
 
     load(QStringLiteral("VERIFY"));
     m_standard = text(QStringLiteral("VERIFY"), 0).toUpper();
-    vm::shell::setVerificationStandard(vm::shell::VerificationStandardCode(m_standard));
+    vm::app::setVerificationStandard(vm::app::VerificationStandardCode(m_standard));
     if (fw < 7 && m_standard == QLatin1String("KVTA"))
         m_standard = QStringLiteral("DPM");
     if (fw < 8 && m_standard == QLatin1String("ISOAIM"))
@@ -483,7 +483,7 @@ void Symbology::loadParameters() {
     }
 
     const bool on = m_standard != QLatin1String("NONE");
-    vm::shell::setVerificationEnabled(on);
+    vm::app::setVerificationEnabled(on);
     load(QStringLiteral("VERSTATUS"));
     m_grades[0] = gradeClasses(text(QStringLiteral("VERSTATUS"), 0) + QLatin1Char(' ') +
                                text(QStringLiteral("VERSTATUS"), 1));
@@ -510,7 +510,7 @@ void Symbology::loadDpmRows() {
 }
 
 void Symbology::refresh() {
-    const int fw = vm::shell::firmwareLevel();
+    const int fw = vm::app::firmwareLevel();
     if (vm::link::Device* device = connection()->Device(); device && isConnected())
         setWindowTitle(device->Name() + QStringLiteral(" - Symbology / Verification"));
     const int items = fw >= level::Verification ? int(std::size(kBarcodeNames)) : kEarlyBarcodes;
@@ -591,8 +591,8 @@ void Symbology::standardChosen(int index) {
         return;
     const QString previous = m_standard;
     const QString chosen = QLatin1String(kStandards[index].keyword);
-    if (index == 6 && vm::shell::firmwareLevel() >= level::Calibration &&
-        previous != QLatin1String("AIMDPM") && m_channels < 10) {
+    if (index == 6 && vm::app::firmwareLevel() >= level::Calibration && previous != QLatin1String("AIMDPM") &&
+        m_channels < 10) {
         QString light;
         if (!confirmAimDpm(true, &light)) {
             // Refused: the previous standard stays, and nothing else changes.
@@ -642,7 +642,7 @@ void Symbology::aliasLeft(QLineEdit* box, int channel) {
 }
 
 bool Symbology::writeControls() {
-    const int fw = vm::shell::firmwareLevel();
+    const int fw = vm::app::firmwareLevel();
     auto set = [this](const QString& name, int field, const QString& value) {
         vm::link::Parameter& p = parameters().GetParameter(name);
         if (p.Field(field) != value)
@@ -658,7 +658,7 @@ bool Symbology::writeControls() {
         standard = QStringLiteral("ISOAIM");
     set(QStringLiteral("VERIFY"), 0, standard);
     if (fw >= level::LightControl) {
-        vm::shell::setVerificationStandard(vm::shell::VerificationStandardCode(m_standard));
+        vm::app::setVerificationStandard(vm::app::VerificationStandardCode(m_standard));
         if (m_channels == 1)
             set(QStringLiteral("LIGHT_CTL"), 0,
                 m_light1[1]->isChecked() ? QStringLiteral("90") : QStringLiteral("OFF"));
@@ -668,7 +668,7 @@ bool Symbology::writeControls() {
     if (fw >= level::Calibration) {
         if (m_standard == QLatin1String("AIMDPM"))
             set(QStringLiteral("ILLUM"), 0, QStringLiteral("ON"));
-        if (vm::shell::VerificationStandardCode(m_standard) > 0) {
+        if (vm::app::VerificationStandardCode(m_standard) > 0) {
             set(QStringLiteral("MORPH"), 0, QStringLiteral("NONE"));
             set(QStringLiteral("NEGATIVE"), 0, QStringLiteral("OFF"));
         }
@@ -693,14 +693,14 @@ void Symbology::showCalibrationStatus() {
         connection()->Query(QStringLiteral("CALIBRATED"), 500).section(QLatin1Char(' '), 1, 1);
     if (state == QLatin1String("FALSE")) {
         m_calibrateStatus->setText(QStringLiteral("Not Calibrated"));
-        vm::shell::setCalibrationText(QStringLiteral("Not Calibrated"));
+        vm::app::setCalibrationText(QStringLiteral("Not Calibrated"));
         return;
     }
     const QString reply = connection()->Query(QStringLiteral("CALIBRATED_STRING"), 500);
     const QString stored = reply.mid(int(qstrlen("CALIBRATED_STRING ")));
     const QString text = QStringLiteral("Calibrated : ") + stored.mid(1, stored.size() - 2);
     m_calibrateStatus->setText(text);
-    vm::shell::setCalibrationText(text);
+    vm::app::setCalibrationText(text);
 }
 
 void Symbology::calibrate() {
@@ -733,7 +733,7 @@ void Symbology::calibrate() {
     if (changedVerify)
         sendNow(QStringLiteral("VERIFY AIM"));
 
-    if (vm::shell::firmwareLevel() < level::Calibration) {
+    if (vm::app::firmwareLevel() < level::Calibration) {
         showMessage(this, QStringLiteral("Unable to calibrate this version of Lumivex firmware"),
                     PromptButtons::Ok, PromptIcon::Exclamation, QStringLiteral("Upgrade Firmware"));
     } else {

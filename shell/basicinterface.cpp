@@ -1,6 +1,8 @@
 #include "shell/basicinterface.h"
 
 #include "app/logging.h"
+#include "app/mainimageview.h"
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
@@ -15,7 +17,6 @@
 #include "shell/fileversion.h"
 #include "shell/fpsoverlay.h"
 #include "shell/frmoptions.h"
-#include "shell/programstate.h"
 #include "shell/statusbar.h"
 #include "tools/overlays.h"
 
@@ -53,6 +54,8 @@ BasicInterface::BasicInterface(QWidget* parent)
     m_imageView = new vm::display::VxImageView(central);
     m_imageView->setObjectName(QStringLiteral("ImageCtl"));
     m_imageView->setAccessibleName(Str(20177));
+    // Windows that draw on the live image reach it through the app layer.
+    setMainImageView(m_imageView);
     m_statusBar = new VmStatusBar(central);
     m_statusBar->setObjectName(QStringLiteral("VmStatusBar1"));
     layout->addWidget(m_imageView, 1);

@@ -3,6 +3,7 @@
 
 #include "app/applyparameters.h"
 #include "app/logging.h"
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "display/imageview.h"
@@ -16,7 +17,6 @@
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
 #include "shell/frmoptions.h"
-#include "shell/programstate.h"
 #include "shell/readerrules.h"
 #include "shell/statusbar.h"
 

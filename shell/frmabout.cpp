@@ -1,12 +1,12 @@
 #include "shell/frmabout.h"
 
+#include "app/programstate.h"
 #include "app/windowroutines.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
 #include "settings/frmsettings.h"
 #include "shell/fileversion.h"
 #include "shell/frmlog.h"
-#include "shell/programstate.h"
 #include "shell/systeminfo.h"
 
 #include <QApplication>
@@ -128,7 +128,7 @@ frmAbout::frmAbout(QWidget* parent, Use use)
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(frame);
 
-    m_detailsAvailable = use == Use::Dialog && firmwareLevel() >= DetailsFirmwareLevel;
+    m_detailsAvailable = use == Use::Dialog && vm::app::firmwareLevel() >= DetailsFirmwareLevel;
     m_detailsButton->setVisible(m_detailsAvailable);
     if (use == Use::Splash) {
         line->hide();

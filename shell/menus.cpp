@@ -2,13 +2,13 @@
 // each at its place, and the rules that enable and show them for the focused reader.
 #include "shell/basicinterface.h"
 
+#include "app/programstate.h"
 #include "app/windowroutines.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QActionGroup>
 #include <QComboBox>

@@ -1,5 +1,6 @@
 #include "tools/basicreport.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "display/reportgrid.h"
 #include "display/twips.h"
@@ -7,7 +8,6 @@
 #include "link/device.h"
 #include "link/wholefile.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -132,7 +132,7 @@ bool BasicReport::ensureControl() {
         vm::app::showMessage(this, QStringLiteral("Cannot clear statistics without control..."));
         return false;
     }
-    const QString password = vm::shell::controlPassword();
+    const QString password = vm::app::controlPassword();
     if (!password.isEmpty()) {
         const auto entered = vm::app::askInput(this, QStringLiteral("Enter Password"),
                                                QStringLiteral("VelmarrowPassword"), QString(), true);

@@ -1,13 +1,13 @@
 #include "tools/filmstriprecorder.h"
 
 #include "app/imagefiles.h"
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/settingsstore.h"
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "link/device.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 #include "tools/dlgselectfolder.h"
 #include "tools/imagerecorder.h"
 
@@ -218,7 +218,7 @@ void FilmstripRecorder::filterChosen(int index) {
 }
 
 void FilmstripRecorder::evaluateVerificationMode() {
-    const bool mode = vm::shell::firmwareLevel() >= 4 && vm::shell::verificationEnabled();
+    const bool mode = vm::app::firmwareLevel() >= 4 && vm::app::verificationEnabled();
     if (m_modeKnown && mode == m_verificationMode)
         return;
     m_modeKnown = true;

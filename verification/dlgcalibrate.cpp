@@ -1,5 +1,7 @@
 #include "verification/dlgcalibrate.h"
 
+#include "app/mainimageview.h"
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "display/imageview.h"
@@ -7,12 +9,9 @@
 #include "link/device.h"
 #include "resources/strings.h"
 #include "settings/settingswindow.h"
-#include "shell/basicinterface.h"
-#include "shell/programstate.h"
 #include "tools/overlays.h"
 #include "verification/calibrationstate.h"
 
-#include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -102,13 +101,7 @@ dlgCalibrate::dlgCalibrate(QWidget* parent)
     connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_rconn.get(), &vm::link::Connection::OnNewRecord, this, &dlgCalibrate::recordArrived);
 
-    if (auto* main = qobject_cast<vm::shell::BasicInterface*>(parent ? parent->window() : nullptr))
-        m_view = main->imageView();
-    if (!m_view) {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* main = qobject_cast<vm::shell::BasicInterface*>(w))
-                m_view = main->imageView();
-    }
+    m_view = vm::app::mainImageView();
 
     m_control = ensureControl();
     if (!m_control) {
@@ -135,7 +128,7 @@ bool dlgCalibrate::ensureControl() {
     if (showMessage(this, QStringLiteral("Do you wish to control the camera ") + name + QLatin1Char('?'),
                     PromptButtons::YesNo, PromptIcon::Question) != PromptAnswer::Yes)
         return false;
-    const QString password = vm::shell::controlPassword();
+    const QString password = vm::app::controlPassword();
     if (!password.isEmpty()) {
         const auto entered = vm::app::askInput(this, QStringLiteral("Enter Password"),
                                                QStringLiteral("VelmarrowPassword"), QString(), true);
@@ -445,7 +438,7 @@ void dlgCalibrate::recordArrived(const vm::link::Record& record) {
         c.contrastMax = result.contrastMax;
         c.contrastMin = result.contrastMin;
         c.reflectanceCal = result.reflectanceCal;
-        vm::shell::setCalibrationText(c.calibratedText);
+        vm::app::setCalibrationText(c.calibratedText);
     } else {
         c.dateText = QStringLiteral("UNKNOWN");
         c.calibratedText.clear();
@@ -454,7 +447,7 @@ void dlgCalibrate::recordArrived(const vm::link::Record& record) {
         c.contrastMin = 0;
         c.contrastMax = 255;
         c.cellUnit = 100;
-        vm::shell::setCalibrationText(QStringLiteral("Not Calibrated"));
+        vm::app::setCalibrationText(QStringLiteral("Not Calibrated"));
     }
     c.exposure = record.Image().Exposure();
     c.gain = record.Image().Gain();

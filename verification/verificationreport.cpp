@@ -1,5 +1,6 @@
 #include "verification/verificationreport.h"
 
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "display/verifyreportgrid.h"
@@ -8,7 +9,6 @@
 #include "link/vocabulary.h"
 #include "link/wholefile.h"
 #include "resources/strings.h"
-#include "shell/programstate.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -118,7 +118,7 @@ void VerificationReport::recordArrived(const vm::link::Record& record) {
 }
 
 void VerificationReport::showCalibration() {
-    const QString text = vm::shell::calibrationText();
+    const QString text = vm::app::calibrationText();
     const bool ok = calibrated(text);
     m_calibration->setText(ok ? text : QStringLiteral("Not Calibrated"));
     QPalette p = m_calibration->palette();
@@ -182,8 +182,8 @@ bool VerificationReport::savePdf(const QString& path, QString* errorText) const 
     const vm::link::Record record = *m_shown;
     const vm::link::VerificationResult& result = *record.Verification();
     const QString reader = readerName();
-    const QString calibration = calibrated(vm::shell::calibrationText()) ? vm::shell::calibrationText()
-                                                                         : QStringLiteral("Not Calibrated");
+    const QString calibration = calibrated(vm::app::calibrationText()) ? vm::app::calibrationText()
+                                                                       : QStringLiteral("Not Calibrated");
     const QString date = m_time->text().isEmpty() ? presentTime() : m_time->text();
 
     QByteArray bytes;

@@ -10,13 +10,13 @@
 // decoding does not limit the image rate. The limit printed beside the figures is a bare paint
 // of the same image, scaled to the view, into an off-screen picture.
 
+#include "app/programstate.h"
 #include "bench/common/programbench.h"
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "shell/addcamera.h"
 #include "shell/basicinterface.h"
 #include "shell/frmoptions.h"
-#include "shell/programstate.h"
 
 #include <QAction>
 #include <QApplication>
@@ -67,7 +67,7 @@ int main(int argc, char* argv[]) {
         timer.start();
         window.ClickCameraButton("Line3");
         const bool up = waitFor(
-            [&] { return window.imageConnection()->Connected() && vm::shell::firmwareLevel() > 0; }, 10000);
+            [&] { return window.imageConnection()->Connected() && vm::app::firmwareLevel() > 0; }, 10000);
         connectMs.append(double(timer.nsecsElapsed()) / 1e6);
         if (!up) {
             std::fprintf(stderr, "the reader did not connect\n");
@@ -75,7 +75,7 @@ int main(int argc, char* argv[]) {
         }
         if (i + 1 < connects) {
             window.ClickCameraButton("Line3");
-            waitFor([&] { return !window.imageConnection()->Connected() && vm::shell::firmwareLevel() == 0; },
+            waitFor([&] { return !window.imageConnection()->Connected() && vm::app::firmwareLevel() == 0; },
                     5000);
         }
     }

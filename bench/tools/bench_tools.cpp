@@ -7,12 +7,12 @@
 //   xvfb-run -a bench_tools --screenshots /tmp/windows
 
 #include "app/imagefiles.h"
+#include "app/programstate.h"
 #include "app/windowregistry.h"
 #include "bench/common/programbench.h"
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "shell/basicinterface.h"
-#include "shell/programstate.h"
 #include "tools/basicchart.h"
 #include "tools/filmstriprecorder.h"
 #include "tools/frmhisto.h"
@@ -78,7 +78,7 @@ int main(int argc, char* argv[]) {
     if (!vm::bench::showMainWindowFor(window, "Line4"))
         return 1;
     window.ClickCameraButton("Line4");
-    if (!waitFor([&] { return window.imageConnection()->Connected() && vm::shell::firmwareLevel() > 0; },
+    if (!waitFor([&] { return window.imageConnection()->Connected() && vm::app::firmwareLevel() > 0; },
                  10000)) {
         std::fprintf(stderr, "the reader did not connect\n");
         return 1;

@@ -1,5 +1,6 @@
 // The log window, the About box with its system-information routine, and the
 // manufacturing settings viewer against simulated readers on loopback.
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "common/prompts.h"
@@ -13,7 +14,6 @@
 #include "shell/fileversion.h"
 #include "shell/frmabout.h"
 #include "shell/frmlog.h"
-#include "shell/programstate.h"
 #include "shell/readerrules.h"
 #include "shell/splash.h"
 #include "shell/systeminfo.h"
@@ -87,14 +87,14 @@ private slots:
                                                           m_dir->filePath("options.ini"));
         store->Open("Velmarrow");
         app::installSettings(std::move(store));
-        shell::setFirmwareLevel(0);
+        app::setFirmwareLevel(0);
         shell::resetSystemInfoHooks();
     }
 
     void cleanup() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         shell::resetSystemInfoHooks();
-        shell::setFirmwareLevel(0);
+        app::setFirmwareLevel(0);
         app::installSettings(nullptr);
         m_dir.reset();
     }
@@ -166,7 +166,7 @@ private slots:
             focusReader(coordinator, address);
             QVERIFY(coordinator.FocusedDevice());
         }
-        QCOMPARE(shell::firmwareLevel(), level);
+        QCOMPARE(app::firmwareLevel(), level);
         shell::frmAbout about;
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
@@ -385,7 +385,7 @@ private slots:
 
     // The splash is an About box without buttons or title bar.
     void splashIsAnAboutBox() {
-        shell::setFirmwareLevel(10);
+        app::setFirmwareLevel(10);
         QWidget owner;
         owner.resize(800, 600);
         shell::Splash splash(&owner);
@@ -418,7 +418,7 @@ private slots:
 
     // Every control can be reached with the keyboard and has a name for assistive tools.
     void keyboardAndNames() {
-        shell::setFirmwareLevel(10);
+        app::setFirmwareLevel(10);
         shell::frmAbout about;
         shell::frmLog log;
         frmSettings viewer;

@@ -1,11 +1,11 @@
 #include "common/readers.h"
 
+#include "app/programstate.h"
 #include "app/seriallines.h"
 #include "app/settingsstore.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
-#include "shell/programstate.h"
 #include "shell/readerrules.h"
 
 #include <QCoreApplication>
@@ -62,7 +62,7 @@ std::unique_ptr<sim::Simulator> startSimulator(const QList<sim::ReaderConfig>& r
 void focusReader(link::Coordinator& coordinator, const QString& nameOrAddress) {
     coordinator.Focus(nameOrAddress);
     const link::Device* device = coordinator.FocusedDevice();
-    shell::setFirmwareLevel(
+    app::setFirmwareLevel(
         device && !nameOrAddress.isEmpty() ? shell::FirmwareLevelOf(device->SoftwareVersion()) : 0);
 }
 

@@ -1,8 +1,8 @@
 #include "common/windowbench.h"
 
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
-#include "shell/programstate.h"
 
 #include <QCoreApplication>
 #include <QWidget>
@@ -89,7 +89,7 @@ void WindowBench::tearDownBench() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (m_coordinator)
         m_coordinator->Focus(QString());
-    shell::setFirmwareLevel(0);
+    app::setFirmwareLevel(0);
     m_conn.reset();
     m_coordinator.reset();
     m_reader.reset();

@@ -2,6 +2,7 @@
 // simulated readers over real loopback sockets: save and restore on the reader, saving
 // and loading ".lcf" files with the load log, and the File menu's rules (the PID copy and
 // compare windows have their contract tables).
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/hostilereader.h"
@@ -15,7 +16,6 @@
 #include "shell/basicinterface.h"
 #include "shell/configcommands.h"
 #include "shell/frmlog.h"
-#include "shell/programstate.h"
 #include "shell/statusbar.h"
 #include "sim/parameterstore.h"
 #include "sim/reader.h"
@@ -86,7 +86,7 @@ class TestConfig : public QObject {
         window().AddCameraButton(address);
         window().ClickCameraButton(address);
         QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
     }
 
     void takeControl() {

@@ -1,5 +1,6 @@
 // The application mode window, and the IO assignment window's live lines, against simulated
 // readers of several generations: what they show, what they ask, and what the reader receives.
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/windowbench.h"
@@ -9,7 +10,6 @@
 #include "link/parameterset.h"
 #include "settings/basicapplication.h"
 #include "shell/basicinterface.h"
-#include "shell/programstate.h"
 #include "shell/statusbar.h"
 
 #include <QCheckBox>

@@ -3,6 +3,7 @@
 // laser and beeper, live images, saving, serial polling and guest buttons.
 #include "app/applyparameters.h"
 #include "app/imagefiles.h"
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/prompts.h"
@@ -18,7 +19,6 @@
 #include "shell/cameratoolbar.h"
 #include "shell/configcommands.h"
 #include "shell/frmoptions.h"
-#include "shell/programstate.h"
 #include "shell/statusbar.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
@@ -108,7 +108,7 @@ class TestMainWindow : public QObject {
         QTRY_VERIFY(window().imageConnection()->Connected());
         QCOMPARE(window().coordinator()->FocusedDevice()->Name(), name);
         // The connection-reset refresh has run once the firmware level is known.
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
     }
 
     void takeControl(const QString& name) {
@@ -180,7 +180,7 @@ private slots:
             m_window.reset();
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        shell::setControlPassword(QString());
+        app::setControlPassword(QString());
         app::installSettings(nullptr);
     }
 
@@ -250,7 +250,7 @@ private slots:
         QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
         const qsizetype refreshes = reader("Line1")->receivedCommands().count("TRIG U");
         focus("Line1");
-        QTRY_COMPARE(shell::firmwareLevel(), 8);
+        QTRY_COMPARE(app::firmwareLevel(), 8);
         // One focus, one refresh.
         QVERIFY(window().imageConnection()->SendCommand("VERSION").ok);
         QCOMPARE(reader("Line1")->receivedCommands().count("TRIG U"), refreshes + 1);
@@ -265,7 +265,7 @@ private slots:
         QVERIFY(!window().findChild<QAction*>("reports")->isVisible());
 
         focus("Line2");
-        QTRY_COMPARE(shell::firmwareLevel(), 10);
+        QTRY_COMPARE(app::firmwareLevel(), 10);
         QVERIFY(!button("Line1")->isChecked());
         QVERIFY(button("Line2")->isChecked());
         QVERIFY(resets.count() >= 2);
@@ -273,7 +273,7 @@ private slots:
         // Pressing the focused reader's button again leaves it.
         window().ClickCameraButton("Line2");
         QTRY_VERIFY(!window().imageConnection()->Connected());
-        QTRY_COMPARE(shell::firmwareLevel(), 0);
+        QTRY_COMPARE(app::firmwareLevel(), 0);
         window().UpdateCaptions();
         QCOMPARE(window().windowTitle(), QStringLiteral("(no camera) - Velmarrow"));
 
@@ -310,7 +310,7 @@ private slots:
             window().ClickCameraButton("Minor");
             QTRY_VERIFY(window().imageConnection()->Connected());
         }
-        QTRY_COMPARE(shell::firmwareLevel(), 3);
+        QTRY_COMPARE(app::firmwareLevel(), 3);
 
         window().setProgramVersion("2.0.3.1");
         QVERIFY(window().AddCameraButton("Major"));
@@ -350,7 +350,7 @@ private slots:
                                  PromptButtons::Ok, PromptAnswer::Ok);
             QVERIFY(!window().EnsureControl());
         }
-        shell::setControlPassword("s3cret");
+        app::setControlPassword("s3cret");
         {
             vm::testing::ExpectPrompts boxes;
             boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
@@ -414,7 +414,7 @@ private slots:
         // The link is re-established on its own and the window refreshes itself.
         QTRY_VERIFY_WITH_TIMEOUT(window().imageConnection()->Connected(), testing::kConnectWaitMs);
         QTRY_VERIFY(resets.count() >= 2);
-        QTRY_COMPARE(shell::firmwareLevel(), 8);
+        QTRY_COMPARE(app::firmwareLevel(), 8);
         QVERIFY(!window().imageConnection()->HasControl());
         QCOMPARE(window().cameraToolbar()->controlAction()->text(), QStringLiteral("Take Control"));
     }
@@ -574,7 +574,7 @@ private slots:
             r->cycles().setRate(kRate);
         });
         focus(name);
-        QCOMPARE(shell::firmwareLevel(), graded ? 4 : 3);
+        QCOMPARE(app::firmwareLevel(), graded ? 4 : 3);
         auto* status = window().vmStatusBar();
         const QString passCaption = status->findChild<QLabel*>("PassLabel")->text();
         window().findChild<QAction*>("live")->setChecked(true);
@@ -786,7 +786,7 @@ private slots:
         const QStringList before = serial->receivedCommands();
         window().ClickCameraButton(port);
         QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
         QVERIFY(window().imageConnection()->IsSerial());
         QTRY_VERIFY(received(serial, "RELEASE"));
         // The reader is greeted once and refreshed once.
@@ -854,7 +854,7 @@ private slots:
         QVERIFY(window().AddCameraButton(port));
         window().ClickCameraButton(port);
         QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
         window().serialHookTimer().stop();
         QAction* images = window().findChild<QAction*>("images");
         QAction* reports = window().findChild<QAction*>("reports");
@@ -888,7 +888,7 @@ private slots:
         QVERIFY(window().AddCameraButton(port));
         window().ClickCameraButton(port);
         QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
         window().serialHookTimer().stop();
         window().updateTimer().stop();
         takeControl(port);
@@ -1084,7 +1084,7 @@ private slots:
         QVERIFY(window().AddCameraButton(port));
         window().ClickCameraButton(port);
         QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
         window().serialHookTimer().stop();
         window().findChild<QAction*>("reports")->setChecked(true);
         serial->setNextReplyFault(sim::ReplyFault::Malformed, 0, "REPORTREQ");

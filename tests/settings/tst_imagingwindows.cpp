@@ -1,5 +1,6 @@
 // The photometry and learn windows against a simulated reader: what the reader's reads do
 // in answer to what they send, and what the windows show of it.
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "common/windowbench.h"
 #include "link/connection.h"
@@ -7,7 +8,6 @@
 #include "link/record.h"
 #include "settings/basicphotometry.h"
 #include "settings/learn.h"
-#include "shell/programstate.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -92,8 +92,8 @@ private slots:
     void init() {
         setUpBench();
         startReader(testing::readerConfig("Cell4"));
-        shell::setFirmwareLevel(5);
-        shell::setImageFileAcquisition(false);
+        app::setFirmwareLevel(5);
+        app::setImageFileAcquisition(false);
     }
     void cleanup() { tearDownBench(); }
 

@@ -2,6 +2,7 @@
 // reach: top-rate bursts, CSV export, the histogram's painted scale, browsing and failed
 // writes of the filmstrip, and the windows as the main window opens them.
 #include "app/imagefiles.h"
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "app/windowroutines.h"
@@ -19,7 +20,6 @@
 #include "link/device.h"
 #include "link/wholefile.h"
 #include "shell/basicinterface.h"
-#include "shell/programstate.h"
 #include "sim/cycledriver.h"
 #include "tools/basicchart.h"
 #include "tools/basicreport.h"
@@ -131,7 +131,7 @@ private slots:
             m_coord->Focus(QString());
         m_coord.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        shell::setControlPassword(QString());
+        app::setControlPassword(QString());
         app::installSettings(nullptr);
     }
 
@@ -363,7 +363,7 @@ private slots:
         main->ClickCameraButton("ToolCam1");
         QTRY_VERIFY(main->imageConnection()->Connected());
         // The connection-reset refresh, which stops live display, has run.
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
         main->SetLive(true);
         QTRY_VERIFY_WITH_TIMEOUT(histo->minMaxText() != QString("050 / 200"), 10000);
 

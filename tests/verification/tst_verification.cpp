@@ -1,13 +1,13 @@
 // The symbology dialog's verification part (standards, grade ranges, AIM DPM, calibrate
 // preparation) and the verification report's PDF. The calibration dialog and the report
 // window are pinned by their contract tables.
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/windowbench.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "settings/symbology.h"
-#include "shell/programstate.h"
 #include "verification/calibrationstate.h"
 #include "verification/verificationreport.h"
 
@@ -35,7 +35,6 @@ using app::PromptIcon;
 using settings::Symbology;
 using verification::VerificationReport;
 
-
 class TestVerification : public QObject, protected testing::WindowBench {
     Q_OBJECT
 
@@ -52,7 +51,7 @@ private slots:
     void init() {
         setUpBench();
         verification::calibrationState() = {};
-        shell::setCalibrationText(QString());
+        app::setCalibrationText(QString());
     }
     void cleanup() { tearDownBench(); }
 
@@ -108,7 +107,7 @@ private slots:
         startReader(0);
         m_conn->SendCommand("VERIFY ISO");
         m_conn->SendCommand("TRIG T");
-        shell::setCalibrationText("Calibrated : Calibrated Since Restart: December 06 2026  10:00:00");
+        app::setCalibrationText("Calibrated : Calibrated Since Restart: December 06 2026  10:00:00");
         auto* report = new VerificationReport;
         QPointer<VerificationReport> guard(report);
         report->show();
@@ -128,7 +127,7 @@ private slots:
             QString::fromUtf8(pdftotext.readAllStandardOutput()).normalized(QString::NormalizationForm_KC);
         QVERIFY2(text.contains("Overall Grade: " + result.overallGrade), qPrintable(text));
         QVERIFY(text.contains("Standard: ISO"));
-        QVERIFY(text.simplified().contains(("Calibration: " + shell::calibrationText()).simplified()));
+        QVERIFY(text.simplified().contains(("Calibration: " + app::calibrationText()).simplified()));
         QVERIFY(text.contains("Reader: " + m_reader->address().toString()));
         for (const link::VerificationParameter& p : result.parameters) {
             const QRegularExpression row(QRegularExpression::escape(p.name) + "\\s+" +

@@ -2,6 +2,7 @@
 // their rules, windows opened with control where they need it, windows closed or kept
 // when the operator moves to another reader, and windows reopened at start.
 #include "app/imagefiles.h"
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "app/windowroutines.h"
@@ -10,7 +11,6 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "shell/basicinterface.h"
-#include "shell/programstate.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -150,7 +150,7 @@ class TestWindows : public QObject {
         m_coordinator = std::make_unique<link::Coordinator>();
         m_coordinator->Focus(m_reader->address().toString());
         QTRY_VERIFY(m_window->imageConnection()->Connected());
-        QTRY_VERIFY(shell::firmwareLevel() > 0);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
     }
 
     // The registry the program starts with, plus the test's windows.

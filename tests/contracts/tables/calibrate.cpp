@@ -2,11 +2,11 @@
 // measured calibration, the commands each light's calibration sends, and the dialog's boxes.
 #include "contracts/contract.h"
 
+#include "app/programstate.h"
 #include "common/prompts.h"
 #include "link/connection.h"
 #include "link/device.h"
 #include "link/record.h"
-#include "shell/programstate.h"
 #include "verification/calibrationstate.h"
 #include "verification/dlgcalibrate.h"
 
@@ -41,7 +41,7 @@ const QRegularExpression kDate(QStringLiteral("^[A-Z][a-z]+ \\d\\d \\d{4}  \\d\\
 
 void forget() {
     verification::calibrationState() = {};
-    shell::setCalibrationText(QString());
+    app::setCalibrationText(QString());
 }
 
 // A fresh reader with this many external light channels, held in control by the station.
@@ -377,7 +377,7 @@ void failedLight(Stage& stage) {
     QCOMPARE(cell(stage, 0, 4), QStringLiteral("255"));
     QCOMPARE(cell(stage, 0, 5), QStringLiteral("0"));
     QCOMPARE(cell(stage, 0, 6), QStringLiteral("0"));
-    QCOMPARE(shell::calibrationText(), QStringLiteral("Not Calibrated"));
+    QCOMPARE(app::calibrationText(), QStringLiteral("Not Calibrated"));
     const QStringList lines = sent(received);
     QVERIFY2(lines.contains(QStringLiteral("CALIBRATED_STRING \"ISO Verification mean light bad\"")),
              qPrintable(lines.join(" | ")));

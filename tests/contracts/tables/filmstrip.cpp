@@ -3,12 +3,12 @@
 // reader, which are shown and which saved under which names, the filter lists with and
 // without verification, and the toolbar's states.
 #include "app/imagefiles.h"
+#include "app/programstate.h"
 #include "app/settingsstore.h"
 #include "contracts/contract.h"
 #include "contracts/tables/monitoring.h"
 #include "display/imageview.h"
 #include "link/device.h"
-#include "shell/programstate.h"
 #include "tools/filmstriprecorder.h"
 #include "tools/imagerecorder.h"
 
@@ -198,7 +198,7 @@ void gradeFilters(Stage& stage) {
     QVERIFY(stage.open(kFilmstrip));
     QCOMPARE(testing::entries(filter(stage)), kPassFail);
     // The main window announces that the reader grades: the list offers the grades.
-    shell::setVerificationEnabled(true);
+    app::setVerificationEnabled(true);
     stage.station().BroadcastMessage(QStringLiteral("frmSymbology"), QStringLiteral("VERIFICATION_ON"),
                                      QString());
     QTRY_COMPARE(testing::entries(filter(stage)), kVerify);
@@ -224,7 +224,7 @@ void gradeFilters(Stage& stage) {
     }
 
     // The window's own announcement does not count; another window's does.
-    shell::setVerificationEnabled(false);
+    app::setVerificationEnabled(false);
     QSignalSpy heard(&stage.station(), &link::Connection::OnBroadcastMessage);
     stage.station().BroadcastMessage(kFilmstrip, QStringLiteral("VERIFICATION_OFF"), QString());
     QTRY_VERIFY(!heard.isEmpty());
@@ -252,7 +252,7 @@ WindowContract filmstripContract() {
         stage.end();
         stage.begin();
         gradeFilters(stage);
-        shell::setVerificationEnabled(false);
+        app::setVerificationEnabled(false);
     };
     return w;
 }

@@ -2,12 +2,12 @@
 // command, the statistics reset, needs programming control. It binds no reader field; its
 // checks pin the rows the reader's records make, the reset's boxes and commands, and the
 // window's size.
+#include "app/programstate.h"
 #include "contracts/contract.h"
 #include "contracts/tables/monitoring.h"
 #include "display/reportgrid.h"
 #include "display/twips.h"
 #include "link/device.h"
-#include "shell/programstate.h"
 #include "tools/basicreport.h"
 
 #include <QAction>
@@ -239,7 +239,7 @@ void resetAsksForControl(Stage& stage) {
 // With a control password the reset asks for it, masked; a wrong one stops everything.
 void resetAsksThePassword(Stage& stage) {
     monitoring::startQuietReader(stage, QStringLiteral("REPORT-PASSWORD"), false);
-    shell::setControlPassword(QStringLiteral("sesame"));
+    app::setControlPassword(QStringLiteral("sesame"));
     auto* report = qobject_cast<tools::BasicReport*>(stage.open(kReport));
     QVERIFY(report);
     {
@@ -265,7 +265,7 @@ void resetAsksThePassword(Stage& stage) {
         QTRY_COMPARE(sent.lines(), QStringList{"CONTROL"});
     }
     QTRY_COMPARE(stage.reader().controller(), QStringLiteral("TEST-PC"));
-    shell::setControlPassword(QString());
+    app::setControlPassword(QString());
     stage.close();
 }
 
@@ -290,7 +290,7 @@ WindowContract reportContract() {
         stage.end();
         stage.begin();
         resetAsksThePassword(stage);
-        shell::setControlPassword(QString());
+        app::setControlPassword(QString());
     };
     return w;
 }

@@ -2,11 +2,11 @@
 // window sized to its report, and printing.
 #include "contracts/contract.h"
 
+#include "app/programstate.h"
 #include "app/windowregistry.h"
 #include "common/prompts.h"
 #include "link/connection.h"
 #include "link/record.h"
-#include "shell/programstate.h"
 #include "verification/verificationreport.h"
 
 #include <QClipboard>
@@ -88,7 +88,7 @@ void fresh(Stage& stage, const QString& standard) {
     stage.close();
     stage.end();
     stage.begin();
-    shell::setCalibrationText(QString());
+    app::setCalibrationText(QString());
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("VERIFY ") + standard);
     stage.send(QStringLiteral("TRIG T"));
@@ -183,7 +183,7 @@ void records(Stage& stage) {
          "Calibrated : Calibrated Since Restart: December 06 2026  10:00:00"},
     };
     for (const auto& [text, expected] : states) {
-        shell::setCalibrationText(text);
+        app::setCalibrationText(text);
         cycle(stage);
         QCOMPARE(status->text(), expected);
         QCOMPARE(status->palette().color(QPalette::Window), expected == "Not Calibrated" ? kRed : kGreen);
@@ -284,7 +284,7 @@ WindowContract verificationReportContract() {
             if (QTest::currentTestFailed())
                 break;
         }
-        shell::setCalibrationText(QString());
+        app::setCalibrationText(QString());
     };
     return w;
 }

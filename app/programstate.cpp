@@ -1,10 +1,10 @@
-#include "shell/programstate.h"
+#include "app/programstate.h"
 
 #include "app/applyparameters.h"
 
 #include <QHash>
 
-namespace vm::shell {
+namespace vm::app {
 
 namespace {
 struct State {
@@ -95,4 +95,4 @@ void setReaderCalibrated(bool calibrated) {
     state().readerCalibrated = calibrated;
 }
 
-} // namespace vm::shell
+} // namespace vm::app
