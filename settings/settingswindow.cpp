@@ -2,6 +2,7 @@
 
 #include "app/applyparameters.h"
 #include "app/logging.h"
+#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
 #include "link/connection.h"
@@ -17,32 +18,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace vm::settings {
 
 using vm::app::lcApp;
-
-QLabel* labelFor(QWidget* control, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setBuddy(control);
-    control->setAccessibleName(QString(text).remove(QLatin1Char('&')));
-    return label;
-}
-
-QComboBox* namedList(const char* name, const QStringList& items, QWidget* parent) {
-    auto* list = new QComboBox(parent);
-    list->setObjectName(QLatin1String(name));
-    list->addItems(items);
-    return list;
-}
-
-QLineEdit* namedBox(const char* name, QWidget* parent) {
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(QLatin1String(name));
-    return box;
-}
 
 qint64 leadingNumber(const QString& text) {
     const QString t = text.trimmed();
@@ -84,8 +66,20 @@ SettingsWindow::SettingsWindow(const QString& name, Mode mode, QWidget* parent, 
     m_broadcastReload.setInterval(kBroadcastReloadMs);
     connect(&m_broadcastReload, &QTimer::timeout, this, &SettingsWindow::reload);
 
+    m_footer = new QWidget(this);
+    m_footer->setObjectName(QStringLiteral("SettingsFooter"));
+    auto* footer = new QVBoxLayout(m_footer);
+    footer->setContentsMargins(0, 0, 0, 0);
+    m_note = new QLabel(m_footer);
+    m_note->setObjectName(QStringLiteral("NotReadNote"));
+    m_note->setWordWrap(true);
+    m_note->setTextFormat(Qt::PlainText);
+    m_note->setAccessibleName(QStringLiteral("Settings not read"));
+    m_note->setVisible(false);
+    footer->addWidget(m_note);
     if (m_mode == Mode::OkApply) {
-        m_buttons = new QDialogButtonBox(this);
+        m_buttons = new QDialogButtonBox(m_footer);
+        footer->addWidget(m_buttons);
         m_ok = m_buttons->addButton(vm::res::Str(51), QDialogButtonBox::AcceptRole);
         m_cancel = m_buttons->addButton(vm::res::Str(52), QDialogButtonBox::RejectRole);
         m_apply = m_buttons->addButton(vm::res::Str(53), QDialogButtonBox::ApplyRole);
@@ -120,11 +114,44 @@ bool SettingsWindow::isConnected() const {
     return m_conn && m_conn->Connected();
 }
 
+int SettingsWindow::readerLevel() const {
+    return isConnected() ? vm::app::firmwareLevel() : 0;
+}
+
+bool SettingsWindow::wasRead(const QString& parameter) const {
+    const vm::link::Parameter* p = m_set->Find(parameter);
+    return p && p->Loaded();
+}
+
 bool SettingsWindow::isModified() const {
     return m_edited || m_set->Modified();
 }
 
+QList<const Declared*> SettingsWindow::declaredControls() const {
+    QList<const Declared*> out;
+    for (const auto& d : m_declared)
+        out << d.get();
+    return out;
+}
+
+bool SettingsWindow::exists(const Declared& d) const {
+    return d.m_fromLevel <= 0 || readerLevel() >= d.m_fromLevel;
+}
+
+void SettingsWindow::declareGroup(int group, std::function<bool()> rule) {
+    m_groups.insert(group, std::move(rule));
+}
+
 void SettingsWindow::showEvent(QShowEvent* event) {
+    // A window that did not place the footer gets it at the bottom of its layout, so that
+    // the note naming what could not be read is never missing.
+    if (!m_footerPlaced && layout()) {
+        m_footerPlaced = true;
+        if (auto* box = qobject_cast<QBoxLayout*>(layout()))
+            box->addWidget(m_footer);
+        else if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+            grid->addWidget(m_footer, grid->rowCount(), 0, 1, qMax(1, grid->columnCount()));
+    }
     ensureLoaded();
     QDialog::showEvent(event);
 }
@@ -148,6 +175,7 @@ void SettingsWindow::reload() {
         do {
             m_reloadAgain = false;
             m_set->Clear();
+            m_notRead.clear();
             m_edited = false;
             loadParameters();
         } while (m_reloadAgain && !m_unloaded);
@@ -155,8 +183,19 @@ void SettingsWindow::reload() {
     if (m_unloaded)
         return;
     ++m_loadCount;
+    m_hadControl = hasControl();
+    m_notSent.clear();
     refreshDisplay();
     emit loaded();
+}
+
+QStringList SettingsWindow::parametersToLoad() const {
+    QStringList names;
+    for (const auto& d : m_declared)
+        if (!d->m_parameter.isEmpty() && exists(*d) && !names.contains(d->m_parameter) &&
+            !writtenWithoutReading().contains(d->m_parameter))
+            names << d->m_parameter;
+    return names;
 }
 
 void SettingsWindow::loadParameters() {
@@ -176,6 +215,25 @@ bool SettingsWindow::load(const QString& name, QString* error) {
     if (m_set->Load(m_conn->Response(), name, &why))
         return true;
     qCInfo(lcApp) << objectName() << "could not load" << name << ':' << why;
+    if (!m_notRead.contains(name))
+        m_notRead << name;
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool SettingsWindow::loadCompound(const QString& name, QString* error) {
+    if (!isConnected()) {
+        if (error)
+            *error = QStringLiteral("No Connection To Camera");
+        return false;
+    }
+    QString why;
+    if (m_set->LoadCompound(m_conn->Response(), name, &why))
+        return true;
+    qCInfo(lcApp) << objectName() << "could not load" << name << ':' << why;
+    if (!m_notRead.contains(name))
+        m_notRead << name;
     if (error)
         *error = why;
     return false;
@@ -184,18 +242,59 @@ bool SettingsWindow::load(const QString& name, QString* error) {
 void SettingsWindow::refreshDisplay() {
     {
         const auto guard = updateGuard();
-        for (const Binding& b : m_bindings)
-            b.show();
+        const QStringList whole = writtenWithoutReading();
+        for (const auto& d : m_declared) {
+            if (!d->m_show)
+                continue;
+            // What the reader did not answer is not shown as if it had: the control keeps
+            // what it showed before.
+            if (d->m_parameter.isEmpty() || wasRead(d->m_parameter) || whole.contains(d->m_parameter) ||
+                !isConnected())
+                d->m_show();
+        }
         refresh();
     }
     if (followsControl() || m_mode == Mode::ReadOnly)
-        applyControlState(hasControl());
+        updateControlState();
+    updateNote();
     updateButtons();
 }
 
-void SettingsWindow::applyControlState(bool control) {
-    for (const Binding& b : m_bindings)
-        b.control->setEnabled(control);
+void SettingsWindow::updateControlState() {
+    const bool control = hasControl();
+    const QStringList whole = writtenWithoutReading();
+    for (const auto& d : m_declared) {
+        const bool there = exists(*d);
+        if (d->m_fromLevel > 0) {
+            d->m_control->setVisible(there);
+            for (QWidget* label : std::as_const(d->m_labels))
+                label->setVisible(there);
+        }
+        const auto rule = m_groups.constFind(d->m_group);
+        const bool groupOn = rule == m_groups.constEnd() || !*rule || (*rule)();
+        const bool read =
+            d->m_parameter.isEmpty() || wasRead(d->m_parameter) || whole.contains(d->m_parameter);
+        const bool unread = isConnected() && !read;
+        d->m_control->setProperty(kNotReadProperty, unread);
+        d->m_control->setToolTip(unread ? QStringLiteral("Not read from the camera: %1").arg(d->m_parameter)
+                                        : QString());
+        d->m_control->setEnabled(control && there && read && groupOn && m_mode != Mode::ReadOnly);
+        for (QWidget* label : std::as_const(d->m_labels))
+            label->setEnabled(groupOn);
+    }
+    applyControlState(control);
+}
+
+void SettingsWindow::updateNote() {
+    if (m_notRead.isEmpty() || !isConnected()) {
+        m_note->clear();
+        m_note->setVisible(false);
+        return;
+    }
+    m_note->setText(QStringLiteral("The camera did not answer for %1: those settings are greyed and are "
+                                   "not sent.")
+                        .arg(m_notRead.join(QStringLiteral(", "))));
+    m_note->setVisible(true);
 }
 
 void SettingsWindow::updateButtons() {
@@ -222,10 +321,32 @@ void SettingsWindow::markEdited() {
 }
 
 void SettingsWindow::commitEdits() {
-    for (const Binding& b : m_bindings)
-        if (b.commit)
-            b.commit();
+    for (const auto& d : m_declared)
+        if (d->m_commit)
+            d->m_commit();
     m_edited = false;
+}
+
+QStringList SettingsWindow::dropUnreadChanges() {
+    const QStringList whole = writtenWithoutReading();
+    QStringList dropped;
+    for (const QString& name : m_set->ModifiedNames()) {
+        vm::link::Parameter& p = m_set->GetParameter(name);
+        if (p.Loaded() || whole.contains(name))
+            continue;
+        // Written back, a parameter never read would carry only the fields this window
+        // set, and the reader would take the blanks for values.
+        p.setModified(false);
+        dropped << name;
+    }
+    return dropped;
+}
+
+QStringList SettingsWindow::pendingNames() const {
+    QStringList names = m_set->ModifiedNames();
+    if (m_edited && names.isEmpty())
+        names << QStringLiteral("the value being typed");
+    return names;
 }
 
 bool SettingsWindow::apply() {
@@ -234,16 +355,34 @@ bool SettingsWindow::apply() {
     commitEdits();
     if (!writeControls())
         return false;
+    const Validation check = validate();
+    if (!check.passed()) {
+        vm::app::showMessage(this, check.message, vm::app::PromptButtons::Ok,
+                             vm::app::PromptIcon::Exclamation);
+        if (check.focus)
+            check.focus->setFocus();
+        return false;
+    }
+    const QStringList unread = dropUnreadChanges();
+    if (!unread.isEmpty()) {
+        vm::app::showMessage(this,
+                             QStringLiteral("These settings were not sent because the camera did not answer "
+                                            "when they were read: %1.")
+                                 .arg(unread.join(QStringLiteral(", "))),
+                             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
+    }
     // Without control the reader would refuse every write; nothing is sent and the
     // changes stay in the window.
     if (!hasControl() || !m_set->Modified()) {
         updateButtons();
-        return !m_set->Modified();
+        return !m_set->Modified() && unread.isEmpty();
     }
     const ScopedFlag applying(m_applying);
     const QStringList changed = m_set->ModifiedNames();
     QString error;
     const bool ok = vm::app::ApplyParameters(m_conn->Response(), *m_set, &error);
+    if (m_unloaded)
+        return ok;
     const QStringList refused = m_set->ModifiedNames();
     // Other windows reload what went out, even when the reader refused part of it.
     if (refused.size() < changed.size()) {
@@ -255,9 +394,17 @@ bool SettingsWindow::apply() {
             this, QStringLiteral("The camera did not accept these settings:") + QLatin1String("\r\n") + error,
             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
     }
+    if (!ok && m_mode == Mode::Immediate && isConnected()) {
+        // A window that sends at once shows what the reader holds, not what it refused.
+        for (const QString& name : refused) {
+            m_set->GetParameter(name).setModified(false);
+            load(name);
+        }
+        refreshDisplay();
+    }
     updateButtons();
-    emit applied(ok);
-    return ok;
+    emit applied(ok && unread.isEmpty());
+    return ok && unread.isEmpty();
 }
 
 void SettingsWindow::okClicked() {
@@ -270,9 +417,27 @@ void SettingsWindow::onConnectionReset() {
 }
 
 void SettingsWindow::onControlStatusChanged() {
+    const bool control = hasControl();
+    if (m_hadControl && !control && m_mode == Mode::OkApply && isModified() && !m_unloaded) {
+        // Told after the event that announced the loss, outside the link's signal.
+        m_notSent = pendingNames();
+        QTimer::singleShot(0, this, [this] {
+            if (m_notSent.isEmpty() || hasControl() || m_unloaded)
+                return;
+            const QString names = m_notSent.join(QStringLiteral(", "));
+            m_notSent.clear();
+            vm::app::showMessage(
+                this,
+                QStringLiteral("Programming control of the camera was lost. These changes were "
+                               "not sent: %1.")
+                    .arg(names),
+                vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
+        });
+    }
+    m_hadControl = control;
     if (!followsControl())
         return;
-    applyControlState(hasControl());
+    updateControlState();
     updateButtons();
 }
 
@@ -305,15 +470,28 @@ void SettingsWindow::unload() {
     vm::app::windows().forget(this);
 }
 
-void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int field,
-                                const QList<Choice>& choices, std::function<bool(const Choice&)> allow) {
-    bindChoice(
+Declared& SettingsWindow::addDeclared(QWidget* control, const QString& parameter, int field) {
+    auto d = std::make_unique<Declared>();
+    d->m_control = control;
+    d->m_parameter = parameter;
+    d->m_field = field;
+    m_declared.push_back(std::move(d));
+    return *m_declared.back();
+}
+
+Declared& SettingsWindow::declare(QWidget* control, const QString& parameter, int field) {
+    return addDeclared(control, parameter, field);
+}
+
+Declared& SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int field,
+                                     const QList<Choice>& choices, std::function<bool(const Choice&)> allow) {
+    return bindChoice(
         list, parameter, field, [choices] { return choices; }, std::move(allow));
 }
 
-void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int field,
-                                std::function<QList<Choice>()> choices,
-                                std::function<bool(const Choice&)> allow) {
+Declared& SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int field,
+                                     std::function<QList<Choice>()> choices,
+                                     std::function<bool(const Choice&)> allow) {
     auto fill = [list](const QList<Choice>& entries) {
         QStringList texts;
         for (const Choice& c : entries)
@@ -327,9 +505,8 @@ void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int f
         }
     };
     fill(choices());
-    Binding b;
-    b.control = list;
-    b.show = [this, list, parameter, field, choices, fill] {
+    Declared& d = addDeclared(list, parameter, field);
+    d.m_show = [this, list, parameter, field, choices, fill] {
         const QList<Choice> entries = choices();
         fill(entries);
         const QString value = m_set->GetParameter(parameter).Field(field);
@@ -354,14 +531,13 @@ void SettingsWindow::bindChoice(QComboBox* list, const QString& parameter, int f
         refreshDisplay();
         markModified();
     });
-    m_bindings.push_back(std::move(b));
+    return d;
 }
 
-void SettingsWindow::bindCheck(QCheckBox* box, const QString& parameter, int field, const QString& on,
-                               const QString& off) {
-    Binding b;
-    b.control = box;
-    b.show = [this, box, parameter, field, on] {
+Declared& SettingsWindow::bindCheck(QCheckBox* box, const QString& parameter, int field, const QString& on,
+                                    const QString& off) {
+    Declared& d = addDeclared(box, parameter, field);
+    d.m_show = [this, box, parameter, field, on] {
         box->setChecked(m_set->GetParameter(parameter).Field(field).compare(on, Qt::CaseInsensitive) == 0);
     };
     connect(box, &QCheckBox::clicked, this, [this, parameter, field, on, off](bool checked) {
@@ -371,19 +547,18 @@ void SettingsWindow::bindCheck(QCheckBox* box, const QString& parameter, int fie
         refreshDisplay();
         markModified();
     });
-    m_bindings.push_back(std::move(b));
+    return d;
 }
 
-void SettingsWindow::bindNumber(QLineEdit* box, const QString& parameter, int field, qint64 min, qint64 max,
-                                const QString& rangeMessage) {
+Declared& SettingsWindow::bindNumber(QLineEdit* box, const QString& parameter, int field, qint64 min,
+                                     qint64 max, const QString& rangeMessage) {
     auto edited = std::make_shared<bool>(false);
-    Binding b;
-    b.control = box;
-    b.show = [this, box, parameter, field, edited] {
+    Declared& d = addDeclared(box, parameter, field);
+    d.m_show = [this, box, parameter, field, edited] {
         *edited = false;
         box->setText(m_set->GetParameter(parameter).Field(field));
     };
-    b.commit = [this, box, parameter, field, min, max, rangeMessage, edited] {
+    d.m_commit = [this, box, parameter, field, min, max, rangeMessage, edited] {
         if (!*edited)
             return;
         *edited = false;
@@ -399,30 +574,32 @@ void SettingsWindow::bindNumber(QLineEdit* box, const QString& parameter, int fi
         }
         m_set->GetParameter(parameter).SetField(field, text);
     };
-    connectTypedBox(box, edited, b.commit);
-    m_bindings.push_back(std::move(b));
+    connectTypedBox(box, edited, d.m_commit);
+    return d;
 }
 
-void SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int field, Quotes quotes) {
+Declared& SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int field, Quotes quotes,
+                                   int maxLength) {
+    if (maxLength > 0)
+        box->setMaxLength(maxLength);
     auto edited = std::make_shared<bool>(false);
-    Binding b;
-    b.control = box;
-    b.show = [this, box, parameter, field, quotes, edited] {
+    Declared& d = addDeclared(box, parameter, field);
+    d.m_show = [this, box, parameter, field, quotes, edited] {
         *edited = false;
         const QString value = m_set->GetParameter(parameter).Field(field);
         box->setText(quotes == Quotes::Pair       ? vm::link::unquoteField(value)
                      : quotes == Quotes::DropEnds ? vm::link::dropEnds(value)
                                                   : value);
     };
-    b.commit = [this, box, parameter, field, quotes, edited] {
+    d.m_commit = [this, box, parameter, field, quotes, edited] {
         if (!*edited)
             return;
         *edited = false;
         m_set->GetParameter(parameter).SetField(
             field, quotes == Quotes::None ? box->text() : vm::link::quoteField(box->text()));
     };
-    connectTypedBox(box, edited, b.commit);
-    m_bindings.push_back(std::move(b));
+    connectTypedBox(box, edited, d.m_commit);
+    return d;
 }
 
 void SettingsWindow::connectTypedBox(QLineEdit* box, const std::shared_ptr<bool>& edited,

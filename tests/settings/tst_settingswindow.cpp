@@ -7,6 +7,7 @@
 #include "link/coordinator.h"
 #include "link/parameterset.h"
 #include "settings/settingswindow.h"
+#include "sim/reader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -46,9 +47,13 @@ public:
         retryTime = new QLineEdit(this);
         retryTime->setAccessibleName(QStringLiteral("Retry time"));
         summary = new QLabel(this);
+        delay = new QLineEdit(this);
+        delayLabel = new QLabel(QStringLiteral("Trigger delay"), this);
+        delayLabel->setBuddy(delay);
         for (QWidget* w :
              {static_cast<QWidget*>(trigger), static_cast<QWidget*>(edge), static_cast<QWidget*>(timeout),
-              static_cast<QWidget*>(retryTime), static_cast<QWidget*>(summary)})
+              static_cast<QWidget*>(retryTime), static_cast<QWidget*>(summary),
+              static_cast<QWidget*>(delayLabel), static_cast<QWidget*>(delay)})
             layout->addWidget(w);
         if (buttonBox())
             layout->addWidget(buttonBox());
@@ -62,6 +67,13 @@ public:
                     {QStringLiteral("Sideways"), QStringLiteral("X")}});
         bindNumber(timeout, QStringLiteral("TIMEOUT READ"), 0, 0, 9999);
         bindNumber(retryTime, QStringLiteral("RETRYEX"), 1, 35, 60000, QLatin1String(kRangeMessage));
+        // The trigger delay exists from firmware level 4 and means something only while
+        // the trigger is used.
+        declareGroup(kTriggered, [this] { return trigger->isChecked(); });
+        bindNumber(delay, QStringLiteral("TD"), 0, 0, 10000)
+            .fromLevel(4)
+            .inGroup(kTriggered)
+            .withLabels({delayLabel});
         ensureLoaded();
     }
 
@@ -70,12 +82,17 @@ public:
     QLineEdit* timeout;
     QLineEdit* retryTime;
     QLabel* summary;
+    QLineEdit* delay;
+    QLabel* delayLabel;
     QStringList otherBroadcasts;
+    static constexpr int kTriggered = 1;
 
 private:
-    QStringList parametersToLoad() const override {
-        return {QStringLiteral("TRIG"), QStringLiteral("TE"), QStringLiteral("RETRYEX"),
-                QStringLiteral("TIMEOUT READ")};
+    // A triggered read that never times out would wait for ever.
+    settings::Validation validate() override {
+        if (trigger->isChecked() && timeout->text() == QLatin1String("0"))
+            return {QStringLiteral("A triggered read needs a read time-out."), timeout};
+        return {};
     }
     void refresh() override {
         const bool triggered =
@@ -134,7 +151,8 @@ private slots:
         readerHolds("TIMEOUT READ 1234");
         Received received(*m_reader);
         auto w = openWindow<ProbeWindow>();
-        QCOMPARE(received.lines(), QStringList({"TRIG", "TE", "RETRYEX", "TIMEOUT READ"}));
+        // The window asks for what it declared, in that order.
+        QCOMPARE(received.lines(), QStringList({"TRIG", "TE", "TIMEOUT READ", "RETRYEX", "TD"}));
         QVERIFY(w->trigger->isChecked());
         QCOMPARE(w->edge->currentText(), QString("High -> Low"));
         QCOMPARE(w->timeout->text(), QString("1234"));
@@ -268,7 +286,13 @@ private slots:
         QVERIFY(testing::takeControl(*m_conn));
         QTRY_VERIFY(w->applyButton()->isEnabled());
         QVERIFY(w->edge->isEnabled());
+        // Losing control with the change still waiting tells the operator it was not sent.
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow",
+                             "Programming control of the camera was lost. These changes were not sent: TE.",
+                             PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
         m_reader->takeControl("OTHER-PC");
+        QTRY_COMPARE(boxes->pendingCount(), 0);
         QTRY_VERIFY(!w->applyButton()->isEnabled());
         QVERIFY(!w->okButton()->isEnabled());
         QVERIFY(!w->edge->isEnabled());
@@ -298,7 +322,7 @@ private slots:
         Received atSecond(*second);
         testing::focusReader(*m_coordinator, second->address().toString());
         QTRY_COMPARE(loaded.size(), 1);
-        QCOMPARE(atSecond.lines(), QStringList({"TRIG", "TE", "RETRYEX", "TIMEOUT READ"}));
+        QCOMPARE(atSecond.lines(), QStringList({"TRIG", "TE", "TIMEOUT READ", "RETRYEX", "TD"}));
         QCOMPARE(w->edge->currentText(), QString("Both"));
         QVERIFY(!w->isModified());
         QVERIFY(!w->applyButton()->isEnabled());
@@ -371,6 +395,145 @@ private slots:
         QVERIFY(!w->isModified());
         leaveWithText(*w, w->timeout, "700");
         QCOMPARE(received.lines(), QStringList({"TRIG T", "TIMEOUT READ 700"}));
+    }
+
+    // A parameter the reader did not answer keeps its control as it was, greyed and
+    // marked; the window names it; nothing of it is written back, and the next load
+    // that succeeds makes the window whole again.
+    void unreadParameterIsKeptAndNeverWritten() {
+        QFETCH(int, fault);
+        readerHolds("TE N");
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow<ProbeWindow>();
+        QTRY_VERIFY(w->edge->isEnabled());
+        QCOMPARE(w->edge->currentText(), QString("High -> Low"));
+        auto* note = w->findChild<QLabel*>("NotReadNote");
+        QVERIFY(note && !note->isVisible());
+
+        readerHolds("TE B");
+        m_reader->setNextReplyFault(sim::ReplyFault(fault), 0, "TE");
+        w->reload();
+        QCOMPARE(w->notRead(), QStringList({"TE"}));
+        QCOMPARE(w->edge->currentText(), QString("High -> Low")); // as it was, not blank
+        QVERIFY(!w->edge->isEnabled());
+        QVERIFY(w->edge->property(SettingsWindow::kNotReadProperty).toBool());
+        QVERIFY(w->trigger->isEnabled());
+        QVERIFY(!w->trigger->property(SettingsWindow::kNotReadProperty).toBool());
+        QTRY_VERIFY(note->isVisible());
+        QVERIFY2(note->text().contains("TE") && !note->text().contains("TRIG"), qPrintable(note->text()));
+
+        // Whatever reaches the set for it is not sent: the reader would take the missing
+        // fields for blanks. What was read goes out.
+        Received received(*m_reader);
+        w->parameters().GetParameter("TE").SetField(0, "P");
+        QTest::mouseClick(w->trigger, Qt::LeftButton);
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage(
+            "Velmarrow",
+            "These settings were not sent because the camera did not answer when they were read: TE.",
+            PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+        QSignalSpy applied(w.get(), &SettingsWindow::applied);
+        QTest::mouseClick(w->applyButton(), Qt::LeftButton);
+        QCOMPARE(boxes->pendingCount(), 0);
+        QCOMPARE(received.lines(), QStringList({"TRIG T"}));
+        QCOMPARE(applied.size(), 1);
+        QCOMPARE(applied.at(0).at(0).toBool(), false);
+        QCOMPARE(readerValue("TE"), QString("TE B"));
+
+        w->reload();
+        QVERIFY(w->notRead().isEmpty());
+        QVERIFY(!note->isVisible());
+        QCOMPARE(w->edge->currentText(), QString("Both"));
+        QVERIFY(w->edge->isEnabled());
+        QVERIFY(!w->edge->property(SettingsWindow::kNotReadProperty).toBool());
+    }
+    void unreadParameterIsKeptAndNeverWritten_data() {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("no reply") << int(sim::ReplyFault::Silent);
+        QTest::newRow("malformed reply") << int(sim::ReplyFault::Malformed);
+        QTest::newRow("refused") << int(sim::ReplyFault::Refused);
+    }
+
+    // A declared control exists from its firmware level and is enabled with its group.
+    void levelAndGroupRuleTheDeclaredControls() {
+        QVERIFY(testing::takeControl(*m_conn));
+        {
+            auto w = openWindow<ProbeWindow>();
+            QTRY_VERIFY(w->trigger->isEnabled());
+            QVERIFY(!w->delay->isHidden() && !w->delayLabel->isHidden());
+            QVERIFY(!w->trigger->isChecked());
+            QVERIFY(!w->delay->isEnabled());
+            QVERIFY(!w->delayLabel->isEnabled());
+            QTest::mouseClick(w->trigger, Qt::LeftButton);
+            QVERIFY(w->delay->isEnabled());
+            QVERIFY(w->delayLabel->isEnabled());
+            QVERIFY(!w->retryTime->property(SettingsWindow::kNotReadProperty).toBool());
+            // Losing control greys it whatever the group says.
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage(
+                "Velmarrow", "Programming control of the camera was lost. These changes were not sent: TRIG.",
+                PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+            m_reader->takeControl("OTHER-PC");
+            QTRY_VERIFY(!w->delay->isEnabled());
+            QTRY_COMPARE(boxes->pendingCount(), 0);
+            QVERIFY(w->delayLabel->isEnabled());
+            w->close();
+        }
+        tearDownBench();
+        setUpBench();
+        startReader("Older", "1.2.0.0");
+        Received received(*m_reader);
+        auto w = openWindow<ProbeWindow>();
+        QVERIFY(!received.lines().contains("TD"));
+        QVERIFY(w->delay->isHidden());
+        QVERIFY(w->delayLabel->isHidden());
+        QTest::mouseClick(w->trigger, Qt::LeftButton);
+        received.clear();
+        QVERIFY(w->apply());
+        QCOMPARE(received.lines(), QStringList({"TRIG T"}));
+    }
+
+    // A failed check before the apply names the problem, puts the focus on its control
+    // and sends nothing.
+    void validationStopsTheApply() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow<ProbeWindow>();
+        QTRY_VERIFY(w->trigger->isEnabled());
+        QTest::mouseClick(w->trigger, Qt::LeftButton);
+        leaveWithText(*w, w->timeout, "0");
+        Received received(*m_reader);
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", "A triggered read needs a read time-out.", PromptIcon::Exclamation,
+                             PromptButtons::Ok, PromptAnswer::Ok);
+        QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        QCOMPARE(boxes->pendingCount(), 0);
+        QVERIFY(received.lines().isEmpty());
+        QVERIFY(w->isVisible());
+        QTRY_VERIFY(w->timeout->hasFocus());
+        leaveWithText(*w, w->timeout, "500");
+        QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        QCOMPARE(received.lines(), QStringList({"TRIG T", "TIMEOUT READ 500"}));
+    }
+
+    // In a window that sends at once, a refused value does not stay on show: the control
+    // goes back to what the reader holds.
+    void immediateRefusalShowsTheReadersValue() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow<ProbeWindow>(SettingsWindow::Mode::Immediate);
+        QTRY_VERIFY(w->edge->isEnabled());
+        QCOMPARE(w->edge->currentText(), QString("Low -> High"));
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow",
+                             "The camera did not accept these settings:\r\nTE: !TE ERROR 8 refused by the "
+                             "reader: the value cannot be applied now",
+                             PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+        m_reader->setNextReplyFault(sim::ReplyFault::Refused, 0, "TE");
+        w->edge->setFocus();
+        QTest::keyClick(w->edge, Qt::Key_Down);
+        QCOMPARE(boxes->pendingCount(), 0);
+        QCOMPARE(w->edge->currentText(), QString("Low -> High"));
+        QVERIFY(!w->isModified());
+        QCOMPARE(readerValue("TE"), QString("TE P"));
     }
 
     void leadingNumbers_data() {
