@@ -1,6 +1,7 @@
 #include "app/programstate.h"
 
 #include "app/applyparameters.h"
+#include "link/vocabulary.h"
 
 #include <QHash>
 
@@ -40,7 +41,7 @@ void setVerificationEnabled(bool enabled) {
 }
 
 bool verificationAvailable() {
-    return state().firmwareLevel >= 4;
+    return state().firmwareLevel >= vm::link::level::Verification;
 }
 
 int VerificationStandardCode(const QString& keyword) {

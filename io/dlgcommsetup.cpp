@@ -223,7 +223,7 @@ bool dlgCommSetup::validAddress(const QString& address) {
 QStringList dlgCommSetup::parametersToLoad() const {
     QStringList names{kDhcp, kIp, kMac, kDomain, kTty};
     const int level = vm::app::firmwareLevel();
-    if (level == 0 || level >= vm::link::level::FormatEditor)
+    if (level == vm::link::level::None || level >= vm::link::level::FormatEditor)
         names << kEip;
     return names;
 }
@@ -338,7 +338,7 @@ void dlgCommSetup::applyControlState(bool) {
             w->setEnabled(m_readerFrames);
     }
     const int level = vm::app::firmwareLevel();
-    if (!(level == 0 || level >= vm::link::level::FormatEditor))
+    if (!(level == vm::link::level::None || level >= vm::link::level::FormatEditor))
         m_eip->setEnabled(false);
     const bool ports = m_ports_->count() > 0;
     m_ports_->setEnabled(ports && !m_portLocked);

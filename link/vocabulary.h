@@ -32,14 +32,31 @@ inline constexpr int None = 0;
 inline constexpr int FormatEditor = 3;
 // Print-quality grading, the IO assignment window and the external lights.
 inline constexpr int Verification = 4;
+// The factory blocks of the manufacturing settings viewer (the About box's Details).
+inline constexpr int ManufacturingSettings = 4;
+// The decoder tuning's polarity, check-sum and QR grids and its further rows.
+inline constexpr int ExtendedTuning = 4;
+// The negative-image option.
+inline constexpr int NegativeImage = 5;
 // The CALIBRATE input and the verification rows that need it.
 inline constexpr int CalibrateInput = 6;
+// The contrast report, cell unit report and aperture rows of the decoder tuning are read.
+inline constexpr int ReportTuning = 6;
 // Further match strings and the match bits of the IO lines.
 inline constexpr int MatchList = 7;
+// The decoder tuning's UPC-as-EAN grid.
+inline constexpr int UpcAsEanTuning = 7;
+// The DPM verification standard is called "DPM"; older readers call it "KVTA".
+inline constexpr int DpmStandardName = 7;
 // The light-control bits of the IO lines.
 inline constexpr int LightControl = 8;
+// The AIM DPM verification standard is called "AIMDPM"; older readers call it "ISOAIM".
+inline constexpr int AimDpmStandardName = 8;
 // Calibration status, "UPDATEDROPWHENBUSY" and the verification standard in windows.
 inline constexpr int Calibration = 9;
+// Images and reports travel in the current form; older readers need the channels'
+// legacy switch.
+inline constexpr int CurrentTransfer = 9;
 inline constexpr int Current = 10;
 inline constexpr int Development = 99;
 } // namespace level

@@ -35,8 +35,8 @@ constexpr int kExposureField = 1;
 constexpr int kGainField = 2;
 const QStringList kMethods = {"NONE", "ERODE", "DILATE", "OPEN", "CLOSE"};
 // Negative image from this firmware level, calibration from level 9.
-constexpr int kNegativeLevel = 5;
-constexpr int kCalibrationLevel = 9;
+constexpr int kNegativeLevel = vm::link::level::NegativeImage;
+constexpr int kCalibrationLevel = vm::link::level::Calibration;
 
 bool powerStrobed(const QString& illumination) {
     return illumination == QLatin1String("POWER_STROBE") ||
@@ -305,7 +305,7 @@ void BasicPhotometry::cancelCalibration() {
     // Sending the reader's own calibration photometry back as a command drops the calibration.
     const QString reply = connection()->Query(QStringLiteral("CONTRASTCAL"));
     connection()->SendCommand(reply, 500);
-    connection()->BroadcastMessage(objectName(), QStringLiteral("UNCALIBRATED"), QString());
+    connection()->BroadcastMessage(objectName(), QLatin1String(vm::link::broadcast::Uncalibrated), QString());
     vm::app::setReaderCalibrated(false);
     m_calibrationWarning->hide();
 }
@@ -434,9 +434,10 @@ QString BasicPhotometry::photoInfo() const {
 }
 
 void BasicPhotometry::broadcastReceived(const QString& message, const QString&) {
-    if (message == QLatin1String("UPDATEPHOTO") || message == QLatin1String("CALIBRATED")) {
+    if (message == QLatin1String(vm::link::broadcast::UpdatePhoto) ||
+        message == QLatin1String(vm::link::broadcast::Calibrated)) {
         m_updateTimer.start();
-    } else if (message == QLatin1String("UNCALIBRATED")) {
+    } else if (message == QLatin1String(vm::link::broadcast::Uncalibrated)) {
         m_calibrationWarning->hide();
     }
 }

@@ -6,6 +6,7 @@
 #include "link/connection.h"
 #include "link/parameterset.h"
 #include "link/record.h"
+#include "link/vocabulary.h"
 #include "resources/strings.h"
 #include "settings/barcodesummary.h"
 
@@ -176,11 +177,11 @@ bool boundsOf(const TuneRow& row, Bounds* bounds) {
 } // namespace
 
 int tuneGroupCount(int firmwareLevel) {
-    if (firmwareLevel < 4)
+    if (firmwareLevel < vm::link::level::ExtendedTuning)
         return 3;
-    if (firmwareLevel == 4)
+    if (firmwareLevel == vm::link::level::ExtendedTuning)
         return 6;
-    if (firmwareLevel < 7)
+    if (firmwareLevel < vm::link::level::UpcAsEanTuning)
         return 8;
     return 9;
 }
@@ -362,7 +363,7 @@ bool BasicTune::shown(const TuneRow& row) const {
     const bool lateRow = row.name == QLatin1String("CONTRAST_REPORT") ||
                          row.name == QLatin1String("CELL_UNIT_REPORT") ||
                          row.name == QLatin1String("APERTURE");
-    return !lateRow || m_level >= 6;
+    return !lateRow || m_level >= vm::link::level::ReportTuning;
 }
 
 void BasicTune::loadParameters() {
@@ -497,7 +498,8 @@ void BasicTune::editCommitted() {
     parameters().GetParameter(row.name).SetField(row.field, QString::number(value));
     hideEditors();
     apply();
-    connection()->BroadcastMessage(objectName(), QStringLiteral("UPDATETIMEOUT"), QString());
+    connection()->BroadcastMessage(objectName(), QLatin1String(vm::link::broadcast::UpdateTimeout),
+                                   QString());
     showValues();
 }
 
@@ -517,7 +519,7 @@ void BasicTune::unlearnClicked() {
     if (!hasControl())
         return;
     connection()->SendCommand(QStringLiteral("UNLEARN"), kCommandTimeoutMs);
-    connection()->BroadcastMessage(objectName(), QStringLiteral("UNLEARN"), QString());
+    connection()->BroadcastMessage(objectName(), QLatin1String(vm::link::broadcast::Unlearn), QString());
     m_updateTimer.start();
 }
 
@@ -529,19 +531,21 @@ void BasicTune::newRecord(const vm::link::Record& record) {
 }
 
 void BasicTune::broadcastReceived(const QString& message, const QString&) {
-    if (message == QLatin1String("UNLEARN") || message == QLatin1String("SCHEDULEUPDATE")) {
-        if (message == QLatin1String("UNLEARN") || isConnected())
+    if (message == QLatin1String(vm::link::broadcast::Unlearn) ||
+        message == QLatin1String(vm::link::broadcast::ScheduleUpdate)) {
+        if (message == QLatin1String(vm::link::broadcast::Unlearn) || isConnected())
             m_updateTimer.start();
-    } else if (message == QLatin1String("UPDATEBC")) {
+    } else if (message == QLatin1String(vm::link::broadcast::UpdateBarcodes)) {
         if (isConnected()) {
             m_barcodeSummary = readerBarcodeSummary(connection()->Response());
             showValues();
         }
-    } else if (message == QLatin1String("UPDATETIMEOUT")) {
+    } else if (message == QLatin1String(vm::link::broadcast::UpdateTimeout)) {
         if (isConnected() && load(kTimeout))
             showValues();
-    } else if (message == QLatin1String("CALIBRATED") || message == QLatin1String("UNCALIBRATED")) {
-        m_calibrated = message == QLatin1String("CALIBRATED");
+    } else if (message == QLatin1String(vm::link::broadcast::Calibrated) ||
+               message == QLatin1String(vm::link::broadcast::Uncalibrated)) {
+        m_calibrated = message == QLatin1String(vm::link::broadcast::Calibrated);
         showValues();
     }
 }

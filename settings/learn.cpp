@@ -7,6 +7,7 @@
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "link/record.h"
+#include "link/vocabulary.h"
 #include "resources/strings.h"
 #include "settings/barcodesummary.h"
 #include "tools/overlays.h"
@@ -180,7 +181,8 @@ void Learn::showRegion() {
     if (m_regionShown || !connection())
         return;
     m_regionShown = true;
-    connection()->BroadcastMessage(kMainWindow, QStringLiteral("ROI"), QStringLiteral("DISABLE"));
+    connection()->BroadcastMessage(kMainWindow, QLatin1String(vm::link::broadcast::Roi),
+                                   QStringLiteral("DISABLE"));
     for (int i = 0; i < 4; ++i)
         m_region->MoveHandleTo(i, m_corners[size_t(i)].x(), m_corners[size_t(i)].y());
     if (auto* view = vm::app::mainImageView())
@@ -192,7 +194,8 @@ void Learn::hideRegion() {
         return;
     m_regionShown = false;
     if (connection())
-        connection()->BroadcastMessage(kMainWindow, QStringLiteral("ROI"), QStringLiteral("ENABLE"));
+        connection()->BroadcastMessage(kMainWindow, QLatin1String(vm::link::broadcast::Roi),
+                                       QStringLiteral("ENABLE"));
     if (auto* view = vm::app::mainImageView())
         view->RemoveOverlay(QLatin1String(kRegionOverlay));
 }
@@ -239,17 +242,17 @@ void Learn::unlearnClicked() {
     if (m_option == PhotometryOnly) {
         send(QStringLiteral("PHOTO AUTO"));
         setStatus(QStringLiteral("PHOTO AUTO ") + sent);
-        broadcast(QStringLiteral("UPDATEPHOTO"));
+        broadcast(QLatin1String(vm::link::broadcast::UpdatePhoto));
     } else if (m_option == DecoderOnly) {
         send(QStringLiteral("UNLEARN"));
         setStatus(QStringLiteral("UNLEARN ") + sent);
-        broadcast(QStringLiteral("UNLEARN"));
+        broadcast(QLatin1String(vm::link::broadcast::Unlearn));
     } else {
         send(QStringLiteral("PHOTO AUTO"));
         send(QStringLiteral("UNLEARN"));
         setStatus(QStringLiteral("UNLEARN ") + sent + kCrLf + QStringLiteral("PHOTO AUTO ") + sent);
-        broadcast(QStringLiteral("UPDATEPHOTO"));
-        broadcast(QStringLiteral("UNLEARN"));
+        broadcast(QLatin1String(vm::link::broadcast::UpdatePhoto));
+        broadcast(QLatin1String(vm::link::broadcast::Unlearn));
     }
 }
 

@@ -456,9 +456,9 @@ void Symbology::loadParameters() {
     load(QStringLiteral("VERIFY"));
     m_standard = text(QStringLiteral("VERIFY"), 0).toUpper();
     vm::app::setVerificationStandard(vm::app::VerificationStandardCode(m_standard));
-    if (fw < 7 && m_standard == QLatin1String("KVTA"))
+    if (fw < level::DpmStandardName && m_standard == QLatin1String("KVTA"))
         m_standard = QStringLiteral("DPM");
-    if (fw < 8 && m_standard == QLatin1String("ISOAIM"))
+    if (fw < level::AimDpmStandardName && m_standard == QLatin1String("ISOAIM"))
         m_standard = QStringLiteral("AIMDPM");
     m_previousStandard = m_standard;
 
@@ -652,9 +652,9 @@ bool Symbology::writeControls() {
     set(QStringLiteral("NUMBC"), 0, m_barcodeEnable >= 1 ? QStringLiteral("1") : QStringLiteral("0"));
     set(QStringLiteral("BARCODE ENABLE"), 0, QStringLiteral("0x") + QString::number(m_mask, 16).toUpper());
     QString standard = m_standard;
-    if (fw < 7 && standard == QLatin1String("DPM"))
+    if (fw < level::DpmStandardName && standard == QLatin1String("DPM"))
         standard = QStringLiteral("KVTA");
-    if (fw < 8 && standard == QLatin1String("AIMDPM"))
+    if (fw < level::AimDpmStandardName && standard == QLatin1String("AIMDPM"))
         standard = QStringLiteral("ISOAIM");
     set(QStringLiteral("VERIFY"), 0, standard);
     if (fw >= level::LightControl) {

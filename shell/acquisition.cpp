@@ -13,6 +13,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/vocabulary.h"
 #include "link/wholefile.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
@@ -125,7 +126,8 @@ void BasicInterface::SetLaser(const QString& value) {
             return;
         }
         showLaserState(value);
-        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATELASER"), QString());
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::UpdateLaser),
+                                  QString());
     });
 }
 
@@ -165,7 +167,8 @@ void BasicInterface::ToggleBeeper() {
         if (beeper)
             beeper->setChecked(on);
         m_statusBar->SetButtonState(QStringLiteral("beep"), on);
-        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEBEEP"), QString());
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::UpdateBeep),
+                                  QString());
     });
 }
 
@@ -302,7 +305,8 @@ void BasicInterface::UseImageFiles() {
         }
         sendSimple(QStringLiteral("CAPTURE FILES"), 500);
         setImageFileAcquisition(true);
-        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEPHOTO"), QString());
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::UpdatePhoto),
+                                  QString());
     });
 }
 
@@ -313,7 +317,8 @@ void BasicInterface::UseCamera() {
         sendSimple(QStringLiteral("CAPTURE CAMERA"), 500);
         sendSimple(QStringLiteral("DRIVEDELETE FILES"), 500);
         setImageFileAcquisition(false);
-        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UPDATEPHOTO"), QString());
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::UpdatePhoto),
+                                  QString());
     });
 }
 
@@ -334,7 +339,7 @@ void BasicInterface::onTransferPercent(int percent) {
 
 void BasicInterface::onTransferAborted() {
     if (m_iconn)
-        m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
+        m_iconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::DebugMessage),
                                   QStringLiteral("Transfer Aborted"));
     m_statusBar->ShowProgress(false);
     m_serialOutstanding = false;
@@ -482,7 +487,8 @@ void BasicInterface::onNewRecord(const vm::link::Record& record) {
     if (m_histo && m_histo->isVisible() && !record.Image().IsEmpty())
         updateHistogram();
 
-    const bool graded = record.HasVerification() && firmwareLevel() >= 4 && verificationEnabled();
+    const bool graded =
+        record.HasVerification() && firmwareLevel() >= vm::link::level::Verification && verificationEnabled();
     if (graded != m_gradeCounters) {
         m_gradeCounters = graded;
         m_counts = {0, 0, 0};

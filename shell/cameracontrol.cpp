@@ -12,6 +12,7 @@
 #include "link/device.h"
 #include "link/fields.h"
 #include "link/serialports.h"
+#include "link/vocabulary.h"
 #include "resources/strings.h"
 #include "shell/addcamera.h"
 #include "shell/basicinterface.h"
@@ -270,7 +271,7 @@ void BasicInterface::CheckControlDropped() {
     if (!claimed)
         return;
     m_controlClaimed = false;
-    m_iconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("DEBUGMSG"),
+    m_iconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::DebugMessage),
                               QStringLiteral("Control Dropped!"));
     m_iconn->SendCommand(QStringLiteral("REPORTCANCEL"), 500);
     m_serialOutstanding = false;
@@ -593,7 +594,7 @@ void BasicInterface::ConnectionResetRefresh() {
         refreshTrigger();
     }
 
-    if (firmwareLevel() >= 9)
+    if (firmwareLevel() >= vm::link::level::Calibration)
         refreshCalibrationText();
 
     if (QAction* reports = m_toolActions.value(QStringLiteral("reports")))
@@ -609,16 +610,17 @@ void BasicInterface::ConnectionResetRefresh() {
                                QLatin1String("NONE"));
     else
         setVerificationEnabled(false);
-    if (firmwareLevel() < 4) {
+    if (firmwareLevel() < vm::link::level::Verification) {
         m_statusBar->SetCountLabels(vm::res::Str(1514), vm::res::Str(1515), vm::res::Str(1516));
         m_gradeCounters = false;
     }
-    const bool verificationOn = firmwareLevel() >= 4 && verificationEnabled();
-    m_rconn->BroadcastMessage(
-        QLatin1String(WindowName),
-        verificationOn ? QStringLiteral("VERIFICATION_ON") : QStringLiteral("VERIFICATION_OFF"), QString());
+    const bool verificationOn = firmwareLevel() >= vm::link::level::Verification && verificationEnabled();
+    m_rconn->BroadcastMessage(QLatin1String(WindowName),
+                              QLatin1String(verificationOn ? vm::link::broadcast::VerificationOn
+                                                           : vm::link::broadcast::VerificationOff),
+                              QString());
 
-    if (device && firmwareLevel() < 9) {
+    if (device && firmwareLevel() < vm::link::level::CurrentTransfer) {
         device->ImageChannel().SetLegacy(true);
         device->ReportChannel().SetLegacy(true);
     }
@@ -638,34 +640,36 @@ void BasicInterface::refreshCalibrationText() {
     if (!loadGlobal(QStringLiteral("CALIBRATED")))
         return;
     if (PendingParameters().GetParameter(QStringLiteral("CALIBRATED")).Field(0) == QLatin1String("FALSE")) {
-        m_rconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("UNCALIBRATED"), QString());
+        m_rconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::Uncalibrated),
+                                  QString());
         setCalibrationText(QStringLiteral("Not Calibrated"));
         return;
     }
     QString reply = m_iconn->Query(QStringLiteral("CALIBRATED_STRING"));
     const int blank = reply.indexOf(QLatin1Char(' '));
     const QString value = vm::link::unquoteField(blank >= 0 ? reply.mid(blank + 1) : QString());
-    m_rconn->BroadcastMessage(QLatin1String(WindowName), QStringLiteral("CALIBRATED"), QString());
+    m_rconn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::Calibrated),
+                              QString());
     setCalibrationText(QStringLiteral("Calibrated : ") + value);
 }
 
 void BasicInterface::onBroadcastMessage(const QString& sender, const QString& message, const QString& text) {
     if (sender == QLatin1String(WindowName))
         return;
-    if (message == QLatin1String("UPDATEIO")) {
+    if (message == QLatin1String(vm::link::broadcast::UpdateIO)) {
         if (loadGlobal(QStringLiteral("TRIG")) && loadGlobal(QStringLiteral("TRIG U")))
             refreshTrigger();
-    } else if (message == QLatin1String("ROI")) {
+    } else if (message == QLatin1String(vm::link::broadcast::Roi)) {
         if (QAction* roi = m_toolActions.value(QStringLiteral("roi")))
             roi->setEnabled(text == QLatin1String("ENABLE"));
-    } else if (message == QLatin1String("UPDATELASER")) {
+    } else if (message == QLatin1String(vm::link::broadcast::UpdateLaser)) {
         if (loadGlobal(QStringLiteral("TARGET")))
             refreshLaser();
-    } else if (message == QLatin1String("UPDATEBEEP")) {
+    } else if (message == QLatin1String(vm::link::broadcast::UpdateBeep)) {
         if (loadGlobal(QStringLiteral("BEEP")))
             refreshBeeper();
-    } else if (message == QLatin1String("UPDATEDROPWHENBUSY")) {
-        if (firmwareLevel() >= 9)
+    } else if (message == QLatin1String(vm::link::broadcast::UpdateDropWhenBusy)) {
+        if (firmwareLevel() >= vm::link::level::Calibration)
             m_externalUpdate.start();
     }
 }

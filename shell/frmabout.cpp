@@ -2,9 +2,9 @@
 
 #include "app/programstate.h"
 #include "app/windowroutines.h"
+#include "link/vocabulary.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
-#include "settings/frmsettings.h"
 #include "shell/fileversion.h"
 #include "shell/frmlog.h"
 #include "shell/systeminfo.h"
@@ -20,8 +20,8 @@ namespace vm::shell {
 
 namespace {
 
-// Only readers of this generation or later carry the factory blocks that Details shows.
-constexpr int DetailsFirmwareLevel = 4;
+// The registered name of the manufacturing settings viewer.
+constexpr char kDetailsWindow[] = "frmSettings";
 
 QIcon applicationIcon() {
     const QIcon icon = QApplication::windowIcon();
@@ -128,7 +128,8 @@ frmAbout::frmAbout(QWidget* parent, Use use)
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(frame);
 
-    m_detailsAvailable = use == Use::Dialog && vm::app::firmwareLevel() >= DetailsFirmwareLevel;
+    m_detailsAvailable =
+        use == Use::Dialog && vm::app::firmwareLevel() >= vm::link::level::ManufacturingSettings;
     m_detailsButton->setVisible(m_detailsAvailable);
     if (use == Use::Splash) {
         line->hide();
@@ -164,18 +165,21 @@ QString frmAbout::titleText() const {
     return m_title->text();
 }
 
-vm::settings::frmSettings* frmAbout::ShowDetails() {
+QWidget* frmAbout::ShowDetails() {
     if (m_details) {
         m_details->raise();
         m_details->activateWindow();
         return m_details;
     }
-    m_details = new vm::settings::frmSettings(this);
+    const vm::app::WindowEntry* viewer = vm::app::windows().entry(QLatin1String(kDetailsWindow));
+    if (!viewer)
+        return nullptr;
+    m_details = viewer->factory(this);
+    if (!m_details)
+        return nullptr;
+    // Modality holds only when it is set before the window is first shown.
     m_details->setWindowModality(Qt::ApplicationModal);
-    vm::app::RestoreWindowMetrics(m_details);
-    m_details->show();
-    m_details->raise();
-    m_details->activateWindow();
+    vm::app::ShowRestoredWindow(m_details, true);
     return m_details;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/windowregistry.h"
-#include "settings/frmsettings.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -37,10 +36,11 @@ public:
     QString titleText() const;
     bool detailsAvailable() const { return m_detailsAvailable; }
     // The manufacturing settings viewer opened by DetailsButton, while it is open.
-    vm::settings::frmSettings* details() const { return m_details; }
+    QWidget* details() const { return m_details; }
 
-    // DetailsButton: the reader's manufacturing settings, modal over the About box.
-    vm::settings::frmSettings* ShowDetails();
+    // DetailsButton: the reader's manufacturing settings, modal over the About box. The
+    // viewer comes from the window registry, so the About box does not depend on it.
+    QWidget* ShowDetails();
     // The system-information button.
     void ShowSystemInfo();
 
@@ -52,7 +52,7 @@ private:
     QPushButton* m_ok = nullptr;
     QPushButton* m_detailsButton = nullptr;
     QPushButton* m_sysInfo = nullptr;
-    QPointer<vm::settings::frmSettings> m_details;
+    QPointer<QWidget> m_details;
     Use m_use;
     bool m_detailsAvailable = false;
     bool m_unloaded = false;

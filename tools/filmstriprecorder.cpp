@@ -7,6 +7,7 @@
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "link/device.h"
+#include "link/vocabulary.h"
 #include "resources/strings.h"
 #include "tools/dlgselectfolder.h"
 #include "tools/imagerecorder.h"
@@ -167,8 +168,8 @@ FilmstripRecorder::FilmstripRecorder(QWidget* parent)
             [this](const QString& sender, const QString& message, const QString&) {
                 if (sender == QLatin1String(WindowName))
                     return;
-                if (message == QLatin1String("VERIFICATION_ON") ||
-                    message == QLatin1String("VERIFICATION_OFF"))
+                if (message == QLatin1String(vm::link::broadcast::VerificationOn) ||
+                    message == QLatin1String(vm::link::broadcast::VerificationOff))
                     evaluateVerificationMode();
             });
     Go();
@@ -218,7 +219,8 @@ void FilmstripRecorder::filterChosen(int index) {
 }
 
 void FilmstripRecorder::evaluateVerificationMode() {
-    const bool mode = vm::app::firmwareLevel() >= 4 && vm::app::verificationEnabled();
+    const bool mode =
+        vm::app::firmwareLevel() >= vm::link::level::Verification && vm::app::verificationEnabled();
     if (m_modeKnown && mode == m_verificationMode)
         return;
     m_modeKnown = true;

@@ -7,6 +7,7 @@
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "link/device.h"
+#include "link/vocabulary.h"
 #include "resources/strings.h"
 #include "settings/settingswindow.h"
 #include "tools/overlays.h"
@@ -458,7 +459,8 @@ void dlgCalibrate::recordArrived(const vm::link::Record& record) {
 void dlgCalibrate::done(int result) {
     stopImages();
     if (m_announce) {
-        m_rconn->BroadcastMessage(vm::res::Str(816), QStringLiteral("CALIBRATED"), QString());
+        m_rconn->BroadcastMessage(vm::res::Str(816), QLatin1String(vm::link::broadcast::Calibrated),
+                                  QString());
         m_announce = false;
     }
     unload();

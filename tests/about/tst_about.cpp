@@ -76,6 +76,8 @@ private slots:
     void initTestCase() {
         qputenv("VELMARROW_SIM_PORTS_DIR", m_portsDir.path().toLocal8Bit());
         qputenv("VELMARROW_STATION", "TEST-PC");
+        // The About box opens the manufacturing viewer by its registered name.
+        app::registerWindows(app::windows());
     }
 
     void init() {
@@ -186,7 +188,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(about));
         QVERIFY(about->isModal());
         QTest::mouseClick(about->findChild<QPushButton*>("DetailsButton"), Qt::LeftButton);
-        QPointer<frmSettings> viewer = about->details();
+        QPointer<frmSettings> viewer = qobject_cast<frmSettings*>(about->details());
         QVERIFY(viewer);
         QVERIFY(QTest::qWaitForWindowExposed(viewer));
         QCOMPARE(viewer->parentWidget(), about.data());
