@@ -151,24 +151,6 @@ std::optional<Frame> FrameDecoder::next() {
     return std::nullopt;
 }
 
-QStringList splitFields(const QString& line) {
-    QStringList fields;
-    QString current;
-    bool inQuotes = false;
-    for (const QChar c : line) {
-        if (c == QLatin1Char('"'))
-            inQuotes = !inQuotes;
-        if (c == QLatin1Char(' ') && !inQuotes) {
-            fields.append(current);
-            current.clear();
-            continue;
-        }
-        current.append(c);
-    }
-    fields.append(current);
-    return fields;
-}
-
 QString commandKeyword(const QString& command) {
     const QString trimmed = command.trimmed();
     const qsizetype blank = trimmed.indexOf(QRegularExpression(QStringLiteral("\\s")));

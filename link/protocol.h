@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/fields.h" // splitFields, for the callers that split replies
 #include "link/logging.h"
 
 #include <QByteArray>
@@ -75,10 +76,6 @@ private:
     qint64 m_droppedBytes = 0;
     WarningLimiter m_warnings;
 };
-
-// Splits a reply line into fields on single blanks; a double-quoted text with
-// blanks inside stays one field, quotes included.
-QStringList splitFields(const QString& line);
 
 // The command's first word, upper-cased: the keyword its status line echoes.
 QString commandKeyword(const QString& command);

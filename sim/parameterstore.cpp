@@ -11,11 +11,12 @@ QStringList splitCommandLine(const QString& line) {
     int i = 0;
     while (i <= n) {
         if (i < n && line[i] == QLatin1Char('"')) {
-            // A quoted word ends at a quote followed by a blank or the end; inner quotes stay.
+            // A quoted word ends at a quote followed by a blank (no other white space) or the
+            // end; inner quotes stay.
             int j = i + 1;
             int end = -1;
             while (j < n) {
-                if (line[j] == QLatin1Char('"') && (j + 1 == n || line[j + 1].isSpace())) {
+                if (line[j] == QLatin1Char('"') && (j + 1 == n || line[j + 1] == QLatin1Char(' '))) {
                     end = j;
                     break;
                 }
@@ -32,7 +33,7 @@ QStringList splitCommandLine(const QString& line) {
             continue;
         }
         int j = i;
-        while (j < n && !line[j].isSpace())
+        while (j < n && line[j] != QLatin1Char(' '))
             ++j;
         out << line.mid(i, j - i);
         if (j >= n)
@@ -245,6 +246,11 @@ bool ParameterStore::normalize(const FieldSpec& field, const QString& token, QSt
         const QString inner = stripQuotes(token);
         if (inner.size() > field.maxLength) {
             *error = QString("text longer than %1").arg(field.maxLength);
+            return false;
+        }
+        // Stored in quotes, such a text would end at that quote when listed or queried.
+        if (inner.contains(QLatin1String("\" "))) {
+            *error = QStringLiteral("a double quote followed by a blank would end the text early");
             return false;
         }
         *out = quote(inner);

@@ -115,8 +115,9 @@ private:
     std::function<void(const QString&)> m_onChange;
 };
 
-// Splits a command line into words: single blanks separate (two blanks give an empty word), a
-// word that begins with a double quote runs to the next quote followed by a blank or the end.
+// Splits a command line into words: single blanks separate (two blanks give an empty word; other
+// white space is part of a word), a word that begins with a double quote runs to the next quote
+// followed by a blank or the end, quotes included, and without one to the end of the line.
 QStringList splitCommandLine(const QString& line);
 
 // Removes one pair of surrounding double quotes.
