@@ -8,6 +8,7 @@
 #include "app/windowroutines.h"
 #include "common/prompts.h"
 #include "common/readers.h"
+#include "display/imageview.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "shell/basicinterface.h"
@@ -18,12 +19,14 @@
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -421,6 +424,32 @@ private slots:
         openMainWindow();
         QCOMPARE(app::windows().loadedWindowNames(), QStringList({"BasicInterface", "BasicReport"}));
         QVERIFY(app::windows().find("BasicReport")->isVisible());
+    }
+
+    // A window that draws on the live image draws on the main window's view: the learn
+    // region comes and goes with its check box and goes when the window closes.
+    void learnRegionOnTheMainImage() {
+        BasicInterface& w = openMainWindow();
+        focusReader("3.0.2.1");
+        QVERIFY(testing::takeControl(*w.imageConnection()));
+        QPointer<QWidget> learn = app::windows().open("Learn", &w);
+        QVERIFY(learn);
+        auto* assist = learn->findChild<QCheckBox*>("EnableAssist");
+        QVERIFY(assist);
+        QTRY_VERIFY(assist->isEnabled() && assist->isVisible());
+        QVERIFY(!w.imageView()->OverlayNames().contains("Matrix ROI"));
+
+        QTest::mouseClick(assist, Qt::LeftButton);
+        QVERIFY(assist->isChecked());
+        QVERIFY(w.imageView()->OverlayNames().contains("Matrix ROI"));
+        QTest::mouseClick(assist, Qt::LeftButton);
+        QVERIFY(!w.imageView()->OverlayNames().contains("Matrix ROI"));
+
+        QTest::mouseClick(assist, Qt::LeftButton);
+        QVERIFY(w.imageView()->OverlayNames().contains("Matrix ROI"));
+        QTest::mouseClick(learn->findChild<QPushButton*>("Done"), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!w.imageView()->OverlayNames().contains("Matrix ROI"));
     }
 };
 
