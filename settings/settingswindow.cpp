@@ -185,6 +185,7 @@ void SettingsWindow::reload() {
     ++m_loadCount;
     m_hadControl = hasControl();
     m_notSent.clear();
+    m_notSentPending = false;
     refreshDisplay();
     emit loaded();
 }
@@ -343,10 +344,7 @@ QStringList SettingsWindow::dropUnreadChanges() {
 }
 
 QStringList SettingsWindow::pendingNames() const {
-    QStringList names = m_set->ModifiedNames();
-    if (m_edited && names.isEmpty())
-        names << QStringLiteral("the value being typed");
-    return names;
+    return m_set->ModifiedNames();
 }
 
 bool SettingsWindow::apply() {
@@ -421,16 +419,18 @@ void SettingsWindow::onControlStatusChanged() {
     if (m_hadControl && !control && m_mode == Mode::OkApply && isModified() && !m_unloaded) {
         // Told after the event that announced the loss, outside the link's signal.
         m_notSent = pendingNames();
+        m_notSentPending = true;
         QTimer::singleShot(0, this, [this] {
-            if (m_notSent.isEmpty() || hasControl() || m_unloaded)
+            if (!m_notSentPending || hasControl() || m_unloaded)
                 return;
+            m_notSentPending = false;
             const QString names = m_notSent.join(QStringLiteral(", "));
             m_notSent.clear();
+            const QString lost = QStringLiteral("Programming control of the camera was lost.");
             vm::app::showMessage(
                 this,
-                QStringLiteral("Programming control of the camera was lost. These changes were "
-                               "not sent: %1.")
-                    .arg(names),
+                names.isEmpty() ? lost + QStringLiteral(" The changes made in this window were not sent.")
+                                : lost + QStringLiteral(" These changes were not sent: %1.").arg(names),
                 vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
         });
     }
@@ -587,9 +587,10 @@ Declared& SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int
     d.m_show = [this, box, parameter, field, quotes, edited] {
         *edited = false;
         const QString value = m_set->GetParameter(parameter).Field(field);
-        box->setText(quotes == Quotes::Pair       ? vm::link::unquoteField(value)
-                     : quotes == Quotes::DropEnds ? vm::link::dropEnds(value)
-                                                  : value);
+        box->setText(quotes == Quotes::Pair          ? vm::link::unquoteField(value)
+                     : quotes == Quotes::DropEnds    ? vm::link::dropEnds(value)
+                     : quotes == Quotes::PairOrStrip ? vm::link::unquoteOrStrip(value)
+                                                     : value);
     };
     d.m_commit = [this, box, parameter, field, quotes, edited] {
         if (!*edited)

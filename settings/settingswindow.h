@@ -294,9 +294,10 @@ protected:
     // operator so.
     Declared& bindNumber(QLineEdit* box, const QString& parameter, int field, qint64 min, qint64 max,
                          const QString& rangeMessage = QString());
-    // How a text field travels: as it is; in one pair of double quotes; or in quotes
-    // that are taken off by dropping the first and last character whatever they are.
-    enum class Quotes { None, Pair, DropEnds };
+    // How a text field travels: as it is; in one pair of double quotes; in quotes that
+    // are taken off by dropping the first and last character whatever they are; or in one
+    // pair, a text read without it losing every quote (link/fields.h unquoteOrStrip).
+    enum class Quotes { None, Pair, DropEnds, PairOrStrip };
     // A text box of at most maxLength characters (0: no limit); the text goes into the
     // field when the box is left.
     Declared& bindText(QLineEdit* box, const QString& parameter, int field, Quotes quotes, int maxLength = 0);
@@ -334,6 +335,7 @@ private:
     QHash<int, std::function<bool()>> m_groups;
     QStringList m_notRead;
     QStringList m_notSent; // edits waiting when control was lost
+    bool m_notSentPending = false;
     QWidget* m_footer = nullptr;
     mutable bool m_footerPlaced = false;
     QLabel* m_note = nullptr;

@@ -152,8 +152,14 @@ void enabling(Stage& stage) {
     QCOMPARE(list(stage, "cmbSaveResults")->currentText(), QStringLiteral("Yes"));
     QCOMPARE(list(stage, "cmbSaveImg")->currentText(), QStringLiteral("Yes"));
 
-    // OK follows control; the edits stay and go out once control is back.
+    // OK follows control; the operator is told the edits were not sent, they stay and go
+    // out once control is back.
     QVERIFY(ok(stage)->isEnabled());
+    stage.unexpected()->expectMessage(
+        QStringLiteral("Velmarrow"),
+        QStringLiteral(
+            "Programming control of the camera was lost. The changes made in this window were not sent."),
+        app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
     stage.releaseControl();
     QTRY_VERIFY(!ok(stage)->isEnabled());
     stage.regainControl();

@@ -314,7 +314,12 @@ void textsAndFrames(Stage& stage) {
     pick(stage, "Verification5");
     QVERIFY(!find<QGroupBox>(stage, "DPMFrame")->isVisibleTo(w));
 
-    // The grade buttons and the row checks follow programming control.
+    // The grade buttons and the row checks follow programming control; the standard
+    // picked above was not sent, and the window says so.
+    stage.unexpected()->expectMessage(
+        QStringLiteral("Velmarrow"),
+        QStringLiteral("Programming control of the camera was lost. These changes were not sent: VERIFY."),
+        app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
     stage.releaseControl();
     QTRY_VERIFY(!find<QPushButton>(stage, "GradeCommand0")->isEnabled());
     for (int i = 0; i < 55; ++i)
