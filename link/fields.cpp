@@ -42,6 +42,12 @@ QString unquoteField(const QString& text) {
     return text;
 }
 
+QString unquoteOrStrip(const QString& text) {
+    if (text.size() >= 2 && text.startsWith(QLatin1Char('"')) && text.endsWith(QLatin1Char('"')))
+        return text.mid(1, text.size() - 2);
+    return QString(text).remove(QLatin1Char('"'));
+}
+
 QString dropEnds(const QString& text) {
     return text.size() >= 2 ? text.mid(1, text.size() - 2) : QString();
 }

@@ -23,6 +23,10 @@ bool isQuotableText(const QString& text);
 // one; any other text comes back as it is.
 QString unquoteField(const QString& text);
 
+// Drops one surrounding pair of double quotes; a text without that pair loses every double
+// quote instead (the output and match windows show their texts this way).
+QString unquoteOrStrip(const QString& text);
+
 // Drops the first and the last character whatever they are (the IO windows read their
 // quoted fields this way); texts shorter than two characters become empty.
 QString dropEnds(const QString& text);
