@@ -41,6 +41,10 @@ QString AdminConsole::helpText() {
         "  malform [READER]          the next reply is malformed (no status line)\n"
         "  slow [READER] MS          the next reply comes MS milliseconds late\n"
         "  silent [READER]           the next command gets no reply\n"
+        "  refuse [READER] [COMMAND] the next command (or the next COMMAND) is refused with\n"
+        "                            error 8 and left undone\n"
+        "  hangup [READER] [COMMAND] the next command (or the next COMMAND) closes the\n"
+        "                            connection instead of being answered, left undone\n"
         "  scene [READER] TEXT       the text of the symbol in front of the camera\n"
         "  sceneset [READER] KEY VALUE  a scene setting: text, serial, serialdigits, serialstep,\n"
         "                            symbology, x, y, rotation, scale, contrast, noise, blur,\n"
@@ -220,6 +224,14 @@ QString AdminConsole::execute(const QString& line) {
     }
     if (cmd == QLatin1String("silent")) {
         r->setNextReplyFault(ReplyFault::Silent);
+        return QStringLiteral("ok\n");
+    }
+    if (cmd == QLatin1String("refuse")) {
+        r->setNextReplyFault(ReplyFault::Refused, 0, arg.trimmed());
+        return QStringLiteral("ok\n");
+    }
+    if (cmd == QLatin1String("hangup")) {
+        r->setNextReplyFault(ReplyFault::Drop, 0, arg.trimmed());
         return QStringLiteral("ok\n");
     }
     if (cmd == QLatin1String("slow")) {

@@ -32,6 +32,14 @@ namespace vm::sim {
 
 namespace {
 
+// The reader's refusal of a command it will not carry out just now.
+QStringList refusal(const QString& line) {
+    const QString keyword = line.trimmed().section(QLatin1Char(' '), 0, 0).toUpper();
+    return {QStringLiteral("!%1 ERROR %2 refused by the reader: the value cannot be applied now")
+                .arg(keyword)
+                .arg(kErrorFailed)};
+}
+
 // A reply with its status line replaced by bytes no reader would send.
 QByteArray formatReply(const QStringList& lines, ReplyFault fault) {
     QByteArray out;
@@ -163,10 +171,17 @@ private:
                 const QString text = QString::fromLatin1(line.text);
                 if (text.trimmed().isEmpty())
                     continue;
-                reply = m_reader.execute(text, m_station);
             }
             int delay = 0;
             const ReplyFault fault = m_reader.takeFault(QString::fromLatin1(line.text), &delay);
+            if (fault == ReplyFault::Drop) {
+                m_socket->abort();
+                return;
+            }
+            if (reply.isEmpty())
+                reply = fault == ReplyFault::Refused
+                            ? refusal(QString::fromLatin1(line.text))
+                            : m_reader.execute(QString::fromLatin1(line.text), m_station);
             const QByteArray bytes = formatReply(reply, fault);
             if (fault == ReplyFault::Slow && delay > 0) {
                 m_waiting = true;
@@ -1010,10 +1025,15 @@ void Reader::serialBytes(const QByteArray& bytes) {
             reply << QStringLiteral("!? ERROR %1 malformed command").arg(kErrorUnknown);
         else if (line.text.trimmed().isEmpty())
             continue;
-        else
-            reply = execute(QString::fromLatin1(line.text), m_serialStation);
         int delay = 0;
         const ReplyFault fault = takeFault(QString::fromLatin1(line.text), &delay);
+        if (fault == ReplyFault::Drop) {
+            // A serial line cannot be closed from the reader's end: it falls silent instead.
+            continue;
+        }
+        if (reply.isEmpty())
+            reply = fault == ReplyFault::Refused ? refusal(QString::fromLatin1(line.text))
+                                                 : execute(QString::fromLatin1(line.text), m_serialStation);
         const QByteArray out = formatReply(reply, fault);
         if (fault == ReplyFault::Slow && delay > 0) {
             QTimer::singleShot(delay, this, [this, out] {

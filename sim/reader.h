@@ -66,7 +66,10 @@ private:
     bool m_discarding = false;
 };
 
-enum class ReplyFault { None, Malformed, Slow, Silent };
+// What happens to the next reply. Malformed, Slow and Silent spoil the reply of a command
+// the reader carried out; Refused answers with error 8 and its explanation and leaves the
+// command undone; Drop closes the connection instead of answering, the command undone.
+enum class ReplyFault { None, Malformed, Slow, Silent, Refused, Drop };
 
 // Whether the reader refuses CONTROL: never, to the next station that asks, or to every one.
 enum class ControlRefusal { None, Once, Always };
