@@ -68,20 +68,16 @@ QStringList Reader::execute(const QString& rawLine, Station& station) {
     const QString keyword = words.value(0).toUpper();
     const QString sub = args.value(0).toUpper();
     QStringList reply;
-#ifdef VELMARROW_SIM_ACQUISITION
     // The acquisition engine carries out learn, calibration and image-source commands itself;
     // the reader still checks control and level first.
     auto engine = [&](const QStringList& engineWords) {
         QString error;
-        if (m_readCycle && !m_readCycle->command(engineWords, &error)) {
+        if (!m_readCycle->command(engineWords, &error)) {
             reply = statusLine(keyword, kErrorFailed, error);
             return false;
         }
         return true;
     };
-#else
-    auto engine = [](const QStringList&) { return true; };
-#endif
 
     auto needControl = [&]() {
         if (hasControl(station))

@@ -7,10 +7,8 @@
 #include "sim/dataframe.h"
 #include "sim/eventlog.h"
 #include "sim/logging.h"
-#include "sim/serialline.h"
-#ifdef VELMARROW_SIM_ACQUISITION
 #include "sim/scene.h"
-#endif
+#include "sim/serialline.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -77,17 +75,6 @@ QString defaultMac(const QHostAddress& address, quint16 port) {
         .arg(a & 0xff, 2, 16, QLatin1Char('0'))
         .toUpper();
 }
-
-#ifndef VELMARROW_SIM_ACQUISITION
-// The dark frame a reader without an acquisition engine delivers: the camera sees nothing.
-CycleOutput darkFrame(const Attempt&) {
-    CycleOutput out;
-    out.image = QImage(659, 494, QImage::Format_Grayscale8);
-    out.image.fill(0);
-    out.status = QStringLiteral("NO READ");
-    return out;
-}
-#endif
 
 } // namespace
 
@@ -443,7 +430,6 @@ void Reader::createEngine(double rate) {
     m_driver = std::make_unique<CycleDriver>(*m_store, this);
     m_driver->setRate(rate);
     m_driver->setReplay(m_config.replay);
-#ifdef VELMARROW_SIM_ACQUISITION
     m_readCycle = std::make_unique<ReadCycle>(*m_store);
     m_driver->setRunner([this](const Attempt& a) {
         // A retry with a stored PID reads with its settings; the reader keeps its own.
@@ -453,9 +439,6 @@ void Reader::createEngine(double rate) {
         out.pid = overlay ? a.pid : 0;
         return out;
     });
-#else
-    m_driver->setRunner(&darkFrame);
-#endif
     m_driver->setRetryHeld([this] { return m_io->inputAsserted(QStringLiteral("RETRY")); });
     m_driver->setPidStored([this](int pid) { return m_store->storedPids().contains(pid); });
     m_supermarketText.clear();
@@ -483,12 +466,10 @@ void Reader::onInput(const QString& function, int pid) {
         m_driver->trigger(function);
     } else if (function == QLatin1String("MATCH_SET")) {
         m_matchSetPending = true; // the next text read becomes the match string
-#ifdef VELMARROW_SIM_ACQUISITION
     } else if (function == QLatin1String("LEARN")) {
         m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("BOTH")});
     } else if (function == QLatin1String("CALIBRATE") && (m_level >= 9)) {
         m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("CALIBRATE")});
-#endif
     }
     // RETRY acts by its level while a cycle retries.
 }
@@ -820,14 +801,7 @@ void Reader::dropControl() {
 }
 
 bool Reader::setScene(const QString& key, const QString& value, QString* error) {
-#ifdef VELMARROW_SIM_ACQUISITION
-    if (m_readCycle)
-        return m_readCycle->scene().set(key, value, error);
-#endif
-    *error = QStringLiteral("this build has no acquisition engine");
-    Q_UNUSED(key)
-    Q_UNUSED(value)
-    return false;
+    return m_readCycle->scene().set(key, value, error);
 }
 
 bool Reader::setLampOutput(const QString& light, const QString& percent, QString* error) {
@@ -1131,13 +1105,11 @@ void Reader::storeFile(const QString& name, const QByteArray& bytes, QString* er
         return;
     }
     const QString path = QDir(dir).filePath(name);
-#ifdef VELMARROW_SIM_ACQUISITION
     // The engine checks the picture itself; a file it cannot use is refused.
-    if (m_readCycle && !m_readCycle->addFile(name, bytes, error)) {
+    if (!m_readCycle->addFile(name, bytes, error)) {
         QFile::remove(path);
         return;
     }
-#endif
     if (!m_files.contains(path))
         m_files << path;
     log(QStringLiteral("file"),
