@@ -572,6 +572,20 @@ int OutputPorts::clients(int n) const {
     return int(m_ports[n - 1].clients.size());
 }
 
+QStringList OutputPorts::stateLines() const {
+    return {QStringLiteral("output tcp1=%1 tcp2=%2 tcp3=%3 tcp4=%4 clients=%5,%6,%7,%8 reports=%9")
+                .arg(port(1))
+                .arg(port(2))
+                .arg(port(3))
+                .arg(port(4))
+                .arg(clients(1))
+                .arg(clients(2))
+                .arg(clients(3))
+                .arg(clients(4))
+                .arg(m_reports),
+            QStringLiteral("beeps=%1").arg(m_beeps)};
+}
+
 void OutputPorts::accept(int index) {
     Port& p = m_ports[index];
     while (QTcpSocket* s = p.server->nextPendingConnection()) {

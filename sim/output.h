@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -124,6 +125,8 @@ public:
     const OutputCounters& counters() const { return m_counters; }
     quint64 reportsSent() const { return m_reports; }
     quint64 beeps() const { return m_beeps; }
+    // What the admin state shows: the ports with their clients and the reports sent, then the beeps.
+    QStringList stateLines() const;
 
     // The report of one event on one port as the reader would send it, or nothing (an empty
     // array, `enabled` false) when that port does not report the event.

@@ -9,6 +9,9 @@ namespace vm::sim {
 
 namespace {
 
+// A fetched file travels as base64 lines of this many characters.
+constexpr qsizetype kChunkChars = 4096;
+
 // Qualifier words that select by grade, and the grade ranges they take.
 struct GradeRange {
     const char* qualifier;
@@ -306,6 +309,52 @@ void PartQueue::transferFinished(bool ok, const QString& error) {
         trim();
     }
     pump();
+}
+
+QStringList PartQueue::listCommand(const Command& c) const {
+    QStringList out;
+    out << QStringLiteral("PARTQLIST %1 %2 %3 %4")
+               .arg(m_parts.size())
+               .arg(limit())
+               .arg(m_dropped)
+               .arg(m_uploaded);
+    for (const Part& p : m_parts)
+        out << QStringLiteral("PARTQITEM %1 %2 %3 %4 %5 %6")
+                   .arg(p.number)
+                   .arg(p.timeMs)
+                   .arg(p.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"))
+                   .arg(p.passed ? QStringLiteral("-") : p.failure)
+                   .arg(p.grade.isEmpty() ? QStringLiteral("-") : p.grade)
+                   .arg(p.image.isNull() ? QStringLiteral("R") : QStringLiteral("Y"));
+    return c.ok(out);
+}
+
+QStringList PartQueue::fetchCommand(const Command& c) const {
+    bool ok = false;
+    const qint64 number = c.args[0].toLongLong(&ok);
+    const QString kind = c.args[1].toUpper();
+    if (!ok || (kind != QLatin1String("TXT") && kind != QLatin1String("BMP")))
+        return c.fail(kErrorBadValue, QStringLiteral("expected PARTQGET <record> TXT|BMP"));
+    const Part* part = find(number);
+    if (!part)
+        return c.fail(kErrorFailed, QStringLiteral("record %1 is not queued").arg(number));
+    if (kind == QLatin1String("BMP") && part->image.isNull())
+        return c.fail(kErrorFailed, QStringLiteral("record %1 was queued without its image").arg(number));
+    const bool image = kind == QLatin1String("BMP");
+    const QByteArray bytes = image ? bitmap(part->image) : part->result;
+    const QByteArray encoded = bytes.toBase64();
+    QStringList out;
+    out << QStringLiteral("PARTQFILE %1 %2")
+               .arg(image ? imageName(number) : resultName(number))
+               .arg(bytes.size());
+    for (qsizetype at = 0; at < encoded.size(); at += kChunkChars)
+        out << QStringLiteral("PARTQDATA ") + QString::fromLatin1(encoded.mid(at, kChunkChars));
+    return c.ok(out);
+}
+
+QStringList PartQueue::clearCommand(const Command& c) {
+    clear();
+    return c.ok();
 }
 
 } // namespace vm::sim

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/command.h"
 #include "sim/ftpupload.h"
 #include "sim/readcycle.h"
 
@@ -65,6 +66,12 @@ public:
     qint64 capacityWithoutImages() const;
     // The keep limit in force: the maximum records, within what the memory holds.
     qint64 limit() const;
+
+    // The commands that list, fetch and empty the queue: PARTQLIST, PARTQGET <record> TXT|BMP
+    // (the file as base64 lines) and PARTQCLEAR.
+    QStringList listCommand(const Command& c) const;
+    QStringList fetchCommand(const Command& c) const;
+    QStringList clearCommand(const Command& c);
 
     // File names of a part, as they are stored on the FTP server and fetched by command.
     QString resultName(qint64 number) const;

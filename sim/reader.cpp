@@ -65,17 +65,6 @@ bool lineIsPrintable(const QByteArray& line) {
     return true;
 }
 
-QString defaultMac(const QHostAddress& address, quint16 port) {
-    const quint32 a = address.toIPv4Address();
-    return QString("02:%1:%2:%3:%4:%5")
-        .arg((port >> 8) & 0xff, 2, 16, QLatin1Char('0'))
-        .arg(port & 0xff, 2, 16, QLatin1Char('0'))
-        .arg((a >> 16) & 0xff, 2, 16, QLatin1Char('0'))
-        .arg((a >> 8) & 0xff, 2, 16, QLatin1Char('0'))
-        .arg(a & 0xff, 2, 16, QLatin1Char('0'))
-        .toUpper();
-}
-
 } // namespace
 
 QList<LineAssembler::Line> LineAssembler::feed(const QByteArray& bytes) {
@@ -393,13 +382,11 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
     : QObject(parent)
     , m_config(std::move(config))
     , m_log(log)
-    , m_name(m_config.name) {
-    m_level = firmwareLevelOf(m_config.softwareVersion);
-    m_mac = m_config.macAddress.isEmpty() ? defaultMac(m_config.address, m_config.commandPort)
-                                          : m_config.macAddress;
-    m_store = std::make_unique<ParameterStore>(m_level, m_name, m_mac, m_config.lightChannels);
+    , m_identity(std::make_unique<Identity>(m_config)) {
+    connect(m_identity.get(), &Identity::renamed, this, &Reader::onRenamed);
+    m_store = std::make_unique<ParameterStore>(firmwareLevel(), name(), macAddress(), m_config.lightChannels);
     loadFlash();
-    bootIdentity({}, true);
+    m_identity->boot(*m_store, {}, true);
     m_targetTimer.setSingleShot(true);
     connect(&m_targetTimer, &QTimer::timeout, this,
             [this] { m_store->setFields(QStringLiteral("TARGET"), {QStringLiteral("OFF")}); });
@@ -442,7 +429,7 @@ void Reader::createEngine(double rate) {
     m_driver->setRetryHeld([this] { return m_io->inputAsserted(QStringLiteral("RETRY")); });
     m_driver->setPidStored([this](int pid) { return m_store->storedPids().contains(pid); });
     m_supermarketText.clear();
-    m_partQueue = std::make_unique<PartQueue>(*m_store, m_name);
+    m_partQueue = std::make_unique<PartQueue>(*m_store, name());
     followTarget();
     connect(m_driver.get(), &CycleDriver::cycleStarting, m_io.get(), &IoLines::cycleStarting);
     connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
@@ -461,14 +448,14 @@ bool Reader::driveLine(const QString& line, bool high, QString* error) {
 
 void Reader::onInput(const QString& function, int pid) {
     if (pid > 0 && !m_store->loadPid(pid))
-        qCInfo(lcSim).noquote() << m_name << function << "selects PID" << pid << "which is not stored";
+        qCInfo(lcSim).noquote() << name() << function << "selects PID" << pid << "which is not stored";
     if (function == QLatin1String("TRIGGER") || function.startsWith(QLatin1String("READ_"))) {
         m_driver->trigger(function);
     } else if (function == QLatin1String("MATCH_SET")) {
         m_matchSetPending = true; // the next text read becomes the match string
     } else if (function == QLatin1String("LEARN")) {
         m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("BOTH")});
-    } else if (function == QLatin1String("CALIBRATE") && (m_level >= 9)) {
+    } else if (function == QLatin1String("CALIBRATE") && firmwareLevel() >= 9) {
         m_readCycle->command({QStringLiteral("LEARN"), QStringLiteral("CALIBRATE")});
     }
     // RETRY acts by its level while a cycle retries.
@@ -521,20 +508,20 @@ bool Reader::listen(QString* error) {
     // A reboot listens on the ports it had, even when they were picked freely.
     const quint16 cport = m_boundCommandPort ? m_boundCommandPort : m_config.commandPort;
     const quint16 dport = m_boundDataPort ? m_boundDataPort : m_config.dataPort;
-    if (!m_commandServer->listen(m_config.address, cport)) {
+    if (!m_commandServer->listen(address(), cport)) {
         if (error)
             *error = QStringLiteral("command port %1:%2: %3")
-                         .arg(m_config.address.toString())
+                         .arg(address().toString())
                          .arg(cport)
                          .arg(m_commandServer->errorString());
         m_commandServer.reset();
         m_dataServer.reset();
         return false;
     }
-    if (!m_dataServer->listen(m_config.address, dport)) {
+    if (!m_dataServer->listen(address(), dport)) {
         if (error)
             *error = QStringLiteral("data port %1:%2: %3")
-                         .arg(m_config.address.toString())
+                         .arg(address().toString())
                          .arg(dport)
                          .arg(m_dataServer->errorString());
         m_commandServer.reset();
@@ -544,7 +531,7 @@ bool Reader::listen(QString* error) {
     // A reader whose command port is picked freely picks its output ports freely too, so that
     // readers sharing an address never meet.
     const quint16 oport = m_config.commandPort == 0 ? 0 : m_config.outputPort;
-    if (!m_output->listen(m_config.address, oport, error)) {
+    if (!m_output->listen(address(), oport, error)) {
         m_commandServer.reset();
         m_dataServer.reset();
         return false;
@@ -560,15 +547,14 @@ bool Reader::listen(QString* error) {
 bool Reader::start(QString* error) {
     if (m_running)
         return true;
-    if (m_level == 0) {
+    if (firmwareLevel() == 0) {
         if (error)
-            *error =
-                QStringLiteral("software version %1 has no firmware level").arg(m_config.softwareVersion);
+            *error = QStringLiteral("software version %1 has no firmware level").arg(softwareVersion());
         return false;
     }
-    if (!m_config.address.isLoopback()) {
+    if (!address().isLoopback()) {
         if (error)
-            *error = QStringLiteral("%1 is not a loopback address").arg(m_config.address.toString());
+            *error = QStringLiteral("%1 is not a loopback address").arg(address().toString());
         return false;
     }
     if (!listen(error))
@@ -602,9 +588,9 @@ bool Reader::start(QString* error) {
     m_running = true;
     m_driver->setOnline(true);
     qCInfo(lcSim).noquote() << QStringLiteral("%1 (%2, level %3) on %4 command %5 data %6%7")
-                                   .arg(m_name, m_config.softwareVersion)
-                                   .arg(m_level)
-                                   .arg(m_config.address.toString())
+                                   .arg(name(), softwareVersion())
+                                   .arg(firmwareLevel())
+                                   .arg(address().toString())
                                    .arg(m_boundCommandPort)
                                    .arg(m_boundDataPort)
                                    .arg(m_serial ? QStringLiteral(" serial ") + m_serial->devicePath()
@@ -728,7 +714,7 @@ void Reader::setListening(bool listening) {
     if (listening) {
         QString error;
         if (!listen(&error))
-            qCWarning(lcSim).noquote() << m_name << error;
+            qCWarning(lcSim).noquote() << name() << error;
     } else {
         m_commandServer.reset();
         m_dataServer.reset();
@@ -743,7 +729,7 @@ void Reader::reboot() {
     const bool wasRunning = m_running;
     // The queue lives in the reader's memory: a reboot empties it.
     m_partQueue.reset();
-    const QHash<QString, QStringList> communication = keptCommunication();
+    const QHash<QString, QStringList> communication = Identity::keptCommunication(*m_store);
     dropConnections();
     m_commandServer.reset();
     m_dataServer.reset();
@@ -753,18 +739,19 @@ void Reader::reboot() {
     setController(QString());
     m_reportRequest = {};
     // What was not saved is lost.
-    m_store = std::make_unique<ParameterStore>(m_level, m_config.name, m_mac, m_config.lightChannels);
-    m_name = m_config.name;
+    m_store = std::make_unique<ParameterStore>(firmwareLevel(), m_config.name, macAddress(),
+                                               m_config.lightChannels);
+    m_identity->restoreName(m_config.name);
     loadFlash();
     createEngine(m_driver->rate());
     m_driver->setOnline(false);
-    bootIdentity(communication, false);
+    m_identity->boot(*m_store, communication, false);
     QTimer::singleShot(m_config.rebootMs, this, [this, wasRunning] {
         if (!wasRunning)
             return;
         QString error;
         if (!listen(&error))
-            qCWarning(lcSim).noquote() << m_name << "after reboot:" << error;
+            qCWarning(lcSim).noquote() << name() << "after reboot:" << error;
         applySerialSettings();
         m_driver->setOnline(true);
         emit rebooted();
@@ -826,10 +813,7 @@ void Reader::pushEvent(const QJsonObject& event) {
         m_serial->write("#EVENT " + QJsonDocument(event).toJson(QJsonDocument::Compact) + "\r\n");
 }
 
-void Reader::takeName(const QString& name) {
-    if (name.isEmpty() || name == m_name)
-        return;
-    m_name = name;
+void Reader::onRenamed(const QString& name) {
     pushEvent(QJsonObject{{QStringLiteral("event"), QStringLiteral("name")}, {QStringLiteral("name"), name}});
     if (m_partQueue)
         m_partQueue->setReaderName(name);
@@ -848,7 +832,7 @@ void Reader::onParameterChanged(const QString& name) {
     // A name written with IP is kept for the next boot, like the address; a loaded
     // configuration names the reader at once.
     if (name == QLatin1String("LOAD"))
-        takeName(m_store->fields(QStringLiteral("IP")).value(0));
+        m_identity->rename(m_store->fields(QStringLiteral("IP")).value(0));
     // The serial port changes at once, needing no reboot; the reply to the command that
     // changed it still goes out at the old settings.
     if (m_serial && (name == QLatin1String("TTY") || name == QLatin1String("LOAD") ||
@@ -1022,18 +1006,12 @@ void Reader::serialBytes(const QByteArray& bytes) {
 
 void Reader::log(const QString& kind, const QJsonObject& o) const {
     if (m_log)
-        m_log->write(m_name, kind, o);
-}
-
-QStringList Reader::statusLine(const QString& keyword, int code, const QString& text) const {
-    if (code == kReplyOk)
-        return {QStringLiteral("!%1 OK").arg(keyword)};
-    return {QStringLiteral("!%1 ERROR %2 %3").arg(keyword).arg(code).arg(text)};
+        m_log->write(name(), kind, o);
 }
 
 bool Reader::saveFlash(QString* error) {
-    m_flash.insert(QStringLiteral("name"), m_name);
-    m_flash.insert(QStringLiteral("softwareVersion"), m_config.softwareVersion);
+    m_flash.insert(QStringLiteral("name"), name());
+    m_flash.insert(QStringLiteral("softwareVersion"), softwareVersion());
     m_flash.insert(QStringLiteral("store"), m_store->toJson());
     return writeFlash(error);
 }
@@ -1042,7 +1020,7 @@ bool Reader::storePidsInFlash(QString* error) {
     QJsonObject store = m_flash.value(QStringLiteral("store")).toObject();
     if (store.isEmpty()) {
         // Nothing saved yet: the flash keeps the factory settings beside the PIDs.
-        ParameterStore factory(m_level, m_config.name, m_mac, m_config.lightChannels);
+        ParameterStore factory(firmwareLevel(), m_config.name, macAddress(), m_config.lightChannels);
         store = factory.toJson();
     }
     store.insert(QStringLiteral("pids"), m_store->toJson().value(QStringLiteral("pids")));
@@ -1090,7 +1068,7 @@ void Reader::loadFlash() {
     m_store->fromJson(m_flash.value(QStringLiteral("store")).toObject());
     const QString saved = m_store->fields(QStringLiteral("IP")).value(0);
     if (!saved.isEmpty())
-        m_name = saved;
+        m_identity->restoreName(saved);
 }
 
 void Reader::storeFile(const QString& name, const QByteArray& bytes, QString* error) {
@@ -1120,10 +1098,10 @@ void Reader::storeFile(const QString& name, const QByteArray& bytes, QString* er
 QString Reader::stateText() const {
     const CycleStats s = m_driver->stats();
     QStringList l;
-    l << QStringLiteral("name=%1").arg(m_name);
-    l << QStringLiteral("version=%1 level=%2").arg(m_config.softwareVersion).arg(m_level);
+    l << QStringLiteral("name=%1").arg(name());
+    l << QStringLiteral("version=%1 level=%2").arg(softwareVersion()).arg(firmwareLevel());
     l << QStringLiteral("address=%1 command=%2 data=%3")
-             .arg(m_config.address.toString())
+             .arg(address().toString())
              .arg(m_boundCommandPort)
              .arg(m_boundDataPort);
     if (m_serial)
@@ -1148,17 +1126,7 @@ QString Reader::stateText() const {
              .arg(s.overruns)
              .arg(s.timeouts)
              .arg(m_suppressed);
-    l << QStringLiteral("output tcp1=%1 tcp2=%2 tcp3=%3 tcp4=%4 clients=%5,%6,%7,%8 reports=%9")
-             .arg(m_output->port(1))
-             .arg(m_output->port(2))
-             .arg(m_output->port(3))
-             .arg(m_output->port(4))
-             .arg(m_output->clients(1))
-             .arg(m_output->clients(2))
-             .arg(m_output->clients(3))
-             .arg(m_output->clients(4))
-             .arg(m_output->reportsSent());
-    l << QStringLiteral("beeps=%1").arg(m_output->beeps());
+    l << m_output->stateLines();
     l << QStringLiteral("files=%1 flash=%2").arg(m_files.size()).arg(flashPath());
     for (const QString& line : m_io->stateLines())
         l << QStringLiteral("line ") + line;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "sim/command.h"
 #include "sim/cycledriver.h"
+#include "sim/identity.h"
 #include "sim/iolines.h"
 #include "sim/output.h"
 #include "sim/parameterstore.h"
@@ -44,13 +46,6 @@ struct ReaderConfig {
     int rebootMs = 300;
 };
 
-// Who sent a command: a TCP command connection or the serial line.
-struct Station {
-    QString name;
-    bool serial = false;
-    quint64 id = 0;
-};
-
 // Splits bytes into command lines, bounded: a line longer than the limit is dropped up to its LF
 // and reported as too long.
 class LineAssembler {
@@ -91,15 +86,16 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
 
-    QString name() const { return m_name; }
-    QString softwareVersion() const { return m_config.softwareVersion; }
-    int firmwareLevel() const { return m_level; }
-    QHostAddress address() const { return m_config.address; }
+    const Identity& identity() const { return *m_identity; }
+    QString name() const { return m_identity->name(); }
+    QString softwareVersion() const { return m_identity->softwareVersion(); }
+    int firmwareLevel() const { return m_identity->level(); }
+    QHostAddress address() const { return m_identity->address(); }
     quint16 commandPort() const;
     quint16 dataPort() const;
-    QString macAddress() const { return m_mac; }
+    QString macAddress() const { return m_identity->macAddress(); }
     // The address DHCP gives this reader.
-    QHostAddress leasedAddress() const;
+    QHostAddress leasedAddress() const { return m_identity->leasedAddress(); }
     QString serialDevice() const;
     QString serialPortName() const;
     QString controller() const { return m_controller; }
@@ -163,6 +159,9 @@ private:
     class DataSession;
     friend class CommandSession;
     friend class DataSession;
+    // One form of a command of the reader's command language (commands.cpp).
+    class CommandRow;
+    static const QList<CommandRow>& commandTable();
 
     bool listen(QString* error);
     // The parameter store's followers: IO lines, cycle driver and acquisition engine.
@@ -178,12 +177,11 @@ private:
     void setController(const QString& station);
     void pushEvent(const QJsonObject& event);
     void onParameterChanged(const QString& name);
-    // Answers to `name` from now on, and says so to every connection.
-    void takeName(const QString& name);
+    // The reader answers to a new name: every connection is told.
+    void onRenamed(const QString& name);
     void onCycle(const CycleOutput& out, qint64 number, qint64 timeMs);
     QByteArray recordPayload(const CycleOutput& out, qint64 number, qint64 timeMs, bool withImage,
                              bool compress, QJsonObject* summary) const;
-    QStringList statusLine(const QString& keyword, int code = 0, const QString& text = {}) const;
     void log(const QString& kind, const QJsonObject& o) const;
 
     void serialBytes(const QByteArray& bytes);
@@ -196,17 +194,14 @@ private:
     void loadFlash();
     QString flashStem() const;
     ReplyFault takeFault(const QString& line, int* delayMs);
-    QStringList dirListing() const;
-    QStringList manufacturingBlock(const QString& which) const;
-    QStringList executeParameter(const QStringList& words, const QString& keyword, const Station& station);
-    // The communication settings that a reboot keeps even when they were not saved.
-    static QStringList communicationParameters();
-    QHash<QString, QStringList> keptCommunication() const;
-    // Takes on the name and address the settings give (the address it was started on at
-    // the first boot, unless DHCP leases it one).
-    void bootIdentity(const QHash<QString, QStringList>& kept, bool firstBoot);
-    QStringList executePartQueue(const QStringList& args, const QString& keyword, const Station& station);
-    QStringList executeCalibration(const QStringList& words, const QString& keyword, const Station& station);
+    // The first row of the command table that answers the command carries it out; a command
+    // no row answers is a parameter query or write.
+    QStringList dispatch(Command& c);
+    QStringList parameterCommand(const Command& c);
+    QStringList calibrationCommand(const Command& c);
+    // Hands a command to the acquisition engine (learn, calibration, image source); its
+    // refusal is the reply.
+    QStringList runEngine(const Command& c, const QStringList& words);
     bool hasControl(const Station& station) const {
         return !m_controller.isEmpty() && m_controller == station.name;
     }
@@ -214,10 +209,8 @@ private:
 
     ReaderConfig m_config;
     EventLog* m_log;
+    std::unique_ptr<Identity> m_identity;
     QJsonObject m_flash; // what the flash holds (also kept when there is no state folder)
-    QString m_name;
-    QString m_mac;
-    int m_level = 0;
     bool m_running = false;
     bool m_listening = false;
     std::unique_ptr<ParameterStore> m_store;
