@@ -19,45 +19,262 @@ AdminConsole::AdminConsole(Simulator& simulator, QObject* parent)
 
 AdminConsole::~AdminConsole() = default;
 
+// One admin verb: what help shows for it and what carries it out.
+struct AdminConsole::Verb {
+    struct Line {
+        Reader* reader; // null for the verbs that take no reader
+        QStringList words;
+        QString arg; // the words after the reader, as one text
+    };
+    using Run = QString (*)(AdminConsole&, const Line&);
+
+    const char* name;
+    // The verb with its arguments and what it does, as help shows them ("\n" starts another
+    // line of the description); a verb without usage is described with the one before it.
+    const char* usage;
+    const char* help;
+    Run run;
+    // Whether the verb works on one reader (a leading number picks it: "state 2") or on the
+    // simulator as a whole.
+    enum class Scope { Reader, Simulator };
+    Scope scope = Scope::Reader;
+    // With this many words a leading number is the verb's own ("slow 500" is a delay for
+    // reader 1, "slow 2 500" one for reader 2).
+    int ownNumberWords = -1;
+};
+
+const QList<AdminConsole::Verb>& AdminConsole::verbs() {
+    static const QString ok = QStringLiteral("ok\n");
+    static const QList<Verb> table = {
+        {"help", "help", "this text", [](AdminConsole&, const Verb::Line&) { return helpText() + ok; },
+         Verb::Scope::Simulator},
+        {"readers", "readers", "one line per reader",
+         [](AdminConsole& console, const Verb::Line&) {
+             QString out;
+             int k = 1;
+             for (Reader* r : console.m_simulator.readers())
+                 out += QStringLiteral("%1 %2 %3 %4:%5/%6 controller=%7\n")
+                            .arg(k++)
+                            .arg(r->name(), r->softwareVersion(), r->address().toString())
+                            .arg(r->commandPort())
+                            .arg(r->dataPort())
+                            .arg(r->controller());
+             return out + ok;
+         },
+         Verb::Scope::Simulator},
+        {"state", "state [READER]", "the reader's state",
+         [](AdminConsole&, const Verb::Line& l) { return l.reader->stateText() + QStringLiteral("\nok\n"); }},
+        {"input", "input [READER] high|low", "set the external trigger input (TE decides the edge)",
+         [](AdminConsole&, const Verb::Line& l) {
+             if (l.arg != QLatin1String("high") && l.arg != QLatin1String("low"))
+                 return QStringLiteral("error: input high|low\n");
+             l.reader->setExternalInput(l.arg == QLatin1String("high"));
+             return ok;
+         }},
+        {"line", "line [READER] LINE high|low|pulse [MS]",
+         "drive an input line: OPTO_IN1, or a GPIO_OUTn line carrying an\n"
+         "input tag; pulse is high for MS ms (default 100), then low",
+         [](AdminConsole& console, const Verb::Line& l) {
+             const QStringList& w = l.words;
+             const QString how = w.value(1).toLower();
+             bool good = true;
+             const int ms = w.size() > 2 ? w[2].toInt(&good) : 100;
+             if (w.size() < 2 || w.size() > 3 || !good || ms < 1 || ms > 60000 ||
+                 (how != QLatin1String("high") && how != QLatin1String("low") &&
+                  how != QLatin1String("pulse")) ||
+                 (w.size() == 3 && how != QLatin1String("pulse")))
+                 return QStringLiteral("error: line [READER] LINE high|low|pulse [MS] (MS 1 to 60000)\n");
+             QString error;
+             if (!l.reader->driveLine(w[0], how != QLatin1String("low"), &error))
+                 return QStringLiteral("error: %1\n").arg(error);
+             if (how == QLatin1String("pulse")) {
+                 // The reader may be rebooted or gone when the pulse ends.
+                 QPointer<Reader> reader(l.reader);
+                 const QString line = w[0];
+                 QTimer::singleShot(ms, &console, [reader, line] {
+                     if (reader)
+                         reader->driveLine(line, false);
+                 });
+             }
+             return ok;
+         }},
+        {"trigger", "trigger [READER]", "a virtual trigger",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->cycles().trigger(QStringLiteral("ADMIN"));
+             return ok;
+         }},
+        {"steal", "steal [READER] STATION", "another station takes programming control",
+         [](AdminConsole&, const Verb::Line& l) {
+             if (l.arg.isEmpty())
+                 return QStringLiteral("error: steal needs a station name\n");
+             l.reader->takeControl(l.arg);
+             return ok;
+         }},
+        {"unsteal", "unsteal [READER]", "nobody holds control",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->dropControl();
+             return ok;
+         }},
+        {"refusecontrol", "refusecontrol [READER] once|always|off",
+         "CONTROL is refused (error 8): the next request, every\n"
+         "request from any station, or none again",
+         [](AdminConsole&, const Verb::Line& l) {
+             if (l.arg == QLatin1String("once"))
+                 l.reader->refuseControl(ControlRefusal::Once);
+             else if (l.arg == QLatin1String("always"))
+                 l.reader->refuseControl(ControlRefusal::Always);
+             else if (l.arg == QLatin1String("off"))
+                 l.reader->refuseControl(ControlRefusal::None);
+             else
+                 return QStringLiteral("error: refusecontrol [READER] once|always|off\n");
+             return ok;
+         }},
+        {"drop", "drop [READER]", "closes every command and data connection",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->dropConnections();
+             return ok;
+         }},
+        {"down", "down [READER] / up [READER]", "stop / resume accepting connections",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->setListening(false);
+             return ok;
+         }},
+        {"up", nullptr, nullptr,
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->setListening(true);
+             return ok;
+         }},
+        {"reboot", "reboot [READER]", "reboots: connections drop, unsaved changes are lost",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->reboot();
+             return ok;
+         }},
+        {"malform", "malform [READER]", "the next reply is malformed (no status line)",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->setNextReplyFault(ReplyFault::Malformed);
+             return ok;
+         }},
+        {"slow", "slow [READER] MS", "the next reply comes MS milliseconds late",
+         [](AdminConsole&, const Verb::Line& l) {
+             bool good = false;
+             const int ms = l.arg.toInt(&good);
+             if (!good || ms < 0 || ms > 600000)
+                 return QStringLiteral("error: slow needs milliseconds\n");
+             l.reader->setNextReplyFault(ReplyFault::Slow, ms);
+             return ok;
+         },
+         Verb::Scope::Reader, 1},
+        {"silent", "silent [READER]", "the next command gets no reply",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->setNextReplyFault(ReplyFault::Silent);
+             return ok;
+         }},
+        {"refuse", "refuse [READER] [COMMAND]",
+         "the next command (or the next COMMAND) is refused with\n"
+         "error 8 and left undone",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->setNextReplyFault(ReplyFault::Refused, 0, l.arg.trimmed());
+             return ok;
+         }},
+        {"hangup", "hangup [READER] [COMMAND]",
+         "the next command (or the next COMMAND) closes the\n"
+         "connection instead of being answered, left undone",
+         [](AdminConsole&, const Verb::Line& l) {
+             l.reader->setNextReplyFault(ReplyFault::Drop, 0, l.arg.trimmed());
+             return ok;
+         }},
+        {"scene", "scene [READER] TEXT", "the text of the symbol in front of the camera",
+         [](AdminConsole&, const Verb::Line& l) {
+             QString error;
+             if (!l.reader->setScene(QStringLiteral("text"), l.arg, &error))
+                 return QStringLiteral("error: %1\n").arg(error);
+             return ok;
+         }},
+        {"sceneset", "sceneset [READER] KEY VALUE",
+         "a scene setting: text, serial, serialdigits, serialstep,\n"
+         "symbology, x, y, rotation, scale, contrast, noise, blur,\n"
+         "part: paper, dark, lightondark, mirrored, lowcontrast",
+         [](AdminConsole&, const Verb::Line& l) {
+             QString error;
+             if (l.words.size() < 2)
+                 return QStringLiteral("error: sceneset [READER] KEY VALUE\n");
+             if (!l.reader->setScene(l.words[0], l.words.mid(1).join(QLatin1Char(' ')), &error))
+                 return QStringLiteral("error: %1\n").arg(error);
+             return ok;
+         }},
+        {"fault", "fault [READER] KIND STRENGTH",
+         "a print fault of the part in view, 0 (none) to 100 percent:\n"
+         "fade (pale ink), finder (a stretch of the Data Matrix finder\n"
+         "printed light), uneven (the printer's pitch wobbles), spot (a\n"
+         "dark spot in a space of a barcode); fault [READER] none ends all",
+         [](AdminConsole&, const Verb::Line& l) {
+             QString error;
+             if (!l.reader->setScene(QStringLiteral("fault"), l.arg, &error))
+                 return QStringLiteral("error: %1\n").arg(error);
+             return ok;
+         }},
+        {"rate", "rate [READER] N", "continuous read cycles per second (at most 1000)",
+         [](AdminConsole&, const Verb::Line& l) {
+             bool good = false;
+             const double rate = l.arg.toDouble(&good);
+             if (!good || rate <= 0 || rate > CycleDriver::kMaxRate)
+                 return QStringLiteral("error: rate must be above 0 and at most %1\n")
+                     .arg(CycleDriver::kMaxRate);
+             l.reader->cycles().setRate(rate);
+             return ok;
+         },
+         Verb::Scope::Reader, 1},
+        {"replay", "replay [READER] on|off",
+         "cycles report the last image again without acquiring or\n"
+         "decoding, so records stream at the full rate",
+         [](AdminConsole&, const Verb::Line& l) {
+             if (l.arg != QLatin1String("on") && l.arg != QLatin1String("off"))
+                 return QStringLiteral("error: replay [READER] on|off\n");
+             l.reader->setReplay(l.arg == QLatin1String("on"));
+             return ok;
+         }},
+        // "lamp 90 20": light 90 of reader 1.
+        {"lamp", "lamp [READER] LIGHT PERCENT", "output of an external light channel's lamp (0 to 100)",
+         [](AdminConsole&, const Verb::Line& l) {
+             QString error;
+             if (l.words.size() != 2)
+                 return QStringLiteral("error: lamp [READER] LIGHT PERCENT\n");
+             if (!l.reader->setLampOutput(l.words[0], l.words[1], &error))
+                 return QStringLiteral("error: %1\n").arg(error);
+             return ok;
+         },
+         Verb::Scope::Reader, 2},
+        {"quit", "quit", "stops the simulator",
+         [](AdminConsole& console, const Verb::Line&) {
+             emit console.quitRequested();
+             return ok;
+         },
+         Verb::Scope::Simulator},
+    };
+    return table;
+}
+
 QString AdminConsole::helpText() {
-    return QStringLiteral(
-        "Admin commands (READER is 1-based and may be left out for reader 1):\n"
-        "  help                      this text\n"
-        "  readers                   one line per reader\n"
-        "  state [READER]            the reader's state\n"
-        "  input [READER] high|low   set the external trigger input (TE decides the edge)\n"
-        "  line [READER] LINE high|low|pulse [MS]\n"
-        "                            drive an input line: OPTO_IN1, or a GPIO_OUTn line carrying an\n"
-        "                            input tag; pulse is high for MS ms (default 100), then low\n"
-        "  trigger [READER]          a virtual trigger\n"
-        "  steal [READER] STATION    another station takes programming control\n"
-        "  unsteal [READER]          nobody holds control\n"
-        "  refusecontrol [READER] once|always|off\n"
-        "                            CONTROL is refused (error 8): the next request, every\n"
-        "                            request from any station, or none again\n"
-        "  drop [READER]             closes every command and data connection\n"
-        "  down [READER] / up [READER]  stop / resume accepting connections\n"
-        "  reboot [READER]           reboots: connections drop, unsaved changes are lost\n"
-        "  malform [READER]          the next reply is malformed (no status line)\n"
-        "  slow [READER] MS          the next reply comes MS milliseconds late\n"
-        "  silent [READER]           the next command gets no reply\n"
-        "  refuse [READER] [COMMAND] the next command (or the next COMMAND) is refused with\n"
-        "                            error 8 and left undone\n"
-        "  hangup [READER] [COMMAND] the next command (or the next COMMAND) closes the\n"
-        "                            connection instead of being answered, left undone\n"
-        "  scene [READER] TEXT       the text of the symbol in front of the camera\n"
-        "  sceneset [READER] KEY VALUE  a scene setting: text, serial, serialdigits, serialstep,\n"
-        "                            symbology, x, y, rotation, scale, contrast, noise, blur,\n"
-        "                            part: paper, dark, lightondark, mirrored, lowcontrast\n"
-        "  fault [READER] KIND STRENGTH  a print fault of the part in view, 0 (none) to 100 percent:\n"
-        "                            fade (pale ink), finder (a stretch of the Data Matrix finder\n"
-        "                            printed light), uneven (the printer's pitch wobbles), spot (a\n"
-        "                            dark spot in a space of a barcode); fault [READER] none ends all\n"
-        "  rate [READER] N           continuous read cycles per second (at most 1000)\n"
-        "  replay [READER] on|off    cycles report the last image again without acquiring or\n"
-        "                            decoding, so records stream at the full rate\n"
-        "  lamp [READER] LIGHT PERCENT  output of an external light channel's lamp (0 to 100)\n"
-        "  quit                      stops the simulator\n");
+    // A description starts at column 28, or two blanks after a usage that reaches it; a usage
+    // too long for that has a line of its own.
+    constexpr int kColumn = 28;
+    constexpr int kLongestInline = 29;
+    const QString indent(kColumn, QLatin1Char(' '));
+    QString out = QStringLiteral("Admin commands (READER is 1-based and may be left out for reader 1):\n");
+    for (const Verb& verb : verbs()) {
+        if (!verb.usage)
+            continue;
+        const QString usage = QLatin1String(verb.usage);
+        const QStringList help = QString::fromLatin1(verb.help).split(QLatin1Char('\n'));
+        if (usage.size() > kLongestInline)
+            out += QStringLiteral("  ") + usage + QLatin1Char('\n') + indent;
+        else if (usage.size() + 3 > kColumn)
+            out += QStringLiteral("  ") + usage + QStringLiteral("  ");
+        else
+            out += QStringLiteral("  ") + usage.leftJustified(kColumn - 2);
+        out += help.join(QLatin1Char('\n') + indent) + QLatin1Char('\n');
+    }
+    return out;
 }
 
 bool AdminConsole::listen(quint16 port, QString* error) {
@@ -116,175 +333,29 @@ QString AdminConsole::execute(const QString& line) {
     if (w.isEmpty())
         return {};
     const QString cmd = w.takeFirst().toLower();
-    if (cmd == QLatin1String("help"))
-        return helpText() + QStringLiteral("ok\n");
-    if (cmd == QLatin1String("quit")) {
-        emit quitRequested();
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("readers")) {
-        QString out;
-        int k = 1;
-        for (Reader* r : m_simulator.readers())
-            out += QStringLiteral("%1 %2 %3 %4:%5/%6 controller=%7\n")
-                       .arg(k++)
-                       .arg(r->name(), r->softwareVersion(), r->address().toString())
-                       .arg(r->commandPort())
-                       .arg(r->dataPort())
-                       .arg(r->controller());
-        return out + QStringLiteral("ok\n");
-    }
-    int index = 0;
-    bool isNumber = false;
-    if (!w.isEmpty()) {
-        const int k = w.first().toInt(&isNumber);
-        // "slow 500" is a delay for reader 1, "slow 2 500" one for reader 2.
-        const bool numberIsArgument =
-            ((cmd == QLatin1String("slow") || cmd == QLatin1String("rate")) && w.size() == 1) ||
-            (cmd == QLatin1String("lamp") && w.size() == 2); // "lamp 90 20": light 90 of reader 1
-        if (isNumber && !numberIsArgument) {
-            index = k - 1;
-            w.removeFirst();
+    const Verb* verb = nullptr;
+    for (const Verb& v : verbs())
+        if (cmd == QLatin1String(v.name))
+            verb = &v;
+    Reader* r = nullptr;
+    // A verb nobody knows still names its reader: the missing reader is the first error.
+    if (!verb || verb->scope == Verb::Scope::Reader) {
+        int index = 0;
+        bool isNumber = false;
+        if (!w.isEmpty()) {
+            const int k = w.first().toInt(&isNumber);
+            if (isNumber && !(verb && w.size() == verb->ownNumberWords)) {
+                index = k - 1;
+                w.removeFirst();
+            }
         }
+        r = m_simulator.reader(index);
+        if (!r)
+            return QStringLiteral("error: no reader %1\n").arg(index + 1);
     }
-    Reader* r = m_simulator.reader(index);
-    if (!r)
-        return QStringLiteral("error: no reader %1\n").arg(index + 1);
-    const QString arg = w.join(QLatin1Char(' '));
-    if (cmd == QLatin1String("state"))
-        return r->stateText() + QStringLiteral("\nok\n");
-    if (cmd == QLatin1String("input")) {
-        if (arg != QLatin1String("high") && arg != QLatin1String("low"))
-            return QStringLiteral("error: input high|low\n");
-        r->setExternalInput(arg == QLatin1String("high"));
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("line")) {
-        const QString how = w.value(1).toLower();
-        bool ok = true;
-        const int ms = w.size() > 2 ? w[2].toInt(&ok) : 100;
-        if (w.size() < 2 || w.size() > 3 || !ok || ms < 1 || ms > 60000 ||
-            (how != QLatin1String("high") && how != QLatin1String("low") && how != QLatin1String("pulse")) ||
-            (w.size() == 3 && how != QLatin1String("pulse")))
-            return QStringLiteral("error: line [READER] LINE high|low|pulse [MS] (MS 1 to 60000)\n");
-        QString error;
-        if (!r->driveLine(w[0], how != QLatin1String("low"), &error))
-            return QStringLiteral("error: %1\n").arg(error);
-        if (how == QLatin1String("pulse")) {
-            // The reader may be rebooted or gone when the pulse ends.
-            QPointer<Reader> reader(r);
-            const QString line = w[0];
-            QTimer::singleShot(ms, this, [reader, line] {
-                if (reader)
-                    reader->driveLine(line, false);
-            });
-        }
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("trigger")) {
-        r->cycles().trigger(QStringLiteral("ADMIN"));
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("steal")) {
-        if (arg.isEmpty())
-            return QStringLiteral("error: steal needs a station name\n");
-        r->takeControl(arg);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("unsteal")) {
-        r->dropControl();
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("refusecontrol")) {
-        if (arg == QLatin1String("once"))
-            r->refuseControl(ControlRefusal::Once);
-        else if (arg == QLatin1String("always"))
-            r->refuseControl(ControlRefusal::Always);
-        else if (arg == QLatin1String("off"))
-            r->refuseControl(ControlRefusal::None);
-        else
-            return QStringLiteral("error: refusecontrol [READER] once|always|off\n");
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("drop")) {
-        r->dropConnections();
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("down") || cmd == QLatin1String("up")) {
-        r->setListening(cmd == QLatin1String("up"));
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("reboot")) {
-        r->reboot();
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("malform")) {
-        r->setNextReplyFault(ReplyFault::Malformed);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("silent")) {
-        r->setNextReplyFault(ReplyFault::Silent);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("refuse")) {
-        r->setNextReplyFault(ReplyFault::Refused, 0, arg.trimmed());
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("hangup")) {
-        r->setNextReplyFault(ReplyFault::Drop, 0, arg.trimmed());
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("slow")) {
-        bool ok = false;
-        const int ms = arg.toInt(&ok);
-        if (!ok || ms < 0 || ms > 600000)
-            return QStringLiteral("error: slow needs milliseconds\n");
-        r->setNextReplyFault(ReplyFault::Slow, ms);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("scene")) {
-        QString error;
-        if (!r->setScene(QStringLiteral("text"), arg, &error))
-            return QStringLiteral("error: %1\n").arg(error);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("sceneset")) {
-        QString error;
-        if (w.size() < 2)
-            return QStringLiteral("error: sceneset [READER] KEY VALUE\n");
-        if (!r->setScene(w[0], w.mid(1).join(QLatin1Char(' ')), &error))
-            return QStringLiteral("error: %1\n").arg(error);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("fault")) {
-        QString error;
-        if (!r->setScene(QStringLiteral("fault"), arg, &error))
-            return QStringLiteral("error: %1\n").arg(error);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("lamp")) {
-        QString error;
-        if (w.size() != 2)
-            return QStringLiteral("error: lamp [READER] LIGHT PERCENT\n");
-        if (!r->setLampOutput(w[0], w[1], &error))
-            return QStringLiteral("error: %1\n").arg(error);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("rate")) {
-        bool ok = false;
-        const double rate = arg.toDouble(&ok);
-        if (!ok || rate <= 0 || rate > CycleDriver::kMaxRate)
-            return QStringLiteral("error: rate must be above 0 and at most %1\n").arg(CycleDriver::kMaxRate);
-        r->cycles().setRate(rate);
-        return QStringLiteral("ok\n");
-    }
-    if (cmd == QLatin1String("replay")) {
-        if (arg != QLatin1String("on") && arg != QLatin1String("off"))
-            return QStringLiteral("error: replay [READER] on|off\n");
-        r->setReplay(arg == QLatin1String("on"));
-        return QStringLiteral("ok\n");
-    }
-    return QStringLiteral("error: unknown admin command %1 (try help)\n").arg(cmd);
+    if (!verb)
+        return QStringLiteral("error: unknown admin command %1 (try help)\n").arg(cmd);
+    return verb->run(*this, {r, w, w.join(QLatin1Char(' '))});
 }
 
 } // namespace vm::sim

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -34,6 +35,10 @@ signals:
     void quitRequested();
 
 private:
+    // One admin verb, its help and what carries it out (adminconsole.cpp).
+    struct Verb;
+    static const QList<Verb>& verbs();
+
     Simulator& m_simulator;
     std::unique_ptr<QTcpServer> m_server;
     std::unique_ptr<QSocketNotifier> m_stdin;
