@@ -77,19 +77,22 @@ SettingsWindow::SettingsWindow(const QString& name, Mode mode, QWidget* parent, 
     m_note->setAccessibleName(QStringLiteral("Settings not read"));
     m_note->setVisible(false);
     footer->addWidget(m_note);
-    if (m_mode == Mode::OkApply) {
+    if (m_mode == Mode::OkApply || m_mode == Mode::OkCancel) {
         m_buttons = new QDialogButtonBox(m_footer);
         footer->addWidget(m_buttons);
         m_ok = m_buttons->addButton(vm::res::Str(51), QDialogButtonBox::AcceptRole);
         m_cancel = m_buttons->addButton(vm::res::Str(52), QDialogButtonBox::RejectRole);
-        m_apply = m_buttons->addButton(vm::res::Str(53), QDialogButtonBox::ApplyRole);
+        if (m_mode == Mode::OkApply)
+            m_apply = m_buttons->addButton(vm::res::Str(53), QDialogButtonBox::ApplyRole);
         setButtonNames(QStringLiteral("OK"), QStringLiteral("Cancel"), QStringLiteral("Apply"));
         m_ok->setDefault(true);
         connect(m_ok, &QPushButton::clicked, this, &SettingsWindow::okClicked);
         connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
-        connect(m_apply, &QPushButton::clicked, this, &SettingsWindow::apply);
         m_ok->setEnabled(false);
-        m_apply->setEnabled(false);
+        if (m_apply) {
+            connect(m_apply, &QPushButton::clicked, this, &SettingsWindow::apply);
+            m_apply->setEnabled(false);
+        }
     }
 }
 
@@ -255,14 +258,15 @@ void SettingsWindow::refreshDisplay() {
         }
         refresh();
     }
-    if (followsControl() || m_mode == Mode::ReadOnly)
-        updateControlState();
+    // Also in a window that ignores control changes: what the reader did not answer is greyed.
+    updateControlState();
     updateNote();
     updateButtons();
 }
 
 void SettingsWindow::updateControlState() {
     const bool control = hasControl();
+    const bool inputs = inputsAllowed();
     const QStringList whole = writtenWithoutReading();
     for (const auto& d : m_declared) {
         const bool there = exists(*d);
@@ -275,11 +279,13 @@ void SettingsWindow::updateControlState() {
         const bool groupOn = rule == m_groups.constEnd() || !*rule || (*rule)();
         const bool read =
             d->m_parameter.isEmpty() || wasRead(d->m_parameter) || whole.contains(d->m_parameter);
-        const bool unread = isConnected() && !read;
+        // Marked only when the reader was asked and did not answer: a parameter the window
+        // leaves alone at this reader's level is not "not read".
+        const bool unread = isConnected() && !read && m_notRead.contains(d->m_parameter);
         d->m_control->setProperty(kNotReadProperty, unread);
         d->m_control->setToolTip(unread ? QStringLiteral("Not read from the camera: %1").arg(d->m_parameter)
                                         : QString());
-        d->m_control->setEnabled(control && there && read && groupOn && m_mode != Mode::ReadOnly);
+        d->m_control->setEnabled(inputs && there && read && groupOn && m_mode != Mode::ReadOnly);
         for (QWidget* label : std::as_const(d->m_labels))
             label->setEnabled(groupOn);
     }
@@ -355,8 +361,7 @@ bool SettingsWindow::apply() {
         return false;
     const Validation check = validate();
     if (!check.passed()) {
-        vm::app::showMessage(this, check.message, vm::app::PromptButtons::Ok,
-                             vm::app::PromptIcon::Exclamation);
+        vm::app::showMessage(this, check.message, vm::app::PromptButtons::Ok, check.icon, check.title);
         if (check.focus)
             check.focus->setFocus();
         return false;
@@ -416,7 +421,8 @@ void SettingsWindow::onConnectionReset() {
 
 void SettingsWindow::onControlStatusChanged() {
     const bool control = hasControl();
-    if (m_hadControl && !control && m_mode == Mode::OkApply && isModified() && !m_unloaded) {
+    if (m_hadControl && !control && (m_mode == Mode::OkApply || m_mode == Mode::OkCancel) && isModified() &&
+        !m_unloaded) {
         // Told after the event that announced the loss, outside the link's signal.
         m_notSent = pendingNames();
         m_notSentPending = true;

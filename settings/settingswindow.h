@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/prompts.h"
 #include "app/windowregistry.h"
 #include "settings/controls.h"
 
@@ -91,6 +92,9 @@ qint64 leadingNumber(const QString& text);
 struct Validation {
     QString message;
     QWidget* focus = nullptr;
+    // The box's title (empty: the program's) and icon, where the window's messages have their own.
+    QString title = {};
+    vm::app::PromptIcon icon = vm::app::PromptIcon::Exclamation;
     bool passed() const { return message.isEmpty(); }
 };
 
@@ -154,12 +158,17 @@ class SettingsWindow : public QDialog {
 public:
     enum class Mode {
         OkApply,   // changes collect until Apply or OK
+        OkCancel,  // changes collect until OK; no Apply
         Immediate, // every change goes to the reader at once; no OK or Apply
         ReadOnly,  // shows what the reader holds; changes nothing
     };
     // Image: the window also follows the photometry of each record.
     enum class ConnectionKind { Settings, Reader, Image };
 
+    // How a text field travels: as it is; in one pair of double quotes; in quotes that
+    // are taken off by dropping the first and last character whatever they are; or in one
+    // pair, a text read without it losing every quote (link/fields.h unquoteOrStrip).
+    enum class Quotes { None, Pair, DropEnds, PairOrStrip };
     // How long a broadcast waits before it reloads the window, so that the reload runs
     // outside the event that announced the change.
     static constexpr int kBroadcastReloadMs = 100;
@@ -234,6 +243,10 @@ protected:
     virtual QStringList writtenWithoutReading() const { return {}; }
     // Windows that ignore control changes (they only load on a reset) return false.
     virtual bool followsControl() const { return true; }
+    // Whether the operator may work the declared controls now: by default while the PC holds
+    // programming control. A window whose inputs have a rule of their own (settings prepared
+    // without control that OK sends only with it, or control read once when it opens) says so.
+    virtual bool inputsAllowed() const { return hasControl(); }
     // Windows whose failed applies end without a message return false.
     virtual bool reportsRefusals() const { return true; }
 
@@ -294,10 +307,6 @@ protected:
     // operator so.
     Declared& bindNumber(QLineEdit* box, const QString& parameter, int field, qint64 min, qint64 max,
                          const QString& rangeMessage = QString());
-    // How a text field travels: as it is; in one pair of double quotes; in quotes that
-    // are taken off by dropping the first and last character whatever they are; or in one
-    // pair, a text read without it losing every quote (link/fields.h unquoteOrStrip).
-    enum class Quotes { None, Pair, DropEnds, PairOrStrip };
     // A text box of at most maxLength characters (0: no limit); the text goes into the
     // field when the box is left.
     Declared& bindText(QLineEdit* box, const QString& parameter, int field, Quotes quotes, int maxLength = 0);

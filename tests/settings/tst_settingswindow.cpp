@@ -379,6 +379,23 @@ private slots:
         QVERIFY(loaded.isEmpty());
     }
 
+    // A window with OK and Cancel only: no Apply; OK sends and closes, Cancel sends nothing.
+    void okCancelWindowSendsOnOk() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow<ProbeWindow>(SettingsWindow::Mode::OkCancel);
+        QVERIFY(!w->applyButton());
+        QVERIFY(w->okButton() && w->cancelButton());
+        QTRY_VERIFY(w->trigger->isEnabled());
+        QVERIFY(!w->okButton()->isEnabled());
+        Received received(*m_reader);
+        QTest::mouseClick(w->trigger, Qt::LeftButton);
+        QVERIFY(received.lines().isEmpty());
+        QVERIFY(w->okButton()->isEnabled());
+        QTest::mouseClick(w->okButton(), Qt::LeftButton);
+        QCOMPARE(received.lines(), QStringList({"TRIG T"}));
+        QTRY_VERIFY(!w->isVisible());
+    }
+
     // A window that applies each change at once sends it when it is made.
     void immediateWindowSendsEachChange() {
         QVERIFY(testing::takeControl(*m_conn));
