@@ -219,8 +219,7 @@ bool SettingsWindow::load(const QString& name, QString* error) {
     if (m_set->Load(m_conn->Response(), name, &why))
         return true;
     qCInfo(lcApp) << objectName() << "could not load" << name << ':' << why;
-    if (!m_notRead.contains(name))
-        m_notRead << name;
+    markNotRead(name);
     if (error)
         *error = why;
     return false;
@@ -236,11 +235,15 @@ bool SettingsWindow::loadCompound(const QString& name, QString* error) {
     if (m_set->LoadCompound(m_conn->Response(), name, &why))
         return true;
     qCInfo(lcApp) << objectName() << "could not load" << name << ':' << why;
-    if (!m_notRead.contains(name))
-        m_notRead << name;
+    markNotRead(name);
     if (error)
         *error = why;
     return false;
+}
+
+void SettingsWindow::markNotRead(const QString& name) {
+    if (!m_notRead.contains(name))
+        m_notRead << name;
 }
 
 void SettingsWindow::refreshDisplay() {

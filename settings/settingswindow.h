@@ -274,6 +274,9 @@ protected:
     bool load(const QString& name, QString* error = nullptr);
     // The same for a name of several keywords ("OUTPUT TCP1 OKDEC").
     bool loadCompound(const QString& name, QString* error = nullptr);
+    // Names as not read something the window asks for without load() (a block of text, a
+    // listing) when the reader did not answer it in full; the next load forgets it.
+    void markNotRead(const QString& name);
     // OK, Cancel and Apply under these object names (the window's own names for them).
     void setButtonNames(const QString& ok, const QString& cancel, const QString& apply);
     // The OK, Cancel and Apply row for the window's layout (empty in the other modes),
