@@ -64,7 +64,6 @@ frmSettings::frmSettings(QWidget* parent)
         if (previous)
             setTabOrder(previous, box);
         previous = box;
-        m_frames << frame;
         m_boxes << box;
         m_texts << QString();
     }
@@ -72,8 +71,6 @@ frmSettings::frmSettings(QWidget* parent)
     connect(this, &SettingsWindow::loaded, this, &frmSettings::filled);
     ensureLoaded();
 }
-
-frmSettings::~frmSettings() = default;
 
 vm::app::WindowEntry frmSettings::windowEntry() {
     vm::app::WindowEntry registered;
@@ -84,23 +81,20 @@ vm::app::WindowEntry frmSettings::windowEntry() {
     return registered;
 }
 
-void frmSettings::Fill() {
-    reload();
-}
-
 void frmSettings::loadParameters() {
-    vm::link::Connection* conn = connection();
     for (QString& text : m_texts)
         text.clear();
-    if (!isConnected())
-        return;
     const QList<ManufacturingBlock>& blocks = manufacturingBlocks();
     for (int i = 0; i < blocks.size() && isConnected(); ++i) {
         const QString command = QLatin1String(blocks[i].command);
-        const vm::link::CommandReply reply = conn->SendCommand(command, ManufacturingTimeoutMs);
-        if (!reply.completed)
-            qCWarning(lcApp) << command << "got no complete reply:" << reply.errorText;
-        vm::link::CommandResponse& response = conn->Response();
+        const vm::link::CommandReply reply = connection()->SendCommand(command, ManufacturingTimeoutMs);
+        if (!reply.ok) {
+            // Part of a block is not shown as if it were the block: the window names it instead.
+            qCInfo(lcApp) << objectName() << "could not read" << command << ':' << reply.errorText;
+            markNotRead(command);
+            continue;
+        }
+        vm::link::CommandResponse& response = connection()->Response();
         const int n = response.Lines().Count();
         QStringList lines;
         for (int line = 1; line <= n; ++line)

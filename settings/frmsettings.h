@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-class QGroupBox;
 class QPlainTextEdit;
 
 namespace vm::settings {
@@ -43,27 +42,23 @@ public:
     static constexpr const char* WindowName = "frmSettings";
 
     explicit frmSettings(QWidget* parent = nullptr);
-    ~frmSettings() override;
 
     static vm::app::WindowEntry windowEntry();
-
-    // Empties the three boxes and, with a reader connected, asks it for each block.
-    void Fill();
 
     // A box's text as filled (lines joined by CR LF); index in manufacturingBlocks() order.
     QString blockText(int index) const;
     QPlainTextEdit* textBox(int index) const;
 
 signals:
-    // A Fill has finished (also when it stopped because no reader is connected).
+    // The boxes were filled again (also when no reader is connected and they stay empty).
     void filled();
 
 private:
+    // Empties the three boxes and, with a reader connected, asks it for each block; a
+    // block the reader did not answer in full stays empty and is named in the window.
     void loadParameters() override;
     void refresh() override;
-    void applyControlState(bool) override {}
 
-    QList<QGroupBox*> m_frames;
     QList<QPlainTextEdit*> m_boxes;
     QStringList m_texts;
 };
