@@ -362,6 +362,16 @@ bool SettingsWindow::apply() {
     commitEdits();
     if (!writeControls())
         return false;
+    for (const auto& d : m_declared) {
+        if (!d->m_check || !d->m_control->isEnabled())
+            continue;
+        const QString message = d->m_check();
+        if (!message.isEmpty()) {
+            vm::app::showMessage(this, message, vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
+            d->m_control->setFocus();
+            return false;
+        }
+    }
     const Validation check = validate();
     if (!check.passed()) {
         vm::app::showMessage(this, check.message, vm::app::PromptButtons::Ok, check.icon, check.title);
@@ -608,6 +618,16 @@ Declared& SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int
         m_set->GetParameter(parameter).SetField(
             field, quotes == Quotes::None ? box->text() : vm::link::quoteField(box->text()));
     };
+    if (quotes != Quotes::None) {
+        d.m_check = [box] {
+            if (vm::link::isQuotableText(box->text()))
+                return QString();
+            const QString name = box->accessibleName().isEmpty() ? box->objectName() : box->accessibleName();
+            return QStringLiteral("The text in \"%1\" cannot hold a double quote followed by a blank: the "
+                                  "camera would read it as two settings.")
+                .arg(name);
+        };
+    }
     connectTypedBox(box, edited, d.m_commit);
     return d;
 }

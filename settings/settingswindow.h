@@ -134,6 +134,8 @@ private:
     QList<QWidget*> m_labels;
     std::function<void()> m_show;
     std::function<void()> m_commit;
+    // The control's own check before an apply: empty, or the message for the operator.
+    std::function<QString()> m_check;
 };
 
 // The pattern every settings window repeats: its own connection to the focused reader

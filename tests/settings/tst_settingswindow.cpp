@@ -47,13 +47,15 @@ public:
         retryTime = new QLineEdit(this);
         retryTime->setAccessibleName(QStringLiteral("Retry time"));
         summary = new QLabel(this);
+        header = new QLineEdit(this);
+        header->setAccessibleName(QStringLiteral("Header"));
         delay = new QLineEdit(this);
         delayLabel = new QLabel(QStringLiteral("Trigger delay"), this);
         delayLabel->setBuddy(delay);
         for (QWidget* w :
              {static_cast<QWidget*>(trigger), static_cast<QWidget*>(edge), static_cast<QWidget*>(timeout),
               static_cast<QWidget*>(retryTime), static_cast<QWidget*>(summary),
-              static_cast<QWidget*>(delayLabel), static_cast<QWidget*>(delay)})
+              static_cast<QWidget*>(delayLabel), static_cast<QWidget*>(delay), static_cast<QWidget*>(header)})
             layout->addWidget(w);
         if (buttonBox())
             layout->addWidget(buttonBox());
@@ -74,9 +76,11 @@ public:
             .fromLevel(4)
             .inGroup(kTriggered)
             .withLabels({delayLabel});
+        bindText(header, QStringLiteral("HEADER"), 0, Quotes::Pair, 128);
         ensureLoaded();
     }
 
+    QLineEdit* header;
     QCheckBox* trigger;
     QComboBox* edge;
     QLineEdit* timeout;
@@ -152,7 +156,7 @@ private slots:
         Received received(*m_reader);
         auto w = openWindow<ProbeWindow>();
         // The window asks for what it declared, in that order.
-        QCOMPARE(received.lines(), QStringList({"TRIG", "TE", "TIMEOUT READ", "RETRYEX", "TD"}));
+        QCOMPARE(received.lines(), QStringList({"TRIG", "TE", "TIMEOUT READ", "RETRYEX", "TD", "HEADER"}));
         QVERIFY(w->trigger->isChecked());
         QCOMPARE(w->edge->currentText(), QString("High -> Low"));
         QCOMPARE(w->timeout->text(), QString("1234"));
@@ -322,7 +326,7 @@ private slots:
         Received atSecond(*second);
         testing::focusReader(*m_coordinator, second->address().toString());
         QTRY_COMPARE(loaded.size(), 1);
-        QCOMPARE(atSecond.lines(), QStringList({"TRIG", "TE", "TIMEOUT READ", "RETRYEX", "TD"}));
+        QCOMPARE(atSecond.lines(), QStringList({"TRIG", "TE", "TIMEOUT READ", "RETRYEX", "TD", "HEADER"}));
         QCOMPARE(w->edge->currentText(), QString("Both"));
         QVERIFY(!w->isModified());
         QVERIFY(!w->applyButton()->isEnabled());
@@ -530,6 +534,34 @@ private slots:
         leaveWithText(*w, w->timeout, "500");
         QTest::mouseClick(w->okButton(), Qt::LeftButton);
         QCOMPARE(received.lines(), QStringList({"TRIG T", "TIMEOUT READ 500"}));
+    }
+
+    // A text travels in double quotes; one the reader would split (a quote followed by a
+    // blank) is refused before anything is sent, with the box named; one with an inner
+    // quote elsewhere goes out and reads back as typed.
+    void quotedTextsTravelWhole() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow<ProbeWindow>();
+        QTRY_VERIFY(w->header->isEnabled());
+        QCOMPARE(w->header->maxLength(), 128);
+        Received received(*m_reader);
+        leaveWithText(*w, w->header, "say \"hi\" now");
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage(
+            "Velmarrow",
+            "The text in \"Header\" cannot hold a double quote followed by a blank: the camera "
+            "would read it as two settings.",
+            PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+        QTest::mouseClick(w->applyButton(), Qt::LeftButton);
+        QCOMPARE(boxes->pendingCount(), 0);
+        QVERIFY(received.lines().isEmpty());
+        QTRY_VERIFY(w->header->hasFocus());
+
+        leaveWithText(*w, w->header, "a\"b c");
+        QVERIFY(w->apply());
+        QCOMPARE(received.lines(), QStringList({"HEADER \"a\"b c\""}));
+        w->reload();
+        QCOMPARE(w->header->text(), QString("a\"b c"));
     }
 
     // In a window that sends at once, a refused value does not stay on show: the control
