@@ -1,15 +1,11 @@
 #include "io/frmiosettings.h"
 
-#include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
-#include "link/parameterset.h"
-#include "link/vocabulary.h"
 #include "resources/strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -48,11 +44,9 @@ constexpr bool kModeLines[9][7] = {
 
 const QString kTrig = QStringLiteral("TRIG");
 const QString kIOMode = QStringLiteral("IO_MODE");
+const QString kRtePolarity = QStringLiteral("SIGOUT RTE");
+constexpr int kMaxUserTriggerLength = 32;
 const char* const kOldPolarities[] = {"SIGOUT PASS", "SIGOUT FAIL", "SIGOUT DV"};
-
-bool newerReader() {
-    return vm::app::firmwareLevel() >= vm::link::level::Verification;
-}
 
 } // namespace
 
@@ -83,7 +77,6 @@ void frmIOSettings::buildControls() {
     m_trigPolarityLabel = trigger.edgeLabel;
     m_userTrigger = new QLineEdit(m_trigFrame);
     m_userTrigger->setObjectName(QStringLiteral("UserTrigger"));
-    m_userTrigger->setMaxLength(32);
     m_userTriggerLabel = labelFor(m_userTrigger, vm::res::Str(20039), m_trigFrame);
     m_userTriggerLabel->setObjectName(QStringLiteral("UTRIG_Label"));
     trigger.grid->addWidget(m_userTriggerLabel, 2, 0);
@@ -124,6 +117,7 @@ void frmIOSettings::buildControls() {
         opto->addWidget(list, i, 1);
         m_polarityLabels << label;
         m_polarities << list;
+        // Read below level 4 only; from level 4 the frame is hidden.
         bindChoice(list, QLatin1String(kOldPolarities[i]), 0,
                    {{vm::res::Str(20048), QStringLiteral("H")}, {vm::res::Str(20049), QStringLiteral("L")}});
     }
@@ -166,24 +160,35 @@ void frmIOSettings::buildControls() {
     layout->addWidget(m_assignFrame);
     layout->addWidget(buttonBox());
 
-    bindText(m_userTrigger, QStringLiteral("TRIG U"), 0, Quotes::DropEnds);
-    bindChoice(m_rtePolarity, QStringLiteral("SIGOUT RTE"), 0,
+    declareGroup(kTriggered, [this] { return m_trigEnabled->isChecked(); });
+    declareGroup(kPulsed, [this] { return selectedMode().pulsed; });
+    bindText(m_userTrigger, QStringLiteral("TRIG U"), 0, Quotes::DropEnds, kMaxUserTriggerLength)
+        .inGroup(kTriggered);
+    bindChoice(m_rtePolarity, kRtePolarity, 0,
                {{vm::res::Str(20057), QStringLiteral("H")}, {vm::res::Str(20058), QStringLiteral("L")}});
-    bindChoice(m_ioMode, kIOMode, 0, [] {
+    bindChoice(m_ioMode, kIOMode, 0, [this] {
         QList<Choice> choices;
-        for (const IOModeEntry& e : ioModes(vm::app::firmwareLevel()))
+        for (const IOModeEntry& e : ioModes(readerLevel()))
             choices.append({QString::fromLatin1(e.caption), QString::fromLatin1(e.keyword)});
         return choices;
     });
-    bindNumber(m_duration, kIOMode, 1, 0, kMaxSignalDurationMs);
+    bindNumber(m_duration, kIOMode, 1, 0, kMaxSignalDurationMs).inGroup(kPulsed);
+    // Until the reader has answered, a list shows no entry rather than its first one.
+    for (QComboBox* list :
+         {m_trigPolarity, m_ioMode, m_rtePolarity, m_polarities[0], m_polarities[1], m_polarities[2]})
+        list->setCurrentIndex(-1);
 }
 
-void frmIOSettings::loadParameters() {
-    m_loadError.clear();
-    if (!isConnected())
-        return;
+IOModeEntry frmIOSettings::selectedMode() const {
+    const QList<IOModeEntry> modes = ioModes(readerLevel());
+    const int index = m_ioMode->currentIndex();
+    return index >= 0 && index < modes.size() ? modes[index] : IOModeEntry{"", "", false, false};
+}
+
+QStringList frmIOSettings::parametersToLoad() const {
     QStringList names = {kTrig, QStringLiteral("TRIG U"), QStringLiteral("TE")};
     if (newerReader()) {
+        // Read for the lines the IO assignment window drives; not shown here.
         for (const char* line :
              {"OPTO_OUT1", "OPTO_OUT2", "OPTO_OUT3", "GPIO_OUT1", "GPIO_OUT2", "GPIO_OUT3", "GPIO_OUT4"})
             names << QStringLiteral("SIGOUT ") + QLatin1String(line);
@@ -191,8 +196,15 @@ void frmIOSettings::loadParameters() {
         for (const char* name : kOldPolarities)
             names << QLatin1String(name);
     }
-    names << QStringLiteral("SIGOUT RTE") << kIOMode;
-    for (const QString& name : std::as_const(names)) {
+    names << kRtePolarity << kIOMode;
+    return names;
+}
+
+void frmIOSettings::loadParameters() {
+    m_loadError.clear();
+    if (!isConnected())
+        return;
+    for (const QString& name : parametersToLoad()) {
         QString error;
         if (!load(name, &error) && m_loadError.isEmpty())
             m_loadError = error;
@@ -202,27 +214,26 @@ void frmIOSettings::loadParameters() {
 void frmIOSettings::refresh() {
     const bool newer = newerReader();
     const int mode = m_ioMode->currentIndex();
-    const QList<IOModeEntry> modes = ioModes(vm::app::firmwareLevel());
-    const bool pulsed = mode >= 0 && modes[mode].pulsed;
-    const bool dataValid = mode >= 0 && modes[mode].dataValid;
+    const IOModeEntry selected = selectedMode();
 
     m_assignFrame->setVisible(newer);
     m_optoFrame->setVisible(!newer && mode > 0);
     m_rteFrame->setVisible(!newer && mode > 0);
-    m_durationLabel->setVisible(pulsed);
-    m_durationUnits->setVisible(pulsed);
-    m_polarityLabels[2]->setVisible(dataValid);
-    m_polarities[2]->setVisible(dataValid);
-    m_polarityLabels[1]->setVisible(!dataValid);
-    m_polarities[1]->setVisible(!dataValid);
+    m_durationLabel->setVisible(selected.pulsed);
+    m_durationUnits->setVisible(selected.pulsed);
+    m_polarityLabels[2]->setVisible(selected.dataValid);
+    m_polarities[2]->setVisible(selected.dataValid);
+    m_polarityLabels[1]->setVisible(!selected.dataValid);
+    m_polarities[1]->setVisible(!selected.dataValid);
     // A polarity the list does not know reads as its second word.
-    for (QComboBox* list : std::as_const(m_polarities))
-        if (list->currentIndex() < 0)
-            list->setCurrentIndex(1);
-    if (m_rtePolarity->currentIndex() < 0)
+    for (int i = 0; i < m_polarities.size(); ++i)
+        if (wasRead(QLatin1String(kOldPolarities[i])) && m_polarities[i]->currentIndex() < 0)
+            m_polarities[i]->setCurrentIndex(1);
+    if (wasRead(kRtePolarity) && m_rtePolarity->currentIndex() < 0)
         m_rtePolarity->setCurrentIndex(1);
 
-    const bool triggered = parameters().GetParameter(kTrig).Field(0) == QLatin1String("T");
+    // The check box, not the set: a trigger mode the reader did not answer keeps what it showed.
+    const bool triggered = m_trigEnabled->isChecked();
     m_trigPolarity->setVisible(triggered);
     m_trigPolarityLabel->setVisible(triggered);
     m_userTriggerLabel->setVisible(triggered);
@@ -252,22 +263,9 @@ QStringList frmIOSettings::broadcastsAfterApply() const {
 }
 
 void frmIOSettings::applyControlState(bool control) {
-    for (QWidget* w : {static_cast<QWidget*>(m_trigFrame), static_cast<QWidget*>(m_trigEnabled),
-                       static_cast<QWidget*>(m_trigPolarity), static_cast<QWidget*>(m_ioFrame),
-                       static_cast<QWidget*>(m_ioMode), static_cast<QWidget*>(m_ioModeLabel),
-                       static_cast<QWidget*>(m_durationLabel), static_cast<QWidget*>(m_durationUnits),
-                       static_cast<QWidget*>(m_optoFrame), static_cast<QWidget*>(m_rtePolarity),
-                       static_cast<QWidget*>(m_rteFrame), static_cast<QWidget*>(m_rtePolarityLabel)})
-        w->setEnabled(control);
-    for (QWidget* w : m_polarityLabels)
-        w->setEnabled(control);
-    for (QWidget* w : m_polarities)
-        w->setEnabled(control);
-    const int mode = m_ioMode->currentIndex();
-    const QList<IOModeEntry> modes = ioModes(vm::app::firmwareLevel());
-    m_duration->setEnabled(control && mode >= 0 && modes[mode].pulsed);
-    const bool triggered = parameters().GetParameter(kTrig).Field(0) == QLatin1String("T");
-    m_userTrigger->setEnabled(control && triggered);
+    // The frames grey their captions with them; the lists and boxes are the base's.
+    for (QGroupBox* frame : {m_trigFrame, m_ioFrame, m_optoFrame, m_rteFrame})
+        frame->setEnabled(control);
 }
 
 } // namespace vm::io

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/windowregistry.h"
+#include "link/vocabulary.h"
 #include "settings/settingswindow.h"
 
 #include <QList>
@@ -38,12 +39,21 @@ public:
     static vm::app::WindowEntry windowEntry();
 
 private:
+    // Enable groups: the user trigger string while the trigger is used, the signal duration
+    // while the mode pulses its lines.
+    static constexpr int kTriggered = 1;
+    static constexpr int kPulsed = 2;
+
+    QStringList parametersToLoad() const override;
     void loadParameters() override;
     void refresh() override;
     QStringList reloadOn() const override;
     QStringList broadcastsAfterApply() const override;
     void applyControlState(bool control) override;
     void buildControls();
+    bool newerReader() const { return readerLevel() >= vm::link::level::Verification; }
+    // The mode-table entry of the selected mode (neither pulsed nor data valid when none is).
+    IOModeEntry selectedMode() const;
     // The line captions a mode needs (level 4 and later), by mode index.
     void showModeLines(int mode);
 

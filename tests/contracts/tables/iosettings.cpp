@@ -322,6 +322,121 @@ void checkQueryError(Stage& stage) {
     stage.close();
 }
 
+// A reload whose reply does not come: the controls of that parameter keep what they showed,
+// greyed and marked, the window names the parameter, and nothing of it goes back to the
+// reader; the next load that gets its answer brings them back.
+void checkFailedReload(Stage& stage) {
+    restart(stage, kOlder);
+    stage.send(QStringLiteral("TRIG T"));
+    stage.send(QStringLiteral("TE N"));
+    stage.send(QStringLiteral("IO_MODE LX_PULSE 300"));
+    stage.open(kWindow);
+    auto* window = settingsWindow(stage);
+    QVERIFY(window);
+    auto* note = find<QLabel>(stage, "NotReadNote");
+    QVERIFY(note && !note->isVisibleTo(stage.window()));
+    auto* mode = find<QComboBox>(stage, "IOMode");
+    auto* duration = find<QLineEdit>(stage, "Duration");
+    auto* trigger = find<QCheckBox>(stage, "TRIG_Enabled");
+    const QStringList mark = {"IOMode", "Duration", "TRIG_Enabled"};
+    auto marked = [&](const char* name) {
+        return stage.control(QLatin1String(name))
+            ->property(settings::SettingsWindow::kNotReadProperty)
+            .toBool();
+    };
+    // Another window's UPDATEIO reloads; the reader does not answer the keyword.
+    auto reloadWithout = [&](const QString& keyword) {
+        QSignalSpy loaded(window, &settings::SettingsWindow::loaded);
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage(
+            QStringLiteral("Query Error"),
+            QStringLiteral("Error querying IO settings from camera (No reply to \"%1\" within "
+                           "500 ms)")
+                .arg(keyword),
+            app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
+        stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, keyword);
+        stage.station().BroadcastMessage(QStringLiteral("BasicApplication"), QStringLiteral("UPDATEIO"),
+                                         QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 5000);
+    };
+
+    reloadWithout(QStringLiteral("IO_MODE"));
+    QCOMPARE(mode->currentText(), kModes[2].caption);
+    QCOMPARE(duration->text(), QStringLiteral("300"));
+    QVERIFY(!mode->isEnabled() && !duration->isEnabled());
+    QVERIFY(marked("IOMode") && marked("Duration") && !marked("TRIG_Enabled"));
+    QVERIFY(shown(stage, "OPTOFrame") && shown(stage, "SigDurationLabel"));
+    QVERIFY(note->isVisibleTo(stage.window()));
+    QVERIFY2(note->text().contains(QStringLiteral("IO_MODE")), qPrintable(note->text()));
+    // A click on the greyed list does nothing; another change goes out alone.
+    QTest::mouseClick(mode, Qt::LeftButton);
+    QVERIFY(trigger->isEnabled() && trigger->isChecked());
+    {
+        testing::Received received(stage.reader());
+        testing::choose(find<QComboBox>(stage, "TRIG_Polarity"), QStringLiteral("Both"));
+        stage.apply();
+        QTRY_COMPARE(stage.fields(QStringLiteral("TE")), QStringList({"B"}));
+        QStringList writes;
+        for (const QString& line : received.lines())
+            if (!stage.isQuery(line))
+                writes << line;
+        QCOMPARE(writes, QStringList({"TE B"}));
+    }
+    QCOMPARE(stage.fields(QStringLiteral("IO_MODE")), QStringList({"LX_PULSE", "300"}));
+
+    // The trigger mode lost: the check box stays checked and greyed, and a click on it sends
+    // nothing.
+    reloadWithout(QStringLiteral("TRIG"));
+    QVERIFY(trigger->isChecked() && !trigger->isEnabled() && marked("TRIG_Enabled"));
+    QVERIFY(!marked("IOMode") && mode->isEnabled());
+    QVERIFY2(note->text().contains(QStringLiteral("TRIG")) &&
+                 !note->text().contains(QStringLiteral("IO_MODE")),
+             qPrintable(note->text()));
+    QVERIFY(shown(stage, "TRIG_Polarity"));
+    {
+        testing::Received received(stage.reader());
+        QTest::mouseClick(trigger, Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(trigger->isChecked());
+        testing::choose(mode, kModes[1].caption);
+        stage.apply();
+        QTRY_COMPARE(stage.fields(QStringLiteral("IO_MODE")), QStringList({"LX_HS", "300"}));
+        QCOMPARE(received.starting(QStringLiteral("TRIG")), QStringList());
+    }
+    QCOMPARE(stage.fields(QStringLiteral("TRIG")), QStringList({"T"}));
+
+    // Answered again: nothing greyed, nothing named.
+    {
+        QSignalSpy loaded(window, &settings::SettingsWindow::loaded);
+        stage.station().BroadcastMessage(QStringLiteral("BasicApplication"), QStringLiteral("UPDATEIO"),
+                                         QString());
+        QTRY_VERIFY(!loaded.isEmpty());
+    }
+    for (const QString& name : mark)
+        QVERIFY2(!stage.control(name)->property(settings::SettingsWindow::kNotReadProperty).toBool(),
+                 qPrintable(name));
+    // The duration follows the mode again: a full handshake has none.
+    QVERIFY(mode->isEnabled() && trigger->isEnabled() && !duration->isEnabled());
+    QVERIFY(!note->isVisibleTo(stage.window()));
+    stage.close();
+
+    // Opened without an answer for the first polarity: the list shows no entry, greyed.
+    stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("SIGOUT"));
+    {
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage(
+            QStringLiteral("Query Error"),
+            QStringLiteral("Error querying IO settings from camera (No reply to \"SIGOUT PASS\" "
+                           "within 500 ms)"),
+            app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
+        stage.open(kWindow);
+    }
+    auto* pass = find<QComboBox>(stage, "Polarity(1)");
+    QCOMPARE(pass->currentIndex(), -1);
+    QVERIFY(!pass->isEnabled() && marked("Polarity(1)"));
+    QVERIFY(find<QComboBox>(stage, "RTE_Polarity")->isEnabled());
+    stage.close();
+}
+
 // What the reader's input does with the edge the window set.
 void checkTriggerEdges(Stage& stage) {
     restart(stage, QStringLiteral("3.0.2.1"));
@@ -483,6 +598,9 @@ WindowContract ioSettingsContract() {
         if (QTest::currentTestFailed())
             return;
         checkQueryError(stage);
+        if (QTest::currentTestFailed())
+            return;
+        checkFailedReload(stage);
         if (QTest::currentTestFailed())
             return;
         checkTriggerEdges(stage);
