@@ -2,21 +2,19 @@
 
 #include "app/programstate.h"
 #include "app/prompts.h"
-#include "link/connection.h"
+#include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <limits>
 
 namespace vm::io {
@@ -28,16 +26,11 @@ const QString kPartQFail = QStringLiteral("PARTQFAIL");
 const QString kFtp = QStringLiteral("PARTQFTP");
 const QString kFtpEx = QStringLiteral("PARTQFTPEX");
 const QString kCapacity = QStringLiteral("PARTQCAPACITY");
-
-QString unquoted(const QString& field) {
-    if (field.size() >= 2 && field.startsWith(QLatin1Char('"')) && field.endsWith(QLatin1Char('"')))
-        return field.mid(1, field.size() - 2);
-    return field;
-}
-
-bool levelAtLeast(int level) {
-    return vm::app::firmwareLevel() >= level;
-}
+const QString kYes = QStringLiteral("Y");
+const QString kNo = QStringLiteral("N");
+// The qualifier under which a failure kind is chosen.
+constexpr int kFailedQualifier = 2;
+constexpr qint64 kMaxFtpRecords = 9999;
 
 // A whole number of 0 or more, as the operator typed it.
 bool wholeNumber(const QString& text, qint64 max, qint64* value) {
@@ -75,11 +68,12 @@ QStringList dlgPartQueueSetup::failureWords() {
 }
 
 dlgPartQueueSetup::dlgPartQueueSetup(QWidget* parent)
-    : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent) {
+    : SettingsWindow(QLatin1String(WindowName), Mode::OkCancel, parent)
+    , m_ftp(vm::app::firmwareLevel() >= vm::link::level::MatchList ? kFtpEx : kFtp) {
     setWindowTitle(vm::res::Str(207));
-    setButtonNames(QStringLiteral("btnOK"), QStringLiteral("btnCancel"), QStringLiteral("btnApply"));
-    // A modal page of OK and Cancel only.
-    applyButton()->hide();
+    // Modal, but shown rather than run, so that the reader's events keep coming while it is open.
+    setModal(true);
+    setButtonNames(QStringLiteral("btnOK"), QStringLiteral("btnCancel"), QString());
     auto combo = [this](const char* name, const QStringList& items) {
         return vm::settings::namedList(name, items, this);
     };
@@ -126,12 +120,35 @@ dlgPartQueueSetup::dlgPartQueueSetup(QWidget* parent)
     layout->addLayout(grid);
     layout->addWidget(buttonBox());
 
+    declareGroup(kQueueOn, [this] { return queueOn(); });
+    declareGroup(kFailureKind, [this] { return queueOn() && m_qualify->currentIndex() == kFailedQualifier; });
+    declareGroup(kFtpSettings, [this] { return queueOn() && ftpChosen(); });
+    // The window fills and writes them itself: one setting spreads over several fields
+    // (the queue mode is On/Off and Save Images), and what is written depends on others.
+    declare(m_onOff, kPartQ, 0);
+    declare(m_qualify, kPartQ, 1).inGroup(kQueueOn);
+    declare(m_qualFail, kPartQFail, 0).inGroup(kFailureKind);
+    declare(m_size, kPartQ, 2).inGroup(kQueueOn);
+    declare(m_saveMethod, m_ftp, 1).inGroup(kQueueOn);
+    declare(m_host, m_ftp, 0).inGroup(kFtpSettings);
+    declare(m_path, m_ftp, 1).inGroup(kFtpSettings);
+    declare(m_saveResults, m_ftp, 2).inGroup(kFtpSettings);
+    declare(m_saveImages, kPartQ, 0).inGroup(kQueueOn);
+    declare(m_ftpSize, m_ftp, 4)
+        .inGroup(kFtpSettings)
+        .fromLevel(vm::link::level::MatchList)
+        .withLabels({m_ftpSizeLabel});
+    declare(m_capacity, kCapacity);
+    // Until the reader has answered, a list shows no entry rather than its first one.
+    for (QComboBox* c : {m_onOff, m_qualify, m_qualFail, m_saveMethod, m_saveResults, m_saveImages})
+        c->setCurrentIndex(-1);
+
     for (QComboBox* c : {m_onOff, m_qualify, m_qualFail, m_saveResults})
-        connect(c, &QComboBox::currentIndexChanged, this, &dlgPartQueueSetup::listChanged);
-    connect(m_saveMethod, &QComboBox::currentIndexChanged, this, &dlgPartQueueSetup::saveMethodChanged);
-    connect(m_saveImages, &QComboBox::currentIndexChanged, this, &dlgPartQueueSetup::saveImagesChanged);
+        connect(c, &QComboBox::activated, this, &dlgPartQueueSetup::changed);
+    connect(m_saveMethod, &QComboBox::activated, this, &dlgPartQueueSetup::saveMethodChanged);
+    connect(m_saveImages, &QComboBox::activated, this, &dlgPartQueueSetup::saveImagesChanged);
     for (QLineEdit* e : {m_size, m_host, m_path, m_ftpSize})
-        connect(e, &QLineEdit::textEdited, this, &dlgPartQueueSetup::listChanged);
+        connect(e, &QLineEdit::textEdited, this, &dlgPartQueueSetup::changed);
     ensureLoaded();
 }
 
@@ -140,8 +157,8 @@ vm::app::WindowEntry dlgPartQueueSetup::windowEntry() {
                                                                vm::res::Str(207));
 }
 
-QString dlgPartQueueSetup::ftpName() const {
-    return levelAtLeast(vm::link::level::MatchList) ? kFtpEx : kFtp;
+bool dlgPartQueueSetup::queueOn() const {
+    return m_onOff->currentIndex() == 0;
 }
 
 bool dlgPartQueueSetup::imagesYes() const {
@@ -152,7 +169,12 @@ bool dlgPartQueueSetup::ftpChosen() const {
     return m_saveMethod->currentIndex() == 1;
 }
 
+QString dlgPartQueueSetup::loadedFtpField(int field) const {
+    return m_loaded.value(m_ftp).value(field);
+}
+
 void dlgPartQueueSetup::loadParameters() {
+    m_loaded.clear();
     if (!isConnected()) {
         if (isLoaded())
             return;
@@ -163,114 +185,100 @@ void dlgPartQueueSetup::loadParameters() {
         QTimer::singleShot(0, this, &QWidget::close);
         return;
     }
-    load(kPartQ);
-    load(kPartQFail);
-    load(ftpName());
-    if (levelAtLeast(vm::link::level::Verification))
+    for (const QString& name : {kPartQ, kPartQFail, m_ftp})
+        if (load(name))
+            m_loaded.insert(name, parameters().GetParameter(name).Fields());
+    if (readerLevel() >= vm::link::level::Verification)
         load(kCapacity);
 }
 
 void dlgPartQueueSetup::refresh() {
-    const vm::link::Parameter& q = parameters().GetParameter(kPartQ);
-    const QString mode = q.Field(0);
-    m_onOff->setCurrentIndex(mode == QLatin1String("N") ? 1 : 0);
-    m_saveImages->setCurrentIndex(mode == QLatin1String("N") || mode == QLatin1String("R") ? 1 : 0);
-    m_qualify->setCurrentIndex(std::max<int>(0, int(qualifierWords().indexOf(q.Field(1)))));
-    m_size->setText(q.Field(2));
-    m_qualFail->setCurrentIndex(
-        std::max<int>(0, int(failureWords().indexOf(parameters().GetParameter(kPartQFail).Field(0)))));
-    const vm::link::Parameter& f = parameters().GetParameter(ftpName());
-    if (!unquoted(f.Field(1)).isEmpty()) {
-        m_saveMethod->setCurrentIndex(1);
-        m_host->setText(unquoted(f.Field(0)));
-        m_path->setText(unquoted(f.Field(1)));
-        showFtpFields();
-    } else {
-        m_saveMethod->setCurrentIndex(0);
-        m_host->clear();
-        m_path->clear();
-        m_saveResults->setCurrentIndex(1);
-        m_ftpSize->setText(QStringLiteral("0"));
+    // What the reader did not answer keeps what it showed.
+    if (m_loaded.contains(kPartQ)) {
+        const QStringList q = m_loaded.value(kPartQ);
+        const QString mode = q.value(0);
+        m_onOff->setCurrentIndex(mode == kNo ? 1 : 0);
+        m_saveImages->setCurrentIndex(mode == kNo || mode == QLatin1String("R") ? 1 : 0);
+        m_qualify->setCurrentIndex(std::max<int>(0, int(qualifierWords().indexOf(q.value(1)))));
+        m_size->setText(q.value(2));
+    }
+    if (m_loaded.contains(kPartQFail))
+        m_qualFail->setCurrentIndex(
+            std::max<int>(0, int(failureWords().indexOf(m_loaded.value(kPartQFail).value(0)))));
+    if (m_loaded.contains(m_ftp)) {
+        if (!vm::link::unquoteField(loadedFtpField(1)).isEmpty()) {
+            m_saveMethod->setCurrentIndex(1);
+            m_host->setText(vm::link::unquoteField(loadedFtpField(0)));
+            m_path->setText(vm::link::unquoteField(loadedFtpField(1)));
+            showFtpFields();
+        } else {
+            m_saveMethod->setCurrentIndex(0);
+            m_host->clear();
+            m_path->clear();
+            m_saveResults->setCurrentIndex(1);
+            m_ftpSize->setText(QStringLiteral("0"));
+        }
     }
     showCapacity();
-    updateStates();
-    m_changed = false;
 }
 
 void dlgPartQueueSetup::showFtpFields() {
-    const vm::link::Parameter& f = parameters().GetParameter(ftpName());
-    m_saveResults->setCurrentIndex(f.Field(2) == QLatin1String("Y") ? 0 : 1);
-    m_saveImages->setCurrentIndex(f.Field(3) == QLatin1String("Y") ? 0 : 1);
-    if (levelAtLeast(vm::link::level::MatchList))
-        m_ftpSize->setText(f.Field(4));
+    if (!m_loaded.contains(m_ftp))
+        return;
+    m_saveResults->setCurrentIndex(loadedFtpField(2) == kYes ? 0 : 1);
+    m_saveImages->setCurrentIndex(loadedFtpField(3) == kYes ? 0 : 1);
+    if (readerLevel() >= vm::link::level::MatchList)
+        m_ftpSize->setText(loadedFtpField(4));
 }
 
 void dlgPartQueueSetup::showCapacity() {
-    if (!levelAtLeast(vm::link::level::Verification)) {
+    if (readerLevel() < vm::link::level::Verification) {
         m_capacity->clear();
         return;
     }
-    const vm::link::Parameter& c = parameters().GetParameter(kCapacity);
-    m_capacity->setText(QStringLiteral("Capacity = ~ ") + c.Field(imagesYes() ? 0 : 1));
+    if (wasRead(kCapacity))
+        m_capacity->setText(QStringLiteral("Capacity = ~ ") +
+                            parameters().GetParameter(kCapacity).Field(imagesYes() ? 0 : 1));
 }
 
-void dlgPartQueueSetup::applyControlState(bool control) {
-    Q_UNUSED(control)
-    updateStates();
-}
-
-void dlgPartQueueSetup::updateStates() {
-    const bool on = m_onOff->currentIndex() == 0;
+void dlgPartQueueSetup::applyControlState(bool) {
     const bool ftp = ftpChosen();
-    const bool levelSeven = levelAtLeast(vm::link::level::MatchList);
-    m_qualify->setEnabled(on);
-    m_qualFail->setEnabled(on && m_qualify->currentIndex() == 2);
-    m_size->setEnabled(on);
-    m_saveMethod->setEnabled(on);
-    m_saveImages->setEnabled(on);
-    for (QWidget* w :
-         {static_cast<QWidget*>(m_host), static_cast<QWidget*>(m_path), static_cast<QWidget*>(m_saveResults)})
-        w->setEnabled(on && ftp);
-    for (QWidget* w : {static_cast<QWidget*>(m_host), static_cast<QWidget*>(m_path),
-                       static_cast<QWidget*>(m_saveResults), static_cast<QWidget*>(m_hostLabel),
-                       static_cast<QWidget*>(m_pathLabel), static_cast<QWidget*>(m_saveResultsLabel)})
+    const QList<QWidget*> ftpOnly = {m_host,      m_path,      m_saveResults,
+                                     m_hostLabel, m_pathLabel, m_saveResultsLabel};
+    for (QWidget* w : ftpOnly)
         w->setVisible(ftp);
-    m_ftpSize->setEnabled(on && ftp && levelSeven);
-    m_ftpSize->setVisible(levelSeven);
-    m_ftpSizeLabel->setVisible(levelSeven);
 }
 
-void dlgPartQueueSetup::listChanged() {
-    updateStates();
+void dlgPartQueueSetup::changed() {
     if (updating())
         return;
-    m_changed = true;
+    compose();
+    // The groups follow the lists.
+    updateControlState();
     markEdited();
 }
 
 void dlgPartQueueSetup::saveMethodChanged() {
-    if (updating()) {
-        updateStates();
+    if (updating())
         return;
-    }
     {
         const auto guard = updateGuard();
-        if (ftpChosen()) {
+        if (ftpChosen())
             showFtpFields();
-        } else {
+        else
             m_ftpSize->setText(QStringLiteral("0"));
-        }
     }
-    listChanged();
+    changed();
 }
 
 void dlgPartQueueSetup::saveImagesChanged() {
-    if (!updating() && levelAtLeast(vm::link::level::Verification) && isConnected()) {
-        // The capacity depends on whether images are kept; the reader figures it.
+    if (updating())
+        return;
+    // The capacity depends on whether images are kept; the reader figures it.
+    if (readerLevel() >= vm::link::level::Verification)
         load(kCapacity);
-    }
     showCapacity();
-    listChanged();
+    changed();
 }
 
 void dlgPartQueueSetup::setField(const QString& parameter, int field, const QString& value) {
@@ -279,65 +287,77 @@ void dlgPartQueueSetup::setField(const QString& parameter, int field, const QStr
         p.SetField(field, value);
 }
 
-bool dlgPartQueueSetup::refuse(const QString& text, const QString& title, QWidget* focus) {
-    vm::app::showMessage(this, text, vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation, title);
-    if (focus)
-        focus->setFocus(Qt::OtherFocusReason);
-    // The edits stay, and OK with them.
-    markEdited();
-    return false;
+void dlgPartQueueSetup::compose() {
+    vm::link::ParameterSet& set = parameters();
+    for (auto it = m_loaded.cbegin(); it != m_loaded.cend(); ++it) {
+        vm::link::Parameter& p = set.GetParameter(it.key());
+        p.setLoadedFields(it.value());
+        p.setModified(false);
+    }
+    const bool on = queueOn();
+    if (m_loaded.contains(kPartQ)) {
+        if (!on) {
+            setField(kPartQ, 0, kNo);
+        } else {
+            setField(kPartQ, 0, imagesYes() ? kYes : QStringLiteral("R"));
+            if (m_qualify->currentIndex() >= 0)
+                setField(kPartQ, 1, qualifierWords().value(m_qualify->currentIndex()));
+            // A value the checks refuse is left as the reader holds it.
+            qint64 size = 0;
+            if (wholeNumber(m_size->text(), std::numeric_limits<qint32>::max(), &size))
+                setField(kPartQ, 2, QString::number(size));
+        }
+    }
+    if (!on)
+        return;
+    if (m_qualify->currentIndex() == kFailedQualifier && m_qualFail->currentIndex() >= 0 &&
+        m_loaded.contains(kPartQFail))
+        setField(kPartQFail, 0, failureWords().value(m_qualFail->currentIndex()));
+    if (!m_loaded.contains(m_ftp))
+        return;
+    const bool ftpMaximum = readerLevel() >= vm::link::level::MatchList;
+    if (ftpChosen()) {
+        setField(m_ftp, 0, vm::link::quoteField(m_host->text().trimmed()));
+        setField(m_ftp, 1, vm::link::quoteField(m_path->text().trimmed()));
+        setField(m_ftp, 2, m_saveResults->currentIndex() == 0 ? kYes : kNo);
+        setField(m_ftp, 3, imagesYes() ? kYes : kNo);
+        qint64 records = 0;
+        if (ftpMaximum && wholeNumber(m_ftpSize->text(), kMaxFtpRecords, &records))
+            setField(m_ftp, 4, QString::number(records));
+    } else {
+        setField(m_ftp, 0, vm::link::quoteField(QString()));
+        setField(m_ftp, 1, vm::link::quoteField(QString()));
+        setField(m_ftp, 2, kNo);
+        setField(m_ftp, 3, kNo);
+        if (ftpMaximum)
+            setField(m_ftp, 4, QStringLiteral("0"));
+    }
 }
 
 bool dlgPartQueueSetup::writeControls() {
-    if (!m_changed || !hasControl())
-        return true;
-    const bool on = m_onOff->currentIndex() == 0;
-    const bool levelSeven = levelAtLeast(vm::link::level::MatchList);
-    // Everything is checked before anything is written, so that a refusal sends nothing.
-    qint64 size = 0;
-    qint64 ftpSize = 0;
-    if (on) {
-        if (!wholeNumber(m_size->text(), std::numeric_limits<qint32>::max(), &size))
-            return refuse(QStringLiteral("Illegal maximum records value!"),
-                          QStringLiteral("Validation Error"), m_size);
-        if (ftpChosen()) {
-            if (m_host->text().trimmed().isEmpty() || m_path->text().trimmed().isEmpty())
-                return refuse(QStringLiteral("Host IP and Path must be specified!"),
-                              QStringLiteral("FTP Setup Error"), m_host);
-            if (m_saveResults->currentIndex() != 0 && !imagesYes())
-                return refuse(QStringLiteral("Please specify either results and/or images to save"),
-                              QStringLiteral("FTP Setup Error"), m_saveResults);
-            if (levelSeven && !wholeNumber(m_ftpSize->text(), 9999, &ftpSize))
-                return refuse(QStringLiteral("Illegal maximum FTP records value!"),
-                              QStringLiteral("Validation Error"), m_ftpSize);
-        }
-    }
-    if (!on) {
-        setField(kPartQ, 0, QStringLiteral("N"));
-        return true;
-    }
-    setField(kPartQ, 0, imagesYes() ? QStringLiteral("Y") : QStringLiteral("R"));
-    setField(kPartQ, 1, qualifierWords().value(m_qualify->currentIndex()));
-    setField(kPartQ, 2, QString::number(size));
-    if (m_qualify->currentIndex() == 2)
-        setField(kPartQFail, 0, failureWords().value(m_qualFail->currentIndex()));
-    const QString ftp = ftpName();
-    if (ftpChosen()) {
-        setField(ftp, 0, QLatin1Char('"') + m_host->text().trimmed() + QLatin1Char('"'));
-        setField(ftp, 1, QLatin1Char('"') + m_path->text().trimmed() + QLatin1Char('"'));
-        setField(ftp, 2, m_saveResults->currentIndex() == 0 ? QStringLiteral("Y") : QStringLiteral("N"));
-        setField(ftp, 3, imagesYes() ? QStringLiteral("Y") : QStringLiteral("N"));
-        if (levelSeven)
-            setField(ftp, 4, QString::number(ftpSize));
-    } else {
-        setField(ftp, 0, QStringLiteral("\"\""));
-        setField(ftp, 1, QStringLiteral("\"\""));
-        setField(ftp, 2, QStringLiteral("N"));
-        setField(ftp, 3, QStringLiteral("N"));
-        if (levelSeven)
-            setField(ftp, 4, QStringLiteral("0"));
-    }
+    compose();
     return true;
+}
+
+vm::settings::Validation dlgPartQueueSetup::validate() {
+    if (!queueOn())
+        return {};
+    const QString validation = QStringLiteral("Validation Error");
+    const QString ftpSetup = QStringLiteral("FTP Setup Error");
+    qint64 value = 0;
+    if (m_loaded.contains(kPartQ) && !wholeNumber(m_size->text(), std::numeric_limits<qint32>::max(), &value))
+        return {QStringLiteral("Illegal maximum records value!"), m_size, validation};
+    if (!ftpChosen() || !m_loaded.contains(m_ftp))
+        return {};
+    if (m_host->text().trimmed().isEmpty() || m_path->text().trimmed().isEmpty())
+        return {QStringLiteral("Host IP and Path must be specified!"), m_host, ftpSetup};
+    if (m_saveResults->currentIndex() != 0 && !imagesYes())
+        return {QStringLiteral("Please specify either results and/or images to save"), m_saveResults,
+                ftpSetup};
+    if (readerLevel() >= vm::link::level::MatchList &&
+        !wholeNumber(m_ftpSize->text(), kMaxFtpRecords, &value))
+        return {QStringLiteral("Illegal maximum FTP records value!"), m_ftpSize, validation};
+    return {};
 }
 
 } // namespace vm::io

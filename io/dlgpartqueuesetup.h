@@ -3,14 +3,16 @@
 #include "app/windowregistry.h"
 #include "settings/settingswindow.h"
 
+#include <QHash>
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
 
 namespace vm::io {
 
-// The reader's part queue: on or off, which parts qualify, how many it keeps, and whether
-// their results and images stay in the reader or go to an FTP server.
+// The reader's part queue: on or off, which parts qualify, how many it keeps, and whether their
+// results and images stay in the reader or go to an FTP server.
 class dlgPartQueueSetup final : public vm::settings::SettingsWindow {
     Q_OBJECT
 public:
@@ -24,24 +26,38 @@ public:
     static QStringList failureWords();
 
 private:
+    // Enable groups: the queue's settings while it is on; the failure kind under "Failed";
+    // the FTP settings with the FTP save method.
+    static constexpr int kQueueOn = 1;
+    static constexpr int kFailureKind = 2;
+    static constexpr int kFtpSettings = 3;
+
     void loadParameters() override;
     void refresh() override;
     void applyControlState(bool control) override;
     bool writeControls() override;
+    vm::settings::Validation validate() override;
+    // The queue's inputs follow its own settings; only OK needs programming control.
+    bool inputsAllowed() const override { return true; }
 
-    QString ftpName() const;
+    bool queueOn() const;
     bool imagesYes() const;
     bool ftpChosen() const;
-    void updateStates();
-    void listChanged();
-    void saveMethodChanged();
-    void saveImagesChanged();
+    // The reader's FTP fields, as the window read them.
+    QString loadedFtpField(int field) const;
     void showFtpFields();
     void showCapacity();
-    // Sets a field only when it differs, so that only real changes go to the reader.
+    void changed();
+    void saveMethodChanged();
+    void saveImagesChanged();
+    // Writes into the set what the controls hold, against what the reader held: a parameter
+    // the operator left as it was stays unchanged.
+    void compose();
     void setField(const QString& parameter, int field, const QString& value);
-    bool refuse(const QString& text, const QString& title, QWidget* focus);
 
+    // The FTP parameter of the reader the window was opened for (PARTQFTPEX from level 7).
+    QString m_ftp;
+    QHash<QString, QStringList> m_loaded;
     QComboBox* m_onOff = nullptr;
     QComboBox* m_qualify = nullptr;
     QComboBox* m_qualFail = nullptr;
@@ -57,7 +73,6 @@ private:
     QLabel* m_saveResultsLabel = nullptr;
     QLabel* m_ftpSizeLabel = nullptr;
     QLabel* m_capacity = nullptr;
-    bool m_changed = false;
 };
 
 } // namespace vm::io

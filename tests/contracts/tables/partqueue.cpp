@@ -3,6 +3,7 @@
 // The inputs follow the queue's own settings; only OK follows programming control.
 #include "contracts/contract.h"
 
+#include "settings/settingswindow.h"
 #include "sim/catalogue.h"
 
 #include <QLabel>
@@ -112,7 +113,6 @@ void texts(Stage& stage) {
     QCOMPARE(testing::entries(list(stage, "cmbSaveImg")), QStringList({"Yes", "No"}));
     QCOMPARE(ok(stage)->text(), QStringLiteral("OK"));
     QCOMPARE(qobject_cast<QPushButton*>(stage.control("btnCancel"))->text(), QStringLiteral("Cancel"));
-    QEXPECT_FAIL("", "the dialog is still opened modeless", Continue);
     QVERIFY(w->isModal());
 }
 
@@ -152,13 +152,12 @@ void enabling(Stage& stage) {
     QCOMPARE(list(stage, "cmbSaveResults")->currentText(), QStringLiteral("Yes"));
     QCOMPARE(list(stage, "cmbSaveImg")->currentText(), QStringLiteral("Yes"));
 
-    // OK follows control; the operator is told the edits were not sent, they stay and go
+    // OK follows control; the operator is told which settings were not sent, they stay and go
     // out once control is back.
     QVERIFY(ok(stage)->isEnabled());
     stage.unexpected()->expectMessage(
         QStringLiteral("Velmarrow"),
-        QStringLiteral(
-            "Programming control of the camera was lost. The changes made in this window were not sent."),
+        QStringLiteral("Programming control of the camera was lost. These changes were not sent: PARTQ."),
         app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
     stage.releaseControl();
     QTRY_VERIFY(!ok(stage)->isEnabled());
@@ -279,6 +278,32 @@ void olderReaders(Stage& stage) {
     stage.start(sim::softwareVersionForLevel(3));
     QVERIFY(stage.open(kWindow));
     QCOMPARE(capacity(stage), QString());
+}
+
+// The FTP settings not answered when the dialog opens: their inputs are greyed and marked, the
+// dialog names them, and OK sends the queue's own settings without them.
+void lostReply(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(QStringLiteral("PARTQ R ALL 10"));
+    stage.send(kFtpHeld);
+    stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("PARTQFTPEX"));
+    QVERIFY(stage.open(kWindow));
+    QCOMPARE(list(stage, "cmbOnOff")->currentText(), QStringLiteral("On"));
+    QVERIFY(list(stage, "cmbQualify")->isEnabled());
+    for (const char* name : {"cmbSaveMethod", "txtHost", "txtPath", "cmbSaveResults", "txtFTPSize"}) {
+        QWidget* control = stage.control(QLatin1String(name));
+        QVERIFY2(!control->isEnabled(), name);
+        QVERIFY2(control->property(settings::SettingsWindow::kNotReadProperty).toBool(), name);
+    }
+    QCOMPARE(list(stage, "cmbSaveMethod")->currentIndex(), -1);
+    auto* note = qobject_cast<QLabel*>(stage.control(QStringLiteral("NotReadNote")));
+    QVERIFY(note && note->isVisibleTo(stage.window()));
+    QVERIFY2(note->text().contains(QStringLiteral("PARTQFTPEX")), qPrintable(note->text()));
+    testing::choose(list(stage, "cmbQualify"), QStringLiteral("Passed"));
+    testing::Received received(stage.reader());
+    pressOk(stage);
+    QCOMPARE(received.lines(), QStringList({"PARTQ R PASSED 10"}));
+    QCOMPARE(stage.fields("PARTQFTPEX"), QStringList({"\"10.0.0.9\"", "\"parts\"", "Y", "Y", "0"}));
 }
 
 // Opened with no reader: the dialog says so and closes.
@@ -407,7 +432,8 @@ WindowContract partQueueContract() {
         texts(stage);
         if (QTest::currentTestFailed())
             return;
-        for (auto check : {enabling, resultsOnly, validation, olderReaders, noReader, readerQueues}) {
+        for (auto check :
+             {enabling, resultsOnly, validation, olderReaders, lostReply, noReader, readerQueues}) {
             stage.close();
             stage.end();
             stage.begin();
