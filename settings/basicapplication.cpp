@@ -105,6 +105,22 @@ QString retryLightingSummary(const QString& keyword) {
     return text.isEmpty() ? QString() : QStringLiteral("Retry with Lighting set to ") + text;
 }
 
+// The enable groups: the presets and retries belong to the symbology window under the AIM
+// DPM set-up; the retry time box is off while the inter-symbol wait is infinite; the
+// lighting is also the symbology window's when a light controller is fitted.
+enum Group { kRetries = 1, kRetryWait, kLights };
+
+// Refills a list only when its entries change, so that a refresh keeps the operator's place.
+void setEntries(QComboBox* list, const QStringList& entries) {
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i)
+        shown << list->itemText(i);
+    if (shown != entries) {
+        list->clear();
+        list->addItems(entries);
+    }
+}
+
 } // namespace
 
 QList<LightingEntry> lightingEntries(int firmwareLevel) {
@@ -181,7 +197,6 @@ void BasicApplication::buildControls() {
 
     const TriggerFrame trigger = addTriggerFrame();
     m_trigFrame = trigger.frame;
-    m_trigEnabled = trigger.enabled;
     m_trigPolarity = trigger.edge;
     m_trigPolarityLabel = trigger.edgeLabel;
     m_advancedIO = new QPushButton(vm::res::Str(20092), m_trigFrame);
@@ -221,7 +236,6 @@ void BasicApplication::buildControls() {
         list->setMinimumContentsLength(3);
         pids->addWidget(list, i / 5, i % 5);
         m_pids << list;
-        connect(list, &QComboBox::activated, this, [this, i](int index) { pidChosen(i, index); });
     }
     retry->addWidget(m_pidLabel, 3, 0, Qt::AlignTop);
     retry->addLayout(pids, 3, 1, 1, 3);
@@ -274,12 +288,26 @@ void BasicApplication::buildControls() {
     layout->addLayout(other);
     layout->addWidget(buttonBox());
 
-    // Controls that write one field.
+    declareGroup(kRetries, [this] { return retriesEditable(); });
+    declareGroup(kRetryWait, [this] { return retriesEditable() && !infiniteWait(); });
+    declareGroup(kLights, [this] { return retriesEditable() && m_lightChannels <= 0; });
+
+    // The trigger frame bound TRIG and TE. The preset, the retry mode and time and the
+    // retry lighting write more than one field, or a field that depends on the reader's
+    // layout: the window fills and writes them itself.
+    declare(m_appMode, kTrig).inGroup(kRetries);
+    declare(m_retryMode, kRetry).inGroup(kRetries);
+    declare(m_retryTime, kRetry, 1).inGroup(kRetryWait);
     QList<Choice> counts;
     for (int n = 1; n <= 15; ++n)
         counts.append({QString::number(n), QString::number(n)});
-    bindChoice(m_retryCount, kRetry, 2, counts);
-    bindCheck(m_infiniteIswt, kRetry, 3, QStringLiteral("0"), QStringLiteral("500"));
+    bindChoice(m_retryCount, kRetry, 2, counts).inGroup(kRetries);
+    bindCheck(m_infiniteIswt, kRetry, 3, QStringLiteral("0"), QStringLiteral("500")).inGroup(kRetries);
+    for (int i = 0; i < m_pids.size(); ++i)
+        bindChoice(m_pids[i], kRetry, 4 + i, [this] { return pidChoices(); }).inGroup(kRetries);
+    // Their fields follow the reader's layout (retryLayout).
+    declare(m_retryLighting, kRetry).inGroup(kRetries);
+    declare(m_retryLightPid, kRetry).inGroup(kRetries);
     bindChoice(
         m_lighting, kIllum, 0,
         [] {
@@ -293,7 +321,8 @@ void BasicApplication::buildControls() {
                 if (QLatin1String(e.keyword) == chosen.value && e.needsGpio1)
                     return gpio1Free();
             return true;
-        });
+        })
+        .inGroup(kLights);
     bindChoice(m_target, kTarget, 0,
                {{vm::res::Str(20107), QStringLiteral("OFF")},
                 {vm::res::Str(20108), QStringLiteral("ON")},
@@ -301,7 +330,6 @@ void BasicApplication::buildControls() {
     bindNumber(m_timeout, kTimeout, 0, 0, 9999);
     bindNumber(m_dwell, kDwell, 0, 0, 60);
 
-    // Controls with rules of their own.
     connect(m_appMode, &QComboBox::activated, this, &BasicApplication::presetChosen);
     connect(m_retryMode, &QComboBox::activated, this, &BasicApplication::retryModeChosen);
     connect(m_retryLighting, &QComboBox::activated, this, &BasicApplication::retryLightingChosen);
@@ -325,16 +353,47 @@ void BasicApplication::setField(const QString& parameter, int index, const QStri
     parameters().GetParameter(parameter).SetField(index, value);
 }
 
+bool BasicApplication::retriesEditable() const {
+    return vm::app::firmwareLevel() < vm::link::level::Calibration ||
+           vm::app::verificationStandard() != vm::app::kAimDpmStandard;
+}
+
+bool BasicApplication::infiniteWait() {
+    return field(kRetry, 0) == QLatin1String("SUPERMARKET") && field(kRetry, 3) == QLatin1String("0");
+}
+
+bool BasicApplication::triggered() {
+    return field(kTrig, 0) == QLatin1String("T");
+}
+
+QList<Choice> BasicApplication::pidChoices() const {
+    QList<Choice> choices = {{QStringLiteral("0"), QStringLiteral("0")}};
+    for (const QString& pid : m_storedPids)
+        choices.append({pid, pid});
+    return choices;
+}
+
+bool BasicApplication::answered(const QStringList& names) const {
+    if (!isConnected())
+        return true;
+    for (const QString& name : names)
+        if (!wasRead(name))
+            return false;
+    return true;
+}
+
+QStringList BasicApplication::parametersToLoad() const {
+    // OKDEC, DECFL and MATCH are loaded with the others, and shown nowhere.
+    QStringList names = {kTrig, kEdge, kRetry, kPhoto, kTarget, kIllum};
+    return names << QStringLiteral("OKDEC") << QStringLiteral("DECFL") << QStringLiteral("MATCH") << kTimeout
+                 << kDwell;
+}
+
 void BasicApplication::loadParameters() {
     if (!isConnected())
         return;
-    load(kTrig);
-    load(kEdge);
-    load(kRetry);
+    SettingsWindow::loadParameters();
     m_layout = retryLayout(parameters().GetParameter(kRetry).FieldCount());
-    for (const QString& name : {kPhoto, kTarget, kIllum, QStringLiteral("OKDEC"), QStringLiteral("DECFL"),
-                                QStringLiteral("MATCH"), kTimeout, kDwell})
-        load(name);
     m_storedPids = vm::link::readStoredPids(connection()->Response());
     if (vm::app::firmwareLevel() >= vm::link::level::Calibration) {
         if (load(QStringLiteral("VERIFY")))
@@ -348,69 +407,39 @@ void BasicApplication::loadParameters() {
     }
 }
 
-void BasicApplication::fillRetryModes() {
-    const int count = m_layout.shortForm ? kShortRetryModes : int(std::size(kRetryModes));
-    if (m_retryMode->count() == count)
-        return;
-    m_retryMode->clear();
-    for (int i = 0; i < count; ++i)
-        m_retryMode->addItem(QString::fromLatin1(kRetryModes[i].caption));
-}
-
-void BasicApplication::fillPidLists() {
-    QStringList entries = {QStringLiteral("0")};
-    entries += m_storedPids;
-    auto fill = [&](QComboBox* list) {
-        QStringList shown;
-        for (int i = 0; i < list->count(); ++i)
-            shown << list->itemText(i);
-        if (shown != entries) {
-            list->clear();
-            list->addItems(entries);
-        }
-    };
-    for (QComboBox* list : std::as_const(m_pids))
-        fill(list);
-    fill(m_retryLightPid);
-    // The retry lighting offers what the lighting list offers.
+void BasicApplication::refresh() {
+    QStringList modes;
+    for (int i = 0; i < (m_layout.shortForm ? kShortRetryModes : int(std::size(kRetryModes))); ++i)
+        modes << QString::fromLatin1(kRetryModes[i].caption);
+    setEntries(m_retryMode, modes);
+    // The retry lighting offers what the lighting list offers, and its PID what the PID lists do.
     QStringList lights;
     for (const LightingEntry& e : lightingEntries(vm::app::firmwareLevel()))
         lights << QString::fromLatin1(e.caption);
-    QStringList shown;
-    for (int i = 0; i < m_retryLighting->count(); ++i)
-        shown << m_retryLighting->itemText(i);
-    if (shown != lights) {
-        m_retryLighting->clear();
-        m_retryLighting->addItems(lights);
-    }
-}
-
-void BasicApplication::refresh() {
-    fillRetryModes();
-    fillPidLists();
-    QStringList lines;
-
+    setEntries(m_retryLighting, lights);
+    QStringList pids;
+    for (const Choice& c : pidChoices())
+        pids << c.text;
+    setEntries(m_retryLightPid, pids);
     m_retryTimeEdited = false;
 
-    const bool triggered = field(kTrig, 0) == QLatin1String("T");
-    m_trigPolarity->setEnabled(triggered);
-    m_trigPolarityLabel->setEnabled(triggered);
-    lines << (triggered ? vm::res::Str(20110) : vm::res::Str(20111));
-
-    refreshRetry(lines);
-
-    const QString illum = field(kIllum, 0);
-    if (const QString text = illuminationSummary(illum); !text.isEmpty())
+    // What the reader did not answer keeps what the window showed.
+    QStringList lines;
+    if (answered({kRetry}))
+        refreshRetry(lines);
+    if (!answered({kTrig, kRetry, kIllum, kPhoto}))
+        return;
+    lines.prepend(triggered() ? vm::res::Str(20110) : vm::res::Str(20111));
+    if (const QString text = illuminationSummary(field(kIllum, 0)); !text.isEmpty())
         lines << text;
     lines << (field(kPhoto, 0) == QLatin1String("AUTO") ? vm::res::Str(20112) : vm::res::Str(2306));
-
     m_summary.clear();
     for (const QString& line : std::as_const(lines))
         m_summary += line + QLatin1String("\r\n");
     m_appInfo->setText(lines.join(QLatin1Char('\n')));
 
     QString preset = QString::fromLatin1(kPresets[0].caption);
-    if (triggered)
+    if (triggered())
         preset = QString::fromLatin1(kPresets[1].caption);
     if (field(kRetry, 0) == QLatin1String("SUPERMARKET"))
         preset = QString::fromLatin1(kPresets[3].caption);
@@ -421,15 +450,6 @@ void BasicApplication::refresh() {
 }
 
 void BasicApplication::refreshRetry(QStringList& lines) {
-    for (QWidget* w : {static_cast<QWidget*>(m_retryTime), static_cast<QWidget*>(m_retryCount),
-                       static_cast<QWidget*>(m_retryUnits), static_cast<QWidget*>(m_infiniteIswt),
-                       static_cast<QWidget*>(m_retryLightFrame), static_cast<QWidget*>(m_pidLabel)})
-        w->hide();
-    for (QComboBox* list : std::as_const(m_pids))
-        list->hide();
-    m_retryTime->setEnabled(true);
-    m_retryUnits->setEnabled(true);
-
     const QString mode = field(kRetry, 0);
     int entry = -1;
     for (int i = 0; i < m_retryMode->count(); ++i) {
@@ -445,55 +465,56 @@ void BasicApplication::refreshRetry(QStringList& lines) {
     }
     m_retryMode->setCurrentIndex(entry);
 
+    // Only the controls of the reader's retry mode show.
+    const bool time = mode == QLatin1String("TIME");
+    const bool count = mode == QLatin1String("COUNT");
+    const bool wait = mode == QLatin1String("SUPERMARKET");
+    const bool list = mode == QLatin1String("LIST");
+    const bool light = mode == QLatin1String("LIGHT");
+    m_retryTime->setVisible(time || wait);
+    m_retryCount->setVisible(count);
+    m_retryUnits->setVisible(time || count || wait);
+    m_infiniteIswt->setVisible(wait);
+    m_pidLabel->setVisible(list);
+    for (int i = 0; i < m_pids.size(); ++i)
+        m_pids[i]->setVisible(list && i < m_layout.pidSlots);
+    m_retryLightFrame->setVisible(light);
+
     if (mode == QLatin1String("NONE")) {
         lines << vm::res::Str(2305);
-    } else if (mode == QLatin1String("TIME")) {
+    } else if (time) {
         m_retryTime->setText(field(kRetry, 1));
         m_retryUnits->setText(vm::res::Str(20043));
-        m_retryTime->show();
-        m_retryUnits->show();
         lines << vm::res::Str(20113).arg(field(kRetry, 1));
-    } else if (mode == QLatin1String("COUNT")) {
+    } else if (count) {
         m_retryUnits->setText(vm::res::Str(20114));
-        m_retryCount->show();
-        m_retryUnits->show();
         lines << vm::res::Str(20115).arg(field(kRetry, 2));
     } else if (mode == QLatin1String("GPIO")) {
         lines << vm::res::Str(20116);
-    } else if (mode == QLatin1String("SUPERMARKET")) {
-        const QString wait = field(kRetry, 3);
-        m_retryTime->setText(wait);
+    } else if (wait) {
+        const QString period = field(kRetry, 3);
+        m_retryTime->setText(period);
         m_retryUnits->setText(vm::res::Str(20117));
-        m_retryTime->show();
-        m_retryUnits->show();
-        m_infiniteIswt->show();
-        const bool infinite = wait == QLatin1String("0");
-        m_retryTime->setEnabled(!infinite);
-        m_retryUnits->setEnabled(!infinite);
-        lines << (infinite ? vm::res::Str(20118) : vm::res::Str(20119).arg(wait));
-    } else if (mode == QLatin1String("LIST")) {
+        lines << (infiniteWait() ? vm::res::Str(20118) : vm::res::Str(20119).arg(period));
+    } else if (list) {
         QStringList used;
-        m_pidLabel->show();
         for (int i = 0; i < m_layout.pidSlots && i < m_pids.size(); ++i) {
             const QString pid = field(kRetry, 4 + i);
-            m_pids[i]->setCurrentIndex(m_pids[i]->findText(pid));
-            m_pids[i]->show();
             if (!pid.isEmpty() && pid != QLatin1String("0"))
                 used << pid;
         }
         lines << vm::res::Str(20120).arg(used.join(QLatin1Char(',')));
-    } else if (mode == QLatin1String("LIGHT")) {
-        const QString light = field(kRetry, m_layout.lightingField);
+    } else if (light) {
+        const QString lighting = field(kRetry, m_layout.lightingField);
         const QList<LightingEntry> entries = lightingEntries(vm::app::firmwareLevel());
         int index = -1;
         for (int i = 0; i < entries.size(); ++i)
-            if (QLatin1String(entries[i].keyword) == light || entries[i].reads.contains(light))
+            if (QLatin1String(entries[i].keyword) == lighting || entries[i].reads.contains(lighting))
                 index = i;
         m_retryLighting->setCurrentIndex(index);
         m_retryLightPid->setCurrentIndex(
             m_retryLightPid->findText(field(kRetry, m_layout.lightingField + 1)));
-        m_retryLightFrame->show();
-        if (const QString text = retryLightingSummary(light); !text.isEmpty())
+        if (const QString text = retryLightingSummary(lighting); !text.isEmpty())
             lines << text;
     }
 }
@@ -573,15 +594,6 @@ void BasicApplication::retryTimeLeft() {
     markModified();
 }
 
-void BasicApplication::pidChosen(int slot, int index) {
-    if (updating() || loading() || index < 0)
-        return;
-    const QString text = m_pids[slot]->itemText(index);
-    setField(kRetry, 4 + slot, text.isEmpty() ? QStringLiteral("0") : text);
-    refreshDisplay();
-    markModified();
-}
-
 void BasicApplication::retryLightingChosen(int index) {
     if (updating() || loading() || index < 0)
         return;
@@ -645,36 +657,19 @@ QStringList BasicApplication::broadcastsAfterApply() const {
 }
 
 void BasicApplication::applyControlState(bool control) {
-    bool a = control;
-    bool b = control;
-    if (vm::app::firmwareLevel() >= vm::link::level::Calibration) {
-        a = control && vm::app::verificationStandard() != vm::app::kAimDpmStandard;
-        // With a light controller the lights are chosen in the symbology window.
-        b = m_lightChannels <= 0 ? a : false;
-    }
-    for (QWidget* w : {static_cast<QWidget*>(m_appLabel), static_cast<QWidget*>(m_appMode),
-                       static_cast<QWidget*>(m_retryLabel), static_cast<QWidget*>(m_retryMode),
-                       static_cast<QWidget*>(m_retryCount), static_cast<QWidget*>(m_infiniteIswt),
-                       static_cast<QWidget*>(m_retryLightFrame), static_cast<QWidget*>(m_pidLabel)})
-        w->setEnabled(a);
-    for (QComboBox* list : std::as_const(m_pids))
-        list->setEnabled(a);
-    // The infinite wait leaves the time box off whatever the control.
-    const bool infinite =
-        field(kRetry, 0) == QLatin1String("SUPERMARKET") && field(kRetry, 3) == QLatin1String("0");
-    m_retryTime->setEnabled(a && !infinite);
-    m_retryUnits->setEnabled(a && !infinite);
-    m_lightingLabel->setEnabled(b);
-    m_lighting->setEnabled(b);
-    for (QWidget* w : {static_cast<QWidget*>(m_appInfo), static_cast<QWidget*>(m_target),
-                       static_cast<QWidget*>(m_targetLabel), static_cast<QWidget*>(m_trigFrame),
-                       static_cast<QWidget*>(m_trigEnabled), static_cast<QWidget*>(m_advancedIO),
-                       static_cast<QWidget*>(m_timeoutLabel), static_cast<QWidget*>(m_timeout),
-                       static_cast<QWidget*>(m_dwellLabel), static_cast<QWidget*>(m_dwell)})
-        w->setEnabled(control);
-    const bool triggered = field(kTrig, 0) == QLatin1String("T");
-    m_trigPolarity->setEnabled(control && triggered);
-    m_trigPolarityLabel->setEnabled(control && triggered);
+    // The frames first: what the base enabled inside them counts only once they are on.
+    m_trigFrame->setEnabled(control);
+    m_retryLightFrame->setEnabled(control && retriesEditable());
+    m_appInfo->setEnabled(control);
+    m_advancedIO->setEnabled(control);
+    // The edge means something only while the trigger is used.
+    m_trigPolarity->setEnabled(m_trigPolarity->isEnabled() && triggered());
+    m_pidLabel->setEnabled(control && retriesEditable());
+    m_retryUnits->setEnabled(control && retriesEditable() && !infiniteWait());
+    // Each caption greys with the control it names, programming control included.
+    for (QLabel* caption : {m_appLabel, m_retryLabel, m_lightingLabel, m_targetLabel, m_trigPolarityLabel,
+                            m_timeoutLabel, m_dwellLabel})
+        caption->setEnabled(caption->buddy()->isEnabled());
 }
 
 QString BasicApplication::lightingText() const {

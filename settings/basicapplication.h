@@ -59,6 +59,7 @@ public:
     QString summary() const { return m_summary; }
 
 private:
+    QStringList parametersToLoad() const override;
     void loadParameters() override;
     void refresh() override;
     QStringList reloadOn() const override;
@@ -67,17 +68,22 @@ private:
     void applyControlState(bool control) override;
 
     void buildControls();
-    void fillRetryModes();
-    void fillPidLists();
     void refreshRetry(QStringList& lines);
     void presetChosen(int index);
     void retryModeChosen(int index);
     void retryTimeLeft();
-    void pidChosen(int slot, int index);
     void retryLightingChosen(int index);
     void retryLightPidChosen(int index);
     // Whether external lighting may be chosen now: GPIO 1 must be free.
     bool gpio1Free();
+    // The presets and retries are this window's unless the AIM DPM set-up holds them.
+    bool retriesEditable() const;
+    bool infiniteWait();
+    bool triggered();
+    // "0" (no PID) and the PIDs stored in the reader.
+    QList<Choice> pidChoices() const;
+    // Every one of these was read from the reader (or there is no reader to read from).
+    bool answered(const QStringList& parameters) const;
     QString field(const QString& parameter, int index);
     void setField(const QString& parameter, int index, const QString& value);
 
@@ -85,7 +91,6 @@ private:
     QComboBox* m_appMode = nullptr;
     QLabel* m_appInfo = nullptr;
     QGroupBox* m_trigFrame = nullptr;
-    QCheckBox* m_trigEnabled = nullptr;
     QLabel* m_trigPolarityLabel = nullptr;
     QComboBox* m_trigPolarity = nullptr;
     QPushButton* m_advancedIO = nullptr;

@@ -559,9 +559,11 @@ void controlRule(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("VERIFY AIMDPM"));
     QVERIFY(stage.open(kWindow));
-    for (const char* off : {"AppMode", "RetryMode", "Lighting"})
+    // The captions grey with the controls they name.
+    for (const char* off : {"AppMode", "App_Label", "RetryMode", "Retry_Label", "Lighting", "Lighting_Label"})
         QVERIFY2(!stage.control(off)->isEnabled(), off);
-    for (const char* on : {"TRIG_Enabled", "Target", "TimeoutEdit", "DwellEdit"})
+    for (const char* on :
+         {"TRIG_Enabled", "Target", "Target_Label", "TimeoutEdit", "TimeoutLabel", "DwellEdit", "DwellLabel"})
         QVERIFY2(stage.control(on)->isEnabled(), on);
     stage.close();
     stage.end();
@@ -569,8 +571,15 @@ void controlRule(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"), true, 1);
     QVERIFY(stage.open(kWindow));
     QVERIFY(!stage.control("Lighting")->isEnabled());
-    for (const char* on : {"AppMode", "RetryMode", "TRIG_Enabled", "Target"})
+    QVERIFY(!stage.control("Lighting_Label")->isEnabled());
+    for (const char* on : {"AppMode", "App_Label", "RetryMode", "TRIG_Enabled", "Target"})
         QVERIFY2(stage.control(on)->isEnabled(), on);
+    // Without control nothing can be worked, captions and the summary included.
+    stage.releaseControl();
+    for (const char* off :
+         {"AppMode", "App_Label", "AppInfo", "TRIG_Enabled", "TrigPolarityLabel", "AdvancedIO", "Retry_Label",
+          "RetryMode", "Target_Label", "TimeoutLabel", "DwellLabel"})
+        QTRY_VERIFY2(!stage.control(off)->isEnabled(), off);
     stage.close();
 }
 
