@@ -49,6 +49,10 @@ void setRange(QSlider* slider, int minimum, int maximum) {
     slider->setPageStep(int(std::lround((maximum - minimum) / 10.0)));
 }
 
+// The enable groups: automatic or manual photometry; the exposure and gain, only in manual
+// photometry; the preprocessing; the iterations, only for a method other than none.
+enum Group { kPhotometry = 1, kManualValues, kPreprocessing, kIterations };
+
 bool truthValue(const QString& text) {
     const QString t = text.trimmed().toUpper();
     return t == QLatin1String("TRUE") || t == QLatin1String("ON") || t == QLatin1String("Y") ||
@@ -154,7 +158,27 @@ void BasicPhotometry::buildControls() {
 
     m_method->setCurrentIndex(0);
     m_iter->setCurrentIndex(0);
-    m_negative->setVisible(vm::app::firmwareLevel() >= kNegativeLevel);
+
+    declareGroup(kPhotometry, [this] { return photometryEditable(); });
+    declareGroup(kManualValues, [this] { return photometryEditable() && !m_auto->isChecked(); });
+    declareGroup(kPreprocessing, [this] { return preprocessingEditable(); });
+    declareGroup(kIterations, [this] { return preprocessingEditable() && m_method->currentIndex() > 0; });
+    // The options, the sliders and their boxes and the method ask, put back or send in ways
+    // of their own: the window fills and writes them itself.
+    declare(m_auto, kPhoto).inGroup(kPhotometry);
+    declare(m_manual, kPhoto).inGroup(kPhotometry);
+    declare(m_exposure, kPhoto, kExposureField).inGroup(kManualValues);
+    declare(m_exposureText, kPhoto, kExposureField).inGroup(kManualValues);
+    declare(m_gain, kPhoto, kGainField).inGroup(kManualValues);
+    declare(m_gainText, kPhoto, kGainField).inGroup(kManualValues);
+    declare(m_method, kMorph).inGroup(kPreprocessing);
+    QList<Choice> iterations;
+    for (int i = 1; i <= 5; ++i)
+        iterations.append({QString::number(i), QString::number(i)});
+    bindChoice(m_iter, kMorph, 1, iterations).inGroup(kIterations);
+    bindCheck(m_negative, kNegative, 0, QStringLiteral("ON"), QStringLiteral("OFF"))
+        .fromLevel(kNegativeLevel)
+        .inGroup(kPreprocessing);
 
     connect(m_auto, &QRadioButton::clicked, this, &BasicPhotometry::autoClicked);
     connect(m_manual, &QRadioButton::clicked, this, &BasicPhotometry::manualClicked);
@@ -177,8 +201,6 @@ void BasicPhotometry::buildControls() {
                 [this, box, slider, fieldIndex] { textLeft(box, slider, fieldIndex); });
     }
     connect(m_method, &QComboBox::activated, this, &BasicPhotometry::methodChosen);
-    connect(m_iter, &QComboBox::activated, this, &BasicPhotometry::iterationsChosen);
-    connect(m_negative, &QCheckBox::clicked, this, &BasicPhotometry::negativeClicked);
 }
 
 QString BasicPhotometry::field(const QString& parameter, int index) {
@@ -190,14 +212,14 @@ void BasicPhotometry::setField(const QString& parameter, int index, const QStrin
 }
 
 QStringList BasicPhotometry::parametersToLoad() const {
+    // ILLUM sets the exposure's range.
     QStringList names = {kPhoto, kMorph, kIllum};
-    if (vm::app::firmwareLevel() >= kNegativeLevel)
+    if (readerLevel() >= kNegativeLevel)
         names << kNegative;
     return names;
 }
 
 void BasicPhotometry::loadParameters() {
-    m_loaded = false;
     if (!isConnected())
         return;
     SettingsWindow::loadParameters();
@@ -214,71 +236,62 @@ void BasicPhotometry::loadParameters() {
         warn = vm::app::readerCalibrated() && code >= 1 && code <= 5;
     }
     m_calibrationWarning->setVisible(warn);
-    m_loaded = true;
 }
 
 void BasicPhotometry::refresh() {
-    const int level = vm::app::firmwareLevel();
-    m_negative->setVisible(level >= kNegativeLevel);
-    const QString illumination = field(kIllum, 0).toUpper();
-    setRange(m_exposure, kExposureMin, powerStrobed(illumination) ? kPowerStrobeExposureMax : kExposureMax);
+    // What the reader did not answer keeps what the window showed.
+    if (shows(kIllum)) {
+        const QString illumination = field(kIllum, 0).toUpper();
+        setRange(m_exposure, kExposureMin,
+                 powerStrobed(illumination) ? kPowerStrobeExposureMax : kExposureMax);
+    }
+    if (shows(kPhoto)) {
+        const QString exposure = field(kPhoto, kExposureField);
+        const QString gain = field(kPhoto, kGainField);
+        m_exposure->setValue(exposure.toInt());
+        m_exposureText->setText(exposure);
+        m_gain->setValue(gain.toInt());
+        m_gainText->setText(gain);
+        m_lastExposure = m_putBackExposure = m_exposure->value();
+        m_lastGain = m_putBackGain = m_gain->value();
+        const bool automatic = field(kPhoto, 0).toUpper() == QLatin1String("AUTO");
+        m_auto->setChecked(automatic);
+        m_manual->setChecked(!automatic);
+    }
+    if (shows(kMorph)) {
+        // A method the list does not know shows as none.
+        m_method->setCurrentIndex(int(std::max<qsizetype>(0, kMethods.indexOf(field(kMorph, 0).toUpper()))));
+    }
+}
 
-    const QString exposure = field(kPhoto, kExposureField);
-    const QString gain = field(kPhoto, kGainField);
-    m_exposure->setValue(exposure.toInt());
-    m_exposureText->setText(exposure);
-    m_gain->setValue(gain.toInt());
-    m_gainText->setText(gain);
-    m_lastExposure = m_putBackExposure = m_exposure->value();
-    m_lastGain = m_putBackGain = m_gain->value();
+bool BasicPhotometry::shows(const QString& parameter) const {
+    return !isConnected() || wasRead(parameter);
+}
 
-    const bool automatic = field(kPhoto, 0).toUpper() == QLatin1String("AUTO");
-    m_auto->setChecked(automatic);
-    m_manual->setChecked(!automatic);
+bool BasicPhotometry::photometryEditable() const {
+    // Under the AIM DPM set-up the photometry is the verification's.
+    return !vm::app::imageFileAcquisition() && !(vm::app::firmwareLevel() >= kCalibrationLevel &&
+                                                 vm::app::verificationStandard() == vm::app::kAimDpmStandard);
+}
 
-    const int method = std::max<qsizetype>(0, kMethods.indexOf(field(kMorph, 0).toUpper()));
-    m_method->setCurrentIndex(int(method));
-    const int iterations = field(kMorph, 1).toInt();
-    if (iterations >= 1 && iterations <= 5)
-        m_iter->setCurrentIndex(iterations - 1);
-    if (level >= kNegativeLevel)
-        m_negative->setChecked(field(kNegative, 0).toUpper() == QLatin1String("ON"));
+bool BasicPhotometry::preprocessingEditable() const {
+    // Preprocessing applies to image files too on the readers that grade nothing; on those
+    // that grade, it is the verification's while verification is on.
+    if (vm::app::firmwareLevel() < kCalibrationLevel)
+        return true;
+    return photometryEditable() && !vm::app::verificationEnabled();
 }
 
 void BasicPhotometry::applyControlState(bool control) {
-    setEnabledByRule(control && isConnected() && !vm::app::imageFileAcquisition());
-}
-
-void BasicPhotometry::setEnabledByRule(bool editable) {
-    const int level = vm::app::firmwareLevel();
-    const bool files = vm::app::imageFileAcquisition();
-    bool e = editable;
-    if (level >= kCalibrationLevel && vm::app::verificationStandard() == vm::app::kAimDpmStandard)
-        e = false;
-    const bool manual = !m_auto->isChecked();
-    for (QWidget* w : {static_cast<QWidget*>(m_auto), static_cast<QWidget*>(m_manual)})
-        w->setEnabled(e);
-    for (QWidget* w : {static_cast<QWidget*>(m_exposure), static_cast<QWidget*>(m_exposureLabel),
-                       static_cast<QWidget*>(m_exposureText), static_cast<QWidget*>(m_gain),
-                       static_cast<QWidget*>(m_gainLabel), static_cast<QWidget*>(m_gainText)})
-        w->setEnabled(e && manual);
-    // Preprocessing applies to image files too, on the readers that grade nothing.
-    if (level < kCalibrationLevel)
-        e = e || (files && hasControl() && isConnected());
-    else if (vm::app::verificationEnabled())
-        e = false;
-    for (QWidget* w : {static_cast<QWidget*>(m_preprocessFrame), static_cast<QWidget*>(m_methodLabel),
-                       static_cast<QWidget*>(m_method), static_cast<QWidget*>(m_negative)})
-        w->setEnabled(e);
-    const bool iterating = m_method->currentIndex() > 0;
-    m_iter->setEnabled(e && iterating);
-    m_iterLabel->setEnabled(e && iterating);
+    m_preprocessFrame->setEnabled(control && isConnected() && preprocessingEditable());
+    // Each caption greys with the control it names, programming control included.
+    for (QLabel* caption : {m_exposureLabel, m_gainLabel, m_methodLabel, m_iterLabel})
+        caption->setEnabled(caption->buddy()->isEnabled());
 }
 
 void BasicPhotometry::send() {
-    if (!m_loaded || !connection() || !connection()->Response().IsOpen())
-        return;
-    apply();
+    if (connection() && connection()->Response().IsOpen())
+        markModified();
 }
 
 bool BasicPhotometry::confirmCalibrationChange() {
@@ -311,7 +324,7 @@ void BasicPhotometry::cancelCalibration() {
 }
 
 void BasicPhotometry::autoClicked() {
-    if (updating() || !m_loaded)
+    if (updating() || !wasRead(kPhoto))
         return;
     if (!confirmCalibrationChange()) {
         const auto guard = updateGuard();
@@ -325,7 +338,7 @@ void BasicPhotometry::autoClicked() {
 }
 
 void BasicPhotometry::manualClicked() {
-    if (updating() || !m_loaded)
+    if (updating() || !wasRead(kPhoto))
         return;
     setField(kPhoto, 0, QStringLiteral("MANUAL"));
     // Manual photometry starts from what automatic photometry found.
@@ -338,7 +351,7 @@ void BasicPhotometry::manualClicked() {
 }
 
 void BasicPhotometry::sliderChanged(QSlider* slider, int fieldIndex, bool force) {
-    if (updating() || !m_loaded)
+    if (updating() || !wasRead(kPhoto))
         return;
     const bool exposure = fieldIndex == kExposureField;
     int& last = exposure ? m_lastExposure : m_lastGain;
@@ -369,7 +382,7 @@ void BasicPhotometry::sliderChanged(QSlider* slider, int fieldIndex, bool force)
 }
 
 void BasicPhotometry::textLeft(QLineEdit* box, QSlider* slider, int fieldIndex) {
-    if (updating() || !m_loaded)
+    if (updating() || !wasRead(kPhoto))
         return;
     const bool exposure = fieldIndex == kExposureField;
     const int last = exposure ? m_lastExposure : m_lastGain;
@@ -391,26 +404,12 @@ void BasicPhotometry::textLeft(QLineEdit* box, QSlider* slider, int fieldIndex) 
 }
 
 void BasicPhotometry::methodChosen(int index) {
-    const bool iterating = index > 0;
-    m_iter->setEnabled(iterating && m_method->isEnabled());
-    m_iterLabel->setEnabled(iterating && m_method->isEnabled());
     if (updating() || index < 0 || index >= kMethods.size())
         return;
     setField(kMorph, 0, kMethods.at(index));
     if (field(kMorph, 1).toInt() < 1)
         setField(kMorph, 1, QStringLiteral("1"));
-    send();
-}
-
-void BasicPhotometry::iterationsChosen(int index) {
-    if (updating() || index < 0)
-        return;
-    setField(kMorph, 1, m_iter->itemText(index));
-    send();
-}
-
-void BasicPhotometry::negativeClicked(bool checked) {
-    setField(kNegative, 0, checked ? QStringLiteral("ON") : QStringLiteral("OFF"));
+    updateControlState(); // the iterations follow the method
     send();
 }
 

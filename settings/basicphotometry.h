@@ -49,14 +49,15 @@ private:
     void applyControlState(bool control) override;
 
     void buildControls();
-    void setEnabledByRule(bool editable);
+    // The reader answered this parameter, or there is no reader: the window shows it.
+    bool shows(const QString& parameter) const;
+    bool photometryEditable() const;
+    bool preprocessingEditable() const;
     void autoClicked();
     void manualClicked();
     void sliderChanged(QSlider* slider, int field, bool force);
     void textLeft(QLineEdit* box, QSlider* slider, int field);
     void methodChosen(int index);
-    void iterationsChosen(int index);
-    void negativeClicked(bool checked);
     void newRecord(const vm::link::Record& record);
     // Asks before a change cancels the reader's calibration; true to go ahead.
     bool confirmCalibrationChange();
@@ -83,7 +84,6 @@ private:
     QLabel* m_photoInfo = nullptr;
     QTimer m_updateTimer;
 
-    bool m_loaded = false;
     int m_lastExposure = 0;
     int m_lastGain = 0;
     int m_putBackExposure = 0;

@@ -341,9 +341,25 @@ void aimDpm(Stage& stage) {
     stage.send(kManual);
     stage.send(QStringLiteral("VERIFY AIMDPM"));
     QVERIFY(stage.open(kWindow));
-    for (const char* off : {"Auto", "Manual", "Exposure", "ExposureText", "Gain", "GainText", "PreprocMethod",
-                            "PreprocIter", "NegativeImage"})
+    for (const char* off :
+         {"Auto", "Manual", "Exposure", "ExposureLabel", "ExposureText", "Gain", "GainLabel", "GainText",
+          "PreprocMethod", "PreprocMethodLabel", "PreprocIter", "NegativeImage"})
         QVERIFY2(!stage.control(off)->isEnabled(), off);
+    stage.close();
+}
+
+// The captions grey with the controls they name, programming control included.
+void captions(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(kManual);
+    stage.send(QStringLiteral("MORPH ERODE 2"));
+    QVERIFY(stage.open(kWindow));
+    const char* const names[] = {"ExposureLabel", "GainLabel", "PreprocMethodLabel", "PreprocIterLabel"};
+    for (const char* name : names)
+        QVERIFY2(stage.control(name)->isEnabled(), name);
+    stage.releaseControl();
+    for (const char* name : names)
+        QTRY_VERIFY2(!stage.control(name)->isEnabled(), name);
     stage.close();
 }
 
@@ -403,8 +419,8 @@ WindowContract photometryContract() {
 
     w.checks = [](Stage& stage) {
         const std::function<void(Stage&)> parts[] = {
-            texts, recordsAndManual, exposureAndGainLightThePicture, powerStrobe, preprocessing, calibration,
-            aimDpm};
+            texts,  recordsAndManual, exposureAndGainLightThePicture, powerStrobe, preprocessing, calibration,
+            aimDpm, captions};
         bool first = true;
         for (const auto& part : parts) {
             if (!first) {
