@@ -158,11 +158,10 @@ void Learn::optionClicked(int option) {
 }
 
 void Learn::updateAssist() {
-    const bool assisted = m_enableAssist->isChecked();
-    for (QWidget* w : {static_cast<QWidget*>(m_rows), static_cast<QWidget*>(m_cols),
-                       static_cast<QWidget*>(m_polarity), static_cast<QWidget*>(m_rowsLabel),
-                       static_cast<QWidget*>(m_colsLabel), static_cast<QWidget*>(m_polarityLabel)})
-        w->setEnabled(assisted);
+    // The matrix size and polarity count only for an assisted learn.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_rows, m_cols, m_polarity, m_rowsLabel, m_colsLabel,
+                                                      m_polarityLabel})
+        w->setEnabled(m_enableAssist->isChecked());
     static const int learnCaptions[] = {20310, 20311, 20312};
     static const int unlearnCaptions[] = {20313, 20314, 20315};
     m_learn->setText(vm::res::Str(learnCaptions[m_option]));
@@ -306,10 +305,9 @@ QString Learn::statusText() const {
 }
 
 void Learn::applyControlState(bool control) {
-    for (QRadioButton* option : m_options)
-        option->setEnabled(control);
-    for (QWidget* w : {static_cast<QWidget*>(m_assistFrame), static_cast<QWidget*>(m_enableAssist),
-                       static_cast<QWidget*>(m_learn), static_cast<QWidget*>(m_unlearn)})
+    // Every choice here leads to a command, and the reader takes commands only under control.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_options[0], m_options[1], m_options[2], m_assistFrame,
+                                                      m_enableAssist, m_learn, m_unlearn})
         w->setEnabled(control);
 }
 
