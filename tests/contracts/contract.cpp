@@ -111,6 +111,19 @@ void Stage::regainControl() {
     QVERIFY(testing::takeControl(*m_conn));
 }
 
+void Stage::refocus() {
+    const QString address = m_reader->address().toString();
+    testing::focusReader(*m_coordinator, QString());
+    testing::focusReader(*m_coordinator, address);
+    QVERIFY2(m_conn->Connected(), "the reader did not connect again");
+    QVERIFY(testing::takeControl(*m_conn));
+}
+
+bool Stage::isQuery(const QString& line) {
+    const QString name = line.trimmed();
+    return !name.isEmpty() && !m_reader->parameters().fields(name).isEmpty();
+}
+
 void Stage::apply() {
     auto* s = qobject_cast<settings::SettingsWindow*>(m_window);
     QVERIFY2(s && s->applyButton(), "the window has no Apply button");
@@ -123,6 +136,94 @@ void Stage::press(const QString& button) {
     QVERIFY2(b, qPrintable(QStringLiteral("no button ") + button));
     QVERIFY2(b->isEnabled(), qPrintable(button + QStringLiteral(" is not enabled")));
     b->click();
+}
+
+class ShownBoxes::Service : public app::PromptService {
+public:
+    struct Declared {
+        app::ScriptedPrompts::Prompt prompt;
+        app::PromptAnswer answer;
+    };
+    QList<Declared> declared;
+    QList<app::ScriptedPrompts::Prompt> shown;
+
+    app::PromptAnswer message(QWidget*, const QString& title, const QString& text, app::PromptIcon icon,
+                              app::PromptButtons buttons) override {
+        if (!declared.isEmpty()) {
+            const Declared& next = declared.constFirst();
+            if (next.prompt.title == title && next.prompt.text == text && next.prompt.icon == icon &&
+                next.prompt.buttons == buttons)
+                return declared.takeFirst().answer;
+        }
+        shown.append({app::ScriptedPrompts::Kind::Message, title, text, icon, buttons, {}, false});
+        return buttons == app::PromptButtons::YesNo ? app::PromptAnswer::No
+               : buttons == app::PromptButtons::Ok  ? app::PromptAnswer::Ok
+                                                    : app::PromptAnswer::Cancel;
+    }
+    std::optional<QString> input(QWidget*, const QString& prompt, const QString& title,
+                                 const QString& defaultText, bool masked) override {
+        shown.append({app::ScriptedPrompts::Kind::Input, title, prompt, app::PromptIcon::None,
+                      app::PromptButtons::OkCancel, defaultText, masked});
+        return std::nullopt;
+    }
+};
+
+ShownBoxes::ShownBoxes() {
+    auto service = std::make_unique<Service>();
+    m_service = service.get();
+    m_previous = app::installPrompts(std::move(service));
+}
+
+ShownBoxes::~ShownBoxes() {
+    app::installPrompts(std::move(m_previous));
+}
+
+void ShownBoxes::answer(const QString& title, const QString& text, app::PromptIcon icon,
+                        app::PromptButtons buttons, app::PromptAnswer answer) {
+    m_service->declared.append(
+        {{app::ScriptedPrompts::Kind::Message, title, text, icon, buttons, {}, false}, answer});
+}
+
+const QList<app::ScriptedPrompts::Prompt>& ShownBoxes::shown() const {
+    return m_service->shown;
+}
+
+qsizetype ShownBoxes::unanswered() const {
+    return m_service->declared.size();
+}
+
+QString ShownBoxes::describe() const {
+    QStringList out;
+    for (const auto& p : m_service->shown)
+        out << app::ScriptedPrompts::describe(p);
+    return out.isEmpty() ? QStringLiteral("no box") : out.join(QStringLiteral("; "));
+}
+
+void ShownBoxes::clear() {
+    m_service->shown.clear();
+}
+
+namespace {
+QRegularExpression g_tolerated;
+QtMessageHandler g_previousHandler = nullptr;
+
+void tolerating(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && g_tolerated.match(message).hasMatch())
+        return;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+} // namespace
+
+ToleratedWarnings::ToleratedWarnings(const QRegularExpression& pattern) {
+    g_tolerated = pattern;
+    g_previousHandler = qInstallMessageHandler(&tolerating);
+}
+
+ToleratedWarnings::~ToleratedWarnings() {
+    qInstallMessageHandler(g_previousHandler);
+    g_previousHandler = nullptr;
+    g_tolerated = QRegularExpression();
 }
 
 ControlContract fieldRow(const QString& name, Kind kind, const QString& parameter, int field,

@@ -17,14 +17,17 @@
 // Texts a window produces (confirmations, summaries) are checked by each table's own
 // `checks`, run after the rows.
 
+#include "app/scriptedprompts.h"
 #include "common/windowbench.h"
 
 #include <QList>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 namespace vm::contracts {
 
@@ -152,6 +155,11 @@ public:
     QStringList listing();
     void releaseControl();
     void regainControl();
+    // Focuses no reader and then this one again, as the operator does when coming back to
+    // it: every connection of the program is reset and the station takes control again.
+    void refocus();
+    // The line asks for one of the reader's parameters by its bare name; it writes nothing.
+    bool isQuery(const QString& line);
 
     // Applies what the window collected (the Apply button); immediate windows need not.
     void apply();
@@ -160,6 +168,46 @@ public:
 
 private:
     QPointer<QWidget> m_window;
+};
+
+// The boxes shown while it lives, kept so that a test checks each part of them (title, icon,
+// buttons, what the text names) as a check of its own, where ExpectPrompts matches a whole
+// box at once. A box the operator's own action brings (a confirmation) is declared with
+// `answer` and answered so; every other box is answered with the choice that commits to
+// nothing and kept in `shown()`, for the test to count and check.
+class ShownBoxes {
+public:
+    ShownBoxes();
+    ~ShownBoxes();
+    ShownBoxes(const ShownBoxes&) = delete;
+    ShownBoxes& operator=(const ShownBoxes&) = delete;
+
+    // Boxes declared this way are answered in order, each when it is the next box shown.
+    void answer(const QString& title, const QString& text, app::PromptIcon icon, app::PromptButtons buttons,
+                app::PromptAnswer answer);
+    // The boxes nobody declared, in the order they were shown.
+    const QList<app::ScriptedPrompts::Prompt>& shown() const;
+    // Declared boxes that did not come.
+    qsizetype unanswered() const;
+    // Every box shown that nobody declared, for a failure message.
+    QString describe() const;
+    void clear();
+
+private:
+    class Service;
+    Service* m_service = nullptr;
+    std::unique_ptr<app::PromptService> m_previous;
+};
+
+// While it lives, warnings that match `pattern` are let pass instead of failing the running
+// test (tests fail on every warning): for a window that logs what went wrong besides telling
+// the operator, where the log line is not what the test pins. Other warnings still fail.
+class ToleratedWarnings {
+public:
+    explicit ToleratedWarnings(const QRegularExpression& pattern);
+    ~ToleratedWarnings();
+    ToleratedWarnings(const ToleratedWarnings&) = delete;
+    ToleratedWarnings& operator=(const ToleratedWarnings&) = delete;
 };
 
 // A row for a control bound to one field; the rest of the row keeps its defaults.
