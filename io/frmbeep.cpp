@@ -59,6 +59,10 @@ frmBeep::frmBeep(QWidget* parent)
     layout->addWidget(m_enable);
     layout->addWidget(sep);
     layout->addWidget(m_grid);
+    // The counts are asked for first, then the switch. The grid is the window's own: it
+    // shows one field of "OUTPUT BEEP" per row. Without control a change could not reach
+    // the reader, so the counts follow control as the switch does.
+    declare(m_grid, kBeeps);
     bindCheck(m_enable, kBeeper, 0, QStringLiteral("Y"), QStringLiteral("N"));
     connect(m_grid, &QTableWidget::cellClicked, this, &frmBeep::cellClicked);
     // Enter on a count opens the list, as a click does.
@@ -90,11 +94,13 @@ void frmBeep::loadParameters() {
         }
         return;
     }
-    load(kBeeps);
-    load(kBeeper);
+    SettingsWindow::loadParameters();
 }
 
 void frmBeep::refresh() {
+    // Counts the reader did not answer stay as they were.
+    if (isConnected() && !wasRead(kBeeps))
+        return;
     const vm::link::Parameter& beeps = parameters().GetParameter(kBeeps);
     const QStringList texts = beepTexts();
     for (int r = 0; r < 6; ++r) {
@@ -103,11 +109,8 @@ void frmBeep::refresh() {
     }
 }
 
-void frmBeep::applyControlState(bool control) {
-    m_enable->setEnabled(control);
-    // Without control a change could not reach the reader, so the counts follow the switch.
-    m_grid->setEnabled(control);
-    if (!control)
+void frmBeep::applyControlState(bool) {
+    if (!m_grid->isEnabled())
         m_combo->hide();
 }
 
