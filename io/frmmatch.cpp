@@ -1,13 +1,11 @@
 #include "io/frmmatch.h"
 
-#include "app/programstate.h"
-#include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
+#include "settings/controls.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,19 +22,11 @@ namespace {
 
 const QString kMatch = QStringLiteral("MATCHEX");
 const QString kListEnable = QStringLiteral("MATCH_LIST_ENABLE");
+constexpr qint64 kLargest = std::numeric_limits<qint32>::max();
+constexpr qint64 kSmallest = std::numeric_limits<qint32>::min();
 
 QString listName(int index) {
     return QStringLiteral("MATCH_LIST %1").arg(index + 1);
-}
-
-QString shown(const QString& field) {
-    if (field.size() >= 2 && field.startsWith(QLatin1Char('"')) && field.endsWith(QLatin1Char('"')))
-        return field.mid(1, field.size() - 2);
-    return QString(field).remove(QLatin1Char('"'));
-}
-
-bool matchList() {
-    return vm::app::firmwareLevel() >= vm::link::level::MatchList;
 }
 
 // The focused field's colour (0x00BBGGRR C0FFFF: light yellow).
@@ -59,100 +49,104 @@ vm::app::WindowEntry frmMatch::windowEntry() {
 
 void frmMatch::buildControls() {
     auto* layout = new QVBoxLayout(this);
-    m_textFrame = new QGroupBox(vm::res::Str(20061), this);
-    m_textFrame->setObjectName(QStringLiteral("frameTextMatching"));
-    auto* text = new QGridLayout(m_textFrame);
-    m_enableText = new QCheckBox(vm::res::Str(20062), m_textFrame);
+    auto* textFrame = new QGroupBox(vm::res::Str(20061), this);
+    textFrame->setObjectName(QStringLiteral("frameTextMatching"));
+    auto* text = new QGridLayout(textFrame);
+    m_enableText = new QCheckBox(vm::res::Str(20062), textFrame);
     m_enableText->setObjectName(QStringLiteral("enableTextMatching"));
-    auto* matchString = new QLineEdit(m_textFrame);
+    auto* matchString = new QLineEdit(textFrame);
     matchString->setObjectName(QStringLiteral("m_ed(0)"));
-    matchString->setMaxLength(128);
-    m_textLabel = vm::settings::labelFor(matchString, vm::res::Str(20063), m_textFrame);
-    m_textLabel->setObjectName(QStringLiteral("labelText"));
+    QLabel* textLabel = vm::settings::labelFor(matchString, vm::res::Str(20063), textFrame);
+    textLabel->setObjectName(QStringLiteral("labelText"));
     text->addWidget(m_enableText, 0, 0, 1, 2);
-    text->addWidget(m_textLabel, 1, 0);
+    text->addWidget(textLabel, 1, 0);
     text->addWidget(matchString, 1, 1);
     m_ed << matchString;
 
-    m_listCheck = new QCheckBox(vm::res::Str(20064), m_textFrame);
+    m_listCheck = new QCheckBox(vm::res::Str(20064), textFrame);
     m_listCheck->setObjectName(QStringLiteral("MatchListCheck"));
     text->addWidget(m_listCheck, 2, 0, 1, 2);
-    m_listFrame = new QGroupBox(m_textFrame);
+    m_listFrame = new QGroupBox(textFrame);
     m_listFrame->setObjectName(QStringLiteral("MatchListFrame"));
     auto* list = new QGridLayout(m_listFrame);
+    QList<QLineEdit*> entries;
+    QList<QLabel*> entryLabels;
     for (int i = 0; i < kListSize; ++i) {
         auto* entry = new QLineEdit(m_listFrame);
         entry->setObjectName(QStringLiteral("ml_ed(%1)").arg(i));
-        entry->setMaxLength(128);
         QLabel* label = vm::settings::labelFor(entry, vm::res::Str(20065).arg(i + 1), m_listFrame);
         label->setObjectName(QStringLiteral("labelText(%1)").arg(i + 1));
         list->addWidget(label, i % 8, (i / 8) * 2);
         list->addWidget(entry, i % 8, (i / 8) * 2 + 1);
-        m_list << entry;
-        connect(entry, &QLineEdit::textEdited, this, [this, i] {
-            if (updating())
-                return;
-            m_listEdited[i] = true;
-            markEdited();
-        });
-        connect(entry, &QLineEdit::editingFinished, this, [this, i] { listLeft(i); });
+        entries << entry;
+        entryLabels << label;
     }
     auto* note = new QLabel(vm::res::Str(20066), m_listFrame);
     note->setObjectName(QStringLiteral("WildcardNote"));
     list->addWidget(note, 8, 0, 1, 4);
     text->addWidget(m_listFrame, 3, 0, 1, 2);
-    layout->addWidget(m_textFrame);
+    layout->addWidget(textFrame);
 
-    m_serialFrame = new QGroupBox(vm::res::Str(20067), this);
-    m_serialFrame->setObjectName(QStringLiteral("frameSerialMatching"));
-    auto* serial = new QGridLayout(m_serialFrame);
-    m_enableSerial = new QCheckBox(vm::res::Str(20068), m_serialFrame);
+    auto* serialFrame = new QGroupBox(vm::res::Str(20067), this);
+    serialFrame->setObjectName(QStringLiteral("frameSerialMatching"));
+    auto* serial = new QGridLayout(serialFrame);
+    m_enableSerial = new QCheckBox(vm::res::Str(20068), serialFrame);
     m_enableSerial->setObjectName(QStringLiteral("enableSerialMatching"));
     serial->addWidget(m_enableSerial, 0, 0, 1, 4);
     const QString captions[] = {vm::res::Str(20069), vm::res::Str(20070), vm::res::Str(20071),
                                 vm::res::Str(20072)};
     const int rows[] = {1, 2, 4, 4};
     const int columns[] = {0, 0, 0, 2};
-    auto* positions = new QLabel(vm::res::Str(20073), m_serialFrame);
+    auto* positions = new QLabel(vm::res::Str(20073), serialFrame);
     positions->setObjectName(QStringLiteral("labelSerial(2)"));
     serial->addWidget(positions, 3, 0, 1, 4);
+    QList<QLabel*> serialLabels;
     for (int i = 0; i < 4; ++i) {
-        auto* box = new QLineEdit(m_serialFrame);
+        auto* box = new QLineEdit(serialFrame);
         box->setObjectName(QStringLiteral("m_ed(%1)").arg(i + 1));
-        QLabel* label = vm::settings::labelFor(box, captions[i], m_serialFrame);
+        QLabel* label = vm::settings::labelFor(box, captions[i], serialFrame);
         label->setObjectName(QStringLiteral("labelSerial(%1)").arg(i < 2 ? i : i + 1));
         serial->addWidget(label, rows[i], columns[i]);
         serial->addWidget(box, rows[i], columns[i] + 1);
         m_ed << box;
-        m_serialLabels << label;
+        serialLabels << label;
     }
-    m_serialLabels << positions;
-    layout->addWidget(m_serialFrame);
+    layout->addWidget(serialFrame);
     layout->addWidget(buttonBox());
 
-    for (int i = 0; i < m_ed.size(); ++i) {
-        m_ed[i]->installEventFilter(this);
-        connect(m_ed[i], &QLineEdit::textEdited, this, [this, i] {
-            if (updating())
-                return;
-            m_edited[i] = true;
-            markEdited();
-        });
-        connect(m_ed[i], &QLineEdit::editingFinished, this, [this, i] { fieldLeft(i); });
-    }
-    m_edited = QList<bool>(m_ed.size(), false);
-    m_listEdited = QList<bool>(kListSize, false);
+    for (QLineEdit* box : std::as_const(m_ed))
+        box->installEventFilter(this);
+    // Connected before the boxes are bound, so that a typed number is held to its rule
+    // before the base writes it.
+    for (int i = 1; i < m_ed.size(); ++i)
+        connect(m_ed[i], &QLineEdit::editingFinished, this, [this, i] { holdTyped(i); });
+
+    // Declared in the order the reader is asked: MATCHEX, the list, then its switch. The
+    // two mode boxes share field 0 of MATCHEX and are written together (modeClicked).
+    declareGroup(TextMatching, [this] { return m_enableText->isChecked(); });
+    declareGroup(SerialMatching, [this] { return m_enableSerial->isChecked(); });
+    declare(m_enableText, kMatch, 0);
+    declare(m_enableSerial, kMatch, 0);
+    bindText(m_ed[0], kMatch, 1, Quotes::PairOrStrip, 128).inGroup(TextMatching).withLabels({textLabel});
+    bindNumber(m_ed[1], kMatch, 2, 0, kLargest).inGroup(SerialMatching).withLabels({serialLabels[0]});
+    bindNumber(m_ed[2], kMatch, 3, -kMaxIncrement, kMaxIncrement)
+        .inGroup(SerialMatching)
+        .withLabels({serialLabels[1]});
+    bindNumber(m_ed[3], kMatch, 4, kSmallest, kMaxPosition)
+        .inGroup(SerialMatching)
+        .withLabels({positions, serialLabels[2]});
+    bindNumber(m_ed[4], kMatch, 5, kSmallest, kMaxPosition)
+        .inGroup(SerialMatching)
+        .withLabels({serialLabels[3]});
+    for (int i = 0; i < kListSize; ++i)
+        bindText(entries[i], listName(i), 0, Quotes::PairOrStrip, 128)
+            .fromLevel(vm::link::level::MatchList)
+            .withLabels({entryLabels[i]});
+    bindCheck(m_listCheck, kListEnable, 0, QStringLiteral("ON"), QStringLiteral("OFF"))
+        .fromLevel(vm::link::level::MatchList);
+
     connect(m_enableText, &QCheckBox::clicked, this, &frmMatch::modeClicked);
     connect(m_enableSerial, &QCheckBox::clicked, this, &frmMatch::modeClicked);
-    connect(m_listCheck, &QCheckBox::clicked, this, [this](bool checked) {
-        if (updating())
-            return;
-        parameters()
-            .GetParameter(kListEnable)
-            .SetField(0, checked ? QStringLiteral("ON") : QStringLiteral("OFF"));
-        markModified();
-        stateRule();
-    });
 }
 
 bool frmMatch::eventFilter(QObject* watched, QEvent* event) {
@@ -167,65 +161,21 @@ bool frmMatch::eventFilter(QObject* watched, QEvent* event) {
     return SettingsWindow::eventFilter(watched, event);
 }
 
-void frmMatch::loadParameters() {
-    std::fill(m_edited.begin(), m_edited.end(), false);
-    std::fill(m_listEdited.begin(), m_listEdited.end(), false);
-    if (!isConnected())
-        return;
-    load(kMatch);
-    if (matchList()) {
-        for (int i = 0; i < kListSize; ++i)
-            load(listName(i));
-        load(kListEnable);
-    }
-}
-
 void frmMatch::refresh() {
-    const vm::link::Parameter& match = parameters().GetParameter(kMatch);
-    const QString mode = match.Field(0);
+    // A mode the reader did not answer keeps the boxes as they were.
+    if (isConnected() && !wasRead(kMatch))
+        return;
+    const QString mode = parameters().GetParameter(kMatch).Field(0);
     m_enableText->setChecked(mode == QLatin1String("T") || mode == QLatin1String("B"));
     m_enableSerial->setChecked(mode == QLatin1String("S") || mode == QLatin1String("B"));
-    for (int i = 0; i < m_ed.size(); ++i)
-        if (!m_edited[i])
-            m_ed[i]->setText(shown(match.Field(i + 1)));
-    // Older readers have no match list: nothing of it enters the set.
-    if (!matchList())
-        return;
-    for (int i = 0; i < kListSize; ++i)
-        if (!m_listEdited[i])
-            m_list[i]->setText(shown(parameters().GetParameter(listName(i)).Field(0)));
-    m_listCheck->setChecked(parameters().GetParameter(kListEnable).Field(0) == QLatin1String("ON"));
 }
 
 void frmMatch::applyControlState(bool) {
-    stateRule();
-}
-
-void frmMatch::stateRule() {
-    if (!isConnected()) {
-        m_listCheck->setVisible(false);
-        m_listFrame->setVisible(false);
-        return;
-    }
-    const bool control = hasControl();
-    for (QWidget* w : m_ed)
-        w->setEnabled(control);
-    m_enableText->setEnabled(control);
-    m_enableSerial->setEnabled(control);
-    m_listCheck->setEnabled(control);
-    for (QWidget* w : m_list)
-        w->setEnabled(control);
+    // The list and its switch are there only while text matching is on.
+    const bool list = isConnected() && readerLevel() >= vm::link::level::MatchList;
     const bool text = m_enableText->isChecked();
-    const bool list = matchList();
     m_listCheck->setVisible(list && text);
     m_listFrame->setVisible(list && text && m_listCheck->isChecked());
-    m_ed[0]->setEnabled(control && text);
-    m_textLabel->setEnabled(text);
-    const bool serial = m_enableSerial->isChecked();
-    for (int i = 1; i < m_ed.size(); ++i)
-        m_ed[i]->setEnabled(control && serial);
-    for (QLabel* l : m_serialLabels)
-        l->setEnabled(serial);
 }
 
 void frmMatch::modeClicked() {
@@ -236,23 +186,20 @@ void frmMatch::modeClicked() {
                                                   : serial       ? QStringLiteral("S")
                                                   : text         ? QStringLiteral("T")
                                                                  : QStringLiteral("N"));
+    updateControlState();
     markModified();
-    stateRule();
 }
 
-void frmMatch::fieldLeft(int index) {
-    if (updating() || !m_edited[index])
+// A typed number as the reader may take it: a number too large for 32 bits is the largest
+// one; the start count is not negative, the increment within +-1000, and the character
+// positions from 1 to 1000 with the first not after the last.
+void frmMatch::holdTyped(int index) {
+    QLineEdit* box = m_ed[index];
+    if (updating() || !box->isModified())
         return;
-    m_edited[index] = false;
-    vm::link::Parameter& match = parameters().GetParameter(kMatch);
-    if (index == 0) {
-        match.SetField(1, vm::link::quoteField(m_ed[0]->text()));
-        markModified();
-        return;
-    }
-    qint64 value = vm::settings::leadingNumber(m_ed[index]->text());
-    if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
-        value = std::numeric_limits<qint32>::max();
+    qint64 value = vm::settings::leadingNumber(box->text());
+    if (value > kLargest || value < kSmallest)
+        value = kLargest;
     const qint64 first = vm::settings::leadingNumber(m_ed[3]->text());
     const qint64 last = vm::settings::leadingNumber(m_ed[4]->text());
     switch (index) {
@@ -263,44 +210,15 @@ void frmMatch::fieldLeft(int index) {
         value = std::clamp<qint64>(value, -kMaxIncrement, kMaxIncrement);
         break;
     case 3:
-        if (value < 1)
-            value = 1;
-        if (value > last)
-            value = last;
-        if (value > kMaxPosition)
-            value = kMaxPosition;
+        value = std::min<qint64>(std::min(std::max<qint64>(value, 1), last), kMaxPosition);
         break;
     case 4:
-        if (value < first)
-            value = first;
-        if (value > kMaxPosition)
-            value = kMaxPosition;
+        value = std::min<qint64>(std::max(value, first), kMaxPosition);
         break;
     default:
         break;
     }
-    {
-        const auto guard = updateGuard();
-        m_ed[index]->setText(QString::number(value));
-    }
-    match.SetField(index + 1, QString::number(value));
-    markModified();
-}
-
-void frmMatch::listLeft(int index) {
-    if (updating() || !m_listEdited[index])
-        return;
-    m_listEdited[index] = false;
-    parameters().GetParameter(listName(index)).SetField(0, vm::link::quoteField(m_list[index]->text()));
-    markModified();
-}
-
-bool frmMatch::writeControls() {
-    for (int i = 0; i < m_ed.size(); ++i)
-        fieldLeft(i);
-    for (int i = 0; i < kListSize; ++i)
-        listLeft(i);
-    return true;
+    box->setText(QString::number(value));
 }
 
 } // namespace vm::io

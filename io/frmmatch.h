@@ -7,7 +7,6 @@
 
 class QCheckBox;
 class QGroupBox;
-class QLabel;
 class QLineEdit;
 
 namespace vm::io {
@@ -30,29 +29,21 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void loadParameters() override;
+    // Enable groups: the match string follows text matching, the counter serial matching.
+    enum Group { TextMatching = 1, SerialMatching };
+
     void refresh() override;
     void applyControlState(bool control) override;
-    bool writeControls() override;
 
     void buildControls();
     void modeClicked();
-    void fieldLeft(int index);
-    void listLeft(int index);
-    void stateRule();
+    void holdTyped(int index);
 
-    QGroupBox* m_textFrame = nullptr;
     QCheckBox* m_enableText = nullptr;
-    QLabel* m_textLabel = nullptr;
-    QList<QLineEdit*> m_ed; // match string, start count, increment, first, last
-    QList<QLabel*> m_serialLabels;
-    QGroupBox* m_listFrame = nullptr;
-    QList<QLineEdit*> m_list;
-    QCheckBox* m_listCheck = nullptr;
-    QGroupBox* m_serialFrame = nullptr;
     QCheckBox* m_enableSerial = nullptr;
-    QList<bool> m_edited;
-    QList<bool> m_listEdited;
+    QList<QLineEdit*> m_ed; // match string, start count, increment, first, last
+    QCheckBox* m_listCheck = nullptr;
+    QGroupBox* m_listFrame = nullptr;
 };
 
 } // namespace vm::io
