@@ -3,14 +3,12 @@
 #include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/windowroutines.h"
-#include "link/fields.h"
 #include "link/parameterset.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -35,12 +33,6 @@ const QString kMatch = QStringLiteral("MATCHEX");
 const QStringList& BasicOutput::eventParameters() {
     static const QStringList names = {"OKDEC", "DECFL", "RTE", "LOCFL", "OKMATCH", "MATCHFL"};
     return names;
-}
-
-QString BasicOutput::shown(const QString& field) {
-    if (field.size() >= 2 && field.startsWith(QLatin1Char('"')) && field.endsWith(QLatin1Char('"')))
-        return field.mid(1, field.size() - 2);
-    return QString(field).remove(QLatin1Char('"'));
 }
 
 BasicOutput::BasicOutput(QWidget* parent)
@@ -82,7 +74,6 @@ void BasicOutput::buildControls() {
         auto* report = new QLineEdit(events);
         report->setObjectName(QStringLiteral("ReportEdit(%1)").arg(i));
         report->setAccessibleName(caption + vm::res::Str(20009));
-        report->setMaxLength(128);
         auto* keyword = new QPushButton(QStringLiteral("..."), events);
         keyword->setObjectName(QStringLiteral("btnKeyword(%1)").arg(i));
         keyword->setAccessibleName(caption + vm::res::Str(20010));
@@ -103,61 +94,45 @@ void BasicOutput::buildControls() {
         grid->addWidget(header, i + 1, 3, Qt::AlignCenter);
         grid->addWidget(trailer, i + 1, 4, Qt::AlignCenter);
         grid->addWidget(beeps, i + 1, 5);
-        m_enable << enable;
         m_report << report;
         m_keyword << keyword;
-        m_headerCheck << header;
-        m_trailerCheck << trailer;
-        m_beeps << beeps;
 
         bindCheck(enable, parameter, 0, QStringLiteral("Y"), QStringLiteral("N"));
+        bindText(report, parameter, 1, Quotes::PairOrStrip, 128);
+        // The keyword button adds to the row's text: it follows the row's parameter.
+        declare(keyword, parameter, 1);
         bindCheck(header, parameter, 2, QStringLiteral("Y"), QStringLiteral("N"));
         bindCheck(trailer, parameter, 3, QStringLiteral("Y"), QStringLiteral("N"));
         QList<Choice> counts;
         for (int n = 0; n < 4; ++n)
             counts.append({beepTexts[n], QString::number(n)});
         bindChoice(beeps, parameter, 4, counts);
-        // Every keystroke is the field's new text, as the operator sees it.
-        connect(report, &QLineEdit::textChanged, this, [this, parameter](const QString& text) {
-            if (updating())
-                return;
-            parameters().GetParameter(parameter).SetField(1, vm::link::quoteField(text));
-            markModified();
-        });
         connect(keyword, &QPushButton::clicked, this, [this, i] { showKeywords(i); });
     }
     grid->setColumnStretch(1, 1);
     layout->addWidget(events);
 
     auto* common = new QGridLayout;
-    m_headerText = new QLineEdit(this);
-    m_headerText->setObjectName(QStringLiteral("Header"));
-    m_headerText->setMaxLength(128);
-    m_trailerText = new QLineEdit(this);
-    m_trailerText->setObjectName(QStringLiteral("Trailer"));
-    m_trailerText->setMaxLength(128);
-    common->addWidget(vm::settings::labelFor(m_headerText, vm::res::Str(20015), this), 0, 0);
-    common->addWidget(m_headerText, 0, 1);
-    common->addWidget(vm::settings::labelFor(m_trailerText, vm::res::Str(20016), this), 1, 0);
-    common->addWidget(m_trailerText, 1, 1);
-    for (auto [box, parameter] : {std::pair{m_headerText, "HEADER"}, std::pair{m_trailerText, "TRAILER"}}) {
-        const QString name = QLatin1String(parameter);
-        connect(box, &QLineEdit::textChanged, this, [this, name](const QString& text) {
-            if (updating())
-                return;
-            parameters().GetParameter(name).SetField(0, vm::link::quoteField(text));
-            markModified();
-        });
-    }
-    m_outFormat = new QCheckBox(vm::res::Str(20017), this);
-    m_outFormat->setObjectName(QStringLiteral("OutFormat"));
-    bindCheck(m_outFormat, QStringLiteral("OUTPUT FORMAT"), 0, QStringLiteral("HEX"), QStringLiteral("RAW"));
+    auto* headerText = new QLineEdit(this);
+    headerText->setObjectName(QStringLiteral("Header"));
+    auto* trailerText = new QLineEdit(this);
+    trailerText->setObjectName(QStringLiteral("Trailer"));
+    common->addWidget(vm::settings::labelFor(headerText, vm::res::Str(20015), this), 0, 0);
+    common->addWidget(headerText, 0, 1);
+    common->addWidget(vm::settings::labelFor(trailerText, vm::res::Str(20016), this), 1, 0);
+    common->addWidget(trailerText, 1, 1);
+    bindText(headerText, QStringLiteral("HEADER"), 0, Quotes::PairOrStrip, 128);
+    bindText(trailerText, QStringLiteral("TRAILER"), 0, Quotes::PairOrStrip, 128);
+    auto* outFormat = new QCheckBox(vm::res::Str(20017), this);
+    outFormat->setObjectName(QStringLiteral("OutFormat"));
+    bindCheck(outFormat, QStringLiteral("OUTPUT FORMAT"), 0, QStringLiteral("HEX"), QStringLiteral("RAW"));
     m_matchEnable = new QCheckBox(vm::res::Str(20018), this);
     m_matchEnable->setObjectName(QStringLiteral("MatchEnable"));
-    m_match = new QLineEdit(this);
-    m_match->setObjectName(QStringLiteral("Match"));
-    m_match->setAccessibleName(vm::res::Str(20018));
-    m_match->setMaxLength(128);
+    auto* match = new QLineEdit(this);
+    match->setObjectName(QStringLiteral("Match"));
+    match->setAccessibleName(vm::res::Str(20018));
+    // Checked for every mode but "N" (refresh), so not a plain check of one word.
+    declare(m_matchEnable, kMatch, 0);
     connect(m_matchEnable, &QCheckBox::clicked, this, [this](bool checked) {
         if (updating())
             return;
@@ -165,15 +140,10 @@ void BasicOutput::buildControls() {
         refreshDisplay();
         markModified();
     });
-    connect(m_match, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (updating())
-            return;
-        parameters().GetParameter(kMatch).SetField(1, vm::link::quoteField(text));
-        markModified();
-    });
-    common->addWidget(m_outFormat, 2, 0, 1, 2);
+    bindText(match, kMatch, 1, Quotes::PairOrStrip, 128);
+    common->addWidget(outFormat, 2, 0, 1, 2);
     common->addWidget(m_matchEnable, 3, 0);
-    common->addWidget(m_match, 3, 1);
+    common->addWidget(match, 3, 1);
     layout->addLayout(common);
     layout->addWidget(buttonBox());
 
@@ -192,10 +162,16 @@ void BasicOutput::buildControls() {
     for (const auto& [caption, text] : items) {
         QAction* a = m_menuKeyword->addAction(caption);
         connect(a, &QAction::triggered, this, [this, text] {
-            // Appended at the end, whatever the caret.
+            // Appended at the end, whatever the caret, and typed as the operator types.
             QLineEdit* target = m_report.value(m_keywordTarget);
-            if (target)
-                target->setText(target->text() + text);
+            if (!target || !target->isEnabled())
+                return;
+            target->deselect();
+            target->end(false);
+            target->insert(text);
+            // Into the set at once: the box may never have had the focus to leave.
+            commitEdits();
+            markModified();
         });
     }
 }
@@ -206,6 +182,11 @@ void BasicOutput::showKeywords(int row) {
     m_menuKeyword->popup(button->mapToGlobal(QPoint(button->width(), 0)));
 }
 
+QStringList BasicOutput::parametersToLoad() const {
+    return {"OKDEC",   "DECFL",   "LOCFL",         "RTE",    "MATCHEX",
+            "OKMATCH", "MATCHFL", "OUTPUT FORMAT", "HEADER", "TRAILER"};
+}
+
 void BasicOutput::loadParameters() {
     m_loadError.clear();
     if (vm::app::firmwareLevel() >= vm::link::level::FormatEditor) {
@@ -214,14 +195,11 @@ void BasicOutput::loadParameters() {
     }
     if (!isConnected())
         return;
-    for (const char* name : {"OKDEC", "DECFL", "LOCFL", "RTE", "MATCHEX", "OKMATCH", "MATCHFL",
-                             "OUTPUT FORMAT", "HEADER", "TRAILER"}) {
-        QString error;
-        if (!load(QLatin1String(name), &error)) {
-            m_loadError = error;
+    // The first parameter the reader does not answer ends the load; what follows is not
+    // asked for, and stays as it was, like the one that failed.
+    for (const QString& name : parametersToLoad())
+        if (!load(name, &m_loadError))
             return;
-        }
-    }
 }
 
 void BasicOutput::handOver() {
@@ -240,28 +218,13 @@ void BasicOutput::refresh() {
         vm::app::showMessage(
             this, QStringLiteral("Error querying camera for output settings (") + error + QLatin1Char(')'),
             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation, QStringLiteral("Query Error"));
-        return; // the controls keep what they showed
     }
-    m_headerText->setText(shown(parameters().GetParameter(QStringLiteral("HEADER")).Field(0)));
-    m_trailerText->setText(shown(parameters().GetParameter(QStringLiteral("TRAILER")).Field(0)));
-    for (int i = 0; i < 6; ++i)
-        m_report[i]->setText(shown(parameters().GetParameter(eventParameters()[i]).Field(1)));
-    const vm::link::Parameter& match = parameters().GetParameter(kMatch);
-    m_match->setText(shown(match.Field(1)));
-    m_matchEnable->setChecked(match.Field(0) != QLatin1String("N"));
+    if (!isConnected() || wasRead(kMatch))
+        m_matchEnable->setChecked(parameters().GetParameter(kMatch).Field(0) != QLatin1String("N"));
 }
 
 void BasicOutput::applyControlState(bool control) {
-    for (QWidget* w : {static_cast<QWidget*>(m_outFormat), static_cast<QWidget*>(m_matchEnable),
-                       static_cast<QWidget*>(m_match), static_cast<QWidget*>(m_sendLabel),
-                       static_cast<QWidget*>(m_headerText), static_cast<QWidget*>(m_trailerText)})
-        w->setEnabled(control);
-    // The header and trailer follow control too: without it nothing could be sent anyway.
-    for (int i = 0; i < 6; ++i)
-        for (QWidget* w : {static_cast<QWidget*>(m_enable[i]), static_cast<QWidget*>(m_report[i]),
-                           static_cast<QWidget*>(m_keyword[i]), static_cast<QWidget*>(m_headerCheck[i]),
-                           static_cast<QWidget*>(m_trailerCheck[i]), static_cast<QWidget*>(m_beeps[i])})
-            w->setEnabled(control);
+    m_sendLabel->setEnabled(control);
 }
 
 } // namespace vm::io

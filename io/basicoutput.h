@@ -6,7 +6,6 @@
 #include <QList>
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -31,6 +30,7 @@ public:
     QMenu* keywordMenu() const { return m_menuKeyword; }
 
 private:
+    QStringList parametersToLoad() const override;
     void loadParameters() override;
     void refresh() override;
     void applyControlState(bool control) override;
@@ -38,22 +38,11 @@ private:
     void buildControls();
     void handOver();
     void showKeywords(int row);
-    // Shows a field as the dialog does: a surrounding pair of quotes dropped, or else every
-    // quote removed.
-    static QString shown(const QString& field);
 
     QLabel* m_sendLabel = nullptr;
-    QList<QCheckBox*> m_enable;
     QList<QLineEdit*> m_report;
     QList<QPushButton*> m_keyword;
-    QList<QCheckBox*> m_headerCheck;
-    QList<QCheckBox*> m_trailerCheck;
-    QList<QComboBox*> m_beeps;
-    QLineEdit* m_headerText = nullptr;
-    QLineEdit* m_trailerText = nullptr;
-    QCheckBox* m_outFormat = nullptr;
     QCheckBox* m_matchEnable = nullptr;
-    QLineEdit* m_match = nullptr;
     QMenu* m_menuKeyword = nullptr;
     int m_keywordTarget = 0;
     QString m_loadError;

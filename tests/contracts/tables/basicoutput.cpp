@@ -4,6 +4,7 @@
 #include "contracts/contract.h"
 #include "contracts/tables/outputport.h"
 #include "io/frmoutput.h"
+#include "settings/settingswindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -141,6 +142,61 @@ void failures(Stage& stage) {
     QCOMPARE(io::outputWindowFor({true, false, false, 10, "3.0.2.1"}), QStringLiteral("frmOutput"));
 }
 
+// With control, a reader that does not answer RTE: the load ends there; what was read can be
+// worked, RTE and everything after it keep what they showed, greyed, marked and named, and a
+// change of what was read goes out without them.
+void unread(Stage& stage) {
+    stage.start(kOldest);
+    stage.send(QStringLiteral("OKDEC Y \"ok\" N N 1"));
+    stage.send(QStringLiteral("RTE Y \"E!\" Y Y 2"));
+    stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("RTE"));
+    stage.unexpected()->expectMessage(
+        QStringLiteral("Query Error"),
+        QStringLiteral("Error querying camera for output settings (No reply to \"RTE\" within 500 ms)"),
+        app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
+    testing::Received received(stage.reader());
+    QVERIFY(stage.open(kWindow));
+    QCOMPARE(received.lines(), (QStringList{"OKDEC", "DECFL", "LOCFL", "RTE"}));
+    auto* note = find<QLabel>(stage, "NotReadNote");
+    QVERIFY(note && note->isVisibleTo(stage.window()));
+    QVERIFY2(note->text().contains(QLatin1String("RTE")), qPrintable(note->text()));
+    auto marked = [&](const QString& name) {
+        return stage.control(name)->property(settings::SettingsWindow::kNotReadProperty).toBool();
+    };
+    for (const char* name : {"EnableCheck(0)", "ReportEdit(0)", "btnKeyword(0)", "BeepCombo(0)",
+                             "EnableCheck(1)", "HeaderCheck(1)", "EnableCheck(3)", "TrailerCheck(3)"}) {
+        QVERIFY2(stage.control(QLatin1String(name))->isEnabled(), name);
+        QVERIFY2(!marked(QLatin1String(name)), name);
+    }
+    QVERIFY(find<QCheckBox>(stage, "EnableCheck(0)")->isChecked());
+    QCOMPARE(find<QLineEdit>(stage, "ReportEdit(0)")->text(), QStringLiteral("ok"));
+    QCOMPARE(find<QComboBox>(stage, "BeepCombo(0)")->currentText(), QStringLiteral("1 beep"));
+    // RTE is named; what was not asked for after it is greyed as well.
+    for (const char* name : {"EnableCheck(2)", "ReportEdit(2)", "btnKeyword(2)", "HeaderCheck(2)",
+                             "TrailerCheck(2)", "BeepCombo(2)"}) {
+        QVERIFY2(!stage.control(QLatin1String(name))->isEnabled(), name);
+        QVERIFY2(marked(QLatin1String(name)), name);
+    }
+    for (const char* name : {"EnableCheck(4)", "ReportEdit(4)", "BeepCombo(5)", "Header", "Trailer",
+                             "OutFormat", "MatchEnable", "Match"})
+        QVERIFY2(!stage.control(QLatin1String(name))->isEnabled(), name);
+    // A click on a greyed control changes nothing.
+    click(find<QCheckBox>(stage, "EnableCheck(2)"));
+    QVERIFY(!find<QCheckBox>(stage, "EnableCheck(2)")->isChecked());
+    QVERIFY(!find<QPushButton>(stage, "Apply")->isEnabled());
+
+    click(find<QCheckBox>(stage, "EnableCheck(0)"));
+    received.clear();
+    stage.apply();
+    QTRY_COMPARE(stage.fields(QStringLiteral("OKDEC")).value(0), QStringLiteral("N"));
+    QStringList writes;
+    for (const QString& line : received.lines())
+        if (line.contains(QLatin1Char(' ')))
+            writes << line;
+    QCOMPARE(writes, QStringList{"OKDEC N \"ok\" N N 1"});
+    QCOMPARE(stage.fields(QStringLiteral("RTE")), (QStringList{"Y", "\"E!\"", "Y", "Y", "2"}));
+}
+
 // What the reader sends on its port, and how often it beeps, after the dialog's changes.
 void readerOutput(Stage& stage) {
     stage.start(kOldest);
@@ -214,7 +270,7 @@ WindowContract basicOutputContract() {
                            {{"\"\"", ""}, {"\"AB*\"", "AB*"}, {"\"X?Y\"", "X?Y"}});
 
     w.checks = [](Stage& stage) {
-        for (auto part : {&texts, &quotes, &failures, &readerOutput}) {
+        for (auto part : {&texts, &quotes, &failures, &unread, &readerOutput}) {
             part(stage);
             if (QTest::currentTestFailed())
                 return;
