@@ -30,7 +30,7 @@
 namespace vm::io {
 
 using vm::link::quoteField;
-using vm::link::unquoteField;
+using vm::link::unquoteOrStrip;
 
 namespace {
 
@@ -41,14 +41,6 @@ constexpr int kTrailerColumn = 3;
 constexpr int kFormatColumn = 4;
 const QString kCheck = QStringLiteral("\u2713");
 const char* const kPorts[] = {"STANDARD", "TCP1", "TCP2", "TCP3", "TCP4"};
-
-// Unquoting as the output windows show a text field: a surrounding pair of quotes goes;
-// a value without one loses all its quotes.
-QString shownText(const QString& field) {
-    if (field.size() >= 2 && field.startsWith(QLatin1Char('"')) && field.endsWith(QLatin1Char('"')))
-        return field.mid(1, field.size() - 2);
-    return QString(field).remove(QLatin1Char('"'));
-}
 
 bool usesHeader(const QString& use) {
     return use == QLatin1String("H") || use == QLatin1String("H_T");
@@ -206,12 +198,7 @@ void frmOutput::buildControls() {
     lblFixedState->setObjectName(QStringLiteral("lblFixedState"));
     fixed->addWidget(m_fixedBufSize);
     fixed->addWidget(lblFixedState, 1);
-    connect(m_fixedBufSize, &QLineEdit::textEdited, this, [this] {
-        if (updating())
-            return;
-        m_fixedEdited = true;
-        markEdited();
-    });
+    connect(m_fixedBufSize, &QLineEdit::textEdited, this, &frmOutput::markEdited);
     connect(m_fixedBufSize, &QLineEdit::editingFinished, this, &frmOutput::fixedLeft);
     layout->addWidget(FixedFrame);
 
@@ -243,9 +230,17 @@ QString frmOutput::headerTrailerName() const {
     return QStringLiteral("OUTPUT ") + m_port + QStringLiteral(" H_T");
 }
 
+QString frmOutput::fixedName() const {
+    return QStringLiteral("OUTPUT ") + m_port + QStringLiteral(" FIXED");
+}
+
+bool frmOutput::answered(const QString& name) const {
+    return wasRead(name) && !notRead().contains(name);
+}
+
 void frmOutput::loadParameters() {
     hideEditor();
-    m_fixedEdited = false;
+    m_fixedBufSize->setModified(false);
     if (!isConnected())
         return;
     if (vm::app::firmwareLevel() < vm::link::level::FormatEditor) {
@@ -275,16 +270,18 @@ void frmOutput::loadPort(const QString& port) {
         names << QStringLiteral("OUTPUT ") + p + QLatin1Char(' ') + QLatin1String(e.word);
     names << QStringLiteral("OUTPUT ") + p + QStringLiteral(" H_T")
           << QStringLiteral("OUTPUT ") + p + QStringLiteral(" FIXED");
-    // The reader's data format, for the preview: last, so that a reader without it keeps the grid.
-    names << QStringLiteral("OUTPUT FORMAT");
     for (const QString& name : std::as_const(names)) {
         // Edits of a port left for another tab wait for Apply; coming back shows them.
         const vm::link::Parameter* held = parameters().Find(name);
         if (held && held->Modified())
             continue;
-        if (!parameters().LoadCompound(connection()->Response(), name))
-            return; // the grid keeps what it showed
+        // The first parameter the reader does not answer ends the load: it and what follows
+        // keep what they showed and take no edits (see answered()).
+        if (!loadCompound(name))
+            return;
     }
+    // The reader's data format, only for the preview: a reader without it keeps the grid.
+    parameters().LoadCompound(connection()->Response(), QStringLiteral("OUTPUT FORMAT"));
 }
 
 void frmOutput::refresh() {
@@ -298,26 +295,52 @@ void frmOutput::showPort() {
                           std::begin(kPorts));
     if (index < m_tabstrip->count())
         m_tabstrip->setCurrentIndex(index);
+    // What the reader did not answer keeps what it showed, greyed; what it was asked for and
+    // left unanswered is marked too, as the base marks declared controls.
+    const bool connected = isConnected();
+    auto why = [&](const QString& name) {
+        return connected && notRead().contains(name)
+                   ? QStringLiteral("Not read from the camera: %1").arg(name)
+                   : QString();
+    };
+    auto follow = [&](QWidget* control, const QString& name, bool read) {
+        control->setEnabled(read);
+        control->setProperty(kNotReadProperty, !why(name).isEmpty());
+        control->setToolTip(why(name));
+    };
     m_grid->setUpdatesEnabled(false);
     for (int r = 0; r < events().size(); ++r) {
-        const vm::link::Parameter& p = parameters().GetParameter(parameterName(r));
-        m_grid->item(r, kFormatColumn)->setText(shownText(p.Field(1)));
+        const QString name = parameterName(r);
+        const bool unread = connected && !answered(name);
+        for (int c = kCaptionColumn; c <= kFormatColumn; ++c) {
+            QTableWidgetItem* item = m_grid->item(r, c);
+            item->setFlags(unread ? item->flags() & ~Qt::ItemIsEnabled : item->flags() | Qt::ItemIsEnabled);
+            item->setToolTip(why(name));
+        }
+        if (unread)
+            continue;
+        const vm::link::Parameter& p = parameters().GetParameter(name);
+        m_grid->item(r, kFormatColumn)->setText(unquoteOrStrip(p.Field(1)));
         m_grid->item(r, kEnabledColumn)->setText(p.Field(0) == QLatin1String("Y") ? kCheck : QString());
         m_grid->item(r, kHeaderColumn)->setText(usesHeader(p.Field(2)) ? kCheck : QString());
         m_grid->item(r, kTrailerColumn)->setText(usesTrailer(p.Field(2)) ? kCheck : QString());
         colourRow(r);
     }
     m_grid->setUpdatesEnabled(true);
-    const vm::link::Parameter& ht = parameters().GetParameter(headerTrailerName());
-    m_header->setText(shownText(ht.Field(0)));
-    m_trailer->setText(shownText(ht.Field(1)));
+    const bool headerTrailerRead = !connected || answered(headerTrailerName());
+    follow(m_header, headerTrailerName(), headerTrailerRead);
+    follow(m_trailer, headerTrailerName(), headerTrailerRead);
+    if (headerTrailerRead) {
+        const vm::link::Parameter& ht = parameters().GetParameter(headerTrailerName());
+        m_header->setText(unquoteOrStrip(ht.Field(0)));
+        m_trailer->setText(unquoteOrStrip(ht.Field(1)));
+    }
     const bool fixedShown = vm::app::firmwareLevel() >= vm::link::level::Calibration;
+    const bool fixedRead = !connected || answered(fixedName());
     FixedFrame->setVisible(fixedShown);
-    if (fixedShown && !m_fixedEdited) {
-        const int fixed = int(vm::settings::leadingNumber(
-            parameters()
-                .GetParameter(QStringLiteral("OUTPUT ") + m_port + QStringLiteral(" FIXED"))
-                .Field(0)));
+    follow(m_fixedBufSize, fixedName(), fixedRead);
+    if (fixedShown && fixedRead && !m_fixedBufSize->isModified()) {
+        const int fixed = int(vm::settings::leadingNumber(parameters().GetParameter(fixedName()).Field(0)));
         m_fixedBufSize->setText(QString::number(fixed));
         lblFixedState->setText(fixed > 1 ? vm::res::Str(20002) : vm::res::Str(20087));
     }
@@ -341,8 +364,7 @@ void frmOutput::applyControlState(bool control) {
 bool frmOutput::writeControls() {
     if (m_edformat->isVisible())
         m_edformat->CloseEdit();
-    if (m_fixedEdited)
-        fixedLeft();
+    fixedLeft();
     return true;
 }
 
@@ -352,8 +374,7 @@ void frmOutput::tabClicked(int index) {
     // A pending edit belongs to the port it was started on.
     if (m_edformat->isVisible())
         m_edformat->CloseEdit();
-    if (m_fixedEdited)
-        fixedLeft();
+    fixedLeft();
     m_port = QLatin1String(kPorts[index]);
     if (isConnected())
         loadPort(m_port);
@@ -361,7 +382,7 @@ void frmOutput::tabClicked(int index) {
 }
 
 void frmOutput::gridClicked(int row, int column) {
-    if (!hasControl() || row < 0 || row >= events().size())
+    if (!hasControl() || row < 0 || row >= events().size() || !answered(parameterName(row)))
         return;
     vm::link::Parameter& p = parameters().GetParameter(parameterName(row));
     if (column >= kEnabledColumn && column <= kTrailerColumn) {
@@ -395,7 +416,7 @@ void frmOutput::gridClicked(int row, int column) {
 }
 
 void frmOutput::labelClicked(bool header) {
-    if (!hasControl())
+    if (!hasControl() || !answered(headerTrailerName()))
         return;
     if (m_edformat->isVisible())
         m_edformat->CloseEdit();
@@ -442,9 +463,8 @@ void frmOutput::editFinished(const QString& key, const QString& text) {
 }
 
 void frmOutput::fixedLeft() {
-    if (updating() || !m_fixedEdited)
+    if (updating() || !m_fixedBufSize->isModified() || !answered(fixedName()))
         return;
-    m_fixedEdited = false;
     const int value =
         int(std::clamp<qint64>(vm::settings::leadingNumber(m_fixedBufSize->text()), 0, kFixedMax));
     {
@@ -452,9 +472,7 @@ void frmOutput::fixedLeft() {
         m_fixedBufSize->setText(QString::number(value));
     }
     lblFixedState->setText(value > 1 ? vm::res::Str(20002) : vm::res::Str(20087));
-    parameters()
-        .GetParameter(QStringLiteral("OUTPUT ") + m_port + QStringLiteral(" FIXED"))
-        .SetField(0, QString::number(value));
+    parameters().GetParameter(fixedName()).SetField(0, QString::number(value));
     markModified();
     updatePreview();
 }
@@ -480,9 +498,9 @@ void frmOutput::updatePreview() {
                         : std::max(m_grid->currentRow(), 0);
     const vm::link::Parameter& p = parameters().GetParameter(parameterName(row));
     const vm::link::Parameter& ht = parameters().GetParameter(headerTrailerName());
-    QString header = shownText(ht.Field(0));
-    QString trailer = shownText(ht.Field(1));
-    QString format = shownText(p.Field(1));
+    QString header = unquoteOrStrip(ht.Field(0));
+    QString trailer = unquoteOrStrip(ht.Field(1));
+    QString format = unquoteOrStrip(p.Field(1));
     if (editing && key == QLatin1String("HEADER"))
         header = m_edformat->text();
     else if (editing && key == QLatin1String("TRAILER"))

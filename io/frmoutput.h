@@ -57,6 +57,10 @@ private:
     void showPort();
     QString parameterName(int row) const;
     QString headerTrailerName() const;
+    QString fixedName() const;
+    // The reader answered the parameter in the last load of its port: only then is it shown
+    // and edited.
+    bool answered(const QString& name) const;
     void tabClicked(int index);
     void gridClicked(int row, int column);
     void labelClicked(bool header);
@@ -80,7 +84,6 @@ private:
     QLabel* lblFixedState = nullptr;
     QLabel* m_preview = nullptr;
     QString m_port = QStringLiteral("STANDARD");
-    bool m_fixedEdited = false;
     std::optional<bool> m_controlShown;
     std::optional<vm::link::Record> m_lastRecord;
     bool m_handingOver = false;

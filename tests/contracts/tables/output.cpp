@@ -459,6 +459,73 @@ void quotes(Stage& stage) {
     QCOMPARE(grid(stage)->item(0, 4)->text(), QStringLiteral("a\"b c"));
 }
 
+// A port the reader does not answer in full: the load ends at the parameter it left
+// unanswered; that row and what was not read keep what they showed, greyed, and take no
+// clicks; the window names it, and a change of what was read goes out without it.
+void unread(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(QStringLiteral("OUTPUT STANDARD OKMATCH Y \"M!\" H_T"));
+    stage.send(QStringLiteral("OUTPUT TCP1 OKMATCH Y \"T1!\" H_T"));
+    // The reader leaves the port query after `after` unanswered.
+    QString after = QStringLiteral("OUTPUT STANDARD LOCFL");
+    QObject armed;
+    QObject::connect(&stage.reader(), &sim::Reader::commandReceived, &armed, [&](const QString& line) {
+        if (!after.isEmpty() && line == after) {
+            after.clear();
+            stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("OUTPUT"));
+        }
+    });
+    testing::Received received(stage.reader());
+    QVERIFY(stage.open(kWindow));
+    QCOMPARE(received.lines(), (QStringList{"OUTPUT STANDARD OKDEC", "OUTPUT STANDARD DECFL",
+                                            "OUTPUT STANDARD LOCFL", "OUTPUT STANDARD OKMATCH"}));
+    auto* note = find<QLabel>(stage, "NotReadNote");
+    QVERIFY(note && note->isVisibleTo(stage.window()));
+    QVERIFY2(note->text().contains(QLatin1String("OUTPUT STANDARD OKMATCH")), qPrintable(note->text()));
+    QTableWidget* g = grid(stage);
+    auto greyed = [&](int row) { return !(g->item(row, 1)->flags() & Qt::ItemIsEnabled); };
+    for (int row = 0; row < 6; ++row)
+        QCOMPARE(greyed(row), row >= 3);
+    QVERIFY(checked(stage, 0, 1));
+    QCOMPARE(g->item(0, 4)->text(), QStringLiteral("(DATA)"));
+    // Nothing unread takes a click: its rows, the header and trailer, the fixed buffer.
+    QVERIFY(!checked(stage, 3, 1));
+    testing::clickCell(g, 3, 1);
+    QVERIFY(!checked(stage, 3, 1));
+    testing::clickCell(g, 4, 2);
+    QVERIFY(!checked(stage, 4, 2));
+    testing::clickCell(g, 5, 4);
+    QVERIFY(!editor(stage)->isVisible());
+    QTest::mouseClick(label(stage, true), Qt::LeftButton);
+    QVERIFY(!editor(stage)->isVisible());
+    QVERIFY(!find<QLineEdit>(stage, "m_fixedBufSize")->isEnabled());
+    QVERIFY(!find<QPushButton>(stage, "btnApply")->isEnabled());
+
+    testing::clickCell(g, 0, 1);
+    QVERIFY(!checked(stage, 0, 1));
+    received.clear();
+    stage.apply();
+    QTRY_COMPARE(stage.fields(QStringLiteral("OUTPUT STANDARD OKDEC")).value(0), QStringLiteral("N"));
+    QCOMPARE(received.lines(), QStringList{"OUTPUT STANDARD OKDEC N \"(DATA)\" NONE"});
+    QCOMPARE(stage.fields(QStringLiteral("OUTPUT STANDARD OKMATCH")), (QStringList{"Y", "\"M!\"", "H_T"}));
+
+    // A port read once and not answered when its tab comes back keeps what it showed.
+    toPort(stage, 1);
+    QVERIFY(!greyed(3));
+    QCOMPARE(g->item(3, 4)->text(), QStringLiteral("T1!"));
+    toPort(stage, 0);
+    after = QStringLiteral("OUTPUT TCP1 LOCFL");
+    toPort(stage, 1);
+    QTRY_VERIFY(after.isEmpty());
+    QVERIFY(greyed(3));
+    QCOMPARE(g->item(3, 4)->text(), QStringLiteral("T1!"));
+    QVERIFY(checked(stage, 3, 1));
+    QCOMPARE(use(stage, 3), QStringLiteral("H/T"));
+    testing::clickCell(g, 3, 1);
+    QVERIFY(checked(stage, 3, 1));
+    QVERIFY2(note->text().contains(QLatin1String("OUTPUT TCP1 OKMATCH")), qPrintable(note->text()));
+}
+
 // One report, set in the window: its port, grid row, format, use, header and trailer, and
 // the text that ends the reader's bytes.
 struct Report {
@@ -567,7 +634,7 @@ WindowContract outputContract() {
     w.notFields = {QStringLiteral("m_edit")};
 
     w.checks = [](Stage& stage) {
-        for (auto part : {&texts, &language, &quotes, &preview}) {
+        for (auto part : {&texts, &language, &quotes, &unread, &preview}) {
             part(stage);
             if (QTest::currentTestFailed())
                 return;
