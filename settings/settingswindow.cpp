@@ -86,7 +86,7 @@ SettingsWindow::SettingsWindow(const QString& name, Mode mode, QWidget* parent, 
             m_apply = m_buttons->addButton(vm::res::Str(53), QDialogButtonBox::ApplyRole);
         setButtonNames(QStringLiteral("OK"), QStringLiteral("Cancel"), QStringLiteral("Apply"));
         m_ok->setDefault(true);
-        connect(m_ok, &QPushButton::clicked, this, &SettingsWindow::okClicked);
+        connect(m_ok, &QPushButton::clicked, this, &SettingsWindow::okPressed);
         connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
         m_ok->setEnabled(false);
         if (m_apply) {
@@ -308,11 +308,10 @@ void SettingsWindow::updateNote() {
 }
 
 void SettingsWindow::updateButtons() {
-    const bool enable = hasControl() && isModified();
     if (m_ok)
-        m_ok->setEnabled(enable);
+        m_ok->setEnabled(okAllowed());
     if (m_apply)
-        m_apply->setEnabled(enable);
+        m_apply->setEnabled(hasControl() && isModified());
 }
 
 void SettingsWindow::markModified() {
@@ -423,7 +422,7 @@ bool SettingsWindow::apply() {
     return ok && unread.isEmpty();
 }
 
-void SettingsWindow::okClicked() {
+void SettingsWindow::okPressed() {
     if (apply())
         accept();
 }

@@ -249,6 +249,13 @@ protected:
     // programming control. A window whose inputs have a rule of their own (settings prepared
     // without control that OK sends only with it, or control read once when it opens) says so.
     virtual bool inputsAllowed() const { return hasControl(); }
+    // Whether OK can be pressed now: by default while the PC holds control and something
+    // changed.
+    virtual bool okAllowed() const { return hasControl() && isModified(); }
+    // What OK does: by default it applies and closes once everything went through. A window
+    // whose OK does more than send (takes the reader off line around it, stores this PC's
+    // own settings) does that here.
+    virtual void okPressed();
     // Windows whose failed applies end without a message return false.
     virtual bool reportsRefusals() const { return true; }
 
@@ -340,7 +347,6 @@ private:
     // Takes back, without sending them, changes to parameters the reader never answered.
     QStringList dropUnreadChanges();
     QStringList pendingNames() const;
-    void okClicked();
 
     Mode m_mode;
     std::unique_ptr<vm::link::Connection> m_conn;
