@@ -13,16 +13,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 namespace vm::io {
 
@@ -34,6 +34,8 @@ const QString kDomain = QStringLiteral("DOMAIN");
 const QString kDhcp = QStringLiteral("DHCP");
 const QString kTty = QStringLiteral("TTY");
 const QString kEip = QStringLiteral("EIPENABLE");
+const QString kYes = QStringLiteral("Y");
+const QString kNo = QStringLiteral("N");
 // The communication commands wait longer than ordinary ones.
 constexpr int kCommunicationMs = 10000;
 
@@ -66,9 +68,12 @@ int indexOfWord(const QString& word, const QString& letters) {
 } // namespace
 
 dlgCommSetup::dlgCommSetup(QWidget* parent)
-    : SettingsWindow(QLatin1String(WindowName), Mode::ReadOnly, parent)
+    : SettingsWindow(QLatin1String(WindowName), Mode::OkCancel, parent)
     , m_coordinator(std::make_unique<vm::link::Coordinator>()) {
     setWindowTitle(vm::res::Str(20320));
+    // Modal, but shown rather than run, so that the reader's events keep coming while it is open.
+    setModal(true);
+    setButtonNames(QStringLiteral("btnOK"), QStringLiteral("btnCancel"), QString());
     auto combo = [this](const char* name, const QStringList& items) {
         return vm::settings::namedList(name, items, this);
     };
@@ -150,15 +155,6 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     misc->addWidget(m_eip);
     misc->addWidget(warning);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(vm::res::Str(51), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("btnOK"));
-    ok->setDefault(true);
-    QPushButton* cancel = buttons->addButton(vm::res::Str(52), QDialogButtonBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("btnCancel"));
-    connect(ok, &QPushButton::clicked, this, &dlgCommSetup::okPressed);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-
     auto* columns = new QHBoxLayout;
     auto* left = new QVBoxLayout;
     left->addWidget(m_frameTcp);
@@ -170,7 +166,25 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     columns->addLayout(right);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(columns);
-    layout->addWidget(buttons);
+    layout->addWidget(buttonBox());
+
+    // The window fills them and writes them on OK, each only where it differs from what the
+    // reader holds. Ethernet/IP is read from level 3 only; below it the box stays disabled.
+    declare(m_camName, kIp, 0);
+    declare(m_ip, kIp, 1);
+    declare(m_subnet, kIp, 2);
+    declare(m_gateway, kIp, 3);
+    declare(m_mac, kMac);
+    declare(m_domain, kDomain);
+    declare(m_useDhcp, kDhcp);
+    declare(m_useStatic, kDhcp);
+    QComboBox* const ttyLists[] = {m_baudCam, m_parityCam, m_dataBitsCam, m_stopBitsCam, m_flowCam};
+    for (int field = 0; field < int(std::size(ttyLists)); ++field) {
+        declare(ttyLists[field], kTty, field);
+        // Until the reader has answered, a list shows no entry rather than its first one.
+        ttyLists[field]->setCurrentIndex(-1);
+    }
+    declare(m_eip, kEip);
 
     connect(m_ports_, &QComboBox::currentIndexChanged, this, &dlgCommSetup::portSelected);
     for (QComboBox* c : {m_baud, m_parity, m_dataBits, m_stopBits, m_flow})
@@ -310,36 +324,39 @@ void dlgCommSetup::readerParityChanged(int index) {
 }
 
 void dlgCommSetup::refresh() {
+    // What the reader did not answer keeps what it showed.
     vm::link::ParameterSet& set = parameters();
-    const QStringList ip = set.GetParameter(kIp).Fields();
-    m_camName->setText(ip.value(0));
-    m_ip->setText(ip.value(1));
-    m_subnet->setText(ip.value(2));
-    m_gateway->setText(ip.value(3));
-    m_mac->setText(set.GetParameter(kMac).Field(0));
-    m_domain->setText(set.GetParameter(kDomain).Field(0));
-    const bool dhcp = set.GetParameter(kDhcp).Field(0) == QLatin1String("Y");
-    m_useDhcp->setChecked(dhcp);
-    m_useStatic->setChecked(!dhcp);
-    const vm::link::Parameter& tty = set.GetParameter(kTty);
-    m_baudCam->setCurrentIndex(std::max(0, int(kBaudRates.indexOf(tty.Field(0)))));
-    m_parityCam->setCurrentIndex(indexOfWord(tty.Field(1), QStringLiteral("NOE")));
-    m_dataBitsCam->setCurrentIndex(indexOfWord(tty.Field(2), QStringLiteral("78")));
-    m_stopBitsCam->setCurrentIndex(indexOfWord(tty.Field(3), QStringLiteral("12")));
-    m_flowCam->setCurrentIndex(indexOfWord(tty.Field(4), QStringLiteral("NXH")));
-    m_eip->setChecked(set.GetParameter(kEip).Field(0) == QLatin1String("Y"));
-    applyControlState(m_readerFrames);
+    if (wasRead(kIp)) {
+        const QStringList ip = set.GetParameter(kIp).Fields();
+        m_camName->setText(ip.value(0));
+        m_ip->setText(ip.value(1));
+        m_subnet->setText(ip.value(2));
+        m_gateway->setText(ip.value(3));
+    }
+    if (wasRead(kMac))
+        m_mac->setText(set.GetParameter(kMac).Field(0));
+    if (wasRead(kDomain))
+        m_domain->setText(set.GetParameter(kDomain).Field(0));
+    if (wasRead(kDhcp)) {
+        const bool dhcp = set.GetParameter(kDhcp).Field(0) == kYes;
+        m_useDhcp->setChecked(dhcp);
+        m_useStatic->setChecked(!dhcp);
+    }
+    if (wasRead(kTty)) {
+        const vm::link::Parameter& tty = set.GetParameter(kTty);
+        m_baudCam->setCurrentIndex(std::max(0, int(kBaudRates.indexOf(tty.Field(0)))));
+        m_parityCam->setCurrentIndex(indexOfWord(tty.Field(1), QStringLiteral("NOE")));
+        m_dataBitsCam->setCurrentIndex(indexOfWord(tty.Field(2), QStringLiteral("78")));
+        m_stopBitsCam->setCurrentIndex(indexOfWord(tty.Field(3), QStringLiteral("12")));
+        m_flowCam->setCurrentIndex(indexOfWord(tty.Field(4), QStringLiteral("NXH")));
+    }
+    if (wasRead(kEip))
+        m_eip->setChecked(set.GetParameter(kEip).Field(0) == kYes);
 }
 
 void dlgCommSetup::applyControlState(bool) {
-    for (QGroupBox* frame : {m_frameTcp, m_frameCamSerial, m_frameMisc}) {
+    for (QGroupBox* frame : {m_frameTcp, m_frameCamSerial, m_frameMisc})
         frame->setEnabled(m_readerFrames);
-        for (QWidget* w : frame->findChildren<QWidget*>())
-            w->setEnabled(m_readerFrames);
-    }
-    const int level = vm::app::firmwareLevel();
-    if (!(level == vm::link::level::None || level >= vm::link::level::FormatEditor))
-        m_eip->setEnabled(false);
     const bool ports = m_ports_->count() > 0;
     m_ports_->setEnabled(ports && !m_portLocked);
     for (QComboBox* c : {m_baud, m_parity, m_dataBits, m_stopBits, m_flow})
@@ -352,51 +369,58 @@ void dlgCommSetup::setField(const QString& parameter, int field, const QString& 
         p.SetField(field, value);
 }
 
-bool dlgCommSetup::refuse(const QString& text, const QString& title, QWidget* focus) {
-    QApplication::restoreOverrideCursor();
-    vm::app::showMessage(this, text, vm::app::PromptButtons::Ok, vm::app::PromptIcon::Critical, title);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    focus->setFocus(Qt::OtherFocusReason);
-    return false;
+vm::settings::Validation dlgCommSetup::validate() {
+    // Only what the operator changed is checked: an invalid value the reader holds stays.
+    if (!isConnected() || !m_readerFrames)
+        return {};
+    const vm::app::PromptIcon stop = vm::app::PromptIcon::Critical;
+    const QString nameError = QStringLiteral("Name Error");
+    auto held = [this](const QString& name, int field) {
+        return parameters().GetParameter(name).Field(field);
+    };
+    if (wasRead(kIp) && m_camName->text() != held(kIp, 0)) {
+        const QString error = cameraNameError(m_camName->text());
+        if (!error.isEmpty())
+            return {error, m_camName, nameError, stop};
+    }
+    if (wasRead(kDomain) && m_domain->text() != held(kDomain, 0) && !validDomain(m_domain->text()))
+        return {QStringLiteral("Domain name must have no spaces and start with a letter"), m_domain,
+                nameError, stop};
+    if (!wasRead(kIp))
+        return {};
+    for (const AddressField& a : addressFields())
+        if (a.box->text() != held(kIp, a.field) && !validAddress(a.box->text()))
+            return {QLatin1String(a.message), a.box, QStringLiteral("IP Error"), stop};
+    return {};
+}
+
+QList<dlgCommSetup::AddressField> dlgCommSetup::addressFields() const {
+    return {{m_ip, 1, "Invalid IP address!"},
+            {m_subnet, 2, "Invalid Subnet mask!"},
+            {m_gateway, 3, "Invalid Gateway address! (Use 0.0.0.0 to disable)"}};
 }
 
 bool dlgCommSetup::writeControls() {
-    // Everything is checked before a field is set, so that a refusal leaves the set as loaded.
-    vm::link::ParameterSet& set = parameters();
-    const QStringList ip = set.GetParameter(kIp).Fields();
-    const QString name = m_camName->text();
-    const QString domain = m_domain->text();
-    if (name != ip.value(0)) {
-        const QString error = cameraNameError(name);
-        if (!error.isEmpty())
-            return refuse(error, QStringLiteral("Name Error"), m_camName);
+    // Only what the reader answered goes back, and only where it differs.
+    if (!isConnected() || !m_readerFrames)
+        return true;
+    if (wasRead(kIp)) {
+        setField(kIp, 0, m_camName->text());
+        for (const AddressField& a : addressFields())
+            setField(kIp, a.field, a.box->text());
     }
-    if (domain != set.GetParameter(kDomain).Field(0) && !validDomain(domain))
-        return refuse(QStringLiteral("Domain name must have no spaces and start with a letter"),
-                      QStringLiteral("Name Error"), m_domain);
-    struct AddressField {
-        QLineEdit* box;
-        int field;
-        const char* message;
-    };
-    const AddressField addresses[] = {{m_ip, 1, "Invalid IP address!"},
-                                      {m_subnet, 2, "Invalid Subnet mask!"},
-                                      {m_gateway, 3, "Invalid Gateway address! (Use 0.0.0.0 to disable)"}};
-    for (const AddressField& a : addresses)
-        if (a.box->text() != ip.value(a.field) && !validAddress(a.box->text()))
-            return refuse(QLatin1String(a.message), QStringLiteral("IP Error"), a.box);
-    setField(kIp, 0, name);
-    setField(kDomain, 0, domain);
-    setField(kDhcp, 0, m_useDhcp->isChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
-    for (const AddressField& a : addresses)
-        setField(kIp, a.field, a.box->text());
-    if (m_eip->isEnabled())
-        setField(kEip, 0, m_eip->isChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
-    setField(kTty, 0, m_baudCam->currentText());
-    setField(kTty, 1, m_parityCam->currentText().left(1));
-    setField(kTty, 2, m_dataBitsCam->currentText().left(1));
-    setField(kTty, 3, m_stopBitsCam->currentText().left(1));
-    setField(kTty, 4, m_flowCam->currentText().left(1));
+    if (wasRead(kDomain))
+        setField(kDomain, 0, m_domain->text());
+    if (wasRead(kDhcp))
+        setField(kDhcp, 0, m_useDhcp->isChecked() ? kYes : kNo);
+    if (wasRead(kEip) && m_eip->isEnabled())
+        setField(kEip, 0, m_eip->isChecked() ? kYes : kNo);
+    if (wasRead(kTty)) {
+        setField(kTty, 0, m_baudCam->currentText());
+        int field = 1;
+        for (const QComboBox* list : {m_parityCam, m_dataBitsCam, m_stopBitsCam, m_flowCam})
+            setField(kTty, field++, list->currentText().left(1));
+    }
     return true;
 }
 
@@ -405,8 +429,16 @@ void dlgCommSetup::okPressed() {
     const bool reader = isConnected();
     bool configurationChanged = false;
     if (reader && m_readerFrames) {
-        if (!writeControls())
+        // Checked before anything is set or sent: a refusal leaves the set as loaded.
+        const vm::settings::Validation check = validate();
+        if (!check.passed()) {
+            QApplication::restoreOverrideCursor();
+            vm::app::showMessage(this, check.message, vm::app::PromptButtons::Ok, check.icon, check.title);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            check.focus->setFocus(Qt::OtherFocusReason);
             return;
+        }
+        writeControls();
         const vm::link::ParameterSet& set = parameters();
         for (const QString& name : {kIp, kDomain, kDhcp, kEip}) {
             const vm::link::Parameter* p = set.Find(name);
@@ -418,9 +450,9 @@ void dlgCommSetup::okPressed() {
     if (reader) {
         if (serial)
             connection()->SendCommand(QStringLiteral("OFFLINE"), kCommunicationMs);
-        // A failed send ends this step quietly; the operator sees the reader as it is.
-        QString error;
-        vm::app::ApplyParameters(connection()->Response(), parameters(), &error);
+        // A failed send ends this step quietly (reportsRefusals); the operator sees the reader
+        // as it is the next time.
+        apply();
     }
     for (const PortRow& r : m_ports) {
         if (!r.modified)

@@ -3,6 +3,8 @@
 #include "app/windowregistry.h"
 #include "settings/settingswindow.h"
 
+#include <QList>
+
 #include <vector>
 
 class QCheckBox;
@@ -44,21 +46,34 @@ private:
         bool modified = false;
     };
 
+    // An address box, the IP field it shows and the message when it is not an address.
+    struct AddressField {
+        QLineEdit* box;
+        int field;
+        const char* message;
+    };
+
     QStringList parametersToLoad() const override;
     void loadParameters() override;
     void refresh() override;
     void applyControlState(bool control) override;
     bool writeControls() override;
+    vm::settings::Validation validate() override;
+    // Control is read once, when the dialog opens: the reader's frames follow that.
     bool followsControl() const override { return false; }
+    bool inputsAllowed() const override { return m_readerFrames; }
+    // OK also stores this PC's port settings, and closes a dialog opened without control.
+    bool okAllowed() const override { return true; }
+    void okPressed() override;
+    // Errors while sending end the send without a message.
+    bool reportsRefusals() const override { return false; }
 
+    QList<AddressField> addressFields() const;
     void loadPorts();
     void portSelected(int index);
     void pcListChanged();
     void readerParityChanged(int index);
-    void edited();
-    bool refuse(const QString& text, const QString& title, QWidget* focus);
     void setField(const QString& parameter, int field, const QString& value);
-    void okPressed();
 
     std::unique_ptr<vm::link::Coordinator> m_coordinator;
     std::vector<PortRow> m_ports;
