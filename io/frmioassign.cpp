@@ -59,6 +59,19 @@ QString maskField(const QString& text) {
     return QStringLiteral("0x") + rest.left(20);
 }
 
+// Refills a list only when its entries change, so that a line the reader did not answer keeps
+// what it showed; a refilled list shows no entry until the reader's value selects one.
+void setEntries(QComboBox* list, const QStringList& entries) {
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i)
+        shown << list->itemText(i);
+    if (shown == entries)
+        return;
+    list->clear();
+    list->addItems(entries);
+    list->setCurrentIndex(-1);
+}
+
 } // namespace
 
 const QList<IOTag>& ioTags() {
@@ -258,6 +271,34 @@ void frmIOAssign::buildControls() {
     });
     layout->addLayout(grid);
     layout->addWidget(buttonBox());
+
+    // The window fills and writes them itself (a line's tag, criterion and PID depend on
+    // each other); declared so that a parameter the reader did not answer greys them.
+    for (int i = 0; i < kLineCount; ++i) {
+        const Line& line = m_lines[i];
+        const QString assignment = QStringLiteral("IOASSIGN ") + lineWord(i);
+        const int group = kLineGroups + 3 * i;
+        declareGroup(group, [this, i] { return criterionKnown(i); });
+        declareGroup(group + 1, [this, i] {
+            return criterionKnown(i) && !argumentCaptions(m_lines[i].type->currentIndex()).first.isEmpty();
+        });
+        declareGroup(group + 2, [this, i] {
+            return criterionKnown(i) && !argumentCaptions(m_lines[i].type->currentIndex()).second.isEmpty();
+        });
+        declare(line.tag, assignment);
+        declare(line.type, assignment).inGroup(group);
+        declare(line.arg1, assignment).inGroup(group + 1);
+        declare(line.arg2, assignment).inGroup(group + 2);
+        declare(line.polarity, QStringLiteral("SIGOUT ") + lineWord(i));
+        if (line.pid)
+            declare(line.pid, QStringLiteral("ASSIGNEX %1").arg(i));
+        // Unassigned until the reader says otherwise.
+        line.type->hide();
+        setType(i, 0);
+    }
+    declare(m_delay, QStringLiteral("TD"));
+    declare(m_latch, QStringLiteral("TBL"));
+    declare(m_inputPid, QStringLiteral("ASSIGNEX 2"));
 }
 
 bool frmIOAssign::isInputTag(int tagIndex) const {
@@ -273,25 +314,34 @@ void frmIOAssign::fillTagLists() {
     const int offered = offeredTagCount(vm::app::firmwareLevel());
     for (int i = 0; i < offered; ++i)
         entries << QLatin1String(ioTags()[i].word);
-    for (const Line& line : std::as_const(m_lines)) {
-        if (line.tag->count() == entries.size())
-            continue;
-        line.tag->clear();
-        line.tag->addItems(entries);
-    }
+    for (const Line& line : std::as_const(m_lines))
+        setEntries(line.tag, entries);
 }
 
 void frmIOAssign::fillPidLists() {
-    QStringList entries = {QStringLiteral("0")};
-    entries += m_storedPids;
-    for (QComboBox* list : {m_inputPid, m_lines[3].pid, m_lines[4].pid, m_lines[5].pid, m_lines[6].pid}) {
-        list->clear();
-        list->addItems(entries);
-    }
+    const QStringList entries = QStringList{QStringLiteral("0")} + m_storedPids;
+    for (QComboBox* list : {m_inputPid, m_lines[3].pid, m_lines[4].pid, m_lines[5].pid, m_lines[6].pid})
+        setEntries(list, entries);
+}
+
+QString frmIOAssign::tagOf(int line) const {
+    const int index = m_lines[line].tag->currentIndex();
+    return index > 0 ? m_lines[line].tag->itemText(index) : QString();
+}
+
+bool frmIOAssign::criterionKnown(int line) const {
+    const QString tag = tagOf(line);
+    return !tag.isEmpty() && (m_criteria.contains(tag) || m_chosenTags.contains(tag));
+}
+
+void frmIOAssign::edited() {
+    updateControlState();
+    markEdited();
 }
 
 void frmIOAssign::loadParameters() {
     m_criteria.clear();
+    m_chosenTags.clear();
     if (!isConnected())
         return;
     m_storedPids = vm::link::readStoredPids(connection()->Response());
@@ -317,29 +367,46 @@ void frmIOAssign::loadParameters() {
 void frmIOAssign::refresh() {
     fillTagLists();
     fillPidLists();
+    // What the reader did not answer keeps what it showed.
     auto field = [this](const QString& name) { return parameters().GetParameter(name).Field(0); };
-    m_delay->setText(field(QStringLiteral("TD")));
-    m_latch->setText(field(QStringLiteral("TBL")));
-    m_inputPid->setCurrentIndex(m_inputPid->findText(pidText(field(QStringLiteral("ASSIGNEX 2")))));
+    auto selectPid = [&](QComboBox* list, const QString& name) {
+        if (wasRead(name))
+            list->setCurrentIndex(list->findText(pidText(field(name))));
+    };
+    if (wasRead(QStringLiteral("TD")))
+        m_delay->setText(field(QStringLiteral("TD")));
+    if (wasRead(QStringLiteral("TBL")))
+        m_latch->setText(field(QStringLiteral("TBL")));
+    selectPid(m_inputPid, QStringLiteral("ASSIGNEX 2"));
     for (int i = 0; i < kLineCount; ++i) {
         Line& line = m_lines[i];
         if (line.pid)
-            line.pid->setCurrentIndex(
-                line.pid->findText(pidText(field(QStringLiteral("ASSIGNEX %1").arg(i)))));
-        line.polarity->setChecked(field(QStringLiteral("SIGOUT ") + lineWord(i)) == QLatin1String("H"));
-        const QString tag = dropEnds(field(QStringLiteral("IOASSIGN ") + lineWord(i)));
+            selectPid(line.pid, QStringLiteral("ASSIGNEX %1").arg(i));
+        const QString polarity = QStringLiteral("SIGOUT ") + lineWord(i);
+        if (wasRead(polarity))
+            line.polarity->setChecked(field(polarity) == QLatin1String("H"));
+        const QString assignment = QStringLiteral("IOASSIGN ") + lineWord(i);
+        if (!wasRead(assignment))
+            continue;
+        const QString tag = dropEnds(field(assignment));
         const int index = tag.isEmpty() ? 0 : std::max(0, line.tag->findText(tag));
         line.tag->setCurrentIndex(index);
         if (index == 0) {
             unassign(i);
-            line.polarity->setChecked(field(QStringLiteral("SIGOUT ") + lineWord(i)) == QLatin1String("H"));
+            continue;
+        }
+        line.type->show();
+        const auto known = m_criteria.constFind(tagOf(i));
+        if (known == m_criteria.constEnd()) {
+            // The reader did not answer for the tag's criterion: nothing of it is shown.
+            setType(i, 0);
+            line.type->setCurrentIndex(-1);
+            line.arg1->clear();
+            line.arg2->clear();
         } else {
-            const Criterion c = m_criteria.value(tag);
-            const int type = std::max(0, int(criterionTypes().indexOf(c.type)));
-            line.type->show();
-            setType(i, type);
-            line.arg1->setText(c.arg1);
-            line.arg2->setText(c.arg2);
+            setType(i, std::max(0, int(criterionTypes().indexOf(known->type))));
+            line.arg1->setText(known->arg1);
+            line.arg2->setText(known->arg2);
         }
         presentInput(i);
     }
@@ -355,10 +422,9 @@ void frmIOAssign::setType(int index, int type) {
     Line& line = m_lines[index];
     line.type->setCurrentIndex(type);
     const auto captions = argumentCaptions(type);
+    // An argument the type does not use is disabled (its line's enable group).
     line.arg1Label->setText(captions.first);
     line.arg2Label->setText(captions.second);
-    line.arg1->setEnabled(!captions.first.isEmpty());
-    line.arg2->setEnabled(!captions.second.isEmpty());
     line.arg1->setAccessibleName(lineWord(index) + QLatin1Char(' ') +
                                  (captions.first.isEmpty() ? QStringLiteral("argument 1") : captions.first));
     line.arg2->setAccessibleName(
@@ -423,18 +489,18 @@ void frmIOAssign::tagChosen(int index, int tagIndex) {
     if (index == kFirstGpioLine && tagIndex > 0 && externalLightingInUse()) {
         message(this, vm::res::Str(20034));
         unassign(index);
-        markEdited();
+        edited();
         return;
     }
     if (isInputTag(tagIndex) && index < kFirstGpioLine) {
         message(this, vm::res::Str(20035));
         unassign(index);
-        markEdited();
+        edited();
         return;
     }
     if (tagIndex == 0) {
         unassign(index);
-        markEdited();
+        edited();
         return;
     }
     // A tag lives on one line only.
@@ -443,6 +509,8 @@ void frmIOAssign::tagChosen(int index, int tagIndex) {
             unassign(other);
 
     const QString tag = line.tag->itemText(tagIndex);
+    // The line's criterion is now the defaults below, whatever the reader held for the tag.
+    m_chosenTags.insert(tag);
     line.type->show();
     line.polarity->show();
     if (isInputTag(tagIndex)) {
@@ -463,7 +531,7 @@ void frmIOAssign::tagChosen(int index, int tagIndex) {
         line.arg2->clear();
     }
     presentInput(index);
-    markEdited();
+    edited();
 }
 
 void frmIOAssign::typeChosen(int index, int type) {
@@ -486,7 +554,7 @@ void frmIOAssign::typeChosen(int index, int type) {
     } else {
         setType(index, type);
     }
-    markEdited();
+    edited();
 }
 
 void frmIOAssign::argumentLeft(int index, int which) {
@@ -537,68 +605,48 @@ void frmIOAssign::argumentLeft(int index, int which) {
     markEdited();
 }
 
-void frmIOAssign::writeIfChanged(const QString& parameter, const QStringList& fields,
-                                 const QStringList& held) {
-    vm::link::Parameter& p = parameters().GetParameter(parameter);
-    if (p.Loaded() && held == fields)
-        return;
-    for (int i = 0; i < fields.size(); ++i)
-        p.SetField(i, fields[i]);
-}
-
 bool frmIOAssign::writeControls() {
-    auto held = [this](const QString& name, int count) {
-        QStringList fields;
-        const vm::link::Parameter& p = parameters().GetParameter(name);
-        for (int i = 0; i < count; ++i)
-            fields << p.Field(i);
-        return fields;
+    // Every line goes as the window shows it, so that the reader's lines are exactly these (the
+    // reader would keep a tag on two lines). What the reader did not answer is left alone.
+    auto write = [this](const QString& name, const QString& value) {
+        if (wasRead(name))
+            parameters().GetParameter(name).SetField(0, value);
     };
-    auto pidHeld = [&](const QString& name) { return QStringList{pidText(held(name, 1).value(0))}; };
-
-    writeIfChanged(QStringLiteral("ASSIGNEX 2"), {m_inputPid->currentText()},
-                   pidHeld(QStringLiteral("ASSIGNEX 2")));
-    writeIfChanged(QStringLiteral("TD"), {m_delay->text()}, held(QStringLiteral("TD"), 1));
-    writeIfChanged(QStringLiteral("TBL"), {m_latch->text()}, held(QStringLiteral("TBL"), 1));
+    write(QStringLiteral("ASSIGNEX 2"), m_inputPid->currentText());
+    write(QStringLiteral("TD"), m_delay->text());
+    write(QStringLiteral("TBL"), m_latch->text());
     for (int i = 0; i < kLineCount; ++i) {
         const Line& line = m_lines[i];
-        const int tagIndex = line.tag->currentIndex();
-        if (tagIndex > 0) {
-            const QString tag = line.tag->itemText(tagIndex);
+        const QString tag = tagOf(i);
+        if (criterionKnown(i)) {
             const QString type = line.type->currentText();
             QString a1, a2;
-            if (type == QLatin1String("MASK"))
+            if (type == QLatin1String("MASK")) {
                 a1 = maskField(line.arg1->text());
-            else if (type != QLatin1String("BOOL")) {
+            } else if (type != QLatin1String("BOOL")) {
                 a1 = line.arg1->text();
                 a2 = line.arg2->text();
             }
-            const QString name = QStringLiteral("SET_CRITERIA ") + tag;
-            const Criterion c = m_criteria.value(tag);
-            if (!(c.type == type && c.arg1 == a1 && c.arg2 == a2) ||
-                !parameters().GetParameter(name).Loaded()) {
-                vm::link::Parameter& p = parameters().GetParameter(name);
-                p.SetField(0, type);
-                p.SetField(1, vm::link::quoteField(a1));
-                p.SetField(2, vm::link::quoteField(a2));
-                // What goes to the reader is what a later Apply compares with.
-                m_criteria.insert(tag, {type, a1, a2});
-            }
+            vm::link::Parameter& p = parameters().GetParameter(QStringLiteral("SET_CRITERIA ") + tag);
+            p.SetField(0, type);
+            p.SetField(1, vm::link::quoteField(a1));
+            p.SetField(2, vm::link::quoteField(a2));
         }
         if (line.pid)
-            writeIfChanged(QStringLiteral("ASSIGNEX %1").arg(i), {line.pid->currentText()},
-                           pidHeld(QStringLiteral("ASSIGNEX %1").arg(i)));
-        writeIfChanged(QStringLiteral("SIGOUT ") + lineWord(i),
-                       {line.polarity->isChecked() ? QStringLiteral("H") : QStringLiteral("L")},
-                       held(QStringLiteral("SIGOUT ") + lineWord(i), 1));
-        const QString heldTag = dropEnds(held(QStringLiteral("IOASSIGN ") + lineWord(i), 1).value(0));
-        const QString tag = tagIndex > 0 ? line.tag->itemText(tagIndex) : QString();
-        if (heldTag != tag || !parameters().GetParameter(QStringLiteral("IOASSIGN ") + lineWord(i)).Loaded())
-            parameters()
-                .GetParameter(QStringLiteral("IOASSIGN ") + lineWord(i))
-                .SetField(0, tag.isEmpty() ? QStringLiteral("CLEAR") : tag);
+            write(QStringLiteral("ASSIGNEX %1").arg(i), line.pid->currentText());
+        write(QStringLiteral("SIGOUT ") + lineWord(i),
+              line.polarity->isChecked() ? QStringLiteral("H") : QStringLiteral("L"));
+        write(QStringLiteral("IOASSIGN ") + lineWord(i), tag.isEmpty() ? QStringLiteral("CLEAR") : tag);
     }
     return true;
+}
+
+QStringList frmIOAssign::writtenWithoutReading() const {
+    // A tag the operator put on a line goes with the whole criterion the window shows.
+    QStringList names;
+    for (const QString& tag : m_chosenTags)
+        names << QStringLiteral("SET_CRITERIA ") + tag;
+    return names;
 }
 
 QString frmIOAssign::frameCaption(int line) const {

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 
 class QCheckBox;
 class QComboBox;
@@ -30,8 +31,9 @@ QPair<QString, QString> argumentCaptions(int type);
 
 // The IO assignment dialog: what drives each of the reader's seven lines (a tag, the
 // criterion that makes it true, the polarity) and what the input line does (trigger
-// delay, latch, the PID it selects). It writes every line on Apply and sends what
-// changed; it also shows each line's live state as the reader reports it.
+// delay, latch, the PID it selects). Apply sends every line as the window shows it, so
+// that the reader's lines are exactly these; it also shows each line's live state as the
+// reader reports it.
 class frmIOAssign final : public vm::settings::SettingsWindow {
     Q_OBJECT
     // Read by the application mode window before it gives GPIO 1 to external lights.
@@ -72,12 +74,18 @@ private:
         QString arg2;
     };
 
+    // Enable groups, three per line from here: its criterion (known for the tag it carries)
+    // and each of its two arguments (the criterion's type uses it).
+    static constexpr int kLineGroups = 10;
+
     void loadParameters() override;
     void refresh() override;
     bool writeControls() override;
+    QStringList writtenWithoutReading() const override;
+    // The dialog neither follows programming control nor greys its lines without it.
     bool followsControl() const override { return false; }
+    bool inputsAllowed() const override { return true; }
     bool reportsRefusals() const override { return false; }
-    void applyControlState(bool) override {}
 
     void buildControls();
     void fillTagLists();
@@ -90,9 +98,13 @@ private:
     void presentInput(int line);
     bool externalLightingInUse();
     bool isInputTag(int tagIndex) const;
+    // The tag a line carries ("" for none), and whether the window knows its criterion: read
+    // from the reader, or set by the operator choosing the tag.
+    QString tagOf(int line) const;
+    bool criterionKnown(int line) const;
     void lineStateChanged(const QString& line, bool active, bool high);
-    // Sets a field when the window's value differs from what the reader holds.
-    void writeIfChanged(const QString& parameter, const QStringList& fields, const QStringList& held);
+    // The operator changed something: the enable groups follow, OK and Apply come on.
+    void edited();
 
     QList<Line> m_lines;
     QLineEdit* m_delay = nullptr;
@@ -100,6 +112,7 @@ private:
     QComboBox* m_inputPid = nullptr;
     QLabel* m_inputState = nullptr;
     QHash<QString, Criterion> m_criteria; // by tag word, as the reader holds them
+    QSet<QString> m_chosenTags;           // tags the operator put on a line since the load
     QStringList m_storedPids;
 };
 

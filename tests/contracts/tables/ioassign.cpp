@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 namespace vm::contracts {
@@ -436,6 +437,103 @@ void checkArguments(Stage& stage) {
     stage.close();
 }
 
+// The parameters of the writes among these lines (a reader's keyword and, but for the input's
+// delay and latch, the word after it), sorted.
+QStringList writtenNames(Stage& stage, const QStringList& lines) {
+    QStringList names;
+    for (const QString& line : lines) {
+        if (stage.isQuery(line))
+            continue;
+        const QStringList words = line.split(QLatin1Char(' '));
+        const bool single = words[0] == QLatin1String("TD") || words[0] == QLatin1String("TBL");
+        names << (single ? words[0] : words.mid(0, 2).join(QLatin1Char(' ')));
+    }
+    names.sort();
+    return names;
+}
+
+// The lines received that write this parameter.
+QStringList writesOf(const testing::Received& received, const QString& parameter) {
+    return received.lines().filter(
+        QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(parameter) + QLatin1Char(' ')));
+}
+
+// Apply sends every line as the window shows it: a line the reader changed behind the window
+// is put back, so that a tag is on one line of the reader as it is in the window. What the
+// reader did not answer is greyed, named and left alone, without a word at Apply.
+void checkWholeApply(Stage& stage) {
+    restart(stage, QStringLiteral("3.0.2.1"));
+    stage.send(QStringLiteral("IOASSIGN GPIO_OUT3 PASS"));
+    stage.send(QStringLiteral("SET_CRITERIA PASS MAX_MIN 10 -10"));
+    stage.open(kWindow);
+    // Another station puts PASS on a second line; the reader keeps it on both.
+    stage.send(QStringLiteral("IOASSIGN OPTO_OUT1 PASS"));
+    QTest::mouseClick(polarity(stage, 4), Qt::LeftButton, {}, QPoint(5, 5));
+    QStringList expected = {"ASSIGNEX 2", "TD", "TBL", "SET_CRITERIA PASS"};
+    for (int i = 0; i < 7; ++i) {
+        expected << QStringLiteral("IOASSIGN ") + kLines[i] << QStringLiteral("SIGOUT ") + kLines[i];
+        if (i >= 3)
+            expected << QStringLiteral("ASSIGNEX %1").arg(i);
+    }
+    expected.sort();
+    {
+        testing::Received received(stage.reader());
+        stage.apply();
+        QTRY_COMPARE(stage.fields(QStringLiteral("IOASSIGN OPTO_OUT1")), QStringList({q("")}));
+        QCOMPARE(writtenNames(stage, received.lines()), expected);
+    }
+    QCOMPARE(stage.fields(QStringLiteral("IOASSIGN GPIO_OUT3")), QStringList({q("PASS")}));
+    QCOMPARE(stage.fields(QStringLiteral("SET_CRITERIA PASS")),
+             QStringList({q("MAX_MIN"), q("10"), q("-10")}));
+    stage.close();
+
+    // The first line's assignment and PASS's criterion not answered.
+    stage.send(QStringLiteral("IOASSIGN OPTO_OUT1 DV"));
+    auto marked = [&](const QString& name) {
+        return stage.control(name)->property(settings::SettingsWindow::kNotReadProperty).toBool();
+    };
+    for (const char* keyword : {"IOASSIGN", "SET_CRITERIA"}) {
+        stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QLatin1String(keyword));
+        stage.open(kWindow);
+        auto* note = find<QLabel>(stage, QStringLiteral("NotReadNote"));
+        QVERIFY(note && note->isVisibleTo(stage.window()));
+        testing::Received received(stage.reader());
+        if (QByteArray(keyword) == "IOASSIGN") {
+            QVERIFY2(note->text().contains(QStringLiteral("IOASSIGN OPTO_OUT1")), qPrintable(note->text()));
+            QCOMPARE(tag(stage, 0)->currentIndex(), -1);
+            QVERIFY(!tag(stage, 0)->isEnabled() && marked(QStringLiteral("TagNameCombo(0)")));
+            QVERIFY(polarity(stage, 0)->isEnabled() && tag(stage, 1)->isEnabled());
+            QTest::mouseClick(polarity(stage, 4), Qt::LeftButton, {}, QPoint(5, 5));
+            stage.apply();
+            QTRY_VERIFY(received.lines().contains(QStringLiteral("IOASSIGN GPIO_OUT4 CLEAR")));
+            QCOMPARE(writesOf(received, QStringLiteral("IOASSIGN OPTO_OUT1")), QStringList());
+            QCOMPARE(stage.fields(QStringLiteral("IOASSIGN OPTO_OUT1")), QStringList({q("DV")}));
+        } else {
+            QVERIFY2(note->text().contains(QStringLiteral("SET_CRITERIA PASS")), qPrintable(note->text()));
+            // GPIO_OUT3 shows its tag; of the criterion nothing, greyed.
+            QCOMPARE(tag(stage, 5)->currentText(), QStringLiteral("PASS"));
+            QVERIFY(shown(stage, QStringLiteral("TypeCombo(5)")));
+            QCOMPARE(type(stage, 5)->currentIndex(), -1);
+            QVERIFY(!type(stage, 5)->isEnabled() && !argument(stage, 5, 1)->isEnabled());
+            QVERIFY(tag(stage, 5)->isEnabled());
+            QTest::mouseClick(polarity(stage, 4), Qt::LeftButton, {}, QPoint(5, 5));
+            stage.apply();
+            QTRY_VERIFY(received.lines().contains(QStringLiteral("IOASSIGN GPIO_OUT3 PASS")));
+            QCOMPARE(writesOf(received, QStringLiteral("SET_CRITERIA PASS")), QStringList());
+            QCOMPARE(stage.fields(QStringLiteral("SET_CRITERIA PASS")),
+                     QStringList({q("MAX_MIN"), q("10"), q("-10")}));
+            // Chosen again, the tag takes its defaults and goes with them.
+            testing::choose(tag(stage, 5), QStringLiteral("PASS"));
+            QVERIFY(type(stage, 5)->isEnabled());
+            QCOMPARE(type(stage, 5)->currentText(), QStringLiteral("BOOL"));
+            stage.apply();
+            QTRY_COMPARE(stage.fields(QStringLiteral("SET_CRITERIA PASS")),
+                         QStringList({q("BOOL"), q(""), q("")}));
+        }
+        stage.close();
+    }
+}
+
 // Each line as the reader drives it: READY (on while the reader waits for a trigger) given
 // to one line at a time, at both polarities; the others stay off.
 void checkLineStates(Stage& stage) {
@@ -651,8 +749,8 @@ WindowContract ioAssignContract() {
                       {{"CLEAR", "0"}, {"9", "9"}, {"2", "2"}, {"CLEAR", "0"}});
 
     w.checks = [](Stage& stage) {
-        for (auto check :
-             {checkTexts, checkTypeMessages, checkTagRules, checkArguments, checkLineStates, checkInputs}) {
+        for (auto check : {checkTexts, checkTypeMessages, checkTagRules, checkArguments, checkWholeApply,
+                           checkLineStates, checkInputs}) {
             check(stage);
             if (QTest::currentTestFailed())
                 return;
