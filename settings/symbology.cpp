@@ -8,12 +8,12 @@
 #include "link/record.h"
 #include "link/vocabulary.h"
 #include "resources/strings.h"
+#include "settings/controls.h"
 #include "verification/dlgaimdpmcompliance.h"
 #include "verification/dlgcalibrate.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,6 +24,8 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vm::settings {
 
@@ -80,6 +82,20 @@ constexpr DpmRow kDpmRowNames[] = {
 const QStringList kLightKeywords = {"OFF", "90",    "D",     "45Q",   "30T_NS", "30T_EW",
                                     "30Q", "30S_N", "30S_E", "30S_S", "30S_W"};
 
+const QString kNumDm = QStringLiteral("NUMDM");
+const QString kNumBc = QStringLiteral("NUMBC");
+const QString kBarcodeEnable = QStringLiteral("BARCODE ENABLE");
+const QString kVerify = QStringLiteral("VERIFY");
+const QString kVerStatus = QStringLiteral("VERSTATUS");
+const QString kChannels = QStringLiteral("XLIGHTCHANNELS");
+const QString kLight = QStringLiteral("LIGHT_CTL");
+const QString kWavelength = QStringLiteral("WAVELENGTH");
+const QString kIllum = QStringLiteral("ILLUM");
+
+// Grade classes of the grade buttons, better ones larger.
+enum class GradeClass { Poor = 1, Fair = 2, Good = 3 };
+using GradeRow = std::array<GradeClass, 5>;
+
 QColor classColour(GradeClass c) {
     switch (c) {
     case GradeClass::Good:
@@ -91,24 +107,9 @@ QColor classColour(GradeClass c) {
     }
 }
 
-QString unquote(QString text) {
-    if (text.size() >= 2 && text.startsWith(QLatin1Char('"')) && text.endsWith(QLatin1Char('"')))
-        text = text.mid(1, text.size() - 2);
-    return text;
-}
-
-QString verenable(int row) {
-    return QStringLiteral("VERENABLE ") + QLatin1String(kDpmRowNames[row].keyword);
-}
-
-quint32 hexMask(QString text) {
-    text.remove(QStringLiteral("0x"), Qt::CaseInsensitive);
-    return text.trimmed().toUInt(nullptr, 16);
-}
-
-} // namespace
-
-QString gradeRange(const std::array<GradeClass, 5>& row) {
+// A row's range ("B C": worst Good grade, worst Fair grade) from the classes of its five
+// buttons A to F, and back.
+QString gradeRange(const GradeRow& row) {
     static const char letters[] = "ABCD";
     int good = 0, fair = 0;
     for (int i = 1; i <= 3; ++i) {
@@ -121,21 +122,21 @@ QString gradeRange(const std::array<GradeClass, 5>& row) {
     return QString(QLatin1Char(letters[good])) + QLatin1Char(' ') + QLatin1Char(letters[fair]);
 }
 
-std::array<GradeClass, 5> gradeClasses(const QString& range) {
+GradeRow gradeClasses(const QString& range) {
     const QStringList parts = range.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     auto index = [](const QString& letter) {
         const int i = QStringLiteral("ABCD").indexOf(letter.trimmed().toUpper());
         return i < 0 ? 0 : i;
     };
     const int good = index(parts.value(0)), fair = std::max(good, index(parts.value(1)));
-    std::array<GradeClass, 5> row{GradeClass::Good, GradeClass::Poor, GradeClass::Poor, GradeClass::Poor,
-                                  GradeClass::Poor};
+    GradeRow row{GradeClass::Good, GradeClass::Poor, GradeClass::Poor, GradeClass::Poor, GradeClass::Poor};
     for (int i = 1; i <= 3; ++i)
         row[size_t(i)] = i <= good ? GradeClass::Good : i <= fair ? GradeClass::Fair : GradeClass::Poor;
     return row;
 }
 
-GradeClass nextGradeClass(const std::array<GradeClass, 5>& row, int index) {
+// The class a B, C or D button (index 1 to 3) takes when clicked, kept between its neighbours.
+GradeClass nextGradeClass(const GradeRow& row, int index) {
     if (index <= 0)
         return GradeClass::Good;
     if (index >= 4)
@@ -147,41 +148,36 @@ GradeClass nextGradeClass(const std::array<GradeClass, 5>& row, int index) {
     return GradeClass(next < worse || next > better ? better : next);
 }
 
-QString barcodeSummary(quint32 mask) {
-    static const char* names[] = {"128",      "Code 39 ", "Code 93 ", "Code 2 of 5 ",
-                                  "Codabar ", "UPC EN8 ", "UPC E ",   "UPS Supplemental ",
-                                  "PDF417 ",  "BC412 ",   "Postnet ", "Pharma "};
-    QString name;
-    int count = 0;
-    for (int bit = 0; bit < 12; ++bit)
-        if (mask & (1u << bit)) {
-            name = QLatin1String(names[bit]);
-            ++count;
-        }
-    return count > 1 ? QStringLiteral("MULTIPLE") : name;
+QString verenable(int row) {
+    return QStringLiteral("VERENABLE ") + QLatin1String(kDpmRowNames[row].keyword);
 }
 
-QString barcodeSummary(vm::link::Connection& connection) {
-    vm::link::ParameterSet set;
-    set.Load(connection.Response(), QStringLiteral("BARCODE ENABLE"));
-    return barcodeSummary(hexMask(set.GetParameter(QStringLiteral("BARCODE ENABLE")).Field(0)));
+// The parameter of a grade row (0 the global range, 1 to 10 the DPM rows) and the field of
+// its worst Good grade; the worst Fair grade is the next field.
+QString rowParameter(int row) {
+    return row == 0 ? kVerStatus : verenable(row - 1);
 }
+int rowField(int row) {
+    return row == 0 ? 0 : 1;
+}
+
+QString aliasName(int channel) {
+    return QStringLiteral("XLIGHTCHANNEL_%1_ALIASNAME").arg(channel);
+}
+
+quint32 hexMask(QString text) {
+    text.remove(QStringLiteral("0x"), Qt::CaseInsensitive);
+    return text.trimmed().toUInt(nullptr, 16);
+}
+
+} // namespace
 
 Symbology::Symbology(QWidget* parent)
     : SettingsWindow(QLatin1String(WindowName), Mode::OkApply, parent, ConnectionKind::Reader) {
     setWindowTitle(QStringLiteral("(no camera) - Symbology / Verification"));
-    for (auto& row : m_grades)
-        row = gradeClasses(QStringLiteral("B C"));
     m_update.setSingleShot(true);
     m_update.setInterval(kUncalibratedReloadMs);
     connect(&m_update, &QTimer::timeout, this, &Symbology::reload);
-    confirmAimDpm = [this](bool hide, QString* light) {
-        vm::verification::dlgAIMDPMCompliance dialog(this);
-        dialog.HideLightFrame(hide);
-        dialog.exec();
-        *light = dialog.chosenLight();
-        return dialog.confirmed();
-    };
     runCalibration = [this] {
         vm::verification::dlgCalibrate dialog(this);
         if (dialog.hasControl())
@@ -202,50 +198,45 @@ void Symbology::buildControls() {
     auto* symbols = new QGroupBox(vm::res::Str(20160), this);
     symbols->setObjectName(QStringLiteral("frmBarcodes"));
     auto* symbolsLayout = new QVBoxLayout(symbols);
-    m_enableMatrix = new QCheckBox(vm::res::Str(20161), symbols);
-    m_enableMatrix->setObjectName(QStringLiteral("EnableMatrix"));
-    m_enableBarcodes = new QCheckBox(vm::res::Str(20162), symbols);
-    m_enableBarcodes->setObjectName(QStringLiteral("EnableBarcodes"));
+    auto* matrix = new QCheckBox(vm::res::Str(20161), symbols);
+    matrix->setObjectName(QStringLiteral("EnableMatrix"));
+    auto* barcodes = new QCheckBox(vm::res::Str(20162), symbols);
+    barcodes->setObjectName(QStringLiteral("EnableBarcodes"));
     m_barcodes = new QListWidget(symbols);
     m_barcodes->setObjectName(QStringLiteral("Barcodes"));
     m_barcodes->setAccessibleName(vm::res::Str(20163));
-    symbolsLayout->addWidget(m_enableMatrix);
-    symbolsLayout->addWidget(m_enableBarcodes);
+    symbolsLayout->addWidget(matrix);
+    symbolsLayout->addWidget(barcodes);
     symbolsLayout->addWidget(m_barcodes);
     layout->addWidget(symbols, 0, 0, 3, 1);
-
-    connect(m_enableMatrix, &QCheckBox::toggled, this, [this](bool on) {
-        if (updating())
-            return;
-        m_matrixEnable = on ? 1 : 0;
-        changed();
-    });
-    connect(m_enableBarcodes, &QCheckBox::toggled, this, [this](bool on) {
-        if (updating())
-            return;
-        m_barcodeEnable = on ? 1 : 0;
-        changed();
-    });
+    bindCheck(matrix, kNumDm, 0, QStringLiteral("1"), QStringLiteral("0"));
+    bindCheck(barcodes, kNumBc, 0, QStringLiteral("1"), QStringLiteral("0"));
+    declare(m_barcodes, kBarcodeEnable);
     connect(m_barcodes, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         if (updating())
             return;
         const quint32 bit = 1u << m_barcodes->row(item);
-        m_mask = item->checkState() == Qt::Checked ? (m_mask | bit) : (m_mask & ~bit);
+        const quint32 mask = hexMask(text(kBarcodeEnable, 0));
+        put(kBarcodeEnable, 0,
+            QStringLiteral("0x") +
+                QString::number(item->checkState() == Qt::Checked ? (mask | bit) : (mask & ~bit), 16)
+                    .toUpper());
         changed();
     });
 
     m_verificationFrame = new QGroupBox(vm::res::Str(20164), this);
     m_verificationFrame->setObjectName(QStringLiteral("frmVerification"));
     auto* verificationLayout = new QVBoxLayout(m_verificationFrame);
-    m_verificationGroup = new QButtonGroup(this);
+    auto* standards = new QButtonGroup(this);
     for (int i = 0; i < int(m_verification.size()); ++i) {
         m_verification[size_t(i)] =
             new QRadioButton(QLatin1String(kStandards[i].caption), m_verificationFrame);
         m_verification[size_t(i)]->setObjectName(QStringLiteral("Verification%1").arg(i));
-        m_verificationGroup->addButton(m_verification[size_t(i)], i);
+        standards->addButton(m_verification[size_t(i)], i);
         verificationLayout->addWidget(m_verification[size_t(i)]);
+        declare(m_verification[size_t(i)], kVerify);
     }
-    connect(m_verificationGroup, &QButtonGroup::idClicked, this, &Symbology::standardChosen);
+    connect(standards, &QButtonGroup::idClicked, this, &Symbology::standardChosen);
     layout->addWidget(m_verificationFrame, 0, 1);
 
     m_qualityFrame = new QGroupBox(vm::res::Str(20165), this);
@@ -280,90 +271,18 @@ void Symbology::buildControls() {
         auto* check = new QCheckBox(QLatin1String(kDpmRowNames[r - 1].caption), m_dpmFrame);
         check->setObjectName(QStringLiteral("VerenableCheck%1").arg(r - 1));
         m_verenable[size_t(r - 1)] = check;
-        connect(check, &QCheckBox::toggled, this, [this] {
-            if (!updating())
-                changed();
+        declare(check, verenable(r - 1));
+        connect(check, &QCheckBox::toggled, this, [this, r](bool on) {
+            if (updating())
+                return;
+            put(verenable(r - 1), 0, on ? QStringLiteral("Y") : QStringLiteral("N"));
+            changed();
         });
         dpmLayout->addWidget(buildGradeRow(m_dpmFrame, r, check));
     }
     layout->addWidget(m_dpmFrame, 0, 2, 3, 1);
 
-    // The three light frames: one shows, by the reader's external channel count.
-    m_light0Frame = new QGroupBox(vm::res::Str(20167), this);
-    m_light0Frame->setObjectName(QStringLiteral("XLight0Frame"));
-    auto* light0 = new QGridLayout(m_light0Frame);
-    m_alias0 = new QLineEdit(m_light0Frame);
-    m_alias0->setObjectName(QStringLiteral("AliasName0"));
-    m_wavelength0 = new QLineEdit(m_light0Frame);
-    m_wavelength0->setObjectName(QStringLiteral("Wavelength0"));
-    light0->addWidget(labelFor(m_alias0, vm::res::Str(20168), m_light0Frame), 0, 0);
-    light0->addWidget(m_alias0, 0, 1);
-    light0->addWidget(labelFor(m_wavelength0, vm::res::Str(20169), m_light0Frame), 1, 0);
-    light0->addWidget(m_wavelength0, 1, 1);
-
-    m_light1Frame = new QGroupBox(vm::res::Str(20167), this);
-    m_light1Frame->setObjectName(QStringLiteral("XLight1Frame"));
-    auto* light1 = new QGridLayout(m_light1Frame);
-    m_light1[0] = new QRadioButton(QStringLiteral("OFF"), m_light1Frame);
-    m_light1[1] = new QRadioButton(QStringLiteral("ON"), m_light1Frame);
-    for (int i = 0; i < 2; ++i) {
-        m_light1[size_t(i)]->setObjectName(QStringLiteral("Light1Option%1").arg(i));
-        light1->addWidget(m_light1[size_t(i)], 0, i);
-        connect(m_light1[size_t(i)], &QRadioButton::toggled, this, [this](bool on) {
-            if (on && !updating())
-                changed();
-        });
-    }
-    m_alias1 = new QLineEdit(m_light1Frame);
-    m_alias1->setObjectName(QStringLiteral("AliasName1"));
-    m_wavelength1 = new QLineEdit(m_light1Frame);
-    m_wavelength1->setObjectName(QStringLiteral("Wavelength1"));
-    light1->addWidget(labelFor(m_alias1, vm::res::Str(20170), m_light1Frame), 1, 0);
-    light1->addWidget(m_alias1, 1, 1);
-    light1->addWidget(labelFor(m_wavelength1, vm::res::Str(20171), m_light1Frame), 2, 0);
-    light1->addWidget(m_wavelength1, 2, 1);
-
-    m_light10Frame = new QGroupBox(vm::res::Str(20167), this);
-    m_light10Frame->setObjectName(QStringLiteral("XLight10Frame"));
-    auto* light10 = new QGridLayout(m_light10Frame);
-    for (int i = 0; i < int(m_light10.size()); ++i) {
-        // The dome light's option has no caption; its name stays for screen readers.
-        m_light10[size_t(i)] = new QRadioButton(i == 2 ? QString() : kLightKeywords[i], m_light10Frame);
-        m_light10[size_t(i)]->setObjectName(QStringLiteral("Light10Option%1").arg(i));
-        m_light10[size_t(i)]->setAccessibleName(kLightKeywords[i]);
-        light10->addWidget(m_light10[size_t(i)], i / 4, i % 4);
-        connect(m_light10[size_t(i)], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (!on || updating())
-                return;
-            m_lightIndex = i;
-            changed();
-        });
-    }
-
-    for (QLineEdit* box : {m_wavelength0, m_wavelength1}) {
-        box->setMaxLength(4);
-        box->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), box));
-        connect(box, &QLineEdit::editingFinished, this, [this, box] { wavelengthLeft(box); });
-    }
-    for (QLineEdit* box : {m_alias0, m_alias1}) {
-        box->setMaxLength(9);
-        box->setValidator(
-            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[A-Za-z0-9]*")), box));
-        connect(box, &QLineEdit::textEdited, box, [box](const QString& text) {
-            if (text != text.toUpper()) {
-                const int at = box->cursorPosition();
-                box->setText(text.toUpper());
-                box->setCursorPosition(at);
-            }
-        });
-        connect(box, &QLineEdit::editingFinished, this,
-                [this, box] { aliasLeft(box, box == m_alias0 ? 0 : 1); });
-    }
-    auto* lights = new QVBoxLayout;
-    lights->addWidget(m_light0Frame);
-    lights->addWidget(m_light1Frame);
-    lights->addWidget(m_light10Frame);
-    layout->addLayout(lights, 2, 1);
+    buildLights(layout);
 
     auto* bottom = new QHBoxLayout;
     m_calibrate = new QPushButton(vm::res::Str(20172), this);
@@ -379,11 +298,110 @@ void Symbology::buildControls() {
     layout->addLayout(bottom, 3, 0, 1, 3);
     setButtonNames(QStringLiteral("OK"), QStringLiteral("Cancel"), QStringLiteral("Apply"));
 
+    m_dpmFrame->hide();
+    m_qualityFrame->hide();
+}
+
+// The three light frames: one shows, by the reader's external channel count.
+void Symbology::buildLights(QGridLayout* layout) {
+    std::array<QLineEdit*, 2> alias{}, wavelength{};
+    std::array<QLabel*, 2> aliasLabel{}, wavelengthLabel{};
+    auto boxes = [&](int channel, QGroupBox* frame, QGridLayout* grid, int row) {
+        alias[size_t(channel)] = namedBox(channel == 0 ? "AliasName0" : "AliasName1", frame);
+        wavelength[size_t(channel)] = namedBox(channel == 0 ? "Wavelength0" : "Wavelength1", frame);
+        aliasLabel[size_t(channel)] =
+            labelFor(alias[size_t(channel)], vm::res::Str(channel == 0 ? 20168 : 20170), frame);
+        grid->addWidget(aliasLabel[size_t(channel)], row, 0);
+        grid->addWidget(alias[size_t(channel)], row, 1);
+        wavelengthLabel[size_t(channel)] =
+            labelFor(wavelength[size_t(channel)], vm::res::Str(channel == 0 ? 20169 : 20171), frame);
+        grid->addWidget(wavelengthLabel[size_t(channel)], row + 1, 0);
+        grid->addWidget(wavelength[size_t(channel)], row + 1, 1);
+    };
+    m_light0Frame = new QGroupBox(vm::res::Str(20167), this);
+    m_light0Frame->setObjectName(QStringLiteral("XLight0Frame"));
+    boxes(0, m_light0Frame, new QGridLayout(m_light0Frame), 0);
+
+    m_light1Frame = new QGroupBox(vm::res::Str(20167), this);
+    m_light1Frame->setObjectName(QStringLiteral("XLight1Frame"));
+    auto* light1 = new QGridLayout(m_light1Frame);
+    for (int i = 0; i < 2; ++i) {
+        m_light1[size_t(i)] =
+            new QRadioButton(i == 0 ? QStringLiteral("OFF") : QStringLiteral("ON"), m_light1Frame);
+        m_light1[size_t(i)]->setObjectName(QStringLiteral("Light1Option%1").arg(i));
+        light1->addWidget(m_light1[size_t(i)], 0, i);
+    }
+    boxes(1, m_light1Frame, light1, 1);
+
+    m_light10Frame = new QGroupBox(vm::res::Str(20167), this);
+    m_light10Frame->setObjectName(QStringLiteral("XLight10Frame"));
+    auto* light10 = new QGridLayout(m_light10Frame);
+    for (int i = 0; i < int(m_light10.size()); ++i) {
+        // The dome light's option has no caption; its name stays for screen readers.
+        m_light10[size_t(i)] = new QRadioButton(i == 2 ? QString() : kLightKeywords[i], m_light10Frame);
+        m_light10[size_t(i)]->setObjectName(QStringLiteral("Light10Option%1").arg(i));
+        m_light10[size_t(i)]->setAccessibleName(kLightKeywords[i]);
+        light10->addWidget(m_light10[size_t(i)], i / 4, i % 4);
+    }
+
+    // Operator choices, also those the program makes (the calibration's light check).
+    auto options = [this](QRadioButton* option, int index) {
+        declare(option, kLight).fromLevel(level::LightControl);
+        m_lightControls << option;
+        connect(option, &QRadioButton::toggled, this, [this, index](bool on) {
+            if (on && !updating())
+                lightChosen(index);
+        });
+    };
+    for (int i = 0; i < 2; ++i)
+        options(m_light1[size_t(i)], i);
+    for (int i = 0; i < int(m_light10.size()); ++i)
+        options(m_light10[size_t(i)], i);
+    for (int channel : {0, 1}) {
+        QLineEdit* box = wavelength[size_t(channel)];
+        box->setMaxLength(4);
+        box->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), box));
+        // Held to 280..880 nm without a message.
+        bindNumber(box, kWavelength, 0, 280, 880)
+            .fromLevel(level::LightControl)
+            .withLabels({wavelengthLabel[size_t(channel)]});
+
+        box = alias[size_t(channel)];
+        box->setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[A-Za-z0-9]*")), box));
+        connect(box, &QLineEdit::textEdited, box, [box](const QString& text) {
+            if (text != text.toUpper()) {
+                const int at = box->cursorPosition();
+                box->setText(text.toUpper());
+                box->setCursorPosition(at);
+            }
+        });
+        // Cleaned before the base takes the name (connected first): upper case, at most 11
+        // of A-Z, 0-9, "-" and "_"; an empty name is the channel's own.
+        connect(box, &QLineEdit::editingFinished, this, [this, box, channel] {
+            if (updating())
+                return;
+            QString name = box->text().toUpper().left(11);
+            name.remove(QRegularExpression(QStringLiteral("[^A-Z0-9_-]")));
+            if (box->text().isEmpty())
+                name = channel == 0 ? QStringLiteral("INTERNAL") : QStringLiteral("90");
+            if (name != box->text())
+                box->setText(name);
+        });
+        bindText(box, aliasName(channel), 0, Quotes::Pair, 9)
+            .fromLevel(level::LightControl)
+            .withLabels({aliasLabel[size_t(channel)]});
+        m_lightControls << wavelength[size_t(channel)] << box;
+    }
+
+    auto* lights = new QVBoxLayout;
+    lights->addWidget(m_light0Frame);
+    lights->addWidget(m_light1Frame);
+    lights->addWidget(m_light10Frame);
+    layout->addLayout(lights, 2, 1);
     m_light0Frame->hide();
     m_light1Frame->hide();
     m_light10Frame->hide();
-    m_dpmFrame->hide();
-    m_qualityFrame->hide();
 }
 
 QGroupBox* Symbology::buildGradeRow(QGroupBox* frame, int row, QCheckBox* check) {
@@ -403,6 +421,7 @@ QGroupBox* Symbology::buildGradeRow(QGroupBox* frame, int row, QCheckBox* check)
         button->setFixedWidth(28);
         button->setAutoFillBackground(true);
         m_gradeButtons[size_t(index)] = button;
+        declare(button, rowParameter(row));
         connect(button, &QPushButton::clicked, this, [this, row, i] { gradeClicked(row, i); });
         line->addWidget(button);
     }
@@ -410,15 +429,61 @@ QGroupBox* Symbology::buildGradeRow(QGroupBox* frame, int row, QCheckBox* check)
 }
 
 void Symbology::changed() {
-    // The dialog keeps its choices in its own state; the set holds them at once so that
-    // OK and Apply know there is something to send.
-    writeControls();
+    writeForStandard();
     markModified();
+}
+
+// A grading standard clears the reader's image preprocessing, and AIM DPM needs its light
+// on; written with every change and again before an apply.
+void Symbology::writeForStandard() {
+    if (vm::app::firmwareLevel() < level::Calibration)
+        return;
+    const QString chosen = standard();
+    if (chosen == QLatin1String("AIMDPM"))
+        put(kIllum, 0, QStringLiteral("ON"));
+    if (vm::app::VerificationStandardCode(chosen) > 0) {
+        put(QStringLiteral("MORPH"), 0, QStringLiteral("NONE"));
+        put(QStringLiteral("NEGATIVE"), 0, QStringLiteral("OFF"));
+    }
+}
+
+// Only a field that changes goes into the set, so that an operator's click that changes
+// nothing sends nothing; what the reader did not answer is never written.
+void Symbology::put(const QString& name, int field, const QString& value) {
+    if (!wasRead(name))
+        return;
+    vm::link::Parameter& p = parameters().GetParameter(name);
+    if (p.Field(field) != value)
+        p.SetField(field, value);
 }
 
 QString Symbology::text(const QString& name, int field) {
     const vm::link::Parameter* p = parameters().Find(name);
     return p ? p->Field(field) : QString();
+}
+
+// Whether a refresh shows what the set holds for the parameter: what the reader did not
+// answer keeps what its controls showed.
+bool Symbology::shows(const QString& name) {
+    return wasRead(name) || !isConnected();
+}
+
+int Symbology::channels() {
+    return text(kChannels, 0).toInt();
+}
+
+// The standard the reader grades by, under the names of the options: older readers call
+// DPM "KVTA" and AIM DPM "ISOAIM".
+QString Symbology::standard() {
+    const int fw = vm::app::firmwareLevel();
+    const QString held = text(kVerify, 0).toUpper();
+    if (held.isEmpty())
+        return QStringLiteral("NONE");
+    if (fw < level::DpmStandardName && held == QLatin1String("KVTA"))
+        return QStringLiteral("DPM");
+    if (fw < level::AimDpmStandardName && held == QLatin1String("ISOAIM"))
+        return QStringLiteral("AIMDPM");
+    return held;
 }
 
 void Symbology::sendNow(const QString& command) {
@@ -446,67 +511,45 @@ void Symbology::loadParameters() {
     if (!isConnected())
         return;
     const int fw = vm::app::firmwareLevel();
-    load(QStringLiteral("NUMDM"));
-    load(QStringLiteral("NUMBC"));
-    load(QStringLiteral("BARCODE ENABLE"));
-    m_mask = hexMask(text(QStringLiteral("BARCODE ENABLE"), 0));
-    m_barcodeEnable = text(QStringLiteral("NUMBC"), 0).toInt();
-    m_matrixEnable = text(QStringLiteral("NUMDM"), 0).toInt();
+    for (const QString& name : {kNumDm, kNumBc, kBarcodeEnable, kVerify})
+        load(name);
+    vm::app::setVerificationStandard(vm::app::VerificationStandardCode(standard()));
 
-    load(QStringLiteral("VERIFY"));
-    m_standard = text(QStringLiteral("VERIFY"), 0).toUpper();
-    vm::app::setVerificationStandard(vm::app::VerificationStandardCode(m_standard));
-    if (fw < level::DpmStandardName && m_standard == QLatin1String("KVTA"))
-        m_standard = QStringLiteral("DPM");
-    if (fw < level::AimDpmStandardName && m_standard == QLatin1String("ISOAIM"))
-        m_standard = QStringLiteral("AIMDPM");
-    m_previousStandard = m_standard;
-
-    m_channels = 0;
     if (fw >= level::LightControl) {
-        load(QStringLiteral("XLIGHTCHANNELS"));
-        m_channels = text(QStringLiteral("XLIGHTCHANNELS"), 0).toInt();
-        load(QStringLiteral("LIGHT_CTL"));
-        const QString light = text(QStringLiteral("LIGHT_CTL"), 0).toUpper();
+        load(kChannels);
+        load(kLight);
+        const QString light = text(kLight, 0).toUpper();
         if (kLightKeywords.contains(light))
             m_lightIndex = int(kLightKeywords.indexOf(light));
-        for (const char* name : {"WAVELENGTH", "XLIGHTCHANNEL_0_ALIASNAME", "XLIGHTCHANNEL_1_ALIASNAME"})
-            load(QLatin1String(name));
+        for (const QString& name : {kWavelength, aliasName(0), aliasName(1)})
+            load(name);
         if (fw >= level::Calibration)
-            for (const char* name : {"ILLUM", "MORPH", "NEGATIVE"})
-                load(QLatin1String(name));
-        if (m_channels == 0 && light != QLatin1String("OFF"))
+            for (const QString& name : {kIllum, QStringLiteral("MORPH"), QStringLiteral("NEGATIVE")})
+                load(name);
+        if (channels() == 0 && light != QLatin1String("OFF"))
             sendNow(QStringLiteral("LIGHT_CTL OFF"));
-        if (m_channels == 1 &&
-            (fw < level::Calibration || text(QStringLiteral("ILLUM"), 0).toUpper() != QLatin1String("OFF")))
+        if (channels() == 1 && (fw < level::Calibration || text(kIllum, 0).toUpper() != QLatin1String("OFF")))
             sendNow(QStringLiteral("ILLUM OFF"));
     }
 
-    const bool on = m_standard != QLatin1String("NONE");
+    const bool on = standard() != QLatin1String("NONE");
     vm::app::setVerificationEnabled(on);
-    load(QStringLiteral("VERSTATUS"));
-    m_grades[0] = gradeClasses(text(QStringLiteral("VERSTATUS"), 0) + QLatin1Char(' ') +
-                               text(QStringLiteral("VERSTATUS"), 1));
+    load(kVerStatus);
     connection()->BroadcastMessage(QLatin1String(WindowName),
                                    QLatin1String(fw >= level::Verification && on
                                                      ? vm::link::broadcast::VerificationOn
                                                      : vm::link::broadcast::VerificationOff),
                                    QString());
-    if (m_standard == QLatin1String("DPM"))
+    if (standard() == QLatin1String("DPM"))
         loadDpmRows();
     if (fw >= level::Calibration)
         showCalibrationStatus();
 }
 
+// The ten rows are read only while the standard is DPM.
 void Symbology::loadDpmRows() {
-    // The row checks show the loaded rows before anything is written from them.
-    const auto guard = updateGuard();
-    for (int r = 0; r < kDpmRows; ++r) {
+    for (int r = 0; r < kDpmRows; ++r)
         load(verenable(r));
-        m_grades[size_t(r + 1)] =
-            gradeClasses(text(verenable(r), 1) + QLatin1Char(' ') + text(verenable(r), 2));
-        m_verenable[size_t(r)]->setChecked(text(verenable(r), 0).toUpper() != QLatin1String("N"));
-    }
 }
 
 void Symbology::refresh() {
@@ -519,38 +562,40 @@ void Symbology::refresh() {
         for (int i = 0; i < items; ++i)
             m_barcodes->addItem(QLatin1String(kBarcodeNames[i]));
     }
+    const quint32 mask = hexMask(text(kBarcodeEnable, 0));
     for (int i = 0; i < m_barcodes->count(); ++i) {
         QListWidgetItem* item = m_barcodes->item(i);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(m_mask & (1u << i) ? Qt::Checked : Qt::Unchecked);
+        if (shows(kBarcodeEnable))
+            item->setCheckState(mask & (1u << i) ? Qt::Checked : Qt::Unchecked);
     }
-    m_enableMatrix->setChecked(m_matrixEnable > 0);
-    m_enableBarcodes->setChecked(m_barcodeEnable > 0);
 
     // Verification belongs to readers that grade.
+    const QString chosen = standard();
     m_verificationFrame->setVisible(fw >= level::Verification);
     m_verification[6]->setText(fw >= level::LightControl ? QStringLiteral("AIM DPM-1-2006")
                                                          : QStringLiteral("ISO-AIM E Verification"));
     int option = 0;
     for (int i = 1; i < int(std::size(kStandards)); ++i)
-        if (m_standard == QLatin1String(kStandards[i].keyword))
+        if (chosen == QLatin1String(kStandards[i].keyword))
             option = i;
-    m_verification[size_t(option)]->setChecked(true);
+    if (shows(kVerify))
+        m_verification[size_t(option)]->setChecked(true);
     m_qualityFrame->setVisible(fw >= level::Verification);
-    m_dpmFrame->setVisible(fw >= level::Verification && m_standard == QLatin1String("DPM"));
-    for (int r = 0; r < kDpmRows; ++r)
-        m_verenable[size_t(r)]->setChecked(text(verenable(r), 0).toUpper() != QLatin1String("N"));
-    for (int r = 0; r <= kDpmRows; ++r)
-        paintRow(r);
+    m_dpmFrame->setVisible(fw >= level::Verification && chosen == QLatin1String("DPM"));
+    for (int row = 0; row <= kDpmRows; ++row) {
+        if (!shows(rowParameter(row)))
+            continue;
+        paintRow(row);
+        if (row > 0)
+            m_verenable[size_t(row - 1)]->setChecked(text(rowParameter(row), 0).toUpper() !=
+                                                     QLatin1String("N"));
+    }
 
     const bool lights = fw >= level::LightControl;
-    m_light0Frame->setVisible(lights && m_channels == 0);
-    m_light1Frame->setVisible(lights && m_channels == 1);
-    m_light10Frame->setVisible(lights && m_channels == 10);
-    m_wavelength0->setText(text(QStringLiteral("WAVELENGTH"), 0));
-    m_wavelength1->setText(text(QStringLiteral("WAVELENGTH"), 0));
-    m_alias0->setText(unquote(text(QStringLiteral("XLIGHTCHANNEL_0_ALIASNAME"), 0)));
-    m_alias1->setText(unquote(text(QStringLiteral("XLIGHTCHANNEL_1_ALIASNAME"), 0)));
+    m_light0Frame->setVisible(lights && channels() == 0);
+    m_light1Frame->setVisible(lights && channels() == 1);
+    m_light10Frame->setVisible(lights && channels() == 10);
     m_light1[m_lightIndex == 1 ? 1 : 0]->setChecked(true);
     m_light10[size_t(std::clamp(m_lightIndex, 0, 10))]->setChecked(true);
     m_calibrate->setVisible(fw >= level::Calibration);
@@ -558,133 +603,79 @@ void Symbology::refresh() {
 }
 
 void Symbology::paintRow(int row) {
+    const QString name = rowParameter(row);
+    const int field = rowField(row);
+    const GradeRow classes = gradeClasses(text(name, field) + QLatin1Char(' ') + text(name, field + 1));
     for (int i = 0; i < 5; ++i) {
         QPushButton* button = m_gradeButtons[size_t(5 * row + i)];
         QPalette p = button->palette();
-        p.setColor(QPalette::Button, classColour(m_grades[size_t(row)][size_t(i)]));
+        p.setColor(QPalette::Button, classColour(classes[size_t(i)]));
         p.setColor(QPalette::ButtonText, Qt::black);
         button->setPalette(p);
-        button->setProperty("gradeClass", int(m_grades[size_t(row)][size_t(i)]));
+        button->setProperty("gradeClass", int(classes[size_t(i)]));
     }
 }
 
-void Symbology::applyControlState(bool control) {
-    for (QWidget* w : {static_cast<QWidget*>(m_enableMatrix), static_cast<QWidget*>(m_enableBarcodes),
-                       static_cast<QWidget*>(m_barcodes)})
-        w->setEnabled(control);
-    for (QRadioButton* option : m_verification)
-        option->setEnabled(control);
-    for (QPushButton* button : m_gradeButtons)
-        button->setEnabled(control);
-    for (QCheckBox* check : m_verenable)
-        check->setEnabled(control);
+// The lights are set up without programming control (only Apply needs it): enabled while
+// what they show was read.
+void Symbology::applyControlState(bool) {
+    for (const Declared* d : declaredControls())
+        if (m_lightControls.contains(d->control()))
+            d->control()->setEnabled(!isConnected() || wasRead(d->parameter()));
 }
 
 void Symbology::gradeClicked(int row, int index) {
-    m_grades[size_t(row)][size_t(index)] = nextGradeClass(m_grades[size_t(row)], index);
+    const QString name = rowParameter(row);
+    const int field = rowField(row);
+    GradeRow classes = gradeClasses(text(name, field) + QLatin1Char(' ') + text(name, field + 1));
+    classes[size_t(index)] = nextGradeClass(classes, index);
+    const QStringList range = gradeRange(classes).split(QLatin1Char(' '));
+    put(name, field, range[0]);
+    put(name, field + 1, range[1]);
     paintRow(row);
+    changed();
+}
+
+void Symbology::lightChosen(int index) {
+    m_lightIndex = index;
+    put(kLight, 0, kLightKeywords[index]);
     changed();
 }
 
 void Symbology::standardChosen(int index) {
     if (updating())
         return;
-    const QString previous = m_standard;
-    const QString chosen = QLatin1String(kStandards[index].keyword);
-    if (index == 6 && vm::app::firmwareLevel() >= level::Calibration && previous != QLatin1String("AIMDPM") &&
-        m_channels < 10) {
-        QString light;
-        if (!confirmAimDpm(true, &light)) {
-            // Refused: the previous standard stays, and nothing else changes.
-            const auto guard = updateGuard();
-            for (int i = 0; i < int(std::size(kStandards)); ++i)
-                if (previous == QLatin1String(kStandards[i].keyword))
-                    m_verification[size_t(i)]->setChecked(true);
-            if (previous == QLatin1String("NONE") || !m_verificationGroup->checkedButton())
-                m_verification[0]->setChecked(true);
-            return;
-        }
-        m_aimDpmLight = light;
+    const int fw = vm::app::firmwareLevel();
+    if (index == 6 && fw >= level::Calibration && standard() != QLatin1String("AIMDPM") && channels() < 10 &&
+        !confirmAimDpm()) {
+        // Refused: the previous standard stays, and nothing else changes.
+        refreshDisplay();
+        return;
     }
-    m_previousStandard = previous;
-    m_standard = chosen;
     if (index == 4)
         loadDpmRows();
+    QString chosen = QLatin1String(kStandards[index].keyword);
+    if (fw < level::DpmStandardName && chosen == QLatin1String("DPM"))
+        chosen = QStringLiteral("KVTA");
+    if (fw < level::AimDpmStandardName && chosen == QLatin1String("AIMDPM"))
+        chosen = QStringLiteral("ISOAIM");
+    put(kVerify, 0, chosen);
     changed();
     refreshDisplay();
 }
 
-void Symbology::wavelengthLeft(QLineEdit* box) {
-    if (updating())
-        return;
-    const int value = std::clamp(box->text().toInt(), 280, 880);
-    box->setText(QString::number(value));
-    if (parameters().Contains(QStringLiteral("WAVELENGTH")) &&
-        text(QStringLiteral("WAVELENGTH"), 0) != box->text()) {
-        parameters().GetParameter(QStringLiteral("WAVELENGTH")).SetField(0, box->text());
-        changed();
-    }
-}
-
-void Symbology::aliasLeft(QLineEdit* box, int channel) {
-    if (updating())
-        return;
-    QString alias = box->text().toUpper().left(11);
-    alias.remove(QRegularExpression(QStringLiteral("[^A-Z0-9_-]")));
-    if (box->text().isEmpty())
-        alias = channel == 0 ? QStringLiteral("INTERNAL") : QStringLiteral("90");
-    box->setText(alias);
-    const QString name = QStringLiteral("XLIGHTCHANNEL_%1_ALIASNAME").arg(channel);
-    if (parameters().Contains(name) && unquote(text(name, 0)) != alias) {
-        parameters().GetParameter(name).SetField(0, QLatin1Char('"') + alias + QLatin1Char('"'));
-        changed();
-    }
+// The AIM DPM set-up, shown modally without its light choice; true when the operator agreed.
+bool Symbology::confirmAimDpm() {
+    vm::verification::dlgAIMDPMCompliance dialog(this);
+    dialog.HideLightFrame(true);
+    dialog.exec();
+    return dialog.confirmed();
 }
 
 bool Symbology::writeControls() {
-    const int fw = vm::app::firmwareLevel();
-    auto set = [this](const QString& name, int field, const QString& value) {
-        vm::link::Parameter& p = parameters().GetParameter(name);
-        if (p.Field(field) != value)
-            p.SetField(field, value);
-    };
-    set(QStringLiteral("NUMDM"), 0, m_matrixEnable >= 1 ? QStringLiteral("1") : QStringLiteral("0"));
-    set(QStringLiteral("NUMBC"), 0, m_barcodeEnable >= 1 ? QStringLiteral("1") : QStringLiteral("0"));
-    set(QStringLiteral("BARCODE ENABLE"), 0, QStringLiteral("0x") + QString::number(m_mask, 16).toUpper());
-    QString standard = m_standard;
-    if (fw < level::DpmStandardName && standard == QLatin1String("DPM"))
-        standard = QStringLiteral("KVTA");
-    if (fw < level::AimDpmStandardName && standard == QLatin1String("AIMDPM"))
-        standard = QStringLiteral("ISOAIM");
-    set(QStringLiteral("VERIFY"), 0, standard);
-    if (fw >= level::LightControl) {
-        vm::app::setVerificationStandard(vm::app::VerificationStandardCode(m_standard));
-        if (m_channels == 1)
-            set(QStringLiteral("LIGHT_CTL"), 0,
-                m_light1[1]->isChecked() ? QStringLiteral("90") : QStringLiteral("OFF"));
-        else if (m_channels == 10)
-            set(QStringLiteral("LIGHT_CTL"), 0, kLightKeywords[std::clamp(m_lightIndex, 0, 10)]);
-    }
-    if (fw >= level::Calibration) {
-        if (m_standard == QLatin1String("AIMDPM"))
-            set(QStringLiteral("ILLUM"), 0, QStringLiteral("ON"));
-        if (vm::app::VerificationStandardCode(m_standard) > 0) {
-            set(QStringLiteral("MORPH"), 0, QStringLiteral("NONE"));
-            set(QStringLiteral("NEGATIVE"), 0, QStringLiteral("OFF"));
-        }
-    }
-    const QStringList global = gradeRange(m_grades[0]).split(QLatin1Char(' '));
-    set(QStringLiteral("VERSTATUS"), 0, global[0]);
-    set(QStringLiteral("VERSTATUS"), 1, global[1]);
-    if (m_standard == QLatin1String("DPM")) {
-        for (int r = 0; r < kDpmRows; ++r) {
-            const QStringList range = gradeRange(m_grades[size_t(r + 1)]).split(QLatin1Char(' '));
-            set(verenable(r), 0,
-                m_verenable[size_t(r)]->isChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
-            set(verenable(r), 1, range[0]);
-            set(verenable(r), 2, range[1]);
-        }
-    }
+    if (vm::app::firmwareLevel() >= level::LightControl)
+        vm::app::setVerificationStandard(vm::app::VerificationStandardCode(standard()));
+    writeForStandard();
     return true;
 }
 
@@ -709,7 +700,7 @@ void Symbology::calibrate() {
                     PromptButtons::Ok, PromptIcon::Exclamation);
         return;
     }
-    if (m_channels == 1 && m_light1[0]->isChecked()) {
+    if (channels() == 1 && m_light1[0]->isChecked()) {
         showMessage(this, QStringLiteral("Calibration cannot be done with this lighting type OFF"),
                     PromptButtons::Ok, PromptIcon::Information,
                     QStringLiteral("Calibration requires lighting to be ON"));
@@ -722,13 +713,13 @@ void Symbology::calibrate() {
     const bool trig = word(QStringLiteral("TRIG")) == QLatin1String("C");
     if (trig)
         sendNow(QStringLiteral("TRIG T"));
-    const bool numbc = word(QStringLiteral("NUMBC")) == QLatin1String("1");
+    const bool numbc = word(kNumBc) == QLatin1String("1");
     if (numbc)
         sendNow(QStringLiteral("NUMBC 0"));
-    const bool numdm = word(QStringLiteral("NUMDM")) == QLatin1String("0");
+    const bool numdm = word(kNumDm) == QLatin1String("0");
     if (numdm)
         sendNow(QStringLiteral("NUMDM 1"));
-    const QString verify = word(QStringLiteral("VERIFY"));
+    const QString verify = word(kVerify);
     const bool changedVerify = verify == QLatin1String("NONE") || verify == QLatin1String("ANSI");
     if (changedVerify)
         sendNow(QStringLiteral("VERIFY AIM"));

@@ -581,6 +581,45 @@ void lights(Stage& stage) {
     for (int i = 0; i <= 10; ++i)
         QCOMPARE(caption(find<QRadioButton>(stage, QStringLiteral("Light10Option%1").arg(i))),
                  i == 2 ? QString() : kLights[i]);
+    // The lights are set up without programming control; only Apply needs it.
+    stage.releaseControl();
+    QTRY_VERIFY(!find<QRadioButton>(stage, "Verification0")->isEnabled());
+    for (int i = 0; i <= 10; ++i)
+        QVERIFY(find<QRadioButton>(stage, QStringLiteral("Light10Option%1").arg(i))->isEnabled());
+    stage.regainControl();
+}
+
+// A parameter the reader does not answer when the dialog loads: its controls keep what they
+// showed, greyed, the dialog names it, and an apply sends the other changes without it; the
+// next load shows it again.
+void unanswered(Stage& stage) {
+    QWidget* w = openAt(stage, QStringLiteral("3.0.2.1"), 0, {QStringLiteral("VERSTATUS A D")});
+    QVERIFY(w);
+    QCOMPARE(rowColours(stage, 0), QStringLiteral("GFFFP"));
+    stage.send(QStringLiteral("VERSTATUS C C"));
+    stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("VERSTATUS"));
+    link::ReaderConnection other;
+    other.BroadcastMessage(QStringLiteral("BasicTune"), QStringLiteral("UPDATEBC"), QString());
+    auto* note = find<QLabel>(stage, QStringLiteral("NotReadNote"));
+    QVERIFY(note);
+    QTRY_VERIFY(note->isVisible());
+    QVERIFY2(note->text().contains(QStringLiteral("VERSTATUS")), qPrintable(note->text()));
+    QCOMPARE(rowColours(stage, 0), QStringLiteral("GFFFP"));
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(!find<QPushButton>(stage, QStringLiteral("GradeCommand%1").arg(i))->isEnabled());
+    QVERIFY(find<QCheckBox>(stage, QStringLiteral("EnableBarcodes"))->isEnabled());
+
+    testing::Received received(stage.reader());
+    pick(stage, "EnableBarcodes");
+    stage.apply();
+    QTRY_COMPARE(word(stage, "NUMBC"), QStringLiteral("1"));
+    QCOMPARE(writes(received, QStringLiteral("VERSTATUS")), QStringList());
+    QCOMPARE(stage.fields(QStringLiteral("VERSTATUS")), QStringList({"C", "C"}));
+
+    other.BroadcastMessage(QStringLiteral("BasicTune"), QStringLiteral("UPDATEBC"), QString());
+    QTRY_COMPARE(rowColours(stage, 0), QStringLiteral("GGGPP"));
+    QVERIFY(find<QPushButton>(stage, QStringLiteral("GradeCommand1"))->isEnabled());
+    QVERIFY(!note->isVisible());
 }
 
 } // namespace
@@ -627,6 +666,9 @@ WindowContract symbologyContract() {
         if (QTest::currentTestFailed())
             return;
         lights(stage);
+        if (QTest::currentTestFailed())
+            return;
+        unanswered(stage);
     };
     return w;
 }
