@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <set>
 
 namespace vm::settings {
 
@@ -233,6 +232,10 @@ BasicTune::BasicTune(QWidget* parent)
     m_edit->setObjectName(QStringLiteral("Edit"));
     m_edit->setAccessibleName(vm::res::Str(20146));
     m_edit->hide();
+    m_edit->installEventFilter(this);
+    // The editors serve every row: they follow programming control, whatever row they edit.
+    declare(m_combo, QString());
+    declare(m_edit, QString());
 
     m_learnTimer.setSingleShot(true);
     m_learnTimer.setInterval(kLearnReleaseMs);
@@ -255,7 +258,7 @@ BasicTune::BasicTune(QWidget* parent)
         applyControlState(hasControl());
     });
     connect(m_combo, &QComboBox::activated, this, &BasicTune::comboChosen);
-    connect(m_edit, &QLineEdit::returnPressed, this, [this] { editCommitted(); });
+    // Leaving the box commits it; Enter is taken by eventFilter.
     connect(m_edit, &QLineEdit::editingFinished, this, [this] {
         if (m_edit->isVisible())
             editCommitted();
@@ -366,23 +369,24 @@ bool BasicTune::shown(const TuneRow& row) const {
     return !lateRow || m_level >= vm::link::level::ReportTuning;
 }
 
+QStringList BasicTune::parametersToLoad() const {
+    // Each parameter once, in row order; the barcode summary reads "BARCODE ENABLE" itself.
+    QStringList names;
+    for (const TuneRow& row : m_rows)
+        if (row.editor != TuneRow::Editor::Barcodes && shown(row) && !names.contains(row.name))
+            names << row.name;
+    return names;
+}
+
 void BasicTune::loadParameters() {
     if (vm::app::firmwareLevel() != m_level)
         buildGrids();
     hideEditors();
+    SettingsWindow::loadParameters();
     if (!isConnected())
         return;
-    std::set<QString> loaded;
-    bool failed = false;
-    for (const TuneRow& row : m_rows) {
-        if (row.editor == TuneRow::Editor::Barcodes || !shown(row) || loaded.count(row.name))
-            continue;
-        loaded.insert(row.name);
-        if (!load(row.name))
-            failed = true;
-    }
     m_barcodeSummary = readerBarcodeSummary(connection()->Response());
-    if (failed && isConnected())
+    if (!notRead().isEmpty())
         vm::app::showMessage(this, QStringLiteral("Unexpected Connection Error"));
 }
 
@@ -392,26 +396,36 @@ void BasicTune::refresh() {
 
 void BasicTune::showValues() {
     const bool connected = isConnected();
-    const QString barcodes = m_barcodeSummary;
     std::vector<int> next(m_grids.size(), 0);
     for (const TuneRow& row : m_rows) {
         QTableWidget* g = m_grids[size_t(row.group)];
         const int r = next[size_t(row.group)]++;
-        QString text;
-        if (connected && shown(row)) {
-            text = row.editor == TuneRow::Editor::Barcodes
-                       ? (barcodes.isEmpty() ? QStringLiteral("NONE") : barcodes)
-                       : parameters().GetParameter(row.name).Field(row.field);
+        QTableWidgetItem* value = g->item(r, 1);
+        // A row the reader did not answer keeps what it showed, greyed, and opens no editor.
+        const bool read = readable(row);
+        for (int column : {0, 1}) {
+            QTableWidgetItem* item = g->item(r, column);
+            item->setFlags(read ? item->flags() | Qt::ItemIsEnabled : item->flags() & ~Qt::ItemIsEnabled);
+            item->setToolTip(read ? QString() : QStringLiteral("Not read from the camera: %1").arg(row.name));
         }
-        g->item(r, 1)->setText(text);
+        if (!connected || !shown(row))
+            value->setText(QString());
+        else if (row.editor == TuneRow::Editor::Barcodes)
+            value->setText(m_barcodeSummary.isEmpty() ? QStringLiteral("NONE") : m_barcodeSummary);
+        else if (read)
+            value->setText(parameters().GetParameter(row.name).Field(row.field));
     }
+}
+
+// Connected, a row shows and edits only what the reader answered (the barcode row reads
+// its own).
+bool BasicTune::readable(const TuneRow& row) const {
+    return !isConnected() || row.editor == TuneRow::Editor::Barcodes || (shown(row) && wasRead(row.name));
 }
 
 void BasicTune::applyControlState(bool control) {
     m_learnAction->setEnabled(control);
     m_unlearnAction->setEnabled(control);
-    m_combo->setEnabled(control);
-    m_edit->setEnabled(control);
     if (!control)
         hideEditors();
 }
@@ -432,7 +446,7 @@ void BasicTune::editCell(int row) {
     const int group = currentGroup();
     const TuneRow* entry = rowAt(group, row);
     QTableWidget* g = grid(group);
-    if (!entry || !g)
+    if (!entry || !g || !readable(*entry))
         return;
     if (entry->editor == TuneRow::Editor::Barcodes) {
         vm::app::windows().open(QStringLiteral("Symbology"), vm::app::mainWindow());
@@ -460,6 +474,20 @@ void BasicTune::editCell(int row) {
         m_edit->setFocus();
         m_edit->selectAll();
     }
+}
+
+bool BasicTune::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_edit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // Enter commits and hides the box here. Passed on, it would reach the grid, whose
+            // activation opens the box over the row again; leaving that box would send the
+            // row's value once more, refused or not.
+            editCommitted();
+            return true;
+        }
+    }
+    return SettingsWindow::eventFilter(watched, event);
 }
 
 void BasicTune::comboChosen(int index) {

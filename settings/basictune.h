@@ -65,10 +65,12 @@ public:
     int lastLearnStatus() const { return m_learnStatus; }
 
 private:
+    QStringList parametersToLoad() const override;
     void loadParameters() override;
     void refresh() override;
     void broadcastReceived(const QString& message, const QString& text) override;
     void applyControlState(bool control) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     void buildGrids();
     const TuneRow* rowAt(int group, int row) const;
@@ -81,6 +83,7 @@ private:
     void newRecord(const vm::link::Record& record);
     // The three rows that older readers create but neither load nor show.
     bool shown(const TuneRow& row) const;
+    bool readable(const TuneRow& row) const;
 
     QToolBar* m_toolbar = nullptr;
     QAction* m_learnAction = nullptr;
