@@ -393,7 +393,9 @@ void BasicApplication::loadParameters() {
     if (!isConnected())
         return;
     SettingsWindow::loadParameters();
-    m_layout = retryLayout(parameters().GetParameter(kRetry).FieldCount());
+    // A retry setting the reader did not answer leaves the layout as it was.
+    if (wasRead(kRetry))
+        m_layout = retryLayout(parameters().GetParameter(kRetry).FieldCount());
     m_storedPids = vm::link::readStoredPids(connection()->Response());
     if (vm::app::firmwareLevel() >= vm::link::level::Calibration) {
         if (load(QStringLiteral("VERIFY")))
@@ -638,8 +640,8 @@ void BasicApplication::broadcastReceived(const QString& message, const QString&)
     } else if (message == QLatin1String(vm::link::broadcast::UpdateTimeout)) {
         load(kTimeout);
     } else if (message == QLatin1String(vm::link::broadcast::UpdateRetry)) {
-        load(kRetry);
-        m_layout = retryLayout(parameters().GetParameter(kRetry).FieldCount());
+        if (load(kRetry))
+            m_layout = retryLayout(parameters().GetParameter(kRetry).FieldCount());
         m_storedPids = vm::link::readStoredPids(connection()->Response());
     } else {
         return;

@@ -583,6 +583,37 @@ void controlRule(Stage& stage) {
     stage.close();
 }
 
+// A reload the reader does not answer for RETRYEX keeps the retry controls and the summary as
+// they were, greyed, and the window names it; the next answered reload shows the reader's.
+void unreadRetry(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(retryLine("COUNT", {{2, "7"}}));
+    QWidget* w = stage.open(kWindow);
+    QVERIFY(w);
+    const QStringList before = summary(stage);
+    QCOMPARE(before.value(1), QStringLiteral("Retry up to 7 times"));
+    stage.send(retryLine("TIME", {{1, "900"}}));
+    stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("RETRYEX"));
+    reloadBy(stage, QStringLiteral("UPDATEAPPMODE"));
+    QCOMPARE(shown(stage, "RetryMode"), QStringLiteral("Count"));
+    QCOMPARE(shown(stage, "RetryCount"), QStringLiteral("7"));
+    QVERIFY(stage.control("RetryCount")->isVisibleTo(w));
+    QVERIFY(!stage.control("RetryTime")->isVisibleTo(w));
+    QVERIFY(!stage.control("RetryMode")->isEnabled());
+    QVERIFY(!stage.control("RetryCount")->isEnabled());
+    QCOMPARE(summary(stage), before);
+    auto* note = w->findChild<QLabel*>(QStringLiteral("NotReadNote"));
+    QVERIFY(note && note->isVisibleTo(w));
+    QVERIFY2(note->text().contains(QStringLiteral("RETRYEX")), qPrintable(note->text()));
+    reloadBy(stage, QStringLiteral("UPDATEAPPMODE"));
+    QCOMPARE(shown(stage, "RetryMode"), QStringLiteral("Time"));
+    QCOMPARE(get<QLineEdit>(stage, "RetryTime")->text(), QStringLiteral("900"));
+    QCOMPARE(summary(stage).value(1), QStringLiteral("Retry for 900 ms"));
+    QVERIFY(stage.control("RetryMode")->isEnabled());
+    QVERIFY(!note->isVisibleTo(w));
+    stage.close();
+}
+
 // A reader with three PID slots: the retry lighting, its PID and the list flag follow them.
 void threeSlots(Stage& stage) {
     stage.start(QStringLiteral("2.0.1.0"));
@@ -739,8 +770,8 @@ WindowContract applicationContract() {
 
     w.checks = [](Stage& stage) {
         const std::function<void(Stage&)> parts[] = {
-            texts,       summaries,     presets,     externalLighting, ranges,   reloadsAndCancel,
-            laserStrobe, lightingModes, controlRule, threeSlots,       levelFour};
+            texts,       summaries,     presets,     externalLighting, ranges,     reloadsAndCancel,
+            laserStrobe, lightingModes, controlRule, unreadRetry,      threeSlots, levelFour};
         bool first = true;
         for (const auto& part : parts) {
             if (!first) {
