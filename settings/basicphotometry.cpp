@@ -131,8 +131,6 @@ void BasicPhotometry::buildControls() {
     m_methodLabel->setObjectName(QStringLiteral("PreprocMethodLabel"));
     m_iter = new QComboBox(m_preprocessFrame);
     m_iter->setObjectName(QStringLiteral("PreprocIter"));
-    for (int i = 1; i <= 5; ++i)
-        m_iter->addItem(QString::number(i));
     m_iterLabel = labelFor(m_iter, vm::res::Str(20141), m_preprocessFrame);
     m_iterLabel->setObjectName(QStringLiteral("PreprocIterLabel"));
     pre->addWidget(m_methodLabel, 0, 0);
@@ -157,7 +155,6 @@ void BasicPhotometry::buildControls() {
     layout->addWidget(m_photoInfo);
 
     m_method->setCurrentIndex(0);
-    m_iter->setCurrentIndex(0);
 
     declareGroup(kPhotometry, [this] { return photometryEditable(); });
     declareGroup(kManualValues, [this] { return photometryEditable() && !m_auto->isChecked(); });

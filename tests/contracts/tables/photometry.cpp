@@ -348,6 +348,30 @@ void aimDpm(Stage& stage) {
     stage.close();
 }
 
+// A reload the reader does not answer for PHOTOEX keeps the exposure and gain as they were,
+// greyed, and the window names it.
+void unreadPhotometry(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(kManual);
+    QWidget* w = stage.open(kWindow);
+    QVERIFY(w);
+    stage.setField(QStringLiteral("PHOTOEX"), 1, QStringLiteral("2000"));
+    stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("PHOTOEX"));
+    QSignalSpy loaded(settingsWindow(stage), &settings::SettingsWindow::loaded);
+    stage.station().BroadcastMessage(QStringLiteral("ContractStation"), QStringLiteral("UPDATEPHOTO"),
+                                     QString());
+    QVERIFY(loaded.wait(3000));
+    QCOMPARE(get<QSlider>(stage, "Exposure")->value(), 1000);
+    QCOMPARE(get<QLineEdit>(stage, "ExposureText")->text(), QStringLiteral("1000"));
+    QVERIFY(get<QRadioButton>(stage, "Manual")->isChecked());
+    for (const char* off : {"Auto", "Manual", "Exposure", "ExposureText", "Gain", "GainText"})
+        QVERIFY2(!stage.control(off)->isEnabled(), off);
+    auto* note = w->findChild<QLabel*>(QStringLiteral("NotReadNote"));
+    QVERIFY(note && note->isVisibleTo(w));
+    QVERIFY2(note->text().contains(QStringLiteral("PHOTOEX")), qPrintable(note->text()));
+    stage.close();
+}
+
 // The captions grey with the controls they name, programming control included.
 void captions(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
@@ -419,8 +443,9 @@ WindowContract photometryContract() {
 
     w.checks = [](Stage& stage) {
         const std::function<void(Stage&)> parts[] = {
-            texts,  recordsAndManual, exposureAndGainLightThePicture, powerStrobe, preprocessing, calibration,
-            aimDpm, captions};
+            texts,       recordsAndManual, exposureAndGainLightThePicture,
+            powerStrobe, preprocessing,    calibration,
+            aimDpm,      captions,         unreadPhotometry};
         bool first = true;
         for (const auto& part : parts) {
             if (!first) {
