@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 
 namespace vm::contracts {
@@ -73,6 +74,18 @@ WindowContract manufacturingContract() {
         QVERIFY2(timer.elapsed() >= 1400, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(boxText(stage, "ManufacturingText").startsWith(QStringLiteral("SERIAL_NUMBER LVX-")));
 
+        // A block the reader refuses stays empty, the others are filled, and the window names it.
+        stage.close();
+        stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("SETTINGS_CUSTOMER"));
+        QWidget* refused = stage.open(QStringLiteral("frmSettings"));
+        QVERIFY(refused);
+        QCOMPARE(boxText(stage, "CustomerText"), QString());
+        QVERIFY(boxText(stage, "HardwareText").startsWith(QStringLiteral("MODEL LXM2")));
+        QVERIFY(boxText(stage, "ManufacturingText").startsWith(QStringLiteral("SERIAL_NUMBER LVX-")));
+        auto* note = refused->findChild<QLabel*>(QStringLiteral("NotReadNote"));
+        QVERIFY(note && note->isVisibleTo(refused));
+        QVERIFY2(note->text().contains(QStringLiteral("SETTINGS_CUSTOMER")), qPrintable(note->text()));
+
         // A connection reset empties and refills all three boxes; with no reader they stay empty.
         testing::Received again(stage.reader());
         stage.reader().dropConnections();
@@ -80,6 +93,7 @@ WindowContract manufacturingContract() {
             again.lines(), QStringList({"SETTINGS_HARDWARE", "SETTINGS_CUSTOMER", "SETTINGS_MANUFACTURING"}),
             10000);
         QTRY_VERIFY(boxText(stage, "CustomerText").startsWith(QStringLiteral("CUSTOMER STANDARD")));
+        QVERIFY(!note->isVisibleTo(refused));
         // The end-of-block line is left out wherever it comes; it still counts as a line, so a
         // block that begins with it begins with a line break.
         const QString end = QStringLiteral("!SETTINGS_HARDWARE OK");
