@@ -289,11 +289,9 @@ void dlgPartQueueSetup::setField(const QString& parameter, int field, const QStr
 
 void dlgPartQueueSetup::compose() {
     vm::link::ParameterSet& set = parameters();
-    for (auto it = m_loaded.cbegin(); it != m_loaded.cend(); ++it) {
-        vm::link::Parameter& p = set.GetParameter(it.key());
-        p.setLoadedFields(it.value());
-        p.setModified(false);
-    }
+    // Back to what the reader held (and not modified), then what the controls hold.
+    for (auto it = m_loaded.cbegin(); it != m_loaded.cend(); ++it)
+        set.GetParameter(it.key()).setLoadedFields(it.value());
     const bool on = queueOn();
     if (m_loaded.contains(kPartQ)) {
         if (!on) {

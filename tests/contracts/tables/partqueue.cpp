@@ -161,6 +161,10 @@ void enabling(Stage& stage) {
         app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
     stage.releaseControl();
     QTRY_VERIFY(!ok(stage)->isEnabled());
+    // The inputs are the queue's own settings: they stay usable without control.
+    for (const char* name : inputs)
+        QVERIFY2(stage.control(QLatin1String(name))->isEnabled() == (QByteArray(name) != "cmbQualFail"),
+                 name);
     stage.regainControl();
     QTRY_VERIFY(ok(stage)->isEnabled());
     pressOk(stage);
