@@ -210,29 +210,26 @@ void SettingsWindow::loadParameters() {
 }
 
 bool SettingsWindow::load(const QString& name, QString* error) {
-    if (!isConnected()) {
-        if (error)
-            *error = QStringLiteral("No Connection To Camera");
-        return false;
-    }
-    QString why;
-    if (m_set->Load(m_conn->Response(), name, &why))
-        return true;
-    qCInfo(lcApp) << objectName() << "could not load" << name << ':' << why;
-    markNotRead(name);
-    if (error)
-        *error = why;
-    return false;
+    return loadWith(name, error, [this](const QString& n, QString* why) {
+        return m_set->Load(m_conn->Response(), n, why);
+    });
 }
 
 bool SettingsWindow::loadCompound(const QString& name, QString* error) {
+    return loadWith(name, error, [this](const QString& n, QString* why) {
+        return m_set->LoadCompound(m_conn->Response(), n, why);
+    });
+}
+
+bool SettingsWindow::loadWith(const QString& name, QString* error,
+                              const std::function<bool(const QString&, QString*)>& loader) {
     if (!isConnected()) {
         if (error)
             *error = QStringLiteral("No Connection To Camera");
         return false;
     }
     QString why;
-    if (m_set->LoadCompound(m_conn->Response(), name, &why))
+    if (loader(name, &why))
         return true;
     qCInfo(lcApp) << objectName() << "could not load" << name << ':' << why;
     markNotRead(name);

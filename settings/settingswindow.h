@@ -340,6 +340,8 @@ private:
     void updateNote();
     void unload();
     Declared& addDeclared(QWidget* control, const QString& parameter, int field);
+    bool loadWith(const QString& name, QString* error,
+                  const std::function<bool(const QString&, QString*)>& loader);
     bool exists(const Declared& d) const;
     // A typed box: marks the edit, and writes it when the box is left.
     void connectTypedBox(QLineEdit* box, const std::shared_ptr<bool>& edited,

@@ -465,6 +465,22 @@ bool wholeWrite(const QString& line, const QString& parameter, const QStringList
     return true;
 }
 
+// The names of the windows the program registers, in the registry's order.
+QStringList registeredWindows() {
+    app::windows().clear();
+    app::registerWindows(app::windows());
+    QStringList names;
+    for (const app::WindowEntry& e : app::windows().windowEntries())
+        names << e.name;
+    app::windows().clear();
+    return names;
+}
+
+// VELMARROW_CONTRACTS=frmMatch,BeepControl runs only those windows.
+QStringList onlyWindows() {
+    return qEnvironmentVariable("VELMARROW_CONTRACTS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 class TestFaultMatrix : public QObject {
@@ -1003,15 +1019,8 @@ private slots:
     void faults_data() {
         QTest::addColumn<QString>("window");
         QTest::addColumn<int>("fault");
-        app::windows().clear();
-        app::registerWindows(app::windows());
-        QStringList names;
-        for (const app::WindowEntry& e : app::windows().windowEntries())
-            names << e.name;
-        app::windows().clear();
-        // VELMARROW_CONTRACTS=frmMatch,BeepControl runs only those windows.
-        const QStringList only =
-            qEnvironmentVariable("VELMARROW_CONTRACTS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+        const QStringList names = registeredWindows();
+        const QStringList only = onlyWindows();
         for (const QString& name : names) {
             if (!only.isEmpty() && !only.contains(name))
                 continue;
@@ -1046,14 +1055,8 @@ private slots:
     // one's load refused.
     void unreadParameter_data() {
         QTest::addColumn<QString>("window");
-        app::windows().clear();
-        app::registerWindows(app::windows());
-        QStringList names;
-        for (const app::WindowEntry& e : app::windows().windowEntries())
-            names << e.name;
-        app::windows().clear();
-        const QStringList only =
-            qEnvironmentVariable("VELMARROW_CONTRACTS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+        const QStringList names = registeredWindows();
+        const QStringList only = onlyWindows();
         for (const QString& name : names) {
             const WindowContract* w = contractOf(name);
             if ((!only.isEmpty() && !only.contains(name)) || !w || m_commands.contains(name))
