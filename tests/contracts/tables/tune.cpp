@@ -470,7 +470,9 @@ void learnAndLevels(Stage& stage) {
     // Released by the outcome: nothing cancelled.
     QVERIFY(!received.lines().contains(QStringLiteral("LEARNCANCEL")));
 
-    // Released by the operator: the learn is cancelled.
+    // Released by the operator: the learn is cancelled. The reader now reads only when asked,
+    // so that no read carries the learn out before the cancel arrives.
+    stage.send(QStringLiteral("TRIG T"));
     received.clear();
     learn->trigger();
     learn->trigger();
