@@ -52,6 +52,11 @@ PromptAnswer showMessage(QWidget* parent, const QString& text, PromptButtons but
     return prompts().message(parent, titleOrDefault(title), text, icon, buttons);
 }
 
+void tellCommandFailed(QWidget* parent, const QString& command, const QString& reason) {
+    showMessage(parent, QStringLiteral("The camera did not carry out \"%1\": %2").arg(command, reason),
+                PromptButtons::Ok, PromptIcon::Exclamation);
+}
+
 std::optional<QString> askInput(QWidget* parent, const QString& prompt, const QString& title,
                                 const QString& defaultText, bool masked) {
     return prompts().input(parent, prompt, titleOrDefault(title), defaultText, masked);

@@ -45,6 +45,9 @@ PromptAnswer showMessage(QWidget* parent, const QString& text, PromptButtons but
                          PromptIcon icon = PromptIcon::None, const QString& title = QString());
 std::optional<QString> askInput(QWidget* parent, const QString& prompt, const QString& title,
                                 const QString& defaultText = QString(), bool masked = false);
+// Tells the operator that the reader did not carry out a command of theirs (refused it, or
+// its answer was garbled or never came), with the reason.
+void tellCommandFailed(QWidget* parent, const QString& command, const QString& reason);
 
 // The box for unexpected errors of a procedure: OK only, titled
 // "Orvandel Velmarrow: Error in <window> <procedure>".

@@ -190,6 +190,13 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     for (QComboBox* c : {m_baud, m_parity, m_dataBits, m_stopBits, m_flow})
         connect(c, &QComboBox::activated, this, &dlgCommSetup::pcListChanged);
     connect(m_parityCam, &QComboBox::activated, this, &dlgCommSetup::readerParityChanged);
+    // OK follows what waits to be sent (see okAllowed).
+    for (QLineEdit* box : {m_camName, m_domain, m_ip, m_subnet, m_gateway})
+        connect(box, &QLineEdit::textEdited, this, &dlgCommSetup::markModified);
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{m_useDhcp, m_useStatic, m_eip})
+        connect(button, &QAbstractButton::clicked, this, &dlgCommSetup::markModified);
+    for (QComboBox* list : ttyLists)
+        connect(list, &QComboBox::activated, this, &dlgCommSetup::markModified);
     ensureLoaded();
 }
 
@@ -400,28 +407,52 @@ QList<dlgCommSetup::AddressField> dlgCommSetup::addressFields() const {
             {m_gateway, 3, "Invalid Gateway address! (Use 0.0.0.0 to disable)"}};
 }
 
-bool dlgCommSetup::writeControls() {
-    // Only what the reader answered goes back, and only where it differs.
+QList<dlgCommSetup::Shown> dlgCommSetup::shownFields() const {
+    // Only what the reader answered can go back.
+    QList<Shown> shown;
     if (!isConnected() || !m_readerFrames)
-        return true;
+        return shown;
     if (wasRead(kIp)) {
-        setField(kIp, 0, m_camName->text());
+        shown.append({kIp, 0, m_camName->text()});
         for (const AddressField& a : addressFields())
-            setField(kIp, a.field, a.box->text());
+            shown.append({kIp, a.field, a.box->text()});
     }
     if (wasRead(kDomain))
-        setField(kDomain, 0, m_domain->text());
+        shown.append({kDomain, 0, m_domain->text()});
     if (wasRead(kDhcp))
-        setField(kDhcp, 0, m_useDhcp->isChecked() ? kYes : kNo);
+        shown.append({kDhcp, 0, m_useDhcp->isChecked() ? kYes : kNo});
     if (wasRead(kEip) && m_eip->isEnabled())
-        setField(kEip, 0, m_eip->isChecked() ? kYes : kNo);
+        shown.append({kEip, 0, m_eip->isChecked() ? kYes : kNo});
     if (wasRead(kTty)) {
-        setField(kTty, 0, m_baudCam->currentText());
+        shown.append({kTty, 0, m_baudCam->currentText()});
         int field = 1;
         for (const QComboBox* list : {m_parityCam, m_dataBitsCam, m_stopBitsCam, m_flowCam})
-            setField(kTty, field++, list->currentText().left(1));
+            shown.append({kTty, field++, list->currentText().left(1)});
     }
+    return shown;
+}
+
+bool dlgCommSetup::writeControls() {
+    // Each field goes into the set only where it differs from what the reader holds.
+    for (const Shown& f : shownFields())
+        setField(f.parameter, f.field, f.value);
     return true;
+}
+
+QStringList dlgCommSetup::unsentChanges() const {
+    QStringList names = pendingNames();
+    for (const Shown& f : shownFields()) {
+        const vm::link::Parameter* p = parameters().Find(f.parameter);
+        if (p && p->Field(f.field) != f.value && !names.contains(f.parameter))
+            names << f.parameter;
+    }
+    return names;
+}
+
+bool dlgCommSetup::okAllowed() const {
+    // OK also stores this PC's port settings and closes a dialog opened without control; only
+    // reader changes that can no longer be sent hold it back.
+    return !isConnected() || !m_readerFrames || hasControl() || unsentChanges().isEmpty();
 }
 
 void dlgCommSetup::okPressed() {
@@ -447,23 +478,29 @@ void dlgCommSetup::okPressed() {
     }
     const QString channel = reader ? connection()->Response().Name() : QString();
     const bool serial = reader && m_coordinator->IsSerialPort(channel);
+    bool sent = true;
     if (reader) {
         if (serial)
             connection()->SendCommand(QStringLiteral("OFFLINE"), kCommunicationMs);
-        // A failed send ends this step quietly (reportsRefusals); the operator sees the reader
-        // as it is the next time.
-        apply();
+        // What the reader did not take is told by the apply, with its reason.
+        if (m_readerFrames && hasControl())
+            sent = apply();
     }
-    for (const PortRow& r : m_ports) {
+    for (PortRow& r : m_ports) {
         if (!r.modified)
             continue;
         vm::app::writeSerialLineSettings(r.name,
                                          {r.baudRate, r.parity, r.byteSize, r.stopBits, r.flowControl});
+        r.modified = false;
     }
     if (serial) {
         connection()->SendCommand(QStringLiteral("CONTROL"), kCommunicationMs);
         connection()->SendCommand(QStringLiteral("ONLINE"), kCommunicationMs);
     }
+    // A failed send keeps the dialog open with its edits, to send again or leave with Cancel;
+    // the reboot is asked for only when the new settings reached the reader.
+    if (!sent)
+        return;
     if (configurationChanged) {
         QApplication::restoreOverrideCursor();
         vm::app::showMessage(this, QStringLiteral("Please reboot the camera for the settings to take effect"),

@@ -60,14 +60,19 @@ private:
     bool writeControls() override;
     vm::settings::Validation validate() override;
     // Control is read once, when the dialog opens: the reader's frames follow that.
-    bool followsControl() const override { return false; }
     bool inputsAllowed() const override { return m_readerFrames; }
-    // OK also stores this PC's port settings, and closes a dialog opened without control.
-    bool okAllowed() const override { return true; }
+    bool okAllowed() const override;
     void okPressed() override;
-    // Errors while sending end the send without a message.
-    bool reportsRefusals() const override { return false; }
+    // The controls are put into the set only at OK: what waits is what differs from the reader.
+    QStringList unsentChanges() const override;
 
+    // A reader field as the dialog's controls show it.
+    struct Shown {
+        QString parameter;
+        int field;
+        QString value;
+    };
+    QList<Shown> shownFields() const;
     QList<AddressField> addressFields() const;
     void loadPorts();
     void portSelected(int index);

@@ -147,6 +147,12 @@ frmIOAssign::frmIOAssign(QWidget* parent)
     setButtonNames(QStringLiteral("btnOK"), QStringLiteral("btnCancel"), QStringLiteral("btnApply"));
     buildControls();
     connect(connection(), &vm::link::Connection::OnLineStateChanged, this, &frmIOAssign::lineStateChanged);
+    // What the lines show once loaded, to tell the operator's changes from the reader's words.
+    connect(this, &SettingsWindow::loaded, this, [this] {
+        m_loadedFields.clear();
+        for (const Shown& p : shownFields())
+            m_loadedFields.insert(p.parameter, p.fields);
+    });
     ensureLoaded();
 }
 
@@ -605,16 +611,17 @@ void frmIOAssign::argumentLeft(int index, int which) {
     markEdited();
 }
 
-bool frmIOAssign::writeControls() {
-    // Every line goes as the window shows it, so that the reader's lines are exactly these (the
+QList<frmIOAssign::Shown> frmIOAssign::shownFields() const {
+    // Every line as the window shows it, so that the reader's lines are exactly these (the
     // reader would keep a tag on two lines). What the reader did not answer is left alone.
-    auto write = [this](const QString& name, const QString& value) {
+    QList<Shown> shown;
+    auto one = [&](const QString& name, const QString& value) {
         if (wasRead(name))
-            parameters().GetParameter(name).SetField(0, value);
+            shown.append({name, {value}});
     };
-    write(QStringLiteral("ASSIGNEX 2"), m_inputPid->currentText());
-    write(QStringLiteral("TD"), m_delay->text());
-    write(QStringLiteral("TBL"), m_latch->text());
+    one(QStringLiteral("ASSIGNEX 2"), m_inputPid->currentText());
+    one(QStringLiteral("TD"), m_delay->text());
+    one(QStringLiteral("TBL"), m_latch->text());
     for (int i = 0; i < kLineCount; ++i) {
         const Line& line = m_lines[i];
         const QString tag = tagOf(i);
@@ -627,18 +634,49 @@ bool frmIOAssign::writeControls() {
                 a1 = line.arg1->text();
                 a2 = line.arg2->text();
             }
-            vm::link::Parameter& p = parameters().GetParameter(QStringLiteral("SET_CRITERIA ") + tag);
-            p.SetField(0, type);
-            p.SetField(1, vm::link::quoteField(a1));
-            p.SetField(2, vm::link::quoteField(a2));
+            shown.append({QStringLiteral("SET_CRITERIA ") + tag,
+                          {type, vm::link::quoteField(a1), vm::link::quoteField(a2)}});
         }
         if (line.pid)
-            write(QStringLiteral("ASSIGNEX %1").arg(i), line.pid->currentText());
-        write(QStringLiteral("SIGOUT ") + lineWord(i),
-              line.polarity->isChecked() ? QStringLiteral("H") : QStringLiteral("L"));
-        write(QStringLiteral("IOASSIGN ") + lineWord(i), tag.isEmpty() ? QStringLiteral("CLEAR") : tag);
+            one(QStringLiteral("ASSIGNEX %1").arg(i), line.pid->currentText());
+        one(QStringLiteral("SIGOUT ") + lineWord(i),
+            line.polarity->isChecked() ? QStringLiteral("H") : QStringLiteral("L"));
+        one(QStringLiteral("IOASSIGN ") + lineWord(i), tag.isEmpty() ? QStringLiteral("CLEAR") : tag);
+    }
+    return shown;
+}
+
+bool frmIOAssign::writeControls() {
+    for (const Shown& p : shownFields()) {
+        vm::link::Parameter& parameter = parameters().GetParameter(p.parameter);
+        for (int f = 0; f < int(p.fields.size()); ++f)
+            parameter.SetField(f, p.fields[f]);
     }
     return true;
+}
+
+QStringList frmIOAssign::unsentChanges() const {
+    // What the operator changed since the load: the lines that show other fields than they
+    // showed then (a reader's quoted or empty words are shown as the window writes them).
+    QStringList names = pendingNames();
+    if (!isModified())
+        return names;
+    for (const Shown& p : shownFields()) {
+        bool differs = false;
+        if (m_loadedFields.contains(p.parameter)) {
+            differs = m_loadedFields.value(p.parameter) != p.fields;
+        } else {
+            // A criterion that came with a tag the operator chose: changed where it differs
+            // from what the reader holds for that tag.
+            const vm::link::Parameter* held = parameters().Find(p.parameter);
+            for (int f = 0; f < int(p.fields.size()); ++f)
+                differs = differs || !held ||
+                          vm::link::unquoteOrStrip(held->Field(f)) != vm::link::unquoteOrStrip(p.fields[f]);
+        }
+        if (differs && !names.contains(p.parameter))
+            names << p.parameter;
+    }
+    return names;
 }
 
 QStringList frmIOAssign::writtenWithoutReading() const {

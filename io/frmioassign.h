@@ -82,10 +82,17 @@ private:
     void refresh() override;
     bool writeControls() override;
     QStringList writtenWithoutReading() const override;
-    // The dialog neither follows programming control nor greys its lines without it.
+    // The dialog's lines do not follow programming control (OK and Apply do).
     bool followsControl() const override { return false; }
     bool inputsAllowed() const override { return true; }
-    bool reportsRefusals() const override { return false; }
+    // The lines go into the set only at Apply: what waits is what differs from the reader.
+    QStringList unsentChanges() const override;
+    // Each parameter the window writes, with the fields its lines show.
+    struct Shown {
+        QString parameter;
+        QStringList fields;
+    };
+    QList<Shown> shownFields() const;
 
     void buildControls();
     void fillTagLists();
@@ -114,6 +121,7 @@ private:
     QHash<QString, Criterion> m_criteria; // by tag word, as the reader holds them
     QSet<QString> m_chosenTags;           // tags the operator put on a line since the load
     QStringList m_storedPids;
+    QHash<QString, QStringList> m_loadedFields; // shownFields() right after the last load
 };
 
 } // namespace vm::io

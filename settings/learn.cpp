@@ -2,6 +2,7 @@
 
 #include "app/applyparameters.h"
 #include "app/mainimageview.h"
+#include "app/prompts.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "display/imageview.h"
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vm::settings {
@@ -233,26 +235,38 @@ void Learn::learnClicked() {
 void Learn::unlearnClicked() {
     if (!hasControl())
         return;
-    const QString sent = QStringLiteral("command sent");
-    auto send = [this](const QString& command) { connection()->SendCommand(command, kCommandTimeoutMs); };
-    auto broadcast = [this](const QString& word) {
-        connection()->BroadcastMessage(objectName(), word, QString());
-    };
-    if (m_option == PhotometryOnly) {
-        send(QStringLiteral("PHOTO AUTO"));
-        setStatus(QStringLiteral("PHOTO AUTO ") + sent);
-        broadcast(QLatin1String(vm::link::broadcast::UpdatePhoto));
-    } else if (m_option == DecoderOnly) {
-        send(QStringLiteral("UNLEARN"));
-        setStatus(QStringLiteral("UNLEARN ") + sent);
-        broadcast(QLatin1String(vm::link::broadcast::Unlearn));
-    } else {
-        send(QStringLiteral("PHOTO AUTO"));
-        send(QStringLiteral("UNLEARN"));
-        setStatus(QStringLiteral("UNLEARN ") + sent + kCrLf + QStringLiteral("PHOTO AUTO ") + sent);
-        broadcast(QLatin1String(vm::link::broadcast::UpdatePhoto));
-        broadcast(QLatin1String(vm::link::broadcast::Unlearn));
+    // The commands of the option in the order they go out, and the order the status lists
+    // them in.
+    QStringList commands, shown;
+    if (m_option != DecoderOnly)
+        commands << QStringLiteral("PHOTO AUTO");
+    if (m_option != PhotometryOnly)
+        commands << QStringLiteral("UNLEARN");
+    shown = commands;
+    std::reverse(shown.begin(), shown.end());
+    // The status says "command sent" only for what the reader took; the first command it
+    // did not carry out ends the undo and is told with its reason.
+    QHash<QString, QString> outcome;
+    for (const QString& command : commands) {
+        const vm::link::CommandReply reply = connection()->SendCommand(command, kCommandTimeoutMs);
+        outcome.insert(command,
+                       reply.ok ? QStringLiteral("command sent") : QStringLiteral("not carried out"));
+        if (!reply.ok) {
+            vm::app::tellCommandFailed(this, command, reply.errorText);
+            break;
+        }
     }
+    QStringList status;
+    for (const QString& command : shown)
+        if (outcome.contains(command))
+            status << command + QLatin1Char(' ') + outcome.value(command);
+    setStatus(status.join(kCrLf));
+    // Even a garbled answer may hide a carried-out undo: the other windows read again.
+    if (m_option != DecoderOnly)
+        connection()->BroadcastMessage(objectName(), QLatin1String(vm::link::broadcast::UpdatePhoto),
+                                       QString());
+    if (m_option != PhotometryOnly)
+        connection()->BroadcastMessage(objectName(), QLatin1String(vm::link::broadcast::Unlearn), QString());
 }
 
 QString Learn::outcomeText(int code) {

@@ -430,10 +430,12 @@ void SettingsWindow::onConnectionReset() {
 
 void SettingsWindow::onControlStatusChanged() {
     const bool control = hasControl();
-    if (m_hadControl && !control && (m_mode == Mode::OkApply || m_mode == Mode::OkCancel) && isModified() &&
-        !m_unloaded) {
+    const bool collects = m_mode == Mode::OkApply || m_mode == Mode::OkCancel;
+    const QStringList unsent =
+        m_hadControl && !control && collects && !m_unloaded ? unsentChanges() : QStringList();
+    if (m_hadControl && !control && collects && (isModified() || !unsent.isEmpty()) && !m_unloaded) {
         // Told after the event that announced the loss, outside the link's signal.
-        m_notSent = pendingNames();
+        m_notSent = unsent;
         m_notSentPending = true;
         QTimer::singleShot(0, this, [this] {
             if (!m_notSentPending || hasControl() || m_unloaded)
@@ -450,9 +452,9 @@ void SettingsWindow::onControlStatusChanged() {
         });
     }
     m_hadControl = control;
-    if (!followsControl())
-        return;
-    updateControlState();
+    // OK and Apply always follow control; the inputs only in windows that follow it.
+    if (followsControl())
+        updateControlState();
     updateButtons();
 }
 

@@ -191,6 +191,7 @@ public:
     bool isLoaded() const { return m_loadCount > 0; }
     int loadCount() const { return m_loadCount; }
     vm::link::ParameterSet& parameters() { return *m_set; }
+    const vm::link::ParameterSet& parameters() const { return *m_set; }
     vm::link::Connection* connection() const { return m_conn.get(); }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
@@ -258,6 +259,11 @@ protected:
     virtual void okPressed();
     // Windows whose failed applies end without a message return false.
     virtual bool reportsRefusals() const { return true; }
+    // The parameters whose changes wait to be sent: by default those modified in the set. A
+    // window that puts its controls into the set only when it sends names what differs.
+    virtual QStringList unsentChanges() const { return pendingNames(); }
+    // The parameters modified in the set and not yet sent.
+    QStringList pendingNames() const;
 
     // For the window's handlers.
     bool updating() const { return m_updating > 0; }
@@ -348,7 +354,6 @@ private:
                          const std::function<void()>& commit);
     // Takes back, without sending them, changes to parameters the reader never answered.
     QStringList dropUnreadChanges();
-    QStringList pendingNames() const;
 
     Mode m_mode;
     std::unique_ptr<vm::link::Connection> m_conn;

@@ -226,11 +226,15 @@ void BasicInterface::ResetStatistics() {
         if (showMessage(this, QStringLiteral("Are you sure you want to reset the camera statistics?"),
                         PromptButtons::YesNo, PromptIcon::Question) != PromptAnswer::Yes)
             return;
-        if (sendSimple(QStringLiteral("STATS RESET"), 500)) {
-            // The status-bar counters count along with the reader's, from zero again.
-            m_counts = {0, 0, 0};
-            m_statusBar->SetCounts(0, 0, 0);
+        const QString command = QStringLiteral("STATS RESET");
+        const vm::link::CommandReply reply = m_iconn->SendCommand(command, 500);
+        if (!reply.ok) {
+            tellCommandFailed(this, command, reply.errorText);
+            return;
         }
+        // The status-bar counters count along with the reader's, from zero again.
+        m_counts = {0, 0, 0};
+        m_statusBar->SetCounts(0, 0, 0);
     });
 }
 

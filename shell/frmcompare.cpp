@@ -294,7 +294,10 @@ bool frmCompare::SendChecked() {
         vm::app::showMessage(
             this, QStringLiteral("The camera did not accept these settings:") + QLatin1String("\r\n") + error,
             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
-    Compare();
+    // The table shows the reader again; with the link gone the failure has been told once, and
+    // the rows stay as they were until the reader is back.
+    if (m_conn->Connected())
+        Compare();
     return ok;
 }
 

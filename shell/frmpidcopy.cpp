@@ -75,14 +75,25 @@ void frmPIDCopy::accept() {
     QListWidgetItem* chosen = m_pid->currentItem();
     if (chosen && m_conn->Connected()) {
         const QString command = QLatin1String(m_toPid ? "STORE " : "LOAD ") + chosen->text();
-        const vm::link::CommandReply reply = m_conn->SendCommand(command, kPidTimeoutMs);
-        if (!reply.ok)
+        if (!m_conn->HasControl()) {
+            // Control went while the dialog was open: the reader would not take the copy, and
+            // the operator must not think it was made.
             vm::app::showMessage(
-                this, QStringLiteral("The camera did not carry out \"%1\": %2").arg(command, reply.errorText),
+                this,
+                QStringLiteral("Programming control of the camera was lost. \"%1\" was not sent.")
+                    .arg(command),
                 vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
-        m_conn->BroadcastMessage(QLatin1String(WindowName), QLatin1String(vm::link::broadcast::UpdateRetry),
-                                 QString());
+        } else {
+            const vm::link::CommandReply reply = m_conn->SendCommand(command, kPidTimeoutMs);
+            if (!reply.ok)
+                vm::app::tellCommandFailed(this, command, reply.errorText);
+            // Even without a clear answer the reader may have loaded the PID: the other windows
+            // read their settings again.
+            m_conn->BroadcastMessage(QLatin1String(WindowName),
+                                     QLatin1String(vm::link::broadcast::UpdateRetry), QString());
+        }
     }
+    // The dialog closes whatever came of the copy; a failure has been told above.
     QDialog::accept();
 }
 

@@ -152,8 +152,12 @@ void BasicReport::ResetStatistics() {
                              PromptButtons::YesNo, PromptIcon::Question) != PromptAnswer::Yes)
         return;
     // The window may have gone, or the reader with it, while the box was open.
-    if (m_rconn)
-        m_rconn->SendCommand(QStringLiteral("STATS RESET"), 500);
+    if (!m_rconn)
+        return;
+    const QString command = QStringLiteral("STATS RESET");
+    const vm::link::CommandReply reply = m_rconn->SendCommand(command, 500);
+    if (!reply.ok)
+        vm::app::tellCommandFailed(this, command, reply.errorText);
 }
 
 QString BasicReport::csvText() const {
