@@ -349,6 +349,11 @@ vm::settings::Validation dlgPartQueueSetup::validate() {
         return {};
     if (m_host->text().trimmed().isEmpty() || m_path->text().trimmed().isEmpty())
         return {QStringLiteral("Host IP and Path must be specified!"), m_host, ftpSetup};
+    for (QLineEdit* box : {m_host, m_path}) {
+        const QString message = vm::settings::unquotableMessage(box->text().trimmed(), box->accessibleName());
+        if (!message.isEmpty())
+            return {message, box};
+    }
     if (m_saveResults->currentIndex() != 0 && !imagesYes())
         return {QStringLiteral("Please specify either results and/or images to save"), m_saveResults,
                 ftpSetup};

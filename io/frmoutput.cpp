@@ -444,8 +444,25 @@ void frmOutput::hideEditor() {
 }
 
 void frmOutput::editFinished(const QString& key, const QString& text) {
-    if (!m_edformat->isVisible())
+    if (!m_edformat->isVisible() || m_refusingText)
         return;
+    // A text the reader would split is not taken: the editor stays open with it. (The box
+    // takes the focus from the editor, which would end the edit again while it is open.)
+    bool isRow = false;
+    const int textRow = key.toInt(&isRow);
+    const QString boxName =
+        key == QLatin1String("HEADER")      ? m_grid->horizontalHeaderItem(kHeaderColumn)->text()
+        : key == QLatin1String("TRAILER")   ? m_grid->horizontalHeaderItem(kTrailerColumn)->text()
+        : isRow && m_grid->item(textRow, kCaptionColumn) ? m_grid->item(textRow, kCaptionColumn)->text()
+                                            : key;
+    const QString refusal = vm::settings::unquotableMessage(text, boxName);
+    if (!refusal.isEmpty()) {
+        m_refusingText = true;
+        vm::app::showMessage(this, refusal, vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
+        m_refusingText = false;
+        m_edformat->editor()->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     if (key == QLatin1String("HEADER")) {
         parameters().GetParameter(headerTrailerName()).SetField(0, quoteField(text));
     } else if (key == QLatin1String("TRAILER")) {

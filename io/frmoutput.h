@@ -84,6 +84,7 @@ private:
     QLabel* lblFixedState = nullptr;
     QLabel* m_preview = nullptr;
     QString m_port = QStringLiteral("STANDARD");
+    bool m_refusingText = false; // a box refusing the editor's text is open
     std::optional<bool> m_controlShown;
     std::optional<vm::link::Record> m_lastRecord;
     bool m_handingOver = false;

@@ -26,6 +26,18 @@ namespace vm::settings {
 
 using vm::app::lcApp;
 
+QString unquotableMessage(const QString& text, const QString& boxName) {
+    if (vm::link::isQuotableText(text))
+        return QString();
+    // Named as its caption reads, without the caption's colon.
+    QString name = boxName.trimmed();
+    if (name.endsWith(QLatin1Char(':')))
+        name.chop(1);
+    return QStringLiteral("The text in \"%1\" cannot hold a double quote followed by a blank: the camera "
+                          "would read it as two settings.")
+        .arg(name);
+}
+
 qint64 leadingNumber(const QString& text) {
     const QString t = text.trimmed();
     qsizetype i = 0;
@@ -298,7 +310,9 @@ void SettingsWindow::updateNote() {
         m_note->setVisible(false);
         return;
     }
-    m_note->setText(QStringLiteral("The camera did not answer for %1: those settings are greyed and are "
+    // The reader may not have answered, or answered with an error (a setting its firmware does
+    // not have): either way the window does not know the value.
+    m_note->setText(QStringLiteral("Could not be read from the camera: %1. Those settings are greyed and are "
                                    "not sent.")
                         .arg(m_notRead.join(QStringLiteral(", "))));
     m_note->setVisible(true);
@@ -377,11 +391,12 @@ bool SettingsWindow::apply() {
     }
     const QStringList unread = dropUnreadChanges();
     if (!unread.isEmpty()) {
-        vm::app::showMessage(this,
-                             QStringLiteral("These settings were not sent because the camera did not answer "
-                                            "when they were read: %1.")
-                                 .arg(unread.join(QStringLiteral(", "))),
-                             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
+        vm::app::showMessage(
+            this,
+            QStringLiteral("These settings were not sent because they could not be read from "
+                           "the camera: %1.")
+                .arg(unread.join(QStringLiteral(", "))),
+            vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);
     }
     // Without control the reader would refuse every write; nothing is sent and the
     // changes stay in the window.
@@ -618,12 +633,8 @@ Declared& SettingsWindow::bindText(QLineEdit* box, const QString& parameter, int
     };
     if (quotes != Quotes::None) {
         d.m_check = [box] {
-            if (vm::link::isQuotableText(box->text()))
-                return QString();
-            const QString name = box->accessibleName().isEmpty() ? box->objectName() : box->accessibleName();
-            return QStringLiteral("The text in \"%1\" cannot hold a double quote followed by a blank: the "
-                                  "camera would read it as two settings.")
-                .arg(name);
+            return unquotableMessage(box->text(), box->accessibleName().isEmpty() ? box->objectName()
+                                                                                  : box->accessibleName());
         };
     }
     connectTypedBox(box, edited, d.m_commit);

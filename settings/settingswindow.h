@@ -87,6 +87,10 @@ struct TriggerFrame {
 // typed: blanks skipped, an optional sign, then digits; 0 when there are none.
 qint64 leadingNumber(const QString& text);
 
+// The message for a text that cannot travel as one quoted field (link/fields.h
+// isQuotableText), naming the box it was typed in; empty when it can.
+QString unquotableMessage(const QString& text, const QString& boxName);
+
 // What a window's check before an apply found: nothing, or the message for the operator
 // and the control to put the focus on.
 struct Validation {

@@ -450,8 +450,7 @@ private slots:
         QTest::mouseClick(w->trigger, Qt::LeftButton);
         testing::ExpectPrompts boxes;
         boxes->expectMessage(
-            "Velmarrow",
-            "These settings were not sent because the camera did not answer when they were read: TE.",
+            "Velmarrow", "These settings were not sent because they could not be read from the camera: TE.",
             PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
         QSignalSpy applied(w.get(), &SettingsWindow::applied);
         QTest::mouseClick(w->applyButton(), Qt::LeftButton);

@@ -239,6 +239,14 @@ void validation(Stage& stage) {
     okRefused(stage, "FTP Setup Error", "Host IP and Path must be specified!", PromptIcon::Exclamation);
     testing::typeInto(box(stage, "txtHost"), QStringLiteral("10.1.1.1"));
     okRefused(stage, "FTP Setup Error", "Host IP and Path must be specified!", PromptIcon::Exclamation);
+    // A quote followed by a blank would end the reader's text early.
+    testing::typeInto(box(stage, "txtPath"), QStringLiteral("a\" b"));
+    okRefused(stage, "Velmarrow",
+              QStringLiteral("The text in \"%1\" cannot hold a double quote followed by a blank: the camera "
+                             "would read it as two settings.")
+                  .arg(QStringLiteral("Path")),
+              PromptIcon::Exclamation);
+    QVERIFY(box(stage, "txtPath")->hasFocus());
     testing::typeInto(box(stage, "txtPath"), QStringLiteral("p"));
     testing::choose(list(stage, "cmbSaveResults"), QStringLiteral("No"));
     testing::choose(list(stage, "cmbSaveImg"), QStringLiteral("No"));
