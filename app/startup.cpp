@@ -63,6 +63,39 @@ void closeWindowsOnTermination(QApplication& application) {
 #endif
 }
 
+// The program's own options, for the parse before the window system opens and for the
+// one after.
+void describeOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral("Set-up and monitoring of Lumivex smart ID readers"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    // Read by the string table; declared here so that the parser accepts it.
+    parser.addOption(QCommandLineOption(QStringLiteral("language"),
+                                        QStringLiteral("Language of the user interface: en or test."),
+                                        QStringLiteral("language")));
+}
+
+// --help and --version print and exit before the window system is opened, so that they
+// work where there is no display: a terminal over ssh, a package's checks. --help-all
+// also lists the window system's own options and is left to the full parse.
+void answerOnTerminal(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    describeOptions(parser);
+    // Errors are the full parse's to report; this one only looks for the two options.
+    parser.parse(arguments);
+    const bool help = parser.isSet(QStringLiteral("help"));
+    const bool version = parser.isSet(QStringLiteral("version"));
+    if (!help && !version)
+        return;
+    QCoreApplication terminal(argc, argv);
+    if (version)
+        parser.showVersion();
+    parser.showHelp();
+}
+
 } // namespace
 
 QWidget* Start() {
@@ -92,19 +125,14 @@ QWidget* Start() {
 }
 
 int Main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Velmarrow"));
-    QApplication::setApplicationName(QStringLiteral("Velmarrow"));
-    QApplication::setApplicationVersion(QStringLiteral(VELMARROW_VERSION_STRING));
+    QCoreApplication::setOrganizationName(QStringLiteral("Velmarrow"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velmarrow"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMARROW_VERSION_STRING));
+    answerOnTerminal(argc, argv);
 
+    QApplication application(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Set-up and monitoring of Lumivex smart ID readers"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    // Read by the string table; declared here so that the parser accepts it.
-    parser.addOption(QCommandLineOption(QStringLiteral("language"),
-                                        QStringLiteral("Language of the user interface: en or test."),
-                                        QStringLiteral("language")));
+    describeOptions(parser);
     parser.process(application);
 
     vm::res::initLanguage(QCoreApplication::arguments());
