@@ -112,6 +112,8 @@ dlgCommSetup::dlgCommSetup(QWidget* parent)
     m_frameTcp->setObjectName(QStringLiteral("frameTCP"));
     auto* tcp = new QGridLayout(m_frameTcp);
     m_camName = line("txtCamName");
+    // The reader refuses a longer name, and with it the whole IP line (address included).
+    m_camName->setMaxLength(kLongestCameraName);
     m_mac = line("txtMAC");
     m_mac->setReadOnly(true);
     m_useDhcp = new QRadioButton(vm::res::Str(20326), m_frameTcp);

@@ -25,6 +25,8 @@ class dlgCommSetup final : public vm::settings::SettingsWindow {
     Q_OBJECT
 public:
     static constexpr const char* WindowName = "dlgCommSetup";
+    // The longest camera name the reader takes.
+    static constexpr int kLongestCameraName = 15;
 
     explicit dlgCommSetup(QWidget* parent = nullptr);
     ~dlgCommSetup() override;

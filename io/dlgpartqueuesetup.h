@@ -39,6 +39,8 @@ private:
     vm::settings::Validation validate() override;
     // The queue's inputs follow its own settings; only OK needs programming control.
     bool inputsAllowed() const override { return true; }
+    // OK stands while the PC holds control, changed or not: unchanged it just closes.
+    bool okAllowed() const override { return hasControl(); }
 
     bool queueOn() const;
     bool imagesYes() const;

@@ -152,6 +152,9 @@ void validation(Stage& stage) {
     // "0.0.0.0" is a gateway; the name, domain and address pass.
     testing::typeInto(box(stage, "txtIP"), QStringLiteral("127.0.0.23"));
     testing::typeInto(box(stage, "txtGateway"), QStringLiteral("0.0.0.0"));
+    // The reader takes names of at most 15 characters: the box holds no more.
+    testing::typeInto(box(stage, "txtCamName"), QStringLiteral("Line4_Station12_Top"));
+    QCOMPARE(box(stage, "txtCamName")->text(), QStringLiteral("Line4_Station12"));
     testing::typeInto(box(stage, "txtCamName"), QStringLiteral("Cam_01"));
     testing::typeInto(box(stage, "txtDomain"), QStringLiteral("plant-4.example"));
     rebootNotice(stage, {});
@@ -427,6 +430,30 @@ void lostReplies(Stage& stage) {
     QCOMPARE(note(), QStringLiteral("(no note)"));
 }
 
+// A new identity the reader refuses: the refusal is told with the reader's reason, nobody is
+// asked to reboot for settings that never arrived, and the dialog stays open with the edit.
+void refusedIdentity(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    QVERIFY(stage.open(kWindow));
+    testing::typeInto(box(stage, "txtCamName"), QStringLiteral("Cell7"));
+    stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("IP"));
+    stage.unexpected()->expectMessage(
+        QStringLiteral("Velmarrow"),
+        QStringLiteral("The camera did not accept these settings:\r\nIP: !IP ERROR "
+                       "8 refused by the reader: the value cannot be applied now"),
+        PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+    stage.press(QStringLiteral("btnOK"));
+    QCOMPARE(stage.unexpected()->pendingCount(), 0);
+    QVERIFY(stage.window()->isVisible());
+    QCOMPARE(box(stage, "txtCamName")->text(), QStringLiteral("Cell7"));
+    QCOMPARE(stage.fields("IP").value(0), QStringLiteral("Contract"));
+    // Sent again, it goes through and the reboot is asked for.
+    rebootNotice(stage, {});
+    stage.press(QStringLiteral("btnOK"));
+    QTRY_VERIFY(!stage.window()->isVisible());
+    QCOMPARE(stage.fields("IP").value(0), QStringLiteral("Cell7"));
+}
+
 } // namespace
 
 WindowContract commSetupContract() {
@@ -487,7 +514,7 @@ WindowContract commSetupContract() {
             check(stage);
         };
         for (auto check : {validation, withoutControl, parityPicksDataBits, readerLineFollows, pcPorts,
-                           olderReader, lostReplies}) {
+                           olderReader, lostReplies, refusedIdentity}) {
             again(check);
             if (QTest::currentTestFailed())
                 return;
