@@ -136,7 +136,9 @@ void BasicChart::newRecord(const vm::link::Record& record) {
     if (m_stack->currentIndex() == HourView && !m_hourRedraw.isActive())
         m_hourRedraw.start();
     m_pending = record;
-    m_updateTimer.start(kUpdateMs);
+    // Not restarted by each record: a steady stream is drawn every kUpdateMs.
+    if (!m_updateTimer.isActive())
+        m_updateTimer.start(kUpdateMs);
 }
 
 void BasicChart::timerTick() {

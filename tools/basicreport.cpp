@@ -93,7 +93,10 @@ void BasicReport::newRecord(const vm::link::Record& record) {
     if (!m_pending || !connected())
         m_grid->Clear();
     if (connected()) {
-        m_updateTimer.start(kUpdateMs);
+        // Started by the first record of a burst, not restarted by the ones after it: a steady
+        // stream is drawn every kUpdateMs rather than only once it pauses.
+        if (!m_updateTimer.isActive())
+            m_updateTimer.start(kUpdateMs);
     } else {
         m_pending.reset();
     }

@@ -110,7 +110,9 @@ vm::app::WindowEntry VerificationReport::windowEntry() {
 
 void VerificationReport::recordArrived(const vm::link::Record& record) {
     m_pending = record;
-    m_update.start();
+    // Not restarted by each record: a steady stream is drawn every kUpdateMs.
+    if (!m_update.isActive())
+        m_update.start();
     if (!isMinimized()) {
         resize(std::max(width(), m_grid->ContentWidth() / kTwipsPerPixel + 178 / kTwipsPerPixel),
                std::max(height(), m_grid->ContentHeight() / kTwipsPerPixel + 1068 / kTwipsPerPixel));

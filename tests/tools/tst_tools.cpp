@@ -181,6 +181,45 @@ private slots:
         QCOMPARE(qint64(shown), qint64(records.count()));
     }
 
+    // A steady stream faster than the windows' short timers is drawn while it lasts: each
+    // record replaces the waiting one without putting the drawing off again.
+    void reportAndChartDrawWhileRecordsKeepComing() {
+        focus(0);
+        auto* report =
+            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
+        auto* chart =
+            static_cast<tools::BasicChart*>(app::windows().open(tools::BasicChart::WindowName, nullptr));
+        QVERIFY(report && chart);
+        // Real records of the reader, then the reader quiet, so that only the replay below
+        // reaches the windows.
+        link::ReaderConnection counter;
+        QSignalSpy records(&counter, &link::Connection::OnNewRecord);
+        reader(0)->cycles().setRate(120);
+        QTRY_VERIFY_WITH_TIMEOUT(records.count() >= 20, 20000);
+        reader(0)->cycles().setOnline(false);
+        QTRY_VERIFY(!report->hasPending() && !chart->hasPending());
+
+        // The records again, 200 of them one every 3 ms, through the windows' own connections.
+        QSignalSpy reportDraws(&report->updateTimer(), &QTimer::timeout);
+        QSignalSpy chartDraws(&chart->updateTimer(), &QTimer::timeout);
+        QTimer feed;
+        feed.setTimerType(Qt::PreciseTimer);
+        int sent = 0;
+        connect(&feed, &QTimer::timeout, this, [&] {
+            const auto record = records.at(sent % records.count()).at(0).value<link::Record>();
+            emit report->connection()->OnNewRecord(record);
+            emit chart->connection()->OnNewRecord(record);
+            ++sent;
+        });
+        feed.start(3);
+        QTRY_VERIFY_WITH_TIMEOUT(sent >= 200, 10000);
+        feed.stop();
+        // The report draws every 10 ms and the chart every 30 ms while the stream lasts; a
+        // loaded machine may miss some, so a third of them is asked for.
+        QVERIFY2(reportDraws.count() >= 20, qPrintable(QString::number(reportDraws.count())));
+        QVERIFY2(chartDraws.count() >= 6, qPrintable(QString::number(chartDraws.count())));
+    }
+
     void hourTrendForgetsMinutesOlderThanAnHour() {
         qint64 now = 0;
         tools::HourTrend trend([&now] { return now; });
