@@ -105,6 +105,9 @@ vm::app::WindowEntry VerificationReport::windowEntry() {
         return reader.firmwareLevel >= vm::link::level::Verification;
     };
     registered.reopensAtStart = true;
+    // Like the other monitoring windows it stays open when the camera changes, and shows
+    // whichever reader is focused.
+    registered.followsReader = true;
     return registered;
 }
 
