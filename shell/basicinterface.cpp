@@ -1,5 +1,6 @@
 #include "shell/basicinterface.h"
 
+#include "app/displaypreferences.h"
 #include "app/logging.h"
 #include "app/mainimageview.h"
 #include "app/programstate.h"
@@ -324,6 +325,8 @@ void BasicInterface::ApplyDisplayPreferences() {
     m_imageView->SetRedraw(false);
     m_imageView->ApplyDisplaySettings(display);
     m_imageView->SetRedraw(true);
+    // The other views that draw results follow the same preferences.
+    vm::app::displayPreferences().announceChange();
 }
 
 } // namespace vm::shell

@@ -1,5 +1,6 @@
 #include "shell/frmoptions.h"
 
+#include "app/displaypreferences.h"
 #include "app/imagefiles.h"
 #include "app/settingsstore.h"
 #include "display/colorvalue.h"
@@ -93,33 +94,6 @@ void paintBackground(QLineEdit* box, quint32 colour) {
 }
 
 } // namespace
-
-QFont resultFontFromText(const QString& text) {
-    const QStringList parts = text.split(QLatin1Char(','));
-    QFont font;
-    if (!parts.isEmpty() && !parts.at(0).trimmed().isEmpty())
-        font.setFamily(parts.at(0).trimmed());
-    bool ok = false;
-    const double size = parts.value(1).trimmed().toDouble(&ok);
-    font.setPointSizeF(ok && size > 0 ? size : 19.0);
-    font.setBold(app::textToBool(parts.value(2, QStringLiteral("0"))));
-    font.setItalic(app::textToBool(parts.value(3, QStringLiteral("0"))));
-    font.setStrikeOut(app::textToBool(parts.value(4, QStringLiteral("0"))));
-    font.setUnderline(app::textToBool(parts.value(5, QStringLiteral("0"))));
-    return font;
-}
-
-QString resultFontToText(const QFont& font) {
-    const double size = font.pointSizeF();
-    const QString sizeText = (std::floor(size) == size) ? QString::number(int(size)) : QString::number(size);
-    return QStringList{font.family(),
-                       sizeText,
-                       app::boolToText(font.bold()),
-                       app::boolToText(font.italic()),
-                       app::boolToText(font.strikeOut()),
-                       app::boolToText(font.underline())}
-        .join(QLatin1Char(','));
-}
 
 void frmOptions::setChoosers(ColorChooser color, FontChooser font, FolderChooser folder) {
     if (color)
@@ -271,7 +245,7 @@ void frmOptions::LoadPreferences() {
     m_failColor = quint32(store.number(app::keys::FailColor));
     m_fontColor = quint32(store.number(app::keys::FontColor));
     m_topTextMode = store.flag(app::keys::TopTextMode);
-    m_resultFont = resultFontFromText(store.text(app::keys::ResultFont));
+    m_resultFont = app::resultFontFromText(store.text(app::keys::ResultFont));
     fillControls();
 }
 
@@ -417,7 +391,7 @@ void frmOptions::accept() {
         store.setNumber(app::keys::FailColor, m_editFailColor);
         store.setNumber(app::keys::FontColor, m_editFontColor);
         store.setFlag(app::keys::TopTextMode, m_topTextCheck->isChecked());
-        store.setText(app::keys::ResultFont, resultFontToText(m_editFont));
+        store.setText(app::keys::ResultFont, app::resultFontToText(m_editFont));
         store.Save();
 
         // The properties answer the new values from now on; Changed stays true for the

@@ -15,10 +15,6 @@ class QTabWidget;
 
 namespace vm::shell {
 
-// The result font as stored: "name,size,bold,italic,strikethrough,underline".
-QFont resultFontFromText(const QString& text);
-QString resultFontToText(const QFont& font);
-
 // The program's own preferences: transfer rates, image saving and how the result text is
 // drawn. The main window keeps one instance for the whole run and reads the current
 // preferences through its properties.

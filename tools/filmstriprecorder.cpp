@@ -1,5 +1,6 @@
 #include "tools/filmstriprecorder.h"
 
+#include "app/displaypreferences.h"
 #include "app/imagefiles.h"
 #include "app/programstate.h"
 #include "app/prompts.h"
@@ -135,6 +136,10 @@ FilmstripRecorder::FilmstripRecorder(QWidget* parent)
     layout->addWidget(m_toolbar);
 
     m_imageCtl = new vm::display::VxImageView(this);
+    // Results drawn as in the main view, and again whenever the preferences change.
+    m_imageCtl->ApplyDisplaySettings(vm::app::storedDisplaySettings());
+    connect(&vm::app::displayPreferences(), &vm::app::DisplayPreferences::changed, m_imageCtl,
+            [view = m_imageCtl] { view->ApplyDisplaySettings(vm::app::storedDisplaySettings()); });
     m_imageCtl->SetMaxPaintRate(kLivePaintRate);
     m_imageCtl->setObjectName(QStringLiteral("ImageCtl"));
     m_imageCtl->setAccessibleName(vm::res::Str(20284));

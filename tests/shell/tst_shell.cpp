@@ -1,3 +1,4 @@
+#include "app/displaypreferences.h"
 #include "app/imagefiles.h"
 #include "app/settingsstore.h"
 #include "shell/fileversion.h"
@@ -243,16 +244,16 @@ private slots:
     }
 
     void resultFontText() {
-        const QFont font = resultFontFromText("Courier New,12,1,0,0,1");
+        const QFont font = app::resultFontFromText("Courier New,12,1,0,0,1");
         QCOMPARE(font.family(), QStringLiteral("Courier New"));
         QCOMPARE(font.pointSize(), 12);
         QVERIFY(font.bold());
         QVERIFY(!font.italic());
         QVERIFY(!font.strikeOut());
         QVERIFY(font.underline());
-        QCOMPARE(resultFontToText(font), QStringLiteral("Courier New,12,1,0,0,1"));
+        QCOMPARE(app::resultFontToText(font), QStringLiteral("Courier New,12,1,0,0,1"));
         // Missing or broken parts fall back instead of failing.
-        const QFont broken = resultFontFromText("Arial,abc");
+        const QFont broken = app::resultFontFromText("Arial,abc");
         QCOMPARE(broken.pointSize(), 19);
         QVERIFY(!broken.bold());
     }

@@ -1,6 +1,7 @@
 // The monitoring windows against simulated readers where their contract tables do not
 // reach: top-rate bursts, CSV export, the histogram's painted scale, browsing and failed
 // writes of the filmstrip, and the windows as the main window opens them.
+#include "app/displaypreferences.h"
 #include "app/imagefiles.h"
 #include "app/programstate.h"
 #include "app/settingsstore.h"
@@ -415,6 +416,34 @@ private slots:
     }
 
     // ------------------------------------------------------------ filmstrip recorder
+
+    // The recorder draws results with the Preferences' colours, mode and font, as the main view
+    // does, and follows a change of them.
+    void filmstripDrawsWithTheDisplayPreferences() {
+        app::SettingsStore& store = app::settings();
+        store.setNumber(app::keys::PassColor, 0x123456);
+        store.setNumber(app::keys::FailColor, 0x654321);
+        store.setNumber(app::keys::FontColor, 0x00ABCD);
+        store.setFlag(app::keys::TopTextMode, true);
+        store.setText(app::keys::ResultFont, QStringLiteral("DejaVu Sans,11,1,0,0,0"));
+        auto* film = static_cast<tools::FilmstripRecorder*>(
+            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        QVERIFY(film);
+        const display::DisplaySettings& shown = film->imageView()->Settings();
+        QCOMPARE(shown.passColor, 0x123456u);
+        QCOMPARE(shown.failColor, 0x654321u);
+        QCOMPARE(shown.textColor, 0x00ABCDu);
+        QVERIFY(shown.topText);
+        QCOMPARE(shown.resultFont.family(), QStringLiteral("DejaVu Sans"));
+        QCOMPARE(shown.resultFont.pointSizeF(), 11.0);
+        QVERIFY(shown.resultFont.bold());
+
+        store.setNumber(app::keys::PassColor, 0x00FF00);
+        store.setFlag(app::keys::TopTextMode, false);
+        app::displayPreferences().announceChange();
+        QCOMPARE(film->imageView()->Settings().passColor, 0x00FF00u);
+        QVERIFY(!film->imageView()->Settings().topText);
+    }
 
     void filmstripFiltersPausesAndRecords() {
         focus(0);
