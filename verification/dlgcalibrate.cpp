@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <utility>
 
 namespace vm::verification {
 
@@ -217,9 +218,12 @@ QList<int> dlgCalibrate::shownLights() const {
 void dlgCalibrate::readStoredCalibration(int light) {
     LightCalibration& c = calibrationState().lights[light];
     const QString name = lightName(light);
-    // The reader's own light needs no selecting; switching the illumination off for it
-    // would leave the target unlit.
-    if (light > 0 && m_rconn->Connected()) {
+    // The reader answers the unnamed values for the light selected, so every light is
+    // selected first. The reader's own light is selected by switching the external lights
+    // off; its illumination stays on, since it is what lights the target.
+    if (light == 0) {
+        send(QStringLiteral("LIGHT_CTL OFF"));
+    } else {
         send(QStringLiteral("ILLUM OFF"));
         send(QStringLiteral("LIGHT_CTL ") + name);
     }
@@ -317,7 +321,7 @@ void dlgCalibrate::removeBoxes() {
 }
 
 void dlgCalibrate::calibrate() {
-    if (!m_control)
+    if (!m_control || m_running)
         return;
     CalibrationState& state = calibrationState();
     int contrast = 0, reflectance = 0;
@@ -326,27 +330,41 @@ void dlgCalibrate::calibrate() {
     state.targetContrast = contrast;
     state.targetReflectance = reflectance;
     stopImages();
-    for (QWidget* w : {static_cast<QWidget*>(m_targetContrast), static_cast<QWidget*>(m_targetReflectance),
-                       static_cast<QWidget*>(m_calibrate), static_cast<QWidget*>(m_close)})
+    const QList<QWidget*> inputs = {m_targetContrast, m_targetReflectance, m_calibrate, m_close};
+    for (QWidget* w : inputs)
         w->setEnabled(false);
+    m_running = true;
     runSequence();
-    for (QWidget* w : {static_cast<QWidget*>(m_targetContrast), static_cast<QWidget*>(m_targetReflectance),
-                       static_cast<QWidget*>(m_calibrate), static_cast<QWidget*>(m_close)})
+    m_running = false;
+    for (QWidget* w : inputs)
         w->setEnabled(true);
     fillGrid();
+    if (m_closeAfterRun) {
+        // Closed during the run: the close puts the reader and the image view back as every
+        // close does, so the live images are not started again first.
+        emit calibrationFinished();
+        done(*std::exchange(m_closeAfterRun, std::nullopt));
+        return;
+    }
     startImages();
     emit calibrationFinished();
 }
 
 void dlgCalibrate::runSequence() {
     CalibrationState& state = calibrationState();
+    // What the lights held before: a run stopped early leaves the lights it did not reach
+    // as they were.
+    const auto before = state.lights;
     for (int light = 0; light < kLightCount; ++light) {
         state.lights[light].calibratedText.clear();
         state.lights[light].statusText.clear();
     }
     m_resultArrived = false;
     const QList<int> lights = shownLights();
+    int last = -1;
     for (int light : lights) {
+        if (m_closeAfterRun)
+            break;
         if (state.lightChannels == 10)
             send(QStringLiteral("LIGHT_CTL ") + lightName(light));
         else if (state.lightChannels == 1)
@@ -354,8 +372,16 @@ void dlgCalibrate::runSequence() {
         else
             send(QStringLiteral("LIGHT_CTL OFF"));
         calibrateLight(light);
+        last = light;
     }
-    const int last = lights.last();
+    if (last != lights.last()) {
+        const QList<int> calibrated = lights.mid(0, lights.indexOf(last) + 1);
+        for (int light = 0; light < kLightCount; ++light)
+            if (!calibrated.contains(light))
+                state.lights[size_t(light)] = before[size_t(light)];
+    }
+    if (last < 0)
+        return;
     if (m_rconn->Connected())
         send(state.lightChannels == 0 ? QStringLiteral("LIGHT_CTL OFF")
                                       : QStringLiteral("LIGHT_CTL ") + lightName(last));
@@ -364,9 +390,11 @@ void dlgCalibrate::runSequence() {
         m_announce = true;
         send(QStringLiteral("CELL_UNIT_REPORT MILS"));
     } else {
+        // Close announces the last run only.
+        m_announce = false;
         showMessage(this,
-                    QStringLiteral("The calibration on the currently selected light (") +
-                        lightDisplayName(last) + QStringLiteral(") was unsuccessful!"),
+                    QStringLiteral("The calibration on the currently selected light (") + lightName(last) +
+                        QStringLiteral(") was unsuccessful!"),
                     PromptButtons::Ok, PromptIcon::Critical, QStringLiteral("Calibration Failure"));
         send(QStringLiteral("CELL_UNIT_REPORT PIXELS"));
     }
@@ -401,22 +429,31 @@ void dlgCalibrate::calibrateLight(int light) {
     }
     m_waitingLight = -1;
 
-    // Judged by what the reader holds, also when no record came.
+    // Judged by what the reader holds, also when no record came. Only its TRUE counts: no
+    // answer, a garbled one or a dropped link say nothing about the light.
     LightCalibration& c = state.lights[light];
     const bool named = state.lightChannels == 10;
     const QStringList reply =
         query(named ? QStringLiteral("CALIBRATED ") + lightName(light) : QStringLiteral("CALIBRATED"));
-    const bool failed = word(reply, named ? 2 : 1) == QLatin1String("FALSE");
+    const bool echoed = word(reply, 0).compare(QLatin1String("CALIBRATED"), Qt::CaseInsensitive) == 0 &&
+                        (!named || word(reply, 1).compare(lightName(light), Qt::CaseInsensitive) == 0);
+    const QString answer = echoed ? word(reply, named ? 2 : 1).toUpper() : QString();
+    const bool answered = answer == QLatin1String("TRUE") || answer == QLatin1String("FALSE");
     if (!m_resultArrived) {
-        if (failed) {
-            c.calibratedText.clear();
-            c.statusText = verificationErrorText(4702);
-        } else {
+        if (answer == QLatin1String("TRUE")) {
             c.calibratedText = QStringLiteral("Calibrated, Date Unknown");
+            c.statusText.clear();
+        } else {
+            c.calibratedText.clear();
+            c.statusText = m_rconn->Connected() ? verificationErrorText(4702)
+                                                : QStringLiteral("No Connection To Camera");
         }
     }
-    send(QStringLiteral("CALIBRATED_STRING \"") + (failed ? c.statusText : c.calibratedText) +
-         QLatin1Char('"'));
+    // The reader keeps the text of what it answered or reported; without either its state is
+    // unknown and its text is left alone.
+    if (m_resultArrived || answered)
+        send(QStringLiteral("CALIBRATED_STRING \"") +
+             (c.calibratedText.isEmpty() ? c.statusText : c.calibratedText) + QLatin1Char('"'));
 }
 
 void dlgCalibrate::recordArrived(const vm::link::Record& record) {
@@ -457,6 +494,12 @@ void dlgCalibrate::recordArrived(const vm::link::Record& record) {
 }
 
 void dlgCalibrate::done(int result) {
+    if (m_running) {
+        // The light being calibrated ends as usual (its record, or the wait for it); the
+        // run then stops and the dialog closes with it.
+        m_closeAfterRun = result;
+        return;
+    }
     stopImages();
     if (m_announce) {
         m_rconn->BroadcastMessage(vm::res::Str(816), QLatin1String(vm::link::broadcast::Calibrated),

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class QLineEdit;
 class QPushButton;
@@ -38,10 +39,14 @@ public:
 
     // The Calibrate button.
     void calibrate();
+    // A calibration sequence is running (inside the Calibrate button).
+    bool isRunning() const { return m_running; }
     bool hasControl() const { return m_control; }
     // The last calibration succeeded (announced with "CALIBRATED" on close).
     bool calibratedMark() const { return m_announce; }
 
+    // Closing (Close, Esc, the window's close button) during a run stops the run after the
+    // light being calibrated and closes once it has ended as every run ends.
     void done(int result) override;
 
 signals:
@@ -85,6 +90,9 @@ private:
     // The light whose result record is awaited, and whether it has come.
     int m_waitingLight = -1;
     bool m_resultArrived = false;
+    bool m_running = false;
+    // The dialog was closed during a run: it closes with this result when the run has ended.
+    std::optional<int> m_closeAfterRun;
 };
 
 } // namespace vm::verification
