@@ -185,6 +185,7 @@ Symbology::Symbology(QWidget* parent)
     };
     buildControls();
     connect(connection(), &vm::link::Connection::OnNewRecord, this, &Symbology::recordArrived);
+    connect(this, &SettingsWindow::applied, this, &Symbology::standardApplied);
     ensureLoaded();
 }
 
@@ -673,10 +674,18 @@ bool Symbology::confirmAimDpm() {
 }
 
 bool Symbology::writeControls() {
-    if (vm::app::firmwareLevel() >= level::LightControl)
-        vm::app::setVerificationStandard(vm::app::VerificationStandardCode(standard()));
     writeForStandard();
     return true;
+}
+
+// The program-wide standard is the one the reader grades by: a chosen standard becomes it
+// once the reader took it, not when it is chosen or refused.
+void Symbology::standardApplied() {
+    if (vm::app::firmwareLevel() < level::LightControl || !wasRead(kVerify))
+        return;
+    const vm::link::Parameter* verify = parameters().Find(kVerify);
+    if (verify && !verify->Modified())
+        vm::app::setVerificationStandard(vm::app::VerificationStandardCode(standard()));
 }
 
 void Symbology::showCalibrationStatus() {

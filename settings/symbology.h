@@ -47,6 +47,7 @@ private:
     QStringList broadcastsAfterApply() const override;
     void applyControlState(bool control) override;
     bool writeControls() override;
+    void standardApplied();
 
     void buildControls();
     void buildLights(QGridLayout* layout);

@@ -1,5 +1,6 @@
 // Symbology and verification: what the reader decodes, the verification standard with its
 // quality ranges, and the external lights; everything goes out with Apply.
+#include "app/programstate.h"
 #include "contracts/contract.h"
 #include "settings/settingswindow.h"
 
@@ -434,6 +435,96 @@ void dpmApply(Stage& stage) {
     QVERIFY(!find<QCheckBox>(stage, "VerenableCheck1")->isChecked());
 }
 
+// "DPM Verification" chosen in a dialog that opened on another standard: the ten rows show
+// what the reader holds and none of them is written unless the operator changes it. The
+// checks the dialog showed before (from an earlier DPM load) are not what goes out, and a row
+// the reader does not answer stays greyed and unwritten.
+void dpmChosenLater(Stage& stage) {
+    QWidget* w = openAt(stage, QStringLiteral("3.0.2.1"), 0, {QStringLiteral("VERIFY DPM")});
+    QVERIFY(w);
+    for (int r = 0; r < 10; ++r)
+        QVERIFY2(find<QCheckBox>(stage, QStringLiteral("VerenableCheck%1").arg(r))->isChecked(),
+                 qPrintable(kDpmKeys[r]));
+
+    // Another station puts the reader on AIM and clears every other row; the dialog reloads.
+    stage.send(QStringLiteral("VERIFY AIM"));
+    for (int r = 0; r < 10; r += 2)
+        stage.send(QStringLiteral("VERENABLE %1 N B C").arg(kDpmKeys[r]));
+    link::ReaderConnection other;
+    other.BroadcastMessage(QStringLiteral("BasicTune"), QStringLiteral("UPDATEBC"), QString());
+    QTRY_VERIFY(find<QRadioButton>(stage, "Verification1")->isChecked());
+    QVERIFY(!find<QGroupBox>(stage, "DPMFrame")->isVisibleTo(w));
+
+    pick(stage, "Verification4");
+    // From here on (the rows were read as DPM was chosen), a VERENABLE line is a write.
+    testing::Received received(stage.reader());
+    QVERIFY(find<QGroupBox>(stage, "DPMFrame")->isVisibleTo(w));
+    for (int r = 0; r < 10; ++r)
+        QVERIFY2(find<QCheckBox>(stage, QStringLiteral("VerenableCheck%1").arg(r))->isChecked() ==
+                     (r % 2 == 1),
+                 qPrintable(kDpmKeys[r]));
+    stage.apply();
+    QTRY_COMPARE(word(stage, "VERIFY"), QStringLiteral("DPM"));
+    QCOMPARE(writes(received, QStringLiteral("VERENABLE")), QStringList());
+    for (int r = 0; r < 10; ++r)
+        QCOMPARE(word(stage, QStringLiteral("VERENABLE ") + kDpmKeys[r]),
+                 r % 2 == 1 ? QStringLiteral("Y") : QStringLiteral("N"));
+    // The row the operator changes is the one written.
+    pick(stage, "VerenableCheck0");
+    stage.apply();
+    QTRY_COMPARE(writes(received, QStringLiteral("VERENABLE")), QStringList{"VERENABLE CS Y B C"});
+
+    // Back on AIM, the reader's first row changes and does not answer when DPM is chosen again:
+    // its check keeps what it showed, greyed, and is not written.
+    stage.send(QStringLiteral("VERIFY AIM"));
+    stage.send(QStringLiteral("VERENABLE CS N B C"));
+    other.BroadcastMessage(QStringLiteral("BasicTune"), QStringLiteral("UPDATEBC"), QString());
+    QTRY_VERIFY(find<QRadioButton>(stage, "Verification1")->isChecked());
+    stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("VERENABLE"));
+    pick(stage, "Verification4");
+    received.clear();
+    QVERIFY(!find<QCheckBox>(stage, "VerenableCheck0")->isEnabled());
+    QVERIFY(find<QCheckBox>(stage, "VerenableCheck1")->isEnabled());
+    stage.apply();
+    QTRY_COMPARE(word(stage, "VERIFY"), QStringLiteral("DPM"));
+    QCOMPARE(writes(received, QStringLiteral("VERENABLE")), QStringList());
+    QCOMPARE(stage.fields(QStringLiteral("VERENABLE CS")), QStringList({"N", "B", "C"}));
+}
+
+// The program-wide verification standard is the reader's: a standard chosen in the dialog
+// becomes it only once the reader took it, so a refused apply or Cancel leaves it as it was.
+void standardProgramWide(Stage& stage) {
+    QVERIFY(openAt(stage, QStringLiteral("3.0.2.1"), 0, {QStringLiteral("VERIFY AIM")}));
+    QCOMPARE(app::verificationStandard(), 1);
+    pick(stage, "Verification5");
+    QCOMPARE(app::verificationStandard(), 1);
+    {
+        ShownBoxes boxes;
+        stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("VERIFY"));
+        stage.apply();
+        QCOMPARE(boxes.shown().size(), 1);
+        QVERIFY2(boxes.shown().first().text.startsWith(
+                     QStringLiteral("The camera did not accept these settings:")),
+                 qPrintable(boxes.describe()));
+    }
+    QCOMPARE(word(stage, "VERIFY"), QStringLiteral("AIM"));
+    QCOMPARE(app::verificationStandard(), 1);
+    stage.press(QStringLiteral("Cancel"));
+    QCOMPARE(app::verificationStandard(), 1);
+
+    // Taken by the reader, it is the program's at once; chosen and cancelled, it is not.
+    QVERIFY(stage.open(QStringLiteral("Symbology")));
+    pick(stage, "Verification5");
+    stage.apply();
+    QTRY_COMPARE(word(stage, "VERIFY"), QStringLiteral("ISO"));
+    QCOMPARE(app::verificationStandard(), 5);
+    pick(stage, "Verification2");
+    QCOMPARE(app::verificationStandard(), 5);
+    stage.press(QStringLiteral("Cancel"));
+    QCOMPARE(app::verificationStandard(), 5);
+    QCOMPARE(word(stage, "VERIFY"), QStringLiteral("ISO"));
+}
+
 // AIM DPM asks the operator for the set-up first; a refusal changes nothing.
 void aimDpm(Stage& stage) {
     QWidget* w = openAt(stage, QStringLiteral("3.0.2.1"), 0,
@@ -654,6 +745,12 @@ WindowContract symbologyContract() {
         if (QTest::currentTestFailed())
             return;
         dpmApply(stage);
+        if (QTest::currentTestFailed())
+            return;
+        dpmChosenLater(stage);
+        if (QTest::currentTestFailed())
+            return;
+        standardProgramWide(stage);
         if (QTest::currentTestFailed())
             return;
         aimDpm(stage);
