@@ -1,14 +1,19 @@
 #include "cli/clicommands.h"
 
+#include "cli/stopsignals.h"
 #include "link/configdiff.h"
 #include "link/configuration.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/fields.h"
+#include "link/serialports.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,33 +58,59 @@ void waitFor(const std::function<bool()>& done, int ms) {
         loop.exec();
 }
 
-class Tool {
+QString nativePath(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// The value of the reader's answer to a query ("NAME \"Line3\"" gives Line3).
+QString queriedValue(const vm::link::CommandReply& reply) {
+    if (!reply.ok || reply.lines.isEmpty())
+        return {};
+    const QString& line = reply.lines.first();
+    const qsizetype blank = line.indexOf(QLatin1Char(' '));
+    return blank < 0 ? QString() : vm::link::unquoteField(line.mid(blank + 1).trimmed());
+}
+
+class Tool : public QObject {
 public:
-    Tool(const Options& options, Streams streams)
+    Tool(const Options& options, Streams streams, StopSignals* stops)
         : m_options(options)
         , m_out(streams.out)
         , m_err(streams.err)
-        , m_progress(streams.progress && !options.json) {}
+        , m_progress(streams.progress && !options.json) {
+        if (stops)
+            connect(stops, &StopSignals::stopRequested, this, &Tool::stop);
+    }
 
     int run();
 
 private:
+    int dispatch();
     int list();
     int show();
     int save();
     int load();
     int compare();
 
+    // A configuration file for load and compare: false (with the problem told and the code
+    // recorded) when it cannot be read or holds nothing to send.
+    bool readFile(const QString& path, QStringList* lines);
     // The readers named on the command line (or every discovered one), each opened for
-    // commands; those that cannot be reached are reported and left out.
+    // commands; those that cannot be reached are reported and left out, and a reader named
+    // twice (by name and by address) is taken once.
     std::vector<vm::link::Device*> openReaders(const QStringList& targets);
     vm::link::Device* openReader(const QString& target);
-    void discover(const QStringList& names);
-    void problem(const QString& text) { m_err << "velmarrow-cli: " << text << Qt::endl; }
+    vm::link::Device* discoveredAt(const QString& address) const;
+    void discover(const QStringList& targets);
+    void stop(int signal);
+    bool stopping() const { return m_stopSignal != 0; }
+    void problem(const QString& text);
+    void readerProblem(const QString& target, const QString& error, const QString& text);
     void progress(const QString& text);
     void endProgress();
     void worst(int code) { m_exit = std::max(m_exit, code); }
     QString readerLabel(vm::link::Device* d) const;
+    QJsonObject readerJson(vm::link::Device* d) const;
     void printJson(const QJsonObject& o) { m_out << QJsonDocument(o).toJson(QJsonDocument::Indented); }
 
     const Options& m_options;
@@ -88,14 +119,36 @@ private:
     bool m_progress;
     bool m_progressShown = false;
     int m_exit = Success;
-    QJsonArray m_problems;
+    int m_stopSignal = 0;
+    QJsonObject m_json;         // the document --json prints
+    QJsonArray m_problems;      // every problem told on standard error
+    QJsonArray m_readerProblem; // readers that were not found or not reached
+    QHash<vm::link::Device*, QString> m_serialNames;
     vm::link::Coordinator m_coordinator;
 };
+
+void Tool::stop(int signal) {
+    if (stopping())
+        return; // one stop is under way; it ends within a reply's time-out
+    m_stopSignal = signal;
+    worst(128 + signal);
+}
+
+void Tool::problem(const QString& text) {
+    endProgress();
+    m_err << "velmarrow-cli: " << escaped(text) << Qt::endl;
+    m_problems.append(text);
+}
+
+void Tool::readerProblem(const QString& target, const QString& error, const QString& text) {
+    problem(text);
+    m_readerProblem.append(QJsonObject{{"reader", target}, {"error", error}});
+}
 
 void Tool::progress(const QString& text) {
     if (!m_progress)
         return;
-    m_err << '\r' << text << "\x1b[K" << Qt::flush;
+    m_err << '\r' << escaped(text) << "\x1b[K" << Qt::flush;
     m_progressShown = true;
 }
 
@@ -106,11 +159,41 @@ void Tool::endProgress() {
 }
 
 QString Tool::readerLabel(vm::link::Device* d) const {
-    const QString address = d->IsSerial() ? d->PortSettings().Name() : d->Address().toString();
-    return d->Name() == address ? d->Name() : d->Name() + QStringLiteral(" (") + address + QLatin1Char(')');
+    if (d->IsSerial()) {
+        // A serial reader is its port; its own name says which reader sits there.
+        const QString port = d->PortSettings().Name();
+        const QString name = m_serialNames.value(d);
+        return escaped(name.isEmpty() ? port + QStringLiteral(" (name unknown)")
+                                      : name + QStringLiteral(" (") + port + QLatin1Char(')'));
+    }
+    const QString address = d->Address().toString();
+    return escaped(d->Name() == address ? address
+                                        : d->Name() + QStringLiteral(" (") + address + QLatin1Char(')'));
 }
 
-void Tool::discover(const QStringList& names) {
+QJsonObject Tool::readerJson(vm::link::Device* d) const {
+    if (d->IsSerial()) {
+        const QString port = d->PortSettings().Name();
+        const QString name = m_serialNames.value(d);
+        return {{"reader", name.isEmpty() ? port : name}, {"port", port}};
+    }
+    return {{"reader", d->Name()}, {"address", d->Address().toString()}};
+}
+
+vm::link::Device* Tool::discoveredAt(const QString& address) const {
+    const QHostAddress wanted(address);
+    vm::link::Device* found = nullptr;
+    for (vm::link::Device* d : m_coordinator.Devices()) {
+        if (!d->isDiscovered() || d->Address() != wanted)
+            continue;
+        // Readers sharing an address: an address alone means the one on the usual port.
+        if (!found || d->CommandPort() == vm::link::kDefaultCommandPort)
+            found = d;
+    }
+    return found;
+}
+
+void Tool::discover(const QStringList& targets) {
     m_coordinator.StartDiscovery();
     QElapsedTimer clock;
     clock.start();
@@ -119,20 +202,26 @@ void Tool::discover(const QStringList& names) {
     progress(QStringLiteral("looking for readers..."));
     waitFor(
         [&] {
+            if (stopping())
+                return true;
             const QList<vm::link::Device*> devices = m_coordinator.Devices();
             if (devices.size() != seen) {
                 seen = devices.size();
                 lastNew = clock.elapsed();
                 progress(QStringLiteral("looking for readers... %1 found").arg(seen));
             }
-            if (!names.isEmpty()) {
-                // Named readers: done as soon as each is known.
-                for (const QString& name : names) {
-                    if (vm::link::isDottedAddress(name) || m_coordinator.IsSerialPort(name))
+            if (!targets.isEmpty()) {
+                // Named readers: done as soon as each is known, by name or by address.
+                for (const QString& target : targets) {
+                    if (vm::link::looksLikeSerialPortName(target))
                         continue;
-                    if (std::none_of(devices.cbegin(), devices.cend(),
-                                     [&](const vm::link::Device* d) { return d->Name() == name; }))
+                    if (vm::link::isDottedAddress(target)) {
+                        if (!discoveredAt(target))
+                            return false;
+                    } else if (std::none_of(devices.cbegin(), devices.cend(),
+                                            [&](const vm::link::Device* d) { return d->Name() == target; })) {
                         return false;
+                    }
                 }
                 return true;
             }
@@ -143,18 +232,27 @@ void Tool::discover(const QStringList& names) {
 }
 
 vm::link::Device* Tool::openReader(const QString& target) {
-    vm::link::Device* device = m_coordinator.DeviceFor(target);
+    // An address that discovery knows is that reader, on the ports it announced; an address
+    // nobody announced is tried on the usual ports.
+    vm::link::Device* device = vm::link::isDottedAddress(target) ? discoveredAt(target) : nullptr;
+    if (!device)
+        device = m_coordinator.DeviceFor(target);
     if (!device) {
-        problem(QStringLiteral("no reader answers to \"%1\"").arg(target));
-        m_problems.append(QJsonObject{{"reader", target}, {"error", "not found"}});
+        readerProblem(target, QStringLiteral("not found"),
+                      QStringLiteral("no reader answers to \"%1\"").arg(target));
         worst(Unreachable);
         return nullptr;
     }
     if (!device->OpenCommandLink()) {
-        problem(QStringLiteral("cannot connect to %1").arg(target));
-        m_problems.append(QJsonObject{{"reader", target}, {"error", "cannot connect"}});
+        readerProblem(target, QStringLiteral("cannot connect"),
+                      QStringLiteral("cannot connect to %1").arg(target));
         worst(Unreachable);
         return nullptr;
+    }
+    if (device->IsSerial()) {
+        const QString name = queriedValue(device->PortSettings().SendCommand(QStringLiteral("NAME")));
+        if (vm::link::isAcceptableReaderName(name))
+            m_serialNames.insert(device, name);
     }
     return device;
 }
@@ -162,16 +260,16 @@ vm::link::Device* Tool::openReader(const QString& target) {
 std::vector<vm::link::Device*> Tool::openReaders(const QStringList& targets) {
     std::vector<vm::link::Device*> out;
     QStringList names = targets;
+    // Discovery also tells the ports of a reader given by its address.
     const bool needDiscovery =
-        m_options.all || std::any_of(names.cbegin(), names.cend(), [this](const QString& n) {
-            return !vm::link::isDottedAddress(n) && !m_coordinator.IsSerialPort(n);
-        });
+        m_options.all || std::any_of(names.cbegin(), names.cend(),
+                                     [](const QString& n) { return !vm::link::looksLikeSerialPortName(n); });
     if (needDiscovery)
         discover(m_options.all ? QStringList() : names);
     if (m_options.all) {
         for (vm::link::Device* d : m_coordinator.Devices())
             names << d->Name();
-        if (names.isEmpty()) {
+        if (names.isEmpty() && !stopping()) {
             problem(QStringLiteral("no reader was discovered"));
             worst(Unreachable);
         }
@@ -179,32 +277,57 @@ std::vector<vm::link::Device*> Tool::openReaders(const QStringList& targets) {
     names.removeDuplicates();
     int opened = 0;
     for (const QString& name : std::as_const(names)) {
+        if (stopping())
+            break;
         progress(QStringLiteral("connecting %1/%2...").arg(++opened).arg(names.size()));
-        if (vm::link::Device* d = openReader(name))
+        vm::link::Device* d = openReader(name);
+        if (d && std::find(out.cbegin(), out.cend(), d) == out.cend())
             out.push_back(d);
     }
     endProgress();
     return out;
 }
 
+bool Tool::readFile(const QString& path, QStringList* lines) {
+    m_json.insert("file", path);
+    const QFileInfo info(path);
+    QString error;
+    if (!info.exists())
+        error = QStringLiteral("%1: there is no such file").arg(nativePath(path));
+    else if (info.isDir())
+        error = QStringLiteral("%1 is a folder, not a configuration file").arg(nativePath(path));
+    else if (vm::link::readConfigurationFile(path, lines, &error) &&
+             std::none_of(lines->cbegin(), lines->cend(), vm::link::isConfigurationCommand))
+        // Only empty and "!" lines: loading it would change nothing and look like success.
+        error =
+            QStringLiteral("%1 holds no settings: it has no line to send to a reader").arg(nativePath(path));
+    if (error.isEmpty())
+        return true;
+    problem(error);
+    m_json.insert("error", error);
+    worst(FileProblem);
+    return false;
+}
+
 int Tool::list() {
     discover({});
     const QList<vm::link::Device*> devices = m_coordinator.Devices();
-    if (m_options.json) {
-        QJsonArray readers;
-        for (const vm::link::Device* d : devices)
+    QJsonArray readers;
+    for (const vm::link::Device* d : devices) {
+        if (m_options.json)
             readers.append(QJsonObject{{"name", d->Name()},
                                        {"address", d->Address().toString()},
                                        {"commandPort", int(d->CommandPort())},
                                        {"version", d->SoftwareVersion()},
                                        {"controller", d->ControllerName()},
                                        {"mac", d->MacAddress()}});
-        printJson(QJsonObject{{"readers", readers}});
-    } else {
-        for (const vm::link::Device* d : devices)
-            m_out << d->Name() << '\t' << d->Address().toString() << '\t' << d->SoftwareVersion() << '\t'
-                  << (d->ControllerName().isEmpty() ? QStringLiteral("-") : d->ControllerName()) << Qt::endl;
+        else
+            m_out << escaped(d->Name()) << '\t' << d->Address().toString() << '\t'
+                  << escaped(d->SoftwareVersion()) << '\t'
+                  << (d->ControllerName().isEmpty() ? QStringLiteral("-") : escaped(d->ControllerName()))
+                  << Qt::endl;
     }
+    m_json.insert("readers", readers);
     return devices.isEmpty() ? Unreachable : Success;
 }
 
@@ -213,18 +336,21 @@ int Tool::show() {
     if (readers.empty())
         return m_exit;
     vm::link::Device* d = readers.front();
+    m_json = readerJson(d);
     QStringList lines;
     QString error;
-    if (!vm::link::readReaderConfiguration(d->PortSettings(), &lines, &error)) {
+    const bool read = vm::link::readReaderConfiguration(d->PortSettings(), &lines, &error);
+    d->Close();
+    if (!read) {
         problem(readerLabel(d) + QStringLiteral(": ") + error);
+        m_json.insert("error", error);
         return Unreachable;
     }
-    if (m_options.json)
-        printJson(QJsonObject{{"reader", d->Name()}, {"lines", QJsonArray::fromStringList(lines)}});
-    else
+    m_json.insert("lines", QJsonArray::fromStringList(lines));
+    // The listing as the reader gives it, so that it can be kept in a file.
+    if (!m_options.json)
         for (const QString& line : std::as_const(lines))
             m_out << line << Qt::endl;
-    d->Close();
     return Success;
 }
 
@@ -234,50 +360,73 @@ int Tool::save() {
     if (readers.empty())
         return m_exit;
     vm::link::Device* d = readers.front();
+    m_json = readerJson(d);
+    m_json.insert("file", file);
     QStringList lines;
     QString error;
-    if (!vm::link::readReaderConfiguration(d->PortSettings(), &lines, &error)) {
+    const bool read = vm::link::readReaderConfiguration(d->PortSettings(), &lines, &error);
+    d->Close();
+    if (!read) {
         problem(readerLabel(d) + QStringLiteral(": ") + error);
+        m_json.insert("error", error);
         return Unreachable;
     }
-    d->Close();
+    if (stopping())
+        return m_exit;
     if (!vm::link::writeConfigurationFile(file, lines, &error)) {
         problem(error);
+        m_json.insert("error", error);
         return FileProblem;
     }
-    if (m_options.json)
-        printJson(QJsonObject{{"reader", d->Name()}, {"file", file}, {"lines", int(lines.size())}});
-    else
+    m_json.insert("lines", int(lines.size()));
+    if (!m_options.json)
         m_out << "saved " << lines.size() << " lines from " << readerLabel(d) << " to "
-              << QDir::toNativeSeparators(file) << Qt::endl;
+              << escaped(nativePath(file)) << Qt::endl;
     return Success;
 }
 
 int Tool::load() {
     const QString file = m_options.arguments.value(0);
     QStringList lines;
-    QString error;
-    if (!vm::link::readConfigurationFile(file, &lines, &error)) {
-        problem(error);
-        return FileProblem;
-    }
+    if (!readFile(file, &lines))
+        return m_exit;
     const auto readers = openReaders(m_options.arguments.mid(1));
 
     struct Job {
-        vm::link::Device* device;
+        vm::link::Device* device = nullptr;
         std::unique_ptr<vm::link::ConfigurationLoad> load;
         QString error;
+        bool controlled = false;
+        bool stopped = false;       // a signal ended it before its last line
+        vm::link::LoadSummary kept; // its summary once stopped
+        int notSent = 0;
     };
     std::vector<Job> jobs;
     for (vm::link::Device* d : readers) {
-        Job job{d, nullptr, {}};
-        const vm::link::CommandReply control = d->PortSettings().SendCommand(QStringLiteral("CONTROL"));
-        if (!control.ok) {
-            job.error = QStringLiteral("control refused: ") + control.errorText;
-            worst(Unreachable);
+        Job job;
+        job.device = d;
+        if (stopping()) {
+            const vm::link::ConfigurationLoad unsent(d->PortSettings(), lines, m_options.withIdentity);
+            job.kept = unsent.summary();
+            job.notSent = unsent.total();
+            job.stopped = true;
         } else {
-            job.load = std::make_unique<vm::link::ConfigurationLoad>(d->PortSettings(), lines,
-                                                                     m_options.withIdentity);
+            const vm::link::CommandReply control = d->PortSettings().SendCommand(QStringLiteral("CONTROL"));
+            if (!control.ok) {
+                job.error = QStringLiteral("control refused: ") + control.errorText;
+                worst(Unreachable);
+            } else {
+                job.controlled = true;
+                job.load = std::make_unique<vm::link::ConfigurationLoad>(d->PortSettings(), lines,
+                                                                         m_options.withIdentity);
+                job.notSent = job.load->total();
+                // A stop between taking control and the first line sends nothing.
+                if (stopping()) {
+                    job.kept = job.load->summary();
+                    job.load.reset();
+                    job.stopped = true;
+                }
+            }
         }
         jobs.push_back(std::move(job));
     }
@@ -292,65 +441,109 @@ int Tool::load() {
         return std::all_of(jobs.cbegin(), jobs.cend(),
                            [](const Job& j) { return !j.load || j.load->isFinished(); });
     };
+    // Stopped, a reader sends no further line: its load ends as its line on the way is answered.
+    auto stopJob = [](Job& job) {
+        job.kept = job.load->summary();
+        job.notSent = job.load->total() - job.load->done();
+        job.stopped = true;
+        job.load.reset();
+    };
     QElapsedTimer shown;
     shown.start();
     QEventLoop loop;
     for (Job& job : jobs) {
         if (!job.load)
             continue;
-        QObject::connect(job.load.get(), &vm::link::ConfigurationLoad::finished, &loop, [&] {
+        vm::link::ConfigurationLoad* load = job.load.get();
+        Job* current = &job;
+        QObject::connect(load, &vm::link::ConfigurationLoad::finished, &loop, [&] {
             if (allDone())
                 loop.quit();
         });
-        if (m_progress)
-            QObject::connect(job.load.get(), &vm::link::ConfigurationLoad::lineDone, &loop, [&] {
-                if (shown.elapsed() < kProgressIntervalMs)
-                    return;
-                shown.restart();
-                int done = 0, finished = 0;
-                for (const Job& j : jobs)
-                    if (j.load) {
-                        done += j.load->done();
-                        finished += j.load->isFinished() ? 1 : 0;
-                    }
-                progress(QStringLiteral("loading: %1/%2 lines, %3/%4 readers done")
-                             .arg(done)
-                             .arg(total)
-                             .arg(finished)
-                             .arg(jobs.size()));
-            });
+        QObject::connect(load, &vm::link::ConfigurationLoad::lineDone, &loop, [&, load, current] {
+            if (current->load.get() != load)
+                return;
+            if (stopping() && load->done() < load->total()) {
+                // Gone, the load sees that it may not send its next line (it looks after this
+                // signal), and the reader's answer to the line on the way has been counted.
+                stopJob(*current);
+                if (allDone())
+                    loop.quit();
+                return;
+            }
+            if (!m_progress || shown.elapsed() < kProgressIntervalMs)
+                return;
+            shown.restart();
+            int done = 0, finished = 0;
+            for (const Job& j : jobs)
+                if (j.load) {
+                    done += j.load->done();
+                    finished += j.load->isFinished() ? 1 : 0;
+                } else {
+                    done += j.kept.loaded;
+                    finished += 1;
+                }
+            progress(QStringLiteral("loading: %1/%2 lines, %3/%4 readers done")
+                         .arg(done)
+                         .arg(total)
+                         .arg(finished)
+                         .arg(jobs.size()));
+        });
     }
     if (!allDone())
         loop.exec();
     endProgress();
 
     QJsonArray results;
+    int givenBack = 0;
     for (Job& job : jobs) {
         vm::link::CommandResponse& channel = job.device->PortSettings();
-        if (job.load)
-            channel.SendCommand(QStringLiteral("RELEASE"));
+        if (job.controlled) {
+            // Control goes back whatever happened, so that no reader stays locked to this PC.
+            const vm::link::CommandReply release = channel.SendCommand(QStringLiteral("RELEASE"));
+            if (release.ok) {
+                ++givenBack;
+            } else {
+                problem(readerLabel(job.device) + QStringLiteral(": control could not be given back: ") +
+                        release.errorText);
+                worst(Unreachable);
+            }
+        }
         job.device->Close();
-        QJsonObject r{{"reader", job.device->Name()}, {"address", job.device->Address().toString()}};
-        if (!job.load) {
+        QJsonObject r = readerJson(job.device);
+        if (!job.controlled && !job.stopped) {
             r.insert("error", job.error);
             problem(readerLabel(job.device) + QStringLiteral(": ") + job.error);
             results.append(r);
             continue;
         }
-        const vm::link::LoadSummary& s = job.load->summary();
+        const vm::link::LoadSummary& s = job.load ? job.load->summary() : job.kept;
         if (s.errors > 0)
             worst(Refused);
-        if (s.lost)
+        if (s.lost) {
             worst(Unreachable);
+            problem(readerLabel(job.device) + QStringLiteral(": ") + s.lostReason);
+        }
         r.insert("loaded", s.loaded);
         r.insert("refused", s.errors);
         r.insert("identitySkipped", s.identitySkipped);
         QJsonArray failures;
-        for (const vm::link::LineOutcome& f : s.failures)
-            failures.append(QJsonObject{{"line", f.command}, {"reason", f.reason()}});
+        for (const vm::link::LineOutcome& f : s.failures) {
+            failures.append(
+                QJsonObject{{"line", f.command}, {"reason", f.reason()}, {"answered", f.answered}});
+            // A line that got no answer is the link's problem (a time-out, a lost link), not
+            // the reader's word on the line.
+            if (!f.answered)
+                problem(readerLabel(job.device) + QStringLiteral(": no answer to ") + f.command +
+                        QStringLiteral(": ") + f.reason());
+        }
         r.insert("failures", failures);
         if (s.lost)
             r.insert("error", s.lostReason);
+        if (job.stopped) {
+            r.insert("stopped", true);
+            r.insert("notSent", job.notSent);
+        }
         results.append(r);
         if (!m_options.json) {
             m_out << readerLabel(job.device) << ": " << s.loaded << " lines loaded, " << s.errors
@@ -359,70 +552,86 @@ int Tool::load() {
                 m_out << ", " << s.identitySkipped << " identity lines left out";
             m_out << Qt::endl;
             for (const vm::link::LineOutcome& f : s.failures)
-                m_out << "  refused: " << f.command << "  (" << f.reason() << ")" << Qt::endl;
-            if (s.lost)
-                m_out << "  " << s.lostReason << Qt::endl;
+                if (f.answered)
+                    m_out << "  refused: " << escaped(f.command) << "  (" << escaped(f.reason()) << ")"
+                          << Qt::endl;
+                else
+                    m_out << "  not answered: " << escaped(f.command) << Qt::endl;
+            if (job.stopped)
+                m_out << "  stopped: " << job.notSent << " lines not sent" << Qt::endl;
         }
     }
-    for (const QJsonValue& p : std::as_const(m_problems))
+    for (const QJsonValue& p : std::as_const(m_readerProblem))
         if (std::none_of(results.begin(), results.end(), [&](const QJsonValue& r) {
                 return r.toObject().value("reader") == p.toObject().value("reader");
             }))
             results.append(p);
-    if (m_options.json)
-        printJson(QJsonObject{{"file", file}, {"readers", results}, {"exitCode", m_exit}});
+    m_json.insert("readers", results);
+    if (stopping()) {
+        m_json.insert("stopped", StopSignals::name(m_stopSignal));
+        problem(
+            QStringLiteral("stopped by %1: nothing more was sent; control given back to %2 of %3 readers")
+                .arg(StopSignals::name(m_stopSignal))
+                .arg(givenBack)
+                .arg(std::count_if(jobs.cbegin(), jobs.cend(), [](const Job& j) { return j.controlled; })));
+    }
     return m_exit;
 }
 
 int Tool::compare() {
     const QString file = m_options.arguments.value(1);
     QStringList fileLines;
-    QString error;
-    if (!vm::link::readConfigurationFile(file, &fileLines, &error)) {
-        problem(error);
-        return FileProblem;
-    }
+    if (!readFile(file, &fileLines))
+        return m_exit;
     const auto readers = openReaders({m_options.arguments.value(0)});
     if (readers.empty())
         return m_exit;
     vm::link::Device* d = readers.front();
+    m_json = readerJson(d);
+    m_json.insert("file", file);
     QStringList readerLines;
-    if (!vm::link::readReaderConfiguration(d->PortSettings(), &readerLines, &error)) {
+    QString error;
+    const bool read = vm::link::readReaderConfiguration(d->PortSettings(), &readerLines, &error);
+    d->Close();
+    if (!read) {
         problem(readerLabel(d) + QStringLiteral(": ") + error);
+        m_json.insert("error", error);
         return Unreachable;
     }
-    d->Close();
+    if (stopping())
+        return m_exit;
     const QList<vm::link::ConfigDifference> rows = vm::link::compareConfigurations(readerLines, fileLines);
-    if (m_options.json) {
-        QJsonArray out;
-        for (const vm::link::ConfigDifference& r : rows)
-            out.append(QJsonObject{{"parameter", r.name},
-                                   {"field", r.field},
-                                   {"reader", r.left},
-                                   {"file", r.right},
-                                   {"identity", r.identity}});
-        printJson(QJsonObject{{"reader", d->Name()}, {"file", file}, {"differences", out}});
-    } else {
-        for (const vm::link::ConfigDifference& r : rows) {
-            if (r.field < 0)
-                m_out << r.name << ": only " << (r.leftLine.isEmpty() ? "in the file: " : "on the reader: ")
-                      << (r.leftLine.isEmpty() ? r.rightLine : r.leftLine);
-            else
-                m_out << r.name << " field " << r.field << ": reader " << r.left << ", file " << r.right;
-            if (r.identity)
-                m_out << "  [identity]";
-            m_out << Qt::endl;
-        }
+    QJsonArray differences;
+    for (const vm::link::ConfigDifference& r : rows) {
+        differences.append(QJsonObject{{"parameter", r.name},
+                                       {"field", r.field},
+                                       {"reader", r.left},
+                                       {"file", r.right},
+                                       {"identity", r.identity}});
+        if (m_options.json)
+            continue;
+        if (r.field < 0)
+            m_out << escaped(r.name) << ": only "
+                  << (r.leftLine.isEmpty() ? "in the file: " : "on the reader: ")
+                  << escaped(r.leftLine.isEmpty() ? r.rightLine : r.leftLine);
+        else
+            m_out << escaped(r.name) << " field " << r.field << ": reader " << escaped(r.left) << ", file "
+                  << escaped(r.right);
+        if (r.identity)
+            m_out << "  [identity]";
+        m_out << Qt::endl;
     }
+    m_json.insert("differences", differences);
     return rows.isEmpty() ? Success : Refused;
 }
 
-int Tool::run() {
+int Tool::dispatch() {
     const QString& c = m_options.command;
     const int argc = int(m_options.arguments.size());
     auto wrong = [this](const QString& why) {
         problem(why);
         m_err << usageText();
+        m_json.insert("error", why);
         return Usage;
     };
     if (c == QLatin1String("list"))
@@ -441,7 +650,44 @@ int Tool::run() {
     return wrong(c.isEmpty() ? QStringLiteral("no command given") : QStringLiteral("unknown command ") + c);
 }
 
+int Tool::run() {
+    worst(dispatch());
+    if (stopping() && m_options.command != QLatin1String("load"))
+        problem(QStringLiteral("stopped by %1").arg(StopSignals::name(m_stopSignal)));
+    if (m_options.json) {
+        m_json.insert("exitCode", m_exit);
+        if (!m_problems.isEmpty())
+            m_json.insert("problems", m_problems);
+        printJson(m_json);
+    }
+    return m_exit;
+}
+
 } // namespace
+
+QString escaped(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text.at(i).unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            out += text.at(i);
+            out += text.at(++i);
+            continue;
+        }
+        const bool control = u < 0x20 || (u >= 0x7f && u < 0xa0);
+        const bool direction = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069) || u == 0x200e ||
+                               u == 0x200f || u == 0x061c;
+        if (control)
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else if (direction || QChar::isSurrogate(u))
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+        else
+            out += QChar(u);
+    }
+    return out;
+}
 
 QString usageText() {
     return QStringLiteral(
@@ -458,19 +704,37 @@ QString usageText() {
         "A reader is a discovered name, a dotted address or a serial port (\"SIM1:\").\n"
         "\n"
         "Options:\n"
-        "  --json            results as JSON on standard output\n"
+        "  --json            results as one JSON document on standard output, also on errors\n"
         "  --all             every discovered reader (load)\n"
         "  --with-identity   also load the lines that name and address a reader (IP, NAME)\n"
         "  --wait <ms>       how long discovery may take (default 2000)\n"
         "  -h, --help        this text\n"
         "\n"
         "Exit codes: 0 done; 1 a reader refused lines, or compare found differences;\n"
-        "2 wrong command line; 3 a reader was not found, not reachable or refused control;\n"
-        "4 a file could not be read or written. With several, the highest.\n");
+        "2 wrong command line; 3 a reader was not found, not reachable, lost its link,\n"
+        "refused control or did not take it back; 4 a file could not be read or written,\n"
+        "or holds no settings; 130 stopped by Ctrl-C (SIGINT), 143 stopped by SIGTERM:\n"
+        "nothing more is sent, control is given back and the summary so far is printed.\n"
+        "With several, the highest.\n");
 }
 
-int run(const QStringList& arguments, Streams streams) {
+int run(const QStringList& arguments, Streams streams, StopSignals* stops) {
     Options options;
+    // With --json anywhere, even a wrong command line is answered with a document.
+    options.json = arguments.contains(QStringLiteral("--json"));
+    auto fail = [&](const QString& why, bool usage) {
+        streams.err << "velmarrow-cli: " << escaped(why) << Qt::endl;
+        if (usage)
+            streams.err << usageText();
+        if (options.json)
+            streams.out << QJsonDocument(QJsonObject{{"error", why},
+                                                     {"problems", QJsonArray{why}},
+                                                     {"exitCode", int(Usage)}})
+                               .toJson(QJsonDocument::Indented);
+        streams.out.flush();
+        streams.err.flush();
+        return int(Usage);
+    };
     QStringList positional;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& a = arguments.at(i);
@@ -483,23 +747,25 @@ int run(const QStringList& arguments, Streams streams) {
         } else if (a == QLatin1String("--wait")) {
             bool ok = false;
             options.waitMs = arguments.value(++i).toInt(&ok);
-            if (!ok || options.waitMs < 0 || options.waitMs > 600000) {
-                streams.err << "velmarrow-cli: --wait takes milliseconds from 0 to 600000" << Qt::endl;
-                return Usage;
-            }
+            if (!ok || options.waitMs < 0 || options.waitMs > 600000)
+                return fail(QStringLiteral("--wait takes milliseconds from 0 to 600000"), false);
         } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            streams.out << usageText();
+            if (options.json)
+                streams.out << QJsonDocument(QJsonObject{{"usage", usageText()}, {"exitCode", int(Success)}})
+                                   .toJson(QJsonDocument::Indented);
+            else
+                streams.out << usageText();
+            streams.out.flush();
             return Success;
         } else if (a.startsWith(QLatin1String("--"))) {
-            streams.err << "velmarrow-cli: unknown option " << a << Qt::endl << usageText();
-            return Usage;
+            return fail(QStringLiteral("unknown option ") + a, true);
         } else {
             positional << a;
         }
     }
     options.command = positional.value(0);
     options.arguments = positional.mid(1);
-    Tool tool(options, streams);
+    Tool tool(options, streams, stops);
     const int code = tool.run();
     streams.out.flush();
     streams.err.flush();

@@ -15,19 +15,31 @@ enum ExitCode {
     Refused = 1,     // a reader refused lines, or a comparison found differences
     Usage = 2,       // the command line is wrong
     Unreachable = 3, // a reader was not found, did not answer, or refused control
-    FileProblem = 4, // a file could not be read or written
+    FileProblem = 4, // a file could not be read or written, or holds no settings
+    // Stopped by a signal: 128 + its number, as a shell reports a program the signal ended.
+    // Nothing more was sent and control was given back first.
+    Interrupted = 130, // SIGINT (Ctrl-C)
+    Terminated = 143,  // SIGTERM
 };
 
 // Where the program writes: results to `out`, problems to `err`; progress goes to `err`
-// only when `progress` is true (a terminal).
+// only when `progress` is true (a terminal). With --json, `out` holds exactly one JSON
+// document, also when the command fails.
 struct Streams {
     QTextStream& out;
     QTextStream& err;
     bool progress = false;
 };
 
-// Runs one command line (arguments without the program name) and returns its exit code.
-int run(const QStringList& arguments, Streams streams);
+class StopSignals;
+
+// Runs one command line (arguments without the program name) and returns its exit code. With
+// `stops`, a SIGINT or SIGTERM it reports ends the command early but in order (see ExitCode).
+int run(const QStringList& arguments, Streams streams, StopSignals* stops = nullptr);
+
+// A text for the terminal: control characters as \xNN and direction overrides as \uNNNN, so
+// that a line from a file or a reader can neither move the cursor nor hide what it holds.
+QString escaped(const QString& text);
 
 QString usageText();
 

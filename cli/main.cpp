@@ -1,5 +1,6 @@
 // velmarrow-cli: reader configurations from scripts (see clicommands.h).
 #include "cli/clicommands.h"
+#include "cli/stopsignals.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -17,5 +18,7 @@ int main(int argc, char* argv[]) {
     QTextStream err(stderr);
     // Progress only for a person watching; a pipe or a log file gets results alone.
     const bool terminal = isatty(fileno(stderr)) && isatty(fileno(stdout));
-    return vm::cli::run(app.arguments().mid(1), {out, err, terminal});
+    // Ctrl-C or a SIGTERM lets a load end in order instead of leaving readers under control.
+    vm::cli::StopSignals stops;
+    return vm::cli::run(app.arguments().mid(1), {out, err, terminal}, &stops);
 }

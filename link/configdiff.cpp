@@ -15,8 +15,38 @@ namespace {
 struct Entry {
     QString line;
     QStringList words;
-    int nameLength = 1; // words of the name, as far as its own listing tells
+    int nameLength = 1; // words of the name
+    bool named = false; // the name is the reader's own, not read from the listing
 };
+
+// How the reader family names the parameters that carry sub-keywords: the keyword and the
+// words after it that pick one of its parameters. A listing cannot tell "BARCODE ENABLE 0x1"
+// (one parameter of the keyword BARCODE) from "ROI 0 0 658 493" (a keyword and its values)
+// when its keyword appears once. The number of name words, or 0 for a keyword the program
+// knows no sub-keywords of (its parameters are told apart by the listing alone).
+int readerNameLength(const QStringList& words) {
+    if (words.size() < 2)
+        return 0;
+    const QString keyword = words.at(0).toUpper();
+    const QString second = words.at(1).toUpper();
+    if (keyword == QLatin1String("TRIG"))
+        return second == QLatin1String("U") ? 2 : 1; // the user trigger string beside the mode
+    if (keyword == QLatin1String("OUTPUT"))
+        // OUTPUT FORMAT and OUTPUT BEEP, then a port's event ("OUTPUT TCP1 OKDEC"), header and
+        // trailer ("OUTPUT TCP1 H_T") and fixed length ("OUTPUT TCP1 FIXED").
+        return second == QLatin1String("FORMAT") || second == QLatin1String("BEEP") ? 2 : 3;
+    static const QStringList kOneSubKeyword = {
+        QStringLiteral("TIMEOUT"),      QStringLiteral("BARCODE"),
+        QStringLiteral("BARHGT"),       QStringLiteral("BARLEN"),
+        QStringLiteral("BARNUM"),       QStringLiteral("BARWDT"),
+        QStringLiteral("CELL"),         QStringLiteral("PROBE"),
+        QStringLiteral("VERENABLE"),    QStringLiteral("BCCHKSUMEX"),
+        QStringLiteral("MATCH_LIST"),   QStringLiteral("SIGOUT"),
+        QStringLiteral("SET_CRITERIA"), QStringLiteral("IOASSIGN"),
+        QStringLiteral("ASSIGNEX"),     QStringLiteral("XLIGHTCONTRASTCAL"),
+    };
+    return kOneSubKeyword.contains(keyword) ? 2 : 0;
+}
 
 using Groups = QList<std::pair<QString, QList<Entry>>>;
 
@@ -30,6 +60,10 @@ Groups groupLines(const QStringList& lines) {
         Entry e{line, splitFields(line), 1};
         if (e.words.isEmpty())
             continue;
+        if (const int length = readerNameLength(e.words); length > 0) {
+            e.nameLength = std::min<int>(length, int(e.words.size()));
+            e.named = true;
+        }
         const QString keyword = e.words.first().toUpper();
         auto it = at.constFind(keyword);
         if (it == at.constEnd()) {
@@ -39,11 +73,13 @@ Groups groupLines(const QStringList& lines) {
             groups[*it].second.append(e);
         }
     }
-    // A parameter's name is as long as it must be to tell it from its keyword's others.
+    // Otherwise a parameter's name is as long as it must be to tell it from its keyword's others.
     for (auto& [keyword, entries] : groups) {
         if (entries.size() < 2)
             continue;
         for (Entry& e : entries) {
+            if (e.named)
+                continue;
             int length = 1;
             for (; length < e.words.size(); ++length) {
                 const bool shared = std::any_of(entries.cbegin(), entries.cend(), [&](const Entry& o) {
@@ -125,13 +161,16 @@ QList<ConfigDifference> compareConfigurations(const QStringList& left, const QSt
         }
         bSeen[*found] = true;
         const QList<Entry>& others = b.at(*found).second;
-        if (entries.size() == others.size()) {
+        const auto named = [](const Entry& e) { return e.named; };
+        const bool byName = std::any_of(entries.cbegin(), entries.cend(), named) ||
+                            std::any_of(others.cbegin(), others.cend(), named);
+        if (!byName && entries.size() == others.size()) {
             // The same reader family lists a keyword's parameters in the same order.
             for (int i = 0; i < entries.size(); ++i)
                 comparePair(entries.at(i), others.at(i), &out);
             continue;
         }
-        // Different generations: pair by name, the rest stands alone.
+        // Names the reader gives, or different generations: pair by name, the rest stands alone.
         QList<bool> used(others.size(), false);
         for (const Entry& e : entries) {
             const QString name = nameOf(e, e.nameLength);

@@ -22,9 +22,12 @@ struct ConfigDifference {
 
 // The fields in which `right` differs from `left`, in `left`'s order (then what only
 // `right` has). Both are configuration listings as the reader gives them for
-// "SHOW CONFIG" or a ".lcf" file holds them; status and empty lines are ignored. Lines
-// are paired by their keyword and place, so a changed value never looks like a
-// parameter of its own.
+// "SHOW CONFIG" or a ".lcf" file holds them; status and empty lines are ignored. A
+// difference is named as the reader names the parameter, sub-keywords included
+// ("BARCODE ENABLE", "TIMEOUT READ", "OUTPUT TCP1 OKDEC"), and its fields are counted after
+// that name. Lines are paired by that name (by keyword and place where the program knows
+// no sub-keywords of the keyword), so a changed value never looks like a parameter of its
+// own.
 QList<ConfigDifference> compareConfigurations(const QStringList& left, const QStringList& right);
 
 // Puts the chosen differences into a parameter set as changes from `left` to `right`:

@@ -1,14 +1,19 @@
-// velmarrow-cli against a fleet of simulated readers over real loopback sockets: listing,
-// saving, comparing and loading one file into many readers, its summaries, JSON and exit
-// codes, and the real program on a pipe.
+// velmarrow-cli against a fleet of simulated readers over real loopback sockets and a
+// simulated serial reader on a pseudo-terminal: listing, saving, comparing and loading one
+// file into many readers, its summaries, JSON and exit codes, and the real program on a
+// pipe, stopped by Ctrl-C or SIGTERM in the middle of a load.
 #include "cli/clicommands.h"
 #include "common/readers.h"
+#include "common/waits.h"
+#include "link/configdiff.h"
 #include "link/configuration.h"
+#include "sim/catalogue.h"
 #include "sim/parameterstore.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +24,7 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <csignal>
 #include <memory>
 
 using namespace vm;
@@ -39,6 +45,41 @@ Result runCli(const QStringList& arguments) {
     return r;
 }
 
+// Standard output of a --json run: exactly one JSON object and nothing around it.
+QJsonObject onlyDocument(const QString& out) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(out.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return {};
+    return doc.object();
+}
+
+// The name the reader gives the parameter that a line of its listing sets: the longest run
+// of leading words that names one of its parameters, as the reader reads a command.
+QString readerNameOf(const QString& line, int level) {
+    const QStringList words = line.split(QLatin1Char(' '));
+    for (int n = std::min<int>(sim::longestParameterName(), int(words.size())); n >= 1; --n) {
+        const QString name = words.mid(0, n).join(QLatin1Char(' ')).toUpper();
+        if (sim::findParameter(name, level))
+            return name;
+    }
+    return {};
+}
+
+// Counts the lines of a file that a reader received, as they arrive.
+struct ReceivedLines {
+    int count = 0;
+    QMetaObject::Connection connection;
+    ReceivedLines(sim::Reader* reader, const QString& prefix) {
+        connection =
+            QObject::connect(reader, &sim::Reader::commandReceived, reader, [this, prefix](const QString& l) {
+                if (l.startsWith(prefix))
+                    ++count;
+            });
+    }
+    ~ReceivedLines() { QObject::disconnect(connection); }
+};
+
 } // namespace
 
 class TestCli : public QObject {
@@ -46,6 +87,10 @@ class TestCli : public QObject {
 
     QTemporaryDir m_dir;
     std::unique_ptr<sim::Simulator> m_sim;
+    // A reader on a serial line only, as a PC reaches it through its port.
+    std::unique_ptr<sim::Reader> m_serial;
+
+    QString serialPort() const { return m_serial->serialPortName() + QLatin1Char(':'); }
 
     sim::Reader* reader(const QString& name) const {
         for (sim::Reader* r : m_sim->readers())
@@ -65,16 +110,31 @@ class TestCli : public QObject {
 private slots:
     void initTestCase() {
         qputenv("VELMARROW_STATION", "CLI-TEST");
+        // Serial ports of this run's readers only, for this process and the program it starts.
+        qputenv("VELMARROW_SIM_PORTS_DIR", m_dir.filePath("ports").toLocal8Bit());
         QList<sim::ReaderConfig> readers;
         for (int i = 1; i <= 9; ++i)
             readers << testing::readerConfig(QStringLiteral("Fleet%1").arg(i));
+        // One reader away from the usual ports: only discovery tells where it listens.
+        readers.last().commandPort = 0;
+        readers.last().dataPort = 0;
+        readers.last().outputPort = 0;
         // An older generation that lacks the calibration target.
         readers << testing::readerConfig(QStringLiteral("Older"), QStringLiteral("2.3.0.0"));
         m_sim = testing::startSimulator(readers);
         QVERIFY(m_sim);
+        QVERIFY(reader("Fleet9")->commandPort() != link::kDefaultCommandPort);
+        sim::ReaderConfig serial = testing::readerConfig(QStringLiteral("Serial1"));
+        serial.serial = true;
+        m_serial = testing::startReader(serial);
+        QVERIFY(m_serial);
+        QVERIFY(!m_serial->serialPortName().isEmpty());
     }
 
-    void cleanupTestCase() { m_sim.reset(); }
+    void cleanupTestCase() {
+        m_serial.reset();
+        m_sim.reset();
+    }
 
     void listsTheFleet() {
         const Result r = runCli({"list"});
@@ -166,7 +226,7 @@ private slots:
         QVERIFY(missing.err.contains("no reader answers to \"NoSuchReader\""));
         const Result noFile = runCli({"load", m_dir.filePath("absent.lcf"), "Fleet1"});
         QCOMPARE(noFile.code, int(cli::FileProblem));
-        QVERIFY(noFile.err.contains("absent.lcf is not a file"));
+        QVERIFY2(noFile.err.contains("absent.lcf: there is no such file"), qPrintable(noFile.err));
         // A reader that is down costs its own line; the others still load.
         reader("Fleet7")->setListening(false);
         reader("Fleet7")->dropConnections();
@@ -191,6 +251,259 @@ private slots:
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
                  "Fleet3 (" + reader("Fleet3")->address().toString() + "): 1 lines loaded, 0 refused\n");
         QCOMPARE(reader("Fleet3")->parameters().fields("TRIG"), QStringList{"C"});
+    }
+    // Two- and three-word parameters are named as the reader names them, and their fields
+    // are counted after that name.
+    void compareNamesParametersAsTheReaderDoes() {
+        sim::Reader* s = reader("Fleet8");
+        const QString file = m_dir.filePath("fleet8.lcf");
+        QCOMPARE(runCli({"save", "Fleet8", file}).code, int(cli::Success));
+        s->takeControl("CLI-TEST");
+        sim::Station station{"CLI-TEST"};
+        for (const char* line : {"TIMEOUT READ 700", "BARCODE ENABLE 0x3", "OUTPUT TCP1 OKDEC N \"(DATA)\" H",
+                                 "TRIG U \"GO\"", "ROI 0 0 600 493"})
+            QVERIFY(s->execute(line, station).last().endsWith("OK"));
+        s->dropControl();
+        const Result r = runCli({"compare", "Fleet8", file});
+        QCOMPARE(r.code, int(cli::Refused));
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.out, QStringLiteral("TRIG U field 0: reader \"GO\", file \"VT 2\"\n"
+                                       "TIMEOUT READ field 0: reader 700, file 500\n"
+                                       "ROI field 2: reader 600, file 658\n"
+                                       "BARCODE ENABLE field 0: reader 0x3, file 0x1\n"
+                                       "OUTPUT TCP1 OKDEC field 0: reader N, file Y\n"
+                                       "OUTPUT TCP1 OKDEC field 2: reader H, file NONE\n"));
+        const QJsonArray rows =
+            onlyDocument(runCli({"--json", "compare", "Fleet8", file}).out).value("differences").toArray();
+        QCOMPARE(rows.size(), 6);
+        QCOMPARE(rows.at(3).toObject().value("parameter").toString(), QStringLiteral("BARCODE ENABLE"));
+        QCOMPARE(rows.at(3).toObject().value("field").toInt(), 0);
+        QCOMPARE(rows.at(3).toObject().value("reader").toString(), QStringLiteral("0x3"));
+        // Loading the file puts every one back.
+        QCOMPARE(runCli({"load", file, "Fleet8"}).code, int(cli::Success));
+        QCOMPARE(runCli({"compare", "Fleet8", file}).out, QString());
+    }
+
+    // Every parameter of every generation: the difference in its last field carries the
+    // reader's name for it and that field's number.
+    void everyParameterIsNamedAsTheReaderNamesIt() {
+        for (const int level : sim::firmwareLevels()) {
+            const sim::ParameterStore store(level, QStringLiteral("Namer"),
+                                            QStringLiteral("02:00:7F:00:00:09"), 0);
+            const QStringList listing = store.configurationListing();
+            QStringList changed;
+            for (const QString& line : listing)
+                changed << line.left(line.lastIndexOf(QLatin1Char(' '))) + QStringLiteral(" ?");
+            QHash<QString, link::ConfigDifference> rows;
+            for (const link::ConfigDifference& d : link::compareConfigurations(listing, changed))
+                rows.insert(d.leftLine, d);
+            QCOMPARE(rows.size(), listing.size());
+            for (int i = 0; i < listing.size(); ++i) {
+                const QString& line = listing.at(i);
+                const QString name = readerNameOf(line, level);
+                const int fields = int(link::splitFields(line).size()) - int(name.count(' ')) - 1;
+                const link::ConfigDifference d = rows.value(line);
+                QVERIFY2(d.name == name && d.field == fields - 1 && d.rightLine == changed.at(i),
+                         qPrintable(QStringLiteral("level %1: %2 named %3 field %4")
+                                        .arg(level)
+                                        .arg(line, d.name)
+                                        .arg(d.field)));
+            }
+        }
+    }
+
+    // A missing file, a folder and a file without settings each say what they are; none
+    // reaches a reader. With --json the answer is one document, the reason on standard error.
+    void fileProblemsSayWhatIsWrong() {
+        ReceivedLines nothing(reader("Fleet1"), QString());
+        const Result missing = runCli({"load", m_dir.filePath("absent.lcf"), "Fleet1"});
+        QCOMPARE(missing.code, int(cli::FileProblem));
+        QCOMPARE(missing.out, QString());
+        QCOMPARE(missing.err, "velmarrow-cli: " + m_dir.filePath("absent.lcf") + ": there is no such file\n");
+        const Result folder = runCli({"load", m_dir.path(), "Fleet1"});
+        QCOMPARE(folder.code, int(cli::FileProblem));
+        QCOMPARE(folder.err, "velmarrow-cli: " + m_dir.path() + " is a folder, not a configuration file\n");
+        const QString empty = writeFile("empty.lcf", "!SHOW OK\r\n\r\n");
+        const Result none = runCli({"load", empty, "Fleet1"});
+        QCOMPARE(none.code, int(cli::FileProblem));
+        QCOMPARE(none.out, QString());
+        QCOMPARE(none.err,
+                 "velmarrow-cli: " + empty + " holds no settings: it has no line to send to a reader\n");
+        QCOMPARE(runCli({"load", writeFile("zero.lcf", ""), "Fleet1"}).code, int(cli::FileProblem));
+        QCOMPARE(runCli({"compare", "Fleet1", empty}).code, int(cli::FileProblem));
+        QCOMPARE(nothing.count, 0);
+
+        const Result json = runCli({"--json", "load", m_dir.path(), "Fleet1"});
+        QCOMPARE(json.code, int(cli::FileProblem));
+        const QJsonObject doc = onlyDocument(json.out);
+        QCOMPARE(doc.value("exitCode").toInt(), int(cli::FileProblem));
+        QCOMPARE(doc.value("error").toString(), m_dir.path() + " is a folder, not a configuration file");
+        QVERIFY(json.err.contains("is a folder"));
+        const Result usage = runCli({"load", "--json", "x.lcf"});
+        QCOMPARE(usage.code, int(cli::Usage));
+        QCOMPARE(onlyDocument(usage.out).value("exitCode").toInt(), int(cli::Usage));
+        QVERIFY(onlyDocument(runCli({"--json", "--wait", "soon", "list"}).out).contains("error"));
+    }
+
+    // A line the reader refuses is shown with its control characters spelled out, never sent
+    // to the terminal as they are.
+    void controlBytesAreShownSpelledOut() {
+        const QString file =
+            writeFile("escape.lcf", "BEEP \x1b[2J\x07\r\nHEADER \"\xe2\x80\xae\x65vil\"\r\n");
+        const Result r = runCli({"load", file, "Fleet2"});
+        QCOMPARE(r.code, int(cli::Refused));
+        QVERIFY2(r.out.contains("  refused: BEEP \\x1b[2J\\x07  ("), qPrintable(r.out));
+        QVERIFY2(r.out.contains("HEADER \"\\u202eevil\""), qPrintable(r.out));
+        QVERIFY(std::none_of(r.out.cbegin(), r.out.cend(),
+                             [](QChar c) { return c.unicode() < 0x20 && c != '\n'; }));
+        QCOMPARE(cli::escaped(QStringLiteral("a\tb\x7f\u0085\u00e9\U0001F600")),
+                 QStringLiteral("a\\x09b\\x7f\\x85\u00e9\U0001F600"));
+        // JSON carries the line as it was; its encoding keeps the terminal safe.
+        const QJsonObject doc = onlyDocument(runCli({"--json", "load", file, "Fleet2"}).out);
+        QCOMPARE(doc.value("readers")
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value("failures")
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value("line"),
+                 QStringLiteral("BEEP \x1b[2J\x07"));
+    }
+
+    // A link lost in the middle of a load is a problem: told on standard error, and inside
+    // the one JSON document with --json.
+    void aLostLinkIsAProblemOnStandardError() {
+        const QString file = writeFile("lost.lcf", "TRIG T\r\nBEEP Y\r\nTRIG C\r\n");
+        sim::Reader* s = reader("Fleet3");
+        s->setNextReplyFault(sim::ReplyFault::Drop, 0, QStringLiteral("BEEP"));
+        const Result r = runCli({"load", file, "Fleet3"});
+        QCOMPARE(r.code, int(cli::Unreachable));
+        const QString label = "Fleet3 (" + s->address().toString() + ")";
+        // The reader took TRIG T; BEEP Y went unanswered; TRIG C was never sent.
+        QCOMPARE(r.out, label + ": 2 lines loaded, 1 refused\n  not answered: BEEP Y\n");
+        QVERIFY2(r.err.contains("velmarrow-cli: " + label +
+                                ": no answer to BEEP Y: The connection to the reader was lost\n"),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains("velmarrow-cli: " + label +
+                                ": The connection to the reader was lost; 1 lines were not sent\n"),
+                 qPrintable(r.err));
+
+        s->setNextReplyFault(sim::ReplyFault::Drop, 0, QStringLiteral("BEEP"));
+        const Result json = runCli({"--json", "load", file, "Fleet3"});
+        QCOMPARE(json.code, int(cli::Unreachable));
+        const QJsonObject doc = onlyDocument(json.out);
+        QCOMPARE(doc.value("exitCode").toInt(), int(cli::Unreachable));
+        QVERIFY(doc.value("readers").toArray().at(0).toObject().value("error").toString().contains("lost"));
+        QVERIFY(json.err.contains("The connection to the reader was lost"));
+        QTRY_COMPARE(s->controller(), QString());
+    }
+
+    // A serial reader goes by its port and its own name.
+    void aSerialReaderIsLabelledByPortAndName() {
+        const QString file = writeFile("serial.lcf", "TRIG T\r\n");
+        const Result r = runCli({"load", file, serialPort()});
+        QCOMPARE(r.code, int(cli::Success));
+        QCOMPARE(r.out, "Serial1 (" + serialPort() + "): 1 lines loaded, 0 refused\n");
+        QCOMPARE(m_serial->parameters().fields("TRIG"), QStringList{"T"});
+        QCOMPARE(m_serial->controller(), QString());
+        const QJsonObject doc = onlyDocument(runCli({"--json", "load", file, serialPort()}).out);
+        const QJsonObject one = doc.value("readers").toArray().at(0).toObject();
+        QCOMPARE(one.value("reader").toString(), QStringLiteral("Serial1"));
+        QCOMPARE(one.value("port").toString(), serialPort());
+    }
+
+    // An address alone reaches the reader that discovery announced there, on its own ports;
+    // the same reader named twice is loaded once.
+    void anAddressAloneReachesTheAnnouncedReader() {
+        const QString file = writeFile("address.lcf", "BEEP N\r\n");
+        sim::Reader* s = reader("Fleet9");
+        const QString address = s->address().toString();
+        ReceivedLines beeps(s, QStringLiteral("BEEP "));
+        const Result alone = runCli({"load", file, address});
+        QCOMPARE(alone.code, int(cli::Success));
+        QCOMPARE(alone.out, "Fleet9 (" + address + "): 1 lines loaded, 0 refused\n");
+        QCOMPARE(beeps.count, 1);
+        const Result twice = runCli({"load", file, "Fleet9", address});
+        QCOMPARE(twice.code, int(cli::Success));
+        QCOMPARE(twice.out, "Fleet9 (" + address + "): 1 lines loaded, 0 refused\n");
+        QCOMPARE(beeps.count, 2);
+    }
+
+    // Ctrl-C in the middle of a long load into a serial reader and two network readers:
+    // nothing more is sent, every reader gets control back, and the summary so far is printed.
+    void ctrlCStopsTheLoadAndGivesControlBack() {
+        QByteArray bytes;
+        constexpr int kLines = 20000;
+        for (int i = 0; i < kLines; ++i)
+            bytes += "TIMEOUT READ " + QByteArray::number(i % 9000) + "\r\n";
+        const QString file = writeFile("long.lcf", bytes);
+        const QList<sim::Reader*> readers = {m_serial.get(), reader("Fleet4"), reader("Fleet5")};
+        std::vector<std::unique_ptr<ReceivedLines>> received;
+        for (sim::Reader* s : readers)
+            received.push_back(std::make_unique<ReceivedLines>(s, QStringLiteral("TIMEOUT READ ")));
+
+        QProcess p;
+        QSignalSpy finished(&p, &QProcess::finished);
+        p.start(QStringLiteral(VELMARROW_CLI_PATH), {"load", file, serialPort(), "Fleet4", "Fleet5"});
+        QVERIFY(p.waitForStarted());
+        // Once every reader took some lines, and while it has most of them still to come.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(received.cbegin(), received.cend(), [](const auto& r) { return r->count >= 20; }),
+            testing::kConnectWaitMs + testing::kDiscoveryWaitMs);
+        for (sim::Reader* s : readers)
+            QVERIFY(!s->controller().isEmpty());
+        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(finished.wait(testing::kReplyWaitMs * 4));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), int(cli::Interrupted));
+
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const QStringList labels = {"Serial1 (" + serialPort() + ")",
+                                    "Fleet4 (" + reader("Fleet4")->address().toString() + ")",
+                                    "Fleet5 (" + reader("Fleet5")->address().toString() + ")"};
+        QStringList expected;
+        for (int i = 0; i < readers.size(); ++i) {
+            const int sent = received.at(i)->count;
+            QVERIFY2(sent < kLines, qPrintable(labels.at(i)));
+            expected << QStringLiteral("%1: %2 lines loaded, 0 refused").arg(labels.at(i)).arg(sent)
+                     << QStringLiteral("  stopped: %1 lines not sent").arg(kLines - sent);
+            // Nobody holds the reader, and the last thing it heard was control given back.
+            QCOMPARE(readers.at(i)->controller(), QString());
+            QCOMPARE(readers.at(i)->receivedCommands().constLast(), QStringLiteral("RELEASE"));
+        }
+        QCOMPARE(out, expected.join('\n') + '\n');
+        QCOMPARE(err, QStringLiteral("velmarrow-cli: stopped by SIGINT: nothing more was sent; control given "
+                                     "back to 3 of 3 readers\n"));
+        QVERIFY(cli::usageText().contains("130 stopped by Ctrl-C (SIGINT), 143 stopped by SIGTERM"));
+    }
+
+    // SIGTERM ends a --json load the same way, with its own code and one document.
+    void sigtermStopsAJsonLoad() {
+        QByteArray bytes;
+        for (int i = 0; i < 20000; ++i)
+            bytes += "BEEP " + QByteArray(i % 2 ? "Y" : "N") + "\r\n";
+        const QString file = writeFile("term.lcf", bytes);
+        sim::Reader* s = reader("Fleet6");
+        ReceivedLines received(s, QStringLiteral("BEEP "));
+        QProcess p;
+        QSignalSpy finished(&p, &QProcess::finished);
+        p.start(QStringLiteral(VELMARROW_CLI_PATH), {"--json", "load", file, "Fleet6"});
+        QTRY_VERIFY_WITH_TIMEOUT(received.count >= 20, testing::kConnectWaitMs + testing::kDiscoveryWaitMs);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+        QVERIFY(finished.wait(testing::kReplyWaitMs * 4));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), int(cli::Terminated));
+        const QJsonObject doc = onlyDocument(QString::fromUtf8(p.readAllStandardOutput()));
+        QCOMPARE(doc.value("exitCode").toInt(), int(cli::Terminated));
+        QCOMPARE(doc.value("stopped").toString(), QStringLiteral("SIGTERM"));
+        const QJsonObject one = doc.value("readers").toArray().at(0).toObject();
+        QCOMPARE(one.value("loaded").toInt(), received.count);
+        QCOMPARE(one.value("notSent").toInt(), 20000 - received.count);
+        QVERIFY(p.readAllStandardError().contains("stopped by SIGTERM"));
+        QCOMPARE(s->controller(), QString());
     }
 };
 
