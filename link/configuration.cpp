@@ -16,7 +16,8 @@ const QLatin1String kShowStatus("!SHOW");
 } // namespace
 
 bool isConfigurationCommand(const QString& line) {
-    return !line.isEmpty() && !line.startsWith(QLatin1Char('!'));
+    // A line of blanks or a stray carriage return holds no command.
+    return !line.trimmed().isEmpty() && !line.startsWith(QLatin1Char('!'));
 }
 
 bool isErrorStatusLine(const QString& replyLine) {

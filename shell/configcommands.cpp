@@ -228,8 +228,10 @@ void LoadConfiguration(BasicInterface& main) {
 
     QPointer<frmLog> log =
         qobject_cast<frmLog*>(vm::app::windows().open(QLatin1String(frmLog::WindowName), &main));
-    if (log)
+    if (log) {
         log->Clear();
+        log->SetLoading(true);
+    }
     VmStatusBar* bar = main.vmStatusBar();
     int commands = 0;
     for (const QString& line : std::as_const(lines))
@@ -241,17 +243,27 @@ void LoadConfiguration(BasicInterface& main) {
 
     int loaded = 0;
     int errors = 0;
+    const bool logShown = log;
     for (const QString& line : std::as_const(lines)) {
         if (!vm::link::isConfigurationCommand(line))
             continue;
-        if (!guard || !iconn->Connected()) {
-            // Sending on would only pile up the same failure line after line.
+        // A lost link or lost control would only pile up the same failure line after line; the
+        // operator may also stop the load from the log (or by closing it).
+        QString why;
+        if (!guard || !iconn->Connected())
+            why = QStringLiteral("The connection to the camera was lost; %1 lines were not sent");
+        else if (!iconn->HasControl())
+            why = QStringLiteral("Programming control of the camera was lost; %1 lines were not sent");
+        else if (logShown && (!log || log->stopRequested()))
+            why = QStringLiteral("Loading was stopped; %1 lines were not sent");
+        if (!why.isEmpty()) {
             ++errors;
-            if (log) {
-                log->AddText(QStringLiteral("The connection to the camera was lost; %1 lines were not sent")
-                                 .arg(commands - loaded),
-                             kRed);
-            }
+            why = why.arg(commands - loaded);
+            if (log)
+                log->AddText(why, kRed);
+            if (guard)
+                setStatus(main, why);
+            qCInfo(vm::app::lcApp).noquote() << why;
             break;
         }
         const vm::link::LineOutcome outcome = vm::link::sendConfigurationLine(iconn->Response(), line);
@@ -283,6 +295,7 @@ void LoadConfiguration(BasicInterface& main) {
     if (bar)
         bar->ShowProgress(false);
     if (log) {
+        log->SetLoading(false);
         if (errors == 0)
             log->close();
         else

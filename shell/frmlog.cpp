@@ -46,12 +46,21 @@ frmLog::frmLog(QWidget* parent)
     m_ok->setDefault(true);
     m_ok->setAccessibleName(vm::res::Str(51));
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    m_stop = new QPushButton(QStringLiteral("Stop Loading"), this);
+    m_stop->setObjectName(QStringLiteral("btnStop"));
+    m_stop->setAccessibleName(m_stop->text());
+    m_stop->hide();
+    connect(m_stop, &QPushButton::clicked, this, [this] {
+        m_stopRequested = true;
+        m_stop->setEnabled(false);
+    });
 
     auto* top = new QHBoxLayout;
     top->addWidget(picture);
     top->addWidget(m_caption, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
+    buttons->addWidget(m_stop);
     buttons->addWidget(m_ok);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -78,7 +87,17 @@ QString frmLog::caption() const {
     return m_caption->text();
 }
 
+void frmLog::SetLoading(bool loading) {
+    m_loading = loading;
+    m_stopRequested = false;
+    m_stop->setEnabled(true);
+    m_stop->setVisible(loading);
+}
+
 void frmLog::done(int result) {
+    // Closing the log during a load stops the load: it would otherwise go on unseen.
+    if (m_loading)
+        m_stopRequested = true;
     if (!m_unloaded) {
         m_unloaded = true;
         vm::app::SaveWindowMetrics(this);

@@ -31,6 +31,11 @@ public:
     QString caption() const;
     vm::display::QXTermWnd* log() const { return m_log; }
 
+    // While a load runs the window offers to stop it (the Stop button, or closing the window).
+    void SetLoading(bool loading);
+    bool stopRequested() const { return m_stopRequested; }
+    QPushButton* stopButton() const { return m_stop; }
+
     // Closing the window, by its button, Escape or the title bar, unloads it; its place
     // is stored first.
     void done(int result) override;
@@ -39,6 +44,9 @@ private:
     QLabel* m_caption = nullptr;
     vm::display::QXTermWnd* m_log = nullptr;
     QPushButton* m_ok = nullptr;
+    QPushButton* m_stop = nullptr;
+    bool m_loading = false;
+    bool m_stopRequested = false;
     bool m_unloaded = false;
 };
 

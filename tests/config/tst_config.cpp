@@ -32,6 +32,8 @@
 #include <QTest>
 #include <QTextBlock>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 using namespace vm;
@@ -42,6 +44,13 @@ using shell::BasicInterface;
 namespace cfg = shell::configcommands;
 
 namespace {
+
+QStringList toLines(const QSignalSpy& spy) {
+    QStringList lines;
+    for (const QList<QVariant>& call : spy)
+        lines << call.at(0).toString();
+    return lines;
+}
 
 struct LogLine {
     QString text;
@@ -312,6 +321,80 @@ private slots:
         QCOMPARE(logLines(openLog()).size(), 4);
         QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"C"});
         openLog()->close();
+    }
+
+    // A long load stops as soon as control goes to another station, or when the operator
+    // stops it from the log (or closes the log), and says how many lines were not sent.
+    void loadStopsWhenControlGoesOrTheOperatorSaysSo() {
+        QByteArray file;
+        for (int i = 0; i < 40; ++i)
+            file += i % 2 ? "BEEP N\r\n" : "BEEP Y\r\n";
+        m_chosen = writeFile("long.lcf", file);
+        const auto beeps = [this](const QStringList& lines) {
+            return int(std::count_if(lines.begin(), lines.end(),
+                                     [](const QString& l) { return l.startsWith(QLatin1String("BEEP ")); }));
+        };
+        const QRegularExpression notSent(QStringLiteral("^(.*); (\\d+) lines were not sent$"));
+        struct Stop {
+            const char* why;
+            std::function<void()> act;
+        };
+        const Stop stops[] = {
+            {"Programming control of the camera was lost", [this] { m_first->takeControl("OTHER-PC"); }},
+            {"Loading was stopped", [this] { openLog()->stopButton()->click(); }},
+            {"Loading was stopped", [this] { openLog()->close(); }},
+        };
+        focus(*m_first);
+        for (const Stop& stop : stops) {
+            if (!window().imageConnection()->HasControl())
+                takeControl();
+            // The main window tells of control taken away, as it always does.
+            testing::ExpectPrompts boxes;
+            if (QByteArray(stop.why).startsWith("Programming"))
+                boxes->expectMessage(
+                    "Connection Error",
+                    "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+                    PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+            QSignalSpy received(m_first.get(), &sim::Reader::commandReceived);
+            // The fifth line brings the stop.
+            QMetaObject::Connection hook =
+                connect(m_first.get(), &sim::Reader::commandReceived, this, [&](const QString& line) {
+                    if (line.startsWith(QLatin1String("BEEP ")) && beeps(toLines(received)) == 5)
+                        stop.act();
+                });
+            window().action("mnuLoadConfiguration")->trigger();
+            disconnect(hook);
+            const int sent = beeps(toLines(received));
+            QVERIFY2(sent >= 5 && sent <= 8, qPrintable(QString::number(sent)));
+            // Told in the status bar, and in the log while it is open.
+            const QString status = window().vmStatusBar()->StatusMsgText().trimmed();
+            const QRegularExpressionMatch told = notSent.match(status);
+            QVERIFY2(told.hasMatch(), qPrintable(status));
+            QCOMPARE(told.captured(1), QLatin1String(stop.why));
+            QCOMPARE(told.captured(2).toInt() + sent, 40);
+            if (shell::frmLog* log = openLog()) {
+                QCOMPARE(logLines(log).constLast().text, status);
+                QVERIFY(!log->stopButton()->isVisible());
+                log->close();
+            }
+        }
+    }
+
+    // Blank lines and stray carriage returns are no commands: nothing is sent for them and
+    // nothing is reported.
+    void blankLinesAreNoCommands() {
+        focus(*m_first);
+        takeControl();
+        m_chosen = writeFile("blanks.lcf", "TRIG T\r\n\r\r\n   \r\nBEEP N\r\n");
+        QSignalSpy received(m_first.get(), &sim::Reader::commandReceived);
+        window().action("mnuLoadConfiguration")->trigger();
+        QStringList written;
+        for (const QString& line : toLines(received))
+            if (line.startsWith(QLatin1String("TRIG")) || line.startsWith(QLatin1String("BEEP")) ||
+                line.trimmed().isEmpty())
+                written << line;
+        QCOMPARE(written, (QStringList{"TRIG T", "BEEP N"}));
+        QVERIFY(!openLog());
     }
 
     void progressCaptionsCountLinesAndErrors() {
