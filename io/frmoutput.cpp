@@ -210,6 +210,10 @@ void frmOutput::buildControls() {
     m_preview->setAccessibleName(vm::res::Str(20086));
     m_preview->setTextFormat(Qt::PlainText);
     m_preview->setWordWrap(true);
+    // A long format without blanks cannot be wrapped: the preview then cuts it rather than
+    // widening the window past the screen.
+    m_preview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_preview->setMinimumWidth(1);
     m_preview->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_preview->setFocusPolicy(Qt::StrongFocus);
     previewLayout->addWidget(m_preview);
@@ -451,11 +455,16 @@ void frmOutput::editFinished(const QString& key, const QString& text) {
     bool isRow = false;
     const int textRow = key.toInt(&isRow);
     const QString boxName =
-        key == QLatin1String("HEADER")      ? m_grid->horizontalHeaderItem(kHeaderColumn)->text()
-        : key == QLatin1String("TRAILER")   ? m_grid->horizontalHeaderItem(kTrailerColumn)->text()
+        key == QLatin1String("HEADER")    ? m_grid->horizontalHeaderItem(kHeaderColumn)->text()
+        : key == QLatin1String("TRAILER") ? m_grid->horizontalHeaderItem(kTrailerColumn)->text()
         : isRow && m_grid->item(textRow, kCaptionColumn) ? m_grid->item(textRow, kCaptionColumn)->text()
-                                            : key;
-    const QString refusal = vm::settings::unquotableMessage(text, boxName);
+                                                         : key;
+    QString refusal = vm::settings::unquotableMessage(text, boxName);
+    if (refusal.isEmpty() && text.size() > kLongestText)
+        refusal = QStringLiteral("The text in \"%1\" has %2 characters; the camera keeps at most %3.")
+                      .arg(boxName)
+                      .arg(text.size())
+                      .arg(kLongestText);
     if (!refusal.isEmpty()) {
         m_refusingText = true;
         vm::app::showMessage(this, refusal, vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation);

@@ -37,6 +37,8 @@ class frmOutput final : public vm::settings::SettingsWindow {
 public:
     static constexpr const char* WindowName = "frmOutput";
     static constexpr int kFixedMax = 254;
+    // The longest format, header or trailer text the reader keeps.
+    static constexpr int kLongestText = 128;
     static const QList<OutputEventRow>& events();
 
     explicit frmOutput(QWidget* parent = nullptr);

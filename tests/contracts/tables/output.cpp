@@ -204,6 +204,8 @@ QString previewOf(Stage& stage) {
 
 void texts(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
+    // A reader that reads only when asked: no record reaches the preview before it is checked.
+    stage.send(QStringLiteral("TRIG T"));
     QWidget* w = stage.open(kWindow);
     QVERIFY(w);
     QCOMPARE(w->windowTitle().section(QStringLiteral(" - "), -1),
@@ -455,6 +457,26 @@ void quotes(Stage& stage) {
     QCOMPARE(editor(stage)->editor()->text(), QStringLiteral("say \"hi\" now"));
     QCOMPARE(grid(stage)->item(0, 4)->text(), QStringLiteral("(DATA)"));
     QVERIFY(!find<QPushButton>(stage, "btnApply")->isEnabled());
+    // A text longer than the reader keeps is refused with the reader's limit; the window keeps
+    // its width however long the text.
+    const int width = stage.window()->width();
+    const QString longText(200, QLatin1Char('x'));
+    stage.unexpected()->expectMessage(
+        QStringLiteral("Velmarrow"),
+        QStringLiteral("The text in \"Decode Pass\" has 200 characters; the camera keeps at most 128."),
+        app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
+    testing::retype(editor(stage)->editor(), longText);
+    QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
+    QCOMPARE(stage.unexpected()->pendingCount(), 0);
+    QVERIFY(editor(stage)->isVisible());
+    QCoreApplication::processEvents();
+    QCOMPARE(stage.window()->width(), width);
+    testing::retype(editor(stage)->editor(), longText.left(128));
+    QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
+    QVERIFY(!editor(stage)->isVisible());
+    QCOMPARE(grid(stage)->item(0, 4)->text(), longText.left(128));
+    QCOMPARE(stage.window()->width(), width);
+    testing::clickCell(grid(stage), 0, 4);
     testing::retype(editor(stage)->editor(), QStringLiteral("say \"hi\""));
     QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
     QVERIFY(!editor(stage)->isVisible());
