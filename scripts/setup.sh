@@ -24,6 +24,10 @@ packages=(
   libcurl4-openssl-dev
   # the FTP server that tests start to receive the part queue
   python3-pyftpdlib
+  # the Debian packages and their checks (scripts/package.sh, scripts/check-package.sh)
+  dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db
+  # a virtual X server for the README's picture (scripts/screenshot.sh) and the benchmarks
+  xvfb xauth
 )
 
 missing=()
