@@ -569,11 +569,17 @@ int Tool::load() {
     m_json.insert("readers", results);
     if (stopping()) {
         m_json.insert("stopped", StopSignals::name(m_stopSignal));
-        problem(
-            QStringLiteral("stopped by %1: nothing more was sent; control given back to %2 of %3 readers")
-                .arg(StopSignals::name(m_stopSignal))
-                .arg(givenBack)
-                .arg(std::count_if(jobs.cbegin(), jobs.cend(), [](const Job& j) { return j.controlled; })));
+        const auto controlled =
+            std::count_if(jobs.cbegin(), jobs.cend(), [](const Job& j) { return j.controlled; });
+        if (controlled == 0)
+            problem(
+                QStringLiteral("stopped by %1 before loading began").arg(StopSignals::name(m_stopSignal)));
+        else
+            problem(
+                QStringLiteral("stopped by %1: nothing more was sent; control given back to %2 of %3 readers")
+                    .arg(StopSignals::name(m_stopSignal))
+                    .arg(givenBack)
+                    .arg(controlled));
     }
     return m_exit;
 }

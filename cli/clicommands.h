@@ -14,7 +14,8 @@ enum ExitCode {
     Success = 0,
     Refused = 1,     // a reader refused lines, or a comparison found differences
     Usage = 2,       // the command line is wrong
-    Unreachable = 3, // a reader was not found, did not answer, or refused control
+    Unreachable = 3, // a reader was not found, did not answer, lost its link, refused control
+                     // or did not take it back
     FileProblem = 4, // a file could not be read or written, or holds no settings
     // Stopped by a signal: 128 + its number, as a shell reports a program the signal ended.
     // Nothing more was sent and control was given back first.

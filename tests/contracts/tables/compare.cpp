@@ -204,6 +204,44 @@ void identity(Stage& stage) {
     QCOMPARE(stage.fields("IP").value(1), stage.reader().address().toString());
 }
 
+// Parameters of two and three words are named as the reader names them, their fields counted
+// after the name, in every mode; a ticked row goes back under that name.
+void readerNames(Stage& stage) {
+    QTemporaryDir dir;
+    stage.start(QStringLiteral("3.0.2.1"));
+    const QString file = writeFile(dir.filePath(QStringLiteral("named.lcf")), stage.listing());
+    stage.send(QStringLiteral("TIMEOUT READ 700"));
+    stage.send(QStringLiteral("BARCODE ENABLE 0x3"));
+    stage.send(QStringLiteral("OUTPUT TCP1 OKDEC Y \"(DATA)\" H"));
+    QVERIFY(stage.open(kWindow));
+    testing::typeInto(get<QLineEdit>(stage, "txtRightFile"), file);
+    compare(stage);
+    const QStringList named = {"TIMEOUT READ|0|700|500", "BARCODE ENABLE|0|0x3|0x1",
+                               "OUTPUT TCP1 OKDEC|2|H|NONE"};
+    QCOMPARE(rows(stage), named);
+    // Two files: the same names, without the reader.
+    const QString after = writeFile(dir.filePath(QStringLiteral("after.lcf")), stage.listing());
+    testing::choose(get<QComboBox>(stage, "cmbMode"), QStringLiteral("Two configuration files"));
+    testing::typeInto(get<QLineEdit>(stage, "txtLeftFile"), after);
+    compare(stage);
+    QCOMPARE(rows(stage), named);
+    // Beside the file again, two ticked rows put back just those parameters.
+    testing::choose(get<QComboBox>(stage, "cmbMode"), QStringLiteral("Camera and a configuration file"));
+    compare(stage);
+    tick(stage, rowOf(stage, QStringLiteral("BARCODE ENABLE"), QStringLiteral("0")));
+    tick(stage, rowOf(stage, QStringLiteral("TIMEOUT READ"), QStringLiteral("0")));
+    testing::Received received(stage.reader());
+    get<QPushButton>(stage, "btnSend")->click();
+    QStringList writes =
+        received.starting(QStringLiteral("BARCODE")) + received.starting(QStringLiteral("TIMEOUT"));
+    writes.removeAll(QStringLiteral("BARCODE ENABLE"));
+    writes.removeAll(QStringLiteral("TIMEOUT READ"));
+    QCOMPARE(writes, QStringList({"BARCODE ENABLE 0x1", "TIMEOUT READ 500"}));
+    QCOMPARE(stage.fields(QStringLiteral("BARCODE ENABLE")), QStringList{"0x1"});
+    QCOMPARE(stage.fields(QStringLiteral("TIMEOUT READ")), QStringList{"500"});
+    QCOMPARE(rows(stage), QStringList{"OUTPUT TCP1 OKDEC|2|H|NONE"});
+}
+
 } // namespace
 
 WindowContract compareContract() {
@@ -214,7 +252,7 @@ WindowContract compareContract() {
     w.notFields = {QStringLiteral("cmbMode"), QStringLiteral("txtLeftFile"), QStringLiteral("txtRightFile"),
                    QStringLiteral("chkIdentity"), QStringLiteral("grdDifferences")};
     w.checks = [](Stage& stage) {
-        for (auto check : {cameraAndFile, identity}) {
+        for (auto check : {cameraAndFile, identity, readerNames}) {
             stage.close();
             stage.end();
             stage.begin();
