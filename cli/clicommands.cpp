@@ -71,6 +71,8 @@ QString queriedValue(const vm::link::CommandReply& reply) {
     return blank < 0 ? QString() : vm::link::unquoteField(line.mid(blank + 1).trimmed());
 }
 
+// One command line's work. A QObject so that a stop signal reaches it from the event loop
+// that runs while it waits for readers.
 class Tool : public QObject {
 public:
     Tool(const Options& options, Streams streams, StopSignals* stops)
@@ -120,9 +122,9 @@ private:
     bool m_progressShown = false;
     int m_exit = Success;
     int m_stopSignal = 0;
-    QJsonObject m_json;         // the document --json prints
-    QJsonArray m_problems;      // every problem told on standard error
-    QJsonArray m_readerProblem; // readers that were not found or not reached
+    QJsonObject m_json;          // the document --json prints
+    QJsonArray m_problems;       // every problem told on standard error
+    QJsonArray m_readerProblems; // readers that were not found or not reached
     QHash<vm::link::Device*, QString> m_serialNames;
     vm::link::Coordinator m_coordinator;
 };
@@ -142,7 +144,7 @@ void Tool::problem(const QString& text) {
 
 void Tool::readerProblem(const QString& target, const QString& error, const QString& text) {
     problem(text);
-    m_readerProblem.append(QJsonObject{{"reader", target}, {"error", error}});
+    m_readerProblems.append(QJsonObject{{"reader", target}, {"error", error}});
 }
 
 void Tool::progress(const QString& text) {
@@ -328,7 +330,11 @@ int Tool::list() {
                   << Qt::endl;
     }
     m_json.insert("readers", readers);
-    return devices.isEmpty() ? Unreachable : Success;
+    if (!devices.isEmpty())
+        return Success;
+    if (!stopping())
+        problem(QStringLiteral("no reader answered discovery"));
+    return Unreachable;
 }
 
 int Tool::show() {
@@ -561,7 +567,7 @@ int Tool::load() {
                 m_out << "  stopped: " << job.notSent << " lines not sent" << Qt::endl;
         }
     }
-    for (const QJsonValue& p : std::as_const(m_readerProblem))
+    for (const QJsonValue& p : std::as_const(m_readerProblems))
         if (std::none_of(results.begin(), results.end(), [&](const QJsonValue& r) {
                 return r.toObject().value("reader") == p.toObject().value("reader");
             }))
