@@ -84,6 +84,9 @@ void answerOnTerminal(int argc, char* argv[]) {
         arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
     describeOptions(parser);
+    // The window system's own options are still in the arguments here: -reverse or
+    // -stylesheet read as bundled letters would be -v or -h.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Errors are the full parse's to report; this one only looks for the two options.
     parser.parse(arguments);
     const bool help = parser.isSet(QStringLiteral("help"));
