@@ -640,6 +640,13 @@ void preview(Stage& stage) {
     testing::clickCell(grid(stage), 0, 4);
     testing::retype(editor(stage)->editor(), QStringLiteral("x\\41(DATA)"));
     QCOMPARE(previewOf(stage), QStringLiteral("Decode Pass, TCP1: xALot-42"));
+    // A long format without blanks is cut in the preview: the window keeps its width.
+    const int width = stage.window()->width();
+    const QString longest(128, QLatin1Char('W'));
+    testing::retype(editor(stage)->editor(), longest);
+    QCOMPARE(previewOf(stage), QStringLiteral("Decode Pass, TCP1: ") + longest);
+    QCoreApplication::processEvents();
+    QCOMPARE(stage.window()->width(), width);
     QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
 }
 
