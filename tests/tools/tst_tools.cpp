@@ -94,6 +94,12 @@ class TestTools : public QObject {
 
     sim::Reader* reader(int index) const { return m_sim->reader(index); }
 
+    std::pair<tools::BasicReport*, tools::BasicChart*> openReportAndChart() {
+        return {
+            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr)),
+            static_cast<tools::BasicChart*>(app::windows().open(tools::BasicChart::WindowName, nullptr))};
+    }
+
     void focus(int index) {
         QTRY_VERIFY_WITH_TIMEOUT(!m_coord->Devices().isEmpty(), 10000);
         testing::focusReader(*m_coord, reader(index)->name());
@@ -140,10 +146,7 @@ private slots:
 
     void reportAndChartKeepUpAtTopRate() {
         focus(0);
-        auto* report =
-            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
-        auto* chart =
-            static_cast<tools::BasicChart*>(app::windows().open(tools::BasicChart::WindowName, nullptr));
+        auto [report, chart] = openReportAndChart();
         QVERIFY(report && chart);
         QVERIFY(report->windowTitle().endsWith(" - Camera Report"));
         QVERIFY(chart->windowTitle().endsWith(" - Chart"));
@@ -186,10 +189,7 @@ private slots:
     // record replaces the waiting one without putting the drawing off again.
     void reportAndChartDrawWhileRecordsKeepComing() {
         focus(0);
-        auto* report =
-            static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr));
-        auto* chart =
-            static_cast<tools::BasicChart*>(app::windows().open(tools::BasicChart::WindowName, nullptr));
+        auto [report, chart] = openReportAndChart();
         QVERIFY(report && chart);
         // Real records of the reader, then the reader quiet, so that only the replay below
         // reaches the windows.
