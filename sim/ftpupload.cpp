@@ -46,6 +46,10 @@ bool isPlainName(const QString& name) {
 
 } // namespace
 
+QString FtpTransfer::temporaryName(const QString& name) {
+    return name + QLatin1String(kTemporarySuffix);
+}
+
 struct FtpTransfer::Job {
     QString url; // the folder, ending in "/"
     QString name;
@@ -149,13 +153,30 @@ bool FtpTransfer::begin(std::shared_ptr<Job> job) {
         curl_slist* quote = nullptr;
         Source source{&job->bytes, 0};
         QByteArray url = job->url.toUtf8();
+        const QByteArray partial = temporaryName(job->name).toUtf8();
+        auto common = [&] {
+            curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+            curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
+            curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(kConnectMs));
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(kTransferMs));
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+            curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &progress);
+            curl_easy_setopt(curl, CURLOPT_XFERINFODATA, abort.get());
+        };
         if (job->removals.isEmpty()) {
-            url += QUrl::toPercentEncoding(job->name);
+            // The file goes up under a name no part has and takes its own name only once it is
+            // whole: a server whose disk fills, or a link that drops, leaves no cut-off file
+            // that looks like a part.
+            url += QUrl::toPercentEncoding(QString::fromUtf8(partial));
+            quote = curl_slist_append(quote, ("RNFR " + partial).constData());
+            quote = curl_slist_append(quote, ("RNTO " + job->name.toUtf8()).constData());
             curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
             curl_easy_setopt(curl, CURLOPT_READFUNCTION, &readSource);
             curl_easy_setopt(curl, CURLOPT_READDATA, &source);
             curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(job->bytes.size()));
             curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_RETRY));
+            curl_easy_setopt(curl, CURLOPT_POSTQUOTE, quote);
         } else {
             // "*" lets a delete fail quietly: the file may be gone already.
             for (const QString& n : job->removals)
@@ -164,19 +185,27 @@ bool FtpTransfer::begin(std::shared_ptr<Job> job) {
             curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
             curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &discard);
         }
-        curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(kConnectMs));
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(kTransferMs));
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &progress);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, abort.get());
+        common();
         const CURLcode code = curl_easy_perform(curl);
         job->ok = code == CURLE_OK;
         if (!job->ok)
             job->error = QString::fromUtf8(message[0] ? message : curl_easy_strerror(code));
         curl_slist_free_all(quote);
+        quote = nullptr;
+        if (!job->ok && job->removals.isEmpty() && !abort->load()) {
+            // What went up of a failed file is removed; should the server refuse that too, it
+            // stays only under the temporary name.
+            curl_easy_reset(curl);
+            url = job->url.toUtf8();
+            quote = curl_slist_append(quote, ("*DELE " + partial).constData());
+            curl_easy_setopt(curl, CURLOPT_POSTQUOTE, quote);
+            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &discard);
+            message[0] = 0;
+            common();
+            curl_easy_perform(curl);
+            curl_slist_free_all(quote);
+        }
         curl_easy_cleanup(curl);
     });
     connect(m_thread, &QThread::finished, this, [this, job] {

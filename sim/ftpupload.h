@@ -26,10 +26,16 @@ public:
 
     bool isBusy() const { return m_thread != nullptr; }
     // Stores `bytes` as `name` in `folder` on `host` ("address" or "address:port"); the
-    // folders on the way are made when missing. False when a transfer is still running.
+    // folders on the way are made when missing. The file travels under temporaryName and is
+    // renamed once whole; a failed store deletes what went up. False when a transfer is
+    // still running.
     bool store(const QString& host, const QString& folder, const QString& name, const QByteArray& bytes);
     // Deletes these files of `folder`; a file already gone is no failure.
     bool remove(const QString& host, const QString& folder, const QStringList& names);
+
+    // A file is stored under its name and this suffix until it is whole, then renamed.
+    static constexpr const char* kTemporarySuffix = ".partial";
+    static QString temporaryName(const QString& name);
 
     // The address a host and folder give, or an empty text with the reason.
     static QString folderUrl(const QString& host, const QString& folder, QString* error);

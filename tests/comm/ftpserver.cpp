@@ -11,14 +11,90 @@ namespace {
 
 constexpr int kStartMs = 15000;
 
-const char kScript[] = R"(import sys
+// The server can be given a disk that fills (the free bytes in a file the test writes, none
+// meaning no limit) and notes each store, delete and rename it is asked for in a journal.
+const char kScript[] = R"(import errno, logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
+root, journal, space = sys.argv[2], sys.argv[3], sys.argv[4]
+
+def note(line):
+    with open(journal, "a") as f:
+        f.write(line + "\n")
+
+def free():
+    try:
+        with open(space) as f:
+            return int(f.read())
+    except (OSError, ValueError):
+        return -1
+
+def set_free(n):
+    with open(space, "w") as f:
+        f.write(str(n))
+
+class DiskFull(OSError):
+    pass
+
+class Disk:
+    def __init__(self, f):
+        self.f = f
+    def write(self, data):
+        left = free()
+        if left >= 0:
+            if len(data) > left:
+                self.f.write(data[:left])
+                set_free(0)
+                raise DiskFull(errno.ENOSPC, os.strerror(errno.ENOSPC))
+            set_free(left - len(data))
+        return self.f.write(data)
+    def __getattr__(self, name):
+        return getattr(self.f, name)
+
+class FS(AbstractedFS):
+    def open(self, filename, mode):
+        f = AbstractedFS.open(self, filename, mode)
+        return Disk(f) if ("w" in mode or "a" in mode) else f
+    def remove(self, path):
+        size = os.path.getsize(path)
+        AbstractedFS.remove(self, path)
+        if free() >= 0:
+            set_free(free() + size)
+
+class DTP(DTPHandler):
+    def handle_error(self):
+        err = sys.exc_info()[1]
+        inner = err.args[0] if err is not None and err.args else None
+        if isinstance(err, DiskFull) or isinstance(inner, DiskFull):
+            self._resp = ("452 Insufficient storage space; transfer aborted.", logging.warning)
+            self.close()
+        else:
+            DTPHandler.handle_error(self)
+
+class Handler(FTPHandler):
+    dtp_handler = DTP
+    abstracted_fs = FS
+    def rel(self, path):
+        return os.path.relpath(path, root).replace(os.sep, "/")
+    def ftp_STOR(self, file, mode="w"):
+        note("STOR " + self.rel(file))
+        return FTPHandler.ftp_STOR(self, file, mode)
+    def ftp_DELE(self, path):
+        note("DELE " + self.rel(path))
+        return FTPHandler.ftp_DELE(self, path)
+    def ftp_RNFR(self, path):
+        note("RNFR " + self.rel(path))
+        return FTPHandler.ftp_RNFR(self, path)
+    def ftp_RNTO(self, path):
+        note("RNTO " + self.rel(path))
+        return FTPHandler.ftp_RNTO(self, path)
+
 authorizer = DummyAuthorizer()
-authorizer.add_anonymous(sys.argv[2], perm="elradfmw")
-FTPHandler.authorizer = authorizer
-server = FTPServer(("127.0.0.1", int(sys.argv[1])), FTPHandler)
+authorizer.add_anonymous(root, perm="elradfmw")
+Handler.authorizer = authorizer
+server = FTPServer(("127.0.0.1", int(sys.argv[1])), Handler)
 server.serve_forever()
 )";
 
@@ -62,7 +138,7 @@ bool FtpServer::start() {
     if (!f.exists() && (!f.open(QIODevice::WriteOnly) || f.write(kScript) < 0))
         return false;
     f.close();
-    m_process.start(python(), {script, QString::number(m_port), m_root.path()});
+    m_process.start(python(), {script, QString::number(m_port), m_root.path(), journalPath(), spacePath()});
     if (!m_process.waitForStarted(kStartMs))
         return false;
     // Listening once a connection is accepted.
@@ -76,6 +152,37 @@ bool FtpServer::start() {
                },
                kStartMs) &&
            m_process.state() == QProcess::Running;
+}
+
+QString FtpServer::journalPath() const {
+    return m_script.filePath(QStringLiteral("journal.txt"));
+}
+
+QString FtpServer::spacePath() const {
+    return m_script.filePath(QStringLiteral("space.txt"));
+}
+
+bool FtpServer::setFreeSpace(qint64 bytes) {
+    QFile f(spacePath());
+    if (bytes < 0)
+        return !f.exists() || f.remove();
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(QByteArray::number(bytes)) > 0;
+}
+
+qint64 FtpServer::freeSpace() const {
+    QFile f(spacePath());
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const qint64 n = f.readAll().trimmed().toLongLong(&ok);
+    return ok ? n : -1;
+}
+
+QStringList FtpServer::journal() const {
+    QFile f(journalPath());
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void FtpServer::stop() {

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace vm::testing {
@@ -27,7 +28,17 @@ public:
     // The folder the anonymous user sees as "/".
     QString root() const { return m_root.path(); }
 
+    // A disk with this many bytes left (fewer as files are written, more as they are
+    // deleted): a write past them stores what fits and aborts with "452". Negative: no limit.
+    bool setFreeSpace(qint64 bytes);
+    qint64 freeSpace() const;
+    // Every STOR, DELE, RNFR and RNTO asked for, in order, as "STOR folder/name".
+    QStringList journal() const;
+
 private:
+    QString journalPath() const;
+    QString spacePath() const;
+
     QTemporaryDir m_root;
     QTemporaryDir m_script;
     QProcess m_process;

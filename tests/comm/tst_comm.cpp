@@ -13,6 +13,7 @@
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
 #include "sim/catalogue.h"
+#include "sim/ftpupload.h"
 #include "sim/partqueue.h"
 
 #include <QApplication>
@@ -336,6 +337,52 @@ private slots:
         m_commands->queued(&head);
         QCOMPARE(head.value(3), QString("0")); // nothing dropped
         QCOMPARE(head.value(4), QString("4")); // four parts uploaded, no more
+    }
+
+    // The server's disk fills in the middle of an image: no cut-off file is left under the
+    // part's name (what went up under the temporary name is deleted), and once there is room
+    // again the image arrives whole and only then takes its name.
+    void fullServerDiskLeavesNoCutOffPart() {
+        const QString missing = testing::FtpServer::unavailableReason();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable("no FTP server to test with: " + missing));
+        testing::FtpServer server;
+        // Room for a result, not for a 659 x 494 image.
+        QVERIFY(server.setFreeSpace(100000));
+        QVERIFY(server.start());
+        start();
+        QVERIFY(m_commands->ok("PARTQ Y FAILED 10"));
+        QVERIFY(m_commands->ok(QString("PARTQFTPEX \"%1\" \"full\" Y Y 0").arg(server.host())));
+        failing();
+        const qint64 n = cycle();
+        QVERIFY(n >= 0);
+        const QString folder = server.root() + "/full";
+        const QString text = name9("Queue1", n, "txt");
+        const QString image = name9("Queue1", n, "bmp");
+        const QString partial = image + sim::FtpTransfer::kTemporarySuffix;
+        // Two failed tries, each cleaned up after.
+        QTRY_VERIFY_WITH_TIMEOUT(server.journal().count("DELE full/" + partial) >= 2, kUploadWait);
+        // A further try may be under way: its file has the temporary name.
+        QStringList named = filesIn(folder);
+        named.removeAll(partial);
+        QCOMPARE(named, QStringList{text});
+        QVERIFY(server.journal().contains("STOR full/" + partial));
+        QVERIFY(!server.journal().contains("STOR full/" + image));
+        QVERIFY(!server.journal().contains("RNTO full/" + image));
+        QFile result(folder + "/" + text);
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QVERIFY(result.readAll().startsWith(QString("Camera: Queue1\r\nRecord: %1\r\n").arg(n).toUtf8()));
+        // The part waits in the reader meanwhile.
+        QCOMPARE(m_commands->queued(), QList<qint64>{n});
+
+        QVERIFY(server.setFreeSpace(-1));
+        QTRY_COMPARE_WITH_TIMEOUT(filesIn(folder), QStringList({image, text}), kUploadWait);
+        QCOMPARE(QImage(folder + "/" + image).size(), QSize(659, 494));
+        const QStringList journal = server.journal();
+        const qsizetype renamed = journal.lastIndexOf("RNTO full/" + image);
+        QVERIFY2(renamed > 0, qPrintable(journal.join('|')));
+        QCOMPARE(journal.at(renamed - 1), "RNFR full/" + partial);
+        QTRY_COMPARE(m_commands->queued(), QList<qint64>());
     }
 
     // With a maximum of FTP records the server keeps only the newest parts.
