@@ -233,6 +233,31 @@ const QList<AdminConsole::Verb>& AdminConsole::verbs() {
              l.reader->setReplay(l.arg == QLatin1String("on"));
              return ok;
          }},
+        {"serial", "serial [READER] [baud N|pacing on|off]",
+         "the serial line: its device, settings, pacing and waiting\n"
+         "output; baud sets the port's speed as TTY does (1200 to\n"
+         "115200); pacing off sends as fast as the PC reads",
+         [](AdminConsole&, const Verb::Line& l) {
+             const QStringList& w = l.words;
+             QString error;
+             if (w.isEmpty())
+                 return l.reader->serialText() + QStringLiteral("\nok\n");
+             bool good = false;
+             const int baud = w.size() == 2 ? w[1].toInt(&good) : 0;
+             if (w.size() == 2 && w[0] == QLatin1String("baud") && good) {
+                 if (!l.reader->setSerialBaud(baud, &error))
+                     return QStringLiteral("error: %1\n").arg(error);
+                 return ok;
+             }
+             if (w.size() == 2 && w[0] == QLatin1String("pacing") &&
+                 (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
+                 if (l.reader->serialDevice().isEmpty())
+                     return QStringLiteral("error: %1 has no serial line\n").arg(l.reader->name());
+                 l.reader->setSerialPacing(w[1] == QLatin1String("on"));
+                 return ok;
+             }
+             return QStringLiteral("error: serial [READER] [baud N|pacing on|off]\n");
+         }},
         // "lamp 90 20": light 90 of reader 1.
         {"lamp", "lamp [READER] LIGHT PERCENT", "output of an external light channel's lamp (0 to 100)",
          [](AdminConsole&, const Verb::Line& l) {

@@ -570,6 +570,7 @@ bool Reader::start(QString* error) {
             return false;
         }
         applySerialSettings();
+        m_serial->setPacing(m_config.serialPacing);
         connect(m_serial.get(), &SerialLine::bytesReceived, this, &Reader::serialBytes);
         // The serial line is the standard output port; its reports travel as blocks so that
         // they never mix with a reply.
@@ -967,6 +968,44 @@ void Reader::onCycle(const CycleOutput& out, qint64 number, qint64 timeMs) {
         log(QStringLiteral("record"), summary);
     }
     emit recordDelivered(number);
+}
+
+void Reader::setSerialPacing(bool paced) {
+    m_config.serialPacing = paced;
+    if (m_serial)
+        m_serial->setPacing(paced);
+}
+
+bool Reader::setSerialBaud(int baud, QString* error) {
+    if (!m_serial) {
+        if (error)
+            *error = QStringLiteral("%1 has no serial line").arg(name());
+        return false;
+    }
+    if (!LineSettings::offersBaud(baud)) {
+        if (error)
+            *error = QStringLiteral("the serial port offers 1200, 2400, 4800, 9600, 19200, 38400, 57600 and "
+                                    "115200 baud");
+        return false;
+    }
+    QStringList tty = m_store->fields(QStringLiteral("TTY"));
+    if (tty.isEmpty())
+        tty << QString();
+    tty[0] = QString::number(baud);
+    m_store->setFields(QStringLiteral("TTY"), tty);
+    applySerialSettings();
+    return true;
+}
+
+QString Reader::serialText() const {
+    if (!m_serial)
+        return QStringLiteral("no serial line");
+    const LineSettings line = m_serial->settings();
+    return QStringLiteral("%1 %2 %3 pending=%4")
+        .arg(m_serial->devicePath(), line.text(),
+             m_serial->pacing() ? QStringLiteral("paced=%1B/s").arg(qRound(line.charactersPerSecond()))
+                                : QStringLiteral("unpaced"))
+        .arg(m_serial->pendingOutput());
 }
 
 void Reader::applySerialSettings() {

@@ -40,6 +40,7 @@ struct ReaderConfig {
     int lightChannels = 0;
     bool serial = false; // also listen on a pseudo-terminal
     bool publishSerial = true;
+    bool serialPacing = true; // serial output at the TTY baud rate, not as fast as the PC reads
     double cycleRate = CycleDriver::kDefaultRate;
     bool replay = false; // cycles report the last image again instead of acquiring and decoding
     QString macAddress;  // derived from the address when empty
@@ -127,6 +128,14 @@ public:
     void setListening(bool listening);
     // Replay mode of the cycle driver; kept across a reboot.
     void setReplay(bool replay);
+    // Serial output paced at the line's baud rate or not; kept across a reboot.
+    void setSerialPacing(bool paced);
+    bool serialPacing() const { return m_config.serialPacing; }
+    // Sets the speed of the reader's serial port as its TTY parameter does; false with the
+    // reason for a speed the port does not offer or a reader without a serial line.
+    bool setSerialBaud(int baud, QString* error = nullptr);
+    // The serial line's device, settings, pacing and waiting output, for the operator.
+    QString serialText() const;
     // Records the data connections left out because their client did not read them in time.
     quint64 droppedRecords() const;
     bool isListening() const { return m_listening; }

@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -66,6 +67,15 @@ LineSettings LineSettings::fromFields(const QStringList& fields) {
     return s;
 }
 
+bool LineSettings::offersBaud(int baud) {
+    return baudOf(speedCode(baud)) == baud;
+}
+
+double LineSettings::charactersPerSecond() const {
+    const int bits = 1 + dataBits + (parity == 'N' ? 0 : 1) + stopBits;
+    return double(baud) / bits;
+}
+
 QString LineSettings::text() const {
     return QStringLiteral("%1,%2,%3,%4,%5")
         .arg(baud)
@@ -76,7 +86,11 @@ QString LineSettings::text() const {
 }
 
 SerialLine::SerialLine(QObject* parent)
-    : QObject(parent) {}
+    : QObject(parent) {
+    m_paceTimer.setInterval(kPaceSliceMs);
+    m_paceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_paceTimer, &QTimer::timeout, this, &SerialLine::pace);
+}
 
 SerialLine::~SerialLine() {
     close();
@@ -119,6 +133,7 @@ void SerialLine::close() {
         ::close(m_slave);
     m_master = m_slave = -1;
     m_pending.clear();
+    m_paceTimer.stop();
 }
 
 void SerialLine::readMaster() {
@@ -211,20 +226,68 @@ void SerialLine::write(const QByteArray& bytes) {
         return;
     }
     m_pending.append(bytes);
-    flush();
+    if (!m_pacing) {
+        flush();
+        return;
+    }
+    if (!m_paceTimer.isActive()) {
+        // An idle line starts its first character at once.
+        m_paceClock.start();
+        m_pacedUntilNs = 0;
+        m_budget = 1;
+        m_paceTimer.start();
+        pace();
+    }
 }
 
-void SerialLine::flush() {
-    while (!m_pending.isEmpty() && m_master >= 0) {
-        const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+void SerialLine::setPacing(bool paced) {
+    if (paced == m_pacing)
+        return;
+    m_pacing = paced;
+    m_paceTimer.stop();
+    if (!paced) {
+        flush();
+        return;
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    if (!m_pending.isEmpty()) {
+        const QByteArray waiting = std::exchange(m_pending, QByteArray());
+        write(waiting);
+    }
+}
+
+qsizetype SerialLine::writeMaster(qsizetype count) {
+    qsizetype done = 0;
+    while (done < count && m_master >= 0) {
+        const ssize_t n = ::write(m_master, m_pending.constData() + done, size_t(count - done));
         if (n > 0) {
-            m_pending.remove(0, n);
+            done += n;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        break;
+        break; // the PC has not read what the line holds
     }
+    m_pending.remove(0, done);
+    return done;
+}
+
+void SerialLine::pace() {
+    const qint64 now = m_paceClock.nsecsElapsed();
+    const double rate = m_settings.charactersPerSecond();
+    m_budget += double(now - m_pacedUntilNs) * rate / 1e9;
+    m_pacedUntilNs = now;
+    m_budget = std::min(m_budget, std::max(1.0, rate * kMaxCatchUpMs / 1000.0));
+    const qsizetype allowed = std::min<qsizetype>(m_pending.size(), qsizetype(m_budget));
+    if (allowed > 0)
+        m_budget -= double(writeMaster(allowed));
+    if (m_pending.isEmpty() || m_master < 0)
+        m_paceTimer.stop();
+}
+
+void SerialLine::flush() {
+    writeMaster(m_pending.size());
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(!m_pending.isEmpty());
 }

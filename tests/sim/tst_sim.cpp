@@ -5,6 +5,7 @@
 #include "sim/catalogue.h"
 #include "sim/dataframe.h"
 #include "sim/reader.h"
+#include "sim/serialline.h"
 #include "sim/simulator.h"
 
 #include <QBuffer>
@@ -1029,6 +1030,76 @@ private slots:
         const QString path = portFile.fileName();
         r.reset();
         QVERIFY(!QFile::exists(path));
+    }
+
+    // A pseudo-terminal carries bytes as fast as they are read: the reader paces its output
+    // at its baud rate, so that a long reply at 9,600 baud takes as long as on a cable.
+    void serialOutputIsPacedAtTheBaudRate() {
+        QCOMPARE(LineSettings::fromFields({"9600", "N", "8", "1", "N"}).charactersPerSecond(), 960.0);
+        QCOMPARE(LineSettings::fromFields({"9600", "E", "7", "2", "N"}).charactersPerSecond(), 9600.0 / 11);
+        QCOMPARE(LineSettings::fromFields({"1200", "O", "7", "1", "N"}).charactersPerSecond(), 120.0);
+
+        ReaderConfig rc;
+        rc.serial = true;
+        const auto sim = startOne(rc);
+        QVERIFY(sim);
+        AdminConsole admin(*sim);
+        Reader* r = sim->reader(0);
+        QVERIFY(admin.execute("serial").contains(" 115200,N,8,1,N paced=11520B/s pending=0\nok\n"));
+        QVERIFY(admin.execute("serial baud 9601").startsWith("error:"));
+        QVERIFY(admin.execute("serial pacing maybe").startsWith("error:"));
+        QVERIFY(admin.execute("serial 2 baud 9600").startsWith("error: no reader 2"));
+        // The speed is the reader's TTY setting, as a PC's TTY command would set it.
+        QCOMPARE(admin.execute("serial baud 9600"), QString("ok\n"));
+        QCOMPARE(r->parameters().fields("TTY").value(0), QString("9600"));
+        QVERIFY(admin.execute("serial").contains(" 9600,N,8,1,N paced=960B/s "));
+
+        const int fd = ::open(r->serialDevice().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+        QByteArray in;
+        auto readUntil = [&](const QByteArray& marker, int ms) {
+            return QTest::qWaitFor(
+                [&] {
+                    char buf[65536];
+                    ssize_t n;
+                    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+                        in.append(buf, int(n));
+                    return in.contains(marker);
+                },
+                ms);
+        };
+        const QByteArray ask = "SHOW CONFIG\r\n";
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(::write(fd, ask.constData(), size_t(ask.size())), ssize_t(ask.size()));
+        // While the listing is on its way, most of it still waits in the reader.
+        auto pending = [&] {
+            const QString text = admin.execute("serial");
+            return text.mid(text.indexOf("pending=") + 8).section('\n', 0, 0).toInt();
+        };
+        QTRY_VERIFY(pending() > 1000);
+        QVERIFY(readUntil("!SHOW OK\r\n", 30000));
+        const qint64 took = clock.elapsed();
+        QVERIFY(in.size() > 3000);
+        // The first character leaves at once, each further one 1/960 s after it.
+        const qint64 least = (in.size() - 1) * 1000 / 960;
+        QVERIFY2(took >= least, qPrintable(QString("%1 bytes in %2 ms, at least %3 ms at 9600 baud")
+                                               .arg(in.size())
+                                               .arg(took)
+                                               .arg(least)));
+
+        // Without pacing the reply waits for nothing but the PC's reading.
+        QCOMPARE(admin.execute("serial pacing off"), QString("ok\n"));
+        QVERIFY(!r->serialPacing());
+        QVERIFY(admin.execute("serial").contains(" unpaced "));
+        in.clear();
+        QCOMPARE(::write(fd, ask.constData(), size_t(ask.size())), ssize_t(ask.size()));
+        QVERIFY(readUntil("!SHOW OK\r\n", kWait));
+        ::close(fd);
     }
 
     void adminHandles() {
