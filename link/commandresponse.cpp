@@ -250,17 +250,106 @@ QString CommandResponse::ReadLine(int timeoutMs) {
     if (!m_current)
         return {};
     auto p = m_current;
-    auto available = [this, p] {
-        return m_readIndex < linesFor(*p).size() || (p->reply.completed && m_readIndex == p->lines.size());
-    };
-    const bool stillComing = !p->finished && std::find(m_queue.begin(), m_queue.end(), p) != m_queue.end();
-    if (!available() && (!stillComing || !waitFor(available, timeoutMs)))
+    const QString line = replyLine(p, m_readIndex, timeoutMs);
+    // Another command went out while this one's line was awaited: its lines are its own.
+    if (m_current != p || line.isNull())
         return {};
-    if (m_current != p)
+    ++m_readIndex;
+    return line;
+}
+
+bool CommandResponse::stillComing(const std::shared_ptr<Pending>& p) const {
+    return !p->finished && std::find(m_queue.begin(), m_queue.end(), p) != m_queue.end();
+}
+
+bool CommandResponse::waitWhileArriving(const std::function<bool()>& done, int timeoutMs) {
+    // At 9,600 baud a reply line of more than about 120 characters takes longer than a
+    // 128 ms wait (the reader's listing holds lines of up to about 300: formats and match
+    // strings of 128 characters): while bytes keep coming the reader is still answering, and
+    // only a silence of timeoutMs ends the wait.
+    for (;;) {
+        const qint64 seen = m_bytesReceived;
+        if (waitFor([&] { return done() || m_bytesReceived != seen; }, timeoutMs) && done())
+            return true;
+        if (m_bytesReceived == seen)
+            return done();
+    }
+}
+
+QString CommandResponse::replyLine(const std::shared_ptr<Pending>& p, int index, int timeoutMs) {
+    auto available = [this, p, index] {
+        return index < linesFor(*p).size() || (p->reply.completed && index == p->lines.size());
+    };
+    if (!available() && stillComing(p)) {
+        waitWhileArriving([&] { return available() || !stillComing(p); }, timeoutMs);
+        if (!available() && stillComing(p)) {
+            // Kept queued, as SendCommand keeps a command it gave up, so that a late status line
+            // is recognised.
+            p->lines = linesFor(*p);
+            giveUp(p, QStringLiteral("No further reply to \"%1\" within %2 ms").arg(p->text).arg(timeoutMs));
+            qCInfo(lcLink).noquote() << m_name << p->reply.errorText;
+        }
+    }
+    if (!available())
         return {};
     const QStringList lines = linesFor(*p);
-    const int i = m_readIndex++;
-    return i < lines.size() ? lines.at(i) : p->reply.status;
+    if (index >= lines.size())
+        return p->reply.status;
+    // An empty reply line is a line; only "no line" is null.
+    return lines.at(index).isNull() ? QStringLiteral("") : lines.at(index);
+}
+
+CommandResponse::ReplyReader CommandResponse::StartCommand(const QString& text, int timeoutMs) {
+    ReplyReader reader;
+    reader.m_channel = this;
+    QString error;
+    auto p = enqueue(text, &error);
+    m_readIndex = 0;
+    if (!p) {
+        p = std::make_shared<Pending>();
+        p->text = text;
+        p->finished = true;
+        p->reply.errorText = error;
+        m_current = p;
+        reader.m_pending = p;
+        reader.m_error = error;
+        return reader;
+    }
+    m_current = p;
+    reader.m_pending = p;
+    const bool begun =
+        waitWhileArriving([this, p] { return p->finished || !linesFor(*p).isEmpty(); }, timeoutMs);
+    if (!begun) {
+        p->lines = linesFor(*p);
+        giveUp(p, QStringLiteral("No reply to \"%1\" within %2 ms").arg(p->text).arg(timeoutMs));
+        qCInfo(lcLink).noquote() << m_name << p->reply.errorText;
+        while (m_queue.size() > kMaxAbandonedCommands && m_queue.front()->finished)
+            m_queue.pop_front();
+    }
+    // A reply that failed before its first line (a lost link) was not answered either.
+    reader.m_started = p->reply.completed || !linesFor(*p).isEmpty();
+    if (!reader.m_started)
+        reader.m_error = p->reply.errorText;
+    return reader;
+}
+
+QString CommandResponse::ReplyReader::errorText() const {
+    if (!m_error.isEmpty())
+        return m_error;
+    return m_pending ? m_pending->reply.errorText : QString();
+}
+
+QString CommandResponse::ReplyReader::ReadLine(int timeoutMs) {
+    if (!m_channel || !m_pending || !m_started)
+        return {};
+    const QString line = m_channel->replyLine(m_pending, m_index, timeoutMs);
+    if (!line.isNull())
+        ++m_index;
+    return line;
+}
+
+CommandReply CommandResponse::ReplyReader::reply() const {
+    return m_pending ? m_pending->reply : CommandReply();
 }
 
 void CommandResponse::giveUp(const std::shared_ptr<Pending>& p, const QString& why) {
@@ -356,7 +445,10 @@ void CommandResponse::onBytes(const QByteArray& bytes) {
         any = true;
     }
     m_rx.remove(0, pos);
-    if (any)
+    // Waits for a line look at every byte: a line still arriving, or a record block ahead of
+    // the reply on a serial line, means the reader is still sending.
+    m_bytesReceived += bytes.size();
+    if (any || !bytes.isEmpty())
         emit progress();
 }
 

@@ -37,9 +37,39 @@ struct ReplyLines {
 // SendCommand waits for the status line (or its time-out) without handling user
 // input; the connection library delivers none of its events while it waits.
 // After a command, Lines and ReadLine give its reply line by line.
+// A long reply (a configuration listing) is read as it arrives: StartCommand waits only
+// for its first line, and ReadLine waits for each further one.
 class CommandResponse : public QObject {
     Q_OBJECT
+    struct Pending;
+
 public:
+    // Reads one command's reply as it arrives (StartCommand). Other commands may go out on
+    // the channel meanwhile; this reader keeps to its own command's lines.
+    class ReplyReader {
+    public:
+        ReplyReader() = default;
+        // The command was answered: its first line came in time.
+        bool started() const { return m_started; }
+        // Why the command was not answered, or why its reply stopped.
+        QString errorText() const;
+        // The next line of the reply: its data lines, then its status line; a null string
+        // when the reply has ended or stopped. Waits up to timeoutMs for the next line, counted
+        // from the last byte received: a long line still arriving at a slow baud rate is not
+        // cut off. A reply that stops is given up (a late status line is then recognised).
+        QString ReadLine(int timeoutMs);
+        // The reply so far: complete (with its status) once the status line was read.
+        CommandReply reply() const;
+
+    private:
+        friend class CommandResponse;
+        QPointer<CommandResponse> m_channel;
+        std::shared_ptr<Pending> m_pending;
+        int m_index = 0;
+        bool m_started = false;
+        QString m_error;
+    };
+
     explicit CommandResponse(QString name, QObject* parent = nullptr);
     ~CommandResponse() override;
 
@@ -49,6 +79,10 @@ public:
     bool IsOpen() const;
 
     CommandReply SendCommand(const QString& text, int timeoutMs = kCommandTimeoutMs);
+    // Sends a command whose reply is read line by line as it arrives: waits up to timeoutMs
+    // for its first line (counted, like ReadLine, from the last byte received). The channel's
+    // ReadLine, Lines and LastReply then follow this command too.
+    ReplyReader StartCommand(const QString& text, int timeoutMs = kCommandTimeoutMs);
     // The reply's data lines so far (Lines().Count() is their number).
     ReplyLines Lines() const;
     // The next line of the last command's reply: its data lines, then its status
@@ -74,7 +108,6 @@ signals:
     void progress();
 
 private:
-    struct Pending;
     std::shared_ptr<Pending> enqueue(const QString& text, QString* errorText);
     void onBytes(const QByteArray& bytes);
     void handleLine(const QByteArray& raw);
@@ -86,6 +119,12 @@ private:
     QStringList linesFor(const Pending& p) const;
     void failAll(const QString& why);
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    // Waits until done() holds, for at most timeoutMs since the last byte received.
+    bool waitWhileArriving(const std::function<bool()>& done, int timeoutMs);
+    // The line `index` of a command's reply (its data lines, then its status line), waiting
+    // for it as ReplyReader::ReadLine says; null when there is none.
+    QString replyLine(const std::shared_ptr<Pending>& p, int index, int timeoutMs);
+    bool stillComing(const std::shared_ptr<Pending>& p) const;
 
     QString m_name;
     QPointer<Transport> m_transport;
@@ -94,6 +133,7 @@ private:
     int m_readIndex = 0;
     qint64 m_lineCounter = 0;
     qint64 m_strayLines = 0;
+    qint64 m_bytesReceived = 0;
     // Data lines not yet given to a command: a status line decides whose they are.
     struct HeldLine {
         QString text;

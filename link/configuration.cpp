@@ -86,25 +86,41 @@ bool writeConfigurationFile(const QString& path, const QStringList& lines, QStri
 
 bool readReaderConfiguration(CommandResponse& channel, QStringList* lines, QString* errorText,
                              const std::function<void()>& between) {
+    return readReaderListing(channel, kShowConfig, lines, errorText, between);
+}
+
+bool readReaderListing(CommandResponse& channel, const QString& command, QStringList* lines,
+                       QString* errorText, const std::function<void()>& between) {
     lines->clear();
-    const CommandReply reply = channel.SendCommand(kShowConfig, kCommandTimeoutMs);
-    if (!reply.completed || !reply.ok) {
+    auto fail = [&](const QString& why) {
+        lines->clear();
         if (errorText)
-            *errorText = reply.completed
-                             ? QStringLiteral("The reader refused \"SHOW CONFIG\": ") + reply.errorText
-                             : reply.errorText;
+            *errorText = why;
         return false;
-    }
+    };
+    // The listing is several kilobytes: over a serial line it takes seconds (about five at
+    // 9,600 baud), so only its first line is awaited with the command's time-out, and each
+    // further line with its own.
+    CommandResponse::ReplyReader reply = channel.StartCommand(command, kCommandTimeoutMs);
+    if (!reply.started())
+        return fail(reply.errorText());
     for (;;) {
-        const QString line = channel.ReadLine(kConfigurationLineTimeoutMs);
-        if (line.isNull() || line.startsWith(kShowStatus))
-            break;
+        const QString line = reply.ReadLine(kConfigurationLineTimeoutMs);
+        if (line.isNull())
+            return fail(QStringLiteral("The reader stopped sending its listing after %1 lines (%2)")
+                            .arg(lines->size())
+                            .arg(reply.errorText()));
+        if (line.startsWith(kShowStatus)) {
+            const CommandReply status = reply.reply();
+            if (!status.ok)
+                return fail(QStringLiteral("The reader refused \"%1\": ").arg(command) + status.errorText);
+            return true;
+        }
         if (!line.isEmpty())
             lines->append(line);
         if (between)
             between();
     }
-    return true;
 }
 
 QString LineOutcome::reason() const {

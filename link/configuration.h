@@ -16,7 +16,8 @@
 namespace vm::link {
 
 inline constexpr char kConfigurationSuffix[] = "lcf";
-// How long each line of the listing may take once "SHOW CONFIG" was answered.
+// How long each line of the listing may take once "SHOW CONFIG" was answered (its first
+// line came within kCommandTimeoutMs), counted from the last byte of the line still arriving.
 inline constexpr int kConfigurationLineTimeoutMs = 128;
 // Making the settings permanent writes the reader's flash.
 inline constexpr int kSaveTimeoutMs = 10000;
@@ -38,10 +39,14 @@ bool readConfigurationFile(const QString& path, QStringList* lines, QString* err
 bool writeConfigurationFile(const QString& path, const QStringList& lines, QString* errorText = nullptr);
 
 // Asks the reader for its configuration listing: every line before the "!SHOW" status
-// line, empty ones left out. `between` runs after each line (the user interface). False
-// with the reason when the reader did not answer.
+// line, empty ones left out, read line by line as it arrives. `between` runs after each line
+// (the user interface). False with the reason, and no lines, when the reader did not answer,
+// refused, or stopped before its status line.
 bool readReaderConfiguration(CommandResponse& channel, QStringList* lines, QString* errorText = nullptr,
                              const std::function<void()>& between = {});
+// The same for any listing that ends with a "!SHOW" status line ("SHOW DEFAULTS").
+bool readReaderListing(CommandResponse& channel, const QString& command, QStringList* lines,
+                       QString* errorText = nullptr, const std::function<void()>& between = {});
 
 // What became of one configuration line sent to a reader.
 struct LineOutcome {

@@ -72,7 +72,7 @@ BasicInterface* mainOf(QWidget* widget) {
     return qobject_cast<BasicInterface*>(widget);
 }
 
-// Resumes serial polling however the load ends.
+// Resumes serial polling however a load or save ends.
 class PollingPause {
 public:
     explicit PollingPause(BasicInterface& main)
@@ -188,6 +188,8 @@ void SaveConfiguration(BasicInterface& main) {
     QString error;
     bool read = true;
     if (conn && conn->Connected()) {
+        // A poll answered in the middle of the listing would hold up its lines on a serial line.
+        PollingPause pause(main);
         WaitCursor wait;
         read = vm::link::readReaderConfiguration(conn->Response(), &lines, &error,
                                                  [] { QCoreApplication::processEvents(); });

@@ -181,14 +181,9 @@ bool frmCompare::readSide(bool left, QStringList* lines, QString* label) {
         if (camera) {
             read = vm::link::readReaderConfiguration(m_conn->Response(), lines, &error);
         } else {
-            // The factory listing ends like the configuration listing.
-            const vm::link::CommandReply reply = m_conn->SendCommand(QStringLiteral("SHOW DEFAULTS"));
-            read = reply.ok;
-            error = reply.errorText;
-            lines->clear();
-            for (const QString& line : reply.lines)
-                if (!line.isEmpty())
-                    lines->append(line);
+            // The factory listing ends like the configuration listing, and is as long.
+            read = vm::link::readReaderListing(m_conn->Response(), QStringLiteral("SHOW DEFAULTS"), lines,
+                                               &error);
         }
         if (!read) {
             vm::app::showMessage(this, QStringLiteral("The camera did not send its configuration: ") + error,

@@ -7,11 +7,13 @@
 #include "common/waits.h"
 #include "link/configdiff.h"
 #include "link/configuration.h"
+#include "link/serialports.h"
 #include "sim/catalogue.h"
 #include "sim/parameterstore.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
@@ -19,6 +21,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -412,6 +415,44 @@ private slots:
         const QJsonObject one = doc.value("readers").toArray().at(0).toObject();
         QCOMPARE(one.value("reader").toString(), QStringLiteral("Serial1"));
         QCOMPARE(one.value("port").toString(), serialPort());
+    }
+
+    // A serial reader at 9,600 baud takes about five seconds for its listing: the tool reads
+    // it line by line as it arrives and saves all of it.
+    void savesASerialReaderAt9600Baud() {
+        QVERIFY(m_serial->setSerialBaud(9600));
+        // Each read's report on the standard port would share the slow line with the listing.
+        m_serial->cycles().setOnline(false);
+        const QString port = serialPort();
+        link::setSerialLineLookup([port](const QString& name) {
+            link::SerialLineSettings line;
+            if (name == port)
+                line.baudRate = 9600;
+            return line;
+        });
+        auto restore = qScopeGuard([this] {
+            m_serial->setSerialBaud(115200);
+            m_serial->cycles().setOnline(true);
+            link::setSerialLineLookup({});
+        });
+        const QStringList expected = m_serial->parameters().configurationListing();
+        qint64 bytes = QByteArray("!SHOW OK\r\n").size();
+        for (const QString& line : expected)
+            bytes += line.toUtf8().size() + 2;
+        const QString file = m_dir.filePath("serial9600.lcf");
+        QElapsedTimer clock;
+        clock.start();
+        const Result r = runCli({"save", port, file});
+        const qint64 took = clock.elapsed();
+        QCOMPARE(r.code, int(cli::Success));
+        QCOMPARE(r.err, QString());
+        QStringList saved;
+        QVERIFY(link::readConfigurationFile(file, &saved));
+        QCOMPARE(saved, expected);
+        const qint64 least = (bytes - 1) * 1000 / 960;
+        QVERIFY2(
+            took >= least,
+            qPrintable(QString("%1 bytes in %2 ms; 9600 baud needs %3 ms").arg(bytes).arg(took).arg(least)));
     }
 
     // An address alone reaches the reader that discovery announced there, on its own ports;

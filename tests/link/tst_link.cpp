@@ -3,17 +3,20 @@
 #include "app/applyparameters.h"
 #include "common/readers.h"
 #include "common/waits.h"
+#include "link/configuration.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
 #include "link/parameterset.h"
 #include "link/protocol.h"
+#include "link/serialports.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -444,9 +447,91 @@ private slots:
         QVERIFY(!coord.FocusedDevice()->TransferFiles({dir.filePath("missing.bmp")}, &error));
     }
 
+    // At 9,600 baud the configuration listing takes seconds and a line of three hundred
+    // characters a third of one: it is read line by line as it arrives, whole, and no
+    // faster than the line carries it.
+    void configurationArrivesWholeOverASlowSerialLine() {
+        vm::sim::ReaderConfig config = readerConfig("Slow1");
+        config.serial = true;
+        auto sim = startReader(config);
+        QVERIFY(sim);
+        const QString port = sim->serialPortName() + ":";
+        QVERIFY(sim->setSerialBaud(9600));
+        // Each read's report on the standard port would share the slow line with the listing.
+        sim->cycles().setOnline(false);
+        // This PC opens the port at the reader's speed, as its stored port settings say.
+        setSerialLineLookup([port](const QString& name) {
+            SerialLineSettings line;
+            if (name == port)
+                line.baudRate = 9600;
+            return line;
+        });
+        auto restore = qScopeGuard([] { setSerialLineLookup({}); });
+        Coordinator coord;
+        ImageConnection conn;
+        QVERIFY(coord.Focus(port));
+        QVERIFY(conn.Connected());
+        QVERIFY(conn.SendCommand("CONTROL").ok);
+        const QString longText = QString(120, 'h');
+        QVERIFY(
+            conn.SendCommand(QString("OUTPUT STANDARD H_T \"%1\" \"%2\"").arg(longText, QString(120, 't')))
+                .ok);
+        const QStringList expected = sim->parameters().configurationListing();
+        qsizetype longest = 0;
+        qint64 bytes = QByteArray("!SHOW OK\r\n").size();
+        for (const QString& line : expected) {
+            longest = std::max(longest, line.size());
+            bytes += line.toUtf8().size() + 2;
+        }
+        // Longer than 9,600 baud carries in one line's wait.
+        QVERIFY(longest * 1000 / 960 > kConfigurationLineTimeoutMs);
+
+        QStringList lines;
+        QString error;
+        int between = 0;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY2(readReaderConfiguration(conn.Response(), &lines, &error, [&] { ++between; }),
+                 qPrintable(error));
+        const qint64 took = clock.elapsed();
+        QCOMPARE(lines, expected);
+        QCOMPARE(between, int(expected.size()));
+        const qint64 least = (bytes - 1) * 1000 / 960;
+        QVERIFY2(
+            took >= least,
+            qPrintable(QString("%1 bytes in %2 ms; 9600 baud needs %3 ms").arg(bytes).arg(took).arg(least)));
+        // The channel goes on as before.
+        QCOMPARE(conn.Query("TRIG"), QString("TRIG C"));
+        conn.SendCommand("RELEASE");
+    }
+
+    // A reader that falls silent in the middle of its listing: the lines so far are no
+    // configuration, and the reason says where it stopped.
+    void aListingThatStopsIsNoConfiguration() {
+        auto sim = startReader("Stops1");
+        QVERIFY(sim);
+        Coordinator coord;
+        vm::testing::focusReader(coord, sim->address().toString());
+        SettingsConnection conn;
+        QVERIFY(conn.Connected());
+        sim->setNextReplyFault(vm::sim::ReplyFault::Malformed, 0, "SHOW");
+        QStringList lines{"stale"};
+        QString error;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!readReaderConfiguration(conn.Response(), &lines, &error));
+        QVERIFY(lines.isEmpty());
+        QVERIFY2(error.startsWith("The reader stopped sending its listing after "), qPrintable(error));
+        QVERIFY2(error.endsWith("(No further reply to \"SHOW CONFIG\" within 128 ms)"), qPrintable(error));
+        QVERIFY(clock.elapsed() >= kConfigurationLineTimeoutMs);
+        QCOMPARE(conn.Query("TRIG"), QString("TRIG C"));
+    }
+
     void serialReaderWorksThroughTheSameObjects() {
         vm::sim::ReaderConfig config = readerConfig("Serial1");
         config.serial = true;
+        // A whole image takes half a minute at the line's 115,200 baud; the objects are the point here.
+        config.serialPacing = false;
         auto sim = startReader(config);
         const QString port = sim->serialPortName() + ":";
         QVERIFY(port.size() > 1);
