@@ -67,6 +67,9 @@ BasicPhotometry::BasicPhotometry(QWidget* parent)
     m_updateTimer.setSingleShot(true);
     m_updateTimer.setInterval(kUpdateDelayMs);
     connect(&m_updateTimer, &QTimer::timeout, this, &SettingsWindow::reload);
+    m_serialSend.setSingleShot(true);
+    m_serialSend.setInterval(kSerialSettleMs);
+    connect(&m_serialSend, &QTimer::timeout, this, &BasicPhotometry::send);
     buildControls();
     connect(connection(), &vm::link::Connection::OnNewRecord, this, &BasicPhotometry::newRecord);
     ensureLoaded();
@@ -373,8 +376,11 @@ void BasicPhotometry::sliderChanged(QSlider* slider, int fieldIndex, bool force)
     }
     setField(kPhoto, fieldIndex, QString::number(value));
     last = putBack = value;
-    // Over a serial line each step would cost a command: the change waits for the next send.
-    if (!connection()->IsSerial())
+    // Over a serial line each step of a dragged slider would cost a command: the value goes
+    // out once the slider rests.
+    if (connection()->IsSerial())
+        m_serialSend.start();
+    else
         send();
 }
 
@@ -447,6 +453,11 @@ void BasicPhotometry::done(int result) {
         }
     }
     m_updateTimer.stop();
+    // A value still waiting for the slider to rest goes out before the window closes.
+    if (m_serialSend.isActive()) {
+        m_serialSend.stop();
+        send();
+    }
     SettingsWindow::done(result);
 }
 

@@ -32,6 +32,8 @@ public:
     static constexpr int kGainMax = 1023;
     // A burst of notifications, or a learn outcome, reloads the dialog once.
     static constexpr int kUpdateDelayMs = 1000;
+    // Over a serial line a dragged slider sends its value once it has rested this long.
+    static constexpr int kSerialSettleMs = 250;
 
     explicit BasicPhotometry(QWidget* parent = nullptr);
     static vm::app::WindowEntry windowEntry();
@@ -83,6 +85,7 @@ private:
     QLabel* m_calibrationWarning = nullptr;
     QLabel* m_photoInfo = nullptr;
     QTimer m_updateTimer;
+    QTimer m_serialSend;
 
     int m_lastExposure = 0;
     int m_lastGain = 0;

@@ -35,6 +35,8 @@ const QString kKey = QStringLiteral("LearnSelect");
 const QStringList kOptionWords = {"PHOTO", "DECODER", "BOTH"};
 const QString kMainWindow = QStringLiteral("BasicInterface");
 const QString kCrLf = QStringLiteral("\r\n");
+// Over a serial line the reader sends a record only when asked: the next one, without its image.
+const QString kNextReport = QStringLiteral("REPORTREQ  255 0");
 
 // Halves go to the even neighbour, as the reader expects whole pixels.
 QString roundedPixel(double value) {
@@ -230,6 +232,9 @@ void Learn::learnClicked() {
     connection()->SendCommand(learnCommand(), kCommandTimeoutMs);
     m_waiting = true;
     setStatus(vm::res::Str(20154));
+    // With the main window's polling paused the outcome would never be sent: ask for it here.
+    if (serial)
+        connection()->SendCommand(kNextReport, kCommandTimeoutMs);
 }
 
 void Learn::unlearnClicked() {
@@ -301,8 +306,12 @@ void Learn::newRecord(const vm::link::Record& record) {
                 m_corners[size_t(i)] = corners.at(i);
         return;
     }
-    if (!record.HasLearnStatus())
+    if (!record.HasLearnStatus()) {
+        // A record of a cycle before the learn: the outcome comes with a later one.
+        if (connection() && connection()->IsSerial())
+            connection()->SendCommand(kNextReport, kCommandTimeoutMs);
         return;
+    }
     m_waiting = false;
     setStatus(outcomeText(record.LearnStatus()));
     vm::app::SerialPollingControl* polling = vm::app::serialPollingControl();

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -85,9 +86,25 @@ class TestImagingWindows : public QObject, protected testing::WindowBench {
         QVERIFY(button);
         QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
     }
+    // A reader reached over its serial line instead of the bench's network reader, under the
+    // test station's control.
+    void reachOverSerial() {
+        sim::ReaderConfig config = testing::readerConfig("Serial4");
+        config.serial = true;
+        startReader(config, false);
+        const QString port = m_reader->serialPortName() + ":";
+        testing::focusReader(*m_coordinator, port);
+        QTRY_VERIFY(m_conn->Connected());
+        QVERIFY(m_conn->IsSerial());
+        QVERIFY(testing::takeControl(*m_conn));
+    }
 
 private slots:
-    void initTestCase() { qputenv("VELMARROW_STATION", "TEST-PC"); }
+    void initTestCase() {
+        qputenv("VELMARROW_STATION", "TEST-PC");
+        qputenv("VELMARROW_SIM_PORTS_DIR", m_dir.filePath("ports").toLocal8Bit());
+        QVERIFY(QDir().mkpath(m_dir.filePath("ports")));
+    }
 
     void init() {
         setUpBench();
@@ -165,6 +182,45 @@ private slots:
         QCOMPARE(readerField("ROWS", 0), QString("AUTO"));
         w->close();
         QCOMPARE(app::settings().GetValue("LearnSelect", QString(), "Learn Options"), QString("BOTH"));
+    }
+
+    // Over a serial line the reader sends a record only when asked: the learn window asks for
+    // the records until the one with the outcome comes.
+    void learnOverSerialReachesItsOutcome() {
+        reachOverSerial();
+        auto w = openWindow<Learn>();
+        clickBox(w->findChild<QRadioButton*>("LearnOption(0)"));
+        Received received(*m_reader);
+        QTest::mouseClick(w->findChild<QPushButton*>("Learn"), Qt::LeftButton);
+        QCOMPARE(received.lines().value(0), QString("LEARNEX NONE PHOTO"));
+        QVERIFY(received.starting("REPORTREQ").size() >= 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->waiting(), 10000);
+        QCOMPARE(w->statusText(), QString("Photometry Learned"));
+        QCOMPARE(readerField("PHOTOEX", 0), QString("MANUAL"));
+    }
+
+    // A serial line does not carry each step of a dragged slider, but the value the slider
+    // rests at reaches the reader, once, and the typed one too.
+    void photometryOverSerialSendsTheRestingValue() {
+        reachOverSerial();
+        auto w = openWindow<BasicPhotometry>();
+        clickBox(w->findChild<QRadioButton*>("Manual"));
+        QTRY_COMPARE(readerField("PHOTOEX", 0), QString("MANUAL"));
+        Received received(*m_reader);
+        auto* exposure = w->findChild<QSlider*>("Exposure");
+        QVERIFY(exposure);
+        for (int value : {2100, 2200, 2300, 2400})
+            exposure->setValue(value);
+        QTRY_COMPARE(m_reader->parameters().fields("PHOTOEX").value(1), QString("2400"));
+        QCOMPARE(received.starting("PHOTOEX").size(), 1);
+        auto* gain = w->findChild<QSlider*>("Gain");
+        QVERIFY(gain);
+        gain->setValue(gain->value() == 300 ? 301 : 300);
+        const QString gainSet = QString::number(gain->value());
+        QTRY_COMPARE(m_reader->parameters().fields("PHOTOEX").value(2), gainSet);
+        typeInto(w->findChild<QLineEdit*>("ExposureText"), "5000");
+        QTRY_COMPARE(m_reader->parameters().fields("PHOTOEX").value(1), QString("5000"));
+        QCOMPARE(received.starting("PHOTOEX").size(), 3);
     }
 };
 
