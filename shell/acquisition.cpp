@@ -470,19 +470,10 @@ void BasicInterface::SerialHookTick() {
 // ---- Records -------------------------------------------------------------------------
 
 void BasicInterface::onNewRecord(const vm::link::Record& record) {
-    if (m_iconn && m_iconn->IsSerial()) {
+    // The answer to the outstanding poll. "Upload Image" and "Hook Reports" stay down when
+    // the image arrives: only the operator puts them up again.
+    if (m_iconn && m_iconn->IsSerial())
         m_serialOutstanding = false;
-        if (m_oneImageRequest && !record.Image().IsEmpty()) {
-            // The single image has arrived: both hook buttons go up again.
-            m_oneImageRequest = false;
-            for (const char* key : {"images", "reports"}) {
-                if (QAction* action = m_toolActions.value(QString::fromLatin1(key))) {
-                    const QSignalBlocker block(action);
-                    action->setChecked(false);
-                }
-            }
-        }
-    }
 
     // A record without a picture does not replace the picture on show: its text and
     // outline would sit over another record's image. Its counts still go up.

@@ -10,9 +10,11 @@
 #include "common/readers.h"
 #include "common/waits.h"
 #include "display/imageview.h"
+#include "link/configuration.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/serialports.h"
 #include "resources/strings.h"
 #include "shell/addcamera.h"
 #include "shell/basicinterface.h"
@@ -848,9 +850,14 @@ private slots:
         window().SerialHookTick();
     }
 
-    void serialUploadImageIsShownOnce() {
+    // "Upload Image" puts both hook buttons down; the image arriving leaves them down, so the
+    // polls go on asking for images until the operator presses the button again.
+    void serialUploadImageKeepsBothButtonsDown() {
         sim::Reader* serial = reader("Serial1");
         const QString port = serial->serialPortName() + ":";
+        // Whole images take half a minute each at the line's 115,200 baud.
+        serial->setSerialPacing(false);
+        auto paced = qScopeGuard([serial] { serial->setSerialPacing(true); });
         QVERIFY(window().AddCameraButton(port));
         window().ClickCameraButton(port);
         QTRY_VERIFY(window().imageConnection()->Connected());
@@ -865,21 +872,84 @@ private slots:
         window().SerialHookTick();
         QVERIFY(received(serial, "REPORTREQ  255 1"));
         QTRY_VERIFY_WITH_TIMEOUT(window().imageView()->HasImage(), testing::cyclesWaitMs(1, kRate));
-        QVERIFY(!images->isChecked());
-        QVERIFY(!reports->isChecked());
+        QVERIFY(images->isChecked());
+        QVERIFY(reports->isChecked());
+        QVERIFY(!window().SerialRequestOutstanding());
         auto requests = [serial] {
-            return serial->receivedCommands().filter(QRegularExpression("^REPORTREQ")).size();
+            return serial->receivedCommands().filter(QRegularExpression("^REPORTREQ  255 1$")).size();
         };
         const qsizetype asked = requests();
         window().SerialHookTick();
+        QCOMPARE(requests(), asked + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 2, testing::cyclesWaitMs(1, kRate));
+        QVERIFY(images->isChecked());
+        QVERIFY(reports->isChecked());
+
+        // Pressed again: both go up and the polls stop.
+        images->setChecked(false);
+        QVERIFY(!reports->isChecked());
         window().SerialHookTick();
-        QCOMPARE(requests(), asked);
-        // One request, one record shown.
-        QCOMPARE(shown.count(), 1);
+        window().SerialHookTick();
+        QCOMPARE(requests(), asked + 1);
 
         window().SaveCurrentImage();
         const QString path = app::MakeImageFileName(port, window().imageView()->CurrentRecord()->Number());
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    }
+
+    // Saving a configuration over a 9,600-baud line: the whole listing, read as it arrives
+    // (about five seconds of it), with polling withdrawn around it.
+    void serialConfigurationSavesAt9600Baud() {
+        sim::Reader* serial = reader("Serial1");
+        const QString port = serial->serialPortName() + ":";
+        QVERIFY(serial->setSerialBaud(9600));
+        link::setSerialLineLookup([port](const QString& name) {
+            link::SerialLineSettings line;
+            if (name == port)
+                line.baudRate = 9600;
+            return line;
+        });
+        auto restore = qScopeGuard([this, serial] {
+            if (m_window) {
+                window().close();
+                m_window.reset();
+            }
+            serial->setSerialBaud(115200);
+            link::setSerialLineLookup({});
+            shell::configcommands::setFileChooser({});
+        });
+        QVERIFY(window().AddCameraButton(port));
+        window().ClickCameraButton(port);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QTRY_VERIFY(app::firmwareLevel() > 0);
+        QVERIFY(window().imageConnection()->IsSerial());
+        // Each read's report on the standard port would share the slow line with the listing.
+        serial->cycles().setOnline(false);
+        takeControl(port);
+
+        const QString file = m_dir.filePath("serial9600.lcf");
+        shell::configcommands::setFileChooser([file](QWidget*, bool) { return file; });
+        const QStringList expected = serial->parameters().configurationListing();
+        qint64 bytes = QByteArray("!SHOW OK\r\n").size();
+        for (const QString& line : expected)
+            bytes += line.toUtf8().size() + 2;
+        const qsizetype before = serial->receivedCommands().size();
+        QElapsedTimer clock;
+        clock.start();
+        window().action("mnuSaveConfiguration")->trigger();
+        const qint64 took = clock.elapsed();
+
+        QStringList saved;
+        QVERIFY(link::readConfigurationFile(file, &saved));
+        QCOMPARE(saved, expected);
+        const qint64 least = (bytes - 1) * 1000 / 960;
+        QVERIFY2(
+            took >= least,
+            qPrintable(QString("%1 bytes in %2 ms; 9600 baud needs %3 ms").arg(bytes).arg(took).arg(least)));
+        // Polling is withdrawn before the listing and resumed after it.
+        const QStringList sent = serial->receivedCommands().mid(before);
+        QCOMPARE(sent.mid(0, 2), (QStringList{"REPORTCANCEL", "SHOW CONFIG"}));
+        QVERIFY(window().serialHookTimer().isActive());
     }
 
     void serialControlDroppedByTheReader() {
