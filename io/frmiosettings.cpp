@@ -219,6 +219,9 @@ void frmIOSettings::refresh() {
     m_assignFrame->setVisible(newer);
     m_optoFrame->setVisible(!newer && mode > 0);
     m_rteFrame->setVisible(!newer && mode > 0);
+    // A greyed value without its caption means nothing to the operator: the duration goes
+    // with its caption and unit.
+    m_duration->setVisible(selected.pulsed);
     m_durationLabel->setVisible(selected.pulsed);
     m_durationUnits->setVisible(selected.pulsed);
     m_polarityLabels[2]->setVisible(selected.dataValid);
@@ -237,8 +240,10 @@ void frmIOSettings::refresh() {
     m_trigPolarity->setVisible(triggered);
     m_trigPolarityLabel->setVisible(triggered);
     m_userTriggerLabel->setVisible(triggered);
+    m_userTrigger->setVisible(triggered);
     if (newer)
         showModeLines(std::max(mode, 0));
+    fitHeight();
 
     if (!m_loadError.isEmpty()) {
         const QString error = m_loadError;
@@ -247,6 +252,17 @@ void frmIOSettings::refresh() {
             this, QStringLiteral("Error querying IO settings from camera (") + error + QLatin1Char(')'),
             vm::app::PromptButtons::Ok, vm::app::PromptIcon::Exclamation, QStringLiteral("Query Error"));
     }
+}
+
+// Frames and lines come and go with the mode, and the wrapped instruction needs the height its
+// width gives it: the window grows to what it shows rather than clipping it.
+void frmIOSettings::fitHeight() {
+    if (!layout())
+        return;
+    layout()->activate();
+    const int need = std::max(heightForWidth(width()), minimumSizeHint().height());
+    if (need > height())
+        resize(width(), need);
 }
 
 void frmIOSettings::showModeLines(int mode) {

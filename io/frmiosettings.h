@@ -56,6 +56,7 @@ private:
     IOModeEntry selectedMode() const;
     // The line captions a mode needs (level 4 and later), by mode index.
     void showModeLines(int mode);
+    void fitHeight();
 
     QGroupBox* m_trigFrame = nullptr;
     QCheckBox* m_trigEnabled = nullptr;

@@ -176,6 +176,8 @@ void checkOlderModes(Stage& stage) {
             }
             const QString at = m.keyword + (picked ? QStringLiteral(" picked") : QStringLiteral(" held"));
             QVERIFY2(find<QLineEdit>(stage, "Duration")->isEnabled() == m.pulsed, qPrintable(at));
+            // No greyed box without its caption: the duration is shown only with it.
+            QVERIFY2(shown(stage, "Duration") == m.pulsed, qPrintable(at));
             QVERIFY2(shown(stage, "SigDurationLabel") == m.pulsed, qPrintable(at));
             QVERIFY2(shown(stage, "SigDurationUnits") == m.pulsed, qPrintable(at));
             QVERIFY2(shown(stage, "OPTOFrame") == (i != 0), qPrintable(at));
@@ -206,17 +208,29 @@ void checkModeLines(Stage& stage) {
         QVERIFY2(lines == m.lines, qPrintable(m.keyword + QStringLiteral(": ") + lines.join(',')));
         QVERIFY2(!shown(stage, "OPTOFrame") && !shown(stage, "RTEFrame"), qPrintable(m.keyword));
         QVERIFY2(find<QLineEdit>(stage, "Duration")->isEnabled() == m.pulsed, qPrintable(m.keyword));
+        QVERIFY2(shown(stage, "Duration") == m.pulsed, qPrintable(m.keyword));
+        QVERIFY2(shown(stage, "SigDurationLabel") == m.pulsed, qPrintable(m.keyword));
+        // The wrapped instruction gets the height its width needs: nothing clipped.
+        auto* instruct = find<QLabel>(stage, "IOInstructLabel");
+        QTRY_VERIFY2(instruct->height() >= instruct->heightForWidth(instruct->width()),
+                     qPrintable(m.keyword));
         stage.close();
     }
     // Picking a mode updates the list at once.
     stage.setField(QStringLiteral("IO_MODE"), 0, QStringLiteral("NONE"));
     stage.open(kWindow);
+    // As first shown: no taller than what "Disabled" needs.
+    stage.window()->adjustSize();
+    QCoreApplication::processEvents();
     testing::choose(find<QComboBox>(stage, "IOMode"), kModes[6].caption);
     QStringList lines;
     for (const QString& name : kLineLabels)
         if (shown(stage, name))
             lines << text(stage, name);
     QCOMPARE(lines, kModes[6].lines);
+    // The window grows with the lines that appeared instead of clipping the instruction.
+    auto* instruct = find<QLabel>(stage, "IOInstructLabel");
+    QTRY_VERIFY(instruct->height() >= instruct->heightForWidth(instruct->width()));
 
     // The button leads to the IO assignment window.
     QPointer<QWidget> before = stage.window();
@@ -241,9 +255,11 @@ void checkTriggerAndDuration(Stage& stage) {
     QVERIFY(!shown(stage, "TRIG_Polarity"));
     QVERIFY(!shown(stage, "TrigPolarityLabel"));
     QVERIFY(!shown(stage, "UTRIG_Label"));
-    QVERIFY(shown(stage, "UserTrigger"));
+    // The text goes with its caption: no greyed box without a name.
+    QVERIFY(!shown(stage, "UserTrigger"));
     QTest::mouseClick(find<QCheckBox>(stage, "TRIG_Enabled"), Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(user->isEnabled());
+    QVERIFY(shown(stage, "UserTrigger"));
     QVERIFY(shown(stage, "TRIG_Polarity"));
     QVERIFY(shown(stage, "TrigPolarityLabel"));
     QVERIFY(shown(stage, "UTRIG_Label"));
