@@ -38,6 +38,12 @@ namespace vm::shell {
 using namespace vm::app;
 using vm::res::Str;
 
+namespace {
+// Wide enough for both toolbar rows of a serial reader and for a status message such as
+// "Application mode and decoder restored to defaults" beside the counters.
+constexpr QSize kDefaultSize(1120, 760);
+} // namespace
+
 BasicInterface::BasicInterface(QWidget* parent)
     : QMainWindow(parent) {
     setObjectName(QLatin1String(WindowName));
@@ -62,7 +68,7 @@ BasicInterface::BasicInterface(QWidget* parent)
     layout->addWidget(m_imageView, 1);
     layout->addWidget(m_statusBar);
     setCentralWidget(central);
-    resize(960, 760);
+    resize(kDefaultSize);
 
     buildCameraToolbar();
     buildControlToolbar();

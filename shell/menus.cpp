@@ -408,7 +408,11 @@ void BasicInterface::buildViewToolbar() {
             m_viewToolbar->setObjectName(QStringLiteral("ViewToolbar"));
             m_viewToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
             m_viewToolbar->setIconSize(QSize(24, 24));
-            addToolBar(Qt::TopToolBarArea, m_viewToolbar);
+            // The view buttons share the first row with the cameras: the control row is
+            // full with a serial reader's buttons, and would hide them behind its overflow.
+            insertToolBar(m_controlToolbar, m_viewToolbar);
+            removeToolBarBreak(m_controlToolbar);
+            insertToolBarBreak(m_controlToolbar);
         }
         ToolPlace p = registered->button;
         p.toggles = true; // down while its window is open

@@ -224,6 +224,9 @@ private slots:
         QCOMPARE(m_first->parameters().configurationListing(), factory);
         QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
                  QStringLiteral("Application mode and decoder restored to defaults"));
+        // Read whole at the window's first size, beside the counters: not cut in the middle.
+        QTRY_COMPARE(window().vmStatusBar()->findChild<QLabel*>("Info1")->text().trimmed(),
+                     QStringLiteral("Application mode and decoder restored to defaults"));
         QTRY_COMPARE(heard.count(), 3);
         QStringList messages;
         for (const auto& args : heard)

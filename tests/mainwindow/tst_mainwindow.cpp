@@ -44,6 +44,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 
 #include <memory>
@@ -128,7 +129,7 @@ class TestMainWindow : public QObject {
         const link::Device* focused = m_window ? window().coordinator()->FocusedDevice() : nullptr;
         for (sim::Reader* r : m_sim->readers()) {
             const bool reads =
-                focused && (focused->Name() == r->name() ||
+                focused && (focused->Name() == r->name() || focused->Name() == r->address().toString() ||
                             (r->serialDevice().size() > 0 && focused->Name() == r->serialPortName() + ":"));
             r->cycles().setOnline(reads);
         }
@@ -683,6 +684,48 @@ private slots:
         QCOMPARE(QFileInfo(app::MakeImageFileName("Cell-7", 7)).absolutePath(), QDir(images).absolutePath());
     }
 
+    // A reader whose name cannot be used is offered in Add Camera by its address, with why;
+    // added, it is a button of that address, reached by it, and its images are named by it.
+    void unusableNameIsOfferedAndReachedByAddress() {
+        const QString address = reader("../../evil")->address().toString();
+        const QString row = address + QString::fromUtf8(" \u2014 name not usable: contains '..'");
+        shell::AddCamera dialog(&window());
+        QListWidget* list = dialog.cameraList();
+        QTRY_VERIFY_WITH_TIMEOUT(!list->findItems(row, Qt::MatchExactly).isEmpty(),
+                                 testing::kDiscoveryWaitMs);
+        QVERIFY(list->findItems("evil", Qt::MatchContains).isEmpty());
+        QVERIFY(list->findItems(row, Qt::MatchExactly).first()->toolTip().contains("\"../../evil\""));
+        QVERIFY(!discovered("../../evil"));
+        connect(&dialog, &shell::AddCamera::AddCameraChosen, &window(), &BasicInterface::AddCameraButton);
+        list->setCurrentRow(list->row(list->findItems(row, Qt::MatchExactly).first()));
+        QVERIFY(!dialog.ipText()->isEnabled());
+        dialog.accept();
+        QVERIFY(button(address));
+        QVERIFY(!button(row));
+        QCOMPARE(app::settings().GetValue("1", "", "Cameras"), address);
+
+        window().ClickCameraButton(address);
+        QTRY_VERIFY(window().imageConnection()->Connected());
+        QCOMPARE(window().coordinator()->FocusedDevice()->Name(), address);
+        QTRY_VERIFY(app::firmwareLevel() > 0);
+        const QString images = m_dir.filePath("unusable");
+        QVERIFY(QDir().mkpath(images));
+        app::setImageSaveDirectory(images);
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(window().imageView()->HasImage(), testing::cyclesWaitMs(kRate, kRate));
+        window().SaveCurrentImage();
+        const QStringList saved = QDir(images).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(saved.size(), 1);
+        QVERIFY2(saved.first().startsWith(address + "_"), qPrintable(saved.first()));
+        // Nothing anywhere takes its path from the reader's own name.
+        QDirIterator all(m_dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+        while (all.hasNext())
+            QVERIFY2(!all.next().contains("evil"), qPrintable(all.filePath()));
+        QVERIFY(!QFileInfo::exists(QDir::cleanPath(images + "/../../evil")));
+        QVERIFY(!QFileInfo::exists(QDir::cleanPath(m_dir.path() + "/../../evil")));
+    }
+
     void eventsFlowWhileABoxIsOpen() {
         focus("Line2");
         takeControl("Line2");
@@ -801,6 +844,19 @@ private slots:
         QVERIFY(window().findChild<QAction*>("reports")->isVisible());
         QVERIFY(!window().findChild<QAction*>("live")->isVisible());
         QCOMPARE(CameraToolbar::imageKey(button(port)), QStringLiteral("serialconnected"));
+        // At the window's first size every button a serial reader shows is on its row, none
+        // behind an overflow arrow.
+        for (const char* name : {"ControlToolbar", "ViewToolbar"}) {
+            auto* bar = window().findChild<QToolBar*>(name);
+            QVERIFY(bar);
+            for (QAction* action : bar->actions()) {
+                if (!action->isVisible() || action->isSeparator())
+                    continue;
+                QWidget* shownAs = bar->widgetForAction(action);
+                QTRY_VERIFY2(shownAs && shownAs->isVisible() && bar->rect().contains(shownAs->geometry()),
+                             qPrintable(action->text()));
+            }
+        }
 
         window().serialHookTimer().stop();
         window().compression()->setCurrentIndex(2);
