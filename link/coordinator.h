@@ -23,6 +23,10 @@ public:
     void StartDiscovery();
     // The readers that answer discovery (vanished ones are left out).
     QList<Device*> Devices() const;
+    // The readers that answer discovery under a name the program cannot use (a folder in
+    // it, "..", too long, ...): never among Devices, reachable only by their address; each
+    // answer's nameProblem says why.
+    QList<DiscoveryAnswer> RefusedReaders() const;
     // Focuses a reader by its name, a dotted address or a serial port name ("SIM1:");
     // "" focuses nothing. Every connection object follows and receives
     // OnConnectionReset. Returns true when the reader is connected.
@@ -40,6 +44,9 @@ signals:
     void OnDeviceDiscovered(vm::link::Device* device);
     // A discovered reader stopped answering.
     void OnDeviceVanished(vm::link::Device* device);
+    // A reader with an unusable name was heard for the first time, changed its name or
+    // stopped answering: RefusedReaders changed.
+    void OnRefusedReadersChanged();
     void OnDeviceFocus(vm::link::Device* device);
     void OnBroadcastMessage(const QString& sender, const QString& message, const QString& text);
 

@@ -305,10 +305,24 @@ void Device::onCommandCompleted(const QString& keyword, const CommandReply& repl
             m_version = version;
     } else if (keyword == QLatin1String("NAME")) {
         // Discovered readers go by their own name; others by the caption that named them.
-        const QString name = replyValue(reply);
-        if (m_discovered && !name.isEmpty())
-            m_name = name;
+        adoptName(replyValue(reply));
     }
+}
+
+void Device::adoptName(const QString& name) {
+    if (!m_discovered || name.isEmpty() || name == m_name)
+        return;
+    // Image files and folders are named after the reader: a name the program cannot use
+    // keeps the one it was found under.
+    const QString problem = readerNameProblem(name);
+    if (!problem.isEmpty()) {
+        if (m_warnings.allow())
+            qCInfo(lcLink).noquote() << m_name << "now calls itself"
+                                     << printable(name, kMaxReaderNameLength + 16)
+                                     << "which cannot be used:" << problem << "- it keeps its name";
+        return;
+    }
+    m_name = name;
 }
 
 void Device::setController(const QString& controller) {
@@ -375,9 +389,7 @@ void Device::onEvent(const QJsonObject& event) {
     if (kind == QLatin1String("control")) {
         setController(event.value(QLatin1String("controller")).toString());
     } else if (kind == QLatin1String("name")) {
-        const QString name = event.value(QLatin1String("name")).toString();
-        if (m_discovered && !name.isEmpty())
-            m_name = name;
+        adoptName(event.value(QLatin1String("name")).toString());
     } else if (kind == QLatin1String("skipped")) {
         const qint64 count = event.value(QLatin1String("count")).toInteger();
         // The reader sheds load for a PC that falls behind, as it may; that must not pass

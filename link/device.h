@@ -118,6 +118,8 @@ private:
     void onRecordPayload(const QByteArray& payload);
     void onEvent(const QJsonObject& event);
     void setController(const QString& controller);
+    // Takes the name the reader now gives itself, when the program can use it.
+    void adoptName(const QString& name);
     void sendSubscription();
     bool waitUntil(const std::function<bool()>& done, int timeoutMs);
 

@@ -246,6 +246,11 @@ void LinkHub::probe() {
             });
         }
     }
+    // A reader with an unusable name is never in use, so it is dropped as soon as it is silent.
+    for (Refused& r : m_refused)
+        ++r.missedProbes;
+    if (m_refused.removeIf([](const Refused& r) { return r.missedProbes > kDiscoveryMissLimit; }) > 0)
+        postRefusedChanged();
     // Readers gone for long are forgotten; until then they stay listed as unreachable.
     QList<Device*> expired;
     for (auto it = m_vanishedAt.begin(); it != m_vanishedAt.end(); ++it)
@@ -262,8 +267,12 @@ void LinkHub::probe() {
 void LinkHub::readDatagrams() {
     while (m_udp.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_udp.receiveDatagram(64 * 1024);
-        if (auto answer = parseDiscoveryAnswer(datagram.data(), datagram.senderAddress()))
+        std::optional<DiscoveryAnswer> answer =
+            readDiscoveryAnswer(datagram.data(), datagram.senderAddress());
+        if (answer && answer->nameProblem.isEmpty())
             handleAnswer(*answer);
+        else if (answer)
+            handleRefusedAnswer(*answer);
         else
             qCDebug(lcLink) << "ignoring a datagram from" << datagram.senderAddress();
     }
@@ -291,8 +300,45 @@ void LinkHub::forget(Device* device) {
     m_devices.erase(it);
 }
 
+void LinkHub::postRefusedChanged() {
+    post([this] { forEachCoordinator([](Coordinator* c) { emit c->OnRefusedReadersChanged(); }); });
+}
+
+void LinkHub::handleRefusedAnswer(const DiscoveryAnswer& answer) {
+    const QString key = discoveryKey(answer.address, answer.commandPort);
+    auto it =
+        std::find_if(m_refused.begin(), m_refused.end(), [&](const Refused& r) { return r.key == key; });
+    if (it != m_refused.end()) {
+        // Heard before: told once already, not on every answer.
+        it->missedProbes = 0;
+        const bool renamed = it->answer.name != answer.name;
+        it->answer = answer;
+        if (renamed)
+            postRefusedChanged();
+        return;
+    }
+    if (m_refused.size() >= kMaxDiscoveredReaders)
+        return;
+    m_refused.append({key, answer, 0});
+    qCInfo(lcLink).noquote() << "the reader at" << answer.address.toString() << "announces the name"
+                             << printable(answer.name, kMaxReaderNameLength + 16)
+                             << "which cannot be used:" << answer.nameProblem
+                             << "- it is listed by its address";
+    postRefusedChanged();
+}
+
+QList<DiscoveryAnswer> LinkHub::refusedReaders() const {
+    QList<DiscoveryAnswer> list;
+    for (const Refused& r : m_refused)
+        list.append(r.answer);
+    return list;
+}
+
 void LinkHub::handleAnswer(DiscoveryAnswer answer) {
     const QString key = discoveryKey(answer.address, answer.commandPort);
+    // The reader took a name that can be used: it is no longer listed apart.
+    if (m_refused.removeIf([&](const Refused& r) { return r.key == key; }) > 0)
+        postRefusedChanged();
     Device* device = m_discovered.value(key);
     if (!device && (device = movedReader(answer))) {
         // The same unit answering from another address, after a reboot that gave it a new
@@ -388,11 +434,21 @@ Device* LinkHub::findForFocus(const QString& name) {
         // A reader at a static address: discovery may know its ports.
         quint16 commandPort = kDefaultCommandPort;
         quint16 dataPort = kDefaultDataPort;
+        bool found = false;
         for (const auto& known : m_devices) {
             if (known->isDiscovered() && known->Address() == QHostAddress(name)) {
                 commandPort = known->CommandPort();
                 dataPort = known->DataPort();
+                found = true;
                 break;
+            }
+        }
+        // A reader whose name cannot be used is reached here, by its address alone.
+        for (qsizetype i = 0; !found && i < m_refused.size(); ++i) {
+            if (m_refused.at(i).answer.address == QHostAddress(name)) {
+                commandPort = m_refused.at(i).answer.commandPort;
+                dataPort = m_refused.at(i).answer.dataPort;
+                found = true;
             }
         }
         d->configureAddress(name, QHostAddress(name), commandPort, dataPort);
@@ -490,6 +546,9 @@ void Coordinator::StartDiscovery() {
 }
 QList<Device*> Coordinator::Devices() const {
     return m_hub->devices();
+}
+QList<DiscoveryAnswer> Coordinator::RefusedReaders() const {
+    return m_hub->refusedReaders();
 }
 bool Coordinator::Focus(const QString& name, const QString&, const QString&) {
     return m_hub->focus(name);

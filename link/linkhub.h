@@ -41,6 +41,7 @@ public:
 
     void startDiscovery();
     QList<Device*> devices() const;
+    QList<DiscoveryAnswer> refusedReaders() const;
     bool focus(const QString& name);
     Device* deviceFor(const QString& name);
     Device* focusedDevice() const { return m_focused; }
@@ -63,6 +64,9 @@ private:
     void probe();
     void readDatagrams();
     void handleAnswer(DiscoveryAnswer answer);
+    // A reader whose name cannot be used: kept apart from the devices, by its address only.
+    void handleRefusedAnswer(const DiscoveryAnswer& answer);
+    void postRefusedChanged();
     // The known reader that an answer from an address no reader had comes from: the one
     // device with the answer's MAC address, not connected and no longer answering where
     // it was; null when there is none.
@@ -86,6 +90,12 @@ private:
     std::vector<std::unique_ptr<Device>> m_devices; // discovered and named ones
     QHash<QString, Device*> m_discovered;           // discovered ones by address and command port
     QHash<Device*, qint64> m_vanishedAt;            // m_clock time when a discovered reader vanished
+    struct Refused {
+        QString key; // discoveryKey
+        DiscoveryAnswer answer;
+        int missedProbes = 0;
+    };
+    QList<Refused> m_refused; // in the order they were first heard
     QElapsedTimer m_clock;
     WarningLimiter m_discoveryWarnings;
     Device* m_focused = nullptr;

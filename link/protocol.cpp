@@ -162,21 +162,37 @@ QByteArray discoveryProbe() {
 }
 
 bool isAcceptableReaderName(const QString& name) {
-    if (name.isEmpty() || name.size() > kMaxReaderNameLength || name.trimmed() != name)
-        return false;
-    if (name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1String("..")))
-        return false;
+    return readerNameProblem(name).isEmpty();
+}
+
+QString readerNameProblem(const QString& name) {
+    if (name.isEmpty())
+        return QStringLiteral("it is empty");
+    if (name.size() > kMaxReaderNameLength)
+        return QStringLiteral("longer than %1 characters").arg(kMaxReaderNameLength);
+    if (name.trimmed() != name)
+        return QStringLiteral("begins or ends with a blank");
+    if (name == QLatin1String("."))
+        return QStringLiteral("it is '.'");
+    if (name.contains(QLatin1String("..")))
+        return QStringLiteral("contains '..'");
     for (const QChar c : name) {
         const ushort u = c.unicode();
-        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || c.isSurrogate() || u == 0xfffd)
-            return false;
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            return QStringLiteral("contains a control character");
+        if (c.isSurrogate() || u == 0xfffd)
+            return QStringLiteral("contains a character that is not valid text");
         if ((u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069) || u == 0x200e || u == 0x200f ||
             u == 0x061c || u == 0xfeff)
-            return false;
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || !c.isPrint())
-            return false;
+            return QStringLiteral("contains a text-direction character");
+        if (c == QLatin1Char('/'))
+            return QStringLiteral("contains '/'");
+        if (c == QLatin1Char('\\'))
+            return QStringLiteral("contains '\\'");
+        if (!c.isPrint())
+            return QStringLiteral("contains a character that cannot be shown");
     }
-    return true;
+    return {};
 }
 
 std::optional<QByteArray> inflateBounded(const QByteArray& compressed, qint64 expectedSize,
@@ -222,6 +238,13 @@ std::optional<QByteArray> inflateBounded(const QByteArray& compressed, qint64 ex
 }
 
 std::optional<DiscoveryAnswer> parseDiscoveryAnswer(const QByteArray& datagram, const QHostAddress& sender) {
+    std::optional<DiscoveryAnswer> a = readDiscoveryAnswer(datagram, sender);
+    if (!a || !a->nameProblem.isEmpty())
+        return std::nullopt;
+    return a;
+}
+
+std::optional<DiscoveryAnswer> readDiscoveryAnswer(const QByteArray& datagram, const QHostAddress& sender) {
     const QList<QByteArray> lines = datagram.split('\n');
     if (lines.isEmpty() || lines.first().trimmed() != "LUMIVEX READER 1")
         return std::nullopt;
@@ -256,8 +279,11 @@ std::optional<DiscoveryAnswer> parseDiscoveryAnswer(const QByteArray& datagram, 
         else if (key == QLatin1String("serial"))
             a.serial = value.left(1024);
     }
-    if (!isAcceptableReaderName(a.name) || a.commandPort == 0 || a.dataPort == 0 || a.address.isNull())
+    if (a.commandPort == 0 || a.dataPort == 0 || a.address.isNull())
         return std::nullopt;
+    a.nameProblem = readerNameProblem(a.name);
+    if (!a.nameProblem.isEmpty())
+        a.name.truncate(kMaxKeptRefusedName);
     return a;
 }
 

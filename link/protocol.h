@@ -84,6 +84,9 @@ QString commandKeyword(const QString& command);
 // characters (no control or direction-override characters), no path separators,
 // no leading or trailing blanks, not "." or "..".
 bool isAcceptableReaderName(const QString& name);
+// Why the program cannot use this name, in a few words for the operator ("contains '/'");
+// empty for a name it accepts.
+QString readerNameProblem(const QString& name);
 
 // Inflates qCompress output (a 4-byte big-endian size, then a zlib stream) whose
 // size must be exactly expectedSize; never allocates more than that.
@@ -100,10 +103,19 @@ struct DiscoveryAnswer {
     QString controller;
     QString mac;
     QString serial;
+    // Why the name cannot be used; empty for an accepted name. Such a reader is reachable
+    // only by its address, and its name (kept at most kMaxKeptRefusedName characters) is
+    // only ever shown, escaped.
+    QString nameProblem;
 };
 
+inline constexpr int kMaxKeptRefusedName = 256;
+
 QByteArray discoveryProbe();
+// An answer from a reader whose name the program accepts.
 std::optional<DiscoveryAnswer> parseDiscoveryAnswer(const QByteArray& datagram, const QHostAddress& sender);
+// Any well-formed answer, whatever its name: nameProblem tells whether the name is usable.
+std::optional<DiscoveryAnswer> readDiscoveryAnswer(const QByteArray& datagram, const QHostAddress& sender);
 
 // Decodes a RECORD payload (data channel frame or serial #RECORD block).
 std::optional<Record> parseRecordPayload(const QByteArray& payload, QString* errorText = nullptr);

@@ -3,6 +3,7 @@
 #include "app/prompts.h"
 #include "link/coordinator.h"
 #include "link/device.h"
+#include "link/protocol.h"
 #include "resources/strings.h"
 #include "shell/readerrules.h"
 
@@ -63,6 +64,7 @@ AddCamera::AddCamera(QWidget* parent)
     });
     connect(m_cameraList, &QListWidget::itemDoubleClicked, this, &AddCamera::itemDoubleClicked);
     connect(m_coord, &vm::link::Coordinator::OnDeviceDiscovered, this, &AddCamera::deviceDiscovered);
+    connect(m_coord, &vm::link::Coordinator::OnRefusedReadersChanged, this, &AddCamera::listRefusedReaders);
     connect(m_ok, &QPushButton::clicked, this, &AddCamera::accept);
     connect(m_cancel, &QPushButton::clicked, this, &AddCamera::reject);
 
@@ -78,6 +80,7 @@ void AddCamera::fill() {
         m_cameraList->addItems(m_coord->SerialPortNames());
     for (const vm::link::Device* device : m_coord->Devices())
         m_cameraList->addItem(device->Name());
+    listRefusedReaders();
     m_cameraList->setCurrentRow(0);
     selectionChanged();
 }
@@ -91,6 +94,31 @@ void AddCamera::selectionChanged() {
 void AddCamera::deviceDiscovered(vm::link::Device* device) {
     if (device && m_cameraList->findItems(device->Name(), Qt::MatchExactly).isEmpty())
         m_cameraList->addItem(device->Name());
+}
+
+QString AddCamera::refusedReaderText(const vm::link::DiscoveryAnswer& answer) {
+    return tr("%1 \u2014 name not usable: %2").arg(answer.address.toString(), answer.nameProblem);
+}
+
+void AddCamera::listRefusedReaders() {
+    // Such a reader is offered by its address, the one way the program can reach it; a row
+    // stays when the reader falls silent, as the names of discovered readers do.
+    for (const vm::link::DiscoveryAnswer& answer : m_coord->RefusedReaders()) {
+        const QString address = answer.address.toString();
+        QListWidgetItem* row = nullptr;
+        for (int i = 1; i < m_cameraList->count() && !row; ++i)
+            if (m_cameraList->item(i)->data(AddressRole).toString() == address)
+                row = m_cameraList->item(i);
+        if (!row) {
+            row = new QListWidgetItem(m_cameraList);
+            row->setData(AddressRole, address);
+        }
+        row->setText(refusedReaderText(answer));
+        row->setToolTip(tr("The reader at %1 calls itself \"%2\", a name Velmarrow cannot use (%3). "
+                           "It is added by its address.")
+                            .arg(address, vm::link::printable(answer.name, vm::link::kMaxReaderNameLength),
+                                 answer.nameProblem));
+    }
 }
 
 void AddCamera::itemDoubleClicked(QListWidgetItem* item) {
@@ -108,7 +136,9 @@ void AddCamera::accept() {
             return;
         }
     } else {
-        name = m_cameraList->currentItem()->text();
+        const QListWidgetItem* row = m_cameraList->currentItem();
+        const QString address = row->data(AddressRole).toString();
+        name = address.isEmpty() ? row->text() : address;
     }
     emit AddCameraChosen(name);
     QDialog::accept();

@@ -11,6 +11,7 @@ class QPushButton;
 namespace vm::link {
 class Coordinator;
 class Device;
+struct DiscoveryAnswer;
 } // namespace vm::link
 
 namespace vm::shell {
@@ -21,6 +22,10 @@ class AddCamera : public QDialog {
     Q_OBJECT
 public:
     static constexpr const char* StaticAddressEntry = "<Static IP Address>";
+    // A row of a reader whose name cannot be used holds the address it is added by.
+    static constexpr int AddressRole = Qt::UserRole + 1;
+    // "192.0.2.7 — name not usable: contains '/'"
+    static QString refusedReaderText(const vm::link::DiscoveryAnswer& answer);
 
     explicit AddCamera(QWidget* parent = nullptr);
     ~AddCamera() override;
@@ -37,6 +42,7 @@ private:
     void fill();
     void selectionChanged();
     void deviceDiscovered(vm::link::Device* device);
+    void listRefusedReaders();
     void itemDoubleClicked(QListWidgetItem* item);
 
     vm::link::Coordinator* m_coord = nullptr;

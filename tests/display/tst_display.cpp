@@ -160,6 +160,7 @@ private slots:
     // ---- controls that talk to a simulated reader by themselves
     void terminalTalksToFocusedReader();
     void camerasListDiscoveredReaders();
+    void camerasListUnusableNamesByAddress();
 
 private:
     // One simulated reader on its own loopback address and free ports, found by
@@ -1288,6 +1289,35 @@ void TestDisplay::camerasListDiscoveredReaders() {
     QCOMPARE(cameras.rowCount(), 1);
     sim->reader(0)->setListening(true);
     QTRY_COMPARE_WITH_TIMEOUT(text(Cameras::ReachableColumn), QString("Yes"), 5000);
+}
+
+void TestDisplay::camerasListUnusableNamesByAddress() {
+    vm::sim::ReaderConfig bad = vm::testing::readerConfig("Net/Cam");
+    bad.commandPort = 0;
+    bad.dataPort = 0;
+    bad.publishSerial = false;
+    vm::sim::ReaderConfig good = vm::testing::readerConfig("NetCam2");
+    good.commandPort = 0;
+    good.dataPort = 0;
+    good.publishSerial = false;
+    auto sim = vm::testing::startSimulator({good, bad});
+    QVERIFY(sim);
+    Cameras cameras;
+    // The reader with the unusable name comes after the found ones, by its address, with why.
+    QTRY_COMPARE_WITH_TIMEOUT(cameras.rowCount(), 2, 5000);
+    auto text = [&](int row, int column) { return cameras.item(row, column)->text(); };
+    QCOMPARE(text(0, Cameras::NameColumn), QString("NetCam2"));
+    QCOMPARE(text(1, Cameras::NameColumn), QString("(name not usable: contains '/')"));
+    QCOMPARE(text(1, Cameras::AddressColumn), bad.address.toString());
+    QCOMPARE(text(1, Cameras::VersionColumn), QString("3.0.2.1"));
+    QCOMPARE(text(1, Cameras::ControllerColumn), QString("(none)"));
+    QCOMPARE(text(1, Cameras::ReachableColumn), QString("Yes"));
+    QVERIFY(cameras.item(1, Cameras::NameColumn)->toolTip().contains("\"Net/Cam\""));
+
+    // Silent, it leaves the list: nothing of it is kept.
+    sim->reader(1)->setListening(false);
+    QTRY_COMPARE_WITH_TIMEOUT(cameras.rowCount(), 1, 10000);
+    QCOMPARE(text(0, Cameras::NameColumn), QString("NetCam2"));
 }
 
 QTEST_MAIN(TestDisplay)

@@ -12,10 +12,12 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUdpSocket>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -388,6 +390,84 @@ private slots:
         ack = "{\"ok\":false,\"error\":\"bad\\u0007\\u202e\"}";
         QVERIFY(!conn.Device()->TransferFiles({path}, &error));
         QCOMPARE(error, QString("The reader refused test.bmp: bad\\u0007\\u202e"));
+    }
+
+    // A reader announcing a name the program cannot use is not one of the devices: it is
+    // listed apart by its address with the reason, told in the log once however often it
+    // answers, and reached by its address, under which name the program then knows it.
+    void unusableNamesAreListedByAddressAndToldOnce() {
+        vm::sim::SimulatorConfig config;
+        config.discoveryPort = 0;
+        vm::sim::ReaderConfig bad;
+        bad.name = "cell/../7";
+        bad.address = QHostAddress(nextAddress());
+        bad.commandPort = 0;
+        bad.dataPort = 0;
+        bad.outputPort = 0;
+        config.readers.append(bad);
+        vm::sim::ReaderConfig good = bad;
+        good.name = "Cell8";
+        good.address = QHostAddress(nextAddress());
+        config.readers.append(good);
+        vm::sim::Simulator sim(config);
+        QVERIFY(sim.start());
+        // The stranger hears every probe, so the test knows how many the readers answered.
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress("127.0.0.1"), 0));
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        qputenv("VELMARROW_DISCOVERY_TARGETS", "127.255.255.255:" + QByteArray::number(sim.discoveryPort()) +
+                                                   ",127.0.0.1:" + QByteArray::number(stranger.localPort()));
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+
+        static QStringList* notes = nullptr;
+        QStringList told;
+        notes = &told;
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
+                if (QByteArray(context.category) == "velmarrow.link" && text.contains("cannot be used"))
+                    notes->append(text);
+            });
+        auto unhook = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+
+        Coordinator coord;
+        QSignalSpy changed(&coord, &Coordinator::OnRefusedReadersChanged);
+        coord.StartDiscovery();
+        QTRY_COMPARE(coord.RefusedReaders().size(), 1);
+        QTRY_COMPARE(coord.Devices().size(), 1);
+        QCOMPARE(coord.Devices().first()->Name(), QString("Cell8"));
+        const DiscoveryAnswer refused = coord.RefusedReaders().first();
+        QCOMPARE(refused.address, bad.address);
+        QCOMPARE(refused.name, QString("cell/../7"));
+        QCOMPARE(refused.nameProblem, QString("contains '..'"));
+        QCOMPARE(refused.commandPort, sim.reader(0)->commandPort());
+        QVERIFY(changed.count() >= 1);
+        // Four more probes answered: still one line.
+        int probes = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                while (stranger.hasPendingDatagrams()) {
+                    stranger.receiveDatagram();
+                    ++probes;
+                }
+                return probes >= 5;
+            }(),
+            6 * kDiscoveryInterval + 2000);
+        QCOMPARE(coord.RefusedReaders().size(), 1);
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.first().contains(bad.address.toString()) && told.first().contains("contains '..'"),
+                 qPrintable(told.first()));
+        QCOMPARE(changed.count(), 1);
+
+        // By its address the reader is reached, and known by that address only.
+        ReaderConnection conn;
+        QVERIFY(coord.Focus(bad.address.toString()));
+        QCOMPARE(coord.FocusedDevice()->Name(), bad.address.toString());
+        QCOMPARE(coord.FocusedDevice()->CommandPort(), sim.reader(0)->commandPort());
+        QCOMPARE(conn.Query("NAME"), QString("NAME \"cell/../7\""));
+        QCOMPARE(coord.FocusedDevice()->Name(), bad.address.toString());
+        QVERIFY(coord.Devices().size() == 1);
+
+        coord.Focus("");
     }
 
     void discoveryTrustsOnlyTheSenderAndStaysBounded() {
