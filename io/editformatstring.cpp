@@ -67,6 +67,13 @@ EditFormatString::EditFormatString(QWidget* parent)
         connect(a, &QAction::triggered, this, [this, caption] { insertAtCaret(caption.left(6)); });
     }
 
+    // The menu belongs to the button, so that screen readers and UI automation find its items
+    // under it (a menu that only pops up is no child of any window they can walk); the arrow
+    // part opens it too.
+    m_btnKeyword->setMenu(m_menuPopup);
+    m_btnKeyword->setPopupMode(QToolButton::MenuButtonPopup);
+    connect(m_menuPopup, &QMenu::aboutToShow, this,
+            [this] { m_menuCycleData->menuAction()->setEnabled(m_cdEnabled); });
     connect(m_btnKeyword, &QToolButton::clicked, this, &EditFormatString::showMenu);
     connect(m_edit, &QLineEdit::textChanged, this, &EditFormatString::textChanged);
     m_edit->installEventFilter(this);

@@ -10,6 +10,8 @@
 #include "link/vocabulary.h"
 #include "resources/strings.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -66,9 +68,46 @@ const QList<OutputEventRow>& frmOutput::events() {
     return rows;
 }
 
+namespace {
+
+// Screen readers and UI automation see the header and trailer as buttons that open their
+// editor, as a click or Space does.
+class ClickableLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit ClickableLabelAccessible(ClickableLabel* label)
+        : QAccessibleWidget(label, QAccessible::Button) {}
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && widget()->isEnabled())
+            emit static_cast<ClickableLabel*>(widget())->clicked();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value)
+            return static_cast<ClickableLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* clickableLabelAccessible(const QString&, QObject* object) {
+    if (auto* label = qobject_cast<ClickableLabel*>(object))
+        return new ClickableLabelAccessible(label);
+    return nullptr;
+}
+
+} // namespace
+
 ClickableLabel::ClickableLabel(const QString& accessibleName, QWidget* parent)
     : QWidget(parent)
     , m_label(new QLabel(this)) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(clickableLabelAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(accessibleName);
     setCursor(Qt::IBeamCursor);

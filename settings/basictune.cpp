@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolBar>
@@ -222,7 +223,7 @@ BasicTune::BasicTune(QWidget* parent)
     layout->addWidget(m_toolbar);
     m_stack = new QStackedWidget(this);
     layout->addWidget(m_stack, 1);
-    resize(360, 460);
+    resize(400, 460);
 
     m_combo = new QComboBox(this);
     m_combo->setObjectName(QStringLiteral("Combo"));
@@ -319,6 +320,8 @@ void BasicTune::buildGrids() {
                 editCell(row);
         });
         connect(grid, &QTableWidget::cellActivated, this, [this](int row, int) { editCell(row); });
+        connect(grid->verticalScrollBar(), &QScrollBar::valueChanged, this, &BasicTune::placeEditor);
+        connect(grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &BasicTune::placeEditor);
         m_grids.push_back(grid);
         m_stack->addWidget(grid);
     }
@@ -334,6 +337,11 @@ void BasicTune::buildGrids() {
         value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         grid->setItem(r, 1, value);
         grid->setRowHeight(r, m_combo->sizeHint().height());
+    }
+    // Every label read whole ("Min X Dimension (MILS*10)" would lose its unit at the old width).
+    for (QTableWidget* grid : m_grids) {
+        grid->resizeColumnToContents(0);
+        grid->setColumnWidth(0, std::max(150, grid->columnWidth(0)));
     }
     m_stack->setCurrentIndex(0);
 }
@@ -452,28 +460,50 @@ void BasicTune::editCell(int row) {
         vm::app::windows().open(QStringLiteral("Symbology"), vm::app::mainWindow());
         return;
     }
-    const QRect cell = g->visualItemRect(g->item(row, 1));
     const QString current = g->item(row, 1)->text();
     m_editing = entry;
     m_editingRow = row;
     if (entry->editor == TuneRow::Editor::List) {
-        m_combo->setParent(g->viewport());
         m_combo->clear();
         m_combo->addItems(entry->items);
-        m_combo->setGeometry(cell.left(), cell.top(), cell.width(), m_combo->sizeHint().height());
+        placeEditor();
         const int index = entry->items.indexOf(current);
         if (index >= 0)
             m_combo->setCurrentIndex(index);
         m_combo->show();
         m_combo->setFocus();
     } else {
-        m_edit->setParent(g->viewport());
-        m_edit->setGeometry(cell);
         m_edit->setText(current);
+        placeEditor();
         m_edit->show();
         m_edit->setFocus();
         m_edit->selectAll();
     }
+}
+
+// The editors stay children of the window, laid over the value cell: inside the grid's
+// viewport they would be out of reach of screen readers and UI automation, which see a
+// grid's cells only. They follow the cell when the grid scrolls or the window is resized.
+void BasicTune::placeEditor() {
+    QTableWidget* g = grid(currentGroup());
+    QWidget* editor = m_editing && m_editing->editor == TuneRow::Editor::List ? static_cast<QWidget*>(m_combo)
+                                                                              : static_cast<QWidget*>(m_edit);
+    if (!m_editing || !g || m_editingRow < 0 || !g->item(m_editingRow, 1))
+        return;
+    const QRect cell = g->visualItemRect(g->item(m_editingRow, 1));
+    if (!g->viewport()->rect().intersects(cell)) {
+        editor->hide();
+        return;
+    }
+    const int height = editor == m_combo ? m_combo->sizeHint().height() : cell.height();
+    editor->setGeometry(QRect(g->viewport()->mapTo(this, cell.topLeft()), QSize(cell.width(), height)));
+    editor->raise();
+    editor->show();
+}
+
+void BasicTune::resizeEvent(QResizeEvent* event) {
+    SettingsWindow::resizeEvent(event);
+    placeEditor();
 }
 
 bool BasicTune::eventFilter(QObject* watched, QEvent* event) {

@@ -71,10 +71,12 @@ private:
     void broadcastReceived(const QString& message, const QString& text) override;
     void applyControlState(bool control) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
     void buildGrids();
     const TuneRow* rowAt(int group, int row) const;
     void hideEditors();
+    void placeEditor();
     void showValues();
     void comboChosen(int index);
     void editCommitted();

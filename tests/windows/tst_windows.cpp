@@ -31,10 +31,13 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTabBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QToolBar>
+
+#include <functional>
 
 using namespace vm;
 using app::ItemRule;
@@ -47,6 +50,34 @@ using app::WindowEntry;
 using shell::BasicInterface;
 
 namespace {
+
+// Whether `target` is found by walking the accessible tree down from `root`, as assistive
+// tools do.
+bool accessibleUnder(QObject* root, QObject* target) {
+    std::function<bool(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* node, int depth) {
+        if (!node || depth > 40)
+            return false;
+        if (node->object() == target)
+            return true;
+        for (int i = 0; i < node->childCount(); ++i)
+            if (walk(node->child(i), depth + 1))
+                return true;
+        return false;
+    };
+    return walk(QAccessible::queryAccessibleInterface(root), 0);
+}
+
+// The first node named `name` under `node` in the accessible tree.
+QAccessibleInterface* accessibleNamed(QAccessibleInterface* node, const QString& name, int depth = 0) {
+    if (!node || depth > 40)
+        return nullptr;
+    if (node->text(QAccessible::Name) == name)
+        return node;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QAccessibleInterface* found = accessibleNamed(node->child(i), name, depth + 1))
+            return found;
+    return nullptr;
+}
 
 // A window of the test: a plain top-level widget under the name it was asked for.
 WindowEntry window(const QString& name) {
@@ -238,6 +269,60 @@ private slots:
         QVERIFY(controls > 100);
         QCOMPARE(unnamed.join(QLatin1String("; ")), QString());
         QCOMPARE(unreachable.join(QLatin1String("; ")), QString());
+    }
+
+    // Screen readers and UI automation walk the accessible tree: the editors laid over a grid's
+    // cells, the keyword menu and the header and trailer must be in it and work through it.
+    void inPlaceEditorsAreInTheAccessibleTree() {
+        BasicInterface& w = openMainWindow();
+        focusReader(QStringLiteral("3.0.2.1"));
+        QVERIFY(testing::takeControl(*w.imageConnection()));
+
+        QPointer<QWidget> tune = app::windows().open(QStringLiteral("BasicTune"), &w);
+        QVERIFY(tune);
+        auto* grid = tune->findChild<QTableWidget*>(QStringLiteral("Grid(0)"));
+        QVERIFY(grid);
+        QTRY_VERIFY(grid->rowCount() > 1 && !grid->item(0, 1)->text().isEmpty());
+        auto* list = tune->findChild<QComboBox*>(QStringLiteral("Combo"));
+        auto* text = tune->findChild<QLineEdit*>(QStringLiteral("Edit"));
+        bool sawList = false, sawText = false;
+        for (int row = 0; row < grid->rowCount() && !(sawList && sawText); ++row) {
+            grid->setFocus();
+            grid->setCurrentCell(row, 1);
+            QTest::keyClick(grid, Qt::Key_Return);
+            QWidget* editor = list->isVisible() ? static_cast<QWidget*>(list) : text;
+            QVERIFY2(editor->isVisible(), qPrintable(grid->item(row, 0)->text()));
+            (editor == list ? sawList : sawText) = true;
+            QVERIFY2(accessibleUnder(tune, editor), qPrintable(grid->item(row, 0)->text()));
+            // Laid over the value cell it edits.
+            const QRect cell = grid->visualItemRect(grid->item(row, 1));
+            QCOMPARE(editor->mapTo(tune, QPoint(0, 0)), grid->viewport()->mapTo(tune, cell.topLeft()));
+        }
+        QVERIFY(sawList && sawText);
+        app::windows().close(QStringLiteral("BasicTune"));
+
+        QPointer<QWidget> output = app::windows().open(QStringLiteral("frmOutput"), &w);
+        QVERIFY(output);
+        auto* header = output->findChild<QWidget*>(QStringLiteral("m_header"));
+        auto* editor = output->findChild<QWidget*>(QStringLiteral("m_edformat"));
+        auto* edit = editor->findChild<QLineEdit*>(QStringLiteral("m_edit"));
+        QAccessibleInterface* headerAccess = QAccessible::queryAccessibleInterface(header);
+        QCOMPARE(headerAccess->role(), QAccessible::Button);
+        QCOMPARE(headerAccess->text(QAccessible::Name), QStringLiteral("Header"));
+        QVERIFY(headerAccess->actionInterface());
+        QTRY_VERIFY(header->isEnabled());
+        headerAccess->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(editor->isVisible());
+        edit->setText(QString());
+        QAccessibleInterface* keyword =
+            accessibleNamed(QAccessible::queryAccessibleInterface(
+                                editor->findChild<QWidget*>(QStringLiteral("m_btnKeyword"))),
+                            QStringLiteral("(DATA)"));
+        QVERIFY(keyword && keyword->actionInterface());
+        keyword->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(edit->text(), QStringLiteral("(DATA)"));
+        QVERIFY(editor->isVisible());
+        app::windows().close(QStringLiteral("frmOutput"));
     }
 
     // The program as it stands: only the items whose windows or commands exist, in order.
