@@ -2,9 +2,12 @@
 
 #include "app/logging.h"
 #include "app/settingsstore.h"
+#include "resources/strings.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QToolBar>
+#include <QToolButton>
 
 namespace vm::app {
 
@@ -163,6 +166,15 @@ QWidget* mainWindow() {
 
 void setMainWindow(QWidget* window) {
     mainWindowRef() = window;
+}
+
+void nameToolbar(QToolBar* toolbar, const QString& name) {
+    if (toolbar->accessibleName().isEmpty())
+        toolbar->setAccessibleName(name);
+    // Qt's own name for the overflow button; it exists from the toolbar's construction.
+    for (QToolButton* overflow : toolbar->findChildren<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"),
+                                                                     Qt::FindDirectChildrenOnly))
+        overflow->setAccessibleName(vm::res::Str(20366));
 }
 
 } // namespace vm::app

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QWidget>
 
+class QToolBar;
+
 class QScreen;
 
 namespace vm::app {
@@ -40,6 +42,11 @@ void RestoreWindowMetrics(QWidget* window);
 // With show true: restores the window's metrics and shows it modeless over the main
 // window; with show false: saves its metrics and unloads (closes and deletes) it.
 void ShowRestoredWindow(QWidget* window, bool show);
+
+// Names a toolbar and its overflow button for screen readers and UI automation: a toolbar
+// without a caption, and the button Qt adds when the toolbar is too narrow for its buttons,
+// would otherwise have none.
+void nameToolbar(QToolBar* toolbar, const QString& name);
 
 void SaveOpenWindowList(const QStringList& names);
 QStringList ReadOpenWindowList();

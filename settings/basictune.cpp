@@ -201,6 +201,7 @@ BasicTune::BasicTune(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
+    vm::app::nameToolbar(m_toolbar, vm::res::Str(20367));
     m_learnAction = m_toolbar->addAction(vm::res::Str(1531));
     m_learnAction->setObjectName(QStringLiteral("learn"));
     m_learnAction->setCheckable(true);

@@ -1,5 +1,6 @@
 #include "shell/cameratoolbar.h"
 
+#include "app/windowroutines.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
 #include "shell/readerrules.h"
@@ -22,6 +23,7 @@ CameraToolbar::CameraToolbar(QWidget* parent)
     : QToolBar(parent) {
     setObjectName(QStringLiteral("CamToolbar"));
     setWindowTitle(vm::res::Str(20182));
+    vm::app::nameToolbar(this, vm::res::Str(20182));
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     setIconSize(QSize(32, 32));
 

@@ -288,6 +288,7 @@ void BasicInterface::connectWindowButton(QAction* action, const ToolPlace& p, co
 void BasicInterface::buildControlToolbar() {
     m_controlToolbar = new QToolBar(Str(20236), this);
     m_controlToolbar->setObjectName(QStringLiteral("ControlToolbar"));
+    vm::app::nameToolbar(m_controlToolbar, Str(20236));
     m_controlToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_controlToolbar->setIconSize(QSize(24, 24));
     addToolBarBreak(Qt::TopToolBarArea);
@@ -406,6 +407,7 @@ void BasicInterface::buildViewToolbar() {
         if (!m_viewToolbar) {
             m_viewToolbar = new QToolBar(Str(20239), this);
             m_viewToolbar->setObjectName(QStringLiteral("ViewToolbar"));
+            vm::app::nameToolbar(m_viewToolbar, Str(20239));
             m_viewToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
             m_viewToolbar->setIconSize(QSize(24, 24));
             // The view buttons share the first row with the cameras: the control row is

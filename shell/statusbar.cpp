@@ -1,5 +1,6 @@
 #include "shell/statusbar.h"
 
+#include "app/windowroutines.h"
 #include "display/colorvalue.h"
 #include "resources/strings.h"
 
@@ -134,6 +135,7 @@ VmStatusBar::VmStatusBar(QWidget* parent)
     buildImageList();
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("TBar"));
+    vm::app::nameToolbar(m_toolbar, vm::res::Str(20254));
     m_toolbar->setIconSize(QSize(16, 16));
     m_toolbar->setMovable(false);
     m_toolbar->setFloatable(false);

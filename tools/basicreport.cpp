@@ -2,6 +2,7 @@
 
 #include "app/programstate.h"
 #include "app/prompts.h"
+#include "app/windowroutines.h"
 #include "display/reportgrid.h"
 #include "display/twips.h"
 #include "link/connection.h"
@@ -41,6 +42,7 @@ BasicReport::BasicReport(QWidget* parent)
     layout->setSpacing(0);
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
+    vm::app::nameToolbar(m_toolbar, vm::res::Str(20369));
     m_clearCounters = m_toolbar->addAction(vm::res::Str(210));
     m_clearCounters->setObjectName(QStringLiteral("clearcounters"));
     m_clearCounters->setToolTip(QStringLiteral("Reset Statistics"));

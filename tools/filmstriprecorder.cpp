@@ -5,6 +5,7 @@
 #include "app/programstate.h"
 #include "app/prompts.h"
 #include "app/settingsstore.h"
+#include "app/windowroutines.h"
 #include "display/imageview.h"
 #include "link/connection.h"
 #include "link/device.h"
@@ -100,6 +101,7 @@ FilmstripRecorder::FilmstripRecorder(QWidget* parent)
     layout->setSpacing(0);
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
+    vm::app::nameToolbar(m_toolbar, vm::res::Str(20368));
     m_toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     struct Button {
         const char* key;

@@ -67,6 +67,19 @@ bool accessibleUnder(QObject* root, QObject* target) {
     return walk(QAccessible::queryAccessibleInterface(root), 0);
 }
 
+// Toolbars, and the overflow button Qt gives each, that assistive tools would find nameless.
+QStringList unnamedToolbars(QWidget* window, const QString& where) {
+    QStringList unnamed;
+    for (QToolBar* bar : window->findChildren<QToolBar*>()) {
+        if (QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name).isEmpty())
+            unnamed << where + QLatin1String(": toolbar ") + bar->objectName();
+        for (QWidget* overflow : bar->findChildren<QWidget*>(QStringLiteral("qt_toolbar_ext_button")))
+            if (QAccessible::queryAccessibleInterface(overflow)->text(QAccessible::Name) != "More buttons")
+                unnamed << where + QLatin1String(": overflow of ") + bar->objectName();
+    }
+    return unnamed;
+}
+
 // The first node named `name` under `node` in the accessible tree.
 QAccessibleInterface* accessibleNamed(QAccessibleInterface* node, const QString& name, int depth = 0) {
     if (!node || depth > 40)
@@ -263,9 +276,11 @@ private slots:
                 if (!(c->focusPolicy() & Qt::TabFocus) && !qobject_cast<QRadioButton*>(c))
                     unreachable << where;
             }
+            unnamed << unnamedToolbars(window, registered.name);
             app::windows().close(registered.name);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
+        unnamed << unnamedToolbars(&w, QStringLiteral("BasicInterface"));
         QVERIFY(controls > 100);
         QCOMPARE(unnamed.join(QLatin1String("; ")), QString());
         QCOMPARE(unreachable.join(QLatin1String("; ")), QString());
