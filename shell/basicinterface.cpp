@@ -71,8 +71,8 @@ BasicInterface::BasicInterface(QWidget* parent)
     resize(kDefaultSize);
 
     buildCameraToolbar();
+    buildViewToolbar(); // on the cameras' row
     buildControlToolbar();
-    buildViewToolbar();
     buildMenus();
 
     m_options = new frmOptions(this);

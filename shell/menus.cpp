@@ -410,11 +410,10 @@ void BasicInterface::buildViewToolbar() {
             vm::app::nameToolbar(m_viewToolbar, Str(20239));
             m_viewToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
             m_viewToolbar->setIconSize(QSize(24, 24));
-            // The view buttons share the first row with the cameras: the control row is
-            // full with a serial reader's buttons, and would hide them behind its overflow.
-            insertToolBar(m_controlToolbar, m_viewToolbar);
-            removeToolBarBreak(m_controlToolbar);
-            insertToolBarBreak(m_controlToolbar);
+            // Built before the control toolbar, the view buttons share the first row with the
+            // cameras: the control row is full with a serial reader's buttons, and would hide
+            // them behind its overflow.
+            addToolBar(Qt::TopToolBarArea, m_viewToolbar);
         }
         ToolPlace p = registered->button;
         p.toggles = true; // down while its window is open

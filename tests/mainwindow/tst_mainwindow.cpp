@@ -844,6 +844,11 @@ private slots:
         QVERIFY(window().findChild<QAction*>("reports")->isVisible());
         QVERIFY(!window().findChild<QAction*>("live")->isVisible());
         QCOMPARE(CameraToolbar::imageKey(button(port)), QStringLiteral("serialconnected"));
+        // Two rows: the cameras with the view buttons, then the control buttons.
+        QCOMPARE(window().findChild<QToolBar*>("ViewToolbar")->y(),
+                 window().findChild<QToolBar*>("CamToolbar")->y());
+        QVERIFY(window().findChild<QToolBar*>("ControlToolbar")->y() >
+                window().findChild<QToolBar*>("CamToolbar")->y());
         // At the window's first size every button a serial reader shows is on its row, none
         // behind an overflow arrow.
         for (const char* name : {"ControlToolbar", "ViewToolbar"}) {
