@@ -32,6 +32,14 @@ constexpr int kDefaultDiscoveryWaitMs = 2000;
 // Discovery is over once no new reader answered for this long.
 constexpr int kDiscoveryQuietMs = 300;
 constexpr int kProgressIntervalMs = 100;
+// Readers worked on at once: enough to hide each reader's reply time, few enough that a busy
+// network or host answers every command within its time-out.
+constexpr int kDefaultJobs = 8;
+constexpr int kMaxJobs = 256;
+// CONTROL left unanswered is asked again, after 250 ms, then 500 ms, before the reader is
+// reported as failed.
+constexpr int kControlTries = 3;
+constexpr int kRetryBackoffMs = 250;
 
 struct Options {
     QString command;
@@ -40,6 +48,7 @@ struct Options {
     bool all = false;
     bool withIdentity = false;
     int waitMs = kDefaultDiscoveryWaitMs;
+    int jobs = kDefaultJobs;
 };
 
 // Runs the event loop for up to `ms`, or until `done` holds (looked at every 10 ms).
@@ -69,6 +78,42 @@ QString queriedValue(const vm::link::CommandReply& reply) {
     const QString& line = reply.lines.first();
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
     return blank < 0 ? QString() : vm::link::unquoteField(line.mid(blank + 1).trimmed());
+}
+
+// Reader labels as a person sorts them: runs of digits by their value, so that Line2 comes
+// before Line10 and 127.0.0.9 before 127.0.0.10; letters without regard to case.
+int readerOrder(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a.at(ei).isDigit())
+                ++ei;
+            while (ej < b.size() && b.at(ej).isDigit())
+                ++ej;
+            // Without leading zeros, the longer run is the larger number.
+            QStringView da = QStringView(a).mid(i, ei - i), db = QStringView(b).mid(j, ej - j);
+            while (da.size() > 1 && da.front() == u'0')
+                da = da.mid(1);
+            while (db.size() > 1 && db.front() == u'0')
+                db = db.mid(1);
+            if (da.size() != db.size())
+                return da.size() < db.size() ? -1 : 1;
+            if (const int c = da.compare(db); c != 0)
+                return c;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const QChar ca = a.at(i).toCaseFolded(), cb = b.at(j).toCaseFolded();
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
+    return a.compare(b);
 }
 
 // One command line's work. A QObject so that a stop signal reaches it from the event loop
@@ -102,6 +147,12 @@ private:
     // twice (by name and by address) is taken once.
     std::vector<vm::link::Device*> openReaders(const QStringList& targets);
     vm::link::Device* openReader(const QString& target);
+    // The readers named (or every discovered one with --all), found but not yet connected;
+    // those not found are reported and left out, a reader named twice is taken once.
+    std::vector<vm::link::Device*> findReaders(const QStringList& targets);
+    vm::link::Device* findReader(const QString& target);
+    // Opens a found reader's command link (and learns a serial reader's name).
+    bool connectReader(vm::link::Device* device);
     vm::link::Device* discoveredAt(const QString& address) const;
     void discover(const QStringList& targets);
     void stop(int signal);
@@ -233,7 +284,7 @@ void Tool::discover(const QStringList& targets) {
     endProgress();
 }
 
-vm::link::Device* Tool::openReader(const QString& target) {
+vm::link::Device* Tool::findReader(const QString& target) {
     // An address that discovery knows is that reader, on the ports it announced; an address
     // nobody announced is tried on the usual ports.
     vm::link::Device* device = vm::link::isDottedAddress(target) ? discoveredAt(target) : nullptr;
@@ -243,20 +294,61 @@ vm::link::Device* Tool::openReader(const QString& target) {
         readerProblem(target, QStringLiteral("not found"),
                       QStringLiteral("no reader answers to \"%1\"").arg(target));
         worst(Unreachable);
-        return nullptr;
     }
-    if (!device->OpenCommandLink()) {
-        readerProblem(target, QStringLiteral("cannot connect"),
-                      QStringLiteral("cannot connect to %1").arg(target));
-        worst(Unreachable);
-        return nullptr;
-    }
+    return device;
+}
+
+bool Tool::connectReader(vm::link::Device* device) {
+    if (!device->OpenCommandLink())
+        return false;
     if (device->IsSerial()) {
         const QString name = queriedValue(device->PortSettings().SendCommand(QStringLiteral("NAME")));
         if (vm::link::isAcceptableReaderName(name))
             m_serialNames.insert(device, name);
     }
+    return true;
+}
+
+vm::link::Device* Tool::openReader(const QString& target) {
+    vm::link::Device* device = findReader(target);
+    if (!device)
+        return nullptr;
+    if (!connectReader(device)) {
+        readerProblem(target, QStringLiteral("cannot connect"),
+                      QStringLiteral("cannot connect to %1").arg(target));
+        worst(Unreachable);
+        return nullptr;
+    }
     return device;
+}
+
+std::vector<vm::link::Device*> Tool::findReaders(const QStringList& targets) {
+    std::vector<vm::link::Device*> out;
+    const bool needDiscovery =
+        m_options.all || std::any_of(targets.cbegin(), targets.cend(),
+                                     [](const QString& n) { return !vm::link::looksLikeSerialPortName(n); });
+    if (needDiscovery)
+        discover(m_options.all ? QStringList() : targets);
+    if (m_options.all) {
+        // Every discovered reader, also two that answer to the same name.
+        for (vm::link::Device* d : m_coordinator.Devices())
+            out.push_back(d);
+        if (out.empty() && !stopping()) {
+            problem(QStringLiteral("no reader was discovered"));
+            worst(Unreachable);
+        }
+        return out;
+    }
+    QStringList names = targets;
+    names.removeDuplicates();
+    for (const QString& name : std::as_const(names)) {
+        if (stopping())
+            break;
+        vm::link::Device* d = findReader(name);
+        if (d && std::find(out.cbegin(), out.cend(), d) == out.cend())
+            out.push_back(d);
+    }
+    return out;
 }
 
 std::vector<vm::link::Device*> Tool::openReaders(const QStringList& targets) {
@@ -396,56 +488,73 @@ int Tool::load() {
     QStringList lines;
     if (!readFile(file, &lines))
         return m_exit;
-    const auto readers = openReaders(m_options.arguments.mid(1));
+    const std::vector<vm::link::Device*> readers = findReaders(m_options.arguments.mid(1));
 
     struct Job {
         vm::link::Device* device = nullptr;
         std::unique_ptr<vm::link::ConfigurationLoad> load;
         QString error;
-        bool controlled = false;
+        int tries = 0;              // CONTROL requests sent
+        bool started = false;       // taken up by a worker
+        bool finished = false;      // control given back (or never taken), link closed
+        bool controlled = false;    // CONTROL was granted
         bool stopped = false;       // a signal ended it before its last line
         vm::link::LoadSummary kept; // its summary once stopped
         int notSent = 0;
     };
-    std::vector<Job> jobs;
-    for (vm::link::Device* d : readers) {
-        Job job;
-        job.device = d;
-        if (stopping()) {
-            const vm::link::ConfigurationLoad unsent(d->PortSettings(), lines, m_options.withIdentity);
-            job.kept = unsent.summary();
-            job.notSent = unsent.total();
-            job.stopped = true;
-        } else {
-            const vm::link::CommandReply control = d->PortSettings().SendCommand(QStringLiteral("CONTROL"));
-            if (!control.ok) {
-                job.error = QStringLiteral("control refused: ") + control.errorText;
-                worst(Unreachable);
-            } else {
-                job.controlled = true;
-                job.load = std::make_unique<vm::link::ConfigurationLoad>(d->PortSettings(), lines,
-                                                                         m_options.withIdentity);
-                job.notSent = job.load->total();
-                // A stop between taking control and the first line sends nothing.
-                if (stopping()) {
-                    job.kept = job.load->summary();
-                    job.load.reset();
-                    job.stopped = true;
+    std::vector<Job> jobs(readers.size());
+    for (size_t i = 0; i < readers.size(); ++i)
+        jobs[i].device = readers[i];
+    const int total = int(jobs.size());
+    int running = 0;
+    int finished = 0;
+    int failed = 0;
+    int givenBack = 0;
+    size_t next = 0;
+    QEventLoop loop;
+    QElapsedTimer shown;
+    shown.start();
+
+    auto showProgress = [&](bool force) {
+        if (!m_progress || (!force && shown.elapsed() < kProgressIntervalMs))
+            return;
+        shown.restart();
+        progress(QStringLiteral("loading: %1/%2 readers done, %3 running, %4 failed")
+                     .arg(finished)
+                     .arg(total)
+                     .arg(running)
+                     .arg(failed));
+    };
+    std::function<void()> startMore;
+    // A worker is free again once its reader has control back and its link is closed.
+    auto finishJob = [&](Job& job) {
+        job.device->Close();
+        job.finished = true;
+        --running;
+        ++finished;
+        const bool failure = (!job.controlled && !job.stopped) || (job.load && job.load->summary().lost);
+        if (failure)
+            ++failed;
+        showProgress(true);
+        startMore();
+        if (running == 0 && (next >= jobs.size() || stopping()))
+            loop.quit();
+    };
+    auto release = [&](Job& job) {
+        // Control goes back whatever happened, so that no reader stays locked to this PC.
+        Job* jp = &job;
+        job.device->PortSettings().sendAsync(
+            QStringLiteral("RELEASE"), [&, jp](const vm::link::CommandReply& r) {
+                Job& job = *jp;
+                if (r.ok) {
+                    ++givenBack;
+                } else {
+                    problem(readerLabel(job.device) + QStringLiteral(": control could not be given back: ") +
+                            r.errorText);
+                    worst(Unreachable);
                 }
-            }
-        }
-        jobs.push_back(std::move(job));
-    }
-    // Every reader loads at once; each sends its next line as its previous one is answered.
-    int total = 0;
-    for (Job& job : jobs)
-        if (job.load) {
-            total += job.load->total();
-            job.load->start();
-        }
-    auto allDone = [&] {
-        return std::all_of(jobs.cbegin(), jobs.cend(),
-                           [](const Job& j) { return !j.load || j.load->isFinished(); });
+                finishJob(job);
+            });
     };
     // Stopped, a reader sends no further line: its load ends as its line on the way is answered.
     auto stopJob = [](Job& job) {
@@ -454,17 +563,14 @@ int Tool::load() {
         job.stopped = true;
         job.load.reset();
     };
-    QElapsedTimer shown;
-    shown.start();
-    QEventLoop loop;
-    for (Job& job : jobs) {
-        if (!job.load)
-            continue;
+    auto startLoad = [&](Job& job) {
+        job.load = std::make_unique<vm::link::ConfigurationLoad>(job.device->PortSettings(), lines,
+                                                                 m_options.withIdentity);
         vm::link::ConfigurationLoad* load = job.load.get();
         Job* current = &job;
-        QObject::connect(load, &vm::link::ConfigurationLoad::finished, &loop, [&] {
-            if (allDone())
-                loop.quit();
+        QObject::connect(load, &vm::link::ConfigurationLoad::finished, &loop, [&, load, current] {
+            if (current->load.get() == load)
+                release(*current);
         });
         QObject::connect(load, &vm::link::ConfigurationLoad::lineDone, &loop, [&, load, current] {
             if (current->load.get() != load)
@@ -473,54 +579,109 @@ int Tool::load() {
                 // Gone, the load sees that it may not send its next line (it looks after this
                 // signal), and the reader's answer to the line on the way has been counted.
                 stopJob(*current);
-                if (allDone())
-                    loop.quit();
+                release(*current);
                 return;
             }
-            if (!m_progress || shown.elapsed() < kProgressIntervalMs)
-                return;
-            shown.restart();
-            int done = 0, finished = 0;
-            for (const Job& j : jobs)
-                if (j.load) {
-                    done += j.load->done();
-                    finished += j.load->isFinished() ? 1 : 0;
-                } else {
-                    done += j.kept.loaded;
-                    finished += 1;
-                }
-            progress(QStringLiteral("loading: %1/%2 lines, %3/%4 readers done")
-                         .arg(done)
-                         .arg(total)
-                         .arg(finished)
-                         .arg(jobs.size()));
+            showProgress(false);
         });
-    }
-    if (!allDone())
+        load->start();
+    };
+    std::function<void(Job&)> askControl = [&](Job& job) {
+        ++job.tries;
+        Job* jp = &job;
+        job.device->PortSettings().sendAsync(
+            QStringLiteral("CONTROL"), [&, jp](const vm::link::CommandReply& r) {
+                Job& job = *jp;
+                if (r.ok) {
+                    job.controlled = true;
+                    if (stopping()) {
+                        // A stop between taking control and the first line sends nothing.
+                        const vm::link::ConfigurationLoad unsent(job.device->PortSettings(), lines,
+                                                                 m_options.withIdentity);
+                        job.kept = unsent.summary();
+                        job.notSent = unsent.total();
+                        job.stopped = true;
+                        release(job);
+                    } else {
+                        startLoad(job);
+                    }
+                    return;
+                }
+                // No answer in time is often a busy reader or network: it is asked again after a
+                // growing pause. A refusal is the reader's word and is not asked again.
+                if (!r.completed && job.tries < kControlTries && !stopping()) {
+                    QTimer::singleShot(kRetryBackoffMs << (job.tries - 1), &loop, [&, jp] {
+                        Job& job = *jp;
+                        if (stopping()) {
+                            job.stopped = true;
+                            job.notSent = vm::link::ConfigurationLoad(job.device->PortSettings(), lines,
+                                                                      m_options.withIdentity)
+                                              .total();
+                            finishJob(job);
+                        } else {
+                            askControl(job);
+                        }
+                    });
+                    return;
+                }
+                job.error = QStringLiteral("control refused: ") + r.errorText;
+                worst(Unreachable);
+                finishJob(job);
+            });
+    };
+    startMore = [&] {
+        while (!stopping() && running < m_options.jobs && next < jobs.size()) {
+            Job& job = jobs[next++];
+            job.started = true;
+            ++running;
+            if (!connectReader(job.device)) {
+                job.error = QStringLiteral("cannot connect to ") + (job.device->IsSerial()
+                                                                        ? job.device->PortSettings().Name()
+                                                                        : job.device->Address().toString());
+                worst(Unreachable);
+                finishJob(job);
+                continue;
+            }
+            askControl(job);
+        }
+    };
+    startMore();
+    if (running > 0)
         loop.exec();
     endProgress();
 
+    // The summary in the readers' order, whatever order they finished in.
+    std::vector<Job*> order;
+    for (Job& job : jobs)
+        order.push_back(&job);
+    std::stable_sort(order.begin(), order.end(), [&](const Job* a, const Job* b) {
+        return readerOrder(readerLabel(a->device), readerLabel(b->device)) < 0;
+    });
     QJsonArray results;
-    int givenBack = 0;
-    for (Job& job : jobs) {
-        vm::link::CommandResponse& channel = job.device->PortSettings();
-        if (job.controlled) {
-            // Control goes back whatever happened, so that no reader stays locked to this PC.
-            const vm::link::CommandReply release = channel.SendCommand(QStringLiteral("RELEASE"));
-            if (release.ok) {
-                ++givenBack;
-            } else {
-                problem(readerLabel(job.device) + QStringLiteral(": control could not be given back: ") +
-                        release.errorText);
-                worst(Unreachable);
-            }
-        }
-        job.device->Close();
+    int loadedCount = 0;
+    int failedCount = int(m_readerProblems.size());
+    int stoppedCount = 0;
+    for (Job* jp : order) {
+        Job& job = *jp;
         QJsonObject r = readerJson(job.device);
+        if (job.tries > 1)
+            r.insert("tries", job.tries);
+        if (!job.started) {
+            // Stopped before a worker took this reader up: nothing was sent to it.
+            const vm::link::ConfigurationLoad unsent(job.device->PortSettings(), lines,
+                                                     m_options.withIdentity);
+            job.kept = unsent.summary();
+            job.notSent = unsent.total();
+            job.stopped = true;
+        }
         if (!job.controlled && !job.stopped) {
+            ++failedCount;
             r.insert("error", job.error);
-            problem(readerLabel(job.device) + QStringLiteral(": ") + job.error);
+            problem(readerLabel(job.device) + QStringLiteral(": ") + job.error +
+                    (job.tries > 1 ? QStringLiteral(" (after %1 tries)").arg(job.tries) : QString()));
             results.append(r);
+            if (!m_options.json)
+                m_out << readerLabel(job.device) << ": failed: " << escaped(job.error) << Qt::endl;
             continue;
         }
         const vm::link::LoadSummary& s = job.load ? job.load->summary() : job.kept;
@@ -530,6 +691,12 @@ int Tool::load() {
             worst(Unreachable);
             problem(readerLabel(job.device) + QStringLiteral(": ") + s.lostReason);
         }
+        if (s.lost)
+            ++failedCount;
+        else if (job.stopped)
+            ++stoppedCount;
+        else
+            ++loadedCount;
         r.insert("loaded", s.loaded);
         r.insert("refused", s.errors);
         r.insert("identitySkipped", s.identitySkipped);
@@ -556,6 +723,8 @@ int Tool::load() {
                   << " refused";
             if (s.identitySkipped > 0)
                 m_out << ", " << s.identitySkipped << " identity lines left out";
+            if (job.tries > 1)
+                m_out << ", control taken on try " << job.tries;
             m_out << Qt::endl;
             for (const vm::link::LineOutcome& f : s.failures)
                 if (f.answered)
@@ -573,6 +742,18 @@ int Tool::load() {
             }))
             results.append(p);
     m_json.insert("readers", results);
+    const int readerCount = int(jobs.size() + m_readerProblems.size());
+    QJsonObject totals{{"readers", readerCount}, {"loaded", loadedCount}, {"failed", failedCount}};
+    if (stoppedCount > 0)
+        totals.insert("stopped", stoppedCount);
+    m_json.insert("total", totals);
+    if (!m_options.json) {
+        m_out << readerCount << (readerCount == 1 ? " reader: " : " readers: ") << loadedCount << " loaded, "
+              << failedCount << " failed";
+        if (stoppedCount > 0)
+            m_out << ", " << stoppedCount << " stopped";
+        m_out << Qt::endl;
+    }
     if (stopping()) {
         m_json.insert("stopped", StopSignals::name(m_stopSignal));
         const auto controlled =
@@ -720,6 +901,9 @@ QString usageText() {
         "  --all             every discovered reader (load)\n"
         "  --with-identity   also load the lines that name and address a reader (IP, NAME)\n"
         "  --wait <ms>       how long discovery may take (default 2000)\n"
+        "  --jobs <n>        readers loaded at once, 1 to 256 (default 8); a reader that\n"
+        "                    leaves CONTROL unanswered is asked again after 250 ms and\n"
+        "                    500 ms before it counts as failed\n"
         "  -h, --help        this text\n"
         "\n"
         "Exit codes: 0 done; 1 a reader refused lines, or compare found differences;\n"
@@ -761,6 +945,12 @@ int run(const QStringList& arguments, Streams streams, StopSignals* stops) {
             options.waitMs = arguments.value(++i).toInt(&ok);
             if (!ok || options.waitMs < 0 || options.waitMs > 600000)
                 return fail(QStringLiteral("--wait takes milliseconds from 0 to 600000"), false);
+        } else if (a == QLatin1String("--jobs")) {
+            bool ok = false;
+            options.jobs = arguments.value(++i).toInt(&ok);
+            if (!ok || options.jobs < 1 || options.jobs > kMaxJobs)
+                return fail(QStringLiteral("--jobs takes a number of readers from 1 to %1").arg(kMaxJobs),
+                            false);
         } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
             if (options.json)
                 streams.out << QJsonDocument(QJsonObject{{"usage", usageText()}, {"exitCode", int(Success)}})

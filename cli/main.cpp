@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     // Progress only for a person watching; a pipe or a log file gets results alone.
-    const bool terminal = isatty(fileno(stderr)) && isatty(fileno(stdout));
+    const bool terminal = isatty(fileno(stderr));
     // Ctrl-C or a SIGTERM lets a load end in order instead of leaving readers under control.
     vm::cli::StopSignals stops;
     return vm::cli::run(app.arguments().mid(1), {out, err, terminal}, &stops);

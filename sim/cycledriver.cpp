@@ -26,6 +26,13 @@ void CycleDriver::setOnline(bool online) {
     schedule();
 }
 
+void CycleDriver::setPaused(bool paused) {
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    schedule();
+}
+
 void CycleDriver::refreshMode() {
     m_triggerMode = m_parameters.fields(QStringLiteral("TRIG")).value(0) == QLatin1String("T");
     schedule();
@@ -38,7 +45,7 @@ void CycleDriver::setReplay(bool replay) {
 }
 
 void CycleDriver::schedule() {
-    if (m_online && !m_triggerMode && m_runner) {
+    if (m_online && !m_triggerMode && !m_paused && m_runner) {
         m_clock.start();
         m_nextDueNs = qint64(1e9 / m_rate);
         armTimer();
@@ -67,7 +74,7 @@ void CycleDriver::tick() {
     // burst, the next one is simply due now.
     if (m_nextDueNs < now)
         m_nextDueNs = now;
-    if (m_online && !m_triggerMode)
+    if (m_online && !m_triggerMode && !m_paused)
         armTimer();
 }
 

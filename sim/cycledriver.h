@@ -66,6 +66,11 @@ public:
     void setOnline(bool online);
     bool online() const { return m_online; }
 
+    // Paused, continuous cycles wait until it is lifted (a reader nobody is connected to
+    // spends nothing on cycles no one could see); triggers and OFFLINE work as before.
+    void setPaused(bool paused);
+    bool paused() const { return m_paused; }
+
     // Re-reads TRIG after it changed.
     void refreshMode();
     bool triggerMode() const { return m_triggerMode; }
@@ -119,6 +124,7 @@ private:
     bool m_replay = false;
     std::optional<CycleOutput> m_last; // what a replay reports
     bool m_online = true;
+    bool m_paused = false;
     bool m_triggerMode = false;
     bool m_pending = false;
     qint64 m_number = 0;

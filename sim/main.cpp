@@ -22,6 +22,14 @@ QStringList listOption(const QCommandLineParser& p, const QString& name) {
     return out;
 }
 
+constexpr int kMaxReaders = 1000;
+
+// Reader k's own loopback address: 127.0.0.1 to 127.0.0.254, then 127.0.1.1 and on, so that
+// every reader of a large fleet keeps the usual ports (.0 and .255 are left out).
+QString readerAddress(int k) {
+    return QStringLiteral("127.0.%1.%2").arg((k - 1) / 254).arg((k - 1) % 254 + 1);
+}
+
 int fail(const QString& text) {
     QTextStream(stderr) << "lumivex-sim: " << text << '\n';
     return 2;
@@ -40,7 +48,10 @@ int main(int argc, char** argv) {
             "Simulated Lumivex readers on loopback: a TCP command port (type a command, read the reply, "
             "e.g. with nc), a TCP data port for records and file transfers, UDP discovery and optionally a "
             "serial line on a pseudo-terminal.\n\n"
-            "With --readers N, reader k listens on 127.0.0.k with the default ports. List options take "
+            "With --readers N (at most 1000), reader k listens on an address of its own with the default "
+            "ports: 127.0.0.1 to 127.0.0.254 for the first 254, then 127.0.1.1 to 127.0.1.254 and so on. "
+            "A reader that no client is connected to and that has no serial line runs no continuous "
+            "read cycles, so that hundreds of idle readers cost almost nothing. List options take "
             "comma-separated values, one per reader (the last value repeats).\n\n") +
         AdminConsole::helpText());
     p.addHelpOption();
@@ -111,8 +122,8 @@ int main(int argc, char** argv) {
 
     bool ok = false;
     const int count = p.value(QStringLiteral("readers")).toInt(&ok);
-    if (!ok || count < 1 || count > 254)
-        return fail(QStringLiteral("--readers must be 1 to 254"));
+    if (!ok || count < 1 || count > kMaxReaders)
+        return fail(QStringLiteral("--readers must be 1 to %1").arg(kMaxReaders));
     const int cport = p.value(QStringLiteral("command-port")).toInt(&ok);
     if (!ok || cport < 0 || cport > 65535)
         return fail(QStringLiteral("bad --command-port"));
@@ -145,9 +156,8 @@ int main(int argc, char** argv) {
         rc.softwareVersion = Simulator::versionFor(versions, levels, k);
         if (firmwareLevelOf(rc.softwareVersion) == 0)
             return fail(QStringLiteral("software version %1 has no firmware level").arg(rc.softwareVersion));
-        const QString addr = addresses.isEmpty() ? (count == 1 ? QStringLiteral("127.0.0.1")
-                                                               : QStringLiteral("127.0.0.%1").arg(k))
-                                                 : addresses.value(k - 1, addresses.last());
+        const QString addr =
+            addresses.isEmpty() ? readerAddress(k) : addresses.value(k - 1, addresses.last());
         rc.address = QHostAddress(addr);
         if (rc.address.isNull() || !rc.address.isLoopback())
             return fail(QStringLiteral("%1 is not a loopback address").arg(addr));
@@ -162,6 +172,7 @@ int main(int argc, char** argv) {
         rc.serial = serial.contains(QStringLiteral("all")) || serial.contains(QString::number(k));
         rc.cycleRate = rate;
         rc.replay = p.isSet(QStringLiteral("replay"));
+        rc.idleWithoutClients = true;
         config.readers << rc;
     }
 

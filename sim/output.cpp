@@ -604,8 +604,17 @@ void OutputPorts::accept(int index) {
             auto& list = m_ports[index].clients;
             list.erase(std::remove(list.begin(), list.end(), s), list.end());
             s->deleteLater();
+            emit clientsChanged();
         });
+        emit clientsChanged();
     }
+}
+
+int OutputPorts::totalClients() const {
+    int n = 0;
+    for (const Port& p : m_ports)
+        n += int(p.clients.size());
+    return n;
 }
 
 void OutputPorts::send(int portIndex, const QByteArray& bytes) {

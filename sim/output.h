@@ -114,6 +114,8 @@ public:
     // TCP port of TCP1 to TCP4 (n = 1 to 4); 0 while closed.
     quint16 port(int n) const;
     int clients(int n) const;
+    // Clients of all four TCP ports together.
+    int totalClients() const;
     // Where the standard port's bytes go (the serial line); unset: nowhere.
     void setStandardSink(std::function<void(const QByteArray&)> sink) { m_standard = std::move(sink); }
 
@@ -136,6 +138,8 @@ public:
 signals:
     // The beeper sounded `count` times for an event.
     void beeped(const QString& eventWord, int count);
+    // A client came to or left one of the TCP ports.
+    void clientsChanged();
 
 private:
     struct Port {

@@ -392,6 +392,7 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
             [this] { m_store->setFields(QStringLiteral("TARGET"), {QStringLiteral("OFF")}); });
     createEngine(m_config.cycleRate);
     m_output = std::make_unique<OutputPorts>();
+    connect(m_output.get(), &OutputPorts::clientsChanged, this, &Reader::updateIdle);
     connect(m_output.get(), &OutputPorts::beeped, this, [this](const QString& cause, int count) {
         pushEvent(QJsonObject{{QStringLiteral("event"), QStringLiteral("beep")},
                               {QStringLiteral("cause"), cause},
@@ -433,6 +434,7 @@ void Reader::createEngine(double rate) {
     followTarget();
     connect(m_driver.get(), &CycleDriver::cycleStarting, m_io.get(), &IoLines::cycleStarting);
     connect(m_driver.get(), &CycleDriver::cycleFinished, this, &Reader::onCycle);
+    updateIdle();
 }
 
 QJsonObject Reader::lineEvent(const QString& line, const LineState& state) {
@@ -587,6 +589,7 @@ bool Reader::start(QString* error) {
         }
     }
     m_running = true;
+    updateIdle();
     m_driver->setOnline(true);
     qCInfo(lcSim).noquote() << QStringLiteral("%1 (%2, level %3) on %4 command %5 data %6%7")
                                    .arg(name(), softwareVersion())
@@ -623,6 +626,15 @@ void Reader::acceptCommand() {
         }
         m_commandSessions.push_back(std::make_unique<CommandSession>(*this, s));
     }
+    updateIdle();
+}
+
+void Reader::updateIdle() {
+    if (!m_driver)
+        return;
+    const bool idle = m_config.idleWithoutClients && !m_serial && m_commandSessions.empty() &&
+                      m_dataSessions.empty() && (!m_output || m_output->totalClients() == 0);
+    m_driver->setPaused(idle);
 }
 
 void Reader::acceptData() {
@@ -635,6 +647,7 @@ void Reader::acceptData() {
         s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_dataSessions.push_back(std::make_unique<DataSession>(*this, s));
     }
+    updateIdle();
 }
 
 void Reader::sessionClosed(QObject* session) {
@@ -657,6 +670,7 @@ void Reader::sessionClosed(QObject* session) {
         if (s.get() == session)
             m_droppedByClosed += s->dropped();
     dropFrom(m_dataSessions);
+    updateIdle();
     if (!closedStation.isEmpty())
         releaseIfGone(closedStation);
 }

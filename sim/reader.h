@@ -45,6 +45,9 @@ struct ReaderConfig {
     bool replay = false; // cycles report the last image again instead of acquiring and decoding
     QString macAddress;  // derived from the address when empty
     int rebootMs = 300;
+    // Continuous read cycles only while someone is connected (command, data or output port)
+    // or the reader has a serial line: hundreds of idle readers then cost almost nothing.
+    bool idleWithoutClients = false;
 };
 
 // Splits bytes into command lines, bounded: a line longer than the limit is dropped up to its LF
@@ -181,6 +184,8 @@ private:
     void acceptCommand();
     void acceptData();
     void sessionClosed(QObject* session);
+    // Pauses or resumes continuous cycles as clients come and go (idleWithoutClients).
+    void updateIdle();
     void releaseIfGone(const QString& station);
 
     void setController(const QString& station);

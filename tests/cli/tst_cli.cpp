@@ -252,7 +252,8 @@ private slots:
         QCOMPARE(p.exitCode(), int(cli::Success));
         QCOMPARE(p.readAllStandardError(), QByteArray());
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
-                 "Fleet3 (" + reader("Fleet3")->address().toString() + "): 1 lines loaded, 0 refused\n");
+                 "Fleet3 (" + reader("Fleet3")->address().toString() +
+                     "): 1 lines loaded, 0 refused\n1 reader: 1 loaded, 0 failed\n");
         QCOMPARE(reader("Fleet3")->parameters().fields("TRIG"), QStringList{"C"});
     }
     // Two- and three-word parameters are named as the reader names them, and their fields
@@ -385,7 +386,9 @@ private slots:
         QCOMPARE(r.code, int(cli::Unreachable));
         const QString label = "Fleet3 (" + s->address().toString() + ")";
         // The reader took TRIG T; BEEP Y went unanswered; TRIG C was never sent.
-        QCOMPARE(r.out, label + ": 2 lines loaded, 1 refused\n  not answered: BEEP Y\n");
+        QCOMPARE(r.out,
+                 label +
+                     ": 2 lines loaded, 1 refused\n  not answered: BEEP Y\n1 reader: 0 loaded, 1 failed\n");
         QVERIFY2(r.err.contains("velmarrow-cli: " + label +
                                 ": no answer to BEEP Y: The connection to the reader was lost\n"),
                  qPrintable(r.err));
@@ -408,7 +411,8 @@ private slots:
         const QString file = writeFile("serial.lcf", "TRIG T\r\n");
         const Result r = runCli({"load", file, serialPort()});
         QCOMPARE(r.code, int(cli::Success));
-        QCOMPARE(r.out, "Serial1 (" + serialPort() + "): 1 lines loaded, 0 refused\n");
+        QCOMPARE(r.out,
+                 "Serial1 (" + serialPort() + "): 1 lines loaded, 0 refused\n1 reader: 1 loaded, 0 failed\n");
         QCOMPARE(m_serial->parameters().fields("TRIG"), QStringList{"T"});
         QCOMPARE(m_serial->controller(), QString());
         const QJsonObject doc = onlyDocument(runCli({"--json", "load", file, serialPort()}).out);
@@ -464,11 +468,13 @@ private slots:
         ReceivedLines beeps(s, QStringLiteral("BEEP "));
         const Result alone = runCli({"load", file, address});
         QCOMPARE(alone.code, int(cli::Success));
-        QCOMPARE(alone.out, "Fleet9 (" + address + "): 1 lines loaded, 0 refused\n");
+        QCOMPARE(alone.out,
+                 "Fleet9 (" + address + "): 1 lines loaded, 0 refused\n1 reader: 1 loaded, 0 failed\n");
         QCOMPARE(beeps.count, 1);
         const Result twice = runCli({"load", file, "Fleet9", address});
         QCOMPARE(twice.code, int(cli::Success));
-        QCOMPARE(twice.out, "Fleet9 (" + address + "): 1 lines loaded, 0 refused\n");
+        QCOMPARE(twice.out,
+                 "Fleet9 (" + address + "): 1 lines loaded, 0 refused\n1 reader: 1 loaded, 0 failed\n");
         QCOMPARE(beeps.count, 2);
     }
 
@@ -505,8 +511,10 @@ private slots:
         const QStringList labels = {"Serial1 (" + serialPort() + ")",
                                     "Fleet4 (" + reader("Fleet4")->address().toString() + ")",
                                     "Fleet5 (" + reader("Fleet5")->address().toString() + ")"};
+        // The summary goes by the readers' labels, whatever order they were named in.
+        const QList<int> summaryOrder = {1, 2, 0};
         QStringList expected;
-        for (int i = 0; i < readers.size(); ++i) {
+        for (int i : summaryOrder) {
             const int sent = received.at(i)->count;
             QVERIFY2(sent < kLines, qPrintable(labels.at(i)));
             expected << QStringLiteral("%1: %2 lines loaded, 0 refused").arg(labels.at(i)).arg(sent)
@@ -515,6 +523,7 @@ private slots:
             QCOMPARE(readers.at(i)->controller(), QString());
             QCOMPARE(readers.at(i)->receivedCommands().constLast(), QStringLiteral("RELEASE"));
         }
+        expected << QStringLiteral("3 readers: 0 loaded, 0 failed, 3 stopped");
         QCOMPARE(out, expected.join('\n') + '\n');
         QCOMPARE(err, QStringLiteral("velmarrow-cli: stopped by SIGINT: nothing more was sent; control given "
                                      "back to 3 of 3 readers\n"));
@@ -545,6 +554,107 @@ private slots:
         QCOMPARE(one.value("notSent").toInt(), 20000 - received.count);
         QVERIFY(p.readAllStandardError().contains("stopped by SIGTERM"));
         QCOMPARE(s->controller(), QString());
+    }
+
+    // A plant's worth of readers in one simulator, loaded with --all a few at a time: some
+    // answer slowly, one leaves its first CONTROL unanswered and is asked again after a
+    // pause, one drops its link in the middle of the file. Every other reader is loaded,
+    // the failing one is named, the summary is in the readers' order and ends with a total.
+    void aFleetLoadRetriesAndNamesTheFailingReader() {
+        constexpr int kReaders = 120;
+        constexpr int kJobs = 6;
+        QList<sim::ReaderConfig> configs;
+        for (int i = 1; i <= kReaders; ++i) {
+            sim::ReaderConfig c = testing::readerConfig(QStringLiteral("Plant%1").arg(i));
+            // Idle readers run no cycles: only those being loaded cost the test anything.
+            c.idleWithoutClients = true;
+            configs << c;
+        }
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        std::unique_ptr<sim::Simulator> plant = testing::startSimulator(configs);
+        QVERIFY(plant);
+        auto named = [&](int i) { return plant->reader(i - 1); };
+        for (int i = 10; i < 20; ++i)
+            named(i)->setNextReplyFault(sim::ReplyFault::Slow, 200, QStringLiteral("BEEP"));
+        sim::Reader* retried = named(7);
+        retried->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("CONTROL"));
+        sim::Reader* dropped = named(50);
+        dropped->setNextReplyFault(sim::ReplyFault::Drop, 0, QStringLiteral("BEEP"));
+
+        // When the retried reader heard CONTROL, and how many readers were held at once.
+        QList<qint64> controlAt;
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(retried, &sim::Reader::commandReceived, this, [&](const QString& line) {
+            if (line == QLatin1String("CONTROL"))
+                controlAt << clock.elapsed();
+        });
+        int held = 0, mostHeld = 0;
+        for (sim::Reader* r : plant->readers())
+            QObject::connect(r, &sim::Reader::controllerChanged, this, [&](const QString& station) {
+                held += station.isEmpty() ? -1 : 1;
+                mostHeld = std::max(mostHeld, held);
+            });
+
+        const QString file = writeFile("plant.lcf", "TRIG T\r\nBEEP N\r\nTARGET OFF\r\nTRIG C\r\n");
+        const Result r = runCli({"load", file, "--all", "--jobs", QString::number(kJobs)});
+        QCOMPARE(r.code, int(cli::Unreachable));
+        QCOMPARE(mostHeld, kJobs);
+
+        // Asked twice: the second CONTROL came after the first one's time-out and the pause.
+        QCOMPARE(controlAt.size(), 2);
+        QVERIFY2(controlAt.at(1) - controlAt.at(0) >= link::kCommandTimeoutMs + 250,
+                 qPrintable(QString::number(controlAt.at(1) - controlAt.at(0))));
+        QVERIFY2(r.out.contains("Plant7 (" + retried->address().toString() +
+                                "): 4 lines loaded, 0 refused, control taken on try 2\n"),
+                 qPrintable(r.out));
+        // The dropped reader took TRIG T, lost its link on BEEP N and is named as failing.
+        const QString droppedLabel = "Plant50 (" + dropped->address().toString() + ")";
+        QVERIFY2(r.err.contains("velmarrow-cli: " + droppedLabel +
+                                ": The connection to the reader was lost; 2 lines were not sent\n"),
+                 qPrintable(r.err));
+        QCOMPARE(dropped->parameters().fields("TRIG"), QStringList{"T"});
+        QVERIFY(r.out.endsWith(
+            QStringLiteral("%1 readers: %2 loaded, 1 failed\n").arg(kReaders).arg(kReaders - 1)));
+
+        // One summary line per reader, Plant2 before Plant10, every other one whole.
+        QStringList order;
+        const QRegularExpression summary("^(Plant\\d+) \\(", QRegularExpression::MultilineOption);
+        for (auto it = summary.globalMatch(r.out); it.hasNext();)
+            order << it.next().captured(1);
+        QStringList expected;
+        for (int i = 1; i <= kReaders; ++i)
+            expected << QStringLiteral("Plant%1").arg(i);
+        QCOMPARE(order, expected);
+        for (int i = 1; i <= kReaders; ++i) {
+            sim::Reader* s = named(i);
+            QCOMPARE(s->controller(), QString());
+            if (s == dropped)
+                continue;
+            QVERIFY2(r.out.contains("Plant" + QString::number(i) + " (" + s->address().toString() +
+                                    "): 4 lines loaded, 0 refused"),
+                     qPrintable(s->name()));
+            QCOMPARE(s->parameters().fields("TRIG"), QStringList{"C"});
+            QCOMPARE(s->parameters().fields("BEEP").value(0), QStringLiteral("N"));
+        }
+
+        // The same as one JSON document, with the total a script checks.
+        const QJsonObject doc = onlyDocument(runCli({"--json", "load", file, "--all"}).out);
+        QCOMPARE(doc.value("exitCode").toInt(), int(cli::Success));
+        QCOMPARE(doc.value("readers").toArray().size(), kReaders);
+        QCOMPARE(doc.value("readers").toArray().at(1).toObject().value("reader").toString(),
+                 QStringLiteral("Plant2"));
+        QCOMPARE(doc.value("total").toObject(),
+                 (QJsonObject{{"readers", kReaders}, {"loaded", kReaders}, {"failed", 0}}));
+    }
+
+    void theJobsOptionIsChecked() {
+        QCOMPARE(runCli({"--jobs", "0", "list"}).code, int(cli::Usage));
+        QCOMPARE(runCli({"--jobs", "257", "list"}).code, int(cli::Usage));
+        QVERIFY(runCli({"--jobs", "many", "list"})
+                    .err.contains("--jobs takes a number of readers from 1 to 256"));
+        QVERIFY(cli::usageText().contains("(default 8)"));
     }
 };
 
