@@ -146,7 +146,6 @@ private:
     // commands; those that cannot be reached are reported and left out, and a reader named
     // twice (by name and by address) is taken once.
     std::vector<vm::link::Device*> openReaders(const QStringList& targets);
-    vm::link::Device* openReader(const QString& target);
     // The readers named (or every discovered one with --all), found but not yet connected;
     // those not found are reported and left out, a reader named twice is taken once.
     std::vector<vm::link::Device*> findReaders(const QStringList& targets);
@@ -309,21 +308,9 @@ bool Tool::connectReader(vm::link::Device* device) {
     return true;
 }
 
-vm::link::Device* Tool::openReader(const QString& target) {
-    vm::link::Device* device = findReader(target);
-    if (!device)
-        return nullptr;
-    if (!connectReader(device)) {
-        readerProblem(target, QStringLiteral("cannot connect"),
-                      QStringLiteral("cannot connect to %1").arg(target));
-        worst(Unreachable);
-        return nullptr;
-    }
-    return device;
-}
-
 std::vector<vm::link::Device*> Tool::findReaders(const QStringList& targets) {
     std::vector<vm::link::Device*> out;
+    // Discovery also tells the ports of a reader given by its address.
     const bool needDiscovery =
         m_options.all || std::any_of(targets.cbegin(), targets.cend(),
                                      [](const QString& n) { return !vm::link::looksLikeSerialPortName(n); });
@@ -353,30 +340,20 @@ std::vector<vm::link::Device*> Tool::findReaders(const QStringList& targets) {
 
 std::vector<vm::link::Device*> Tool::openReaders(const QStringList& targets) {
     std::vector<vm::link::Device*> out;
-    QStringList names = targets;
-    // Discovery also tells the ports of a reader given by its address.
-    const bool needDiscovery =
-        m_options.all || std::any_of(names.cbegin(), names.cend(),
-                                     [](const QString& n) { return !vm::link::looksLikeSerialPortName(n); });
-    if (needDiscovery)
-        discover(m_options.all ? QStringList() : names);
-    if (m_options.all) {
-        for (vm::link::Device* d : m_coordinator.Devices())
-            names << d->Name();
-        if (names.isEmpty() && !stopping()) {
-            problem(QStringLiteral("no reader was discovered"));
-            worst(Unreachable);
-        }
-    }
-    names.removeDuplicates();
+    const std::vector<vm::link::Device*> found = findReaders(targets);
     int opened = 0;
-    for (const QString& name : std::as_const(names)) {
+    for (vm::link::Device* d : found) {
         if (stopping())
             break;
-        progress(QStringLiteral("connecting %1/%2...").arg(++opened).arg(names.size()));
-        vm::link::Device* d = openReader(name);
-        if (d && std::find(out.cbegin(), out.cend(), d) == out.cend())
+        progress(QStringLiteral("connecting %1/%2...").arg(++opened).arg(found.size()));
+        if (connectReader(d)) {
             out.push_back(d);
+            continue;
+        }
+        const QString target = d->IsSerial() ? d->PortSettings().Name() : d->Address().toString();
+        readerProblem(target, QStringLiteral("cannot connect"),
+                      QStringLiteral("cannot connect to %1").arg(target));
+        worst(Unreachable);
     }
     endProgress();
     return out;

@@ -311,6 +311,38 @@ private slots:
             QCOMPARE(firmwareLevelOf(softwareVersionForLevel(level)), level);
     }
 
+    // A reader set to idle without clients runs its continuous cycles only while someone is
+    // connected: a command client starts them, its leaving stops them again.
+    void anIdleReaderCyclesOnlyWithAClient() {
+        ReaderConfig c;
+        c.name = "Idle1";
+        c.softwareVersion = softwareVersionForLevel(10);
+        c.commandPort = 0;
+        c.dataPort = 0;
+        c.outputPort = 0;
+        c.cycleRate = 50;
+        c.idleWithoutClients = true;
+        Reader r(c);
+        QString error;
+        QVERIFY2(r.start(&error), qPrintable(error));
+        QVERIFY(r.cycles().paused());
+        QCOMPARE(r.cycles().lastNumber(), 0);
+        {
+            CommandClient client;
+            QVERIFY(client.connectTo(r));
+            QTRY_VERIFY_WITH_TIMEOUT(!r.cycles().paused(), kWait);
+            QTRY_VERIFY_WITH_TIMEOUT(r.cycles().lastNumber() >= 3, kWait);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(r.cycles().paused(), kWait);
+        // The same reader without the setting cycles with nobody connected.
+        c.name = "Busy1";
+        c.idleWithoutClients = false;
+        Reader busy(c);
+        QVERIFY2(busy.start(&error), qPrintable(error));
+        QVERIFY(!busy.cycles().paused());
+        QTRY_VERIFY_WITH_TIMEOUT(busy.cycles().lastNumber() >= 3, kWait);
+    }
+
     void controlBetweenTwoStations() {
         auto r = startReader(10);
         CommandClient a, b;
