@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTextStream>
 #include <QTimer>
 
@@ -136,6 +137,8 @@ private:
     int list();
     int show();
     int save();
+    // save --all DIR: every discovered reader's configuration, one file each.
+    int saveAll();
     int load();
     int compare();
 
@@ -458,6 +461,115 @@ int Tool::save() {
         m_out << "saved " << lines.size() << " lines from " << readerLabel(d) << " to "
               << escaped(nativePath(file)) << Qt::endl;
     return Success;
+}
+
+// A file name for a reader's configuration inside the save folder: its name with every
+// character that a file system or a shell could take for something else replaced by '_',
+// never beginning with a dot, so that no reader's name picks a place outside the folder.
+QString safeFileStem(const QString& name) {
+    QString out;
+    for (const QChar c : name) {
+        const bool plain = c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_') ||
+                           c == QLatin1Char('.') || c == QLatin1Char(' ');
+        out += plain && c.unicode() >= 0x20 ? c : QLatin1Char('_');
+    }
+    out = out.trimmed();
+    if (out.isEmpty() || out.startsWith(QLatin1Char('.')))
+        out.prepend(QLatin1Char('_'));
+    return out.left(100);
+}
+
+int Tool::saveAll() {
+    const QString folder = m_options.arguments.value(0);
+    m_json.insert("folder", folder);
+    const QFileInfo info(folder);
+    if (!info.isDir()) {
+        const QString error = QStringLiteral("%1 is not a folder").arg(nativePath(folder));
+        problem(error);
+        m_json.insert("error", error);
+        return FileProblem;
+    }
+    const QDir dir(info.absoluteFilePath());
+    std::vector<vm::link::Device*> readers = findReaders({});
+    std::stable_sort(readers.begin(), readers.end(), [this](vm::link::Device* a, vm::link::Device* b) {
+        return readerOrder(readerLabel(a), readerLabel(b)) < 0;
+    });
+    QSet<QString> taken;
+    QJsonArray results;
+    int saved = 0;
+    int failed = int(m_readerProblems.size());
+    int done = 0;
+    for (vm::link::Device* d : readers) {
+        if (stopping())
+            break;
+        progress(QStringLiteral("saving: %1/%2 readers done, %3 failed")
+                     .arg(done++)
+                     .arg(readers.size())
+                     .arg(failed));
+        QJsonObject r = readerJson(d);
+        // Two readers of the same name each get a file of their own.
+        const QString stem = safeFileStem(d->Name());
+        QString fileName = stem + QStringLiteral(".lcf");
+        for (int n = 2; taken.contains(fileName.toLower()); ++n)
+            fileName = stem + QStringLiteral("-%1.lcf").arg(n);
+        taken.insert(fileName.toLower());
+        const QString path = dir.filePath(fileName);
+        QStringList lines;
+        QString error;
+        int tries = 0;
+        bool read = false;
+        if (!connectReader(d)) {
+            error = QStringLiteral("cannot connect to ") + d->Address().toString();
+        } else {
+            // A listing that stops or is not answered is asked for again after a pause.
+            while (!read && tries < kControlTries && !stopping()) {
+                if (tries > 0)
+                    waitFor([this] { return stopping(); }, kRetryBackoffMs << (tries - 1));
+                ++tries;
+                lines.clear();
+                error.clear();
+                read = vm::link::readReaderConfiguration(d->PortSettings(), &lines, &error);
+            }
+            d->Close();
+        }
+        if (tries > 1)
+            r.insert("tries", tries);
+        if (read && !stopping() && !vm::link::writeConfigurationFile(path, lines, &error)) {
+            read = false;
+            worst(FileProblem);
+        } else if (!read) {
+            worst(Unreachable);
+        }
+        if (!read) {
+            ++failed;
+            r.insert("error", error);
+            problem(readerLabel(d) + QStringLiteral(": ") + error);
+            if (!m_options.json)
+                m_out << readerLabel(d) << ": failed: " << escaped(error) << Qt::endl;
+        } else {
+            ++saved;
+            r.insert("file", path);
+            r.insert("lines", int(lines.size()));
+            if (!m_options.json) {
+                m_out << readerLabel(d) << ": " << lines.size() << " lines saved to "
+                      << escaped(nativePath(path));
+                if (tries > 1)
+                    m_out << ", on try " << tries;
+                m_out << Qt::endl;
+            }
+        }
+        results.append(r);
+    }
+    endProgress();
+    for (const QJsonValue& p : std::as_const(m_readerProblems))
+        results.append(p);
+    m_json.insert("readers", results);
+    const int readerCount = int(readers.size() + m_readerProblems.size());
+    m_json.insert("total", QJsonObject{{"readers", readerCount}, {"saved", saved}, {"failed", failed}});
+    if (!m_options.json)
+        m_out << readerCount << (readerCount == 1 ? " reader: " : " readers: ") << saved << " saved, "
+              << failed << " failed" << Qt::endl;
+    return m_exit;
 }
 
 int Tool::load() {
@@ -808,8 +920,11 @@ int Tool::dispatch() {
         return argc == 0 ? list() : wrong(QStringLiteral("list takes no arguments"));
     if (c == QLatin1String("show"))
         return argc == 1 ? show() : wrong(QStringLiteral("show takes one reader"));
-    if (c == QLatin1String("save"))
+    if (c == QLatin1String("save")) {
+        if (m_options.all)
+            return argc == 1 ? saveAll() : wrong(QStringLiteral("save --all takes a folder"));
         return argc == 2 ? save() : wrong(QStringLiteral("save takes a reader and a file"));
+    }
     if (c == QLatin1String("compare"))
         return argc == 2 ? compare() : wrong(QStringLiteral("compare takes a reader and a file"));
     if (c == QLatin1String("load")) {
@@ -867,6 +982,8 @@ QString usageText() {
         "  list                         the readers that answer discovery\n"
         "  show <reader>                print a reader's configuration\n"
         "  save <reader> <file.lcf>     save a reader's configuration to a file\n"
+        "  save --all <folder>          ... of every discovered reader, one file each,\n"
+        "                               named after the reader (<name>.lcf)\n"
         "  load <file.lcf> <reader>...  load a file into readers (control is taken and given back)\n"
         "  load <file.lcf> --all        ... into every discovered reader\n"
         "  compare <reader> <file.lcf>  the fields in which the file differs from the reader\n"
@@ -875,7 +992,7 @@ QString usageText() {
         "\n"
         "Options:\n"
         "  --json            results as one JSON document on standard output, also on errors\n"
-        "  --all             every discovered reader (load)\n"
+        "  --all             every discovered reader (load, save)\n"
         "  --with-identity   also load the lines that name and address a reader (IP, NAME)\n"
         "  --wait <ms>       how long discovery may take (default 2000)\n"
         "  --jobs <n>        readers loaded at once, 1 to 256 (default 8); a reader that\n"

@@ -13,6 +13,7 @@
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -647,6 +648,53 @@ private slots:
                  QStringLiteral("Plant2"));
         QCOMPARE(doc.value("total").toObject(),
                  (QJsonObject{{"readers", kReaders}, {"loaded", kReaders}, {"failed", 0}}));
+    }
+
+    // save --all writes one file per reader into the folder, named after the reader with
+    // anything a file system could misread replaced, never outside the folder; two readers of
+    // one name get a file each; a listing left unanswered is asked for again.
+    void saveAllWritesOneSafelyNamedFilePerReader() {
+        const QStringList names = {"Plant2", "Plant10", ".hidden", "a:b?c*", "Twin", "Twin"};
+        QList<sim::ReaderConfig> configs;
+        for (const QString& name : names)
+            configs << testing::readerConfig(name);
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        std::unique_ptr<sim::Simulator> plant = testing::startSimulator(configs);
+        QVERIFY(plant);
+        plant->reader(1)->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("SHOW"));
+        const QString folder = m_dir.filePath("plant-saved");
+        QVERIFY(QDir().mkpath(folder));
+
+        const Result r = runCli({"save", "--all", folder});
+        QCOMPARE(r.code, int(cli::Success));
+        QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        files.sort();
+        QCOMPARE(files, (QStringList{"Plant10.lcf", "Plant2.lcf", "Twin-2.lcf", "Twin.lcf", "_.hidden.lcf",
+                                     "a_b_c_.lcf"}));
+        // Nothing beside the folder.
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(".hidden.lcf")));
+        QStringList lines;
+        QString error;
+        QVERIFY2(link::readConfigurationFile(QDir(folder).filePath("Plant10.lcf"), &lines, &error),
+                 qPrintable(error));
+        // The file is that reader's own listing: its identity line names it.
+        QVERIFY2(lines.filter(QRegularExpression(
+                                  "^IP Plant10 " +
+                                  QRegularExpression::escape(plant->reader(1)->address().toString()) + " "))
+                         .size() == 1,
+                 qPrintable(lines.join('\n').left(300)));
+        const QString label10 = "Plant10 (" + plant->reader(1)->address().toString() + ")";
+        QVERIFY2(r.out.contains(label10 + ": " + QString::number(lines.size()) + " lines saved to " +
+                                QDir(folder).filePath("Plant10.lcf") + ", on try 2\n"),
+                 qPrintable(r.out));
+        // Plant2 before Plant10, and the total last.
+        QVERIFY(r.out.indexOf("Plant2 (") < r.out.indexOf("Plant10 ("));
+        QVERIFY(r.out.endsWith("6 readers: 6 saved, 0 failed\n"));
+
+        const QJsonObject doc = onlyDocument(runCli({"--json", "save", "--all", folder}).out);
+        QCOMPARE(doc.value("total").toObject(), (QJsonObject{{"readers", 6}, {"saved", 6}, {"failed", 0}}));
+        QCOMPARE(runCli({"save", "--all", m_dir.filePath("no-such-folder")}).code, int(cli::FileProblem));
     }
 
     void theJobsOptionIsChecked() {
