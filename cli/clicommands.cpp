@@ -532,9 +532,11 @@ int Tool::saveAll() {
             }
             d->Close();
         }
+        if (stopping())
+            break; // nothing is written after a stop
         if (tries > 1)
             r.insert("tries", tries);
-        if (read && !stopping() && !vm::link::writeConfigurationFile(path, lines, &error)) {
+        if (read && !vm::link::writeConfigurationFile(path, lines, &error)) {
             read = false;
             worst(FileProblem);
         } else if (!read) {
