@@ -26,9 +26,10 @@ inline constexpr int kMaxReplyBytes = 8 << 20;      // bytes of data lines one c
 inline constexpr int kMaxReplyLineLength = 1 << 20; // a longer reply line ends its command's reply
 inline constexpr qint64 kMaxImagePixels = 16 << 20; // a record image's width x height, inflated bytes
 inline constexpr int kMaxImageSide = 16384;         // a record image's width or height
-inline constexpr int kMaxDiscoveredReaders = 256;   // readers discovery keeps; more answers are ignored
-inline constexpr int kDiscoveryForgetMs = 300000;   // a vanished reader is forgotten after this
-inline constexpr int kMaxReaderNameLength = 64;     // characters of a reader's name
+inline constexpr int kMaxDiscoveredReaders =
+    1024; // readers discovery keeps (a plant's worth); more answers are ignored
+inline constexpr int kDiscoveryForgetMs = 300000; // a vanished reader is forgotten after this
+inline constexpr int kMaxReaderNameLength = 64;   // characters of a reader's name
 inline constexpr quint32 kMaxFramePayload = 16u * 1024u * 1024u;
 inline constexpr int kFileChunkSize = 64 * 1024;
 

@@ -9,7 +9,10 @@ namespace vm::sim {
 
 Simulator::Simulator(SimulatorConfig config, QObject* parent)
     : QObject(parent)
-    , m_config(std::move(config)) {}
+    , m_config(std::move(config)) {
+    m_answerTimer.setInterval(kAnswerGapMs);
+    connect(&m_answerTimer, &QTimer::timeout, this, &Simulator::sendAnswers);
+}
 
 Simulator::~Simulator() {
     stop();
@@ -43,6 +46,8 @@ bool Simulator::start(QString* error) {
 }
 
 void Simulator::stop() {
+    m_answerTimer.stop();
+    m_probes.clear();
     m_readers.clear();
     m_discovery.reset();
     m_answerSockets.clear();
@@ -105,16 +110,35 @@ void Simulator::readProbes() {
             continue; // only ever answer on loopback
         if (d.data().trimmed() != kProbe)
             continue;
-        for (const auto& r : m_readers) {
-            if (!r->isRunning() || !r->isListening())
+        m_probes.append({v4, quint16(d.senderPort()), 0});
+    }
+    if (!m_probes.isEmpty() && !m_answerTimer.isActive()) {
+        sendAnswers(); // the first batch at once
+        if (!m_probes.isEmpty())
+            m_answerTimer.start();
+    }
+}
+
+void Simulator::sendAnswers() {
+    int budget = kAnswerBatch;
+    while (budget > 0 && !m_probes.isEmpty()) {
+        Probe& p = m_probes.first();
+        while (budget > 0 && p.next < m_readers.size()) {
+            const Reader& r = *m_readers[p.next++];
+            if (!r.isRunning() || !r.isListening())
                 continue;
             // Each answer leaves from its reader's own address, as from a device of its own:
             // the PC takes a reader's address from the answer's sender.
-            QUdpSocket* out = answerSocket(*r);
-            out->writeDatagram(discoveryAnswer(*r), v4, quint16(d.senderPort()));
+            answerSocket(r)->writeDatagram(discoveryAnswer(r), p.to, p.port);
+            --budget;
         }
-        emit probeAnswered(v4, quint16(d.senderPort()));
+        if (p.next >= m_readers.size()) {
+            const Probe done = m_probes.takeFirst();
+            emit probeAnswered(done.to, done.port);
+        }
     }
+    if (m_probes.isEmpty())
+        m_answerTimer.stop();
 }
 
 QString Simulator::versionFor(const QStringList& versions, const QStringList& levels, int k) {

@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <map>
@@ -24,6 +25,10 @@ class Simulator : public QObject {
     Q_OBJECT
 public:
     static constexpr const char* kProbe = "LUMIVEX DISCOVER 1";
+    // Answers to one probe go out this many at a time, kAnswerGapMs apart, so that the
+    // asking PC's socket takes hundreds of them without dropping any.
+    static constexpr int kAnswerBatch = 32;
+    static constexpr int kAnswerGapMs = 2;
 
     explicit Simulator(SimulatorConfig config, QObject* parent = nullptr);
     ~Simulator() override;
@@ -48,6 +53,7 @@ signals:
 
 private:
     void readProbes();
+    void sendAnswers();
 
     SimulatorConfig m_config;
     EventLog m_log;
@@ -55,6 +61,14 @@ private:
     std::unique_ptr<QUdpSocket> m_discovery;
     std::map<QString, std::unique_ptr<QUdpSocket>> m_answerSockets; // one per reader address
     QUdpSocket* answerSocket(const Reader& reader);
+    // Probes being answered: who asked, and the next reader to answer.
+    struct Probe {
+        QHostAddress to;
+        quint16 port = 0;
+        size_t next = 0;
+    };
+    QList<Probe> m_probes;
+    QTimer m_answerTimer;
 };
 
 } // namespace vm::sim
