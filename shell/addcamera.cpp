@@ -29,6 +29,8 @@ AddCamera::AddCamera(QWidget* parent)
     m_cameraList = new QListWidget(this);
     m_cameraList->setObjectName(QStringLiteral("CameraList"));
     m_label1->setBuddy(m_cameraList);
+    // A list takes no name from its label for assistive tools: it is given the label's words.
+    m_cameraList->setAccessibleName(vm::res::Str(20175).remove(QLatin1Char(':')));
     m_lblIP = new QLabel(vm::res::Str(20176), this);
     m_lblIP->setObjectName(QStringLiteral("lblIP"));
     m_txtIP = new QLineEdit(this);

@@ -211,6 +211,8 @@ private slots:
         shell::AddCamera dialog(&window());
         QListWidget* list = dialog.cameraList();
         QCOMPARE(list->item(0)->text(), QStringLiteral("<Static IP Address>"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(list)->text(QAccessible::Name),
+                 QStringLiteral("Select a camera to add"));
         const QString serialPort = reader("Serial1")->serialPortName() + ":";
         QTRY_VERIFY(!list->findItems("Line1", Qt::MatchExactly).isEmpty());
         QVERIFY(!list->findItems(serialPort, Qt::MatchExactly).isEmpty());
