@@ -84,4 +84,12 @@ bool takeControl(link::Connection& connection) {
     return QTest::qWaitFor([&] { return connection.HasControl(); }, 5000);
 }
 
+QString fasterThan9600Baud(qint64 bytes, qint64 tookMs) {
+    // The first byte may already be on its way when the clock starts.
+    const qint64 least = (bytes - 1) * 1000 / 960;
+    if (tookMs >= least)
+        return {};
+    return QStringLiteral("%1 bytes in %2 ms; 9600 baud needs %3 ms").arg(bytes).arg(tookMs).arg(least);
+}
+
 } // namespace vm::testing

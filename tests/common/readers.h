@@ -54,4 +54,8 @@ void startWindowTest(const QString& folder);
 // window does once the operator said yes; true when the reader granted it.
 bool takeControl(link::Connection& connection);
 
+// Empty when `tookMs` is at least the time `bytes` need on a 9,600-baud line with eight data
+// bits, no parity and one stop bit (960 bytes a second); otherwise says by how much it was faster.
+QString fasterThan9600Baud(qint64 bytes, qint64 tookMs);
+
 } // namespace vm::testing

@@ -32,6 +32,30 @@ namespace {
 
 constexpr qint64 kMaxGrowth = 100 * 1024 * 1024;
 
+// A socket on 127.0.0.1 that hears every discovery probe the program sends to the simulator,
+// so that a test counts the probes or answers them as a stranger would. The probe targets
+// are put back when it goes.
+class ProbeListener {
+public:
+    explicit ProbeListener(const vm::sim::Simulator& sim)
+        : m_targets(qgetenv(kTargets)) {
+        m_bound = m_socket.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        qputenv(kTargets, "127.255.255.255:" + QByteArray::number(sim.discoveryPort()) +
+                              ",127.0.0.1:" + QByteArray::number(m_socket.localPort()));
+    }
+    ~ProbeListener() { qputenv(kTargets, m_targets); }
+    ProbeListener(const ProbeListener&) = delete;
+    ProbeListener& operator=(const ProbeListener&) = delete;
+    bool bound() const { return m_bound; }
+    QUdpSocket& socket() { return m_socket; }
+
+private:
+    static constexpr const char* kTargets = "VELMARROW_DISCOVERY_TARGETS";
+    QByteArray m_targets;
+    QUdpSocket m_socket;
+    bool m_bound = false;
+};
+
 QString nextAddress() {
     static int counter = 0;
     ++counter;
@@ -412,12 +436,9 @@ private slots:
         vm::sim::Simulator sim(config);
         QVERIFY(sim.start());
         // The stranger hears every probe, so the test knows how many the readers answered.
-        QUdpSocket stranger;
-        QVERIFY(stranger.bind(QHostAddress("127.0.0.1"), 0));
-        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
-        qputenv("VELMARROW_DISCOVERY_TARGETS", "127.255.255.255:" + QByteArray::number(sim.discoveryPort()) +
-                                                   ",127.0.0.1:" + QByteArray::number(stranger.localPort()));
-        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        ProbeListener listener(sim);
+        QVERIFY(listener.bound());
+        QUdpSocket& stranger = listener.socket();
 
         static QStringList* notes = nullptr;
         QStringList told;
@@ -482,12 +503,9 @@ private slots:
         config.readers.append(real);
         vm::sim::Simulator sim(config);
         QVERIFY(sim.start());
-        QUdpSocket stranger;
-        QVERIFY(stranger.bind(QHostAddress("127.0.0.1"), 0));
-        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
-        qputenv("VELMARROW_DISCOVERY_TARGETS", "127.255.255.255:" + QByteArray::number(sim.discoveryPort()) +
-                                                   ",127.0.0.1:" + QByteArray::number(stranger.localPort()));
-        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        ProbeListener listener(sim);
+        QVERIFY(listener.bound());
+        QUdpSocket& stranger = listener.socket();
 
         Coordinator coord;
         ReaderConnection conn;
