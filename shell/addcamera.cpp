@@ -1,13 +1,16 @@
 #include "shell/addcamera.h"
 
 #include "app/prompts.h"
+#include "display/cameras.h"
 #include "link/coordinator.h"
 #include "link/device.h"
 #include "link/protocol.h"
 #include "resources/strings.h"
 #include "shell/readerrules.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -26,6 +29,14 @@ AddCamera::AddCamera(QWidget* parent)
 
     m_label1 = new QLabel(vm::res::Str(20175), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
+    m_lblFind = new QLabel(tr("&Find:"), this);
+    m_lblFind->setObjectName(QStringLiteral("lblFind"));
+    m_txtFind = new QLineEdit(this);
+    m_txtFind->setObjectName(QStringLiteral("txtFind"));
+    m_txtFind->setAccessibleName(tr("Find a camera"));
+    m_txtFind->setPlaceholderText(tr("Type part of a name"));
+    m_txtFind->setClearButtonEnabled(true);
+    m_lblFind->setBuddy(m_txtFind);
     m_cameraList = new QListWidget(this);
     m_cameraList->setObjectName(QStringLiteral("CameraList"));
     m_label1->setBuddy(m_cameraList);
@@ -42,6 +53,9 @@ AddCamera::AddCamera(QWidget* parent)
     m_cancel = new QPushButton(vm::res::Str(52), this);
     m_cancel->setObjectName(QStringLiteral("Cancel"));
 
+    auto* findRow = new QHBoxLayout;
+    findRow->addWidget(m_lblFind);
+    findRow->addWidget(m_txtFind, 1);
     auto* ipRow = new QHBoxLayout;
     ipRow->addWidget(m_lblIP);
     ipRow->addWidget(m_txtIP, 1);
@@ -51,6 +65,7 @@ AddCamera::AddCamera(QWidget* parent)
     buttons->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_label1);
+    layout->addLayout(findRow);
     layout->addWidget(m_cameraList, 1);
     layout->addLayout(ipRow);
     layout->addLayout(buttons);
@@ -67,6 +82,8 @@ AddCamera::AddCamera(QWidget* parent)
     connect(m_cameraList, &QListWidget::itemDoubleClicked, this, &AddCamera::itemDoubleClicked);
     connect(m_coord, &vm::link::Coordinator::OnDeviceDiscovered, this, &AddCamera::deviceDiscovered);
     connect(m_coord, &vm::link::Coordinator::OnRefusedReadersChanged, this, &AddCamera::listRefusedReaders);
+    connect(m_txtFind, &QLineEdit::textChanged, this, &AddCamera::filterChanged);
+    m_txtFind->installEventFilter(this);
     connect(m_ok, &QPushButton::clicked, this, &AddCamera::accept);
     connect(m_cancel, &QPushButton::clicked, this, &AddCamera::reject);
 
@@ -79,9 +96,10 @@ void AddCamera::fill() {
     m_cameraList->clear();
     m_cameraList->addItem(QString::fromLatin1(StaticAddressEntry));
     if (m_coord->SerialPortCount() > 0)
-        m_cameraList->addItems(m_coord->SerialPortNames());
-    for (const vm::link::Device* device : m_coord->Devices())
-        m_cameraList->addItem(device->Name());
+        for (const QString& port : m_coord->SerialPortNames())
+            insertSorted(port, QLatin1Char('1') + vm::display::naturalSortKey(port));
+    for (vm::link::Device* device : m_coord->Devices())
+        deviceDiscovered(device);
     listRefusedReaders();
     m_cameraList->setCurrentRow(0);
     selectionChanged();
@@ -95,7 +113,70 @@ void AddCamera::selectionChanged() {
 
 void AddCamera::deviceDiscovered(vm::link::Device* device) {
     if (device && m_cameraList->findItems(device->Name(), Qt::MatchExactly).isEmpty())
-        m_cameraList->addItem(device->Name());
+        insertSorted(device->Name(), QLatin1Char('2') + vm::display::naturalSortKey(device->Name()));
+}
+
+QListWidgetItem* AddCamera::insertSorted(const QString& text, const QString& sortKey) {
+    // Rows 1 and on are in key order: the place is found by halving.
+    int low = 1;
+    int high = m_cameraList->count();
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (m_cameraList->item(middle)->data(SortKeyRole).toString() < sortKey)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    auto* row = new QListWidgetItem(text);
+    row->setData(SortKeyRole, sortKey);
+    m_cameraList->insertItem(low, row);
+    const QString word = m_txtFind->text().trimmed();
+    row->setHidden(!word.isEmpty() && !text.contains(word, Qt::CaseInsensitive));
+    // A match found while the static address entry is chosen becomes the choice.
+    if (!row->isHidden() && !word.isEmpty() && m_cameraList->currentRow() == 0)
+        m_cameraList->setCurrentItem(row);
+    return row;
+}
+
+void AddCamera::filterChanged() {
+    const QString word = m_txtFind->text().trimmed();
+    QListWidgetItem* firstMatch = nullptr;
+    // The static address entry stays: a reader discovery does not find is typed below.
+    for (int i = 1; i < m_cameraList->count(); ++i) {
+        QListWidgetItem* row = m_cameraList->item(i);
+        const bool match = word.isEmpty() || row->text().contains(word, Qt::CaseInsensitive);
+        row->setHidden(!match);
+        if (match && !firstMatch)
+            firstMatch = row;
+    }
+    QListWidgetItem* current = m_cameraList->currentItem();
+    if (word.isEmpty()) {
+        if (current)
+            m_cameraList->scrollToItem(current);
+        return;
+    }
+    if (!current || current->isHidden() || m_cameraList->currentRow() == 0)
+        m_cameraList->setCurrentRow(firstMatch ? m_cameraList->row(firstMatch) : 0);
+    if (m_cameraList->currentItem())
+        m_cameraList->scrollToItem(m_cameraList->currentItem());
+}
+
+bool AddCamera::eventFilter(QObject* watched, QEvent* event) {
+    // The keys that move through a list move through it from the find box, so that typing
+    // and choosing need no change of focus.
+    if (watched == m_txtFind && event->type() == QEvent::KeyPress) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            QApplication::sendEvent(m_cameraList, event);
+            return true;
+        default:
+            break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 QString AddCamera::refusedReaderText(const vm::link::DiscoveryAnswer& answer) {
@@ -112,10 +193,13 @@ void AddCamera::listRefusedReaders() {
             if (m_cameraList->item(i)->data(AddressRole).toString() == address)
                 row = m_cameraList->item(i);
         if (!row) {
-            row = new QListWidgetItem(m_cameraList);
+            row = insertSorted(refusedReaderText(answer),
+                               QLatin1Char('3') + vm::display::naturalSortKey(address));
             row->setData(AddressRole, address);
         }
         row->setText(refusedReaderText(answer));
+        const QString word = m_txtFind->text().trimmed();
+        row->setHidden(!word.isEmpty() && !row->text().contains(word, Qt::CaseInsensitive));
         row->setToolTip(tr("The reader at %1 calls itself \"%2\", a name Velmarrow cannot use (%3). "
                            "It is added by its address.")
                             .arg(address, vm::link::printable(answer.name, vm::link::kMaxReaderNameLength),

@@ -3,10 +3,12 @@
 #include "app/windowroutines.h"
 #include "resources/icons.h"
 #include "resources/strings.h"
+#include "shell/camerafinder.h"
 #include "shell/readerrules.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QToolButton>
 
@@ -38,6 +40,14 @@ CameraToolbar::CameraToolbar(QWidget* parent)
     m_control->setToolTip(vm::res::Str(20181));
     m_control->setProperty(kImageProperty, QStringLiteral("control"));
     passAssistiveToggles(m_control);
+
+    m_findCamera = addAction(vm::res::Icon(QStringLiteral("cam")), tr("Find Camera"));
+    m_findCamera->setObjectName(QStringLiteral("findcamera"));
+    m_findCamera->setToolTip(tr("Find a saved camera by part of its name"));
+    m_findCamera->setProperty(kImageProperty, QStringLiteral("cam"));
+    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(m_findCamera)))
+        button->setAccessibleName(tr("Find Camera"));
+    m_findCamera->setVisible(false);
     addSeparator();
 
     connect(this, &QToolBar::actionTriggered, this, &CameraToolbar::actionTriggered);
@@ -58,6 +68,8 @@ QAction* CameraToolbar::appendCamera(const QString& caption, bool guest) {
         button->setAccessibleName(caption);
     passAssistiveToggles(action);
     m_cameras.append(action);
+    m_byCaption.insert(caption, action);
+    updateFindVisibility();
     return action;
 }
 
@@ -83,6 +95,9 @@ void CameraToolbar::renameCamera(int index, const QString& caption) {
         return;
     action->setText(fontMetrics().elidedText(caption, Qt::ElideMiddle, kMaxCaptionWidth));
     action->setToolTip(caption);
+    if (m_byCaption.value(CameraToolbar::caption(action)) == action)
+        m_byCaption.remove(CameraToolbar::caption(action));
+    m_byCaption.insert(caption, action);
     action->setProperty(kCaptionProperty, caption);
     action->setObjectName(QStringLiteral("camera:") + caption);
     if (auto* button = qobject_cast<QToolButton*>(widgetForAction(action)))
@@ -93,8 +108,45 @@ void CameraToolbar::removeCamera(int index) {
     if (index < 0 || index >= m_cameras.size())
         return;
     QAction* action = m_cameras.takeAt(index);
+    const QString caption = CameraToolbar::caption(action);
+    if (m_byCaption.value(caption) == action) {
+        m_byCaption.remove(caption);
+        // Another button of the same caption (there should be none) is found again.
+        for (QAction* other : std::as_const(m_cameras))
+            if (CameraToolbar::caption(other) == caption) {
+                m_byCaption.insert(caption, other);
+                break;
+            }
+    }
     removeAction(action);
     action->deleteLater();
+    updateFindVisibility();
+}
+
+void CameraToolbar::updateFindVisibility() {
+    m_findCamera->setVisible(m_cameras.size() >= kFindThreshold);
+}
+
+void CameraToolbar::showFinder() {
+    if (!m_finder) {
+        m_finder = new CameraFinder(this);
+        connect(m_finder, &CameraFinder::cameraChosen, this, &CameraToolbar::chooseCamera);
+    }
+    m_finder->setCameras(m_cameras);
+    QWidget* button = widgetForAction(m_findCamera);
+    const QPoint at = button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height()))
+                                                    : mapToGlobal(QPoint(0, height()));
+    m_finder->move(at);
+    m_finder->show();
+    m_finder->findText()->setFocus(Qt::PopupFocusReason);
+}
+
+void CameraToolbar::chooseCamera(const QString& caption) {
+    QAction* action = findCamera(caption);
+    if (!action || !action->isEnabled() || action->isChecked())
+        return;
+    // Triggered as its button is by a click: checked, then passed on as cameraClicked.
+    action->trigger();
 }
 
 QAction* CameraToolbar::findCamera(const QString& caption) const {
@@ -103,11 +155,8 @@ QAction* CameraToolbar::findCamera(const QString& caption) const {
 }
 
 int CameraToolbar::indexOf(const QString& caption) const {
-    for (int i = 0; i < m_cameras.size(); ++i) {
-        if (m_cameras.at(i)->property(kCaptionProperty).toString() == caption)
-            return i;
-    }
-    return -1;
+    QAction* action = m_byCaption.value(caption);
+    return action ? int(m_cameras.indexOf(action)) : -1;
 }
 
 QStringList CameraToolbar::captions(bool includeGuests) const {
@@ -143,6 +192,8 @@ void CameraToolbar::actionTriggered(QAction* action) {
         emit addCameraClicked();
     } else if (action == m_control) {
         emit controlClicked();
+    } else if (action == m_findCamera) {
+        showFinder();
     } else if (m_cameras.contains(action)) {
         emit cameraClicked(action->property(kCaptionProperty).toString(), action->isChecked());
     }

@@ -2,6 +2,9 @@
 
 #include "tools/monitorwindow.h"
 
+class QLabel;
+class QLineEdit;
+
 namespace vm::display {
 class Terminal;
 class Cameras;
@@ -24,8 +27,10 @@ private:
     vm::display::Terminal* m_ctl = nullptr;
 };
 
-// The readers on the network: the camera overview control, filling the window, which
-// widens the window when its columns need more room.
+// The readers on the network: the camera overview control, filling the window under a
+// filter line, which widens the window when its columns need more room. Typing part of a
+// name, an address or a station in the filter narrows the rows to the readers that have
+// it; the line beside it says how many of how many are shown.
 class NetworkOverview final : public MonitorWindow {
     Q_OBJECT
 public:
@@ -37,11 +42,19 @@ public:
     static vm::app::WindowEntry windowEntry();
 
     vm::display::Cameras* cameras() const { return m_ctl; }
+    QLineEdit* filter() const { return m_filter; }
+    QLabel* countLabel() const { return m_count; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void contentResized();
+    void countsChanged(int shown, int total);
 
     vm::display::Cameras* m_ctl = nullptr;
+    QLineEdit* m_filter = nullptr;
+    QLabel* m_count = nullptr;
 };
 
 } // namespace vm::tools

@@ -1,19 +1,33 @@
 #include "app/displaypreferences.h"
 #include "app/imagefiles.h"
 #include "app/settingsstore.h"
+#include "common/readers.h"
+#include "common/waits.h"
+#include "display/cameras.h"
+#include "link/coordinator.h"
+#include "shell/addcamera.h"
+#include "shell/camerafinder.h"
+#include "shell/cameratoolbar.h"
 #include "shell/fileversion.h"
 #include "shell/frmoptions.h"
 #include "shell/readerrules.h"
 
+#include <QAccessible>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <cstring>
 
@@ -428,6 +442,176 @@ private slots:
     }
 };
 
+// A plant's worth of readers where the operator picks one: Add Camera and the camera bar.
+class TestFleet : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    // The entries of a list that are not hidden, top to bottom.
+    static QStringList shownEntries(const QListWidget* list) {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            if (!list->item(i)->isHidden())
+                texts << list->item(i)->text();
+        return texts;
+    }
+
+private slots:
+    void init() { QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*")); }
+
+    // 120 readers answer discovery: Add Camera lists every one, sorted as people read names
+    // (Line2 before Line10, the Line readers before the Packer ones), and typing part of a
+    // name in its find box, in any case, leaves the readers that have it; Down moves
+    // through them and Enter adds the chosen one.
+    void addCameraFindsOneReaderAmongAPlant() {
+        // No serial ports but this test's own (none).
+        qputenv("VELMARROW_SIM_PORTS_DIR", m_dir.filePath("ports").toLocal8Bit());
+        QList<sim::ReaderConfig> configs;
+        QStringList expected;
+        for (int i = 1; i <= 110; ++i)
+            expected << QStringLiteral("Line%1").arg(i);
+        for (int i = 1; i <= 10; ++i)
+            expected << QStringLiteral("Packer%1").arg(i);
+        // Started in another order than they are listed.
+        for (qsizetype i = expected.size() - 1; i >= 0; --i) {
+            sim::ReaderConfig c = testing::readerConfig(expected.at(i));
+            c.idleWithoutClients = true;
+            c.publishSerial = false;
+            configs << c;
+        }
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        std::unique_ptr<sim::Simulator> plant = testing::startSimulator(configs);
+        QVERIFY(plant);
+
+        // Discovery runs as in the program, whose main window starts it.
+        link::Coordinator discovery;
+        discovery.StartDiscovery();
+        AddCamera dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QListWidget* list = dialog.cameraList();
+        QLineEdit* find = dialog.findText();
+        // The static address entry and the PC's serial ports come first.
+        const int ports = discovery.SerialPortCount();
+        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 1 + ports + int(expected.size()), testing::kDiscoveryWaitMs);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("<Static IP Address>"));
+        for (const QString& port : discovery.SerialPortNames())
+            QVERIFY(shownEntries(list).mid(1, ports).contains(port));
+        QCOMPARE(shownEntries(list).mid(1 + ports), expected);
+        // The find box has its label's name and takes the keys first.
+        QCOMPARE(QAccessible::queryAccessibleInterface(find)->text(QAccessible::Name),
+                 QStringLiteral("Find a camera"));
+        QCOMPARE(dialog.findChild<QLabel*>("lblFind")->buddy(), find);
+        QCOMPARE(QApplication::focusWidget(), find);
+
+        QTest::keyClicks(find, "INE11");
+        QCOMPARE(shownEntries(list), (QStringList{"<Static IP Address>", "Line11", "Line110"}));
+        // The first match is the choice: the static address is no longer typed.
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Line11"));
+        QVERIFY(!dialog.ipText()->isEnabled());
+        QTest::keyClick(find, Qt::Key_Down);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Line110"));
+        QTest::keyClick(find, Qt::Key_Up);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Line11"));
+
+        // Nothing matches: only the static address entry is left, and it is the choice.
+        QTest::keyClicks(find, "9");
+        QCOMPARE(shownEntries(list), QStringList{"<Static IP Address>"});
+        QCOMPARE(list->currentRow(), 0);
+        QVERIFY(dialog.ipText()->isEnabled());
+
+        find->clear();
+        QCOMPARE(shownEntries(list).size(), 1 + ports + expected.size());
+        QTest::keyClicks(find, "packer1");
+        QCOMPARE(shownEntries(list), (QStringList{"<Static IP Address>", "Packer1", "Packer10"}));
+        QTest::keyClick(find, Qt::Key_Down);
+        QSignalSpy chosen(&dialog, &AddCamera::AddCameraChosen);
+        QTest::keyClick(find, Qt::Key_Return);
+        QCOMPARE(chosen.count(), 1);
+        QCOMPARE(chosen.at(0).at(0).toString(), QStringLiteral("Packer10"));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    // Hundreds of saved cameras: from eight on, the bar shows "Find Camera", which lists
+    // them in name order with each button's state and tooltip; typing narrows the list,
+    // Enter presses the chosen camera's button, a camera whose button cannot be pressed
+    // cannot be chosen, and the button that is down already is left down.
+    void cameraBarFindsASavedCamera() {
+        CameraToolbar bar;
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QAction* find = bar.findCameraAction();
+        for (int i = 300; i >= 1; --i) {
+            bar.appendCamera(QStringLiteral("Line%1").arg(i), false);
+            QCOMPARE(find->isVisible(), bar.cameraCount() >= CameraToolbar::kFindThreshold);
+        }
+        QCOMPARE(bar.indexOf("Line1"), 299);
+        QCOMPARE(bar.indexOf("Line300"), 0);
+        QCOMPARE(bar.indexOf("Line301"), -1);
+        auto* findButton = qobject_cast<QToolButton*>(bar.widgetForAction(find));
+        QVERIFY(findButton);
+        QCOMPARE(QAccessible::queryAccessibleInterface(findButton)->text(QAccessible::Name),
+                 QStringLiteral("Find Camera"));
+        bar.camera(bar.indexOf("Line7"))->setEnabled(false);
+        bar.camera(bar.indexOf("Line17"))->setToolTip("Camera being programmed by LINE-PC");
+        CameraToolbar::setImage(bar.camera(bar.indexOf("Line17")), "netconnected");
+
+        QSignalSpy clicked(&bar, &CameraToolbar::cameraClicked);
+        QTest::mouseClick(findButton, Qt::LeftButton);
+        CameraFinder* finder = bar.finder();
+        QVERIFY(finder);
+        QTRY_VERIFY(finder->isVisible());
+        QListWidget* list = finder->cameraList();
+        QCOMPARE(list->count(), 300);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("Line1"));
+        QCOMPARE(list->item(1)->text(), QStringLiteral("Line2"));
+        QCOMPARE(list->item(299)->text(), QStringLiteral("Line300"));
+        QCOMPARE(list->item(16)->toolTip(), QStringLiteral("Camera being programmed by LINE-PC"));
+        QCOMPARE(list->item(16)->icon().cacheKey(), bar.camera(bar.indexOf("Line17"))->icon().cacheKey());
+        QCOMPARE(QApplication::focusWidget(), finder->findText());
+
+        QTest::keyClicks(finder->findText(), "ne7");
+        // Line7 and Line70 to Line79.
+        QCOMPARE(shownEntries(list).size(), 11);
+        QCOMPARE(shownEntries(list).first(), QStringLiteral("Line7"));
+        // Line7 cannot be pressed: the first one that can is the choice.
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Line70"));
+        QTest::keyClick(finder->findText(), Qt::Key_Down);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Line71"));
+        QTest::keyClick(finder->findText(), Qt::Key_Return);
+        QCOMPARE(clicked.count(), 1);
+        QCOMPARE(clicked.at(0).at(0).toString(), QStringLiteral("Line71"));
+        QCOMPARE(clicked.at(0).at(1).toBool(), true);
+        QVERIFY(bar.findCamera("Line71")->isChecked());
+        QVERIFY(!finder->isVisible());
+
+        // Opened again: the list starts whole, at the button that is down; choosing it
+        // again changes nothing.
+        bar.showFinder();
+        QCOMPARE(finder->findText()->text(), QString());
+        QCOMPARE(shownEntries(list).size(), 300);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Line71"));
+        QVERIFY(list->currentItem()->font().bold());
+        QTest::keyClick(finder->findText(), Qt::Key_Return);
+        QCOMPARE(clicked.count(), 1);
+        QVERIFY(bar.findCamera("Line71")->isChecked());
+        // A camera that cannot be pressed is not chosen by name either.
+        bar.chooseCamera("Line7");
+        QCOMPARE(clicked.count(), 1);
+
+        // Fewer than eight cameras: no "Find Camera".
+        while (bar.cameraCount() > CameraToolbar::kFindThreshold)
+            bar.removeCamera(0);
+        QVERIFY(find->isVisible());
+        bar.removeCamera(0);
+        QVERIFY(!find->isVisible());
+        QCOMPARE(bar.indexOf("Line300"), -1);
+        QCOMPARE(bar.indexOf("Line1"), bar.cameraCount() - 1);
+    }
+};
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     int status = 0;
@@ -435,6 +619,8 @@ int main(int argc, char* argv[]) {
     status |= QTest::qExec(&shell, argc, argv);
     TestPreferences preferences;
     status |= QTest::qExec(&preferences, argc, argv);
+    TestFleet fleet;
+    status |= QTest::qExec(&fleet, argc, argv);
     return status;
 }
 

@@ -9,6 +9,7 @@
 #include "app/windowroutines.h"
 #include "common/prompts.h"
 #include "common/readers.h"
+#include "common/waits.h"
 #include "display/cameras.h"
 #include "display/imageview.h"
 #include "display/reportchart.h"
@@ -30,13 +31,16 @@
 #include "tools/imagerecorder.h"
 #include "tools/overlays.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -616,6 +620,116 @@ private slots:
         QVERIFY(!QFile::exists(path));
         reader(1)->cycles().setOnline(true);
         QVERIFY(reader(1)->setScene("contrast", "90", &error));
+    }
+
+    // ------------------------------------------------------------ network overview
+
+    // A plant's network: 120 readers are listed, sorted by name as people read them (Hall2
+    // before Hall10) and by address on a click of its header, each with its controlling
+    // station; typing part of a name narrows the rows to the readers that have it, and the
+    // answers of a discovery burst are gathered into a few refreshes, not one per reader.
+    void overviewListsSortsAndFiltersAFleet() {
+        constexpr int kReaders = 120;
+        QList<sim::ReaderConfig> configs;
+        // Names run against the addresses: sorting by address turns the name order round.
+        for (int i = kReaders; i >= 1; --i) {
+            sim::ReaderConfig c = testing::readerConfig(QStringLiteral("Hall%1").arg(i));
+            c.idleWithoutClients = true;
+            configs << c;
+        }
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        std::unique_ptr<sim::Simulator> hall = testing::startSimulator(configs);
+        QVERIFY(hall);
+        sim::Reader* held = hall->reader(kReaders - 42); // Hall42
+        QCOMPARE(held->name(), QStringLiteral("Hall42"));
+        held->takeControl(QStringLiteral("LINE-PC"));
+
+        auto* window = static_cast<tools::NetworkOverview*>(
+            app::windows().open(tools::NetworkOverview::WindowName, nullptr));
+        QVERIFY(window);
+        display::Cameras* table = window->cameras();
+        QSignalSpy counts(table, &display::Cameras::countsChanged);
+        // The hall's rows, top to bottom, by the column's text.
+        const QRegularExpression hallName("^Hall\\d+$");
+        auto hallRows = [&](int column, bool shownOnly) {
+            QStringList texts;
+            for (int r = 0; r < table->rowCount(); ++r) {
+                if (!table->item(r, display::Cameras::NameColumn) ||
+                    !hallName.match(table->item(r, display::Cameras::NameColumn)->text()).hasMatch() ||
+                    (shownOnly && table->isRowHidden(r)))
+                    continue;
+                texts << table->item(r, column)->text();
+            }
+            return texts;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(hallRows(display::Cameras::NameColumn, false).size(), kReaders,
+                                  testing::kDiscoveryWaitMs);
+        QStringList byName;
+        for (int i = 1; i <= kReaders; ++i)
+            byName << QStringLiteral("Hall%1").arg(i);
+        QCOMPARE(hallRows(display::Cameras::NameColumn, false), byName);
+        QVERIFY2(counts.size() < 30, qPrintable(QString::number(counts.size())));
+        QTRY_COMPARE(table
+                         ->item(table->row(table->findItems("Hall42", Qt::MatchExactly).first()),
+                                display::Cameras::ControllerColumn)
+                         ->text(),
+                     QStringLiteral("LINE-PC"));
+        QCOMPARE(table
+                     ->item(table->row(table->findItems("Hall41", Qt::MatchExactly).first()),
+                            display::Cameras::ControllerColumn)
+                     ->text(),
+                 QStringLiteral("(none)"));
+        QCOMPARE(table
+                     ->item(table->row(table->findItems("Hall7", Qt::MatchExactly).first()),
+                            display::Cameras::AddressColumn)
+                     ->text(),
+                 hall->reader(kReaders - 7)->address().toString());
+        QCOMPARE(window->countLabel()->text(), QStringLiteral("%1 readers").arg(table->rowCount()));
+
+        // A click on the address header sorts by address: the last-named reader has the
+        // first address. A second click turns it round.
+        QHeaderView* header = table->horizontalHeader();
+        const auto clickHeader = [&](int column) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 4, header->height() / 2));
+        };
+        clickHeader(display::Cameras::AddressColumn);
+        QStringList reversed = byName;
+        std::reverse(reversed.begin(), reversed.end());
+        QCOMPARE(hallRows(display::Cameras::NameColumn, false), reversed);
+        clickHeader(display::Cameras::AddressColumn);
+        QCOMPARE(hallRows(display::Cameras::NameColumn, false), byName);
+        // The order holds through the next refreshes.
+        table->Refresh();
+        QCOMPARE(hallRows(display::Cameras::NameColumn, false), byName);
+        clickHeader(display::Cameras::NameColumn);
+        QCOMPARE(hallRows(display::Cameras::NameColumn, false), byName);
+
+        // Part of a name, in any case, leaves the readers that have it.
+        QVERIFY(window->filter()->isVisible());
+        QCOMPARE(QAccessible::queryAccessibleInterface(window->filter())->text(QAccessible::Name),
+                 QStringLiteral("Filter readers"));
+        QTest::keyClicks(window->filter(), "ALL11");
+        QCOMPARE(hallRows(display::Cameras::NameColumn, true),
+                 (QStringList{"Hall11", "Hall110", "Hall111", "Hall112", "Hall113", "Hall114", "Hall115",
+                              "Hall116", "Hall117", "Hall118", "Hall119"}));
+        QCOMPARE(table->shownCount(), 11);
+        QCOMPARE(window->countLabel()->text(), QStringLiteral("11 of %1 readers").arg(table->rowCount()));
+        // The filter holds for the refreshes that follow.
+        table->Refresh();
+        QCOMPARE(table->shownCount(), 11);
+        // A station is found as well as a name; Down goes on to the first reader left.
+        window->filter()->clear();
+        QTest::keyClicks(window->filter(), "line-pc");
+        QCOMPARE(hallRows(display::Cameras::NameColumn, true), QStringList{"Hall42"});
+        window->activateWindow();
+        window->filter()->setFocus();
+        QTest::keyClick(window->filter(), Qt::Key_Down);
+        QCOMPARE(table->currentRow(), table->row(table->findItems("Hall42", Qt::MatchExactly).first()));
+        window->filter()->clear();
+        QCOMPARE(hallRows(display::Cameras::NameColumn, true).size(), kReaders);
+        app::ShowRestoredWindow(window, false);
     }
 };
 

@@ -97,6 +97,8 @@ WindowContract networkOverviewContract() {
     w.notFields = {
         // The list of readers; the operator only selects rows in it.
         QStringLiteral("ctl"),
+        // Narrows the rows shown; nothing of it reaches a reader.
+        QStringLiteral("txtFilter"),
     };
     w.checks = [](Stage& stage) { rowsPerReader(stage); };
     return w;
