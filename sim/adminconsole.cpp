@@ -1,5 +1,6 @@
 #include "sim/adminconsole.h"
 
+#include "sim/readcycle.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
@@ -210,6 +211,25 @@ const QList<AdminConsole::Verb>& AdminConsole::verbs() {
          [](AdminConsole&, const Verb::Line& l) {
              QString error;
              if (!l.reader->setScene(QStringLiteral("fault"), l.arg, &error))
+                 return QStringLiteral("error: %1\n").arg(error);
+             return ok;
+         }},
+        {"image", "image [READER] FILE|none",
+         "a picture file in front of the camera (any picture format;\n"
+         "grey 255 is 100 % reflectance), read by every cycle as a\n"
+         "transferred image file is, until image [READER] none",
+         [](AdminConsole&, const Verb::Line& l) {
+             ReadCycle* camera = ReadCycle::serving(l.reader->parameters());
+             if (!camera)
+                 return QStringLiteral("error: %1 has no camera\n").arg(l.reader->name());
+             if (l.arg.isEmpty())
+                 return QStringLiteral("error: image [READER] FILE|none\n");
+             if (l.arg == QLatin1String("none")) {
+                 camera->removePicture();
+                 return ok;
+             }
+             QString error;
+             if (!camera->showPicture(l.arg, &error))
                  return QStringLiteral("error: %1\n").arg(error);
              return ok;
          }},

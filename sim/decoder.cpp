@@ -339,7 +339,60 @@ DecoderSettings DecoderSettings::searchAll() {
     return s;
 }
 
+namespace {
+
+// The picture with its darkest and brightest half percent of pixels mapped to 0 and 255 and
+// the rest in between, or a null picture when its grey levels span too little for that.
+QImage stretched(const QImage& grey) {
+    std::array<quint32, 256> histogram{};
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar* line = grey.constScanLine(y);
+        for (int x = 0; x < grey.width(); ++x)
+            ++histogram[line[x]];
+    }
+    const quint64 total = quint64(grey.width()) * quint64(grey.height());
+    int low = 0, high = 255;
+    quint64 seen = 0;
+    for (int v = 0; v < 256; ++v) {
+        seen += histogram[size_t(v)];
+        if (seen * 200 <= total)
+            low = v + 1;
+        if (seen * 200 < total * 199)
+            high = v + 1;
+    }
+    if (high - low < 16)
+        return {};
+    QImage out(grey.size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar* in = grey.constScanLine(y);
+        uchar* line = out.scanLine(y);
+        for (int x = 0; x < grey.width(); ++x)
+            line[x] = uchar(std::clamp((in[x] - low) * 255 / (high - low), 0, 255));
+    }
+    return out;
+}
+
+DecodeOutcome decodeOnce(const QImage& grey, const DecoderSettings& settings);
+
+} // namespace
+
 DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
+    DecodeOutcome outcome = decodeOnce(grey, settings);
+    if (outcome.found || !settings.stretchContrast)
+        return outcome;
+    const QImage brighter = stretched(grey);
+    if (brighter.isNull())
+        return outcome;
+    // The stretch keeps every pixel where it was: the symbol's corners and grid hold for the
+    // picture as taken.
+    DecodeOutcome second = decodeOnce(brighter, settings);
+    second.milliseconds += outcome.milliseconds;
+    return second.found ? second : outcome;
+}
+
+namespace {
+
+DecodeOutcome decodeOnce(const QImage& grey, const DecoderSettings& settings) {
     QElapsedTimer timer;
     timer.start();
     DecodeOutcome outcome;
@@ -518,5 +571,7 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
     outcome.milliseconds = timer.nsecsElapsed() / 1e6;
     return outcome;
 }
+
+} // namespace
 
 } // namespace vm::sim

@@ -2,9 +2,7 @@
 
 #include "sim/imagingparameters.h"
 
-#define ZX_USE_UTF8 1
-#include <ZXing/BitMatrix.h>
-#include <ZXing/MultiFormatWriter.h>
+#include "sim/matrixcodewords.h"
 
 #include <QJsonArray>
 #include <QLineF>
@@ -19,24 +17,37 @@ namespace vm::sim {
 
 namespace {
 
-// Mean grey of a small disc at p: the measuring aperture, about 0.4 modules.
+// The measuring aperture's diameter as a share of the X-dimension.
+constexpr double kApertureShare = 0.8;
+
+// The mean grey over the measuring aperture, a disc of `radius` pixels at p: the pixels whose
+// centres lie inside it, or the pixel under p when the disc is too small to hold a centre.
+// Averaging over most of a module is what keeps the sensor's noise out of the extremes.
 double aperture(const QImage& image, const QPointF& p, double radius) {
-    const int r = std::max(0, int(radius));
     double sum = 0;
     int count = 0;
-    const int cx = int(std::floor(p.x())), cy = int(std::floor(p.y()));
-    for (int y = cy - r; y <= cy + r; ++y) {
-        if (y < 0 || y >= image.height())
-            continue;
-        const uchar* line = image.constScanLine(y);
-        for (int x = cx - r; x <= cx + r; ++x) {
-            if (x < 0 || x >= image.width() || (x - cx) * (x - cx) + (y - cy) * (y - cy) > r * r)
-                continue;
-            sum += line[x];
-            ++count;
+    if (radius >= 0.5) {
+        const int x0 = int(std::floor(p.x() - radius)), x1 = int(std::floor(p.x() + radius));
+        const int y0 = int(std::floor(p.y() - radius)), y1 = int(std::floor(p.y() + radius));
+        const double r2 = radius * radius;
+        for (int y = std::max(0, y0); y <= std::min(image.height() - 1, y1); ++y) {
+            const uchar* line = image.constScanLine(y);
+            const double dy = y + 0.5 - p.y();
+            for (int x = std::max(0, x0); x <= std::min(image.width() - 1, x1); ++x) {
+                const double dx = x + 0.5 - p.x();
+                if (dx * dx + dy * dy > r2)
+                    continue;
+                sum += line[x];
+                ++count;
+            }
         }
     }
-    return count ? sum / count : 0.0;
+    if (count)
+        return sum / count;
+    const int x = int(std::floor(p.x())), y = int(std::floor(p.y()));
+    if (x < 0 || y < 0 || x >= image.width() || y >= image.height())
+        return 0.0;
+    return image.constScanLine(y)[x];
 }
 
 bool fixedDataMatrix(int r, int c, int rows, int cols, bool* dark) {
@@ -78,55 +89,6 @@ bool fixedQr(int r, int c, int n, bool* dark) {
         return true;
     }
     return false;
-}
-
-// Error-correction codewords of each Data Matrix size.
-int dataMatrixEccWords(int rows, int cols) {
-    struct Size {
-        int rows, cols, ecc;
-    };
-    static const Size sizes[] = {
-        {10, 10, 5},   {12, 12, 7},   {14, 14, 10},    {16, 16, 12},    {18, 18, 14},    {20, 20, 18},
-        {22, 22, 20},  {24, 24, 24},  {26, 26, 28},    {32, 32, 36},    {36, 36, 42},    {40, 40, 48},
-        {44, 44, 56},  {48, 48, 68},  {52, 52, 84},    {64, 64, 112},   {72, 72, 144},   {80, 80, 192},
-        {88, 88, 224}, {96, 96, 272}, {104, 104, 336}, {120, 120, 408}, {132, 132, 496}, {144, 144, 620},
-        {8, 18, 7},    {8, 32, 11},   {12, 26, 14},    {12, 36, 18},    {16, 36, 24},    {16, 48, 28},
-    };
-    for (const Size& s : sizes) {
-        if (s.rows == rows && s.cols == cols)
-            return s.ecc;
-    }
-    return 0;
-}
-
-// The modules the decoded text should have printed, when our encoder chooses
-// the same size; a code from another encoder may use another encodation, which
-// shows as a large mismatch and is then not used.
-std::optional<std::vector<bool>> idealDataMatrix(const QString& text, int rows, int cols) {
-    ZXing::BitMatrix matrix;
-    try {
-        ZXing::MultiFormatWriter writer(ZXing::BarcodeFormat::DataMatrix);
-        writer.setMargin(0);
-        matrix = writer.encode(text.toStdString(), 0, 0);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    int left = matrix.width(), top = matrix.height(), right = -1, bottom = -1;
-    for (int y = 0; y < matrix.height(); ++y)
-        for (int x = 0; x < matrix.width(); ++x)
-            if (matrix.get(x, y)) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-    if (right - left + 1 != cols || bottom - top + 1 != rows)
-        return std::nullopt;
-    std::vector<bool> modules(size_t(rows) * cols);
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            modules[size_t(r) * cols + c] = matrix.get(left + c, top + r);
-    return modules;
 }
 
 struct EdgeStats {
@@ -263,7 +225,9 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
     m.cols = grid.cols;
     const double pitch = (grid.pitchAcross() + grid.pitchDown()) / 2.0;
     m.cellSize = pitch;
-    const double radius = std::max(0.0, pitch * 0.2);
+    // The measuring aperture is 0.8 of the symbol's X-dimension across, centred on each module.
+    const double radius = kApertureShare * pitch / 2.0;
+    m.apertureDiameter = 2.0 * radius;
 
     std::vector<double> samples(size_t(grid.rows) * grid.cols);
     for (int r = 0; r < grid.rows; ++r)
@@ -273,12 +237,22 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
     const double greyMin = *minIt, greyMax = *maxIt;
     const double threshold = (greyMin + greyMax) / 2.0;
     m.symbolContrast = (greyMax - greyMin) * scale;
+    m.minReflectance = greyMin * scale;
+    m.maxReflectance = greyMax * scale;
     const double sc = std::max(1e-6, greyMax - greyMin);
 
-    std::optional<std::vector<bool>> ideal;
-    if (dataMatrix)
-        ideal = idealDataMatrix(decoded.text, grid.rows, grid.cols);
-    int wrongData = 0, dataModules = 0, fixedModules = 0;
+    // Each module is judged against what the symbol's own codewords print once read back and
+    // corrected, whatever encodation its printer chose.
+    std::optional<CorrectedMatrix> ideal;
+    if (dataMatrix) {
+        std::vector<bool> seen(samples.size());
+        for (size_t i = 0; i < samples.size(); ++i)
+            seen[i] = (samples[i] < threshold) == grid.darkOnLight;
+        ideal = correctDataMatrix(seen, grid.rows, grid.cols);
+        // A symbol whose codewords cannot be corrected from its grid has no correction left.
+        m.unusedErrorCorrection = ideal ? std::max(0.0, ideal->unusedCorrection) : 0.0;
+    }
+    int dataModules = 0, fixedModules = 0;
     int segmentModules[5] = {}, segmentWrong[5] = {};
     std::vector<double> modulations, fixedModulations;
     double lightSum = 0, darkSum = 0;
@@ -293,7 +267,7 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
             const bool fixed = dataMatrix ? fixedDataMatrix(r, c, grid.rows, grid.cols, &expectedDark)
                                           : fixedQr(r, c, grid.rows, &expectedDark);
             if (!fixed && ideal)
-                expectedDark = (*ideal)[size_t(r) * grid.cols + c];
+                expectedDark = ideal->modules[size_t(r) * grid.cols + c];
             const bool wrong = expectedDark != seenDark;
             const double modulation = wrong ? 0.0 : 2.0 * std::abs(v - threshold) / sc;
             if (fixed) {
@@ -304,7 +278,6 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
                 segmentWrong[segment] += wrong ? 1 : 0;
             } else {
                 ++dataModules;
-                wrongData += wrong ? 1 : 0;
                 modulations.push_back(modulation);
             }
         }
@@ -328,14 +301,6 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
             m.damagedSegment = segmentName(segment, dataMatrix);
         }
     }
-    if (ideal && dataModules && double(wrongData) / dataModules < 0.25) {
-        // Each wrong module spoils at most one codeword; one wrong codeword uses
-        // two error-correction codewords.
-        const int ecc = dataMatrixEccWords(grid.rows, grid.cols);
-        if (ecc > 0)
-            m.unusedErrorCorrection = std::max(0.0, 1.0 - 2.0 * wrongData / ecc);
-    }
-
     const double across = grid.pitchAcross(), down = grid.pitchDown();
     m.axialNonuniformity = std::abs(across - down) / ((across + down) / 2.0);
     const QLineF top(grid.corners[0], grid.corners[1]);
@@ -573,14 +538,19 @@ SymbolMeasurements measureLinear(const QImage& grey, const DecodeOutcome& decode
     };
     const double up = reach(-1), down = reach(1);
 
+    // The X-dimension from the middle line, read pixel by pixel; the scans then look through
+    // an aperture of 0.8 X, as the reflectance profile of a verifier does.
+    std::vector<double> middleWidths;
+    const double module = analyseScan(middle, scale, decoded.symbology, &middleWidths).moduleWidth;
+    const double radius = kApertureShare * module / 2.0;
+    m.apertureDiameter = 2.0 * radius;
+
     // Ten scans evenly over the bars' height, leaving out a tenth at each end.
     std::vector<std::vector<double>> widths(10);
     for (int k = 0; k < 10; ++k) {
         const double offset = -up + (up + down) * (0.1 + 0.8 * k / 9.0);
         const QPointF shift = across * offset;
-        // The lens already spreads an edge over a pixel or two: a wider aperture would blur
-        // away the narrow elements of a finely printed code.
-        m.scans.push_back(analyseScan(scanProfile(grey, from + shift, to + shift, 0), scale,
+        m.scans.push_back(analyseScan(scanProfile(grey, from + shift, to + shift, radius), scale,
                                       decoded.symbology, &widths[size_t(k)]));
     }
     // A scan decodes when it shows as many elements as most scans do, the symbol's own.
@@ -615,7 +585,11 @@ SymbolMeasurements measureLinear(const QImage& grey, const DecodeOutcome& decode
     m.modulation = firstScan.modulation;
     m.meanLight = firstScan.maxReflectance / scale;
     m.meanDark = firstScan.minReflectance / scale;
+    m.minReflectance = firstScan.minReflectance;
+    m.maxReflectance = firstScan.maxReflectance;
     for (const LinearScan& scan : m.scans) {
+        m.minReflectance = std::max(m.minReflectance, scan.minReflectance);
+        m.maxReflectance = std::min(m.maxReflectance, scan.maxReflectance);
         m.symbolContrast = std::min(m.symbolContrast, scan.symbolContrast);
         m.edgeContrast = std::min(m.edgeContrast, scan.edgeContrast);
         m.modulation = std::min(m.modulation, scan.modulation);
@@ -830,6 +804,10 @@ QJsonObject verificationResult(const SymbolMeasurements& m, bool decoded, const 
     result.insert("cellSize", m.cellSize);
     result.insert("angleOfDistortion", m.angleOfDistortion);
     result.insert("meanLight", m.meanLight);
+    result.insert("maxReflectance", m.maxReflectance);
+    if (!m.linear)
+        result.insert("minReflectance", m.minReflectance);
+    result.insert("apertureDiameter", m.apertureDiameter);
     result.insert("meanDark", m.meanDark);
     if (!m.linear) {
         result.insert("rows", m.rows);

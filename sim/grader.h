@@ -33,6 +33,9 @@ struct SymbolMeasurements {
     int rows = 0;
     int cols = 0;
     double symbolContrast = 0.0;     // percent reflectance
+    double minReflectance = 0.0;     // Rmin, percent: 2-D the darkest module, barcodes the worst scan's
+    double maxReflectance = 0.0;     // Rmax, percent
+    double apertureDiameter = 0.0;   // pixels: 0.8 of the X-dimension
     double modulation = 0.0;         // worst-decile module modulation, 0..1
     double axialNonuniformity = 0.0; // 0..1
     double gridNonuniformity = 0.0;  // modules

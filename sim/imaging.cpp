@@ -138,11 +138,56 @@ QImage Camera::expose(const QImage& reflectance, const ImagingSettings& settings
         const float scale = float(k);
         const float external = float(settings.externalLight);
         for (int x = 0; x < w; ++x) {
-            const int value = int(in[x] * (light[x] + external) * scale) + 2 + ((noise[x] * noiseScale) >> 8);
+            // Rounded to the nearest level, so that the black level is the mean grey of no light.
+            const int value = int(in[x] * (light[x] + external) * scale + 0.5f) + kBlackLevel +
+                              ((noise[x] * noiseScale + 128) >> 8);
             out[x] = uchar(std::clamp(value, 0, 255));
         }
     }
     return image;
+}
+
+QImage Camera::gradingPicture(const QImage& reflectance, const ImagingSettings& settings, quint64 seed,
+                              int shots, const QRect& region, double* clipped) {
+    const int w = reflectance.width(), h = reflectance.height();
+    shots = std::max(1, shots);
+    std::vector<float> sum(size_t(w) * h, 0.0f);
+    std::vector<bool> full(size_t(w) * h, false);
+    for (int shot = 0; shot < shots; ++shot) {
+        const QImage raw = expose(reflectance, settings, seed + quint64(shot) * 7919u);
+        for (int y = 0; y < h; ++y) {
+            const uchar* line = raw.constScanLine(y);
+            for (int x = 0; x < w; ++x) {
+                sum[size_t(y) * w + x] += line[x];
+                if (line[x] == 255)
+                    full[size_t(y) * w + x] = true;
+            }
+        }
+    }
+    const std::vector<float>& profile = lightProfile(settings.illumination);
+    const float external = float(settings.externalLight);
+    const float centre = profile[size_t(h / 2) * w + w / 2] + external;
+    QImage out(w, h, QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y) {
+        uchar* line = out.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            const float relative = (profile[i] + external) / centre;
+            const float value = (sum[i] / float(shots) - float(kBlackLevel)) / relative;
+            line[x] = uchar(std::clamp(int(std::lround(value)), 0, 255));
+        }
+    }
+    if (clipped) {
+        const QRect area = region.intersected(QRect(0, 0, w, h));
+        qint64 count = 0, at = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                ++count;
+                at += full[size_t(y) * w + x] ? 1 : 0;
+            }
+        *clipped = count ? double(at) / double(count) : 0.0;
+    }
+    return out;
 }
 
 QImage& Camera::freeFrame(int width, int height) {

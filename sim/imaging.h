@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <vector>
@@ -41,6 +42,15 @@ public:
     // MORPH and NEGATIVE, applied by the reader before decoding.
     static QImage preprocess(QImage image, const ImagingSettings& settings);
     static Photometry measure(const QImage& image);
+
+    // The sensor's grey level for no light at all.
+    static constexpr int kBlackLevel = 2;
+    // The picture a verification measures: the mean of `shots` exposures of the still part,
+    // less the black level and divided by the lights' fall-off from the centre of the picture,
+    // so that one grey level stands for one reflectance anywhere in it. `clipped` is set to the
+    // share of the pixels within `region` that reached full scale in any of the exposures.
+    QImage gradingPicture(const QImage& reflectance, const ImagingSettings& settings, quint64 seed, int shots,
+                          const QRect& region, double* clipped);
 
 private:
     const std::vector<float>& lightProfile(const QString& illumination);

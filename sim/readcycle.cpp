@@ -13,8 +13,11 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
+#include <QImageReader>
 #include <QLocale>
+#include <QMutex>
 
 #include <algorithm>
 
@@ -25,6 +28,43 @@ namespace {
 // Retries that see the same scene gain nothing after this many attempts, so
 // long retry times do not stall the reader's event loop.
 constexpr int kMaxAttempts = 16;
+
+// A verification measures the mean of this many exposures of the still part: together with
+// the aperture it keeps the sensor's noise from lifting Rmax and lowering Rmin.
+constexpr int kGradingShots = 16;
+// A picture with more of the symbol's pixels than this at full scale has lost its brightest
+// reflectances: the result says so rather than report a contrast it could not measure.
+constexpr double kClippedShare = 0.002;
+
+// Every acquisition engine by the parameters it reads, for ReadCycle::serving.
+QMutex g_engineLock;
+QHash<const ParameterSource*, ReadCycle*> g_engines;
+
+// A picture file on a sensor-sized canvas, as a transferred image file is placed: cropped or
+// padded around its centre, the padding the mean grey of the picture's border.
+QImage placeOnSensor(const QImage& picture) {
+    const QImage grey = picture.convertToFormat(QImage::Format_Grayscale8);
+    qint64 sum = 0, count = 0;
+    for (int x = 0; x < grey.width(); ++x) {
+        sum += grey.constScanLine(0)[x] + grey.constScanLine(grey.height() - 1)[x];
+        count += 2;
+    }
+    for (int y = 0; y < grey.height(); ++y) {
+        sum += grey.constScanLine(y)[0] + grey.constScanLine(y)[grey.width() - 1];
+        count += 2;
+    }
+    QImage canvas(Scene::kWidth, Scene::kHeight, QImage::Format_Grayscale8);
+    canvas.fill(int(count ? sum / count : 218));
+    const int sx = std::max(0, (grey.width() - Scene::kWidth) / 2);
+    const int sy = std::max(0, (grey.height() - Scene::kHeight) / 2);
+    const int dx = std::max(0, (Scene::kWidth - grey.width()) / 2);
+    const int dy = std::max(0, (Scene::kHeight - grey.height()) / 2);
+    const int w = std::min(Scene::kWidth, int(grey.width()));
+    const int h = std::min(Scene::kHeight, int(grey.height()));
+    for (int y = 0; y < h; ++y)
+        std::copy_n(grey.constScanLine(sy + y) + sx, w, canvas.scanLine(dy + y) + dx);
+    return canvas;
+}
 
 struct RetryPlan {
     int attempts = 1;
@@ -73,9 +113,25 @@ struct ReadCycle::Private {
     bool pendingCalibration = false;
     // The decoder settings as they were before the last learn changed them, for "UNLEARN".
     QList<QPair<QString, QStringList>> beforeLearn;
-    // R_cal and target reflectance of each calibrated light, for grading in
-    // percent reflectance.
-    QHash<QString, QPair<double, int>> calibrations;
+    // What a light's calibration learnt, for grading in percent reflectance at the
+    // exposure and gain it calibrated with.
+    struct Calibrated {
+        double reflectanceCal = 0; // grey of the target's light modules in the grading picture
+        int targetReflectance = 0; // percent
+        int exposure = 0;
+        int gain = 0;
+    };
+    QHash<QString, Calibrated> calibrations;
+    // The picture the admin interface put in front of the camera, if any.
+    QImage picture;
+    QString pictureName;
+    quint64 pictureFrames = 0;
+    // The grading picture of the cycle that concludes a calibration.
+    QImage calibrationPicture;
+
+    // The frame of the last new picture, which retries look at again.
+    Scene::Frame lastFrame;
+    Scene::Frame nextFrame();
 
     ImagingSettings imagingSettings(const FieldReader& f, bool automatic) const;
     CycleOutput acquire(const FieldReader& f, const RetryPlan& plan);
@@ -119,7 +175,7 @@ void ReadCycle::Private::concludeCalibration(const FieldReader& f, const DecodeO
     pendingCalibration = false;
     CalibrationRequest request = CalibrationRequest::fromParameters(f);
     request.exposureSettled = calibrationSettled;
-    CalibrationOutcome outcome = calibrate(out.image, decoded, request);
+    CalibrationOutcome outcome = calibrate(calibrationPicture, decoded, request);
     outcome.exposure = out.exposure;
     outcome.gain = out.gain;
     const QString light = outcome.light;
@@ -148,7 +204,8 @@ void ReadCycle::Private::concludeCalibration(const FieldReader& f, const DecodeO
     else
         write(QStringLiteral("XLIGHTCONTRASTCAL ") + light, photometry);
     if (outcome.succeeded())
-        calibrations.insert(light, {outcome.reflectanceCal, request.targetReflectance});
+        calibrations.insert(
+            light, {outcome.reflectanceCal, request.targetReflectance, outcome.exposure, outcome.gain});
     else
         calibrations.remove(light);
 
@@ -183,6 +240,10 @@ bool ReadCycle::Private::settleForCalibration(const FieldReader& f, const Scene:
     }
     image = Camera::preprocess(raw, settings);
     decoded = decodeImage(image, decoder);
+    // The target is measured as every symbol is graded: at the settled exposure, on the mean
+    // of several exposures with the black level and the lights' fall-off taken out.
+    calibrationPicture = camera.gradingPicture(frame.reflectance, settings, frame.sequence * 31 + 300,
+                                               kGradingShots, image.rect(), nullptr);
     return settled;
 }
 
@@ -219,7 +280,7 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
     }
 
     const int timeoutMs = plan.decodeTimeout ? std::max(0, f.number("TIMEOUT READ", 0)) : 0;
-    const Scene::Frame frame = plan.newImage ? scene.nextFrame() : scene.currentFrame();
+    const Scene::Frame frame = plan.newImage ? nextFrame() : lastFrame;
 
     CycleOutput out;
     if (learnCancelled) {
@@ -231,7 +292,11 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
     // A learn may have changed photometry and decoder settings: this cycle
     // already works with them.
     const bool automaticNow = f.text("PHOTOEX", 0).toUpper() == QLatin1String("AUTO");
-    const DecoderSettings decoderNow = DecoderSettings::fromParameters(f);
+    const QString standard = f.text("VERIFY", 0).toUpper();
+    const bool verifying =
+        parameters.firmwareLevel() >= 4 && !standard.isEmpty() && standard != QLatin1String("NONE");
+    DecoderSettings decoderNow = DecoderSettings::fromParameters(f);
+    decoderNow.stretchContrast = verifying;
     DecodeOutcome decoded;
     ImagingSettings settings;
     Photometry photometry;
@@ -291,18 +356,46 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
     if (!out.symbolFound && !decoded.rejected.isEmpty())
         qCDebug(lcSim) << "symbol not accepted:" << decoded.rejected;
 
-    const QString standard = f.text("VERIFY", 0).toUpper();
-    const bool verifying =
-        parameters.firmwareLevel() >= 4 && !standard.isEmpty() && standard != QLatin1String("NONE");
     if (verifying || pendingCalibration) {
         const QString light = currentLight(f);
+        const auto calibration = calibrations.constFind(light);
+        const bool calibrated = calibration != calibrations.constEnd() && calibration->reflectanceCal > 0;
+        // Uncalibrated, grey levels stand for reflectance as they are.
         double scale = 100.0 / 255.0;
-        if (calibrations.contains(light) && calibrations.value(light).first > 0)
-            scale = calibrations.value(light).second / calibrations.value(light).first;
+        QImage picture = pendingCalibration ? calibrationPicture : out.image;
+        double clipped = 0.0;
+        if (calibrated) {
+            scale = calibration->targetReflectance / calibration->reflectanceCal;
+            if (out.symbolFound && !pendingCalibration) {
+                // A verifier grades at the exposure and gain it was calibrated with, whatever
+                // automatic photometry chose for reading: the scale holds only there.
+                ImagingSettings graded = settings;
+                graded.exposureUs = calibration->exposure;
+                graded.gain = calibration->gain;
+                QRectF area;
+                for (const QPointF& p : decoded.corners)
+                    area = area.isNull() ? QRectF(p, QSizeF(1, 1)) : area.united(QRectF(p, QSizeF(1, 1)));
+                picture = camera.gradingPicture(frame.reflectance, graded, frame.sequence * 31 + 400,
+                                                kGradingShots, area.toAlignedRect(), &clipped);
+            }
+        }
         const DecodeOutcome graded = out.symbolFound ? decoded : DecodeOutcome{};
-        out.verification = verificationResult(
-            measureSymbol(out.image, graded, scale), out.symbolFound, f,
+        QJsonObject result = verificationResult(
+            measureSymbol(picture, graded, scale), out.symbolFound, f,
             standard.isEmpty() || standard == QLatin1String("NONE") ? QStringLiteral("AIM") : standard);
+        result.insert("calibrated", calibrated);
+        if (calibrated && out.symbolFound && !pendingCalibration) {
+            result.insert("gradedExposure", calibration->exposure);
+            result.insert("gradedGain", calibration->gain);
+        }
+        if (clipped > kClippedShare) {
+            result.insert("saturated", true);
+            result.insert("warning",
+                          QStringLiteral("Saturated: %1 % of the symbol at full scale; its reflectance "
+                                         "lies above the calibrated range")
+                              .arg(clipped * 100.0, 0, 'f', 1));
+        }
+        out.verification = result;
     }
     if (pendingCalibration)
         concludeCalibration(f, out.symbolFound ? decoded : DecodeOutcome{}, out);
@@ -310,9 +403,57 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
 }
 
 ReadCycle::ReadCycle(ParameterSource& parameters)
-    : d(std::make_unique<Private>(parameters)) {}
+    : d(std::make_unique<Private>(parameters)) {
+    const QMutexLocker lock(&g_engineLock);
+    g_engines.insert(&parameters, this);
+}
 
-ReadCycle::~ReadCycle() = default;
+ReadCycle::~ReadCycle() {
+    const QMutexLocker lock(&g_engineLock);
+    if (g_engines.value(&d->parameters) == this)
+        g_engines.remove(&d->parameters);
+}
+
+ReadCycle* ReadCycle::serving(const ParameterSource& parameters) {
+    const QMutexLocker lock(&g_engineLock);
+    return g_engines.value(&parameters);
+}
+
+Scene::Frame ReadCycle::Private::nextFrame() {
+    if (picture.isNull()) {
+        lastFrame = scene.nextFrame();
+        return lastFrame;
+    }
+    Scene::Frame frame;
+    frame.reflectance = picture;
+    frame.fileName = pictureName;
+    // Each frame of the still picture gets sensor noise of its own.
+    frame.sequence = (quint64(1) << 40) + ++pictureFrames;
+    lastFrame = frame;
+    return frame;
+}
+
+bool ReadCycle::showPicture(const QString& path, QString* error) {
+    QImageReader reader(path);
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        if (error)
+            *error = QStringLiteral("%1 cannot be read: %2").arg(path, reader.errorString());
+        return false;
+    }
+    d->picture = placeOnSensor(image);
+    d->pictureName = QFileInfo(path).fileName();
+    return true;
+}
+
+void ReadCycle::removePicture() {
+    d->picture = QImage();
+    d->pictureName.clear();
+}
+
+QString ReadCycle::pictureName() const {
+    return d->pictureName;
+}
 
 Scene& ReadCycle::scene() {
     return d->scene;
@@ -423,7 +564,7 @@ CycleOutput ReadCycle::run() {
 CycleOutput ReadCycle::attempt(bool newImage, const QString& illumination) {
     const FieldReader fields(d->parameters);
     RetryPlan plan;
-    plan.newImage = newImage || d->scene.currentFrame().reflectance.isNull();
+    plan.newImage = newImage || d->lastFrame.reflectance.isNull();
     plan.decodeTimeout = false;
     plan.retryLight = illumination.toUpper() == QLatin1String("EXTERN") ? QStringLiteral("EXTERNAL")
                                                                         : illumination.toUpper();

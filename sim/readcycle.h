@@ -79,6 +79,19 @@ public:
     bool learnPending() const;
     bool calibrationPending() const;
 
+    // A picture put in front of the camera (the admin interface's "image"): from the next
+    // cycle on every new frame shows it, as a transferred image file does, until
+    // removePicture(). Any picture format Qt reads; its grey levels are reflectances, 255 for
+    // 100 %, cropped or padded to the sensor and never stretched. False with a message when
+    // the file cannot be read.
+    bool showPicture(const QString& path, QString* error = nullptr);
+    void removePicture();
+    QString pictureName() const;
+
+    // The acquisition engine that reads its parameters from `parameters` (one per reader), or
+    // null: the admin interface reaches a reader's camera through it.
+    static ReadCycle* serving(const ParameterSource& parameters);
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

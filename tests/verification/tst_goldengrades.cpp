@@ -1,0 +1,478 @@
+// The reader's grades checked against symbols it did not make and arithmetic it does not do.
+// Each picture is built here from a symbol that an independent encoder made (dmtxwrite in
+// several encodations, qrencode, zint), printed at known dark and light grey levels (grey 255
+// is 100 % reflectance), sometimes blurred or damaged in known ways, and put in front of a
+// simulated reader's camera through its admin interface. The reader runs with sensor noise
+// and automatic photometry on, calibrated on a target picture of known reflectance. The
+// expected Rmax, Rmin, Symbol Contrast, Modulation, Edge Contrast, Unused Error Correction and
+// grades are worked out here from the picture's own pixel values by the standards' formulas:
+// module reflectances through a circular aperture of 0.8 X at the module centres (ISO/IEC
+// 15415), reflectance profiles through the same aperture across the bars (ISO/IEC 15416).
+#include "common/readers.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "sim/adminconsole.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+using namespace vm;
+
+namespace {
+
+constexpr int kWidth = 659, kHeight = 494;
+// Reported reflectances and contrasts match the arithmetic within this many points;
+// modulations within this share.
+constexpr double kTolerance = 1.0;
+constexpr double kModulationTolerance = 0.06;
+
+// A symbol's modules as its encoder printed them: rows x cols, true for dark; a barcode is
+// one row.
+struct Modules {
+    int rows = 0, cols = 0;
+    std::vector<bool> dark;
+    bool at(int r, int c) const { return dark[size_t(r) * cols + c]; }
+};
+
+enum class Kind { DataMatrix, Qr, Code128 };
+
+struct Picture {
+    QImage image; // kWidth x kHeight, grey = reflectance x 255
+    Kind kind = Kind::DataMatrix;
+    Modules modules;
+    double x = 0;      // pixels per module
+    int left = 0;      // the symbol's first module column in the picture
+    int top = 0;       // its first module row
+    int barHeight = 0; // barcodes
+};
+
+// Runs an encoder; empty with the reason in *error when it fails.
+QImage encode(const QString& program, const QStringList& arguments, const QByteArray& input,
+              const QString& output, QString* error) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000)) {
+        *error = program + " did not start";
+        return {};
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        *error = program + ": " + QString::fromLocal8Bit(process.readAllStandardError());
+        return {};
+    }
+    QImage image(output);
+    if (image.isNull())
+        *error = output + " cannot be read";
+    return image.convertToFormat(QImage::Format_Grayscale8);
+}
+
+// The modules of a one-pixel-per-module picture, `margin` pixels of quiet zone around it.
+Modules modulesOf(const QImage& image, int margin, bool oneRow) {
+    Modules m;
+    m.cols = image.width() - 2 * margin;
+    m.rows = oneRow ? 1 : image.height() - 2 * margin;
+    for (int r = 0; r < m.rows; ++r)
+        for (int c = 0; c < m.cols; ++c)
+            m.dark.push_back(qGray(image.pixel(margin + c, oneRow ? image.height() / 2 : margin + r)) < 128);
+    return m;
+}
+
+// The symbol printed at `x` pixels a module, dark and light grey, in the middle of a picture of
+// the sensor's size; then `blur` passes of a 3 x 3 box filter.
+Picture print(Kind kind, const Modules& modules, int x, int dark, int light, int blur) {
+    Picture p;
+    p.kind = kind;
+    p.modules = modules;
+    p.x = x;
+    const bool linear = kind == Kind::Code128;
+    p.barHeight = linear ? 120 : 0;
+    const int w = modules.cols * x, h = linear ? p.barHeight : modules.rows * x;
+    p.left = (kWidth - w) / 2;
+    p.top = (kHeight - h) / 2;
+    p.image = QImage(kWidth, kHeight, QImage::Format_Grayscale8);
+    p.image.fill(light);
+    for (int py = 0; py < h; ++py) {
+        uchar* line = p.image.scanLine(p.top + py);
+        for (int px = 0; px < w; ++px)
+            if (modules.at(linear ? 0 : py / x, px / x))
+                line[p.left + px] = uchar(dark);
+    }
+    for (int pass = 0; pass < blur; ++pass) {
+        const QImage before = p.image;
+        for (int py = 1; py < kHeight - 1; ++py)
+            for (int px = 1; px < kWidth - 1; ++px) {
+                int sum = 0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        sum += before.constScanLine(py + dy)[px + dx];
+                p.image.scanLine(py)[px] = uchar((sum + 4) / 9);
+            }
+    }
+    return p;
+}
+
+// Reflectance in percent through a circular aperture: the mean of the pixels whose centres
+// lie within `radius` of (cx, cy).
+double reflectance(const QImage& image, double cx, double cy, double radius) {
+    double sum = 0;
+    int count = 0;
+    for (int y = int(std::floor(cy - radius)); y <= int(std::floor(cy + radius)); ++y)
+        for (int x = int(std::floor(cx - radius)); x <= int(std::floor(cx + radius)); ++x) {
+            const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+            if (dx * dx + dy * dy <= radius * radius) {
+                sum += image.constScanLine(y)[x];
+                ++count;
+            }
+        }
+    return sum / count * 100.0 / 255.0;
+}
+
+int gradeAtLeast(double v, double a, double b, double c, double d) {
+    return v >= a ? 4 : v >= b ? 3 : v >= c ? 2 : v >= d ? 1 : 0;
+}
+
+QString letter(int grade) {
+    return QString("FDCBA").mid(std::clamp(grade, 0, 4), 1);
+}
+
+// What the arithmetic says a picture grades.
+struct Expected {
+    double rmax = 0, rmin = 0, contrast = 0, modulation = 0, edgeContrast = 0;
+    double unusedCorrection = -1; // -1: not checked
+    QString contrastGrade, modulationGrade, reflectanceGrade, edgeGrade, overall;
+};
+
+// Whether a module belongs to a fixed pattern: the finder and clock of a Data Matrix, the
+// finder and timing patterns of a QR Code.
+bool fixedModule(Kind kind, int r, int c, int rows, int cols) {
+    if (kind == Kind::DataMatrix)
+        return c == 0 || r == 0 || r == rows - 1 || c == cols - 1;
+    const int n = rows;
+    return (r < 7 && c < 7) || (r < 7 && c >= n - 7) || (r >= n - 7 && c < 7) || r == 6 || c == 6;
+}
+
+// ISO/IEC 15415: module reflectances at the module centres; SC = Rmax - Rmin; each module's
+// modulation 2 |R - GT| / SC with GT halfway; the symbol's Modulation is the tenth percentile
+// over the modules outside the fixed patterns.
+Expected expectMatrix(const Picture& p) {
+    Expected e;
+    const double radius = 0.4 * p.x;
+    std::vector<double> r(p.modules.dark.size());
+    for (int row = 0; row < p.modules.rows; ++row)
+        for (int col = 0; col < p.modules.cols; ++col)
+            r[size_t(row) * p.modules.cols + col] =
+                reflectance(p.image, p.left + (col + 0.5) * p.x, p.top + (row + 0.5) * p.x, radius);
+    e.rmax = *std::max_element(r.begin(), r.end());
+    e.rmin = *std::min_element(r.begin(), r.end());
+    e.contrast = e.rmax - e.rmin;
+    const double threshold = (e.rmax + e.rmin) / 2;
+    std::vector<double> modulations;
+    for (int row = 0; row < p.modules.rows; ++row)
+        for (int col = 0; col < p.modules.cols; ++col)
+            if (!fixedModule(p.kind, row, col, p.modules.rows, p.modules.cols))
+                modulations.push_back(2 * std::abs(r[size_t(row) * p.modules.cols + col] - threshold) /
+                                      e.contrast);
+    std::sort(modulations.begin(), modulations.end());
+    e.modulation = modulations[modulations.size() / 10];
+    const int sc = gradeAtLeast(e.contrast, 70, 55, 40, 20);
+    const int mod = gradeAtLeast(e.modulation, 0.50, 0.40, 0.30, 0.20);
+    e.contrastGrade = letter(sc);
+    e.modulationGrade = letter(mod);
+    e.overall = letter(std::min(sc, mod));
+    return e;
+}
+
+// ISO/IEC 15416: the reflectance profile along the middle of the bars through the aperture,
+// its elements split at GT = (Rmax + Rmin) / 2; Edge Contrast is the least difference between
+// neighbouring elements' extremes, Modulation EC / SC, Rmin at most half of Rmax. Every scan of
+// a clean, upright print shows the same profile, so the symbol grades as one scan.
+Expected expectBarcode(const Picture& p) {
+    Expected e;
+    const double radius = 0.4 * p.x;
+    const double y = p.top + p.barHeight / 2.0;
+    std::vector<double> profile;
+    for (double x = p.left - 8 * p.x; x <= p.left + (p.modules.cols + 8) * p.x; x += 0.25)
+        profile.push_back(reflectance(p.image, x, y, radius));
+    e.rmax = *std::max_element(profile.begin(), profile.end());
+    e.rmin = *std::min_element(profile.begin(), profile.end());
+    e.contrast = e.rmax - e.rmin;
+    const double threshold = (e.rmax + e.rmin) / 2;
+    std::vector<double> extremes;
+    bool dark = profile.front() < threshold;
+    double extreme = profile.front();
+    for (double v : profile) {
+        if ((v < threshold) != dark) {
+            extremes.push_back(extreme);
+            dark = !dark;
+            extreme = v;
+        }
+        extreme = dark ? std::min(extreme, v) : std::max(extreme, v);
+    }
+    extremes.push_back(extreme);
+    e.edgeContrast = e.contrast;
+    for (size_t i = 1; i < extremes.size(); ++i)
+        e.edgeContrast = std::min(e.edgeContrast, std::abs(extremes[i] - extremes[i - 1]));
+    e.modulation = e.edgeContrast / e.contrast;
+    const int rminGrade = e.rmin <= 0.5 * e.rmax ? 4 : 0;
+    const int sc = gradeAtLeast(e.contrast, 70, 55, 40, 20);
+    const int ec = e.edgeContrast >= 15 ? 4 : 0;
+    const int mod = gradeAtLeast(e.modulation, 0.70, 0.60, 0.50, 0.40);
+    e.reflectanceGrade = letter(rminGrade);
+    e.contrastGrade = letter(sc);
+    e.edgeGrade = letter(ec);
+    e.modulationGrade = letter(mod);
+    e.overall = letter(std::min({rminGrade, sc, ec, mod}));
+    return e;
+}
+
+QString gradeOf(const link::VerificationResult& result, const QString& name) {
+    for (const link::VerificationParameter& p : result.parameters)
+        if (p.name == name)
+            return p.grade;
+    return "(no " + name + ")";
+}
+
+struct Case {
+    QString encoder; // "dmtxwrite a", "dmtxwrite c", ..., "qrencode", "zint"
+    int dark = 0, light = 0;
+    int blur = 0;
+    int damagedModules = 0; // Data Matrix: data modules printed the other colour, far apart
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Case)
+
+class TestGoldenGrades : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::Simulator> m_simulator;
+    std::unique_ptr<sim::AdminConsole> m_admin;
+    std::unique_ptr<link::Coordinator> m_coordinator;
+    std::unique_ptr<link::ReaderConnection> m_conn;
+    QString m_missing;
+
+    QString admin(const QString& line) { return m_admin->execute(line).trimmed(); }
+
+    void command(const QString& text) {
+        const link::CommandReply reply = m_conn->SendCommand(text);
+        QVERIFY2(reply.ok, qPrintable(text + ": " + reply.errorText));
+    }
+
+    // Triggers until a record reads a symbol (automatic photometry may need a cycle or two to
+    // follow a new picture); that record.
+    std::optional<link::Record> readOnce() {
+        QSignalSpy records(m_conn.get(), &link::ReaderConnection::OnNewRecord);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const int before = int(records.size());
+            if (admin("trigger") != "ok")
+                return std::nullopt;
+            if (!QTest::qWaitFor([&] { return records.size() > before; }, 10000))
+                return std::nullopt;
+            const auto record = records.last().at(0).value<link::Record>();
+            if (record.Passed())
+                return record;
+            qInfo() << "cycle" << attempt << record.Result().StatusText() << record.Image().Exposure()
+                    << record.Image().Gain();
+        }
+        return std::nullopt;
+    }
+
+    // Shows a picture to the reader: saved as a PNG and put in front of the camera.
+    bool show(const QImage& image, const QString& name) {
+        const QString path = m_dir.filePath(name + ".png");
+        return image.save(path) && admin("image " + path) == "ok";
+    }
+
+    std::optional<Modules> symbolOf(const QString& encoder, QString* error) {
+        const QByteArray text = "VM-42";
+        if (encoder.startsWith("dmtxwrite")) {
+            const QString out = m_dir.filePath("dm.png");
+            const QImage png =
+                encode("dmtxwrite", {"-d", "1", "-m", "1", "-e", encoder.section(' ', 1), "-o", out},
+                       "VELMARROW-0042", out, error);
+            if (png.isNull())
+                return std::nullopt;
+            return modulesOf(png, 1, false);
+        }
+        if (encoder == "qrencode") {
+            const QString out = m_dir.filePath("qr.png");
+            const QImage png =
+                encode("qrencode", {"-s", "1", "-m", "0", "-o", out, "VELMARROW-0042"}, {}, out, error);
+            if (png.isNull())
+                return std::nullopt;
+            return modulesOf(png, 0, false);
+        }
+        const QString out = m_dir.filePath("c128.png");
+        const QImage png = encode("zint",
+                                  {"-b", "20", "--scale=0.5", "--height=10", "--notext", "-d",
+                                   QString::fromLatin1(text), "-o", out},
+                                  {}, out, error);
+        if (png.isNull())
+            return std::nullopt;
+        return modulesOf(png, 0, true);
+    }
+
+private slots:
+    void initTestCase() {
+        for (const char* tool : {"dmtxwrite", "qrencode", "zint"})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                m_missing += QString(m_missing.isEmpty() ? "" : ", ") + tool;
+        if (!m_missing.isEmpty())
+            return;
+        QVERIFY(m_dir.isValid());
+        testing::startWindowTest(m_dir.filePath("store"));
+        m_simulator = testing::startSimulator({testing::readerConfig("Golden")});
+        QVERIFY(m_simulator);
+        m_admin = std::make_unique<sim::AdminConsole>(*m_simulator);
+        m_coordinator = std::make_unique<link::Coordinator>();
+        testing::focusReader(*m_coordinator, m_simulator->reader(0)->address().toString());
+        m_conn = std::make_unique<link::ReaderConnection>();
+        QTRY_VERIFY(m_conn->Connected());
+        QVERIFY(testing::takeControl(*m_conn));
+        // Sensor noise on (the scene's default, 3 grey levels) and automatic photometry on.
+        QCOMPARE(admin("sceneset noise 3"), QString("ok"));
+        QCOMPARE(m_conn->Query("PHOTOEX").section(' ', 1, 1), QString("AUTO"));
+        command("TRIG T");
+        command("NUMDM 1");
+        command("NUMBC 1");
+        command("BARCODE ENABLE 0x20001");
+        command("VERIFY ISO");
+
+        // Calibrated on a Data Matrix target of 85 % light modules (grey 217) and 80 % contrast.
+        QString error;
+        const std::optional<Modules> target = symbolOf("dmtxwrite a", &error);
+        QVERIFY2(target, qPrintable(error));
+        QVERIFY(show(print(Kind::DataMatrix, *target, 8, 43, 217, 0).image, "target"));
+        command("TARGET_CALIB_CONTRAST 80");
+        command("TARGET_CALIB_REFLECTANCE 85");
+        command("LEARN CALIBRATE");
+        QSignalSpy records(m_conn.get(), &link::ReaderConnection::OnNewRecord);
+        QCOMPARE(admin("trigger"), QString("ok"));
+        QVERIFY(records.wait(10000));
+        const auto record = records.last().at(0).value<link::Record>();
+        QVERIFY(record.HasCalibration());
+        QCOMPARE(record.Calibration()->errorCode, 0);
+    }
+
+    void cleanupTestCase() {
+        if (m_admin)
+            admin("image none");
+        m_conn.reset();
+        m_coordinator.reset();
+        m_admin.reset();
+        m_simulator.reset();
+    }
+
+    void grades_data() {
+        QTest::addColumn<Case>("golden");
+        // Contrast pairs on either side of every Symbol Contrast limit (70, 55, 40, 20), and
+        // pairs whose Rmin is more than half their Rmax.
+        // The decoder reads no barcode below about 35 % contrast: a barcode's D is shown at
+        // 70/160, its F by Rmin above half Rmax (105/200, and 110/215 whose contrast alone is a C).
+        const QList<QPair<int, int>> pairs = {{20, 230}, {25, 215},  {45, 215},  {60, 210}, {75, 210},
+                                              {90, 200}, {105, 200}, {130, 190}, {150, 190}};
+        const QList<QPair<int, int>> barcodePairs = {{20, 230}, {25, 215}, {45, 215},  {60, 210}, {75, 210},
+                                                     {90, 200}, {70, 160}, {105, 200}, {110, 215}};
+        for (const char* encoder :
+             {"dmtxwrite a", "dmtxwrite c", "dmtxwrite t", "dmtxwrite 8", "qrencode", "zint"})
+            for (const auto& [dark, light] : QString(encoder) == "zint" ? barcodePairs : pairs)
+                QTest::newRow(qPrintable(QString("%1 %2/%3").arg(encoder).arg(dark).arg(light)))
+                    << Case{QString::fromLatin1(encoder), dark, light, 0, 0};
+        // Blurred: the modulation of the small modules drops.
+        for (int blur : {1, 2, 3})
+            QTest::newRow(qPrintable(QString("dmtxwrite c 40/200 blurred %1").arg(blur)))
+                << Case{"dmtxwrite c", 40, 200, blur, 0};
+        QTest::newRow("qrencode 40/200 blurred 2") << Case{"qrencode", 40, 200, 2, 0};
+        // Damaged: single data modules printed the other colour, each in a codeword of its own.
+        for (int damaged : {1, 2, 3})
+            QTest::newRow(qPrintable(QString("dmtxwrite t 20/230 %1 modules damaged").arg(damaged)))
+                << Case{"dmtxwrite t", 20, 230, 0, damaged};
+    }
+
+    void grades() {
+        if (!m_missing.isEmpty())
+            QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
+        QFETCH(Case, golden);
+        QString error;
+        std::optional<Modules> modules = symbolOf(golden.encoder, &error);
+        QVERIFY2(modules, qPrintable(error));
+        const Kind kind = golden.encoder == "zint"       ? Kind::Code128
+                          : golden.encoder == "qrencode" ? Kind::Qr
+                                                         : Kind::DataMatrix;
+        // Damage: modules four apart on the diagonal through the middle, so that no two share a
+        // codeword (a codeword's eight modules lie within three rows and three columns).
+        for (int k = 0; k < golden.damagedModules; ++k) {
+            const int at = modules->rows / 2 - 4 + 4 * k;
+            modules->dark[size_t(at) * modules->cols + at] = !modules->dark[size_t(at) * modules->cols + at];
+        }
+        const int x = kind == Kind::Code128 ? 5 : kind == Kind::Qr ? 7 : 8;
+        const Picture picture = print(kind, *modules, x, golden.dark, golden.light, golden.blur);
+        QVERIFY(show(picture.image, "golden"));
+        Expected e = kind == Kind::Code128 ? expectBarcode(picture) : expectMatrix(picture);
+        if (kind == Kind::DataMatrix) {
+            // One codeword in error uses two of the block's check codewords.
+            const QHash<int, int> checkWords = {{10, 5},  {12, 7},  {14, 10}, {16, 12}, {18, 14},
+                                                {20, 18}, {22, 20}, {24, 24}, {26, 28}};
+            QVERIFY2(checkWords.contains(modules->rows), qPrintable(QString::number(modules->rows)));
+            e.unusedCorrection = 1.0 - 2.0 * golden.damagedModules / checkWords.value(modules->rows);
+            const int uec = gradeAtLeast(e.unusedCorrection, 0.62, 0.50, 0.37, 0.25);
+            e.overall = std::max(e.overall, letter(uec));
+        }
+
+        const std::optional<link::Record> record = readOnce();
+        QVERIFY2(record, "no read");
+        QVERIFY(record->HasVerification());
+        const link::VerificationResult& result = *record->Verification();
+        const QJsonObject raw = result.raw;
+        const QString report = QString::fromUtf8(QJsonDocument(raw).toJson(QJsonDocument::Compact));
+        const double rmax = raw.value("maxReflectance").toDouble();
+        const double rmin = raw.value("minReflectance").toDouble();
+        const double contrast = raw.value("symbolContrast").toDouble();
+        const double modulation = raw.value("modulation").toDouble();
+        qInfo("%s: Rmax %.1f (%.1f) Rmin %.1f (%.1f) SC %.1f (%.1f) MOD %.2f (%.2f) EC %.1f (%.1f) UEC %.2f "
+              "(%.2f) grade %s (%s)",
+              QTest::currentDataTag(), rmax, e.rmax, rmin, e.rmin, contrast, e.contrast, modulation,
+              e.modulation, raw.value("edgeContrast").toDouble(), e.edgeContrast,
+              raw.value("unusedErrorCorrection").toDouble(-1), e.unusedCorrection,
+              qPrintable(result.overallGrade), qPrintable(e.overall));
+
+        QVERIFY2(std::abs(rmax - e.rmax) <= kTolerance, qPrintable(report));
+        QVERIFY2(std::abs(rmin - e.rmin) <= kTolerance, qPrintable(report));
+        QVERIFY2(std::abs(contrast - e.contrast) <= kTolerance, qPrintable(report));
+        QVERIFY2(raw.value("calibrated").toBool(), qPrintable(report));
+        QVERIFY2(!raw.contains("saturated"), qPrintable(report));
+        QCOMPARE(gradeOf(result, "Symbol Contrast"), e.contrastGrade);
+        if (!e.modulationGrade.isEmpty()) {
+            QVERIFY2(std::abs(modulation - e.modulation) <= kModulationTolerance, qPrintable(report));
+            QCOMPARE(gradeOf(result, "Modulation"), e.modulationGrade);
+        }
+        if (kind == Kind::Code128) {
+            QVERIFY2(std::abs(raw.value("edgeContrast").toDouble() - e.edgeContrast) <= kTolerance,
+                     qPrintable(report));
+            QCOMPARE(gradeOf(result, "Minimum Reflectance"), e.reflectanceGrade);
+            QCOMPARE(gradeOf(result, "Edge Contrast"), e.edgeGrade);
+        }
+        if (e.unusedCorrection >= 0) {
+            QVERIFY2(std::abs(raw.value("unusedErrorCorrection").toDouble(-1) - e.unusedCorrection) < 1e-6,
+                     qPrintable(report));
+        }
+        QCOMPARE(result.overallGrade, e.overall);
+    }
+};
+
+QTEST_MAIN(TestGoldenGrades)
+#include "tst_goldengrades.moc"
