@@ -99,6 +99,17 @@ void seriesFollowTheRecords(Stage& stage) {
     for (const QPointF& p : reads->points())
         total += p.y();
     QCOMPARE(total, 3.0);
+    // A minute's decode time is the mean over all its records, the no read included: weighted
+    // by the minute's reads, the points add up to the three decode times.
+    QLineSeries* decodeMeans = hourSeries(stage, QStringLiteral("Decode time (ms)"));
+    QVERIFY(decodeMeans);
+    QCOMPARE(decodeMeans->count(), reads->count());
+    double weighted = 0;
+    for (int i = 0; i < reads->count(); ++i)
+        weighted += reads->at(i).y() * decodeMeans->at(i).y();
+    QVERIFY2(
+        qFuzzyCompare(weighted, decode[0] + decode[1] + decode[2]),
+        qPrintable(QStringLiteral("%1 against %2").arg(weighted).arg(decode[0] + decode[1] + decode[2])));
     QVERIFY(!chart->isVisible());
     stage.close();
 }

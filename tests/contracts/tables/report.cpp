@@ -13,9 +13,11 @@
 #include <QAction>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
 #include <QScreen>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -166,6 +168,29 @@ void rowsFollowTheRecords(Stage& stage) {
     stage.close();
 }
 
+// Saved as comma-separated values, a text with a comma and double quotes stays one field:
+// enclosed in double quotes, each of its own double quotes doubled.
+void exportKeepsTheReadersText(Stage& stage) {
+    const QString text = QStringLiteral("LOT \"7\", TRAY 2");
+    monitoring::startQuietReader(stage, text);
+    Records records;
+    auto* window = qobject_cast<tools::BasicReport*>(stage.open(kReport));
+    QVERIFY(window);
+    QVERIFY(records.cycle(stage));
+    QTRY_COMPARE(cell(stage, 0, 3), text);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("report.csv"));
+    window->setFileChooser([path](QWidget*) { return path; });
+    window->exportButton()->trigger();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines =
+        QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(1).contains(QStringLiteral(",\"LOT \"\"7\"\", TRAY 2\",")), qPrintable(lines.at(1)));
+    stage.close();
+}
+
 // The reset button follows programming control; declining control leaves the statistics
 // untouched and sends nothing.
 void resetAsksForControl(Stage& stage) {
@@ -280,6 +305,11 @@ WindowContract reportContract() {
     };
     w.checks = [](Stage& stage) {
         rowsFollowTheRecords(stage);
+        if (QTest::currentTestFailed())
+            return;
+        stage.end();
+        stage.begin();
+        exportKeepsTheReadersText(stage);
         if (QTest::currentTestFailed())
             return;
         stage.end();
