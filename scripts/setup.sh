@@ -14,6 +14,8 @@ packages=(
   qt6-qpa-plugins qt6-image-formats-plugins libgl-dev libqt6opengl6-dev
   # the simulated reader's decoder and symbol generator
   libzxing-dev zlib1g-dev
+  # the read history's file (history/)
+  libsqlite3-dev
   # fonts for rendering text headless
   fonts-dejavu-core
   # other encoders whose codes the simulated reader must read

@@ -278,6 +278,17 @@ const QList<AdminConsole::Verb>& AdminConsole::verbs() {
              }
              return QStringLiteral("error: serial [READER] [baud N|pacing on|off]\n");
          }},
+        {"drift", "drift [READER] KIND RATE|off",
+         "a print fault that grows by RATE percent a minute from its\n"
+         "present strength (negative: recedes), as ink fades on a line:\n"
+         "drift fade 3; drift [READER] KIND off keeps the strength it\n"
+         "reached, drift [READER] off stops every drift",
+         [](AdminConsole&, const Verb::Line& l) {
+             QString error;
+             if (!l.reader->setScene(QStringLiteral("drift"), l.arg, &error))
+                 return QStringLiteral("error: %1\n").arg(error);
+             return ok;
+         }},
         // "lamp 90 20": light 90 of reader 1.
         {"lamp", "lamp [READER] LIGHT PERCENT", "output of an external light channel's lamp (0 to 100)",
          [](AdminConsole&, const Verb::Line& l) {

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+
+#include <array>
+#include <cmath>
 
 namespace vm::sim {
 
@@ -14,6 +18,8 @@ namespace vm::sim {
 //  uneven  the printer's pitch across the symbol is off and wobbles: cells come out
 //          wider across than down, and their edges wander off the even grid.
 //  spot    a dark spot in the widest space of a barcode; the strength is its darkness.
+// A fault can drift: its strength then grows (or shrinks) by a rate in percent a minute from
+// the moment the drift was set, as ink fades on a line over hours, until 0 or 100 is reached.
 class PrintDefects {
 public:
     static QStringList kindNames();
@@ -22,12 +28,17 @@ public:
     // kind or strength; nothing changes then.
     bool set(const QString& text, QString* error);
     void clear();
+    // "KIND RATE" (percent of full strength a minute, negative to recede), "KIND off" (the
+    // strength stays where the drift brought it) or "off" for every kind.
+    bool setDrift(const QString& text, QString* error);
     QJsonObject settings() const;
 
-    int fade() const { return m_fade; }
-    int finder() const { return m_finder; }
-    int uneven() const { return m_uneven; }
-    int spot() const { return m_spot; }
+    // The strengths at this moment, drift included.
+    int fade() const { return int(std::lround(strength(Fade))); }
+    int finder() const { return int(std::lround(strength(Finder))); }
+    int uneven() const { return int(std::lround(strength(Uneven))); }
+    int spot() const { return int(std::lround(strength(Spot))); }
+    double driftRate(const QString& kind) const;
 
     // The print contrast in percent once the ink has faded.
     int fadedContrast(int contrast) const;
@@ -40,12 +51,16 @@ public:
     double moduleAt(double printed, int modules) const;
 
 private:
-    double stretch() const; // extra pitch across, as a share
-    double wobble() const;  // largest shift of an edge, in modules
-    int m_fade = 0;
-    int m_finder = 0;
-    int m_uneven = 0;
-    int m_spot = 0;
+    enum Kind { Fade, Finder, Uneven, Spot, KindCount };
+    double strength(Kind kind) const;
+    // Fixes the drifted strength as the new starting point, so that a rate or strength set
+    // now continues from where the fault is.
+    void settle(Kind kind);
+    double stretch() const;                     // extra pitch across, as a share
+    double wobble() const;                      // largest shift of an edge, in modules
+    std::array<double, KindCount> m_strength{}; // at m_since
+    std::array<double, KindCount> m_rate{};     // percent a minute
+    std::array<QElapsedTimer, KindCount> m_since;
 };
 
 } // namespace vm::sim

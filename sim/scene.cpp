@@ -312,6 +312,8 @@ bool Scene::set(const QString& key, const QString& value, QString* error) {
         return applyTuningScene(*this, value, error);
     if (k == QLatin1String("fault"))
         return m_defects.set(value, error);
+    if (k == QLatin1String("drift"))
+        return m_defects.setDrift(value, error);
     bool ok = false;
     const double number = value.toDouble(&ok);
     if (!ok || !std::isfinite(number))

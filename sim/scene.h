@@ -44,7 +44,8 @@ public:
     // The admin interface: "text", "serial", "serialdigits", "serialstep",
     // "symbology", "x", "y", "rotation", "scale" (pixels per module),
     // "contrast" (print contrast in percent), "noise" (grey levels), "blur", "part"
-    // (tuningscenes.h), "fault" (printdefects.h: "KIND STRENGTH" or "none").
+    // (tuningscenes.h), "fault" (printdefects.h: "KIND STRENGTH" or "none"), "drift"
+    // (printdefects.h: "KIND RATE", "KIND off" or "off").
     // Returns false with a message when the key or value is bad; nothing changes then.
     bool set(const QString& key, const QString& value, QString* error = nullptr);
     QJsonObject settings() const;

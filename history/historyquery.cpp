@@ -1,0 +1,444 @@
+#include "history/historyquery.h"
+
+#include "history/schema.h"
+#include "history/sqlite.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QIODevice>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace vm::history {
+
+double CountBucket::readRate() const {
+    const qint64 n = total();
+    return n > 0 ? 100.0 * double(pass) / double(n) : std::nan("");
+}
+
+HistoryQuery::HistoryQuery() = default;
+HistoryQuery::~HistoryQuery() = default;
+
+bool HistoryQuery::open(const QString& path, QString* error) {
+    m_db.reset();
+    QString reason;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        if (error)
+            *error = QStringLiteral("There is no history file %1").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    auto db = std::make_unique<sql::Database>();
+    // Opened for writing (never used so) because a reader of a file in write-ahead mode
+    // shares its index of the log with the writer.
+    if (!db->open(info.absoluteFilePath(), false, &reason)) {
+        if (error)
+            *error = QStringLiteral("The history file %1 cannot be opened: %2")
+                         .arg(QDir::toNativeSeparators(path), reason);
+        return false;
+    }
+    if (!schema::check(*db, info.absoluteFilePath(), error))
+        return false;
+    m_db = std::move(db);
+    m_path = info.absoluteFilePath();
+    return true;
+}
+
+bool HistoryQuery::isOpen() const {
+    return m_db != nullptr;
+}
+
+qint64 HistoryQuery::readCount() {
+    return m_db ? m_db->scalar("SELECT count(*) FROM reads", 0) : 0;
+}
+
+QList<ReaderSummary> HistoryQuery::readers() {
+    QList<ReaderSummary> out;
+    if (!m_db)
+        return out;
+    sql::Statement s(*m_db,
+                     "SELECT r.name, r.mac, (SELECT count(*) FROM reads WHERE reader = r.id),"
+                     " (SELECT min(time) FROM reads WHERE reader = r.id),"
+                     " (SELECT max(time) FROM reads WHERE reader = r.id) FROM readers r ORDER BY r.name");
+    while (s.step() == SQLITE_ROW)
+        out.append({s.text(0), s.text(1), s.int64(2), s.int64(3), s.int64(4)});
+    return out;
+}
+
+QList<qint64> HistoryQuery::readerIds(const QString& reader) {
+    QList<qint64> ids;
+    if (!m_db)
+        return ids;
+    sql::Statement s(*m_db, "SELECT id FROM readers WHERE name = ?1 OR (mac <> '' AND lower(mac) = lower(?1))"
+                            " ORDER BY id");
+    s.bind(1, reader);
+    while (s.step() == SQLITE_ROW)
+        ids.append(s.int64(0));
+    return ids;
+}
+
+QStringList HistoryQuery::parameters(const QString& reader, qint64 fromMs, qint64 toMs) {
+    QStringList out;
+    const QList<qint64> ids = readerIds(reader);
+    if (ids.isEmpty())
+        return out;
+    sql::Statement all(*m_db, "SELECT id, name FROM parameters ORDER BY id");
+    sql::Statement any(*m_db, "SELECT 1 FROM grades WHERE reader = ?1 AND parameter = ?2 AND time >= ?3 AND "
+                              "time < ?4 LIMIT 1");
+    while (all.step() == SQLITE_ROW) {
+        for (qint64 id : ids) {
+            any.reset();
+            any.bind(1, id);
+            any.bind(2, all.int64(0));
+            any.bind(3, fromMs);
+            any.bind(4, toMs);
+            if (any.step() == SQLITE_ROW) {
+                out.append(all.text(1));
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+QList<CountBucket> HistoryQuery::counts(const QString& reader, qint64 fromMs, qint64 toMs,
+                                        qint64 intervalMs) {
+    QList<CountBucket> out;
+    if (!m_db || intervalMs <= 0 || toMs <= fromMs)
+        return out;
+    const qint64 n = (toMs - fromMs + intervalMs - 1) / intervalMs;
+    for (qint64 i = 0; i < n; ++i)
+        out.append(CountBucket{fromMs + i * intervalMs});
+    sql::Statement s(*m_db, "SELECT (time - ?2) / ?4, result, count(*) FROM reads WHERE reader = ?1 AND "
+                            "time >= ?2 AND time < ?3 GROUP BY 1, 2");
+    for (qint64 id : readerIds(reader)) {
+        s.reset();
+        s.bind(1, id);
+        s.bind(2, fromMs);
+        s.bind(3, toMs);
+        s.bind(4, intervalMs);
+        while (s.step() == SQLITE_ROW) {
+            const qint64 i = s.int64(0);
+            if (i < 0 || i >= n)
+                continue;
+            CountBucket& b = out[i];
+            switch (ReadResult(s.int64(1))) {
+            case ReadResult::Pass:
+                b.pass += s.int64(2);
+                break;
+            case ReadResult::Fail:
+                b.fail += s.int64(2);
+                break;
+            case ReadResult::NoRead:
+                b.noRead += s.int64(2);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+bool HistoryQuery::twoDimensional(const QList<qint64>& readers, qint64 fromMs, qint64 toMs) {
+    sql::Statement s(*m_db, "SELECT symbology FROM reads WHERE reader = ?1 AND time >= ?2 AND time < ?3 AND "
+                            "overall IS NOT NULL ORDER BY time DESC LIMIT 1");
+    for (qint64 id : readers) {
+        s.reset();
+        s.bind(1, id);
+        s.bind(2, fromMs);
+        s.bind(3, toMs);
+        if (s.step() == SQLITE_ROW)
+            return isTwoDimensional(s.text(0));
+    }
+    return true;
+}
+
+std::optional<ParameterTrend> HistoryQuery::trend(const QString& reader, const QString& parameter,
+                                                  qint64 fromMs, qint64 toMs, qint64 intervalMs) {
+    if (!m_db || intervalMs <= 0 || toMs <= fromMs)
+        return std::nullopt;
+    const QList<qint64> ids = readerIds(reader);
+    sql::Statement p(*m_db, "SELECT id, name FROM parameters WHERE name = ?1 COLLATE NOCASE");
+    p.bind(1, parameter);
+    if (ids.isEmpty() || p.step() != SQLITE_ROW)
+        return std::nullopt;
+    const qint64 parameterId = p.int64(0);
+    ParameterTrend t;
+    t.reader = reader;
+    t.parameter = p.text(1);
+    t.fromMs = fromMs;
+    t.toMs = toMs;
+    t.intervalMs = intervalMs;
+    const auto bands = bandsFor(t.parameter, twoDimensional(ids, fromMs, toMs));
+    t.onGrades = !bands;
+    t.bands = bands ? *bands : gradeScaleBands();
+
+    const qint64 n = (toMs - fromMs + intervalMs - 1) / intervalMs;
+    struct Acc {
+        qint64 count = 0;
+        double sum = 0, min = 0, max = 0;
+        int worst = 5;
+    };
+    std::vector<Acc> acc(static_cast<size_t>(n));
+    SeriesSums sums;
+    qint64 first = std::numeric_limits<qint64>::max(), last = std::numeric_limits<qint64>::min();
+    sql::Statement s(*m_db, "SELECT time, value, grade FROM grades WHERE reader = ?1 AND parameter = ?2 AND "
+                            "time >= ?3 AND time < ?4");
+    for (qint64 id : ids) {
+        s.reset();
+        s.bind(1, id);
+        s.bind(2, parameterId);
+        s.bind(3, fromMs);
+        s.bind(4, toMs);
+        while (s.step() == SQLITE_ROW) {
+            const qint64 time = s.int64(0);
+            const bool hasGrade = !s.isNull(2);
+            const int grade = hasGrade ? int(s.int64(2)) : -1;
+            double value;
+            if (t.onGrades) {
+                if (!hasGrade)
+                    continue;
+                value = grade;
+            } else {
+                if (s.isNull(1))
+                    continue;
+                value = s.real(1);
+            }
+            Acc& a = acc[size_t((time - fromMs) / intervalMs)];
+            if (a.count == 0)
+                a.min = a.max = value;
+            ++a.count;
+            a.sum += value;
+            a.min = std::min(a.min, value);
+            a.max = std::max(a.max, value);
+            if (hasGrade)
+                a.worst = std::min(a.worst, grade);
+            sums.add((time - fromMs) / 3.6e6, value);
+            first = std::min(first, time);
+            last = std::max(last, time);
+        }
+    }
+    if (sums.n == 0)
+        return std::nullopt;
+    for (qint64 i = 0; i < n; ++i) {
+        const Acc& a = acc[size_t(i)];
+        if (a.count == 0)
+            continue;
+        t.buckets.append({fromMs + i * intervalMs, a.count, a.sum / double(a.count), a.min, a.max,
+                          a.worst > 4 ? -1 : a.worst});
+    }
+    t.drift = assessDrift(t.parameter, t.bands, sums, fromMs, first, last);
+    return t;
+}
+
+QList<Drift> HistoryQuery::drifts(const QString& reader, qint64 fromMs, qint64 toMs) {
+    QList<Drift> out;
+    const qint64 interval = std::max<qint64>(1000, (toMs - fromMs) / 60);
+    for (const QString& parameter : parameters(reader, fromMs, toMs))
+        if (auto t = trend(reader, parameter, fromMs, toMs, interval))
+            out.append(t->drift);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Drift& a, const Drift& b) { return a.flagged > b.flagged; });
+    return out;
+}
+
+QList<WorstRead> HistoryQuery::worstReads(const QString& reader, qint64 fromMs, qint64 toMs, int limit) {
+    QList<WorstRead> out;
+    if (!m_db)
+        return out;
+    sql::Statement s(*m_db,
+                     "SELECT id, time, number, result, failure, text, overall, image FROM reads "
+                     "WHERE reader = ?1 AND time >= ?2 AND time < ?3 "
+                     "ORDER BY CASE result WHEN 2 THEN 0 WHEN 1 THEN 1 ELSE 2 END, coalesce(overall, 5), "
+                     "time DESC LIMIT ?4");
+    for (qint64 id : readerIds(reader)) {
+        s.reset();
+        s.bind(1, id);
+        s.bind(2, fromMs);
+        s.bind(3, toMs);
+        s.bind(4, qint64(limit));
+        while (s.step() == SQLITE_ROW)
+            out.append({s.int64(0), s.int64(1), s.int64(2), ReadResult(s.int64(3)), s.text(4), s.text(5),
+                        s.isNull(6) ? -1 : int(s.int64(6)), s.text(7)});
+    }
+    auto rank = [](const WorstRead& w) {
+        const int outcome = w.result == ReadResult::NoRead ? 0 : w.result == ReadResult::Fail ? 1 : 2;
+        return std::pair(outcome, w.overallGrade < 0 ? 5 : w.overallGrade);
+    };
+    std::stable_sort(out.begin(), out.end(), [&](const WorstRead& a, const WorstRead& b) {
+        return rank(a) != rank(b) ? rank(a) < rank(b) : a.timeMs > b.timeMs;
+    });
+    if (out.size() > limit)
+        out.resize(limit);
+    return out;
+}
+
+QList<ReadEntry> HistoryQuery::reads(const QString& reader, qint64 fromMs, qint64 toMs, int limit) {
+    QList<ReadEntry> out;
+    if (!m_db)
+        return out;
+    sql::Statement r(*m_db,
+                     "SELECT r.id, r.time, r.number, r.result, r.failure, r.text, r.symbology, r.overall, "
+                     "r.image, d.name, d.mac FROM reads r JOIN readers d ON d.id = r.reader "
+                     "WHERE r.reader = ?1 AND r.time >= ?2 AND r.time < ?3 ORDER BY r.time, r.id LIMIT ?4");
+    sql::Statement params(*m_db, "SELECT id, name FROM parameters ORDER BY id");
+    QList<std::pair<qint64, QString>> names;
+    while (params.step() == SQLITE_ROW)
+        names.append({params.int64(0), params.text(1)});
+    sql::Statement g(*m_db, "SELECT read, value, grade, value_text FROM grades WHERE reader = ?1 AND "
+                            "parameter = ?2 AND time >= ?3 AND time <= ?4");
+    for (qint64 id : readerIds(reader)) {
+        r.reset();
+        r.bind(1, id);
+        r.bind(2, fromMs);
+        r.bind(3, toMs);
+        r.bind(4, limit > 0 ? qint64(limit) : qint64(-1));
+        QHash<qint64, qsizetype> byRead;
+        const qsizetype start = out.size();
+        while (r.step() == SQLITE_ROW) {
+            ReadEntry e;
+            e.timeMs = r.int64(1);
+            e.number = r.int64(2);
+            e.result = ReadResult(r.int64(3));
+            e.failure = r.text(4);
+            e.text = r.text(5);
+            e.symbology = r.text(6);
+            e.overallGrade = r.isNull(7) ? -1 : int(r.int64(7));
+            e.imageFile = r.text(8);
+            e.reader = r.text(9);
+            e.mac = r.text(10);
+            byRead.insert(r.int64(0), out.size());
+            out.append(std::move(e));
+        }
+        if (out.size() == start)
+            continue;
+        const qint64 first = out[start].timeMs, last = out.last().timeMs;
+        for (const auto& [parameterId, name] : names) {
+            g.reset();
+            g.bind(1, id);
+            g.bind(2, parameterId);
+            g.bind(3, first);
+            g.bind(4, last);
+            while (g.step() == SQLITE_ROW) {
+                const auto at = byRead.constFind(g.int64(0));
+                if (at == byRead.constEnd())
+                    continue;
+                GradedValue v;
+                v.name = name;
+                v.value = g.isNull(1) ? std::nan("") : g.real(1);
+                v.grade = g.isNull(2) ? -1 : int(g.int64(2));
+                v.valueText = g.isNull(3) ? QString::number(v.value) : g.text(3);
+                out[*at].grades.append(v);
+            }
+        }
+    }
+    return out;
+}
+
+namespace {
+
+QString csvField(QString text) {
+    // A decoded text that begins like a formula must stay text in a spreadsheet.
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.at(0)) &&
+        !QRegularExpression(QStringLiteral("^[-+]?\\d")).match(text).hasMatch())
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+        text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
+        text.replace(QLatin1String("\""), QLatin1String("\"\""));
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    }
+    return text;
+}
+
+QString isoTime(qint64 ms) {
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+bool HistoryQuery::exportCsv(const QString& reader, qint64 fromMs, qint64 toMs, QIODevice& out,
+                             QString* error) {
+    if (!m_db) {
+        if (error)
+            *error = QStringLiteral("no history file is open");
+        return false;
+    }
+    QStringList readerNames;
+    if (reader.isEmpty()) {
+        for (const ReaderSummary& r : readers())
+            if (!readerNames.contains(r.name))
+                readerNames.append(r.name);
+    } else {
+        readerNames.append(reader);
+    }
+    QStringList columns;
+    for (const QString& name : readerNames)
+        for (const QString& p : parameters(name, fromMs, toMs))
+            if (!columns.contains(p))
+                columns.append(p);
+    QStringList header = {QStringLiteral("time"),          QStringLiteral("reader"),
+                          QStringLiteral("mac"),           QStringLiteral("number"),
+                          QStringLiteral("result"),        QStringLiteral("failure"),
+                          QStringLiteral("symbology"),     QStringLiteral("text"),
+                          QStringLiteral("overall grade"), QStringLiteral("image")};
+    for (const QString& c : columns)
+        header << csvField(c + QStringLiteral(" value")) << csvField(c + QStringLiteral(" grade"));
+    auto write = [&](const QString& line) {
+        const QByteArray bytes = line.toUtf8() + "\r\n";
+        if (out.write(bytes) != bytes.size()) {
+            if (error)
+                *error = out.errorString();
+            return false;
+        }
+        return true;
+    };
+    if (!write(header.join(QLatin1Char(','))))
+        return false;
+    // Ten minutes at a time, so that a year of reads never sits in memory at once.
+    constexpr qint64 kChunkMs = 10 * 60 * 1000;
+    for (const QString& name : readerNames) {
+        for (qint64 from = fromMs; from < toMs; from += kChunkMs) {
+            for (const ReadEntry& e : reads(name, from, std::min(toMs, from + kChunkMs))) {
+                QStringList row = {
+                    isoTime(e.timeMs),         csvField(e.reader),   e.mac,
+                    QString::number(e.number), resultName(e.result), csvField(e.failure),
+                    csvField(e.symbology),     csvField(e.text),     gradeLetter(e.overallGrade),
+                    csvField(e.imageFile)};
+                for (const QString& c : columns) {
+                    auto it = std::find_if(e.grades.begin(), e.grades.end(),
+                                           [&](const GradedValue& g) { return g.name == c; });
+                    if (it == e.grades.end())
+                        row << QString() << QString();
+                    else
+                        row << csvField(it->valueText) << gradeLetter(it->grade);
+                }
+                if (!write(row.join(QLatin1Char(','))))
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
+qint64 parseSpan(const QString& text) {
+    static const QRegularExpression span(QStringLiteral("^\\s*(\\d+(?:\\.\\d+)?)\\s*(s|m|min|h|d)\\s*$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = span.match(text);
+    if (!m.hasMatch())
+        return -1;
+    const double n = m.captured(1).toDouble();
+    const QString unit = m.captured(2).toLower();
+    const double unitMs = unit == QLatin1String("s")   ? 1e3
+                          : unit == QLatin1String("h") ? 3.6e6
+                          : unit == QLatin1String("d") ? 8.64e7
+                                                       : 6e4;
+    const double ms = n * unitMs;
+    return ms > 0 && ms < 1e15 ? qint64(std::llround(ms)) : -1;
+}
+
+} // namespace vm::history

@@ -1,0 +1,615 @@
+// The read history against real files in a temporary folder: what the store keeps of a
+// simulated reader's records, the trend and drift rule on a print that fades, retention,
+// files of another layout, and a second program killed, filling its disk or writing beside.
+#include "common/readers.h"
+#include "common/waits.h"
+#include "history/drift.h"
+#include "history/historyquery.h"
+#include "history/historystore.h"
+#include "history/recorder.h"
+#include "link/connection.h"
+#include "link/coordinator.h"
+#include "link/device.h"
+#include "sim/adminconsole.h"
+#include "sim/reader.h"
+#include "sim/simulator.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+#include <signal.h>
+
+using namespace vm::history;
+
+namespace {
+
+constexpr qint64 kHour = 3600 * 1000;
+
+// A graded read with the given Symbol Contrast, as a Data Matrix reader reports it.
+ReadEntry gradedEntry(qint64 timeMs, qint64 number, double contrast) {
+    ReadEntry e;
+    e.reader = QStringLiteral("Line3");
+    e.mac = QStringLiteral("00:0a:0b:0c:0d:0e");
+    e.timeMs = timeMs;
+    e.number = number;
+    e.result = ReadResult::Pass;
+    e.text = QStringLiteral("PART-%1").arg(number);
+    e.symbology = QStringLiteral("Data Matrix");
+    const int grade = GradeBands{true, {70, 55, 40, 20}}.gradeOf(contrast);
+    e.overallGrade = grade;
+    e.grades = {{QStringLiteral("Symbol Contrast"), contrast, QStringLiteral("%1 %").arg(contrast), grade},
+                {QStringLiteral("Axial Nonuniformity"), 0.02, QStringLiteral("0.020"), 4}};
+    return e;
+}
+
+// Runs a SQL statement on a file directly, as another tool would.
+bool rawExec(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    const bool opened = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK;
+    const bool ok = opened && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+QString integrity(const QString& path) {
+    sqlite3* db = nullptr;
+    QString out;
+    if (sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
+        while (sqlite3_step(s) == SQLITE_ROW)
+            out += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+QString writerProgram() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/history_writer");
+}
+
+} // namespace
+
+class TestHistory : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString& name = QStringLiteral("history.sqlite")) const {
+        return m_dir.filePath(name);
+    }
+
+    // A reader that grades every read (verification on), focused, records flowing.
+    struct GradingReader {
+        std::unique_ptr<vm::sim::Reader> reader;
+        std::unique_ptr<vm::link::Coordinator> coordinator;
+        std::unique_ptr<vm::link::ReaderConnection> connection;
+    };
+    GradingReader startGradingReader(const QString& name) {
+        GradingReader g;
+        g.reader = vm::testing::startReader(name);
+        if (!g.reader)
+            return g;
+        g.coordinator = std::make_unique<vm::link::Coordinator>();
+        g.connection = std::make_unique<vm::link::ReaderConnection>();
+        vm::testing::focusReader(*g.coordinator, g.reader->address().toString());
+        if (!vm::testing::takeControl(*g.connection) || !g.connection->SendCommand("VERIFY ISO").ok)
+            g.reader.reset();
+        return g;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    }
+
+    // A real graded record of the simulated reader comes back from the file with every field
+    // and every parameter's value and grade.
+    void roundTripOfAGradedRecord() {
+        auto g = startGradingReader(QStringLiteral("Line1"));
+        QVERIFY(g.reader);
+        QSignalSpy records(g.connection.get(), &vm::link::Connection::OnNewRecord);
+        QTRY_VERIFY_WITH_TIMEOUT(!records.isEmpty() &&
+                                     records.last().at(0).value<vm::link::Record>().HasVerification(),
+                                 vm::testing::kReplyWaitMs);
+        const auto record = records.last().at(0).value<vm::link::Record>();
+        QVERIFY(record.Verification()->parameters.size() >= 10);
+        ReadEntry entry =
+            entryFromRecord(record, QStringLiteral("Line1"), QStringLiteral("00:0a:0b:0c:0d:01"),
+                            QDateTime::currentMSecsSinceEpoch(), QStringLiteral("Line1_000000042.tif"));
+        entry.result = ReadResult::Fail; // a failure keeps its kind too
+        entry.failure = QStringLiteral("Match Fail");
+
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(path(QStringLiteral("roundtrip.sqlite")), &error), qPrintable(error));
+        store.append(entry);
+        QVERIFY(store.flush());
+        HistoryQuery query;
+        QVERIFY2(query.open(path(QStringLiteral("roundtrip.sqlite")), &error), qPrintable(error));
+        const QList<ReadEntry> back = query.reads(QStringLiteral("Line1"), entry.timeMs, entry.timeMs + 1);
+        QCOMPARE(back.size(), 1);
+        const ReadEntry& b = back.first();
+        QCOMPARE(b.reader, entry.reader);
+        QCOMPARE(b.mac, entry.mac);
+        QCOMPARE(b.timeMs, entry.timeMs);
+        QCOMPARE(b.number, record.Number());
+        QCOMPARE(b.result, ReadResult::Fail);
+        QCOMPARE(b.failure, QStringLiteral("Match Fail"));
+        QCOMPARE(b.text, record.Result().Text());
+        QCOMPARE(b.symbology, record.Result().Symbology());
+        QCOMPARE(gradeLetter(b.overallGrade), record.Verification()->overallGrade);
+        QCOMPARE(b.imageFile, QStringLiteral("Line1_000000042.tif"));
+        const auto& sent = record.Verification()->parameters;
+        QCOMPARE(b.grades.size(), sent.size());
+        for (int i = 0; i < sent.size(); ++i) {
+            QCOMPARE(b.grades[i].name, sent[i].name);
+            QCOMPARE(b.grades[i].valueText, sent[i].value);
+            QCOMPARE(gradeLetter(b.grades[i].grade), sent[i].grade);
+            if (std::isfinite(entry.grades[i].value))
+                QCOMPARE(b.grades[i].value, entry.grades[i].value);
+        }
+        // The same reader by its MAC address.
+        QCOMPARE(query.reads(QStringLiteral("00:0A:0B:0C:0D:01"), entry.timeMs, entry.timeMs + 1).size(), 1);
+    }
+
+    // The rule on lines drawn exactly: a fall from A to B is told with the time to C; a steady
+    // noisy line and an improving one are not.
+    void driftRuleOnKnownLines() {
+        const GradeBands contrast = *bandsFor(QStringLiteral("Symbol Contrast"), true);
+        // 80 % falling to 65 % over 2 h: 7.5 % an hour; C begins below 55 %, 10 / 7.5 h = 1.33 h on.
+        SeriesSums falling;
+        for (int i = 0; i <= 120; ++i)
+            falling.add(i / 60.0, 80 - 7.5 * i / 60.0 + ((i % 3) - 1) * 0.5);
+        const Drift d = assessDrift(QStringLiteral("Symbol Contrast"), contrast, falling, 0, 0, 2 * kHour);
+        QVERIFY(d.flagged);
+        QCOMPARE(d.startGrade, 4);
+        QCOMPARE(d.endGrade, 3);
+        QCOMPARE(d.nextGrade, 2);
+        QVERIFY2(std::abs(d.msToNextGrade - qint64(1.3333 * kHour)) < 60 * 1000,
+                 qPrintable(QString::number(d.msToNextGrade)));
+        QCOMPARE(d.text, QStringLiteral("Symbol Contrast fell from A to B over the last 2 h; at this rate it "
+                                        "reaches C in about 80 min"));
+
+        SeriesSums steady;
+        for (int i = 0; i < 2000; ++i)
+            steady.add(i / 1000.0, 78 + ((i * 7919) % 11 - 5) * 0.4);
+        const Drift s = assessDrift(QStringLiteral("Symbol Contrast"), contrast, steady, 0, 0, 2 * kHour);
+        QVERIFY(s.enoughData);
+        QVERIFY(!s.flagged);
+        QVERIFY(!s.worsening);
+
+        SeriesSums improving;
+        for (int i = 0; i <= 120; ++i)
+            improving.add(i / 60.0, 0.10 - 0.03 * i / 60.0);
+        const GradeBands axial = *bandsFor(QStringLiteral("Axial Nonuniformity"), true);
+        QVERIFY(
+            !assessDrift(QStringLiteral("Axial Nonuniformity"), axial, improving, 0, 0, 2 * kHour).flagged);
+        // The same line read as worsening on a scale where higher is worse is flagged.
+        SeriesSums growing;
+        for (int i = 0; i <= 120; ++i)
+            growing.add(i / 60.0, 0.04 + 0.03 * i / 60.0);
+        const Drift a = assessDrift(QStringLiteral("Axial Nonuniformity"), axial, growing, 0, 0, 2 * kHour);
+        QVERIFY(a.flagged);
+        QCOMPARE(a.startGrade, 4);
+        QCOMPARE(a.endGrade, 2); // 0.10 is the C limit
+        QCOMPARE(a.nextGrade, 1);
+
+        SeriesSums few;
+        for (int i = 0; i < Drift::kMinValues - 1; ++i)
+            few.add(i / 60.0, 80 - 10.0 * i);
+        QVERIFY(!assessDrift(QStringLiteral("Symbol Contrast"), contrast, few, 0, 0, kHour).enoughData);
+    }
+
+    // The simulated reader's print fades a few percent every second: Symbol Contrast is flagged
+    // and the parameters that fading leaves alone are not; the same reader without drift gives
+    // no warning.
+    void fadingPrintIsFlaggedOnSymbolContrast() {
+        auto g = startGradingReader(QStringLiteral("Line2"));
+        QVERIFY(g.reader);
+        HistoryStore store;
+        QString error;
+        const QString file = path(QStringLiteral("drift.sqlite"));
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        Recorder recorder(store);
+        recorder.followConnection(g.connection.get());
+        QSignalSpy recorded(&recorder, &Recorder::recordedRead);
+
+        // Steady first: 40 graded reads of a print of full contrast, once the reader has
+        // settled its exposure on it.
+        QVERIFY2(g.reader->setScene("contrast", "100", &error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(recorded.size() >= 5, 5 * vm::testing::kReplyWaitMs);
+        recorded.clear();
+        const qint64 steadyFrom = QDateTime::currentMSecsSinceEpoch();
+        QTRY_VERIFY_WITH_TIMEOUT(recorded.size() >= 40, 40 * vm::testing::kReplyWaitMs);
+        const qint64 steadyTo = QDateTime::currentMSecsSinceEpoch() + 1;
+        // Then the ink fades by 2 % of its contrast a second, from nothing.
+        QVERIFY2(g.reader->setScene("drift", "fade 120", &error), qPrintable(error));
+        const qint64 driftFrom = QDateTime::currentMSecsSinceEpoch();
+        recorded.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(recorded.size() >= 60, 60 * vm::testing::kReplyWaitMs);
+        QVERIFY(g.reader->setScene("drift", "off", &error));
+        QVERIFY(store.flush());
+        const qint64 driftTo = QDateTime::currentMSecsSinceEpoch() + 1;
+
+        HistoryQuery query;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        // A reader reached by its address is kept under that address.
+        const QString line2 = g.reader->address().toString();
+        for (const Drift& d : query.drifts(line2, steadyFrom, steadyTo))
+            QVERIFY2(!d.flagged, qPrintable(d.text));
+        const QList<Drift> drifts = query.drifts(line2, driftFrom, driftTo);
+        QVERIFY(!drifts.isEmpty());
+        QStringList flagged;
+        for (const Drift& d : drifts)
+            if (d.flagged)
+                flagged << d.parameter;
+        QVERIFY2(flagged.contains(QStringLiteral("Symbol Contrast")), qPrintable(flagged.join(", ")));
+        for (const QString& untouched :
+             {QStringLiteral("Axial Nonuniformity"), QStringLiteral("Grid Nonuniformity"),
+              QStringLiteral("Fixed Pattern Damage")})
+            QVERIFY2(!flagged.contains(untouched), qPrintable(flagged.join(", ")));
+        const auto trend = query.trend(line2, QStringLiteral("Symbol Contrast"), driftFrom, driftTo, 1000);
+        QVERIFY(trend);
+        QVERIFY(trend->drift.slopePerHour < 0);
+        // The fitted line starts at the grade the steady print had.
+        const auto steady = query.trend(line2, QStringLiteral("Symbol Contrast"), steadyFrom, steadyTo, 1000);
+        QVERIFY(steady);
+        const QString was = gradeLetter(steady->drift.endGrade);
+        QCOMPARE(gradeLetter(trend->drift.startGrade), was);
+        QVERIFY2(trend->drift.text.startsWith(QStringLiteral("Symbol Contrast fell from %1 to ").arg(was)) ||
+                     trend->drift.text.startsWith(
+                         QStringLiteral("Symbol Contrast is getting worse within %1").arg(was)),
+                 qPrintable(trend->drift.text));
+        QVERIFY2(trend->drift.text.contains(QStringLiteral("at this rate it reaches ")),
+                 qPrintable(trend->drift.text));
+    }
+
+    // The admin verb that sets a drift answers as the other verbs do, and says what it takes.
+    void driftVerbOfTheSimulatedReader() {
+        auto simulator = vm::testing::startSimulator({vm::testing::readerConfig(QStringLiteral("Line9"))});
+        QVERIFY(simulator);
+        vm::sim::AdminConsole console(*simulator);
+        QCOMPARE(console.execute(QStringLiteral("drift fade 3")), QStringLiteral("ok\n"));
+        QCOMPARE(console.execute(QStringLiteral("drift 1 fade off")), QStringLiteral("ok\n"));
+        QCOMPARE(console.execute(QStringLiteral("drift off")), QStringLiteral("ok\n"));
+        QCOMPARE(
+            console.execute(QStringLiteral("drift sideways 3")),
+            QStringLiteral("error: a drift is KIND RATE (percent a minute), KIND off or off; kinds: fade, "
+                           "finder, uneven, spot\n"));
+        QCOMPARE(
+            console.execute(QStringLiteral("drift fade 9000")),
+            QStringLiteral("error: the drift rate of fade lies between -6000 and 6000 percent a minute\n"));
+        QVERIFY(
+            console.execute(QStringLiteral("help")).contains(QStringLiteral("drift [READER] KIND RATE|off")));
+    }
+
+    // Retention by age keeps exactly the reads younger than the limit; by size it removes the
+    // oldest until the file is below its limit, and the newest stay.
+    void retentionRemovesTheOldestFirst() {
+        const QString file = path(QStringLiteral("retention.sqlite"));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        // One read an hour over ten days, oldest first.
+        for (int i = 240; i >= 1; --i)
+            store.append(gradedEntry(now - i * kHour, 241 - i, 80));
+        QVERIFY(store.flush());
+        store.setRetention({5 * 24 * kHour, 0});
+        store.enforceRetention();
+        QVERIFY(store.flush());
+        HistoryQuery query;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        QList<ReadEntry> left = query.reads(QStringLiteral("Line3"), 0, now + 1);
+        QCOMPARE(left.size(), 119); // 1 h to 119 h old; 120 h is the limit itself
+        QCOMPARE(left.first().number, qint64(122));
+        QCOMPARE(left.last().number, qint64(240));
+        QCOMPARE(store.stats().removedByRetention, qint64(121));
+        // The graded values went with their reads.
+        QCOMPARE(query.trend(QStringLiteral("Line3"), QStringLiteral("Symbol Contrast"), 0, now + 1, kHour)
+                     ->drift.count,
+                 qint64(119));
+
+        // By size: many more reads, then a limit of half the file.
+        for (int i = 0; i < 20000; ++i)
+            store.append(gradedEntry(now - kHour + i, 1000 + i, 80));
+        QVERIFY(store.flush());
+        sqlite3* db = nullptr;
+        sqlite3_open(file.toUtf8().constData(), &db);
+        auto scalar = [&](const char* sql) {
+            sqlite3_stmt* s = nullptr;
+            sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+            sqlite3_step(s);
+            const qint64 v = sqlite3_column_int64(s, 0);
+            sqlite3_finalize(s);
+            return v;
+        };
+        const qint64 usedBefore =
+            (scalar("PRAGMA page_count") - scalar("PRAGMA freelist_count")) * scalar("PRAGMA page_size");
+        store.setRetention({0, usedBefore / 2});
+        store.enforceRetention();
+        QVERIFY(store.flush());
+        const qint64 usedAfter =
+            (scalar("PRAGMA page_count") - scalar("PRAGMA freelist_count")) * scalar("PRAGMA page_size");
+        sqlite3_close(db);
+        QVERIFY2(usedAfter <= usedBefore / 2,
+                 qPrintable(QStringLiteral("%1 of %2").arg(usedAfter).arg(usedBefore)));
+        left = query.reads(QStringLiteral("Line3"), 0, now + 1);
+        QVERIFY(left.size() > 5000 && left.size() < 20119);
+        QCOMPARE(left.last().number, qint64(1000 + 19999)); // the newest stays
+        const qint64 oldestLeft = left.first().number;
+        // Nothing older than the oldest kept survived: the removed ones are exactly the oldest.
+        QCOMPARE(qint64(left.size()), 1000 + 19999 - oldestLeft + 1);
+    }
+
+    // A file of a newer layout is refused with a sentence that says so, by the store and the
+    // query; another program's database is refused too; both are left untouched.
+    void newerLayoutIsRefused() {
+        const QString file = path(QStringLiteral("newer.sqlite"));
+        {
+            HistoryStore store;
+            QString error;
+            QVERIFY2(store.open(file, &error), qPrintable(error));
+            store.append(gradedEntry(QDateTime::currentMSecsSinceEpoch(), 1, 80));
+            QVERIFY(store.flush());
+        }
+        QVERIFY(rawExec(file, "PRAGMA user_version = 7"));
+        HistoryStore store;
+        QString error;
+        QVERIFY(!store.open(file, &error));
+        QCOMPARE(error,
+                 QStringLiteral("%1 was written by a newer Velmarrow (history layout 7; this version reads "
+                                "up to 1). Open it with that version, or choose another history file.")
+                     .arg(QDir::toNativeSeparators(file)));
+        QVERIFY(!store.isOpen());
+        HistoryQuery query;
+        QString queryError;
+        QVERIFY(!query.open(file, &queryError));
+        QCOMPARE(queryError, error);
+        QVERIFY(rawExec(file, "PRAGMA user_version = 1")); // untouched: still readable as before
+        QVERIFY(query.open(file, &queryError));
+        QCOMPARE(query.readCount(), qint64(1));
+
+        const QString other = path(QStringLiteral("other.sqlite"));
+        QVERIFY(rawExec(other, "CREATE TABLE invoices(id INTEGER)"));
+        QVERIFY(!store.open(other, &error));
+        QCOMPARE(error, QStringLiteral("%1 is a database of another program, not a Velmarrow history file")
+                            .arg(QDir::toNativeSeparators(other)));
+    }
+
+    // An empty file (layout 0) is brought up to the current layout and marked as ours.
+    void emptyFileIsMigrated() {
+        const QString file = path(QStringLiteral("empty.sqlite"));
+        QVERIFY(rawExec(file, "PRAGMA user_version = 0"));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        store.close();
+        sqlite3* db = nullptr;
+        sqlite3_open(file.toUtf8().constData(), &db);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT (SELECT application_id FROM pragma_application_id), "
+                           "(SELECT user_version FROM pragma_user_version), "
+                           "(SELECT journal_mode FROM pragma_journal_mode)",
+                           -1, &s, nullptr);
+        QCOMPARE(sqlite3_step(s), SQLITE_ROW);
+        QCOMPARE(sqlite3_column_int(s, 0), 0x564d4853);
+        QCOMPARE(sqlite3_column_int(s, 1), 1);
+        QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 2))),
+                 QStringLiteral("wal"));
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+    }
+
+    // The reader drops every connection and comes back: recording goes on by itself, and the
+    // reads before and after the drop are all in the file.
+    void recordingSurvivesTheReaderDropping() {
+        auto g = startGradingReader(QStringLiteral("Line4"));
+        QVERIFY(g.reader);
+        const QString file = path(QStringLiteral("drop.sqlite"));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        Recorder recorder(store);
+        recorder.followConnection(g.connection.get());
+        QSignalSpy recorded(&recorder, &Recorder::recordedRead);
+        const qint64 from = QDateTime::currentMSecsSinceEpoch();
+        QTRY_VERIFY_WITH_TIMEOUT(recorded.size() >= 5, 5 * vm::testing::kReplyWaitMs);
+        QSignalSpy resets(g.connection.get(), &vm::link::Connection::OnConnectionReset);
+        g.reader->dropConnections();
+        QTRY_VERIFY_WITH_TIMEOUT(resets.size() >= 1 && !g.connection->Connected(), vm::testing::kReplyWaitMs);
+        const qsizetype beforeBack = recorded.size();
+        QTRY_VERIFY_WITH_TIMEOUT(g.connection->Connected(), vm::testing::reconnectWaitMs(3));
+        QTRY_VERIFY_WITH_TIMEOUT(recorded.size() >= beforeBack + 5, 5 * vm::testing::kReplyWaitMs);
+        QVERIFY(store.flush());
+        HistoryQuery query;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        const QList<ReadEntry> reads =
+            query.reads(g.reader->address().toString(), from, QDateTime::currentMSecsSinceEpoch() + 1);
+        QCOMPARE(reads.size(), recorded.size());
+        QCOMPARE(reads.last().number, recorded.last().at(1).toLongLong());
+        QVERIFY(reads.last().overallGrade >= 0);
+    }
+
+    // A program killed while it records loses at most its last second of reads, and the file
+    // opens whole.
+    void killedWhileRecordingLosesAtMostTheLastSecond() {
+        const QString file = path(QStringLiteral("killed.sqlite"));
+        QProcess writer;
+        writer.start(writerProgram(), {QStringLiteral("stream"), file});
+        QVERIFY(writer.waitForStarted());
+        // Wait until it has appended for a while (400 reads at 5 ms: two seconds).
+        qint64 appended = 0;
+        while (appended < 400) {
+            QVERIFY(writer.waitForReadyRead(vm::testing::kReplyWaitMs));
+            while (writer.canReadLine()) {
+                const QString line = QString::fromUtf8(writer.readLine()).trimmed();
+                if (line.startsWith(QStringLiteral("APPENDED ")))
+                    appended = line.mid(9).toLongLong();
+            }
+        }
+        const qint64 killedAt = QDateTime::currentMSecsSinceEpoch();
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished());
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+
+        QCOMPARE(integrity(file), QStringLiteral("ok"));
+        HistoryQuery query;
+        QString error;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        const QList<ReadEntry> reads = query.reads(QStringLiteral("Line1"), 0, killedAt + 1000);
+        QVERIFY(reads.size() >= 200);
+        // None missing up to the last kept, and the last kept is less than a second old.
+        QCOMPARE(reads.first().number, qint64(1));
+        QCOMPARE(reads.last().number, qint64(reads.size()));
+        QVERIFY2(
+            killedAt - reads.last().timeMs <= 1000,
+            qPrintable(
+                QStringLiteral("last kept read %1 ms before the kill").arg(killedAt - reads.last().timeMs)));
+        // The store opens it again for writing and goes on.
+        HistoryStore store;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+    }
+
+    // On a disk that fills up, recording pauses with a sentence naming the file, the file stays
+    // readable, and once space is freed recording resumes.
+    void fullDiskPausesRecording() {
+        if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+            QSKIP("needs unshare(1) to give the writer a small disk of its own");
+        const QString mount = path(QStringLiteral("small-disk"));
+        QVERIFY(QDir().mkpath(mount));
+        const QString file = mount + QStringLiteral("/history.sqlite");
+        const QString ballast = mount + QStringLiteral("/ballast");
+        // A 2 MiB disk in a mount namespace of the writer's own; a 1 MiB file takes room first.
+        const QString script =
+            QStringLiteral("mount -t tmpfs -o size=2m tmpfs '%1' && head -c 1048576 /dev/zero > '%2' && "
+                           "exec '%3' fill '%4' '%2'")
+                .arg(mount, ballast, writerProgram(), file);
+        QProcess writer;
+        writer.start(QStringLiteral("unshare"),
+                     {QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-c"), script});
+        QVERIFY(writer.waitForStarted());
+        if (!writer.waitForFinished(120000))
+            writer.kill();
+        const QString out = QString::fromUtf8(writer.readAllStandardOutput());
+        const QString err = QString::fromUtf8(writer.readAllStandardError());
+        if (err.contains(QStringLiteral("Operation not permitted")))
+            QSKIP("this machine allows no mount namespace for the test's small disk");
+        QCOMPARE(writer.exitCode(), 0);
+        QVERIFY2(out.contains(
+                     QStringLiteral("PAUSED The disk that holds the history file %1 is full: recording is "
+                                    "paused until space is freed (reads meanwhile are not kept).")
+                         .arg(file)),
+                 qPrintable(out + err));
+        QVERIFY2(QRegularExpression(QStringLiteral("READABLE [1-9]")).match(out).hasMatch(), qPrintable(out));
+        const qsizetype paused = out.indexOf(QStringLiteral("PAUSED")),
+                        resumed = out.indexOf(QStringLiteral("RESUMED"));
+        QVERIFY2(paused >= 0 && resumed > paused, qPrintable(out));
+    }
+
+    // Two programs record into one file at once: every read of both is there and the file is whole.
+    void twoProgramsShareOneFile() {
+        const QString file = path(QStringLiteral("shared.sqlite"));
+        QProcess a, b;
+        a.start(writerProgram(),
+                {QStringLiteral("steady"), file, QStringLiteral("LineA"), QStringLiteral("20000")});
+        b.start(writerProgram(),
+                {QStringLiteral("steady"), file, QStringLiteral("LineB"), QStringLiteral("20000")});
+        QVERIFY(a.waitForFinished(120000));
+        QVERIFY(b.waitForFinished(120000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        QCOMPARE(integrity(file), QStringLiteral("ok"));
+        HistoryQuery query;
+        QString error;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        QCOMPARE(query.readCount(), qint64(40000));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() + 1;
+        QCOMPARE(
+            query.trend(QStringLiteral("LineA"), QStringLiteral("Modulation"), 0, now, kHour)->drift.count,
+            qint64(20000));
+        QCOMPARE(
+            query.trend(QStringLiteral("LineB"), QStringLiteral("Modulation"), 0, now, kHour)->drift.count,
+            qint64(20000));
+    }
+
+    // Counts per interval and the worst reads, on reads placed by hand; CSV lines that a
+    // spreadsheet reads back.
+    void countsWorstReadsAndCsv() {
+        const QString file = path(QStringLiteral("counts.sqlite"));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        const qint64 t0 = 1'800'000'000'000;
+        for (int i = 0; i < 10; ++i)
+            store.append(gradedEntry(t0 + i * 1000, i + 1, 80)); // first minute: ten passes
+        ReadEntry noRead = gradedEntry(t0 + 61000, 11, 0);
+        noRead.result = ReadResult::NoRead;
+        noRead.failure = QStringLiteral("No Read");
+        noRead.overallGrade = -1;
+        noRead.grades.clear();
+        noRead.text.clear();
+        store.append(noRead);
+        ReadEntry poor = gradedEntry(t0 + 62000, 12, 30); // D
+        poor.text = QStringLiteral("=HYPERLINK(\"x\"), \"quoted\"");
+        store.append(poor);
+        ReadEntry failed = gradedEntry(t0 + 63000, 13, 80);
+        failed.result = ReadResult::Fail;
+        failed.failure = QStringLiteral("Match Fail");
+        store.append(failed);
+        QVERIFY(store.flush());
+
+        HistoryQuery query;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        const QList<CountBucket> counts = query.counts(QStringLiteral("Line3"), t0, t0 + 120000, 60000);
+        QCOMPARE(counts.size(), 2);
+        QCOMPARE(counts[0].pass, qint64(10));
+        QCOMPARE(counts[0].readRate(), 100.0);
+        QCOMPARE(counts[1].pass, qint64(1));
+        QCOMPARE(counts[1].fail, qint64(1));
+        QCOMPARE(counts[1].noRead, qint64(1));
+        QCOMPARE(counts[1].startMs, t0 + 60000);
+
+        const QList<WorstRead> worst = query.worstReads(QStringLiteral("Line3"), t0, t0 + 120000, 3);
+        QCOMPARE(worst.size(), 3);
+        QCOMPARE(worst[0].number, qint64(11)); // a no read has no grade: worst of all
+        QCOMPARE(worst[1].number, qint64(13)); // a failure
+        QCOMPARE(worst[2].number, qint64(12)); // then the lowest grade
+        QCOMPARE(worst[2].overallGrade, 1);
+
+        QBuffer csv;
+        csv.open(QIODevice::WriteOnly);
+        QVERIFY2(query.exportCsv(QStringLiteral("Line3"), t0, t0 + 120000, csv, &error), qPrintable(error));
+        const QStringList lines =
+            QString::fromUtf8(csv.data()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 14);
+        QCOMPARE(lines[0],
+                 QStringLiteral("time,reader,mac,number,result,failure,symbology,text,overall grade,image,"
+                                "Symbol Contrast value,Symbol Contrast grade,Axial Nonuniformity value,"
+                                "Axial Nonuniformity grade"));
+        const QString time12 =
+            QDateTime::fromMSecsSinceEpoch(t0 + 62000)
+                .toOffsetFromUtc(QDateTime::fromMSecsSinceEpoch(t0 + 62000).offsetFromUtc())
+                .toString(Qt::ISODateWithMs);
+        QCOMPARE(lines[12],
+                 time12 + QStringLiteral(",Line3,00:0a:0b:0c:0d:0e,12,pass,,Data Matrix,"
+                                         "\"'=HYPERLINK(\"\"x\"\"), \"\"quoted\"\"\",D,,30 %,D,0.020,A"));
+        QVERIFY(lines[11].contains(QStringLiteral(",11,no read,No Read,Data Matrix,,,,,,,")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"
