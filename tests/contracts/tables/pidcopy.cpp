@@ -55,6 +55,9 @@ void copies(Stage& stage) {
     for (int pid = 1; pid <= 15; ++pid)
         all << QString::number(pid);
     QCOMPARE(offered(to), all);
+    // It opens on the first PID offered: OK at once copies to PID 1.
+    QVERIFY(to->pidList()->currentItem());
+    QCOMPARE(to->pidList()->currentItem()->text(), QStringLiteral("1"));
     QCOMPARE(button(to, "OK")->text(), QStringLiteral("OK"));
     QCOMPARE(button(to, "Cancel")->text(), QStringLiteral("Cancel"));
 
@@ -78,6 +81,8 @@ void copies(Stage& stage) {
     shell::frmPIDCopy* from = openCopy(stage, false);
     QCOMPARE(from->caption()->text(), QStringLiteral("Copy to Current Settings from PID #"));
     QCOMPARE(offered(from), QStringList({"5", "12"}));
+    QVERIFY(from->pidList()->currentItem());
+    QCOMPARE(from->pidList()->currentItem()->text(), QStringLiteral("5"));
     heard.clear();
     received.clear();
     choose(from, QStringLiteral("5"));
