@@ -157,6 +157,7 @@ public:
     QTimer& updateTimer() { return m_updateTimer; }
     QTimer& serialHookTimer() { return m_serialHook; }
     QTimer& triggerTimer() { return m_triggerTimer; }
+    QTimer& fpsTimer() { return m_fpsTimer; }
     QTimer& externalUpdateTimer() { return m_externalUpdate; }
 
 signals:

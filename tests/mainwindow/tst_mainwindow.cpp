@@ -38,6 +38,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -451,15 +452,31 @@ private slots:
         const QString after = line2->parameters().fields("BEEP").value(0).toUpper();
         QCOMPARE(after, before == "Y" ? QStringLiteral("N") : QStringLiteral("Y"));
         QCOMPARE(window().action("mnuBeeper")->isChecked(), after == "Y");
+        // Another window's change is shown when it says so, whatever the letter's case.
+        link::ReaderConnection other;
+        for (const QString value : {"y", "N", "Y"}) {
+            line2->parameters().setFields("BEEP", {value});
+            other.BroadcastMessage("frmBeep", "UPDATEBEEP", QString());
+            const bool on = value.toUpper() == "Y";
+            QTRY_COMPARE(window().action("mnuBeeper")->isChecked(), on);
+            QCOMPARE(window().vmStatusBar()->ButtonImageKey("beep"),
+                     on ? QStringLiteral("beep_active") : QStringLiteral("beep_inactive"));
+        }
 
         // The status-bar counters start again from zero with the reader's.
         window().findChild<QAction*>("live")->setChecked(true);
         QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 5, testing::cyclesWaitMs(5, kRate));
         vm::testing::ExpectPrompts boxes;
-        boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
-                             PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+        for (const PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes})
+            boxes->expectMessage("Velmarrow", "Are you sure you want to reset the camera statistics?",
+                                 PromptIcon::Question, PromptButtons::YesNo, answer);
+        // No leaves the reader's statistics alone.
+        const qsizetype resetsBefore = line2->receivedCommands().count("STATS RESET");
         window().ResetStatistics();
-        QVERIFY(received(line2, "STATS RESET"));
+        QCOMPARE(line2->receivedCommands().count("STATS RESET"), resetsBefore);
+        QVERIFY(window().counts()[0] >= 5);
+        window().ResetStatistics();
+        QCOMPARE(line2->receivedCommands().count("STATS RESET"), resetsBefore + 1);
         QCOMPARE(window().counts()[0], 0);
         QCOMPARE(window().vmStatusBar()->findChild<QLabel*>("TotalField")->text(), QStringLiteral("0"));
     }
@@ -491,6 +508,41 @@ private slots:
         QCOMPARE(shownRegion(), QList<int>());
         roi->setChecked(true);
         QCOMPARE(shownRegion(), QList<int>({10, 20, 300, 200}));
+        roi->setChecked(false);
+
+        // A window that draws its own region on the image takes the button away meanwhile.
+        link::ReaderConnection other;
+        other.BroadcastMessage("Learn", "ROI", "DISABLE");
+        QTRY_VERIFY(!roi->isEnabled());
+        other.BroadcastMessage("Learn", "ROI", "ENABLE");
+        QTRY_VERIFY(roi->isEnabled());
+    }
+
+    // Frames a second: every 2 s the images counted are halved into the newest of five
+    // rates, and the overlay shows their mean.
+    void framesPerSecondOverTwoSeconds() {
+        focus("Line2");
+        window().fpsTimer().stop();
+        auto restore = qScopeGuard([this] { window().fpsTimer().start(); });
+        auto tick = [this] { QVERIFY(QMetaObject::invokeMethod(&window().fpsTimer(), "timeout")); };
+        for (int i = 0; i < 5; ++i)
+            tick();
+        QCOMPARE(window().framesPerSecond(), 0.0);
+        int images = 0;
+        QMetaObject::Connection counting =
+            connect(&window(), &BasicInterface::recordShown, this,
+                    [&](const link::Record& record) { images += record.Image().IsEmpty() ? 0 : 1; });
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(images >= 4, testing::cyclesWaitMs(4, kRate));
+        window().findChild<QAction*>("live")->setChecked(false);
+        disconnect(counting);
+        tick();
+        QCOMPARE(window().framesPerSecond(), images / 2.0 / 5);
+        tick();
+        QCOMPARE(window().framesPerSecond(), images / 2.0 / 5);
+        for (int i = 0; i < 4; ++i)
+            tick();
+        QCOMPARE(window().framesPerSecond(), 0.0);
     }
 
     void liveImagesMoveTheCountersAndSave() {
@@ -586,13 +638,23 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 1, testing::cyclesWaitMs(1, kGradedRate));
         const QString expectedPass = vm::res::Str(graded ? 2007 : 1515);
         QTRY_COMPARE(status->findChild<QLabel*>("PassLabel")->text(), expectedPass);
+        auto ground = [status](const char* field) {
+            return status->findChild<QLabel*>(field)->palette().color(QPalette::Window);
+        };
         if (!graded) {
             QCOMPARE(passCaption, expectedPass);
+            // Failures on light red; the other counts on the window's own background.
+            QCOMPARE(ground("FailField"), QColor(255, 128, 128));
+            QVERIFY(ground("TotalField") != QColor(128, 255, 128));
             window().findChild<QAction*>("live")->setChecked(false);
             return;
         }
         QCOMPARE(status->findChild<QLabel*>("TotalLabel")->text(), vm::res::Str(2006));
         QCOMPARE(status->findChild<QLabel*>("FailLabel")->text(), vm::res::Str(2008));
+        // Good on light green, Fair on light yellow, Poor on light red.
+        QCOMPARE(ground("TotalField"), QColor(128, 255, 128));
+        QCOMPARE(ground("PassField"), QColor(255, 255, 128));
+        QCOMPARE(ground("FailField"), QColor(255, 128, 128));
         // Each graded record goes to the column of its grade: A and B, C, the rest.
         std::array<qint64, 3> tally{};
         const std::array<qint64, 3> start = window().counts();
@@ -603,6 +665,14 @@ private slots:
         });
         // A good print grades well, a faint one poorly.
         QTRY_VERIFY_WITH_TIMEOUT(tally[0] >= 2, testing::cyclesWaitMs(2, kGradedRate));
+        // Fainter prints until one grades C: a fair read counts in the middle column only.
+        for (int contrast = 60; contrast >= 20 && tally[1] == 0; contrast -= 5) {
+            QVERIFY(r->setScene("contrast", QString::number(contrast), &error));
+            const qint64 seen = tally[0] + tally[1] + tally[2];
+            QTRY_VERIFY_WITH_TIMEOUT(tally[0] + tally[1] + tally[2] >= seen + 2,
+                                     testing::cyclesWaitMs(2, kGradedRate));
+        }
+        QVERIFY2(tally[1] > 0, "no print between 60 and 20 contrast graded C");
         QVERIFY(r->setScene("contrast", "15", &error));
         QTRY_VERIFY_WITH_TIMEOUT(tally[2] >= 2, testing::cyclesWaitMs(2, kGradedRate));
         window().findChild<QAction*>("live")->setChecked(false);
@@ -769,6 +839,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window().vmStatusBar()->WaitingForTrigger(),
                                  BasicInterface::kTriggerIntervalMs * testing::kLoadFactor);
         QCOMPARE(window().virtualTriggerText(), QString());
+        auto* vtButton = window().vmStatusBar()->findChild<QPushButton*>("SendVTrigger");
+        QCOMPARE(vtButton->toolTip(), QStringLiteral("Send Virtual Trigger \"VT 2\""));
 
         // An empty user trigger string sends the reader's own virtual trigger.
         window().SendVirtualTrigger();
@@ -781,6 +853,7 @@ private slots:
         QVERIFY(window().imageConnection()->SendCommand("TRIG U \"GO\"").ok);
         other.BroadcastMessage("frmIOSettings", "UPDATEIO", QString());
         QTRY_COMPARE(window().virtualTriggerText(), QStringLiteral("GO"));
+        QCOMPARE(vtButton->toolTip(), QStringLiteral("Send Virtual Trigger \"GO\""));
         window().SendVirtualTrigger();
         QVERIFY(received(line2, "GO"));
         QVERIFY(window().imageConnection()->SendCommand("TRIG C").ok);
@@ -958,6 +1031,24 @@ private slots:
         window().SaveCurrentImage();
         const QString path = app::MakeImageFileName(port, window().imageView()->CurrentRecord()->Number());
         QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+
+        // In its "Hook Images" form the button leaves "Hook Reports" alone, and each poll asks
+        // for the image while it is down.
+        window().findChild<QAction*>("hookimages")->trigger();
+        QCOMPARE(images->text(), vm::res::Str(1526));
+        QCOMPARE(images->toolTip(), vm::res::Str(1536));
+        images->setChecked(true);
+        QVERIFY(!reports->isChecked());
+        reports->setChecked(true);
+        window().SerialHookTick();
+        QCOMPARE(requests(), asked + 2);
+        const qsizetype withoutImage = serial->receivedCommands().count("REPORTREQ  255 0");
+        images->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (window().SerialHookTick(), serial->receivedCommands().count("REPORTREQ  255 0") > withoutImage),
+            testing::cyclesWaitMs(1, kRate));
+        reports->setChecked(false);
+        window().SerialHookTick();
     }
 
     // Saving a configuration over a 9,600-baud line: the whole listing, read as it arrives
