@@ -225,6 +225,53 @@ double scoreGrid(const QImage& grey, const SymbolGrid& grid, double threshold, b
     return std::max(dl, 1.0 - dl);
 }
 
+// How well the module centres of a grid's fixed pattern land on that pattern: the distance of
+// their grey from the threshold, counted for a module seen as the pattern has it and against
+// one seen otherwise. A grid a fraction of a module off puts centres on edges or on the
+// neighbouring module; a damaged stretch of the pattern counts against every position alike.
+double patternAgreement(const QImage& grey, const SymbolGrid& grid, double threshold, bool dataMatrix) {
+    double sum = 0;
+    forEachFixedModule(grid, dataMatrix, [&](int r, int c, bool dark) {
+        const double away = sampleGrey(grey, grid.moduleCentre(r, c)) - threshold;
+        sum += (dark == grid.darkOnLight) ? -away : away;
+        return true;
+    });
+    return sum;
+}
+
+// Moves each corner of a fitted grid by up to 0.4 of a module, a corner at a time, while that
+// brings the module centres onto the fixed pattern. The detector's corners may lie a little off
+// where a fixed pattern is damaged or the symbol sits close to another.
+void refineGrid(const QImage& grey, SymbolGrid& grid, double threshold, bool dataMatrix) {
+    const QPointF across = (grid.corners[1] - grid.corners[0]) / grid.cols;
+    const QPointF down = (grid.corners[3] - grid.corners[0]) / grid.rows;
+    double best = patternAgreement(grey, grid, threshold, dataMatrix);
+    for (int pass = 0; pass < 3; ++pass) {
+        bool moved = false;
+        for (QPointF& corner : grid.corners) {
+            const QPointF start = corner;
+            QPointF bestAt = start;
+            for (int i = -4; i <= 4; ++i)
+                for (int j = -4; j <= 4; ++j) {
+                    if (i == 0 && j == 0)
+                        continue;
+                    corner = start + across * (0.1 * i) + down * (0.1 * j);
+                    const double score = patternAgreement(grey, grid, threshold, dataMatrix);
+                    // Only a clear gain moves a corner: along a solid edge the agreement hardly
+                    // changes, and noise must not walk the corner off.
+                    if (score > best + 0.005 * std::abs(best)) {
+                        best = score;
+                        bestAt = corner;
+                    }
+                }
+            corner = bestAt;
+            moved = moved || bestAt != start;
+        }
+        if (!moved)
+            break;
+    }
+}
+
 } // namespace
 
 QPointF SymbolGrid::point(double u, double v) const {
@@ -304,6 +351,9 @@ SymbolGrid fitGrid(const QImage& grey, const QList<QPointF>& corners, bool dataM
     }
     if (best.score < 0.8)
         return {};
+    // A grid whose whole fixed pattern is seen as it should be sits where the detector found it.
+    if (best.score < 1.0)
+        refineGrid(grey, best.grid, threshold, dataMatrix);
     return best.grid;
 }
 
@@ -378,16 +428,32 @@ DecodeOutcome decodeOnce(const QImage& grey, const DecoderSettings& settings);
 
 DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
     DecodeOutcome outcome = decodeOnce(grey, settings);
-    if (outcome.found || !settings.stretchContrast)
+    if (outcome.found || !settings.verifying)
         return outcome;
+    // A verifier looks again: at the picture with its grey levels stretched (which keeps every
+    // pixel where it was, so the symbol's corners hold for the picture as taken), then for a
+    // Data Matrix with a broken finder with the thorough search. Not both at once: on a faint
+    // picture stretched, the thorough search finds symbols in the noise.
     const QImage brighter = stretched(grey);
-    if (brighter.isNull())
-        return outcome;
-    // The stretch keeps every pixel where it was: the symbol's corners and grid hold for the
-    // picture as taken.
-    DecodeOutcome second = decodeOnce(brighter, settings);
-    second.milliseconds += outcome.milliseconds;
-    return second.found ? second : outcome;
+    DecoderSettings thorough = settings;
+    thorough.severeDamage = true;
+    thorough.barcodes = false;
+    const bool searchThoroughly = settings.dataMatrix && !settings.severeDamage;
+    double milliseconds = outcome.milliseconds;
+    const std::pair<const QImage*, const DecoderSettings*> attempts[] = {{&brighter, &settings},
+                                                                         {&grey, &thorough}};
+    for (const auto& [picture, with] : attempts) {
+        if (picture->isNull() || (with == &thorough && !searchThoroughly))
+            continue;
+        DecodeOutcome again = decodeOnce(*picture, *with);
+        milliseconds += again.milliseconds;
+        if (again.found) {
+            again.milliseconds = milliseconds;
+            return again;
+        }
+    }
+    outcome.milliseconds = milliseconds;
+    return outcome;
 }
 
 namespace {

@@ -31,9 +31,10 @@ struct DecoderSettings {
     // DM_ALLOW_SEVERE_DAMAGE: when the fast search finds no Data Matrix, a thorough one that
     // needs no unbroken finder edge looks again.
     bool severeDamage = false;
-    // A verifying reader must read a faint symbol to grade it: when nothing reads, the picture
-    // is looked at again with its grey levels stretched over the full range.
-    bool stretchContrast = false;
+    // A verifying reader must read a faint or damaged symbol to grade it: when nothing reads,
+    // it looks again with the thorough Data Matrix search (as DM_ALLOW_SEVERE_DAMAGE does) and
+    // then with the picture's grey levels stretched over the full range.
+    bool verifying = false;
     QPolygonF region; // restricts the search (assisted learn)
 
     static DecoderSettings fromParameters(const FieldReader& fields);

@@ -658,6 +658,12 @@ QJsonObject verificationResult(const SymbolMeasurements& m, bool decoded, const 
         result.insert("gradeCode", 0);
         result.insert("class", "failed");
         result.insert("decode", "F");
+        // The one row a symbol that was not read (or not measured) has, so that every report
+        // of the record says why it failed.
+        result.insert("parameters", QJsonArray{QJsonObject{{"name", "Decode"},
+                                                           {"value", decoded ? QStringLiteral("Not measured")
+                                                                             : QStringLiteral("No Read")},
+                                                           {"grade", "F"}}});
         return result;
     }
     struct Row {

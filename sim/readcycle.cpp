@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QLocale>
 #include <QMutex>
 
@@ -296,7 +297,7 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
     const bool verifying =
         parameters.firmwareLevel() >= 4 && !standard.isEmpty() && standard != QLatin1String("NONE");
     DecoderSettings decoderNow = DecoderSettings::fromParameters(f);
-    decoderNow.stretchContrast = verifying;
+    decoderNow.verifying = verifying;
     DecodeOutcome decoded;
     ImagingSettings settings;
     Photometry photometry;
@@ -389,11 +390,18 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
             result.insert("gradedGain", calibration->gain);
         }
         if (clipped > kClippedShare) {
+            const QString share = QString::number(clipped * 100.0, 'f', 1);
             result.insert("saturated", true);
             result.insert("warning",
                           QStringLiteral("Saturated: %1 % of the symbol at full scale; its reflectance "
                                          "lies above the calibrated range")
-                              .arg(clipped * 100.0, 0, 'f', 1));
+                              .arg(share));
+            // A row of its own, so that every report of the record shows it.
+            QJsonArray rows = result.value("parameters").toArray();
+            rows.append(QJsonObject{{"name", "Saturation"},
+                                    {"value", QStringLiteral("%1 % at full scale").arg(share)},
+                                    {"grade", ""}});
+            result.insert("parameters", rows);
         }
         out.verification = result;
     }

@@ -267,14 +267,19 @@ private slots:
         QCOMPARE(grade(m, "ISO").value("gradeCode").toInt(), gradeCode);
     }
 
-    // Located but not decoded: no parameter is graded, the symbol fails.
+    // Located but not decoded: nothing is graded but the decode, which fails, and so does the
+    // symbol; its one row says it was not read.
     void undecodedSymbolFails() {
         Parameters p;
         const QJsonObject r = verificationResult(goodMatrix(), false, FieldReader(p), "ISO");
         QCOMPARE(r.value("overallGrade").toString(), QStringLiteral("F"));
         QCOMPARE(r.value("gradeCode").toInt(), 0);
         QCOMPARE(r.value("decode").toString(), QStringLiteral("F"));
-        QVERIFY(r.value("parameters").toArray().isEmpty());
+        const QJsonArray rows = r.value("parameters").toArray();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.at(0).toObject().value("name").toString(), QStringLiteral("Decode"));
+        QCOMPARE(rows.at(0).toObject().value("value").toString(), QStringLiteral("No Read"));
+        QCOMPARE(rows.at(0).toObject().value("grade").toString(), QStringLiteral("F"));
     }
 };
 

@@ -8,6 +8,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "settings/symbology.h"
+#include "sim/readcycle.h"
 #include "verification/calibrationstate.h"
 #include "verification/verificationreport.h"
 
@@ -34,6 +35,32 @@ using app::PromptButtons;
 using app::PromptIcon;
 using settings::Symbology;
 using verification::VerificationReport;
+
+namespace {
+
+// The report as the window's grid shows it: one "name | value | grade" line per row.
+QStringList gridRows(const QWidget& report) {
+    QStringList rows;
+    const auto* grid = report.findChild<QTableWidget*>();
+    for (int r = 0; grid && r < grid->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < grid->columnCount(); ++c)
+            cells << (grid->item(r, c) ? grid->item(r, c)->text() : QString());
+        rows << cells.join(" | ");
+    }
+    return rows;
+}
+
+// The text of a PDF, in the compatibility form (its font may set "ff" and "fi" as ligatures).
+QString pdfText(const QString& path) {
+    QProcess pdftotext;
+    pdftotext.start("pdftotext", {"-layout", path, "-"});
+    if (!pdftotext.waitForFinished(30000))
+        return {};
+    return QString::fromUtf8(pdftotext.readAllStandardOutput()).normalized(QString::NormalizationForm_KC);
+}
+
+} // namespace
 
 class TestVerification : public QObject, protected testing::WindowBench {
     Q_OBJECT
@@ -134,6 +161,62 @@ private slots:
                                          QRegularExpression::escape(p.value) + "\\s+" + p.grade + "\\b");
             QVERIFY2(row.match(text).hasMatch(), qPrintable(p.name + " in\n" + text));
         }
+        report->close();
+        QTRY_VERIFY(guard.isNull());
+    }
+
+    // A graded record and one whose symbol was not read show the same rows in the window as in
+    // the PDF saved from it; the unread one says "No Read" with the decode's F.
+    void reportWindowAndPdfAgree() {
+        startReader(0);
+        m_conn->SendCommand("VERIFY ISO");
+        m_conn->SendCommand("TRIG T");
+        auto* report = new VerificationReport;
+        QPointer<VerificationReport> guard(report);
+        report->show();
+        QSignalSpy shown(report, &VerificationReport::recordShown);
+        sim::ReadCycle* camera = sim::ReadCycle::serving(m_reader->parameters());
+        QVERIFY(camera);
+        QImage blank(659, 494, QImage::Format_Grayscale8);
+        blank.fill(218);
+        const QString blankPath = m_dir.filePath("blank.png");
+        QVERIFY(blank.save(blankPath));
+        for (const bool read : {true, false}) {
+            if (!read)
+                QVERIFY(camera->showPicture(blankPath));
+            const int before = int(shown.size());
+            m_reader->cycles().runOnce();
+            QTRY_COMPARE(shown.size(), before + 1);
+            const link::VerificationResult result = *report->shownRecord()->Verification();
+            QCOMPARE(report->shownRecord()->Passed(), read);
+            const QStringList rows = gridRows(*report);
+            QVERIFY2(rows.contains("Overall grade |  | " + result.overallGrade), qPrintable(rows.join('\n')));
+            if (!read) {
+                QCOMPARE(result.overallGrade, QString("F"));
+                QVERIFY2(rows.contains("Decode | No Read | F"), qPrintable(rows.join('\n')));
+            }
+            const QString path = m_dir.filePath(read ? "read.pdf" : "unread.pdf");
+            QString error;
+            QVERIFY2(report->savePdf(path, &error), qPrintable(error));
+            const QString text = pdfText(path);
+            QVERIFY2(text.contains("Overall Grade: " + result.overallGrade), qPrintable(text));
+            // Every parameter row of the window is a row of the PDF, and the PDF has no other.
+            int parameterRows = 0;
+            for (const QString& row : rows) {
+                const QStringList cells = row.split(" | ");
+                if (cells.value(0) == "Image" || cells.value(0) == "Standard" ||
+                    cells.value(0) == "Overall grade")
+                    continue;
+                ++parameterRows;
+                const QRegularExpression inPdf(QRegularExpression::escape(cells.value(0)) + "\\s+" +
+                                               QRegularExpression::escape(cells.value(1)) + "\\s+" +
+                                               cells.value(2) + "\\b");
+                QVERIFY2(inPdf.match(text).hasMatch(), qPrintable(row + " in\n" + text));
+            }
+            QCOMPARE(parameterRows, int(result.parameters.size()));
+            QVERIFY(parameterRows > 0);
+        }
+        camera->removePicture();
         report->close();
         QTRY_VERIFY(guard.isNull());
     }
