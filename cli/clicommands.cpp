@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vm::cli {
@@ -33,9 +34,11 @@ constexpr int kDefaultDiscoveryWaitMs = 2000;
 // Discovery is over once no new reader answered for this long.
 constexpr int kDiscoveryQuietMs = 300;
 constexpr int kProgressIntervalMs = 100;
-// Readers worked on at once: enough to hide each reader's reply time, few enough that a busy
-// network or host answers every command within its time-out.
-constexpr int kDefaultJobs = 8;
+// Readers worked on at once: enough to hide each reader's reply time (a line goes out only
+// when the one before it is answered, so the readers' waits overlap only across readers),
+// few enough that a busy network or host answers every command within its time-out. With
+// 8, 500 simulated readers on one 2-core PC took over a minute, with 32 about half a minute.
+constexpr int kDefaultJobs = 32;
 constexpr int kMaxJobs = 256;
 // CONTROL left unanswered is asked again, after 250 ms, then 500 ms, before the reader is
 // reported as failed.
@@ -592,6 +595,10 @@ int Tool::load() {
         bool stopped = false;       // a signal ended it before its last line
         vm::link::LoadSummary kept; // its summary once stopped
         int notSent = 0;
+        // Its summary once the lines left unanswered were sent again, and how many of them
+        // the reader answered then.
+        std::optional<vm::link::LoadSummary> afterResend;
+        int resent = 0;
     };
     std::vector<Job> jobs(readers.size());
     for (size_t i = 0; i < readers.size(); ++i)
@@ -654,14 +661,90 @@ int Tool::load() {
         job.stopped = true;
         job.load.reset();
     };
+    // A line the reader left unanswered (a busy reader or network) is sent again once the file
+    // is through, after 250 ms and then 500 ms. A configuration line sets a value, so sending it
+    // twice does no harm; the file's later lines of the same keyword go again after it, so
+    // that what the file sets last is still what the reader keeps.
+    std::function<void(Job&, int)> resendUnanswered = [&](Job& job, int round) {
+        const auto unanswered = [](const vm::link::LoadSummary& s) {
+            return std::any_of(s.failures.cbegin(), s.failures.cend(),
+                               [](const vm::link::LineOutcome& f) { return !f.answered; });
+        };
+        if (stopping() || round >= kControlTries || job.afterResend->lost || !unanswered(*job.afterResend)) {
+            release(job);
+            return;
+        }
+        Job* jp = &job;
+        QTimer::singleShot(kRetryBackoffMs << (round - 1), &loop, [&, jp, round] {
+            Job& job = *jp;
+            if (stopping()) {
+                release(job);
+                return;
+            }
+            const auto keyword = [](const QString& line) {
+                return line.trimmed().section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toUpper();
+            };
+            QList<int> indices;
+            for (const vm::link::LineOutcome& f : std::as_const(job.afterResend->failures)) {
+                if (f.answered)
+                    continue;
+                int at = -1;
+                for (int i = 0; i < lines.size() && at < 0; ++i)
+                    if (lines.at(i).trimmed() == f.command.trimmed())
+                        at = i;
+                if (at < 0)
+                    continue;
+                for (int i = at; i < lines.size(); ++i)
+                    if (i == at || keyword(lines.at(i)) == keyword(f.command))
+                        indices << i;
+            }
+            std::sort(indices.begin(), indices.end());
+            indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+            auto sequence = std::make_shared<QStringList>();
+            for (int i : std::as_const(indices))
+                *sequence << lines.at(i).trimmed();
+            auto sendNext = std::make_shared<std::function<void()>>();
+            *sendNext = [&, jp, round, sequence, sendNext] {
+                Job& job = *jp;
+                if (sequence->isEmpty() || stopping()) {
+                    resendUnanswered(job, round + 1);
+                    return;
+                }
+                const QString command = sequence->takeFirst();
+                job.device->PortSettings().sendAsync(
+                    command, [&, jp, command, sendNext](const vm::link::CommandReply& r) {
+                        Job& job = *jp;
+                        const vm::link::LineOutcome outcome = vm::link::judgeReply(command, r);
+                        QList<vm::link::LineOutcome>& failures = job.afterResend->failures;
+                        for (qsizetype i = 0; i < failures.size(); ++i) {
+                            if (failures.at(i).command.trimmed() != command || failures.at(i).answered ||
+                                !outcome.answered)
+                                continue;
+                            ++job.resent;
+                            if (outcome.failed) {
+                                failures[i] = outcome; // refused now: the reader's word is reported
+                            } else {
+                                failures.removeAt(i);
+                                --job.afterResend->errors;
+                            }
+                            break;
+                        }
+                        (*sendNext)();
+                    });
+            };
+            (*sendNext)();
+        });
+    };
     auto startLoad = [&](Job& job) {
         job.load = std::make_unique<vm::link::ConfigurationLoad>(job.device->PortSettings(), lines,
                                                                  m_options.withIdentity);
         vm::link::ConfigurationLoad* load = job.load.get();
         Job* current = &job;
         QObject::connect(load, &vm::link::ConfigurationLoad::finished, &loop, [&, load, current] {
-            if (current->load.get() == load)
-                release(*current);
+            if (current->load.get() != load)
+                return;
+            current->afterResend = load->summary();
+            resendUnanswered(*current, 1);
         });
         QObject::connect(load, &vm::link::ConfigurationLoad::lineDone, &loop, [&, load, current] {
             if (current->load.get() != load)
@@ -775,7 +858,9 @@ int Tool::load() {
                 m_out << readerLabel(job.device) << ": failed: " << escaped(job.error) << Qt::endl;
             continue;
         }
-        const vm::link::LoadSummary& s = job.load ? job.load->summary() : job.kept;
+        const vm::link::LoadSummary& s = job.afterResend ? *job.afterResend
+                                         : job.load      ? job.load->summary()
+                                                         : job.kept;
         if (s.errors > 0)
             worst(Refused);
         if (s.lost) {
@@ -791,6 +876,8 @@ int Tool::load() {
         r.insert("loaded", s.loaded);
         r.insert("refused", s.errors);
         r.insert("identitySkipped", s.identitySkipped);
+        if (job.resent > 0)
+            r.insert("resent", job.resent);
         QJsonArray failures;
         for (const vm::link::LineOutcome& f : s.failures) {
             failures.append(
@@ -816,6 +903,9 @@ int Tool::load() {
                 m_out << ", " << s.identitySkipped << " identity lines left out";
             if (job.tries > 1)
                 m_out << ", control taken on try " << job.tries;
+            if (job.resent > 0)
+                m_out << ", " << job.resent << (job.resent == 1 ? " line" : " lines")
+                      << " answered when sent again";
             m_out << Qt::endl;
             for (const vm::link::LineOutcome& f : s.failures)
                 if (f.answered)
@@ -997,7 +1087,7 @@ QString usageText() {
         "  --all             every discovered reader (load, save)\n"
         "  --with-identity   also load the lines that name and address a reader (IP, NAME)\n"
         "  --wait <ms>       how long discovery may take (default 2000)\n"
-        "  --jobs <n>        readers loaded at once, 1 to 256 (default 8); a reader that\n"
+        "  --jobs <n>        readers loaded at once, 1 to 256 (default 32); a reader that\n"
         "                    leaves CONTROL unanswered is asked again after 250 ms and\n"
         "                    500 ms before it counts as failed\n"
         "  -h, --help        this text\n"

@@ -33,6 +33,16 @@ void CycleDriver::setPaused(bool paused) {
     schedule();
 }
 
+void CycleDriver::setUnwatched(bool unwatched) {
+    if (unwatched == m_unwatched)
+        return;
+    m_unwatched = unwatched;
+    // Watched again: the next cycle acquires anew (the kept one may be from other settings).
+    if (!unwatched && !m_replay)
+        m_last.reset();
+    schedule();
+}
+
 void CycleDriver::refreshMode() {
     m_triggerMode = m_parameters.fields(QStringLiteral("TRIG")).value(0) == QLatin1String("T");
     schedule();
@@ -47,7 +57,7 @@ void CycleDriver::setReplay(bool replay) {
 void CycleDriver::schedule() {
     if (m_online && !m_triggerMode && !m_paused && m_runner) {
         m_clock.start();
-        m_nextDueNs = qint64(1e9 / m_rate);
+        m_nextDueNs = qint64(1e9 / effectiveRate());
         armTimer();
     } else {
         m_timer.stop();
@@ -69,7 +79,7 @@ void CycleDriver::tick() {
     }
     runOnce();
     const qint64 now = m_clock.nsecsElapsed();
-    m_nextDueNs += qint64(1e9 / m_rate);
+    m_nextDueNs += qint64(1e9 / effectiveRate());
     // Behind schedule (slow cycles or a busy host): the missed cycles are not made up in a
     // burst, the next one is simply due now.
     if (m_nextDueNs < now)
@@ -159,11 +169,14 @@ bool CycleDriver::nextAttempt(int index, Attempt* next) const {
 
 void CycleDriver::runAttempt(const Attempt& attempt) {
     CycleOutput out;
-    if (m_replay && m_last) {
+    // Unwatched, continuous cycles report the last real one again: nobody receives their
+    // images, and a fleet load would otherwise spend the host on acquiring and decoding them.
+    const bool replay = m_replay || (m_unwatched && !m_triggerMode);
+    if (replay && m_last) {
         out = *m_last;
     } else {
         out = m_runner(attempt);
-        if (m_replay) {
+        if (replay) {
             m_last = out;
             // What concluded a learn or a calibration happened once; replays do not repeat it.
             m_last->learnStatus.reset();

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -71,6 +72,18 @@ public:
     void setPaused(bool paused);
     bool paused() const { return m_paused; }
 
+    // Unwatched (only command clients: no data client, no output client, no serial line),
+    // continuous cycles run at most kUnwatchedRate a second and report the last real cycle
+    // again (the first one is real): a fleet load holds many readers by their command ports
+    // at once, and acquiring and decoding images nobody receives would take the host's whole
+    // time from answering them. Triggered cycles are real; a client on the data or an output
+    // port makes the next cycle real again.
+    static constexpr double kUnwatchedRate = 2.0;
+    void setUnwatched(bool unwatched);
+    bool unwatched() const { return m_unwatched; }
+    // The rate continuous cycles run at now.
+    double effectiveRate() const { return m_unwatched ? std::min(m_rate, kUnwatchedRate) : m_rate; }
+
     // Re-reads TRIG after it changed.
     void refreshMode();
     bool triggerMode() const { return m_triggerMode; }
@@ -125,6 +138,7 @@ private:
     std::optional<CycleOutput> m_last; // what a replay reports
     bool m_online = true;
     bool m_paused = false;
+    bool m_unwatched = false;
     bool m_triggerMode = false;
     bool m_pending = false;
     qint64 m_number = 0;

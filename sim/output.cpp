@@ -542,6 +542,14 @@ bool OutputPorts::listen(const QHostAddress& address, quint16 firstPort, QString
     return true;
 }
 
+QList<QTcpServer*> OutputPorts::servers() const {
+    QList<QTcpServer*> list;
+    for (const Port& p : m_ports)
+        if (p.server)
+            list << p.server.get();
+    return list;
+}
+
 void OutputPorts::close() {
     dropClients();
     for (Port& p : m_ports)

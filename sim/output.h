@@ -108,6 +108,8 @@ public:
     // Opens TCP1 to TCP4 at `firstPort` and the three after it (0: each a free port; a port
     // bound before is reused).
     bool listen(const QHostAddress& address, quint16 firstPort, QString* error);
+    // The listening servers of the ports (none while closed).
+    QList<QTcpServer*> servers() const;
     void close();
     // Closes every client connection, keeping the ports open.
     void dropClients();

@@ -1,5 +1,7 @@
 #include "sim/reader.h"
 
+#include "sim/quietlisteners.h"
+
 #include "sim/partqueue.h"
 
 #include "sim/externallight.h"
@@ -542,6 +544,13 @@ bool Reader::listen(QString* error) {
     m_boundDataPort = m_dataServer->serverPort();
     connect(m_commandServer.get(), &QTcpServer::newConnection, this, &Reader::acceptCommand);
     connect(m_dataServer.get(), &QTcpServer::newConnection, this, &Reader::acceptData);
+    // One of a fleet: its listening sockets wait outside the event loop's own watch.
+    if (m_config.idleWithoutClients) {
+        keepQuiet(m_commandServer.get());
+        keepQuiet(m_dataServer.get());
+        for (QTcpServer* server : m_output->servers())
+            keepQuiet(server);
+    }
     m_listening = true;
     return true;
 }
@@ -632,9 +641,10 @@ void Reader::acceptCommand() {
 void Reader::updateIdle() {
     if (!m_driver)
         return;
-    const bool idle = m_config.idleWithoutClients && !m_serial && m_commandSessions.empty() &&
-                      m_dataSessions.empty() && (!m_output || m_output->totalClients() == 0);
-    m_driver->setPaused(idle);
+    const bool unwatched = m_config.idleWithoutClients && !m_serial && m_dataSessions.empty() &&
+                           (!m_output || m_output->totalClients() == 0);
+    m_driver->setPaused(unwatched && m_commandSessions.empty());
+    m_driver->setUnwatched(unwatched);
 }
 
 void Reader::acceptData() {

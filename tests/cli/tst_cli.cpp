@@ -9,6 +9,8 @@
 #include "link/configuration.h"
 #include "link/serialports.h"
 #include "sim/catalogue.h"
+#include "sim/cycledriver.h"
+#include "sim/output.h"
 #include "sim/parameterstore.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
@@ -24,6 +26,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -580,6 +583,15 @@ private slots:
         retried->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("CONTROL"));
         sim::Reader* dropped = named(50);
         dropped->setNextReplyFault(sim::ReplyFault::Drop, 0, QStringLiteral("BEEP"));
+        // Lines left unanswered are sent again once the file is through: BEEP alone, the first
+        // TRIG with the file's later TRIG after it, so that TRIG ends as the file leaves it.
+        sim::Reader* beepResent = named(30);
+        beepResent->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("BEEP"));
+        sim::Reader* trigResent = named(31);
+        trigResent->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("TRIG"));
+        QStringList trigHeard;
+        QObject::connect(trigResent, &sim::Reader::commandReceived, this,
+                         [&](const QString& line) { trigHeard << line; });
 
         // When the retried reader heard CONTROL, and how many readers were held at once.
         QList<qint64> controlAt;
@@ -614,6 +626,16 @@ private slots:
                                 ": The connection to the reader was lost; 2 lines were not sent\n"),
                  qPrintable(r.err));
         QCOMPARE(dropped->parameters().fields("TRIG"), QStringList{"T"});
+        QVERIFY2(r.out.contains("Plant30 (" + beepResent->address().toString() +
+                                "): 4 lines loaded, 0 refused, 1 line answered when sent again\n"),
+                 qPrintable(r.out));
+        QVERIFY2(r.out.contains("Plant31 (" + trigResent->address().toString() +
+                                "): 4 lines loaded, 0 refused, 1 line answered when sent again\n"),
+                 qPrintable(r.out));
+        const QStringList fileLines = {"TRIG T", "BEEP N", "TARGET OFF", "TRIG C"};
+        trigHeard.removeIf([&](const QString& line) { return !fileLines.contains(line); });
+        QCOMPARE(trigHeard, (QStringList{"TRIG T", "BEEP N", "TARGET OFF", "TRIG C", "TRIG T", "TRIG C"}));
+        QCOMPARE(trigResent->parameters().fields("TRIG"), QStringList{"C"});
         QVERIFY(r.out.endsWith(
             QStringLiteral("%1 readers: %2 loaded, 1 failed\n").arg(kReaders).arg(kReaders - 1)));
 
@@ -639,8 +661,10 @@ private slots:
         }
 
         // The same as one JSON document, with the total a script checks.
-        const QJsonObject doc = onlyDocument(runCli({"--json", "load", file, "--all"}).out);
-        QCOMPARE(doc.value("exitCode").toInt(), int(cli::Success));
+        const QJsonObject doc =
+            onlyDocument(runCli({"--json", "load", file, "--all", "--jobs", QString::number(kJobs)}).out);
+        QVERIFY2(doc.value("exitCode").toInt() == int(cli::Success),
+                 QJsonDocument(doc.value("problems").toArray()).toJson().constData());
         QCOMPARE(doc.value("readers").toArray().size(), kReaders);
         QCOMPARE(doc.value("readers").toArray().at(1).toObject().value("reader").toString(),
                  QStringLiteral("Plant2"));
@@ -695,12 +719,72 @@ private slots:
         QCOMPARE(runCli({"save", "--all", m_dir.filePath("no-such-folder")}).code, int(cli::FileProblem));
     }
 
+    // A reader of a fleet keeps its listening ports out of the event loop's watch until a
+    // connection waits: every port still takes a client. Held only by a command client (as
+    // a load holds it), it cycles at most twice a second; a client on its data port gets
+    // records at its own rate again.
+    void aFleetReaderAnswersOnEveryPortAndCyclesSlowlyUnwatched() {
+        sim::ReaderConfig c = testing::readerConfig(QStringLiteral("Quiet1"));
+        c.idleWithoutClients = true;
+        c.cycleRate = 50;
+        c.publishSerial = false;
+        std::unique_ptr<sim::Reader> r = testing::startReader(c);
+        QVERIFY(r);
+        QVERIFY(r->cycles().paused());
+
+        QTcpSocket command;
+        command.connectToHost(r->address(), r->commandPort());
+        QVERIFY(command.waitForConnected(testing::kReplyWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(!r->cycles().paused(), testing::kReplyWaitMs);
+        QVERIFY(r->cycles().unwatched());
+        QByteArray answer;
+        command.write("NAME\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT((answer += command.readAll()).contains("!NAME OK"), testing::kReplyWaitMs);
+
+        // Paced at two a second, not fifty.
+        QList<qint64> finishedAt;
+        QElapsedTimer clock;
+        clock.start();
+        connect(&r->cycles(), &sim::CycleDriver::cycleFinished, this, [&] { finishedAt << clock.elapsed(); });
+        QTRY_VERIFY_WITH_TIMEOUT(finishedAt.size() >= 3, testing::cyclesWaitMs(3, 2));
+        for (int i = 1; i < finishedAt.size(); ++i)
+            QVERIFY2(finishedAt.at(i) - finishedAt.at(i - 1) >= 1000 / sim::CycleDriver::kUnwatchedRate - 50,
+                     qPrintable(QString::number(finishedAt.at(i) - finishedAt.at(i - 1))));
+
+        // Its data port takes a client; watched, the reader cycles at its own rate again.
+        QTcpSocket data;
+        data.connectToHost(r->address(), r->dataPort());
+        QVERIFY(data.waitForConnected(testing::kReplyWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(!r->cycles().unwatched(), testing::kReplyWaitMs);
+        const qsizetype before = finishedAt.size();
+        QTRY_VERIFY_WITH_TIMEOUT(finishedAt.size() >= before + 10, testing::cyclesWaitMs(10, 50));
+        data.abort();
+        QTRY_VERIFY_WITH_TIMEOUT(r->cycles().unwatched(), testing::kReplyWaitMs);
+
+        // So do its output ports, and its command port a second time.
+        for (int n = 1; n <= 4; ++n) {
+            QTcpSocket output;
+            output.connectToHost(r->address(), r->outputPort(n));
+            QVERIFY2(output.waitForConnected(testing::kReplyWaitMs), qPrintable(QString::number(n)));
+            QTRY_COMPARE_WITH_TIMEOUT(r->output().totalClients(), 1, testing::kReplyWaitMs);
+            QVERIFY(!r->cycles().unwatched());
+            output.abort();
+            QTRY_COMPARE_WITH_TIMEOUT(r->output().totalClients(), 0, testing::kReplyWaitMs);
+        }
+        QTcpSocket second;
+        second.connectToHost(r->address(), r->commandPort());
+        QVERIFY(second.waitForConnected(testing::kReplyWaitMs));
+        answer.clear();
+        second.write("NAME\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT((answer += second.readAll()).contains("!NAME OK"), testing::kReplyWaitMs);
+    }
+
     void theJobsOptionIsChecked() {
         QCOMPARE(runCli({"--jobs", "0", "list"}).code, int(cli::Usage));
         QCOMPARE(runCli({"--jobs", "257", "list"}).code, int(cli::Usage));
         QVERIFY(runCli({"--jobs", "many", "list"})
                     .err.contains("--jobs takes a number of readers from 1 to 256"));
-        QVERIFY(cli::usageText().contains("(default 8)"));
+        QVERIFY(cli::usageText().contains("(default 32)"));
     }
 };
 

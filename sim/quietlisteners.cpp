@@ -1,0 +1,98 @@
+#include "sim/quietlisteners.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTimer>
+
+#ifdef Q_OS_LINUX
+#include <sys/epoll.h>
+#include <unistd.h>
+#endif
+
+namespace vm::sim {
+
+#ifdef Q_OS_LINUX
+
+namespace {
+
+// Of the application's thread, and gone with the application.
+class QuietSet : public QObject {
+public:
+    explicit QuietSet(QObject* parent)
+        : QObject(parent)
+        , m_epoll(::epoll_create1(EPOLL_CLOEXEC)) {
+        if (m_epoll < 0)
+            return;
+        m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &QuietSet::wake);
+    }
+    ~QuietSet() override {
+        delete m_notifier;
+        if (m_epoll >= 0)
+            ::close(m_epoll);
+    }
+
+    bool usable() const { return m_epoll >= 0; }
+
+    void add(QTcpServer* server) {
+        const int fd = int(server->socketDescriptor());
+        if (fd < 0 || !server->isListening())
+            return;
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
+            return; // watched by the event loop as before
+        m_servers.insert(fd, server);
+        server->pauseAccepting();
+    }
+
+private:
+    void wake() {
+        epoll_event events[64];
+        const int n = ::epoll_wait(m_epoll, events, 64, 0);
+        for (int i = 0; i < n; ++i) {
+            const int fd = events[i].data.fd;
+            // Out of the set while the event loop accepts, so that it does not fire again.
+            ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+            const QPointer<QTcpServer> server = m_servers.take(fd);
+            if (!server || int(server->socketDescriptor()) != fd)
+                continue;
+            server->resumeAccepting();
+            // Quiet again once the connections that woke it were taken.
+            QTimer::singleShot(0, server, [this, server] {
+                if (server && server->isListening())
+                    add(server);
+            });
+        }
+    }
+
+    int m_epoll = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<int, QPointer<QTcpServer>> m_servers;
+};
+
+} // namespace
+
+void keepQuiet(QTcpServer* server) {
+    QCoreApplication* app = QCoreApplication::instance();
+    // A server of another thread stays watched by that thread's own event loop.
+    if (!server || !app || server->thread() != app->thread())
+        return;
+    auto* set = app->findChild<QuietSet*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!set)
+        set = new QuietSet(app);
+    if (set->usable())
+        set->add(server);
+}
+
+#else
+
+void keepQuiet(QTcpServer*) {}
+
+#endif
+
+} // namespace vm::sim
