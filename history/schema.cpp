@@ -23,6 +23,10 @@ const char* const kMigrations[] = {
     "CREATE TABLE grades(reader INTEGER NOT NULL, parameter INTEGER NOT NULL, time INTEGER NOT NULL,"
     "  read INTEGER NOT NULL, value REAL, grade INTEGER, value_text TEXT,"
     "  PRIMARY KEY(reader, parameter, time, read)) WITHOUT ROWID;",
+    // 1 -> 2: the reads' index also holds the result, so that counting passes, failures and no
+    // reads per interval reads the index alone.
+    "CREATE INDEX reads_by_reader_time_result ON reads(reader, time, result);"
+    "DROP INDEX reads_by_reader_time;",
 };
 static_assert(std::size(kMigrations) == kVersion, "one migration per version");
 

@@ -13,7 +13,7 @@ class Database;
 // and older ones, bringing older ones up to date, and refuses newer ones.
 namespace schema {
 constexpr int kApplicationId = 0x564d4853; // "VMHS"
-constexpr int kVersion = 1;
+constexpr int kVersion = 2;
 
 // Makes `db` hold the current layout: creates it in an empty file, migrates an older one.
 // False with a sentence for the operator when the file is from a newer program, is another

@@ -371,14 +371,14 @@ private slots:
         QVERIFY(!store.open(file, &error));
         QCOMPARE(error,
                  QStringLiteral("%1 was written by a newer Velmarrow (history layout 7; this version reads "
-                                "up to 1). Open it with that version, or choose another history file.")
+                                "up to 2). Open it with that version, or choose another history file.")
                      .arg(QDir::toNativeSeparators(file)));
         QVERIFY(!store.isOpen());
         HistoryQuery query;
         QString queryError;
         QVERIFY(!query.open(file, &queryError));
         QCOMPARE(queryError, error);
-        QVERIFY(rawExec(file, "PRAGMA user_version = 1")); // untouched: still readable as before
+        QVERIFY(rawExec(file, "PRAGMA user_version = 2")); // untouched: still readable as before
         QVERIFY(query.open(file, &queryError));
         QCOMPARE(query.readCount(), qint64(1));
 
@@ -407,9 +407,63 @@ private slots:
                            -1, &s, nullptr);
         QCOMPARE(sqlite3_step(s), SQLITE_ROW);
         QCOMPARE(sqlite3_column_int(s, 0), 0x564d4853);
-        QCOMPARE(sqlite3_column_int(s, 1), 1);
+        QCOMPARE(sqlite3_column_int(s, 1), 2);
         QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 2))),
                  QStringLiteral("wal"));
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+    }
+
+    // A file of the first layout, as the first version wrote it, is brought up to date and
+    // keeps its reads: the reads' index now holds the result.
+    void firstLayoutIsMigrated() {
+        const QString file = path(QStringLiteral("layout1.sqlite"));
+        QVERIFY(rawExec(
+            file,
+            "PRAGMA auto_vacuum = INCREMENTAL;"
+            "CREATE TABLE readers(id INTEGER PRIMARY KEY, name TEXT NOT NULL, mac TEXT NOT NULL "
+            "DEFAULT '', UNIQUE(name, mac));"
+            "CREATE TABLE parameters(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+            "CREATE TABLE reads(id INTEGER PRIMARY KEY, reader INTEGER NOT NULL, time INTEGER NOT NULL,"
+            " number INTEGER NOT NULL, result INTEGER NOT NULL, failure TEXT, text TEXT, symbology TEXT,"
+            " overall INTEGER, image TEXT);"
+            "CREATE INDEX reads_by_reader_time ON reads(reader, time);"
+            "CREATE TABLE grades(reader INTEGER NOT NULL, parameter INTEGER NOT NULL, time INTEGER NOT "
+            "NULL, read INTEGER NOT NULL, value REAL, grade INTEGER, value_text TEXT,"
+            " PRIMARY KEY(reader, parameter, time, read)) WITHOUT ROWID;"
+            "INSERT INTO readers VALUES(1, 'Line7', '');"
+            "INSERT INTO parameters VALUES(1, 'Symbol Contrast');"
+            "PRAGMA application_id = 1447905363; PRAGMA user_version = 1;"));
+        // A read of a minute ago: older ones would go with the retention at opening.
+        const qint64 t = QDateTime::currentMSecsSinceEpoch() - 60000;
+        QVERIFY(rawExec(
+            file, QStringLiteral("INSERT INTO reads VALUES(1, 1, %1, 42, 2, 'No Read', '', 'Data Matrix', "
+                                 "NULL, NULL)")
+                      .arg(t)
+                      .toUtf8()
+                      .constData()));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        store.close();
+        HistoryQuery query;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        const QList<ReadEntry> reads = query.reads(QStringLiteral("Line7"), t, t + 1);
+        QCOMPARE(reads.size(), 1);
+        QCOMPARE(reads.first().number, qint64(42));
+        QCOMPARE(reads.first().failure, QStringLiteral("No Read"));
+        QCOMPARE(query.counts(QStringLiteral("Line7"), t - 1000, t + 1000, 2000).value(0).noRead, qint64(1));
+        QCOMPARE(integrity(file), QStringLiteral("ok"));
+        sqlite3* db = nullptr;
+        sqlite3_open(file.toUtf8().constData(), &db);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT group_concat(name) FROM sqlite_schema WHERE type = 'index' AND "
+                           "tbl_name = 'reads' AND name NOT LIKE 'sqlite_%'",
+                           -1, &s, nullptr);
+        QCOMPARE(sqlite3_step(s), SQLITE_ROW);
+        QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))),
+                 QStringLiteral("reads_by_reader_time_result"));
         sqlite3_finalize(s);
         sqlite3_close(db);
     }
