@@ -1,5 +1,6 @@
 #include "cli/clicommands.h"
 
+#include "cli/historycommands.h"
 #include "cli/stopsignals.h"
 #include "link/configdiff.h"
 #include "link/configuration.h"
@@ -1067,7 +1068,7 @@ QString escaped(const QString& text) {
 }
 
 QString usageText() {
-    return QStringLiteral(
+    return withHistoryCommands(QStringLiteral(
         "Usage: velmarrow-cli [options] <command> [arguments]\n"
         "\n"
         "Commands:\n"
@@ -1097,10 +1098,12 @@ QString usageText() {
         "refused control or did not take it back; 4 a file could not be read or written,\n"
         "or holds no settings; 130 stopped by Ctrl-C (SIGINT), 143 stopped by SIGTERM:\n"
         "nothing more is sent, control is given back and the summary so far is printed.\n"
-        "With several, the highest.\n");
+        "With several, the highest.\n"));
 }
 
 int run(const QStringList& arguments, Streams streams, StopSignals* stops) {
+    if (isHistoryCommand(arguments)) // record, trend, export: historycommands.cpp
+        return runHistoryCommand(arguments, streams, stops);
     Options options;
     // With --json anywhere, even a wrong command line is answered with a document.
     options.json = arguments.contains(QStringLiteral("--json"));

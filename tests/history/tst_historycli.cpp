@@ -1,0 +1,200 @@
+// velmarrow-cli record, trend and export: the real program records simulated readers of a
+// line until Ctrl-C, every read it received is in the file, and the trend it prints flags
+// the reader whose print fades and not the steady one.
+#include "common/readers.h"
+#include "common/waits.h"
+#include "history/historyquery.h"
+#include "sim/reader.h"
+#include "sim/simulator.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace vm;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out, err;
+};
+
+// Runs the program to its end (trend, export and wrong command lines need only the file).
+Run runCli(const QStringList& arguments) {
+    QProcess p;
+    p.start(QStringLiteral(VELMARROW_CLI_PATH), arguments);
+    Run r;
+    if (!p.waitForFinished(testing::kReplyWaitMs * 6) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.code = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QJsonObject document(const QString& out) {
+    return QJsonDocument::fromJson(out.toUtf8()).object();
+}
+
+} // namespace
+
+class TestHistoryCli : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::Simulator> m_sim;
+    QString m_db;
+    qint64 m_recorded[2] = {0, 0};
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_sim = testing::startSimulator({testing::readerConfig(QStringLiteral("Fade1")),
+                                         testing::readerConfig(QStringLiteral("Steady2"))});
+        QVERIFY(m_sim);
+        QString error;
+        for (sim::Reader* r : m_sim->readers()) {
+            // Graded reads of a print of full contrast.
+            r->parameters().setFields(QStringLiteral("VERIFY"), {QStringLiteral("ISO")});
+            QVERIFY2(r->setScene(QStringLiteral("contrast"), QStringLiteral("100"), &error),
+                     qPrintable(error));
+        }
+        m_db = m_dir.filePath(QStringLiteral("line.sqlite"));
+    }
+
+    // Recording runs until Ctrl-C; then everything received is in the file and the summary
+    // says how many reads of each reader that was.
+    void recordsUntilCtrlC() {
+        sim::Reader* fading = m_sim->reader(0);
+        sim::Reader* steady = m_sim->reader(1);
+        QSignalSpy fadingRecords(fading, &sim::Reader::recordDelivered);
+        QSignalSpy steadyRecords(steady, &sim::Reader::recordDelivered);
+        QProcess p;
+        QSignalSpy finished(&p, &QProcess::finished);
+        p.start(QStringLiteral(VELMARROW_CLI_PATH), {"record", "--db", m_db, "Fade1", "Steady2"});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(fadingRecords.size() >= 30 && steadyRecords.size() >= 30,
+                                 testing::kConnectWaitMs + testing::kDiscoveryWaitMs);
+        // The print of the first reader fades by 2 % of its contrast a second from here on.
+        QString error;
+        QVERIFY2(fading->setScene(QStringLiteral("drift"), QStringLiteral("fade 120"), &error),
+                 qPrintable(error));
+        fadingRecords.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(fadingRecords.size() >= 60, 60 * testing::kReplyWaitMs);
+        QVERIFY(fading->setScene(QStringLiteral("drift"), QStringLiteral("off"), &error));
+        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(finished.wait(testing::kReplyWaitMs * 6));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(err,
+                 QStringLiteral("velmarrow-cli: stopped by SIGINT: every read received is in the file\n"));
+        const QRegularExpression summary(
+            QStringLiteral("^Fade1: (\\d+) reads\nSteady2: (\\d+) reads\n2 readers: "
+                           "(\\d+) reads recorded in [0-9.]+ s, (\\d+) kept in (.*)\n$"));
+        const QRegularExpressionMatch m = summary.match(out);
+        QVERIFY2(m.hasMatch(), qPrintable(out));
+        m_recorded[0] = m.captured(1).toLongLong();
+        m_recorded[1] = m.captured(2).toLongLong();
+        QCOMPARE(m.captured(3).toLongLong(), m_recorded[0] + m_recorded[1]);
+        QCOMPARE(m.captured(4).toLongLong(), m_recorded[0] + m_recorded[1]);
+        QCOMPARE(m.captured(5), QFileInfo(m_db).absoluteFilePath());
+        QVERIFY2(m_recorded[0] >= 60 && m_recorded[1] >= 20, qPrintable(out));
+
+        history::HistoryQuery query;
+        QVERIFY2(query.open(m_db, &error), qPrintable(error));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() + 1;
+        QCOMPARE(qint64(query.reads(QStringLiteral("Fade1"), 0, now).size()), m_recorded[0]);
+        QCOMPARE(qint64(query.reads(QStringLiteral("Steady2"), 0, now).size()), m_recorded[1]);
+        // Each read kept its grades and the reader its MAC address.
+        const history::ReadEntry last = query.reads(QStringLiteral("Steady2"), 0, now).last();
+        QCOMPARE(last.mac.toUpper(), steady->identity().macAddress().toUpper());
+        QVERIFY(last.grades.size() >= 10);
+    }
+
+    // The trend of the fading reader warns on Symbol Contrast (exit code 1); the steady one
+    // does not (0). JSON carries the same.
+    void trendFlagsTheFadingReaderOnly() {
+        QVERIFY(m_recorded[0] > 0);
+        Run r = runCli(
+            {"trend", "--db", m_db, "Fade1", "--param", "symbol contrast", "--since", "10m", "--json"});
+        QCOMPARE(r.code, 1);
+        QJsonObject doc = document(r.out);
+        QCOMPARE(doc.value("parameter").toString(), QStringLiteral("Symbol Contrast"));
+        QCOMPARE(doc.value("exitCode").toInt(), 1);
+        const QJsonObject drift = doc.value("drift").toObject();
+        QVERIFY2(drift.value("flagged").toBool(), qPrintable(r.out));
+        QVERIFY(drift.value("slopePerHour").toDouble() < 0);
+        QVERIFY(drift.value("text").toString().contains(QStringLiteral("; at this rate it reaches ")));
+        QCOMPARE(doc.value("bands").toObject().value("A").toDouble(), 70.0);
+        qint64 reads = 0;
+        for (const QJsonValue& v : doc.value("intervals").toArray())
+            reads += v.toObject().value("reads").toInteger();
+        QCOMPARE(reads, m_recorded[0]);
+
+        r = runCli({"trend", "--db", m_db, "Steady2", "--param", "Symbol Contrast", "--since", "10m"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(
+            r.out.contains(QStringLiteral("Symbol Contrast: no drift toward a lower grade over the last ")),
+            qPrintable(r.out));
+        QVERIFY(!r.out.contains(QStringLiteral("WARNING")));
+        QVERIFY(r.out.startsWith(QStringLiteral("Steady2, Symbol Contrast, last 10 min (")));
+
+        r = runCli({"trend", "--db", m_db, "Steady2", "--param", "Sharpness", "--since", "10m"});
+        QCOMPARE(r.code, 3);
+        QVERIFY2(
+            r.err.startsWith(QStringLiteral("velmarrow-cli: Steady2 has no Sharpness in the last 10 min; it "
+                                            "grades: Symbol Contrast, ")),
+            qPrintable(r.err));
+    }
+
+    // Every read of the line into one CSV, a header line first.
+    void exportsEveryReadAsCsv() {
+        QVERIFY(m_recorded[0] > 0);
+        const QString csv = m_dir.filePath(QStringLiteral("line.csv"));
+        const Run r = runCli({"export", "--db", m_db, "--csv", csv, "--since", "1h"});
+        QCOMPARE(r.code, 0);
+        const qint64 all = m_recorded[0] + m_recorded[1];
+        QCOMPARE(r.out, QStringLiteral("%1 reads written to %2\n").arg(all).arg(csv));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        QCOMPARE(qint64(lines.size()), all + 2); // the header, the reads, and nothing after the last line end
+        QVERIFY(lines.first().startsWith(
+            "time,reader,mac,number,result,failure,symbology,text,overall grade,image,"
+            "Symbol Contrast value,Symbol Contrast grade,"));
+    }
+
+    // A wrong command line and files the program cannot use each say why, with their codes.
+    void wrongUseSaysWhy() {
+        Run r = runCli({"record", "--db", m_db});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.startsWith(QStringLiteral("velmarrow-cli: record takes readers, or --all\n")));
+        r = runCli({"trend", "Fade1", "--param", "Modulation"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.startsWith(QStringLiteral("velmarrow-cli: trend needs --db <history file>\n")));
+        r = runCli(
+            {"trend", "--db", m_db, "Fade1", "--param", "Modulation", "--since", "eight hours", "--json"});
+        QCOMPARE(r.code, 2);
+        QCOMPARE(document(r.out).value("error").toString(),
+                 QStringLiteral("--since takes a time such as 90s, 30m, 8h or 2d"));
+        const QString missing = m_dir.filePath(QStringLiteral("none.sqlite"));
+        r = runCli({"trend", "--db", missing, "Fade1", "--param", "Modulation"});
+        QCOMPARE(r.code, 4);
+        QCOMPARE(r.err, QStringLiteral("velmarrow-cli: There is no history file %1\n").arg(missing));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryCli)
+#include "tst_historycli.moc"
