@@ -461,6 +461,21 @@ QStringList writesOf(const testing::Received& received, const QString& parameter
 // Apply sends every line as the window shows it: a line the reader changed behind the window
 // is put back, so that a tag is on one line of the reader as it is in the window. What the
 // reader did not answer is greyed, named and left alone, without a word at Apply.
+// A mask the reader holds with more digits than it takes goes back as "0x" and its first 20.
+void checkLongMask(Stage& stage) {
+    restart(stage, QStringLiteral("3.0.2.1"));
+    stage.send(QStringLiteral("IOASSIGN GPIO_OUT3 LOCATE_FAILURE"));
+    stage.send(QStringLiteral("SET_CRITERIA LOCATE_FAILURE MASK 0x123456789ABCDEF0123456 \"\""));
+    QCOMPARE(stage.fields(QStringLiteral("SET_CRITERIA LOCATE_FAILURE")).value(1),
+             q(QStringLiteral("0x123456789ABCDEF0123456")));
+    stage.open(kWindow);
+    QTest::mouseClick(polarity(stage, 4), Qt::LeftButton, {}, QPoint(5, 5));
+    stage.apply();
+    QTRY_COMPARE(stage.fields(QStringLiteral("SET_CRITERIA LOCATE_FAILURE")).mid(0, 2),
+                 QStringList({q("MASK"), q("0x123456789ABCDEF01234")}));
+    stage.close();
+}
+
 void checkWholeApply(Stage& stage) {
     restart(stage, QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("IOASSIGN GPIO_OUT3 PASS"));
@@ -749,8 +764,8 @@ WindowContract ioAssignContract() {
                       {{"CLEAR", "0"}, {"9", "9"}, {"2", "2"}, {"CLEAR", "0"}});
 
     w.checks = [](Stage& stage) {
-        for (auto check : {checkTexts, checkTypeMessages, checkTagRules, checkArguments, checkWholeApply,
-                           checkLineStates, checkInputs}) {
+        for (auto check : {checkTexts, checkTypeMessages, checkTagRules, checkArguments, checkLongMask,
+                           checkWholeApply, checkLineStates, checkInputs}) {
             check(stage);
             if (QTest::currentTestFailed())
                 return;
