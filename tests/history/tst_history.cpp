@@ -182,6 +182,26 @@ private slots:
         QCOMPARE(d.text, QStringLiteral("Symbol Contrast fell from A to B over the last 2 h; at this rate it "
                                         "reaches C in about 80 min"));
 
+        // 90 % falling to 80 % in an hour stays A, and reaches B (below 70 %) in another hour:
+        // told, since that is within the next 8 hours.
+        SeriesSums withinA;
+        for (int i = 0; i <= 60; ++i)
+            withinA.add(i / 60.0, 90 - 10.0 * i / 60.0);
+        const Drift w = assessDrift(QStringLiteral("Symbol Contrast"), contrast, withinA, 0, 0, kHour);
+        QVERIFY(w.flagged);
+        QCOMPARE(w.startGrade, 4);
+        QCOMPARE(w.endGrade, 4);
+        QCOMPARE(w.text,
+                 QStringLiteral("Symbol Contrast is getting worse within A over the last 60 min; at this "
+                                "rate it reaches B in about 60 min"));
+        // The same fall over a week reaches B only days later: not told yet.
+        SeriesSums slow;
+        for (int i = 0; i <= 60; ++i)
+            slow.add(i * 168.0 / 60.0, 90 - 10.0 * i / 60.0);
+        const Drift sl = assessDrift(QStringLiteral("Symbol Contrast"), contrast, slow, 0, 0, 168 * kHour);
+        QVERIFY(sl.worsening);
+        QVERIFY(!sl.flagged);
+
         SeriesSums steady;
         for (int i = 0; i < 2000; ++i)
             steady.add(i / 1000.0, 78 + ((i * 7919) % 11 - 5) * 0.4);
