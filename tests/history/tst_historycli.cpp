@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,6 +60,7 @@ class TestHistoryCli : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
         m_sim = testing::startSimulator({testing::readerConfig(QStringLiteral("Fade1")),
                                          testing::readerConfig(QStringLiteral("Steady2"))});
         QVERIFY(m_sim);
