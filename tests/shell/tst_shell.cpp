@@ -395,13 +395,15 @@ private slots:
         const quint32 pass = dialog.PassColor();
         const QFont font = dialog.ResultFont();
         const QString folder = dialog.findChild<QLineEdit*>("txtImgDirectory")->text();
-        QTest::mouseClick(dialog.findChild<QPushButton*>("btnPassColor"), Qt::LeftButton);
-        QTest::mouseClick(dialog.findChild<QPushButton*>("btnFont"), Qt::LeftButton);
-        QTest::mouseClick(dialog.findChild<QPushButton*>("btnBrowse"), Qt::LeftButton);
-        QCOMPARE(opened, 3);
+        for (const char* button : {"btnPassColor", "btnFailColor", "btnFontColor", "btnFont", "btnBrowse"})
+            QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
+        QCOMPARE(opened, 5);
         QVERIFY(!dialog.Changed());
         QCOMPARE(dialog.PassColor(), pass);
         QCOMPARE(dialog.ResultFont(), font);
+        const QString before = storedFile();
+        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        QCOMPARE(storedFile(), before);
         QCOMPARE(dialog.findChild<QLineEdit*>("txtImgDirectory")->text(), folder);
     }
 
