@@ -236,9 +236,11 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
     const auto [minIt, maxIt] = std::minmax_element(samples.begin(), samples.end());
     const double greyMin = *minIt, greyMax = *maxIt;
     const double threshold = (greyMin + greyMax) / 2.0;
-    m.symbolContrast = (greyMax - greyMin) * scale;
-    m.minReflectance = greyMin * scale;
-    m.maxReflectance = greyMax * scale;
+    // Full scale is the most a picture can say: a saturated light is reported at 100 % (and
+    // flagged by the read cycle), never above.
+    m.minReflectance = std::min(100.0, greyMin * scale);
+    m.maxReflectance = std::min(100.0, greyMax * scale);
+    m.symbolContrast = m.maxReflectance - m.minReflectance;
     const double sc = std::max(1e-6, greyMax - greyMin);
 
     // Each module is judged against what the symbol's own codewords print once read back and
@@ -357,9 +359,9 @@ LinearScan analyseScan(const std::vector<double>& profile, double scale, const Q
     const auto [minIt, maxIt] = std::minmax_element(profile.begin(), profile.end());
     const double low = *minIt, high = *maxIt, sc = std::max(1e-6, high - low);
     const double threshold = (low + high) / 2;
-    scan.minReflectance = low * scale;
-    scan.maxReflectance = high * scale;
-    scan.symbolContrast = (high - low) * scale;
+    scan.minReflectance = std::min(100.0, low * scale);
+    scan.maxReflectance = std::min(100.0, high * scale);
+    scan.symbolContrast = scan.maxReflectance - scan.minReflectance;
 
     struct Element {
         bool bar;
@@ -416,7 +418,7 @@ LinearScan analyseScan(const std::vector<double>& profile, double scale, const Q
             edgeContrast = std::min(edgeContrast, std::abs(elements[i].extreme - elements[i - 1].extreme));
         largestSpread = std::max(largestSpread, elements[i].spread);
     }
-    scan.edgeContrast = edgeContrast * scale;
+    scan.edgeContrast = std::min(scan.symbolContrast, edgeContrast * scale);
     scan.modulation = edgeContrast / sc;
     scan.defects = largestSpread / sc;
 
