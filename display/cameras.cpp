@@ -68,6 +68,8 @@ Cameras::Cameras(QWidget* parent)
     for (vm::link::Device* d : m_coord->Devices())
         addDevice(d);
     m_coord->StartDiscovery();
+    // Empty, the columns are as wide as their captions; readers' texts only widen them.
+    fitColumns();
     Refresh();
 }
 
@@ -257,13 +259,23 @@ void Cameras::fitColumns() {
     // As wide as the widest text of every row, hidden ones included, so that the
     // columns do not jump while the filter is typed. Measured here rather than by the
     // header, which would lay out every cell of hundreds of rows through the delegate.
+    // The widest text is found by its advance; only its cell is measured by the delegate, as
+    // the view itself would measure every cell (padding and grid line included).
     const QFontMetrics metrics(font());
-    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
     for (int c = 0; c < ColumnCount; ++c) {
         int width = horizontalHeader()->sectionSizeHint(c);
+        int widest = -1, widestAdvance = -1;
         for (int row = 0; row < rowCount(); ++row)
-            if (const QTableWidgetItem* cell = item(row, c))
-                width = std::max(width, metrics.horizontalAdvance(cell->text()) + margin);
+            if (const QTableWidgetItem* cell = item(row, c)) {
+                const int advance = metrics.horizontalAdvance(cell->text());
+                if (advance > widestAdvance) {
+                    widestAdvance = advance;
+                    widest = row;
+                }
+            }
+        if (widest >= 0)
+            width =
+                std::max(width, sizeHintForIndex(model()->index(widest, c)).width() + (showGrid() ? 1 : 0));
         if (columnWidth(c) != width)
             setColumnWidth(c, width);
     }
