@@ -1067,6 +1067,18 @@ QString escaped(const QString& text) {
     return out;
 }
 
+int usageFailure(Streams& streams, const QString& why, const QString& usage, bool json) {
+    streams.err << "velmarrow-cli: " << escaped(why) << Qt::endl << usage;
+    if (json)
+        streams.out << QJsonDocument(QJsonObject{{"error", why},
+                                                 {"problems", QJsonArray{why}},
+                                                 {"exitCode", int(Usage)}})
+                           .toJson(QJsonDocument::Indented);
+    streams.out.flush();
+    streams.err.flush();
+    return int(Usage);
+}
+
 QString usageText() {
     return withHistoryCommands(QStringLiteral(
         "Usage: velmarrow-cli [options] <command> [arguments]\n"
@@ -1108,17 +1120,7 @@ int run(const QStringList& arguments, Streams streams, StopSignals* stops) {
     // With --json anywhere, even a wrong command line is answered with a document.
     options.json = arguments.contains(QStringLiteral("--json"));
     auto fail = [&](const QString& why, bool usage) {
-        streams.err << "velmarrow-cli: " << escaped(why) << Qt::endl;
-        if (usage)
-            streams.err << usageText();
-        if (options.json)
-            streams.out << QJsonDocument(QJsonObject{{"error", why},
-                                                     {"problems", QJsonArray{why}},
-                                                     {"exitCode", int(Usage)}})
-                               .toJson(QJsonDocument::Indented);
-        streams.out.flush();
-        streams.err.flush();
-        return int(Usage);
+        return usageFailure(streams, why, usage ? usageText() : QString(), options.json);
     };
     QStringList positional;
     for (int i = 0; i < arguments.size(); ++i) {

@@ -44,4 +44,8 @@ QString escaped(const QString& text);
 
 QString usageText();
 
+// Says why a command line is wrong on the error stream (then the given usage text), and with
+// --json also as a document on the output stream; the usage exit code.
+int usageFailure(Streams& streams, const QString& why, const QString& usage, bool json);
+
 } // namespace vm::cli

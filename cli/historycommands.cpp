@@ -473,17 +473,7 @@ QString withHistoryCommands(const QString& usage) {
 int runHistoryCommand(const QStringList& arguments, Streams streams, StopSignals* stops) {
     HistoryOptions o;
     o.json = arguments.contains(QStringLiteral("--json"));
-    auto fail = [&](const QString& why) {
-        streams.err << "velmarrow-cli: " << escaped(why) << Qt::endl << historyUsageText();
-        if (o.json)
-            streams.out << QJsonDocument(QJsonObject{{"error", why},
-                                                     {"problems", QJsonArray{why}},
-                                                     {"exitCode", int(Usage)}})
-                               .toJson(QJsonDocument::Indented);
-        streams.out.flush();
-        streams.err.flush();
-        return int(Usage);
-    };
+    auto fail = [&](const QString& why) { return usageFailure(streams, why, historyUsageText(), o.json); };
     QStringList positional;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& a = arguments.at(i);
