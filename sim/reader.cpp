@@ -407,6 +407,10 @@ Reader::Reader(ReaderConfig config, EventLog* log, QObject* parent)
 
 Reader::~Reader() {
     stop();
+    // Without a state folder nothing of the reader outlives the process: its received files
+    // sat in a folder of the system's temporary folder that nobody would ever clean.
+    if (m_config.stateFolder.isEmpty())
+        QDir(filesFolder()).removeRecursively();
 }
 
 void Reader::createEngine(double rate) {

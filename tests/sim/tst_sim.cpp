@@ -943,31 +943,44 @@ private slots:
         QCOMPARE(r->cycles().stats().triggers, 1u);
     }
 
+    // Sends a grey BMP as the program transfers a picture; the reader's acknowledgement.
+    static QJsonObject sendPicture(DataClient& d, const QString& name) {
+        QImage img(659, 494, QImage::Format_Grayscale8);
+        img.fill(200);
+        QByteArray bmp;
+        QBuffer buf(&bmp);
+        if (!buf.open(QIODevice::WriteOnly) || !img.save(&buf, "BMP"))
+            return {};
+        d.send(FrameType::FileBegin,
+               QJsonDocument(QJsonObject{{"name", name}, {"size", bmp.size()}, {"index", 0}, {"count", 1}})
+                   .toJson(QJsonDocument::Compact));
+        for (qsizetype i = 0; i < bmp.size(); i += kMaxFileDataChunk)
+            d.send(FrameType::FileData, bmp.mid(i, kMaxFileDataChunk));
+        d.send(FrameType::FileEnd, {});
+        Frame f;
+        if (!d.next(FrameType::FileAck, &f))
+            return {};
+        QJsonObject ack = QJsonDocument::fromJson(f.payload).object();
+        if (ack.value("ok").toBool() && ack.value("received").toInteger() != bmp.size())
+            ack.insert("error",
+                       QString("received %1 of %2").arg(ack.value("received").toInteger()).arg(bmp.size()));
+        return ack;
+    }
+
     void fileTransfer() {
         auto r = startReader(10);
         DataClient d;
         QVERIFY(d.connectTo(*r));
         d.subscribe(2);
-        QImage img(659, 494, QImage::Format_Grayscale8);
-        img.fill(200);
-        QByteArray bmp;
-        QBuffer buf(&bmp);
-        QVERIFY(buf.open(QIODevice::WriteOnly));
-        QVERIFY(img.save(&buf, "BMP"));
         auto begin = [&](const QString& name, qint64 size) {
             d.send(FrameType::FileBegin,
                    QJsonDocument(QJsonObject{{"name", name}, {"size", size}, {"index", 0}, {"count", 1}})
                        .toJson(QJsonDocument::Compact));
         };
-        begin("part.bmp", bmp.size());
-        for (qsizetype i = 0; i < bmp.size(); i += kMaxFileDataChunk)
-            d.send(FrameType::FileData, bmp.mid(i, kMaxFileDataChunk));
-        d.send(FrameType::FileEnd, {});
         Frame f;
-        QVERIFY(d.next(FrameType::FileAck, &f));
-        QJsonObject ack = QJsonDocument::fromJson(f.payload).object();
-        QVERIFY2(ack.value("ok").toBool(), qPrintable(ack.value("error").toString()));
-        QCOMPARE(ack.value("received").toInteger(), bmp.size());
+        QJsonObject ack = sendPicture(d, "part.bmp");
+        QVERIFY2(ack.value("ok").toBool() && ack.value("error").toString().isEmpty(),
+                 qPrintable(ack.value("error").toString()));
         QCOMPARE(r->transferredFiles().size(), 1);
         begin("notes.txt", 10);
         QVERIFY(d.next(FrameType::FileAck, &f));
@@ -982,6 +995,34 @@ private slots:
         QCOMPARE(c.statusOf("DRIVEDELETE FILES"), QString("!DRIVEDELETE OK"));
         QVERIFY(r->transferredFiles().isEmpty());
         QCOMPARE(c.statusOf("CAPTURE FILES"), QString("!CAPTURE ERROR 8 no image files on the reader"));
+    }
+
+    void filesWithoutStateFolderGoWithTheReader() {
+        // A reader started without a state folder keeps its received pictures in the system's
+        // temporary folder; nothing of it may stay there once it is gone.
+        ReaderConfig c;
+        c.name = "Transient";
+        c.softwareVersion = softwareVersionForLevel(10);
+        c.commandPort = 0;
+        c.dataPort = 0;
+        auto r = std::make_unique<Reader>(c);
+        QString error;
+        QVERIFY2(r->start(&error), qPrintable(error));
+        QString folder;
+        {
+            DataClient d;
+            QVERIFY(d.connectTo(*r));
+            d.subscribe(2);
+            const QJsonObject ack = sendPicture(d, "part.bmp");
+            QVERIFY2(ack.value("ok").toBool() && ack.value("error").toString().isEmpty(),
+                     qPrintable(ack.value("error").toString()));
+            QCOMPARE(r->transferredFiles().size(), 1);
+            folder = QFileInfo(r->transferredFiles().first()).absolutePath();
+            QCOMPARE(QFileInfo(folder).absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+            QVERIFY(QFile::exists(r->transferredFiles().first()));
+        }
+        r.reset();
+        QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
     }
 
     void discoveryAnswersEveryReader() {
