@@ -246,11 +246,11 @@ SymbolMeasurements measureGrid(const QImage& grey, const DecodeOutcome& decoded,
     // Each module is judged against what the symbol's own codewords print once read back and
     // corrected, whatever encodation its printer chose.
     std::optional<CorrectedMatrix> ideal;
-    if (dataMatrix) {
+    {
         std::vector<bool> seen(samples.size());
         for (size_t i = 0; i < samples.size(); ++i)
             seen[i] = (samples[i] < threshold) == grid.darkOnLight;
-        ideal = correctDataMatrix(seen, grid.rows, grid.cols);
+        ideal = dataMatrix ? correctDataMatrix(seen, grid.rows, grid.cols) : correctQrCode(seen, grid.rows);
         // A symbol whose codewords cannot be corrected from its grid has no correction left.
         m.unusedErrorCorrection = ideal ? std::max(0.0, ideal->unusedCorrection) : 0.0;
     }

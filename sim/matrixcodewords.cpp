@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdlib>
+#include <utility>
 
 namespace vm::sim {
 
@@ -199,6 +202,277 @@ int symbolIndex(int m, int regionSize) {
     return (m / regionSize) * (regionSize + 2) + 1 + m % regionSize;
 }
 
+// ---- QR Code ----
+
+// Check codewords per block and blocks, by level (L, M, Q, H) and version (index 0 unused).
+constexpr int kQrCheckPerBlock[4][41] = {
+    {0,  7,  10, 15, 20, 26, 18, 20, 24, 30, 18, 20, 24, 26, 30, 22, 24, 28, 30, 28, 28,
+     28, 28, 30, 30, 26, 28, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30},
+    {0,  10, 16, 26, 18, 24, 16, 18, 22, 22, 26, 30, 22, 22, 24, 24, 28, 28, 26, 26, 26,
+     26, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28},
+    {0,  13, 22, 18, 26, 18, 24, 18, 22, 20, 24, 28, 26, 24, 20, 30, 24, 28, 28, 26, 30,
+     28, 30, 30, 30, 30, 28, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30},
+    {0,  17, 28, 22, 16, 22, 28, 26, 26, 24, 28, 24, 28, 22, 24, 24, 30, 28, 28, 26, 28,
+     30, 24, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30},
+};
+constexpr int kQrBlocks[4][41] = {
+    {0, 1, 1, 1,  1,  1,  2,  2,  2,  2,  4,  4,  4,  4,  4,  6,  6,  6,  6,  7, 8,
+     8, 9, 9, 10, 12, 12, 12, 13, 14, 15, 16, 17, 18, 19, 19, 20, 21, 22, 24, 25},
+    {0,  1,  1,  1,  2,  2,  4,  4,  4,  5,  5,  5,  8,  9,  9,  10, 10, 11, 13, 14, 16,
+     17, 17, 18, 20, 21, 23, 25, 26, 28, 29, 31, 33, 35, 37, 38, 40, 43, 45, 47, 49},
+    {0,  1,  1,  2,  2,  4,  4,  6,  6,  8,  8,  8,  10, 12, 16, 12, 17, 16, 18, 21, 20,
+     23, 23, 25, 27, 29, 34, 34, 35, 38, 40, 43, 45, 48, 51, 53, 56, 59, 62, 65, 68},
+    {0,  1,  1,  2,  4,  4,  4,  5,  6,  8,  8,  11, 11, 16, 16, 18, 16, 19, 21, 25, 25,
+     25, 34, 30, 32, 35, 37, 40, 42, 45, 48, 51, 54, 57, 60, 63, 66, 70, 74, 77, 81},
+};
+
+int levelIndex(char level) {
+    switch (level) {
+    case 'L':
+        return 0;
+    case 'M':
+        return 1;
+    case 'Q':
+        return 2;
+    case 'H':
+        return 3;
+    default:
+        return -1;
+    }
+}
+
+// The centres of the alignment patterns along either axis.
+std::vector<int> qrAlignment(int version) {
+    if (version < 2)
+        return {};
+    const int count = version / 7 + 2;
+    const int step = version == 32 ? 26 : (version * 4 + count * 2 + 1) / (count * 2 - 2) * 2;
+    std::vector<int> centres{6};
+    for (int i = 0, at = version * 4 + 10; i < count - 1; ++i, at -= step)
+        centres.insert(centres.begin() + 1, at);
+    return centres;
+}
+
+// The 15-bit format information of a level's two bits and a mask, masked as printed.
+int qrFormatBits(int data) {
+    int remainder = data << 10;
+    for (int bit = 14; bit >= 10; --bit)
+        if (remainder & (1 << bit))
+            remainder ^= 0x537 << (bit - 10);
+    return ((data << 10) | remainder) ^ 0x5412;
+}
+
+// The 18-bit version information of versions 7 and up.
+int qrVersionBits(int version) {
+    int remainder = version << 12;
+    for (int bit = 17; bit >= 12; --bit)
+        if (remainder & (1 << bit))
+            remainder ^= 0x1F25 << (bit - 12);
+    return (version << 12) | remainder;
+}
+
+// Where the format information's bits 14 (first) to 0 sit, as (row, column): the copy around
+// the top-left finder, and the copy split between the other two.
+std::array<std::pair<int, int>, 15> qrFormatCopy(int n, bool second) {
+    std::array<std::pair<int, int>, 15> at{};
+    int k = 0;
+    if (!second) {
+        for (int c = 0; c < 6; ++c)
+            at[size_t(k++)] = {8, c};
+        at[size_t(k++)] = {8, 7};
+        at[size_t(k++)] = {8, 8};
+        at[size_t(k++)] = {7, 8};
+        for (int r = 5; r >= 0; --r)
+            at[size_t(k++)] = {r, 8};
+    } else {
+        for (int r = n - 1; r >= n - 7; --r)
+            at[size_t(k++)] = {r, 8};
+        for (int c = n - 8; c < n; ++c)
+            at[size_t(k++)] = {8, c};
+    }
+    return at;
+}
+
+bool qrMaskAt(int mask, int r, int c) {
+    switch (mask) {
+    case 0:
+        return (r + c) % 2 == 0;
+    case 1:
+        return r % 2 == 0;
+    case 2:
+        return c % 3 == 0;
+    case 3:
+        return (r + c) % 3 == 0;
+    case 4:
+        return (r / 2 + c / 3) % 2 == 0;
+    case 5:
+        return r * c % 2 + r * c % 3 == 0;
+    case 6:
+        return (r * c % 2 + r * c % 3) % 2 == 0;
+    default:
+        return ((r + c) % 2 + r * c % 3) % 2 == 0;
+    }
+}
+
+// A QR Code's function patterns as printed (finders with separators, timing, alignment,
+// format and version information, the dark module), and which modules they take.
+struct QrLayout {
+    int n = 0;
+    std::vector<bool> function;
+    std::vector<bool> dark;
+    void set(int r, int c, bool isDark) {
+        function[size_t(r) * n + c] = true;
+        dark[size_t(r) * n + c] = isDark;
+    }
+};
+
+QrLayout qrLayout(int version, int formatData) {
+    QrLayout l;
+    l.n = version * 4 + 17;
+    const int n = l.n;
+    l.function.assign(size_t(n) * n, false);
+    l.dark.assign(size_t(n) * n, false);
+    for (int i = 0; i < n; ++i) {
+        l.set(6, i, i % 2 == 0);
+        l.set(i, 6, i % 2 == 0);
+    }
+    for (const auto& [top, left] : {std::pair{0, 0}, std::pair{0, n - 7}, std::pair{n - 7, 0}})
+        for (int dr = -1; dr <= 7; ++dr)
+            for (int dc = -1; dc <= 7; ++dc) {
+                const int r = top + dr, c = left + dc;
+                if (r < 0 || c < 0 || r >= n || c >= n)
+                    continue;
+                const int ring = std::max(std::abs(dr - 3), std::abs(dc - 3));
+                l.set(r, c, ring != 2 && ring != 4);
+            }
+    const std::vector<int> centres = qrAlignment(version);
+    for (size_t i = 0; i < centres.size(); ++i)
+        for (size_t j = 0; j < centres.size(); ++j) {
+            const bool onFinder = (i == 0 && j == 0) || (i == 0 && j + 1 == centres.size()) ||
+                                  (i + 1 == centres.size() && j == 0);
+            if (onFinder)
+                continue;
+            for (int dr = -2; dr <= 2; ++dr)
+                for (int dc = -2; dc <= 2; ++dc)
+                    l.set(centres[i] + dr, centres[j] + dc, std::max(std::abs(dr), std::abs(dc)) != 1);
+        }
+    const int format = qrFormatBits(formatData);
+    for (bool second : {false, true}) {
+        const auto at = qrFormatCopy(n, second);
+        for (int k = 0; k < 15; ++k)
+            l.set(at[size_t(k)].first, at[size_t(k)].second, format & (1 << (14 - k)));
+    }
+    l.set(n - 8, 8, true);
+    if (version >= 7) {
+        const int bits = qrVersionBits(version);
+        for (int i = 0; i < 18; ++i) {
+            const bool bit = bits & (1 << i);
+            l.set(n - 11 + i % 3, i / 3, bit);
+            l.set(i / 3, n - 11 + i % 3, bit);
+        }
+    }
+    return l;
+}
+
+// The data modules in placement order: two columns at a time from the right, up and down in
+// turn, the right one of each pair first, passing over the vertical timing pattern.
+std::vector<std::pair<int, int>> qrDataOrder(const QrLayout& layout) {
+    const int n = layout.n;
+    std::vector<std::pair<int, int>> order;
+    for (int right = n - 1; right >= 1; right -= 2) {
+        if (right == 6)
+            right = 5;
+        const bool upward = ((right + 1) & 2) == 0;
+        for (int k = 0; k < n; ++k) {
+            const int r = upward ? n - 1 - k : k;
+            for (int c : {right, right - 1})
+                if (!layout.function[size_t(r) * n + c])
+                    order.emplace_back(r, c);
+        }
+    }
+    return order;
+}
+
+std::optional<CorrectedMatrix> correctQrOnce(const std::vector<bool>& seen, int n) {
+    const int version = (n - 17) / 4;
+    // Format information: the valid word nearest to either copy, within three bits.
+    int bestData = -1, bestDistance = 4;
+    for (bool second : {false, true}) {
+        const auto at = qrFormatCopy(n, second);
+        int read = 0;
+        for (int k = 0; k < 15; ++k)
+            read = (read << 1) | (seen[size_t(at[size_t(k)].first) * n + at[size_t(k)].second] ? 1 : 0);
+        for (int data = 0; data < 32; ++data) {
+            const int distance = std::popcount(unsigned(read ^ qrFormatBits(data)));
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                bestData = data;
+            }
+        }
+    }
+    if (bestData < 0)
+        return std::nullopt;
+    static constexpr char kLevels[] = {'M', 'L', 'H', 'Q'}; // by the format's two level bits
+    CorrectedMatrix out;
+    out.version = version;
+    out.level = kLevels[bestData >> 3];
+    out.mask = bestData & 7;
+    const QrBlocks structure = qrBlocks(version, out.level);
+    const QrLayout layout = qrLayout(version, bestData);
+    const std::vector<std::pair<int, int>> order = qrDataOrder(layout);
+    const int total = structure.totalWords;
+    if (int(order.size()) < total * 8)
+        return std::nullopt;
+
+    std::vector<int> words(size_t(total), 0);
+    for (int i = 0; i < total * 8; ++i) {
+        const auto [r, c] = order[size_t(i)];
+        if (seen[size_t(r) * n + c] != qrMaskAt(out.mask, r, c))
+            words[size_t(i / 8)] |= 0x80 >> (i % 8);
+    }
+
+    // Blocks: the short ones first, the long ones one data codeword longer. The data codewords
+    // are interleaved first, one from each block in turn, then the check codewords.
+    const int blocks = structure.blocks, check = structure.checkPerBlock;
+    const int shortLength = total / blocks, longBlocks = total % blocks;
+    const int shortData = shortLength - check;
+    std::vector<std::vector<int>> positions(static_cast<size_t>(blocks));
+    int next = 0;
+    for (int i = 0; i <= shortData; ++i)
+        for (int b = 0; b < blocks; ++b)
+            if (i < shortData || b >= blocks - longBlocks)
+                positions[size_t(b)].push_back(next++);
+    for (int i = 0; i < check; ++i)
+        for (int b = 0; b < blocks; ++b)
+            positions[size_t(b)].push_back(next++);
+    if (next != total)
+        return std::nullopt;
+    const int usable = check - structure.protection;
+    for (const std::vector<int>& at : positions) {
+        std::vector<int> block;
+        for (int p : at)
+            block.push_back(words[size_t(p)]);
+        const int errors = correctReedSolomon(block, check, 0x11D, 0);
+        // Past the correction the misdecode protection leaves, a reading may be a wrong symbol.
+        if (errors < 0 || 2 * errors > usable)
+            return std::nullopt;
+        for (size_t k = 0; k < at.size(); ++k)
+            words[size_t(at[k])] = block[k];
+        out.errors += errors;
+        out.unusedCorrection = std::min(out.unusedCorrection, 1.0 - 2.0 * errors / usable);
+    }
+
+    // Print the corrected codewords: function patterns, then the data masked; the remainder
+    // bits after the last codeword are light before masking.
+    out.modules = layout.dark;
+    for (size_t i = 0; i < order.size(); ++i) {
+        const auto [r, c] = order[i];
+        const bool bit = int(i) < total * 8 && (words[i / 8] & (0x80 >> (i % 8)));
+        out.modules[size_t(r) * n + c] = bit != qrMaskAt(out.mask, r, c);
+    }
+    return out;
+}
+
 } // namespace
 
 int correctReedSolomon(std::vector<int>& codewords, int checkWords, int primitive, int firstRoot) {
@@ -351,6 +625,53 @@ std::optional<CorrectedMatrix> correctDataMatrix(const std::vector<bool>& seenDa
             out.modules[size_t(r) * cols + c] = dark;
         }
     return out;
+}
+
+QrBlocks qrBlocks(int version, char level) {
+    const int index = levelIndex(level);
+    if (version < 1 || version > 40 || index < 0)
+        return {};
+    QrBlocks b;
+    b.checkPerBlock = kQrCheckPerBlock[index][version];
+    b.blocks = kQrBlocks[index][version];
+    // The modules left for codewords: all but the function patterns.
+    int modules = (16 * version + 128) * version + 64;
+    if (version >= 2) {
+        const int count = version / 7 + 2;
+        modules -= (25 * count - 10) * count - 55;
+        if (version >= 7)
+            modules -= 36;
+    }
+    b.totalWords = modules / 8;
+    // The small symbols keep codewords back against reading a wrong symbol.
+    if (version == 1)
+        b.protection = level == 'L' ? 3 : level == 'M' ? 2 : 1;
+    else if (version == 2 && level == 'L')
+        b.protection = 2;
+    else if (version == 3 && level == 'L')
+        b.protection = 1;
+    return b;
+}
+
+std::optional<CorrectedMatrix> correctQrCode(const std::vector<bool>& seenDark, int n) {
+    if (n < 21 || n > 177 || (n - 17) % 4 != 0 || seenDark.size() != size_t(n) * n)
+        return std::nullopt;
+    if (auto upright = correctQrOnce(seenDark, n))
+        return upright;
+    std::vector<bool> swapped(seenDark.size());
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+            swapped[size_t(c) * n + r] = seenDark[size_t(r) * n + c];
+    std::optional<CorrectedMatrix> read = correctQrOnce(swapped, n);
+    if (!read)
+        return std::nullopt;
+    std::vector<bool> back(read->modules.size());
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+            back[size_t(r) * n + c] = read->modules[size_t(c) * n + r];
+    read->modules = std::move(back);
+    read->transposed = true;
+    return read;
 }
 
 } // namespace vm::sim

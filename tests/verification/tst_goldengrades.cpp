@@ -237,6 +237,77 @@ Expected expectBarcode(const Picture& p) {
     return e;
 }
 
+// A QR Code's block structure as its standard tabulates it for the versions and levels used
+// here: blocks, check codewords per block, data codewords of a short block, and the misdecode
+// protection codewords p of the small versions.
+struct QrStructure {
+    int version;
+    char level;
+    int blocks, checkPerBlock, shortData, protection;
+};
+constexpr QrStructure kQrStructures[] = {
+    {1, 'L', 1, 7, 19, 3},  {1, 'M', 1, 10, 16, 2}, {1, 'Q', 1, 13, 13, 1}, {3, 'L', 1, 15, 55, 1},
+    {2, 'H', 1, 28, 16, 0}, {5, 'Q', 4, 18, 15, 0}, {7, 'H', 5, 26, 13, 0},
+};
+
+std::optional<QrStructure> qrStructure(int version, char level) {
+    for (const QrStructure& s : kQrStructures)
+        if (s.version == version && s.level == level)
+            return s;
+    return std::nullopt;
+}
+
+// Whether a module of a QR Code of `version` belongs to a function pattern: finders with their
+// separators and the format information beside them, timing, alignment patterns (every
+// crossing of the centres but those on a finder), version information from version 7 on.
+bool qrFunction(int version, int r, int c) {
+    const int n = 17 + 4 * version;
+    if ((r < 9 && c < 9) || (r < 9 && c >= n - 8) || (r >= n - 8 && c < 9) || r == 6 || c == 6)
+        return true;
+    if (version >= 7 && ((r < 6 && c >= n - 11) || (c < 6 && r >= n - 11)))
+        return true;
+    if (version >= 2) {
+        // Centres 6 and 4 v + 10, and for versions 7 to 13 one halfway between them.
+        std::vector<int> centres = {6, 4 * version + 10};
+        if (version >= 7)
+            centres.insert(centres.begin() + 1,
+                           (6 + 4 * version + 10) / 2 + ((6 + 4 * version + 10) / 2) % 2);
+        for (int cr : centres)
+            for (int cc : centres) {
+                if ((cr == 6 && cc == 6) || (cr == 6 && cc == centres.back()) ||
+                    (cr == centres.back() && cc == 6))
+                    continue;
+                if (std::abs(r - cr) <= 2 && std::abs(c - cc) <= 2)
+                    return true;
+            }
+    }
+    return false;
+}
+
+// The module holding the first (most significant) bit of codeword `word` of the interleaved
+// sequence: codewords run in pairs of columns from the bottom right, upwards and downwards in
+// turn, skipping the function patterns and the vertical timing column.
+std::pair<int, int> qrCodewordModule(int version, int word) {
+    const int n = 17 + 4 * version;
+    int bit = 0;
+    for (int right = n - 1, pair = 0; right >= 1; right -= 2, ++pair) {
+        if (right == 6)
+            right = 5;
+        const bool upward = pair % 2 == 0;
+        for (int k = 0; k < n; ++k) {
+            const int r = upward ? n - 1 - k : k;
+            for (int c : {right, right - 1}) {
+                if (qrFunction(version, r, c))
+                    continue;
+                if (bit == 8 * word)
+                    return {r, c};
+                ++bit;
+            }
+        }
+    }
+    return {-1, -1};
+}
+
 QString gradeOf(const link::VerificationResult& result, const QString& name) {
     for (const link::VerificationParameter& p : result.parameters)
         if (p.name == name)
@@ -249,6 +320,11 @@ struct Case {
     int dark = 0, light = 0;
     int blur = 0;
     int damagedModules = 0; // Data Matrix: data modules printed the other colour, far apart
+    // QR Code: the level and (least) version qrencode is asked for, and the codewords damaged,
+    // as (block, data codeword of that block); each has one module printed the other colour.
+    char qrLevel = 'M';
+    int qrVersion = 0;
+    QList<QPair<int, int>> damagedWords;
 };
 
 } // namespace
@@ -315,7 +391,8 @@ class TestGoldenGrades : public QObject {
         QCOMPARE(record.Calibration()->errorCode, 0);
     }
 
-    std::optional<Modules> symbolOf(const QString& encoder, QString* error) {
+    std::optional<Modules> symbolOf(const QString& encoder, QString* error, char qrLevel = 'M',
+                                    int qrVersion = 0) {
         const QByteArray text = "VM-42";
         if (encoder.startsWith("dmtxwrite")) {
             const QString out = m_dir.filePath("dm.png");
@@ -328,8 +405,11 @@ class TestGoldenGrades : public QObject {
         }
         if (encoder == "qrencode") {
             const QString out = m_dir.filePath("qr.png");
+            QStringList arguments = {"-s", "1", "-m", "0", "-l", QString(QLatin1Char(qrLevel))};
+            if (qrVersion > 0)
+                arguments << "-v" << QString::number(qrVersion);
             const QImage png =
-                encode("qrencode", {"-s", "1", "-m", "0", "-o", out, "VELMARROW-0042"}, {}, out, error);
+                encode("qrencode", arguments << "-o" << out << "VELMARROW-0042", {}, out, error);
             if (png.isNull())
                 return std::nullopt;
             return modulesOf(png, 0, false);
@@ -397,16 +477,60 @@ private slots:
              {"dmtxwrite a", "dmtxwrite c", "dmtxwrite t", "dmtxwrite 8", "qrencode", "zint"})
             for (const auto& [dark, light] : QString(encoder) == "zint" ? barcodePairs : pairs)
                 QTest::newRow(qPrintable(QString("%1 %2/%3").arg(encoder).arg(dark).arg(light)))
-                    << Case{QString::fromLatin1(encoder), dark, light, 0, 0};
+                    << Case{QString::fromLatin1(encoder), dark, light, 0, 0, 'M', 0, {}};
         // Blurred: the modulation of the small modules drops.
         for (int blur : {1, 2, 3})
             QTest::newRow(qPrintable(QString("dmtxwrite c 40/200 blurred %1").arg(blur)))
-                << Case{"dmtxwrite c", 40, 200, blur, 0};
-        QTest::newRow("qrencode 40/200 blurred 2") << Case{"qrencode", 40, 200, 2, 0};
+                << Case{"dmtxwrite c", 40, 200, blur, 0, 'M', 0, {}};
+        QTest::newRow("qrencode 40/200 blurred 2") << Case{"qrencode", 40, 200, 2, 0, 'M', 0, {}};
         // Damaged: single data modules printed the other colour, each in a codeword of its own.
         for (int damaged : {1, 2, 3})
             QTest::newRow(qPrintable(QString("dmtxwrite t 20/230 %1 modules damaged").arg(damaged)))
-                << Case{"dmtxwrite t", 20, 230, 0, damaged};
+                << Case{"dmtxwrite t", 20, 230, 0, damaged, 'M', 0, {}};
+        // QR Codes at every error correction level, clean and with codewords damaged in known
+        // blocks: small versions that keep codewords back against misdecoding, and symbols of
+        // several blocks, short and long, interleaved.
+        struct Qr {
+            char level;
+            int version;
+            QList<QPair<int, int>> damaged;
+        };
+        const Qr qrs[] = {
+            {'L', 1, {}},
+            {'L', 1, {{0, 3}}},         // 1 - 2/(7 - 3) = 0.50 B
+            {'M', 1, {{0, 2}}},         // 1 - 2/(10 - 2) = 0.75 A
+            {'M', 1, {{0, 2}, {0, 9}}}, // 1 - 4/8 = 0.50 B
+            {'Q', 1, {}},
+            {'L', 3, {{0, 5}, {0, 20}, {0, 33}, {0, 40}}},          // 1 - 8/(15 - 1) = 0.43 C
+            {'L', 3, {{0, 5}, {0, 12}, {0, 20}, {0, 33}, {0, 40}}}, // 1 - 10/14 = 0.29 D
+            {'H', 2, {}},
+            {'H',
+             2,
+             {{0, 1}, {0, 3}, {0, 5}, {0, 7}, {0, 9}, {0, 11}, {0, 13}, {0, 15}, {0, 14}, {0, 12}, {0, 10}}},
+            {'Q', 5, {{0, 1}, {0, 4}, {3, 2}, {3, 7}, {3, 11}}}, // blocks 0 and 3: 1 - 6/18 = 0.67 A
+            {'Q', 5, {{1, 0}, {1, 3}, {1, 6}, {1, 9}, {2, 5}}},  // block 1: 1 - 8/18 = 0.56 B
+            {'H', 7, {}},
+            {'H', 7, {{2, 0}, {2, 2}, {2, 4}, {2, 6}, {2, 8}, {2, 10}, {4, 1}}}, // 1 - 12/26 = 0.54 B
+            {'H', 7, {{1, 0}, {1, 1}, {1, 3}, {1, 5}, {1, 7}, {1, 9}, {1, 11}, {1, 12}}}, // 0.38 C
+        };
+        for (const Qr& qr : qrs) {
+            Case golden{"qrencode", 20, 230, 0, 0, 'M', 0, {}};
+            golden.qrLevel = qr.level;
+            golden.qrVersion = qr.version;
+            golden.damagedWords = qr.damaged;
+            // Named by the codewords damaged in each block, e.g. "2 in block 0, 3 in block 3".
+            QMap<int, int> perBlock;
+            for (const auto& [block, word] : qr.damaged)
+                ++perBlock[block];
+            QStringList damage;
+            for (auto it = perBlock.cbegin(); it != perBlock.cend(); ++it)
+                damage << QString("%1 in block %2").arg(it.value()).arg(it.key());
+            QTest::newRow(qPrintable(QString("qrencode -l %1 -v %2 20/230 %3")
+                                         .arg(QLatin1Char(qr.level))
+                                         .arg(qr.version)
+                                         .arg(damage.isEmpty() ? QString("clean") : damage.join(", "))))
+                << golden;
+        }
     }
 
     void grades() {
@@ -414,7 +538,7 @@ private slots:
             QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
         QFETCH(Case, golden);
         QString error;
-        std::optional<Modules> modules = symbolOf(golden.encoder, &error);
+        std::optional<Modules> modules = symbolOf(golden.encoder, &error, golden.qrLevel, golden.qrVersion);
         QVERIFY2(modules, qPrintable(error));
         const Kind kind = golden.encoder == "zint"       ? Kind::Code128
                           : golden.encoder == "qrencode" ? Kind::Qr
@@ -424,6 +548,32 @@ private slots:
         for (int k = 0; k < golden.damagedModules; ++k) {
             const int at = modules->rows / 2 - 4 + 4 * k;
             modules->dark[size_t(at) * modules->cols + at] = !modules->dark[size_t(at) * modules->cols + at];
+        }
+        // QR damage: the first module of each damaged codeword.
+        double qrUnused = -1;
+        if (kind == Kind::Qr) {
+            // A symbol's size tells its version: 17 + 4 v modules.
+            const int version = (modules->rows - 17) / 4;
+            const std::optional<QrStructure> structure = qrStructure(version, golden.qrLevel);
+            QVERIFY2(structure, qPrintable(QString("version %1 level %2").arg(version).arg(golden.qrLevel)));
+            if (golden.qrVersion > 0)
+                QCOMPARE(version, golden.qrVersion);
+            QHash<int, int> errors;
+            for (const auto& [block, word] : golden.damagedWords) {
+                // Data codeword k of block b is the (k B + b)-th of the interleaved sequence.
+                QVERIFY(word < structure->shortData && block < structure->blocks);
+                const auto [r, c] = qrCodewordModule(version, word * structure->blocks + block);
+                QVERIFY(r >= 0);
+                modules->dark[size_t(r) * modules->cols + c] = !modules->dark[size_t(r) * modules->cols + c];
+                ++errors[block];
+            }
+            // Each block's Unused Error Correction is 1 - 2 t / (d - p) for t codewords in error
+            // among its d check codewords, p of them kept against misdecoding; the symbol's the
+            // least of its blocks'.
+            qrUnused = 1.0;
+            for (int block = 0; block < structure->blocks; ++block)
+                qrUnused = std::min(qrUnused, 1.0 - 2.0 * errors.value(block) /
+                                                        (structure->checkPerBlock - structure->protection));
         }
         const int x = kind == Kind::Code128 ? 5 : kind == Kind::Qr ? 7 : 8;
         const Picture picture = print(kind, *modules, x, golden.dark, golden.light, golden.blur);
@@ -437,6 +587,10 @@ private slots:
             e.unusedCorrection = 1.0 - 2.0 * golden.damagedModules / checkWords.value(modules->rows);
             const int uec = gradeAtLeast(e.unusedCorrection, 0.62, 0.50, 0.37, 0.25);
             e.overall = std::max(e.overall, letter(uec));
+        }
+        if (kind == Kind::Qr) {
+            e.unusedCorrection = qrUnused;
+            e.overall = std::max(e.overall, letter(gradeAtLeast(qrUnused, 0.62, 0.50, 0.37, 0.25)));
         }
 
         const std::optional<link::Record> record = readOnce();
@@ -475,6 +629,8 @@ private slots:
         if (e.unusedCorrection >= 0) {
             QVERIFY2(std::abs(raw.value("unusedErrorCorrection").toDouble(-1) - e.unusedCorrection) < 1e-6,
                      qPrintable(report));
+            QCOMPARE(gradeOf(result, "Unused Error Correction"),
+                     letter(gradeAtLeast(e.unusedCorrection, 0.62, 0.50, 0.37, 0.25)));
         }
         QCOMPARE(result.overallGrade, e.overall);
     }
