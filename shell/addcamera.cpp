@@ -2,15 +2,14 @@
 
 #include "app/prompts.h"
 #include "display/cameras.h"
+#include "display/findbox.h"
 #include "link/coordinator.h"
 #include "link/device.h"
 #include "link/protocol.h"
 #include "resources/strings.h"
 #include "shell/readerrules.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,14 +28,9 @@ AddCamera::AddCamera(QWidget* parent)
 
     m_label1 = new QLabel(vm::res::Str(20175), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
-    m_lblFind = new QLabel(tr("&Find:"), this);
-    m_lblFind->setObjectName(QStringLiteral("lblFind"));
-    m_txtFind = new QLineEdit(this);
-    m_txtFind->setObjectName(QStringLiteral("txtFind"));
-    m_txtFind->setAccessibleName(tr("Find a camera"));
-    m_txtFind->setPlaceholderText(tr("Type part of a name"));
-    m_txtFind->setClearButtonEnabled(true);
-    m_lblFind->setBuddy(m_txtFind);
+    m_find = new vm::display::FindBox(vm::res::Str(20380), vm::res::Str(20381), vm::res::Str(20382), this);
+    m_find->label()->setObjectName(QStringLiteral("lblFind"));
+    m_find->edit()->setObjectName(QStringLiteral("txtFind"));
     m_cameraList = new QListWidget(this);
     m_cameraList->setObjectName(QStringLiteral("CameraList"));
     m_label1->setBuddy(m_cameraList);
@@ -53,9 +47,6 @@ AddCamera::AddCamera(QWidget* parent)
     m_cancel = new QPushButton(vm::res::Str(52), this);
     m_cancel->setObjectName(QStringLiteral("Cancel"));
 
-    auto* findRow = new QHBoxLayout;
-    findRow->addWidget(m_lblFind);
-    findRow->addWidget(m_txtFind, 1);
     auto* ipRow = new QHBoxLayout;
     ipRow->addWidget(m_lblIP);
     ipRow->addWidget(m_txtIP, 1);
@@ -65,7 +56,7 @@ AddCamera::AddCamera(QWidget* parent)
     buttons->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_label1);
-    layout->addLayout(findRow);
+    layout->addWidget(m_find);
     layout->addWidget(m_cameraList, 1);
     layout->addLayout(ipRow);
     layout->addLayout(buttons);
@@ -82,8 +73,8 @@ AddCamera::AddCamera(QWidget* parent)
     connect(m_cameraList, &QListWidget::itemDoubleClicked, this, &AddCamera::itemDoubleClicked);
     connect(m_coord, &vm::link::Coordinator::OnDeviceDiscovered, this, &AddCamera::deviceDiscovered);
     connect(m_coord, &vm::link::Coordinator::OnRefusedReadersChanged, this, &AddCamera::listRefusedReaders);
-    connect(m_txtFind, &QLineEdit::textChanged, this, &AddCamera::filterChanged);
-    m_txtFind->installEventFilter(this);
+    connect(m_find, &vm::display::FindBox::wordChanged, this, &AddCamera::filterChanged);
+    m_find->setList(m_cameraList);
     connect(m_ok, &QPushButton::clicked, this, &AddCamera::accept);
     connect(m_cancel, &QPushButton::clicked, this, &AddCamera::reject);
 
@@ -91,6 +82,10 @@ AddCamera::AddCamera(QWidget* parent)
 }
 
 AddCamera::~AddCamera() = default;
+
+QLineEdit* AddCamera::findText() const {
+    return m_find->edit();
+}
 
 void AddCamera::fill() {
     m_cameraList->clear();
@@ -130,8 +125,8 @@ QListWidgetItem* AddCamera::insertSorted(const QString& text, const QString& sor
     auto* row = new QListWidgetItem(text);
     row->setData(SortKeyRole, sortKey);
     m_cameraList->insertItem(low, row);
-    const QString word = m_txtFind->text().trimmed();
-    row->setHidden(!word.isEmpty() && !text.contains(word, Qt::CaseInsensitive));
+    const QString word = m_find->word();
+    row->setHidden(!vm::display::FindBox::matches(text, word));
     // A match found while the static address entry is chosen becomes the choice.
     if (!row->isHidden() && !word.isEmpty() && m_cameraList->currentRow() == 0)
         m_cameraList->setCurrentItem(row);
@@ -139,12 +134,12 @@ QListWidgetItem* AddCamera::insertSorted(const QString& text, const QString& sor
 }
 
 void AddCamera::filterChanged() {
-    const QString word = m_txtFind->text().trimmed();
+    const QString word = m_find->word();
     QListWidgetItem* firstMatch = nullptr;
     // The static address entry stays: a reader discovery does not find is typed below.
     for (int i = 1; i < m_cameraList->count(); ++i) {
         QListWidgetItem* row = m_cameraList->item(i);
-        const bool match = word.isEmpty() || row->text().contains(word, Qt::CaseInsensitive);
+        const bool match = vm::display::FindBox::matches(row->text(), word);
         row->setHidden(!match);
         if (match && !firstMatch)
             firstMatch = row;
@@ -159,24 +154,6 @@ void AddCamera::filterChanged() {
         m_cameraList->setCurrentRow(firstMatch ? m_cameraList->row(firstMatch) : 0);
     if (m_cameraList->currentItem())
         m_cameraList->scrollToItem(m_cameraList->currentItem());
-}
-
-bool AddCamera::eventFilter(QObject* watched, QEvent* event) {
-    // The keys that move through a list move through it from the find box, so that typing
-    // and choosing need no change of focus.
-    if (watched == m_txtFind && event->type() == QEvent::KeyPress) {
-        switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_PageUp:
-        case Qt::Key_PageDown:
-            QApplication::sendEvent(m_cameraList, event);
-            return true;
-        default:
-            break;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 QString AddCamera::refusedReaderText(const vm::link::DiscoveryAnswer& answer) {
@@ -198,8 +175,7 @@ void AddCamera::listRefusedReaders() {
             row->setData(AddressRole, address);
         }
         row->setText(refusedReaderText(answer));
-        const QString word = m_txtFind->text().trimmed();
-        row->setHidden(!word.isEmpty() && !row->text().contains(word, Qt::CaseInsensitive));
+        row->setHidden(!vm::display::FindBox::matches(row->text(), m_find->word()));
         row->setToolTip(tr("The reader at %1 calls itself \"%2\", a name Velmarrow cannot use (%3). "
                            "It is added by its address.")
                             .arg(address, vm::link::printable(answer.name, vm::link::kMaxReaderNameLength),

@@ -14,6 +14,10 @@ class Device;
 struct DiscoveryAnswer;
 } // namespace vm::link
 
+namespace vm::display {
+class FindBox;
+}
+
 namespace vm::shell {
 
 // "Add Camera Button": pick a discovered reader, a PC serial port, or type a static
@@ -40,12 +44,9 @@ public:
 
     QListWidget* cameraList() const { return m_cameraList; }
     QLineEdit* ipText() const { return m_txtIP; }
-    QLineEdit* findText() const { return m_txtFind; }
+    QLineEdit* findText() const;
 
     void accept() override;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     void AddCameraChosen(const QString& name);
@@ -63,8 +64,7 @@ private:
 
     vm::link::Coordinator* m_coord = nullptr;
     QLabel* m_label1 = nullptr;
-    QLabel* m_lblFind = nullptr;
-    QLineEdit* m_txtFind = nullptr;
+    vm::display::FindBox* m_find = nullptr;
     QListWidget* m_cameraList = nullptr;
     QLabel* m_lblIP = nullptr;
     QLineEdit* m_txtIP = nullptr;

@@ -1,13 +1,11 @@
 #include "shell/camerafinder.h"
 
 #include "display/cameras.h"
+#include "display/findbox.h"
+#include "resources/strings.h"
 #include "shell/cameratoolbar.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QVBoxLayout>
@@ -23,32 +21,28 @@ constexpr int kCaptionRole = Qt::UserRole + 1;
 CameraFinder::CameraFinder(QWidget* parent)
     : QFrame(parent, Qt::Popup) {
     setObjectName(QStringLiteral("CameraFinder"));
-    setAccessibleName(tr("Find a saved camera"));
+    setAccessibleName(vm::res::Str(20383));
     setFrameShape(QFrame::StyledPanel);
-    auto* label = new QLabel(tr("&Find:"), this);
-    m_find = new QLineEdit(this);
-    m_find->setObjectName(QStringLiteral("txtFindCamera"));
-    m_find->setAccessibleName(tr("Find a saved camera"));
-    m_find->setPlaceholderText(tr("Type part of a name"));
-    m_find->setClearButtonEnabled(true);
-    label->setBuddy(m_find);
+    m_find = new vm::display::FindBox(vm::res::Str(20380), vm::res::Str(20383), vm::res::Str(20382), this);
+    m_find->edit()->setObjectName(QStringLiteral("txtFindCamera"));
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("lstCameras"));
-    m_list->setAccessibleName(tr("Saved cameras"));
-    auto* findRow = new QHBoxLayout;
-    findRow->addWidget(label);
-    findRow->addWidget(m_find, 1);
+    m_list->setAccessibleName(vm::res::Str(20384));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addLayout(findRow);
+    layout->addWidget(m_find);
     layout->addWidget(m_list, 1);
     resize(260, 320);
 
-    connect(m_find, &QLineEdit::textChanged, this, &CameraFinder::filterChanged);
-    connect(m_find, &QLineEdit::returnPressed, this, [this] { choose(m_list->currentItem()); });
+    connect(m_find, &vm::display::FindBox::wordChanged, this, &CameraFinder::filterChanged);
+    connect(m_find->edit(), &QLineEdit::returnPressed, this, [this] { choose(m_list->currentItem()); });
     connect(m_list, &QListWidget::itemActivated, this, &CameraFinder::choose);
-    m_find->installEventFilter(this);
+    m_find->setList(m_list);
     setFocusProxy(m_find);
+}
+
+QLineEdit* CameraFinder::findText() const {
+    return m_find->edit();
 }
 
 void CameraFinder::setCameras(const QList<QAction*>& cameras) {
@@ -57,9 +51,7 @@ void CameraFinder::setCameras(const QList<QAction*>& cameras) {
         sorted.append({vm::display::naturalSortKey(CameraToolbar::caption(action)), action});
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    m_find->blockSignals(true);
-    m_find->clear();
-    m_find->blockSignals(false);
+    m_find->clearQuietly();
     m_list->clear();
     for (const auto& [key, action] : sorted) {
         auto* row = new QListWidgetItem(action->icon(), CameraToolbar::caption(action), m_list);
@@ -81,11 +73,11 @@ void CameraFinder::setCameras(const QList<QAction*>& cameras) {
 }
 
 void CameraFinder::filterChanged() {
-    const QString word = m_find->text().trimmed();
+    const QString word = m_find->word();
     QListWidgetItem* first = nullptr;
     for (int i = 0; i < m_list->count(); ++i) {
         QListWidgetItem* row = m_list->item(i);
-        const bool match = word.isEmpty() || row->text().contains(word, Qt::CaseInsensitive);
+        const bool match = vm::display::FindBox::matches(row->text(), word);
         row->setHidden(!match);
         if (match && !first && (row->flags() & Qt::ItemIsEnabled))
             first = row;
@@ -103,22 +95,6 @@ void CameraFinder::choose(QListWidgetItem* item) {
     const QString caption = item->data(kCaptionRole).toString();
     close();
     emit cameraChosen(caption);
-}
-
-bool CameraFinder::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_find && event->type() == QEvent::KeyPress) {
-        switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_PageUp:
-        case Qt::Key_PageDown:
-            QApplication::sendEvent(m_list, event);
-            return true;
-        default:
-            break;
-        }
-    }
-    return QFrame::eventFilter(watched, event);
 }
 
 } // namespace vm::shell

@@ -7,6 +7,10 @@ class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 
+namespace vm::display {
+class FindBox;
+}
+
 namespace vm::shell {
 
 // The saved cameras as a list to search, for a camera bar too long to show every button:
@@ -20,20 +24,17 @@ public:
 
     // Lists these camera buttons (in name order) and clears the find box.
     void setCameras(const QList<QAction*>& cameras);
-    QLineEdit* findText() const { return m_find; }
+    QLineEdit* findText() const;
     QListWidget* cameraList() const { return m_list; }
 
 signals:
     void cameraChosen(const QString& caption);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void filterChanged();
     void choose(QListWidgetItem* item);
 
-    QLineEdit* m_find = nullptr;
+    vm::display::FindBox* m_find = nullptr;
     QListWidget* m_list = nullptr;
 };
 

@@ -41,12 +41,12 @@ CameraToolbar::CameraToolbar(QWidget* parent)
     m_control->setProperty(kImageProperty, QStringLiteral("control"));
     passAssistiveToggles(m_control);
 
-    m_findCamera = addAction(vm::res::Icon(QStringLiteral("cam")), tr("Find Camera"));
+    m_findCamera = addAction(vm::res::Icon(QStringLiteral("cam")), vm::res::Str(20385));
     m_findCamera->setObjectName(QStringLiteral("findcamera"));
-    m_findCamera->setToolTip(tr("Find a saved camera by part of its name"));
+    m_findCamera->setToolTip(vm::res::Str(20386));
     m_findCamera->setProperty(kImageProperty, QStringLiteral("cam"));
     if (auto* button = qobject_cast<QToolButton*>(widgetForAction(m_findCamera)))
-        button->setAccessibleName(tr("Find Camera"));
+        button->setAccessibleName(vm::res::Str(20385));
     m_findCamera->setVisible(false);
     addSeparator();
 

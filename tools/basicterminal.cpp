@@ -1,12 +1,12 @@
 #include "tools/basicterminal.h"
 
 #include "display/cameras.h"
+#include "display/findbox.h"
 #include "display/terminal.h"
 #include "display/twips.h"
 #include "resources/strings.h"
 
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -35,19 +35,13 @@ NetworkOverview::NetworkOverview(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    auto* filterLabel = new QLabel(tr("&Filter:"), this);
-    filterLabel->setObjectName(QStringLiteral("lblFilter"));
-    m_filter = new QLineEdit(this);
-    m_filter->setObjectName(QStringLiteral("txtFilter"));
-    m_filter->setAccessibleName(tr("Filter readers"));
-    m_filter->setPlaceholderText(tr("Part of a name, address or station"));
-    m_filter->setClearButtonEnabled(true);
-    filterLabel->setBuddy(m_filter);
+    m_filter = new vm::display::FindBox(vm::res::Str(20387), vm::res::Str(20388), vm::res::Str(20389), this);
+    m_filter->label()->setObjectName(QStringLiteral("lblFilter"));
+    m_filter->edit()->setObjectName(QStringLiteral("txtFilter"));
     m_count = new QLabel(this);
     m_count->setObjectName(QStringLiteral("lblCount"));
     auto* filterRow = new QHBoxLayout;
     filterRow->setContentsMargins(4, 4, 4, 0);
-    filterRow->addWidget(filterLabel);
     filterRow->addWidget(m_filter, 1);
     filterRow->addWidget(m_count);
     layout->addLayout(filterRow);
@@ -57,35 +51,32 @@ NetworkOverview::NetworkOverview(QWidget* parent)
     m_ctl->setAccessibleName(vm::res::Str(1524));
     layout->addWidget(m_ctl, 1);
     setFocusProxy(m_ctl);
-    setTabOrder(m_filter, m_ctl);
+    setTabOrder(m_filter->edit(), m_ctl);
     resize(560, 260);
     connect(m_ctl, &vm::display::Cameras::contentResized, this, &NetworkOverview::contentResized);
     connect(m_ctl, &vm::display::Cameras::countsChanged, this, &NetworkOverview::countsChanged);
-    connect(m_filter, &QLineEdit::textChanged, m_ctl, &vm::display::Cameras::setFilterText);
-    m_filter->installEventFilter(this);
+    connect(m_filter, &vm::display::FindBox::wordChanged, m_ctl, &vm::display::Cameras::setFilterText);
+    // Down (or Enter) in the filter goes on to the first reader it left in the list.
+    m_filter->setEnterList([this] {
+        for (int row = 0; row < m_ctl->rowCount(); ++row) {
+            if (m_ctl->isRowHidden(row))
+                continue;
+            m_ctl->setCurrentCell(row, vm::display::Cameras::NameColumn);
+            m_ctl->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+        return false;
+    });
     countsChanged(m_ctl->shownCount(), m_ctl->rowCount());
 }
 
-bool NetworkOverview::eventFilter(QObject* watched, QEvent* event) {
-    // Down (or Enter) in the filter goes on to the first reader it left in the list.
-    if (watched == m_filter && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) {
-            for (int row = 0; row < m_ctl->rowCount(); ++row) {
-                if (m_ctl->isRowHidden(row))
-                    continue;
-                m_ctl->setCurrentCell(row, vm::display::Cameras::NameColumn);
-                m_ctl->setFocus(Qt::TabFocusReason);
-                return true;
-            }
-        }
-    }
-    return MonitorWindow::eventFilter(watched, event);
+QLineEdit* NetworkOverview::filter() const {
+    return m_filter->edit();
 }
 
 void NetworkOverview::countsChanged(int shown, int total) {
-    const QString readers = total == 1 ? tr("1 reader") : tr("%1 readers").arg(total);
-    m_count->setText(shown == total ? readers : tr("%1 of %2").arg(shown).arg(readers));
+    const QString readers = total == 1 ? vm::res::Str(20390) : vm::res::Str(20391).arg(total);
+    m_count->setText(shown == total ? readers : vm::res::Str(20392).arg(shown).arg(readers));
 }
 
 vm::app::WindowEntry NetworkOverview::windowEntry() {

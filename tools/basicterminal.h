@@ -8,6 +8,7 @@ class QLineEdit;
 namespace vm::display {
 class Terminal;
 class Cameras;
+class FindBox;
 } // namespace vm::display
 
 namespace vm::tools {
@@ -42,18 +43,15 @@ public:
     static vm::app::WindowEntry windowEntry();
 
     vm::display::Cameras* cameras() const { return m_ctl; }
-    QLineEdit* filter() const { return m_filter; }
+    QLineEdit* filter() const;
     QLabel* countLabel() const { return m_count; }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void contentResized();
     void countsChanged(int shown, int total);
 
     vm::display::Cameras* m_ctl = nullptr;
-    QLineEdit* m_filter = nullptr;
+    vm::display::FindBox* m_filter = nullptr;
     QLabel* m_count = nullptr;
 };
 
