@@ -23,6 +23,7 @@
 #include "tools/basicreport.h"
 #include "tools/basicterminal.h"
 #include "tools/filmstriprecorder.h"
+#include "tools/historywindow.h"
 #include "verification/verificationreport.h"
 
 namespace vm::app {
@@ -54,6 +55,7 @@ void registerWindows(WindowRegistry& registry) {
     registry.add(tools::BasicChart::windowEntry());
     registry.add(tools::FilmstripRecorder::windowEntry());
     registry.add(tools::NetworkOverview::windowEntry());
+    registry.add(tools::HistoryWindow::windowEntry());
 
     for (CommandEntry& command : shell::configcommands::commandEntries())
         registry.addCommand(std::move(command));

@@ -211,6 +211,19 @@ void network(QPainter& p) {
     p.drawRect(QRectF(20, 21, 10, 7));
 }
 
+// A clock over a falling line: what was read, kept over time.
+void history(QPainter& p) {
+    p.setPen(QPen(kInk, 1.4));
+    p.drawEllipse(QRectF(3, 3, 14, 14));
+    p.drawLine(QPointF(10, 10), QPointF(10, 6));
+    p.drawLine(QPointF(10, 10), QPointF(13, 11));
+    p.drawLine(QPointF(4, 28), QPointF(29, 28));
+    p.setPen(QPen(kControl, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QPolygonF line;
+    line << QPointF(13, 19) << QPointF(19, 21) << QPointF(23, 20) << QPointF(28, 25);
+    p.drawPolyline(line);
+}
+
 const QHash<QString, Painter>& painters() {
     static const QHash<QString, Painter> table = {
         {QStringLiteral("addcamera"),
@@ -265,6 +278,7 @@ const QHash<QString, Painter>& painters() {
         {QStringLiteral("tune"), [](QPainter& p) { sliders(p); }},
         {QStringLiteral("chart"), [](QPainter& p) { chart(p); }},
         {QStringLiteral("network"), [](QPainter& p) { network(p); }},
+        {QStringLiteral("history"), [](QPainter& p) { history(p); }},
     };
     return table;
 }

@@ -38,6 +38,8 @@ const QHash<QString, QString> kCheckedElsewhere = {
     {QStringLiteral("frmAbout"),
      QStringLiteral("tests/about: shows the program's version, changes no reader")},
     {QStringLiteral("frmLog"), QStringLiteral("tests/about: shows the program's log, changes no reader")},
+    {QStringLiteral("HistoryWindow"),
+     QStringLiteral("tests/history: shows what the history file holds, reads and writes no reader")},
 };
 
 QString where(const WindowContract& w, const ControlContract& c, const QString& what) {

@@ -129,6 +129,8 @@ const QHash<QString, QString> kSkipped = {
     {QStringLiteral("frmLog"), QStringLiteral("shows the program's log; reads and writes no reader")},
     {QStringLiteral("BasicChart"),
      QStringLiteral("charts the records the reader pushes; sends no command a reply fault could reach")},
+    {QStringLiteral("HistoryWindow"),
+     QStringLiteral("shows what the history file holds; sends no command a reply fault could reach")},
     {QStringLiteral("FilmstripRecorder"),
      QStringLiteral("keeps the records the reader pushes; sends no command a reply fault could reach")},
     {QStringLiteral("NetworkOverview"),

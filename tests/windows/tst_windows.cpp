@@ -358,13 +358,14 @@ private slots:
                               "Reset Statistics", "-", "Serial/TCP Settings..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuWindows")),
                  QStringList({"Terminal Window", "Report Window", "Advanced Tuning", "Charting Window",
-                              "Filmstrip Recorder", "Network Overview", "Verification Report"}));
+                              "Filmstrip Recorder", "Network Overview", "Verification Report",
+                              "History and Trends"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
                  QStringList({"Show Histogram Window", "Show Crosshair Overlay", "Show Frames / Sec"}));
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
                  QStringList({"view:terminal", "view:reports", "view:filmstrip", "view:tune", "view:chart",
-                              "view:network"}));
+                              "view:network", "view:history"}));
         // Reader commands wait for a reader; the rest do not.
         QVERIFY(!w.action("mnuBeeper")->isEnabled());
         QVERIFY(!w.action("mnuLoadImages")->isEnabled());

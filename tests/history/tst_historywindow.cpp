@@ -1,0 +1,363 @@
+// History and Trends over a history file of known reads: the drift sentence, the worst reads in
+// their order, the counts of each range, the CSV and the one-page PDF, opening a read's image;
+// and the program's recording of the focused reader as its preferences say.
+#include "app/imagefiles.h"
+#include "app/readhistory.h"
+#include "app/settingsstore.h"
+#include "common/prompts.h"
+#include "common/windowbench.h"
+#include "history/historyquery.h"
+#include "history/historystore.h"
+#include "sim/reader.h"
+#include "tools/historywindow.h"
+
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineSeries>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTest>
+
+using namespace vm::history;
+using vm::app::PromptAnswer;
+using vm::app::PromptButtons;
+using vm::app::PromptIcon;
+using vm::tools::HistoryWindow;
+
+namespace {
+
+// The window's present time: every read below is placed before it.
+constexpr qint64 kNow = 1800000000000; // 2027-01-15
+constexpr qint64 kTwoHours = 2 * 3600 * 1000;
+constexpr int kReads = 240; // one every 30 s over the last two hours
+
+// Symbol Contrast falls from 85 % to 60 % over the two hours, with a read-to-read scatter;
+// Axial Nonuniformity stays at 0.03. Reads 50 and 200 read nothing, 100 and 230 fail their match.
+ReadEntry knownRead(int i, const QString& imageFolder) {
+    ReadEntry e;
+    e.reader = QStringLiteral("Line3");
+    e.mac = QStringLiteral("00:0a:0b:0c:0d:0e");
+    e.timeMs = kNow - kTwoHours + qint64(i) * 30000 + 15000;
+    e.number = 1000 + i;
+    e.symbology = QStringLiteral("Data Matrix");
+    if (i == 50 || i == 200) {
+        e.result = ReadResult::NoRead;
+        e.failure = QStringLiteral("No Read");
+        return e;
+    }
+    e.result = (i == 100 || i == 230) ? ReadResult::Fail : ReadResult::Pass;
+    if (e.result == ReadResult::Fail)
+        e.failure = QStringLiteral("Match Fail");
+    e.text = QStringLiteral("PART-%1").arg(e.number);
+    const double contrast = 85.0 - 25.0 * i / (kReads - 1) + (i % 2 ? 0.4 : -0.4);
+    const int grade = contrast >= 70 ? 4 : contrast >= 55 ? 3 : 2;
+    e.overallGrade = grade;
+    e.grades = {{QStringLiteral("Symbol Contrast"), contrast,
+                 QString::number(contrast, 'f', 1) + QStringLiteral(" %"), grade},
+                {QStringLiteral("Axial Nonuniformity"), 0.03, QStringLiteral("0.030"), 4}};
+    if (i == 230)
+        e.imageFile = imageFolder + QStringLiteral("/fail1230.bmp");
+    if (i == 100)
+        e.imageFile = QStringLiteral("gone1100.bmp"); // a bare name, in the image folder, deleted since
+    return e;
+}
+
+int countsTotal(const QList<CountBucket>& counts, ReadResult result) {
+    qint64 n = 0;
+    for (const CountBucket& b : counts)
+        n += result == ReadResult::Pass ? b.pass : result == ReadResult::Fail ? b.fail : b.noRead;
+    return int(n);
+}
+
+} // namespace
+
+class TestHistoryWindow : public QObject, protected vm::testing::WindowBench {
+    Q_OBJECT
+
+    QString m_file;
+    int m_case = 0;
+
+    std::unique_ptr<HistoryWindow> openOnKnownReads(const QString& range = QStringLiteral("Last 2 hours")) {
+        vm::app::setHistoryFile(m_file);
+        auto w = openWindow<HistoryWindow>();
+        w->setClock([] { return kNow; });
+        w->refresh();
+        vm::testing::choose(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbRange")), range);
+        return w;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init() {
+        setUpBench();
+        // A file of its own for each case: the bench's folder lives as long as the test program.
+        m_file = m_dir.filePath(QStringLiteral("case%1/history.sqlite").arg(++m_case));
+        vm::app::setImageSaveDirectory(m_dir.path());
+        QFile image(m_dir.filePath(QStringLiteral("fail1230.bmp")));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        image.write("BM");
+        image.close();
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(m_file, &error), qPrintable(error));
+        for (int i = 0; i < kReads; ++i)
+            store.append(knownRead(i, m_dir.path()));
+        QVERIFY(store.flush());
+    }
+
+    void cleanup() {
+        vm::app::setHistoryFile(QString());
+        tearDownBench();
+    }
+
+    void driftIsToldOnSymbolContrast() {
+        auto w = openOnKnownReads();
+        auto* reader = vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbReader"));
+        QCOMPARE(vm::testing::entries(reader), QStringList{QStringLiteral("Line3")});
+        auto* drift = vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"));
+        // 85 % to 60 % over two hours is about 12.5 % an hour: C begins at 55 %, about 24 min on.
+        QCOMPARE(drift->text(),
+                 QStringLiteral("Symbol Contrast fell from A to B over the last 2 h; at this rate it "
+                                "reaches C in about 24 min"));
+        // The window opens on the drifting parameter, drawn over its five bands.
+        auto* parameter = vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbParameter"));
+        QCOMPARE(parameter->currentText(), QStringLiteral("Symbol Contrast"));
+        QVERIFY(vm::testing::entries(parameter).contains(QStringLiteral("Axial Nonuniformity")));
+        auto* view = vm::testing::child<QChartView>(w.get(), QStringLiteral("TrendChart"));
+        QStringList bands;
+        for (QAbstractSeries* s : view->chart()->series())
+            if (auto* area = qobject_cast<QAreaSeries*>(s)) {
+                bands << area->name();
+                if (area->name() == QLatin1String("B")) {
+                    QCOMPARE(area->lowerSeries()->at(0).y(), 55.0);
+                    QCOMPARE(area->upperSeries()->at(0).y(), 70.0);
+                }
+            }
+        QCOMPARE(bands, (QStringList{"A", "B", "C", "D", "F"}));
+        QVERIFY(w->trend());
+        QCOMPARE(w->trend()->parameter, QStringLiteral("Symbol Contrast"));
+        // A steady parameter is shown without a warning.
+        vm::testing::choose(parameter, QStringLiteral("Axial Nonuniformity"));
+        QVERIFY(!drift->text().contains(QStringLiteral("Axial")));
+        QCOMPARE(w->trend()->parameter, QStringLiteral("Axial Nonuniformity"));
+        QVERIFY(!w->trend()->drift.flagged);
+    }
+
+    void steadyLineIsNotFlagged() {
+        // A reader whose print holds: the window says that nothing drifts.
+        HistoryStore store;
+        QString error;
+        QVERIFY(store.open(m_file, &error));
+        for (int i = 0; i < kReads; ++i) {
+            ReadEntry e = knownRead(i, m_dir.path());
+            e.reader = QStringLiteral("Line4");
+            e.mac.clear();
+            if (!e.grades.isEmpty())
+                e.grades[0].value = 80 + (i % 2 ? 0.4 : -0.4);
+            store.append(e);
+        }
+        QVERIFY(store.flush());
+        auto w = openOnKnownReads();
+        vm::testing::choose(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbReader")),
+                            QStringLiteral("Line4"));
+        QCOMPARE(vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"))->text(),
+                 QStringLiteral("No graded parameter of Line4 is drifting toward a lower grade."));
+    }
+
+    void worstReadsInOrder() {
+        auto w = openOnKnownReads();
+        auto* table = vm::testing::child<QTableWidget>(w.get(), QStringLiteral("tblWorst"));
+        QCOMPARE(table->rowCount(), HistoryWindow::kWorstReads);
+        QStringList numbers;
+        for (int row = 0; row < table->rowCount(); ++row)
+            numbers << table->item(row, 1)->text();
+        // No reads newest first, then the failures by grade (B before A), then the B reads newest
+        // first (the fail of 1230 already listed).
+        QStringList expected = {"1200", "1050", "1230", "1100"};
+        for (int n = 1239; expected.size() < HistoryWindow::kWorstReads; --n)
+            if (n != 1230)
+                expected << QString::number(n);
+        QCOMPARE(numbers, expected);
+        QCOMPARE(table->item(0, 2)->text(), QStringLiteral("No read (No Read)"));
+        QCOMPARE(table->item(2, 2)->text(), QStringLiteral("Fail (Match Fail)"));
+        QCOMPARE(table->item(2, 3)->text(), QStringLiteral("B"));
+        QCOMPARE(table->item(3, 3)->text(), QStringLiteral("A"));
+        QCOMPARE(table->item(2, 4)->text(), QStringLiteral("PART-1230"));
+        QCOMPARE(table->item(2, 5)->text(), QStringLiteral("fail1230.bmp"));
+        QCOMPARE(table->item(0, 0)->text(),
+                 QLocale::c().toString(QDateTime::fromMSecsSinceEpoch(kNow - kTwoHours + 200 * 30000 + 15000),
+                                       QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    }
+
+    void worstReadOpensItsImage() {
+        auto w = openOnKnownReads();
+        QStringList opened;
+        w->setImageOpener([&](const QString& path) {
+            opened << path;
+            return true;
+        });
+        auto* table = vm::testing::child<QTableWidget>(w.get(), QStringLiteral("tblWorst"));
+        auto* open = vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdOpenImage"));
+        // A no read kept no image: nothing to open.
+        vm::testing::clickCell(table, 0, 1);
+        QVERIFY(!open->isEnabled());
+        vm::testing::clickCell(table, 2, 1);
+        QVERIFY(open->isEnabled());
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(opened, QStringList{m_dir.filePath(QStringLiteral("fail1230.bmp"))});
+        // From the keyboard: Enter on the row.
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_Return);
+        QCOMPARE(opened.size(), 2);
+
+        // An image deleted since is told, naming the read and the file; nothing is opened.
+        vm::testing::clickCell(table, 3, 1);
+        QVERIFY(open->isEnabled());
+        vm::testing::ExpectPrompts boxes;
+        boxes->expectMessage(QStringLiteral("Velmarrow"),
+                             QStringLiteral("The image of record 1100 is no longer there: ") +
+                                 QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("gone1100.bmp"))),
+                             PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(opened.size(), 2);
+    }
+
+    void rangeChangesTheCounts() {
+        auto w = openOnKnownReads();
+        auto* range = vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbRange"));
+        auto* summary = vm::testing::child<QLabel>(w.get(), QStringLiteral("lblSummary"));
+        QCOMPARE(countsTotal(w->counts(), ReadResult::Pass), 236);
+        QCOMPARE(countsTotal(w->counts(), ReadResult::Fail), 2);
+        QCOMPARE(countsTotal(w->counts(), ReadResult::NoRead), 2);
+        QCOMPARE(summary->text(),
+                 QStringLiteral("240 reads: 236 passed, 2 failed, 2 not read; read rate 98.3 %"));
+        QCOMPARE(w->intervalMs(), qint64(120000));
+        QCOMPARE(w->counts().size(), 60);
+
+        // The last hour: reads 120 to 239, the no read of 200 and the fail of 230 among them.
+        vm::testing::choose(range, QStringLiteral("Last hour"));
+        QCOMPARE(w->fromMs(), kNow - 3600000);
+        QCOMPARE(countsTotal(w->counts(), ReadResult::Pass), 118);
+        QCOMPARE(countsTotal(w->counts(), ReadResult::Fail), 1);
+        QCOMPARE(countsTotal(w->counts(), ReadResult::NoRead), 1);
+        QCOMPARE(summary->text(),
+                 QStringLiteral("120 reads: 118 passed, 1 failed, 1 not read; read rate 98.3 %"));
+        // Each minute holds two reads.
+        QCOMPARE(w->counts().first().total(), 2);
+
+        // The last quarter hour: reads 210 to 239.
+        vm::testing::choose(range, QStringLiteral("Last 15 minutes"));
+        QCOMPARE(countsTotal(w->counts(), ReadResult::Pass), 29);
+        QCOMPARE(countsTotal(w->counts(), ReadResult::Fail), 1);
+        QCOMPARE(countsTotal(w->counts(), ReadResult::NoRead), 0);
+        QCOMPARE(summary->text(),
+                 QStringLiteral("30 reads: 29 passed, 1 failed, 0 not read; read rate 96.7 %"));
+        auto* table = vm::testing::child<QTableWidget>(w.get(), QStringLiteral("tblWorst"));
+        QCOMPARE(table->item(0, 1)->text(), QStringLiteral("1230"));
+    }
+
+    void exportsTheRangeAsCsv() {
+        auto w = openOnKnownReads(QStringLiteral("Last hour"));
+        const QString path = m_dir.filePath(QStringLiteral("line3.csv"));
+        QStringList asked;
+        w->setFileChooser([&](QWidget*, const QString& title, const QString& filter) {
+            asked << title << filter;
+            return path;
+        });
+        QTest::mouseClick(vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdExportCsv")),
+                          Qt::LeftButton);
+        QCOMPARE(asked, (QStringList{"Export History", "CSV files (*.csv)"}));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines =
+            QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1 + 120);
+        QVERIFY2(
+            lines[0].startsWith(QStringLiteral("time,reader,mac,number,result,failure,symbology,text,overall "
+                                               "grade,image,")),
+            qPrintable(lines[0]));
+        QVERIFY(lines[0].contains(QStringLiteral("Symbol Contrast value,Symbol Contrast grade")));
+        // Oldest first: read 120 begins the hour.
+        QVERIFY2(lines[1].contains(
+                     QStringLiteral(",Line3,00:0a:0b:0c:0d:0e,1120,pass,,Data Matrix,PART-1120,A,,")),
+                 qPrintable(lines[1]));
+        const QString fail = lines[1 + 110];
+        QVERIFY2(fail.contains(QStringLiteral(",1230,fail,Match Fail,Data Matrix,PART-1230,B,")),
+                 qPrintable(fail));
+        QVERIFY2(fail.contains(QStringLiteral("60.5 %,B")), qPrintable(fail));
+        QVERIFY(lines[1 + 80].contains(QStringLiteral(",1200,no read,No Read,")));
+    }
+
+    void savesAOnePagePdf() {
+        auto w = openOnKnownReads();
+        const QString path = m_dir.filePath(QStringLiteral("line3.pdf"));
+        w->setFileChooser([&](QWidget*, const QString& title, const QString& filter) {
+            return title == QLatin1String("Save Summary") && filter == QLatin1String("PDF files (*.pdf)")
+                       ? path
+                       : QString();
+        });
+        QTest::mouseClick(vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdSavePdf")),
+                          Qt::LeftButton);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray pdf = file.readAll();
+        QVERIFY(pdf.startsWith("%PDF-"));
+        QVERIFY(pdf.size() > 10000); // the two charts are drawn in it
+        const qsizetype pages =
+            QString::fromLatin1(pdf).count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]")));
+        QCOMPARE(pages, 1);
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        if (pdftotext.isEmpty())
+            return;
+        QProcess text;
+        text.start(pdftotext, {path, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        const QString words = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+        QVERIFY2(words.contains(QStringLiteral("Symbol Contrast fell from A to B over the last 2 h")),
+                 qPrintable(words));
+        QVERIFY(words.contains(QStringLiteral("Reader: Line3")));
+        QVERIFY(words.contains(QStringLiteral("240 reads: 236 passed, 2 failed, 2 not read")));
+        QVERIFY(words.contains(QStringLiteral("PART-1230")));
+    }
+
+    void everyControlIsNamedAndReachable() {
+        auto w = openOnKnownReads();
+        for (QWidget* control : w->findChildren<QWidget*>()) {
+            const bool input = qobject_cast<QComboBox*>(control) || qobject_cast<QPushButton*>(control) ||
+                               qobject_cast<QTableWidget*>(control) || qobject_cast<QChartView*>(control);
+            if (!input || control->parentWidget()->inherits("QComboBox"))
+                continue;
+            QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+            if (!qobject_cast<QChartView*>(control))
+                QVERIFY2(control->focusPolicy() & Qt::TabFocus, qPrintable(control->objectName()));
+        }
+        // The lists are reached by their labels' keys.
+        for (QLabel* label : w->findChildren<QLabel*>())
+            if (label->text().contains(QLatin1Char('&')))
+                QVERIFY2(label->buddy(), qPrintable(label->text()));
+        QCOMPARE(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbParameter"))->accessibleName(),
+                 QStringLiteral("Parameter"));
+    }
+
+    void missingFileIsTold() {
+        vm::app::setHistoryFile(m_dir.filePath(QStringLiteral("none.sqlite")));
+        auto w = openWindow<HistoryWindow>();
+        QCOMPARE(vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"))->text(),
+                 QStringLiteral("There is no history file ") +
+                     QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("none.sqlite"))));
+        QVERIFY(!vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdExportCsv"))->isEnabled());
+        QVERIFY(!vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdSavePdf"))->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestHistoryWindow)
+#include "tst_historywindow.moc"
