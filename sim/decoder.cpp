@@ -422,6 +422,72 @@ QImage stretched(const QImage& grey) {
     return out;
 }
 
+// The picture with each pixel set against the darkest and lightest grey around it (about a
+// hundred pixels either way), mapped to 0 and 255. The reader's light falls off towards the
+// edges of the field: across a long, faint barcode its spaces at the ends come out darker than
+// its bars in the middle, and a threshold along the row (all a barcode's row decoder has)
+// cannot part them. Levelled, they part again; the noise is smoothed first. Where the grey varies by less
+// than kLeast levels (blank paper) the noise is not stretched past that; null for a picture too small.
+QImage levelled(const QImage& grey) {
+    constexpr int kBlock = 16, kReach = 3, kLeast = 40;
+    const int w = grey.width(), h = grey.height();
+    const int bw = (w + kBlock - 1) / kBlock, bh = (h + kBlock - 1) / kBlock;
+    if (bw < 2 || bh < 2)
+        return {};
+    std::vector<int> blockLow(size_t(bw) * bh, 255), blockHigh(size_t(bw) * bh, 0);
+    for (int y = 0; y < h; ++y) {
+        const uchar* line = grey.constScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const size_t b = size_t(y / kBlock) * bw + x / kBlock;
+            blockLow[b] = std::min<int>(blockLow[b], line[x]);
+            blockHigh[b] = std::max<int>(blockHigh[b], line[x]);
+        }
+    }
+    // Each block's range is the widest over its neighbours within kReach blocks.
+    std::vector<float> low(blockLow.size()), high(blockHigh.size());
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            int lo = 255, hi = 0;
+            for (int ny = std::max(0, by - kReach); ny <= std::min(bh - 1, by + kReach); ++ny)
+                for (int nx = std::max(0, bx - kReach); nx <= std::min(bw - 1, bx + kReach); ++nx) {
+                    lo = std::min(lo, blockLow[size_t(ny) * bw + nx]);
+                    hi = std::max(hi, blockHigh[size_t(ny) * bw + nx]);
+                }
+            low[size_t(by) * bw + bx] = float(lo);
+            high[size_t(by) * bw + bx] = float(hi);
+        }
+    // Between block centres the range is interpolated, so that no block edge shows.
+    QImage out(grey.size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y) {
+        const float fy = std::clamp((y + 0.5f) / kBlock - 0.5f, 0.0f, float(bh - 1));
+        const int y0 = std::min(int(fy), bh - 2);
+        const float ty = fy - float(y0);
+        const uchar* above = grey.constScanLine(std::max(0, y - 1));
+        const uchar* in = grey.constScanLine(y);
+        const uchar* below = grey.constScanLine(std::min(h - 1, y + 1));
+        uchar* line = out.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            // The mean of the 3 x 3 pixels around: stretched, the sensor's noise would break a
+            // faint bar's edges.
+            const int l = std::max(0, x - 1), r = std::min(w - 1, x + 1);
+            const float mean = float(above[l] + above[x] + above[r] + in[l] + in[x] + in[r] + below[l] +
+                                     below[x] + below[r]) /
+                               9.0f;
+            const float fx = std::clamp((x + 0.5f) / kBlock - 0.5f, 0.0f, float(bw - 1));
+            const int x0 = std::min(int(fx), bw - 2);
+            const float tx = fx - float(x0);
+            auto mix = [&](const std::vector<float>& v) {
+                const size_t a = size_t(y0) * bw + x0, c = a + size_t(bw);
+                return (v[a] * (1 - tx) + v[a + 1] * tx) * (1 - ty) + (v[c] * (1 - tx) + v[c + 1] * tx) * ty;
+            };
+            const float lo = mix(low), hi = mix(high);
+            const float mid = (lo + hi) / 2, half = std::max(hi - lo, float(kLeast)) / 2;
+            line[x] = uchar(std::clamp(int(std::lround(127.5f + (mean - mid) * 127.5f / half)), 0, 255));
+        }
+    }
+    return out;
+}
+
 DecodeOutcome decodeOnce(const QImage& grey, const DecoderSettings& settings);
 
 } // namespace
@@ -433,15 +499,20 @@ DecodeOutcome decodeImage(const QImage& grey, const DecoderSettings& settings) {
     // A verifier looks again: at the picture with its grey levels stretched (which keeps every
     // pixel where it was, so the symbol's corners hold for the picture as taken), then for a
     // Data Matrix with a broken finder with the thorough search. Not both at once: on a faint
-    // picture stretched, the thorough search finds symbols in the noise.
+    // picture stretched, the thorough search finds symbols in the noise. Last, for barcodes
+    // only, at the picture levelled against the light's falloff: a faint barcode on light
+    // paper across much of the field.
     const QImage brighter = stretched(grey);
     DecoderSettings thorough = settings;
     thorough.severeDamage = true;
     thorough.barcodes = false;
     const bool searchThoroughly = settings.dataMatrix && !settings.severeDamage;
+    DecoderSettings barsOnly = settings;
+    barsOnly.dataMatrix = false;
+    const QImage level = settings.barcodes ? levelled(grey) : QImage();
     double milliseconds = outcome.milliseconds;
-    const std::pair<const QImage*, const DecoderSettings*> attempts[] = {{&brighter, &settings},
-                                                                         {&grey, &thorough}};
+    const std::pair<const QImage*, const DecoderSettings*> attempts[] = {
+        {&brighter, &settings}, {&grey, &thorough}, {&level, &barsOnly}};
     for (const auto& [picture, with] : attempts) {
         if (picture->isNull() || (with == &thorough && !searchThoroughly))
             continue;

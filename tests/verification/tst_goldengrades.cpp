@@ -33,7 +33,9 @@ namespace {
 
 constexpr int kWidth = 659, kHeight = 494;
 // Reported reflectances and contrasts match the arithmetic within this many points;
-// modulations within this share.
+// modulations within this share. A barcode's Modulation is Edge Contrast over Symbol Contrast,
+// each within kTolerance: at a low contrast that ratio may stray by up to 2 kTolerance / SC
+// (sensor noise lowers the least edge contrast and widens the extremes alike).
 constexpr double kTolerance = 1.0;
 constexpr double kModulationTolerance = 0.06;
 
@@ -467,12 +469,16 @@ private slots:
         QTest::addColumn<Case>("golden");
         // Contrast pairs on either side of every Symbol Contrast limit (70, 55, 40, 20), and
         // pairs whose Rmin is more than half their Rmax.
-        // The decoder reads no barcode below about 35 % contrast: a barcode's D is shown at
-        // 70/160, its F by Rmin above half Rmax (105/200, and 110/215 whose contrast alone is a C).
+        // A barcode passes the Rmin rule only when its contrast is at least half its Rmax:
+        // its pairs around the D/F limit are dark prints (50/111 and 46/102 a D, 42/88 and
+        // 38/82 an F by contrast alone); light prints of low contrast (130/190, 152/200) are an
+        // F by Rmin, with their contrast graded on its own (D, F). Every pair lies at least
+        // 1.5 points from a limit, more than the noise moves a reported contrast.
         const QList<QPair<int, int>> pairs = {{20, 230}, {25, 215},  {45, 215},  {60, 210}, {75, 210},
                                               {90, 200}, {105, 200}, {130, 190}, {150, 190}};
-        const QList<QPair<int, int>> barcodePairs = {{20, 230}, {25, 215}, {45, 215},  {60, 210}, {75, 210},
-                                                     {90, 200}, {70, 160}, {105, 200}, {110, 215}};
+        const QList<QPair<int, int>> barcodePairs = {
+            {20, 230},  {25, 215}, {45, 215}, {60, 210}, {75, 210}, {90, 200},  {70, 160}, {105, 200},
+            {110, 215}, {50, 111}, {46, 102}, {42, 88},  {38, 82},  {130, 190}, {152, 200}};
         for (const char* encoder :
              {"dmtxwrite a", "dmtxwrite c", "dmtxwrite t", "dmtxwrite 8", "qrencode", "zint"})
             for (const auto& [dark, light] : QString(encoder) == "zint" ? barcodePairs : pairs)
@@ -617,7 +623,10 @@ private slots:
         QVERIFY2(!raw.contains("saturated"), qPrintable(report));
         QCOMPARE(gradeOf(result, "Symbol Contrast"), e.contrastGrade);
         if (!e.modulationGrade.isEmpty()) {
-            QVERIFY2(std::abs(modulation - e.modulation) <= kModulationTolerance, qPrintable(report));
+            const double tolerance = kind == Kind::Code128
+                                         ? std::max(kModulationTolerance, 2 * kTolerance / e.contrast)
+                                         : kModulationTolerance;
+            QVERIFY2(std::abs(modulation - e.modulation) <= tolerance, qPrintable(report));
             QCOMPARE(gradeOf(result, "Modulation"), e.modulationGrade);
         }
         if (kind == Kind::Code128) {
