@@ -45,6 +45,12 @@ constexpr int kMaxJobs = 256;
 // reported as failed.
 constexpr int kControlTries = 3;
 constexpr int kRetryBackoffMs = 250;
+// A reader's whole listing (SHOW CONFIG, a few kilobytes) is awaited as one reply, so that
+// a pool of readers never blocks on one of them: long enough for a busy host on a network,
+// and for about ten kilobytes at 9,600 baud on a serial line.
+constexpr int kListingTimeoutMs = 3000;
+constexpr int kSerialListingTimeoutMs = 30000;
+const QString kShowConfig = QStringLiteral("SHOW CONFIG");
 
 struct Options {
     QString command;
@@ -121,6 +127,109 @@ int readerOrder(const QString& a, const QString& b) {
     return a.compare(b);
 }
 
+// Works on readers a few at a time: at most `jobs` at once, the next reader taken up as soon
+// as one is done, so that a plant's worth of readers never has every connection open at
+// once. load, save --all and compare over many readers share it, with one progress line.
+class ReaderPool {
+public:
+    // start(i) begins reader i's work, which ends (now or later) with finished().
+    ReaderPool(int jobs, int total, QString verb, std::function<bool()> stopping,
+               std::function<void(const QString&)> progress)
+        : m_jobs(jobs)
+        , m_total(total)
+        , m_verb(std::move(verb))
+        , m_stopping(std::move(stopping))
+        , m_progress(std::move(progress)) {
+        m_shown.start();
+    }
+
+    // Returns once every reader taken up is done and none is left (or a stop came).
+    void run(std::function<void(int)> start) {
+        m_start = std::move(start);
+        startMore();
+        if (m_running > 0)
+            m_loop.exec();
+    }
+    void finished(bool failed) {
+        --m_running;
+        ++m_done;
+        if (failed)
+            ++m_failed;
+        showProgress(true);
+        startMore();
+        if (m_running == 0 && (m_next >= m_total || m_stopping()))
+            m_loop.quit();
+    }
+    // The progress line, at most every kProgressIntervalMs unless forced.
+    void showProgress(bool force) {
+        if (!m_progress || (!force && m_shown.elapsed() < kProgressIntervalMs))
+            return;
+        m_shown.restart();
+        m_progress(QStringLiteral("%1: %2/%3 readers done, %4 running, %5 failed")
+                       .arg(m_verb)
+                       .arg(m_done)
+                       .arg(m_total)
+                       .arg(m_running)
+                       .arg(m_failed));
+    }
+    // Timers and callbacks of the readers' work belong to this loop's lifetime.
+    QObject* context() { return &m_loop; }
+
+private:
+    void startMore() {
+        while (!m_stopping() && m_running < m_jobs && m_next < m_total) {
+            ++m_running;
+            m_start(m_next++);
+        }
+    }
+
+    const int m_jobs;
+    const int m_total;
+    const QString m_verb;
+    std::function<bool()> m_stopping;
+    std::function<void(const QString&)> m_progress;
+    std::function<void(int)> m_start;
+    QEventLoop m_loop;
+    QElapsedTimer m_shown;
+    int m_next = 0;
+    int m_running = 0;
+    int m_done = 0;
+    int m_failed = 0;
+};
+
+// A reader's listing as the pool asks for it.
+struct Listing {
+    bool read = false;
+    QStringList lines;
+    QString error;
+    int tries = 0;
+};
+
+// One line of compare: "NUMDM field 0: reader 3, file 1".
+QString differenceText(const vm::link::ConfigDifference& r) {
+    QString text;
+    if (r.field < 0)
+        text = escaped(r.name) + QStringLiteral(": only ") +
+               (r.leftLine.isEmpty() ? QStringLiteral("in the file: ") : QStringLiteral("on the reader: ")) +
+               escaped(r.leftLine.isEmpty() ? r.rightLine : r.leftLine);
+    else
+        text = QStringLiteral("%1 field %2: reader %3, file %4")
+                   .arg(escaped(r.name))
+                   .arg(r.field)
+                   .arg(escaped(r.left), escaped(r.right));
+    if (r.identity)
+        text += QStringLiteral("  [identity]");
+    return text;
+}
+
+QJsonObject differenceJson(const vm::link::ConfigDifference& r) {
+    return QJsonObject{{"parameter", r.name},
+                       {"field", r.field},
+                       {"reader", r.left},
+                       {"file", r.right},
+                       {"identity", r.identity}};
+}
+
 // One command line's work. A QObject so that a stop signal reaches it from the event loop
 // that runs while it waits for readers.
 class Tool : public QObject {
@@ -145,6 +254,18 @@ private:
     int saveAll();
     int load();
     int compare();
+    // compare over several readers or --all: every reader against the file, a few at a time.
+    int compareMany(const QStringList& targets, const QString& file);
+    // Asks for a reader's listing without blocking the pool; one that is not answered whole
+    // in time is asked for again after 250 ms and 500 ms. `done` is called once.
+    void askListing(vm::link::Device* d, const std::shared_ptr<Listing>& listing, QObject* context,
+                    const std::function<void()>& done);
+    ReaderPool makePool(int total, const QString& verb) {
+        return ReaderPool(
+            m_options.jobs, total, verb, [this] { return stopping(); },
+            m_progress ? [this](const QString& text) { progress(text); }
+                       : std::function<void(const QString&)>());
+    }
 
     // A configuration file for load and compare: false (with the problem told and the code
     // recorded) when it cannot be read or holds nothing to send.
@@ -483,6 +604,41 @@ QString safeFileStem(const QString& name) {
     return out.left(100);
 }
 
+void Tool::askListing(vm::link::Device* d, const std::shared_ptr<Listing>& listing, QObject* context,
+                      const std::function<void()>& done) {
+    ++listing->tries;
+    d->PortSettings().sendAsync(
+        kShowConfig,
+        [this, d, listing, context, done](const vm::link::CommandReply& r) {
+            if (r.ok) {
+                listing->read = true;
+                listing->error.clear();
+                listing->lines.clear();
+                for (const QString& line : r.lines)
+                    if (!line.isEmpty())
+                        listing->lines << line;
+                done();
+                return;
+            }
+            listing->error =
+                r.completed ? QStringLiteral("The reader refused \"%1\": ").arg(kShowConfig) + r.errorText
+                            : r.errorText;
+            // A listing that stops or is not answered is often a busy reader or network; a
+            // refusal is the reader's word and is not asked again.
+            if (!r.completed && listing->tries < kControlTries && !stopping()) {
+                QTimer::singleShot(kRetryBackoffMs << (listing->tries - 1), context, [=, this] {
+                    if (stopping())
+                        done();
+                    else
+                        askListing(d, listing, context, done);
+                });
+                return;
+            }
+            done();
+        },
+        d->IsSerial() ? kSerialListingTimeoutMs : kListingTimeoutMs);
+}
+
 int Tool::saveAll() {
     const QString folder = m_options.arguments.value(0);
     m_json.insert("folder", folder);
@@ -498,67 +654,80 @@ int Tool::saveAll() {
     std::stable_sort(readers.begin(), readers.end(), [this](vm::link::Device* a, vm::link::Device* b) {
         return readerOrder(readerLabel(a), readerLabel(b)) < 0;
     });
+    struct Save {
+        vm::link::Device* device = nullptr;
+        QString path;
+        std::shared_ptr<Listing> listing = std::make_shared<Listing>();
+        bool done = false;    // its listing came or was given up, and the file was written or not
+        bool written = false; // ... and written
+    };
+    std::vector<Save> saves(readers.size());
+    // The files are named in the readers' order before any is saved, so that of two readers
+    // of one name the first in that order gets the plain name whichever answers first.
     QSet<QString> taken;
-    QJsonArray results;
-    int saved = 0;
-    int failed = int(m_readerProblems.size());
-    int done = 0;
-    for (vm::link::Device* d : readers) {
-        if (stopping())
-            break;
-        progress(QStringLiteral("saving: %1/%2 readers done, %3 failed")
-                     .arg(done++)
-                     .arg(readers.size())
-                     .arg(failed));
-        QJsonObject r = readerJson(d);
-        // Two readers of the same name each get a file of their own.
-        const QString stem = safeFileStem(d->Name());
+    for (size_t i = 0; i < readers.size(); ++i) {
+        saves[i].device = readers[i];
+        const QString stem = safeFileStem(readers[i]->Name());
         QString fileName = stem + QStringLiteral(".lcf");
         for (int n = 2; taken.contains(fileName.toLower()); ++n)
             fileName = stem + QStringLiteral("-%1.lcf").arg(n);
         taken.insert(fileName.toLower());
-        const QString path = dir.filePath(fileName);
-        QStringList lines;
-        QString error;
-        int tries = 0;
-        bool read = false;
-        if (!connectReader(d)) {
-            error = QStringLiteral("cannot connect to ") + d->Address().toString();
-        } else {
-            // A listing that stops or is not answered is asked for again after a pause.
-            while (!read && tries < kControlTries && !stopping()) {
-                if (tries > 0)
-                    waitFor([this] { return stopping(); }, kRetryBackoffMs << (tries - 1));
-                ++tries;
-                lines.clear();
-                error.clear();
-                read = vm::link::readReaderConfiguration(d->PortSettings(), &lines, &error);
-            }
-            d->Close();
+        saves[i].path = dir.filePath(fileName);
+    }
+    ReaderPool pool = makePool(int(saves.size()), QStringLiteral("saving"));
+    pool.run([&](int i) {
+        Save& s = saves[size_t(i)];
+        if (!connectReader(s.device)) {
+            s.listing->error = QStringLiteral("cannot connect to ") + s.device->Address().toString();
+            s.done = true;
+            worst(Unreachable);
+            pool.finished(true);
+            return;
         }
-        if (stopping())
-            break; // nothing is written after a stop
+        askListing(s.device, s.listing, pool.context(), [&, i] {
+            Save& s = saves[size_t(i)];
+            s.device->Close();
+            // Nothing is written after a stop: the reader counts as neither saved nor failed.
+            if (stopping()) {
+                pool.finished(false);
+                return;
+            }
+            s.done = true;
+            if (!s.listing->read) {
+                worst(Unreachable);
+            } else if (vm::link::writeConfigurationFile(s.path, s.listing->lines, &s.listing->error)) {
+                s.written = true;
+            } else {
+                worst(FileProblem);
+            }
+            pool.finished(!s.written);
+        });
+    });
+    endProgress();
+
+    QJsonArray results;
+    int saved = 0;
+    int failed = int(m_readerProblems.size());
+    for (const Save& s : saves) {
+        if (!s.done)
+            continue;
+        QJsonObject r = readerJson(s.device);
+        const int tries = s.listing->tries;
         if (tries > 1)
             r.insert("tries", tries);
-        if (read && !vm::link::writeConfigurationFile(path, lines, &error)) {
-            read = false;
-            worst(FileProblem);
-        } else if (!read) {
-            worst(Unreachable);
-        }
-        if (!read) {
+        if (!s.written) {
             ++failed;
-            r.insert("error", error);
-            problem(readerLabel(d) + QStringLiteral(": ") + error);
+            r.insert("error", s.listing->error);
+            problem(readerLabel(s.device) + QStringLiteral(": ") + s.listing->error);
             if (!m_options.json)
-                m_out << readerLabel(d) << ": failed: " << escaped(error) << Qt::endl;
+                m_out << readerLabel(s.device) << ": failed: " << escaped(s.listing->error) << Qt::endl;
         } else {
             ++saved;
-            r.insert("file", path);
-            r.insert("lines", int(lines.size()));
+            r.insert("file", s.path);
+            r.insert("lines", int(s.listing->lines.size()));
             if (!m_options.json) {
-                m_out << readerLabel(d) << ": " << lines.size() << " lines saved to "
-                      << escaped(nativePath(path));
+                m_out << readerLabel(s.device) << ": " << s.listing->lines.size() << " lines saved to "
+                      << escaped(nativePath(s.path));
                 if (tries > 1)
                     m_out << ", on try " << tries;
                 m_out << Qt::endl;
@@ -566,7 +735,6 @@ int Tool::saveAll() {
         }
         results.append(r);
     }
-    endProgress();
     for (const QJsonValue& p : std::as_const(m_readerProblems))
         results.append(p);
     m_json.insert("readers", results);
@@ -604,40 +772,14 @@ int Tool::load() {
     std::vector<Job> jobs(readers.size());
     for (size_t i = 0; i < readers.size(); ++i)
         jobs[i].device = readers[i];
-    const int total = int(jobs.size());
-    int running = 0;
-    int finished = 0;
-    int failed = 0;
     int givenBack = 0;
-    size_t next = 0;
-    QEventLoop loop;
-    QElapsedTimer shown;
-    shown.start();
-
-    auto showProgress = [&](bool force) {
-        if (!m_progress || (!force && shown.elapsed() < kProgressIntervalMs))
-            return;
-        shown.restart();
-        progress(QStringLiteral("loading: %1/%2 readers done, %3 running, %4 failed")
-                     .arg(finished)
-                     .arg(total)
-                     .arg(running)
-                     .arg(failed));
-    };
-    std::function<void()> startMore;
+    ReaderPool pool = makePool(int(jobs.size()), QStringLiteral("loading"));
+    QObject* loop = pool.context();
     // A worker is free again once its reader has control back and its link is closed.
     auto finishJob = [&](Job& job) {
         job.device->Close();
         job.finished = true;
-        --running;
-        ++finished;
-        const bool failure = (!job.controlled && !job.stopped) || (job.load && job.load->summary().lost);
-        if (failure)
-            ++failed;
-        showProgress(true);
-        startMore();
-        if (running == 0 && (next >= jobs.size() || stopping()))
-            loop.quit();
+        pool.finished((!job.controlled && !job.stopped) || (job.load && job.load->summary().lost));
     };
     auto release = [&](Job& job) {
         // Control goes back whatever happened, so that no reader stays locked to this PC.
@@ -676,7 +818,7 @@ int Tool::load() {
             return;
         }
         Job* jp = &job;
-        QTimer::singleShot(kRetryBackoffMs << (round - 1), &loop, [&, jp, round] {
+        QTimer::singleShot(kRetryBackoffMs << (round - 1), loop, [&, jp, round] {
             Job& job = *jp;
             if (stopping()) {
                 release(job);
@@ -741,13 +883,13 @@ int Tool::load() {
                                                                  m_options.withIdentity);
         vm::link::ConfigurationLoad* load = job.load.get();
         Job* current = &job;
-        QObject::connect(load, &vm::link::ConfigurationLoad::finished, &loop, [&, load, current] {
+        QObject::connect(load, &vm::link::ConfigurationLoad::finished, loop, [&, load, current] {
             if (current->load.get() != load)
                 return;
             current->afterResend = load->summary();
             resendUnanswered(*current, 1);
         });
-        QObject::connect(load, &vm::link::ConfigurationLoad::lineDone, &loop, [&, load, current] {
+        QObject::connect(load, &vm::link::ConfigurationLoad::lineDone, loop, [&, load, current] {
             if (current->load.get() != load)
                 return;
             if (stopping() && load->done() < load->total()) {
@@ -757,7 +899,7 @@ int Tool::load() {
                 release(*current);
                 return;
             }
-            showProgress(false);
+            pool.showProgress(false);
         });
         load->start();
     };
@@ -785,7 +927,7 @@ int Tool::load() {
                 // No answer in time is often a busy reader or network: it is asked again after a
                 // growing pause. A refusal is the reader's word and is not asked again.
                 if (!r.completed && job.tries < kControlTries && !stopping()) {
-                    QTimer::singleShot(kRetryBackoffMs << (job.tries - 1), &loop, [&, jp] {
+                    QTimer::singleShot(kRetryBackoffMs << (job.tries - 1), loop, [&, jp] {
                         Job& job = *jp;
                         if (stopping()) {
                             job.stopped = true;
@@ -804,25 +946,21 @@ int Tool::load() {
                 finishJob(job);
             });
     };
-    startMore = [&] {
-        while (!stopping() && running < m_options.jobs && next < jobs.size()) {
-            Job& job = jobs[next++];
-            job.started = true;
-            ++running;
+    pool.run([&](int i) {
+        Job& job = jobs[size_t(i)];
+        job.started = true;
+        {
             if (!connectReader(job.device)) {
                 job.error = QStringLiteral("cannot connect to ") + (job.device->IsSerial()
                                                                         ? job.device->PortSettings().Name()
                                                                         : job.device->Address().toString());
                 worst(Unreachable);
                 finishJob(job);
-                continue;
+                return;
             }
             askControl(job);
         }
-    };
-    startMore();
-    if (running > 0)
-        loop.exec();
+    });
     endProgress();
 
     // The summary in the readers' order, whatever order they finished in.
@@ -978,26 +1116,117 @@ int Tool::compare() {
     const QList<vm::link::ConfigDifference> rows = vm::link::compareConfigurations(readerLines, fileLines);
     QJsonArray differences;
     for (const vm::link::ConfigDifference& r : rows) {
-        differences.append(QJsonObject{{"parameter", r.name},
-                                       {"field", r.field},
-                                       {"reader", r.left},
-                                       {"file", r.right},
-                                       {"identity", r.identity}});
-        if (m_options.json)
-            continue;
-        if (r.field < 0)
-            m_out << escaped(r.name) << ": only "
-                  << (r.leftLine.isEmpty() ? "in the file: " : "on the reader: ")
-                  << escaped(r.leftLine.isEmpty() ? r.rightLine : r.leftLine);
-        else
-            m_out << escaped(r.name) << " field " << r.field << ": reader " << escaped(r.left) << ", file "
-                  << escaped(r.right);
-        if (r.identity)
-            m_out << "  [identity]";
-        m_out << Qt::endl;
+        differences.append(differenceJson(r));
+        if (!m_options.json)
+            m_out << differenceText(r) << Qt::endl;
     }
     m_json.insert("differences", differences);
     return rows.isEmpty() ? Success : Refused;
+}
+
+int Tool::compareMany(const QStringList& targets, const QString& file) {
+    QStringList fileLines;
+    if (!readFile(file, &fileLines))
+        return m_exit;
+    std::vector<vm::link::Device*> readers = findReaders(targets);
+    std::stable_sort(readers.begin(), readers.end(), [this](vm::link::Device* a, vm::link::Device* b) {
+        return readerOrder(readerLabel(a), readerLabel(b)) < 0;
+    });
+    struct Comparison {
+        vm::link::Device* device = nullptr;
+        std::shared_ptr<Listing> listing = std::make_shared<Listing>();
+        bool done = false;
+        QList<vm::link::ConfigDifference> rows;
+    };
+    std::vector<Comparison> comparisons(readers.size());
+    for (size_t i = 0; i < readers.size(); ++i)
+        comparisons[i].device = readers[i];
+    ReaderPool pool = makePool(int(comparisons.size()), QStringLiteral("comparing"));
+    pool.run([&](int i) {
+        Comparison& c = comparisons[size_t(i)];
+        if (!connectReader(c.device)) {
+            c.listing->error =
+                QStringLiteral("cannot connect to ") +
+                (c.device->IsSerial() ? c.device->PortSettings().Name() : c.device->Address().toString());
+            c.done = true;
+            pool.finished(true);
+            return;
+        }
+        askListing(c.device, c.listing, pool.context(), [&, i] {
+            Comparison& c = comparisons[size_t(i)];
+            c.device->Close();
+            if (stopping()) {
+                pool.finished(false);
+                return;
+            }
+            c.done = true;
+            if (c.listing->read) {
+                // Every reader of a fleet has a name and an address of its own: those fields
+                // differ from any one reader's file and are left out unless asked for.
+                c.rows = vm::link::compareConfigurations(c.listing->lines, fileLines);
+                if (!m_options.withIdentity)
+                    c.rows.removeIf([](const vm::link::ConfigDifference& r) { return r.identity; });
+            }
+            pool.finished(!c.listing->read);
+        });
+    });
+    endProgress();
+
+    QJsonArray results;
+    int same = 0;
+    int different = 0;
+    int failed = int(m_readerProblems.size());
+    for (const Comparison& c : comparisons) {
+        if (!c.done)
+            continue;
+        QJsonObject r = readerJson(c.device);
+        if (c.listing->tries > 1)
+            r.insert("tries", c.listing->tries);
+        if (!c.listing->read) {
+            ++failed;
+            worst(Unreachable);
+            r.insert("error", c.listing->error);
+            problem(readerLabel(c.device) + QStringLiteral(": ") + c.listing->error);
+            if (!m_options.json)
+                m_out << readerLabel(c.device) << ": failed: " << escaped(c.listing->error) << Qt::endl;
+            results.append(r);
+            continue;
+        }
+        QJsonArray differences;
+        for (const vm::link::ConfigDifference& d : c.rows)
+            differences.append(differenceJson(d));
+        r.insert("differences", differences);
+        results.append(r);
+        if (c.rows.isEmpty())
+            ++same;
+        else
+            ++different;
+        if (!c.rows.isEmpty())
+            worst(Refused);
+        if (m_options.json)
+            continue;
+        m_out << readerLabel(c.device) << ": ";
+        if (c.rows.isEmpty())
+            m_out << "same as the file";
+        else
+            m_out << c.rows.size() << (c.rows.size() == 1 ? " difference" : " differences");
+        if (c.listing->tries > 1)
+            m_out << ", listed on try " << c.listing->tries;
+        m_out << Qt::endl;
+        for (const vm::link::ConfigDifference& d : c.rows)
+            m_out << "  " << differenceText(d) << Qt::endl;
+    }
+    for (const QJsonValue& p : std::as_const(m_readerProblems))
+        results.append(p);
+    m_json.insert("readers", results);
+    const int readerCount = int(readers.size() + m_readerProblems.size());
+    m_json.insert(
+        "total",
+        QJsonObject{{"readers", readerCount}, {"same", same}, {"different", different}, {"failed", failed}});
+    if (!m_options.json)
+        m_out << readerCount << (readerCount == 1 ? " reader: " : " readers: ") << same
+              << " same as the file, " << different << " different, " << failed << " failed" << Qt::endl;
+    return m_exit;
 }
 
 int Tool::dispatch() {
@@ -1018,8 +1247,15 @@ int Tool::dispatch() {
             return argc == 1 ? saveAll() : wrong(QStringLiteral("save --all takes a folder"));
         return argc == 2 ? save() : wrong(QStringLiteral("save takes a reader and a file"));
     }
-    if (c == QLatin1String("compare"))
-        return argc == 2 ? compare() : wrong(QStringLiteral("compare takes a reader and a file"));
+    if (c == QLatin1String("compare")) {
+        if (m_options.all)
+            return argc == 1 ? compareMany({}, m_options.arguments.first())
+                             : wrong(QStringLiteral("compare --all takes a file"));
+        if (argc > 2)
+            return compareMany(m_options.arguments.mid(0, argc - 1), m_options.arguments.last());
+        return argc == 2 ? compare()
+                         : wrong(QStringLiteral("compare takes readers and a file, or --all and a file"));
+    }
     if (c == QLatin1String("load")) {
         if (argc < 1 || (argc == 1 && !m_options.all) || (argc > 1 && m_options.all))
             return wrong(QStringLiteral("load takes a file and readers, or a file and --all"));
@@ -1092,17 +1328,20 @@ QString usageText() {
         "  load <file.lcf> <reader>...  load a file into readers (control is taken and given back)\n"
         "  load <file.lcf> --all        ... into every discovered reader\n"
         "  compare <reader> <file.lcf>  the fields in which the file differs from the reader\n"
+        "  compare <reader>... <file.lcf>, compare --all <file.lcf>\n"
+        "                               ... for each reader, a summary line each and a total\n"
         "\n"
         "A reader is a discovered name, a dotted address or a serial port (\"SIM1:\").\n"
         "\n"
         "Options:\n"
         "  --json            results as one JSON document on standard output, also on errors\n"
-        "  --all             every discovered reader (load, save)\n"
+        "  --all             every discovered reader (load, save, compare)\n"
         "  --with-identity   also load the lines that name and address a reader (IP, NAME)\n"
         "  --wait <ms>       how long discovery may take (default 2000)\n"
-        "  --jobs <n>        readers loaded at once, 1 to 256 (default 32); a reader that\n"
-        "                    leaves CONTROL unanswered is asked again after 250 ms and\n"
-        "                    500 ms before it counts as failed\n"
+        "  --jobs <n>        readers worked on at once by load, save --all and compare,\n"
+        "                    1 to 256 (default 32); a reader that leaves CONTROL or its\n"
+        "                    listing unanswered is asked again after 250 ms and 500 ms\n"
+        "                    before it counts as failed\n"
         "  -h, --help        this text\n"
         "\n"
         "Exit codes: 0 done; 1 a reader refused lines, or compare found differences;\n"

@@ -719,6 +719,100 @@ private slots:
         QCOMPARE(runCli({"save", "--all", m_dir.filePath("no-such-folder")}).code, int(cli::FileProblem));
     }
 
+    // compare over a fleet: every reader against one reader's file, a few at a time; the
+    // summary names exactly the readers whose settings differ (their names and addresses,
+    // which differ in every fleet, left out), one listing left unanswered is asked again, and
+    // the exit code says that differences were found.
+    void compareOverAFleetNamesTheReadersThatDiffer() {
+        constexpr int kReaders = 100;
+        QList<sim::ReaderConfig> configs;
+        for (int i = 1; i <= kReaders; ++i) {
+            sim::ReaderConfig c = testing::readerConfig(QStringLiteral("Line%1").arg(i));
+            c.idleWithoutClients = true;
+            configs << c;
+        }
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        std::unique_ptr<sim::Simulator> plant = testing::startSimulator(configs);
+        QVERIFY(plant);
+        auto named = [&](int i) { return plant->reader(i - 1); };
+        const QString file = m_dir.filePath("line1.lcf");
+        QCOMPARE(runCli({"save", "Line1", file}).code, int(cli::Success));
+
+        // Three readers set otherwise, one of them in two parameters.
+        named(9)->parameters().setFields("BEEP", {"N"});
+        named(10)->parameters().setFields("TRIG", {"T"});
+        named(77)->parameters().setFields("TRIG", {"T"});
+        named(77)->parameters().setFields("BEEP", {"N"});
+        QCOMPARE(named(1)->parameters().fields("TRIG"), QStringList{"C"});
+        QCOMPARE(named(1)->parameters().fields("BEEP"), QStringList{"Y"});
+        sim::Reader* slow = named(40);
+        slow->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("SHOW"));
+        int listings = 0;
+        for (sim::Reader* r : plant->readers())
+            QObject::connect(r, &sim::Reader::commandReceived, this, [&](const QString& line) {
+                if (line == QLatin1String("SHOW CONFIG"))
+                    ++listings;
+            });
+
+        const Result r = runCli({"compare", "--all", file, "--jobs", "8"});
+        QCOMPARE(r.code, int(cli::Refused));
+        QCOMPARE(listings, kReaders + 1);
+        const QRegularExpression differing("^(Line\\d+) \\([^)]*\\): (\\d+) difference",
+                                           QRegularExpression::MultilineOption);
+        QStringList differ;
+        for (auto it = differing.globalMatch(r.out); it.hasNext();)
+            differ << it.next().captured(1);
+        QCOMPARE(differ, (QStringList{"Line9", "Line10", "Line77"}));
+        auto label = [&](int i) {
+            return "Line" + QString::number(i) + " (" + named(i)->address().toString() + ")";
+        };
+        QVERIFY2(r.out.contains(label(9) + ": 1 difference\n  BEEP field 0: reader N, file Y\n") &&
+                     r.out.contains(label(77) + ": 2 differences\n") &&
+                     r.out.contains(label(10) + ": 1 difference\n  TRIG field 0: reader T, file C\n"),
+                 qPrintable(r.out));
+        QVERIFY2(r.out.contains(label(40) + ": same as the file, listed on try 2\n"), qPrintable(r.out));
+        QVERIFY2(r.out.contains(label(2) + ": same as the file\n"), qPrintable(r.out));
+        QVERIFY(!r.out.contains("[identity]"));
+        // In the readers' order, one line each, the total last.
+        QStringList order;
+        const QRegularExpression summary("^(Line\\d+) \\(", QRegularExpression::MultilineOption);
+        for (auto it = summary.globalMatch(r.out); it.hasNext();)
+            order << it.next().captured(1);
+        QStringList expected;
+        for (int i = 1; i <= kReaders; ++i)
+            expected << QStringLiteral("Line%1").arg(i);
+        QCOMPARE(order, expected);
+        QVERIFY2(r.out.endsWith("100 readers: 97 same as the file, 3 different, 0 failed\n"),
+                 qPrintable(r.out.right(200)));
+
+        // Several readers by name: only those, in their order; none differs, exit code 0.
+        const Result some = runCli({"compare", "Line3", "Line1", "Line2", file});
+        QCOMPARE(some.code, int(cli::Success));
+        QCOMPARE(some.out, label(1) + ": same as the file\n" + label(2) + ": same as the file\n" + label(3) +
+                               ": same as the file\n3 readers: 3 same as the file, 0 different, 0 failed\n");
+        // A reader named that does not answer is a failure beside the comparison.
+        const Result missing = runCli({"compare", "Line9", "NoSuchLine", file, "--wait", "500"});
+        QCOMPARE(missing.code, int(cli::Unreachable));
+        QVERIFY2(missing.out.endsWith("2 readers: 0 same as the file, 1 different, 1 failed\n"),
+                 qPrintable(missing.out));
+
+        // JSON: each reader with its differences, and the total a script checks.
+        const QJsonObject doc = onlyDocument(runCli({"--json", "compare", "--all", file}).out);
+        QCOMPARE(doc.value("exitCode").toInt(), int(cli::Refused));
+        QCOMPARE(doc.value("total").toObject(),
+                 (QJsonObject{{"readers", kReaders}, {"same", 97}, {"different", 3}, {"failed", 0}}));
+        const QJsonObject tenth = doc.value("readers").toArray().at(9).toObject();
+        QCOMPARE(tenth.value("reader").toString(), QStringLiteral("Line10"));
+        QCOMPARE(tenth.value("differences").toArray().size(), 1);
+        QCOMPARE(tenth.value("differences").toArray().at(0).toObject().value("parameter").toString(),
+                 QStringLiteral("TRIG"));
+        // With --with-identity the names and addresses count: every reader but the first differs.
+        const QJsonObject identity =
+            onlyDocument(runCli({"--json", "--with-identity", "compare", "--all", file}).out);
+        QCOMPARE(identity.value("total").toObject().value("same").toInt(), 1);
+    }
+
     // A reader of a fleet keeps its listening ports out of the event loop's watch until a
     // connection waits: every port still takes a client. Held only by a command client (as
     // a load holds it), it cycles at most twice a second; a client on its data port gets
