@@ -5,8 +5,10 @@
 #include "app/mainimageview.h"
 #include "app/programstate.h"
 #include "app/prompts.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
+#include "display/colorvalue.h"
 #include "display/imageview.h"
 #include "link/commandresponse.h"
 #include "link/connection.h"
@@ -156,6 +158,7 @@ void BasicInterface::Load() {
     m_serialHook.start();
 
     connectLibrary();
+    startRecording();
     m_updateTimer.start();
     m_disconnectTimer.start();
     m_fpsTimer.start();
@@ -305,6 +308,15 @@ void BasicInterface::saveOnClose() {
     m_iconn = nullptr;
 }
 
+void BasicInterface::startRecording() {
+    m_history = new app::ReadHistory(this);
+    // Once per pause: the store retries by itself and says nothing more until it resumes.
+    connect(m_history, &app::ReadHistory::message, this, [this](const QString& text) {
+        m_statusBar->SetStatusMsg(text, 0, vm::display::Rgb(255, 128, 128));
+    });
+    m_history->applyPreferences();
+}
+
 void BasicInterface::closeEvent(QCloseEvent* event) {
     if (m_splash)
         unloadSplash();
@@ -318,6 +330,7 @@ void BasicInterface::ShowPreferences() {
     if (m_options->Changed()) {
         ApplyTransferRates();
         ApplyDisplayPreferences();
+        m_history->applyPreferences();
     }
 }
 

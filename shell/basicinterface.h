@@ -43,6 +43,10 @@ class Crosshairs;
 class Boxes;
 } // namespace vm::tools
 
+namespace vm::app {
+class ReadHistory;
+}
+
 namespace vm::shell {
 
 class CameraToolbar;
@@ -143,6 +147,7 @@ public:
     vm::display::VxImageView* imageView() const { return m_imageView; }
     VmStatusBar* vmStatusBar() const { return m_statusBar; }
     frmOptions* options() const { return m_options; }
+    vm::app::ReadHistory* readHistory() const { return m_history; }
     QAction* action(const QString& key) const { return m_actions.value(key); }
     QToolButton* toolButton(const QString& key) const { return m_toolButtons.value(key); }
     QComboBox* reportFilter() const { return m_reportFilter; }
@@ -175,6 +180,7 @@ private:
     void buildViewToolbar();
     void buildCameraToolbar();
     void connectLibrary();
+    void startRecording();
     QAction* addAction(QMenu* menu, const QString& key, const QString& text);
     struct MenuEntry;
     struct ToolEntry;
@@ -275,6 +281,8 @@ private:
     QHash<QAction*, vm::app::ItemRule> m_toolRules;
     QHash<QAction*, QString> m_windowButtons; // down while the window is open
     frmOptions* m_options = nullptr;
+    // Records the focused reader's reads into the history file (Preferences turn it off).
+    vm::app::ReadHistory* m_history = nullptr;
 
     // Overlays.
     std::shared_ptr<vm::tools::SearchArea> m_searchArea;

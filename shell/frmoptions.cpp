@@ -2,6 +2,7 @@
 
 #include "app/displaypreferences.h"
 #include "app/imagefiles.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "display/colorvalue.h"
 #include "resources/strings.h"
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDir>
 #include <QFontDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -17,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -114,12 +117,15 @@ frmOptions::frmOptions(QWidget* parent)
     auto* connectivity = new QWidget(m_tabs);
     auto* general = new QWidget(m_tabs);
     auto* display = new QWidget(m_tabs);
+    auto* history = new QWidget(m_tabs);
     buildConnectivityTab(connectivity);
     buildGeneralTab(general);
     buildDisplayTab(display);
+    buildHistoryTab(history);
     m_tabs->addTab(connectivity, vm::res::Str(1301));
     m_tabs->addTab(general, vm::res::Str(1302));
     m_tabs->addTab(display, vm::res::Str(1303));
+    m_tabs->addTab(history, vm::res::Str(20649));
     m_tabs->setAccessibleName(windowTitle());
 
     m_cmdOK = new QPushButton(vm::res::Str(51), this);
@@ -235,6 +241,38 @@ void frmOptions::buildDisplayTab(QWidget* page) {
     connect(m_topTextCheck, &QCheckBox::clicked, this, &frmOptions::markChanged);
 }
 
+void frmOptions::buildHistoryTab(QWidget* page) {
+    m_chkRecordHistory = new QCheckBox(vm::res::Str(20650), page);
+    m_chkRecordHistory->setObjectName(QStringLiteral("chkRecordHistory"));
+    m_spnKeepDays = new QSpinBox(page);
+    m_spnKeepDays->setObjectName(QStringLiteral("spnKeepDays"));
+    m_spnKeepDays->setRange(1, 3650);
+    m_spnKeepDays->setSuffix(vm::res::Str(20652));
+    m_spnKeepDays->setAccessibleName(
+        QString(vm::res::Str(20651)).remove(QLatin1Char('&')).remove(QLatin1Char(':')));
+    m_spnKeepMegabytes = new QSpinBox(page);
+    m_spnKeepMegabytes->setObjectName(QStringLiteral("spnKeepMegabytes"));
+    m_spnKeepMegabytes->setRange(10, 1024 * 1024);
+    m_spnKeepMegabytes->setSingleStep(100);
+    m_spnKeepMegabytes->setSuffix(vm::res::Str(20654));
+    m_spnKeepMegabytes->setAccessibleName(
+        QString(vm::res::Str(20653)).remove(QLatin1Char('&')).remove(QLatin1Char(':')));
+    auto* file = new QLabel(QDir::toNativeSeparators(app::historyFile()), page);
+    file->setObjectName(QStringLiteral("lblHistoryFile"));
+    file->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    file->setAccessibleName(vm::res::Str(20655));
+
+    auto* form = new QFormLayout(page);
+    form->addRow(m_chkRecordHistory);
+    form->addRow(buddyLabel(vm::res::Str(20651), m_spnKeepDays, page), m_spnKeepDays);
+    form->addRow(buddyLabel(vm::res::Str(20653), m_spnKeepMegabytes, page), m_spnKeepMegabytes);
+    form->addRow(new QLabel(vm::res::Str(20655), page), file);
+
+    connect(m_chkRecordHistory, &QCheckBox::clicked, this, &frmOptions::markChanged);
+    connect(m_spnKeepDays, &QSpinBox::valueChanged, this, &frmOptions::markChanged);
+    connect(m_spnKeepMegabytes, &QSpinBox::valueChanged, this, &frmOptions::markChanged);
+}
+
 void frmOptions::LoadPreferences() {
     const app::SettingsStore& store = app::settings();
     m_storedImageRate = int(store.number(app::keys::ImageRate));
@@ -245,6 +283,9 @@ void frmOptions::LoadPreferences() {
     m_failColor = quint32(store.number(app::keys::FailColor));
     m_fontColor = quint32(store.number(app::keys::FontColor));
     m_topTextMode = store.flag(app::keys::TopTextMode);
+    m_recordHistory = store.flag(app::keys::RecordHistory);
+    m_keepDays = int(std::clamp<qint64>(store.number(app::keys::HistoryKeepDays), 1, 3650));
+    m_keepMegabytes = int(std::clamp<qint64>(store.number(app::keys::HistoryKeepMegabytes), 10, 1024 * 1024));
     m_resultFont = app::resultFontFromText(store.text(app::keys::ResultFont));
     fillControls();
 }
@@ -259,6 +300,9 @@ void frmOptions::fillControls() {
         (m_storedReportRate >= 0 && m_storedReportRate < m_cmbReportRate->count()) ? m_storedReportRate : 0);
     m_optMaxInControl->setChecked(m_maxInControl);
     m_topTextCheck->setChecked(m_topTextMode);
+    m_chkRecordHistory->setChecked(m_recordHistory);
+    m_spnKeepDays->setValue(m_keepDays);
+    m_spnKeepMegabytes->setValue(m_keepMegabytes);
     m_cmbImgSave->setCurrentIndex(m_imageSaveFormat == QLatin1String("BMP") ? 1 : 0);
     showImageFolder(app::imageSaveDirectory());
     m_editPassColor = m_passColor;
@@ -392,6 +436,10 @@ void frmOptions::accept() {
         store.setNumber(app::keys::FontColor, m_editFontColor);
         store.setFlag(app::keys::TopTextMode, m_topTextCheck->isChecked());
         store.setText(app::keys::ResultFont, app::resultFontToText(m_editFont));
+
+        store.setFlag(app::keys::RecordHistory, m_chkRecordHistory->isChecked());
+        store.setNumber(app::keys::HistoryKeepDays, m_spnKeepDays->value());
+        store.setNumber(app::keys::HistoryKeepMegabytes, m_spnKeepMegabytes->value());
         store.Save();
 
         // The properties answer the new values from now on; Changed stays true for the

@@ -11,6 +11,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace vm::shell {
@@ -41,6 +42,9 @@ public:
     int ReportRate() const;
     bool MaxInControl() const { return m_maxInControl; }
     bool TopTextMode() const { return m_topTextMode; }
+    bool RecordHistory() const { return m_recordHistory; }
+    int KeepDays() const { return m_keepDays; }
+    int KeepMegabytes() const { return m_keepMegabytes; }
 
     int exec() override;
     void accept() override;
@@ -56,6 +60,7 @@ private:
     void buildConnectivityTab(QWidget* page);
     void buildGeneralTab(QWidget* page);
     void buildDisplayTab(QWidget* page);
+    void buildHistoryTab(QWidget* page);
     void fillControls();
     void markChanged();
     void choosePassColor();
@@ -81,6 +86,9 @@ private:
     QPushButton* m_btnFont = nullptr;
     QPushButton* m_btnFontColor = nullptr;
     QCheckBox* m_topTextCheck = nullptr;
+    QCheckBox* m_chkRecordHistory = nullptr;
+    QSpinBox* m_spnKeepDays = nullptr;
+    QSpinBox* m_spnKeepMegabytes = nullptr;
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdCancel = nullptr;
 
@@ -89,6 +97,9 @@ private:
     int m_storedReportRate = 0;
     bool m_maxInControl = false;
     bool m_topTextMode = false;
+    bool m_recordHistory = true;
+    int m_keepDays = 90;
+    int m_keepMegabytes = 2048;
     quint32 m_passColor = 65280;
     quint32 m_failColor = 255;
     quint32 m_fontColor = 1811194;

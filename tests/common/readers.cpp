@@ -1,6 +1,7 @@
 #include "common/readers.h"
 
 #include "app/programstate.h"
+#include "app/readhistory.h"
 #include "app/seriallines.h"
 #include "app/settingsstore.h"
 #include "link/connection.h"
@@ -72,6 +73,8 @@ void startWindowTest(const QString& folder) {
                                                       folder + QStringLiteral("/options.ini"));
     store->Open(QStringLiteral("Velmarrow"));
     app::installSettings(std::move(store));
+    // The main window records the focused reader: into the test's folder, not the user's.
+    app::setHistoryFile(folder + QStringLiteral("/history.sqlite"));
     // As at the program's start: serial ports open with the settings stored for them.
     app::installSerialLineLookup();
 }

@@ -8,12 +8,15 @@
 #include "common/windowbench.h"
 #include "history/historyquery.h"
 #include "history/historystore.h"
+#include "link/device.h"
+#include "shell/frmoptions.h"
 #include "sim/reader.h"
 #include "tools/historywindow.h"
 
 #include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -22,6 +25,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTest>
@@ -116,6 +120,11 @@ private slots:
 
     void cleanup() {
         vm::app::setHistoryFile(QString());
+        // The bench's settings file outlives a case: the history preferences go back to their
+        // defaults as a fresh file reads them.
+        for (const vm::app::SettingKey& key : {vm::app::keys::RecordHistory, vm::app::keys::HistoryKeepDays,
+                                               vm::app::keys::HistoryKeepMegabytes})
+            vm::app::settings().setText(key, QString::fromLatin1(key.defaultText));
         tearDownBench();
     }
 
@@ -346,6 +355,93 @@ private slots:
                 QVERIFY2(label->buddy(), qPrintable(label->text()));
         QCOMPARE(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbParameter"))->accessibleName(),
                  QStringLiteral("Parameter"));
+    }
+
+    // Recording off in the preferences: the focused reader's records reach the program and
+    // nothing is kept, not even an empty file.
+    void preferenceOffRecordsNothing() {
+        const QString file = m_dir.filePath(QStringLiteral("off/history.sqlite"));
+        vm::app::setHistoryFile(file);
+        vm::app::settings().setFlag(vm::app::keys::RecordHistory, false);
+        vm::app::ReadHistory history;
+        QSignalSpy ready(&history, &vm::app::ReadHistory::ready);
+        history.applyPreferences();
+        startReader(QStringLiteral("Line7"), QStringLiteral("3.0.2.1"), false);
+        QSignalSpy records(m_conn.get(), &vm::link::Connection::OnNewRecord);
+        QTRY_VERIFY_WITH_TIMEOUT(records.size() >= 3, 10000);
+        QCOMPARE(ready.size(), 0);
+        QVERIFY(!history.isRecording());
+        QCOMPARE(history.recorded(), 0);
+        QVERIFY(!QFileInfo::exists(file));
+    }
+
+    // On (the default): every record of the focused reader goes into the file; turned off in
+    // the preferences, recording stops.
+    void preferenceOnRecordsTheFocusedReader() {
+        const QString file = m_dir.filePath(QStringLiteral("on/history.sqlite"));
+        vm::app::setHistoryFile(file);
+        QCOMPARE(vm::app::settings().flag(vm::app::keys::RecordHistory), true);
+        vm::app::ReadHistory history;
+        QSignalSpy ready(&history, &vm::app::ReadHistory::ready);
+        history.applyPreferences();
+        QVERIFY(ready.wait(10000));
+        QVERIFY(history.isRecording());
+        startReader(QStringLiteral("Line7"), QStringLiteral("3.0.2.1"), false);
+        const QString name = m_conn->Device()->Name();
+        QSignalSpy records(m_conn.get(), &vm::link::Connection::OnNewRecord);
+        QTRY_VERIFY_WITH_TIMEOUT(records.size() >= 5, 10000);
+        QTRY_VERIFY(history.recorded() >= 5);
+        QVERIFY(history.store()->flush());
+        HistoryQuery query;
+        QString error;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        const QList<ReaderSummary> readers = query.readers();
+        QCOMPARE(readers.size(), 1);
+        QCOMPARE(readers[0].name, name);
+        QCOMPARE(readers[0].reads, history.recorded());
+        // The records the test's own connection received are those in the file.
+        const QList<ReadEntry> reads = query.reads(name, 0, QDateTime::currentMSecsSinceEpoch() + 1);
+        const qint64 last = records.last().at(0).value<vm::link::Record>().Number();
+        QVERIFY(
+            std::any_of(reads.begin(), reads.end(), [&](const ReadEntry& e) { return e.number == last; }));
+
+        vm::app::settings().setFlag(vm::app::keys::RecordHistory, false);
+        history.applyPreferences();
+        QVERIFY(!history.isRecording());
+        const qint64 kept = query.readCount();
+        records.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(records.size() >= 3, 10000);
+        QCOMPARE(query.readCount(), kept);
+    }
+
+    // The Preferences dialog's History tab: recording and the two retention limits, stored on OK.
+    void preferencesHoldRecordingAndRetention() {
+        vm::shell::frmOptions dialog;
+        dialog.show();
+        auto* record = vm::testing::child<QCheckBox>(&dialog, QStringLiteral("chkRecordHistory"));
+        auto* days = vm::testing::child<QSpinBox>(&dialog, QStringLiteral("spnKeepDays"));
+        auto* megabytes = vm::testing::child<QSpinBox>(&dialog, QStringLiteral("spnKeepMegabytes"));
+        QVERIFY(record->isChecked());
+        QCOMPARE(days->value(), 90);
+        QCOMPARE(megabytes->value(), 2048);
+        QCOMPARE(days->accessibleName(), QStringLiteral("Keep reads for"));
+        QCOMPARE(megabytes->accessibleName(), QStringLiteral("Keep at most"));
+        QCOMPARE(record->text(), QStringLiteral("&Record the reads of the focused reader"));
+        QTest::mouseClick(record, Qt::LeftButton);
+        days->setValue(30);
+        megabytes->setValue(500);
+        QVERIFY(dialog.Changed());
+        QTest::mouseClick(vm::testing::child<QPushButton>(&dialog, QStringLiteral("cmdOK")), Qt::LeftButton);
+        QCOMPARE(vm::app::settings().text(vm::app::keys::RecordHistory), QStringLiteral("0"));
+        QCOMPARE(vm::app::settings().text(vm::app::keys::HistoryKeepDays), QStringLiteral("30"));
+        QCOMPARE(vm::app::settings().text(vm::app::keys::HistoryKeepMegabytes), QStringLiteral("500"));
+        QVERIFY(!dialog.RecordHistory());
+        QCOMPARE(dialog.KeepDays(), 30);
+        QCOMPARE(dialog.KeepMegabytes(), 500);
+        // Opened again, it shows what was stored.
+        vm::shell::frmOptions again;
+        QVERIFY(!vm::testing::child<QCheckBox>(&again, QStringLiteral("chkRecordHistory"))->isChecked());
+        QCOMPARE(vm::testing::child<QSpinBox>(&again, QStringLiteral("spnKeepDays"))->value(), 30);
     }
 
     void missingFileIsTold() {

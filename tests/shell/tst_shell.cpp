@@ -437,6 +437,8 @@ private slots:
         QCOMPARE(tabs->currentIndex(), 1);
         QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier);
         QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(tabs->currentIndex(), 3); // History, the last
+        QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier);
         QCOMPARE(tabs->currentIndex(), 0);
         // Ctrl+Shift+Tab is not the rule's key and leaves the tab alone.
         QTest::keyClick(&dialog, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
