@@ -385,6 +385,13 @@ CycleOutput ReadCycle::Private::acquire(const FieldReader& f, const RetryPlan& p
             measureSymbol(picture, graded, scale), out.symbolFound, f,
             standard.isEmpty() || standard == QLatin1String("NONE") ? QStringLiteral("AIM") : standard);
         result.insert("calibrated", calibrated);
+        if (!calibrated && !pendingCalibration) {
+            // Graded all the same, as a verifier without a calibration does, but on the camera's
+            // own scale (grey 255 is 100 %): the result says so beside "calibrated", and the
+            // verification report shows it as a row of its own.
+            result.insert("warning", QStringLiteral("Not Calibrated: reflectances are grey levels over 255, "
+                                                    "not measured against a calibration target"));
+        }
         if (calibrated && out.symbolFound && !pendingCalibration) {
             result.insert("gradedExposure", calibration->exposure);
             result.insert("gradedGain", calibration->gain);

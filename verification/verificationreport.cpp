@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
@@ -24,6 +25,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QTableWidgetItem>
 #include <QVBoxLayout>
 
 namespace vm::verification {
@@ -43,6 +45,15 @@ QString presentTime() {
 
 bool calibrated(const QString& text) {
     return !text.isEmpty() && text != QLatin1String("Not Calibrated");
+}
+
+// Whether the reader graded the record without a calibration (it says so with each result),
+// on its camera's own scale rather than against a calibration target.
+bool gradedUncalibrated(const vm::link::Record& record) {
+    if (!record.HasVerification())
+        return false;
+    const QJsonObject& raw = record.Verification()->raw;
+    return raw.contains(QLatin1String("calibrated")) && !raw.value(QLatin1String("calibrated")).toBool();
 }
 
 } // namespace
@@ -139,9 +150,30 @@ void VerificationReport::showPending() {
     m_time->setText(presentTime());
     showCalibration();
     m_grid->ShowRecord(*m_pending);
+    markUncalibrated();
     m_shown = std::move(m_pending);
     m_pending.reset();
     emit recordShown();
+}
+
+void VerificationReport::markUncalibrated() {
+    if (!m_pending || !gradedUncalibrated(*m_pending))
+        return;
+    // The row goes before the record's parameters, which the grid shows last.
+    const int at = m_grid->rowCount() - int(m_pending->Verification()->parameters.size());
+    m_grid->insertRow(at);
+    const QStringList texts{QStringLiteral("Calibration"), QStringLiteral("Not Calibrated"), QString()};
+    for (int c = 0; c < int(texts.size()); ++c) {
+        auto* item = new QTableWidgetItem(texts[c]);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        item->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
+        if (c == 1) {
+            item->setBackground(kNotCalibratedColour);
+            item->setForeground(Qt::black);
+        }
+        m_grid->setItem(at, c, item);
+    }
+    m_grid->resizeColumnsToContents();
 }
 
 void VerificationReport::printForm() {
@@ -231,17 +263,25 @@ bool VerificationReport::savePdf(const QString& path, QString* errorText) const 
         painter.setFont(font);
         const int rowHeight = painter.fontMetrics().height() * 3 / 2;
         const int valueX = width * 45 / 100, gradeX = width * 75 / 100;
-        auto row = [&](const QString& a, const QString& b, const QString& c, bool bold) {
+        auto row = [&](const QString& a, const QString& b, const QString& c, bool bold,
+                       bool uncalibratedRow = false) {
             QFont f = font;
             f.setBold(bold);
             painter.setFont(f);
             y += rowHeight;
+            // Grades taken without a calibration: marked as the window marks them.
+            if (uncalibratedRow)
+                painter.fillRect(QRect(valueX - rowHeight / 4, y - rowHeight * 3 / 4,
+                                       painter.fontMetrics().horizontalAdvance(b) + rowHeight / 2, rowHeight),
+                                 kNotCalibratedColour);
             painter.drawText(0, y, a);
             painter.drawText(valueX, y, b);
             painter.drawText(gradeX, y, c);
             painter.drawLine(0, y + rowHeight / 4, width, y + rowHeight / 4);
         };
         row(QStringLiteral("Parameter"), QStringLiteral("Value"), QStringLiteral("Grade"), true);
+        if (gradedUncalibrated(record))
+            row(QStringLiteral("Calibration"), QStringLiteral("Not Calibrated"), QString(), false, true);
         for (const vm::link::VerificationParameter& p : result.parameters)
             row(p.name, p.value, p.grade, false);
         y += dpi / 4;

@@ -54,6 +54,7 @@ private:
     void recordArrived(const vm::link::Record& record);
     void showPending();
     void showCalibration();
+    void markUncalibrated();
     void savePdfClicked();
     QString readerName() const;
 

@@ -208,15 +208,75 @@ private slots:
                     cells.value(0) == "Overall grade")
                     continue;
                 ++parameterRows;
-                const QRegularExpression inPdf(QRegularExpression::escape(cells.value(0)) + "\\s+" +
-                                               QRegularExpression::escape(cells.value(1)) + "\\s+" +
-                                               cells.value(2) + "\\b");
+                // A row without a grade (the calibration, a saturation) ends with its value.
+                const QRegularExpression inPdf(
+                    "(?m)" + QRegularExpression::escape(cells.value(0)) + "\\s+" +
+                    QRegularExpression::escape(cells.value(1)) +
+                    (cells.value(2).isEmpty() ? QString("[ \\t]*$") : "\\s+" + cells.value(2) + "\\b"));
                 QVERIFY2(inPdf.match(text).hasMatch(), qPrintable(row + " in\n" + text));
             }
-            QCOMPARE(parameterRows, int(result.parameters.size()));
+            // The reader here is not calibrated: the report adds a row that says so.
+            QVERIFY(!result.raw.value("calibrated").toBool(true));
+            QVERIFY2(rows.contains("Calibration | Not Calibrated | "), qPrintable(rows.join('\n')));
+            QCOMPARE(parameterRows, int(result.parameters.size()) + 1);
             QVERIFY(parameterRows > 0);
         }
         camera->removePicture();
+        report->close();
+        QTRY_VERIFY(guard.isNull());
+    }
+
+    // A reader without a calibration grades all the same, on its camera's own scale, and says so
+    // with the result; the report shows it before the parameters as "Calibration | Not
+    // Calibrated", the value in the red of the "Not Calibrated" status, and the PDF has the same
+    // row. Once the reader is calibrated the row is gone from both.
+    void uncalibratedGradesSaySo() {
+        startReader(0);
+        m_conn->SendCommand("VERIFY ISO");
+        m_conn->SendCommand("TRIG T");
+        auto* report = new VerificationReport;
+        QPointer<VerificationReport> guard(report);
+        report->show();
+        QSignalSpy shown(report, &VerificationReport::recordShown);
+        const QRegularExpression pdfRow("(?m)^\\s*Calibration\\s+Not Calibrated[ \\t]*$");
+        for (const bool calibrated : {false, true}) {
+            if (calibrated) {
+                m_conn->SendCommand("LEARN CALIBRATE");
+                const int before = int(shown.size());
+                m_reader->cycles().runOnce();
+                QTRY_COMPARE(shown.size(), before + 1);
+                QTRY_COMPARE(m_conn->Query("CALIBRATED"), QString("CALIBRATED TRUE"));
+            }
+            const int before = int(shown.size());
+            m_reader->cycles().runOnce();
+            QTRY_COMPARE(shown.size(), before + 1);
+            QVERIFY(report->shownRecord()->Passed());
+            const link::VerificationResult result = *report->shownRecord()->Verification();
+            QCOMPARE(result.raw.value("calibrated").toBool(), calibrated);
+            QCOMPARE(result.raw.value("warning").toString().startsWith("Not Calibrated: "), !calibrated);
+            const QStringList rows = gridRows(*report);
+            QVERIFY2(rows.contains("Symbol Contrast | " + result.parameters.value(0).value + " | " +
+                                   result.parameters.value(0).grade),
+                     qPrintable(rows.join('\n')));
+            const QString path = m_dir.filePath(calibrated ? "calibrated.pdf" : "uncalibrated.pdf");
+            QString error;
+            QVERIFY2(report->savePdf(path, &error), qPrintable(error));
+            const QString text = pdfText(path);
+            if (!calibrated) {
+                // Image, Standard and Overall grade come first, then the parameters.
+                QCOMPARE(rows.indexOf("Calibration | Not Calibrated | "), 3);
+                const auto* grid = report->findChild<QTableWidget*>();
+                QCOMPARE(grid->item(3, 1)->background().color(), QColor(255, 128, 128));
+                QVERIFY2(!result.overallGrade.isEmpty(), qPrintable(rows.join('\n')));
+                const QRegularExpressionMatch row = pdfRow.match(text);
+                QVERIFY2(row.hasMatch(), qPrintable(text));
+                QVERIFY2(row.capturedStart() < text.indexOf("Symbol Contrast"), qPrintable(text));
+            } else {
+                for (const QString& row : rows)
+                    QVERIFY2(!row.startsWith("Calibration |"), qPrintable(rows.join('\n')));
+                QVERIFY2(!pdfRow.match(text).hasMatch(), qPrintable(text));
+            }
+        }
         report->close();
         QTRY_VERIFY(guard.isNull());
     }
