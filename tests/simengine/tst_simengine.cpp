@@ -3,6 +3,7 @@
 #include "sim/externallight.h"
 #include "sim/imaging.h"
 #include "sim/imagingparameters.h"
+#include "sim/matrixcodewords.h"
 #include "sim/readcycle.h"
 #include "sim/scene.h"
 
@@ -99,6 +100,7 @@ private slots:
     void fileFromOtherEncoderIsDecoded_data();
     void fileFromOtherEncoderIsDecoded();
     void badFilesAreRefused();
+    void qrCodewordsReadBackAsPrinted();
 };
 
 void TestSimEngine::factoryReaderReadsDataMatrix() {
@@ -1047,6 +1049,50 @@ void TestSimEngine::badFilesAreRefused() {
     QCOMPARE(frame.reflectance.size(), QSize(Scene::kWidth, Scene::kHeight));
     QCOMPARE(frame.fileName, QStringLiteral("big.bmp"));
     QCOMPARE(qGray(frame.reflectance.pixel(10, 10)), 77);
+}
+
+// The grader's reading of a QR Code, checked on qrencode's symbols of every version and level:
+// the format information gives the level, the size the version, and the codewords read,
+// corrected and placed again print exactly the modules qrencode printed; a module printed the
+// other colour is one codeword corrected, and the symbol as printed comes back.
+void TestSimEngine::qrCodewordsReadBackAsPrinted() {
+    if (QStandardPaths::findExecutable("qrencode").isEmpty())
+        QSKIP("qrencode is not installed (scripts/setup.sh installs it)");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (int version = 1; version <= 40; ++version)
+        for (const char level : {'L', 'M', 'Q', 'H'}) {
+            const QString tag = QString("version %1-%2").arg(version).arg(QLatin1Char(level));
+            const QString file = dir.filePath("qr.png");
+            QProcess process;
+            process.start("qrencode", {"-s", "1", "-m", "0", "-v", QString::number(version), "-l",
+                                       QString(QLatin1Char(level)), "-o", file, "VM-42"});
+            QVERIFY(process.waitForFinished(30000));
+            QCOMPARE(process.exitCode(), 0);
+            const QImage image = QImage(file).convertToFormat(QImage::Format_Grayscale8);
+            const int n = image.width();
+            QCOMPARE(n, 17 + 4 * version);
+            std::vector<bool> printed(size_t(n) * n);
+            for (int r = 0; r < n; ++r)
+                for (int c = 0; c < n; ++c)
+                    printed[size_t(r) * n + c] = image.constScanLine(r)[c] < 128;
+            const std::optional<CorrectedMatrix> read = correctQrCode(printed, n);
+            QVERIFY2(read, qPrintable(tag));
+            QCOMPARE(read->version, version);
+            QCOMPARE(read->level, level);
+            QCOMPARE(read->errors, 0);
+            QCOMPARE(read->unusedCorrection, 1.0);
+            QVERIFY2(read->modules == printed, qPrintable(tag));
+            // The bottom-right module always holds the first data codeword's first bit.
+            std::vector<bool> damaged = printed;
+            damaged[size_t(n) * n - 1] = !damaged[size_t(n) * n - 1];
+            const std::optional<CorrectedMatrix> corrected = correctQrCode(damaged, n);
+            QVERIFY2(corrected, qPrintable(tag));
+            QCOMPARE(corrected->errors, 1);
+            QVERIFY2(corrected->modules == printed, qPrintable(tag));
+            const QrBlocks blocks = qrBlocks(version, level);
+            QCOMPARE(corrected->unusedCorrection, 1.0 - 2.0 / (blocks.checkPerBlock - blocks.protection));
+        }
 }
 
 QTEST_GUILESS_MAIN(TestSimEngine)
