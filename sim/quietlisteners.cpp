@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTcpServer>
-#include <QTimer>
 
 #ifdef Q_OS_LINUX
 #include <sys/epoll.h>
@@ -61,12 +60,17 @@ private:
             const QPointer<QTcpServer> server = m_servers.take(fd);
             if (!server || int(server->socketDescriptor()) != fd)
                 continue;
+            // Quiet again once the event loop has accepted the connection that woke it. (Not
+            // on the next turn of the loop: that turn runs before the loop looks at the
+            // server again, and the connection would wait for ever.)
+            connect(
+                server, &QTcpServer::newConnection, this,
+                [this, server] {
+                    if (server && server->isListening())
+                        add(server);
+                },
+                Qt::SingleShotConnection);
             server->resumeAccepting();
-            // Quiet again once the connections that woke it were taken.
-            QTimer::singleShot(0, server, [this, server] {
-                if (server && server->isListening())
-                    add(server);
-            });
         }
     }
 
@@ -82,7 +86,10 @@ void keepQuiet(QTcpServer* server) {
     // A server of another thread stays watched by that thread's own event loop.
     if (!server || !app || server->thread() != app->thread())
         return;
-    auto* set = app->findChild<QuietSet*>(QString(), Qt::FindDirectChildrenOnly);
+    // Held here rather than looked up among the application's children: QuietSet has no
+    // meta-object of its own, so a lookup by type would take any child of the application
+    // for it (and did: the listeners stayed in the event loop's watch).
+    static QPointer<QuietSet> set;
     if (!set)
         set = new QuietSet(app);
     if (set->usable())

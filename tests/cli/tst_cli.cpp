@@ -87,6 +87,21 @@ struct ReceivedLines {
     ~ReceivedLines() { QObject::disconnect(connection); }
 };
 
+// The sockets this process watches through epoll sets (the event loop itself polls): the
+// listening sockets of quiet fleet readers, from the kernel's own list of each set.
+int quietlyWatchedSockets() {
+    int watched = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System)) {
+        if (!QFile::symLinkTarget(fds.filePath(fd)).contains(QLatin1String("eventpoll")))
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
+        if (info.open(QIODevice::ReadOnly))
+            watched += int(info.readAll().count("tfd:"));
+    }
+    return watched;
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -822,9 +837,18 @@ private slots:
         c.idleWithoutClients = true;
         c.cycleRate = 50;
         c.publishSerial = false;
+        // Another child of the application beside the simulator's own: it must not be taken
+        // for the set that watches quiet listeners.
+        QObject neighbour(QCoreApplication::instance());
+        const int watchedBefore = quietlyWatchedSockets();
         std::unique_ptr<sim::Reader> r = testing::startReader(c);
         QVERIFY(r);
         QVERIFY(r->cycles().paused());
+#ifdef Q_OS_LINUX
+        // Its listening sockets (command, data and four output ports) wait in an epoll set of
+        // their own, out of the event loop's watch.
+        QCOMPARE(quietlyWatchedSockets() - watchedBefore, 6);
+#endif
 
         QTcpSocket command;
         command.connectToHost(r->address(), r->commandPort());
