@@ -1054,7 +1054,8 @@ void TestSimEngine::badFilesAreRefused() {
 // The grader's reading of a QR Code, checked on qrencode's symbols of every version and level:
 // the format information gives the level, the size the version, and the codewords read,
 // corrected and placed again print exactly the modules qrencode printed; a module printed the
-// other colour is one codeword corrected, and the symbol as printed comes back.
+// other colour is one codeword corrected, and the symbol as printed comes back; so does a
+// symbol read mirrored along its diagonal.
 void TestSimEngine::qrCodewordsReadBackAsPrinted() {
     if (QStandardPaths::findExecutable("qrencode").isEmpty())
         QSKIP("qrencode is not installed (scripts/setup.sh installs it)");
@@ -1092,6 +1093,15 @@ void TestSimEngine::qrCodewordsReadBackAsPrinted() {
             QVERIFY2(corrected->modules == printed, qPrintable(tag));
             const QrBlocks blocks = qrBlocks(version, level);
             QCOMPARE(corrected->unusedCorrection, 1.0 - 2.0 / (blocks.checkPerBlock - blocks.protection));
+            // A grid fitted mirrored along its diagonal (its finders stay where they are) reads
+            // too, and gives its modules back in its own order.
+            std::vector<bool> swapped(printed.size());
+            for (int r = 0; r < n; ++r)
+                for (int c = 0; c < n; ++c)
+                    swapped[size_t(c) * n + r] = printed[size_t(r) * n + c];
+            const std::optional<CorrectedMatrix> mirrored = correctQrCode(swapped, n);
+            QVERIFY2(mirrored && mirrored->transposed && !read->transposed, qPrintable(tag));
+            QVERIFY2(mirrored->modules == swapped, qPrintable(tag));
         }
 }
 
