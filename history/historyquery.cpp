@@ -114,29 +114,60 @@ QList<CountBucket> HistoryQuery::counts(const QString& reader, qint64 fromMs, qi
     const qint64 n = (toMs - fromMs + intervalMs - 1) / intervalMs;
     for (qint64 i = 0; i < n; ++i)
         out.append(CountBucket{fromMs + i * intervalMs});
-    // One range of the index per interval: no sorting, and the index holds the result.
+    // Row by row where a minute is cut by the range's ends or an interval's edge (the index
+    // holds the result); every other minute from its counts (layout 3).
     sql::Statement s(*m_db,
                      "SELECT result, count(*) FROM reads WHERE reader = ?1 AND time >= ?2 AND time < ?3 "
                      "GROUP BY result");
+    sql::Statement m(*m_db, "SELECT minute, pass, fail, noread FROM read_minutes WHERE reader = ?1 AND "
+                            "minute >= ?2 AND minute < ?3");
+    auto rows = [&](qint64 id, CountBucket& b, qint64 from, qint64 to) {
+        if (to <= from)
+            return;
+        s.reset();
+        s.bind(1, id);
+        s.bind(2, from);
+        s.bind(3, to);
+        while (s.step() == SQLITE_ROW) {
+            switch (ReadResult(s.int64(0))) {
+            case ReadResult::Pass:
+                b.pass += s.int64(1);
+                break;
+            case ReadResult::Fail:
+                b.fail += s.int64(1);
+                break;
+            case ReadResult::NoRead:
+                b.noRead += s.int64(1);
+                break;
+            }
+        }
+    };
+    constexpr qint64 kMinuteMs = 60000;
     for (qint64 id : readerIds(reader)) {
+        if (intervalMs < kMinuteMs) {
+            for (qint64 i = 0; i < n; ++i)
+                rows(id, out[i], out[i].startMs, std::min(toMs, out[i].startMs + intervalMs));
+            continue;
+        }
+        // Each interval: its whole minutes from the counts, the pieces at its two ends row by row.
         for (qint64 i = 0; i < n; ++i) {
             CountBucket& b = out[i];
-            s.reset();
-            s.bind(1, id);
-            s.bind(2, b.startMs);
-            s.bind(3, std::min(toMs, b.startMs + intervalMs));
-            while (s.step() == SQLITE_ROW) {
-                switch (ReadResult(s.int64(0))) {
-                case ReadResult::Pass:
-                    b.pass += s.int64(1);
-                    break;
-                case ReadResult::Fail:
-                    b.fail += s.int64(1);
-                    break;
-                case ReadResult::NoRead:
-                    b.noRead += s.int64(1);
-                    break;
-                }
+            const qint64 end = std::min(toMs, b.startMs + intervalMs);
+            const qint64 firstWhole = (b.startMs + kMinuteMs - 1) / kMinuteMs, endWhole = end / kMinuteMs;
+            if (firstWhole >= endWhole) {
+                rows(id, b, b.startMs, end);
+                continue;
+            }
+            rows(id, b, b.startMs, firstWhole * kMinuteMs);
+            rows(id, b, endWhole * kMinuteMs, end);
+            m.reset();
+            m.bind(1, id);
+            m.bind(2, firstWhole);
+            m.bind(3, endWhole);
+            while (m.step() == SQLITE_ROW) {
+                b.pass += m.int64(1);
+                b.fail += m.int64(2);
+                b.noRead += m.int64(3);
             }
         }
     }
@@ -189,12 +220,14 @@ std::optional<ParameterTrend> HistoryQuery::trend(const QString& reader, const Q
     // Row by row: SQLite's own sums over a subquery cost twice as much per row as this loop.
     sql::Statement s(*m_db, "SELECT time, value, grade FROM grades WHERE reader = ?1 AND parameter = ?2 AND "
                             "time >= ?3 AND time < ?4");
-    for (qint64 id : ids) {
+    auto rows = [&](qint64 id, qint64 from, qint64 to) {
+        if (to <= from)
+            return;
         s.reset();
         s.bind(1, id);
         s.bind(2, parameterId);
-        s.bind(3, fromMs);
-        s.bind(4, toMs);
+        s.bind(3, from);
+        s.bind(4, to);
         while (s.step() == SQLITE_ROW) {
             const qint64 time = s.int64(0);
             const bool hasGrade = !s.isNull(2);
@@ -221,6 +254,66 @@ std::optional<ParameterTrend> HistoryQuery::trend(const QString& reader, const Q
             sums.add((time - fromMs) / 3.6e6, value);
             first = std::min(first, time);
             last = std::max(last, time);
+        }
+    };
+    // A minute that lies wholly inside one interval is taken from its summary (layout 3); the
+    // minutes the range's ends and the intervals' edges cut through are read row by row.
+    sql::Statement m(*m_db,
+                     "SELECT minute, nv, su, sv, suu, suv, svv, vmin, vmax, vworst, vfirst, vlast, ng, gu, "
+                     "sg, guu, gug, sgg, gmin, gmax, gfirst, glast FROM minutes WHERE reader = ?1 AND "
+                     "parameter = ?2 AND minute >= ?3 AND minute < ?4");
+    constexpr qint64 kMinuteMs = 60000;
+    const qint64 firstWhole = (fromMs + kMinuteMs - 1) / kMinuteMs; // fromMs > 0: times since 1970
+    const qint64 endWhole = toMs / kMinuteMs;
+    for (qint64 id : ids) {
+        if (intervalMs < kMinuteMs || firstWhole >= endWhole) {
+            rows(id, fromMs, toMs);
+            continue;
+        }
+        rows(id, fromMs, firstWhole * kMinuteMs);
+        rows(id, endWhole * kMinuteMs, toMs);
+        m.reset();
+        m.bind(1, id);
+        m.bind(2, parameterId);
+        m.bind(3, firstWhole);
+        m.bind(4, endWhole);
+        while (m.step() == SQLITE_ROW) {
+            const qint64 startMs = m.int64(0) * kMinuteMs;
+            const size_t bucket = size_t((startMs - fromMs) / intervalMs);
+            if (size_t((startMs + kMinuteMs - 1 - fromMs) / intervalMs) != bucket) {
+                rows(id, startMs, startMs + kMinuteMs);
+                continue;
+            }
+            // Value columns 1-11, or the grade's 12-21 (the same sums with the grade as value).
+            const int at = t.onGrades ? 12 : 1;
+            const qint64 count = m.int64(at);
+            if (count == 0)
+                continue;
+            const double su = m.real(at + 1), sv = m.real(at + 2), suu = m.real(at + 3), suv = m.real(at + 4),
+                         svv = m.real(at + 5);
+            const double lo = m.real(at + 6), hi = m.real(at + 7);
+            const int worst = t.onGrades ? int(m.int64(18)) : (m.isNull(9) ? 5 : int(m.int64(9)));
+            const qint64 firstTime = m.int64(t.onGrades ? 20 : 10), lastTime = m.int64(t.onGrades ? 21 : 11);
+            Acc& a = acc[bucket];
+            if (a.count == 0)
+                a.min = lo, a.max = hi;
+            a.count += count;
+            a.sum += sv;
+            a.min = std::min(a.min, lo);
+            a.max = std::max(a.max, hi);
+            a.worst = std::min(a.worst, worst);
+            // The minute's sums count hours from its start: shifted to the range's start.
+            const double c = double(startMs - fromMs) / 3.6e6;
+            SeriesSums minute;
+            minute.n = count;
+            minute.t = su + double(count) * c;
+            minute.v = sv;
+            minute.tt = suu + 2 * c * su + double(count) * c * c;
+            minute.tv = suv + c * sv;
+            minute.vv = svv;
+            sums.merge(minute);
+            first = std::min(first, firstTime);
+            last = std::max(last, lastTime);
         }
     }
     if (sums.n == 0)

@@ -10,11 +10,14 @@
 #include <QHash>
 #include <QStandardPaths>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace vm::history {
@@ -48,6 +51,7 @@ struct HistoryStore::Writer {
     QHash<QString, qint64> readerIds;
     QHash<QString, qint64> parameterIds;
     sql::Statement insertRead, insertGrade, insertReader, selectReader, insertParameter, selectParameter;
+    sql::Statement addMinute, addReadMinute;
     Clock::time_point lastRetention{};
     Clock::time_point pausedAt{};
 
@@ -63,6 +67,55 @@ struct HistoryStore::Writer {
 };
 
 namespace {
+
+// One minute's graded values of one reader and parameter within a batch, summed as the
+// `minutes` table keeps them (schema::minuteSummarySelect).
+struct MinuteSums {
+    qint64 nv = 0;
+    double su = 0, sv = 0, suu = 0, suv = 0, svv = 0, vmin = 0, vmax = 0;
+    int vworst = 5;
+    qint64 vfirst = 0, vlast = 0;
+    qint64 ng = 0;
+    double gu = 0, sg = 0, guu = 0, gug = 0, sgg = 0;
+    int gmin = 5, gmax = -1;
+    qint64 gfirst = 0, glast = 0;
+
+    void add(qint64 time, double value, int grade) {
+        const double u = double(time % 60000) / 3.6e6;
+        if (std::isfinite(value)) {
+            if (nv == 0) {
+                vmin = vmax = value;
+                vfirst = vlast = time;
+            }
+            ++nv;
+            su += u;
+            sv += value;
+            suu += u * u;
+            suv += value * u;
+            svv += value * value;
+            vmin = std::min(vmin, value);
+            vmax = std::max(vmax, value);
+            vfirst = std::min(vfirst, time);
+            vlast = std::max(vlast, time);
+            if (grade >= 0)
+                vworst = std::min(vworst, grade);
+        }
+        if (grade >= 0) {
+            if (ng == 0)
+                gfirst = glast = time;
+            ++ng;
+            gu += u;
+            sg += grade;
+            guu += u * u;
+            gug += grade * u;
+            sgg += double(grade) * grade;
+            gmin = std::min(gmin, grade);
+            gmax = std::max(gmax, grade);
+            gfirst = std::min(gfirst, time);
+            glast = std::max(glast, time);
+        }
+    }
+};
 
 QString describeFailure(const QString& path, int code, const QString& message) {
     const QString file = QDir::toNativeSeparators(path);
@@ -135,6 +188,8 @@ HistoryStore::Writer::Outcome HistoryStore::Writer::writeBatch(const std::vector
         parameterIds.clear();
         return (code & 0xff) == SQLITE_BUSY ? Outcome::Busy : Outcome::Failed;
     };
+    std::map<std::tuple<qint64, qint64, qint64>, MinuteSums> minutes;
+    std::map<std::pair<qint64, qint64>, std::array<qint64, 3>> readMinutes;
     for (const ReadEntry& e : batch) {
         const qint64 reader = readerId(e);
         if (reader < 0)
@@ -153,6 +208,7 @@ HistoryStore::Writer::Outcome HistoryStore::Writer::writeBatch(const std::vector
         if (insertRead.step() != SQLITE_DONE)
             return fail();
         const qint64 read = sqlite3_last_insert_rowid(db.handle());
+        ++readMinutes[{reader, e.timeMs / 60000}][size_t(e.result)];
         for (const GradedValue& g : e.grades) {
             const qint64 parameter = parameterId(g.name);
             if (parameter < 0)
@@ -170,7 +226,53 @@ HistoryStore::Writer::Outcome HistoryStore::Writer::writeBatch(const std::vector
                 insertGrade.bind(7, g.valueText);
             if (insertGrade.step() != SQLITE_DONE)
                 return fail();
+            minutes[{reader, parameter, e.timeMs / 60000}].add(e.timeMs, g.value, g.grade);
         }
+    }
+    // The minutes' summaries in the same transaction: they never disagree with the values.
+    for (const auto& [key, m] : minutes) {
+        auto& s = addMinute;
+        s.reset();
+        s.bind(1, std::get<0>(key));
+        s.bind(2, std::get<1>(key));
+        s.bind(3, std::get<2>(key));
+        s.bind(4, m.nv);
+        s.bind(5, m.su);
+        s.bind(6, m.sv);
+        s.bind(7, m.suu);
+        s.bind(8, m.suv);
+        s.bind(9, m.svv);
+        if (m.nv > 0) {
+            s.bind(10, m.vmin);
+            s.bind(11, m.vmax);
+            s.bind(13, m.vfirst);
+            s.bind(14, m.vlast);
+        }
+        if (m.vworst <= 4)
+            s.bind(12, m.vworst);
+        s.bind(15, m.ng);
+        s.bind(16, m.gu);
+        s.bind(17, m.sg);
+        s.bind(18, m.guu);
+        s.bind(19, m.gug);
+        s.bind(20, m.sgg);
+        if (m.ng > 0) {
+            s.bind(21, m.gmin);
+            s.bind(22, m.gmax);
+            s.bind(23, m.gfirst);
+            s.bind(24, m.glast);
+        }
+        if (s.step() != SQLITE_DONE)
+            return fail();
+    }
+    for (const auto& [key, c] : readMinutes) {
+        addReadMinute.reset();
+        addReadMinute.bind(1, key.first);
+        addReadMinute.bind(2, key.second);
+        for (int i = 0; i < 3; ++i)
+            addReadMinute.bind(3 + i, c[size_t(i)]);
+        if (addReadMinute.step() != SQLITE_DONE)
+            return fail();
     }
     if (!db.exec("COMMIT"))
         return fail();
@@ -191,18 +293,68 @@ qint64 HistoryStore::Writer::deleteOlderThan(qint64 cutoffMs) {
     qint64 removed = 0;
     sql::Statement reads(db, "DELETE FROM reads WHERE reader = ?1 AND time < ?2");
     sql::Statement grades(db, "DELETE FROM grades WHERE reader = ?1 AND parameter = ?2 AND time < ?3");
+    // Minutes wholly before the cutoff go; the minute it cuts through is summed again from what
+    // is left of it.
+    const qint64 cutMinute = cutoffMs / 60000 - (cutoffMs % 60000 < 0 ? 1 : 0);
+    const bool cutsAMinute = cutoffMs - cutMinute * 60000 != 0;
+    sql::Statement oldMinutes(db, "DELETE FROM minutes WHERE reader = ?1 AND parameter = ?2 AND minute < ?3");
+    sql::Statement cutMinuteGone(db,
+                                 "DELETE FROM minutes WHERE reader = ?1 AND parameter = ?2 AND minute = ?3");
+    sql::Statement cutMinuteAgain(
+        db, ("INSERT INTO minutes " +
+             schema::minuteSummarySelect("reader = ?1 AND parameter = ?2 AND time >= ?3 AND time < ?4"))
+                .constData());
+    sql::Statement oldReadMinutes(db, "DELETE FROM read_minutes WHERE reader = ?1 AND minute < ?2");
+    sql::Statement cutReadMinuteGone(db, "DELETE FROM read_minutes WHERE reader = ?1 AND minute = ?2");
+    sql::Statement cutReadMinuteAgain(
+        db,
+        ("INSERT INTO read_minutes " + schema::readMinuteSelect("reader = ?1 AND time >= ?2 AND time < ?3"))
+            .constData());
     for (qint64 r : readers) {
         reads.reset();
         reads.bind(1, r);
         reads.bind(2, cutoffMs);
         reads.step();
         removed += sqlite3_changes(db.handle());
+        oldReadMinutes.reset();
+        oldReadMinutes.bind(1, r);
+        oldReadMinutes.bind(2, cutMinute);
+        oldReadMinutes.step();
+        if (cutsAMinute) {
+            cutReadMinuteGone.reset();
+            cutReadMinuteGone.bind(1, r);
+            cutReadMinuteGone.bind(2, cutMinute);
+            cutReadMinuteGone.step();
+            cutReadMinuteAgain.reset();
+            cutReadMinuteAgain.bind(1, r);
+            cutReadMinuteAgain.bind(2, cutMinute * 60000);
+            cutReadMinuteAgain.bind(3, cutMinute * 60000 + 60000);
+            cutReadMinuteAgain.step();
+        }
         for (qint64 p : parameters) {
             grades.reset();
             grades.bind(1, r);
             grades.bind(2, p);
             grades.bind(3, cutoffMs);
             grades.step();
+            oldMinutes.reset();
+            oldMinutes.bind(1, r);
+            oldMinutes.bind(2, p);
+            oldMinutes.bind(3, cutMinute);
+            oldMinutes.step();
+            if (cutsAMinute) {
+                cutMinuteGone.reset();
+                cutMinuteGone.bind(1, r);
+                cutMinuteGone.bind(2, p);
+                cutMinuteGone.bind(3, cutMinute);
+                cutMinuteGone.step();
+                cutMinuteAgain.reset();
+                cutMinuteAgain.bind(1, r);
+                cutMinuteAgain.bind(2, p);
+                cutMinuteAgain.bind(3, cutMinute * 60000);
+                cutMinuteAgain.bind(4, cutMinute * 60000 + 60000);
+                cutMinuteAgain.step();
+            }
         }
     }
     return removed;
@@ -403,6 +555,28 @@ bool HistoryStore::open(const QString& path, QString* error) {
         w.insertReader.prepare(w.db, "INSERT OR IGNORE INTO readers(name, mac) VALUES(?1, ?2)") &&
         w.selectReader.prepare(w.db, "SELECT id FROM readers WHERE name = ?1 AND mac = ?2") &&
         w.insertParameter.prepare(w.db, "INSERT OR IGNORE INTO parameters(name) VALUES(?1)") &&
+        w.addMinute.prepare(
+            w.db,
+            "INSERT INTO minutes VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
+            "?16, "
+            "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24) ON CONFLICT(reader, parameter, minute) DO UPDATE SET "
+            "nv = nv + excluded.nv, su = su + excluded.su, sv = sv + excluded.sv, suu = suu + excluded.suu, "
+            "suv = suv + excluded.suv, svv = svv + excluded.svv, "
+            "vmin = coalesce(min(vmin, excluded.vmin), vmin, excluded.vmin), "
+            "vmax = coalesce(max(vmax, excluded.vmax), vmax, excluded.vmax), "
+            "vworst = coalesce(min(vworst, excluded.vworst), vworst, excluded.vworst), "
+            "vfirst = coalesce(min(vfirst, excluded.vfirst), vfirst, excluded.vfirst), "
+            "vlast = coalesce(max(vlast, excluded.vlast), vlast, excluded.vlast), "
+            "ng = ng + excluded.ng, gu = gu + excluded.gu, sg = sg + excluded.sg, guu = guu + excluded.guu, "
+            "gug = gug + excluded.gug, sgg = sgg + excluded.sgg, "
+            "gmin = coalesce(min(gmin, excluded.gmin), gmin, excluded.gmin), "
+            "gmax = coalesce(max(gmax, excluded.gmax), gmax, excluded.gmax), "
+            "gfirst = coalesce(min(gfirst, excluded.gfirst), gfirst, excluded.gfirst), "
+            "glast = coalesce(max(glast, excluded.glast), glast, excluded.glast)") &&
+        w.addReadMinute.prepare(w.db,
+                                "INSERT INTO read_minutes VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(reader, "
+                                "minute) DO UPDATE SET pass = pass + excluded.pass, fail = fail + "
+                                "excluded.fail, noread = noread + excluded.noread") &&
         w.selectParameter.prepare(w.db, "SELECT id FROM parameters WHERE name = ?1");
     if (!prepared)
         return fail(QStringLiteral("The history file %1 cannot be used: %2")

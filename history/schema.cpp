@@ -27,8 +27,28 @@ const char* const kMigrations[] = {
     // reads per interval reads the index alone.
     "CREATE INDEX reads_by_reader_time_result ON reads(reader, time, result);"
     "DROP INDEX reads_by_reader_time;",
+    // 2 -> 3: a summary of each minute's graded values per reader and parameter, kept by the
+    // writer with every batch, so that a trend over a day reads a few thousand summaries and
+    // only the minutes its intervals cut through. Filled from the values already kept below.
+    "CREATE TABLE minutes(reader INTEGER NOT NULL, parameter INTEGER NOT NULL, minute INTEGER NOT NULL,"
+    "  nv INTEGER NOT NULL, su REAL NOT NULL, sv REAL NOT NULL, suu REAL NOT NULL, suv REAL NOT NULL,"
+    "  svv REAL NOT NULL, vmin REAL, vmax REAL, vworst INTEGER, vfirst INTEGER, vlast INTEGER,"
+    "  ng INTEGER NOT NULL, gu REAL NOT NULL, sg REAL NOT NULL, guu REAL NOT NULL, gug REAL NOT NULL,"
+    "  sgg REAL NOT NULL, gmin INTEGER, gmax INTEGER, gfirst INTEGER, glast INTEGER,"
+    "  PRIMARY KEY(reader, parameter, minute)) WITHOUT ROWID;"
+    "CREATE TABLE read_minutes(reader INTEGER NOT NULL, minute INTEGER NOT NULL, pass INTEGER NOT NULL,"
+    "  fail INTEGER NOT NULL, noread INTEGER NOT NULL, PRIMARY KEY(reader, minute)) WITHOUT ROWID;",
 };
 static_assert(std::size(kMigrations) == kVersion, "one migration per version");
+
+// Migrations that need more than their SQL text.
+bool afterMigration(sql::Database& db, int toVersion, QString* reason) {
+    if (toVersion != 3)
+        return true;
+    const QByteArray fill = "INSERT INTO minutes " + minuteSummarySelect("1") + ";INSERT INTO read_minutes " +
+                            readMinuteSelect("1");
+    return db.exec(fill.constData(), reason);
+}
 
 QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -65,6 +85,33 @@ bool identify(sql::Database& db, const QString& path, bool* empty, int* version,
 
 } // namespace
 
+QByteArray minuteSummarySelect(const char* where) {
+    // `u`: hours since the minute began; the rows' own sums, shifted to any origin later.
+    static const QByteArray u = "((time % 60000) / 3600000.0)";
+    QByteArray s =
+        "SELECT reader, parameter, time / 60000,"
+        " count(value), total(CASE WHEN value IS NOT NULL THEN @u END), total(value),"
+        " total(CASE WHEN value IS NOT NULL THEN @u * @u END), total(value * @u), total(value * value),"
+        " min(value), max(value), min(CASE WHEN value IS NOT NULL THEN grade END),"
+        " min(CASE WHEN value IS NOT NULL THEN time END), max(CASE WHEN value IS NOT NULL THEN time END),"
+        " count(grade), total(CASE WHEN grade IS NOT NULL THEN @u END), total(grade),"
+        " total(CASE WHEN grade IS NOT NULL THEN @u * @u END), total(grade * @u), total(grade * grade),"
+        " min(grade), max(grade), min(CASE WHEN grade IS NOT NULL THEN time END),"
+        " max(CASE WHEN grade IS NOT NULL THEN time END)"
+        " FROM grades WHERE ";
+    s += where;
+    s += " GROUP BY reader, parameter, time / 60000";
+    s.replace("@u", u);
+    return s;
+}
+
+QByteArray readMinuteSelect(const char* where) {
+    return QByteArray(
+               "SELECT reader, time / 60000, sum(result = 0), sum(result = 1), sum(result = 2) FROM reads "
+               "WHERE ") +
+           where + " GROUP BY reader, time / 60000";
+}
+
 bool check(sql::Database& db, const QString& path, QString* error) {
     bool empty = false;
     int version = 0;
@@ -92,7 +139,7 @@ bool prepare(sql::Database& db, const QString& path, QString* error) {
         return false;
     }
     for (int step = version; step < kVersion; ++step) {
-        if (!db.exec(kMigrations[step], &reason)) {
+        if (!db.exec(kMigrations[step], &reason) || !afterMigration(db, step + 1, &reason)) {
             db.exec("ROLLBACK");
             *error = QStringLiteral("%1 could not be brought up to history layout %2: %3")
                          .arg(shown(path))

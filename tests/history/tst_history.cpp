@@ -75,6 +75,20 @@ QString integrity(const QString& path) {
     return out;
 }
 
+// One number a SQL statement gives on a file, as another tool would read it.
+double rawNumber(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    double out = std::nan("");
+    if (sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+            out = sqlite3_column_double(s, 0);
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
 QString writerProgram() {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/history_writer");
 }
@@ -391,14 +405,14 @@ private slots:
         QVERIFY(!store.open(file, &error));
         QCOMPARE(error,
                  QStringLiteral("%1 was written by a newer Velmarrow (history layout 7; this version reads "
-                                "up to 2). Open it with that version, or choose another history file.")
+                                "up to 3). Open it with that version, or choose another history file.")
                      .arg(QDir::toNativeSeparators(file)));
         QVERIFY(!store.isOpen());
         HistoryQuery query;
         QString queryError;
         QVERIFY(!query.open(file, &queryError));
         QCOMPARE(queryError, error);
-        QVERIFY(rawExec(file, "PRAGMA user_version = 2")); // untouched: still readable as before
+        QVERIFY(rawExec(file, "PRAGMA user_version = 3")); // untouched: still readable as before
         QVERIFY(query.open(file, &queryError));
         QCOMPARE(query.readCount(), qint64(1));
 
@@ -427,7 +441,7 @@ private slots:
                            -1, &s, nullptr);
         QCOMPARE(sqlite3_step(s), SQLITE_ROW);
         QCOMPARE(sqlite3_column_int(s, 0), 0x564d4853);
-        QCOMPARE(sqlite3_column_int(s, 1), 2);
+        QCOMPARE(sqlite3_column_int(s, 1), 3);
         QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 2))),
                  QStringLiteral("wal"));
         sqlite3_finalize(s);
@@ -486,6 +500,155 @@ private slots:
                  QStringLiteral("reads_by_reader_time_result"));
         sqlite3_finalize(s);
         sqlite3_close(db);
+    }
+
+    // A file of the second layout (no minute summaries) gets them from the values it holds: a
+    // trend over it gives what the values give, interval by interval, and the drift found by
+    // summaries is the one found row by row.
+    void secondLayoutIsMigrated() {
+        const QString file = path(QStringLiteral("layout2.sqlite"));
+        QVERIFY(rawExec(
+            file,
+            "PRAGMA auto_vacuum = INCREMENTAL;"
+            "CREATE TABLE readers(id INTEGER PRIMARY KEY, name TEXT NOT NULL, mac TEXT NOT NULL "
+            "DEFAULT '', UNIQUE(name, mac));"
+            "CREATE TABLE parameters(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+            "CREATE TABLE reads(id INTEGER PRIMARY KEY, reader INTEGER NOT NULL, time INTEGER NOT NULL,"
+            " number INTEGER NOT NULL, result INTEGER NOT NULL, failure TEXT, text TEXT, symbology TEXT,"
+            " overall INTEGER, image TEXT);"
+            "CREATE INDEX reads_by_reader_time_result ON reads(reader, time, result);"
+            "CREATE TABLE grades(reader INTEGER NOT NULL, parameter INTEGER NOT NULL, time INTEGER NOT "
+            "NULL, read INTEGER NOT NULL, value REAL, grade INTEGER, value_text TEXT,"
+            " PRIMARY KEY(reader, parameter, time, read)) WITHOUT ROWID;"
+            "INSERT INTO readers VALUES(1, 'Line7', '');"
+            "INSERT INTO parameters VALUES(1, 'Symbol Contrast');"
+            "PRAGMA application_id = 1447905363; PRAGMA user_version = 2;"));
+        // Two hours of reads every 10 s, Symbol Contrast fading from 85 % to 60 %, ending a
+        // minute ago (older ones would go with the retention at opening).
+        const qint64 end = QDateTime::currentMSecsSinceEpoch() - 60000;
+        const int n = 720;
+        const qint64 start = end - qint64(n) * 10000;
+        QStringList rows;
+        QList<double> values;
+        for (int i = 0; i < n; ++i) {
+            const qint64 t = start + qint64(i) * 10000 + 3;
+            const double v = 85.0 - 25.0 * i / n + (i % 3 - 1) * 0.5;
+            values << v;
+            const int grade = v >= 70 ? 4 : 3;
+            rows << QStringLiteral("INSERT INTO reads VALUES(%1, 1, %2, %1, 0, NULL, 'X', 'Data Matrix', %3, "
+                                   "NULL); INSERT INTO grades VALUES(1, 1, %2, %1, %4, %3, NULL);")
+                        .arg(i + 1)
+                        .arg(t)
+                        .arg(grade)
+                        .arg(v, 0, 'g', 17);
+        }
+        QVERIFY(rawExec(file, rows.join(QString()).toUtf8().constData()));
+        {
+            HistoryStore store;
+            QString error;
+            QVERIFY2(store.open(file, &error), qPrintable(error));
+        }
+        QCOMPARE(rawNumber(file, "PRAGMA user_version"), 3.0);
+        QCOMPARE(rawNumber(file, "SELECT total(nv) FROM minutes"), double(n));
+        QCOMPARE(rawNumber(file, "SELECT count(*) FROM minutes"), 121.0); // reads 3 ms past the 10 s
+        QCOMPARE(integrity(file), QStringLiteral("ok"));
+
+        HistoryQuery query;
+        QString error;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        // Intervals of 7 minutes from a time within a minute: whole minutes from their summaries,
+        // the cut ones row by row. Each interval's count, mean and extremes as the values give them.
+        const qint64 from = start - 25000, to = end + 1, interval = 7 * 60000;
+        const auto trend =
+            query.trend(QStringLiteral("Line7"), QStringLiteral("Symbol Contrast"), from, to, interval);
+        QVERIFY(trend);
+        qint64 total = 0;
+        for (const ValueBucket& b : trend->buckets) {
+            qint64 count = 0;
+            double sum = 0, lo = 1e9, hi = -1e9;
+            for (int i = 0; i < n; ++i) {
+                const qint64 t = start + qint64(i) * 10000 + 3;
+                if (t >= b.startMs && t < b.startMs + interval) {
+                    ++count;
+                    sum += values[i];
+                    lo = std::min(lo, values[i]);
+                    hi = std::max(hi, values[i]);
+                }
+            }
+            QCOMPARE(b.count, count);
+            QVERIFY2(std::abs(b.mean - sum / count) < 1e-9,
+                     qPrintable(QString::number(b.mean - sum / count)));
+            QCOMPARE(b.min, lo);
+            QCOMPARE(b.max, hi);
+            total += b.count;
+        }
+        QCOMPARE(total, qint64(n));
+        // The pass and fail counts of each interval: every 50th read of the file failed (set in the
+        // file's minute counts too, as the writer would have kept them).
+        QVERIFY(rawExec(file, "UPDATE reads SET result = 1 WHERE id % 50 = 0; DELETE FROM read_minutes; "
+                              "INSERT INTO read_minutes SELECT reader, time / 60000, sum(result = 0), "
+                              "sum(result = 1), sum(result = 2) FROM reads GROUP BY 1, 2"));
+        const QList<CountBucket> counts = query.counts(QStringLiteral("Line7"), from, to, interval);
+        QCOMPARE(counts.size(), qsizetype((to - from + interval - 1) / interval));
+        for (const CountBucket& b : counts) {
+            qint64 pass = 0, fail = 0;
+            for (int i = 0; i < n; ++i) {
+                const qint64 t = start + qint64(i) * 10000 + 3;
+                if (t >= b.startMs && t < b.startMs + interval)
+                    ++((i + 1) % 50 == 0 ? fail : pass);
+            }
+            QCOMPARE(b.pass, pass);
+            QCOMPARE(b.fail, fail);
+            QCOMPARE(b.noRead, qint64(0));
+        }
+        // Intervals under a minute are read row by row: the same line is fitted.
+        const auto byRows =
+            query.trend(QStringLiteral("Line7"), QStringLiteral("Symbol Contrast"), from, to, 30000);
+        QVERIFY(byRows);
+        QVERIFY(trend->drift.flagged);
+        QCOMPARE(trend->drift.text, byRows->drift.text);
+        QVERIFY(std::abs(trend->drift.slopePerHour - byRows->drift.slopePerHour) < 1e-6);
+        QVERIFY(std::abs(trend->drift.slopePerHour - (-12.5)) < 0.2);
+        QCOMPARE(trend->drift.count, qint64(n));
+    }
+
+    // Retention that cuts through a minute leaves that minute's summary holding only the reads
+    // that are left: the summaries add up to the values kept.
+    void retentionKeepsTheMinutesRight() {
+        const QString file = path(QStringLiteral("minutes.sqlite"));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        for (int i = 0; i < 120; ++i)
+            store.append(gradedEntry(now - 600000 + i * 5000 + 1234, i + 1, 80 - i * 0.1));
+        QVERIFY(store.flush());
+        QCOMPARE(rawNumber(file, "SELECT total(nv) FROM minutes WHERE parameter = "
+                                 "(SELECT id FROM parameters WHERE name = 'Symbol Contrast')"),
+                 120.0);
+        // Five and a half minutes kept: the cutoff falls 30 s into a minute of reads.
+        store.setRetention(
+            {330000 + (now % 60000 < 30000 ? 30000 : 0) - (now % 60000) % 30000, qint64(1) << 40});
+        store.enforceRetention();
+        QVERIFY(store.flush());
+        const double kept = rawNumber(file, "SELECT count(*) FROM reads");
+        QVERIFY2(kept > 50 && kept < 80, qPrintable(QString::number(kept)));
+        for (const char* name : {"Symbol Contrast", "Axial Nonuniformity"}) {
+            const QByteArray check =
+                QByteArray("SELECT (SELECT total(nv) FROM minutes m JOIN parameters p ON "
+                           "p.id = m.parameter WHERE p.name = '") +
+                name +
+                "') - (SELECT count(value) FROM grades g JOIN parameters p ON p.id = "
+                "g.parameter WHERE p.name = '" +
+                name + "')";
+            QCOMPARE(rawNumber(file, check.constData()), 0.0);
+        }
+        QCOMPARE(
+            rawNumber(file, "SELECT count(*) FROM minutes m WHERE vfirst < (SELECT min(time) FROM reads)"),
+            0.0);
+        QCOMPARE(rawNumber(file, "SELECT (SELECT total(pass + fail + noread) FROM read_minutes) - "
+                                 "(SELECT count(*) FROM reads)"),
+                 0.0);
     }
 
     // The reader drops every connection and comes back: recording goes on by itself, and the
