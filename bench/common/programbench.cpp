@@ -1,6 +1,7 @@
 #include "bench/common/programbench.h"
 
 #include "app/paintpacer.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "link/coordinator.h"
@@ -164,6 +165,8 @@ void installProgramSettings(const QString& folder) {
     app::installSettings(std::make_unique<app::SettingsStore>(folder + QStringLiteral("/settings.ini"),
                                                               folder + QStringLiteral("/options.ini")));
     app::settings().Open(QStringLiteral("Velmarrow"));
+    // The program records the focused reader, as it does for an operator: into the bench's folder.
+    app::setHistoryFile(folder + QStringLiteral("/history.sqlite"));
     app::settings().SetValue(QStringLiteral("ImageRate"), QStringLiteral("0"),
                              QStringLiteral("Connectivity"));
     app::settings().SetValue(QStringLiteral("ReportRate"), QStringLiteral("0"),
