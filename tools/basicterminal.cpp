@@ -52,7 +52,8 @@ NetworkOverview::NetworkOverview(QWidget* parent)
     layout->addWidget(m_ctl, 1);
     setFocusProxy(m_ctl);
     setTabOrder(m_filter->edit(), m_ctl);
-    resize(560, 260);
+    // Tall enough for a plant: about eighteen readers at a time.
+    resize(560, 440);
     connect(m_ctl, &vm::display::Cameras::contentResized, this, &NetworkOverview::contentResized);
     connect(m_ctl, &vm::display::Cameras::countsChanged, this, &NetworkOverview::countsChanged);
     connect(m_filter, &vm::display::FindBox::wordChanged, m_ctl, &vm::display::Cameras::setFilterText);

@@ -686,6 +686,10 @@ private slots:
                      ->text(),
                  hall->reader(kReaders - 7)->address().toString());
         QCOMPARE(window->countLabel()->text(), QStringLiteral("%1 readers").arg(table->rowCount()));
+        // Opened at its first size, the window shows a plant's readers fifteen rows at a time
+        // or more, not a handful.
+        QVERIFY2(table->rowViewportPosition(14) + table->rowHeight(14) <= table->viewport()->height(),
+                 qPrintable(QString::number(table->viewport()->height())));
 
         // A click on the address header sorts by address: the last-named reader has the
         // first address. A second click turns it round.
