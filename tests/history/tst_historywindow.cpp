@@ -414,6 +414,48 @@ private slots:
         QCOMPARE(query.readCount(), kept);
     }
 
+    // What an operator sees: the program records the focused reader while its print fades, and
+    // History and Trends, opened then, flags Symbol Contrast with the time to its next grade.
+    void fadingReaderIsFlaggedInTheWindow() {
+        vm::app::setHistoryFile(m_dir.filePath(QStringLiteral("fade/history.sqlite")));
+        vm::app::ReadHistory history;
+        QSignalSpy ready(&history, &vm::app::ReadHistory::ready);
+        history.applyPreferences();
+        QVERIFY(ready.wait(10000));
+        startReader(QStringLiteral("Line9"), QStringLiteral("3.0.2.1"));
+        readerHolds(QStringLiteral("VERIFY ISO"));
+        QString error;
+        QVERIFY2(m_reader->setScene(QStringLiteral("contrast"), QStringLiteral("100"), &error),
+                 qPrintable(error));
+        // A steady print first, once the reader has settled its exposure on it.
+        QTRY_VERIFY_WITH_TIMEOUT(history.recorded() >= 45, 30000);
+        // The ink fades by 2 % of its contrast a second.
+        QVERIFY2(m_reader->setScene(QStringLiteral("drift"), QStringLiteral("fade 120"), &error),
+                 qPrintable(error));
+        const qint64 fadeFrom = history.recorded();
+        QTRY_VERIFY_WITH_TIMEOUT(history.recorded() >= fadeFrom + 120, 60000);
+        QVERIFY(m_reader->setScene(QStringLiteral("drift"), QStringLiteral("off"), &error));
+        QVERIFY(history.store()->flush());
+
+        auto w = openWindow<HistoryWindow>();
+        vm::testing::choose(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbRange")),
+                            QStringLiteral("Last 15 minutes"));
+        QCOMPARE(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbReader"))->currentText(),
+                 m_conn->Device()->Name());
+        QCOMPARE(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbParameter"))->currentText(),
+                 QStringLiteral("Symbol Contrast"));
+        // Symbol Contrast first: the parameter fading moves most (a fast fade may also tell on others).
+        const QString said = vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"))
+                                 ->text()
+                                 .section(QLatin1Char('\n'), 0, 0);
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("^Symbol Contrast (fell from [A-D] to [B-F]|is getting worse within "
+                                    "[A-D]) over the last .+; at this rate it reaches [B-F] in about .+"))
+                     .match(said)
+                     .hasMatch(),
+                 qPrintable(said));
+    }
+
     // The Preferences dialog's History tab: recording and the two retention limits, stored on OK.
     void preferencesHoldRecordingAndRetention() {
         vm::shell::frmOptions dialog;
