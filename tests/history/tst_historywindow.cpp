@@ -456,6 +456,24 @@ private slots:
                  qPrintable(said));
     }
 
+    // A history file that cannot be made is said once, for the status bar, and nothing is recorded.
+    void unusableFileIsTold() {
+        QFile plain(m_dir.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        vm::app::setHistoryFile(m_dir.filePath(QStringLiteral("plain/history.sqlite")));
+        vm::app::ReadHistory history;
+        QSignalSpy said(&history, &vm::app::ReadHistory::message);
+        history.applyPreferences();
+        QVERIFY(said.wait(10000));
+        QCOMPARE(said.size(), 1);
+        QCOMPARE(said.first().at(0).toString(),
+                 QStringLiteral("The folder %1 for the history file cannot be created")
+                     .arg(QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("plain")))));
+        QVERIFY(!history.isReady());
+        QVERIFY(!history.isRecording());
+    }
+
     // The Preferences dialog's History tab: recording and the two retention limits, stored on OK.
     void preferencesHoldRecordingAndRetention() {
         vm::shell::frmOptions dialog;
