@@ -781,22 +781,33 @@ int Tool::load() {
         job.finished = true;
         pool.finished((!job.controlled && !job.stopped) || (job.load && job.load->summary().lost));
     };
-    auto release = [&](Job& job) {
-        // Control goes back whatever happened, so that no reader stays locked to this PC.
+    // Control goes back whatever happened, so that no reader stays locked to this PC. A
+    // RELEASE left unanswered (a busy reader or network) is asked again after a growing pause
+    // like CONTROL: a release has no effect on a reader that is not held, so asking twice does
+    // no harm, while a reader left held locks every other station out. A lost link is not
+    // asked again: the reader frees a station's control when its last link closes.
+    std::function<void(Job&, int)> releaseTry = [&](Job& job, int attempt) {
         Job* jp = &job;
         job.device->PortSettings().sendAsync(
-            QStringLiteral("RELEASE"), [&, jp](const vm::link::CommandReply& r) {
+            QStringLiteral("RELEASE"), [&, jp, attempt](const vm::link::CommandReply& r) {
                 Job& job = *jp;
                 if (r.ok) {
                     ++givenBack;
-                } else {
-                    problem(readerLabel(job.device) + QStringLiteral(": control could not be given back: ") +
-                            r.errorText);
-                    worst(Unreachable);
+                    finishJob(job);
+                    return;
                 }
+                if (!r.completed && attempt < kControlTries && job.device->PortSettings().IsOpen()) {
+                    QTimer::singleShot(kRetryBackoffMs << (attempt - 1), loop,
+                                       [&, jp, attempt] { releaseTry(*jp, attempt + 1); });
+                    return;
+                }
+                problem(readerLabel(job.device) + QStringLiteral(": control could not be given back: ") +
+                        r.errorText);
+                worst(Unreachable);
                 finishJob(job);
             });
     };
+    auto release = [&](Job& job) { releaseTry(job, 1); };
     // Stopped, a reader sends no further line: its load ends as its line on the way is answered.
     auto stopJob = [](Job& job) {
         job.kept = job.load->summary();

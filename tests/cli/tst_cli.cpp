@@ -604,6 +604,12 @@ private slots:
         beepResent->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("BEEP"));
         sim::Reader* trigResent = named(31);
         trigResent->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("TRIG"));
+        // A RELEASE left unanswered is asked again: the reader is not left held.
+        sim::Reader* releasedLate = named(40);
+        releasedLate->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("RELEASE"));
+        int releasesHeard = 0;
+        QObject::connect(releasedLate, &sim::Reader::commandReceived, this,
+                         [&](const QString& line) { releasesHeard += line == QLatin1String("RELEASE"); });
         QStringList trigHeard;
         QObject::connect(trigResent, &sim::Reader::commandReceived, this,
                          [&](const QString& line) { trigHeard << line; });
@@ -641,6 +647,10 @@ private slots:
                                 ": The connection to the reader was lost; 2 lines were not sent\n"),
                  qPrintable(r.err));
         QCOMPARE(dropped->parameters().fields("TRIG"), QStringList{"T"});
+        QCOMPARE(releasesHeard, 2);
+        QCOMPARE(releasedLate->controller(), QString());
+        QVERIFY2(!r.err.contains("Plant40 (" + releasedLate->address().toString() + "): control"),
+                 qPrintable(r.err));
         QVERIFY2(r.out.contains("Plant30 (" + beepResent->address().toString() +
                                 "): 4 lines loaded, 0 refused, 1 line answered when sent again\n"),
                  qPrintable(r.out));
