@@ -1,6 +1,7 @@
 // The log window, the About box with its system-information routine, and the
 // manufacturing settings viewer against simulated readers on loopback.
 #include "app/programstate.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "common/prompts.h"
@@ -89,6 +90,8 @@ private slots:
                                                           m_dir->filePath("options.ini"));
         store->Open("Velmarrow");
         app::installSettings(std::move(store));
+        app::setHistoryFile(
+            m_dir->filePath("history.sqlite")); // the main window records here, not in the user's data folder
         app::setFirmwareLevel(0);
         shell::resetSystemInfoHooks();
     }

@@ -6,6 +6,7 @@
 #include "app/inifile.h"
 #include "app/paintpacer.h"
 #include "app/prompts.h"
+#include "app/readhistory.h"
 #include "app/registry.h"
 #include "app/scriptedprompts.h"
 #include "app/settingsstore.h"
@@ -66,6 +67,7 @@ private:
         auto store = std::make_unique<SettingsStore>(path("Velmarrow.ini"), path("options.ini"));
         store->Open("Velmarrow");
         installSettings(std::move(store));
+        setHistoryFile(path("history.sqlite")); // the main window records here, not in the user's data folder
         return settings();
     }
 
@@ -310,6 +312,7 @@ private slots:
         auto store = std::make_unique<SettingsStore>(path("blocked/Velmarrow.ini"), path("options.ini"));
         store->Open("Velmarrow");
         installSettings(std::move(store));
+        setHistoryFile(path("history.sqlite")); // the main window records here, not in the user's data folder
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not write the settings file"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not write the settings file"));
 

@@ -3,6 +3,7 @@
 // and loading ".lcf" files with the load log, and the File menu's rules (the PID copy and
 // compare windows have their contract tables).
 #include "app/programstate.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/hostilereader.h"
@@ -146,6 +147,8 @@ private slots:
         QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
         const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
         app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
+        app::setHistoryFile(
+            m_dir.filePath("history.sqlite")); // the main window records here, not in the user's data folder
         app::settings().Open("Velmarrow");
         m_first->dropControl();
         m_second->dropControl();

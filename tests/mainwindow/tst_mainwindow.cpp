@@ -4,6 +4,7 @@
 #include "app/applyparameters.h"
 #include "app/imagefiles.h"
 #include "app/programstate.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "common/prompts.h"
@@ -161,6 +162,8 @@ private slots:
         QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
         const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
         app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
+        app::setHistoryFile(
+            m_dir.filePath("history.sqlite")); // the main window records here, not in the user's data folder
         app::settings().Open("Velmarrow");
         app::setImageSaveDirectory(m_dir.path());
         for (sim::Reader* r : m_sim->readers()) {

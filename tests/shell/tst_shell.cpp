@@ -1,5 +1,6 @@
 #include "app/displaypreferences.h"
 #include "app/imagefiles.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "common/readers.h"
 #include "common/waits.h"
@@ -291,6 +292,8 @@ private slots:
         m_file = m_dir.filePath(QStringLiteral("settings-%1.ini").arg(QTest::currentTestFunction()));
         QFile::remove(m_file);
         app::installSettings(std::make_unique<app::SettingsStore>(m_file, m_dir.filePath("options.ini")));
+        app::setHistoryFile(
+            m_dir.filePath("history.sqlite")); // the main window records here, not in the user's data folder
         app::settings().Open("Velmarrow");
         app::setImageSaveDirectory(m_dir.path());
     }

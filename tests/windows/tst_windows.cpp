@@ -3,6 +3,7 @@
 // when the operator moves to another reader, and windows reopened at start.
 #include "app/imagefiles.h"
 #include "app/programstate.h"
+#include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "app/windowregistry.h"
 #include "app/windowroutines.h"
@@ -220,6 +221,8 @@ private slots:
         QTest::failOnWarning(QRegularExpression("^(?!This plugin does not support).*"));
         const QString file = m_dir.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsCount));
         app::installSettings(std::make_unique<app::SettingsStore>(file, m_dir.filePath("options.ini")));
+        app::setHistoryFile(
+            m_dir.filePath("history.sqlite")); // the main window records here, not in the user's data folder
         app::settings().Open("Velmarrow");
         // A box nobody expected fails the test at once instead of waiting for a click.
         m_unexpectedBoxes = std::make_unique<testing::ExpectPrompts>();
