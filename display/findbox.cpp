@@ -6,17 +6,21 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
 
 namespace vm::display {
 
 FindBox::FindBox(const QString& label, const QString& accessibleName, const QString& placeholder,
-                 QWidget* parent)
+                 const QString& clearName, QWidget* parent)
     : QWidget(parent) {
     m_label = new QLabel(label, this);
     m_edit = new QLineEdit(this);
     m_edit->setAccessibleName(accessibleName);
     m_edit->setPlaceholderText(placeholder);
     m_edit->setClearButtonEnabled(true);
+    // The clear button has only an icon: named, it is no nameless button to a screen reader.
+    for (QToolButton* button : m_edit->findChildren<QToolButton*>())
+        button->setAccessibleName(clearName);
     m_label->setBuddy(m_edit);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -22,8 +22,9 @@ namespace vm::display {
 class FindBox final : public QWidget {
     Q_OBJECT
 public:
+    // `clearName` names the box's clear button for screen readers (the button has only an icon).
     FindBox(const QString& label, const QString& accessibleName, const QString& placeholder,
-            QWidget* parent = nullptr);
+            const QString& clearName, QWidget* parent = nullptr);
 
     // Whether an entry's text is left by the word (an empty word leaves everything).
     static bool matches(const QString& text, const QString& word);

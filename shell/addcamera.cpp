@@ -28,7 +28,8 @@ AddCamera::AddCamera(QWidget* parent)
 
     m_label1 = new QLabel(vm::res::Str(20175), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
-    m_find = new vm::display::FindBox(vm::res::Str(20380), vm::res::Str(20381), vm::res::Str(20382), this);
+    m_find = new vm::display::FindBox(vm::res::Str(20380), vm::res::Str(20381), vm::res::Str(20382),
+                                      vm::res::Str(20393), this);
     m_find->label()->setObjectName(QStringLiteral("lblFind"));
     m_find->edit()->setObjectName(QStringLiteral("txtFind"));
     m_cameraList = new QListWidget(this);

@@ -23,7 +23,8 @@ CameraFinder::CameraFinder(QWidget* parent)
     setObjectName(QStringLiteral("CameraFinder"));
     setAccessibleName(vm::res::Str(20383));
     setFrameShape(QFrame::StyledPanel);
-    m_find = new vm::display::FindBox(vm::res::Str(20380), vm::res::Str(20383), vm::res::Str(20382), this);
+    m_find = new vm::display::FindBox(vm::res::Str(20380), vm::res::Str(20383), vm::res::Str(20382),
+                                      vm::res::Str(20393), this);
     m_find->edit()->setObjectName(QStringLiteral("txtFindCamera"));
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("lstCameras"));

@@ -35,7 +35,8 @@ NetworkOverview::NetworkOverview(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    m_filter = new vm::display::FindBox(vm::res::Str(20387), vm::res::Str(20388), vm::res::Str(20389), this);
+    m_filter = new vm::display::FindBox(vm::res::Str(20387), vm::res::Str(20388), vm::res::Str(20389),
+                                        vm::res::Str(20393), this);
     m_filter->label()->setObjectName(QStringLiteral("lblFilter"));
     m_filter->edit()->setObjectName(QStringLiteral("txtFilter"));
     m_count = new QLabel(this);
