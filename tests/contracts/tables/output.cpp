@@ -636,6 +636,26 @@ void preview(Stage& stage) {
     stage.send(QStringLiteral("OUTPUT FORMAT RAW"));
     toPort(stage, 1);
 
+    // A graded record: the verification keywords as the reader sends them, at a fair grade
+    // (the worst grade allowed for fair is D) and at a poor one (only A is fair).
+    stage.send(QStringLiteral("VERIFY ISO"));
+    QVERIFY(stage.reader().setScene(QStringLiteral("contrast"), QStringLiteral("60"), &error));
+    toPort(stage, 1);
+    editCell(stage, 0, QStringLiteral("(VERI_STATUS);(VERI_GRADE);(VERI_1_IAQG)|"));
+    stage.apply();
+    QTRY_COMPARE(stage.fields(QStringLiteral("OUTPUT TCP1 OKDEC")).value(1),
+                 QStringLiteral("\"(VERI_STATUS);(VERI_GRADE);(VERI_1_IAQG)|\""));
+    for (const auto& [thresholds, status] :
+         {std::pair{"VERSTATUS A D", "FAIR;"}, {"VERSTATUS A A", "POOR;"}}) {
+        stage.send(QLatin1String(thresholds));
+        stage.send(QStringLiteral("VT"));
+        const QByteArray graded = ports[1].until("|");
+        QVERIFY2(graded.startsWith(status), graded.constData());
+        toPort(stage, 1);
+        testing::clickCell(grid(stage), 0, 0);
+        QTRY_COMPARE(previewOf(stage), QStringLiteral("Decode Pass, TCP1: ") + named(graded));
+    }
+
     // While a format is edited the preview follows the text being typed.
     testing::clickCell(grid(stage), 0, 4);
     testing::retype(editor(stage)->editor(), QStringLiteral("x\\41(DATA)"));
