@@ -403,7 +403,9 @@ void HistoryWindow::drawCounts() {
     time->setTickCount(5);
     auto* reads = new QValueAxis;
     reads->setTitleText(Str(20620));
-    reads->setRange(0, double(most) * 1.1);
+    // At least 0 to 4: over a few reads or none the ticks still fall on whole reads, instead
+    // of "0, 0, 1, 1" printed for quarters.
+    reads->setRange(0, std::max(double(most) * 1.1, 4.0));
     reads->applyNiceNumbers();
     reads->setLabelFormat(QStringLiteral("%d"));
     auto* percent = new QValueAxis;
@@ -548,10 +550,13 @@ void HistoryWindow::fillWorst() {
     m_worstTable->setRowCount(int(m_worst.size()));
     for (int row = 0; row < m_worst.size(); ++row) {
         const vm::history::WorstRead& w = m_worst[row];
-        const QString result =
-            w.failure.isEmpty() || w.result == vm::history::ReadResult::Pass
-                ? resultText(w.result)
-                : resultText(w.result) + QStringLiteral(" (") + w.failure + QLatin1Char(')');
+        // The reader's failure kind in brackets, unless it only says the result again
+        // ("No read", not "No read (No Read)").
+        const QString plain = resultText(w.result);
+        const QString result = w.failure.isEmpty() || w.result == vm::history::ReadResult::Pass ||
+                                       w.failure.compare(plain, Qt::CaseInsensitive) == 0
+                                   ? plain
+                                   : plain + QStringLiteral(" (") + w.failure + QLatin1Char(')');
         const QStringList cells = {timeText(w.timeMs),
                                    QString::number(w.number),
                                    result,
