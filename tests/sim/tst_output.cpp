@@ -450,6 +450,29 @@ private slots:
         QCOMPARE(tcp1.until("|"), ("say \"" + text + "\"!|").toUtf8());
     }
 
+    // The match list works from level 7, the first level that has it; a level 6 reader has no
+    // list at all.
+    void matchListFromLevelSeven() {
+        QVERIFY(start(7));
+        QVERIFY(set("OUTPUT TCP2 OKDEC Y \"D;\" NONE"));
+        QVERIFY(set("OUTPUT TCP2 OKMATCH Y \"OKMATCH(MATCH_INDEX);\" NONE"));
+        QVERIFY(set("OUTPUT TCP2 MATCHFL Y \"MATCHFL;\" NONE"));
+        Listener tcp2;
+        QVERIFY(tcp2.open(*m_reader, 2));
+        QVERIFY(set("MATCHEX T \"ABC*\" 0 1 1 1"));
+        QVERIFY(set("MATCH_LIST 7 \"*ARROW*\""));
+        QVERIFY(set("MATCH_LIST_ENABLE ON"));
+        trigger();
+        QCOMPARE(reports(tcp2, 2), QByteArray("D;OKMATCH7;"));
+        QVERIFY(set("MATCH_LIST_ENABLE OFF"));
+        trigger();
+        QCOMPARE(reports(tcp2, 2), QByteArray("D;MATCHFL;"));
+        m_commands.reset();
+        m_reader.reset();
+        QVERIFY(start(6));
+        QVERIFY(m_commands->send("MATCH_LIST_ENABLE ON").startsWith("!MATCH_LIST_ENABLE ERROR"));
+    }
+
     // Decode pass, decode fail, locate fail and the match events each send their own report.
     void eventsOfACycle() {
         QVERIFY(start(10));
