@@ -1,7 +1,6 @@
 // The photometry and learn windows against a simulated reader: what the reader's reads do
 // in answer to what they send, and what the windows show of it.
 #include "app/programstate.h"
-#include "app/settingsstore.h"
 #include "common/windowbench.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
@@ -13,7 +12,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -145,27 +143,18 @@ private slots:
         QVERIFY(records.readRate(4) >= 0.75);
     }
 
-    // Learn with both options: the command goes out, the status says what was learned,
-    // and the photometry window shows the values the reader chose.
+    // Learn with both options on a dark part: the photometry window shows the exposure the
+    // reader chose, and the part reads. (The commands and status texts of each choice are
+    // pinned by the learn window's contract.)
     void learnFinishesAndValuesAreReloaded() {
         QString error;
         QVERIFY2(m_reader->setScene("part", "dark", &error), qPrintable(error));
         auto photometry = openWindow<BasicPhotometry>();
         auto w = openWindow<Learn>();
-        QVERIFY(w->findChild<QGroupBox*>("Frame1")->isVisible()); // decoder only is the default
         clickBox(w->findChild<QRadioButton*>("LearnOption(2)"));
-        QVERIFY(!w->findChild<QGroupBox*>("Frame1")->isVisible());
-        auto* learn = w->findChild<QPushButton*>("Learn");
-        QCOMPARE(learn->text(), QString("Learn Decoder and Photometry"));
-        QCOMPARE(w->findChild<QPushButton*>("Unlearn")->text(),
-                 QString("Unlearn Decoder and Set Photo to AUTO"));
-        Received received(*m_reader);
         QSignalSpy reloaded(photometry.get(), &settings::SettingsWindow::loaded);
-        QTest::mouseClick(learn, Qt::LeftButton);
-        QCOMPARE(received.lines(), QStringList{"LEARNEX BOTH PHOTO"});
-        QCOMPARE(w->statusText(), QString("Waiting for Learn..."));
+        QTest::mouseClick(w->findChild<QPushButton*>("Learn"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!w->waiting(), 10000);
-        QCOMPARE(w->statusText(), QString("Decoder Learn Status = 2D OK\r\nPhotometry Learned"));
         QVERIFY(reloaded.wait(3000));
         const QString learned = readerField("PHOTOEX", 1);
         QVERIFY(learned.toInt() > 3000);
@@ -177,11 +166,8 @@ private slots:
 
         // Undo: automatic photometry again, and the decoder as it was before the learn.
         QTest::mouseClick(w->findChild<QPushButton*>("Unlearn"), Qt::LeftButton);
-        QCOMPARE(w->statusText(), QString("UNLEARN command sent\r\nPHOTO AUTO command sent"));
         QCOMPARE(readerField("PHOTOEX", 0), QString("AUTO"));
         QCOMPARE(readerField("ROWS", 0), QString("AUTO"));
-        w->close();
-        QCOMPARE(app::settings().GetValue("LearnSelect", QString(), "Learn Options"), QString("BOTH"));
     }
 
     // Over a serial line the reader sends a record only when asked: the learn window asks for
