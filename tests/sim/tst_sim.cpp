@@ -13,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QHash>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -98,7 +97,6 @@ public:
         }
     }
     // The status line of a command.
-    QString status(const QString& line) { return command(line).value(-1); }
     QString statusOf(const QString& line) {
         const QStringList r = command(line);
         return r.isEmpty() ? QString() : r.last();
@@ -107,6 +105,15 @@ public:
     QString query(const QString& name) {
         const QStringList r = command(name);
         return r.size() == 2 ? r.first() : QString();
+    }
+    // Connected as station WS, holding programming control.
+    bool control(const Reader& r) { return connectTo(r, "WS") && statusOf("CONTROL") == "!CONTROL OK"; }
+    // Sends each line; the first one the reader refuses, with its status line (empty: none).
+    QString refused(const QStringList& lines) {
+        for (const QString& line : lines)
+            if (const QString status = statusOf(line); !status.endsWith(" OK"))
+                return line + " -> " + status;
+        return {};
     }
     QTcpSocket& socket() { return m_socket; }
 
@@ -121,6 +128,13 @@ public:
     bool connectTo(const Reader& r) {
         m_socket.connectToHost(r.address(), r.dataPort());
         return m_socket.waitForConnected(kWait);
+    }
+    // Connected and subscribed, by default to records without images.
+    bool open(const Reader& r, int imageMode = 2) {
+        if (!connectTo(r))
+            return false;
+        subscribe(imageMode);
+        return true;
     }
     void send(FrameType type, const QByteArray& payload) { m_socket.write(encodeFrame(type, payload)); }
     void subscribe(int imageMode, double rate = 0) {
@@ -191,53 +205,42 @@ private:
     QList<Frame> m_pending;
 };
 
-// The application presets as the program applies them: TRIG, PHOTOEX and ILLUM field 0, and the
-// retry mode ("NONE" unless the reader retries with a PID list; supermarket always), each
-// parameter sent whole, changed ones only, in the order the program loaded them.
-struct Preset {
-    QString trig, photo, retry, illum;
-};
-const QHash<QString, Preset> kPresets = {{"Demo", {"C", "AUTO", "NONE", "ON"}},
-                                         {"Motion", {"T", "MANUAL", "NONE", "POWER_STROBE"}},
-                                         {"Stop and Scan", {"T", "AUTO", "NONE", "STROBE"}},
-                                         {"Presentation / Supermarket", {"C", "AUTO", "SUPERMARKET", "ON"}}};
-
-// Sends the preset; with `all` every parameter even when unchanged. The failures, empty when none.
-template <typename Client>
-QStringList applyPreset(Client& c, const Preset& p, bool all, int* sent = nullptr) {
-    QStringList failures;
-    int count = 0;
-    auto fieldsOf = [&](const QString& name) { return splitCommandLine(c.query(name)).mid(1); };
-    const QList<QPair<QString, QStringList>> current = {{"TRIG", fieldsOf("TRIG")},
-                                                        {"RETRYEX", fieldsOf("RETRYEX")},
-                                                        {"PHOTOEX", fieldsOf("PHOTOEX")},
-                                                        {"ILLUM", fieldsOf("ILLUM")}};
-    for (const auto& [name, fields] : current) {
-        if (fields.isEmpty()) {
-            failures << name + " not answered";
-            continue;
+// The PC's end of a reader's pseudo-terminal, in raw mode.
+class Pty {
+public:
+    explicit Pty(const QString& device)
+        : m_fd(::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        termios t{};
+        if (m_fd >= 0 && ::tcgetattr(m_fd, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::tcsetattr(m_fd, TCSANOW, &t);
         }
-        QStringList next = fields;
-        if (name == "TRIG")
-            next[0] = p.trig;
-        else if (name == "PHOTOEX")
-            next[0] = p.photo;
-        else if (name == "ILLUM")
-            next[0] = p.illum;
-        else if (p.retry == "SUPERMARKET" || fields[0] != "LIST")
-            next[0] = p.retry;
-        if (next == fields && !all)
-            continue;
-        ++count;
-        const QString line = name + ' ' + next.join(' ');
-        const QString status = c.statusOf(line);
-        if (!status.endsWith(" OK"))
-            failures << line + " -> " + status;
     }
-    if (sent)
-        *sent = count;
-    return failures;
-}
+    ~Pty() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isOpen() const { return m_fd >= 0; }
+    bool write(const QByteArray& b) {
+        return ::write(m_fd, b.constData(), size_t(b.size())) == ssize_t(b.size());
+    }
+    // Collects what the reader sends into `in` until it holds `marker`.
+    bool readUntil(const QByteArray& marker, int ms = kWait) {
+        return QTest::qWaitFor(
+            [&] {
+                char buf[65536];
+                ssize_t n;
+                while ((n = ::read(m_fd, buf, sizeof buf)) > 0)
+                    in.append(buf, int(n));
+                return in.contains(marker);
+            },
+            ms);
+    }
+    QByteArray in;
+
+private:
+    int m_fd;
+};
 
 // A RETRYEX write for a reader with 15 PID slots.
 QString retryex(const QString& mode, int time, int count, int wait, QList<int> pids = {},
@@ -349,8 +352,7 @@ private slots:
         QVERIFY(a.connectTo(*r, "WS-A"));
         QVERIFY(b.connectTo(*r, "WS-B"));
         DataClient events;
-        QVERIFY(events.connectTo(*r));
-        events.subscribe(2);
+        QVERIFY(events.open(*r));
         Frame f;
         QVERIFY(events.next(FrameType::Event, &f)); // who holds control, at once
 
@@ -439,8 +441,7 @@ private slots:
         QFETCH(int, level);
         auto r = startReader(level);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         QStringList listing = c.command("SHOW CONFIG");
         QCOMPARE(listing.takeLast(), QString("!SHOW OK"));
         for (const QString& line : std::as_const(listing)) {
@@ -630,14 +631,8 @@ private slots:
             QCOMPARE(lines.first(), reply);
     }
 
-    void retryLayoutAndSpellingsPerLevel() {
-        const QList<QPair<int, int>> fieldCounts = {{3, 4}, {4, 10}, {6, 10}, {7, 22}, {10, 22}};
-        for (const auto& [level, count] : fieldCounts) {
-            auto r = startReader(level);
-            CommandClient c;
-            QVERIFY(c.connectTo(*r, "WS"));
-            QCOMPARE(c.query("RETRYEX").split(' ').size() - 1, count);
-        }
+    // Older readers spell the verification standards and lighting their own way.
+    void spellingsPerLevel() {
         auto six = startReader(6);
         CommandClient c6;
         QVERIFY(c6.connectTo(*six, "WS"));
@@ -664,8 +659,7 @@ private slots:
     void valuesAreChecked() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         QVERIFY(c.statusOf("TIMEOUT READ 10000").startsWith("!TIMEOUT ERROR 2"));
         QVERIFY(c.statusOf("TIMEOUT READ abc").startsWith("!TIMEOUT ERROR 2"));
         QVERIFY(c.statusOf("MORPH ERODE").startsWith("!MORPH ERROR 3"));
@@ -737,8 +731,7 @@ private slots:
     void recordsOnTheDataChannel() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         c.command("TRIG T");
         DataClient withImages, noImages;
         QVERIFY(withImages.connectTo(*r));
@@ -928,21 +921,6 @@ private slots:
         QVERIFY(gapChecked);
     }
 
-    void externalInputFollowsTheEdge() {
-        auto r = startReader(10);
-        CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
-        c.command("TRIG T");
-        c.command("TE N");
-        QSignalSpy records(r.get(), &Reader::recordDelivered);
-        r->setExternalInput(true); // rising edge: not this reader's edge
-        r->setExternalInput(false);
-        QVERIFY(records.wait(kWait));
-        QCOMPARE(records.size(), 1);
-        QCOMPARE(r->cycles().stats().triggers, 1u);
-    }
-
     // Sends a grey BMP as the program transfers a picture; the reader's acknowledgement.
     static QJsonObject sendPicture(DataClient& d, const QString& name) {
         QImage img(659, 494, QImage::Format_Grayscale8);
@@ -970,8 +948,7 @@ private slots:
     void fileTransfer() {
         auto r = startReader(10);
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         auto begin = [&](const QString& name, qint64 size) {
             d.send(FrameType::FileBegin,
                    QJsonDocument(QJsonObject{{"name", name}, {"size", size}, {"index", 0}, {"count", 1}})
@@ -990,8 +967,7 @@ private slots:
         d.send(FrameType::FileEnd, {});
 
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         QCOMPARE(c.statusOf("DRIVEDELETE FILES"), QString("!DRIVEDELETE OK"));
         QVERIFY(r->transferredFiles().isEmpty());
         QCOMPARE(c.statusOf("CAPTURE FILES"), QString("!CAPTURE ERROR 8 no image files on the reader"));
@@ -1011,8 +987,7 @@ private slots:
         QString folder;
         {
             DataClient d;
-            QVERIFY(d.connectTo(*r));
-            d.subscribe(2);
+            QVERIFY(d.open(*r));
             const QJsonObject ack = sendPicture(d, "part.bmp");
             QVERIFY2(ack.value("ok").toBool() && ack.value("error").toString().isEmpty(),
                      qPrintable(ack.value("error").toString()));
@@ -1068,38 +1043,19 @@ private slots:
         QVERIFY(portFile.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromLocal8Bit(portFile.readLine()).trimmed(), r->serialDevice());
         portFile.close();
-
-        const int fd = ::open(r->serialDevice().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(fd >= 0);
-        termios t{};
-        ::tcgetattr(fd, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd, TCSANOW, &t);
-        QByteArray in;
-        auto readUntil = [&](const QByteArray& marker) {
-            return QTest::qWaitFor(
-                [&] {
-                    char buf[65536];
-                    ssize_t n;
-                    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-                        in.append(buf, int(n));
-                    return in.contains(marker);
-                },
-                kWait);
-        };
-        auto write = [&](const QByteArray& b) {
-            QCOMPARE(::write(fd, b.constData(), size_t(b.size())), ssize_t(b.size()));
-        };
-        write("STATION /dev/ttyUSB0\r\nCONTROL\r\nCONTROLLER\r\n");
-        QVERIFY(readUntil("!CONTROLLER OK\r\n"));
-        QVERIFY(in.contains("CONTROLLER \"/dev/ttyUSB0\"\r\n"));
-        QVERIFY(in.contains("#EVENT {\"controller\":\"/dev/ttyUSB0\",\"event\":\"control\"}\r\n"));
-        in.clear();
-        write("TRIG T\r\nREPORTREQ  255 0\r\nVT 2\r\n");
-        QVERIFY(readUntil("#RECORD "));
-        QVERIFY(readUntil("\"image\":\"none\""));
-        QVERIFY(in.contains("!REPORTREQ OK\r\n"));
-        ::close(fd);
+        {
+            Pty pc(r->serialDevice());
+            QVERIFY(pc.isOpen());
+            QVERIFY(pc.write("STATION /dev/ttyUSB0\r\nCONTROL\r\nCONTROLLER\r\n"));
+            QVERIFY(pc.readUntil("!CONTROLLER OK\r\n"));
+            QVERIFY(pc.in.contains("CONTROLLER \"/dev/ttyUSB0\"\r\n"));
+            QVERIFY(pc.in.contains("#EVENT {\"controller\":\"/dev/ttyUSB0\",\"event\":\"control\"}\r\n"));
+            pc.in.clear();
+            QVERIFY(pc.write("TRIG T\r\nREPORTREQ  255 0\r\nVT 2\r\n"));
+            QVERIFY(pc.readUntil("#RECORD "));
+            QVERIFY(pc.readUntil("\"image\":\"none\""));
+            QVERIFY(pc.in.contains("!REPORTREQ OK\r\n"));
+        }
         const QString path = portFile.fileName();
         r.reset();
         QVERIFY(!QFile::exists(path));
@@ -1127,41 +1083,25 @@ private slots:
         QCOMPARE(r->parameters().fields("TTY").value(0), QString("9600"));
         QVERIFY(admin.execute("serial").contains(" 9600,N,8,1,N paced=960B/s "));
 
-        const int fd = ::open(r->serialDevice().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(fd >= 0);
-        termios t{};
-        ::tcgetattr(fd, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd, TCSANOW, &t);
-        QByteArray in;
-        auto readUntil = [&](const QByteArray& marker, int ms) {
-            return QTest::qWaitFor(
-                [&] {
-                    char buf[65536];
-                    ssize_t n;
-                    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-                        in.append(buf, int(n));
-                    return in.contains(marker);
-                },
-                ms);
-        };
+        Pty pc(r->serialDevice());
+        QVERIFY(pc.isOpen());
         const QByteArray ask = "SHOW CONFIG\r\n";
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(::write(fd, ask.constData(), size_t(ask.size())), ssize_t(ask.size()));
+        QVERIFY(pc.write(ask));
         // While the listing is on its way, most of it still waits in the reader.
         auto pending = [&] {
             const QString text = admin.execute("serial");
             return text.mid(text.indexOf("pending=") + 8).section('\n', 0, 0).toInt();
         };
         QTRY_VERIFY(pending() > 1000);
-        QVERIFY(readUntil("!SHOW OK\r\n", 30000));
+        QVERIFY(pc.readUntil("!SHOW OK\r\n", 30000));
         const qint64 took = clock.elapsed();
-        QVERIFY(in.size() > 3000);
+        QVERIFY(pc.in.size() > 3000);
         // The first character leaves at once, each further one 1/960 s after it.
-        const qint64 least = (in.size() - 1) * 1000 / 960;
+        const qint64 least = (pc.in.size() - 1) * 1000 / 960;
         QVERIFY2(took >= least, qPrintable(QString("%1 bytes in %2 ms, at least %3 ms at 9600 baud")
-                                               .arg(in.size())
+                                               .arg(pc.in.size())
                                                .arg(took)
                                                .arg(least)));
 
@@ -1169,10 +1109,9 @@ private slots:
         QCOMPARE(admin.execute("serial pacing off"), QString("ok\n"));
         QVERIFY(!r->serialPacing());
         QVERIFY(admin.execute("serial").contains(" unpaced "));
-        in.clear();
-        QCOMPARE(::write(fd, ask.constData(), size_t(ask.size())), ssize_t(ask.size()));
-        QVERIFY(readUntil("!SHOW OK\r\n", kWait));
-        ::close(fd);
+        pc.in.clear();
+        QVERIFY(pc.write(ask));
+        QVERIFY(pc.readUntil("!SHOW OK\r\n", kWait));
     }
 
     void adminHandles() {
@@ -1349,14 +1288,12 @@ private slots:
     void outputLineFollowsTheRead() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
-        for (const char* line : {"TRIG T", "IO_MODE DV_HS 50", "IOASSIGN OPTO_OUT2 DECODE_FAILURE",
-                                 "SET_CRITERIA DECODE_FAILURE BOOL  ", "SIGOUT OPTO_OUT2 H"})
-            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "IO_MODE DV_HS 50", "IOASSIGN OPTO_OUT2 DECODE_FAILURE",
+                            "SET_CRITERIA DECODE_FAILURE BOOL  ", "SIGOUT OPTO_OUT2 H"}),
+                 QString());
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         // A new subscriber hears the controller, then every line once.
         Frame f;
         QVERIFY(d.next(FrameType::Event, &f));
@@ -1413,15 +1350,12 @@ private slots:
     void pulsedOutputDropsAfterItsDuration() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
-        for (const char* line : {"TRIG T", "IO_MODE DV_PULSE 300", "IOASSIGN GPIO_OUT3 FAIL"})
-            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "IO_MODE DV_PULSE 300", "IOASSIGN GPIO_OUT3 FAIL"}), QString());
         QString error;
         QVERIFY(r->setScene("contrast", "0", &error));
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         c.command("VT 1");
         QVERIFY(!d.lineEvent("GPIO_OUT3", true).isEmpty());
         QElapsedTimer elapsed;
@@ -1444,8 +1378,7 @@ private slots:
         QFETCH(int, cycles);
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         c.command("TRIG T");
         QCOMPARE(c.statusOf("TE " + edge), QString("!TE OK"));
         QCOMPARE(c.statusOf("TRIG U \"GO NOW\""), QString("!TRIG OK"));
@@ -1471,8 +1404,7 @@ private slots:
         AdminConsole admin(*simulator);
         Reader& r = *simulator->reader(0);
         CommandClient c;
-        QVERIFY(c.connectTo(r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(r));
         QVERIFY(admin.execute("line OPTO_OUT1 high").startsWith("error: OPTO_OUT1 is not an input"));
         QVERIFY(admin.execute("line GPIO_OUT2 high").startsWith("error: GPIO_OUT2 is not an input"));
         QVERIFY(admin.execute("line OPTO_IN1 sideways").startsWith("error: line"));
@@ -1480,12 +1412,11 @@ private slots:
                  QString("!IOASSIGN ERROR 2 inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
         QVERIFY(admin.execute("line NOWHERE high").startsWith("error: no line NOWHERE"));
 
-        for (const char* line : {"TRIG T", "IOASSIGN GPIO_OUT2 READ_B", "SET_CRITERIA READ_B INPUT_NEG 0 0",
-                                 "DWELLTIME 42", "STORE 3", "DWELLTIME 0", "ASSIGNEX 4 3", "TD 300"})
-            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QCOMPARE(c.refused({"TRIG T", "IOASSIGN GPIO_OUT2 READ_B", "SET_CRITERIA READ_B INPUT_NEG 0 0",
+                            "DWELLTIME 42", "STORE 3", "DWELLTIME 0", "ASSIGNEX 4 3", "TD 300"}),
+                 QString());
         DataClient d;
-        QVERIFY(d.connectTo(r));
-        d.subscribe(2);
+        QVERIFY(d.open(r));
         QSignalSpy records(&r, &Reader::recordDelivered);
         // A pulse on READ_B: its falling edge fires, after PID 3 is loaded.
         QCOMPARE(admin.execute("line GPIO_OUT2 pulse 50"), QString("ok\n"));
@@ -1513,12 +1444,10 @@ private slots:
     void inputLatchHoldsAShortPulse() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         QCOMPARE(c.statusOf("TBL 400"), QString("!TBL OK"));
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         QElapsedTimer elapsed;
         elapsed.start();
         QVERIFY(r->driveLine("OPTO_IN1", true));
@@ -1529,63 +1458,15 @@ private slots:
         QVERIFY2(elapsed.elapsed() >= 350, qPrintable(QString::number(elapsed.elapsed())));
     }
 
-    void presetsApplyFromAnyState_data() {
-        QTest::addColumn<QString>("preset");
-        QTest::addColumn<QStringList>("start");
-        const QList<QPair<QString, QStringList>> starts = {
-            {"factory", {}},
-            {"long exposure", {"PHOTOEX MANUAL 5000 100 30 20000 0 1023"}},
-            {"long exposure strobed", {"PHOTOEX MANUAL 5000 100 30 20000 0 1023", "ILLUM POWER_STROBE"}},
-            {"PID list", {"RETRYEX LIST 500 3 500 2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ON 0 A"}},
-            {"after Demo", {"preset Demo"}},
-            {"after Motion", {"preset Motion"}},
-            {"after Stop and Scan", {"preset Stop and Scan"}},
-            {"after Supermarket", {"preset Presentation / Supermarket"}}};
-        for (auto it = kPresets.constBegin(); it != kPresets.constEnd(); ++it)
-            for (const auto& [label, commands] : starts)
-                QTest::newRow(qPrintable(it.key() + " from " + label)) << it.key() << commands;
-    }
-    // Every preset's writes are accepted whatever the reader held before, and again when they
-    // change nothing.
-    void presetsApplyFromAnyState() {
-        QFETCH(QString, preset);
-        QFETCH(QStringList, start);
-        auto r = startReader(10);
-        CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
-        for (const QString& line : start) {
-            if (line.startsWith("preset "))
-                QCOMPARE(applyPreset(c, kPresets.value(line.mid(7)), false), QStringList());
-            else
-                QCOMPARE(c.statusOf(line).endsWith(" OK"), true);
-        }
-        const Preset p = kPresets.value(preset);
-        int sent = 0;
-        QCOMPARE(applyPreset(c, p, false, &sent), QStringList());
-        QCOMPARE(c.query("TRIG"), "TRIG " + p.trig);
-        QCOMPARE(c.query("ILLUM"), "ILLUM " + p.illum);
-        QVERIFY(c.query("PHOTOEX").startsWith("PHOTOEX " + p.photo + ' '));
-        const bool keepsList = start.value(0).startsWith("RETRYEX LIST") && p.retry == "NONE";
-        QVERIFY(c.query("RETRYEX").startsWith("RETRYEX " + (keepsList ? QString("LIST") : p.retry) + ' '));
-        // Applied again it changes nothing; sent anyway, every write is still accepted.
-        QCOMPARE(applyPreset(c, p, false, &sent), QStringList());
-        QCOMPARE(sent, 0);
-        QCOMPARE(applyPreset(c, p, true, &sent), QStringList());
-        QCOMPARE(sent, 4);
-    }
-
     // Power-strobed light still allows only short exposures: the reader limits what it uses.
     void powerStrobeLimitsTheExposureUsed() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
-        for (const char* line : {"TRIG T", "ILLUM POWER_STROBE", "PHOTOEX MANUAL 5000 100 30 20000 0 1023"})
-            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "ILLUM POWER_STROBE", "PHOTOEX MANUAL 5000 100 30 20000 0 1023"}),
+                 QString());
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         c.command("VT 1");
         Frame f;
         QVERIFY(d.next(FrameType::Record, &f));
@@ -1632,15 +1513,12 @@ private slots:
     void retryModes() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
-        for (const char* line :
-             {"TRIG T", "PHOTOEX MANUAL 1000 100 30 20000 0 1023", "STORE 3",
-              "PHOTOEX MANUAL 30 0 30 20000 0 1023", "STORE 5", "IOASSIGN GPIO_OUT1 RETRY"})
-            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "PHOTOEX MANUAL 1000 100 30 20000 0 1023", "STORE 3",
+                            "PHOTOEX MANUAL 30 0 30 20000 0 1023", "STORE 5", "IOASSIGN GPIO_OUT1 RETRY"}),
+                 QString());
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         QElapsedTimer took;
         auto cycle = [&] {
             took.start();
@@ -1728,8 +1606,7 @@ private slots:
     void supermarketSuppressesRepeats() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         QString error;
         QVERIFY(r->setScene("serialstep", "0", &error));
         r->cycles().setRate(40);
@@ -1747,8 +1624,7 @@ private slots:
         QCOMPARE(records.size(), 2);
         QVERIFY(r->stateText().contains(QRegularExpression("suppressed=[1-9]")));
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         QVERIFY(r->setScene("contrast", "0", &error));
         QElapsedTimer away;
         away.start();
@@ -1766,8 +1642,7 @@ private slots:
     void targetStrobeTurnsItselfOff() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         QElapsedTimer lit;
         lit.start();
         QCOMPARE(c.statusOf("TARGET T"), QString("!TARGET OK"));
@@ -1784,19 +1659,17 @@ private slots:
     void criteriaAndInputFunctions() {
         auto r = startReader(10);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
-        for (const char* line :
-             {"TRIG T", "IOASSIGN OPTO_OUT1 ANGLE_FAILURE", "SET_CRITERIA ANGLE_FAILURE NOMINAL_DEV 0 15",
-              "IOASSIGN OPTO_OUT3 LOCATE_FAILURE", "SET_CRITERIA LOCATE_FAILURE MASK 0x2 ",
-              "IOASSIGN GPIO_OUT4 MATCH_SET", "SET_CRITERIA MATCH_SET INPUT_POS 0 0"})
-            QVERIFY2(c.statusOf(line).endsWith(" OK"), line);
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "IOASSIGN OPTO_OUT1 ANGLE_FAILURE",
+                            "SET_CRITERIA ANGLE_FAILURE NOMINAL_DEV 0 15",
+                            "IOASSIGN OPTO_OUT3 LOCATE_FAILURE", "SET_CRITERIA LOCATE_FAILURE MASK 0x2 ",
+                            "IOASSIGN GPIO_OUT4 MATCH_SET", "SET_CRITERIA MATCH_SET INPUT_POS 0 0"}),
+                 QString());
         QString error;
         QVERIFY(r->setScene("rotation", "8", &error));
         QVERIFY(r->setScene("serialstep", "0", &error));
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         auto cycle = [&](QList<QJsonObject>* events) {
             QJsonObject record;
             c.command("VT 1");
@@ -1830,14 +1703,12 @@ private slots:
     void fixedLinesOfOldReaders() {
         auto r = startReader(3);
         CommandClient c;
-        QVERIFY(c.connectTo(*r, "WS"));
-        c.command("CONTROL");
+        QVERIFY(c.control(*r));
         c.command("TRIG T");
         QString error;
         QVERIFY(r->setScene("contrast", "0", &error));
         DataClient d;
-        QVERIFY(d.connectTo(*r));
-        d.subscribe(2);
+        QVERIFY(d.open(*r));
         QList<QJsonObject> events;
         QJsonObject record;
         c.command("VT 1");
