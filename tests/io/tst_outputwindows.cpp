@@ -1,13 +1,11 @@
 // Beep control against a simulated reader: the reader beeps as the window set it. (The
 // output and match windows are pinned by their contract tables.)
-#include "app/windowregistry.h"
 #include "common/waits.h"
 #include "common/windowbench.h"
 #include "io/frmbeep.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QPointer>
 #include <QTableWidget>
 #include <QTest>
 
@@ -30,20 +28,17 @@ private slots:
     void init() { setUpBench(); }
     void cleanup() { tearDownBench(); }
 
-    // Beep control sends each change at once and the reader then beeps for that event.
+    // The reader beeps as the window set it: a count chosen in the grid, and none once the
+    // beeper is switched off. (What the grid and the switch show and write, their control rule
+    // and the window's closing on older readers are pinned by the beep window's contract.)
     void beepControl() {
         startReader("3.0.2.1");
         readerHolds("TRIG T");
         auto w = openWindow<frmBeep>();
-        QCOMPARE(w->grid()->item(0, 1)->text(), QString("1 Beep"));
-        QCOMPARE(w->grid()->item(2, 1)->text(), QString("OFF"));
         clickCell(w->grid(), 2, 1);
         QVERIFY(w->list()->isVisible());
-        QCOMPARE(w->list()->currentText(), QString("OFF"));
         w->list()->setCurrentIndex(2);
         emit w->list()->activated(2);
-        QCOMPARE(w->grid()->item(2, 1)->text(), QString("2 Beeps"));
-        QCOMPARE(readerValue("OUTPUT BEEP"), QString("OUTPUT BEEP 1 0 2 0 0 0"));
 
         // Nothing in view: a locate fail beeps twice. Without a read time-out: on a loaded
         // machine the search of an empty picture can outlast the reader's 500 ms, and the cycle
@@ -57,22 +52,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_reader->output().beeps(), before + 2, cycleWait);
 
         child<QCheckBox>(w.get(), "m_enable")->click();
-        QCOMPARE(readerValue("BEEP"), QString("BEEP N"));
         const qint64 cycles = m_reader->cycles().lastNumber();
         readerHolds("VT");
         QTRY_COMPARE_WITH_TIMEOUT(m_reader->cycles().lastNumber(), cycles + 1, cycleWait);
         QCOMPARE(m_reader->output().beeps(), before + 2);
-
-        // Losing control hides an open list and turns the switch off.
-        clickCell(w->grid(), 0, 1);
-        QVERIFY(w->list()->isVisible());
-        m_reader->dropControl();
-        QTRY_VERIFY(!w->list()->isVisible());
-        QVERIFY(!child<QCheckBox>(w.get(), "m_enable")->isEnabled());
-
-        startReader("1.0.1.13");
-        QPointer<QWidget> old = app::windows().open("BeepControl", nullptr);
-        QTRY_VERIFY(!old || !old->isVisible());
     }
 };
 
