@@ -78,7 +78,7 @@ private slots:
     void tuningScenesNeedTheirChange_data();
     void tuningScenesNeedTheirChange();
     void learnReadsDarkPartAndUnlearnRestores();
-    void morphologyAndNegativeReachTheDecoder();
+    void morphologyReachesTheDecoder();
     void morphologyIsASquareMinimumOrMaximum_data();
     void morphologyIsASquareMinimumOrMaximum();
     void exposureAndGainActLikeASensor();
@@ -194,7 +194,9 @@ void TestSimEngine::decoderHonoursTuning() {
     // A negative image turns the symbol light on dark: DL refuses it, LD and AUTO read it.
     parameters.set("NEGATIVE", "ON");
     parameters.set("POL", "DL");
-    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    const CycleOutput negative = runUntilRead(cycle, 3);
+    QVERIFY(!negative.symbolFound);
+    QVERIFY(Camera::measure(negative.image).mean < 100);
     parameters.set("POL", "LD");
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
     parameters.set("POL", "AUTO");
@@ -234,26 +236,18 @@ void TestSimEngine::exposureExtremesFailAndAutoPhotometryRecovers() {
     QVERIFY(!bright.symbolFound);
     QVERIFY(!bright.photometryValid);
 
-    // Automatic photometry starts from the manual values and finds its way back.
-    QVERIFY(cycle.command({"PHOTO", "AUTO"}));
-    QCOMPARE(parameters.fields("PHOTOEX").at(0), QStringLiteral("AUTO"));
-    CycleOutput out;
-    int cycles = 0;
-    do {
-        out = cycle.run();
-        ++cycles;
-    } while (!(out.symbolFound && out.photometryValid) && cycles < 8);
-    QVERIFY2(out.symbolFound && out.photometryValid, qPrintable(QString("after %1 cycles").arg(cycles)));
-    QVERIFY(out.exposure < 20000);
-    // And from the dark side.
-    parameters.set("PHOTOEX", "MANUAL 30 0 30 20000 0 1023");
-    QVERIFY(cycle.command({"PHOTO", "AUTO"}));
-    cycles = 0;
-    do {
-        out = cycle.run();
-        ++cycles;
-    } while (!(out.symbolFound && out.photometryValid) && cycles < 8);
-    QVERIFY(out.symbolFound && out.photometryValid);
+    // Automatic photometry starts from the manual values and finds its way back within eight
+    // cycles, from the bright side and from the dark side.
+    for (const char* start : {"MANUAL 20000 1023 30 20000 0 1023", "MANUAL 30 0 30 20000 0 1023"}) {
+        parameters.set("PHOTOEX", start);
+        QVERIFY(cycle.command({"PHOTO", "AUTO"}));
+        QCOMPARE(parameters.fields("PHOTOEX").at(0), QStringLiteral("AUTO"));
+        CycleOutput out;
+        for (int cycles = 0; cycles < 8 && !(out.symbolFound && out.photometryValid); ++cycles)
+            out = cycle.run();
+        QVERIFY2(out.symbolFound && out.photometryValid, start);
+        QVERIFY(out.exposure < 20000);
+    }
 }
 
 void TestSimEngine::learnSetsSizeOfSymbol() {
@@ -404,7 +398,7 @@ void TestSimEngine::learnReadsDarkPartAndUnlearnRestores() {
     QCOMPARE(parameters.fields("POL"), QStringList{"AUTO"});
 }
 
-void TestSimEngine::morphologyAndNegativeReachTheDecoder() {
+void TestSimEngine::morphologyReachesTheDecoder() {
     Parameters parameters;
     ReadCycle cycle(parameters);
     QCOMPARE(readsOutOf(cycle, 5), 5);
@@ -415,15 +409,6 @@ void TestSimEngine::morphologyAndNegativeReachTheDecoder() {
     QCOMPARE(readsOutOf(cycle, 4), 0);
     parameters.set("MORPH", "CLOSE 1");
     QCOMPARE(readsOutOf(cycle, 4), 4);
-    parameters.set("MORPH", "NONE 1");
-    // The negative image turns the ink light: a decoder held to dark on light misses it.
-    parameters.set("POL", "DL");
-    parameters.set("NEGATIVE", "ON");
-    const CycleOutput negative = cycle.run();
-    QVERIFY(!negative.symbolFound);
-    QVERIFY(Camera::measure(negative.image).mean < 100);
-    parameters.set("POL", "LD");
-    QCOMPARE(readsOutOf(cycle, 3), 3);
 }
 
 void TestSimEngine::morphologyIsASquareMinimumOrMaximum_data() {
@@ -789,13 +774,7 @@ void TestSimEngine::dpmRowsDecideClass() {
     QVERIFY(cycle.scene().set("contrast", "50"));
     CycleOutput out = runUntilRead(cycle, 4);
     QVERIFY(out.symbolFound);
-    const QString sc = [&] {
-        for (const auto& v : out.verification.value("parameters").toArray())
-            if (v.toObject().value("name").toString() == "Symbol Contrast")
-                return v.toObject().value("grade").toString();
-        return QString();
-    }();
-    QVERIFY(sc != "A");
+    QVERIFY(gradeOf(out, "Symbol Contrast") != "A");
     // The symbol contrast row with only A counted as good makes the symbol fair at best.
     parameters.set("VERENABLE SC", "Y A A");
     out = cycle.run();
@@ -803,7 +782,6 @@ void TestSimEngine::dpmRowsDecideClass() {
     parameters.set("VERENABLE SC", "N A A");
     out = cycle.run();
     QVERIFY2(out.verification.value("gradeCode").toInt() >= 2, QJsonDocument(out.verification).toJson());
-    QVERIFY(out.verification.value("gradeCode").toInt() >= 2);
 }
 
 void TestSimEngine::calibrationMeasuresTarget() {
@@ -949,11 +927,10 @@ void TestSimEngine::retriesAndTimeout() {
     parameters.set("RETRYEX", "COUNT 500 10 500 0 0 0 OFF 0 N");
     const CycleOutput out = cycle.run();
     QVERIFY(out.symbolFound);
-    // A read time-out shorter than any decode ends the cycle without a read.
+    // A read time-out of 0 is none: the cycle reads.
     parameters.set("RETRYEX", "NONE 500 1 500 0 0 0 OFF 0 N");
     parameters.set("TIMEOUT READ", "0");
     QVERIFY(cycle.run().symbolFound);
-    QVERIFY(cycle.scene().set("noise", "0"));
 }
 
 void TestSimEngine::fileFromOtherEncoderIsDecoded_data() {
