@@ -212,40 +212,6 @@ private slots:
         coordinator.Focus("");
     }
 
-    // Without a reader the viewer opens with three empty boxes and asks nothing.
-    void viewerWithoutReader() {
-        const QString address = nextAddress();
-        auto reader = startReader("Idle", address);
-        link::Coordinator coordinator;
-        coordinator.Focus("");
-        frmSettings viewer;
-        QCOMPARE(boxTexts(viewer), QStringList({"", "", ""}));
-        QCOMPARE(settingsCommands(*reader), 0);
-    }
-
-    // The three blocks, verbatim and in order, each read with its own command.
-    void viewerShowsTheThreeBlocks() {
-        const QString address = nextAddress();
-        auto reader = startReader("Line1", address);
-        link::Coordinator coordinator;
-        focusReader(coordinator, address);
-        QSignalSpy received(reader.get(), &sim::Reader::commandReceived);
-        frmSettings viewer;
-        QStringList commands;
-        for (const auto& args : received)
-            if (args.at(0).toString().startsWith("SETTINGS_"))
-                commands << args.at(0).toString();
-        QCOMPARE(commands, QStringList({"SETTINGS_HARDWARE", "SETTINGS_CUSTOMER", "SETTINGS_MANUFACTURING"}));
-        const QStringList expected = {readerBlock(*reader, "SETTINGS_HARDWARE"),
-                                      readerBlock(*reader, "SETTINGS_CUSTOMER"),
-                                      readerBlock(*reader, "SETTINGS_MANUFACTURING")};
-        QVERIFY(expected[0].startsWith("MODEL "));
-        QCOMPARE(boxTexts(viewer), expected);
-        // The boxes show the same text, line by line.
-        QCOMPARE(viewer.textBox(2)->toPlainText(), QString(expected[2]).replace("\r\n", "\n"));
-        coordinator.Focus("");
-    }
-
     // Focusing another reader refills the boxes with its blocks; focusing nothing, or
     // losing the reader, empties them without asking anything.
     void connectionResetRefills() {
@@ -283,16 +249,12 @@ private slots:
         coordinator.Focus("");
     }
 
-    // Reply lines to box text: the end-of-block line is left out but counts as a line.
+    // Reply lines to box text, joined with CR LF: empty lines are kept, and only this block's
+    // own end line is left out.
     void blockTextLineRules_data() {
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("text");
-        const QString end = "!SETTINGS_HARDWARE OK";
         QTest::newRow("plain") << QStringList{"MODEL LXM2", "SERIAL RS232"} << "MODEL LXM2\r\nSERIAL RS232";
-        QTest::newRow("end line first")
-            << QStringList{end, "MODEL LXM2", "SERIAL RS232"} << "\r\nMODEL LXM2\r\nSERIAL RS232";
-        QTest::newRow("end line last") << QStringList{"MODEL LXM2", end} << "MODEL LXM2";
-        QTest::newRow("only the end line") << QStringList{end} << "";
         QTest::newRow("empty lines kept") << QStringList{"", "A", ""} << "\r\nA\r\n";
         QTest::newRow("another block's end is text")
             << QStringList{"!SETTINGS_CUSTOMER OK"} << "!SETTINGS_CUSTOMER OK";
