@@ -92,23 +92,7 @@ private slots:
         QVERIFY(decoder.droppedBytes() > 0);
     }
 
-    void fieldsSplitOnBlanksKeepingQuotedTexts() {
-        QCOMPARE(splitFields("HEADER \"Lot 7\" Y"), QStringList({"HEADER", "\"Lot 7\"", "Y"}));
-        QCOMPARE(splitFields("TRIG  T"), QStringList({"TRIG", "", "T"}));
-        QCOMPARE(splitFields("X \"\""), QStringList({"X", "\"\""}));
-        // An unterminated quote keeps the rest together rather than losing it.
-        QCOMPARE(splitFields("X \"a b"), QStringList({"X", "\"a b"}));
-        QCOMPARE(commandKeyword("  trig c"), QString("TRIG"));
-    }
-
-    void textFieldsLoseOnePairOfQuotes() {
-        QCOMPARE(unquoteField("\"GO\""), QString("GO"));
-        QCOMPARE(unquoteField("\"\""), QString());
-        QCOMPARE(unquoteField("\"\"x\"\""), QString("\"x\""));
-        QCOMPARE(unquoteField("\"open"), QString("\"open"));
-        QCOMPARE(unquoteField("\""), QString("\""));
-        QCOMPARE(unquoteField("plain"), QString("plain"));
-    }
+    void commandKeywordIsTheFirstWordInCapitals() { QCOMPARE(commandKeyword("  trig c"), QString("TRIG")); }
 
     void recordsCarryResultAndImage_data() {
         QTest::addColumn<QString>("kind");
