@@ -61,10 +61,10 @@ class TestApp : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString path(const QString& name) const { return m_dir->filePath(name); }
-    SettingsStore& freshStore(const QByteArray& options = {}) {
+    SettingsStore& freshStore(const QByteArray& options = {}, const QString& file = "Velmarrow.ini") {
         if (!options.isNull())
             writeFile(path("options.ini"), options);
-        auto store = std::make_unique<SettingsStore>(path("Velmarrow.ini"), path("options.ini"));
+        auto store = std::make_unique<SettingsStore>(path(file), path("options.ini"));
         store->Open("Velmarrow");
         installSettings(std::move(store));
         setHistoryFile(path("history.sqlite")); // the main window records here, not in the user's data folder
@@ -309,10 +309,7 @@ private slots:
     void legacyIsKeptWhenTheNewSettingsCannotBeSaved() {
         // The new settings file cannot be written (its folder is a file), not even by root.
         QVERIFY(writeFile(path("blocked"), "a file, not a folder"));
-        auto store = std::make_unique<SettingsStore>(path("blocked/Velmarrow.ini"), path("options.ini"));
-        store->Open("Velmarrow");
-        installSettings(std::move(store));
-        setHistoryFile(path("history.sqlite")); // the main window records here, not in the user's data folder
+        freshStore({}, "blocked/Velmarrow.ini");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not write the settings file"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not write the settings file"));
 
