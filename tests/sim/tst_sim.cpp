@@ -16,13 +16,11 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtEndian>
 
 #include <fcntl.h>
@@ -129,19 +127,20 @@ public:
         m_socket.connectToHost(r.address(), r.dataPort());
         return m_socket.waitForConnected(kWait);
     }
-    // Connected and subscribed, by default to records without images.
-    bool open(const Reader& r, int imageMode = 2) {
+    // Connected and subscribed, by default to records without images; every report, and
+    // images at most `imageRate` a second (0: all).
+    bool open(const Reader& r, int imageMode = 2, double imageRate = 0) {
         if (!connectTo(r))
             return false;
-        subscribe(imageMode);
+        subscribe(imageMode, imageRate);
         return true;
     }
     void send(FrameType type, const QByteArray& payload) { m_socket.write(encodeFrame(type, payload)); }
-    void subscribe(int imageMode, double rate = 0) {
+    void subscribe(int imageMode, double imageRate = 0) {
         send(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS-T"},
                                                              {"imageMode", imageMode},
-                                                             {"imageRate", rate},
-                                                             {"reportRate", rate},
+                                                             {"imageRate", imageRate},
+                                                             {"reportRate", 0},
                                                              {"legacy", false}})
                                        .toJson(QJsonDocument::Compact));
     }
@@ -780,13 +779,7 @@ private slots:
 
         Reader& r = *simulator->reader(0);
         DataClient data;
-        QVERIFY(data.connectTo(r));
-        data.send(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS-T"},
-                                                                  {"imageMode", 0},
-                                                                  {"imageRate", 2},
-                                                                  {"reportRate", 0},
-                                                                  {"legacy", false}})
-                                            .toJson(QJsonDocument::Compact));
+        QVERIFY(data.open(r, 0, 2));
         int records = 0, withImages = 0;
         QString text;
         Frame f;
@@ -825,8 +818,7 @@ private slots:
         QVERIFY(admin.execute("scene REPLAY").trimmed().endsWith("ok"));
 
         DataClient data;
-        QVERIFY(data.connectTo(r));
-        data.subscribe(0);
+        QVERIFY(data.open(r, 0));
         auto nextRecord = [&](QByteArray* image) {
             Frame f;
             return data.next(FrameType::Record, &f) ? recordJson(f, image) : QJsonObject{};
@@ -890,8 +882,7 @@ private slots:
         Reader& r = *simulator->reader(0);
         DataClient data;
         data.socket().setReadBufferSize(64 * 1024); // stops taking bytes once that is full
-        QVERIFY(data.connectTo(r));
-        data.subscribe(0);
+        QVERIFY(data.open(r, 0));
         QTRY_VERIFY_WITH_TIMEOUT(r.droppedRecords() > 0, 20000);
         AdminConsole admin(*simulator);
         QVERIFY(admin.execute("state").contains(QString("dropped=")));
@@ -998,42 +989,6 @@ private slots:
         }
         r.reset();
         QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
-    }
-
-    void discoveryAnswersEveryReader() {
-        SimulatorConfig config;
-        config.discoveryPort = 0;
-        for (int k = 1; k <= 2; ++k) {
-            ReaderConfig rc;
-            rc.name = QString("Bay%1").arg(k);
-            rc.softwareVersion = k == 1 ? "2.3.0.0" : "3.0.2.1";
-            rc.commandPort = rc.dataPort = 0;
-            config.readers << rc;
-        }
-        Simulator sim(config);
-        QString error;
-        QVERIFY2(sim.start(&error), qPrintable(error));
-        QUdpSocket probe;
-        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
-        probe.writeDatagram(QByteArray(Simulator::kProbe) + "\n", QHostAddress::LocalHost,
-                            sim.discoveryPort());
-        QStringList names;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                while (probe.hasPendingDatagrams()) {
-                    const QByteArray a = probe.receiveDatagram().data();
-                    if (a.startsWith("LUMIVEX READER 1\n"))
-                        for (const QByteArray& l : a.split('\n'))
-                            if (l.startsWith("name="))
-                                names << QString::fromUtf8(l.mid(5));
-                }
-                return names.size() == 2;
-            },
-            kWait));
-        names.sort();
-        QCOMPARE(names, QStringList({"Bay1", "Bay2"}));
-        QVERIFY(Simulator::discoveryAnswer(*sim.reader(1))
-                    .contains("command=" + QByteArray::number(sim.reader(1)->commandPort()) + "\n"));
     }
 
     void serialLine() {
