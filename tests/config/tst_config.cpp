@@ -13,7 +13,6 @@
 #include "link/configuration.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
-#include "link/pidlist.h"
 #include "shell/basicinterface.h"
 #include "shell/configcommands.h"
 #include "shell/frmlog.h"
@@ -418,8 +417,6 @@ private slots:
                 return "ERROR\r\n!BEEP OK\r\n";
             if (line == "TRIG X")
                 return "bad trigger\r\n\r\n!TRIG ERROR\r\n";
-            if (line == "DIR")
-                return "PID3: stored\r\nPID: odd\r\nPID12: stored\r\nDIR 2 PIDS\r\n!DIR OK\r\n";
             return hostile.politeAnswer(line);
         });
         link::Coordinator coordinator;
@@ -434,7 +431,6 @@ private slots:
         QVERIFY(refused.failed);
         QCOMPARE(refused.replyText, (QStringList{"bad trigger", ""}));
         QCOMPARE(refused.reason(), QStringLiteral("bad trigger"));
-        QCOMPARE(link::readStoredPids(conn.Response()), (QStringList{"3", "12"}));
         coordinator.Focus(QString());
     }
 
