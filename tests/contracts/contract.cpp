@@ -1,7 +1,9 @@
 #include "contracts/contract.h"
 
+#include "app/programstate.h"
 #include "app/windowregistry.h"
 #include "settings/settingswindow.h"
+#include "verification/calibrationstate.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -34,6 +36,14 @@ int levelOf(const QString& version) {
         return 4;
     }
     return a == 3 ? 10 : 0;
+}
+
+void Stage::begin() {
+    setUpBench();
+    verification::calibrationState() = {};
+    app::setCalibrationText(QString());
+    app::setVerificationEnabled(false);
+    app::setControlPassword(QString());
 }
 
 QWidget* Stage::open(const QString& window) {
@@ -80,6 +90,10 @@ QWidget* Stage::control(const QString& name) const {
 }
 
 QStringList Stage::fields(const QString& parameter) {
+    if (!m_reader) {
+        QTest::qFail("no reader was started", __FILE__, __LINE__);
+        return {};
+    }
     return m_reader->parameters().fields(parameter);
 }
 

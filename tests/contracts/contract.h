@@ -15,7 +15,7 @@
 //   - opens the window for a reader below the control's firmware level, where the control
 //     must be absent, hidden or disabled.
 // Texts a window produces (confirmations, summaries) are checked by each table's own
-// `checks`, run after the rows.
+// `checks`, each run as a test row of its own after the rows.
 
 #include "app/scriptedprompts.h"
 #include "common/windowbench.h"
@@ -107,8 +107,10 @@ struct WindowContract {
     // Input controls of the window that show no reader field, with why (the grid's hidden
     // edit list, a button that opens another window ...).
     QStringList notFields;
-    // The window's texts and derived behaviour, checked after the rows.
-    std::function<void(Stage&)> checks;
+    // The window's texts and derived behaviour, checked after the rows: each part is a test
+    // row of its own, run on a fresh program with no reader yet, so that one part's failure
+    // neither hides nor spoils the next.
+    QList<std::function<void(Stage&)>> checks;
     // Opens a window that is not registered (a dialog another window opens); null: the
     // registry opens `window` as its menu item does.
     std::function<QWidget*(Stage&)> opener;
@@ -121,7 +123,9 @@ int levelOf(const QString& version);
 class Stage : public testing::WindowBench {
 public:
     Stage() = default;
-    void begin() { setUpBench(); }
+    // A fresh program: no reader, no window, and the program-wide state a table may have
+    // changed (calibration, verification, control password) back as at the start.
+    void begin();
     void end() { tearDownBench(); }
 
     void start(const QString& version, bool control = true, int lightChannels = 0) {
@@ -209,6 +213,16 @@ public:
     ToleratedWarnings(const ToleratedWarnings&) = delete;
     ToleratedWarnings& operator=(const ToleratedWarnings&) = delete;
 };
+
+// A control of the open window by object name and type; a missing one is a warning, which
+// fails the running test.
+template <typename T>
+T* find(Stage& stage, const QString& name) {
+    auto* c = qobject_cast<T*>(stage.control(name));
+    if (!c)
+        qWarning("the window has no %s named %s", T::staticMetaObject.className(), qPrintable(name));
+    return c;
+}
 
 // A row for a control bound to one field; the rest of the row keeps its defaults.
 ControlContract fieldRow(const QString& name, Kind kind, const QString& parameter, int field,

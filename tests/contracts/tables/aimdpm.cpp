@@ -14,11 +14,6 @@ namespace vm::contracts {
 
 namespace {
 
-template <typename T>
-T* find(Stage& stage, const QString& name) {
-    return stage.window() ? stage.window()->findChild<T*>(name) : nullptr;
-}
-
 QString shown(const QWidget* w) {
     if (auto* b = qobject_cast<const QAbstractButton*>(w))
         return QString(b->text()).remove(QLatin1Char('&'));
@@ -53,7 +48,7 @@ WindowContract aimDpmContract() {
     w.notFields = {QStringLiteral("chkAIMDPMLight"), QStringLiteral("chkLXM2")};
     for (int i = 0; i < 6; ++i)
         w.notFields << QStringLiteral("optAIM_DPM_Light%1").arg(i);
-    w.checks = [](Stage& stage) {
+    w.checks << [](Stage& stage) {
         stage.start(QStringLiteral("3.0.2.1"));
         testing::Received received(stage.reader());
         const QStringList before = stage.listing();

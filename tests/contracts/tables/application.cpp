@@ -49,27 +49,19 @@ QString retryLine(const QString& mode, const QHash<int, QString>& at = {}, int s
     return QStringLiteral("RETRYEX ") + f.join(QLatin1Char(' '));
 }
 
-template <typename T>
-T* get(Stage& stage, const QString& name) {
-    auto* w = qobject_cast<T*>(stage.control(name));
-    if (!w)
-        qWarning("no control %s", qPrintable(name));
-    return w;
-}
-
 settings::SettingsWindow* dialog(Stage& stage) {
     return qobject_cast<settings::SettingsWindow*>(stage.window());
 }
 
 // The summary lines the window shows.
 QStringList summary(Stage& stage) {
-    auto* info = get<QLabel>(stage, QStringLiteral("AppInfo"));
+    auto* info = find<QLabel>(stage, QStringLiteral("AppInfo"));
     return info ? info->text().split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts)
                 : QStringList();
 }
 
 QString shown(Stage& stage, const QString& list) {
-    auto* l = get<QComboBox>(stage, list);
+    auto* l = find<QComboBox>(stage, list);
     return l ? l->currentText() : QString();
 }
 
@@ -91,20 +83,20 @@ void texts(Stage& stage) {
     QWidget* w = stage.open(kWindow);
     QVERIFY(w);
     QCOMPARE(w->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Application"));
-    QCOMPARE(get<QLabel>(stage, "App_Label")->text().remove('&'), QStringLiteral("Application"));
-    QCOMPARE(get<QGroupBox>(stage, "TRIG_Frame")->title(), QStringLiteral("Trigger"));
-    QCOMPARE(get<QCheckBox>(stage, "TRIG_Enabled")->text(), QStringLiteral("Use Trigger on OPTO IN 1"));
-    QCOMPARE(get<QLabel>(stage, "TrigPolarityLabel")->text().remove('&'), QStringLiteral("Triggering Edge"));
-    QCOMPARE(get<QPushButton>(stage, "AdvancedIO")->text().remove('&'), QStringLiteral("Advanced IO..."));
-    QCOMPARE(get<QLabel>(stage, "Retry_Label")->text().remove('&'), QStringLiteral("Retry Mode"));
-    QCOMPARE(get<QCheckBox>(stage, "InfiniteISWT")->text(), QStringLiteral("Infinite ISWT"));
-    QCOMPARE(get<QLabel>(stage, "PID_Label")->text(), QStringLiteral("PID"));
-    QCOMPARE(get<QLabel>(stage, "Lighting_Label")->text().remove('&'), QStringLiteral("Lighting"));
-    QCOMPARE(get<QLabel>(stage, "Target_Label")->text().remove('&'), QStringLiteral("Target Laser"));
-    QCOMPARE(get<QLabel>(stage, "TimeoutLabel")->text().remove('&'), QStringLiteral("Read Timeout"));
-    QCOMPARE(get<QLabel>(stage, "Label1")->text(), QStringLiteral("msec"));
-    QCOMPARE(get<QLabel>(stage, "DwellLabel")->text().remove('&'), QStringLiteral("Report Budget"));
-    QCOMPARE(get<QLabel>(stage, "Label2")->text(), QStringLiteral("msec"));
+    QCOMPARE(find<QLabel>(stage, "App_Label")->text().remove('&'), QStringLiteral("Application"));
+    QCOMPARE(find<QGroupBox>(stage, "TRIG_Frame")->title(), QStringLiteral("Trigger"));
+    QCOMPARE(find<QCheckBox>(stage, "TRIG_Enabled")->text(), QStringLiteral("Use Trigger on OPTO IN 1"));
+    QCOMPARE(find<QLabel>(stage, "TrigPolarityLabel")->text().remove('&'), QStringLiteral("Triggering Edge"));
+    QCOMPARE(find<QPushButton>(stage, "AdvancedIO")->text().remove('&'), QStringLiteral("Advanced IO..."));
+    QCOMPARE(find<QLabel>(stage, "Retry_Label")->text().remove('&'), QStringLiteral("Retry Mode"));
+    QCOMPARE(find<QCheckBox>(stage, "InfiniteISWT")->text(), QStringLiteral("Infinite ISWT"));
+    QCOMPARE(find<QLabel>(stage, "PID_Label")->text(), QStringLiteral("PID"));
+    QCOMPARE(find<QLabel>(stage, "Lighting_Label")->text().remove('&'), QStringLiteral("Lighting"));
+    QCOMPARE(find<QLabel>(stage, "Target_Label")->text().remove('&'), QStringLiteral("Target Laser"));
+    QCOMPARE(find<QLabel>(stage, "TimeoutLabel")->text().remove('&'), QStringLiteral("Read Timeout"));
+    QCOMPARE(find<QLabel>(stage, "Label1")->text(), QStringLiteral("msec"));
+    QCOMPARE(find<QLabel>(stage, "DwellLabel")->text().remove('&'), QStringLiteral("Report Budget"));
+    QCOMPARE(find<QLabel>(stage, "Label2")->text(), QStringLiteral("msec"));
     auto* s = dialog(stage);
     QCOMPARE(s->okButton()->text(), QStringLiteral("OK"));
     QCOMPARE(s->cancelButton()->text(), QStringLiteral("Cancel"));
@@ -112,24 +104,25 @@ void texts(Stage& stage) {
     QVERIFY(!s->okButton()->isEnabled());
     QVERIFY(!s->applyButton()->isEnabled());
 
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "AppMode")),
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "AppMode")),
              (QStringList{"Demo", "Motion", "Stop and Scan", "Presentation / Supermarket"}));
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "TRIG_Polarity")),
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "TRIG_Polarity")),
              (QStringList{"Low -> High", "High -> Low", "Both"}));
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "RetryMode")), kRetryModes);
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "RetryMode")), kRetryModes);
     QStringList counts;
     for (int n = 1; n <= 15; ++n)
         counts << QString::number(n);
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "RetryCount")), counts);
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "Lighting")), kAllLights);
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "RetryLighting")), kAllLights);
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "Target")), (QStringList{"Off", "On", "Strobe (2 sec)"}));
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "RetryCount")), counts);
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "Lighting")), kAllLights);
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "RetryLighting")), kAllLights);
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "Target")),
+             (QStringList{"Off", "On", "Strobe (2 sec)"}));
 
     // The factory settings: continuous, no retries, lights on, automatic photometry.
     QCOMPARE(summary(stage),
              (QStringList{"Continous Triggers", "No Retries", "Illumination is On", "Auto Photometry"}));
     QCOMPARE(shown(stage, "AppMode"), QStringLiteral("Demo"));
-    QVERIFY(!get<QComboBox>(stage, "TRIG_Polarity")->isEnabled());
+    QVERIFY(!find<QComboBox>(stage, "TRIG_Polarity")->isEnabled());
     for (const char* hidden : {"RetryTime", "RetryCount", "RetryUnits", "InfiniteISWT", "RetryLightFrame"})
         QVERIFY2(!stage.control(hidden)->isVisibleTo(w), hidden);
     for (int i = 0; i < 15; ++i)
@@ -206,31 +199,32 @@ void summaries(Stage& stage) {
         reloadBy(stage, QStringLiteral("UPDATEAPPMODE"));
         QCOMPARE(summary(stage), s.lines);
         QCOMPARE(shown(stage, "AppMode"), s.preset);
-        QCOMPARE(get<QComboBox>(stage, "TRIG_Polarity")->isEnabled(), s.trig == QLatin1String("T"));
+        QCOMPARE(find<QComboBox>(stage, "TRIG_Polarity")->isEnabled(), s.trig == QLatin1String("T"));
         // Only the controls of the retry mode are shown.
         const QString mode = s.retry.section(' ', 1, 1);
-        QCOMPARE(get<QLineEdit>(stage, "RetryTime")->isVisibleTo(w),
+        QCOMPARE(find<QLineEdit>(stage, "RetryTime")->isVisibleTo(w),
                  mode == QLatin1String("TIME") || mode == QLatin1String("SUPERMARKET"));
-        QCOMPARE(get<QComboBox>(stage, "RetryCount")->isVisibleTo(w), mode == QLatin1String("COUNT"));
-        QCOMPARE(get<QCheckBox>(stage, "InfiniteISWT")->isVisibleTo(w), mode == QLatin1String("SUPERMARKET"));
+        QCOMPARE(find<QComboBox>(stage, "RetryCount")->isVisibleTo(w), mode == QLatin1String("COUNT"));
+        QCOMPARE(find<QCheckBox>(stage, "InfiniteISWT")->isVisibleTo(w),
+                 mode == QLatin1String("SUPERMARKET"));
         QCOMPARE(stage.control("RetryLightFrame")->isVisibleTo(w), mode == QLatin1String("LIGHT"));
         for (int i = 0; i < 15; ++i)
             QCOMPARE(stage.control(QStringLiteral("PID(%1)").arg(i))->isVisibleTo(w),
                      mode == QLatin1String("LIST"));
-        QCOMPARE(get<QLabel>(stage, "RetryUnits")->isVisibleTo(w), mode == QLatin1String("TIME") ||
-                                                                       mode == QLatin1String("SUPERMARKET") ||
-                                                                       mode == QLatin1String("COUNT"));
+        QCOMPARE(find<QLabel>(stage, "RetryUnits")->isVisibleTo(w),
+                 mode == QLatin1String("TIME") || mode == QLatin1String("SUPERMARKET") ||
+                     mode == QLatin1String("COUNT"));
         if (mode == QLatin1String("TIME"))
-            QCOMPARE(get<QLabel>(stage, "RetryUnits")->text(), QStringLiteral("ms"));
+            QCOMPARE(find<QLabel>(stage, "RetryUnits")->text(), QStringLiteral("ms"));
         if (mode == QLatin1String("COUNT"))
-            QCOMPARE(get<QLabel>(stage, "RetryUnits")->text(), QStringLiteral("times"));
+            QCOMPARE(find<QLabel>(stage, "RetryUnits")->text(), QStringLiteral("times"));
         if (mode == QLatin1String("SUPERMARKET")) {
-            QCOMPARE(get<QLabel>(stage, "RetryUnits")->text(),
+            QCOMPARE(find<QLabel>(stage, "RetryUnits")->text(),
                      QStringLiteral("ms (Inter-Symbol wait period)"));
             const bool infinite = s.retry.section(' ', 4, 4) == QLatin1String("0");
-            QCOMPARE(get<QCheckBox>(stage, "InfiniteISWT")->isChecked(), infinite);
-            QCOMPARE(get<QLineEdit>(stage, "RetryTime")->isEnabled(), !infinite);
-            QCOMPARE(get<QLabel>(stage, "RetryUnits")->isEnabled(), !infinite);
+            QCOMPARE(find<QCheckBox>(stage, "InfiniteISWT")->isChecked(), infinite);
+            QCOMPARE(find<QLineEdit>(stage, "RetryTime")->isEnabled(), !infinite);
+            QCOMPARE(find<QLabel>(stage, "RetryUnits")->isEnabled(), !infinite);
         }
     }
 
@@ -317,7 +311,7 @@ void presets(Stage& stage) {
         stage.send(retryLine(c.start[2]));
         stage.send(QStringLiteral("ILLUM ") + c.start[3]);
         QVERIFY(stage.open(kWindow));
-        auto* list = get<QComboBox>(stage, "AppMode");
+        auto* list = find<QComboBox>(stage, "AppMode");
         const QString before = list->currentText();
         const QStringList listing = stage.listing();
         if (!c.changes.isEmpty()) {
@@ -359,7 +353,7 @@ void presets(Stage& stage) {
     stage.begin();
     stage.start(QStringLiteral("2.3.0.0"));
     QVERIFY(stage.open(kWindow));
-    testing::choose(get<QComboBox>(stage, "Target"), QStringLiteral("On"));
+    testing::choose(find<QComboBox>(stage, "Target"), QStringLiteral("On"));
     QSignalSpy broadcasts(&stage.station(), &link::Connection::OnBroadcastMessage);
     stage.apply();
     QTRY_COMPARE(stage.fields("TARGET").value(0), QStringLiteral("ON"));
@@ -379,8 +373,8 @@ void externalLighting(Stage& stage) {
     stage.send(QStringLiteral("IOASSIGN GPIO_OUT1 PASS"));
     stage.send(retryLine("LIGHT", {{19, "STROBE"}}));
     QVERIFY(stage.open(kWindow));
-    auto* lighting = get<QComboBox>(stage, "Lighting");
-    auto* retryLighting = get<QComboBox>(stage, "RetryLighting");
+    auto* lighting = find<QComboBox>(stage, "Lighting");
+    auto* retryLighting = find<QComboBox>(stage, "RetryLighting");
     for (const QString& entry : kAllLights.mid(5)) {
         {
             testing::ExpectPrompts boxes;
@@ -417,7 +411,7 @@ void ranges(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(retryLine("TIME"));
     QVERIFY(stage.open(kWindow));
-    auto* time = get<QLineEdit>(stage, "RetryTime");
+    auto* time = find<QLineEdit>(stage, "RetryTime");
     for (const auto& [typed, held] :
          {std::pair<QString, QString>{"20", "35"}, {"70000", "60000"}, {"abc", "35"}}) {
         testing::ExpectPrompts boxes;
@@ -436,7 +430,7 @@ void ranges(Stage& stage) {
     QVERIFY(dialog(stage)->okButton()->isEnabled());
     testing::typeInto(time, QStringLiteral("35"));
     // In the inter-symbol mode the same box holds field 3.
-    testing::choose(get<QComboBox>(stage, "RetryMode"), QStringLiteral("Intersymbol Wait"));
+    testing::choose(find<QComboBox>(stage, "RetryMode"), QStringLiteral("Intersymbol Wait"));
     {
         testing::ExpectPrompts boxes;
         boxes->expectMessage("Velmarrow", "Value must be in range 35 - 60000", PromptIcon::None,
@@ -447,8 +441,8 @@ void ranges(Stage& stage) {
     QTRY_COMPARE(stage.fields("RETRYEX").value(3), QStringLiteral("60000"));
     QCOMPARE(stage.fields("RETRYEX").value(1), QStringLiteral("35"));
 
-    auto* timeout = get<QLineEdit>(stage, "TimeoutEdit");
-    auto* dwell = get<QLineEdit>(stage, "DwellEdit");
+    auto* timeout = find<QLineEdit>(stage, "TimeoutEdit");
+    auto* dwell = find<QLineEdit>(stage, "DwellEdit");
     testing::typeInto(timeout, QStringLiteral("12000"));
     QCOMPARE(timeout->text(), QStringLiteral("9999"));
     testing::typeInto(dwell, QStringLiteral("75"));
@@ -479,17 +473,17 @@ void reloadsAndCancel(Stage& stage) {
     };
     announce("UPDATELASER");
     QTRY_COMPARE(shown(stage, "Target"), QStringLiteral("On"));
-    QCOMPARE(get<QLineEdit>(stage, "TimeoutEdit")->text(), QStringLiteral("500"));
+    QCOMPARE(find<QLineEdit>(stage, "TimeoutEdit")->text(), QStringLiteral("500"));
     QCOMPARE(shown(stage, "RetryMode"), QStringLiteral("None"));
     announce("UPDATETIMEOUT");
-    QTRY_COMPARE(get<QLineEdit>(stage, "TimeoutEdit")->text(), QStringLiteral("750"));
+    QTRY_COMPARE(find<QLineEdit>(stage, "TimeoutEdit")->text(), QStringLiteral("750"));
     QCOMPARE(shown(stage, "RetryMode"), QStringLiteral("None"));
     announce("UPDATERETRY");
     QTRY_COMPARE(shown(stage, "RetryMode"), QStringLiteral("Count"));
     QCOMPARE(shown(stage, "RetryCount"), QStringLiteral("9"));
     QVERIFY(!dialog(stage)->applyButton()->isEnabled());
 
-    testing::choose(get<QComboBox>(stage, "Target"), QStringLiteral("Off"));
+    testing::choose(find<QComboBox>(stage, "Target"), QStringLiteral("Off"));
     const QStringList listing = stage.listing();
     QPointer<QWidget> w = stage.window();
     dialog(stage)->cancelButton()->click();
@@ -502,7 +496,7 @@ void reloadsAndCancel(Stage& stage) {
 void laserStrobe(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
     QVERIFY(stage.open(kWindow));
-    testing::choose(get<QComboBox>(stage, "Target"), QStringLiteral("Strobe (2 sec)"));
+    testing::choose(find<QComboBox>(stage, "Target"), QStringLiteral("Strobe (2 sec)"));
     stage.apply();
     QTRY_COMPARE(stage.fields("TARGET").value(0), QStringLiteral("T"));
     QElapsedTimer lit;
@@ -525,7 +519,7 @@ void lightingModes(Stage& stage) {
                      [&records](const link::Record& r) { records.append(r); });
     // The mean grey of the first picture taken under the lighting now on the reader.
     auto pictureUnder = [&](const QString& entry, int* exposure, double* mean) {
-        testing::choose(get<QComboBox>(stage, "Lighting"), entry);
+        testing::choose(find<QComboBox>(stage, "Lighting"), entry);
         stage.apply();
         QTRY_VERIFY(!dialog(stage)->applyButton()->isEnabled());
         records.clear();
@@ -607,7 +601,7 @@ void unreadRetry(Stage& stage) {
     QVERIFY2(note->text().contains(QStringLiteral("RETRYEX")), qPrintable(note->text()));
     reloadBy(stage, QStringLiteral("UPDATEAPPMODE"));
     QCOMPARE(shown(stage, "RetryMode"), QStringLiteral("Time"));
-    QCOMPARE(get<QLineEdit>(stage, "RetryTime")->text(), QStringLiteral("900"));
+    QCOMPARE(find<QLineEdit>(stage, "RetryTime")->text(), QStringLiteral("900"));
     QCOMPARE(summary(stage).value(1), QStringLiteral("Retry for 900 ms"));
     QVERIFY(stage.control("RetryMode")->isEnabled());
     QVERIFY(!note->isVisibleTo(w));
@@ -621,18 +615,18 @@ void threeSlots(Stage& stage) {
     stage.send(retryLine("LIST", {}, 3));
     QWidget* w = stage.open(kWindow);
     QVERIFY(w);
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "RetryMode")), kRetryModes);
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "RetryMode")), kRetryModes);
     for (int i = 0; i < 15; ++i)
         QCOMPARE(stage.control(QStringLiteral("PID(%1)").arg(i))->isVisibleTo(w), i < 3);
-    testing::choose(get<QComboBox>(stage, "PID(2)"), QStringLiteral("4"));
-    testing::choose(get<QComboBox>(stage, "RetryMode"), QStringLiteral("PID List w/Acquire"));
+    testing::choose(find<QComboBox>(stage, "PID(2)"), QStringLiteral("4"));
+    testing::choose(find<QComboBox>(stage, "RetryMode"), QStringLiteral("PID List w/Acquire"));
     QCOMPARE(summary(stage).value(1), QStringLiteral("Retry using PID List (4)"));
     stage.apply();
     QTRY_COMPARE(stage.fields("RETRYEX"),
                  (QStringList{"LIST", "500", "3", "500", "0", "0", "4", "ON", "0", "A"}));
-    testing::choose(get<QComboBox>(stage, "RetryMode"), QStringLiteral("Light"));
-    testing::choose(get<QComboBox>(stage, "RetryLighting"), QStringLiteral("Power Strobe"));
-    testing::choose(get<QComboBox>(stage, "RetryLightPID"), QStringLiteral("4"));
+    testing::choose(find<QComboBox>(stage, "RetryMode"), QStringLiteral("Light"));
+    testing::choose(find<QComboBox>(stage, "RetryLighting"), QStringLiteral("Power Strobe"));
+    testing::choose(find<QComboBox>(stage, "RetryLightPID"), QStringLiteral("4"));
     stage.apply();
     QTRY_COMPARE(stage.fields("RETRYEX"),
                  (QStringList{"LIGHT", "500", "3", "500", "0", "0", "4", "POWER_STROBE", "4", "A"}));
@@ -645,7 +639,7 @@ void levelFour(Stage& stage) {
     stage.start(QStringLiteral("2.0.2.0"));
     stage.send(QStringLiteral("IOASSIGN GPIO_OUT1 PASS"));
     QVERIFY(stage.open(kWindow));
-    auto* lighting = get<QComboBox>(stage, "Lighting");
+    auto* lighting = find<QComboBox>(stage, "Lighting");
     QCOMPARE(testing::entries(lighting), kAllLights);
     {
         testing::ExpectPrompts boxes;
@@ -705,7 +699,7 @@ WindowContract applicationContract() {
     flag.fromLevel = 4;
     flag.below = Below::Custom;
     flag.belowCheck = [](Stage& stage) {
-        QCOMPARE(testing::entries(get<QComboBox>(stage, "RetryMode")), kShortRetryModes);
+        QCOMPARE(testing::entries(find<QComboBox>(stage, "RetryMode")), kShortRetryModes);
     };
     w.controls << flag;
     ControlContract time = fieldRow("RetryTime", Kind::Box, "RETRYEX", 1,
@@ -758,7 +752,7 @@ WindowContract applicationContract() {
     lighting.fromLevel = 4;
     lighting.below = Below::Custom;
     lighting.belowCheck = [](Stage& stage) {
-        QCOMPARE(testing::entries(get<QComboBox>(stage, "Lighting")), kInternalLights);
+        QCOMPARE(testing::entries(find<QComboBox>(stage, "Lighting")), kInternalLights);
     };
     w.controls << lighting;
 
@@ -768,22 +762,8 @@ WindowContract applicationContract() {
                            {{"500", "500"}, {"9999", "9999"}, {"0", "0"}});
     w.controls << fieldRow("DwellEdit", Kind::Box, "DWELLTIME", 0, {{"0", "0"}, {"60", "60"}, {"25", "25"}});
 
-    w.checks = [](Stage& stage) {
-        const std::function<void(Stage&)> parts[] = {
-            texts,       summaries,     presets,     externalLighting, ranges,     reloadsAndCancel,
-            laserStrobe, lightingModes, controlRule, unreadRetry,      threeSlots, levelFour};
-        bool first = true;
-        for (const auto& part : parts) {
-            if (!first) {
-                stage.end();
-                stage.begin();
-            }
-            first = false;
-            part(stage);
-            if (QTest::currentTestFailed())
-                return;
-        }
-    };
+    w.checks = {texts,       summaries,     presets,     externalLighting, ranges,     reloadsAndCancel,
+                laserStrobe, lightingModes, controlRule, unreadRetry,      threeSlots, levelFour};
     return w;
 }
 

@@ -60,7 +60,7 @@ WindowContract beepContract() {
     // The list that is shown over a beep cell belongs to the grid's rows.
     w.notFields = {QStringLiteral("m_combo")};
 
-    w.checks = [](Stage& stage) {
+    w.checks << [](Stage& stage) {
         stage.start(QStringLiteral("3.0.2.1"));
         QWidget* window = stage.open(QStringLiteral("BeepControl"));
         QVERIFY(window);

@@ -123,7 +123,7 @@ WindowContract chartContract() {
         // Chooses between the last records and the last hour; the reader never hears of it.
         QStringLiteral("cmbView"),
     };
-    w.checks = [](Stage& stage) { seriesFollowTheRecords(stage); };
+    w.checks = {seriesFollowTheRecords};
     return w;
 }
 

@@ -23,11 +23,6 @@ using app::PromptIcon;
 
 const QString kWindow = QStringLiteral("frmCompare");
 
-template <typename T>
-T* get(Stage& stage, const char* name) {
-    return qobject_cast<T*>(stage.control(QLatin1String(name)));
-}
-
 // A configuration file of these lines, as the File menu saves one.
 QString writeFile(const QString& path, const QStringList& lines) {
     QFile f(path);
@@ -39,7 +34,7 @@ QString writeFile(const QString& path, const QStringList& lines) {
 
 // The rows as "parameter|field|left|right", with the check box state of the first cell.
 QStringList rows(Stage& stage) {
-    auto* grid = get<QTableWidget>(stage, "grdDifferences");
+    auto* grid = find<QTableWidget>(stage, "grdDifferences");
     QStringList out;
     for (int r = 0; r < grid->rowCount(); ++r)
         out << QStringLiteral("%1|%2|%3|%4")
@@ -49,7 +44,7 @@ QStringList rows(Stage& stage) {
 }
 
 int rowOf(Stage& stage, const QString& parameter, const QString& field) {
-    auto* grid = get<QTableWidget>(stage, "grdDifferences");
+    auto* grid = find<QTableWidget>(stage, "grdDifferences");
     for (int r = 0; r < grid->rowCount(); ++r)
         if (grid->item(r, 0)->text() == parameter && grid->item(r, 1)->text() == field)
             return r;
@@ -57,18 +52,18 @@ int rowOf(Stage& stage, const QString& parameter, const QString& field) {
 }
 
 void tick(Stage& stage, int row) {
-    QTableWidgetItem* item = get<QTableWidget>(stage, "grdDifferences")->item(row, 0);
+    QTableWidgetItem* item = find<QTableWidget>(stage, "grdDifferences")->item(row, 0);
     QVERIFY(item);
     if (item->flags() & Qt::ItemIsUserCheckable)
         item->setCheckState(Qt::Checked);
 }
 
 QString summary(Stage& stage) {
-    return get<QLabel>(stage, "lblSummary")->text();
+    return find<QLabel>(stage, "lblSummary")->text();
 }
 
 void compare(Stage& stage) {
-    get<QPushButton>(stage, "btnCompare")->click();
+    find<QPushButton>(stage, "btnCompare")->click();
 }
 
 // The reader beside a file saved before three changes: the changed fields and no others,
@@ -83,13 +78,13 @@ void cameraAndFile(Stage& stage) {
     QWidget* w = stage.open(kWindow);
     QVERIFY(w);
     QCOMPARE(w->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Compare Configuration"));
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "cmbMode")),
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "cmbMode")),
              QStringList({"Camera and a configuration file", "Camera and its factory defaults",
                           "Two configuration files"}));
     // Beside a file: the file box is the second side; the first is the camera.
-    QVERIFY(!get<QLineEdit>(stage, "txtLeftFile")->isEnabled());
-    QVERIFY(get<QLineEdit>(stage, "txtRightFile")->isEnabled());
-    QVERIFY(!get<QPushButton>(stage, "btnSend")->isEnabled());
+    QVERIFY(!find<QLineEdit>(stage, "txtLeftFile")->isEnabled());
+    QVERIFY(find<QLineEdit>(stage, "txtRightFile")->isEnabled());
+    QVERIFY(!find<QPushButton>(stage, "btnSend")->isEnabled());
     {
         testing::ExpectPrompts boxes;
         boxes->expectMessage(QStringLiteral("Velmarrow"),
@@ -97,11 +92,11 @@ void cameraAndFile(Stage& stage) {
                              PromptButtons::Ok, PromptAnswer::Ok);
         compare(stage);
     }
-    testing::typeInto(get<QLineEdit>(stage, "txtRightFile"), file);
+    testing::typeInto(find<QLineEdit>(stage, "txtRightFile"), file);
     compare(stage);
     QCOMPARE(rows(stage), QStringList({"TRIG|0|T|C", "BARQZ|0|40|10", "OUTPUT TCP3 LOCFL|0|Y|N",
                                        "OUTPUT TCP3 LOCFL|1|\"NOREAD\"|\"\""}));
-    auto* grid = get<QTableWidget>(stage, "grdDifferences");
+    auto* grid = find<QTableWidget>(stage, "grdDifferences");
     QCOMPARE(grid->horizontalHeaderItem(2)->text(), QStringLiteral("Camera"));
     QCOMPARE(grid->horizontalHeaderItem(3)->text(), QStringLiteral("before.lcf"));
     QCOMPARE(summary(stage), QStringLiteral("4 fields differ."));
@@ -109,16 +104,16 @@ void cameraAndFile(Stage& stage) {
     // Ticking enables the send; only what was ticked goes back to the file's values.
     tick(stage, 0);
     tick(stage, 3);
-    QVERIFY(get<QPushButton>(stage, "btnSend")->isEnabled());
+    QVERIFY(find<QPushButton>(stage, "btnSend")->isEnabled());
     // The send follows control.
     stage.releaseControl();
-    QTRY_VERIFY(!get<QPushButton>(stage, "btnSend")->isEnabled());
+    QTRY_VERIFY(!find<QPushButton>(stage, "btnSend")->isEnabled());
     stage.regainControl();
-    QTRY_VERIFY(get<QPushButton>(stage, "btnSend")->isEnabled());
+    QTRY_VERIFY(find<QPushButton>(stage, "btnSend")->isEnabled());
     const QStringList before = stage.listing();
     testing::Received received(stage.reader());
     QSignalSpy heard(&stage.station(), &link::Connection::OnBroadcastMessage);
-    get<QPushButton>(stage, "btnSend")->click();
+    find<QPushButton>(stage, "btnSend")->click();
     QStringList writes;
     for (const QString& line : received.lines())
         if (line.contains(QLatin1Char(' ')) && !line.startsWith(QLatin1String("SHOW")))
@@ -152,22 +147,22 @@ void cameraAndFile(Stage& stage) {
     // Two files: the send is not offered.
     stage.send(QStringLiteral("BARQZ 40"));
     const QString after = writeFile(dir.filePath(QStringLiteral("after.lcf")), stage.listing());
-    testing::choose(get<QComboBox>(stage, "cmbMode"), QStringLiteral("Two configuration files"));
-    QVERIFY(get<QLineEdit>(stage, "txtLeftFile")->isEnabled());
-    QVERIFY(get<QLineEdit>(stage, "txtRightFile")->isEnabled());
-    testing::typeInto(get<QLineEdit>(stage, "txtLeftFile"), after);
+    testing::choose(find<QComboBox>(stage, "cmbMode"), QStringLiteral("Two configuration files"));
+    QVERIFY(find<QLineEdit>(stage, "txtLeftFile")->isEnabled());
+    QVERIFY(find<QLineEdit>(stage, "txtRightFile")->isEnabled());
+    testing::typeInto(find<QLineEdit>(stage, "txtLeftFile"), after);
     compare(stage);
     QCOMPARE(rows(stage), QStringList({"BARQZ|0|40|10"}));
     QCOMPARE(summary(stage), QStringLiteral("One field differs."));
     QCOMPARE(grid->horizontalHeaderItem(2)->text(), QStringLiteral("after.lcf"));
     tick(stage, 0);
-    QVERIFY(!get<QPushButton>(stage, "btnSend")->isEnabled());
+    QVERIFY(!find<QPushButton>(stage, "btnSend")->isEnabled());
 
     // Beside the factory defaults: no file; the changed field is listed, the reader's name is
     // not a difference there.
-    testing::choose(get<QComboBox>(stage, "cmbMode"), QStringLiteral("Camera and its factory defaults"));
-    QVERIFY(!get<QLineEdit>(stage, "txtLeftFile")->isEnabled());
-    QVERIFY(!get<QLineEdit>(stage, "txtRightFile")->isEnabled());
+    testing::choose(find<QComboBox>(stage, "cmbMode"), QStringLiteral("Camera and its factory defaults"));
+    QVERIFY(!find<QLineEdit>(stage, "txtLeftFile")->isEnabled());
+    QVERIFY(!find<QLineEdit>(stage, "txtRightFile")->isEnabled());
     compare(stage);
     QVERIFY(rowOf(stage, QStringLiteral("BARQZ"), QStringLiteral("0")) >= 0);
     QCOMPARE(grid->item(rowOf(stage, QStringLiteral("BARQZ"), QStringLiteral("0")), 3)->text(),
@@ -187,19 +182,19 @@ void identity(Stage& stage) {
             line = QStringLiteral("IP Other 127.0.0.99 255.0.0.0 0.0.0.0");
     const QString file = writeFile(dir.filePath(QStringLiteral("other.lcf")), lines);
     QVERIFY(stage.open(kWindow));
-    testing::typeInto(get<QLineEdit>(stage, "txtRightFile"), file);
+    testing::typeInto(find<QLineEdit>(stage, "txtRightFile"), file);
     compare(stage);
     const int name = rowOf(stage, QStringLiteral("IP (identity)"), QStringLiteral("0"));
     QVERIFY2(name >= 0, qPrintable(rows(stage).join(QLatin1Char(','))));
     tick(stage, name);
-    auto* grid = get<QTableWidget>(stage, "grdDifferences");
+    auto* grid = find<QTableWidget>(stage, "grdDifferences");
     QCOMPARE(grid->item(name, 0)->checkState(), Qt::Unchecked);
-    QVERIFY(!get<QPushButton>(stage, "btnSend")->isEnabled());
-    get<QCheckBox>(stage, "chkIdentity")->click();
+    QVERIFY(!find<QPushButton>(stage, "btnSend")->isEnabled());
+    find<QCheckBox>(stage, "chkIdentity")->click();
     tick(stage, name);
     QCOMPARE(grid->item(name, 0)->checkState(), Qt::Checked);
-    QVERIFY(get<QPushButton>(stage, "btnSend")->isEnabled());
-    get<QPushButton>(stage, "btnSend")->click();
+    QVERIFY(find<QPushButton>(stage, "btnSend")->isEnabled());
+    find<QPushButton>(stage, "btnSend")->click();
     QTRY_COMPARE(stage.fields("IP").value(0), QStringLiteral("Other"));
     QCOMPARE(stage.fields("IP").value(1), stage.reader().address().toString());
 }
@@ -214,24 +209,24 @@ void readerNames(Stage& stage) {
     stage.send(QStringLiteral("BARCODE ENABLE 0x3"));
     stage.send(QStringLiteral("OUTPUT TCP1 OKDEC Y \"(DATA)\" H"));
     QVERIFY(stage.open(kWindow));
-    testing::typeInto(get<QLineEdit>(stage, "txtRightFile"), file);
+    testing::typeInto(find<QLineEdit>(stage, "txtRightFile"), file);
     compare(stage);
     const QStringList named = {"TIMEOUT READ|0|700|500", "BARCODE ENABLE|0|0x3|0x1",
                                "OUTPUT TCP1 OKDEC|2|H|NONE"};
     QCOMPARE(rows(stage), named);
     // Two files: the same names, without the reader.
     const QString after = writeFile(dir.filePath(QStringLiteral("after.lcf")), stage.listing());
-    testing::choose(get<QComboBox>(stage, "cmbMode"), QStringLiteral("Two configuration files"));
-    testing::typeInto(get<QLineEdit>(stage, "txtLeftFile"), after);
+    testing::choose(find<QComboBox>(stage, "cmbMode"), QStringLiteral("Two configuration files"));
+    testing::typeInto(find<QLineEdit>(stage, "txtLeftFile"), after);
     compare(stage);
     QCOMPARE(rows(stage), named);
     // Beside the file again, two ticked rows put back just those parameters.
-    testing::choose(get<QComboBox>(stage, "cmbMode"), QStringLiteral("Camera and a configuration file"));
+    testing::choose(find<QComboBox>(stage, "cmbMode"), QStringLiteral("Camera and a configuration file"));
     compare(stage);
     tick(stage, rowOf(stage, QStringLiteral("BARCODE ENABLE"), QStringLiteral("0")));
     tick(stage, rowOf(stage, QStringLiteral("TIMEOUT READ"), QStringLiteral("0")));
     testing::Received received(stage.reader());
-    get<QPushButton>(stage, "btnSend")->click();
+    find<QPushButton>(stage, "btnSend")->click();
     QStringList writes =
         received.starting(QStringLiteral("BARCODE")) + received.starting(QStringLiteral("TIMEOUT"));
     writes.removeAll(QStringLiteral("BARCODE ENABLE"));
@@ -251,16 +246,7 @@ WindowContract compareContract() {
     // differences choose what is compared and sent; none shows a reader field.
     w.notFields = {QStringLiteral("cmbMode"), QStringLiteral("txtLeftFile"), QStringLiteral("txtRightFile"),
                    QStringLiteral("chkIdentity"), QStringLiteral("grdDifferences")};
-    w.checks = [](Stage& stage) {
-        for (auto check : {cameraAndFile, identity, readerNames}) {
-            stage.close();
-            stage.end();
-            stage.begin();
-            check(stage);
-            if (QTest::currentTestFailed())
-                return;
-        }
-    };
+    w.checks = {cameraAndFile, identity, readerNames};
     return w;
 }
 

@@ -182,7 +182,7 @@ WindowContract histogramContract() {
     w.opener = openHistogram;
     // The figures, read-only: the operator may select them, never change them.
     w.notFields = {"lblMinMax", "lblMedian", "lblLowPeak", "lblHiPeak", "lblMean", "lblStdDev"};
-    w.checks = [](Stage& stage) { figuresOfImages(stage); };
+    w.checks = {figuresOfImages};
     return w;
 }
 

@@ -49,14 +49,6 @@ QString plain(const QString& text) {
     return QString(text).remove(QLatin1Char('&'));
 }
 
-template <typename T>
-T* find(Stage& stage, const QString& name) {
-    auto* w = qobject_cast<T*>(stage.control(name));
-    if (!w)
-        qWarning("no control %s", qPrintable(name));
-    return w;
-}
-
 bool shown(Stage& stage, const QString& name) {
     QWidget* w = stage.control(name);
     return w && w->isVisibleTo(stage.window());
@@ -245,6 +237,7 @@ void checkModeLines(Stage& stage) {
 
 // Trigger on or off: what follows it; the user trigger text; the duration's range.
 void checkTriggerAndDuration(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
     stage.setField(QStringLiteral("TRIG"), 0, QStringLiteral("C"));
     stage.setField(QStringLiteral("TRIG U"), 0, QStringLiteral("\"ABC\""));
     stage.setField(QStringLiteral("IO_MODE"), 0, QStringLiteral("DV_PULSE"));
@@ -314,6 +307,7 @@ void checkTriggerAndDuration(Stage& stage) {
 
 // A reply that does not come is reported and the window stays.
 void checkQueryError(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
     stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("IO_MODE"));
     QElapsedTimer clock;
     qint64 shownAfter = -1;
@@ -600,30 +594,8 @@ WindowContract ioSettingsContract() {
     rte.needs = {QStringLiteral("IO_MODE LX_HS 50")};
     w.controls << rte;
 
-    w.checks = [](Stage& stage) {
-        checkTexts(stage);
-        if (QTest::currentTestFailed())
-            return;
-        checkOlderModes(stage);
-        if (QTest::currentTestFailed())
-            return;
-        checkModeLines(stage);
-        if (QTest::currentTestFailed())
-            return;
-        checkTriggerAndDuration(stage);
-        if (QTest::currentTestFailed())
-            return;
-        checkQueryError(stage);
-        if (QTest::currentTestFailed())
-            return;
-        checkFailedReload(stage);
-        if (QTest::currentTestFailed())
-            return;
-        checkTriggerEdges(stage);
-        if (QTest::currentTestFailed())
-            return;
-        checkPulse(stage);
-    };
+    w.checks = {checkTexts,      checkOlderModes,   checkModeLines,    checkTriggerAndDuration,
+                checkQueryError, checkFailedReload, checkTriggerEdges, checkPulse};
     return w;
 }
 

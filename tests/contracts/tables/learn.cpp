@@ -18,14 +18,6 @@ namespace vm::contracts {
 
 namespace {
 
-template <typename T>
-T* find(Stage& stage, const QString& name) {
-    T* w = stage.window() ? stage.window()->findChild<T*>(name) : nullptr;
-    if (!w)
-        qWarning("no control %s", qPrintable(name));
-    return w;
-}
-
 QString caption(const QAbstractButton* b) {
     return b ? QString(b->text()).remove(QLatin1Char('&')) : QString();
 }
@@ -242,18 +234,7 @@ WindowContract learnContract() {
                    QStringLiteral("LearnOption(2)"), QStringLiteral("EnableAssist"),
                    QStringLiteral("NumRows"),        QStringLiteral("NumCols"),
                    QStringLiteral("Polarity")};
-    w.checks = [](Stage& stage) {
-        texts(stage);
-        if (QTest::currentTestFailed())
-            return;
-        learns(stage);
-        if (QTest::currentTestFailed())
-            return;
-        assisted(stage);
-        if (QTest::currentTestFailed())
-            return;
-        unlearns(stage);
-    };
+    w.checks = {texts, learns, assisted, unlearns};
     return w;
 }
 

@@ -29,7 +29,7 @@ WindowContract manufacturingContract() {
     // The three boxes only show what the reader says; the operator can select, not change.
     w.notFields = {QStringLiteral("HardwareText"), QStringLiteral("CustomerText"),
                    QStringLiteral("ManufacturingText")};
-    w.checks = [](Stage& stage) {
+    w.checks << [](Stage& stage) {
         stage.start(QStringLiteral("3.0.2.1"), false);
         testing::Received received(stage.reader());
         QWidget* window = stage.open(QStringLiteral("frmSettings"));

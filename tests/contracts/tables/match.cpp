@@ -25,14 +25,6 @@ ControlContract row(const QString& name, Kind kind, const QString& parameter, in
     return c;
 }
 
-template <typename T>
-T* find(Stage& stage, const QString& name) {
-    auto* c = qobject_cast<T*>(stage.control(name));
-    if (!c)
-        qWarning("frmMatch has no %s", qPrintable(name));
-    return c;
-}
-
 QLineEdit* ed(Stage& stage, int i) {
     return find<QLineEdit>(stage, QStringLiteral("m_ed(%1)").arg(i));
 }
@@ -329,19 +321,7 @@ WindowContract matchContract() {
                           QStringLiteral("MATCH_LIST %1").arg(i + 1), 0,
                           {{"\"\"", ""}, {"\"L*\"", "L*"}, {"\"AB?D\"", "AB?D"}}, listShown, 7);
 
-    w.checks = [](Stage& stage) {
-        texts(stage);
-        if (QTest::currentTestFailed())
-            return;
-        for (auto part : {&modes, &limits, &olderReader, &quotes, &readerDecides}) {
-            stage.close();
-            stage.end();
-            stage.begin();
-            part(stage);
-            if (QTest::currentTestFailed())
-                return;
-        }
-    };
+    w.checks = {texts, modes, limits, olderReader, quotes, readerDecides};
     return w;
 }
 

@@ -100,7 +100,7 @@ WindowContract networkOverviewContract() {
         // Narrows the rows shown; nothing of it reaches a reader.
         QStringLiteral("txtFilter"),
     };
-    w.checks = [](Stage& stage) { rowsPerReader(stage); };
+    w.checks = {rowsPerReader};
     return w;
 }
 

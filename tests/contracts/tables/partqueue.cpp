@@ -444,20 +444,7 @@ WindowContract partQueueContract() {
     // The FTP maximum exists from level 7; below it, it is hidden.
     w.controls.last().fromLevel = 7;
     w.controls.last().below = Below::Hidden;
-    w.checks = [](Stage& stage) {
-        texts(stage);
-        if (QTest::currentTestFailed())
-            return;
-        for (auto check :
-             {enabling, resultsOnly, validation, olderReaders, lostReply, noReader, readerQueues}) {
-            stage.close();
-            stage.end();
-            stage.begin();
-            check(stage);
-            if (QTest::currentTestFailed())
-                return;
-        }
-    };
+    w.checks = {texts, enabling, resultsOnly, validation, olderReaders, lostReply, noReader, readerQueues};
     return w;
 }
 

@@ -30,20 +30,12 @@ const QString kWarning =
     QStringLiteral("Warning:  Camera is currently calibrated.  Changing the exposure or the "
                    "gain will uncalibrate the camera.");
 
-template <typename T>
-T* get(Stage& stage, const QString& name) {
-    auto* w = qobject_cast<T*>(stage.control(name));
-    if (!w)
-        qWarning("no control %s", qPrintable(name));
-    return w;
-}
-
 settings::SettingsWindow* settingsWindow(Stage& stage) {
     return qobject_cast<settings::SettingsWindow*>(stage.window());
 }
 
 QString photoInfo(Stage& stage) {
-    auto* l = get<QLabel>(stage, QStringLiteral("PhotoInfo"));
+    auto* l = find<QLabel>(stage, QStringLiteral("PhotoInfo"));
     return l ? l->text() : QString();
 }
 
@@ -81,19 +73,19 @@ void texts(Stage& stage) {
     QWidget* w = stage.open(kWindow);
     QVERIFY(w);
     QCOMPARE(w->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Photometry"));
-    QCOMPARE(get<QRadioButton>(stage, "Auto")->text().remove('&'), QStringLiteral("Auto Photometry"));
-    QCOMPARE(get<QRadioButton>(stage, "Manual")->text().remove('&'), QStringLiteral("Manual Photometry"));
-    QCOMPARE(get<QLabel>(stage, "ExposureLabel")->text().remove('&'), QStringLiteral("Exposure"));
-    QCOMPARE(get<QLabel>(stage, "GainLabel")->text().remove('&'), QStringLiteral("Gain"));
-    QCOMPARE(get<QGroupBox>(stage, "PreprocessFrame")->title(), QStringLiteral("Image Preprocessing"));
-    QCOMPARE(get<QLabel>(stage, "PreprocMethodLabel")->text().remove('&'), QStringLiteral("Method"));
-    QCOMPARE(get<QLabel>(stage, "PreprocIterLabel")->text().remove('&'), QStringLiteral("Iterations"));
-    QCOMPARE(get<QCheckBox>(stage, "NegativeImage")->text().remove('&'), QStringLiteral("Negative Image"));
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "PreprocMethod")),
+    QCOMPARE(find<QRadioButton>(stage, "Auto")->text().remove('&'), QStringLiteral("Auto Photometry"));
+    QCOMPARE(find<QRadioButton>(stage, "Manual")->text().remove('&'), QStringLiteral("Manual Photometry"));
+    QCOMPARE(find<QLabel>(stage, "ExposureLabel")->text().remove('&'), QStringLiteral("Exposure"));
+    QCOMPARE(find<QLabel>(stage, "GainLabel")->text().remove('&'), QStringLiteral("Gain"));
+    QCOMPARE(find<QGroupBox>(stage, "PreprocessFrame")->title(), QStringLiteral("Image Preprocessing"));
+    QCOMPARE(find<QLabel>(stage, "PreprocMethodLabel")->text().remove('&'), QStringLiteral("Method"));
+    QCOMPARE(find<QLabel>(stage, "PreprocIterLabel")->text().remove('&'), QStringLiteral("Iterations"));
+    QCOMPARE(find<QCheckBox>(stage, "NegativeImage")->text().remove('&'), QStringLiteral("Negative Image"));
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "PreprocMethod")),
              (QStringList{"NONE", "ERODE", "DILATE", "OPEN", "CLOSE"}));
-    QCOMPARE(testing::entries(get<QComboBox>(stage, "PreprocIter")), (QStringList{"1", "2", "3", "4", "5"}));
-    auto* exposure = get<QSlider>(stage, "Exposure");
-    auto* gain = get<QSlider>(stage, "Gain");
+    QCOMPARE(testing::entries(find<QComboBox>(stage, "PreprocIter")), (QStringList{"1", "2", "3", "4", "5"}));
+    auto* exposure = find<QSlider>(stage, "Exposure");
+    auto* gain = find<QSlider>(stage, "Gain");
     QCOMPARE(exposure->minimum(), 30);
     QCOMPARE(exposure->maximum(), 20000);
     QCOMPARE(exposure->pageStep(), 1997);
@@ -103,7 +95,7 @@ void texts(Stage& stage) {
     QVERIFY(!stage.control("lblCalibrationWarning")->isVisibleTo(w));
     // The factory's automatic photometry: the option and preprocessing can change, the
     // exposure and gain cannot.
-    QVERIFY(get<QRadioButton>(stage, "Auto")->isChecked());
+    QVERIFY(find<QRadioButton>(stage, "Auto")->isChecked());
     for (const char* on : {"Auto", "Manual", "PreprocMethod", "NegativeImage"})
         QVERIFY2(stage.control(on)->isEnabled(), on);
     for (const char* off : {"Exposure", "ExposureLabel", "ExposureText", "Gain", "GainLabel", "GainText"})
@@ -135,14 +127,14 @@ void recordsAndManual(Stage& stage) {
     QVERIFY(valid.Image().PhotometryValid());
     r = valid;
     QVERIFY2(r.Image().Exposure() != 1000 || r.Image().Gain() != 100, "automatic photometry moved nothing");
-    auto* manual = get<QRadioButton>(stage, "Manual");
+    auto* manual = find<QRadioButton>(stage, "Manual");
     QTest::mouseClick(manual, Qt::LeftButton, {}, QPoint(manual->height() / 2, manual->height() / 2));
     QTRY_COMPARE(
         stage.fields("PHOTOEX").mid(0, 3),
         (QStringList{"MANUAL", QString::number(r.Image().Exposure()), QString::number(r.Image().Gain())}));
-    QCOMPARE(get<QLineEdit>(stage, "ExposureText")->text(), QString::number(r.Image().Exposure()));
-    QCOMPARE(get<QSlider>(stage, "Gain")->value(), r.Image().Gain());
-    QVERIFY(get<QSlider>(stage, "Exposure")->isEnabled());
+    QCOMPARE(find<QLineEdit>(stage, "ExposureText")->text(), QString::number(r.Image().Exposure()));
+    QCOMPARE(find<QSlider>(stage, "Gain")->value(), r.Image().Gain());
+    QVERIFY(find<QSlider>(stage, "Exposure")->isEnabled());
 
     // The reader takes its pictures with the manual values, and the window says so.
     stage.send(QStringLiteral("PHOTOEX MANUAL 1200 40 30 20000 0 1023"));
@@ -164,12 +156,12 @@ void exposureAndGainLightThePicture(Stage& stage) {
     link::Record r;
     QVERIFY(cycles.run(&r));
     const double base = mean(r);
-    testing::typeInto(get<QLineEdit>(stage, "ExposureText"), QStringLiteral("400"));
+    testing::typeInto(find<QLineEdit>(stage, "ExposureText"), QStringLiteral("400"));
     QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("400"));
     QVERIFY(cycles.run(&r));
     QCOMPARE(r.Image().Exposure(), 400);
     const double exposed = mean(r);
-    testing::typeInto(get<QLineEdit>(stage, "GainText"), QStringLiteral("320"));
+    testing::typeInto(find<QLineEdit>(stage, "GainText"), QStringLiteral("320"));
     QTRY_COMPARE(stage.fields("PHOTOEX").value(2), QStringLiteral("320"));
     QVERIFY(cycles.run(&r));
     QCOMPARE(r.Image().Gain(), 320);
@@ -187,7 +179,7 @@ void powerStrobe(Stage& stage) {
     for (const char* light : {"POWER_STROBE", "ON_AND_PSTROBED", "ON_AND_STROBED"}) {
         stage.send(QStringLiteral("ILLUM ") + QLatin1String(light));
         QVERIFY(stage.open(kWindow));
-        auto* exposure = get<QSlider>(stage, "Exposure");
+        auto* exposure = find<QSlider>(stage, "Exposure");
         QCOMPARE(exposure->maximum(), 1000);
         QCOMPARE(exposure->minimum(), 30);
         QCOMPARE(exposure->pageStep(), 97);
@@ -196,8 +188,8 @@ void powerStrobe(Stage& stage) {
     }
     stage.setField(QStringLiteral("PHOTOEX"), 1, QStringLiteral("500"));
     QVERIFY(stage.open(kWindow));
-    auto* exposure = get<QSlider>(stage, "Exposure");
-    auto* text = get<QLineEdit>(stage, "ExposureText");
+    auto* exposure = find<QSlider>(stage, "Exposure");
+    auto* text = find<QLineEdit>(stage, "ExposureText");
     testing::typeInto(text, QStringLiteral("5000"));
     QCOMPARE(text->text(), QStringLiteral("1000"));
     QCOMPARE(exposure->value(), 1000);
@@ -208,8 +200,8 @@ void powerStrobe(Stage& stage) {
     stage.close();
     QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("700"));
     QVERIFY(stage.open(kWindow));
-    exposure = get<QSlider>(stage, "Exposure");
-    text = get<QLineEdit>(stage, "ExposureText");
+    exposure = find<QSlider>(stage, "Exposure");
+    text = find<QLineEdit>(stage, "ExposureText");
     QCOMPARE(text->text(), QStringLiteral("700"));
     // Digits only: other keys are not taken.
     testing::typeInto(text, QStringLiteral("4x5"));
@@ -237,10 +229,10 @@ void preprocessing(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("MORPH NONE 0"));
     QVERIFY(stage.open(kWindow));
-    testing::choose(get<QComboBox>(stage, "PreprocMethod"), QStringLiteral("ERODE"));
+    testing::choose(find<QComboBox>(stage, "PreprocMethod"), QStringLiteral("ERODE"));
     QTRY_COMPARE(stage.fields("MORPH"), (QStringList{"ERODE", "1"}));
     QVERIFY(stage.control("PreprocIter")->isEnabled());
-    testing::choose(get<QComboBox>(stage, "PreprocMethod"), QStringLiteral("NONE"));
+    testing::choose(find<QComboBox>(stage, "PreprocMethod"), QStringLiteral("NONE"));
     QTRY_COMPARE(stage.fields("MORPH"), (QStringList{"NONE", "1"}));
     QVERIFY(!stage.control("PreprocIter")->isEnabled());
     QVERIFY(!stage.control("PreprocIterLabel")->isEnabled());
@@ -258,7 +250,7 @@ void calibration(Stage& stage) {
     QWidget* w = stage.open(kWindow);
     QVERIFY(w);
     QVERIFY(!stage.control("lblCalibrationWarning")->isVisibleTo(w));
-    testing::typeInto(get<QLineEdit>(stage, "ExposureText"), QStringLiteral("900"));
+    testing::typeInto(find<QLineEdit>(stage, "ExposureText"), QStringLiteral("900"));
     QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("900"));
     stage.close();
     stage.setField(QStringLiteral("PHOTOEX"), 1, QStringLiteral("1000"));
@@ -268,7 +260,7 @@ void calibration(Stage& stage) {
     QTRY_COMPARE(stage.station().Query(QStringLiteral("CALIBRATED")), QStringLiteral("CALIBRATED TRUE"));
     w = stage.open(kWindow);
     QVERIFY(w);
-    auto* warning = get<QLabel>(stage, "lblCalibrationWarning");
+    auto* warning = find<QLabel>(stage, "lblCalibrationWarning");
     QVERIFY(warning->isVisibleTo(w));
     QCOMPARE(warning->text(), kWarning);
     // Another window's word that the calibration is gone hides the warning at once.
@@ -277,7 +269,7 @@ void calibration(Stage& stage) {
     QTRY_VERIFY(!warning->isVisibleTo(w));
     w = stage.open(kWindow);
     QVERIFY(w);
-    warning = get<QLabel>(stage, "lblCalibrationWarning");
+    warning = find<QLabel>(stage, "lblCalibrationWarning");
     QVERIFY(warning->isVisibleTo(w));
     // Grading: the preprocessing is the verification's, exposure and gain are the operator's.
     QVERIFY(!stage.control("PreprocMethod")->isEnabled());
@@ -286,7 +278,7 @@ void calibration(Stage& stage) {
 
     const QString ask = QStringLiteral("Changing the Exposure or the Gain will reset the calibration.\r\n"
                                        "Do you wish to proceed?");
-    auto* exposure = get<QSlider>(stage, "Exposure");
+    auto* exposure = find<QSlider>(stage, "Exposure");
     const QString calibrationBefore = stage.station().Query(QStringLiteral("CONTRASTCAL"));
     {
         testing::Received received(stage.reader());
@@ -296,7 +288,7 @@ void calibration(Stage& stage) {
         exposure->setFocus();
         exposure->setValue(3000);
         QCOMPARE(exposure->value(), 1000);
-        QCOMPARE(get<QLineEdit>(stage, "ExposureText")->text(), QStringLiteral("1000"));
+        QCOMPARE(find<QLineEdit>(stage, "ExposureText")->text(), QStringLiteral("1000"));
         QVERIFY2(received.lines().filter(QRegularExpression("^(PHOTOEX|CONTRASTCAL) ")).isEmpty(),
                  qPrintable(received.lines().join(" | ")));
     }
@@ -305,10 +297,10 @@ void calibration(Stage& stage) {
         testing::ExpectPrompts boxes;
         boxes->expectMessage("Confirm Calibration Cancellation", ask, PromptIcon::Question,
                              PromptButtons::YesNo, PromptAnswer::No);
-        auto* automatic = get<QRadioButton>(stage, "Auto");
+        auto* automatic = find<QRadioButton>(stage, "Auto");
         QTest::mouseClick(automatic, Qt::LeftButton, {},
                           QPoint(automatic->height() / 2, automatic->height() / 2));
-        QVERIFY(get<QRadioButton>(stage, "Manual")->isChecked());
+        QVERIFY(find<QRadioButton>(stage, "Manual")->isChecked());
     }
     QCOMPARE(stage.fields("PHOTOEX").value(0), QStringLiteral("MANUAL"));
     QCOMPARE(stage.station().Query(QStringLiteral("CALIBRATED")), QStringLiteral("CALIBRATED TRUE"));
@@ -318,7 +310,7 @@ void calibration(Stage& stage) {
         testing::ExpectPrompts boxes;
         boxes->expectMessage("Confirm Calibration Cancellation", ask, PromptIcon::Question,
                              PromptButtons::YesNo, PromptAnswer::Yes);
-        testing::typeInto(get<QLineEdit>(stage, "GainText"), QStringLiteral("250"));
+        testing::typeInto(find<QLineEdit>(stage, "GainText"), QStringLiteral("250"));
         QTRY_COMPARE(stage.fields("PHOTOEX").value(2), QStringLiteral("250"));
         const QStringList lines = received.lines();
         const int cancel = int(lines.indexOf(calibrationBefore));
@@ -330,7 +322,7 @@ void calibration(Stage& stage) {
     QCOMPARE(stage.station().Query(QStringLiteral("CALIBRATED")), QStringLiteral("CALIBRATED FALSE"));
     QVERIFY(!warning->isVisibleTo(w));
     // Nothing is calibrated any more: the next change goes out without a question.
-    testing::typeInto(get<QLineEdit>(stage, "ExposureText"), QStringLiteral("800"));
+    testing::typeInto(find<QLineEdit>(stage, "ExposureText"), QStringLiteral("800"));
     QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("800"));
     stage.close();
 }
@@ -361,9 +353,9 @@ void unreadPhotometry(Stage& stage) {
     stage.station().BroadcastMessage(QStringLiteral("ContractStation"), QStringLiteral("UPDATEPHOTO"),
                                      QString());
     QVERIFY(loaded.wait(3000));
-    QCOMPARE(get<QSlider>(stage, "Exposure")->value(), 1000);
-    QCOMPARE(get<QLineEdit>(stage, "ExposureText")->text(), QStringLiteral("1000"));
-    QVERIFY(get<QRadioButton>(stage, "Manual")->isChecked());
+    QCOMPARE(find<QSlider>(stage, "Exposure")->value(), 1000);
+    QCOMPARE(find<QLineEdit>(stage, "ExposureText")->text(), QStringLiteral("1000"));
+    QVERIFY(find<QRadioButton>(stage, "Manual")->isChecked());
     for (const char* off : {"Auto", "Manual", "Exposure", "ExposureText", "Gain", "GainText"})
         QVERIFY2(!stage.control(off)->isEnabled(), off);
     auto* note = w->findChild<QLabel*>(QStringLiteral("NotReadNote"));
@@ -441,23 +433,9 @@ WindowContract photometryContract() {
     negative.below = Below::Hidden;
     w.controls << negative;
 
-    w.checks = [](Stage& stage) {
-        const std::function<void(Stage&)> parts[] = {
-            texts,       recordsAndManual, exposureAndGainLightThePicture,
-            powerStrobe, preprocessing,    calibration,
-            aimDpm,      captions,         unreadPhotometry};
-        bool first = true;
-        for (const auto& part : parts) {
-            if (!first) {
-                stage.end();
-                stage.begin();
-            }
-            first = false;
-            part(stage);
-            if (QTest::currentTestFailed())
-                return;
-        }
-    };
+    w.checks = {texts,       recordsAndManual, exposureAndGainLightThePicture,
+                powerStrobe, preprocessing,    calibration,
+                aimDpm,      captions,         unreadPhotometry};
     return w;
 }
 

@@ -51,11 +51,6 @@ const QStringList kAfterApply = {"UPDATEBC", "UPDATEPHOTO", "UPDATEAPPMODE", "UP
 // Grade classes as the operator sees them: the button's back colour.
 const QColor kGood(0x80, 0xFF, 0x80), kFair(0xFF, 0xFF, 0x80), kPoor(0xFF, 0x80, 0x80);
 
-template <typename T>
-T* find(Stage& stage, const QString& name) {
-    return stage.window() ? stage.window()->findChild<T*>(name) : nullptr;
-}
-
 // A caption as read, without its keyboard mnemonic.
 QString caption(const QAbstractButton* button) {
     return button ? QString(button->text()).remove(QLatin1Char('&')) : QStringLiteral("(missing)");
@@ -734,39 +729,9 @@ WindowContract symbologyContract() {
                << box(QStringLiteral("Wavelength1"), QStringLiteral("WAVELENGTH"),
                       {{"625", "625"}, {"850", "850"}, {"300", "300"}}, 1)
                << lightOptions(1) << lightOptions(10);
-    w.checks = [](Stage& stage) {
-        textsAndFrames(stage);
-        if (QTest::currentTestFailed())
-            return;
-        gradeColours(stage);
-        if (QTest::currentTestFailed())
-            return;
-        gradeClicks(stage);
-        if (QTest::currentTestFailed())
-            return;
-        dpmApply(stage);
-        if (QTest::currentTestFailed())
-            return;
-        dpmChosenLater(stage);
-        if (QTest::currentTestFailed())
-            return;
-        standardProgramWide(stage);
-        if (QTest::currentTestFailed())
-            return;
-        aimDpm(stage);
-        if (QTest::currentTestFailed())
-            return;
-        verificationBroadcasts(stage);
-        if (QTest::currentTestFailed())
-            return;
-        olderSpellings(stage);
-        if (QTest::currentTestFailed())
-            return;
-        lights(stage);
-        if (QTest::currentTestFailed())
-            return;
-        unanswered(stage);
-    };
+    w.checks = {
+        textsAndFrames, gradeColours,           gradeClicks,    dpmApply, dpmChosenLater, standardProgramWide,
+        aimDpm,         verificationBroadcasts, olderSpellings, lights,   unanswered};
     return w;
 }
 

@@ -116,7 +116,7 @@ WindowContract terminalContract() {
         // The read-only lines sent and received.
         QStringLiteral("TerminalOutput"),
     };
-    w.checks = [](Stage& stage) { linesSentAndReceived(stage); };
+    w.checks = {linesSentAndReceived};
     return w;
 }
 

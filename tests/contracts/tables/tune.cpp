@@ -551,21 +551,7 @@ WindowContract tuneContract() {
         QStringLiteral("Grid(6)"),     QStringLiteral("Grid(7)"),
         QStringLiteral("Grid(8)"), // cells open the editors
     };
-    w.checks = [](Stage& stage) {
-        rowsAndLists(stage);
-        if (QTest::currentTestFailed())
-            return;
-        barcodeSummary(stage);
-        if (QTest::currentTestFailed())
-            return;
-        typedValues(stage);
-        if (QTest::currentTestFailed())
-            return;
-        unansweredRow(stage);
-        if (QTest::currentTestFailed())
-            return;
-        learnAndLevels(stage);
-    };
+    w.checks = {rowsAndLists, barcodeSummary, typedValues, unansweredRow, learnAndLevels};
     return w;
 }
 
