@@ -168,9 +168,6 @@ private slots:
         SettingsStore& store = settings();
         QCOMPARE(store.text(keys::ImageSaveFormat), "TIF");
         QCOMPARE(store.number(keys::ImageRate), 2);
-        QCOMPARE(store.number(keys::PassColor), 65280);
-        QCOMPARE(store.number(keys::FailColor), 255);
-        QCOMPARE(store.number(keys::FontColor), 1811194);
         QCOMPARE(store.text(keys::ResultFont), "Arial,19,0,0,0,0");
         QCOMPARE(store.text(keys::LearnSelect), "DECODER");
         QCOMPARE(store.flag(keys::UseMaxInControl), false);
@@ -728,9 +725,6 @@ private slots:
         QCOMPARE(window->windowTitle(), " - Velmarrow");
         QCOMPARE(window->cameraList(), QStringList({"COM3:", "Line3"}));
         QVERIFY(!QFile::exists(program + "/Velmarrow.INI"));
-        QVERIFY(windows().find("BasicReport"));
-        QVERIFY(windows().find("BasicReport")->isVisible());
-        QCOMPARE(windows().loadedWindowNames(), QStringList({"BasicInterface", "BasicReport"}));
         const double tx = twipsPerPixelX();
         QCOMPARE(window->pos(), QPoint(qRound(1500 / tx), qRound(750 / twipsPerPixelY())));
         QCOMPARE(window->width(), qRound(9000 / tx));
