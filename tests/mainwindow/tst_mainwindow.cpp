@@ -246,13 +246,6 @@ private slots:
         dialog.accept();
         QCOMPARE(chosen.count(), 2);
         QCOMPARE(chosen.at(1).at(0).toString(), QStringLiteral("Line1"));
-
-        // The main window turns the choice into a saved camera button.
-        connect(&dialog, &shell::AddCamera::AddCameraChosen, &window(), &BasicInterface::AddCameraButton);
-        list->setCurrentRow(list->row(list->findItems("Line1", Qt::MatchExactly).first()));
-        dialog.accept();
-        QVERIFY(button("Line1"));
-        QCOMPARE(app::settings().GetValue("1", "", "Cameras"), QStringLiteral("Line1"));
     }
 
     void focusingAndSwitchingReaders() {
