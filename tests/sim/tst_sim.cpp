@@ -1593,22 +1593,6 @@ private slots:
         QVERIFY(o.value("text").toString().startsWith("OTHER-"));
     }
 
-    // The targeting laser's 2-second strobe turns itself off.
-    void targetStrobeTurnsItselfOff() {
-        auto r = startReader(10);
-        CommandClient c;
-        QVERIFY(c.control(*r));
-        QElapsedTimer lit;
-        lit.start();
-        QCOMPARE(c.statusOf("TARGET T"), QString("!TARGET OK"));
-        QCOMPARE(c.query("TARGET"), QString("TARGET T"));
-        QTRY_COMPARE_WITH_TIMEOUT(c.query("TARGET"), QString("TARGET OFF"), 3 * Reader::kTargetStrobeMs);
-        QVERIFY2(lit.elapsed() >= Reader::kTargetStrobeMs - 100, qPrintable(QString::number(lit.elapsed())));
-        QCOMPARE(c.statusOf("TARGET ON"), QString("!TARGET OK"));
-        QTest::qWait(0);
-        QCOMPARE(c.query("TARGET"), QString("TARGET ON"));
-    }
-
     // Criteria decide when a tag is true: the symbol's angle against nominal and deviation or a
     // window, a mask over a failure code; an input tag's MATCH_SET takes the next text read.
     void criteriaAndInputFunctions() {

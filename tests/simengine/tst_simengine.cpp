@@ -633,8 +633,8 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
 
 void TestSimEngine::strongPrintFaultsFailTheRead_data() {
     QTest::addColumn<QString>("fault");
+    // The finder gone ("finder 100"): tables/verificationreport.cpp locatedNotDecoded.
     QTest::newRow("ink too pale") << "fade 95";
-    QTest::newRow("finder gone") << "finder 100";
     QTest::newRow("cells all over") << "uneven 100";
 }
 
@@ -653,8 +653,6 @@ void TestSimEngine::strongPrintFaultsFailTheRead() {
     QVERIFY(error.contains("100"));
     QVERIFY(!cycle.scene().set("fault", "smudge 10", &error));
     QVERIFY(error.contains("uneven"));
-    QCOMPARE(cycle.scene().settings().value("faults").toObject().value(fault.section(' ', 0, 0)).toInt(),
-             fault.section(' ', 1).toInt());
 }
 
 // A barcode is graded scan by scan across its bars: pale ink lowers the symbol contrast
