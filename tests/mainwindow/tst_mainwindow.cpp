@@ -104,11 +104,12 @@ class TestMainWindow : public QObject {
         return false;
     }
 
-    // Adds the button, waits for discovery and presses it.
+    // Adds the button, waits for discovery (a serial port needs none) and presses it.
     void focus(const QString& name) {
         if (!button(name))
             QVERIFY(window().AddCameraButton(name));
-        QTRY_VERIFY_WITH_TIMEOUT(discovered(name), testing::kDiscoveryWaitMs);
+        if (!window().coordinator()->IsSerialPort(name))
+            QTRY_VERIFY_WITH_TIMEOUT(discovered(name), testing::kDiscoveryWaitMs);
         window().ClickCameraButton(name);
         QTRY_VERIFY(window().imageConnection()->Connected());
         QCOMPARE(window().coordinator()->FocusedDevice()->Name(), name);
@@ -889,11 +890,8 @@ private slots:
         sim::Reader* serial = reader("Serial1");
         const QString port = serial->serialPortName() + ":";
         QVERIFY(window().coordinator()->IsSerialPort(port));
-        QVERIFY(window().AddCameraButton(port));
         const QStringList before = serial->receivedCommands();
-        window().ClickCameraButton(port);
-        QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(app::firmwareLevel() > 0);
+        focus(port);
         QVERIFY(window().imageConnection()->IsSerial());
         QTRY_VERIFY(received(serial, "RELEASE"));
         // The reader is greeted once and refreshed once.
@@ -981,10 +979,7 @@ private slots:
         // Whole images take half a minute each at the line's 115,200 baud.
         serial->setSerialPacing(false);
         auto paced = qScopeGuard([serial] { serial->setSerialPacing(true); });
-        QVERIFY(window().AddCameraButton(port));
-        window().ClickCameraButton(port);
-        QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(app::firmwareLevel() > 0);
+        focus(port);
         window().serialHookTimer().stop();
         QAction* images = window().findChild<QAction*>("images");
         QAction* reports = window().findChild<QAction*>("reports");
@@ -1059,10 +1054,7 @@ private slots:
             link::setSerialLineLookup({});
             shell::configcommands::setFileChooser({});
         });
-        QVERIFY(window().AddCameraButton(port));
-        window().ClickCameraButton(port);
-        QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(app::firmwareLevel() > 0);
+        focus(port);
         QVERIFY(window().imageConnection()->IsSerial());
         // Each read's report on the standard port would share the slow line with the listing.
         serial->cycles().setOnline(false);
@@ -1094,10 +1086,7 @@ private slots:
     void serialControlDroppedByTheReader() {
         sim::Reader* serial = reader("Serial1");
         const QString port = serial->serialPortName() + ":";
-        QVERIFY(window().AddCameraButton(port));
-        window().ClickCameraButton(port);
-        QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(app::firmwareLevel() > 0);
+        focus(port);
         window().serialHookTimer().stop();
         window().updateTimer().stop();
         takeControl(port);
@@ -1290,10 +1279,7 @@ private slots:
     void failedPollIsShown() {
         sim::Reader* serial = reader("Serial1");
         const QString port = serial->serialPortName() + ":";
-        QVERIFY(window().AddCameraButton(port));
-        window().ClickCameraButton(port);
-        QTRY_VERIFY(window().imageConnection()->Connected());
-        QTRY_VERIFY(app::firmwareLevel() > 0);
+        focus(port);
         window().serialHookTimer().stop();
         window().findChild<QAction*>("reports")->setChecked(true);
         serial->setNextReplyFault(sim::ReplyFault::Malformed, 0, "REPORTREQ");
