@@ -449,50 +449,21 @@ private slots:
         QVERIFY(!film->imageView()->Settings().topText);
     }
 
-    void filmstripFiltersPausesAndRecords() {
+    // What each filter, stop and go show and save, image by image, is pinned by the filmstrip's
+    // table; here, a stream at the reader's own rate: every image is saved and the kept ones
+    // browse back and forward.
+    void filmstripRecordsAStreamAndBrowses() {
         focus(0);
         testing::ExpectPrompts noBoxes;
         auto* film = static_cast<tools::FilmstripRecorder*>(
             app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
-        QVERIFY(film->windowTitle().endsWith(" - Filmstrip Recorder"));
-        QCOMPARE(film->filterList()->count(), 3);
-        QCOMPARE(film->filterList()->currentText(), QString("Passed + Failed"));
-        QVERIFY(!film->isStopped());
-        QCOMPARE(film->buttonImage("go"), QString("go-lit"));
-        QCOMPARE(film->buttonImage("stop"), QString("stop"));
-        link::ImageConnection images;
-        QSignalSpy records(&images, &link::Connection::OnNewRecord);
+        QVERIFY(film && !film->isStopped());
 
-        // The reader reads every code: "Failed Only" shows and saves nothing.
-        film->filterList()->setCurrentIndex(1);
-        QCOMPARE(film->filterList()->currentText(), QString("Failed Only"));
+        // Every image is shown and saved, named after the reader and the image number.
+        QSignalSpy written(&film->recorder(), &tools::ImageRecorder::fileWritten);
         film->button("record")->trigger();
         QVERIFY(film->isRecording());
-        const quint64 shownBefore = film->shownCount();
-        records.clear();
-        QTRY_VERIFY(records.count() >= 5);
-        QVERIFY(records.constLast().at(0).value<link::Record>().Passed());
-        QCOMPARE(film->shownCount(), shownBefore);
-
-        // Recording while stopped saves nothing either; the record button blinks only
-        // while the stream runs.
-        film->filterList()->setCurrentIndex(0);
-        film->button("stop")->trigger();
-        QVERIFY(film->isStopped());
-        QCOMPARE(film->buttonImage("stop"), QString("stop-lit"));
-        QCOMPARE(film->buttonImage("go"), QString("go"));
-        records.clear();
-        QTRY_VERIFY(records.count() >= 5);
-        QCOMPARE(film->recorder().written(), quint64(0));
-        QCOMPARE(QDir(m_dir.path()).entryList({"*.tif"}).size(), 0);
-        QCOMPARE(film->shownCount(), shownBefore);
-
-        // Go: every image is shown and saved, named after the reader and the image number.
-        QSignalSpy written(&film->recorder(), &tools::ImageRecorder::fileWritten);
-        film->button("go")->trigger();
         QTRY_VERIFY(written.count() >= 5);
-        QTRY_VERIFY(film->buttonImage("record") == "rec-lit");
-        QTRY_VERIFY(film->buttonImage("record") == "rec-red");
         film->button("record")->trigger();
         QVERIFY(!film->isRecording());
         QVERIFY(film->recorder().waitIdle(5000));
