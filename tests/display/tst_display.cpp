@@ -815,17 +815,13 @@ void TestDisplay::grayFieldColours() {
     QLabel* gray = bar.findChild<QLabel*>("GrayField");
     QLabel* cursor = bar.findChild<QLabel*>("CursorField");
 
-    bar.SetGrayVal(140);
-    QCOMPARE(gray->text(), QString("140"));
-    QCOMPARE(gray->palette().color(QPalette::Window), QColor(140, 140, 140));
-    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::white));
-    bar.SetGrayVal(141);
-    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::black));
-    bar.SetGrayVal(0);
-    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::white));
-    bar.SetGrayVal(255);
-    QCOMPARE(gray->palette().color(QPalette::Window), QColor(255, 255, 255));
-    QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(Qt::black));
+    // The grey under the cursor on its own grey, in white up to 140 and in black from 141.
+    for (const int value : {140, 141, 0, 255}) {
+        bar.SetGrayVal(value);
+        QCOMPARE(gray->text(), QString::number(value));
+        QCOMPARE(gray->palette().color(QPalette::Window), QColor(value, value, value));
+        QCOMPARE(gray->palette().color(QPalette::WindowText), QColor(value > 140 ? Qt::black : Qt::white));
+    }
 
     // Cleared only when the cursor field shows something.
     bar.ClearCursorInfo();
@@ -848,16 +844,11 @@ void TestDisplay::progressBounds() {
     QVERIFY(progress->isVisible());
     QVERIFY(!status->isVisible());
     QCOMPARE(progress->geometry(), status->geometry()); // in the status message's place
-    bar.SetProgressPercent(50);
-    QCOMPARE(bar.ProgressPercent(), 50);
-    bar.SetProgressPercent(101);
-    QCOMPARE(bar.ProgressPercent(), 50);
-    bar.SetProgressPercent(-1);
-    QCOMPARE(bar.ProgressPercent(), 50);
-    bar.SetProgressPercent(100);
-    QCOMPARE(bar.ProgressPercent(), 100);
-    bar.SetProgressPercent(0);
-    QCOMPARE(bar.ProgressPercent(), 0);
+    // A percentage outside 0 to 100 leaves the bar as it was.
+    for (const auto& [set, shown] : {std::pair{50, 50}, {101, 50}, {-1, 50}, {100, 100}, {0, 0}}) {
+        bar.SetProgressPercent(set);
+        QCOMPARE(bar.ProgressPercent(), shown);
+    }
     bar.SetProgressPercent(70);
     bar.ShowProgress(false);
     QCOMPARE(bar.ProgressPercent(), 0);

@@ -419,15 +419,11 @@ private slots:
         window().SetLaser("OFF");
         QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
         // The status-bar button steps Off -> On -> 2 Second Strobe -> Off.
-        emit window().vmStatusBar()->OnButtonPress("laser");
-        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("ON"));
-        QVERIFY(window().action("mnuLaserON")->isChecked());
-        emit window().vmStatusBar()->OnButtonPress("laser");
-        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("T"));
-        QVERIFY(window().action("mnuLaserT")->isChecked());
-        emit window().vmStatusBar()->OnButtonPress("laser");
-        QCOMPARE(line2->parameters().fields("TARGET").value(0), QStringLiteral("OFF"));
-        QVERIFY(window().action("mnuLaserOFF")->isChecked());
+        for (const QString value : {"ON", "T", "OFF"}) {
+            emit window().vmStatusBar()->OnButtonPress("laser");
+            QCOMPARE(line2->parameters().fields("TARGET").value(0), value);
+            QVERIFY(window().action("mnuLaser" + value)->isChecked());
+        }
         QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
 
         const QString before = line2->parameters().fields("BEEP").value(0).toUpper();
