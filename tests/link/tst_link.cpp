@@ -353,13 +353,6 @@ private slots:
         QVERIFY(reply.errorText.contains("No reply"));
         QCOMPARE(settings.SendCommand("NAME").lines, QStringList({"NAME \"Line8\""}));
 
-        // A status line the reader garbled: the command times out, the next is fine.
-        sim->setNextReplyFault(vm::sim::ReplyFault::Malformed);
-        QVERIFY(!settings.SendCommand("CONTROLLER", 100).completed);
-        reply = settings.SendCommand("NAME");
-        QVERIFY(reply.ok);
-        QCOMPARE(reply.lines, QStringList({"NAME \"Line8\""}));
-
         // A reply that comes after its caller gave up is not taken for the next one's.
         sim->setNextReplyFault(vm::sim::ReplyFault::Slow, 300);
         QVERIFY(!settings.SendCommand("VERSION", 50).completed);
