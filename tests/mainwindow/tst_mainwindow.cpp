@@ -72,6 +72,13 @@ sim::ReaderConfig readerConfig(const QString& name, const QString& version, bool
     return config;
 }
 
+// Declares the box that tells the operator the link came back without control.
+app::ScriptedPrompts& expectControlLost(vm::testing::ExpectPrompts& boxes) {
+    return boxes->expectMessage(
+        "Connection Error", "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
+        PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+}
+
 bool received(const sim::Reader* reader, const QString& command) {
     return reader->receivedCommands().contains(command, Qt::CaseInsensitive);
 }
@@ -297,12 +304,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(discovered("Minor"), testing::kDiscoveryWaitMs);
         {
             vm::testing::ExpectPrompts boxes;
-            boxes->expectMessage("Minor Version Mismatch",
-                                 "The camera software is at a different build revision than Velmarrow\r\n"
-                                 "Camera Version = 1.1.0.31\r\nVelmarrow Version = 1.1.0.40\r\n"
-                                 "It is recommended that you upgrade the camera software\r\n"
-                                 "Do you wish to connect anyway?",
-                                 PromptIcon::Exclamation, PromptButtons::YesNo, PromptAnswer::No);
+            boxes->expectMessage("Minor Version Mismatch", MinorText(), PromptIcon::Exclamation,
+                                 PromptButtons::YesNo, PromptAnswer::No);
             window().ClickCameraButton("Minor");
         }
         QVERIFY(!window().coordinator()->FocusedDevice());
@@ -395,9 +398,7 @@ private slots:
         window().UpdateToolbar();
         QSignalSpy resets(window().imageConnection(), &link::Connection::OnConnectionReset);
         vm::testing::ExpectPrompts boxes;
-        boxes->expectMessage("Connection Error",
-                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
-                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        expectControlLost(boxes);
         reader("Line1")->dropConnections();
         QTRY_COMPARE_WITH_TIMEOUT(boxes->shown().size(), 1, testing::kConnectWaitMs);
         // The link is re-established on its own and the window refreshes itself.
@@ -789,16 +790,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= 1, testing::cyclesWaitMs(1, kRate));
         qint64 countedWhileOpen = 0;
         vm::testing::ExpectPrompts boxes;
-        boxes
-            ->expectMessage("Connection Error",
-                            "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
-                            PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok)
-            .whileOpen([&] {
-                const qint64 before = window().counts()[0];
-                QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= before + 10,
-                                         testing::cyclesWaitMs(10, kRate));
-                countedWhileOpen = window().counts()[0] - before;
-            });
+        expectControlLost(boxes).whileOpen([&] {
+            const qint64 before = window().counts()[0];
+            QTRY_VERIFY_WITH_TIMEOUT(window().counts()[0] >= before + 10, testing::cyclesWaitMs(10, kRate));
+            countedWhileOpen = window().counts()[0] - before;
+        });
         reader("Line2")->takeControl("OTHER-PC");
         QTRY_COMPARE_WITH_TIMEOUT(boxes->shown().size(), 1, testing::kReplyWaitMs);
         QVERIFY(countedWhileOpen >= 10);
@@ -1093,9 +1089,7 @@ private slots:
         const qsizetype cancels = serial->receivedCommands().count("REPORTCANCEL");
 
         vm::testing::ExpectPrompts boxes;
-        boxes->expectMessage("Connection Error",
-                             "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost",
-                             PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+        expectControlLost(boxes);
         serial->dropControl();
         window().SerialHookTick();
         QCOMPARE(serial->receivedCommands().count("REPORTCANCEL"), cancels + 1);
@@ -1116,7 +1110,6 @@ private slots:
         window().SetLaser("OFF");
         window().updateTimer().stop();
         window().UpdateToolbar();
-        const QString lost = "Connection Dropped Unexpectedly\r\nCamera was reconnected but control was lost";
         {
             // Another station takes over before this PC hears of it: the reader refuses.
             vm::testing::ExpectPrompts boxes;
@@ -1124,8 +1117,7 @@ private slots:
                 "Write Failure",
                 "The targeting laser was not set: TARGET: !TARGET ERROR 4 no programming control",
                 PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-            boxes->expectMessage("Connection Error", lost, PromptIcon::Critical, PromptButtons::Ok,
-                                 PromptAnswer::Ok);
+            expectControlLost(boxes);
             line2->takeControl("OTHER-PC");
             window().SetLaser("ON");
             QTRY_COMPARE(boxes->shown().size(), 2);
@@ -1143,8 +1135,7 @@ private slots:
             boxes->expectMessage("Write Failure",
                                  "The beeper was not set: BEEP: !BEEP ERROR 4 no programming control",
                                  PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
-            boxes->expectMessage("Connection Error", lost, PromptIcon::Critical, PromptButtons::Ok,
-                                 PromptAnswer::Ok);
+            expectControlLost(boxes);
             line2->takeControl("OTHER-PC");
             window().action("mnuBeeper")->trigger();
             QTRY_COMPARE(boxes->shown().size(), 2);
