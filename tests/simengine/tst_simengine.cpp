@@ -83,7 +83,7 @@ private slots:
     void morphologyIsASquareMinimumOrMaximum();
     void exposureAndGainActLikeASensor();
     void assistedLearnUsesRegion();
-    void lowContrastGradesWorse();
+    void recordsCarryTheirGrading();
     void printFaultsLowerTheirOwnGrade_data();
     void printFaultsLowerTheirOwnGrade();
     void strongPrintFaultsFailTheRead_data();
@@ -529,7 +529,10 @@ void TestSimEngine::assistedLearnUsesRegion() {
         !cycle.command({"LEARNASSIST", "0", "0", "60", "0", "60", "60", "0", "60", "4", "16", "DL"}, &error));
 }
 
-void TestSimEngine::lowContrastGradesWorse() {
+// A verifying reader's record carries its grading. (A fainter print grading worse is checked over
+// the reader's records by the filmstrip's contract, gradedCycle: a print at 90 % contrast grades
+// good, at 60 % poor or fair as the quality range says.)
+void TestSimEngine::recordsCarryTheirGrading() {
     Parameters parameters;
     parameters.set("VERIFY", "ISO");
     ReadCycle cycle(parameters);
@@ -540,17 +543,6 @@ void TestSimEngine::lowContrastGradesWorse() {
     QVERIFY2(cleanContrast > 55, qPrintable(QString::number(cleanContrast)));
     QCOMPARE(clean.verification.value("rows").toInt(), 16);
     QVERIFY(clean.verification.value("parameters").toArray().size() >= 6);
-
-    QVERIFY(cycle.scene().set("contrast", "50"));
-    const CycleOutput faint = runUntilRead(cycle, 4);
-    QVERIFY(faint.symbolFound);
-    const double faintContrast = faint.verification.value("symbolContrast").toDouble();
-    QVERIFY(faintContrast < cleanContrast - 20);
-    const QString cleanGrade = clean.verification.value("overallGrade").toString();
-    const QString faintGrade = faint.verification.value("overallGrade").toString();
-    QVERIFY2(faintGrade > cleanGrade, qPrintable(cleanGrade + " vs " + faintGrade)); // "A" < "B" < ... < "F"
-    QVERIFY(faint.verification.value("gradeCode").toInt() < clean.verification.value("gradeCode").toInt());
-
     // Without verification the record carries none.
     parameters.set("VERIFY", "NONE");
     QVERIFY(cycle.run().verification.isEmpty());
