@@ -61,6 +61,11 @@ QJsonObject onlyDocument(const QString& out) {
     return doc.object();
 }
 
+// The line of the first failure of a reader in a --json answer.
+QString firstFailure(const QJsonValue& reader) {
+    return reader.toObject().value("failures").toArray().at(0).toObject().value("line").toString();
+}
+
 // The name the reader gives the parameter that a line of its listing sets: the longest run
 // of leading words that names one of its parameters, as the reader reads a command.
 QString readerNameOf(const QString& line, int level) {
@@ -233,9 +238,7 @@ private slots:
         QCOMPARE(readers.at(0).toObject().value("loaded").toInt(), 4);
         QCOMPARE(readers.at(0).toObject().value("refused").toInt(), 0);
         QCOMPARE(readers.at(1).toObject().value("refused").toInt(), 1);
-        QCOMPARE(
-            readers.at(1).toObject().value("failures").toArray().at(0).toObject().value("line").toString(),
-            QStringLiteral("TARGET_CALIB_CONTRAST 70"));
+        QCOMPARE(firstFailure(readers.at(1)), QStringLiteral("TARGET_CALIB_CONTRAST 70"));
         QCOMPARE(second->parameters().fields("IP").value(0), QStringLiteral("Copy"));
         second->takeControl("CLI-TEST");
         sim::Station station{"CLI-TEST"};
@@ -407,16 +410,7 @@ private slots:
                  QStringLiteral("a\\x09b\\x7f\\x85\u00e9\U0001F600"));
         // JSON carries the line as it was; its encoding keeps the terminal safe.
         const QJsonObject doc = onlyDocument(runCli({"--json", "load", file, "Fleet2"}).out);
-        QCOMPARE(doc.value("readers")
-                     .toArray()
-                     .at(0)
-                     .toObject()
-                     .value("failures")
-                     .toArray()
-                     .at(0)
-                     .toObject()
-                     .value("line"),
-                 QStringLiteral("BEEP \x1b[2J\x07"));
+        QCOMPARE(firstFailure(doc.value("readers").toArray().at(0)), QStringLiteral("BEEP \x1b[2J\x07"));
     }
 
     // A link lost in the middle of a load is a problem: told on standard error, and inside
