@@ -24,7 +24,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -168,17 +167,9 @@ private slots:
         app::installSettings(nullptr);
     }
 
-    void fileMenuOrderAndEnabling() {
-        QMenu* file = window().menuBar()->findChild<QMenu*>("mnuFile");
-        QVERIFY(file);
-        QStringList captions;
-        for (QAction* a : file->actions())
-            captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        QCOMPARE(captions.mid(0, 10),
-                 (QStringList{"Save Parameters on Camera", "Restore Defaults", "-",
-                              "Save Camera Configuration To File...", "Load Configuration File TO Camera...",
-                              "Compare Configuration...", "-", "Copy Current to PID...",
-                              "Copy PID to Current...", "-"}));
+    // The File menu's items in order are checked by tst_windows' menusOfTheProgram; here, which
+    // need a reader, and that without control they send nothing.
+    void fileMenuEnabling() {
         QCOMPARE(window().findChild<QMenu*>("mnuRestoreDefaults")->actions().size(), 3);
         const QStringList readerItems{"mnuSaveParameters",    "mnuRestoreDefaults", "mnuSaveConfiguration",
                                       "mnuLoadConfiguration", "mnuCopyToPid",       "mnuCopyFromPid"};
