@@ -74,6 +74,7 @@ private slots:
     void decoderHonoursTuning();
     void exposureExtremesFailAndAutoPhotometryRecovers();
     void learnSetsSizeOfSymbol();
+    void learnedRectangleKeepsRowsAndColumnsApart();
     void learnPhotometryAndUnlearn();
     void tuningScenesNeedTheirChange_data();
     void tuningScenesNeedTheirChange();
@@ -248,6 +249,39 @@ void TestSimEngine::exposureExtremesFailAndAutoPhotometryRecovers() {
         QVERIFY2(out.symbolFound && out.photometryValid, start);
         QVERIFY(out.exposure < 20000);
     }
+}
+
+// A rectangular symbol, printed by another encoder, learned: its 12 rows and 36 columns each go
+// to their own parameter, and the learned size still reads it.
+void TestSimEngine::learnedRectangleKeepsRowsAndColumnsApart() {
+    if (QStandardPaths::findExecutable("dmtxwrite").isEmpty())
+        QSKIP("dmtxwrite is not installed (scripts/setup.sh installs dmtx-utils)");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString base = dir.filePath("rect");
+    {
+        QFile text(base + ".txt");
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("RECT-1236");
+    }
+    QProcess process;
+    process.start("dmtxwrite", {"-s", "12x36", "-d", "5", "-m", "20", "-o", base + ".tif", base + ".txt"});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QFile input(base + ".tif");
+    QVERIFY(input.open(QIODevice::ReadOnly));
+
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QString error;
+    QVERIFY2(cycle.addFile("rect.tif", input.readAll(), &error), qPrintable(error));
+    QVERIFY(cycle.command({"CAPTURE", "FILES"}, &error));
+    QVERIFY(cycle.command({"LEARNEX", "BOTH", "NONE"}));
+    const CycleOutput out = cycle.run();
+    QCOMPARE(out.learnStatus, std::optional<int>(2));
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"12"});
+    QCOMPARE(parameters.fields("COLS"), QStringList{"36"});
+    QCOMPARE(runUntilRead(cycle, 3).text, QStringLiteral("RECT-1236"));
 }
 
 void TestSimEngine::learnSetsSizeOfSymbol() {
