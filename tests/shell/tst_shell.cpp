@@ -335,16 +335,6 @@ private slots:
         QCOMPARE(dialog.ReportRate(), 0);
     }
 
-    void okWithoutChangeWritesNothing() {
-        frmOptions dialog;
-        dialog.show();
-        const QString before = storedFile();
-        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
-        QVERIFY(!dialog.Changed());
-        QCOMPARE(storedFile(), before);
-        QVERIFY(!storedFile().contains("ImageRate"));
-    }
-
     void okWritesEveryValueInItsTextForm() {
         app::settings().SetValue("ResultFont", "Courier New,12,1,0,0,1", "Image Display");
         frmOptions::setChoosers(
@@ -377,8 +367,8 @@ private slots:
         QVERIFY(dialog.TopTextMode());
     }
 
+    // The operator opens each chooser and cancels it: nothing changed, OK writes nothing.
     void cancelledChoosersChangeNothing() {
-        // The operator opens each chooser and cancels it.
         int opened = 0;
         frmOptions::setChoosers(
             [&](const QColor&, QWidget*) {
