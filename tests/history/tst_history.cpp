@@ -62,32 +62,50 @@ bool rawExec(const QString& path, const char* sql) {
     return ok;
 }
 
-QString integrity(const QString& path) {
+// The first value a SQL statement gives on a file, as another tool would read it; null when
+// the statement gives none.
+QString rawText(const QString& path, const char* sql) {
     sqlite3* db = nullptr;
     QString out;
     if (sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK) {
         sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
-        while (sqlite3_step(s) == SQLITE_ROW)
-            out += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+        if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+            out = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
         sqlite3_finalize(s);
     }
     sqlite3_close(db);
     return out;
 }
 
-// One number a SQL statement gives on a file, as another tool would read it.
 double rawNumber(const QString& path, const char* sql) {
-    sqlite3* db = nullptr;
-    double out = std::nan("");
-    if (sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK) {
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
-            out = sqlite3_column_double(s, 0);
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return out;
+    const QString text = rawText(path, sql);
+    return text.isNull() ? std::nan("") : text.toDouble();
+}
+
+// The first line of the check is "ok" only for a whole file.
+QString integrity(const QString& path) {
+    return rawText(path, "PRAGMA integrity_check");
+}
+
+// The tables of a file as the first (1) and second (2) layouts wrote them, before the minute
+// summaries; the second indexes the reads by their result too.
+QByteArray olderLayout(int layout) {
+    return QByteArray("PRAGMA auto_vacuum = INCREMENTAL;"
+                      "CREATE TABLE readers(id INTEGER PRIMARY KEY, name TEXT NOT NULL, mac TEXT NOT NULL "
+                      "DEFAULT '', UNIQUE(name, mac));"
+                      "CREATE TABLE parameters(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+                      "CREATE TABLE reads(id INTEGER PRIMARY KEY, reader INTEGER NOT NULL, time INTEGER NOT "
+                      "NULL, number INTEGER NOT NULL, result INTEGER NOT NULL, failure TEXT, text TEXT, "
+                      "symbology TEXT, overall INTEGER, image TEXT);") +
+           (layout == 1 ? "CREATE INDEX reads_by_reader_time ON reads(reader, time);"
+                        : "CREATE INDEX reads_by_reader_time_result ON reads(reader, time, result);") +
+           "CREATE TABLE grades(reader INTEGER NOT NULL, parameter INTEGER NOT NULL, time INTEGER NOT "
+           "NULL, read INTEGER NOT NULL, value REAL, grade INTEGER, value_text TEXT,"
+           " PRIMARY KEY(reader, parameter, time, read)) WITHOUT ROWID;"
+           "INSERT INTO readers VALUES(1, 'Line7', '');"
+           "INSERT INTO parameters VALUES(1, 'Symbol Contrast');"
+           "PRAGMA application_id = 1447905363; PRAGMA user_version = " +
+           QByteArray::number(layout) + ";";
 }
 
 QString writerProgram() {
@@ -361,24 +379,14 @@ private slots:
         for (int i = 0; i < 20000; ++i)
             store.append(gradedEntry(now - kHour + i, 1000 + i, 80));
         QVERIFY(store.flush());
-        sqlite3* db = nullptr;
-        sqlite3_open(file.toUtf8().constData(), &db);
-        auto scalar = [&](const char* sql) {
-            sqlite3_stmt* s = nullptr;
-            sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
-            sqlite3_step(s);
-            const qint64 v = sqlite3_column_int64(s, 0);
-            sqlite3_finalize(s);
-            return v;
-        };
-        const qint64 usedBefore =
-            (scalar("PRAGMA page_count") - scalar("PRAGMA freelist_count")) * scalar("PRAGMA page_size");
+        // The bytes the file's pages hold, free pages left out.
+        const char* used = "SELECT (page_count - freelist_count) * page_size FROM pragma_page_count, "
+                           "pragma_freelist_count, pragma_page_size";
+        const qint64 usedBefore = qint64(rawNumber(file, used));
         store.setRetention({0, usedBefore / 2});
         store.enforceRetention();
         QVERIFY(store.flush());
-        const qint64 usedAfter =
-            (scalar("PRAGMA page_count") - scalar("PRAGMA freelist_count")) * scalar("PRAGMA page_size");
-        sqlite3_close(db);
+        const qint64 usedAfter = qint64(rawNumber(file, used));
         QVERIFY2(usedAfter <= usedBefore / 2,
                  qPrintable(QStringLiteral("%1 of %2").arg(usedAfter).arg(usedBefore)));
         left = query.reads(QStringLiteral("Line3"), 0, now + 1);
@@ -432,43 +440,16 @@ private slots:
         QString error;
         QVERIFY2(store.open(file, &error), qPrintable(error));
         store.close();
-        sqlite3* db = nullptr;
-        sqlite3_open(file.toUtf8().constData(), &db);
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT (SELECT application_id FROM pragma_application_id), "
-                           "(SELECT user_version FROM pragma_user_version), "
-                           "(SELECT journal_mode FROM pragma_journal_mode)",
-                           -1, &s, nullptr);
-        QCOMPARE(sqlite3_step(s), SQLITE_ROW);
-        QCOMPARE(sqlite3_column_int(s, 0), 0x564d4853);
-        QCOMPARE(sqlite3_column_int(s, 1), 3);
-        QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 2))),
-                 QStringLiteral("wal"));
-        sqlite3_finalize(s);
-        sqlite3_close(db);
+        QCOMPARE(rawNumber(file, "PRAGMA application_id"), double(0x564d4853));
+        QCOMPARE(rawNumber(file, "PRAGMA user_version"), 3.0);
+        QCOMPARE(rawText(file, "PRAGMA journal_mode"), QStringLiteral("wal"));
     }
 
     // A file of the first layout, as the first version wrote it, is brought up to date and
     // keeps its reads: the reads' index now holds the result.
     void firstLayoutIsMigrated() {
         const QString file = path(QStringLiteral("layout1.sqlite"));
-        QVERIFY(rawExec(
-            file,
-            "PRAGMA auto_vacuum = INCREMENTAL;"
-            "CREATE TABLE readers(id INTEGER PRIMARY KEY, name TEXT NOT NULL, mac TEXT NOT NULL "
-            "DEFAULT '', UNIQUE(name, mac));"
-            "CREATE TABLE parameters(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-            "CREATE TABLE reads(id INTEGER PRIMARY KEY, reader INTEGER NOT NULL, time INTEGER NOT NULL,"
-            " number INTEGER NOT NULL, result INTEGER NOT NULL, failure TEXT, text TEXT, symbology TEXT,"
-            " overall INTEGER, image TEXT);"
-            "CREATE INDEX reads_by_reader_time ON reads(reader, time);"
-            "CREATE TABLE grades(reader INTEGER NOT NULL, parameter INTEGER NOT NULL, time INTEGER NOT "
-            "NULL, read INTEGER NOT NULL, value REAL, grade INTEGER, value_text TEXT,"
-            " PRIMARY KEY(reader, parameter, time, read)) WITHOUT ROWID;"
-            "INSERT INTO readers VALUES(1, 'Line7', '');"
-            "INSERT INTO parameters VALUES(1, 'Symbol Contrast');"
-            "PRAGMA application_id = 1447905363; PRAGMA user_version = 1;"));
+        QVERIFY(rawExec(file, olderLayout(1).constData()));
         // A read of a minute ago: older ones would go with the retention at opening.
         const qint64 t = QDateTime::currentMSecsSinceEpoch() - 60000;
         QVERIFY(rawExec(
@@ -489,18 +470,9 @@ private slots:
         QCOMPARE(reads.first().failure, QStringLiteral("No Read"));
         QCOMPARE(query.counts(QStringLiteral("Line7"), t - 1000, t + 1000, 2000).value(0).noRead, qint64(1));
         QCOMPARE(integrity(file), QStringLiteral("ok"));
-        sqlite3* db = nullptr;
-        sqlite3_open(file.toUtf8().constData(), &db);
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT group_concat(name) FROM sqlite_schema WHERE type = 'index' AND "
-                           "tbl_name = 'reads' AND name NOT LIKE 'sqlite_%'",
-                           -1, &s, nullptr);
-        QCOMPARE(sqlite3_step(s), SQLITE_ROW);
-        QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))),
+        QCOMPARE(rawText(file, "SELECT group_concat(name) FROM sqlite_schema WHERE type = 'index' AND "
+                               "tbl_name = 'reads' AND name NOT LIKE 'sqlite_%'"),
                  QStringLiteral("reads_by_reader_time_result"));
-        sqlite3_finalize(s);
-        sqlite3_close(db);
     }
 
     // A file of the second layout (no minute summaries) gets them from the values it holds: a
@@ -508,22 +480,7 @@ private slots:
     // summaries is the one found row by row.
     void secondLayoutIsMigrated() {
         const QString file = path(QStringLiteral("layout2.sqlite"));
-        QVERIFY(rawExec(
-            file,
-            "PRAGMA auto_vacuum = INCREMENTAL;"
-            "CREATE TABLE readers(id INTEGER PRIMARY KEY, name TEXT NOT NULL, mac TEXT NOT NULL "
-            "DEFAULT '', UNIQUE(name, mac));"
-            "CREATE TABLE parameters(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-            "CREATE TABLE reads(id INTEGER PRIMARY KEY, reader INTEGER NOT NULL, time INTEGER NOT NULL,"
-            " number INTEGER NOT NULL, result INTEGER NOT NULL, failure TEXT, text TEXT, symbology TEXT,"
-            " overall INTEGER, image TEXT);"
-            "CREATE INDEX reads_by_reader_time_result ON reads(reader, time, result);"
-            "CREATE TABLE grades(reader INTEGER NOT NULL, parameter INTEGER NOT NULL, time INTEGER NOT "
-            "NULL, read INTEGER NOT NULL, value REAL, grade INTEGER, value_text TEXT,"
-            " PRIMARY KEY(reader, parameter, time, read)) WITHOUT ROWID;"
-            "INSERT INTO readers VALUES(1, 'Line7', '');"
-            "INSERT INTO parameters VALUES(1, 'Symbol Contrast');"
-            "PRAGMA application_id = 1447905363; PRAGMA user_version = 2;"));
+        QVERIFY(rawExec(file, olderLayout(2).constData()));
         // Two hours of reads every 10 s, Symbol Contrast fading from 85 % to 60 %, ending a
         // minute ago (older ones would go with the retention at opening).
         const qint64 end = QDateTime::currentMSecsSinceEpoch() - 60000;
@@ -538,12 +495,15 @@ private slots:
             const double v = 85.0 - 25.0 * i / n + (i % 3 - 1) * 0.5;
             values << v;
             const int grade = v >= 70 ? 4 : 3;
-            rows << QStringLiteral("INSERT INTO reads VALUES(%1, 1, %2, %1, 0, NULL, 'X', 'Data Matrix', %3, "
-                                   "NULL); INSERT INTO grades VALUES(1, 1, %2, %1, %4, %3, NULL);")
+            // Every 50th read failed: the pass and fail counts of each minute come from the reads.
+            rows << QStringLiteral(
+                        "INSERT INTO reads VALUES(%1, 1, %2, %1, %5, NULL, 'X', 'Data Matrix', %3, "
+                        "NULL); INSERT INTO grades VALUES(1, 1, %2, %1, %4, %3, NULL);")
                         .arg(i + 1)
                         .arg(t)
                         .arg(grade)
-                        .arg(v, 0, 'g', 17);
+                        .arg(v, 0, 'g', 17)
+                        .arg((i + 1) % 50 == 0 ? 1 : 0);
         }
         QVERIFY(rawExec(file, rows.join(QString()).toUtf8().constData()));
         {
@@ -565,18 +525,23 @@ private slots:
         const auto trend =
             query.trend(QStringLiteral("Line7"), QStringLiteral("Symbol Contrast"), from, to, interval);
         QVERIFY(trend);
+        // The reads of the file in the interval that begins at `bucket`.
+        const auto readsIn = [&](qint64 bucket) {
+            QList<int> in;
+            for (int i = 0; i < n; ++i)
+                if (const qint64 t = start + qint64(i) * 10000 + 3; t >= bucket && t < bucket + interval)
+                    in << i;
+            return in;
+        };
         qint64 total = 0;
         for (const ValueBucket& b : trend->buckets) {
-            qint64 count = 0;
+            const QList<int> in = readsIn(b.startMs);
+            const qint64 count = in.size();
             double sum = 0, lo = 1e9, hi = -1e9;
-            for (int i = 0; i < n; ++i) {
-                const qint64 t = start + qint64(i) * 10000 + 3;
-                if (t >= b.startMs && t < b.startMs + interval) {
-                    ++count;
-                    sum += values[i];
-                    lo = std::min(lo, values[i]);
-                    hi = std::max(hi, values[i]);
-                }
+            for (int i : in) {
+                sum += values[i];
+                lo = std::min(lo, values[i]);
+                hi = std::max(hi, values[i]);
             }
             QCOMPARE(b.count, count);
             QVERIFY2(std::abs(b.mean - sum / count) < 1e-9,
@@ -586,22 +551,14 @@ private slots:
             total += b.count;
         }
         QCOMPARE(total, qint64(n));
-        // The pass and fail counts of each interval: every 50th read of the file failed (set in the
-        // file's minute counts too, as the writer would have kept them).
-        QVERIFY(rawExec(file, "UPDATE reads SET result = 1 WHERE id % 50 = 0; DELETE FROM read_minutes; "
-                              "INSERT INTO read_minutes SELECT reader, time / 60000, sum(result = 0), "
-                              "sum(result = 1), sum(result = 2) FROM reads GROUP BY 1, 2"));
+        // The pass and fail counts of each interval, from the minutes the migration counted.
         const QList<CountBucket> counts = query.counts(QStringLiteral("Line7"), from, to, interval);
         QCOMPARE(counts.size(), qsizetype((to - from + interval - 1) / interval));
         for (const CountBucket& b : counts) {
-            qint64 pass = 0, fail = 0;
-            for (int i = 0; i < n; ++i) {
-                const qint64 t = start + qint64(i) * 10000 + 3;
-                if (t >= b.startMs && t < b.startMs + interval)
-                    ++((i + 1) % 50 == 0 ? fail : pass);
-            }
-            QCOMPARE(b.pass, pass);
+            const QList<int> in = readsIn(b.startMs);
+            const qint64 fail = std::count_if(in.begin(), in.end(), [](int i) { return (i + 1) % 50 == 0; });
             QCOMPARE(b.fail, fail);
+            QCOMPARE(b.pass, qint64(in.size()) - fail);
             QCOMPARE(b.noRead, qint64(0));
         }
         // Intervals under a minute are read row by row: the same line is fitted.
