@@ -421,11 +421,6 @@ private slots:
         settings().SetValue("BasicTune Height", "3000", section);
         settings().SetValue("BasicTune State", "2", section);
 
-        qint64 l = 600, t = 300, w = area.width() + 3000, h = 3000;
-        FitToWorkArea(l, t, w, h);
-        QCOMPARE(w, area.width());
-        QCOMPARE(l, 0);
-
         QWidget window;
         window.setObjectName("BasicTune");
         RestoreWindowMetrics(&window);
