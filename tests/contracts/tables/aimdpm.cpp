@@ -1,6 +1,7 @@
 // AIM DPM compliance: the operator agrees to the set-up conditions before the standard is
 // taken; OK only with both boxes ticked; every showing starts afresh.
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 
 #include "verification/dlgaimdpmcompliance.h"
 
@@ -13,16 +14,6 @@
 namespace vm::contracts {
 
 namespace {
-
-QString shown(const QWidget* w) {
-    if (auto* b = qobject_cast<const QAbstractButton*>(w))
-        return QString(b->text()).remove(QLatin1Char('&'));
-    if (auto* l = qobject_cast<const QLabel*>(w))
-        return l->text();
-    if (auto* g = qobject_cast<const QGroupBox*>(w))
-        return g->title();
-    return QStringLiteral("(missing)");
-}
 
 verification::dlgAIMDPMCompliance* dialog(Stage& stage) {
     return qobject_cast<verification::dlgAIMDPMCompliance*>(stage.window());
@@ -55,24 +46,22 @@ WindowContract aimDpmContract() {
         auto* d = new verification::dlgAIMDPMCompliance;
         d->show();
         QVERIFY(stage.adopt(d));
-        const QList<QPair<QString, QString>> texts = {
-            {"lblFormPseudoCaption", "AIM DPM-1-2006 Compliance"},
-            {"lblInstructions1", "To ensure compliance to AIM DPM-1-2006, please agree that the following "
+        compareCaptions(stage, {{"lblFormPseudoCaption", "AIM DPM-1-2006 Compliance"},
+                                {"lblInstructions1",
+                                 "To ensure compliance to AIM DPM-1-2006, please agree that the following "
                                  "physical requirements will be met:"},
-            {"chkAIMDPMLight", "Use AIM DPM Compliant Light"},
-            {"lblLXM2Conditions", "The LXM2 will be configured for the following:"},
-            {"lblRetries", "No Retries"},
-            {"lblManPhoto", "Manual Photometry"},
-            {"lblIllumination", "Illumination is On"},
-            {"chkLXM2", "Lumivex M2"},
-            {"fraLightChoice", "Lighting Selection"},
-            {"cmdOK", "OK"},
-            {"cmdCancel", "Cancel"}};
-        for (const auto& [name, text] : texts)
-            QCOMPARE(shown(find<QWidget>(stage, name)), text);
+                                {"chkAIMDPMLight", "Use AIM DPM Compliant Light"},
+                                {"lblLXM2Conditions", "The LXM2 will be configured for the following:"},
+                                {"lblRetries", "No Retries"},
+                                {"lblManPhoto", "Manual Photometry"},
+                                {"lblIllumination", "Illumination is On"},
+                                {"chkLXM2", "Lumivex M2"},
+                                {"fraLightChoice", "Lighting Selection"},
+                                {"cmdOK", "OK"},
+                                {"cmdCancel", "Cancel"}});
         const QStringList lights = {"30S", "45Q", "30T", "D", "30Q", "90"};
         for (int i = 0; i < 6; ++i)
-            QCOMPARE(shown(find<QWidget>(stage, QStringLiteral("optAIM_DPM_Light%1").arg(i))), lights[i]);
+            QCOMPARE(caption(find<QWidget>(stage, QStringLiteral("optAIM_DPM_Light%1").arg(i))), lights[i]);
 
         // OK only with both boxes ticked, in either order.
         auto* ok = find<QPushButton>(stage, "cmdOK");

@@ -2,6 +2,7 @@
 // trailer and beeps; the common header and trailer, hexadecimal data and the match string.
 #include "app/windowregistry.h"
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 #include "contracts/tables/outputport.h"
 #include "io/frmoutput.h"
 #include "settings/settingswindow.h"
@@ -36,15 +37,18 @@ void texts(Stage& stage) {
     QVERIFY(w);
     QVERIFY2(w->windowTitle().endsWith(QLatin1String("- Configure Formatted Output & Beeps")),
              qPrintable(w->windowTitle()));
-    QCOMPARE(find<QLabel>(stage, "Send_Label")->text(), QStringLiteral("Enabled"));
-    QCOMPARE(find<QLabel>(stage, "Header_Label")->text(), QStringLiteral("Header"));
-    QCOMPARE(find<QLabel>(stage, "Trailer_Label")->text(), QStringLiteral("Trailer"));
+    compareCaptions(stage, {{"Send_Label", "Enabled"},
+                            {"Header_Label", "Header"},
+                            {"Trailer_Label", "Trailer"},
+                            {"OutFormat", "Output DATA in HEX"},
+                            {"MatchEnable", "Match String"},
+                            {"OK", "OK"},
+                            {"Cancel", "Cancel"},
+                            {"Apply", "Apply"}});
     for (int i = 0; i < 6; ++i) {
-        QCOMPARE(find<QCheckBox>(stage, QStringLiteral("EnableCheck(%1)").arg(i))->text(), kCaptions[i]);
+        QCOMPARE(caption(find<QCheckBox>(stage, QStringLiteral("EnableCheck(%1)").arg(i))), kCaptions[i]);
         QCOMPARE(testing::entries(find<QComboBox>(stage, QStringLiteral("BeepCombo(%1)").arg(i))), kBeeps);
     }
-    QCOMPARE(find<QCheckBox>(stage, "OutFormat")->text(), QStringLiteral("Output DATA in HEX"));
-    QCOMPARE(find<QCheckBox>(stage, "MatchEnable")->text(), QStringLiteral("Match String"));
     auto* menu = find<QMenu>(stage, "menuKeyword");
     QVERIFY(menu);
     QStringList items;
@@ -52,11 +56,7 @@ void texts(Stage& stage) {
         items << a->text();
     QCOMPARE(items, (QStringList{"(DATA)", "(PID#)", "(TIMESTAMP)", "(DETAILED)", "(VERI_GRADE)",
                                  "(VERI_DETAIL)", "(VERI_FORMATTED)", "New line (\\0d\\0a)"}));
-    auto* ok = qobject_cast<QPushButton*>(stage.window()->findChild<QPushButton*>(QStringLiteral("OK")));
-    QVERIFY(ok);
-    QCOMPARE(ok->text(), QStringLiteral("OK"));
-    QCOMPARE(find<QPushButton>(stage, "Cancel")->text(), QStringLiteral("Cancel"));
-    QCOMPARE(find<QPushButton>(stage, "Apply")->text(), QStringLiteral("Apply"));
+    auto* ok = find<QPushButton>(stage, "OK");
     QVERIFY(!ok->isEnabled());
     QVERIFY(!find<QPushButton>(stage, "Apply")->isEnabled());
 

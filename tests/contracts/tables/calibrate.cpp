@@ -1,6 +1,7 @@
 // Reflectance calibration: the two calibration targets, the grid of every light's stored and
 // measured calibration, the commands each light's calibration sends, and the dialog's boxes.
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 
 #include "app/mainimageview.h"
 #include "app/programstate.h"
@@ -47,12 +48,9 @@ void forget() {
     app::setCalibrationText(QString());
 }
 
-// A fresh reader with this many external light channels, held in control by the station.
+// A reader with this many external light channels, held in control by the station; the
+// program starts each part uncalibrated.
 void fresh(Stage& stage, int channels, bool control = true) {
-    stage.close();
-    stage.end();
-    stage.begin();
-    forget();
     stage.start(QStringLiteral("3.0.2.1"), control, channels);
 }
 
@@ -193,10 +191,7 @@ void texts(Stage& stage) {
     QVERIFY2(labels.contains(QStringLiteral("Calibration Target Contrast")), qPrintable(labels.join('|')));
     QVERIFY2(labels.contains(QStringLiteral("Calibration Target Reflectance Max")),
              qPrintable(labels.join('|')));
-    QCOMPARE(qobject_cast<QPushButton*>(stage.control("CalibrateButton"))->text().remove('&'),
-             QStringLiteral("Calibrate"));
-    QCOMPARE(qobject_cast<QPushButton*>(stage.control("CloseButton"))->text().remove('&'),
-             QStringLiteral("Close"));
+    compareCaptions(stage, {{"CalibrateButton", "Calibrate"}, {"CloseButton", "Close"}});
 
     // Every error code the reader reports has its text; others are named by number.
     const QHash<int, QString> errors = {

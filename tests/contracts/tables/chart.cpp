@@ -111,7 +111,6 @@ void seriesFollowTheRecords(Stage& stage) {
         qFuzzyCompare(weighted, decode[0] + decode[1] + decode[2]),
         qPrintable(QStringLiteral("%1 against %2").arg(weighted).arg(decode[0] + decode[1] + decode[2])));
     QVERIFY(!chart->isVisible());
-    stage.close();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // sent when OK is pressed, and the serial settings of this PC's own ports, stored for the
 // next opening of each port. Control is read once, when the dialog opens.
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 
 #include "app/registry.h"
 #include "link/coordinator.h"
@@ -73,22 +74,21 @@ void texts(Stage& stage) {
     QVERIFY(w);
     QCOMPARE(w->windowTitle().section(QStringLiteral(" - "), -1),
              QStringLiteral("Communications Configuration"));
-    const QHash<QString, QString> titles = {{"frameTCP", "TCP/IP"},
-                                            {"frameCamSerial", "Camera Serial Port"},
-                                            {"framePCSerial", "PC Serial Ports"},
-                                            {"frameMisc", "Other Options"}};
-    for (auto it = titles.begin(); it != titles.end(); ++it)
-        QCOMPARE(qobject_cast<QGroupBox*>(stage.control(it.key()))->title(), it.value());
-    const QHash<QString, QString> named = {
-        {"lblCameraName", "Camera Name:"}, {"lblMACAddress", "MAC Address:"}, {"lblDomain", "Domain:"},
-        {"lblAddress", "IP Address:"},     {"lblSubnet", "Subnet Mask:"},     {"lblGateway", "Gateway:"}};
-    for (auto it = named.begin(); it != named.end(); ++it)
-        QCOMPARE(qobject_cast<QLabel*>(stage.control(it.key()))->text().remove('&'), it.value());
-    QCOMPARE(qobject_cast<QRadioButton*>(stage.control("optUseDHCP"))->text(), QStringLiteral("Use DHCP"));
-    QCOMPARE(qobject_cast<QRadioButton*>(stage.control("optUseStaticIP"))->text(),
-             QStringLiteral("Use Static IP Addressing"));
-    QCOMPARE(qobject_cast<QCheckBox*>(stage.control("chkEIPEnable"))->text(),
-             QStringLiteral("Enable Ethernet/IP"));
+    compareCaptions(stage, {{"frameTCP", "TCP/IP"},
+                            {"frameCamSerial", "Camera Serial Port"},
+                            {"framePCSerial", "PC Serial Ports"},
+                            {"frameMisc", "Other Options"},
+                            {"lblCameraName", "Camera Name:"},
+                            {"lblMACAddress", "MAC Address:"},
+                            {"lblDomain", "Domain:"},
+                            {"lblAddress", "IP Address:"},
+                            {"lblSubnet", "Subnet Mask:"},
+                            {"lblGateway", "Gateway:"},
+                            {"optUseDHCP", "Use DHCP"},
+                            {"optUseStaticIP", "Use Static IP Addressing"},
+                            {"chkEIPEnable", "Enable Ethernet/IP"},
+                            {"btnOK", "OK"},
+                            {"btnCancel", "Cancel"}});
     QVERIFY(
         labels(stage.control("frameMisc"))
             .contains("Warning: this is an industrial protocol that should never be enabled unless "
@@ -112,8 +112,6 @@ void texts(Stage& stage) {
     // The MAC address is shown and never written.
     QCOMPARE(box(stage, "txtMAC")->text(), stage.fields("MACADDR").value(0));
     QVERIFY(box(stage, "txtMAC")->isReadOnly());
-    QCOMPARE(qobject_cast<QPushButton*>(stage.control("btnOK"))->text(), QStringLiteral("OK"));
-    QCOMPARE(qobject_cast<QPushButton*>(stage.control("btnCancel"))->text(), QStringLiteral("Cancel"));
     QVERIFY(w->isModal());
 }
 
@@ -158,8 +156,7 @@ void validation(Stage& stage) {
     testing::typeInto(box(stage, "txtCamName"), QStringLiteral("Cam_01"));
     testing::typeInto(box(stage, "txtDomain"), QStringLiteral("plant-4.example"));
     rebootNotice(stage, {});
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     QCOMPARE(stage.fields("IP"), QStringList({"Cam_01", "127.0.0.23", "255.0.0.0", "0.0.0.0"}));
     QCOMPARE(stage.fields("DOMAIN"), QStringList({"plant-4.example"}));
 }
@@ -173,8 +170,7 @@ void withoutControl(Stage& stage) {
                              "cmbBaudRateCAM", "cmbFlowCAM", "frameMisc", "chkEIPEnable"})
         QVERIFY2(!stage.control(QLatin1String(name))->isEnabled(), name);
     testing::Received received(stage.reader());
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     QCOMPARE(received.lines(), QStringList());
 
     stage.regainControl();
@@ -239,8 +235,7 @@ void readerLineFollows(Stage& stage) {
         testing::choose(list(stage, "cmbBaudRateCAM"), QLatin1String(s.baud));
         testing::choose(list(stage, "cmbStopBitsCAM"), QLatin1String(s.stop));
         testing::choose(list(stage, "cmbFlowCAM"), QLatin1String(s.flow));
-        stage.press(QStringLiteral("btnOK"));
-        QTRY_VERIFY(!stage.window()->isVisible());
+        pressOk(stage);
         QCOMPARE(stage.fields("TTY"), s.tty);
         QTRY_COMPARE(lineOf(device), QStringList({s.baud, s.stop, s.flow}));
     }
@@ -271,11 +266,14 @@ void pcPorts(Stage& stage) {
     QComboBox* ports = list(stage, "listPorts");
     QVERIFY(ports->isEnabled());
     testing::choose(ports, port);
-    const char* pcLists[] = {"cmbBaudRate", "cmbParity", "cmbDataBits", "cmbStopBits", "cmbFlow"};
-    QStringList shown;
-    for (const char* l : pcLists)
-        shown << list(stage, l)->currentText();
-    QCOMPARE(shown, QStringList({"115200", "None", "8", "1", "None"}));
+    // What the PC frame's lists show.
+    auto shown = [&] {
+        QStringList out;
+        for (const char* l : {"cmbBaudRate", "cmbParity", "cmbDataBits", "cmbStopBits", "cmbFlow"})
+            out << list(stage, l)->currentText();
+        return out;
+    };
+    QCOMPARE(shown(), QStringList({"115200", "None", "8", "1", "None"}));
     testing::choose(list(stage, "cmbBaudRate"), QStringLiteral("19200"));
     testing::choose(list(stage, "cmbParity"), QStringLiteral("Odd"));
     QCOMPARE(list(stage, "cmbDataBits")->currentText(), QStringLiteral("7"));
@@ -283,8 +281,7 @@ void pcPorts(Stage& stage) {
     testing::choose(list(stage, "cmbFlow"), QStringLiteral("Hardware"));
     QCOMPARE(stored(port, "BaudRate"), 0xdeadu);
     testing::Received received(stage.reader());
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     QCOMPARE(received.lines(), QStringList());
     QCOMPARE(stored(port, "BaudRate"), 19200u);
     QCOMPARE(stored(port, "Parity"), 1u);
@@ -294,18 +291,14 @@ void pcPorts(Stage& stage) {
 
     QVERIFY(stage.open(kWindow));
     testing::choose(list(stage, "listPorts"), port);
-    shown.clear();
-    for (const char* l : pcLists)
-        shown << list(stage, l)->currentText();
-    QCOMPARE(shown, QStringList({"19200", "Odd", "7", "2", "Hardware"}));
+    QCOMPARE(shown(), QStringList({"19200", "Odd", "7", "2", "Hardware"}));
     // Even parity; then no parity picks eight data bits and Xon/Xoff is flow 1.
     testing::choose(list(stage, "cmbParity"), QStringLiteral("Even"));
     testing::choose(list(stage, "cmbParity"), QStringLiteral("None"));
     QCOMPARE(list(stage, "cmbDataBits")->currentText(), QStringLiteral("8"));
     testing::choose(list(stage, "cmbStopBits"), QStringLiteral("1"));
     testing::choose(list(stage, "cmbFlow"), QStringLiteral("Xon/Xoff"));
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     QCOMPARE(stored(port, "Parity"), 0u);
     QCOMPARE(stored(port, "ByteSize"), 8u);
     QCOMPARE(stored(port, "StopBits"), 0u);
@@ -316,8 +309,7 @@ void pcPorts(Stage& stage) {
     testing::choose(list(stage, "listPorts"), port);
     testing::choose(list(stage, "cmbBaudRate"), QStringLiteral("115200"));
     testing::choose(list(stage, "cmbFlow"), QStringLiteral("None"));
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     stage.close();
     link::Coordinator coordinator;
     testing::focusReader(coordinator, port);
@@ -332,8 +324,7 @@ void pcPorts(Stage& stage) {
     testing::choose(list(stage, "cmbFlowCAM"), QStringLiteral("None"));
     testing::typeInto(box(stage, "txtDomain"), QStringLiteral("serial.example"));
     rebootNotice(stage, {});
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     QStringList sent;
     for (const QString& line :
          stage.reader().receivedCommands().mid(stage.reader().receivedCommands().size() - 4))
@@ -353,8 +344,7 @@ void olderReader(Stage& stage) {
     QVERIFY(stage.control("txtCamName")->isEnabled());
     testing::typeInto(box(stage, "txtDomain"), QStringLiteral("old.example"));
     rebootNotice(stage, {});
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     QCOMPARE(received.starting(QStringLiteral("EIPENABLE")), QStringList());
     QCOMPARE(stage.fields("DOMAIN"), QStringList({"old.example"}));
     // From level 3 it is there.
@@ -416,8 +406,7 @@ void lostReplies(Stage& stage) {
         testing::typeInto(box(stage, "txtDomain"), QLatin1String(c.domain));
         testing::Received received(stage.reader());
         rebootNotice(stage, {});
-        stage.press(QStringLiteral("btnOK"));
-        QTRY_VERIFY(!stage.window()->isVisible());
+        pressOk(stage);
         QCOMPARE(received.lines(), QStringList({QStringLiteral("DOMAIN ") + QLatin1String(c.domain)}));
         QCOMPARE(stage.fields("TTY"), QStringList({"9600", "E", "7", "2", "H"}));
         QCOMPARE(stage.fields("DHCP"), QStringList({"Y"}));
@@ -449,8 +438,7 @@ void refusedIdentity(Stage& stage) {
     QCOMPARE(stage.fields("IP").value(0), QStringLiteral("Contract"));
     // Sent again, it goes through and the reboot is asked for.
     rebootNotice(stage, {});
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
+    pressOk(stage);
     QCOMPARE(stage.fields("IP").value(0), QStringLiteral("Cell7"));
 }
 

@@ -171,7 +171,6 @@ void figuresOfImages(Stage& stage) {
     QVERIFY(!window->close());
     QCOMPARE(closing.count(), 1);
     QVERIFY(window->isHidden());
-    stage.close();
 }
 
 } // namespace

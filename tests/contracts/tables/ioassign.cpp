@@ -101,11 +101,16 @@ void restart(Stage& stage, const QString& version) {
     stage.start(version);
 }
 
-// The messages of this window: OK only, no icon.
-void expectMessage(testing::ExpectPrompts& boxes, const QString& text) {
+// Choosing `word` in the list is refused with this message (OK only, no icon).
+void chooseRefused(QComboBox* list, const QString& word, const QString& text) {
+    testing::ExpectPrompts boxes;
     boxes->expectMessage(QStringLiteral("Velmarrow"), text, app::PromptIcon::None, app::PromptButtons::Ok,
                          app::PromptAnswer::Ok);
+    testing::choose(list, word);
 }
+
+const QString kGpio1Refused =
+    QStringLiteral("GPIO 1 Assignment is not allowed while External Lighting is in use");
 
 // A line back to unassigned: no tag, type list hidden at BOOL, arguments disabled without captions.
 void verifyUnassigned(Stage& stage, int line) {
@@ -197,25 +202,18 @@ void checkTypeMessages(Stage& stage) {
         stage.open(kWindow);
         testing::choose(tag(stage, 5), QStringLiteral("RETRY"));
         QCOMPARE(type(stage, 5)->currentText(), QStringLiteral("INPUT_POS"));
-        {
-            testing::ExpectPrompts boxes;
-            expectMessage(
-                boxes,
-                QStringLiteral("Only INPUT_POS, INPUT_NEG, and INPUT_BOTH may be used with the inputs ") +
-                    inputs);
-            testing::choose(type(stage, 5), QStringLiteral("NOMINAL_DEV"));
-        }
+        chooseRefused(
+            type(stage, 5), QStringLiteral("NOMINAL_DEV"),
+            QStringLiteral("Only INPUT_POS, INPUT_NEG, and INPUT_BOTH may be used with the inputs ") +
+                inputs);
         QCOMPARE(type(stage, 5)->currentText(), QStringLiteral("INPUT_POS"));
         QCOMPARE(argumentCaption(stage, 5, 1), QStringLiteral("Delay"));
         QCOMPARE(argumentCaption(stage, 5, 2), QStringLiteral("Latch"));
         QVERIFY(argument(stage, 5, 1)->isEnabled() && argument(stage, 5, 2)->isEnabled());
 
         testing::choose(tag(stage, 0), QStringLiteral("GOOD"));
-        {
-            testing::ExpectPrompts boxes;
-            expectMessage(boxes, QStringLiteral("INPUT_NEG is only valid with the inputs ") + inputs);
-            testing::choose(type(stage, 0), QStringLiteral("INPUT_NEG"));
-        }
+        chooseRefused(type(stage, 0), QStringLiteral("INPUT_NEG"),
+                      QStringLiteral("INPUT_NEG is only valid with the inputs ") + inputs);
         QCOMPARE(type(stage, 0)->currentText(), QStringLiteral("BOOL"));
         QVERIFY(!argument(stage, 0, 1)->isEnabled() && !argument(stage, 0, 2)->isEnabled());
         QVERIFY(argumentCaption(stage, 0, 1).isEmpty());
@@ -234,12 +232,8 @@ void checkTagRules(Stage& stage) {
     for (int line = 0; line < 3; ++line)
         for (const QString& input : inputTags) {
             testing::choose(tag(stage, line), QStringLiteral("DV"));
-            {
-                testing::ExpectPrompts boxes;
-                expectMessage(boxes,
-                              QStringLiteral("Inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
-                testing::choose(tag(stage, line), input);
-            }
+            chooseRefused(tag(stage, line), input,
+                          QStringLiteral("Inputs may only be assigned to GPIO_OUT1 through GPIO_OUT4"));
             verifyUnassigned(stage, line);
             QCOMPARE(frameCaption(stage, line), kLines[line]);
         }
@@ -319,12 +313,7 @@ void checkTagRules(Stage& stage) {
         for (const QString& c : commands)
             stage.send(c);
         stage.open(kWindow);
-        {
-            testing::ExpectPrompts boxes;
-            expectMessage(
-                boxes, QStringLiteral("GPIO 1 Assignment is not allowed while External Lighting is in use"));
-            testing::choose(tag(stage, 3), QStringLiteral("PASS"));
-        }
+        chooseRefused(tag(stage, 3), QStringLiteral("PASS"), kGpio1Refused);
         verifyUnassigned(stage, 3);
         // Only GPIO_OUT1 needs it.
         testing::choose(tag(stage, 4), QStringLiteral("PASS"));
@@ -334,12 +323,7 @@ void checkTagRules(Stage& stage) {
     stage.setField(QStringLiteral("RETRYEX"), 0, QStringLiteral("LIGHT"));
     stage.setField(QStringLiteral("RETRYEX"), 19, QStringLiteral("STROBE_AND_EXT"));
     stage.open(kWindow);
-    {
-        testing::ExpectPrompts boxes;
-        expectMessage(boxes,
-                      QStringLiteral("GPIO 1 Assignment is not allowed while External Lighting is in use"));
-        testing::choose(tag(stage, 3), QStringLiteral("READ_A"));
-    }
+    chooseRefused(tag(stage, 3), QStringLiteral("READ_A"), kGpio1Refused);
     verifyUnassigned(stage, 3);
     // Retry lighting with external lights does not count unless the retry mode is LIGHT.
     stage.setField(QStringLiteral("RETRYEX"), 0, QStringLiteral("TIME"));
@@ -355,12 +339,7 @@ void checkTagRules(Stage& stage) {
         QTRY_VERIFY(s->isLoaded());
     testing::choose(app->findChild<QComboBox*>(QStringLiteral("Lighting")), QStringLiteral("On & External"));
     stage.open(kWindow);
-    {
-        testing::ExpectPrompts boxes;
-        expectMessage(boxes,
-                      QStringLiteral("GPIO 1 Assignment is not allowed while External Lighting is in use"));
-        testing::choose(tag(stage, 3), QStringLiteral("DV"));
-    }
+    chooseRefused(tag(stage, 3), QStringLiteral("DV"), kGpio1Refused);
     verifyUnassigned(stage, 3);
     QCOMPARE(stage.fields(QStringLiteral("ILLUM")).value(0), QStringLiteral("ON")); // nothing sent
     stage.close();
@@ -427,7 +406,6 @@ void checkArguments(Stage& stage) {
              QStringList({q("MASK"), q("0x7F")}));
     QCOMPARE(stage.fields(QStringLiteral("SET_CRITERIA READ_D")),
              QStringList({q("INPUT_POS"), q("0"), q("9999")}));
-    stage.close();
 }
 
 // The parameters of the writes among these lines (a reader's keyword and, but for the input's
@@ -466,7 +444,6 @@ void checkLongMask(Stage& stage) {
     stage.apply();
     QTRY_COMPARE(stage.fields(QStringLiteral("SET_CRITERIA LOCATE_FAILURE")).mid(0, 2),
                  QStringList({q("MASK"), q("0x123456789ABCDEF01234")}));
-    stage.close();
 }
 
 void checkWholeApply(Stage& stage) {
@@ -714,23 +691,15 @@ WindowContract ioAssignContract() {
     for (int i = 0; i < 7; ++i) {
         const Arguments& a = arguments[i];
         for (int which : {1, 2}) {
-            QStringList values = which == 1 ? a.first : a.second;
-            QStringList needs = {QStringLiteral("IOASSIGN %1 %2").arg(kLines[i], a.tag),
-                                 QStringLiteral("SET_CRITERIA %1 %2").arg(a.tag, a.criterion)};
-            if (values.isEmpty()) {
-                // A mask has no second argument: this line's second one is shown with MAX_MIN.
-                values = {"0", "-50", "100"};
-                needs = {QStringLiteral("IOASSIGN %1 GOOD").arg(kLines[i]),
-                         QStringLiteral("SET_CRITERIA GOOD MAX_MIN 100 0")};
-                ControlContract c = row(QStringLiteral("Argument2Text(%1)").arg(i), Kind::Box,
-                                        QStringLiteral("SET_CRITERIA GOOD"), 2, quoted(values));
-                c.needs = needs;
-                w.controls << c;
-                continue;
-            }
+            const QStringList& values = which == 1 ? a.first : a.second;
+            // A mask has no second argument: this line's second one is shown with MAX_MIN.
+            const bool mask = values.isEmpty();
+            const QString onTag = mask ? QStringLiteral("GOOD") : a.tag;
             ControlContract c = row(QStringLiteral("Argument%1Text(%2)").arg(which).arg(i), Kind::Box,
-                                    QStringLiteral("SET_CRITERIA ") + a.tag, which, quoted(values));
-            c.needs = needs;
+                                    QStringLiteral("SET_CRITERIA ") + onTag, which,
+                                    quoted(mask ? QStringList{"0", "-50", "100"} : values));
+            c.needs = {QStringLiteral("IOASSIGN %1 %2").arg(kLines[i], onTag),
+                       QStringLiteral("SET_CRITERIA %1 %2").arg(onTag, mask ? "MAX_MIN 100 0" : a.criterion)};
             w.controls << c;
         }
     }

@@ -1,6 +1,7 @@
 // Auto-learn: the learn and unlearn commands each choice sends, what the dialog shows of
 // the reader's outcome, the assisted learn's region, and the remembered choice.
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 
 #include "app/settingsstore.h"
 #include "settings/learn.h"
@@ -17,10 +18,6 @@
 namespace vm::contracts {
 
 namespace {
-
-QString caption(const QAbstractButton* b) {
-    return b ? QString(b->text()).remove(QLatin1Char('&')) : QString();
-}
 
 void click(Stage& stage, const QString& name) {
     auto* b = find<QAbstractButton>(stage, name);
@@ -49,17 +46,15 @@ void texts(Stage& stage) {
     QWidget* w = fresh(stage);
     QVERIFY(w);
     QVERIFY(w->windowTitle().endsWith(QStringLiteral("- Learn")));
-    QCOMPARE(caption(find<QRadioButton>(stage, option(0))), QStringLiteral("Learn Photometry Only"));
-    QCOMPARE(caption(find<QRadioButton>(stage, option(1))), QStringLiteral("Learn Decoder Settings Only"));
-    QCOMPARE(caption(find<QRadioButton>(stage, option(2))),
-             QStringLiteral("Learn Photometry And Decoder Settings"));
-    QCOMPARE(QString(find<QGroupBox>(stage, "Frame1")->title()).remove('&'),
-             QStringLiteral("Assisted Learn"));
-    QCOMPARE(caption(find<QCheckBox>(stage, "EnableAssist")), QStringLiteral("Enable Assisted Learn"));
-    QCOMPARE(QString(find<QLabel>(stage, "NumRowsLabel")->text()).remove('&'), QStringLiteral("Num Rows"));
-    QCOMPARE(QString(find<QLabel>(stage, "NumColsLabel")->text()).remove('&'), QStringLiteral("Num Cols"));
-    QCOMPARE(QString(find<QLabel>(stage, "PolarityLabel")->text()).remove('&'), QStringLiteral("Polarity"));
-    QCOMPARE(caption(find<QPushButton>(stage, "Done")), QStringLiteral("Done"));
+    compareCaptions(stage, {{option(0), "Learn Photometry Only"},
+                            {option(1), "Learn Decoder Settings Only"},
+                            {option(2), "Learn Photometry And Decoder Settings"},
+                            {"Frame1", "Assisted Learn"},
+                            {"EnableAssist", "Enable Assisted Learn"},
+                            {"NumRowsLabel", "Num Rows"},
+                            {"NumColsLabel", "Num Cols"},
+                            {"PolarityLabel", "Polarity"},
+                            {"Done", "Done"}});
     QStringList sizes;
     for (int n = 8; n <= 144; ++n)
         sizes << QString::number(n);

@@ -3,6 +3,7 @@
 // Its preview is checked against the bytes the reader really sends on that port.
 #include "app/windowregistry.h"
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 #include "contracts/tables/outputport.h"
 #include "io/editformatstring.h"
 #include "io/frmoutput.h"
@@ -217,12 +218,12 @@ void texts(Stage& stage) {
     for (const auto& [column, title] :
          QList<std::pair<int, QString>>{{1, "Enabled"}, {2, "Header"}, {3, "Trailer"}})
         QCOMPARE(g->horizontalHeaderItem(column)->text(), title);
-    QCOMPARE(find<QLabel>(stage, "Header_Label")->text(), QStringLiteral("Header"));
-    QCOMPARE(find<QLabel>(stage, "Trailer_Label")->text(), QStringLiteral("Trailer"));
-    QCOMPARE(find<QGroupBox>(stage, "FixedFrame")->title(), QStringLiteral("Fixed Buffer Length for K4 PLC"));
-    QCOMPARE(find<QPushButton>(stage, "btnOK")->text(), QStringLiteral("OK"));
-    QCOMPARE(find<QPushButton>(stage, "btnApply")->text(), QStringLiteral("Apply"));
-    QCOMPARE(find<QPushButton>(stage, "btnCancel")->text(), QStringLiteral("Cancel"));
+    compareCaptions(stage, {{"Header_Label", "Header"},
+                            {"Trailer_Label", "Trailer"},
+                            {"FixedFrame", "Fixed Buffer Length for K4 PLC"},
+                            {"btnOK", "OK"},
+                            {"btnApply", "Apply"},
+                            {"btnCancel", "Cancel"}});
     QVERIFY(!find<QPushButton>(stage, "btnApply")->isEnabled());
     QVERIFY(!editor(stage)->isVisible());
     // A report that is off has its format in light grey.

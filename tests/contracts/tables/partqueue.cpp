@@ -2,6 +2,7 @@
 // results and images stay in the reader or go to an FTP server; sent when OK is pressed.
 // The inputs follow the queue's own settings; only OK follows programming control.
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 
 #include "settings/settingswindow.h"
 #include "sim/catalogue.h"
@@ -68,11 +69,6 @@ QPushButton* ok(Stage& stage) {
     return qobject_cast<QPushButton*>(stage.control(QStringLiteral("btnOK")));
 }
 
-void pressOk(Stage& stage) {
-    stage.press(QStringLiteral("btnOK"));
-    QTRY_VERIFY(!stage.window()->isVisible());
-}
-
 // The label of a control, by its buddy.
 QString labelOf(Stage& stage, const char* name) {
     QWidget* control = stage.control(QLatin1String(name));
@@ -111,8 +107,7 @@ void texts(Stage& stage) {
              QStringList({"Save in camera memory", "Save on remote system (FTP)"}));
     QCOMPARE(testing::entries(list(stage, "cmbSaveResults")), QStringList({"Yes", "No"}));
     QCOMPARE(testing::entries(list(stage, "cmbSaveImg")), QStringList({"Yes", "No"}));
-    QCOMPARE(ok(stage)->text(), QStringLiteral("OK"));
-    QCOMPARE(qobject_cast<QPushButton*>(stage.control("btnCancel"))->text(), QStringLiteral("Cancel"));
+    compareCaptions(stage, {{"btnOK", "OK"}, {"btnCancel", "Cancel"}});
     QVERIFY(w->isModal());
 }
 

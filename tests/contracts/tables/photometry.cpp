@@ -2,6 +2,7 @@
 // each change sent at once; the exposure and gain of every record shown as it comes; on
 // calibrated readers a change of exposure or gain asks before it cancels the calibration.
 #include "contracts/contract.h"
+#include "contracts/tables/common.h"
 #include "link/record.h"
 #include "settings/settingswindow.h"
 
@@ -73,14 +74,14 @@ void texts(Stage& stage) {
     QWidget* w = stage.open(kWindow);
     QVERIFY(w);
     QCOMPARE(w->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Photometry"));
-    QCOMPARE(find<QRadioButton>(stage, "Auto")->text().remove('&'), QStringLiteral("Auto Photometry"));
-    QCOMPARE(find<QRadioButton>(stage, "Manual")->text().remove('&'), QStringLiteral("Manual Photometry"));
-    QCOMPARE(find<QLabel>(stage, "ExposureLabel")->text().remove('&'), QStringLiteral("Exposure"));
-    QCOMPARE(find<QLabel>(stage, "GainLabel")->text().remove('&'), QStringLiteral("Gain"));
-    QCOMPARE(find<QGroupBox>(stage, "PreprocessFrame")->title(), QStringLiteral("Image Preprocessing"));
-    QCOMPARE(find<QLabel>(stage, "PreprocMethodLabel")->text().remove('&'), QStringLiteral("Method"));
-    QCOMPARE(find<QLabel>(stage, "PreprocIterLabel")->text().remove('&'), QStringLiteral("Iterations"));
-    QCOMPARE(find<QCheckBox>(stage, "NegativeImage")->text().remove('&'), QStringLiteral("Negative Image"));
+    compareCaptions(stage, {{"Auto", "Auto Photometry"},
+                            {"Manual", "Manual Photometry"},
+                            {"ExposureLabel", "Exposure"},
+                            {"GainLabel", "Gain"},
+                            {"PreprocessFrame", "Image Preprocessing"},
+                            {"PreprocMethodLabel", "Method"},
+                            {"PreprocIterLabel", "Iterations"},
+                            {"NegativeImage", "Negative Image"}});
     QCOMPARE(testing::entries(find<QComboBox>(stage, "PreprocMethod")),
              (QStringList{"NONE", "ERODE", "DILATE", "OPEN", "CLOSE"}));
     QCOMPARE(testing::entries(find<QComboBox>(stage, "PreprocIter")), (QStringList{"1", "2", "3", "4", "5"}));
@@ -104,7 +105,6 @@ void texts(Stage& stage) {
     auto* s = settingsWindow(stage);
     QVERIFY(s);
     QVERIFY(!s->applyButton() || !s->applyButton()->isVisibleTo(w));
-    stage.close();
 }
 
 // Each record's exposure and gain are shown; manual photometry starts from the last that
@@ -142,7 +142,6 @@ void recordsAndManual(Stage& stage) {
     QCOMPARE(r.Image().Exposure(), 1200);
     QCOMPARE(r.Image().Gain(), 40);
     QTRY_COMPARE(photoInfo(stage), QStringLiteral("Exp = 1200 usec, Gain = 40 dB"));
-    stage.close();
 }
 
 // More exposure or more gain makes the reader's picture brighter: twice the exposure about
@@ -168,7 +167,6 @@ void exposureAndGainLightThePicture(Stage& stage) {
     const double gained = mean(r);
     QVERIFY2(exposed > base * 1.6 && exposed < base * 2.4 && gained > exposed * 1.6 && gained < exposed * 2.4,
              qPrintable(QStringLiteral("%1 %2 %3").arg(base).arg(exposed).arg(gained)));
-    stage.close();
 }
 
 // Under power-strobed light the exposure stops at 1000; a burst of notifications reloads
@@ -220,7 +218,6 @@ void powerStrobe(Stage& stage) {
     QCOMPARE(exposure->maximum(), 20000);
     QCOMPARE(exposure->pageStep(), 1997);
     QVERIFY(!loaded.wait(1500)); // one reload for the burst
-    stage.close();
 }
 
 // Choosing a method while the iterations read 0 also writes 1; NONE leaves nothing to
@@ -236,7 +233,6 @@ void preprocessing(Stage& stage) {
     QTRY_COMPARE(stage.fields("MORPH"), (QStringList{"NONE", "1"}));
     QVERIFY(!stage.control("PreprocIter")->isEnabled());
     QVERIFY(!stage.control("PreprocIterLabel")->isEnabled());
-    stage.close();
 }
 
 // A calibrated reader: the warning shows; the first change of exposure or gain asks; No
@@ -324,7 +320,6 @@ void calibration(Stage& stage) {
     // Nothing is calibrated any more: the next change goes out without a question.
     testing::typeInto(find<QLineEdit>(stage, "ExposureText"), QStringLiteral("800"));
     QTRY_COMPARE(stage.fields("PHOTOEX").value(1), QStringLiteral("800"));
-    stage.close();
 }
 
 // Under the AIM DPM set-up nothing of the window can be changed, control or not.
@@ -337,7 +332,6 @@ void aimDpm(Stage& stage) {
          {"Auto", "Manual", "Exposure", "ExposureLabel", "ExposureText", "Gain", "GainLabel", "GainText",
           "PreprocMethod", "PreprocMethodLabel", "PreprocIter", "NegativeImage"})
         QVERIFY2(!stage.control(off)->isEnabled(), off);
-    stage.close();
 }
 
 // A reload the reader does not answer for PHOTOEX keeps the exposure and gain as they were,
@@ -361,7 +355,6 @@ void unreadPhotometry(Stage& stage) {
     auto* note = w->findChild<QLabel*>(QStringLiteral("NotReadNote"));
     QVERIFY(note && note->isVisibleTo(w));
     QVERIFY2(note->text().contains(QStringLiteral("PHOTOEX")), qPrintable(note->text()));
-    stage.close();
 }
 
 // The captions grey with the controls they name, programming control included.
@@ -376,7 +369,6 @@ void captions(Stage& stage) {
     stage.releaseControl();
     for (const char* name : names)
         QTRY_VERIFY2(!stage.control(name)->isEnabled(), name);
-    stage.close();
 }
 
 } // namespace

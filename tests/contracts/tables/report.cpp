@@ -165,7 +165,6 @@ void rowsFollowTheRecords(Stage& stage) {
     stage.reader().dropConnections();
     QTRY_COMPARE_WITH_TIMEOUT(g->rowCount(), 0, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(stage.station().Connected(), 5000);
-    stage.close();
 }
 
 // Saved as comma-separated values, a text with a comma and double quotes stays one field:
@@ -258,7 +257,6 @@ void resetAsksForControl(Stage& stage) {
         QTRY_COMPARE(sent.lines(), QStringList{"STATS RESET"});
     }
     QCOMPARE(counted(stage), quint64(0));
-    stage.close();
 }
 
 // With a control password the reset asks for it, masked; a wrong one stops everything.
@@ -291,7 +289,6 @@ void resetAsksThePassword(Stage& stage) {
     }
     QTRY_COMPARE(stage.reader().controller(), QStringLiteral("TEST-PC"));
     app::setControlPassword(QString());
-    stage.close();
 }
 
 } // namespace

@@ -250,8 +250,6 @@ void rowsAndLists(Stage& stage) {
 
 // The barcode cell names the reader's enabled barcodes.
 void barcodeSummary(Stage& stage) {
-    stage.end();
-    stage.begin();
     stage.start(QStringLiteral("3.0.2.1"));
     const QList<QPair<QString, QString>> masks = {
         {"0x1", "128"},       {"0x2", "Code 39 "},   {"0x4", "Code 93 "},   {"0x8", "Code 2 of 5 "},
@@ -292,8 +290,6 @@ QStringList writes(const testing::Received& received) {
 
 // Typed values: held to 0..99999 first, then checked by row; refusals send nothing.
 void typedValues(Stage& stage) {
-    stage.end();
-    stage.begin();
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("PHOTOEX AUTO 1000 0 30 31 0 1023"));
     stage.send(QStringLiteral("XDIMENSION 990 10"));
@@ -361,8 +357,6 @@ void typedValues(Stage& stage) {
 // the row keeps what it showed, greyed, and opens no editor; the other rows still edit, and
 // the next reload shows the row again.
 void unansweredRow(Stage& stage) {
-    stage.end();
-    stage.begin();
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("BARVPS 99"));
     QWidget* w = stage.open(QStringLiteral("BasicTune"));

@@ -85,10 +85,6 @@ link::Record cycle(Stage& stage) {
 }
 
 void fresh(Stage& stage, const QString& standard) {
-    stage.close();
-    stage.end();
-    stage.begin();
-    app::setCalibrationText(QString());
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("VERIFY ") + standard);
     stage.send(QStringLiteral("TRIG T"));
