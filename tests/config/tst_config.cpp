@@ -310,11 +310,13 @@ private slots:
         QVERIFY2(lines.at(1).text.startsWith("NUMDM field 0 must be"), qPrintable(lines.at(1).text));
         QCOMPARE(lines.at(1).colour, kRed);
 
-        // A second load with two refusals reuses the log and counts both.
-        m_chosen = writeFile("two.lcf", "NUMDM 99\r\nNOSUCHTHING 1\r\nTRIG C\r\n");
+        // A second load with three refusals reuses the log and counts them all; the reader's
+        // status for an unknown "ERROR" command has its ERROR right after the "!".
+        m_chosen = writeFile("three-refused.lcf", "NUMDM 99\r\nNOSUCHTHING 1\r\nERROR 1\r\nTRIG C\r\n");
         window().action("mnuLoadConfiguration")->trigger();
-        QCOMPARE(openLog()->caption(), QStringLiteral("2 errors were reported:"));
-        QCOMPARE(logLines(openLog()).size(), 4);
+        QCOMPARE(openLog()->caption(), QStringLiteral("3 errors were reported:"));
+        QCOMPARE(logLines(openLog()).size(), 6);
+        QCOMPARE(logLines(openLog()).at(4).text, QStringLiteral("ERROR 1"));
         QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"C"});
         openLog()->close();
     }
