@@ -42,6 +42,13 @@ QPushButton* button(shell::frmPIDCopy* w, const char* name) {
     return w->findChild<QPushButton*>(QLatin1String(name));
 }
 
+// Chooses a PID and presses the button, which closes the dialog.
+void chooseAndPress(shell::frmPIDCopy* w, const QString& pid, const char* name) {
+    choose(w, pid);
+    button(w, name)->click();
+    QTRY_VERIFY(!w->isVisible());
+}
+
 // Texts, and what the reader holds after a copy each way.
 void copies(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
@@ -64,18 +71,14 @@ void copies(Stage& stage) {
     // To PID 5 and PID 12: the reader stores its settings under each.
     QSignalSpy heard(&stage.station(), &link::Connection::OnBroadcastMessage);
     testing::Received received(stage.reader());
-    choose(to, QStringLiteral("5"));
-    button(to, "OK")->click();
-    QTRY_VERIFY(!to->isVisible());
+    chooseAndPress(to, QStringLiteral("5"), "OK");
     QCOMPARE(received.starting(QStringLiteral("STORE")), QStringList({"STORE 5"}));
     QTRY_COMPARE(heard.size(), 1);
     QCOMPARE(heard.at(0).at(0).toString(), kWindow);
     QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UPDATERETRY"));
     stage.send(QStringLiteral("BARQZ 40"));
     to = openCopy(stage, true);
-    choose(to, QStringLiteral("12"));
-    button(to, "OK")->click();
-    QTRY_VERIFY(!to->isVisible());
+    chooseAndPress(to, QStringLiteral("12"), "OK");
 
     // From a PID: only the stored ones are offered; PID 5 brings back what it holds.
     shell::frmPIDCopy* from = openCopy(stage, false);
@@ -85,9 +88,7 @@ void copies(Stage& stage) {
     QCOMPARE(from->pidList()->currentItem()->text(), QStringLiteral("5"));
     heard.clear();
     received.clear();
-    choose(from, QStringLiteral("5"));
-    button(from, "OK")->click();
-    QTRY_VERIFY(!from->isVisible());
+    chooseAndPress(from, QStringLiteral("5"), "OK");
     QCOMPARE(received.starting(QStringLiteral("LOAD")), QStringList({"LOAD 5"}));
     QCOMPARE(stage.fields(QStringLiteral("BARQZ")).value(0), QStringLiteral("10"));
     QTRY_COMPARE(heard.size(), 1);
@@ -97,9 +98,7 @@ void copies(Stage& stage) {
     heard.clear();
     received.clear();
     from = openCopy(stage, false);
-    choose(from, QStringLiteral("12"));
-    button(from, "Cancel")->click();
-    QTRY_VERIFY(!from->isVisible());
+    chooseAndPress(from, QStringLiteral("12"), "Cancel");
     QCOMPARE(received.starting(QStringLiteral("LOAD")), QStringList());
     QCOMPARE(stage.fields(QStringLiteral("BARQZ")).value(0), QStringLiteral("10"));
     QCOMPARE(heard.size(), 0);
