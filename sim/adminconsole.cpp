@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
+
 #include <unistd.h>
 
 namespace vm::sim {
@@ -362,6 +364,26 @@ quint16 AdminConsole::port() const {
     return m_server ? m_server->serverPort() : 0;
 }
 
+namespace {
+
+// Standard output may be a pipe that takes part of an answer at a time; what it refuses for
+// good (a closed pipe) is dropped, as the console has nowhere else to say it.
+void writeAll(const QByteArray& bytes) {
+    const char* at = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, at, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        at += n;
+        left -= size_t(n);
+    }
+}
+
+} // namespace
+
 void AdminConsole::readStandardInput() {
     m_stdin = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
     connect(m_stdin.get(), &QSocketNotifier::activated, this, [this] {
@@ -376,8 +398,7 @@ void AdminConsole::readStandardInput() {
         while ((lf = m_stdinBuffer.indexOf('\n')) >= 0) {
             const QString line = QString::fromUtf8(m_stdinBuffer.left(lf));
             m_stdinBuffer.remove(0, lf + 1);
-            const QByteArray out = execute(line).toUtf8();
-            ::write(STDOUT_FILENO, out.constData(), size_t(out.size()));
+            writeAll(execute(line).toUtf8());
         }
         if (m_stdinBuffer.size() > 4096)
             m_stdinBuffer.clear();
