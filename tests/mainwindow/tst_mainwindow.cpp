@@ -382,6 +382,7 @@ private slots:
         QCOMPARE(window().windowTitle(), QStringLiteral("Line1 [CTRL] - Velmarrow"));
         QAction* control = window().cameraToolbar()->controlAction();
         QCOMPARE(control->text(), QStringLiteral("Release"));
+        QCOMPARE(control->toolTip(), QStringLiteral("Release Programming Control of Camera"));
         QCOMPARE(CameraToolbar::imageKey(control), QStringLiteral("havecontrol"));
         QCOMPARE(CameraToolbar::imageKey(button("Line1")), QStringLiteral("netcontrol"));
 
@@ -390,6 +391,7 @@ private slots:
         QTRY_VERIFY(line1->controller().isEmpty());
         window().UpdateToolbar();
         QCOMPARE(control->text(), QStringLiteral("Take Control"));
+        QCOMPARE(control->toolTip(), QStringLiteral("Take Programming Control of Camera"));
     }
 
     void droppedLinkComesBackWithoutControl() {

@@ -9,6 +9,7 @@
 #include "contracts/tables/monitoring.h"
 #include "display/imageview.h"
 #include "link/device.h"
+#include "sim/catalogue.h"
 #include "tools/filmstriprecorder.h"
 #include "tools/imagerecorder.h"
 
@@ -236,6 +237,20 @@ void gradeFilters(Stage& stage) {
     stage.close();
 }
 
+// The grades are offered from the first firmware level that grades, and not below it.
+void gradeFiltersFromTheGradingLevel(Stage& stage) {
+    for (const int level : {3, 4}) {
+        stage.start(sim::softwareVersionForLevel(level));
+        app::setVerificationEnabled(true);
+        QVERIFY(stage.open(kFilmstrip));
+        QVERIFY2(testing::entries(filter(stage)) == (level >= 4 ? kVerify : kPassFail),
+                 qPrintable(QStringLiteral("level %1").arg(level)));
+        stage.close();
+        stage.end();
+        stage.begin();
+    }
+}
+
 } // namespace
 
 WindowContract filmstripContract() {
@@ -245,7 +260,7 @@ WindowContract filmstripContract() {
         // Chooses which images are shown and saved; the reader never hears of it.
         QStringLiteral("Filter"),
     };
-    w.checks = {passFailFiltersAndFiles, gradeFilters};
+    w.checks = {passFailFiltersAndFiles, gradeFilters, gradeFiltersFromTheGradingLevel};
     return w;
 }
 

@@ -6,6 +6,8 @@
 #include "display/twips.h"
 #include "link/coordinator.h"
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QTableWidget>
 
 namespace vm::contracts {
@@ -50,6 +52,8 @@ void rowsPerReader(Stage& stage) {
 
     QWidget* window = stage.open(kOverview);
     QVERIFY(window);
+    QLabel* count = find<QLabel>(stage, QStringLiteral("lblCount"));
+    QVERIFY(count);
     QCOMPARE(window->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Network Overview"));
     QTRY_VERIFY_WITH_TIMEOUT(rowOf(stage, "Overview1") >= 0 && rowOf(stage, "Overview2") >= 0, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Controller), QStringLiteral("LINE-PC"), 5000);
@@ -61,6 +65,13 @@ void rowsPerReader(Stage& stage) {
     QCOMPARE(cell(stage, "Overview1", Controller), QStringLiteral("(none)"));
     QCOMPARE(cell(stage, "Overview1", Reachable), QStringLiteral("Yes"));
     QCOMPARE(cell(stage, "Overview2", Reachable), QStringLiteral("Yes"));
+    QCOMPARE(count->text(), QStringLiteral("2 readers"));
+    // A filter that leaves some of them says how many of how many.
+    auto* filterBox = find<QLineEdit>(stage, QStringLiteral("txtFilter"));
+    QTest::keyClicks(filterBox, QStringLiteral("view2"));
+    QCOMPARE(count->text(), QStringLiteral("1 of 2 readers"));
+    filterBox->clear();
+    QCOMPARE(count->text(), QStringLiteral("2 readers"));
 
     // Narrowed, the window widens again to its columns plus 158 + 20 + 320 twips as soon as
     // they need more room (here: the focused reader's name grows).
@@ -89,6 +100,14 @@ void rowsPerReader(Stage& stage) {
     qputenv("VELMARROW_DISCOVERY_TARGETS", targets);
 }
 
+// With no reader on the network the count says so, in the plural.
+void noReaders(Stage& stage) {
+    QVERIFY(stage.open(kOverview));
+    QCOMPARE(overview(stage)->rowCount(), 0);
+    QCOMPARE(find<QLabel>(stage, QStringLiteral("lblCount"))->text(), QStringLiteral("0 readers"));
+    stage.close();
+}
+
 } // namespace
 
 WindowContract networkOverviewContract() {
@@ -100,7 +119,7 @@ WindowContract networkOverviewContract() {
         // Narrows the rows shown; nothing of it reaches a reader.
         QStringLiteral("txtFilter"),
     };
-    w.checks = {rowsPerReader};
+    w.checks = {noReaders, rowsPerReader};
     return w;
 }
 
