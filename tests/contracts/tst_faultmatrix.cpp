@@ -609,6 +609,11 @@ class TestFaultMatrix : public QObject {
                     QTRY_VERIFY(!m_stage.station().HasControl());
                     // The base tells it once the event that announced it is over.
                     QTRY_VERIFY_WITH_TIMEOUT(!boxes.shown().isEmpty(), 1000);
+                    // The change stays in the window, but nothing can send it: OK and Apply grey.
+                    for (QPushButton* b : {s ? s->okButton() : nullptr, s ? s->applyButton() : nullptr})
+                        if (b)
+                            MATRIX_VERIFY(Check::Disabled, !b->isEnabled(),
+                                          b->text() + QStringLiteral(" enabled without control"));
                 } else if (!w.immediate) {
                     m_stage.reader().setNextReplyFault(replyFault(fault), 0, keyword);
                 }

@@ -1290,6 +1290,13 @@ private slots:
         QCOMPARE(events.size(), 1);
         QCOMPARE(events[0],
                  QJsonObject({{"event", "line"}, {"line", "OPTO_OUT2"}, {"active", true}, {"high", true}}));
+        // Full handshake: the line drops as the next cycle begins, and a second failed read
+        // switches it on again.
+        events = cycle(&record);
+        QVERIFY(!record.value("symbolFound").toBool());
+        QCOMPARE(events.size(), 2);
+        QCOMPARE(events[0].value("active").toBool(), false);
+        QCOMPARE(events[1].value("active").toBool(), true);
 
         // Low-true: the same state, the other level, at once.
         QCOMPARE(c.statusOf("SIGOUT OPTO_OUT2 L"), QString("!SIGOUT OK"));

@@ -700,6 +700,20 @@ void unanswered(Stage& stage) {
     QVERIFY(!note->isVisible());
 }
 
+// A calibrated reader's stored text is shown without its quotes, here and program-wide.
+void calibratedText(Stage& stage) {
+    stage.start(QStringLiteral("3.0.2.1"));
+    stage.send(QStringLiteral("TRIG T"));
+    stage.send(QStringLiteral("LEARN CALIBRATE"));
+    stage.reader().cycles().runOnce();
+    QTRY_COMPARE_WITH_TIMEOUT(stage.station().Query(QStringLiteral("CALIBRATED")),
+                              QStringLiteral("CALIBRATED TRUE"), 5000);
+    stage.send(QStringLiteral("CALIBRATED_STRING \"Lamp changed\""));
+    QVERIFY(stage.open(QStringLiteral("Symbology")));
+    QCOMPARE(find<QLabel>(stage, "lblCalibrateStatus")->text(), QStringLiteral("Calibrated : Lamp changed"));
+    QCOMPARE(app::calibrationText(), QStringLiteral("Calibrated : Lamp changed"));
+}
+
 } // namespace
 
 WindowContract symbologyContract() {
@@ -723,7 +737,7 @@ WindowContract symbologyContract() {
                << lightOptions(1) << lightOptions(10);
     w.checks = {
         textsAndFrames, gradeColours,           gradeClicks,    dpmApply, dpmChosenLater, standardProgramWide,
-        aimDpm,         verificationBroadcasts, olderSpellings, lights,   unanswered};
+        aimDpm,         verificationBroadcasts, olderSpellings, lights,   unanswered,     calibratedText};
     return w;
 }
 

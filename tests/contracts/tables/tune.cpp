@@ -334,6 +334,8 @@ void typedValues(Stage& stage) {
     QTRY_COMPARE(stage.fields("PHOTOEX").value(3), QStringLiteral("19999"));
     type(2, "Auto Max Exposure", "19999", crossed);
     type(2, "Auto Max Gain", "1024", range);
+    // The minimum gain is held against the maximum gain, not against an exposure.
+    type(2, "Auto Min Gain", "1023", crossed);
     type(2, "Auto Min Gain", "1022");
     type(2, "Auto Max Gain", "1000", crossed);
     type(2, "Min X Dimension (MILS*10)", "9", range);
