@@ -71,6 +71,8 @@ private slots:
     void sceneTextComesBackDecoded();
     void sceneRejectsBadSettings();
     void disabledSymbologyIsNotRead();
+    void eachBarcodeReadUnderItsOwnBit_data();
+    void eachBarcodeReadUnderItsOwnBit();
     void decoderHonoursTuning();
     void exposureExtremesFailAndAutoPhotometryRecovers();
     void learnSetsSizeOfSymbol();
@@ -187,6 +189,52 @@ void TestSimEngine::disabledSymbologyIsNotRead() {
     QVERIFY(out.symbolFound);
     QCOMPARE(out.symbology, QStringLiteral("Code 39"));
     QVERIFY(out.text.startsWith("VELMARROW-"));
+}
+
+// Every barcode symbology is read with its own bit of BARCODE ENABLE and with no other.
+void TestSimEngine::eachBarcodeReadUnderItsOwnBit_data() {
+    QTest::addColumn<QString>("symbology");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<uint>("bit");
+    QTest::addColumn<QString>("name");
+    const struct {
+        const char* symbology;
+        const char* text;
+        uint bit;
+        const char* name;
+    } rows[] = {
+        {"CODE128", "LOT-42", 0x1, "Code 128"}, {"CODE39", "LOT-42", 0x2, "Code 39"},
+        {"CODE93", "LOT-42", 0x4, "Code 93"},   {"ITF", "123456", 0x8, "Code 2 of 5"},
+        {"CODABAR", "A1234B", 0x10, "Codabar"}, {"EAN13", "400638133393", 0x20, "EAN-13"},
+        {"EAN8", "9638507", 0x20, "EAN-8"},     {"UPCA", "03600029145", 0x20, "UPC-A"},
+        {"UPCE", "0123456", 0x40, "UPC-E"},     {"PDF417", "LOT-42", 0x100, "PDF417"},
+        {"QR", "LOT-42", 0x20000, "QR Code"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.symbology) << QString(r.symbology) << QString(r.text) << r.bit << QString(r.name);
+}
+
+void TestSimEngine::eachBarcodeReadUnderItsOwnBit() {
+    QFETCH(QString, symbology);
+    QFETCH(QString, text);
+    QFETCH(uint, bit);
+    QFETCH(QString, name);
+    Parameters parameters;
+    ReadCycle cycle(parameters);
+    QString error;
+    QVERIFY2(cycle.scene().set("serialdigits", "0", &error), qPrintable(error));
+    QVERIFY2(cycle.scene().set("text", text, &error), qPrintable(error));
+    QVERIFY2(cycle.scene().set("symbology", symbology, &error), qPrintable(error));
+    QVERIFY(cycle.scene().set("rotation", "0"));
+    parameters.set("NUMDM", "0");
+    parameters.set("NUMBC", "1");
+    const uint every = 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x20 | 0x40 | 0x80 | 0x100 | 0x1000 | 0x4000 | 0x20000;
+    parameters.set("BARCODE ENABLE", QStringLiteral("0x%1").arg(every & ~bit, 0, 16));
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    parameters.set("BARCODE ENABLE", QStringLiteral("0x%1").arg(bit, 0, 16));
+    const CycleOutput out = runUntilRead(cycle, 3);
+    QVERIFY(out.symbolFound);
+    QCOMPARE(out.symbology, name);
 }
 
 void TestSimEngine::decoderHonoursTuning() {
