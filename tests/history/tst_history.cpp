@@ -26,7 +26,9 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include <signal.h>
 
@@ -145,6 +147,46 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    }
+
+    // Each real record is recorded as what it was: a pass, a read that found its symbol and
+    // failed (here on the match), or a read that found nothing.
+    void resultKindOfEachRecord() {
+        auto g = startGradingReader(QStringLiteral("Line5"));
+        QVERIFY(g.reader);
+        QSignalSpy records(g.connection.get(), &vm::link::Connection::OnNewRecord);
+        const auto entryOf =
+            [&](const std::function<bool(const vm::link::Record&)>& kind) -> std::optional<ReadEntry> {
+            std::optional<vm::link::Record> found;
+            const auto seen = [&] {
+                for (const QList<QVariant>& r : std::as_const(records))
+                    if (kind(r.at(0).value<vm::link::Record>()))
+                        found = r.at(0).value<vm::link::Record>();
+                records.clear();
+                return found.has_value();
+            };
+            if (!QTest::qWaitFor(seen, 10 * vm::testing::kReplyWaitMs))
+                return std::nullopt;
+            return entryFromRecord(*found, QStringLiteral("Line5"), QString(), 0, QString());
+        };
+        const std::optional<ReadEntry> pass = entryOf([](const vm::link::Record& r) { return r.Passed(); });
+        QVERIFY(pass);
+        QCOMPARE(pass->result, ReadResult::Pass);
+        QVERIFY(pass->failure.isEmpty());
+        QVERIFY(g.connection->SendCommand(QStringLiteral("MATCHEX T \"NOTHING\" 0 1 1 1")).ok);
+        const std::optional<ReadEntry> fail =
+            entryOf([](const vm::link::Record& r) { return !r.Passed() && r.Result().SymbolFound(); });
+        QVERIFY(fail);
+        QCOMPARE(fail->result, ReadResult::Fail);
+        QVERIFY(!fail->failure.isEmpty());
+        QString error;
+        QVERIFY2(g.reader->setScene(QStringLiteral("contrast"), QStringLiteral("0"), &error),
+                 qPrintable(error));
+        const std::optional<ReadEntry> none =
+            entryOf([](const vm::link::Record& r) { return !r.Result().SymbolFound(); });
+        QVERIFY(none);
+        QCOMPARE(none->result, ReadResult::NoRead);
+        QVERIFY(!none->failure.isEmpty());
     }
 
     // A real graded record of the simulated reader comes back from the file with every field

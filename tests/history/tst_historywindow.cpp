@@ -447,6 +447,15 @@ private slots:
         vm::shell::frmOptions again;
         QVERIFY(!vm::testing::child<QCheckBox>(&again, QStringLiteral("chkRecordHistory"))->isChecked());
         QCOMPARE(vm::testing::child<QSpinBox>(&again, QStringLiteral("spnKeepDays"))->value(), 30);
+
+        // Recording again, the file keeps the reads of those 30 days and at most those 500 MiB.
+        vm::app::settings().setText(vm::app::keys::RecordHistory, QStringLiteral("1"));
+        vm::app::setHistoryFile(m_dir.filePath(QStringLiteral("kept.sqlite")));
+        vm::app::ReadHistory history;
+        history.applyPreferences();
+        QTRY_VERIFY(history.isReady());
+        QCOMPARE(history.store()->retention().maxAgeMs, qint64(30) * 24 * 3600 * 1000);
+        QCOMPARE(history.store()->retention().maxBytes, qint64(500) * 1024 * 1024);
     }
 
     void missingFileIsTold() {

@@ -10,6 +10,7 @@
 #include "common/prompts.h"
 #include "common/readers.h"
 #include "common/waits.h"
+#include "common/windowbench.h"
 #include "display/imageview.h"
 #include "link/configuration.h"
 #include "link/connection.h"
@@ -361,8 +362,9 @@ private slots:
             vm::testing::ExpectPrompts boxes;
             boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line1?",
                                  PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::Yes);
+            // The password is compared letter for letter, case and all.
             boxes->expectInput("VelmarrowPassword", "Enter Password", QString(), true,
-                               QStringLiteral("guess"));
+                               QStringLiteral("S3CRET"));
             boxes->expectMessage("Velmarrow", "Invalid Password", PromptIcon::None, PromptButtons::Ok,
                                  PromptAnswer::Ok);
             QVERIFY(!window().EnsureControl());
@@ -904,6 +906,9 @@ private slots:
         }
 
         window().serialHookTimer().stop();
+        QCOMPARE(testing::entries(window().compression()),
+                 QStringList({"No Compression", "4:1 Compression", "8:1 Compression", "16:1 Compression",
+                              "32:1 Compression"}));
         window().compression()->setCurrentIndex(2);
         window().findChild<QAction*>("reports")->setChecked(true);
         QSignalSpy shown(&window(), &BasicInterface::recordShown);

@@ -343,6 +343,24 @@ private slots:
         app::windows().close(QStringLiteral("frmOutput"));
     }
 
+    // Any value of the option but "0" shows the test menu; empty or "0" hides it.
+    void testMenuFollowsItsOption_data() {
+        QTest::addColumn<QByteArray>("option");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("0") << QByteArray("0") << false;
+        QTest::newRow("1") << QByteArray("1") << true;
+        QTest::newRow("yes") << QByteArray("yes") << true;
+    }
+    void testMenuFollowsItsOption() {
+        QFETCH(QByteArray, option);
+        QFETCH(bool, shown);
+        qputenv("VelmarrowTestMenu", option);
+        BasicInterface& w = openMainWindow();
+        qputenv("VelmarrowTestMenu", "1");
+        QCOMPARE(w.testMenu()->menuAction()->isVisible(), shown);
+    }
+
     // The program as it stands: only the items whose windows or commands exist, in order.
     void menusOfTheProgram() {
         BasicInterface& w = openMainWindow();
