@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -26,6 +27,7 @@
 #include <QSignalSpy>
 #include <QStyledItemDelegate>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
@@ -68,6 +70,11 @@ Record makeRecord(qint64 number, bool passed, const QString& text, const QImage&
     record.m_result.m_statusText = passed ? QStringLiteral("GOOD READ") : QStringLiteral("NO READ");
     record.m_result.m_decodeMs = 10.0 + double(number);
     return record;
+}
+
+// The colour a terminal line is written in.
+QColor lineColour(const QPlainTextEdit& terminal, int line) {
+    return terminal.document()->findBlockByNumber(line).begin().fragment().charFormat().foreground().color();
 }
 
 // Renders one overlay 1:1 onto a black 659 x 494 image.
@@ -1004,6 +1011,15 @@ void TestDisplay::reportGridRowsAreBounded() {
     QCOMPARE(grid.rowCount(), 5);
     QCOMPARE(grid.item(0, ReportGrid::ImageColumn)->text(), QString("8"));
     QCOMPARE(grid.item(4, ReportGrid::ImageColumn)->text(), QString("4"));
+    // A row reads as its record: the verdict on light green or light red, the read or the
+    // status, the decode time in milliseconds.
+    QCOMPARE(grid.item(0, ReportGrid::ResultColumn)->text(), QString("PASS"));
+    QCOMPARE(grid.item(0, ReportGrid::ResultColumn)->background().color(), QColor(128, 255, 128));
+    QCOMPARE(grid.item(4, ReportGrid::ResultColumn)->text(), QString("FAIL"));
+    QCOMPARE(grid.item(4, ReportGrid::ResultColumn)->background().color(), QColor(255, 128, 128));
+    QCOMPARE(grid.item(0, ReportGrid::TextColumn)->text(), QString("CODE8"));
+    QCOMPARE(grid.item(4, ReportGrid::TextColumn)->text(), QString("NO READ"));
+    QCOMPARE(grid.item(0, ReportGrid::DecodeColumn)->text(), QString("18.0"));
     const int fiveRows = grid.ContentHeight();
     grid.AddRecord(makeRecord(9, true, "X"));
     QCOMPARE(grid.ContentHeight(), fiveRows); // the bound holds the size too
@@ -1100,14 +1116,23 @@ void TestDisplay::verifyReportGridRows() {
     vm::link::VerificationResult v;
     v.standard = "ISO15415";
     v.overallGrade = "C";
-    v.parameters = {
-        {"Symbol contrast", "78%", "A"}, {"Modulation", "0.52", "C"}, {"Axial non-uniformity", "0.21", "F"}};
+    v.parameters = {{"Symbol contrast", "78%", "A"},
+                    {"Modulation", "0.52", "C"},
+                    {"Axial non-uniformity", "0.21", "F"},
+                    {"Grid non-uniformity", "0.30", "B"},
+                    {"Fixed pattern damage", "0.40", "D"}};
     graded.m_verification = v;
     const int smallHeight = grid.ContentHeight();
     grid.ShowRecord(graded);
-    QCOMPARE(grid.rowCount(), 6);
-    // A failing grade on light red.
-    QCOMPARE(grid.item(5, VerifyReportGrid::GradeColumn)->background().color(), QColor(255, 128, 128));
+    QCOMPARE(grid.rowCount(), 8);
+    // Each grade on its class's colour: A and B light green, C light yellow, D and F light red.
+    const QColor good(128, 255, 128), fair(255, 255, 128), poor(255, 128, 128);
+    const QList<QPair<QString, QColor>> grades = {{"C", fair}, {"A", good}, {"C", fair},
+                                                  {"F", poor}, {"B", good}, {"D", poor}};
+    for (int row = 2; row < 8; ++row) {
+        QCOMPARE(grid.item(row, VerifyReportGrid::GradeColumn)->text(), grades[row - 2].first);
+        QCOMPARE(grid.item(row, VerifyReportGrid::GradeColumn)->background().color(), grades[row - 2].second);
+    }
     QVERIFY(grid.ContentHeight() > smallHeight);
     QVERIFY(grid.ContentWidth() > 0);
 
@@ -1133,6 +1158,11 @@ void TestDisplay::termWindowColouredLines() {
     QCOMPARE(term.toPlainText(), QString("CONTROL\n!CONTROL OK"));
     term.AddText("one\r\ntwo", Rgb(0, 0, 255));
     QCOMPARE(term.document()->blockCount(), 4);
+    // Each line in its own colour; a text of several lines in one.
+    QCOMPARE(lineColour(term, 0), QColor(0, 255, 0));
+    QCOMPARE(lineColour(term, 1), QColor(255, 0, 0));
+    QCOMPARE(lineColour(term, 2), QColor(0, 0, 255));
+    QCOMPARE(lineColour(term, 3), QColor(0, 0, 255));
     term.Clear();
     QVERIFY(term.toPlainText().isEmpty());
     term.AddText("after", Rgb(0, 0, 255));
@@ -1161,6 +1191,15 @@ void TestDisplay::terminalTalksToFocusedReader() {
     QCOMPARE(lines.at(lines.size() - 3), QString("> bogus"));
     QCOMPARE(lines.at(lines.size() - 2), QString("BOGUS is not a command of this reader"));
     QVERIFY2(lines.last().startsWith("!BOGUS ERROR 1"), qPrintable(lines.last()));
+    // The line typed in green, the reader's lines in white, its OK in cyan and its refusal in
+    // light red.
+    const int versionOk = int(lines.indexOf(QRegularExpression("^!VERSION OK")));
+    QVERIFY(versionOk > 0);
+    const int last = int(lines.size()) - 1;
+    QCOMPARE(lineColour(*terminal.Output(), versionOk), QColor(0, 255, 255));
+    QCOMPARE(lineColour(*terminal.Output(), last - 2), QColor(0, 255, 0));
+    QCOMPARE(lineColour(*terminal.Output(), last - 1), QColor(255, 255, 255));
+    QCOMPARE(lineColour(*terminal.Output(), last), QColor(255, 80, 80));
 
     // History: Up walks back and stops at the oldest; Down goes back to the line being typed.
     QCOMPARE(terminal.History(), (QStringList{"VERSION", "bogus"}));
@@ -1193,6 +1232,8 @@ void TestDisplay::camerasListDiscoveredReaders() {
     QTRY_COMPARE_WITH_TIMEOUT(cameras.rowCount(), 1, 5000);
     auto text = [&](int column) { return cameras.item(0, column)->text(); };
     QCOMPARE(text(Cameras::NameColumn), QString("NetCam"));
+    QCOMPARE(text(Cameras::ReachableColumn), QString("Yes"));
+    QCOMPARE(cameras.item(0, Cameras::ReachableColumn)->background().color(), QColor(128, 255, 128));
     // Every column holds its caption and its widest text whole; the content never narrows.
     for (int c = 0; c < Cameras::ColumnCount; ++c) {
         QVERIFY(cameras.columnWidth(c) >= cameras.horizontalHeader()->sectionSizeHint(c));

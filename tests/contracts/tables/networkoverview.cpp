@@ -93,8 +93,15 @@ void rowsPerReader(Stage& stage) {
     second->setListening(false);
     QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Reachable), QStringLiteral("No"), 15000);
     QCOMPARE(cell(stage, "Overview1", Reachable), QStringLiteral("Yes"));
+    // Gone on light red, answering on light green.
+    const auto shade = [&](const char* reader) {
+        return overview(stage)->item(rowOf(stage, reader), Reachable)->background().color();
+    };
+    QCOMPARE(shade("Overview2"), QColor(255, 128, 128));
+    QCOMPARE(shade("Overview1"), QColor(128, 255, 128));
     second->setListening(true);
     QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Reachable), QStringLiteral("Yes"), 15000);
+    QCOMPARE(shade("Overview2"), QColor(128, 255, 128));
     stage.close();
     network.reset();
     qputenv("VELMARROW_DISCOVERY_TARGETS", targets);
