@@ -1516,6 +1516,11 @@ private slots:
         QVERIFY(o.value("symbolFound").toBool());
         QCOMPARE(o.value("attempts").toInt(), 2);
         QCOMPARE(o.value("pid").toInt(), 3);
+        // One retry only, even when it fails too.
+        QVERIFY(r->setScene("contrast", "0", &error));
+        o = cycle();
+        QVERIFY(!o.value("symbolFound").toBool());
+        QCOMPARE(o.value("attempts").toInt(), 2);
     }
 
     // Presentation reading: a text read again within the inter-symbol wait is not reported.
