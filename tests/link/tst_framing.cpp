@@ -122,6 +122,15 @@ private slots:
         QCOMPARE(record->Image().image(), image);
         QCOMPARE(record->Image().GrayValue(10, 20), 30);
         QCOMPARE(record->Image().GrayValue(659, 0), -1);
+
+        // A symbol found and the read failed all the same (a match, a grade): the verdict is
+        // the reader's, not whether it found something.
+        QJsonObject failed = recordHeader(0, 0, "none");
+        failed.insert("passed", false);
+        record = parseRecordPayload(recordPayload(failed, {}), &error);
+        QVERIFY2(record, qPrintable(error));
+        QVERIFY(!record->Passed());
+        QVERIFY(record->Result().SymbolFound());
     }
 
     void badRecordsAreRefused() {

@@ -172,6 +172,8 @@ private slots:
         QCOMPARE(image.Device()->ControllerName(), QString("OTHER-PC"));
         QVERIFY(!image.SendCommand("BEEP N").ok);
         QCOMPARE(image.Response().LastReply().errorCode, 4);
+        // The reader's reason, without its status words and code.
+        QCOMPARE(image.Response().LastReply().errorText, QString("no programming control"));
 
         QVERIFY(image.SendCommand("CONTROL").ok);
         QVERIFY(image.SendCommand("RELEASE").ok);
