@@ -267,6 +267,19 @@ private slots:
         QCOMPARE(r.out, QStringLiteral("BARQZ field 0: reader 30, file 10\n"
                                        "OUTPUT TCP2 DECFL field 0: reader Y, file N\n"
                                        "OUTPUT TCP2 DECFL field 1: reader \"FAIL\", file \"\"\n"));
+
+        // A line that only one side holds is named with its side.
+        QStringList edited = lines;
+        const qsizetype trig = edited.indexOf(QRegularExpression("TRIG .*")); // a whole line
+        QVERIFY(trig >= 0);
+        const QString trigLine = edited.takeAt(trig);
+        edited << QStringLiteral("FROBNICATE 3");
+        const QString editedFile = m_dir.filePath("fleet5-edited.lcf");
+        QVERIFY(link::writeConfigurationFile(editedFile, edited));
+        const Result sides = runCli({"compare", "Fleet5", editedFile});
+        QCOMPARE(sides.code, int(cli::Refused));
+        QVERIFY2(sides.out.contains("TRIG: only on the reader: " + trigLine + "\n"), qPrintable(sides.out));
+        QVERIFY2(sides.out.contains("FROBNICATE: only in the file: FROBNICATE 3\n"), qPrintable(sides.out));
     }
 
     void exitCodesScriptsCanRelyOn() {
@@ -705,7 +718,7 @@ private slots:
     // anything a file system could misread replaced, never outside the folder; two readers of
     // one name get a file each; a listing left unanswered is asked for again.
     void saveAllWritesOneSafelyNamedFilePerReader() {
-        const QStringList names = {"Plant2", "Plant10", ".hidden", "a:b?c*", "Twin", "Twin"};
+        const QStringList names = {"Plant2", "Plant10", ".hidden", "a:b?c*", "Twin", "Twin", "Line-7"};
         QList<sim::ReaderConfig> configs;
         for (const QString& name : names)
             configs << testing::readerConfig(name);
@@ -721,8 +734,8 @@ private slots:
         QCOMPARE(r.code, int(cli::Success));
         QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         files.sort();
-        QCOMPARE(files, (QStringList{"Plant10.lcf", "Plant2.lcf", "Twin-2.lcf", "Twin.lcf", "_.hidden.lcf",
-                                     "a_b_c_.lcf"}));
+        QCOMPARE(files, (QStringList{"Line-7.lcf", "Plant10.lcf", "Plant2.lcf", "Twin-2.lcf", "Twin.lcf",
+                                     "_.hidden.lcf", "a_b_c_.lcf"}));
         // Nothing beside the folder.
         QVERIFY(!QFileInfo::exists(m_dir.filePath(".hidden.lcf")));
         QStringList lines;
@@ -741,10 +754,10 @@ private slots:
                  qPrintable(r.out));
         // Plant2 before Plant10, and the total last.
         QVERIFY(r.out.indexOf("Plant2 (") < r.out.indexOf("Plant10 ("));
-        QVERIFY(r.out.endsWith("6 readers: 6 saved, 0 failed\n"));
+        QVERIFY(r.out.endsWith("7 readers: 7 saved, 0 failed\n"));
 
         const QJsonObject doc = onlyDocument(runCli({"--json", "save", "--all", folder}).out);
-        QCOMPARE(doc.value("total").toObject(), (QJsonObject{{"readers", 6}, {"saved", 6}, {"failed", 0}}));
+        QCOMPARE(doc.value("total").toObject(), (QJsonObject{{"readers", 7}, {"saved", 7}, {"failed", 0}}));
         QCOMPARE(runCli({"save", "--all", m_dir.filePath("no-such-folder")}).code, int(cli::FileProblem));
     }
 
@@ -901,6 +914,9 @@ private slots:
     void theJobsOptionIsChecked() {
         QCOMPARE(runCli({"--jobs", "0", "list"}).code, int(cli::Usage));
         QCOMPARE(runCli({"--jobs", "257", "list"}).code, int(cli::Usage));
+        // 1 and 256, the ends of the range, are taken.
+        QCOMPARE(runCli({"--jobs", "1", "list"}).code, int(cli::Success));
+        QCOMPARE(runCli({"--jobs", "256", "list"}).code, int(cli::Success));
         QVERIFY(runCli({"--jobs", "many", "list"})
                     .err.contains("--jobs takes a number of readers from 1 to 256"));
         QVERIFY(cli::usageText().contains("(default 32)"));

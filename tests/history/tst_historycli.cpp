@@ -152,6 +152,12 @@ private slots:
             qPrintable(r.out));
         QVERIFY(!r.out.contains(QStringLiteral("WARNING")));
         QVERIFY(r.out.startsWith(QStringLiteral("Steady2, Symbol Contrast, last 10 min (")));
+        // Without --since: the last eight hours, in intervals of a 48th of them.
+        r = runCli({"trend", "--db", m_db, "Steady2", "--param", "Symbol Contrast"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.startsWith(QStringLiteral("Steady2, Symbol Contrast, last 8 h (")), qPrintable(r.out));
+        QVERIFY2(r.out.section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral("), intervals of 10 min")),
+                 qPrintable(r.out));
 
         r = runCli({"trend", "--db", m_db, "Steady2", "--param", "Sharpness", "--since", "10m"});
         QCOMPARE(r.code, 3);
