@@ -112,6 +112,26 @@ private slots:
         QVERIFY(ran);
         QCOMPARE(readerWords("TRIG").value(1), QString("C"));
         QCOMPARE(readerWords("VERIFY").value(1), QString("NONE"));
+
+        // ANSI grading is put on AIM for the calibration and back after it; ISO stays.
+        for (const QString& standard : {QStringLiteral("ANSI"), QStringLiteral("ISO")}) {
+            QVERIFY(m_conn->SendCommand("VERIFY " + standard).ok);
+            ran = false;
+            w.runCalibration = [&] {
+                ran = true;
+                QCOMPARE(readerWords("VERIFY").value(1),
+                         standard == QLatin1String("ANSI") ? QStringLiteral("AIM") : standard);
+            };
+            w.findChild<QRadioButton*>("Light1Option1")->setChecked(true);
+            (*m_unexpectedBoxes)
+                ->expectMessage(app::DefaultPromptTitle,
+                                "Do you wish to apply the current changes before calibrating?\r\n"
+                                "Note: Uncommitted changes may be lost!",
+                                PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+            w.calibrate();
+            QVERIFY(ran);
+            QCOMPARE(readerWords("VERIFY").value(1), standard);
+        }
     }
 
     // A graded record and one whose symbol was not read show the same rows in the window as in

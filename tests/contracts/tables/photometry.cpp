@@ -5,6 +5,7 @@
 #include "contracts/tables/common.h"
 #include "link/record.h"
 #include "settings/settingswindow.h"
+#include "sim/catalogue.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -233,6 +234,19 @@ void preprocessing(Stage& stage) {
     QTRY_COMPARE(stage.fields("MORPH"), (QStringList{"NONE", "1"}));
     QVERIFY(!stage.control("PreprocIter")->isEnabled());
     QVERIFY(!stage.control("PreprocIterLabel")->isEnabled());
+
+    // With grading on, the preprocessing is the verification's from the first level that
+    // calibrates; below it the operator's.
+    for (const int level : {8, 9}) {
+        stage.close();
+        stage.end();
+        stage.begin();
+        stage.start(sim::softwareVersionForLevel(level));
+        stage.send(QStringLiteral("VERIFY ISO"));
+        QVERIFY(stage.open(kWindow));
+        QVERIFY2(stage.control("PreprocMethod")->isEnabled() == (level < 9),
+                 qPrintable(QStringLiteral("level %1").arg(level)));
+    }
 }
 
 // A calibrated reader: the warning shows; the first change of exposure or gain asks; No
