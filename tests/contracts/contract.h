@@ -14,6 +14,8 @@
 //   - takes control away and gives it back, checking that the control follows;
 //   - opens the window for a reader below the control's firmware level, where the control
 //     must be absent, hidden or disabled.
+//   - opens it for a reader at exactly the control's firmware level, where the control must
+//     be there and usable (a row that needs the reader put in a state first is left out).
 // Texts a window produces (confirmations, summaries) are checked by each table's own
 // `checks`, each run as a test row of its own after the rows.
 
@@ -69,6 +71,8 @@ struct ControlContract {
     Below below = Below::Hidden;
     // Below::Custom: checks the control in the window opened at the table's low version.
     std::function<void(Stage&)> belowCheck;
+    // Below::Custom: checks that the control is offered in the window opened at exactly its level.
+    std::function<void(Stage&)> atLevelCheck;
     // The reader's software version the row is checked with; empty: the window's.
     QString version;
     // Commands that put the reader in a state where the control is shown and enabled

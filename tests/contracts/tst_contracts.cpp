@@ -5,6 +5,7 @@
 #include "app/windowregistry.h"
 #include "contracts/contract.h"
 #include "link/connection.h"
+#include "sim/catalogue.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -344,6 +345,57 @@ private slots:
             }
         }
         QVERIFY2(checked > 0, "the low version is not below any control's level");
+    }
+
+    // At exactly its firmware level a control is there and can be worked, with every value of
+    // a list offered: a level rule one off shows here, where the rows run on the newest reader.
+    void atItsLevel_data() {
+        QTest::addColumn<WindowContract>("contract");
+        QTest::addColumn<ControlContract>("row");
+        QSet<QString> tags;
+        for (const WindowContract& w : contracts::allContracts())
+            for (const ControlContract& c : w.controls) {
+                const QString tag = w.window + QLatin1Char('.') + c.name + QLatin1Char('.') + c.parameter +
+                                    QLatin1Char('.') + QString::number(c.field) + QLatin1Char('@') +
+                                    QString::number(c.fromLevel);
+                // A row that needs the reader put in a state first is written in the newest
+                // reader's words, which older readers may spell otherwise.
+                const bool custom = c.below == contracts::Below::Custom;
+                if (c.fromLevel <= 0 || (custom && !c.atLevelCheck) || !c.needs.isEmpty() ||
+                    tags.contains(tag))
+                    continue;
+                tags.insert(tag);
+                QTest::newRow(qPrintable(tag)) << w << c;
+            }
+    }
+    void atItsLevel() {
+        if (!QTest::currentDataTag())
+            QSKIP("no table has rows for this");
+        QFETCH(WindowContract, contract);
+        QFETCH(ControlContract, row);
+        m_stage.start(sim::softwareVersionForLevel(row.fromLevel), true, row.lightChannels);
+        for (const QString& command : contract.setup)
+            m_stage.send(command);
+        QWidget* window = m_stage.open(contract);
+        QVERIFY(window);
+        if (row.below == contracts::Below::Custom) {
+            row.atLevelCheck(m_stage);
+            return;
+        }
+        QWidget* control = m_stage.control(row.name);
+        QVERIFY2(control, qPrintable(where(contract, row, QStringLiteral("missing at its level"))));
+        QVERIFY2(control->isEnabled(),
+                 qPrintable(where(contract, row, QStringLiteral("disabled at its level"))));
+        if (row.below == contracts::Below::Hidden || row.below == contracts::Below::Absent)
+            QVERIFY2(control->isVisibleTo(window),
+                     qPrintable(where(contract, row, QStringLiteral("hidden at its level"))));
+        if (row.below == contracts::Below::Unoffered) {
+            const QStringList offered = testing::entries(qobject_cast<QComboBox*>(control));
+            for (const Value& v : row.values)
+                QVERIFY2(
+                    offered.contains(v.shown),
+                    qPrintable(where(contract, row, v.shown + QStringLiteral(" not offered at its level"))));
+        }
     }
 
     // The window's own texts and derived behaviour.

@@ -70,6 +70,13 @@ void texts(Stage& stage) {
                                 "Last", "Note: Wildcard characters are * and ?"})
         QVERIFY2(label(stage, QLatin1String(caption)), caption);
     QVERIFY(label(stage, "Note: Wildcard characters are * and ?")->isVisible());
+    // The list's entries are numbered from 1, each caption naming its own entry.
+    for (int i = 0; i < 15; ++i) {
+        auto* entry = find<QLabel>(stage, QStringLiteral("labelText(%1)").arg(i + 1));
+        QVERIFY(entry);
+        QCOMPARE(caption(entry), QStringLiteral("Match String %1").arg(i + 1));
+        QCOMPARE(entry->buddy(), stage.control(QStringLiteral("ml_ed(%1)").arg(i)));
+    }
     // Nothing changed yet: OK and Apply wait for a change.
     QVERIFY(!find<QPushButton>(stage, "btnOK")->isEnabled());
     QVERIFY(!find<QPushButton>(stage, "btnApply")->isEnabled());
