@@ -454,6 +454,11 @@ private slots:
         QVERIFY(set("MATCH_LIST_ENABLE ON"));
         trigger();
         QCOMPARE(reports(tcp2, 2), QByteArray("D;OKMATCH7;"));
+        // The last of the fifteen strings counts too.
+        QVERIFY(set("MATCH_LIST 7 \"\""));
+        QVERIFY(set("MATCH_LIST 15 \"*ARROW*\""));
+        trigger();
+        QCOMPARE(reports(tcp2, 2), QByteArray("D;OKMATCH15;"));
         QVERIFY(set("MATCH_LIST_ENABLE OFF"));
         trigger();
         QCOMPARE(reports(tcp2, 2), QByteArray("D;MATCHFL;"));
@@ -461,6 +466,21 @@ private slots:
         m_reader.reset();
         QVERIFY(start(6));
         QVERIFY(m_commands->send("MATCH_LIST_ENABLE ON").startsWith("!MATCH_LIST_ENABLE ERROR"));
+    }
+
+    // An older reader's report takes the common header and trailer each by its own box.
+    void olderReportsTakeHeaderAndTrailerByTheirBoxes() {
+        QVERIFY(start(2));
+        QVERIFY(set("HEADER \"<\""));
+        QVERIFY(set("TRAILER \">\""));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        QVERIFY(set("OKDEC Y \"D\" N Y 0"));
+        trigger();
+        QCOMPARE(tcp1.until(">"), QByteArray("D>"));
+        QVERIFY(set("OKDEC Y \"E\" Y N 0"));
+        trigger();
+        QCOMPARE(tcp1.until("E"), QByteArray("<E"));
     }
 
     // Decode pass, decode fail, locate fail and the match events each send their own report.
