@@ -287,6 +287,9 @@ private slots:
         QTRY_COMPARE(app::firmwareLevel(), 0);
         window().UpdateCaptions();
         QCOMPARE(window().windowTitle(), QStringLiteral("(no camera) - Velmarrow"));
+        // With no reader neither the network nor the serial buttons show.
+        QTRY_VERIFY(!window().findChild<QAction*>("live")->isVisible());
+        QVERIFY(!window().findChild<QAction*>("reports")->isVisible());
 
         // A "-" in the reader's name stays part of the name, however often the caption
         // is updated.
