@@ -13,6 +13,7 @@
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "shell/basicinterface.h"
+#include "sim/catalogue.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -359,6 +360,23 @@ private slots:
         BasicInterface& w = openMainWindow();
         qputenv("VelmarrowTestMenu", "1");
         QCOMPARE(w.testMenu()->menuAction()->isVisible(), shown);
+    }
+
+    // Focusing a reader that can be calibrated asks whether it is; an older one is not asked.
+    void calibrationTextFromTheCalibratingLevel_data() {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("8") << 8 << QString();
+        QTest::newRow("9") << 9 << QStringLiteral("Not Calibrated");
+    }
+    void calibrationTextFromTheCalibratingLevel() {
+        QFETCH(int, level);
+        QFETCH(QString, text);
+        app::setCalibrationText(QString());
+        openMainWindow();
+        focusReader(sim::softwareVersionForLevel(level));
+        QTRY_COMPARE(app::firmwareLevel(), level);
+        QTRY_COMPARE(app::calibrationText(), text);
     }
 
     // The program as it stands: only the items whose windows or commands exist, in order.
