@@ -433,6 +433,20 @@ private slots:
             QVERIFY(window().action("mnuLaser" + value)->isChecked());
         }
         QCOMPARE(window().vmStatusBar()->ButtonImageKey("laser"), QStringLiteral("laser_inactive"));
+        // Each item of the laser menu, by the caption the operator reads, sets its own mode.
+        auto* laserMenu = window().findChild<QMenu*>("mnuLaser");
+        QVERIFY(laserMenu);
+        QStringList captions;
+        for (QAction* item : laserMenu->actions())
+            captions << item->text();
+        QCOMPARE(captions, (QStringList{"Off", "On", "2 Second Strobe"}));
+        for (const auto& [caption, value] :
+             {std::pair{"On", "ON"}, {"2 Second Strobe", "T"}, {"Off", "OFF"}}) {
+            for (QAction* item : laserMenu->actions())
+                if (item->text() == QLatin1String(caption))
+                    item->trigger();
+            QCOMPARE(line2->parameters().fields("TARGET").value(0), QString(value));
+        }
 
         const QString before = line2->parameters().fields("BEEP").value(0).toUpper();
         window().action("mnuBeeper")->trigger();
