@@ -1,6 +1,8 @@
 #include "app/prompts.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -27,6 +29,11 @@ std::unique_ptr<PromptService>& defaultRef() {
     return service;
 }
 
+DialogRunner& runnerRef() {
+    static DialogRunner runner;
+    return runner;
+}
+
 } // namespace
 
 PromptService& prompts() {
@@ -45,6 +52,48 @@ void installDefaultPrompts(std::unique_ptr<PromptService> service) {
 std::unique_ptr<PromptService> installPrompts(std::unique_ptr<PromptService> service) {
     std::swap(serviceRef(), service);
     return service;
+}
+
+int runDialog(QDialog& dialog) {
+    if (const DialogRunner& runner = runnerRef())
+        return runner(dialog);
+    return dialog.exec();
+}
+
+DialogRunner installDialogRunner(DialogRunner runner) {
+    std::swap(runnerRef(), runner);
+    return runner;
+}
+
+namespace {
+
+QStringList chooseFiles(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
+                        QFileDialog::AcceptMode accept, QFileDialog::FileMode mode) {
+    QFileDialog dialog(parent, caption, folder, filter);
+    dialog.setAcceptMode(accept);
+    dialog.setFileMode(mode);
+    if (runDialog(dialog) != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+} // namespace
+
+QString chooseOpenFile(QWidget* parent, const QString& caption, const QString& folder,
+                       const QString& filter) {
+    return chooseFiles(parent, caption, folder, filter, QFileDialog::AcceptOpen, QFileDialog::ExistingFile)
+        .value(0);
+}
+
+QStringList chooseOpenFiles(QWidget* parent, const QString& caption, const QString& folder,
+                            const QString& filter) {
+    return chooseFiles(parent, caption, folder, filter, QFileDialog::AcceptOpen, QFileDialog::ExistingFiles);
+}
+
+QString chooseSaveFile(QWidget* parent, const QString& caption, const QString& folder,
+                       const QString& filter) {
+    return chooseFiles(parent, caption, folder, filter, QFileDialog::AcceptSave, QFileDialog::AnyFile)
+        .value(0);
 }
 
 PromptAnswer showMessage(QWidget* parent, const QString& text, PromptButtons buttons, PromptIcon icon,

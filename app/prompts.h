@@ -3,10 +3,13 @@
 #include "app/apperror.h"
 
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
+class QDialog;
 class QWidget;
 
 namespace vm::app {
@@ -39,6 +42,22 @@ std::unique_ptr<PromptService> installPrompts(std::unique_ptr<PromptService> ser
 // programs put one here that fails every box nobody declared, so that no box ever waits
 // for a person.
 void installDefaultPrompts(std::unique_ptr<PromptService> service);
+
+// Every dialog of the program that waits for the operator (exec) runs through here, so that
+// a test declares each one and answers it: one nobody declared must fail the test at once,
+// never wait for a person. Returns the dialog's result, as exec() does.
+using DialogRunner = std::function<int(QDialog& dialog)>;
+int runDialog(QDialog& dialog);
+// Installs another way of running dialogs (tests); returns the previous one. An empty
+// runner means exec().
+DialogRunner installDialogRunner(DialogRunner runner);
+
+// The file choosers of the program, run through runDialog. An empty answer (list) when the
+// operator cancelled.
+QString chooseOpenFile(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
+QStringList chooseOpenFiles(QWidget* parent, const QString& caption, const QString& folder,
+                            const QString& filter);
+QString chooseSaveFile(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
 
 // Shorthands for the usual boxes.
 PromptAnswer showMessage(QWidget* parent, const QString& text, PromptButtons buttons = PromptButtons::Ok,

@@ -181,7 +181,7 @@ Symbology::Symbology(QWidget* parent)
     runCalibration = [this] {
         vm::verification::dlgCalibrate dialog(this);
         if (dialog.hasControl())
-            dialog.exec();
+            vm::app::runDialog(dialog);
     };
     buildControls();
     connect(connection(), &vm::link::Connection::OnNewRecord, this, &Symbology::recordArrived);
@@ -669,7 +669,7 @@ void Symbology::standardChosen(int index) {
 bool Symbology::confirmAimDpm() {
     vm::verification::dlgAIMDPMCompliance dialog(this);
     dialog.HideLightFrame(true);
-    dialog.exec();
+    vm::app::runDialog(dialog);
     return dialog.confirmed();
 }
 

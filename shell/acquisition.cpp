@@ -27,7 +27,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QMenu>
 #include <QToolButton>
 
@@ -291,8 +290,8 @@ void BasicInterface::UseImageFiles() {
         if (m_fileChooser) {
             paths = m_fileChooser(this);
         } else {
-            paths = QFileDialog::getOpenFileNames(this, QStringLiteral("Select Images"), imageSaveDirectory(),
-                                                  QStringLiteral("Images (*.bmp *.tif)"));
+            paths = chooseOpenFiles(this, QStringLiteral("Select Images"), imageSaveDirectory(),
+                                    QStringLiteral("Images (*.bmp *.tif)"));
         }
         if (paths.isEmpty())
             return;

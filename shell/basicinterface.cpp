@@ -326,7 +326,7 @@ void BasicInterface::closeEvent(QCloseEvent* event) {
 }
 
 void BasicInterface::ShowPreferences() {
-    m_options->exec();
+    vm::app::runDialog(*m_options);
     if (m_options->Changed()) {
         ApplyTransferRates();
         ApplyDisplayPreferences();

@@ -87,7 +87,7 @@ void BasicInterface::addCameraClicked() {
         return;
     AddCamera dialog(this);
     connect(&dialog, &AddCamera::AddCameraChosen, this, &BasicInterface::AddCameraButton);
-    dialog.exec();
+    vm::app::runDialog(dialog);
 }
 
 void BasicInterface::ClickCameraButton(const QString& caption) {

@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -107,9 +106,9 @@ QString fileDialogFilter() {
 QString chooseFile(QWidget* parent, bool forSaving) {
     if (chooser())
         return chooser()(parent, forSaving);
-    QString path =
-        forSaving ? QFileDialog::getSaveFileName(parent, fileDialogTitle(), QString(), fileDialogFilter())
-                  : QFileDialog::getOpenFileName(parent, fileDialogTitle(), QString(), fileDialogFilter());
+    QString path = forSaving
+                       ? vm::app::chooseSaveFile(parent, fileDialogTitle(), QString(), fileDialogFilter())
+                       : vm::app::chooseOpenFile(parent, fileDialogTitle(), QString(), fileDialogFilter());
     if (forSaving && !path.isEmpty() && QFileInfo(path).suffix().isEmpty())
         path += QLatin1Char('.') + QLatin1String(vm::link::kConfigurationSuffix);
     return path;
@@ -315,7 +314,7 @@ void CopyPid(BasicInterface& main, bool toPid) {
     frmPIDCopy dialog(&main);
     vm::app::RestoreWindowMetrics(&dialog);
     dialog.SetDirection(toPid);
-    dialog.exec();
+    vm::app::runDialog(dialog);
 }
 
 std::vector<vm::app::CommandEntry> commandEntries() {

@@ -2,6 +2,7 @@
 
 #include "app/displaypreferences.h"
 #include "app/imagefiles.h"
+#include "app/prompts.h"
 #include "app/readhistory.h"
 #include "app/settingsstore.h"
 #include "display/colorvalue.h"
@@ -33,10 +34,10 @@ namespace {
 frmOptions::ColorChooser& colorChooser() {
     static frmOptions::ColorChooser chooser = [](const QColor& current,
                                                  QWidget* parent) -> std::optional<QColor> {
-        const QColor chosen = QColorDialog::getColor(current, parent);
-        if (!chosen.isValid())
+        QColorDialog dialog(current, parent);
+        if (vm::app::runDialog(dialog) != QDialog::Accepted)
             return std::nullopt;
-        return chosen;
+        return dialog.selectedColor();
     };
     return chooser;
 }
@@ -44,11 +45,10 @@ frmOptions::ColorChooser& colorChooser() {
 frmOptions::FontChooser& fontChooser() {
     static frmOptions::FontChooser chooser = [](const QFont& current,
                                                 QWidget* parent) -> std::optional<QFont> {
-        bool ok = false;
-        const QFont chosen = QFontDialog::getFont(&ok, current, parent);
-        if (!ok)
+        QFontDialog dialog(current, parent);
+        if (vm::app::runDialog(dialog) != QDialog::Accepted)
             return std::nullopt;
-        return chosen;
+        return dialog.selectedFont();
     };
     return chooser;
 }
@@ -57,7 +57,7 @@ frmOptions::FolderChooser& folderChooser() {
     static frmOptions::FolderChooser chooser = [](const QString& start, QWidget* parent) {
         vm::tools::dlgSelectFolder dialog(parent);
         dialog.SetInitialFolder(start);
-        dialog.exec();
+        vm::app::runDialog(dialog);
         return dialog.Folder();
     };
     return chooser;

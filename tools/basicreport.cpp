@@ -11,7 +11,6 @@
 #include "resources/strings.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QToolBar>
 #include <QToolButton>
@@ -64,7 +63,7 @@ BasicReport::BasicReport(QWidget* parent)
     connect(m_clearCounters, &QAction::triggered, this, &BasicReport::ResetStatistics);
     connect(m_export, &QAction::triggered, this, &BasicReport::exportClicked);
     m_chooseFile = [](QWidget* owner) {
-        return QFileDialog::getSaveFileName(owner, vm::res::Str(20271), QString(), vm::res::Str(20272));
+        return vm::app::chooseSaveFile(owner, vm::res::Str(20271), QString(), vm::res::Str(20272));
     };
     resize(640, 420);
     // The toolbar button and the grid start in the state a reset would leave them in.

@@ -357,7 +357,7 @@ void FilmstripRecorder::updateButtons() {
 void FilmstripRecorder::chooseFolder() {
     dlgSelectFolder picker(this);
     picker.SetInitialFolder(vm::app::imageSaveDirectory());
-    picker.exec();
+    vm::app::runDialog(picker);
     if (picker.Folder().isEmpty())
         return;
     vm::app::setImageSaveDirectory(picker.Folder());

@@ -17,7 +17,6 @@
 #include <QDateTimeAxis>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -99,7 +98,7 @@ HistoryWindow::HistoryWindow(QWidget* parent)
     : MonitorWindow(QLatin1String(WindowName), Str(20600), parent)
     , m_rconn(std::make_unique<vm::link::ReaderConnection>()) {
     m_chooseFile = [](QWidget* owner, const QString& title, const QString& filter) {
-        return QFileDialog::getSaveFileName(owner, title, QString(), filter);
+        return vm::app::chooseSaveFile(owner, title, QString(), filter);
     };
     m_openImage = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
     m_clock = [] { return QDateTime::currentMSecsSinceEpoch(); };

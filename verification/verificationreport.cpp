@@ -14,7 +14,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QJsonObject>
@@ -305,7 +304,7 @@ void VerificationReport::savePdfClicked() {
         return;
     }
     const QString path =
-        QFileDialog::getSaveFileName(this, vm::res::Str(20298), QString(), vm::res::Str(20299));
+        vm::app::chooseSaveFile(this, vm::res::Str(20298), QString(), vm::res::Str(20299));
     if (path.isEmpty())
         return;
     if (!savePdf(path, &error))

@@ -10,10 +10,23 @@
 //
 // A box nobody expected, or one that differs from the next expectation, fails the
 // running test; so does an expectation left unshown when `boxes` goes out of scope.
+//
+// Dialogs that wait for the operator are declared the same way, each with what the operator
+// does in it:
+//
+//     ExpectDialogs dialogs;
+//     dialogs.expect("frmPIDCopy", [](QDialog& d) { ...; d.reject(); });
+//     copyToPid->trigger();
 
+#include "app/prompts.h"
 #include "app/scriptedprompts.h"
 
+#include <QDialog>
+#include <QList>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 namespace vm::testing {
 
@@ -36,6 +49,27 @@ inline app::ScriptedPrompts* installUndeclaredBoxesFail() {
 }
 
 inline app::ScriptedPrompts* const undeclaredBoxes = installUndeclaredBoxesFail();
+
+inline QString describeDialog(const QDialog& dialog) {
+    return QStringLiteral("%1 \"%2\"").arg(dialog.objectName(), dialog.windowTitle());
+}
+
+// Likewise a dialog that would wait for a person: it fails the test and is never shown,
+// as if the operator had cancelled it.
+inline void failUndeclaredDialog(const QString& failure) {
+    QTest::qFail(qPrintable(QStringLiteral("a dialog nobody declared: ") + failure), __FILE__, __LINE__);
+}
+inline std::function<void(const QString&)> undeclaredDialogFailure = &failUndeclaredDialog;
+
+inline bool installUndeclaredDialogsFail() {
+    app::installDialogRunner([](QDialog& dialog) {
+        undeclaredDialogFailure(describeDialog(dialog));
+        return int(QDialog::Rejected);
+    });
+    return true;
+}
+
+inline const bool undeclaredDialogs = installUndeclaredDialogsFail();
 
 } // namespace detail
 
@@ -65,6 +99,65 @@ private:
     app::ScriptedPrompts* m_prompts = nullptr;
     std::unique_ptr<app::PromptService> m_previous;
     bool m_checkOnExit = true;
+};
+
+// The dialogs an action runs, in order, each answered by its handler once it is up. The
+// handler acts as the operator and must close the dialog; one it leaves open fails the test
+// and is cancelled. A dialog other than the next declared one fails the test and is never
+// shown; so does a declared one still unshown when the scope ends.
+class ExpectDialogs {
+public:
+    using Answer = std::function<void(QDialog&)>;
+
+    ExpectDialogs() {
+        m_previous = app::installDialogRunner([this](QDialog& dialog) { return run(dialog); });
+    }
+    ~ExpectDialogs() {
+        app::installDialogRunner(std::move(m_previous));
+        for (const Expected& e : m_expected)
+            QTest::qFail(qPrintable(QStringLiteral("a declared dialog never came up: ") + e.name), __FILE__,
+                         __LINE__);
+    }
+    ExpectDialogs(const ExpectDialogs&) = delete;
+    ExpectDialogs& operator=(const ExpectDialogs&) = delete;
+
+    void expect(const QString& objectName, Answer answer) {
+        m_expected.append({objectName, std::move(answer)});
+    }
+    // The dialogs shown so far, by object name.
+    QStringList shown() const { return m_shown; }
+
+private:
+    struct Expected {
+        QString name;
+        Answer answer;
+    };
+
+    int run(QDialog& dialog) {
+        if (m_expected.isEmpty() || m_expected.first().name != dialog.objectName()) {
+            const QString wanted = m_expected.isEmpty() ? QStringLiteral("none") : m_expected.first().name;
+            QTest::qFail(qPrintable(QStringLiteral("a dialog nobody declared: %1 (the next declared one: %2)")
+                                        .arg(detail::describeDialog(dialog), wanted)),
+                         __FILE__, __LINE__);
+            return QDialog::Rejected;
+        }
+        Answer answer = m_expected.takeFirst().answer;
+        m_shown << dialog.objectName();
+        QTimer::singleShot(0, &dialog, [&dialog, answer] {
+            answer(dialog);
+            if (dialog.isVisible()) {
+                QTest::qFail(
+                    qPrintable(QStringLiteral("the dialog was left open: ") + detail::describeDialog(dialog)),
+                    __FILE__, __LINE__);
+                dialog.reject();
+            }
+        });
+        return dialog.exec();
+    }
+
+    QList<Expected> m_expected;
+    QStringList m_shown;
+    app::DialogRunner m_previous;
 };
 
 } // namespace vm::testing

@@ -78,12 +78,14 @@ void WindowBench::setUpBench() {
     app::windows().clear();
     app::registerWindows(app::windows());
     m_unexpectedBoxes = std::make_unique<ExpectPrompts>();
+    m_dialogs = std::make_unique<ExpectDialogs>();
     m_coordinator = std::make_unique<link::Coordinator>();
     m_conn = std::make_unique<link::SettingsConnection>();
 }
 
 void WindowBench::tearDownBench() {
     m_unexpectedBoxes.reset();
+    m_dialogs.reset();
     for (QWidget* w : app::windows().loadedWindows())
         w->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -104,6 +104,8 @@ protected:
 
     QTemporaryDir m_dir;
     std::unique_ptr<ExpectPrompts> m_unexpectedBoxes;
+    // The dialogs a case declares; each must have come up by its end.
+    std::unique_ptr<ExpectDialogs> m_dialogs;
     std::unique_ptr<sim::Reader> m_reader;
     std::unique_ptr<link::Coordinator> m_coordinator;
     std::unique_ptr<link::Connection> m_conn; // the test's own station

@@ -142,6 +142,7 @@ public:
     sim::Reader& reader() { return *m_reader; }
     link::Connection& station() { return *m_conn; }
     testing::ExpectPrompts& unexpected() { return *m_unexpectedBoxes; }
+    testing::ExpectDialogs& dialogs() { return *m_dialogs; }
 
     // Opens a registered window as the menu does; waits until it has loaded.
     QWidget* open(const QString& window);

@@ -51,6 +51,7 @@
 #include <QToolButton>
 
 #include <memory>
+#include <utility>
 
 using namespace vm;
 using app::PromptAnswer;
@@ -1347,8 +1348,9 @@ private slots:
     void preferencesShowTheWholeImageFolder() {
         const QString folder = m_dir.filePath("images/for/the/night/shift/of/packaging/line/north/");
         app::setImageSaveDirectory(folder);
-        QTimer::singleShot(0, &window(), [this, folder] {
-            auto* field = window().options()->findChild<QLineEdit*>("txtImgDirectory");
+        vm::testing::ExpectDialogs dialogs;
+        dialogs.expect("frmOptions", [folder](QDialog& options) {
+            auto* field = options.findChild<QLineEdit*>("txtImgDirectory");
             QVERIFY(field);
             QCOMPARE(field->text(), folder);
             // However the dialog is laid out, the field is never narrower than its folder.
@@ -1356,9 +1358,44 @@ private slots:
                      qPrintable(QString::number(field->minimumWidth())));
             QCOMPARE(field->cursorPosition(), 0);
             QCOMPARE(field->toolTip(), folder);
-            window().options()->reject();
+            options.reject();
         });
         window().ShowPreferences();
+    }
+
+    // A dialog that would wait for a person and that no test declared fails the test at once
+    // and is never shown. The failure is caught here to see it happen.
+    void aDialogNobodyDeclaredFailsAtOnce() {
+        QStringList failures;
+        auto previous = std::exchange(vm::testing::detail::undeclaredDialogFailure,
+                                      [&failures](const QString& f) { failures << f; });
+        auto restore = qScopeGuard([&previous] { vm::testing::detail::undeclaredDialogFailure = previous; });
+        QElapsedTimer clock;
+        clock.start();
+        window().ShowPreferences();
+        QVERIFY(clock.elapsed() < link::kCommandTimeoutMs);
+        QCOMPARE(failures, QStringList{"frmOptions \"Preferences\""});
+        QVERIFY(!window().options()->isVisible());
+    }
+
+    // The two PID items of the File menu open the copy dialog, each in its own direction.
+    void pidItemsOpenTheirDirection() {
+        focus("Line2");
+        takeControl("Line2");
+        const QList<std::pair<QString, QString>> items = {
+            {"mnuCopyToPid", "Copy Current Settings to PID #"},
+            {"mnuCopyFromPid", "Copy to Current Settings from PID #"}};
+        for (const auto& [item, caption] : items) {
+            vm::testing::ExpectDialogs dialogs;
+            QString shown;
+            dialogs.expect("frmPIDCopy", [&shown](QDialog& copy) {
+                shown = copy.findChild<QLabel*>("lblCaption")->text();
+                copy.reject();
+            });
+            QVERIFY(window().action(item)->isEnabled());
+            window().action(item)->trigger();
+            QCOMPARE(shown, caption);
+        }
     }
 
     void guestButtonsComeAndGo() {

@@ -91,37 +91,26 @@ struct Compliance {
     bool okAfterOneTick = true;
 };
 
-// Answers the AIM DPM compliance dialog when it comes up: ticks both boxes and agrees, or
-// cancels. Gives up after a few seconds so that no timer outlives the case.
-void answerCompliance(bool agree, std::shared_ptr<Compliance> seen = std::make_shared<Compliance>()) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, agree, seen, started] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog || dialog->objectName() != QLatin1String("dlgAIMDPMCompliance") || !dialog->isVisible()) {
-            if (started->elapsed() > 5000)
-                timer->deleteLater();
-            return;
-        }
-        timer->stop();
-        timer->deleteLater();
+// Declares the AIM DPM compliance dialog and answers it: ticks both boxes and agrees, or
+// cancels.
+void answerCompliance(Stage& stage, bool agree,
+                      std::shared_ptr<Compliance> seen = std::make_shared<Compliance>()) {
+    stage.dialogs().expect(QStringLiteral("dlgAIMDPMCompliance"), [agree, seen](QDialog& dialog) {
         seen->shown = true;
-        auto* frame = dialog->findChild<QWidget*>(QStringLiteral("fraLightChoice"));
-        seen->lightFrameShown = frame && frame->isVisibleTo(dialog);
-        auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("cmdOK"));
+        auto* frame = dialog.findChild<QWidget*>(QStringLiteral("fraLightChoice"));
+        seen->lightFrameShown = frame && frame->isVisibleTo(&dialog);
+        auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"));
+        QVERIFY(ok);
         seen->okBeforeTicks = ok->isEnabled();
         if (!agree) {
-            dialog->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+            dialog.findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
             return;
         }
-        dialog->findChild<QCheckBox*>(QStringLiteral("chkAIMDPMLight"))->click();
+        dialog.findChild<QCheckBox*>(QStringLiteral("chkAIMDPMLight"))->click();
         seen->okAfterOneTick = ok->isEnabled();
-        dialog->findChild<QCheckBox*>(QStringLiteral("chkLXM2"))->click();
+        dialog.findChild<QCheckBox*>(QStringLiteral("chkLXM2"))->click();
         ok->click();
     });
-    timer->start();
 }
 
 ControlContract check(const QString& name, const QString& parameter) {
@@ -180,9 +169,9 @@ ControlContract verificationRow() {
         c.followers << QStringLiteral("Verification%1").arg(i);
     // Grading standards clear the reader's image preprocessing; AIM DPM needs its light on.
     c.alsoWrites = {"MORPH:0", "NEGATIVE:0", "ILLUM:0"};
-    c.boxes = [](Stage&, const Value& v) {
+    c.boxes = [](Stage& stage, const Value& v) {
         if (v.shown == QLatin1String("Verification6"))
-            answerCompliance(true);
+            answerCompliance(stage, true);
     };
     return c;
 }
@@ -518,7 +507,7 @@ void aimDpm(Stage& stage) {
                         {QStringLiteral("VERIFY AIM"), QStringLiteral("ILLUM OFF")});
     auto* s = qobject_cast<settings::SettingsWindow*>(w);
     auto seen = std::make_shared<Compliance>();
-    answerCompliance(false, seen);
+    answerCompliance(stage, false, seen);
     pick(stage, "Verification6");
     QTRY_VERIFY(seen->shown);
     QVERIFY(!seen->lightFrameShown); // fewer than ten light channels
@@ -528,7 +517,7 @@ void aimDpm(Stage& stage) {
     QVERIFY(!s->applyButton()->isEnabled());
 
     seen = std::make_shared<Compliance>();
-    answerCompliance(true, seen);
+    answerCompliance(stage, true, seen);
     pick(stage, "Verification6");
     QTRY_VERIFY(seen->shown);
     QVERIFY(!seen->okAfterOneTick);
