@@ -303,8 +303,7 @@ void VerificationReport::savePdfClicked() {
         vm::app::showMessage(this, vm::res::Str(20297), PromptButtons::Ok, PromptIcon::Exclamation);
         return;
     }
-    const QString path =
-        vm::app::chooseSaveFile(this, vm::res::Str(20298), QString(), vm::res::Str(20299));
+    const QString path = vm::app::chooseSaveFile(this, vm::res::Str(20298), QString(), vm::res::Str(20299));
     if (path.isEmpty())
         return;
     if (!savePdf(path, &error))

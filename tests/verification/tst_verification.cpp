@@ -89,6 +89,15 @@ private slots:
         w.findChild<QRadioButton*>("Light1Option0")->setChecked(true);
         bool ran = false;
         w.runCalibration = [&] { ran = true; };
+        // With the window changed, calibrating asks first; the operator keeps the changes
+        // unapplied.
+        auto expectApplyFirst = [this] {
+            (*m_unexpectedBoxes)
+                ->expectMessage(app::DefaultPromptTitle,
+                                "Do you wish to apply the current changes before calibrating?\r\n"
+                                "Note: Uncommitted changes may be lost!",
+                                PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+        };
         (*m_unexpectedBoxes)
             ->expectMessage("Calibration requires lighting to be ON",
                             "Calibration cannot be done with this lighting type OFF", PromptIcon::Information,
@@ -103,11 +112,7 @@ private slots:
             QCOMPARE(readerWords("TRIG").value(1), QString("T"));
             QCOMPARE(readerWords("VERIFY").value(1), QString("AIM"));
         };
-        (*m_unexpectedBoxes)
-            ->expectMessage(app::DefaultPromptTitle,
-                            "Do you wish to apply the current changes before calibrating?\r\n"
-                            "Note: Uncommitted changes may be lost!",
-                            PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+        expectApplyFirst();
         w.calibrate();
         QVERIFY(ran);
         QCOMPARE(readerWords("TRIG").value(1), QString("C"));
@@ -123,11 +128,7 @@ private slots:
                          standard == QLatin1String("ANSI") ? QStringLiteral("AIM") : standard);
             };
             w.findChild<QRadioButton*>("Light1Option1")->setChecked(true);
-            (*m_unexpectedBoxes)
-                ->expectMessage(app::DefaultPromptTitle,
-                                "Do you wish to apply the current changes before calibrating?\r\n"
-                                "Note: Uncommitted changes may be lost!",
-                                PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+            expectApplyFirst();
             w.calibrate();
             QVERIFY(ran);
             QCOMPARE(readerWords("VERIFY").value(1), standard);

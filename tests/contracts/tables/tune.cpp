@@ -1,6 +1,8 @@
 // Advanced tuning: the decoder's parameters as one grid per group, each value chosen in the
 // list over its cell or typed into the box over it, and sent at once; the toolbar's learn.
+#include "app/windowregistry.h"
 #include "contracts/contract.h"
+#include "link/record.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -11,8 +13,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/windowregistry.h"
-#include "link/record.h"
+#include <algorithm>
 
 namespace vm::contracts {
 
@@ -161,27 +162,25 @@ QLineEdit* editorBox(Stage& stage) {
     return stage.window()->findChild<QLineEdit*>(QStringLiteral("Edit"));
 }
 
+// A row of a group's grid; `ownLevel` where the row comes later than its group.
 ControlContract listRow(int group, const QString& label, const QString& parameter, int field,
-                        const QList<Value>& values) {
+                        const QList<Value>& values, int ownLevel = 0) {
     ControlContract c;
     c.name = QStringLiteral("Combo");
     c.kind = Kind::Custom;
     c.parameter = parameter;
     c.field = field;
     c.values = values;
-    c.fromLevel = group >= 8 ? 7 : group >= 6 ? 5 : group >= 3 ? 4 : 0;
+    c.fromLevel = std::max(group >= 8 ? 7 : group >= 6 ? 5 : group >= 3 ? 4 : 0, ownLevel);
     c.below = Below::Custom;
     c.belowCheck = [group, label](Stage& stage) {
         QVERIFY2(rowOf(stage, group, label) < 0,
                  qPrintable(label + QStringLiteral(" offered below its level")));
     };
-    // The groups from the sixth on come whole with their level; earlier groups gain rows
-    // field by field, which the low version's check covers.
-    if (group >= 6)
-        c.atLevelCheck = [group, label](Stage& stage) {
-            QVERIFY2(rowOf(stage, group, label) >= 0,
-                     qPrintable(label + QStringLiteral(" not offered at its level")));
-        };
+    c.atLevelCheck = [group, label](Stage& stage) {
+        QVERIFY2(rowOf(stage, group, label) >= 0,
+                 qPrintable(label + QStringLiteral(" not offered at its level")));
+    };
     c.set = [group, label](Stage& stage, const Value& v) {
         clickValue(stage, group, label);
         QComboBox* list = editorList(stage);
@@ -513,17 +512,17 @@ WindowContract tuneContract() {
         << listRow(0, "Probe Speed", "PROBE SPEED", 0, {{"NORMAL", "NORMAL"}, {"TURBO", "TURBO"}})
         << listRow(1, "Num Barcodes", "NUMBC", 0, {{"0", "0"}, {"1", "1"}})
         << listRow(1, "Max Barcode Height", "BARHGT MAX", 0, {{"400", "400"}, {"4", "4"}, {"123", "123"}})
-        << listRow(1, "Probe Direction", "BARPRB", 0, {{"HORI", "HORI"}, {"VERT_HORI", "VERT_HORI"}})
-        << listRow(1, "BC Decode Near Center", "BC_DECODE_NEAR_CENTER", 0, {{"OFF", "OFF"}, {"ON", "ON"}})
-        << listRow(2, "Aperture", "APERTURE", 0, {{"AUTO", "AUTO"}, {"4", "4"}, {"20", "20"}})
+        << listRow(1, "Probe Direction", "BARPRB", 0, {{"HORI", "HORI"}, {"VERT_HORI", "VERT_HORI"}}, 4)
+        << listRow(1, "BC Decode Near Center", "BC_DECODE_NEAR_CENTER", 0, {{"OFF", "OFF"}, {"ON", "ON"}}, 4)
+        << listRow(2, "Aperture", "APERTURE", 0, {{"AUTO", "AUTO"}, {"4", "4"}, {"20", "20"}}, 4)
         << listRow(3, "Position Enhance Enabled", "POSITION_ENHANCE_ENABLED", 0,
                    {{"ON", "ON"}, {"OFF", "OFF"}})
         << listRow(3, "DM Cell Outline", "DM_CELL_OUTLINE", 0, {{"OFF", "OFF"}, {"ON", "ON"}})
         << listRow(4, "Polarity", "BCPOL", 0, {{"AUTO", "AUTO"}, {"LD", "LD"}})
-        << listRow(4, "Optional Remove CS Display", "BCCHKSUMEX BAR412", 1, {{"OFF", "OFF"}, {"ON", "ON"}})
+        << listRow(4, "Optional Remove CS Display", "BCCHKSUMEX BAR412", 1, {{"OFF", "OFF"}, {"ON", "ON"}}, 5)
         << listRow(4, "Decode Forward/Backward", "BCDECFWD", 0, {{"ON", "ON"}, {"OFF", "OFF"}})
         << listRow(5, "Finder Pattern Misalignment", "QRFINDER", 0, {{"0", "0"}, {"6", "6"}, {"3", "3"}})
-        << listRow(5, "Polarity", "BCPOL", 0, {{"AUTO", "AUTO"}, {"DL", "DL"}})
+        << listRow(5, "Polarity", "BCPOL", 0, {{"AUTO", "AUTO"}, {"DL", "DL"}}, 5)
         << listRow(6, "Optional CheckSum Enable", "BCCHKSUMEX BAR39", 0, {{"OFF", "OFF"}, {"ON", "ON"}})
         << listRow(7, "Optional Remove CS Display", "BCCHKSUMEX BAR25", 1, {{"OFF", "OFF"}, {"ON", "ON"}})
         << listRow(8, "Output UPC as EAN", "BC_UPC_AS_EAN", 0, {{"OFF", "OFF"}, {"ON", "ON"}});
