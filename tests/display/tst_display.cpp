@@ -371,6 +371,16 @@ void TestDisplay::letterboxedImageIsDrawnCentred() {
 }
 
 void TestDisplay::mouseToPixelAtTwoSizes() {
+    {
+        // Without a picture there is no pixel under the mouse: the cursor field stays empty.
+        VxImageView empty;
+        QVERIFY(showAt(empty, {659, 494}));
+        QSignalSpy moved(&empty, &VxImageView::imageMouseMove);
+        QSignalSpy left(&empty, &VxImageView::imageMouseLeave);
+        QTest::mouseMove(&empty, QPoint(300, 200));
+        QTRY_VERIFY(!left.isEmpty());
+        QVERIFY(moved.isEmpty());
+    }
     VxImageView view;
     view.SetImage(greyImage());
     view.show();
@@ -727,7 +737,9 @@ void TestDisplay::resultTextColourAndPlace() {
     QCOMPARE(countColour(shot, shot.rect(), QColor(255, 0, 0)), 0);
     QVERIFY(countColour(shot, bottomBand, QColor(0, 0, 255)) > 10); // info line in the text colour
 
-    view.SetTopText(true);
+    // The operator's preference puts the result text at the top.
+    settings.topText = true;
+    view.ApplyDisplaySettings(settings);
     view.SetRecord(makeRecord(2, false, QString(), black));
     shot = view.grab().toImage();
     QVERIFY(countColour(shot, topBand, QColor(255, 0, 0)) > 50);
@@ -1020,6 +1032,7 @@ void TestDisplay::reportGridRowsAreBounded() {
     QCOMPARE(grid.item(0, ReportGrid::TextColumn)->text(), QString("CODE8"));
     QCOMPARE(grid.item(4, ReportGrid::TextColumn)->text(), QString("NO READ"));
     QCOMPARE(grid.item(0, ReportGrid::DecodeColumn)->text(), QString("18.0"));
+    QCOMPARE(grid.item(0, ReportGrid::GradeColumn)->text(), QString()); // not graded
     const int fiveRows = grid.ContentHeight();
     grid.AddRecord(makeRecord(9, true, "X"));
     QCOMPARE(grid.ContentHeight(), fiveRows); // the bound holds the size too
@@ -1031,6 +1044,15 @@ void TestDisplay::reportGridRowsAreBounded() {
     const int width = grid.ContentWidth();
     grid.AddRecord(makeRecord(11, true, QString(2000, 'W')));
     QVERIFY(grid.ContentWidth() - width <= ReportGrid::kMaxTextColumnWidth * 1440 / grid.logicalDpiX());
+
+    // A graded read shows its overall grade.
+    Record graded = makeRecord(12, true, "GRADED");
+    vm::link::VerificationResult v;
+    v.standard = "ISO15415";
+    v.overallGrade = "B";
+    graded.m_verification = v;
+    grid.AddRecord(graded);
+    QCOMPARE(grid.item(0, ReportGrid::GradeColumn)->text(), QString("B"));
 
     grid.SetMaxRows(2);
     QCOMPARE(grid.rowCount(), 2);

@@ -344,6 +344,16 @@ private slots:
             QCOMPARE(m_commands->send("STATS", &counters), QString("!STATS OK"));
             QCOMPARE(report, expect(record, counters));
         }
+        // All data is every cycle field from the first to the image time stamp, comma-separated.
+        QVERIFY(set("OUTPUT TCP1 OKDEC Y \"(CD01)<A>(CD00)<B>(CD24)<END>\" NONE"));
+        trigger();
+        QByteArray all = tcp1.until("<END>");
+        all.chop(5);
+        const QByteArray first = all.left(all.indexOf("<A>"));
+        const QByteArray last = all.mid(all.indexOf("<B>") + 3);
+        const QByteArray whole = all.mid(first.size() + 3, all.indexOf("<B>") - first.size() - 3);
+        QVERIFY2(!first.isEmpty() && !last.isEmpty(), all.constData());
+        QVERIFY2(whole.startsWith(first + ',') && whole.endsWith(',' + last), all.constData());
         // A text in the ISO/IEC 15434 envelope gives its unique item identifier.
         QString error;
         QVERIFY(m_reader->setScene("text",

@@ -1327,6 +1327,22 @@ private slots:
         QVERIFY(!d.lineEvent("GPIO_OUT3", false).isEmpty());
         QVERIFY2(elapsed.elapsed() >= 250 && elapsed.elapsed() < 3000,
                  qPrintable(QString::number(elapsed.elapsed())));
+
+        // A duration of 0 holds the line until the next result: the next failed read finds it
+        // still on.
+        QCOMPARE(c.refused({"IO_MODE DV_PULSE 0"}), QString());
+        QSignalSpy changes(&r->lines(), &IoLines::lineChanged);
+        QSignalSpy records(r.get(), &Reader::recordDelivered);
+        for (int read = 1; read <= 2; ++read) {
+            c.command("VT 1");
+            QTRY_COMPARE_WITH_TIMEOUT(records.size(), read, kWait);
+        }
+        QStringList gpio3;
+        for (const QList<QVariant>& change : std::as_const(changes))
+            if (change.at(0).toString() == "GPIO_OUT3")
+                gpio3 << (change.at(1).toBool() ? "on" : "off");
+        QVERIFY2(!gpio3.contains("off"), qPrintable(gpio3.join(' ')));
+        QVERIFY(r->lines().state("GPIO_OUT3").active);
     }
 
     // The admin interface drives OPTO IN 1 and GPIO lines that carry an input tag; a GPIO input
@@ -1583,6 +1599,10 @@ private slots:
         QList<QJsonObject> events;
         QVERIFY(cycle(&events).value("symbolFound").toBool());
         QVERIFY(r->lines().state("OPTO_OUT1") == LineState{});
+        // Round the circle: 355 degrees is 5 from nominal 0.
+        QVERIFY(r->setScene("rotation", "355", &error));
+        QVERIFY(cycle(&events).value("symbolFound").toBool());
+        QVERIFY(r->lines().state("OPTO_OUT1") == LineState{});
         QVERIFY(r->setScene("rotation", "40", &error));
         QVERIFY(cycle(&events).value("symbolFound").toBool());
         QVERIFY(r->lines().state("OPTO_OUT1").active);
@@ -1602,6 +1622,50 @@ private slots:
         const QJsonObject read = cycle(&events);
         QVERIFY(read.value("symbolFound").toBool());
         QCOMPARE(splitCommandLine(c.query("MATCHEX")).value(2), '"' + read.value("text").toString() + '"');
+    }
+
+    // The grade lines follow the class the reader gives the symbol under its quality range
+    // (worst good, worst fair grade): GOOD, FAIR or POOR, one at a time. A symbol that failed
+    // grading is flagged POOR as well: no tag stands for the failed class.
+    void gradeClassLines() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "VERIFY ISO", "IOASSIGN OPTO_OUT1 GOOD", "IOASSIGN OPTO_OUT2 FAIR",
+                            "IOASSIGN OPTO_OUT3 POOR"}),
+                 QString());
+        DataClient d;
+        QVERIFY(d.open(*r));
+        const QHash<QString, QString> lineOf = {
+            {"good", "OPTO_OUT1"}, {"fair", "OPTO_OUT2"}, {"poor", "OPTO_OUT3"}, {"failed", "OPTO_OUT3"}};
+        QSet<QString> seen;
+        auto cycle = [&](const QString& range) {
+            QCOMPARE(c.statusOf("VERSTATUS " + range), QString("!VERSTATUS OK"));
+            QList<QJsonObject> events;
+            QJsonObject record;
+            c.command("VT 1");
+            QVERIFY(d.eventsUntilRecord(&events, &record));
+            const QJsonObject v = record.value("verification").toObject();
+            const QString klass = v.value("class").toString();
+            seen << klass;
+            QStringList on;
+            for (const char* line : {"OPTO_OUT1", "OPTO_OUT2", "OPTO_OUT3"})
+                if (r->lines().state(line).active)
+                    on << line;
+            QVERIFY2(
+                on == QStringList{lineOf.value(klass)},
+                qPrintable(range + ", grade " + v.value("overallGrade").toString() + ": " + on.join(' ')));
+        };
+        // A middling symbol, graded below A: good, fair and poor by the range alone.
+        QString error;
+        QVERIFY(r->setScene("contrast", "50", &error));
+        for (const QString& range : {"D D", "A D", "A A"}) {
+            for (int read = 0; read < 2; ++read)
+                cycle(range);
+        }
+        QVERIFY(r->setScene("contrast", "0", &error));
+        cycle("D D");
+        QCOMPARE(seen, (QSet<QString>{"good", "fair", "poor", "failed"}));
     }
 
     // Readers before level 4 drive their fixed lines only in a handshake mode.
