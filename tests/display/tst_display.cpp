@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyledItemDelegate>
 #include <QTest>
@@ -1038,7 +1039,11 @@ void TestDisplay::reportGridRowsAreBounded() {
     QCOMPARE(grid.ContentHeight(), fiveRows); // the bound holds the size too
     // Twips at the widget's resolution: 1440 per inch.
     QCOMPARE(fiveRows - emptyHeight, 5 * grid.rowHeight(0) * 1440 / grid.logicalDpiY());
-    QVERIFY(grid.ContentWidth() > 0);
+    int columns = 0;
+    for (int c = 0; c < grid.columnCount(); ++c)
+        columns += grid.columnWidth(c);
+    QVERIFY2(grid.ContentWidth() > columns * 1440 / grid.logicalDpiX(),
+             qPrintable(QString::number(grid.ContentWidth())));
 
     // A very long read does not make the grid unboundedly wide.
     const int width = grid.ContentWidth();
@@ -1189,6 +1194,21 @@ void TestDisplay::termWindowColouredLines() {
     QVERIFY(term.toPlainText().isEmpty());
     term.AddText("after", Rgb(0, 0, 255));
     QCOMPARE(term.document()->blockCount(), 1);
+
+    // New lines stay in sight while the view is at the bottom; scrolled up, it stays put.
+    QVERIFY(showAt(term, {300, 120}));
+    QScrollBar* bar = term.verticalScrollBar();
+    for (int i = 0; i < 40; ++i)
+        term.AddText(QString("line %1").arg(i), Rgb(0, 0, 255));
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->setValue(0);
+    for (int i = 0; i < 5; ++i)
+        term.AddText(QString("more %1").arg(i), Rgb(0, 0, 255));
+    QCOMPARE(bar->value(), 0);
+    bar->setValue(bar->maximum());
+    term.AddText("last", Rgb(0, 0, 255));
+    QCOMPARE(bar->value(), bar->maximum());
 }
 
 // ---------------------------------------------------------------- reader-facing controls

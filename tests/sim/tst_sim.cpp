@@ -1668,6 +1668,19 @@ private slots:
         QCOMPARE(seen, (QSet<QString>{"good", "fair", "poor", "failed"}));
     }
 
+    // The READY line says the reader takes triggers: OFFLINE drops it, ONLINE raises it again.
+    void readyLineFollowsOnline() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "IOASSIGN OPTO_OUT1 READY"}), QString());
+        QTRY_VERIFY(r->lines().state("OPTO_OUT1").active);
+        QCOMPARE(c.statusOf("OFFLINE"), QString("!OFFLINE OK"));
+        QVERIFY(!r->lines().state("OPTO_OUT1").active);
+        QCOMPARE(c.statusOf("ONLINE"), QString("!ONLINE OK"));
+        QVERIFY(r->lines().state("OPTO_OUT1").active);
+    }
+
     // Readers before level 4 drive their fixed lines only in a handshake mode.
     void fixedLinesOfOldReaders() {
         auto r = startReader(3);

@@ -3,6 +3,7 @@
 #include "sim/externallight.h"
 #include "sim/imaging.h"
 #include "sim/imagingparameters.h"
+#include "sim/matching.h"
 #include "sim/matrixcodewords.h"
 #include "sim/readcycle.h"
 #include "sim/scene.h"
@@ -977,6 +978,19 @@ void TestSimEngine::aFailedMatchFailsTheRead() {
     QVERIFY(!out.passed);
     QVERIFY(out.symbolFound);
     QCOMPARE(out.status, QStringLiteral("Match Fail"));
+
+    // "*" stands for any run of characters, none included; "?" for exactly one.
+    const struct {
+        const char* pattern;
+        const char* text;
+        bool matches;
+    } cases[] = {{"LOT*", "LOT", true},   {"LOT*", "LOT-7", true}, {"*LOT", "LOT", true},
+                 {"L*T", "LT", true},     {"LOT**", "LOT", true},  {"LOT?", "LOT", false},
+                 {"LOT?", "LOT7", true},  {"*7", "LOT-8", false},  {"", "", true},
+                 {"LOT", "LOT-7", false}, {"*", "", true},         {"L?T*7", "LOT-7", true}};
+    for (const auto& c : cases)
+        QVERIFY2(wildcardMatch(c.pattern, c.text) == c.matches,
+                 qPrintable(QString("%1 on %2").arg(c.pattern, c.text)));
 }
 
 void TestSimEngine::retriesAndTimeout() {
