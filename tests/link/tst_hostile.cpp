@@ -416,6 +416,29 @@ private slots:
         QCOMPARE(error, QString("The reader refused test.bmp: bad\\u0007\\u202e"));
     }
 
+    // Which names the program takes, and the reason it gives for the others; a name may fill
+    // all 64 characters.
+    void readerNamesTheProgramTakes() {
+        const QList<std::pair<QString, QString>> cases = {
+            {"Line-7", ""},
+            {QString(64, 'A'), ""},
+            {QString(65, 'A'), "longer than 64 characters"},
+            {"", "it is empty"},
+            {" Line", "begins or ends with a blank"},
+            {".", "it is '.'"},
+            {"a..b", "contains '..'"},
+            {"Line\x01", "contains a control character"},
+            {"Line/7", "contains '/'"},
+            {"Line\\7", "contains '\\'"},
+            {QString::fromUtf8("Line\u202e7"), "contains a text-direction character"},
+            {QString::fromUtf8("Zeile-\u00c4"), ""},
+        };
+        for (const auto& [name, problem] : cases) {
+            QCOMPARE(readerNameProblem(name), problem);
+            QCOMPARE(isAcceptableReaderName(name), problem.isEmpty());
+        }
+    }
+
     // A reader announcing a name the program cannot use is not one of the devices: it is
     // listed apart by its address with the reason, told in the log once however often it
     // answers, and reached by its address, under which name the program then knows it.

@@ -619,6 +619,11 @@ private slots:
         QVERIFY(dialogCoord.Focus("DiscB"));
         QCOMPARE(coord.FocusedDevice()->Name(), QString("DiscB"));
         QCOMPARE(conn.Query("NAME"), QString("NAME \"DiscB\""));
+        // Reached by its address, a reader that discovery knows is reached on the ports it told.
+        QVERIFY(dialogCoord.Focus(sim.reader(0)->address().toString()));
+        QCOMPARE(conn.Query("NAME"), QString("NAME \"DiscA\""));
+        QVERIFY(dialogCoord.Focus("DiscB"));
+        QCOMPARE(conn.Query("NAME"), QString("NAME \"DiscB\""));
 
         sim.reader(0)->setListening(false);
         QTRY_COMPARE_WITH_TIMEOUT(vanished.count(), 1, (kDiscoveryMissLimit + 3) * kDiscoveryInterval);

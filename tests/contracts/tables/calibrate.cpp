@@ -304,6 +304,8 @@ void lightByLight(Stage& stage, int channels) {
         shownRows << QStringList{status} + row.mid(2);
     }
     QCOMPARE(word(stage, QStringLiteral("CALIBRATED"), 1), QStringLiteral("TRUE"));
+    // The program's calibration text, which the verification report shows, is the status line.
+    QCOMPARE(app::calibrationText(), shownRows.last().first());
     QCOMPARE(stage.fields(QStringLiteral("CELL_UNIT_REPORT")).value(0), QStringLiteral("MILS"));
     if (channels == 10) {
         // The low-angle lights return less light: they need more exposure and gain.

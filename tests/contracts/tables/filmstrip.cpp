@@ -224,6 +224,27 @@ void gradeFilters(Stage& stage) {
         }
     }
 
+    // Another announcement that changes nothing keeps the operator's choice.
+    {
+        QSignalSpy heard(&stage.station(), &link::Connection::OnBroadcastMessage);
+        stage.station().BroadcastMessage(QStringLiteral("frmSymbology"), QStringLiteral("VERIFICATION_ON"),
+                                         QString());
+        QTRY_VERIFY(!heard.isEmpty());
+        QCoreApplication::processEvents();
+        QCOMPARE(filter(stage)->currentText(), kVerify.last());
+    }
+    // A read the reader did not grade counts as failed grading.
+    stage.send(QStringLiteral("VERIFY NONE"));
+    for (const int item : {6, 3}) {
+        testing::choose(filter(stage), kVerify[item]);
+        const qint64 before = shownNumber(stage);
+        link::Record r;
+        QVERIFY(records.cycle(stage, &r));
+        QVERIFY(!r.HasVerification());
+        QVERIFY2(shownNumber(stage) == (item == 6 ? r.Number() : before), qPrintable(kVerify[item]));
+    }
+    stage.send(QStringLiteral("VERIFY ISO"));
+
     // The window's own announcement does not count; another window's does.
     app::setVerificationEnabled(false);
     QSignalSpy heard(&stage.station(), &link::Connection::OnBroadcastMessage);
