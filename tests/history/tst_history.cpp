@@ -11,12 +11,16 @@
 #include "link/coordinator.h"
 #include "link/device.h"
 #include "sim/adminconsole.h"
+#include "sim/grader.h"
+#include "sim/imagingparameters.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
 #include <QBuffer>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QSignalSpy>
@@ -237,6 +241,58 @@ private slots:
         }
         // The same reader by its MAC address.
         QCOMPARE(query.reads(QStringLiteral("00:0A:0B:0C:0D:01"), entry.timeMs, entry.timeMs + 1).size(), 1);
+    }
+
+    // The bands a parameter's line is drawn on grade its values as the reader grades them: the
+    // reader's reported value, as the history keeps it, either side of each of its limits.
+    void bandsGradeAsTheReaderDoes() {
+        using vm::sim::SymbolMeasurements;
+        struct Case {
+            QString name;
+            double SymbolMeasurements::*field;
+            QList<double> values;
+        };
+        const QList<Case> cases = {
+            {"Symbol Contrast", &SymbolMeasurements::symbolContrast, {90, 69, 54, 39, 19}},
+            {"Modulation", &SymbolMeasurements::modulation, {0.9, 0.49, 0.39, 0.29, 0.19}},
+            {"Axial Nonuniformity", &SymbolMeasurements::axialNonuniformity, {0.0, 0.07, 0.09, 0.11, 0.13}},
+            {"Grid Nonuniformity", &SymbolMeasurements::gridNonuniformity, {0.1, 0.45, 0.6, 0.7, 0.8}},
+            {"Fixed Pattern Damage", &SymbolMeasurements::fixedPatternDamage, {0.0, 0.05, 0.12, 0.15, 0.3}},
+        };
+        // A reader's settings at their factory values: nothing set.
+        struct Factory : vm::sim::ParameterSource {
+            QStringList fields(const QString&) const override { return {}; }
+            void setFields(const QString&, const QStringList&) override {}
+            int firmwareLevel() const override { return 10; }
+        } parameters;
+        for (const Case& c : cases) {
+            const GradeBands bands = *bandsFor(c.name, true);
+            QSet<int> grades;
+            for (const double value : c.values) {
+                SymbolMeasurements m;
+                m.valid = true;
+                m.rows = m.cols = 16;
+                m.symbolContrast = 90;
+                m.modulation = 0.9;
+                m.fixedPatternModulation = 0.9;
+                m.unusedErrorCorrection = 1.0;
+                m.cellSize = 10;
+                m.*c.field = value;
+                const QJsonObject r = vm::sim::verificationResult(m, true, vm::sim::FieldReader(parameters),
+                                                                  QStringLiteral("ISO"));
+                for (const QJsonValue& row : r.value("parameters").toArray()) {
+                    const QJsonObject o = row.toObject();
+                    if (o.value("name").toString() != c.name)
+                        continue;
+                    const int reader = gradeNumber(o.value("grade").toString());
+                    grades << reader;
+                    QVERIFY2(bands.gradeOf(leadingNumber(o.value("value").toString())) == reader,
+                             qPrintable(c.name + " " + o.value("value").toString() + " " +
+                                        o.value("grade").toString()));
+                }
+            }
+            QCOMPARE(grades, (QSet<int>{4, 3, 2, 1, 0})); // every band was met
+        }
     }
 
     // The rule on lines drawn exactly: a fall from A to B is told with the time to C; a steady

@@ -70,6 +70,8 @@ void setMatrix(SymbolMeasurements& m, const QString& parameter, double v) {
         m.gridNonuniformity = v;
     else if (parameter == "Unused Error Correction")
         m.unusedErrorCorrection = v;
+    else if (parameter == "Fixed Pattern Damage")
+        m.fixedPatternDamage = v;
     else
         qFatal("no parameter %s", qPrintable(parameter));
 }
@@ -138,6 +140,11 @@ const QList<Limit> kMatrixLimits = {
     {"Unused Error Correction", 0.50, 0.001, true, "B", "C"},
     {"Unused Error Correction", 0.37, 0.001, true, "C", "D"},
     {"Unused Error Correction", 0.25, 0.001, true, "D", "F"},
+    // The worst fixed-pattern segment's share of damaged modules.
+    {"Fixed Pattern Damage", 0.0, 0.001, false, "A", "B"},
+    {"Fixed Pattern Damage", 0.09, 0.001, false, "B", "C"},
+    {"Fixed Pattern Damage", 0.13, 0.001, false, "C", "D"},
+    {"Fixed Pattern Damage", 0.17, 0.001, false, "D", "F"},
 };
 
 // Limits of ISO/IEC 15416 (barcodes), each scan graded on its own.
