@@ -200,7 +200,18 @@ private slots:
                                                   QRegularExpression::MultilineOption)),
                 qPrintable(r.out));
         const Result json = runCli({"--json", "list"});
-        QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("readers").toArray().size(), 10);
+        const QJsonArray listed =
+            QJsonDocument::fromJson(json.out.toUtf8()).object().value("readers").toArray();
+        QCOMPARE(listed.size(), 10);
+        // Each reader as discovery told it, on the ports it listens on.
+        for (const QJsonValue& v : listed) {
+            const QJsonObject o = v.toObject();
+            const sim::Reader* s = reader(o.value("name").toString());
+            QVERIFY2(s, qPrintable(o.value("name").toString()));
+            QCOMPARE(o.value("address").toString(), s->address().toString());
+            QCOMPARE(o.value("commandPort").toInt(), int(s->commandPort()));
+            QCOMPARE(o.value("version").toString(), s->softwareVersion());
+        }
     }
 
     void oneFileIntoEveryReader() {
