@@ -202,19 +202,24 @@ void checkTypeMessages(Stage& stage) {
         stage.open(kWindow);
         testing::choose(tag(stage, 5), QStringLiteral("RETRY"));
         QCOMPARE(type(stage, 5)->currentText(), QStringLiteral("INPUT_POS"));
-        chooseRefused(
-            type(stage, 5), QStringLiteral("NOMINAL_DEV"),
-            QStringLiteral("Only INPUT_POS, INPUT_NEG, and INPUT_BOTH may be used with the inputs ") +
-                inputs);
-        QCOMPARE(type(stage, 5)->currentText(), QStringLiteral("INPUT_POS"));
+        // Every type of an output is refused on an input, and the other way round.
+        for (const QString& output : kTypes.mid(0, 4)) {
+            chooseRefused(
+                type(stage, 5), output,
+                QStringLiteral("Only INPUT_POS, INPUT_NEG, and INPUT_BOTH may be used with the inputs ") +
+                    inputs);
+            QCOMPARE(type(stage, 5)->currentText(), QStringLiteral("INPUT_POS"));
+        }
         QCOMPARE(argumentCaption(stage, 5, 1), QStringLiteral("Delay"));
         QCOMPARE(argumentCaption(stage, 5, 2), QStringLiteral("Latch"));
         QVERIFY(argument(stage, 5, 1)->isEnabled() && argument(stage, 5, 2)->isEnabled());
 
         testing::choose(tag(stage, 0), QStringLiteral("GOOD"));
-        chooseRefused(type(stage, 0), QStringLiteral("INPUT_NEG"),
-                      QStringLiteral("INPUT_NEG is only valid with the inputs ") + inputs);
-        QCOMPARE(type(stage, 0)->currentText(), QStringLiteral("BOOL"));
+        for (const QString& input : kTypes.mid(4)) {
+            chooseRefused(type(stage, 0), input,
+                          input + QStringLiteral(" is only valid with the inputs ") + inputs);
+            QCOMPARE(type(stage, 0)->currentText(), QStringLiteral("BOOL"));
+        }
         QVERIFY(!argument(stage, 0, 1)->isEnabled() && !argument(stage, 0, 2)->isEnabled());
         QVERIFY(argumentCaption(stage, 0, 1).isEmpty());
     }
