@@ -255,6 +255,14 @@ void texts(Stage& stage) {
     QTRY_COMPARE(stage.fields(QStringLiteral("OUTPUT STANDARD FIXED")), QStringList{"40"});
     QCOMPARE(stage.fields(QStringLiteral("OUTPUT STANDARD DECFL")).value(0), QStringLiteral("Y"));
     stage.close();
+    // What the reader holds reads the same way when the window opens.
+    for (const auto& [held, shown] :
+         QList<std::pair<QString, QString>>{{"1", "Disabled"}, {"2", "Enabled"}}) {
+        stage.setField(QStringLiteral("OUTPUT STANDARD FIXED"), 0, held);
+        QVERIFY(stage.open(kWindow));
+        QCOMPARE(find<QLabel>(stage, "lblFixedState")->text(), shown);
+        stage.close();
+    }
 
     // Below level 9 the fixed buffer is not shown, though it is asked for.
     stage.end();

@@ -283,12 +283,16 @@ void olderReaders(Stage& stage) {
     testing::choose(list(stage, "cmbSaveMethod"), QStringLiteral("Save in camera memory"));
     pressOk(stage);
     QCOMPARE(stage.fields("PARTQFTP"), QStringList({"\"\"", "\"\"", "N", "N"}));
-    stage.close();
-    stage.end();
-    stage.begin();
-    stage.start(sim::softwareVersionForLevel(3));
-    QVERIFY(stage.open(kWindow));
-    QCOMPARE(capacity(stage), QString());
+    // The capacity is shown from level 4.
+    for (const int level : {3, 4}) {
+        stage.close();
+        stage.end();
+        stage.begin();
+        stage.start(sim::softwareVersionForLevel(level));
+        QVERIFY(stage.open(kWindow));
+        QVERIFY2(capacity(stage).startsWith(QStringLiteral("Capacity = ~ ")) == (level >= 4),
+                 qPrintable(QStringLiteral("level %1: %2").arg(level).arg(capacity(stage))));
+    }
 }
 
 // The FTP settings not answered when the dialog opens: their inputs are greyed and marked, the
