@@ -814,8 +814,10 @@ void TestDisplay::statusBarCaptionsAndCounts() {
     QCOMPARE(label("FailField")->text(), QString("2"));
     bar.SetCounts(-1, 2147483647, 0);
     QCOMPARE(label("PassField")->text(), QString("2147483647"));
+    bar.SetCounts(7, 5, 2);
     bar.ClearCounts();
-    QVERIFY(label("TotalField")->text().isEmpty());
+    for (const char* field : {"TotalField", "PassField", "FailField"})
+        QVERIFY2(label(field)->text().isEmpty(), field);
     // Coloured fields go back to the window's own background.
     bar.SetCountColors(Rgb(128, 255, 128), Rgb(255, 255, 128), Rgb(255, 128, 128));
     bar.SetCountColors(kWindowBackground, kWindowBackground, Rgb(255, 128, 128));

@@ -518,6 +518,17 @@ private slots:
         QTRY_VERIFY(!roi->isEnabled());
         other.BroadcastMessage("Learn", "ROI", "ENABLE");
         QTRY_VERIFY(roi->isEnabled());
+
+        // A region dragged on the image goes to the reader, field by field, when the button
+        // comes up.
+        takeControl("Line1");
+        roi->setChecked(true);
+        auto area =
+            std::dynamic_pointer_cast<tools::SearchArea>(window().imageView()->Overlay("Search Area"));
+        QVERIFY(area);
+        emit area->OnResize(30, 40, 310, 220);
+        roi->setChecked(false);
+        QTRY_COMPARE(reader("Line1")->parameters().fields("ROI"), QStringList({"30", "40", "310", "220"}));
     }
 
     // Frames a second: every 2 s the images counted are halved into the newest of five
@@ -632,8 +643,22 @@ private slots:
             r->parameters().setFields("VERIFY", {"NONE"});
             r->cycles().setRate(kRate);
         });
+        // The other windows hear from the main window whether the reader grades.
+        link::ReaderConnection listener;
+        QSignalSpy told(&listener, &link::Connection::OnBroadcastMessage);
         focus(name);
         QCOMPARE(app::firmwareLevel(), graded ? 4 : 3);
+        auto words = [&told] {
+            QStringList fromMain;
+            for (const QList<QVariant>& b : std::as_const(told))
+                if (b.at(0).toString() == "BasicInterface")
+                    fromMain << b.at(1).toString();
+            return fromMain;
+        };
+        QTRY_VERIFY2(words().contains(graded ? "VERIFICATION_ON" : "VERIFICATION_OFF"),
+                     qPrintable(words().join(' ')));
+        QVERIFY2(!words().contains(graded ? "VERIFICATION_OFF" : "VERIFICATION_ON"),
+                 qPrintable(words().join(' ')));
         auto* status = window().vmStatusBar();
         const QString passCaption = status->findChild<QLabel*>("PassLabel")->text();
         window().findChild<QAction*>("live")->setChecked(true);
@@ -1332,10 +1357,13 @@ private slots:
                 ->text(QAccessible::Name);
         };
         QCOMPARE(imagesName(), QStringLiteral("Upload Image"));
+        QAction* images = window().findChild<QAction*>("images");
         window().findChild<QAction*>("hookimages")->trigger();
         QCOMPARE(imagesName(), QStringLiteral("Hook Images"));
+        QCOMPARE(images->toolTip(), QStringLiteral("Request images over serial connection"));
         window().findChild<QAction*>("oneimage")->trigger();
         QCOMPARE(imagesName(), QStringLiteral("Upload Image"));
+        QCOMPARE(images->toolTip(), QStringLiteral("Upload single image over serial connection"));
 
         // The counters' values can be read.
         window().findChild<QAction*>("live")->setChecked(true);
