@@ -1391,6 +1391,20 @@ private slots:
         window().ShowPreferences();
     }
 
+    // The toolbar's window buttons wait for a reader: greyed without one.
+    void windowButtonsNeedAReader() {
+        auto buttons = [this] {
+            return QList<QAction*>{window().findChild<QAction*>("photometry"),
+                                   window().findChild<QAction*>("learn"),
+                                   window().findChild<QAction*>("view:tune")};
+        };
+        for (QAction* button : buttons())
+            QVERIFY2(button && !button->isEnabled(), button ? qPrintable(button->objectName()) : "missing");
+        focus("Line2");
+        for (QAction* button : buttons())
+            QTRY_VERIFY2(button->isEnabled(), qPrintable(button->objectName()));
+    }
+
     // A dialog that would wait for a person and that no test declared fails the test at once
     // and is never shown. The failure is caught here to see it happen.
     void aDialogNobodyDeclaredFailsAtOnce() {

@@ -317,6 +317,7 @@ private slots:
         QCOMPARE(dialog.ReportRate(), 8);
         QVERIFY(dialog.MaxInControl());
         QVERIFY(!dialog.TopTextMode());
+        QVERIFY(!dialog.findChild<QCheckBox*>("TopTextCheck")->isChecked());
         QCOMPARE(dialog.PassColor(), 65280u);
         QCOMPARE(dialog.FailColor(), 255u);
         QCOMPARE(dialog.FontColor(), 1811194u);

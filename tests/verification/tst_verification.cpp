@@ -84,6 +84,7 @@ private slots:
     void calibrateNeedsLight() {
         startReader(1);
         m_conn->SendCommand("TRIG C");
+        m_conn->SendCommand("NUMBC 1");
         Symbology w;
         w.show();
         w.findChild<QRadioButton*>("Light1Option0")->setChecked(true);
@@ -108,15 +109,18 @@ private slots:
         w.findChild<QRadioButton*>("Light1Option1")->setChecked(true);
         w.runCalibration = [&] {
             ran = true;
-            // Prepared for the calibration: triggered, grading Data Matrix.
+            // Prepared for the calibration: triggered, grading Data Matrix, no barcodes.
             QCOMPARE(readerWords("TRIG").value(1), QString("T"));
             QCOMPARE(readerWords("VERIFY").value(1), QString("AIM"));
+            QCOMPARE(readerWords("NUMBC").value(1), QString("0"));
         };
         expectApplyFirst();
         w.calibrate();
         QVERIFY(ran);
+        // And put back as it was.
         QCOMPARE(readerWords("TRIG").value(1), QString("C"));
         QCOMPARE(readerWords("VERIFY").value(1), QString("NONE"));
+        QCOMPARE(readerWords("NUMBC").value(1), QString("1"));
 
         // ANSI grading is put on AIM for the calibration and back after it; ISO stays.
         for (const QString& standard : {QStringLiteral("ANSI"), QStringLiteral("ISO")}) {
