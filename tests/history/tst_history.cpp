@@ -2,6 +2,7 @@
 // simulated reader's records, the trend and drift rule on a print that fades, retention,
 // files of another layout, and a second program killed, filling its disk or writing beside.
 #include "common/readers.h"
+#include "common/symbols.h"
 #include "common/waits.h"
 #include "history/drift.h"
 #include "history/historyquery.h"
@@ -269,14 +270,7 @@ private slots:
             const GradeBands bands = *bandsFor(c.name, true);
             QSet<int> grades;
             for (const double value : c.values) {
-                SymbolMeasurements m;
-                m.valid = true;
-                m.rows = m.cols = 16;
-                m.symbolContrast = 90;
-                m.modulation = 0.9;
-                m.fixedPatternModulation = 0.9;
-                m.unusedErrorCorrection = 1.0;
-                m.cellSize = 10;
+                SymbolMeasurements m = vm::testing::goodMatrix();
                 m.*c.field = value;
                 const QJsonObject r = vm::sim::verificationResult(m, true, vm::sim::FieldReader(parameters),
                                                                   QStringLiteral("ISO"));

@@ -2,6 +2,7 @@
 // graded parameter, at the limit and one step either side, for 2-D symbols (ISO/IEC 15415)
 // and barcodes (ISO/IEC 15416), and the symbol's grade from its parameters' grades. The
 // limits below are the standards' own, written here rather than taken from the reader.
+#include "common/symbols.h"
 #include "sim/grader.h"
 #include "sim/imagingparameters.h"
 #include "sim/readcycle.h"
@@ -23,18 +24,7 @@ public:
     QHash<QString, QStringList> m_values{{"VERSTATUS", {"B", "C"}}};
 };
 
-// A symbol that grades A on everything.
-SymbolMeasurements goodMatrix() {
-    SymbolMeasurements m;
-    m.valid = true;
-    m.rows = m.cols = 16;
-    m.symbolContrast = 90;
-    m.modulation = 0.9;
-    m.fixedPatternModulation = 0.9;
-    m.unusedErrorCorrection = 1.0;
-    m.cellSize = 10;
-    return m;
-}
+using vm::testing::goodMatrix;
 
 LinearScan goodScan() {
     LinearScan s;
