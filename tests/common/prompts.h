@@ -124,8 +124,6 @@ public:
     void expect(const QString& objectName, Answer answer) {
         m_expected.append({objectName, std::move(answer)});
     }
-    // The dialogs shown so far, by object name.
-    QStringList shown() const { return m_shown; }
 
 private:
     struct Expected {
@@ -142,7 +140,6 @@ private:
             return QDialog::Rejected;
         }
         Answer answer = m_expected.takeFirst().answer;
-        m_shown << dialog.objectName();
         QTimer::singleShot(0, &dialog, [&dialog, answer] {
             answer(dialog);
             if (dialog.isVisible()) {
@@ -156,7 +153,6 @@ private:
     }
 
     QList<Expected> m_expected;
-    QStringList m_shown;
     app::DialogRunner m_previous;
 };
 
