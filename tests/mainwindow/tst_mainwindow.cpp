@@ -30,6 +30,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
@@ -974,7 +975,8 @@ private slots:
 
         // Failures only: the reader holds the answer while it reads well and sends the
         // first failed record.
-        window().reportFilter()->setCurrentIndex(1);
+        QCOMPARE(testing::entries(window().reportFilter()), QStringList({"All", "Failures"}));
+        window().reportFilter()->setCurrentText("Failures");
         window().findChild<QAction*>("reports")->setChecked(true);
         shown.clear();
         window().SerialHookTick();
@@ -1389,6 +1391,73 @@ private slots:
             options.reject();
         });
         window().ShowPreferences();
+    }
+
+    // The focused reader sends images and reports at the rates of the Preferences; in
+    // control, with "When in control, use maximum transfer rates", at the maximum (0).
+    void transferRatesFollowPreferencesAndControl() {
+        focus("Line2");
+        link::Device* device = window().coordinator()->FocusedDevice();
+        QVERIFY(device);
+        auto rates = [device] {
+            return QList<int>{device->ImageChannel().Mode(), device->ImageChannel().Rate(),
+                              device->ReportChannel().Rate()};
+        };
+        QCOMPARE(rates(), QList<int>({0, 2, 0})); // "2 per second" images, reports at the maximum
+
+        auto choose = [this](int reportDowns, int imageUps, bool clickMax) {
+            vm::testing::ExpectDialogs dialogs;
+            dialogs.expect("frmOptions", [=](QDialog& options) {
+                auto* report = options.findChild<QComboBox*>("cmbReportRate");
+                auto* image = options.findChild<QComboBox*>("cmbImageRate");
+                for (int i = 0; i < reportDowns; ++i)
+                    QTest::keyClick(report, Qt::Key_Down);
+                for (int i = 0; i < imageUps; ++i)
+                    QTest::keyClick(image, Qt::Key_Up);
+                for (int i = 0; i < -imageUps; ++i)
+                    QTest::keyClick(image, Qt::Key_Down);
+                if (clickMax)
+                    options.findChild<QCheckBox*>("optMaxInControl")->click();
+                options.findChild<QPushButton*>("cmdOK")->click();
+            });
+            window().ShowPreferences();
+        };
+        // "8 per second" reports, "1 per second" images, maximum while in control.
+        choose(4, 1, true);
+        QCOMPARE(rates(), QList<int>({0, 1, 8}));
+        takeControl("Line2");
+        QTRY_COMPARE(rates(), QList<int>({0, 0, 0}));
+        window().cameraToolbar()->controlAction()->trigger();
+        QTRY_COMPARE(rates(), QList<int>({0, 1, 8}));
+
+        // "None": no images at all; without the maximum, control changes nothing.
+        choose(0, -2, true);
+        QCOMPARE(rates(), QList<int>({2, 1, 8}));
+        takeControl("Line2");
+        QCOMPARE(rates(), QList<int>({2, 1, 8}));
+    }
+
+    // Every item of the Settings menu waits for a reader, and so do the File items that act
+    // on the reader's images; Preferences and Exit never do.
+    void readerMenuItemsNeedAReader() {
+        auto* settings = window().findChild<QMenu*>("mnuSettings");
+        QVERIFY(settings);
+        auto readerItems = [&] {
+            QList<QAction*> items;
+            for (QAction* item : settings->actions())
+                if (!item->isSeparator() && item->isVisible())
+                    items << item;
+            items << window().action("mnuLoadImages") << window().action("mnuUseCamera");
+            return items;
+        };
+        QVERIFY(readerItems().size() >= 12);
+        for (QAction* item : readerItems())
+            QVERIFY2(!item->isEnabled(), qPrintable(item->text()));
+        for (const char* item : {"mnuPreferences", "mnuExit"})
+            QVERIFY2(window().action(item)->isEnabled(), item);
+        focus("Line2");
+        for (QAction* item : readerItems())
+            QTRY_VERIFY2(item->isEnabled(), qPrintable(item->text()));
     }
 
     // The toolbar's window buttons wait for a reader: greyed without one.
