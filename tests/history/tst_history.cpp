@@ -254,10 +254,17 @@ private slots:
             QList<double> values;
         };
         const QList<Case> cases = {
-            {"Symbol Contrast", &SymbolMeasurements::symbolContrast, {90, 69, 54, 39, 19}},
-            {"Modulation", &SymbolMeasurements::modulation, {0.9, 0.49, 0.39, 0.29, 0.19}},
-            {"Axial Nonuniformity", &SymbolMeasurements::axialNonuniformity, {0.0, 0.07, 0.09, 0.11, 0.13}},
-            {"Grid Nonuniformity", &SymbolMeasurements::gridNonuniformity, {0.1, 0.45, 0.6, 0.7, 0.8}},
+            // Values inside each band and exactly on each limit.
+            {"Symbol Contrast", &SymbolMeasurements::symbolContrast, {90, 70, 69, 55, 54, 40, 39, 20, 19}},
+            {"Modulation",
+             &SymbolMeasurements::modulation,
+             {0.9, 0.5, 0.49, 0.4, 0.39, 0.3, 0.29, 0.2, 0.19}},
+            {"Axial Nonuniformity",
+             &SymbolMeasurements::axialNonuniformity,
+             {0.0, 0.06, 0.07, 0.08, 0.09, 0.1, 0.11, 0.12, 0.13}},
+            {"Grid Nonuniformity",
+             &SymbolMeasurements::gridNonuniformity,
+             {0.1, 0.38, 0.45, 0.5, 0.6, 0.63, 0.7, 0.75, 0.8}},
             {"Fixed Pattern Damage", &SymbolMeasurements::fixedPatternDamage, {0.0, 0.05, 0.12, 0.15, 0.3}},
         };
         // A reader's settings at their factory values: nothing set.
@@ -291,6 +298,34 @@ private slots:
 
     // The rule on lines drawn exactly: a fall from A to B is told with the time to C; a steady
     // noisy line and an improving one are not.
+    // The spans a drift warning names, rounded as a person would say them.
+    void spansInWords() {
+        const QList<std::pair<qint64, QString>> spans = {{1, "1 s"},
+                                                         {89'400, "89 s"},
+                                                         {90'000, "2 min"},
+                                                         {89 * 60'000, "89 min"},
+                                                         {90 * 60'000, "1.5 h"},
+                                                         {qint64(2.3 * kHour), "2.5 h"},
+                                                         {qint64(9.7 * kHour), "9.5 h"},
+                                                         {10 * kHour, "10 h"},
+                                                         {qint64(47.4 * kHour), "47 h"},
+                                                         {48 * kHour, "2 days"},
+                                                         {qint64(10.6 * 24 * kHour), "11 days"}};
+        for (const auto& [ms, words] : spans)
+            QCOMPARE(roughDuration(ms), words);
+    }
+
+    // The spans an operator types ("--since 7d"), each unit and the refusals.
+    void spansAsTyped() {
+        const QList<std::pair<QString, qint64>> spans = {
+            {"90s", 90'000},        {"2 min", 120'000},       {"3m", 180'000},     {"1.5h", 5'400'000},
+            {"7d", 7 * 24 * kHour}, {" 2D ", 2 * 24 * kHour}, {"0.5 H", kHour / 2}};
+        for (const auto& [text, ms] : spans)
+            QCOMPARE(parseSpan(text), ms);
+        for (const QString bad : {"", "5", "-1h", "0s", "5 w", "h", "1e3s"})
+            QCOMPARE(parseSpan(bad), qint64(-1));
+    }
+
     void driftRuleOnKnownLines() {
         const GradeBands contrast = *bandsFor(QStringLiteral("Symbol Contrast"), true);
         // 80 % falling to 65 % over 2 h: 7.5 % an hour; C begins below 55 %, 10 / 7.5 h = 1.33 h on.

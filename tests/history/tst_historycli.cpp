@@ -4,6 +4,7 @@
 #include "common/readers.h"
 #include "common/waits.h"
 #include "history/historyquery.h"
+#include "history/historystore.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
@@ -165,6 +166,41 @@ private slots:
             r.err.startsWith(QStringLiteral("velmarrow-cli: Steady2 has no Sharpness in the last 10 min; it "
                                             "grades: Symbol Contrast, ")),
             qPrintable(r.err));
+    }
+
+    // A value that worsens but stays far from the next grade is told, without a warning and
+    // with exit code 0: only a fall or a next grade within hours is a finding.
+    void slowWorseningIsToldWithoutAWarning() {
+        const QString db = m_dir.filePath(QStringLiteral("slow.sqlite"));
+        {
+            history::HistoryStore store;
+            QString error;
+            QVERIFY2(store.open(db, &error), qPrintable(error));
+            // Symbol contrast from 99 % down 4.5 points over two hours: a quarter of the A band
+            // and more, with B (70 %) some eleven hours away.
+            const qint64 start = QDateTime::currentMSecsSinceEpoch() - 2 * 3600 * 1000;
+            for (int i = 0; i <= 120; ++i) {
+                history::ReadEntry e;
+                e.reader = QStringLiteral("Slow");
+                e.timeMs = start + i * 60 * 1000;
+                e.number = i + 1;
+                e.result = history::ReadResult::Pass;
+                e.symbology = QStringLiteral("Data Matrix");
+                e.overallGrade = 4;
+                const double contrast = 99 - 4.5 * i / 120 + (i % 2 ? 0.1 : -0.1);
+                e.grades = {{QStringLiteral("Symbol Contrast"), contrast, QString::number(contrast), 4}};
+                store.append(e);
+            }
+            QVERIFY(store.flush());
+        }
+        const Run r = runCli({"trend", "--db", db, "Slow", "--param", "Symbol Contrast", "--since", "3h"});
+        QCOMPARE(r.code, 0);
+        const QString last = r.out.trimmed().section(QLatin1Char('\n'), -1);
+        QVERIFY2(
+            last.startsWith(QStringLiteral("Symbol Contrast is getting worse within A over the last ")) &&
+                last.contains(QStringLiteral("; at this rate it reaches B in about ")),
+            qPrintable(r.out));
+        QVERIFY2(!r.out.contains(QStringLiteral("WARNING")), qPrintable(r.out));
     }
 
     // Every read of the line into one CSV, a header line first (its columns are HistoryQuery's, read

@@ -22,10 +22,12 @@
 #include "shell/basicinterface.h"
 #include "shell/cameratoolbar.h"
 #include "shell/configcommands.h"
+#include "shell/fpsoverlay.h"
 #include "shell/frmoptions.h"
 #include "shell/statusbar.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
+#include "tools/frmhisto.h"
 #include "tools/overlays.h"
 
 #include <QAccessible>
@@ -52,6 +54,7 @@
 #include <QToolButton>
 
 #include <memory>
+#include <numeric>
 #include <utility>
 
 using namespace vm;
@@ -550,13 +553,54 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(images >= 4, testing::cyclesWaitMs(4, kRate));
         window().findChild<QAction*>("live")->setChecked(false);
         disconnect(counting);
+        // "Show Frames / Sec" puts the mean over the image, to a tenth.
+        window().action("mnuFramesPerSecond")->setChecked(true);
+        auto fps = std::dynamic_pointer_cast<vm::shell::FramesPerSecondOverlay>(
+            window().imageView()->Overlay("FPS"));
+        QVERIFY(fps);
         tick();
         QCOMPARE(window().framesPerSecond(), images / 2.0 / 5);
+        QCOMPARE(fps->Text(), QString::asprintf("FPS = %.1f", images / 10.0));
         tick();
         QCOMPARE(window().framesPerSecond(), images / 2.0 / 5);
+        window().action("mnuFramesPerSecond")->setChecked(false);
+        QVERIFY(!window().imageView()->Overlay("FPS"));
         for (int i = 0; i < 4; ++i)
             tick();
         QCOMPARE(window().framesPerSecond(), 0.0);
+    }
+
+    // "Show Histogram Window": a green region on the image and the window with the grey levels
+    // inside it; a smaller region counts fewer pixels; closing the window takes the region off.
+    void histogramWindowFromTheTestMenu() {
+        focus("Line2");
+        window().findChild<QAction*>("live")->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!window().imageView()->Image().isNull(), testing::cyclesWaitMs(2, kRate));
+        window().findChild<QAction*>("live")->setChecked(false);
+
+        window().action("mnuHistogram")->trigger();
+        auto area = std::dynamic_pointer_cast<tools::SearchArea>(window().imageView()->Overlay("Histogram"));
+        QVERIFY(area);
+        QCOMPARE(area->Color(), 0x00FF00u);
+        auto* histo = window().findChild<tools::frmHisto*>();
+        QVERIFY(histo && histo->isVisible());
+        auto pixels = [histo] {
+            const QVector<qint32>& bins = histo->figures().bins;
+            return std::accumulate(bins.begin(), bins.end(), qint64(0));
+        };
+        const qint64 whole = pixels();
+        QVERIFY(whole > 100);
+        area->SetRight(area->Left() + 9);
+        area->SetBottom(area->Top() + 9);
+        emit area->OnResize(area->Left(), area->Top(), area->Right(), area->Bottom());
+        QVERIFY2(pixels() > 0 && pixels() < whole, qPrintable(QString::number(pixels())));
+
+        histo->close();
+        QVERIFY(!histo->isVisible());
+        QVERIFY(!window().imageView()->Overlay("Histogram"));
+        window().action("mnuHistogram")->trigger();
+        QVERIFY(histo->isVisible());
+        QCOMPARE(window().imageView()->Overlay("Histogram"), area);
     }
 
     void liveImagesMoveTheCountersAndSave() {

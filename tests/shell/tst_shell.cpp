@@ -401,6 +401,21 @@ private slots:
         QCOMPARE(dialog.findChild<QLineEdit*>("txtImgDirectory")->text(), folder);
     }
 
+    // A folder typed into the field is kept on OK, without Enter being pressed.
+    void typedFolderIsKept() {
+        const QString typed = m_dir.filePath("Typed/");
+        frmOptions dialog;
+        dialog.show();
+        auto* field = dialog.findChild<QLineEdit*>("txtImgDirectory");
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, typed);
+        QVERIFY(dialog.Changed());
+        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        QCOMPARE(app::imageSaveDirectory(), typed);
+        QCOMPARE(app::settings().text(app::keys::ImageSaveDirectory), typed);
+    }
+
     void browseAddsOneSeparator() {
         const QString picked = m_dir.filePath("Images");
         frmOptions::setChoosers(nullptr, nullptr, [picked](const QString&, QWidget*) { return picked; });

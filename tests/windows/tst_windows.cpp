@@ -399,6 +399,9 @@ private slots:
                  QStringList({"Terminal Window", "Report Window", "Advanced Tuning", "Charting Window",
                               "Filmstrip Recorder", "Network Overview", "Verification Report",
                               "History and Trends"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuRestoreDefaults")),
+                 QStringList({"Decoder", "Application Mode", "Both"}));
+        QCOMPARE(itemsOf(menuNamed(w, "mnuLaser")), QStringList({"Off", "On", "2 Second Strobe"}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuHelp")), QStringList({"About Velmarrow™..."}));
         QCOMPARE(itemsOf(menuNamed(w, "mnuTest")),
                  QStringList({"Show Histogram Window", "Show Crosshair Overlay", "Show Frames / Sec"}));
