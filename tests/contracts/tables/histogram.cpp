@@ -6,6 +6,7 @@
 #include "contracts/tables/monitoring.h"
 #include "tools/frmhisto.h"
 
+#include <QColor>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -157,13 +158,25 @@ void figuresOfImages(Stage& stage) {
     QCOMPARE(shown(stage, "lblLowPeak"), QStringLiteral("000090"));
     QCOMPARE(shown(stage, "lblHiPeak"), QStringLiteral("000110"));
 
+    // The chart: bars alternate red from bin 0 and blue, on white where a level is absent.
+    window->resize(900, 700);
+    histo(stage)->UpdateHistogram(310, 0, 330, 10, picture(320, 101, 200));
+    const QImage chart = histo(stage)->chart()->grab().toImage();
+    QVERIFY2(chart.width() >= 2 * 256, qPrintable(QString::number(chart.width())));
+    auto bar = [&chart](int level) {
+        return chart.pixelColor(int((level + 0.5) * chart.width() / 256.0), int(chart.height() * 0.95));
+    };
+    QCOMPARE(bar(101), QColor(0, 0, 255));
+    QCOMPARE(bar(200), QColor(255, 0, 0));
+    QCOMPARE(bar(150), QColor(Qt::white));
+
     // A region of no width (or no height) empties the chart and leaves the figures.
     for (const QRect& flat : {QRect(40, 10, 0, 20), QRect(40, 10, 20, 0)}) {
         histo(stage)->UpdateHistogram(flat.left(), flat.top(), flat.left() + flat.width(),
                                       flat.top() + flat.height(), picture(0, 0, 50));
         QVERIFY(histo(stage)->figures().isEmpty());
-        QCOMPARE(shown(stage, "lblMedian"), QStringLiteral("100"));
-        QCOMPARE(shown(stage, "lblMinMax"), QStringLiteral("100 / 200"));
+        QCOMPARE(shown(stage, "lblMedian"), QStringLiteral("200"));
+        QCOMPARE(shown(stage, "lblMinMax"), QStringLiteral("101 / 200"));
     }
 
     // Closing only hides the window and tells the main window.
