@@ -666,6 +666,15 @@ private slots:
         QVERIFY(c.statusOf("PHOTOEX MANUAL 500 40 300 200 0 1023").startsWith("!PHOTOEX ERROR 2"));
         QVERIFY(c.statusOf("MACADDR 1").startsWith("!MACADDR ERROR 8"));
         QVERIFY(c.statusOf("IP 1.2 127.0.0.9 255.0.0.0 0.0.0.0").startsWith("!IP ERROR 2"));
+        // Names up to their longest: 63 characters of domain, 11 of a light's alias.
+        const QString domain = "d" + QString(62, 'x');
+        QCOMPARE(c.statusOf("DOMAIN " + domain), QString("!DOMAIN OK"));
+        QCOMPARE(c.query("DOMAIN"), "DOMAIN " + domain);
+        QVERIFY(c.statusOf("DOMAIN " + domain + "x").startsWith("!DOMAIN ERROR 2"));
+        QCOMPARE(c.statusOf("XLIGHTCHANNEL_1_ALIASNAME RING_LIGHT1"),
+                 QString("!XLIGHTCHANNEL_1_ALIASNAME OK"));
+        QVERIFY(c.statusOf("XLIGHTCHANNEL_1_ALIASNAME RING_LIGHT12")
+                    .startsWith("!XLIGHTCHANNEL_1_ALIASNAME ERROR 2"));
         // A failed write leaves everything as it was.
         QCOMPARE(c.query("TIMEOUT READ"), QString("TIMEOUT READ 500"));
         QCOMPARE(c.statusOf("morph erode 2"), QString("!MORPH OK"));
@@ -1012,6 +1021,13 @@ private slots:
             QVERIFY(pc.readUntil("#RECORD "));
             QVERIFY(pc.readUntil("\"image\":\"none\""));
             QVERIFY(pc.in.contains("!REPORTREQ OK\r\n"));
+            // NEXTFAIL waits for a failed read: one that decodes but fails the match is one.
+            pc.in.clear();
+            QVERIFY(pc.write("MATCHEX T \"NOPE\" 0 1 1 1\r\nREPORTREQ  255 0 NEXTFAIL\r\nVT 1\r\n"));
+            QVERIFY(pc.readUntil("#RECORD "));
+            pc.in = pc.in.mid(pc.in.indexOf("#RECORD "));
+            QVERIFY(pc.readUntil("\"match\":\"FAIL\""));
+            QVERIFY(pc.readUntil("\"symbolFound\":true"));
         }
         const QString path = portFile.fileName();
         r.reset();
