@@ -10,12 +10,14 @@
 #include "display/imageview.h"
 #include "link/device.h"
 #include "sim/catalogue.h"
+#include "tools/dlgselectfolder.h"
 #include "tools/filmstriprecorder.h"
 #include "tools/imagerecorder.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 namespace vm::contracts {
@@ -93,6 +95,19 @@ void passFailFiltersAndFiles(Stage& stage) {
     QCOMPARE(film(stage)->buttonImage("stop"), QStringLiteral("stop"));
     QCOMPARE(film(stage)->buttonImage("record"), QStringLiteral("record"));
 
+    // Cancel in the folder picker returns no folder: the image folder stays as it was,
+    // stored setting included.
+    const QString stored = app::settings().text(app::keys::ImageSaveDirectory);
+    stage.dialogs().expect(QStringLiteral("dlgSelectFolder"), [](QDialog& d) {
+        auto* picker = qobject_cast<tools::dlgSelectFolder*>(&d);
+        QVERIFY(picker);
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+        QCOMPARE(picker->Folder(), QString());
+    });
+    click(stage, QStringLiteral("folder"));
+    QCOMPARE(app::imageSaveDirectory(), folder + QLatin1Char('/'));
+    QCOMPARE(app::settings().text(app::keys::ImageSaveDirectory), stored);
+
     // Not recording: shown, never saved.
     link::Record r = cycleOf(stage, records, true);
     QTRY_COMPARE(shownNumber(stage), r.Number());
@@ -153,7 +168,10 @@ void passFailFiltersAndFiles(Stage& stage) {
     QVERIFY(film(stage)->recorder().waitIdle(5000));
     QCOMPARE(shownNumber(stage), held);
     QCOMPARE(savedFiles(folder).size(), files);
-    // The record button does not blink while stopped.
+    // The record button does not blink while stopped: its picture stays for two blinks.
+    QCOMPARE(film(stage)->buttonImage("record"), QStringLiteral("rec"));
+    QSignalSpy redrawn(film(stage)->button("record"), &QAction::changed);
+    QVERIFY(!redrawn.wait(2 * FilmstripRecorder::kRecBlinkMs + 100));
     QCOMPARE(film(stage)->buttonImage("record"), QStringLiteral("rec"));
     click(stage, QStringLiteral("go"));
     QCOMPARE(film(stage)->buttonImage("go"), QStringLiteral("go-lit"));

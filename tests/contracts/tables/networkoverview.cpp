@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTableWidget>
 
 namespace vm::contracts {
@@ -88,6 +89,22 @@ void rowsPerReader(Stage& stage) {
     };
     QTRY_VERIFY(widened());
     coordinator.Focus(QString());
+    QTRY_COMPARE(cell(stage, "Overview1", Name), QStringLiteral("Overview1"));
+    // Maximised, it keeps filling the screen when the columns grow past it (here: a
+    // controller with a long name).
+    window->showMaximized();
+    QTRY_VERIFY(window->isMaximized() &&
+                window->height() >= window->screen()->availableGeometry().height() - 50);
+    const QSize maximised = window->size();
+    const QString station(60, QLatin1Char('W'));
+    first->takeControl(station);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview1", Controller), station, 10000);
+    QVERIFY2(display::TwipsToPixelsX(window, cameras->ContentWidth() + 158 + 20 + 320) > maximised.width(),
+             qPrintable(QString::number(cameras->ContentWidth())));
+    QVERIFY(window->isMaximized());
+    QCOMPARE(window->size(), maximised);
+    first->dropControl();
+    window->showNormal();
 
     // A reader that stops answering is shown as gone, and back when it answers again.
     second->setListening(false);

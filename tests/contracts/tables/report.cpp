@@ -187,6 +187,17 @@ void exportKeepsTheReadersText(Stage& stage) {
         QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
     QVERIFY2(lines.at(1).contains(QStringLiteral(",\"LOT \"\"7\"\", TRAY 2\",")), qPrintable(lines.at(1)));
+
+    // Closed by the operator, it opens again where it was left and as large.
+    window->move(90, 70);
+    window->resize(520, 330);
+    QTRY_COMPARE(window->size(), QSize(520, 330));
+    const QPoint place = window->pos();
+    stage.close();
+    QWidget* again = stage.open(kReport);
+    QVERIFY(again);
+    QCOMPARE(again->pos(), place);
+    QCOMPARE(again->size(), QSize(520, 330));
     stage.close();
 }
 
