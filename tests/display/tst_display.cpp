@@ -1266,6 +1266,13 @@ void TestDisplay::terminalTalksToFocusedReader() {
     QVERIFY(terminal.Output()->toPlainText().endsWith("(not sent: no camera connected)"));
     terminal.Clear();
     QCOMPARE(terminal.Output()->toPlainText(), QString("-- No camera connected"));
+
+    // Up reaches back to the 100th line typed before, no further.
+    for (int i = 1; i <= 101; ++i)
+        terminal.SendLine(QString("L%1").arg(i));
+    for (int i = 0; i < 101; ++i)
+        QTest::keyClick(input, Qt::Key_Up);
+    QCOMPARE(input->text(), QString("L2"));
 }
 
 void TestDisplay::camerasListDiscoveredReaders() {

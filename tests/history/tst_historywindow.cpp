@@ -276,6 +276,26 @@ private slots:
         QTEST(vm::testing::child<QLabel>(w.get(), QStringLiteral("lblSummary"))->text(), "summary");
         QTEST(vm::testing::child<QTableWidget>(w.get(), QStringLiteral("tblWorst"))->item(0, 1)->text(),
               "worst");
+        // The read rate, in per cent, on an axis of its own from 0 to 100 that holds its line.
+        QLineSeries* rate = nullptr;
+        for (QAbstractSeries* s :
+             vm::testing::child<QChartView>(w.get(), QStringLiteral("CountsChart"))->chart()->series())
+            if (s->name() == QStringLiteral("Read rate (%)"))
+                rate = qobject_cast<QLineSeries*>(s);
+        QVERIFY(rate && rate->count() > 0);
+        QValueAxis* percent = nullptr;
+        for (QAbstractAxis* a : rate->attachedAxes())
+            if (a->orientation() == Qt::Vertical)
+                percent = qobject_cast<QValueAxis*>(a);
+        QVERIFY(percent);
+        QCOMPARE(percent->min(), 0.0);
+        QCOMPARE(percent->max(), 100.0);
+        double highest = 0;
+        for (const QPointF& p : rate->points()) {
+            QVERIFY2(p.y() >= 0 && p.y() <= 100, qPrintable(QString::number(p.y())));
+            highest = std::max(highest, p.y());
+        }
+        QCOMPARE(highest, 100.0); // an interval where every read passed
     }
 
     void exportsTheRangeAsCsv() {
