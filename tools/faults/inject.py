@@ -12,7 +12,10 @@ Each fault (in tools/faults/*.faults) replaces one exact text of one source file
 
 `find` must occur exactly once in the file ("\\n" in it stands for a line break). `tests`
 names the CTest tests that should catch it; `env` (optional, repeatable) sets variables for
-them. For every fault the script applies it, rebuilds those tests incrementally, runs them,
+them. A fault that no operator or reader could ever tell apart from the program as it is
+(the code it changes is unreachable that way) keeps its place in the list with
+`equivalent: <why>`: it is reported with that reason and neither applied nor counted.
+For every other fault the script applies it, rebuilds those tests incrementally, runs them,
 and puts the file back, whatever happens. A fault is caught when a test fails. A fault that
 does not build, or whose text is no longer in the file, is reported apart and left out of
 the rate.
@@ -56,6 +59,8 @@ def parse(path):
                 cur["file"] = value.strip()
             elif key == "tests":
                 cur["tests"] = value.split()
+            elif key == "equivalent":
+                cur["equivalent"] = value.strip()
             elif key == "env":
                 name, _, v = value.strip().partition("=")
                 cur["env"][name] = v
@@ -112,6 +117,10 @@ def main():
     results = []
     try:
         for i, f in enumerate(faults, 1):
+            if f.get("equivalent"):
+                results.append((f, "equivalent", f["equivalent"], 0))
+                print(f"[{i}/{len(faults)}] {f['id']}: EQUIVALENT ({f['equivalent']})", flush=True)
+                continue
             path = os.path.join(ROOT, f["file"])
             with open(path, encoding="utf-8") as fh:
                 text = fh.read()
@@ -155,10 +164,10 @@ def main():
     print()
     for f, verdict, detail, _ in results:
         if verdict != "caught":
-            print(f"{verdict.upper():9} {f['id']} ({f['source']}){': ' + detail.splitlines()[0] if verdict == 'stale' else ''}")
+            print(f"{verdict.upper():9} {f['id']} ({f['source']}){': ' + detail.splitlines()[0] if verdict in ('stale', 'equivalent') else ''}")
     rate = len(caught) / len(counted) if counted else 0.0
     print(f"caught {len(caught)} of {len(counted)} faults ({rate:.0%}); goal {GOAL:.0%}"
-          + (f"; {len(results) - len(counted)} not counted (stale or not building)" if len(results) > len(counted) else ""))
+          + (f"; {len(results) - len(counted)} not counted (stale, not building or equivalent)" if len(results) > len(counted) else ""))
     return 0 if counted and rate >= GOAL else 1
 
 
