@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -161,10 +162,35 @@ void rowsFollowTheRecords(Stage& stage) {
     QTRY_COMPARE(g->rowCount(), 4);
     QCOMPARE(window->size(), maximised);
 
+    // The link goes down just after a record reached the PC, while another window waits for
+    // a reply: the record, coming with the reader gone, empties the grid, and the window
+    // shrinks below the height its rows needed.
+    window->showNormal();
+    QVERIFY(!window->isMaximized());
+    const int withRows = display::TwipsToPixelsY(
+        window, display::PixelsToTwipsY(window, bar->height()) +
+                    qobject_cast<display::ReportGrid*>(g)->ContentHeight() + 548 + 20);
+    {
+        const QMetaObject::Connection drop = QObject::connect(
+            stage.station().Device(), &link::Device::recordReceived, &stage.reader(),
+            [&stage] { stage.reader().dropConnections(); }, Qt::DirectConnection);
+        stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("VERSION"));
+        QTimer::singleShot(0, &stage.reader(), [&stage] { stage.reader().cycles().runOnce(); });
+        QVERIFY(!stage.station().SendCommand(QStringLiteral("VERSION")).ok);
+        QObject::disconnect(drop);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(g->rowCount(), 0, 5000);
+    QVERIFY2(
+        window->frameGeometry().height() < withRows - 2,
+        qPrintable(
+            QStringLiteral("%1 for rows needing %2").arg(window->frameGeometry().height()).arg(withRows)));
+    QTRY_VERIFY_WITH_TIMEOUT(stage.station().Connected(), 5000);
+
     // A new connection to the reader starts an empty grid.
+    QVERIFY(records.cycle(stage));
+    QTRY_COMPARE(g->rowCount(), 1);
     stage.reader().dropConnections();
     QTRY_COMPARE_WITH_TIMEOUT(g->rowCount(), 0, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(stage.station().Connected(), 5000);
 }
 
 // Saved as comma-separated values, a text with a comma and double quotes stays one field:
