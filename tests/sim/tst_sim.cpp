@@ -470,6 +470,8 @@ private slots:
         // A reboot also forgets what was not saved.
         c.command("CONTROL");
         c.command("TE B");
+        // The network settings wait for the reboot the communication setup asks for: they stay.
+        QCOMPARE(c.statusOf("DOMAIN plant7.example"), QString("!DOMAIN OK"));
         QSignalSpy rebooted(r.get(), &Reader::rebooted);
         r->reboot();
         QTRY_COMPARE(c.socket().state(), QAbstractSocket::UnconnectedState);
@@ -477,6 +479,7 @@ private slots:
         CommandClient d;
         QVERIFY(d.connectTo(*r));
         QCOMPARE(d.query("TE"), QString("TE P"));
+        QCOMPARE(d.query("DOMAIN"), QString("DOMAIN plant7.example"));
         QCOMPARE(d.query("CONTROLLER"), QString("CONTROLLER \"\""));
     }
 
@@ -584,6 +587,11 @@ private slots:
                                             << "!NO_TOP_TIMING_BORDER ERROR 5";
         QTest::newRow("6 no match list") << 6 << "MATCH_LIST 1"
                                          << "!MATCH_LIST ERROR 5";
+        // The CALIBRATE input (tag 20) came with level 6: its criterion is known from there on.
+        QTest::newRow("5 no calibrate input") << 5 << "SET_CRITERIA CALIBRATE"
+                                              << "!SET_CRITERIA ERROR 5";
+        QTest::newRow("6 calibrate input") << 6 << "SET_CRITERIA CALIBRATE"
+                                           << "SET_CRITERIA CALIBRATE \"INPUT_POS\" \"0\" \"0\"";
         QTest::newRow("7 match list") << 7 << "MATCH_LIST 15"
                                       << "MATCH_LIST 15 \"\"";
         QTest::newRow("6 ftp") << 6 << "PARTQFTP"

@@ -264,6 +264,11 @@ void TestSimEngine::decoderHonoursTuning() {
     QVERIFY(!runUntilRead(cycle, 3).symbolFound);
     parameters.set("STYLE", "NORMAL");
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    // The symbol is ECC 200: another ECC level refuses it, 200 reads it.
+    parameters.set("ECC", "140");
+    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
+    parameters.set("ECC", "200");
+    QVERIFY(runUntilRead(cycle, 3).symbolFound);
 
     // Heavy erosion swallows the light cells of a finely printed symbol.
     QVERIFY(cycle.scene().set("scale", "4"));
@@ -460,6 +465,7 @@ void TestSimEngine::learnReadsDarkPartAndUnlearnRestores() {
     ReadCycle cycle(parameters);
     QVERIFY(cycle.scene().set("part", "dark"));
     parameters.set("ROWS", "AUTO");
+    parameters.set("COLS", "16");
     parameters.set("POL", "DL");
     QCOMPARE(readsOutOf(cycle, 6), 0);
     QVERIFY(cycle.command({"LEARN", "BOTH"}));
@@ -474,11 +480,13 @@ void TestSimEngine::learnReadsDarkPartAndUnlearnRestores() {
     // Undoing puts back what the reader held before, not the factory values.
     QVERIFY(cycle.command({"UNLEARN"}));
     QCOMPARE(parameters.fields("ROWS"), QStringList{"AUTO"});
+    QCOMPARE(parameters.fields("COLS"), QStringList{"16"});
     QCOMPARE(parameters.fields("POL"), QStringList{"DL"});
     QCOMPARE(parameters.fields("STYLE"), QStringList{"AUTO"});
     // A second undo has nothing of its own to put back: everything searches freely.
     QVERIFY(cycle.command({"UNLEARN"}));
     QCOMPARE(parameters.fields("POL"), QStringList{"AUTO"});
+    QCOMPARE(parameters.fields("COLS"), QStringList{"AUTO"});
 }
 
 void TestSimEngine::morphologyReachesTheDecoder() {
@@ -885,6 +893,14 @@ void TestSimEngine::calibrationMeasuresTarget() {
     // Calibrated grading reports reflectance against the target's.
     const CycleOutput graded = runUntilRead(cycle, 2);
     QVERIFY(graded.verification.value("symbolContrast").toDouble() > 60);
+
+    // An aperture wider than a cell (9 pixels) is too large to measure with.
+    parameters.set("APERTURE", "12");
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4712);
+    QCOMPARE(parameters.fields("CALIBRATED_STRING"),
+             QStringList{"\"ISO Verification aperture too large. Cell Size is out of spec < .005 inches\""});
+    parameters.set("APERTURE", "AUTO");
 
     // A print of half the contrast cannot stand for a 95 % target.
     QVERIFY(cycle.scene().set("contrast", "50"));

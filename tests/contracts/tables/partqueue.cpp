@@ -349,7 +349,7 @@ QList<qint64> queued(Stage& stage) {
 }
 
 // The queue as the reader keeps it, for each qualifier and failure kind chosen here: a
-// part that reads, one not located and one located but not decoded.
+// part that reads, one not located, one located but not decoded and one read that fails its match.
 void readerQueues(Stage& stage) {
     stage.start(QStringLiteral("3.0.2.1"));
     stage.send(QStringLiteral("TRIG T"));
@@ -357,17 +357,17 @@ void readerQueues(Stage& stage) {
     struct Case {
         const char* qualifier;
         const char* failure; // "" leaves the failure list as it is
-        bool passed, notLocated, notDecoded;
+        bool passed, notLocated, notDecoded, notMatched;
     };
     const Case cases[] = {
-        {"All", "", true, true, true},
-        {"Passed", "", true, false, false},
-        {"Failed", "All", false, true, true},
-        {"Failed", "Location Failure", false, true, false},
-        {"Failed", "Decode Failure", false, false, true},
-        {"Failed", "Match Failure", false, false, false},
+        {"All", "", true, true, true, true},
+        {"Passed", "", true, false, false, false},
+        {"Failed", "All", false, true, true, true},
+        {"Failed", "Location Failure", false, true, false, false},
+        {"Failed", "Decode Failure", false, false, true, false},
+        {"Failed", "Match Failure", false, false, false, true},
         // Parts the reader does not grade fall in no grade range.
-        {"Verify Good, Fair, Poor, Failed", "", false, false, false},
+        {"Verify Good, Fair, Poor, Failed", "", false, false, false, false},
     };
     for (const Case& c : cases) {
         // Off empties the queue.
@@ -387,6 +387,9 @@ void readerQueues(Stage& stage) {
         stage.send(QStringLiteral("NUMDM 0"));
         const qint64 notDecoded = cycle(stage);
         stage.send(QStringLiteral("NUMDM 1"));
+        stage.send(QStringLiteral("MATCHEX T \"NOPE\" 0 1 1 1"));
+        const qint64 notMatched = cycle(stage);
+        stage.send(QStringLiteral("MATCHEX N \"NOPE\" 0 1 1 1"));
         QList<qint64> expected;
         if (c.passed)
             expected << passed;
@@ -394,8 +397,12 @@ void readerQueues(Stage& stage) {
             expected << notLocated;
         if (c.notDecoded)
             expected << notDecoded;
-        QVERIFY2(passed > 0 && notLocated > passed && notDecoded > notLocated,
-                 qPrintable(QStringLiteral("%1 %2 %3").arg(passed).arg(notLocated).arg(notDecoded)));
+        if (c.notMatched)
+            expected << notMatched;
+        QVERIFY2(
+            passed > 0 && notLocated > passed && notDecoded > notLocated && notMatched > notDecoded,
+            qPrintable(
+                QStringLiteral("%1 %2 %3 %4").arg(passed).arg(notLocated).arg(notDecoded).arg(notMatched)));
         QVERIFY2(queued(stage) == expected, qPrintable(QStringLiteral("%1 / %2").arg(
                                                 QLatin1String(c.qualifier), QLatin1String(c.failure))));
     }
