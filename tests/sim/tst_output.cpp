@@ -462,16 +462,30 @@ private slots:
         QVERIFY(set("MATCHEX T \"ABC*\" 0 1 1 1"));
         QVERIFY(set("MATCH_LIST 7 \"*ARROW*\""));
         QVERIFY(set("MATCH_LIST_ENABLE ON"));
+        // The four match bits carry the matched entry's number, MATCH_BIT_1 its lowest bit.
+        QVERIFY(set("IOASSIGN OPTO_OUT1 MATCH_BIT_1"));
+        QVERIFY(set("IOASSIGN OPTO_OUT2 MATCH_BIT_2"));
+        QVERIFY(set("IOASSIGN OPTO_OUT3 MATCH_BIT_3"));
+        QVERIFY(set("IOASSIGN GPIO_OUT1 MATCH_BIT_4"));
+        auto bits = [&] {
+            QString b;
+            for (const char* line : {"GPIO_OUT1", "OPTO_OUT3", "OPTO_OUT2", "OPTO_OUT1"})
+                b += m_reader->lines().state(line).active ? '1' : '0';
+            return b;
+        };
         trigger();
         QCOMPARE(reports(tcp2, 2), QByteArray("D;OKMATCH7;"));
+        QCOMPARE(bits(), QString("0111"));
         // The last of the fifteen strings counts too.
         QVERIFY(set("MATCH_LIST 7 \"\""));
         QVERIFY(set("MATCH_LIST 15 \"*ARROW*\""));
         trigger();
         QCOMPARE(reports(tcp2, 2), QByteArray("D;OKMATCH15;"));
+        QCOMPARE(bits(), QString("1111"));
         QVERIFY(set("MATCH_LIST_ENABLE OFF"));
         trigger();
         QCOMPARE(reports(tcp2, 2), QByteArray("D;MATCHFL;"));
+        QCOMPARE(bits(), QString("0000"));
         m_commands.reset();
         m_reader.reset();
         QVERIFY(start(6));
@@ -507,6 +521,17 @@ private slots:
         QVERIFY(set("MATCHEX T \"VELM?RROW-*\" 0 1 1 1"));
         trigger();
         QCOMPARE(reports(tcp2, 2), QByteArray("OKDEC;OKMATCH;"));
+        // Serial matching: a part whose number is not the count fails and leaves the count as
+        // it was; a part that matches moves it on by the increment.
+        QString error;
+        QVERIFY(m_reader->setScene("serialstep", "0", &error));
+        QVERIFY(set("MATCHEX S \"\" 42 1 11 14"));
+        for (const char* serial : {"41", "42", "43"}) {
+            QVERIFY(m_reader->setScene("serial", serial, &error));
+            trigger();
+            QCOMPARE(reports(tcp2, 2),
+                     QByteArray(serial == QByteArray("41") ? "OKDEC;MATCHFL;" : "OKDEC;OKMATCH;"));
+        }
         QVERIFY(set("MATCHEX N \"\" 0 1 1 1"));
 
         // A symbology the reader does not decode: seen but not decoded.
@@ -515,7 +540,6 @@ private slots:
         QCOMPARE(tcp2.until(";"), QByteArray("DECFL;"));
         // Nothing in view: nothing located.
         QVERIFY(set("NUMDM 1"));
-        QString error;
         QVERIFY(m_reader->setScene("contrast", "0", &error));
         trigger();
         QCOMPARE(tcp2.until(";"), QByteArray("LOCFL;"));
@@ -526,8 +550,8 @@ private slots:
         QVERIFY(m_reader->setScene("contrast", "100", &error));
         QVERIFY(set("NUMDM 0"));
         trigger();
-        // Six cycles: four saw a symbol, two saw nothing, four did not decode.
-        QCOMPARE(tcp2.until(";"), QByteArray("4/2/4;"));
+        // Nine cycles: seven saw a symbol, two saw nothing, four did not decode.
+        QCOMPARE(tcp2.until(";"), QByteArray("7/2/4;"));
     }
 
     // The beeper sounds the counts of the cycle's events while it is on.

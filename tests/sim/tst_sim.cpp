@@ -223,6 +223,12 @@ public:
     bool write(const QByteArray& b) {
         return ::write(m_fd, b.constData(), size_t(b.size())) == ssize_t(b.size());
     }
+    // Sets the PC's end of the line to a speed.
+    bool setSpeed(speed_t speed) {
+        termios t{};
+        return ::tcgetattr(m_fd, &t) == 0 && ::cfsetispeed(&t, speed) == 0 && ::cfsetospeed(&t, speed) == 0 &&
+               ::tcsetattr(m_fd, TCSANOW, &t) == 0;
+    }
     // Collects what the reader sends into `in` until it holds `marker`.
     bool readUntil(const QByteArray& marker, int ms = kWait) {
         return QTest::qWaitFor(
@@ -781,6 +787,12 @@ private slots:
         QCOMPARE(c.query("STATS").section(' ', 1, 1), QString("2"));
         QCOMPARE(c.statusOf("STATS RESET"), QString("!STATS OK"));
         QCOMPARE(c.query("STATS"), QString("STATS 0 0 0 0 0 0"));
+        // A second trigger while the first still waits for its cycle is an overrun.
+        c.sendRaw("VT 1\r\nVT 1\r\n");
+        QCOMPARE(c.readReply(), QStringList{"!VT OK"});
+        QCOMPARE(c.readReply(), QStringList{"!VT OK"});
+        QVERIFY(noImages.next(FrameType::Record, &f));
+        QCOMPARE(c.query("STATS"), QString("STATS 2 1 0 0 1 0"));
     }
 
     // What the camera sees comes back decoded: a scene text set through the admin
@@ -1036,6 +1048,15 @@ private slots:
             pc.in = pc.in.mid(pc.in.indexOf("#RECORD "));
             QVERIFY(pc.readUntil("\"match\":\"FAIL\""));
             QVERIFY(pc.readUntil("\"symbolFound\":true"));
+            // TTY moves the reader's port at once: a PC at 57,600 baud is understood.
+            pc.in.clear();
+            QVERIFY(pc.write("TTY 57600 N 8 1 N\r\n"));
+            QVERIFY(pc.readUntil("!TTY OK\r\n"));
+            QVERIFY(pc.setSpeed(B57600));
+            pc.in.clear();
+            QVERIFY(pc.write("TTY\r\n"));
+            QVERIFY(pc.readUntil("!TTY OK\r\n"));
+            QVERIFY(pc.in.contains("TTY 57600 N 8 1 N\r\n"));
         }
         const QString path = portFile.fileName();
         r.reset();

@@ -994,6 +994,11 @@ void TestSimEngine::aFailedMatchFailsTheRead() {
     QVERIFY(!out.passed);
     QVERIFY(out.symbolFound);
     QCOMPARE(out.status, QStringLiteral("Match Fail"));
+    // Nothing read is a no-read, though the match fails with it.
+    QVERIFY(cycle.scene().set("contrast", "0"));
+    out = cycle.run();
+    QVERIFY(!out.symbolFound);
+    QCOMPARE(out.status, QStringLiteral("No Read"));
 
     // "*" stands for any run of characters, none included; "?" for exactly one.
     const struct {
