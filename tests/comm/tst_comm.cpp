@@ -388,6 +388,17 @@ private slots:
             filesIn(server.root() + "/few"),
             QStringList({name9("Queue1", numbers[2], "txt"), name9("Queue1", numbers[3], "txt")}),
             kUploadWait);
+        // The oldest goes only once a third is stored: two are kept, never fewer.
+        const QStringList journal = server.journal();
+        auto first = [&journal](const QString& prefix) {
+            for (qsizetype i = 0; i < journal.size(); ++i)
+                if (journal.at(i).startsWith(prefix))
+                    return i;
+            return qsizetype(-1);
+        };
+        const qsizetype third = first("STOR few/" + name9("Queue1", numbers[2], "txt"));
+        QVERIFY2(third >= 0 && first("DELE few/" + name9("Queue1", numbers[0], "txt")) > third,
+                 qPrintable(journal.join('|')));
     }
 };
 
