@@ -143,8 +143,9 @@ def main():
                     continue
                 env = dict(os.environ, **f["env"])
                 pattern = "^(" + "|".join(f["tests"]) + ")$"
+                # The first test that fails settles it: the others need not run.
                 rc, out = run(["ctest", "--test-dir", args.build, "-R", pattern, "--timeout", "900",
-                               "--output-on-failure"], env=env)
+                               "--output-on-failure", "--stop-on-failure"], env=env)
                 verdict = "caught" if rc != 0 else "missed"
                 failed = [l.strip() for l in out.splitlines() if l.startswith("FAIL!")][:3]
                 results.append((f, verdict, " / ".join(failed), time.monotonic() - start))
