@@ -257,11 +257,16 @@ private slots:
                              PromptAnswer::Ok);
         Received received(*m_reader);
         QSignalSpy applied(w.get(), &SettingsWindow::applied);
+        link::ReaderConnection other;
+        QSignalSpy broadcasts(&other, &link::Connection::OnBroadcastMessage);
         QTest::mouseClick(w->applyButton(), Qt::LeftButton);
         QCOMPARE(applied.size(), 1);
         QCOMPARE(applied.at(0).at(0).toBool(), false);
         QCOMPARE(received.lines(), QStringList({"TRIG T", "TE X"}));
         QCOMPARE(readerValue("TRIG"), QString("TRIG T"));
+        // The trigger went through: the other windows still reload it.
+        QTRY_COMPARE(broadcasts.size(), 2);
+        QCOMPARE(broadcasts.at(0), QVariantList({"ProbeWindow", "UPDATEIO", ""}));
         QVERIFY(w->isModified());
         QCOMPARE(w->edge->currentText(), QString("Sideways"));
         QVERIFY(w->okButton()->isEnabled());
@@ -435,6 +440,26 @@ private slots:
         QTest::newRow("no reply") << int(sim::ReplyFault::Silent);
         QTest::newRow("malformed reply") << int(sim::ReplyFault::Malformed);
         QTest::newRow("refused") << int(sim::ReplyFault::Refused);
+    }
+
+    // Text typed but not yet left has no name to give when control is lost, but it is not
+    // dropped without a word either.
+    void typedTextIsToldWhenControlIsLost() {
+        QVERIFY(testing::takeControl(*m_conn));
+        auto w = openWindow<ProbeWindow>();
+        QTRY_VERIFY(w->timeout->isEnabled());
+        w->timeout->setFocus();
+        QTRY_VERIFY(w->timeout->hasFocus());
+        QTest::keyClicks(w->timeout, "7");
+        QVERIFY(w->isModified());
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage(
+            "Velmarrow",
+            "Programming control of the camera was lost. The changes made in this window were "
+            "not sent.",
+            PromptIcon::Exclamation, PromptButtons::Ok, PromptAnswer::Ok);
+        m_reader->takeControl("OTHER-PC");
+        QTRY_COMPARE(boxes->pendingCount(), 0);
     }
 
     // A declared control exists from its firmware level and is enabled with its group.
