@@ -478,6 +478,22 @@ void quotes(Stage& stage) {
     QVERIFY(!editor(stage)->isVisible());
     QCOMPARE(grid(stage)->item(0, 4)->text(), longText.left(128));
     QCOMPARE(stage.window()->width(), width);
+    // The header and the trailer are refused naming themselves.
+    for (const bool header : {true, false}) {
+        QTest::mouseClick(label(stage, header), Qt::LeftButton);
+        const QString was = editor(stage)->editor()->text();
+        stage.unexpected()->expectMessage(
+            QStringLiteral("Velmarrow"),
+            QStringLiteral("The text in \"%1\" has 200 characters; the camera keeps at most 128.")
+                .arg(header ? QStringLiteral("Header") : QStringLiteral("Trailer")),
+            app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
+        testing::retype(editor(stage)->editor(), longText);
+        QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
+        QCOMPARE(stage.unexpected()->pendingCount(), 0);
+        testing::retype(editor(stage)->editor(), was);
+        QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
+        QVERIFY(!editor(stage)->isVisible());
+    }
     testing::clickCell(grid(stage), 0, 4);
     testing::retype(editor(stage)->editor(), QStringLiteral("say \"hi\""));
     QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
