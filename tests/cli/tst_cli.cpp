@@ -741,7 +741,13 @@ private slots:
         const QString folder = m_dir.filePath("plant-saved");
         QVERIFY(QDir().mkpath(folder));
 
+        QElapsedTimer clock;
+        clock.start();
         const Result r = runCli({"save", "--all", folder});
+        // The unanswered listing of a reader on the network is given up after 3 s, then asked
+        // again 250 ms later, not after the half minute a serial line's listing is given.
+        QVERIFY2(clock.elapsed() >= 3250 && clock.elapsed() < 15000,
+                 qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(r.code, int(cli::Success));
         QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         files.sort();
