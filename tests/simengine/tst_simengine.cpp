@@ -242,8 +242,14 @@ void TestSimEngine::decoderHonoursTuning() {
     Parameters parameters;
     ReadCycle cycle(parameters);
     // A negative image turns the symbol light on dark: DL refuses it, LD and AUTO read it.
+    // Readers from level 5 on (the first to offer it) invert; an older one sees the part as it is.
     parameters.set("NEGATIVE", "ON");
     parameters.set("POL", "DL");
+    parameters.m_level = 4;
+    const CycleOutput older = runUntilRead(cycle, 3);
+    QVERIFY(older.symbolFound);
+    QVERIFY(Camera::measure(older.image).mean > 150);
+    parameters.m_level = 5;
     const CycleOutput negative = runUntilRead(cycle, 3);
     QVERIFY(!negative.symbolFound);
     QVERIFY(Camera::measure(negative.image).mean < 100);
@@ -252,6 +258,7 @@ void TestSimEngine::decoderHonoursTuning() {
     parameters.set("POL", "AUTO");
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
     parameters.set("NEGATIVE", "OFF");
+    parameters.m_level = 9;
 
     // An expected size that the symbol does not have keeps it from being read.
     parameters.set("ROWS", "18");
@@ -868,6 +875,7 @@ void TestSimEngine::dpmRowsDecideClass() {
 void TestSimEngine::calibrationMeasuresTarget() {
     Parameters parameters;
     parameters.set("VERIFY", "AIM");
+    parameters.set("PHOTOEX", "AUTO 1000 200 30 20000 200 200"); // the gain held at 200
     parameters.set("TARGET_CALIB_CONTRAST", "80");
     parameters.set("TARGET_CALIB_REFLECTANCE", "85");
     ReadCycle cycle(parameters);
@@ -886,6 +894,9 @@ void TestSimEngine::calibrationMeasuresTarget() {
     QCOMPARE(out.verification.value("errorCode").toInt(), 0);
     QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"TRUE"});
     QCOMPARE(parameters.fields("CALIBRATED INTERNAL"), QStringList{"TRUE"});
+    // The light's photometry is the exposure and gain the target was measured with.
+    QCOMPARE(out.gain, 200);
+    QCOMPARE(parameters.fields("CONTRASTCAL"), (QStringList{"ON", QString::number(out.exposure), "200"}));
     QVERIFY(parameters.fields("CALIBRATED_STRING").at(0).startsWith("\"Calibrated Since Restart: "));
     QCOMPARE(parameters.fields("CONTRAST").size(), 2);
     QVERIFY(qAbs(parameters.fields("CAL_MEAN_LIGHT").at(0).toDouble() -
@@ -942,10 +953,11 @@ void TestSimEngine::externalLightsLightTheCalibration() {
     parameters.set("XLIGHTCHANNELS", "10");
     parameters.set("ILLUM", "OFF");
     parameters.set("VERIFY", "AIM");
-    parameters.set("PHOTOEX", "MANUAL 1000 100 30 20000 0 1023");
+    parameters.set("PHOTOEX", "MANUAL 1000 100 30 20000 100 100"); // the gain held at 100
     ReadCycle cycle(parameters);
     // With the reader's own light off, each calibration sees only the external light it
-    // selects, settled at once even though the exposure starts where the last light left it.
+    // selects, settled at once even though the exposure starts where the last light left it;
+    // the light's photometry is the exposure and gain it was measured with.
     QHash<QString, double> exposure;
     for (const QString light : {"90", "45Q", "30S_N"}) {
         parameters.set("LIGHT_CTL", light);
@@ -954,6 +966,9 @@ void TestSimEngine::externalLightsLightTheCalibration() {
         QCOMPARE(out.calibration.value("light").toString(), light);
         QCOMPARE(out.calibration.value("errorCode").toInt(), 0);
         QCOMPARE(parameters.fields("CALIBRATED " + light), QStringList{"TRUE"});
+        QCOMPARE(out.gain, 100);
+        QCOMPARE(parameters.fields("XLIGHTCONTRASTCAL " + light),
+                 (QStringList{"ON", QString::number(out.exposure), "100"}));
         exposure.insert(light, out.exposure * gainFactor(out.gain));
         QVERIFY(out.photometryValid);
     }
