@@ -329,6 +329,16 @@ private slots:
         QVERIFY(error.contains("TRIG"));
         QCOMPARE(set.ModifiedNames(), QStringList({"TRIG"}));
         QVERIFY(!vm::app::PendingParameters().Modified());
+        // A command of the reader's longest line, 4,096 bytes with its line feed, goes out; one
+        // byte more is refused here and never reaches the reader.
+        const QString longest = "HEADER \"" + QString(4086, 'x') + "\"";
+        QVERIFY(settings.SendCommand(longest).completed);
+        QCOMPARE(sim->receivedCommands().last(), longest);
+        const int sent = int(sim->receivedCommands().size());
+        const auto tooLong = settings.SendCommand(longest + "x");
+        QVERIFY(!tooLong.ok);
+        QCOMPARE(tooLong.errorText, QString("The command is longer than 4096 bytes"));
+        QCOMPARE(sim->receivedCommands().size(), sent);
         ParameterSet other;
         other.GetParameter("BEEP").SetField(0, "Y");
         const int before = int(sim->receivedCommands().size());
