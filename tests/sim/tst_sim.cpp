@@ -708,6 +708,12 @@ private slots:
         QCOMPARE(c.query("CALIBRATED"), QString("CALIBRATED FALSE"));
         QCOMPARE(c.statusOf("CALIBRATED_STRING \"Cal 5\""), QString("!CALIBRATED_STRING OK"));
         QCOMPARE(c.query("CALIBRATED_STRING"), QString("CALIBRATED_STRING \"Cal 5\""));
+        // An assisted learn takes a symbol of 8 to 144 rows and columns, both limits included.
+        const QString corners = "LEARNASSIST 100 100 200 100 200 200 100 200 ";
+        for (const char* size : {"8 144", "144 8", "144 144"})
+            QVERIFY2(c.statusOf(corners + size + " DL") == "!LEARNASSIST OK", size);
+        for (const char* size : {"7 16", "16 7", "145 16", "16 145"})
+            QVERIFY2(c.statusOf(corners + size + " DL").startsWith("!LEARNASSIST ERROR 2"), size);
     }
 
     void badInputKeepsTheConnection() {

@@ -283,6 +283,25 @@ void TestSimEngine::decoderHonoursTuning() {
     parameters.set("MORPH", "ERODE 3");
     const CycleOutput eroded = runUntilRead(cycle, 3);
     QVERIFY(!eroded.symbolFound);
+
+    // The barcode polarity alone decides which bars are read: DL the dark bars of a label, LD the
+    // light ones of an etched part, AUTO both. The Data Matrix polarity is set each time to what
+    // would give the other answer, and has no say.
+    Parameters bars;
+    ReadCycle barCycle(bars);
+    QVERIFY(barCycle.scene().setSymbology("CODE128"));
+    QVERIFY(barCycle.scene().set("rotation", "0"));
+    bars.set("NUMDM", "0");
+    bars.set("NUMBC", "1");
+    for (const QString part : {"paper", "lightondark"}) {
+        QVERIFY(barCycle.scene().set("part", part));
+        for (const QString bcpol : {"DL", "LD", "AUTO"}) {
+            const bool reads = bcpol == "AUTO" || (bcpol == "LD") == (part == "lightondark");
+            bars.set("BCPOL", bcpol);
+            bars.set("POL", !reads ? "AUTO" : part == "paper" ? "LD" : "DL");
+            QVERIFY2(runUntilRead(barCycle, 6).symbolFound == reads, qPrintable(part + " " + bcpol));
+        }
+    }
 }
 
 void TestSimEngine::exposureExtremesFailAndAutoPhotometryRecovers() {
@@ -370,15 +389,19 @@ void TestSimEngine::learnSetsSizeOfSymbol() {
     QCOMPARE(parameters.fields("ROWS"), QStringList{"AUTO"});
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
 
-    // A barcode learn enables just the barcode it found.
+    // A barcode learn enables just the barcode it found, and its dark-on-light bars set the
+    // barcode polarity; the Data Matrix polarity keeps what it held.
     QVERIFY(cycle.scene().set("text", "VELMARROW-"));
     QVERIFY(cycle.scene().setSymbology("CODE128"));
     QVERIFY(cycle.scene().set("rotation", "0"));
+    parameters.set("POL", "LD");
     QVERIFY(cycle.command({"LEARN", "BOTH"}));
     const CycleOutput barcode = cycle.run();
     QCOMPARE(barcode.learnStatus, std::optional<int>(1 + 4));
     QCOMPARE(parameters.fields("BARCODE ENABLE"), QStringList{"0x1"});
     QCOMPARE(parameters.fields("NUMBC"), QStringList{"1"});
+    QCOMPARE(parameters.fields("BCPOL"), QStringList{"DL"});
+    QCOMPARE(parameters.fields("POL"), QStringList{"LD"});
     QVERIFY(barcode.symbolFound);
 
     // A cancelled learn reports that nothing was learned.
