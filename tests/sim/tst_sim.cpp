@@ -1715,7 +1715,7 @@ private slots:
         // A middling symbol, graded below A: good, fair and poor by the range alone.
         QString error;
         QVERIFY(r->setScene("contrast", "50", &error));
-        for (const QString& range : {"D D", "A D", "A A"}) {
+        for (const char* range : {"D D", "A D", "A A"}) {
             for (int read = 0; read < 2; ++read)
                 cycle(range);
         }
