@@ -486,6 +486,10 @@ private slots:
         film->button("back")->trigger();
         film->button("back")->trigger();
         QCOMPARE(film->browsePosition(), 2);
+        auto* position = film->findChild<QLabel*>("lblPosition");
+        // Browsing back, the shown image moves back as new ones come: the label follows both.
+        QTRY_COMPARE(position->text(),
+                     QString("%1 back of %2").arg(film->browsePosition()).arg(film->keptCount()));
         const qint64 held = film->shownRecord()->Number();
         QVERIFY(held < newest);
         const int kept = film->keptCount();
@@ -495,6 +499,7 @@ private slots:
         while (film->browsePosition() > 0)
             film->button("forward")->trigger();
         QVERIFY(!film->button("forward")->isEnabled());
+        QTRY_COMPARE(position->text(), QString("Newest of %1").arg(film->keptCount()));
         QTRY_VERIFY(film->imageView()->CurrentRecord()->Number() > newest);
         // The ring stays bounded.
         reader(0)->cycles().setRate(sim::CycleDriver::kMaxRate);
