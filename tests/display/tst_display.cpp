@@ -210,6 +210,9 @@ void TestDisplay::searchAreaConstraints_data() {
     QTest::newRow("top-left below bottom at the 300 corner")
         << 0 << 120.0 << 400.0 << edges(120, 400, 300, 300) << 300;
     QTest::newRow("bottom-left past right") << 3 << 350.0 << 200.0 << edges(290, 100, 300, 200) << 300;
+    // A corner dragged past the opposite edge stays 10 away from it; that edge stays put.
+    QTest::newRow("top-right below bottom") << 1 << 350.0 << 400.0 << edges(100, 290, 350, 300) << 300;
+    QTest::newRow("bottom-left above top") << 3 << 50.0 << 40.0 << edges(50, 100, 300, 110) << 300;
     QTest::newRow("clamped to the image") << 2 << 700.0 << 600.0 << edges(100, 100, 658, 493) << 300;
     QTest::newRow("negative clamped to 0") << 0 << -20.0 << -5.0 << edges(0, 0, 300, 300) << 300;
     QTest::newRow("halves go to even") << 2 << 250.5 << 251.5 << edges(100, 100, 250, 252) << 300;
@@ -621,6 +624,19 @@ void TestDisplay::dragHandleAndShapeThroughWidget() {
     QVERIFY(view.RemoveOverlay("Matrix ROI"));
     QVERIFY(!view.RemoveOverlay("Matrix ROI"));
     QCOMPARE(view.OverlayNames(), QStringList{"Search Area"});
+
+    // Grabbed without moving, the search area takes one pixel per arrow, each its own way.
+    QTest::mouseClick(&view, Qt::LeftButton, {}, widgetAt(105, 110));
+    const QRect start(QPoint(105, 110), QPoint(425, 390));
+    QCOMPARE(QRect(QPoint(area->Left(), area->Top()), QPoint(area->Right(), area->Bottom())), start);
+    for (auto [key, dx, dy] : {std::tuple{Qt::Key_Up, 0, -1},
+                               {Qt::Key_Left, -1, -1},
+                               {Qt::Key_Down, -1, 0},
+                               {Qt::Key_Right, 0, 0}}) {
+        QTest::keyClick(&view, key);
+        QCOMPARE(QRect(QPoint(area->Left(), area->Top()), QPoint(area->Right(), area->Bottom())),
+                 start.translated(dx, dy));
+    }
 }
 
 void TestDisplay::staleImagesAreDropped() {
@@ -1128,6 +1144,15 @@ void TestDisplay::reportChartTrends() {
     QCOMPARE(grade.at(2), QPointF(28, 2.0));
     QCOMPARE(grade.at(1), QPointF(27, 4.0));
 
+    // A grade sent as a number up to 4 plots like its letter: "4" and "4.0" at the top with A.
+    for (int i = 31; i <= 32; ++i) {
+        Record r = makeRecord(i, true, "X");
+        r.m_verification = vm::link::VerificationResult{};
+        r.m_verification->overallGrade = i == 31 ? "4" : " 4.0";
+        chart.AddRecord(r);
+    }
+    QCOMPARE(chart.GradePoints().mid(3), (QList<QPointF>{{29, 4.0}, {30, 2.0}, {31, 4.0}, {32, 4.0}}));
+
     QCOMPARE(ReportChart::GradeValue("f"), std::optional<double>(0.0));
     QCOMPARE(ReportChart::GradeValue("3.5"), std::optional<double>(3.5));
     QVERIFY(!ReportChart::GradeValue("E"));
@@ -1171,11 +1196,18 @@ void TestDisplay::verifyReportGridRows() {
     rv.overallGrade = "B";
     rv.raw.insert("decodability", 0.62);
     rv.raw.insert("quietZone", "pass");
+    rv.raw.insert("verifierCalibrated", true);
+    rv.raw.insert("withinAperture", false);
     raw.m_verification = rv;
     grid.ShowRecord(raw);
-    QCOMPARE(grid.rowCount(), 5);
+    QCOMPARE(grid.rowCount(), 7);
     QCOMPARE(grid.item(3, 0)->text(), QString("decodability"));
     QCOMPARE(grid.item(3, 1)->text(), QString("0.62"));
+    // True and false fields read "yes" and "no".
+    QCOMPARE(grid.item(5, 0)->text(), QString("verifierCalibrated"));
+    QCOMPARE(grid.item(5, 1)->text(), QString("yes"));
+    QCOMPARE(grid.item(6, 0)->text(), QString("withinAperture"));
+    QCOMPARE(grid.item(6, 1)->text(), QString("no"));
     grid.Clear();
     QCOMPARE(grid.rowCount(), 0);
 }
