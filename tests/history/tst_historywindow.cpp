@@ -206,6 +206,20 @@ private slots:
         QCOMPARE(table->item(0, 0)->text(),
                  QLocale::c().toString(QDateTime::fromMSecsSinceEpoch(kNow - kTwoHours + 200 * 30000 + 15000),
                                        QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        // A read graded F shows its letter, as the other grades do.
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(m_file, &error), qPrintable(error));
+        ReadEntry graded = knownRead(230, m_dir.path());
+        graded.reader = QStringLiteral("Line5");
+        graded.overallGrade = 0;
+        store.append(graded);
+        QVERIFY(store.flush());
+        w->refresh();
+        vm::testing::choose(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbReader")),
+                            QStringLiteral("Line5"));
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 3)->text(), QStringLiteral("F"));
     }
 
     void worstReadOpensItsImage() {

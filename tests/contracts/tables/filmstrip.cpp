@@ -17,6 +17,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileSystemModel>
+#include <QListView>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -189,6 +191,21 @@ void passFailFiltersAndFiles(Stage& stage) {
     QTRY_COMPARE(shownNumber(stage), notSaved.Number());
     QVERIFY(film(stage)->recorder().waitIdle(5000));
     QCOMPARE(savedFiles(folder).size(), before);
+
+    // A folder clicked in the picker and confirmed with OK becomes the image folder by its
+    // whole path, stored setting included.
+    const QString picked = folder + QStringLiteral("/picked");
+    QVERIFY(QDir().mkpath(picked));
+    stage.dialogs().expect(QStringLiteral("dlgSelectFolder"), [picked](QDialog& d) {
+        auto* dirs = d.findChild<QListView*>(QStringLiteral("dirs"));
+        const QModelIndex index = qobject_cast<QFileSystemModel*>(dirs->model())->index(picked);
+        QTRY_VERIFY(dirs->visualRect(index).isValid());
+        QTest::mouseClick(dirs->viewport(), Qt::LeftButton, {}, dirs->visualRect(index).center());
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btnOK")), Qt::LeftButton);
+    });
+    click(stage, QStringLiteral("folder"));
+    QCOMPARE(app::imageSaveDirectory(), QDir::toNativeSeparators(picked));
+    QCOMPARE(app::settings().text(app::keys::ImageSaveDirectory), QDir::toNativeSeparators(picked));
     stage.close();
 }
 
