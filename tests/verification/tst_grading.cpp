@@ -264,6 +264,31 @@ private slots:
         QCOMPARE(grade(m, "ISO").value("gradeCode").toInt(), gradeCode);
     }
 
+    // DPM grading (VERIFY DPM, spelled KVTA before level 7): a VERENABLE row set to N leaves its
+    // parameter out of the symbol's grade, one set to Y counts it, even a parameter the
+    // standard alone does not grade, and its worst Good and worst Fair set the class.
+    void dpmGradesByVerenableRows_data() {
+        QTest::addColumn<QString>("standard");
+        QTest::newRow("DPM") << "DPM";
+        QTest::newRow("KVTA") << "KVTA";
+    }
+    void dpmGradesByVerenableRows() {
+        QFETCH(QString, standard);
+        Parameters p;
+        p.setFields("VERENABLE SC", {"N", "B", "C"});
+        SymbolMeasurements m = goodMatrix();
+        m.symbolContrast = 10; // F, not counted
+        QJsonObject r = verificationResult(m, true, FieldReader(p), standard);
+        QCOMPARE(gradeOf(r, "Symbol Contrast"), QStringLiteral("F"));
+        QVERIFY2(r.value("overallGrade").toString() == "A" && r.value("gradeCode").toInt() == 3,
+                 qPrintable(json(r)));
+        p.setFields("VERENABLE CS", {"Y", "A", "A"});
+        m.cellSize = 4.5; // C, counted, and only A counts as good or fair
+        r = verificationResult(m, true, FieldReader(p), standard);
+        QVERIFY2(r.value("overallGrade").toString() == "C" && r.value("gradeCode").toInt() == 1,
+                 qPrintable(json(r)));
+    }
+
     // Located but not decoded: nothing is graded but the decode, which fails, and so does the
     // symbol; its one row says it was not read.
     void undecodedSymbolFails() {
