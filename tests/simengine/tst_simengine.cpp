@@ -1,6 +1,7 @@
 #include "sim/calibration.h"
 #include "sim/decoder.h"
 #include "sim/externallight.h"
+#include "sim/grader.h"
 #include "sim/imaging.h"
 #include "sim/imagingparameters.h"
 #include "sim/matching.h"
@@ -13,6 +14,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -730,6 +732,19 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
     if (fault.startsWith("finder")) {
         const CycleOutput damaged = runUntilRead(cycle, 4);
         QVERIFY(graded(damaged, "Fixed Pattern Damage").value("value").toString().endsWith("L1"));
+        // The bottom edge printed light over most of its length instead: L2.
+        QImage bottom = good.image;
+        const DecodeOutcome read = decodeImage(bottom, DecoderSettings{});
+        QVERIFY(read.found && read.grid.isValid());
+        const int paper = qGray(bottom.pixel(read.grid.moduleCentre(0, 1).toPoint()));
+        QPainter painter(&bottom);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(paper, paper, paper));
+        const double half = (read.grid.pitchAcross() + read.grid.pitchDown()) / 4;
+        for (int c = 3; c < read.grid.cols - 3; ++c)
+            painter.drawEllipse(read.grid.moduleCentre(read.grid.rows - 1, c), half, half);
+        painter.end();
+        QCOMPARE(measureSymbol(bottom, read, 100.0 / 255).damagedSegment, QStringLiteral("L2"));
         // A reader that does not verify searches fast, which needs an unbroken finder, unless
         // told to allow severe damage.
         parameters.set("VERIFY", "NONE");
@@ -739,9 +754,14 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
         parameters.set("DM_ALLOW_SEVERE_DAMAGE", "OFF");
         parameters.set("VERIFY", "ISO");
     }
-    // Without the fault the print is good again.
+    // Without the fault the print is good again, and "fault none" stops a drift as well: the
+    // ink fading at 100 % a second neither comes back nor grows.
+    QVERIFY(cycle.scene().set("drift", "fade 6000"));
     QVERIFY(cycle.scene().set("fault", "none", &error));
+    QCOMPARE(cycle.scene().defects().driftRate("fade"), 0.0);
+    QVERIFY(!cycle.scene().settings().value("faults").toObject().contains("drift"));
     QCOMPARE(runUntilRead(cycle, 4).verification.value("overallGrade").toString(), QStringLiteral("A"));
+    QCOMPARE(cycle.scene().defects().fade(), 0);
 }
 
 void TestSimEngine::strongPrintFaultsFailTheRead_data() {
@@ -969,6 +989,14 @@ void TestSimEngine::calibrationFailsWithoutSymbol() {
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
     QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4710);
+    // A Data Matrix seen whose module grid could not be fitted: error 4718.
+    DecodeOutcome unfitted;
+    unfitted.found = true;
+    unfitted.symbology = QStringLiteral("Data Matrix");
+    const QJsonObject noGrid = calibrate(QImage(), unfitted, CalibrationRequest{}).toJson();
+    QCOMPARE(noGrid.value("errorCode").toInt(), 4718);
+    QCOMPARE(noGrid.value("status").toString(),
+             QStringLiteral("ISO Verification failed RDA final image adjustment"));
 }
 
 void TestSimEngine::externalLightsLightTheCalibration() {
