@@ -895,10 +895,13 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         connect(&r->cycles(), &sim::CycleDriver::cycleFinished, this, [&] { finishedAt << clock.elapsed(); });
-        QTRY_VERIFY_WITH_TIMEOUT(finishedAt.size() >= 3, testing::cyclesWaitMs(3, 2));
-        for (int i = 1; i < finishedAt.size(); ++i)
-            QVERIFY2(finishedAt.at(i) - finishedAt.at(i - 1) >= 1000 / sim::CycleDriver::kUnwatchedRate - 50,
-                     qPrintable(QString::number(finishedAt.at(i) - finishedAt.at(i - 1))));
+        // Measured over several cycles: on a loaded machine one cycle may take longer than the
+        // next, which shortens a single gap between their ends but not the whole span.
+        QTRY_VERIFY_WITH_TIMEOUT(finishedAt.size() >= 4, testing::cyclesWaitMs(4, 2));
+        const qint64 span = finishedAt.last() - finishedAt.first();
+        const qint64 gaps = finishedAt.size() - 1;
+        QVERIFY2(span >= gaps * 500 - 200,
+                 qPrintable(QStringLiteral("%1 cycles ended within %2 ms").arg(gaps + 1).arg(span)));
 
         // Its data port takes a client; watched, the reader cycles at its own rate again.
         QTcpSocket data;
