@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QToolButton>
@@ -674,10 +675,82 @@ void preview(Stage& stage) {
         QTRY_COMPARE(previewOf(stage), QStringLiteral("Decode Pass, TCP1: ") + named(graded));
     }
 
+    // Every keyword family against the reader's bytes for the same record. A value the record
+    // does not carry (a counter, the PID, the match index) is shown by name in «»; the reader
+    // sends a number there, and the rest of the line is the reader's bytes.
+    struct Keywords {
+        QString command; // sent before the read
+        QString text;    // of the symbol in view
+        QString format;
+        QStringList unknown;
+    };
+    const QString gs = QStringLiteral("\x1d"), rs = QStringLiteral("\x1e");
+    const QString uiiParts = "[)>" + rs + "06" + gs + "18VLMX" + gs + "1PPN-7" + gs + "S0042" + rs + "\x04";
+    QStringList counters;
+    for (const char* c : {"triggers", "passes", "failures", "successful locates", "failed locates",
+                          "successful decodes", "failed decodes", "successful matches", "failed matches",
+                          "alarms", "trigger overruns", "decode overruns", "acquisition timeouts"})
+        counters << QStringLiteral("count of ") + QLatin1String(c);
+    const QList<Keywords> families = {
+        {"", "Lot-42", "\\4a\\4B\\6d\\6E\\2f\\3D;(DATA)(UII_ONLY)|", {}},
+        {"", "Lot-42", "(VERI_DETAIL)#(VERI_FORMATTED)#(VERI_AIMDPM)|", {}},
+        {"", uiiParts, "(UII_ONLY)#(UII_WITH_INFO)|", {}},
+        {"", "[)>" + rs + "06" + gs + "S9" + gs + "25SUN77" + rs + "\x04", "(UII_ONLY)#(UII_WITH_INFO)|", {}},
+        {"", "Lot-42", "(PID#)/(TIMESTAMP)/(DETAILED)/(ANGLE)/(MATCH_INDEX)|", {"PID", "match index"}},
+        {"",
+         "Lot-42",
+         "(CD01)/(CD15)/(CD16)/(CD17)/(CD18)/(CD19)/(CD20)/(CD21)/(CD22)/(CD23)/(CD24)|",
+         {"PID"}},
+        {"", "Lot-42",
+         "(CD02)/(CD03)/(CD04)/(CD05)/(CD06)/(CD07)/(CD08)/(CD09)/(CD10)/(CD11)/(CD12)/(CD13)/(CD14)|",
+         counters},
+        {"", "Lot-42", "(CD00)|", counters + QStringList{"PID"}},
+        {"MATCHEX T \"Other\" 0 1 1 1", "Lot-42", "(CD01)/(CD19)/(CD00)|", counters + QStringList{"PID"}},
+    };
+    for (const Keywords& k : families) {
+        toPort(stage, 1);
+        editCell(stage, 0, k.format);
+        stage.apply();
+        QTRY_COMPARE(stage.fields(QStringLiteral("OUTPUT TCP1 OKDEC")).value(1),
+                     QLatin1Char('"') + k.format + QLatin1Char('"'));
+        if (!k.command.isEmpty())
+            stage.send(k.command);
+        QVERIFY(stage.reader().setScene(QStringLiteral("text"), k.text, &error));
+        stage.send(QStringLiteral("VT"));
+        const QByteArray bytes = ports[1].until("|");
+        QVERIFY2(!bytes.isEmpty(), qPrintable(k.format));
+        toPort(stage, 1);
+        testing::clickCell(grid(stage), 0, 0);
+        const QString sent = QStringLiteral("Decode Pass, TCP1: ") + named(bytes);
+        QStringList names;
+        const auto matches = [&] {
+            const QString shown = previewOf(stage);
+            QString pattern;
+            names.clear();
+            for (qsizetype at = 0;;) {
+                const qsizetype open = shown.indexOf(QChar(0xAB), at),
+                                close = shown.indexOf(QChar(0xBB), open);
+                if (open < 0 || close < 0) {
+                    pattern += QRegularExpression::escape(shown.mid(at));
+                    break;
+                }
+                pattern += QRegularExpression::escape(shown.mid(at, open - at)) + QStringLiteral("\\d+");
+                names << shown.mid(open + 1, close - open - 1);
+                at = close + 1;
+            }
+            return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sent).hasMatch();
+        };
+        QTRY_VERIFY2(matches(), qPrintable(previewOf(stage) + QStringLiteral("\n   reader: ") + sent));
+        QCOMPARE(names, k.unknown);
+    }
+
     // While a format is edited the preview follows the text being typed.
     testing::clickCell(grid(stage), 0, 4);
     testing::retype(editor(stage)->editor(), QStringLiteral("x\\41(DATA)"));
     QCOMPARE(previewOf(stage), QStringLiteral("Decode Pass, TCP1: xALot-42"));
+    // The picture is not in the record: it is named, not made up.
+    testing::retype(editor(stage)->editor(), QStringLiteral("(CD25)(id01)(ID02)"));
+    QCOMPARE(previewOf(stage), QStringLiteral("Decode Pass, TCP1: «raw image»«image as BMP»«image as TIFF»"));
     // A long format without blanks is cut in the preview: the window keeps its width.
     const int width = stage.window()->width();
     const QString longest(128, QLatin1Char('W'));
