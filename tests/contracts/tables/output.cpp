@@ -590,6 +590,28 @@ struct Report {
     QByteArray end;
 };
 
+// The preview as the reader's bytes: each value the record does not carry is named in «»
+// where the reader sends a number (or, for whether a symbol was located, LOCATED or NOT
+// LOCATED), and the rest is the reader's bytes. The names are returned in order.
+bool shownAsSent(const QString& shown, const QString& sent, QStringList* names) {
+    QString pattern;
+    names->clear();
+    for (qsizetype at = 0;;) {
+        const qsizetype open = shown.indexOf(QChar(0xAB), at), close = shown.indexOf(QChar(0xBB), open);
+        if (open < 0 || close < 0) {
+            pattern += QRegularExpression::escape(shown.mid(at));
+            break;
+        }
+        const QString name = shown.mid(open + 1, close - open - 1);
+        pattern += QRegularExpression::escape(shown.mid(at, open - at)) +
+                   (name == QLatin1String("located or not") ? QStringLiteral("(NOT )?LOCATED")
+                                                            : QStringLiteral("\\d+"));
+        *names << name;
+        at = close + 1;
+    }
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sent).hasMatch();
+}
+
 // The preview of each report against the bytes the reader sends on that port for the same
 // record. Reports exercise the check sum (an exclusive or of the bytes before it),
 // hexadecimal data, escapes, header and trailer, cycle data and every port.
@@ -723,24 +745,8 @@ void preview(Stage& stage) {
         testing::clickCell(grid(stage), 0, 0);
         const QString sent = QStringLiteral("Decode Pass, TCP1: ") + named(bytes);
         QStringList names;
-        const auto matches = [&] {
-            const QString shown = previewOf(stage);
-            QString pattern;
-            names.clear();
-            for (qsizetype at = 0;;) {
-                const qsizetype open = shown.indexOf(QChar(0xAB), at),
-                                close = shown.indexOf(QChar(0xBB), open);
-                if (open < 0 || close < 0) {
-                    pattern += QRegularExpression::escape(shown.mid(at));
-                    break;
-                }
-                pattern += QRegularExpression::escape(shown.mid(at, open - at)) + QStringLiteral("\\d+");
-                names << shown.mid(open + 1, close - open - 1);
-                at = close + 1;
-            }
-            return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sent).hasMatch();
-        };
-        QTRY_VERIFY2(matches(), qPrintable(previewOf(stage) + QStringLiteral("\n   reader: ") + sent));
+        QTRY_VERIFY2(shownAsSent(previewOf(stage), sent, &names),
+                     qPrintable(previewOf(stage) + QStringLiteral("\n   reader: ") + sent));
         QCOMPARE(names, k.unknown);
     }
 
@@ -759,6 +765,42 @@ void preview(Stage& stage) {
     QCoreApplication::processEvents();
     QCOMPARE(stage.window()->width(), width);
     QTest::keyClick(editor(stage)->editor(), Qt::Key_Return);
+
+    // Failed reads: a symbol located but not decoded is reported on Decode Fail, nothing found
+    // on Locate Fail. The record does not say whether the symbol was located: the preview names
+    // that, where the reader sends LOCATED or NOT LOCATED; the status is the reader's.
+    struct Failed {
+        int row;
+        QString contrast, symbols;
+        QByteArray located;
+    };
+    const QString failedFormat =
+        QStringLiteral("(CD01)/(CD16)/(CD17)/(CD18)/(CD19)/(CD20)/(CD22)/(DETAILED)|");
+    stage.send(QStringLiteral("MATCHEX N \"*\" 0 1 1 1"));
+    QVERIFY(stage.reader().setScene(QStringLiteral("text"), QStringLiteral("Lot-42"), &error));
+    for (const Failed& f :
+         {Failed{1, "90", "0", "/LOCATED/NOT DECODED/"}, Failed{2, "0", "1", "/NOT LOCATED/NOT DECODED/"}}) {
+        toPort(stage, 1);
+        editCell(stage, f.row, failedFormat);
+        if (!checked(stage, f.row, 1))
+            testing::clickCell(grid(stage), f.row, 1);
+        setUse(stage, f.row, QStringLiteral("-/-"));
+        stage.apply();
+        QTRY_COMPARE(stage.fields(portEvent(1, f.row)),
+                     (QStringList{"Y", QLatin1Char('"') + failedFormat + QLatin1Char('"'), "NONE"}));
+        QVERIFY(stage.reader().setScene(QStringLiteral("contrast"), f.contrast, &error));
+        stage.send(QStringLiteral("NUMDM ") + f.symbols);
+        stage.send(QStringLiteral("VT"));
+        const QByteArray bytes = ports[1].until("|");
+        QVERIFY2(bytes.startsWith("FAIL/FAIL" + f.located + "MATCH OFF/"), qPrintable(named(bytes)));
+        toPort(stage, 1);
+        testing::clickCell(grid(stage), f.row, 0);
+        const QString sent = kCaptions[f.row] + QStringLiteral(", TCP1: ") + named(bytes);
+        QStringList names;
+        QTRY_VERIFY2(shownAsSent(previewOf(stage), sent, &names),
+                     qPrintable(previewOf(stage) + QStringLiteral("\n   reader: ") + sent));
+        QCOMPARE(names, QStringList{QStringLiteral("located or not")});
+    }
 }
 
 } // namespace
