@@ -1133,8 +1133,11 @@ void TestDisplay::reportChartTrends() {
     QCOMPARE(rate.size(), 20);
     QCOMPARE(rate.first().x(), 11.0);
     QCOMPARE(rate.last().x(), 30.0);
-    // Records 21..30: failures at 22, 26 and 30 -> 70 %.
+    // Records 21..30: failures at 22, 26 and 30 -> 70 %. The first point shown also takes
+    // its window from records before the span: 2..11, failures at 2, 6 and 10 -> 70 %.
     QCOMPARE(rate.last().y(), 70.0);
+    QCOMPARE(rate.first().y(), 70.0);
+    QCOMPARE(rate.at(1).y(), 80.0);
     const QList<QPointF> time = chart.DecodeTimePoints();
     QCOMPARE(time.last(), QPointF(30, 40.0));
     const QList<QPointF> grade = chart.GradePoints();
