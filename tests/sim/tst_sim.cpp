@@ -422,6 +422,13 @@ private slots:
         QVERIFY(listing.size() > 150);
         QVERIFY(listing.contains("HEADER \"Lot 7 \"x\"\""));
         QVERIFY(!listing.contains("MACADDR", Qt::CaseInsensitive));
+        // The factory values, but the unit's own name and address as set.
+        const QString ip = "IP Line3 " + r->address().toString() + " 255.255.255.0 127.0.0.254";
+        QCOMPARE(c.statusOf(ip), QString("!IP OK"));
+        QStringList defaults = c.command("SHOW DEFAULTS");
+        QCOMPARE(defaults.takeLast(), QString("!SHOW OK"));
+        QVERIFY(defaults.contains("TRIG C") && listing.contains("TRIG T"));
+        QCOMPARE(defaults.filter(QRegularExpression("^IP ")), QStringList{ip});
 
         QCOMPARE(c.statusOf("RESET DECODER"), QString("!RESET OK"));
         QCOMPARE(c.statusOf("RESET APPMODE"), QString("!RESET OK"));
@@ -714,6 +721,11 @@ private slots:
             QVERIFY2(c.statusOf(corners + size + " DL") == "!LEARNASSIST OK", size);
         for (const char* size : {"7 16", "16 7", "145 16", "16 145"})
             QVERIFY2(c.statusOf(corners + size + " DL").startsWith("!LEARNASSIST ERROR 2"), size);
+        // Its corners lie in the 659 x 494 picture: x up to 658, y up to 493.
+        QCOMPARE(c.statusOf("LEARNASSIST 0 0 658 0 658 493 0 493 16 16 LD"), QString("!LEARNASSIST OK"));
+        for (const char* outside :
+             {"LEARNASSIST 0 0 659 0 658 493 0 493 16 16 LD", "LEARNASSIST 0 0 658 0 658 494 0 493 16 16 LD"})
+            QVERIFY2(c.statusOf(outside).startsWith("!LEARNASSIST ERROR 2"), outside);
     }
 
     void badInputKeepsTheConnection() {
@@ -1735,6 +1747,28 @@ private slots:
         QVERIFY(!r->lines().state("OPTO_OUT1").active);
         QCOMPARE(c.statusOf("ONLINE"), QString("!ONLINE OK"));
         QVERIFY(r->lines().state("OPTO_OUT1").active);
+    }
+
+    // The light-select lines carry the selected external light's number in binary, the
+    // first line its lowest bit: 45Q is light 3, 30T_EW light 5, 30S_E light 8.
+    void lightSelectLinesCarryTheLightNumber() {
+        auto r = startReader(8);
+        CommandClient c;
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"IOASSIGN GPIO_OUT1 LIGHT_CTL_BIT_1", "IOASSIGN GPIO_OUT2 LIGHT_CTL_BIT_2",
+                            "IOASSIGN GPIO_OUT3 LIGHT_CTL_BIT_3", "IOASSIGN GPIO_OUT4 LIGHT_CTL_BIT_4"}),
+                 QString());
+        for (const auto& [light, bits] : {std::pair{"45Q", "1100"}, {"30T_EW", "1010"}, {"30S_E", "0001"}}) {
+            QCOMPARE(c.refused({QStringLiteral("LIGHT_CTL ") + light}), QString());
+            QString shown;
+            const auto lines = [&] {
+                shown.clear();
+                for (int n = 1; n <= 4; ++n)
+                    shown += r->lines().state(QStringLiteral("GPIO_OUT%1").arg(n)).active ? '1' : '0';
+                return shown;
+            };
+            QTRY_COMPARE(lines(), QString::fromLatin1(bits));
+        }
     }
 
     // Readers before level 4 drive their fixed lines only in a handshake mode.
