@@ -208,22 +208,25 @@ private slots:
         QCOMPARE(m_commands->queued(), QList<qint64>());
     }
 
-    // The grade ranges of the verification qualifiers.
+    // The grade ranges of the verification qualifiers, each against every grade: A is good,
+    // B fair, C and D poor, F failed. A part the reader did not grade is in no range.
     void gradeRangesQualify() {
-        using sim::PartQueue;
-        QVERIFY(PartQueue::gradeQualifies("VER_GOOD", "A"));
-        QVERIFY(!PartQueue::gradeQualifies("VER_GOOD", "B"));
-        QVERIFY(PartQueue::gradeQualifies("VER_GOOD_FAIR", "B"));
-        QVERIFY(!PartQueue::gradeQualifies("VER_GOOD_FAIR", "C"));
-        QVERIFY(PartQueue::gradeQualifies("VER_POOR", "C"));
-        QVERIFY(PartQueue::gradeQualifies("VER_POOR", "D"));
-        QVERIFY(!PartQueue::gradeQualifies("VER_POOR", "F"));
-        QVERIFY(PartQueue::gradeQualifies("VER_FAILED", "F"));
-        QVERIFY(PartQueue::gradeQualifies("VER_FAIR_POOR_FAILED", "F"));
-        QVERIFY(!PartQueue::gradeQualifies("VER_FAIR_POOR_FAILED", "A"));
-        QVERIFY(PartQueue::gradeQualifies("VER_GOOD_FAIR_POOR_FAILED", "A"));
-        // A part the reader did not grade is in no grade range.
-        QVERIFY(!PartQueue::gradeQualifies("VER_GOOD_FAIR_POOR_FAILED", ""));
+        const QList<std::pair<QString, QString>> ranges = {{"VER_GOOD_FAIR_POOR_FAILED", "ABCDF"},
+                                                           {"VER_GOOD_FAIR_POOR", "ABCD"},
+                                                           {"VER_GOOD_FAIR", "AB"},
+                                                           {"VER_GOOD", "A"},
+                                                           {"VER_FAIR", "B"},
+                                                           {"VER_POOR", "CD"},
+                                                           {"VER_FAILED", "F"},
+                                                           {"VER_POOR_FAILED", "CDF"},
+                                                           {"VER_FAIR_POOR_FAILED", "BCDF"}};
+        for (const auto& [qualifier, grades] : ranges) {
+            QString qualifying;
+            for (const char* grade : {"A", "B", "C", "D", "F", ""})
+                if (sim::PartQueue::gradeQualifies(qualifier, grade))
+                    qualifying += grade;
+            QCOMPARE(qualifier + ": " + qualifying, qualifier + ": " + grades);
+        }
     }
 
     // The queue keeps at most its maximum, dropping the oldest; with images each part

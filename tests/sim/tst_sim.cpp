@@ -359,7 +359,10 @@ private slots:
         DataClient events;
         QVERIFY(events.open(*r));
         Frame f;
-        QVERIFY(events.next(FrameType::Event, &f)); // who holds control, at once
+        // A subscriber learns at once who holds control: nobody yet.
+        QVERIFY(events.next(FrameType::Event, &f));
+        QCOMPARE(QJsonDocument::fromJson(f.payload).object(),
+                 (QJsonObject{{"event", "control"}, {"controller", ""}}));
 
         QCOMPARE(a.statusOf("TRIG T"), QString("!TRIG ERROR 4 no programming control"));
         QCOMPARE(a.query("TRIG"), QString("TRIG C"));
@@ -375,6 +378,11 @@ private slots:
             QVERIFY(events.next(FrameType::Event, &f));
         QCOMPARE(a.statusOf("TRIG C"), QString("!TRIG ERROR 4 no programming control"));
         QCOMPARE(a.query("CONTROLLER"), QString("CONTROLLER \"WS-B\""));
+        // A later subscriber is told the station that holds it, not its own.
+        DataClient late;
+        QVERIFY(late.open(*r));
+        QVERIFY(late.next(FrameType::Event, &f));
+        QCOMPARE(QJsonDocument::fromJson(f.payload).object().value("controller").toString(), QString("WS-B"));
         // A release by a station that does not hold control changes nothing.
         QCOMPARE(a.statusOf("RELEASE"), QString("!RELEASE OK"));
         QCOMPARE(r->controller(), QString("WS-B"));
