@@ -191,14 +191,21 @@ private slots:
     }
 
     void listsTheFleet() {
+        // One reader held by another station; the rest by nobody ("-" in the last column).
+        reader("Older")->takeControl("LINE-PC");
+        auto release = qScopeGuard([this] { reader("Older")->dropControl(); });
+        auto controllerOf = [](const sim::Reader* s) {
+            return s->name() == QLatin1String("Older") ? QStringLiteral("LINE-PC") : QString();
+        };
         const Result r = runCli({"list"});
         QCOMPARE(r.code, int(cli::Success));
         for (const sim::Reader* s : m_sim->readers())
-            QVERIFY2(
-                r.out.contains(QRegularExpression("^" + s->name() + "\t" + s->address().toString() + "\t" +
-                                                      QRegularExpression::escape(s->softwareVersion()),
-                                                  QRegularExpression::MultilineOption)),
-                qPrintable(r.out));
+            QVERIFY2(r.out.contains(QRegularExpression(
+                         "^" + s->name() + "\t" + s->address().toString() + "\t" +
+                             QRegularExpression::escape(s->softwareVersion()) + "\t" +
+                             (controllerOf(s).isEmpty() ? QStringLiteral("-") : controllerOf(s)) + "$",
+                         QRegularExpression::MultilineOption)),
+                     qPrintable(r.out));
         const Result json = runCli({"--json", "list"});
         const QJsonArray listed =
             QJsonDocument::fromJson(json.out.toUtf8()).object().value("readers").toArray();
@@ -211,6 +218,7 @@ private slots:
             QCOMPARE(o.value("address").toString(), s->address().toString());
             QCOMPARE(o.value("commandPort").toInt(), int(s->commandPort()));
             QCOMPARE(o.value("version").toString(), s->softwareVersion());
+            QCOMPARE(o.value("controller").toString(), controllerOf(s));
         }
     }
 
@@ -518,8 +526,9 @@ private slots:
         QVERIFY2(fast.isEmpty(), qPrintable(fast));
     }
 
-    // An address alone reaches the reader that discovery announced there, on its own ports;
-    // the same reader named twice is loaded once.
+    // An address alone reaches the reader that discovery announced there, on its own ports
+    // (of two sharing the address, the one on the usual port); the same reader named twice is
+    // loaded once.
     void anAddressAloneReachesTheAnnouncedReader() {
         const QString file = writeFile("address.lcf", "BEEP N\r\n");
         sim::Reader* s = reader("Fleet9");
@@ -535,6 +544,27 @@ private slots:
         QCOMPARE(twice.out,
                  "Fleet9 (" + address + "): 1 lines loaded, 0 refused\n1 reader: 1 loaded, 0 failed\n");
         QCOMPARE(beeps.count, 2);
+
+        // Two readers on one address: the address alone is the one on the usual command port,
+        // and the other one, named, is a reader of its own.
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        const QString shared = testing::nextAddress();
+        sim::ReaderConfig beside =
+            testing::readerConfig(QStringLiteral("Beside"), QStringLiteral("3.0.2.1"), shared);
+        beside.commandPort = beside.dataPort = beside.outputPort = 0;
+        std::unique_ptr<sim::Simulator> pair = testing::startSimulator(
+            {testing::readerConfig(QStringLiteral("Usual"), QStringLiteral("3.0.2.1"), shared), beside});
+        QVERIFY(pair);
+        QCOMPARE(pair->reader(0)->commandPort(), link::kDefaultCommandPort);
+        ReceivedLines usualBeeps(pair->reader(0), QStringLiteral("BEEP ")),
+            besideBeeps(pair->reader(1), QStringLiteral("BEEP "));
+        const Result both = runCli({"load", file, shared, "Beside"});
+        QCOMPARE(both.code, int(cli::Success));
+        QCOMPARE(both.out, "Beside (" + shared + "): 1 lines loaded, 0 refused\nUsual (" + shared +
+                               "): 1 lines loaded, 0 refused\n2 readers: 2 loaded, 0 failed\n");
+        QCOMPARE(usualBeeps.count, 1);
+        QCOMPARE(besideBeeps.count, 1);
     }
 
     // Ctrl-C in the middle of a long load into a serial reader and two network readers:

@@ -76,7 +76,7 @@ private slots:
     }
 
     // Recording runs until Ctrl-C; then everything received is in the file and the summary
-    // says how many reads of each reader that was.
+    // says how many reads of each reader that was. A named reader never found is a failure.
     void recordsUntilCtrlC() {
         sim::Reader* fading = m_sim->reader(0);
         sim::Reader* steady = m_sim->reader(1);
@@ -124,6 +124,26 @@ private slots:
         const history::ReadEntry last = query.reads(QStringLiteral("Steady2"), 0, now).last();
         QCOMPARE(last.mac.toUpper(), steady->identity().macAddress().toUpper());
         QVERIFY(last.grades.size() >= 10);
+
+        // Of two readers named, one is never found: the other is recorded, and the stop ends
+        // with exit code 3 and the missing one named.
+        QTRY_COMPARE_WITH_TIMEOUT(steady->dataClients(), 0, testing::kReplyWaitMs);
+        QProcess partly;
+        QSignalSpy partlyFinished(&partly, &QProcess::finished);
+        partly.start(
+            QStringLiteral(VELMARROW_CLI_PATH),
+            {"record", "--db", m_dir.filePath(QStringLiteral("partly.sqlite")), "Steady2", "NoSuchReader"});
+        QTRY_VERIFY_WITH_TIMEOUT(steady->dataClients() > 0,
+                                 testing::kConnectWaitMs + testing::kDiscoveryWaitMs);
+        QCOMPARE(::kill(pid_t(partly.processId()), SIGINT), 0);
+        QVERIFY(partlyFinished.wait(testing::kReplyWaitMs * 6));
+        QCOMPARE(partly.exitStatus(), QProcess::NormalExit);
+        const QString partlyErr = QString::fromUtf8(partly.readAllStandardError());
+        QVERIFY2(partlyErr.contains(
+                     QStringLiteral("velmarrow-cli: NoSuchReader: no reader answers to this name\n")),
+                 qPrintable(partlyErr));
+        QCOMPARE(partly.exitCode(), 3);
+        QVERIFY(QString::fromUtf8(partly.readAllStandardOutput()).startsWith(QStringLiteral("Steady2: ")));
     }
 
     // The trend of the fading reader warns on Symbol Contrast (exit code 1); the steady one
@@ -169,7 +189,8 @@ private slots:
     }
 
     // A value that worsens but stays far from the next grade is told, without a warning and
-    // with exit code 0: only a fall or a next grade within hours is a finding.
+    // with exit code 0: only a fall or a next grade within hours is a finding. The same file's
+    // failures and no reads are counted apart, and a reader that grades nothing is exported.
     void slowWorseningIsToldWithoutAWarning() {
         const QString db = m_dir.filePath(QStringLiteral("slow.sqlite"));
         {
@@ -190,6 +211,18 @@ private slots:
                 const double contrast = 99 - 4.5 * i / 120 + (i % 2 ? 0.1 : -0.1);
                 e.grades = {{QStringLiteral("Symbol Contrast"), contrast, QString::number(contrast), 4}};
                 store.append(e);
+                // Between them 3 failures and 5 no reads, without grades; and a reader that
+                // grades nothing (verification off) with 4 reads that passed.
+                e.grades.clear();
+                e.overallGrade = -1;
+                e.timeMs += 30 * 1000;
+                if (i % 40 == 7 || i % 24 == 4) {
+                    e.result = i % 40 == 7 ? history::ReadResult::Fail : history::ReadResult::NoRead;
+                    store.append(e);
+                } else if (i % 30 == 12) {
+                    e.reader = QStringLiteral("Plain");
+                    store.append(e);
+                }
             }
             QVERIFY(store.flush());
         }
@@ -201,6 +234,27 @@ private slots:
                 last.contains(QStringLiteral("; at this rate it reaches B in about ")),
             qPrintable(r.out));
         QVERIFY2(!r.out.contains(QStringLiteral("WARNING")), qPrintable(r.out));
+
+        // JSON counts each interval's passes, failures and no reads apart.
+        const Run json =
+            runCli({"trend", "--db", db, "Slow", "--param", "Symbol Contrast", "--since", "3h", "--json"});
+        QCOMPARE(json.code, 0);
+        qint64 pass = 0, fail = 0, noRead = 0;
+        for (const QJsonValue& v : document(json.out).value("intervals").toArray()) {
+            pass += v.toObject().value("pass").toInteger();
+            fail += v.toObject().value("fail").toInteger();
+            noRead += v.toObject().value("noRead").toInteger();
+        }
+        QCOMPARE(QList<qint64>({pass, fail, noRead}), QList<qint64>({121, 3, 5}));
+
+        // A reader whose reads carry no grades is exported all the same.
+        const QString csv = m_dir.filePath(QStringLiteral("plain.csv"));
+        const Run plain = runCli({"export", "--db", db, "Plain", "--csv", csv, "--since", "3h"});
+        QCOMPARE(plain.code, 0);
+        QCOMPARE(plain.out, QStringLiteral("4 reads written to %1\n").arg(csv));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll().count('\n'), 5);
     }
 
     // Every read of the line into one CSV, a header line first (its columns are HistoryQuery's, read
