@@ -24,6 +24,7 @@
 #include <QTest>
 
 #include <memory>
+#include <optional>
 
 using namespace vm::link;
 
@@ -362,7 +363,20 @@ private slots:
         QVERIFY2(clock.elapsed() >= 100 && clock.elapsed() < 100 + vm::testing::kReplyWaitMs,
                  qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!reply.completed);
-        QVERIFY(reply.errorText.contains("No reply"));
+        QCOMPARE(reply.errorText, QString("No reply to \"VERSION\" within 100 ms"));
+        QCOMPARE(settings.SendCommand("NAME").lines, QStringList({"NAME \"Line8\""}));
+
+        // A command sent without waiting, with a limit of its own (a listing's), is given up
+        // after that limit, and the reason names it.
+        sim->setNextReplyFault(vm::sim::ReplyFault::Silent, 0, "SHOW");
+        std::optional<CommandReply> listing;
+        clock.restart();
+        settings.Response().sendAsync(
+            "SHOW CONFIG", [&](const CommandReply& r) { listing = r; }, 900);
+        QTRY_VERIFY_WITH_TIMEOUT(listing.has_value(), 900 + vm::testing::kReplyWaitMs);
+        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!listing->completed);
+        QCOMPARE(listing->errorText, QString("No reply to \"SHOW CONFIG\" within 900 ms"));
         QCOMPARE(settings.SendCommand("NAME").lines, QStringList({"NAME \"Line8\""}));
 
         // A reply that comes after its caller gave up is not taken for the next one's.
