@@ -821,6 +821,10 @@ private slots:
         QListWidget* list = dialog.cameraList();
         QTRY_VERIFY_WITH_TIMEOUT(!list->findItems(row, Qt::MatchExactly).isEmpty(),
                                  testing::kDiscoveryWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!list->findItems("Line2", Qt::MatchExactly).isEmpty(),
+                                 testing::kDiscoveryWaitMs);
+        // It comes after the readers listed by name, whatever their names.
+        QCOMPARE(list->item(list->count() - 1)->text(), row);
         QVERIFY(list->findItems("evil", Qt::MatchContains).isEmpty());
         QVERIFY(list->findItems(row, Qt::MatchExactly).first()->toolTip().contains("\"../../evil\""));
         // Discovery refuses the name outright: nothing can reach the reader by it.
