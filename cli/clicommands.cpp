@@ -396,7 +396,12 @@ void Tool::discover(const QStringList& targets) {
                     if (vm::link::looksLikeSerialPortName(target))
                         continue;
                     if (vm::link::isDottedAddress(target)) {
-                        if (!discoveredAt(target))
+                        // An address alone means the reader on the usual port there; one on
+                        // another port may answer first, so it is taken only once discovery
+                        // has gone quiet without the usual one.
+                        const vm::link::Device* d = discoveredAt(target);
+                        if (!d || (d->CommandPort() != vm::link::kDefaultCommandPort &&
+                                   clock.elapsed() - lastNew < kDiscoveryQuietMs))
                             return false;
                     } else if (std::none_of(devices.cbegin(), devices.cend(),
                                             [&](const vm::link::Device* d) { return d->Name() == target; })) {

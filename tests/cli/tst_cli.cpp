@@ -553,17 +553,24 @@ private slots:
         sim::ReaderConfig beside =
             testing::readerConfig(QStringLiteral("Beside"), QStringLiteral("3.0.2.1"), shared);
         beside.commandPort = beside.dataPort = beside.outputPort = 0;
+        // The other one answers discovery first.
         std::unique_ptr<sim::Simulator> pair = testing::startSimulator(
-            {testing::readerConfig(QStringLiteral("Usual"), QStringLiteral("3.0.2.1"), shared), beside});
+            {beside, testing::readerConfig(QStringLiteral("Usual"), QStringLiteral("3.0.2.1"), shared)});
         QVERIFY(pair);
-        QCOMPARE(pair->reader(0)->commandPort(), link::kDefaultCommandPort);
-        ReceivedLines usualBeeps(pair->reader(0), QStringLiteral("BEEP ")),
-            besideBeeps(pair->reader(1), QStringLiteral("BEEP "));
+        QCOMPARE(pair->reader(1)->commandPort(), link::kDefaultCommandPort);
+        ReceivedLines usualBeeps(pair->reader(1), QStringLiteral("BEEP ")),
+            besideBeeps(pair->reader(0), QStringLiteral("BEEP "));
+        const Result usual = runCli({"load", file, shared});
+        QCOMPARE(usual.code, int(cli::Success));
+        QCOMPARE(usual.out,
+                 "Usual (" + shared + "): 1 lines loaded, 0 refused\n1 reader: 1 loaded, 0 failed\n");
+        QCOMPARE(usualBeeps.count, 1);
+        QCOMPARE(besideBeeps.count, 0);
         const Result both = runCli({"load", file, shared, "Beside"});
         QCOMPARE(both.code, int(cli::Success));
         QCOMPARE(both.out, "Beside (" + shared + "): 1 lines loaded, 0 refused\nUsual (" + shared +
                                "): 1 lines loaded, 0 refused\n2 readers: 2 loaded, 0 failed\n");
-        QCOMPARE(usualBeeps.count, 1);
+        QCOMPARE(usualBeeps.count, 2);
         QCOMPARE(besideBeeps.count, 1);
     }
 
