@@ -109,6 +109,15 @@ class TestMainWindow : public QObject {
     BasicInterface& window() { return *m_window; }
     QAction* button(const QString& caption) { return window().cameraToolbar()->findCamera(caption); }
 
+    // The tool bar's controls that depend on the kind of reader, those showing, in bar order.
+    QStringList shownReaderControls() {
+        QStringList shown;
+        for (const char* key : {"reports", "reportfilter", "images", "compression", "live", "roi"})
+            if (window().findChild<QAction*>(key)->isVisible())
+                shown << key;
+        return shown;
+    }
+
     bool discovered(const QString& name) {
         for (const link::Device* d : window().coordinator()->Devices()) {
             if (d->Name() == name)
@@ -277,8 +286,7 @@ private slots:
         QVERIFY(button("Line1")->isChecked());
         QVERIFY(window().action("mnuBeeper")->isEnabled());
         // A network reader shows the live button and hides the serial polling ones.
-        QVERIFY(window().findChild<QAction*>("live")->isVisible());
-        QVERIFY(!window().findChild<QAction*>("reports")->isVisible());
+        QCOMPARE(shownReaderControls(), QStringList({"live", "roi"}));
 
         focus("Line2");
         QTRY_COMPARE(app::firmwareLevel(), 10);
@@ -294,7 +302,7 @@ private slots:
         QCOMPARE(window().windowTitle(), QStringLiteral("(no camera) - Velmarrow"));
         // With no reader neither the network nor the serial buttons show.
         QTRY_VERIFY(!window().findChild<QAction*>("live")->isVisible());
-        QVERIFY(!window().findChild<QAction*>("reports")->isVisible());
+        QCOMPARE(shownReaderControls(), QStringList{"roi"}); // shown for every kind
 
         // A "-" in the reader's name stays part of the name, however often the caption
         // is updated.
@@ -533,6 +541,22 @@ private slots:
         emit area->OnResize(30, 40, 310, 220);
         roi->setChecked(false);
         QTRY_COMPARE(reader("Line1")->parameters().fields("ROI"), QStringList({"30", "40", "310", "220"}));
+    }
+
+    // Live display of a reader that verifies to AIM DPM shows the alignment boxes, of no
+    // other standard; releasing live takes them away.
+    void liveShowsBoxesForAimDpm() {
+        focus("Line2");
+        const QStringList before = reader("Line2")->parameters().fields("VERIFY");
+        auto restore = qScopeGuard([&] { reader("Line2")->parameters().setFields("VERIFY", before); });
+        QAction* live = window().findChild<QAction*>("live");
+        for (const auto& [standard, boxes] : {std::pair{"AIMDPM", true}, {"DPM", false}, {"ISO", false}}) {
+            reader("Line2")->parameters().setFields("VERIFY", {standard});
+            live->setChecked(true);
+            QVERIFY2(bool(window().imageView()->Overlay("Boxes")) == boxes, standard);
+            live->setChecked(false);
+            QVERIFY(!window().imageView()->Overlay("Boxes"));
+        }
     }
 
     // Frames a second: every 2 s the images counted are halved into the newest of five
@@ -975,8 +999,8 @@ private slots:
         QCOMPARE(sent.count("NAME"), 1);
         QCOMPARE(sent.count("TRIG U"), 1);
         window().UpdateToolbar();
-        QVERIFY(window().findChild<QAction*>("reports")->isVisible());
-        QVERIFY(!window().findChild<QAction*>("live")->isVisible());
+        QCOMPARE(shownReaderControls(),
+                 QStringList({"reports", "reportfilter", "images", "compression", "roi"}));
         QCOMPARE(CameraToolbar::imageKey(button(port)), QStringLiteral("serialconnected"));
         // Two rows: the cameras with the view buttons, then the control buttons.
         QCOMPARE(window().findChild<QToolBar*>("ViewToolbar")->y(),
