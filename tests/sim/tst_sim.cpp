@@ -377,6 +377,10 @@ private slots:
         while (QJsonDocument::fromJson(f.payload).object().value("controller") != "WS-B")
             QVERIFY(events.next(FrameType::Event, &f));
         QCOMPARE(a.statusOf("TRIG C"), QString("!TRIG ERROR 4 no programming control"));
+        // The calibration's label is a setting like any other.
+        QCOMPARE(a.statusOf("CALIBRATED_STRING \"Cal A\""),
+                 QString("!CALIBRATED_STRING ERROR 4 no programming control"));
+        QCOMPARE(b.query("CALIBRATED_STRING"), QString("CALIBRATED_STRING \"\""));
         QCOMPARE(a.query("CONTROLLER"), QString("CONTROLLER \"WS-B\""));
         // A later subscriber is told the station that holds it, not its own.
         DataClient late;
