@@ -203,6 +203,16 @@ private slots:
             window().action("mnuSaveParameters")->trigger();
         }
         QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("SAVE"));
+        // A save the reader refuses is told as not done, with the reader's reason.
+        m_first->setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("SAVE"));
+        {
+            testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow",
+                                 "Camera Parameters could not be saved to flash: refused by the reader: the "
+                                 "value cannot be applied now",
+                                 PromptIcon::Critical, PromptButtons::Ok, PromptAnswer::Ok);
+            window().action("mnuSaveParameters")->trigger();
+        }
 
         link::SettingsConnection listener;
         QSignalSpy heard(&listener, &link::Connection::OnBroadcastMessage);
