@@ -130,6 +130,15 @@ private slots:
     }
 
     void driftIsToldOnSymbolContrast() {
+        {
+            // The spans offered, shortest first; a window opens on the last hour.
+            auto fresh = openWindow<HistoryWindow>();
+            auto* range = vm::testing::child<QComboBox>(fresh.get(), QStringLiteral("cmbRange"));
+            QCOMPARE(vm::testing::entries(range),
+                     QStringList({"Last 15 minutes", "Last hour", "Last 2 hours", "Last 8 hours",
+                                  "Last 24 hours", "Last 7 days", "Last 30 days"}));
+            QCOMPARE(range->currentText(), QStringLiteral("Last hour"));
+        }
         auto w = openOnKnownReads();
         auto* reader = vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbReader"));
         QCOMPARE(vm::testing::entries(reader), QStringList{QStringLiteral("Line3")});
