@@ -712,6 +712,9 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
         QVERIFY2(gradeOf(good, name) == "A",
                  qPrintable(name + ": " + QJsonDocument(good.verification).toJson()));
     QCOMPARE(good.verification.value("overallGrade").toString(), QStringLiteral("A"));
+    // An undamaged fixed pattern names no segment, and every fixed module matches.
+    QCOMPARE(graded(good, "Fixed Pattern Damage").value("value").toString(), QStringLiteral("0.0%"));
+    QCOMPARE(graded(good, "Border Match").value("value").toString(), QStringLiteral("100.0%"));
 
     QString error;
     QVERIFY2(cycle.scene().set("fault", fault, &error), qPrintable(error));
@@ -728,10 +731,17 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
                      qPrintable(json));
         QVERIFY2(out.verification.value("overallGrade").toString() > "A", qPrintable(json));
     }
-    // The finder damage names its segment: the left edge is L1.
+    // The finder damage names its segment: the left edge is L1. 5 % of the 31 modules of the
+    // 16 x 16 symbol's solid L is 2 modules, all on the left edge of 16: 12.5 %, a C (to 13 %);
+    // Border Match counts the same modules from the other side, 87.5 %, an F (below 90 %).
     if (fault.startsWith("finder")) {
         const CycleOutput damaged = runUntilRead(cycle, 4);
-        QVERIFY(graded(damaged, "Fixed Pattern Damage").value("value").toString().endsWith("L1"));
+        const QJsonObject damage = graded(damaged, "Fixed Pattern Damage"),
+                          match = graded(damaged, "Border Match");
+        QCOMPARE(damage.value("value").toString(), QStringLiteral("12.5% L1"));
+        QCOMPARE(damage.value("grade").toString(), QStringLiteral("C"));
+        QCOMPARE(match.value("value").toString(), QStringLiteral("87.5%"));
+        QCOMPARE(match.value("grade").toString(), QStringLiteral("F"));
         // The bottom edge printed light over most of its length instead: L2.
         QImage bottom = good.image;
         const DecodeOutcome read = decodeImage(bottom, DecoderSettings{});
@@ -753,6 +763,18 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
         QCOMPARE(readsOutOf(cycle, 3), 3);
         parameters.set("DM_ALLOW_SEVERE_DAMAGE", "OFF");
         parameters.set("VERIFY", "ISO");
+    }
+    // Pale ink fading further at 5 % a second: "drift fade off" keeps the strength the drift
+    // reached (60 % or more: Symbol Contrast a D), it neither falls back to 45 % nor grows.
+    if (fault.startsWith("fade")) {
+        QVERIFY(cycle.scene().set("drift", "fade 300"));
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.scene().defects().fade() >= 60, 10000);
+        QVERIFY(cycle.scene().set("drift", "fade off"));
+        const int reached = cycle.scene().defects().fade();
+        QVERIFY2(reached >= 60 && reached < 70, qPrintable(QString::number(reached)));
+        const CycleOutput faded = runUntilRead(cycle, 4);
+        QVERIFY2(gradeOf(faded, "Symbol Contrast") == "D", QJsonDocument(faded.verification).toJson());
+        QCOMPARE(cycle.scene().defects().fade(), reached);
     }
     // Without the fault the print is good again, and "fault none" stops a drift as well: the
     // ink fading at 100 % a second neither comes back nor grows.

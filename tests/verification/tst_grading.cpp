@@ -287,6 +287,15 @@ private slots:
         r = verificationResult(m, true, FieldReader(p), standard);
         QVERIFY2(r.value("overallGrade").toString() == "C" && r.value("gradeCode").toInt() == 1,
                  qPrintable(json(r)));
+        // Field 1 is the worst Good grade, field 2 the worst Fair: a C under "Y B D" is fair, under
+        // "Y C D" good (the quality range "D D" holding nothing back).
+        p.setFields("VERSTATUS", {"D", "D"});
+        p.setFields("VERENABLE CS", {"Y", "B", "D"});
+        r = verificationResult(m, true, FieldReader(p), standard);
+        QVERIFY2(r.value("gradeCode").toInt() == 2 && r.value("class").toString() == "fair",
+                 qPrintable(json(r)));
+        p.setFields("VERENABLE CS", {"Y", "C", "D"});
+        QCOMPARE(verificationResult(m, true, FieldReader(p), standard).value("gradeCode").toInt(), 3);
     }
 
     // Located but not decoded: nothing is graded but the decode, which fails, and so does the
