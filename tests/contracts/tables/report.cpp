@@ -203,6 +203,11 @@ void exportKeepsTheReadersText(Stage& stage) {
     QVERIFY(window);
     QVERIFY(records.cycle(stage));
     QTRY_COMPARE(cell(stage, 0, 3), text);
+    // A comma alone is enough to enclose a text.
+    QString error;
+    QVERIFY(stage.reader().setScene(QStringLiteral("text"), QStringLiteral("LOT 8, TRAY 3"), &error));
+    QVERIFY(records.cycle(stage));
+    QTRY_COMPARE(grid(stage)->rowCount(), 2);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("report.csv"));
     window->setFileChooser([path](QWidget*) { return path; });
@@ -211,8 +216,10 @@ void exportKeepsTheReadersText(Stage& stage) {
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines =
         QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines.at(1).contains(QStringLiteral(",\"LOT \"\"7\"\", TRAY 2\",")), qPrintable(lines.at(1)));
+    QCOMPARE(lines.size(), 3);
+    const QString rows = lines.mid(1).join(QLatin1Char('\n'));
+    QVERIFY2(rows.contains(QStringLiteral(",\"LOT \"\"7\"\", TRAY 2\",")), qPrintable(rows));
+    QVERIFY2(rows.contains(QStringLiteral(",\"LOT 8, TRAY 3\",")), qPrintable(rows));
 
     // Closed by the operator, it opens again where it was left and as large.
     window->move(90, 70);
