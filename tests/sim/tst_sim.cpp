@@ -481,7 +481,11 @@ private slots:
             QVERIFY(c.connectTo(*r, "WS"));
             c.command("CONTROL");
             QCOMPARE(c.statusOf("TRIG T"), QString("!TRIG OK"));
+            // NAME renames at once; a name the reader refuses leaves it as it was.
             QCOMPARE(c.statusOf("NAME \"Dock7\""), QString("!NAME OK"));
+            QCOMPARE(c.query("NAME"), QString("NAME \"Dock7\""));
+            QVERIFY(c.statusOf("NAME \"Dock7-with-a-long-name\"").startsWith("!NAME ERROR"));
+            QCOMPARE(c.query("NAME"), QString("NAME \"Dock7\""));
             QCOMPARE(c.statusOf("SAVE"), QString("!SAVE OK"));
             QCOMPARE(c.statusOf("TE N"), QString("!TE OK"));
         }
@@ -823,6 +827,13 @@ private slots:
         QCOMPARE(c.readReply(), QStringList{"!VT OK"});
         QVERIFY(noImages.next(FrameType::Record, &f));
         QCOMPARE(c.query("STATS"), QString("STATS 2 1 0 0 1 0"));
+        // Offline a trigger reads nothing and counts nothing; online again it reads.
+        QCOMPARE(c.refused({"OFFLINE", "VT 1"}), QString());
+        QCOMPARE(c.query("STATS"), QString("STATS 2 1 0 0 1 0"));
+        QCOMPARE(c.refused({"ONLINE", "VT 1"}), QString());
+        QVERIFY(noImages.next(FrameType::Record, &f));
+        QCOMPARE(recordJson(f).value("number").toInt(), 4);
+        QCOMPARE(c.query("STATS"), QString("STATS 3 2 0 0 1 0"));
     }
 
     // What the camera sees comes back decoded: a scene text set through the admin

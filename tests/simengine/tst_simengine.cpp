@@ -320,8 +320,10 @@ void TestSimEngine::exposureExtremesFailAndAutoPhotometryRecovers() {
     QVERIFY(!bright.photometryValid);
 
     // Automatic photometry starts from the manual values and finds its way back within eight
-    // cycles, from the bright side and from the dark side.
-    for (const char* start : {"MANUAL 20000 1023 30 20000 0 1023", "MANUAL 30 0 30 20000 0 1023"}) {
+    // cycles, from the bright side and from the dark side; with its exposure held to at most
+    // 300 us (a third of what the label needs) the gain makes up the rest of the light.
+    for (const char* start : {"MANUAL 20000 1023 30 20000 0 1023", "MANUAL 30 0 30 20000 0 1023",
+                              "MANUAL 1000 0 30 300 0 1023"}) {
         parameters.set("PHOTOEX", start);
         QVERIFY(cycle.command({"PHOTO", "AUTO"}));
         QCOMPARE(parameters.fields("PHOTOEX").at(0), QStringLiteral("AUTO"));
@@ -330,7 +332,9 @@ void TestSimEngine::exposureExtremesFailAndAutoPhotometryRecovers() {
             out = cycle.run();
         QVERIFY2(out.symbolFound && out.photometryValid, start);
         QVERIFY(out.exposure < 20000);
+        QVERIFY(out.exposure <= parameters.fields("PHOTOEX").at(4).toInt());
     }
+    QVERIFY(cycle.run().gain > 0);
 }
 
 // A rectangular symbol, printed by another encoder, learned: its 12 rows and 36 columns each go
@@ -908,9 +912,12 @@ void TestSimEngine::orientationNarrowsTheSearch() {
     settings.orientation = 6;
     QVERIFY(decodeImage(upsideDown, settings).found);
 
-    // Through the reader's parameters: ORIENT 1 misses the turned part, AUTO and 5 read it.
-    parameters.set("ORIENT", "1");
-    QCOMPARE(readsOutOf(cycle, 3), 0);
+    // Through the reader's parameters: ORIENT 1 and 8 (315 degrees) miss the turned part,
+    // AUTO and 5 read it.
+    for (const char* outside : {"1", "8"}) {
+        parameters.set("ORIENT", outside);
+        QVERIFY2(readsOutOf(cycle, 3) == 0, outside);
+    }
     parameters.set("ORIENT", "5");
     QCOMPARE(readsOutOf(cycle, 3), 3);
     QVERIFY(cycle.scene().set("rotation", "8"));
@@ -963,7 +970,12 @@ void TestSimEngine::calibrationMeasuresTarget() {
     QCOMPARE(out.gain, 200);
     QCOMPARE(parameters.fields("CONTRASTCAL"), (QStringList{"ON", QString::number(out.exposure), "200"}));
     QVERIFY(parameters.fields("CALIBRATED_STRING").at(0).startsWith("\"Calibrated Since Restart: "));
+    // CONTRAST answers the target's contrast maximum first, then its minimum.
     QCOMPARE(parameters.fields("CONTRAST").size(), 2);
+    QVERIFY(qAbs(parameters.fields("CONTRAST").at(0).toDouble() -
+                 out.calibration.value("contrastMax").toDouble()) < 0.1);
+    QVERIFY(qAbs(parameters.fields("CONTRAST").at(1).toDouble() -
+                 out.calibration.value("contrastMin").toDouble()) < 0.1);
     QVERIFY(qAbs(parameters.fields("CAL_MEAN_LIGHT").at(0).toDouble() -
                  out.calibration.value("reflectanceCal").toDouble()) < 0.1);
     // Calibrated grading reports reflectance against the target's.
@@ -1058,6 +1070,11 @@ void TestSimEngine::externalLightsLightTheCalibration() {
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
     QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4709);
     QCOMPARE(parameters.fields("CALIBRATED 45Q"), QStringList{"FALSE"});
+    // The lamp back at its full 100 % calibrates again.
+    QVERIFY2(setLampOutput(parameters, "45Q", "100", &error), qPrintable(error));
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 0);
+    QCOMPARE(parameters.fields("CALIBRATED 45Q"), QStringList{"TRUE"});
 
     // Without an external light selected nothing but the hall lights the part.
     parameters.set("LIGHT_CTL", "OFF");
