@@ -550,6 +550,15 @@ void checkLineStates(Stage& stage) {
                              qPrintable(at + QStringLiteral(": ") + kLines[other]));
             // The station sees what the reader drives.
             QTRY_VERIFY2(device->LineStates().value(kLines[i]) == qMakePair(true, highTrue), qPrintable(at));
+            // ... and so does the window once the reader's event reaches it: on, at the level
+            // its polarity drives. The window may open on an earlier state (on, high in the
+            // low-true round), so the text and the level are waited for together.
+            auto* shown = find<QLabel>(stage, QStringLiteral("LineState(%1)").arg(i));
+            const QString level =
+                highTrue ? QStringLiteral("Line level high") : QStringLiteral("Line level low");
+            QTRY_VERIFY2(shown->text() == QStringLiteral("ON") && shown->toolTip() == level,
+                         qPrintable(at + QStringLiteral(": ") + shown->text() + QStringLiteral(", ") +
+                                    shown->toolTip()));
             stage.close();
         }
     }
