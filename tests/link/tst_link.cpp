@@ -266,6 +266,47 @@ private slots:
         QVERIFY(!nested);
     }
 
+    void lineEventDuringACommandIsDeliveredOnceTheWaitEnds() {
+        const QString address = nextAddress();
+        auto sim = startReader("Line14", address);
+        sim->cycles().setOnline(false); // no records: nothing else goes out after the event
+        Coordinator coord;
+        SettingsConnection settings;
+        QSignalSpy resets(&settings, &Connection::OnConnectionReset);
+        QVERIFY(coord.Focus(address));
+        QTRY_COMPARE(resets.count(), 1);
+        QSignalSpy control(&settings, &Connection::OnControlStatusChanged);
+        QVERIFY(settings.SendCommand("CONTROL").ok);
+        QTRY_VERIFY(control.count() > 0 && settings.HasControl()); // nothing left queued
+        QSignalSpy lines(&settings, &Connection::OnLineStateChanged);
+        Device* device = coord.FocusedDevice();
+
+        // The reader changes the line at once and answers late: the line's event comes in
+        // while the command still waits, is held back, and follows as soon as it returns.
+        sim->setNextReplyFault(vm::sim::ReplyFault::Slow, 300);
+        QVERIFY(settings.SendCommand("SIGOUT OPTO_OUT1 L", 3000).ok);
+        QCOMPARE(device->LineStates().value("OPTO_OUT1"), qMakePair(false, true));
+        QCOMPARE(lines.count(), 0);
+        QVERIFY(lines.wait(vm::testing::kReplyWaitMs));
+        QCOMPARE(lines.takeFirst(), QVariantList({"OPTO_OUT1", false, true}));
+
+        // The same when a window answers the event with a command of its own, and the next
+        // event arrives while that one waits.
+        bool answered = false;
+        connect(&settings, &Connection::OnLineStateChanged, this, [&] {
+            if (std::exchange(answered, true))
+                return;
+            sim->setNextReplyFault(vm::sim::ReplyFault::Slow, 300);
+            QVERIFY(settings.SendCommand("SIGOUT OPTO_OUT2 L", 3000).ok);
+        });
+        sim->setNextReplyFault(vm::sim::ReplyFault::Slow, 300);
+        QVERIFY(settings.SendCommand("SIGOUT OPTO_OUT1 H", 3000).ok);
+        QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, vm::testing::kReplyWaitMs);
+        QCOMPARE(lines.at(0), QVariantList({"OPTO_OUT1", false, false}));
+        QCOMPARE(lines.at(1), QVariantList({"OPTO_OUT2", false, true}));
+        QVERIFY(answered);
+    }
+
     void loadEditMergeSendTransmitsOnlyChanges() {
         const QString address = nextAddress();
         auto sim = startReader("Line6", address);
