@@ -1530,6 +1530,19 @@ private slots:
         QCOMPARE(c.statusOf("RETRYEX LIST 500 3 500"),
                  fields == 4 ? QString("!RETRYEX ERROR 2 field 0: bad value LIST")
                              : QString("!RETRYEX ERROR 3 RETRYEX needs %1 fields").arg(fields));
+        // The three PID slots of the ten-field layout are tried in turn (PID 9 is not stored).
+        if (fields == 10) {
+            QCOMPARE(c.refused({"TRIG T", "STORE 3", "STORE 5", "RETRYEX LIST 500 3 500 5 9 3 ON 0 N"}),
+                     QString());
+            QString error;
+            QVERIFY(r->setScene("contrast", "0", &error));
+            DataClient d;
+            QVERIFY(d.open(*r));
+            c.command("VT 1");
+            Frame f;
+            QVERIFY(d.next(FrameType::Record, &f));
+            QCOMPARE(recordJson(f).value("attempts").toInt(), 3);
+        }
     }
 
     // Each retry mode's attempts, seen in the records (`attempts`, `pid`, timing).

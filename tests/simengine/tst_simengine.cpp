@@ -414,6 +414,9 @@ void TestSimEngine::learnSetsSizeOfSymbol() {
     QVERIFY(cycle.command({"LEARNEX", "BOTH", "PHOTO"}));
     QVERIFY(cycle.command({"LEARNCANCEL"}));
     QCOMPARE(cycle.run().learnStatus, std::optional<int>(-1));
+    // Cancelling when no learn waits has nothing to end: the next record carries no "NO LEARN".
+    QVERIFY(cycle.command({"LEARNCANCEL"}));
+    QVERIFY(!cycle.run().learnStatus.has_value());
 }
 
 void TestSimEngine::learnPhotometryAndUnlearn() {
@@ -431,6 +434,10 @@ void TestSimEngine::learnPhotometryAndUnlearn() {
     QVERIFY(out.symbolFound);
     QVERIFY(out.photometryValid);
     QCOMPARE(out.exposure, photo.at(1).toInt());
+    // Undoing the learn leaves the learned photometry (PHOTO AUTO gives it back): still reads.
+    QVERIFY(cycle.command({"UNLEARN"}));
+    QCOMPARE(parameters.fields("PHOTOEX"), photo);
+    QVERIFY(cycle.run().symbolFound);
 }
 
 namespace {
@@ -673,6 +680,34 @@ void TestSimEngine::recordsCarryTheirGrading() {
     // Without verification the record carries none.
     parameters.set("VERIFY", "NONE");
     QVERIFY(cycle.run().verification.isEmpty());
+
+    // Ink that spreads shows a positive Print Growth, ink that shrinks a negative one: the
+    // clean picture with its dark modules grown, then shrunk, by a pixel on every side (of 9).
+    parameters.set("VERIFY", "ISO");
+    const QImage picture = clean.image.convertToFormat(QImage::Format_Grayscale8);
+    for (const int spread : {1, -1}) {
+        QImage printed = picture;
+        for (int y = 1; y < picture.height() - 1; ++y)
+            for (int x = 1; x < picture.width() - 1; ++x) {
+                int v = picture.constScanLine(y)[x];
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int n = picture.constScanLine(y + dy)[x + dx];
+                        v = spread > 0 ? std::min(v, n) : std::max(v, n);
+                    }
+                printed.scanLine(y)[x] = uchar(v);
+            }
+        QBuffer bmp;
+        QVERIFY(bmp.open(QIODevice::WriteOnly) && printed.save(&bmp, "BMP"));
+        QString error;
+        QVERIFY(cycle.command({"DRIVEDELETE", "FILES"}, &error));
+        QVERIFY2(cycle.addFile("printed.bmp", bmp.data(), &error), qPrintable(error));
+        QVERIFY(cycle.command({"CAPTURE", "FILES"}, &error));
+        const CycleOutput out = runUntilRead(cycle, 4);
+        QVERIFY(out.symbolFound);
+        QVERIFY2(out.verification.value("printGrowth").toDouble() * spread > 0.1,
+                 QJsonDocument(out.verification).toJson());
+    }
 }
 
 void TestSimEngine::printFaultsLowerTheirOwnGrade_data() {
@@ -985,9 +1020,31 @@ void TestSimEngine::calibrationMeasuresTarget() {
     // An aperture wider than a cell (9 pixels) is too large to measure with.
     parameters.set("APERTURE", "12");
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
-    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4712);
+    const CycleOutput tooLarge = cycle.run();
+    QCOMPARE(tooLarge.calibration.value("errorCode").toInt(), 4712);
     QCOMPARE(parameters.fields("CALIBRATED_STRING"),
              QStringList{"\"ISO Verification aperture too large. Cell Size is out of spec < .005 inches\""});
+    // A failed light reports no cell unit, the camera's whole grey range and no R_cal.
+    QCOMPARE(tooLarge.calibration.value("contrastMax").toDouble(), 255.0);
+    QCOMPARE(parameters.fields("CONTRAST").value(0).toDouble(), 255.0);
+    QCOMPARE(parameters.fields("CONTRAST").value(1).toDouble(), 0.0);
+    QCOMPARE(parameters.fields("CELL_UNIT").value(0).toDouble(), 100.0);
+    QCOMPARE(parameters.fields("CAL_MEAN_LIGHT").value(0).toDouble(), 0.0);
+    // The smallest aperture, 4 pixels, measures the factory label's 9-pixel cells; cells of
+    // 18 pixels are more than four times wider (4711), which an 8-pixel aperture measures.
+    struct Case {
+        const char *scale, *aperture;
+        int code;
+    };
+    for (const Case& c : {Case{"9", "4", 0}, Case{"18", "4", 4711}, Case{"18", "8", 0}}) {
+        QVERIFY(cycle.scene().set("scale", c.scale));
+        parameters.set("APERTURE", c.aperture);
+        QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+        QVERIFY2(cycle.run().calibration.value("errorCode").toInt() == c.code,
+                 qPrintable(parameters.fields("CALIBRATED_STRING").join(' ')));
+    }
+    QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"TRUE"});
+    QVERIFY(cycle.scene().set("scale", "9"));
     parameters.set("APERTURE", "AUTO");
 
     // A print of half the contrast cannot stand for a 95 % target.
