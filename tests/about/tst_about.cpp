@@ -128,6 +128,8 @@ private slots:
         // This test program carries no version record.
         shell::frmAbout about;
         QCOMPARE(about.titleText(), QString("Velmarrow 0.0.0 Build 0"));
+        // Its caption is the Help menu item's text without the ellipsis.
+        QCOMPARE(about.windowTitle(), QString::fromUtf8("About Velmarrow\u2122"));
         QVERIFY(!about.findChild<QLabel*>("imgCompanyLogo")->pixmap().isNull());
     }
 

@@ -206,14 +206,19 @@ private slots:
     // Values a plain line would lose survive a save and a fresh read.
     void storeKeepsAwkwardValues() {
         const QStringList values = {
-            " leading and trailing ", "\"quoted\"", "two\nlines", "a;b#c=d", "", "Ünïcødé"};
+            " leading and trailing ", "trailing only ", "\"quoted\"", "two\nlines", "a;b#c=d", "", "Ünïcødé"};
         for (int i = 0; i < values.size(); ++i)
             settings().SetValue(QStringLiteral("Key %1").arg(i), values[i], "Learn Options");
         settings().Save();
         SettingsStore again(settings().fileName());
         again.Open("Velmarrow");
-        for (int i = 0; i < values.size(); ++i)
-            QCOMPARE(again.GetValue(QStringLiteral("Key %1").arg(i), "absent", "Learn Options"), values[i]);
+        // The file as the next start of the program reads it, not this process's cache.
+        const IniDocument file = IniDocument::parse(readAll(settings().fileName()));
+        for (int i = 0; i < values.size(); ++i) {
+            const QString key = QStringLiteral("Key %1").arg(i);
+            QCOMPARE(again.GetValue(key, "absent", "Learn Options"), values[i]);
+            QCOMPARE(file.value("Learn Options", key).value_or("absent"), values[i]);
+        }
     }
 
     void optionsComeFromEnvironmentThenFile() {
@@ -409,6 +414,15 @@ private slots:
         SaveWindowMetrics(&window);
         QCOMPARE(settings().GetValue("BasicReport State", "", section), "1");
         QCOMPARE(settings().GetValue("BasicReport Left", "", section), left);
+
+        // Maximised, it stores the rectangle it fills on screen.
+        window.setWindowState(Qt::WindowMaximized);
+        window.show();
+        QTRY_VERIFY(window.isMaximized() && window.width() > 400);
+        SaveWindowMetrics(&window);
+        QCOMPARE(settings().GetValue("BasicReport State", "", section), "2");
+        QCOMPARE(settings().GetValue("BasicReport Width", "", section),
+                 QString::number(qRound64(window.width() * tx)));
     }
 
     void windowWiderThanWorkAreaOpensAtLeftZero() {

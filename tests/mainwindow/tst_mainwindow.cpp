@@ -1544,6 +1544,17 @@ private slots:
         focus("Line2");
         for (QAction* button : buttons())
             QTRY_VERIFY2(button->isEnabled(), qPrintable(button->objectName()));
+        // Photometry writes to the reader: without control its button asks for control first,
+        // and a refusal leaves the window closed.
+        {
+            vm::testing::ExpectPrompts boxes;
+            boxes->expectMessage("Velmarrow", "Do you wish to control the camera Line2?",
+                                 PromptIcon::Question, PromptButtons::YesNo, PromptAnswer::No);
+            boxes->expectMessage("Velmarrow", "Cannot change settings without control...", PromptIcon::None,
+                                 PromptButtons::Ok, PromptAnswer::Ok);
+            buttons().at(0)->trigger();
+        }
+        QVERIFY(!app::windows().find("BasicPhotometry"));
     }
 
     // A dialog that would wait for a person and that no test declared fails the test at once

@@ -139,7 +139,7 @@ void validation(Stage& stage) {
     for (const Address& a :
          {Address{"txtSubnet", "Invalid Subnet mask!", "255.0.0.0"},
           Address{"txtGateway", "Invalid Gateway address! (Use 0.0.0.0 to disable)", "0.0.0.0"}}) {
-        for (const char* bad : {"255.255.256.0", "10.0.0", "10.0.x.1", "1.2.3.4.5"}) {
+        for (const char* bad : {"255.255.256.0", "10.0.0", "10.0.x.1", "1.2.3.4.5", "10..0.1"}) {
             testing::typeInto(box(stage, a.box), QLatin1String(bad));
             okRefused(stage, "IP Error", QLatin1String(a.message), PromptIcon::Critical);
         }

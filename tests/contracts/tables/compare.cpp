@@ -188,6 +188,10 @@ void identity(Stage& stage) {
     QVERIFY2(name >= 0, qPrintable(rows(stage).join(QLatin1Char(','))));
     tick(stage, name);
     auto* grid = find<QTableWidget>(stage, "grdDifferences");
+    // The identity row is shaded across all its cells, the parameter's included.
+    QVERIFY(grid->item(name, 0)->background().style() != Qt::NoBrush);
+    for (int c = 1; c < grid->columnCount(); ++c)
+        QCOMPARE(grid->item(name, c)->background(), grid->item(name, 0)->background());
     QCOMPARE(grid->item(name, 0)->checkState(), Qt::Unchecked);
     QVERIFY(!find<QPushButton>(stage, "btnSend")->isEnabled());
     find<QCheckBox>(stage, "chkIdentity")->click();
