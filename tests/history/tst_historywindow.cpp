@@ -351,6 +351,15 @@ private slots:
 
     void savesAOnePagePdf() {
         auto w = openOnKnownReads();
+        // A span without reads has nothing to save or export.
+        auto* pdfButton = vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdSavePdf"));
+        auto* csvButton = vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdExportCsv"));
+        w->setClock([] { return kNow + qint64(3) * 24 * 3600 * 1000; });
+        w->refresh();
+        QVERIFY(!pdfButton->isEnabled() && !csvButton->isEnabled());
+        w->setClock([] { return kNow; });
+        w->refresh();
+        QVERIFY(pdfButton->isEnabled() && csvButton->isEnabled());
         const QString path = m_dir.filePath(QStringLiteral("line3.pdf"));
         w->setFileChooser([&](QWidget*, const QString& title, const QString& filter) {
             return title == QLatin1String("Save Summary") && filter == QLatin1String("PDF files (*.pdf)")

@@ -504,6 +504,12 @@ private slots:
         // The ring stays bounded.
         reader(0)->cycles().setRate(sim::CycleDriver::kMaxRate);
         QTRY_COMPARE_WITH_TIMEOUT(film->keptCount(), tools::FilmstripRecorder::kRingSize, 10000);
+        // Back goes no further than the oldest image kept: there it is greyed.
+        for (int i = 0; i < tools::FilmstripRecorder::kRingSize && film->button("back")->isEnabled(); ++i)
+            film->button("back")->trigger();
+        QCOMPARE(film->browsePosition(), tools::FilmstripRecorder::kRingSize - 1);
+        QVERIFY(!film->button("back")->isEnabled());
+        QVERIFY(film->button("forward")->isEnabled());
     }
 
     void recorderDropsWhatTheDiskCannotTakeWithoutWaiting() {
