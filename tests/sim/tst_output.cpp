@@ -367,6 +367,15 @@ private slots:
         trigger();
         QByteArray uii = tcp1.until("<END>");
         QCOMPARE(uii, QByteArray("1A2B3XY-90042|UII 1A2B3XY-90042;17V 1A2B3;1P XY-9;S 0042<END>"));
+        // Without a serial number the enterprise and part number form no unique item identifier.
+        QVERIFY(m_reader->setScene("text",
+                                   QString("[)>\x1e"
+                                           "06\x1d"
+                                           "17V1A2B3\x1d"
+                                           "1PXY-9\x1e\x04"),
+                                   &error));
+        trigger();
+        QCOMPARE(tcp1.until("<END>"), QByteArray("|<END>"));
     }
 
     // The image fields carry the cycle's image as BMP, TIFF and raw bytes.

@@ -701,6 +701,8 @@ private slots:
         QVERIFY(c.statusOf("MORPH ERODE").startsWith("!MORPH ERROR 3"));
         QVERIFY(c.statusOf("RETRYEX TIME 20 3 500").startsWith("!RETRYEX ERROR 3"));
         QVERIFY(c.statusOf("PHOTOEX MANUAL 500 40 300 200 0 1023").startsWith("!PHOTOEX ERROR 2"));
+        // Automatic gain limits leave the photometry a range: a minimum equal to the maximum is refused.
+        QVERIFY(c.statusOf("PHOTOEX AUTO 500 40 30 20000 200 200").startsWith("!PHOTOEX ERROR 2"));
         QVERIFY(c.statusOf("MACADDR 1").startsWith("!MACADDR ERROR 8"));
         QVERIFY(c.statusOf("IP 1.2 127.0.0.9 255.0.0.0 0.0.0.0").startsWith("!IP ERROR 2"));
         // Names up to their longest: 63 characters of domain, 11 of a light's alias.
@@ -1187,6 +1189,9 @@ private slots:
         QVERIFY(admin.execute("fault uneven 101").startsWith("error:"));
         QVERIFY(admin.execute("fault uneven").startsWith("error:"));
         QCOMPARE(admin.execute("fault none"), QString("ok\n"));
+        // A lamp's light is named by a number too: "lamp 90 20" is light 90 of the first reader.
+        QCOMPARE(admin.execute("lamp 90 20"), QString("ok\n"));
+        QCOMPARE(admin.execute("lamp 1 90 100"), QString("ok\n"));
         QVERIFY(AdminConsole::helpText().contains("fault [READER] KIND STRENGTH"));
         QVERIFY(admin.execute("state 7").startsWith("error: no reader 7"));
         QCOMPARE(admin.execute("drop"), QString("ok\n"));
