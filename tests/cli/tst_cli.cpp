@@ -273,6 +273,10 @@ private slots:
         QStringList lines;
         QVERIFY(link::readConfigurationFile(file, &lines));
         QCOMPARE(lines, reader("Fleet5")->parameters().configurationListing());
+        // A file that cannot be written is a file problem, not an unreachable reader.
+        const Result unwritable = runCli({"save", "Fleet5", m_dir.filePath("no-such-folder/fleet5.lcf")});
+        QCOMPARE(unwritable.code, int(cli::FileProblem));
+        QVERIFY2(unwritable.err.contains("no-such-folder"), qPrintable(unwritable.err));
 
         QCOMPARE(runCli({"compare", "Fleet5", file}).code, int(cli::Success));
         sim::Reader* s = reader("Fleet5");
