@@ -602,6 +602,9 @@ void olderSpellings(Stage& stage) {
     QVERIFY(!find<QGroupBox>(stage, "frmVerification")->isVisibleTo(w));
     QVERIFY(!find<QGroupBox>(stage, "QualityRangeFrame")->isVisibleTo(w));
     QVERIFY(!find<QPushButton>(stage, "CalibrateButton")->isVisibleTo(w));
+    // From the first level that grades, all eighteen.
+    QVERIFY(openAt(stage, sim::softwareVersionForLevel(4)));
+    QCOMPARE(barcodeList(stage)->count(), int(kBarcodes.size()));
 }
 
 // Light boxes clean what is typed; a reader without channels gets its light switched off.
