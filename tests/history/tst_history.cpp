@@ -266,6 +266,13 @@ private slots:
              &SymbolMeasurements::gridNonuniformity,
              {0.1, 0.38, 0.45, 0.5, 0.6, 0.63, 0.7, 0.75, 0.8}},
             {"Fixed Pattern Damage", &SymbolMeasurements::fixedPatternDamage, {0.0, 0.05, 0.12, 0.15, 0.3}},
+            // The dot-peen checks, in modules and as a share of the nominal size.
+            {"Center Offset",
+             &SymbolMeasurements::centerOffset,
+             {0.05, 0.1, 0.15, 0.2, 0.25, 0.3, 0.35, 0.4, 0.45}},
+            {"Size Offset",
+             &SymbolMeasurements::sizeOffset,
+             {0.02, 0.05, 0.07, 0.1, 0.12, 0.15, 0.17, 0.2, 0.25}},
         };
         // A reader's settings at their factory values: nothing set.
         struct Factory : vm::sim::ParameterSource {
@@ -878,8 +885,13 @@ private slots:
         QString error;
         QVERIFY2(store.open(file, &error), qPrintable(error));
         const qint64 t0 = 1'800'000'000'000;
-        for (int i = 0; i < 10; ++i)
-            store.append(gradedEntry(t0 + i * 1000, i + 1, 80)); // first minute: ten passes
+        // First minute: ten passes, the first three of texts a spreadsheet would take for formulas.
+        const QStringList formulas = {"+SUM(A1:A9)", "-SUM(A1:A9)", "@SUM(A1:A9)"};
+        for (int i = 0; i < 10; ++i) {
+            ReadEntry e = gradedEntry(t0 + i * 1000, i + 1, 80);
+            e.text = formulas.value(i, e.text);
+            store.append(e);
+        }
         ReadEntry noRead = gradedEntry(t0 + 61000, 11, 0);
         noRead.result = ReadResult::NoRead;
         noRead.failure = QStringLiteral("No Read");
@@ -932,6 +944,13 @@ private slots:
                  time12 + QStringLiteral(",Line3,00:0a:0b:0c:0d:0e,12,pass,,Data Matrix,"
                                          "\"'=HYPERLINK(\"\"x\"\"), \"\"quoted\"\"\",D,,30 %,D,0.020,A"));
         QVERIFY(lines[11].contains(QStringLiteral(",11,no read,No Read,Data Matrix,,,,,,,")));
+        // Those get a leading quote, so that a spreadsheet shows them as the texts they were; the
+        // others stay as they are.
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(lines[1 + i].contains(
+                         QStringLiteral(",Data Matrix,%1,A,")
+                             .arg(i < 3 ? QLatin1Char('\'') + formulas[i] : QStringLiteral("PART-4"))),
+                     qPrintable(lines[1 + i]));
     }
 };
 

@@ -160,7 +160,12 @@ private slots:
         QVERIFY2(drift.value("flagged").toBool(), qPrintable(r.out));
         QVERIFY(drift.value("slopePerHour").toDouble() < 0);
         QVERIFY(drift.value("text").toString().contains(QStringLiteral("; at this rate it reaches ")));
-        QCOMPARE(doc.value("bands").toObject().value("A").toDouble(), 70.0);
+        // The limits of A to D that Symbol Contrast is graded by, higher being better.
+        const QJsonObject bands = doc.value("bands").toObject();
+        QCOMPARE(QList<double>({bands.value("A").toDouble(-1), bands.value("B").toDouble(-1),
+                                bands.value("C").toDouble(-1), bands.value("D").toDouble(-1)}),
+                 QList<double>({70, 55, 40, 20}));
+        QVERIFY(bands.value("higherIsBetter").toBool());
         qint64 reads = 0;
         for (const QJsonValue& v : doc.value("intervals").toArray())
             reads += v.toObject().value("reads").toInteger();
