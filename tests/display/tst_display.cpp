@@ -32,6 +32,7 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
+#include <QValueAxis>
 
 using namespace vm::display;
 using vm::link::Record;
@@ -1120,6 +1121,8 @@ void TestDisplay::reportGridPaintsLikeThePlainDelegate() {
 void TestDisplay::reportChartTrends() {
     ReportChart chart;
     chart.SetSpan(20);
+    const auto* axis = qobject_cast<QValueAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));
+    QVERIFY(axis);
     // Pass, fail, pass, pass ... over the pass-rate window of 10.
     for (int i = 1; i <= 30; ++i) {
         Record r = makeRecord(i, i % 4 != 2, "X");
@@ -1128,6 +1131,10 @@ void TestDisplay::reportChartTrends() {
             r.m_verification->overallGrade = i % 2 ? "A" : "C";
         }
         chart.AddRecord(r);
+        // Until the span fills, the record axis already spans it: the first records stand at
+        // the left and the scale holds still while more arrive. Then it follows the newest.
+        if (i == 3 || i == 30)
+            QCOMPARE(QPointF(axis->min(), axis->max()), i == 3 ? QPointF(1, 20) : QPointF(11, 30));
     }
     const QList<QPointF> rate = chart.PassRatePoints();
     QCOMPARE(rate.size(), 20);
@@ -1291,8 +1298,26 @@ void TestDisplay::terminalTalksToFocusedReader() {
     QTest::keyClick(input, Qt::Key_Down);
     QTest::keyClick(input, Qt::Key_Down);
     QCOMPARE(input->text(), QString("TR"));
+    // Escape empties the line and starts the walk over: Up then recalls the newest line.
+    QTest::keyClick(input, Qt::Key_Up);
     QTest::keyClick(input, Qt::Key_Escape);
     QVERIFY(input->text().isEmpty());
+    QTest::keyClick(input, Qt::Key_Up);
+    QCOMPARE(input->text(), QString("bogus"));
+
+    // A reader that stays silent: the terminal waits its time, then says why nothing came.
+    sim->reader(0)->setNextReplyFault(vm::sim::ReplyFault::Silent, 0, "VERSION");
+    QElapsedTimer waited;
+    waited.start();
+    terminal.SendLine("VERSION");
+    QVERIFY2(waited.elapsed() >= Terminal::kReplyTimeoutMs &&
+                 waited.elapsed() < Terminal::kReplyTimeoutMs + 1500,
+             qPrintable(QString::number(waited.elapsed())));
+    const QStringList silent = terminal.Output()->toPlainText().split('\n');
+    QCOMPARE(silent.mid(silent.size() - 2),
+             (QStringList{"> VERSION", QString("(no reply: No reply to \"VERSION\" within %1 ms)")
+                                           .arg(Terminal::kReplyTimeoutMs)}));
+    QCOMPARE(lineColour(*terminal.Output(), int(silent.size()) - 1), QColor(255, 80, 80));
 
     // Without a focused reader nothing is sent and the terminal says so.
     coord.Focus("");
