@@ -243,6 +243,14 @@ private slots:
                  QStringLiteral("Decoder restored to defaults"));
         QTRY_COMPARE(heard.count(), 1);
         QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UNLEARN"));
+
+        // A restore the reader refuses is told in the status bar by its command and the
+        // reader's reason; the one it carried out is not reported as failed.
+        m_first->setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("RESET"));
+        window().action("mnuRestoreBoth")->trigger();
+        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
+                 QStringLiteral("Restoring defaults failed: RESET DECODER: refused by the reader: the value "
+                                "cannot be applied now"));
     }
 
     void savedConfigurationLoadsIntoAFreshReader() {

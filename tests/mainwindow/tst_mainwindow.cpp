@@ -1555,6 +1555,19 @@ private slots:
             buttons().at(0)->trigger();
         }
         QVERIFY(!app::windows().find("BasicPhotometry"));
+        // The learn and tune buttons are down as soon as their windows open, without the update
+        // timer that puts every window button right; pressed again, the window goes.
+        window().updateTimer().stop();
+        for (const auto& [button, name] :
+             {std::pair{buttons().at(1), "Learn"}, {buttons().at(2), "BasicTune"}}) {
+            button->trigger();
+            QVERIFY(app::windows().find(name) && app::windows().find(name)->isVisible());
+            QVERIFY2(button->isChecked(), name);
+            button->trigger();
+            QVERIFY(!app::windows().find(name) || !app::windows().find(name)->isVisible());
+            QVERIFY2(!button->isChecked(), name);
+        }
+        window().updateTimer().start();
     }
 
     // A dialog that would wait for a person and that no test declared fails the test at once

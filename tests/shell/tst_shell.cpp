@@ -334,10 +334,18 @@ private slots:
         QCOMPARE(dialog.ImageRate(), 2);
         QCOMPARE(dialog.findChild<QComboBox*>("cmbImageRate")->currentText(), QStringLiteral("2 per second"));
         QCOMPARE(dialog.ReportRate(), 0);
+        // A stored rate the list does not have still has the reader send images: the list says
+        // "Maximum", not "None", which OK would then store.
+        store.SetValue("ImageRate", "7", "Connectivity");
+        dialog.LoadPreferences();
+        QVERIFY(dialog.ImageRate() != -1);
+        QCOMPARE(dialog.findChild<QComboBox*>("cmbImageRate")->currentText(), QStringLiteral("Maximum"));
     }
 
     void okWritesEveryValueInItsTextForm() {
         app::settings().SetValue("ResultFont", "Courier New,12,1,0,0,1", "Image Display");
+        // A history kept for two years.
+        app::settings().SetValue("KeepDays", "730", "History");
         frmOptions::setChoosers(
             [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(0, 0, 255)); }, nullptr,
             nullptr);
@@ -361,6 +369,8 @@ private slots:
         QCOMPARE(store.GetValue("TopTextMode", "", "Image Display"), QStringLiteral("1"));
         // Only a colour changed: the font text is written back exactly as it was.
         QCOMPARE(store.GetValue("ResultFont", "", "Image Display"), QStringLiteral("Courier New,12,1,0,0,1"));
+        // Changing a colour does not cut the history's two years down: its reads are kept.
+        QCOMPARE(store.GetValue("KeepDays", "", "History"), QStringLiteral("730"));
         QVERIFY(storedFile().contains("[Image Display]"));
         QVERIFY(dialog.Changed());
         QCOMPARE(dialog.ImageRate(), -1);
@@ -493,10 +503,17 @@ private slots:
             c.publishSerial = false;
             configs << c;
         }
+        // One more reader, switched on once the operator has chosen.
+        sim::ReaderConfig late = testing::readerConfig(QStringLiteral("Packer11"));
+        late.idleWithoutClients = true;
+        late.publishSerial = false;
+        configs << late;
         const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
         auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
         std::unique_ptr<sim::Simulator> plant = testing::startSimulator(configs);
         QVERIFY(plant);
+        sim::Reader* packer11 = plant->reader(int(configs.size()) - 1);
+        packer11->setListening(false);
 
         // Discovery runs as in the program, whose main window starts it.
         link::Coordinator discovery;
@@ -547,6 +564,20 @@ private slots:
         QTest::keyClicks(find, " packer1 ");
         QCOMPARE(shownEntries(list), (QStringList{"<Static IP Address>", "Packer1", "Packer10"}));
         QTest::keyClick(find, Qt::Key_Down);
+        // A reader found later that matches too is listed, but the operator's choice stays.
+        QSignalSpy found(&discovery, &link::Coordinator::OnDeviceDiscovered);
+        QSignalSpy vanished(&discovery, &link::Coordinator::OnDeviceVanished);
+        packer11->setListening(true);
+        const QStringList packers{"<Static IP Address>", "Packer1", "Packer10", "Packer11"};
+        QTRY_COMPARE_WITH_TIMEOUT(shownEntries(list), packers, testing::kDiscoveryWaitMs);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Packer10"));
+        // It falls silent and answers again: still one row.
+        packer11->setListening(false);
+        QTRY_COMPARE_WITH_TIMEOUT(vanished.count(), 1, 2 * testing::kDiscoveryWaitMs);
+        packer11->setListening(true);
+        QTRY_COMPARE_WITH_TIMEOUT(found.count(), 2, testing::kDiscoveryWaitMs);
+        QCOMPARE(shownEntries(list), packers);
+        QCOMPARE(list->count(), 2 + ports + int(expected.size()));
         QSignalSpy chosen(&dialog, &AddCamera::AddCameraChosen);
         QTest::keyClick(find, Qt::Key_Return);
         QCOMPARE(chosen.count(), 1);

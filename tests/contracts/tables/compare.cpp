@@ -66,6 +66,15 @@ void compare(Stage& stage) {
     find<QPushButton>(stage, "btnCompare")->click();
 }
 
+// The caption of the label that names a file box.
+QString caption(Stage& stage, const char* box) {
+    auto* edit = find<QLineEdit>(stage, box);
+    for (QLabel* label : edit->window()->findChildren<QLabel*>())
+        if (label->buddy() == edit)
+            return label->text();
+    return {};
+}
+
 // The reader beside a file saved before three changes: the changed fields and no others,
 // and a send of two ticked rows puts back exactly those.
 void cameraAndFile(Stage& stage) {
@@ -84,6 +93,7 @@ void cameraAndFile(Stage& stage) {
     // Beside a file: the file box is the second side; the first is the camera.
     QVERIFY(!find<QLineEdit>(stage, "txtLeftFile")->isEnabled());
     QVERIFY(find<QLineEdit>(stage, "txtRightFile")->isEnabled());
+    QCOMPARE(caption(stage, "txtRightFile"), QStringLiteral("&File:"));
     QVERIFY(!find<QPushButton>(stage, "btnSend")->isEnabled());
     {
         testing::ExpectPrompts boxes;
@@ -150,6 +160,9 @@ void cameraAndFile(Stage& stage) {
     testing::choose(find<QComboBox>(stage, "cmbMode"), QStringLiteral("Two configuration files"));
     QVERIFY(find<QLineEdit>(stage, "txtLeftFile")->isEnabled());
     QVERIFY(find<QLineEdit>(stage, "txtRightFile")->isEnabled());
+    // Two files are the first and the second.
+    QCOMPARE(caption(stage, "txtLeftFile"), QStringLiteral("&First file:"));
+    QCOMPARE(caption(stage, "txtRightFile"), QStringLiteral("&Second file:"));
     testing::typeInto(find<QLineEdit>(stage, "txtLeftFile"), after);
     compare(stage);
     QCOMPARE(rows(stage), QStringList({"BARQZ|0|40|10"}));
@@ -226,6 +239,7 @@ void readerNames(Stage& stage) {
     QCOMPARE(rows(stage), named);
     // Beside the file again, two ticked rows put back just those parameters.
     testing::choose(find<QComboBox>(stage, "cmbMode"), QStringLiteral("Camera and a configuration file"));
+    QCOMPARE(caption(stage, "txtRightFile"), QStringLiteral("&File:"));
     compare(stage);
     tick(stage, rowOf(stage, QStringLiteral("BARCODE ENABLE"), QStringLiteral("0")));
     tick(stage, rowOf(stage, QStringLiteral("TIMEOUT READ"), QStringLiteral("0")));

@@ -102,6 +102,20 @@ void copies(Stage& stage) {
     QCOMPARE(received.starting(QStringLiteral("LOAD")), QStringList());
     QCOMPARE(stage.fields(QStringLiteral("BARQZ")).value(0), QStringLiteral("10"));
     QCOMPARE(heard.size(), 0);
+
+    // A copy the reader refuses is told: the command, then the reader's reason; nothing changed.
+    stage.reader().setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("LOAD"));
+    from = openCopy(stage, false);
+    {
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage(
+            QStringLiteral("Velmarrow"),
+            QStringLiteral("The camera did not carry out \"LOAD 12\": refused by the reader: "
+                           "the value cannot be applied now"),
+            app::PromptIcon::Exclamation, app::PromptButtons::Ok, app::PromptAnswer::Ok);
+        chooseAndPress(from, QStringLiteral("12"), "OK");
+    }
+    QCOMPARE(stage.fields(QStringLiteral("BARQZ")).value(0), QStringLiteral("10"));
 }
 
 // A reader with nothing stored offers nothing; one that does not answer its listing is
