@@ -436,9 +436,10 @@ QList<ReadEntry> HistoryQuery::reads(const QString& reader, qint64 fromMs, qint6
 namespace {
 
 QString csvField(QString text) {
-    // A decoded text that begins like a formula must stay text in a spreadsheet.
-    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.at(0)) &&
-        !QRegularExpression(QStringLiteral("^[-+]?\\d")).match(text).hasMatch())
+    // A decoded text that begins like a formula must stay text in a spreadsheet. A plain signed
+    // number is left as it is; "-1+SUM(A1)" begins like one but is a formula all the same.
+    static const QRegularExpression plainNumber(QStringLiteral("^[-+]?\\d+(\\.\\d+)?$"));
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.at(0)) && !plainNumber.match(text).hasMatch())
         text.prepend(QLatin1Char('\''));
     if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
         text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {

@@ -886,7 +886,7 @@ private slots:
         QVERIFY2(store.open(file, &error), qPrintable(error));
         const qint64 t0 = 1'800'000'000'000;
         // First minute: ten passes, the first three of texts a spreadsheet would take for formulas.
-        const QStringList formulas = {"+SUM(A1:A9)", "-SUM(A1:A9)", "@SUM(A1:A9)"};
+        const QStringList formulas = {"+SUM(A1:A9)", "-SUM(A1:A9)", "@SUM(A1:A9)", "-1+SUM(A1:A9)", "-12.5"};
         for (int i = 0; i < 10; ++i) {
             ReadEntry e = gradedEntry(t0 + i * 1000, i + 1, 80);
             e.text = formulas.value(i, e.text);
@@ -944,12 +944,12 @@ private slots:
                  time12 + QStringLiteral(",Line3,00:0a:0b:0c:0d:0e,12,pass,,Data Matrix,"
                                          "\"'=HYPERLINK(\"\"x\"\"), \"\"quoted\"\"\",D,,30 %,D,0.020,A"));
         QVERIFY(lines[11].contains(QStringLiteral(",11,no read,No Read,Data Matrix,,,,,,,")));
-        // Those get a leading quote, so that a spreadsheet shows them as the texts they were; the
-        // others stay as they are.
-        for (int i = 0; i < 4; ++i)
-            QVERIFY2(lines[1 + i].contains(
-                         QStringLiteral(",Data Matrix,%1,A,")
-                             .arg(i < 3 ? QLatin1Char('\'') + formulas[i] : QStringLiteral("PART-4"))),
+        // Those get a leading quote, so that a spreadsheet shows them as the texts they were (a
+        // formula that starts with a digit too); a plain number and the others stay as they are.
+        for (int i = 0; i < 6; ++i)
+            QVERIFY2(lines[1 + i].contains(QStringLiteral(",Data Matrix,%1,A,")
+                                               .arg(i < 4 ? QLatin1Char('\'') + formulas[i]
+                                                          : formulas.value(i, QStringLiteral("PART-6")))),
                      qPrintable(lines[1 + i]));
     }
 };
