@@ -275,8 +275,15 @@ void frmOptions::buildHistoryTab(QWidget* page) {
 
 void frmOptions::LoadPreferences() {
     const app::SettingsStore& store = app::settings();
+    // A stored rate the lists do not offer is taken as their first, "Maximum", so that what the
+    // reader is asked for is what the lists show.
     m_storedImageRate = int(store.number(app::keys::ImageRate));
+    if (m_storedImageRate != -1 &&
+        (m_storedImageRate < 0 || m_storedImageRate >= m_cmbImageRate->count() - 1))
+        m_storedImageRate = 0;
     m_storedReportRate = int(store.number(app::keys::ReportRate));
+    if (m_storedReportRate < 0 || m_storedReportRate >= m_cmbReportRate->count())
+        m_storedReportRate = 0;
     m_maxInControl = store.flag(app::keys::UseMaxInControl);
     m_imageSaveFormat = store.text(app::keys::ImageSaveFormat).toUpper();
     m_passColor = quint32(store.number(app::keys::PassColor));
@@ -292,12 +299,9 @@ void frmOptions::LoadPreferences() {
 
 void frmOptions::fillControls() {
     m_updating = true;
-    if (m_storedImageRate == -1 || m_storedImageRate < 0 || m_storedImageRate >= m_cmbImageRate->count() - 1)
-        m_cmbImageRate->setCurrentIndex(m_storedImageRate == -1 ? m_cmbImageRate->count() - 1 : 0);
-    else
-        m_cmbImageRate->setCurrentIndex(m_storedImageRate);
-    m_cmbReportRate->setCurrentIndex(
-        (m_storedReportRate >= 0 && m_storedReportRate < m_cmbReportRate->count()) ? m_storedReportRate : 0);
+    m_cmbImageRate->setCurrentIndex(m_storedImageRate == -1 ? m_cmbImageRate->count() - 1
+                                                            : m_storedImageRate);
+    m_cmbReportRate->setCurrentIndex(m_storedReportRate);
     m_optMaxInControl->setChecked(m_maxInControl);
     m_topTextCheck->setChecked(m_topTextMode);
     m_chkRecordHistory->setChecked(m_recordHistory);

@@ -334,12 +334,17 @@ private slots:
         QCOMPARE(dialog.ImageRate(), 2);
         QCOMPARE(dialog.findChild<QComboBox*>("cmbImageRate")->currentText(), QStringLiteral("2 per second"));
         QCOMPARE(dialog.ReportRate(), 0);
-        // A stored rate the list does not have still has the reader send images: the list says
-        // "Maximum", not "None", which OK would then store.
-        store.SetValue("ImageRate", "7", "Connectivity");
-        dialog.LoadPreferences();
-        QVERIFY(dialog.ImageRate() != -1);
-        QCOMPARE(dialog.findChild<QComboBox*>("cmbImageRate")->currentText(), QStringLiteral("Maximum"));
+        // A stored rate the lists do not have is "Maximum", shown and asked of the reader alike (not
+        // "None", which OK would then store, nor a rate the lists do not offer).
+        for (const char* rate : {"7", "-3"}) {
+            store.SetValue("ImageRate", rate, "Connectivity");
+            store.SetValue("ReportRate", rate, "Connectivity");
+            dialog.LoadPreferences();
+            QCOMPARE(dialog.ImageRate(), 0);
+            QCOMPARE(dialog.ReportRate(), 0);
+            QCOMPARE(dialog.findChild<QComboBox*>("cmbImageRate")->currentText(), QStringLiteral("Maximum"));
+            QCOMPARE(dialog.findChild<QComboBox*>("cmbReportRate")->currentText(), QStringLiteral("Maximum"));
+        }
     }
 
     void okWritesEveryValueInItsTextForm() {
