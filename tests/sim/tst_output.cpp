@@ -354,28 +354,32 @@ private slots:
         const QByteArray whole = all.mid(first.size() + 3, all.indexOf("<B>") - first.size() - 3);
         QVERIFY2(!first.isEmpty() && !last.isEmpty(), all.constData());
         QVERIFY2(whole.startsWith(first + ',') && whole.endsWith(',' + last), all.constData());
-        // A text in the ISO/IEC 15434 envelope gives its unique item identifier.
+        // A text in the ISO/IEC 15434 envelope gives its unique item identifier: the enterprise
+        // (DUNS 12V, CAGE 17V, issuing agency code and enterprise 18V) with the part number when
+        // there is one and the serial number, or the whole identifier 25S. Without a serial
+        // number the enterprise and part number form no unique item identifier.
         QString error;
-        QVERIFY(m_reader->setScene("text",
-                                   QString("[)>\x1e"
-                                           "06\x1d"
-                                           "17V1A2B3\x1d"
-                                           "1PXY-9\x1d"
-                                           "S0042\x1e\x04"),
-                                   &error));
         QVERIFY(set("OUTPUT TCP1 OKDEC Y \"(UII_ONLY)|(UII_WITH_INFO)<END>\" NONE"));
-        trigger();
-        QByteArray uii = tcp1.until("<END>");
-        QCOMPARE(uii, QByteArray("1A2B3XY-90042|UII 1A2B3XY-90042;17V 1A2B3;1P XY-9;S 0042<END>"));
-        // Without a serial number the enterprise and part number form no unique item identifier.
-        QVERIFY(m_reader->setScene("text",
-                                   QString("[)>\x1e"
-                                           "06\x1d"
-                                           "17V1A2B3\x1d"
-                                           "1PXY-9\x1e\x04"),
-                                   &error));
-        trigger();
-        QCOMPARE(tcp1.until("<END>"), QByteArray("|<END>"));
+        for (const auto& [elements, expected] : QList<QPair<QString, QByteArray>>{
+                 {"12V123456789\x1d"
+                  "1PXY-9\x1dS0042",
+                  "123456789XY-90042|UII 123456789XY-90042;12V 123456789;1P XY-9;S 0042"},
+                 {"17V1A2B3\x1d"
+                  "1PXY-9\x1dS0042",
+                  "1A2B3XY-90042|UII 1A2B3XY-90042;17V 1A2B3;1P XY-9;S 0042"},
+                 {"18VD1A2B3\x1dS0042", "D1A2B30042|UII D1A2B30042;18V D1A2B3;S 0042"},
+                 {"25SD1A2B30042", "D1A2B30042|UII D1A2B30042;25S D1A2B30042"},
+                 {"17V1A2B3\x1d"
+                  "1PXY-9",
+                  "|"}}) {
+            QVERIFY(m_reader->setScene("text",
+                                       "[)>\x1e"
+                                       "06\x1d" +
+                                           elements + "\x1e\x04",
+                                       &error));
+            trigger();
+            QCOMPARE(tcp1.until("<END>"), expected + "<END>");
+        }
     }
 
     // The image fields carry the cycle's image as BMP, TIFF and raw bytes.
