@@ -836,6 +836,17 @@ private slots:
         QVERIFY(noImages.next(FrameType::Record, &f));
         QCOMPARE(recordJson(f).value("number").toInt(), 4);
         QCOMPARE(c.query("STATS"), QString("STATS 3 2 0 0 1 0"));
+        // A symbol read whose text fails the match is a fail but no no-read; a cycle that sees
+        // no symbol at all is both.
+        QCOMPARE(c.refused({"MATCHEX T \"NOT-THIS-PART\" 0 1 1 1", "VT 1"}), QString());
+        QVERIFY(noImages.next(FrameType::Record, &f));
+        QVERIFY(recordJson(f).value("symbolFound").toBool());
+        QCOMPARE(c.query("STATS"), QString("STATS 4 2 1 0 1 0"));
+        QString error;
+        QVERIFY2(r->setScene("contrast", "0", &error), qPrintable(error));
+        QCOMPARE(c.refused({"VT 1"}), QString());
+        QVERIFY(noImages.next(FrameType::Record, &f));
+        QCOMPARE(c.query("STATS"), QString("STATS 5 2 2 1 1 0"));
     }
 
     // What the camera sees comes back decoded: a scene text set through the admin

@@ -148,6 +148,13 @@ void TestSimEngine::sceneTextComesBackDecoded() {
     const CycleOutput out = runUntilRead(cycle, 3);
     QCOMPARE(out.text, QStringLiteral("HELLO"));
     QVERIFY(out.corners.at(0).x() < 300); // moved to the left
+    // The symbol may stand anywhere across the sensor's 659 pixels, beyond its 494 rows too.
+    QVERIFY2(cycle.scene().set("x", "560", &error), qPrintable(error));
+    QPointF centre;
+    for (const QPointF& p : runUntilRead(cycle, 3).corners)
+        centre += p / 4.0;
+    QVERIFY2(qAbs(centre.x() - 560) < 10, qPrintable(QString::number(centre.x())));
+    QVERIFY(!cycle.scene().set("x", "700", &error));
 }
 
 void TestSimEngine::sceneRejectsBadSettings() {
@@ -1056,6 +1063,34 @@ void TestSimEngine::calibrationMeasuresTarget() {
     QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"FALSE"});
     QCOMPARE(parameters.fields("CALIBRATED_STRING"),
              QStringList{"\"Verification contrast calibration failure\""});
+
+    // Calibrated on the label printed at half its brightness, the reader grades at a long
+    // exposure: the same label with a patch of 2 x 2 cells in its middle at full brightness
+    // has about 1 % of the symbol at full scale (above 0.2 %), and the result says so.
+    parameters.set("TARGET_CALIB_CONTRAST", "80");
+    const QImage label = Scene().nextFrame().reflectance;
+    const QRect patch(Scene::kWidth / 2 - 9, Scene::kHeight / 2 - 9, 18, 18);
+    auto show = [&](bool patched) {
+        QImage picture = label;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                if (!patched || !patch.contains(x, y))
+                    picture.scanLine(y)[x] /= 2;
+        QBuffer bmp;
+        QString error;
+        return bmp.open(QIODevice::WriteOnly) && picture.save(&bmp, "BMP") &&
+               cycle.command({"DRIVEDELETE", "FILES"}, &error) &&
+               cycle.addFile("label.bmp", bmp.data(), &error) && cycle.command({"CAPTURE", "FILES"}, &error);
+    };
+    QVERIFY(show(false));
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 0);
+    QVERIFY(!runUntilRead(cycle, 2).verification.contains("saturated"));
+    QVERIFY(show(true));
+    const CycleOutput bright = runUntilRead(cycle, 2);
+    QVERIFY(bright.symbolFound);
+    QVERIFY2(bright.verification.value("saturated").toBool(), QJsonDocument(bright.verification).toJson());
+    QVERIFY(bright.verification.value("warning").toString().startsWith("Saturated: "));
 }
 
 void TestSimEngine::calibrationFailsWithoutSymbol() {
@@ -1284,6 +1319,32 @@ void TestSimEngine::badFilesAreRefused() {
     QCOMPARE(frame.reflectance.size(), QSize(Scene::kWidth, Scene::kHeight));
     QCOMPARE(frame.fileName, QStringLiteral("big.bmp"));
     QCOMPARE(qGray(frame.reflectance.pixel(10, 10)), 77);
+    // A TIFF may be written big-endian ("MM") as well as little-endian: an uncompressed 8-bit
+    // grey picture, dark on its left half and light on its right, set by hand in that order.
+    QByteArray tiff;
+    QDataStream s(&tiff, QIODevice::WriteOnly); // big-endian
+    const quint32 w = 64, h = 32,
+                  entries[][3] = {{256, 3, w},   {257, 3, h}, {258, 3, 8}, {259, 3, 1},    {262, 3, 1},
+                                  {273, 4, 122}, {277, 3, 1}, {278, 3, h}, {279, 4, w * h}};
+    s.writeRawData("MM", 2);
+    s << quint16(42) << quint32(8) << quint16(9);
+    for (const auto& e : entries) {
+        s << quint16(e[0]) << quint16(e[1]) << quint32(1);
+        if (e[1] == 3)
+            s << quint16(e[2]) << quint16(0);
+        else
+            s << e[2];
+    }
+    s << quint32(0); // no further directory; the pixels follow at 8 + 2 + 9 x 12 + 4 = 122
+    for (quint32 i = 0; i < w * h; ++i)
+        s << quint8(i % w < w / 2 ? 40 : 200);
+    scene.deleteFiles();
+    QVERIFY2(scene.addFile("bigendian.tif", tiff, &error), qPrintable(error));
+    QVERIFY(scene.useFiles(&error));
+    const Scene::Frame placed = scene.nextFrame();
+    QCOMPARE(placed.fileName, QStringLiteral("bigendian.tif"));
+    QCOMPARE(qGray(placed.reflectance.pixel(Scene::kWidth / 2 - 16, Scene::kHeight / 2)), 40);
+    QCOMPARE(qGray(placed.reflectance.pixel(Scene::kWidth / 2 + 16, Scene::kHeight / 2)), 200);
 }
 
 // The grader's reading of a QR Code, checked on qrencode's symbols of every version and level:
