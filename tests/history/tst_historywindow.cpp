@@ -14,6 +14,7 @@
 #include "tools/historywindow.h"
 
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -152,16 +153,36 @@ private slots:
         QCOMPARE(parameter->currentText(), QStringLiteral("Symbol Contrast"));
         QVERIFY(vm::testing::entries(parameter).contains(QStringLiteral("Axial Nonuniformity")));
         auto* view = vm::testing::child<QChartView>(w.get(), QStringLiteral("TrendChart"));
-        QStringList bands;
-        for (QAbstractSeries* s : view->chart()->series())
-            if (auto* area = qobject_cast<QAreaSeries*>(s)) {
-                bands << area->name();
-                if (area->name() == QLatin1String("B")) {
-                    QCOMPARE(area->lowerSeries()->at(0).y(), 55.0);
-                    QCOMPARE(area->upperSeries()->at(0).y(), 70.0);
+        // Each band in its grade's colour, A green through F red, between its limits, and its
+        // letter on the right axis beside it: A on top where higher is better, below where lower is.
+        const auto checkBands = [view](const QStringList& bottomUp, std::pair<double, double> b,
+                                       const char* at) {
+            QStringList bands;
+            QHash<QString, std::pair<double, double>> spans;
+            QList<int> hues;
+            for (QAbstractSeries* s : view->chart()->series())
+                if (auto* area = qobject_cast<QAreaSeries*>(s)) {
+                    bands << area->name();
+                    spans[area->name()] = {area->lowerSeries()->at(0).y(), area->upperSeries()->at(0).y()};
+                    hues << area->color().hue();
                 }
-            }
-        QCOMPARE(bands, (QStringList{"A", "B", "C", "D", "F"}));
+            QVERIFY2(bands == (QStringList{"A", "B", "C", "D", "F"}), at);
+            QVERIFY2(qAbs(spans["B"].first - b.first) < 1e-9 && qAbs(spans["B"].second - b.second) < 1e-9,
+                     at);
+            QVERIFY2(hues[0] >= 90 && hues[0] <= 150 && (hues[4] <= 15 || hues[4] >= 345), at);
+            for (int i = 1; i < 4; ++i)
+                QVERIFY2(hues[i] < hues[i - 1] && hues[i] > hues[i + 1], at);
+            QCategoryAxis* letters = nullptr;
+            for (QAbstractAxis* axis : view->chart()->axes(Qt::Vertical))
+                if (axis->alignment() == Qt::AlignRight)
+                    letters = qobject_cast<QCategoryAxis*>(axis);
+            QVERIFY2(letters && letters->categoriesLabels() == bottomUp, at);
+            for (const QString& letter : bottomUp)
+                QVERIFY2(qAbs(letters->startValue(letter) - spans[letter].first) < 1e-9 &&
+                             qAbs(letters->endValue(letter) - spans[letter].second) < 1e-9,
+                         qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(at), letter)));
+        };
+        checkBands({"F", "D", "C", "B", "A"}, {55.0, 70.0}, "Symbol Contrast");
         QVERIFY(w->trend());
         QCOMPARE(w->trend()->parameter, QStringLiteral("Symbol Contrast"));
         // A steady parameter is shown without a warning.
@@ -169,6 +190,7 @@ private slots:
         QVERIFY(!drift->text().contains(QStringLiteral("Axial")));
         QCOMPARE(w->trend()->parameter, QStringLiteral("Axial Nonuniformity"));
         QVERIFY(!w->trend()->drift.flagged);
+        checkBands({"A", "B", "C", "D", "F"}, {0.06, 0.08}, "Axial Nonuniformity");
     }
 
     void steadyLineIsNotFlagged() {

@@ -62,6 +62,8 @@ WindowContract beepContract() {
 
     w.checks << [](Stage& stage) {
         stage.start(QStringLiteral("3.0.2.1"));
+        stage.setField(QStringLiteral("OUTPUT BEEP"), 2, QStringLiteral("2"));
+        stage.setField(QStringLiteral("OUTPUT BEEP"), 4, QStringLiteral("3"));
         QWidget* window = stage.open(QStringLiteral("BeepControl"));
         QVERIFY(window);
         QCOMPARE(window->windowTitle().section(QStringLiteral(" - "), -1), QStringLiteral("Beep Control"));
@@ -71,9 +73,13 @@ WindowContract beepContract() {
             QCOMPARE(g->item(row, 0)->text(), kEvents[row]);
         auto* list = qobject_cast<QComboBox*>(stage.control(QStringLiteral("m_combo")));
         QCOMPARE(testing::entries(list), kCounts);
+        // The list opens on the count the reader holds for the clicked event.
+        for (const auto& [row, count] : {std::pair{4, "3 Beeps"}, {0, "1 Beep"}, {2, "2 Beeps"}}) {
+            testing::clickCell(g, row, 1);
+            QTRY_VERIFY(list->isVisible());
+            QCOMPARE(list->currentText(), QString::fromLatin1(count));
+        }
         // Losing control while the list is open hides it.
-        testing::clickCell(g, 2, 1);
-        QTRY_VERIFY(list->isVisible());
         stage.releaseControl();
         QTRY_VERIFY(!list->isVisible());
         stage.regainControl();
