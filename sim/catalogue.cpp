@@ -461,7 +461,7 @@ QList<ParameterSpec> buildCatalogue() {
           "FTP host, path, save results, save images");
     b.add("PARTQFTPEX", {text(64, ""), text(128, ""), yesNo("N"), yesNo("N"), range(0, 9999, "0")}, 7, 99,
           G::Other, "FTP host, path, save results, save images, maximum FTP records");
-    b.readOnly("PARTQCAPACITY", {range(0, 1000000, "250"), range(0, 1000000, "20000")}, 4, 99,
+    b.readOnly("PARTQCAPACITY", {range(0, 1000000, "203"), range(0, 1000000, "32768")}, 4, 99,
                "approximate queue capacity with and without images");
 
     return b.list;
