@@ -703,6 +703,11 @@ private slots:
         QVERIFY(c.statusOf("PHOTOEX MANUAL 500 40 300 200 0 1023").startsWith("!PHOTOEX ERROR 2"));
         // Automatic gain limits leave the photometry a range: a minimum equal to the maximum is refused.
         QVERIFY(c.statusOf("PHOTOEX AUTO 500 40 30 20000 200 200").startsWith("!PHOTOEX ERROR 2"));
+        // The X dimension's minimum lies below its maximum: equal limits are refused, one apart taken.
+        QVERIFY(c.statusOf("XDIMENSION 500 500").startsWith("!XDIMENSION ERROR 2"));
+        QCOMPARE(c.query("XDIMENSION"), QString("XDIMENSION 990 10"));
+        QCOMPARE(c.statusOf("XDIMENSION 500 499"), QString("!XDIMENSION OK"));
+        QCOMPARE(c.query("XDIMENSION"), QString("XDIMENSION 500 499"));
         QVERIFY(c.statusOf("MACADDR 1").startsWith("!MACADDR ERROR 8"));
         QVERIFY(c.statusOf("IP 1.2 127.0.0.9 255.0.0.0 0.0.0.0").startsWith("!IP ERROR 2"));
         // Names up to their longest: 63 characters of domain, 11 of a light's alias.
@@ -1192,6 +1197,13 @@ private slots:
         c.sendRaw("TE\n");
         QCOMPARE(c.query("TRIG"), QString("TRIG C"));
         QVERIFY(admin.execute("state").contains("controller=PLANT-PC"));
+        // The reader list tells where each reader listens: address, command port, data port.
+        QVERIFY(r->commandPort() != r->dataPort());
+        const QString where =
+            QString("%1:%2/%3").arg(r->address().toString()).arg(r->commandPort()).arg(r->dataPort());
+        const QString list = admin.execute("readers");
+        QVERIFY2(list.startsWith("1 ") && list.contains(" " + where + " ") && list.endsWith("ok\n"),
+                 qPrintable(list));
         QVERIFY(admin.execute("frob").startsWith("error:"));
         // Print faults of the part in view: known kinds with a strength in percent.
         QCOMPARE(admin.execute("fault finder 20"), QString("ok\n"));
