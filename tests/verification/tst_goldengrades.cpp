@@ -249,8 +249,9 @@ struct QrStructure {
     int blocks, checkPerBlock, shortData, protection;
 };
 constexpr QrStructure kQrStructures[] = {
-    {1, 'L', 1, 7, 19, 3},  {1, 'M', 1, 10, 16, 2}, {1, 'Q', 1, 13, 13, 1}, {2, 'L', 1, 10, 34, 2},
-    {3, 'L', 1, 15, 55, 1}, {2, 'H', 1, 28, 16, 0}, {5, 'Q', 4, 18, 15, 0}, {7, 'H', 5, 26, 13, 0},
+    {1, 'L', 1, 7, 19, 3},  {1, 'M', 1, 10, 16, 2}, {1, 'Q', 1, 13, 13, 1},
+    {2, 'L', 1, 10, 34, 2}, {3, 'L', 1, 15, 55, 1}, {2, 'H', 1, 28, 16, 0},
+    {5, 'Q', 4, 18, 15, 0}, {7, 'H', 5, 26, 13, 0}, {4, 'L', 1, 20, 80, 0},
 };
 
 std::optional<QrStructure> qrStructure(int version, char level) {
@@ -318,6 +319,14 @@ QString gradeOf(const link::VerificationResult& result, const QString& name) {
     return "(no " + name + ")";
 }
 
+// The percentage a report row shows ("12.3%"); NaN when the row is missing or shows no percent.
+double percentShown(const link::VerificationResult& result, const QString& name) {
+    for (const link::VerificationParameter& p : result.parameters)
+        if (p.name == name && p.value.endsWith('%'))
+            return p.value.chopped(1).toDouble();
+    return std::nan("");
+}
+
 struct Case {
     QString encoder; // "dmtxwrite a", "dmtxwrite c", ..., "qrencode", "zint"
     int dark = 0, light = 0;
@@ -376,20 +385,27 @@ class TestGoldenGrades : public QObject {
         return image.save(path) && admin("image " + path) == "ok";
     }
 
-    // Calibrates on a Data Matrix target printed at these grey levels, said to be 85 % light
-    // modules and 80 % contrast.
-    void calibrate(int dark, int light) {
+    // Calibrates on a Data Matrix target printed at these grey levels, `x` pixels a module (0:
+    // the scene in view), said to be 85 % light modules and `contrast` % contrast; the
+    // calibration's record in *record.
+    void calibrateOn(int dark, int light, int x, link::Record* record, int contrast = 80) {
         QString error;
         const std::optional<Modules> target = symbolOf("dmtxwrite a", &error);
         QVERIFY2(target, qPrintable(error));
-        QVERIFY(show(print(Kind::DataMatrix, *target, 8, dark, light, 0).image, "target"));
-        command("TARGET_CALIB_CONTRAST 80");
+        QVERIFY(x == 0 || show(print(Kind::DataMatrix, *target, x, dark, light, 0).image, "target"));
+        command(QString("TARGET_CALIB_CONTRAST %1").arg(contrast));
         command("TARGET_CALIB_REFLECTANCE 85");
         command("LEARN CALIBRATE");
         QSignalSpy records(m_conn.get(), &link::ReaderConnection::OnNewRecord);
         QCOMPARE(admin("trigger"), QString("ok"));
         QVERIFY(records.wait(10000));
-        const auto record = records.last().at(0).value<link::Record>();
+        *record = records.last().at(0).value<link::Record>();
+        QVERIFY(record->HasCalibration());
+    }
+
+    void calibrate(int dark, int light) {
+        link::Record record;
+        calibrateOn(dark, light, 8, &record);
         QVERIFY(record.HasCalibration());
         QCOMPARE(record.Calibration()->errorCode, 0);
     }
@@ -512,6 +528,11 @@ private slots:
             {'L', 2, {{0, 3}}},                                     // 1 - 2/(10 - 2) = 0.75 A
             {'L', 3, {{0, 5}, {0, 20}, {0, 33}, {0, 40}}},          // 1 - 8/(15 - 1) = 0.43 C
             {'L', 3, {{0, 5}, {0, 12}, {0, 20}, {0, 33}, {0, 40}}}, // 1 - 10/14 = 0.29 D
+            // Three wrong: the decoder corrects them (7 check codewords), but past the four the
+            // protection leaves, so none is left: 0, an F.
+            {'L', 1, {{0, 3}, {0, 7}, {0, 11}}},
+            // From version 4 every check codeword corrects: 1 - 10/20 = 0.50 B (not 10/19, a C).
+            {'L', 4, {{0, 5}, {0, 20}, {0, 35}, {0, 50}, {0, 65}}},
             {'H', 2, {}},
             {'H',
              2,
@@ -578,11 +599,12 @@ private slots:
             }
             // Each block's Unused Error Correction is 1 - 2 t / (d - p) for t codewords in error
             // among its d check codewords, p of them kept against misdecoding; the symbol's the
-            // least of its blocks'.
+            // least of its blocks', and 0 once a block needs more than it has.
             qrUnused = 1.0;
             for (int block = 0; block < structure->blocks; ++block)
                 qrUnused = std::min(qrUnused, 1.0 - 2.0 * errors.value(block) /
                                                         (structure->checkPerBlock - structure->protection));
+            qrUnused = std::max(0.0, qrUnused);
         }
         const int x = kind == Kind::Code128 ? 5 : kind == Kind::Qr ? 7 : 8;
         const Picture picture = print(kind, *modules, x, golden.dark, golden.light, golden.blur);
@@ -625,6 +647,8 @@ private slots:
         QVERIFY2(raw.value("calibrated").toBool(), qPrintable(report));
         QVERIFY2(!raw.contains("saturated"), qPrintable(report));
         QCOMPARE(gradeOf(result, "Symbol Contrast"), e.contrastGrade);
+        QVERIFY2(std::abs(percentShown(result, "Symbol Contrast") - e.contrast) <= kTolerance,
+                 qPrintable(report));
         if (!e.modulationGrade.isEmpty()) {
             const double tolerance = std::max(kModulationTolerance, 2 * kTolerance / e.contrast);
             QVERIFY2(std::abs(modulation - e.modulation) <= tolerance, qPrintable(report));
@@ -635,19 +659,28 @@ private slots:
                      qPrintable(report));
             QCOMPARE(gradeOf(result, "Minimum Reflectance"), e.reflectanceGrade);
             QCOMPARE(gradeOf(result, "Edge Contrast"), e.edgeGrade);
+            // The rows show the values graded: Rmin, the least edge contrast.
+            QVERIFY2(std::abs(percentShown(result, "Minimum Reflectance") - e.rmin) <= kTolerance,
+                     qPrintable(report));
+            QVERIFY2(std::abs(percentShown(result, "Edge Contrast") - e.edgeContrast) <= kTolerance,
+                     qPrintable(report));
         }
         if (e.unusedCorrection >= 0) {
             QVERIFY2(std::abs(raw.value("unusedErrorCorrection").toDouble(-1) - e.unusedCorrection) < 1e-6,
                      qPrintable(report));
             QCOMPARE(gradeOf(result, "Unused Error Correction"),
                      letter(gradeAtLeast(e.unusedCorrection, 0.62, 0.50, 0.37, 0.25)));
+            QVERIFY2(std::abs(percentShown(result, "Unused Error Correction") - 100 * e.unusedCorrection) <=
+                         0.05,
+                     qPrintable(report));
         }
         QCOMPARE(result.overallGrade, e.overall);
     }
 
     // Calibrated on a dim target said to be 85 % light, the reader's grading exposure is long:
     // a white print then fills the camera's scale. The result says so, in a warning and a row
-    // of its own, and reports no reflectance above 100 %.
+    // of its own, each giving the share of the symbol at full scale in percent (its light
+    // modules), and reports no reflectance above 100 %.
     void saturatedPrintIsFlagged() {
         if (!m_missing.isEmpty())
             QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
@@ -661,15 +694,62 @@ private slots:
         const QJsonObject raw = record->Verification()->raw;
         const QString report = QString::fromUtf8(QJsonDocument(raw).toJson(QJsonDocument::Compact));
         QVERIFY2(raw.value("saturated").toBool(), qPrintable(report));
-        QVERIFY2(raw.value("warning").toString().startsWith("Saturated: "), qPrintable(report));
         QVERIFY2(raw.value("maxReflectance").toDouble() <= 100.0, qPrintable(report));
         QVERIFY2(raw.value("symbolContrast").toDouble() <=
                      100.0 - raw.value("minReflectance").toDouble() + 1e-9,
                  qPrintable(report));
-        bool row = false;
+        // The white modules are what reached full scale: about their share of the symbol (the
+        // edge of the box around it a little more).
+        const double light = 100.0 * double(std::count(modules->dark.begin(), modules->dark.end(), false)) /
+                             double(modules->dark.size());
+        const QRegularExpression share("^Saturated: (\\d+\\.\\d) % of the symbol at full scale");
+        const QRegularExpressionMatch warned = share.match(raw.value("warning").toString());
+        QVERIFY2(warned.hasMatch() && std::abs(warned.captured(1).toDouble() - light) <= 5,
+                 qPrintable(report));
+        QString row = "(no Saturation row)";
         for (const QJsonValue& p : raw.value("parameters").toArray())
-            row = row || p.toObject().value("name").toString() == "Saturation";
-        QVERIFY2(row, qPrintable(report));
+            if (p.toObject().value("name").toString() == "Saturation")
+                row = p.toObject().value("value").toString();
+        QCOMPARE(row, warned.captured(1) + " % at full scale");
+    }
+
+    // A target that does not show what it is said to be fails its calibration: the reader
+    // answers why in the light's calibration text and the record's status. A target said to be
+    // 20 % contrast that shows 80 % is a contrast failure (4650); cells of two and a half
+    // pixels are too small for the automatic aperture (4712: aperture too large, the cell under
+    // the smallest the reader measures).
+    void calibrationFailures() {
+        if (!m_missing.isEmpty())
+            QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
+        command("APERTURE AUTO");
+        link::Record record;
+        const auto failedWith = [&](int code, const QString& text) {
+            QVERIFY(record.HasCalibration());
+            QCOMPARE(record.Calibration()->errorCode, code);
+            QCOMPARE(record.Calibration()->raw.value("status").toString(), text);
+            QCOMPARE(m_conn->Query("CALIBRATED"), QString("CALIBRATED FALSE"));
+            QCOMPARE(m_conn->Query("CALIBRATED_STRING"), "CALIBRATED_STRING \"" + text + "\"");
+        };
+        calibrateOn(43, 217, 8, &record, 20);
+        failedWith(4650, "Verification contrast calibration failure");
+        if (QTest::currentTestFailed())
+            return;
+        // The reader's own scene: its Data Matrix at 2.5 pixels a module.
+        QCOMPARE(admin("image none"), QString("ok"));
+        QCOMPARE(admin("sceneset scale 2.5"), QString("ok"));
+        calibrateOn(0, 0, 0, &record);
+        admin("sceneset scale 9");
+        failedWith(4712, "ISO Verification aperture too large. Cell Size is out of spec < .005 inches");
+    }
+
+    // A drift as steep as a whole strength in a blink is refused, receding as growing: the
+    // console answers with an error.
+    void steepDriftsAreRefusedBothWays() {
+        if (!m_missing.isEmpty())
+            QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
+        for (const char* rate : {"1000000", "-1000000"})
+            QVERIFY2(admin(QString("drift fade ") + rate).startsWith("error: "), rate);
+        admin("drift off");
     }
 };
 
