@@ -622,6 +622,12 @@ void TestDisplay::dragHandleAndShapeThroughWidget() {
     QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
     QCOMPARE(roi->X(1), before + 10);
 
+    // Past the bottom-right corner a handle stops at the image's width and at its height.
+    QTest::mousePress(&view, Qt::LeftButton, {}, widgetAt(roi->X(2), roi->Y(2)));
+    QTest::mouseMove(&view, QPoint(1400, 1300)); // (700, 650) in image pixels
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(1400, 1300));
+    QCOMPARE(QPointF(roi->X(2), roi->Y(2)), QPointF(659, 494));
+
     QVERIFY(view.RemoveOverlay("Matrix ROI"));
     QVERIFY(!view.RemoveOverlay("Matrix ROI"));
     QCOMPARE(view.OverlayNames(), QStringList{"Search Area"});

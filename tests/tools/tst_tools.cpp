@@ -47,6 +47,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
+#include <QValueAxis>
 
 #include <cmath>
 
@@ -185,6 +186,17 @@ private slots:
         for (const QPointF& p : chart->hourRateSeries()->points())
             shown += p.y();
         QCOMPARE(qint64(shown), qint64(records.count()));
+        // The decode time has its own axis, scaled to the slowest minute's mean (a few
+        // milliseconds at the least), not to the hundreds of reads: its line stays readable.
+        double slowest = 0;
+        for (const QPointF& p : chart->hourDecodeSeries()->points())
+            slowest = std::max(slowest, p.y());
+        auto* timeAxis = qobject_cast<QValueAxis*>(chart->hourDecodeSeries()->attachedAxes().value(1));
+        QVERIFY(timeAxis && timeAxis->orientation() == Qt::Vertical);
+        QVERIFY2(
+            timeAxis->max() >= slowest && timeAxis->max() <= std::max(slowest, 10.0) * 1.5,
+            qPrintable(
+                QStringLiteral("axis to %1 ms, slowest minute %2 ms").arg(timeAxis->max()).arg(slowest)));
     }
 
     // A steady stream faster than the windows' short timers is drawn while it lasts: each
@@ -496,8 +508,13 @@ private slots:
         QTRY_VERIFY(film->keptCount() > kept || film->keptCount() == tools::FilmstripRecorder::kRingSize);
         QCOMPARE(film->imageView()->CurrentRecord()->Number(), held);
         QCOMPARE(film->shownRecord()->Number(), held);
-        while (film->browsePosition() > 0)
+        // Each step forward tells how far back the picture is; one back is not the newest.
+        while (film->browsePosition() > 0) {
             film->button("forward")->trigger();
+            if (film->browsePosition() > 0)
+                QCOMPARE(position->text(),
+                         QString("%1 back of %2").arg(film->browsePosition()).arg(film->keptCount()));
+        }
         QVERIFY(!film->button("forward")->isEnabled());
         QTRY_COMPARE(position->text(), QString("Newest of %1").arg(film->keptCount()));
         QTRY_VERIFY(film->imageView()->CurrentRecord()->Number() > newest);
@@ -702,6 +719,10 @@ private slots:
         window->filter()->setFocus();
         QTest::keyClick(window->filter(), Qt::Key_Down);
         QCOMPARE(table->currentRow(), table->row(table->findItems("Hall42", Qt::MatchExactly).first()));
+        // It lands on the reader's name: the cell a screen reader announces.
+        QAccessibleInterface* landed = QAccessible::queryAccessibleInterface(table)->focusChild();
+        QVERIFY(landed);
+        QCOMPARE(landed->text(QAccessible::Name), QStringLiteral("Hall42"));
         window->filter()->clear();
         QCOMPARE(hallRows(display::Cameras::NameColumn, true).size(), kReaders);
         app::ShowRestoredWindow(window, false);

@@ -206,6 +206,16 @@ void passFailFiltersAndFiles(Stage& stage) {
     click(stage, QStringLiteral("folder"));
     QCOMPARE(app::imageSaveDirectory(), QDir::toNativeSeparators(picked));
     QCOMPARE(app::settings().text(app::keys::ImageSaveDirectory), QDir::toNativeSeparators(picked));
+
+    // The image folder removed since: the picker opens on the current directory instead.
+    QVERIFY(QDir(picked).removeRecursively());
+    stage.dialogs().expect(QStringLiteral("dlgSelectFolder"), [](QDialog& d) {
+        auto* dirs = d.findChild<QListView*>(QStringLiteral("dirs"));
+        const QString shown = qobject_cast<QFileSystemModel*>(dirs->model())->filePath(dirs->rootIndex());
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+        QCOMPARE(shown, QDir::currentPath());
+    });
+    click(stage, QStringLiteral("folder"));
     stage.close();
 }
 
