@@ -326,6 +326,9 @@ private slots:
         QVERIFY(exe.open(QIODevice::WriteOnly));
         exe.close();
         QCOMPARE(shell::findMsinfo(read)->program, folder.path() + "\\MSINFO32.EXE");
+        // An empty PATH names no program: the shared-tools folder's tool is started, not "".
+        values[pathKey] = "";
+        QCOMPARE(shell::findMsinfo(read)->program, folder.path() + "\\MSINFO32.EXE");
 
         values[pathKey] = "C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe";
         QCOMPARE(shell::findMsinfo(read)->program, values[pathKey]);

@@ -12,9 +12,11 @@
 #include "app/settingsstore.h"
 #include "app/windowroutines.h"
 #include "common/prompts.h"
+#include "history/historystore.h"
 #include "shell/basicinterface.h"
 #include "shell/splash.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -24,6 +26,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -32,10 +35,12 @@
 #include <QWidget>
 
 #ifndef Q_OS_WIN
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
+#include <csignal>
 #include <functional>
 
 using namespace vm::app;
@@ -756,6 +761,57 @@ private slots:
               QString("BasicInterface Height=6000\n"), QString("BasicReport State=0\n"),
               QString("[Cameras]\n"), QString("NumCameras=2\n"), QString("1=COM3:\n"), QString("2=Line3\n")})
             QVERIFY2(text.contains(line), qPrintable(QStringLiteral("missing %1 in\n%2").arg(line, text)));
+    }
+
+    // Recording pauses when the history file cannot be written: the status bar hears it once per
+    // pause, and again when recording resumed and the file fails anew (not only the first time
+    // the program ever paused). The reads of both pauses are written once the file takes them.
+    void historyPauseIsToldAgainAfterResuming() {
+#ifdef Q_OS_WIN
+        QSKIP("the file-size limit that makes the disk refuse writes is a POSIX one");
+#else
+        const QString file = path("paused.sqlite");
+        setHistoryFile(file);
+        ReadHistory history;
+        history.applyPreferences(); // recording is on by default
+        QTRY_VERIFY_WITH_TIMEOUT(history.isReady(), 10000);
+        vm::history::HistoryStore* store = history.store();
+        QSignalSpy said(&history, &ReadHistory::message);
+        QSignalSpy resumed(store, &vm::history::HistoryStore::resumed);
+        // The process may write no byte into any file: every write of the history fails.
+        rlimit unlimited{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        auto restore = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &unlimited);
+            std::signal(SIGXFSZ, oldHandler);
+        });
+        auto refuseWrites = [&](bool refuse) {
+            rlimit limit = unlimited;
+            if (refuse)
+                limit.rlim_cur = 1;
+            return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        };
+        for (int pause = 1; pause <= 2; ++pause) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("recording is paused"));
+            QVERIFY(refuseWrites(true));
+            vm::history::ReadEntry entry;
+            entry.reader = "Line1";
+            entry.timeMs = QDateTime::currentMSecsSinceEpoch();
+            entry.number = pause;
+            store->append(entry);
+            QTRY_COMPARE_WITH_TIMEOUT(said.size(), pause, 5000);
+            QVERIFY(refuseWrites(false));
+            const QString text = said.last().at(0).toString();
+            QVERIFY2(text.contains(QDir::toNativeSeparators(file)) && text.contains("recording is paused"),
+                     qPrintable(text));
+            store->resume(); // the operator freed the disk; the store's own retry comes later
+            QTRY_COMPARE_WITH_TIMEOUT(resumed.size(), pause, 5000);
+        }
+        QVERIFY(store->flush(5000));
+        QCOMPARE(store->stats().written, qint64(2));
+        QCOMPARE(said.size(), 2);
+#endif
     }
 
     void noSplashWhenDisabled() {

@@ -349,8 +349,9 @@ private slots:
 
     void okWritesEveryValueInItsTextForm() {
         app::settings().SetValue("ResultFont", "Courier New,12,1,0,0,1", "Image Display");
-        // A history kept for two years.
+        // A history kept for two years, in at most 50 MB.
         app::settings().SetValue("KeepDays", "730", "History");
+        app::settings().SetValue("KeepMegabytes", "50", "History");
         frmOptions::setChoosers(
             [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(0, 0, 255)); }, nullptr,
             nullptr);
@@ -374,13 +375,34 @@ private slots:
         QCOMPARE(store.GetValue("TopTextMode", "", "Image Display"), QStringLiteral("1"));
         // Only a colour changed: the font text is written back exactly as it was.
         QCOMPARE(store.GetValue("ResultFont", "", "Image Display"), QStringLiteral("Courier New,12,1,0,0,1"));
-        // Changing a colour does not cut the history's two years down: its reads are kept.
+        // Changing a colour changes neither of the history's limits.
         QCOMPARE(store.GetValue("KeepDays", "", "History"), QStringLiteral("730"));
+        QCOMPARE(store.GetValue("KeepMegabytes", "", "History"), QStringLiteral("50"));
         QVERIFY(storedFile().contains("[Image Display]"));
         QVERIFY(dialog.Changed());
         QCOMPARE(dialog.ImageRate(), -1);
         QCOMPARE(dialog.FailColor(), 0xFF0000u);
         QVERIFY(dialog.TopTextMode());
+    }
+
+    // The result sample shows the font and text colour the operator just chose, before OK.
+    void sampleShowsTheChosenFontAndColour() {
+        app::settings().SetValue("ResultFont", "Courier New,12,1,0,0,1", "Image Display");
+        const QFont chosen(QStringLiteral("DejaVu Serif"), 20, QFont::Normal, false);
+        frmOptions::setChoosers(
+            [](const QColor&, QWidget*) { return std::optional<QColor>(QColor(0, 0, 255)); },
+            [&](const QFont&, QWidget*) { return std::optional<QFont>(chosen); }, nullptr);
+        frmOptions dialog;
+        dialog.show();
+        auto* sample = dialog.findChild<QLineEdit*>("txtResultText");
+        QVERIFY(sample);
+        QCOMPARE(sample->font().family(), QStringLiteral("Courier New"));
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnFont"), Qt::LeftButton);
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnFontColor"), Qt::LeftButton);
+        QCOMPARE(sample->font().family(), chosen.family());
+        QCOMPARE(sample->font().pointSize(), 20);
+        QVERIFY(!sample->font().bold());
+        QCOMPARE(sample->palette().color(QPalette::Text), QColor(0, 0, 255));
     }
 
     // The operator opens each chooser and cancels it: nothing changed, OK writes nothing.
