@@ -25,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -322,9 +323,11 @@ private slots:
 
         values[sharedKey] = folder.path();
         QVERIFY(!shell::findMsinfo(read)); // the file is not there
+        // Beside the folder on a system whose separator is not "\\": removed whatever the outcome.
         QFile exe(folder.path() + "\\MSINFO32.EXE");
         QVERIFY(exe.open(QIODevice::WriteOnly));
         exe.close();
+        const auto removeExe = qScopeGuard([&] { exe.remove(); });
         QCOMPARE(shell::findMsinfo(read)->program, folder.path() + "\\MSINFO32.EXE");
         // An empty PATH names no program: the shared-tools folder's tool is started, not "".
         values[pathKey] = "";
