@@ -380,6 +380,13 @@ private slots:
         const auto tooLong = settings.SendCommand(longest + "x");
         QVERIFY(!tooLong.ok);
         QCOMPARE(tooLong.errorText, QString("The command is longer than 4096 bytes"));
+        // Nor do a command of blanks alone and one of two lines.
+        for (const QString& bad : {QString("  \t "), QString("BEEP Y\nTRIG S")}) {
+            const auto refused = settings.SendCommand(bad);
+            QVERIFY(!refused.ok);
+            QCOMPARE(refused.errorText, bad.contains('\n') ? QString("A command is one line of text")
+                                                           : QString("An empty command was not sent"));
+        }
         QCOMPARE(sim->receivedCommands().size(), sent);
         ParameterSet other;
         other.GetParameter("BEEP").SetField(0, "Y");
