@@ -792,6 +792,17 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
         QImage bottom = good.image;
         const DecodeOutcome read = decodeImage(bottom, DecoderSettings{});
         QVERIFY(read.found && read.grid.isValid());
+        // Those two are all that print light: in the picture the reader sees, the rest of the L
+        // (the bottom edge whole) stays as dark as its corner.
+        const int ink = qGray(good.image.pixel(read.grid.moduleCentre(0, 0).toPoint()));
+        const int mid = (ink + qGray(good.image.pixel(read.grid.moduleCentre(0, 1).toPoint()))) / 2;
+        QStringList light;
+        for (int r = 0; r < read.grid.rows; ++r)
+            for (int c = 0; c < read.grid.cols; ++c)
+                if ((c == 0 || r == read.grid.rows - 1) &&
+                    qGray(damaged.image.pixel(read.grid.moduleCentre(r, c).toPoint())) > mid)
+                    light << QStringLiteral("row %1 col %2").arg(r).arg(c);
+        QVERIFY2(light.size() == 2 && light.filter(" col 0").size() == 2, qPrintable(light.join(", ")));
         const int paper = qGray(bottom.pixel(read.grid.moduleCentre(0, 1).toPoint()));
         QPainter painter(&bottom);
         painter.setPen(Qt::NoPen);

@@ -62,6 +62,8 @@ void setMatrix(SymbolMeasurements& m, const QString& parameter, double v) {
         m.unusedErrorCorrection = v;
     else if (parameter == "Fixed Pattern Damage")
         m.fixedPatternDamage = v;
+    else if (parameter == "Print Growth")
+        m.printGrowth = v;
     else
         qFatal("no parameter %s", qPrintable(parameter));
 }
@@ -92,6 +94,13 @@ QString gradeOf(const QJsonObject& result, const QString& name) {
     for (const QJsonValue& v : result.value("parameters").toArray())
         if (v.toObject().value("name").toString() == name)
             return v.toObject().value("grade").toString();
+    return QStringLiteral("(no %1)").arg(name);
+}
+
+QString valueOf(const QJsonObject& result, const QString& name) {
+    for (const QJsonValue& v : result.value("parameters").toArray())
+        if (v.toObject().value("name").toString() == name)
+            return v.toObject().value("value").toString();
     return QStringLiteral("(no %1)").arg(name);
 }
 
@@ -135,6 +144,16 @@ const QList<Limit> kMatrixLimits = {
     {"Fixed Pattern Damage", 0.09, 0.001, false, "B", "C"},
     {"Fixed Pattern Damage", 0.13, 0.001, false, "C", "D"},
     {"Fixed Pattern Damage", 0.17, 0.001, false, "D", "F"},
+    // Reported beside the grade for DPM, graded by its size: ink that spreads (positive) as
+    // much as ink that shrinks (negative).
+    {"Print Growth", 0.15, 0.001, false, "A", "B"},
+    {"Print Growth", 0.30, 0.001, false, "B", "C"},
+    {"Print Growth", 0.45, 0.001, false, "C", "D"},
+    {"Print Growth", 0.60, 0.001, false, "D", "F"},
+    {"Print Growth", -0.15, 0.001, true, "A", "B"},
+    {"Print Growth", -0.30, 0.001, true, "B", "C"},
+    {"Print Growth", -0.45, 0.001, true, "C", "D"},
+    {"Print Growth", -0.60, 0.001, true, "D", "F"},
 };
 
 // Limits of ISO/IEC 15416 (barcodes), each scan graded on its own.
@@ -201,11 +220,12 @@ private slots:
         setMatrix(m, parameter, value);
         const QJsonObject r = grade(m, "ISO");
         QVERIFY2(gradeOf(r, parameter) == expected, qPrintable(json(r)));
-        // The symbol's grade is its lowest parameter's.
+        // The symbol's grade is its lowest graded parameter's; one only reported beside them
+        // leaves it A.
         QString lowest = "A";
         for (const QString& name : kMatrixGraded)
             lowest = std::max(lowest, gradeOf(r, name));
-        QCOMPARE(lowest, expected);
+        QCOMPARE(lowest, kMatrixGraded.contains(parameter) ? expected : QStringLiteral("A"));
         QCOMPARE(r.value("overallGrade").toString(), lowest);
     }
 
@@ -239,29 +259,47 @@ private slots:
         std::vector<LinearScan> scans(10, goodScan());
         for (int i = 0; i < weakScans; ++i)
             scans[size_t(i)].modulation = 0.65;
+        // Defects from 0.05 to 0.14 over the scans, every one an A.
+        for (size_t i = 0; i < scans.size(); ++i)
+            scans[i].defects = 0.05 + 0.01 * double(i);
         const QJsonObject r = grade(barcodeOf(scans), "ANSI");
         QCOMPARE(r.value("overallGrade").toString(), expected);
-        // The parameter's row shows its worst scan.
+        // The parameter's row shows its worst scan: the worst grade, and of the scans with that
+        // grade the worst value (the most modulation lost, the largest defect).
         QCOMPARE(gradeOf(r, "Modulation"), weakScans ? QStringLiteral("B") : QStringLiteral("A"));
+        QCOMPARE(valueOf(r, "Modulation"), weakScans ? QStringLiteral("0.65") : QStringLiteral("0.90"));
+        QCOMPARE(gradeOf(r, "Defects"), QStringLiteral("A"));
+        QCOMPARE(valueOf(r, "Defects"), QStringLiteral("0.14"));
     }
 
-    // The overall grade's class by the global quality range ("VERSTATUS" B C): A and B good,
-    // C fair, D and F poor.
+    // The overall grade's class by the global quality range ("VERSTATUS" worst Good, worst
+    // Fair): under B C, A and B good, C fair, D and F poor; a D as the worst Good or Fair grade
+    // takes in a D but never an F.
     void classByQualityRange_data() {
+        QTest::addColumn<QStringList>("range");
         QTest::addColumn<double>("contrast");
         QTest::addColumn<int>("gradeCode");
-        QTest::newRow("A") << 80.0 << 3;
-        QTest::newRow("B") << 60.0 << 3;
-        QTest::newRow("C") << 45.0 << 2;
-        QTest::newRow("D") << 25.0 << 1;
-        QTest::newRow("F") << 10.0 << 1;
+        const QStringList bc{"B", "C"}, cd{"C", "D"}, dd{"D", "D"};
+        QTest::newRow("A") << bc << 80.0 << 3;
+        QTest::newRow("B") << bc << 60.0 << 3;
+        QTest::newRow("C") << bc << 45.0 << 2;
+        QTest::newRow("D") << bc << 25.0 << 1;
+        QTest::newRow("F") << bc << 10.0 << 1;
+        QTest::newRow("C under C D") << cd << 45.0 << 3;
+        QTest::newRow("D under C D") << cd << 25.0 << 2;
+        QTest::newRow("F under C D") << cd << 10.0 << 1;
+        QTest::newRow("D under D D") << dd << 25.0 << 3;
+        QTest::newRow("F under D D") << dd << 10.0 << 1;
     }
     void classByQualityRange() {
+        QFETCH(QStringList, range);
         QFETCH(double, contrast);
         QFETCH(int, gradeCode);
         SymbolMeasurements m = goodMatrix();
         m.symbolContrast = contrast;
-        QCOMPARE(grade(m, "ISO").value("gradeCode").toInt(), gradeCode);
+        Parameters p;
+        p.setFields("VERSTATUS", range);
+        QCOMPARE(verificationResult(m, true, FieldReader(p), "ISO").value("gradeCode").toInt(), gradeCode);
     }
 
     // DPM grading (VERIFY DPM, spelled KVTA before level 7): a VERENABLE row set to N leaves its
@@ -296,6 +334,22 @@ private slots:
                  qPrintable(json(r)));
         p.setFields("VERENABLE CS", {"Y", "C", "D"});
         QCOMPARE(verificationResult(m, true, FieldReader(p), standard).value("gradeCode").toInt(), 3);
+        // Size Offset has a row of its own: enabled, a symbol half again too large or too small
+        // takes that row's grade and class; disabled, it counts for nothing, Center Offset's
+        // row enabled or not.
+        m = goodMatrix();
+        m.sizeOffset = 0.5;
+        p.setFields("VERENABLE SO", {"Y", "A", "A"});
+        r = verificationResult(m, true, FieldReader(p), standard);
+        QVERIFY2(gradeOf(r, "Size Offset") > "A" &&
+                     r.value("overallGrade").toString() == gradeOf(r, "Size Offset") &&
+                     r.value("gradeCode").toInt() == 1,
+                 qPrintable(json(r)));
+        p.setFields("VERENABLE SO", {"N", "A", "A"});
+        p.setFields("VERENABLE CO", {"Y", "A", "A"});
+        r = verificationResult(m, true, FieldReader(p), standard);
+        QVERIFY2(r.value("overallGrade").toString() == "A" && r.value("gradeCode").toInt() == 3,
+                 qPrintable(json(r)));
     }
 
     // Located but not decoded: nothing is graded but the decode, which fails, and so does the
