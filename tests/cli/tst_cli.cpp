@@ -776,10 +776,10 @@ private slots:
     }
 
     // save --all writes one file per reader into the folder, named after the reader with
-    // anything a file system could misread replaced, never outside the folder; two readers of
-    // one name get a file each; a listing left unanswered is asked for again.
+    // anything a file system could misread replaced (a blank kept), never outside the folder;
+    // two readers of one name get a file each; a listing left unanswered is asked for again.
     void saveAllWritesOneSafelyNamedFilePerReader() {
-        const QStringList names = {"Plant2", "Plant10", ".hidden", "a:b?c*", "Twin", "Twin", "Line-7"};
+        const QStringList names = {"Plant2", "Plant10", ".hidden", "a:b?c*", "Twin", "Twin", "Line 7-B"};
         QList<sim::ReaderConfig> configs;
         for (const QString& name : names)
             configs << testing::readerConfig(name);
@@ -801,7 +801,7 @@ private slots:
         QCOMPARE(r.code, int(cli::Success));
         QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         files.sort();
-        QCOMPARE(files, (QStringList{"Line-7.lcf", "Plant10.lcf", "Plant2.lcf", "Twin-2.lcf", "Twin.lcf",
+        QCOMPARE(files, (QStringList{"Line 7-B.lcf", "Plant10.lcf", "Plant2.lcf", "Twin-2.lcf", "Twin.lcf",
                                      "_.hidden.lcf", "a_b_c_.lcf"}));
         // Nothing beside the folder.
         QVERIFY(!QFileInfo::exists(m_dir.filePath(".hidden.lcf")));

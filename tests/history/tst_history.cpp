@@ -252,6 +252,7 @@ private slots:
             QString name;
             double SymbolMeasurements::*field;
             QList<double> values;
+            double vm::sim::LinearScan::*scanField = nullptr; // a barcode's, graded scan by scan
         };
         const QList<Case> cases = {
             // Values inside each band and exactly on each limit.
@@ -273,6 +274,11 @@ private slots:
             {"Size Offset",
              &SymbolMeasurements::sizeOffset,
              {0.02, 0.05, 0.07, 0.1, 0.12, 0.15, 0.17, 0.2, 0.25}},
+            // A barcode's, a fraction as ISO/IEC 15416 grades it.
+            {"Decodability",
+             nullptr,
+             {0.9, 0.62, 0.61, 0.5, 0.49, 0.37, 0.36, 0.25, 0.24},
+             &vm::sim::LinearScan::decodability},
         };
         // A reader's settings at their factory values: nothing set.
         struct Factory : vm::sim::ParameterSource {
@@ -281,11 +287,24 @@ private slots:
             int firmwareLevel() const override { return 10; }
         } parameters;
         for (const Case& c : cases) {
-            const GradeBands bands = *bandsFor(c.name, true);
+            const GradeBands bands = *bandsFor(c.name, !c.scanField);
             QSet<int> grades;
             for (const double value : c.values) {
                 SymbolMeasurements m = vm::testing::goodMatrix();
-                m.*c.field = value;
+                if (c.scanField) {
+                    // One clean scan across a barcode of high contrast.
+                    vm::sim::LinearScan scan{.minReflectance = 5,
+                                             .maxReflectance = 90,
+                                             .symbolContrast = 85,
+                                             .edgeContrast = 60,
+                                             .modulation = 0.9,
+                                             .decodes = true};
+                    scan.*c.scanField = value;
+                    m.linear = true;
+                    m.scans = {scan};
+                } else {
+                    m.*c.field = value;
+                }
                 const QJsonObject r = vm::sim::verificationResult(m, true, vm::sim::FieldReader(parameters),
                                                                   QStringLiteral("ISO"));
                 for (const QJsonValue& row : r.value("parameters").toArray()) {
@@ -369,6 +388,14 @@ private slots:
         QVERIFY(sl.worsening);
         QVERIFY(!sl.flagged);
 
+        // 45 % falling to 25 % over 2 h ends in D, and F (below 20 %) is half an hour on.
+        SeriesSums intoD;
+        for (int i = 0; i <= 120; ++i)
+            intoD.add(i / 60.0, 45 - 10.0 * i / 60.0);
+        QCOMPARE(assessDrift(QStringLiteral("Symbol Contrast"), contrast, intoD, 0, 0, 2 * kHour).text,
+                 QStringLiteral("Symbol Contrast fell from C to D over the last 2 h; at this rate it "
+                                "reaches F in about 30 min"));
+
         SeriesSums steady;
         for (int i = 0; i < 2000; ++i)
             steady.add(i / 1000.0, 78 + ((i * 7919) % 11 - 5) * 0.4);
@@ -381,8 +408,13 @@ private slots:
         for (int i = 0; i <= 120; ++i)
             improving.add(i / 60.0, 0.10 - 0.03 * i / 60.0);
         const GradeBands axial = *bandsFor(QStringLiteral("Axial Nonuniformity"), true);
-        QVERIFY(
-            !assessDrift(QStringLiteral("Axial Nonuniformity"), axial, improving, 0, 0, 2 * kHour).flagged);
+        const Drift better =
+            assessDrift(QStringLiteral("Axial Nonuniformity"), axial, improving, 0, 0, 2 * kHour);
+        QVERIFY(!better.flagged);
+        // It went from 0.10 down to 0.04, an A: the sentence names the grade it has now.
+        QCOMPARE(better.text,
+                 QStringLiteral("Axial Nonuniformity: no drift toward a lower grade over the last "
+                                "2 h (now A)"));
         // The same line read as worsening on a scale where higher is worse is flagged.
         SeriesSums growing;
         for (int i = 0; i <= 120; ++i)
@@ -905,6 +937,7 @@ private slots:
         ReadEntry failed = gradedEntry(t0 + 63000, 13, 80);
         failed.result = ReadResult::Fail;
         failed.failure = QStringLiteral("Match Fail");
+        failed.text = QStringLiteral("LOT 7, BOX 2");
         store.append(failed);
         QVERIFY(store.flush());
 
@@ -944,6 +977,10 @@ private slots:
                  time12 + QStringLiteral(",Line3,00:0a:0b:0c:0d:0e,12,pass,,Data Matrix,"
                                          "\"'=HYPERLINK(\"\"x\"\"), \"\"quoted\"\"\",D,,30 %,D,0.020,A"));
         QVERIFY(lines[11].contains(QStringLiteral(",11,no read,No Read,Data Matrix,,,,,,,")));
+        // A text holding a comma is one field, in quotes.
+        QVERIFY2(
+            lines[13].contains(QStringLiteral(",fail,Match Fail,Data Matrix,\"LOT 7, BOX 2\",A,,80 %,A,")),
+            qPrintable(lines[13]));
         // Those get a leading quote, so that a spreadsheet shows them as the texts they were (a
         // formula that starts with a digit too); a plain number and the others stay as they are.
         for (int i = 0; i < 6; ++i)

@@ -194,8 +194,9 @@ private slots:
     }
 
     // A value that worsens but stays far from the next grade is told, without a warning and
-    // with exit code 0: only a fall or a next grade within hours is a finding. The same file's
-    // failures and no reads are counted apart, and a reader that grades nothing is exported.
+    // with exit code 0: only a fall or a next grade within hours is a finding, and a fall's JSON
+    // names the grades it fell from and to. The same file's failures and no reads are counted
+    // apart, a reader that grades nothing is exported and one without reads is not.
     void slowWorseningIsToldWithoutAWarning() {
         const QString db = m_dir.filePath(QStringLiteral("slow.sqlite"));
         {
@@ -216,6 +217,12 @@ private slots:
                 const double contrast = 99 - 4.5 * i / 120 + (i % 2 ? 0.1 : -0.1);
                 e.grades = {{QStringLiteral("Symbol Contrast"), contrast, QString::number(contrast), 4}};
                 store.append(e);
+                // Beside it a reader whose contrast falls from 80 % to 60 %: from A into B, with
+                // C (below 55 %) half an hour on.
+                e.reader = QStringLiteral("Falling");
+                e.grades[0].value = 80 - 20.0 * i / 120;
+                store.append(e);
+                e.reader = QStringLiteral("Slow");
                 // Between them 3 failures and 5 no reads, without grades; and a reader that
                 // grades nothing (verification off) with 4 reads that passed.
                 e.grades.clear();
@@ -251,6 +258,13 @@ private slots:
             noRead += v.toObject().value("noRead").toInteger();
         }
         QCOMPARE(QList<qint64>({pass, fail, noRead}), QList<qint64>({121, 3, 5}));
+        const Run falling =
+            runCli({"trend", "--db", db, "Falling", "--param", "Symbol Contrast", "--since", "3h", "--json"});
+        QCOMPARE(falling.code, 1);
+        const QJsonObject fell = document(falling.out).value("drift").toObject();
+        QCOMPARE(QStringList({fell.value("startGrade").toString(), fell.value("endGrade").toString(),
+                              fell.value("nextGrade").toString()}),
+                 QStringList({"A", "B", "C"}));
 
         // A reader whose reads carry no grades is exported all the same.
         const QString csv = m_dir.filePath(QStringLiteral("plain.csv"));
@@ -260,6 +274,14 @@ private slots:
         QFile f(csv);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll().count('\n'), 5);
+        // An export of a reader without reads in the range says so and leaves no file behind.
+        const QString none = m_dir.filePath(QStringLiteral("nobody.csv"));
+        const Run nobody = runCli({"export", "--db", db, "NoSuchReader", "--csv", none, "--since", "30m"});
+        QCOMPARE(nobody.code, 3);
+        QCOMPARE(
+            nobody.err,
+            QStringLiteral("velmarrow-cli: NoSuchReader has no reads in %1 in the last 30 min\n").arg(db));
+        QVERIFY(!QFileInfo::exists(none));
     }
 
     // Every read of the line into one CSV, a header line first (its columns are HistoryQuery's, read
