@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QSaveFile>
 #include <QTextStream>
 #include <QTimer>
 
@@ -383,8 +384,10 @@ private:
         HistoryQuery query;
         if (!openQuery(query))
             return FileProblem;
-        QFile file(m_o.csv);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // Written aside and put in place only when whole: an export that ends early leaves a file
+        // already at that path as it was.
+        QSaveFile file(m_o.csv);
+        if (!file.open(QIODevice::WriteOnly)) {
             problem(QStringLiteral("%1 cannot be written: %2").arg(m_o.csv, file.errorString()));
             return FileProblem;
         }
@@ -395,16 +398,15 @@ private:
             query.counts(reader, from, to, to - from).value(0).total() == 0) {
             problem(QStringLiteral("%1 has no reads in %2 in the last %3")
                         .arg(reader, m_o.db, roughDuration(m_o.sinceMs)));
-            file.remove();
+            file.cancelWriting();
             return Unreachable;
         }
         QString error;
-        if (!query.exportCsv(reader, from, to, file, &error) || !file.flush()) {
+        if (!query.exportCsv(reader, from, to, file, &error) || !file.commit()) {
             problem(QStringLiteral("%1 cannot be written: %2")
                         .arg(m_o.csv, error.isEmpty() ? file.errorString() : error));
             return FileProblem;
         }
-        file.close();
         QFile readBack(m_o.csv);
         qint64 lines = 0;
         if (readBack.open(QIODevice::ReadOnly))

@@ -282,6 +282,13 @@ private slots:
             nobody.err,
             QStringLiteral("velmarrow-cli: NoSuchReader has no reads in %1 in the last 30 min\n").arg(db));
         QVERIFY(!QFileInfo::exists(none));
+        // Nor does it touch a file already at that path: the export before stays as it was.
+        f.seek(0);
+        const QByteArray before = f.readAll();
+        f.close();
+        QCOMPARE(runCli({"export", "--db", db, "NoSuchReader", "--csv", csv, "--since", "30m"}).code, 3);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
     }
 
     // Every read of the line into one CSV, a header line first (its columns are HistoryQuery's, read
