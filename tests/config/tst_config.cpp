@@ -244,6 +244,17 @@ private slots:
         QTRY_COMPARE(heard.count(), 1);
         QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UNLEARN"));
 
+        heard.clear();
+        window().action("mnuRestoreAppMode")->trigger();
+        QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("RESET APPMODE"));
+        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
+                 QStringLiteral("Application mode restored to defaults"));
+        QTRY_COMPARE(heard.count(), 3);
+        messages.clear();
+        for (const auto& args : heard)
+            messages << args.at(1).toString();
+        QCOMPARE(messages, (QStringList{"UPDATEPHOTO", "UPDATEIO", "UNLEARN"}));
+
         // A restore the reader refuses is told in the status bar by its command and the
         // reader's reason; the one it carried out is not reported as failed.
         m_first->setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("RESET"));
@@ -336,6 +347,20 @@ private slots:
         QCOMPARE(logLines(openLog()).size(), 6);
         QCOMPARE(logLines(openLog()).at(4).text, QStringLiteral("ERROR 1"));
         QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"C"});
+
+        // A line the reader never answers is logged like a refused one, with the reason in red.
+        m_chosen = writeFile("unanswered.lcf", "BEEP N\r\nTRIG T\r\n");
+        m_first->setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("BEEP"));
+        window().action("mnuLoadConfiguration")->trigger();
+        QCOMPARE(openLog()->caption(), QStringLiteral("1 error was reported:"));
+        const QList<LogLine> silent = logLines(openLog());
+        QCOMPARE(silent.size(), 2);
+        QCOMPARE(silent.at(0).text, QStringLiteral("BEEP N"));
+        QCOMPARE(silent.at(0).colour, kYellow);
+        QVERIFY2(silent.at(1).text.startsWith("No reply to \"BEEP N\" within"),
+                 qPrintable(silent.at(1).text));
+        QCOMPARE(silent.at(1).colour, kRed);
+        QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"T"});
         openLog()->close();
     }
 

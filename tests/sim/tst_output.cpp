@@ -43,26 +43,28 @@ public:
                send("CONTROL").endsWith("OK");
     }
     // The status line; the reply's data line, if any, into `data`.
-    QString send(const QString& line, QString* data = nullptr) {
-        m_socket.write(line.toUtf8() + "\r\n");
-        QString status;
+    QString send(const QString& line, QString* data = nullptr) { return sendAll({line}, data).value(0); }
+    // Lines written at once, and their status lines.
+    QStringList sendAll(const QStringList& lines, QString* data = nullptr) {
+        m_socket.write(lines.join("\r\n").toUtf8() + "\r\n");
+        QStringList statuses;
         // On a time-out the caller sees what came, and its comparison fails there.
         static_cast<void>(QTest::qWaitFor(
             [&] {
                 m_buffer += m_socket.readAll();
                 qsizetype lf;
-                while ((lf = m_buffer.indexOf('\n')) >= 0) {
+                while ((lf = m_buffer.indexOf('\n')) >= 0 && statuses.size() < lines.size()) {
                     const QString l = QString::fromUtf8(m_buffer.left(lf)).trimmed();
                     m_buffer.remove(0, lf + 1);
                     if (l.startsWith('!'))
-                        status = l;
+                        statuses << l;
                     else if (data)
                         *data = l;
                 }
-                return !status.isEmpty();
+                return statuses.size() == lines.size();
             },
             kWait));
-        return status;
+        return statuses;
     }
 
 private:
@@ -244,6 +246,17 @@ private slots:
     void cleanup() {
         m_commands.reset();
         m_reader.reset();
+    }
+
+    // A trigger that comes while the last still waits for its cycle is a trigger overrun,
+    // (CD12); decode overruns (CD13) and acquisition time-outs (CD14) are counted apart.
+    void overrunsAreCountedApart() {
+        QVERIFY(start(10));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        QVERIFY(set("OUTPUT TCP1 OKDEC Y \"(CD02)/(CD12)/(CD13)/(CD14)<END>\" NONE"));
+        QCOMPARE(m_commands->sendAll({"VT 1", "VT 1"}), QStringList({"!VT OK", "!VT OK"}));
+        QCOMPARE(tcp1.until("<END>"), QByteArray("2/1/0/0<END>"));
     }
 
     // Each keyword of the format language, on TCP1, against the record the program receives

@@ -738,6 +738,20 @@ private slots:
         QCOMPARE(c.query("CALIBRATED"), QString("CALIBRATED FALSE"));
         QCOMPARE(c.statusOf("CALIBRATED_STRING \"Cal 5\""), QString("!CALIBRATED_STRING OK"));
         QCOMPARE(c.query("CALIBRATED_STRING"), QString("CALIBRATED_STRING \"Cal 5\""));
+        // A calibration text of up to 64 characters.
+        const QString text64(64, 'c');
+        QCOMPARE(c.statusOf("CALIBRATED_STRING \"" + text64 + "\""), QString("!CALIBRATED_STRING OK"));
+        QCOMPARE(c.query("CALIBRATED_STRING"), "CALIBRATED_STRING \"" + text64 + "\"");
+        QVERIFY(c.statusOf("CALIBRATED_STRING \"" + text64 + "c\"").startsWith("!CALIBRATED_STRING ERROR 2"));
+        // An external light's calibration written back cancels that light's calibration alone.
+        LightCalibration calibrated;
+        calibrated.calibrated = true;
+        for (const char* light : {"45Q", "90"})
+            r->parameters().setCalibration(light, calibrated);
+        const QString light = c.query("XLIGHTCONTRASTCAL 45Q");
+        QCOMPARE(c.statusOf(light), QString("!XLIGHTCONTRASTCAL OK"));
+        QCOMPARE(c.query("CALIBRATED 45Q"), QString("CALIBRATED 45Q FALSE"));
+        QCOMPARE(c.query("CALIBRATED 90"), QString("CALIBRATED 90 TRUE"));
         // An assisted learn takes a symbol of 8 to 144 rows and columns, both limits included.
         const QString corners = "LEARNASSIST 100 100 200 100 200 200 100 200 ";
         for (const char* size : {"8 144", "144 8", "144 144"})
