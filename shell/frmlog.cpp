@@ -110,8 +110,8 @@ vm::app::WindowEntry frmLog::windowEntry() {
     vm::app::WindowEntry registered;
     registered.name = QLatin1String(WindowName);
     registered.factory = [](QWidget* parent) -> QWidget* { return new frmLog(parent); };
-    // The loader's log stays readable when the operator moves on to another reader.
-    registered.followsReader = true;
+    // The log tells of a load into the focused reader: like the settings windows it closes
+    // when the operator moves on to another reader.
     return registered;
 }
 

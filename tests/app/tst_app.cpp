@@ -228,8 +228,9 @@ private slots:
 
     void optionsComeFromEnvironmentThenFile() {
         SettingsStore& store =
-            freshStore("; written by the administrator\nVelmarrowPassword=secret\nVmSplashEnabled=0\n");
+            freshStore("; written by the administrator\nVelmarrowPassword=secret\nvmsplashenabled=0\n");
         QCOMPARE(store.GetOption("VelmarrowPassword"), "secret");
+        // An option's name is matched without regard to case, as Windows reads such a file.
         QCOMPARE(store.GetOption("VmSplashEnabled"), "0");
         QCOMPARE(store.GetOption("VmSerialTimerInterval"), QString()); // not set: empty
         QCOMPARE(store.GetOption("VelmarrowTestMenu"), QString());
@@ -592,6 +593,21 @@ private slots:
         QCOMPARE(ReadRegistryDword(RegistryRoot::CurrentUser, key, "Baud", 1), 19200u);
         QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::Hidden).size(),
                  2); // no leftovers
+    }
+
+    // A root's file as a person writes it: key paths and value names in any case, as the
+    // registry matches them, and a value in hexadecimal as regedit exports it.
+    void registryFileWrittenByHand() {
+        QVERIFY(QDir().mkpath(registryFolder()));
+        QFile file(registryFile(RegistryRoot::LocalMachine));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[software\\terrawick\\device\\ttyS0\\connectionparameters\\serial]\n"
+                   "baudrate=0x2580\nPARITY=2\nByteSize=7 \n");
+        file.close();
+        const QString key = "SOFTWARE\\Terrawick\\Device\\ttyS0\\ConnectionParameters\\Serial";
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "BaudRate", 115200), 9600u);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "Parity", 0), 2u);
+        QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "ByteSize", 8), 7u);
     }
 
     void registryWriteFailure() {

@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -361,7 +362,11 @@ private slots:
                  qPrintable(silent.at(1).text));
         QCOMPARE(silent.at(1).colour, kRed);
         QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"T"});
-        openLog()->close();
+        // The log belongs to the reader it tells of: moving on to another reader closes it.
+        QPointer<shell::frmLog> shown = openLog();
+        focus(*m_second);
+        QTRY_VERIFY(!shown);
+        QVERIFY(!openLog());
     }
 
     // A long load stops as soon as control goes to another station, or when the operator

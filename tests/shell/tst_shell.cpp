@@ -271,6 +271,12 @@ private slots:
         const QFont broken = app::resultFontFromText("Arial,abc");
         QCOMPARE(broken.pointSize(), 19);
         QVERIFY(!broken.bold());
+        // A size of nothing or below is no size: the 19 points stand, the rest is read.
+        for (const char* text : {"Arial,0,1", "Arial,-4,1"}) {
+            const QFont none = app::resultFontFromText(text);
+            QCOMPARE(none.pointSize(), 19);
+            QVERIFY(none.bold());
+        }
     }
 };
 
