@@ -1023,14 +1023,15 @@ void TestSimEngine::calibrationMeasuresTarget() {
     QCOMPARE(out.gain, 200);
     QCOMPARE(parameters.fields("CONTRASTCAL"), (QStringList{"ON", QString::number(out.exposure), "200"}));
     QVERIFY(parameters.fields("CALIBRATED_STRING").at(0).startsWith("\"Calibrated Since Restart: "));
-    // CONTRAST answers the target's contrast maximum first, then its minimum.
-    QCOMPARE(parameters.fields("CONTRAST").size(), 2);
-    QVERIFY(qAbs(parameters.fields("CONTRAST").at(0).toDouble() -
-                 out.calibration.value("contrastMax").toDouble()) < 0.1);
-    QVERIFY(qAbs(parameters.fields("CONTRAST").at(1).toDouble() -
-                 out.calibration.value("contrastMin").toDouble()) < 0.1);
-    QVERIFY(qAbs(parameters.fields("CAL_MEAN_LIGHT").at(0).toDouble() -
-                 out.calibration.value("reflectanceCal").toDouble()) < 0.1);
+    // CONTRAST answers the target's contrast maximum first, then its minimum, with one decimal;
+    // CAL_MEAN_LIGHT with one, CELL_UNIT the cell in pixels with two.
+    const auto written = [&](const char* key, int decimals) {
+        return QString::number(out.calibration.value(key).toDouble(), 'f', decimals);
+    };
+    QCOMPARE(parameters.fields("CONTRAST"),
+             (QStringList{written("contrastMax", 1), written("contrastMin", 1)}));
+    QCOMPARE(parameters.fields("CAL_MEAN_LIGHT"), QStringList{written("reflectanceCal", 1)});
+    QCOMPARE(parameters.fields("CELL_UNIT"), QStringList{written("cellUnit", 2)});
     // Calibrated grading reports reflectance against the target's.
     const CycleOutput graded = runUntilRead(cycle, 2);
     QVERIFY(graded.verification.value("symbolContrast").toDouble() > 60);

@@ -64,6 +64,14 @@ void setMatrix(SymbolMeasurements& m, const QString& parameter, double v) {
         m.fixedPatternDamage = v;
     else if (parameter == "Print Growth")
         m.printGrowth = v;
+    else if (parameter == "Cell Size")
+        m.cellSize = v;
+    else if (parameter == "Center Offset")
+        m.centerOffset = v;
+    else if (parameter == "Size Offset")
+        m.sizeOffset = v;
+    else if (parameter == "Angle of Distortion")
+        m.angleOfDistortion = v;
     else
         qFatal("no parameter %s", qPrintable(parameter));
 }
@@ -154,6 +162,23 @@ const QList<Limit> kMatrixLimits = {
     {"Print Growth", -0.30, 0.001, true, "B", "C"},
     {"Print Growth", -0.45, 0.001, true, "C", "D"},
     {"Print Growth", -0.60, 0.001, true, "D", "F"},
+    // The other rows of AIM DPM grading, reported beside the grade.
+    {"Cell Size", 6, 0.01, true, "A", "B"},
+    {"Cell Size", 5, 0.01, true, "B", "C"},
+    {"Cell Size", 4, 0.01, true, "C", "D"},
+    {"Cell Size", 3, 0.01, true, "D", "F"},
+    {"Center Offset", 0.1, 0.001, false, "A", "B"},
+    {"Center Offset", 0.2, 0.001, false, "B", "C"},
+    {"Center Offset", 0.3, 0.001, false, "C", "D"},
+    {"Center Offset", 0.4, 0.001, false, "D", "F"},
+    {"Size Offset", 0.05, 0.001, false, "A", "B"},
+    {"Size Offset", 0.10, 0.001, false, "B", "C"},
+    {"Size Offset", 0.15, 0.001, false, "C", "D"},
+    {"Size Offset", 0.20, 0.001, false, "D", "F"},
+    {"Angle of Distortion", 1, 0.01, false, "A", "B"},
+    {"Angle of Distortion", 2, 0.01, false, "B", "C"},
+    {"Angle of Distortion", 4, 0.01, false, "C", "D"},
+    {"Angle of Distortion", 7, 0.01, false, "D", "F"},
 };
 
 // Limits of ISO/IEC 15416 (barcodes), each scan graded on its own.
@@ -259,9 +284,17 @@ private slots:
         std::vector<LinearScan> scans(10, goodScan());
         for (int i = 0; i < weakScans; ++i)
             scans[size_t(i)].modulation = 0.65;
-        // Defects from 0.05 to 0.14 over the scans, every one an A.
-        for (size_t i = 0; i < scans.size(); ++i)
-            scans[i].defects = 0.05 + 0.01 * double(i);
+        // Over the scans, every one an A: defects from 0.05 to 0.14, symbol contrast from 80 % to
+        // 71 %, edge contrast from 60 % to 51 %, Rmin from 5 % to 14 %, decodability from 0.90
+        // to 0.72.
+        for (size_t i = 0; i < scans.size(); ++i) {
+            const double n = double(i);
+            scans[i].defects = 0.05 + 0.01 * n;
+            scans[i].symbolContrast = 80 - n;
+            scans[i].edgeContrast = 60 - n;
+            scans[i].minReflectance = 5 + n;
+            scans[i].decodability = 0.9 - 0.02 * n;
+        }
         const QJsonObject r = grade(barcodeOf(scans), "ANSI");
         QCOMPARE(r.value("overallGrade").toString(), expected);
         // The parameter's row shows its worst scan: the worst grade, and of the scans with that
@@ -270,6 +303,46 @@ private slots:
         QCOMPARE(valueOf(r, "Modulation"), weakScans ? QStringLiteral("0.65") : QStringLiteral("0.90"));
         QCOMPARE(gradeOf(r, "Defects"), QStringLiteral("A"));
         QCOMPARE(valueOf(r, "Defects"), QStringLiteral("0.14"));
+        QCOMPARE(valueOf(r, "Symbol Contrast"), QStringLiteral("71.0%"));
+        QCOMPARE(valueOf(r, "Edge Contrast"), QStringLiteral("51.0%"));
+        QCOMPARE(valueOf(r, "Minimum Reflectance"), QStringLiteral("14.0%"));
+        QCOMPARE(valueOf(r, "Decodability"), QStringLiteral("0.72"));
+        // The average of the scan grades, A 4 to F 0, with one decimal.
+        QCOMPARE(valueOf(r, "Scan Grade"), QString::number(4.0 - weakScans / 10.0, 'f', 1));
+    }
+
+    // How each 2-D row writes its value: percentages with one decimal, ratios with two or
+    // three, the cell in pixels and the angle in degrees with two.
+    void matrixRowValuesAsWritten() {
+        SymbolMeasurements m = goodMatrix();
+        m.symbolContrast = 72.36;
+        m.modulation = 0.456;
+        m.axialNonuniformity = 0.0714;
+        m.gridNonuniformity = 0.4127;
+        m.fixedPatternDamage = 0.0667;
+        m.damagedSegment = "L1";
+        m.unusedErrorCorrection = 0.5;
+        m.cellSize = 7.256;
+        m.centerOffset = 0.1234;
+        m.sizeOffset = 0.0456;
+        m.printGrowth = -0.1234;
+        m.angleOfDistortion = 0.374;
+        const QJsonObject r = grade(m, "ISO");
+        const QList<std::pair<QString, QString>> rows = {{"Symbol Contrast", "72.4%"},
+                                                         {"Modulation", "0.46"},
+                                                         {"Axial Nonuniformity", "0.071"},
+                                                         {"Grid Nonuniformity", "0.413"},
+                                                         {"Fixed Pattern Damage", "6.7% L1"},
+                                                         {"Unused Error Correction", "50.0%"},
+                                                         {"Cell Size", "7.26 px"},
+                                                         {"Center Offset", "0.123"},
+                                                         {"Size Offset", "0.046"},
+                                                         {"Border Match", "93.3%"},
+                                                         {"Print Growth", "-0.123"},
+                                                         {"Angle of Distortion", "0.37 deg"},
+                                                         {"Decode", "PASS"}};
+        for (const auto& [name, value] : rows)
+            QVERIFY2(valueOf(r, name) == value, qPrintable(name + ": " + valueOf(r, name)));
     }
 
     // The overall grade's class by the global quality range ("VERSTATUS" worst Good, worst
