@@ -1035,6 +1035,21 @@ void TestSimEngine::calibrationMeasuresTarget() {
     // Calibrated grading reports reflectance against the target's.
     const CycleOutput graded = runUntilRead(cycle, 2);
     QVERIFY(graded.verification.value("symbolContrast").toDouble() > 60);
+    // The target's light modules must lie from grey 60 to 250 in the picture calibrated on: the
+    // same label dimmed to a quarter, or brightened until its light modules clip, fails with 4709.
+    const auto calibratedOn = [](const QImage& picture) {
+        return calibrate(picture, decodeImage(picture, DecoderSettings{}), CalibrationRequest{}).errorCode;
+    };
+    QCOMPARE(calibratedOn(graded.image), 0);
+    for (const double factor : {0.25, 2.0}) {
+        QImage changed = graded.image.convertToFormat(QImage::Format_Grayscale8);
+        for (int y = 0; y < changed.height(); ++y) {
+            uchar* line = changed.scanLine(y);
+            for (int x = 0; x < changed.width(); ++x)
+                line[x] = uchar(std::min(255.0, line[x] * factor));
+        }
+        QCOMPARE(calibratedOn(changed), 4709);
+    }
 
     // An aperture wider than a cell (9 pixels) is too large to measure with.
     parameters.set("APERTURE", "12");
@@ -1063,8 +1078,16 @@ void TestSimEngine::calibrationMeasuresTarget() {
                  qPrintable(parameters.fields("CALIBRATED_STRING").join(' ')));
     }
     QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"TRUE"});
-    QVERIFY(cycle.scene().set("scale", "9"));
+    // With the automatic aperture, cells over 30 pixels are more than the reader measures: a
+    // short text's 10 x 10 symbol at 31 pixels a cell fails with 4711.
+    const QString text = cycle.scene().settings().value("text").toString();
+    QVERIFY(cycle.scene().set("text", "7"));
+    QVERIFY(cycle.scene().set("scale", "31"));
     parameters.set("APERTURE", "AUTO");
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4711);
+    QVERIFY(cycle.scene().set("text", text));
+    QVERIFY(cycle.scene().set("scale", "9"));
 
     // A print of half the contrast cannot stand for a 95 % target.
     QVERIFY(cycle.scene().set("contrast", "50"));
