@@ -309,6 +309,11 @@ private slots:
         QCOMPARE(runCli({}).code, int(cli::Usage));
         QCOMPARE(runCli({"load", "x.lcf"}).code, int(cli::Usage));
         QCOMPARE(runCli({"--wait", "soon", "list"}).code, int(cli::Usage));
+        // --wait takes 0 to 600000 ms.
+        for (const char* outside : {"-1", "600001"})
+            QCOMPARE(runCli({"--wait", outside, "list"}).code, int(cli::Usage));
+        const Result noWait = runCli({"--wait", "0", "list"});
+        QVERIFY2(noWait.code != int(cli::Usage) && !noWait.err.contains("--wait"), qPrintable(noWait.err));
         // A file with --all and readers besides leaves unclear which readers were meant: nothing is sent.
         const QString file = writeFile("one.lcf", "BEEP Y\r\nMACADDR 02:00:7F:00:00:99\r\n");
         ReceivedLines beeps(reader("Fleet6"), "BEEP");
@@ -317,6 +322,14 @@ private slots:
         QVERIFY2(both.err.contains("load takes a file and readers, or a file and --all\n"),
                  qPrintable(both.err));
         QCOMPARE(beeps.count, 0);
+        // A reader that refuses control is not asked again: told with its reason, no tries counted.
+        reader("Older")->setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("CONTROL"));
+        const Result refused = runCli({"load", file, "Older"});
+        const QString older = "Older (" + reader("Older")->address().toString() + ")";
+        QCOMPARE(refused.code, int(cli::Unreachable));
+        QCOMPARE(refused.err,
+                 "velmarrow-cli: " + older +
+                     ": control refused: refused by the reader: the value cannot be applied now\n");
         const Result missing = runCli({"--wait", "300", "show", "NoSuchReader"});
         QCOMPARE(missing.code, int(cli::Unreachable));
         QVERIFY(missing.err.contains("no reader answers to \"NoSuchReader\""));
@@ -818,6 +831,12 @@ private slots:
         const QString label10 = "Plant10 (" + plant->reader(1)->address().toString() + ")";
         QVERIFY2(r.out.contains(label10 + ": " + QString::number(lines.size()) + " lines saved to " +
                                 QDir(folder).filePath("Plant10.lcf") + ", on try 2\n"),
+                 qPrintable(r.out));
+        // A reader saved at the first try says nothing of tries.
+        const QString label2 = "Plant2 (" + plant->reader(0)->address().toString() + ")";
+        QVERIFY2(r.out.contains(QRegularExpression("^" + QRegularExpression::escape(label2) +
+                                                       ": \\d+ lines saved to [^\\n]*Plant2\\.lcf\n",
+                                                   QRegularExpression::MultilineOption)),
                  qPrintable(r.out));
         // Plant2 before Plant10, and the total last.
         QVERIFY(r.out.indexOf("Plant2 (") < r.out.indexOf("Plant10 ("));

@@ -90,6 +90,18 @@ private slots:
         QCOMPARE(second->payload.size(), 70000);
         QVERIFY(!decoder.next());
         QVERIFY(decoder.droppedBytes() > 0);
+
+        // Stray bytes, then a frame whose magic is cut after its first three bytes: those three
+        // are kept, and the frame arrives whole.
+        FrameDecoder split;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("bad frame magic - dropping 5 bytes"));
+        split.append("noise" + a.left(3));
+        QVERIFY(!split.next());
+        split.append(a.mid(3));
+        const auto whole = split.next();
+        QVERIFY(whole);
+        QCOMPARE(whole->payload, QByteArray("{\"event\":\"reset\"}"));
+        QCOMPARE(split.droppedBytes(), qint64(5));
     }
 
     void commandKeywordIsTheFirstWordInCapitals() { QCOMPARE(commandKeyword("  trig c"), QString("TRIG")); }

@@ -1207,6 +1207,13 @@ void TestSimEngine::externalLightsLightTheCalibration() {
     parameters.set("LIGHT_CTL", "OFF");
     QCOMPARE(selectedExternalLight(FieldReader(parameters)).level, 0.0);
     QVERIFY(controlledLightShare(FieldReader(parameters)) < kMinimumLightShare);
+    // With its own light on, that light is the one calibrated, as INTERNAL.
+    parameters.set("ILLUM", "ON");
+    QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
+    const CycleOutput own = cycle.run();
+    QCOMPARE(own.calibration.value("light").toString(), QStringLiteral("INTERNAL"));
+    QCOMPARE(own.calibration.value("errorCode").toInt(), 0);
+    QCOMPARE(parameters.fields("CALIBRATED INTERNAL"), QStringList{"TRUE"});
 }
 
 // A failed match fails the read of a symbol that was read. (What each match mode, the match
