@@ -259,6 +259,18 @@ private slots:
         QCOMPARE(tcp1.until("<END>"), QByteArray("2/1/0/0<END>"));
     }
 
+    // A symbol seen but not read fails its verification: (VERI_STATUS) says FAILED, (VERI_GRADE) F.
+    void unreadSymbolVerifiesAsFailed() {
+        QVERIFY(start(10));
+        QVERIFY(set("VERIFY ISO"));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        QVERIFY(set("OUTPUT TCP1 DECFL Y \"(VERI_STATUS)/(VERI_GRADE)<END>\" NONE"));
+        QVERIFY(set("NUMDM 0"));
+        trigger();
+        QCOMPARE(tcp1.until("<END>"), QByteArray("FAILED/F<END>"));
+    }
+
     // Each keyword of the format language, on TCP1, against the record the program receives
     // for the same cycle.
     void everyKeywordExpands() {

@@ -92,6 +92,7 @@ private slots:
     void recordsCarryTheirGrading();
     void printFaultsLowerTheirOwnGrade_data();
     void printFaultsLowerTheirOwnGrade();
+    void finderFaultSparesTheCorners();
     void strongPrintFaultsFailTheRead_data();
     void strongPrintFaultsFailTheRead();
     void barcodeScansGradeContrastAndDefects();
@@ -1214,6 +1215,32 @@ void TestSimEngine::externalLightsLightTheCalibration() {
     QCOMPARE(own.calibration.value("light").toString(), QStringLiteral("INTERNAL"));
     QCOMPARE(own.calibration.value("errorCode").toInt(), 0);
     QCOMPARE(parameters.fields("CALIBRATED INTERNAL"), QStringList{"TRUE"});
+}
+
+// The finder fault prints light round(strength x 31) modules of a 16 x 16 symbol's L (left
+// column and bottom row): the middle of the left edge first, the rest in the middle of the
+// bottom edge, the L's three corners always dark. A strength outside 0 to 100 names the fault.
+void TestSimEngine::finderFaultSparesTheCorners() {
+    Scene scene;
+    const auto lightModules = [&](const char* strength) {
+        QString error;
+        if (!scene.set("fault", QStringLiteral("finder ") + strength, &error))
+            return error;
+        QStringList light;
+        for (int row = 0; row < 16; ++row)
+            if (!scene.defects().finderModuleDark(true, 0, row, 16, 16))
+                light << QStringLiteral("left %1").arg(row);
+        for (int col = 1; col < 16; ++col)
+            if (!scene.defects().finderModuleDark(true, col, 15, 16, 16))
+                light << QStringLiteral("bottom %1").arg(col);
+        return light.join(' ');
+    };
+    QCOMPARE(lightModules("13"), QStringLiteral("left 6 left 7 left 8 left 9"));
+    QCOMPARE(lightModules("50"),
+             QStringLiteral("left 1 left 2 left 3 left 4 left 5 left 6 left 7 left 8 left 9 left 10 "
+                            "left 11 left 12 left 13 left 14 bottom 7 bottom 8"));
+    QCOMPARE(lightModules("150"), QStringLiteral("the strength of finder lies between 0 and 100 percent"));
+    QCOMPARE(lightModules("-1"), QStringLiteral("the strength of finder lies between 0 and 100 percent"));
 }
 
 // A failed match fails the read of a symbol that was read. (What each match mode, the match
