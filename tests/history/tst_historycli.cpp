@@ -252,12 +252,17 @@ private slots:
             runCli({"trend", "--db", db, "Slow", "--param", "Symbol Contrast", "--since", "3h", "--json"});
         QCOMPARE(json.code, 0);
         qint64 pass = 0, fail = 0, noRead = 0;
+        QStringList worst; // each interval's worst grade: every read graded A
         for (const QJsonValue& v : document(json.out).value("intervals").toArray()) {
             pass += v.toObject().value("pass").toInteger();
             fail += v.toObject().value("fail").toInteger();
             noRead += v.toObject().value("noRead").toInteger();
+            if (v.toObject().contains("values"))
+                worst << v.toObject().value("values").toObject().value("worstGrade").toString();
         }
         QCOMPARE(QList<qint64>({pass, fail, noRead}), QList<qint64>({121, 3, 5}));
+        QVERIFY(!worst.isEmpty());
+        QCOMPARE(worst.filter(QRegularExpression("^A$")).size(), worst.size());
         const Run falling =
             runCli({"trend", "--db", db, "Falling", "--param", "Symbol Contrast", "--since", "3h", "--json"});
         QCOMPARE(falling.code, 1);

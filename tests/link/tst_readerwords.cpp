@@ -2,6 +2,7 @@
 // into fields (the same way the reader splits its commands), and the directory listing of
 // stored parameter sets, the latter against a simulated reader.
 #include "common/readers.h"
+#include "link/configdiff.h"
 #include "link/connection.h"
 #include "link/coordinator.h"
 #include "link/fields.h"
@@ -266,6 +267,25 @@ private slots:
         QCOMPARE(fresh.GetParameter("HEADER").Fields(), stored);
         const QString otherwise = listingLineReadOtherwise();
         QVERIFY2(otherwise.isEmpty(), qPrintable(otherwise));
+    }
+
+    // A parameter only the file lists is one row with its whole line; taking it writes that
+    // line as it stands, a name of several words staying the name. One only the reader lists
+    // cannot be taken.
+    void lineOnlyInTheFileIsTakenWhole() {
+        const QStringList reader = {"TRIG C", "BEEP Y"};
+        const QStringList file = reader + QStringList{"OUTPUT TCP1 OKDEC Y \"x y\" NONE"};
+        const QList<ConfigDifference> rows = compareConfigurations(reader, file);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.at(0).name, QStringLiteral("OUTPUT TCP1 OKDEC"));
+        QCOMPARE(rows.at(0).field, -1);
+        ParameterSet set;
+        QVERIFY(takeDifference(set, rows.at(0)));
+        QCOMPARE(set.GetParameter("OUTPUT TCP1 OKDEC").Fields(), QStringList({"Y", "\"x y\"", "NONE"}));
+        QCOMPARE(set.ModifiedNames(), QStringList({"OUTPUT TCP1 OKDEC"}));
+        ParameterSet none;
+        QVERIFY(!takeDifference(none, compareConfigurations(file, reader).value(0)));
+        QVERIFY(!none.Modified());
     }
 
     void cleanupTestCase() {
