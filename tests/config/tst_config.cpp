@@ -326,7 +326,15 @@ private slots:
         focus(*m_first);
         takeControl();
         m_chosen = writeFile("three.lcf", "TRIG T\r\nNUMDM 99\r\nBEEP N\r\n");
+        // The status bar's progress shows while the lines go out, and goes when they are through.
+        bool progressShown = false;
+        const QMetaObject::Connection hook = connect(m_first.get(), &sim::Reader::commandReceived, this, [&] {
+            progressShown |= window().vmStatusBar()->ProgressVisible();
+        });
         window().action("mnuLoadConfiguration")->trigger();
+        disconnect(hook);
+        QVERIFY(progressShown);
+        QVERIFY(!window().vmStatusBar()->ProgressVisible());
         QCOMPARE(m_first->parameters().fields("TRIG"), QStringList{"T"});
         QCOMPARE(m_first->parameters().fields("BEEP"), QStringList{"N"});
         shell::frmLog* log = openLog();
@@ -385,9 +393,15 @@ private slots:
             const char* why;
             std::function<void()> act;
         };
+        // Stop Loading, once pressed, is greyed while the load winds down.
+        bool stopGreyed = false;
         const Stop stops[] = {
             {"Programming control of the camera was lost", [this] { m_first->takeControl("OTHER-PC"); }},
-            {"Loading was stopped", [this] { openLog()->stopButton()->click(); }},
+            {"Loading was stopped",
+             [&] {
+                 openLog()->stopButton()->click();
+                 stopGreyed = !openLog()->stopButton()->isEnabled();
+             }},
             {"Loading was stopped", [this] { openLog()->close(); }},
         };
         focus(*m_first);
@@ -420,6 +434,7 @@ private slots:
             QCOMPARE(told.captured(2).toInt() + sent, 40);
             if (shell::frmLog* log = openLog()) {
                 QCOMPARE(logLines(log).constLast().text, status);
+                QCOMPARE(stopGreyed, &stop == &stops[1]);
                 QVERIFY(!log->stopButton()->isVisible());
                 log->close();
             }

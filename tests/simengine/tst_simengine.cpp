@@ -93,6 +93,7 @@ private slots:
     void printFaultsLowerTheirOwnGrade_data();
     void printFaultsLowerTheirOwnGrade();
     void finderFaultSparesTheCorners();
+    void sceneSettingsTakeTheirRanges();
     void strongPrintFaultsFailTheRead_data();
     void strongPrintFaultsFailTheRead();
     void barcodeScansGradeContrastAndDefects();
@@ -1182,6 +1183,10 @@ void TestSimEngine::externalLightsLightTheCalibration() {
         QCOMPARE(out.gain, 100);
         QCOMPARE(parameters.fields("XLIGHTCONTRASTCAL " + light),
                  (QStringList{"ON", QString::number(out.exposure), "100"}));
+        // The light's cell unit is kept under its name as well as for the current light.
+        const QStringList cell{QString::number(out.calibration.value("cellUnit").toDouble(), 'f', 2)};
+        QCOMPARE(parameters.fields("CELL_UNIT " + light), cell);
+        QCOMPARE(parameters.fields("CELL_UNIT"), cell);
         exposure.insert(light, out.exposure * gainFactor(out.gain));
         QVERIFY(out.photometryValid);
     }
@@ -1203,6 +1208,18 @@ void TestSimEngine::externalLightsLightTheCalibration() {
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
     QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 0);
     QCOMPARE(parameters.fields("CALIBRATED 45Q"), QStringList{"TRUE"});
+
+    // A single channel is the lamp the operator fitted: WAVELENGTH says how much of its light
+    // the sensor sees (less in the infrared). Ten channels each have their own colour.
+    const auto levelAt = [](const char* channels, const char* light, const char* wavelength) {
+        Parameters p;
+        p.set("XLIGHTCHANNELS", channels);
+        p.set("LIGHT_CTL", light);
+        p.set("WAVELENGTH", wavelength);
+        return selectedExternalLight(FieldReader(p)).level;
+    };
+    QVERIFY(levelAt("1", "90", "880") < 0.7 * levelAt("1", "90", "625"));
+    QCOMPARE(levelAt("10", "90", "880"), levelAt("10", "90", "625"));
 
     // Without an external light selected nothing but the hall lights the part.
     parameters.set("LIGHT_CTL", "OFF");
@@ -1241,6 +1258,31 @@ void TestSimEngine::finderFaultSparesTheCorners() {
                             "left 11 left 12 left 13 left 14 bottom 7 bottom 8"));
     QCOMPARE(lightModules("150"), QStringLiteral("the strength of finder lies between 0 and 100 percent"));
     QCOMPARE(lightModules("-1"), QStringLiteral("the strength of finder lies between 0 and 100 percent"));
+}
+
+// Each numeric scene setting takes its whole range, both ends included, and refuses a step
+// beyond either end, saying what it takes.
+void TestSimEngine::sceneSettingsTakeTheirRanges() {
+    struct Range {
+        const char* key;
+        double low, high, step;
+    };
+    for (const Range& r :
+         {Range{"serial", 0, 1e12, 1}, Range{"serialdigits", 0, 12, 1}, Range{"serialstep", -1000, 1000, 1},
+          Range{"x", 0, 659, 0.5}, Range{"y", 0, 494, 0.5}, Range{"rotation", -360, 360, 0.5},
+          Range{"scale", 1, 40, 0.5}, Range{"contrast", 0, 100, 1}, Range{"noise", 0, 60, 0.5},
+          Range{"blur", 0, 3, 1}}) {
+        Scene scene;
+        QString error;
+        const QString told =
+            QStringLiteral("%1 must lie between %2 and %3").arg(QLatin1String(r.key)).arg(r.low).arg(r.high);
+        for (const double inside : {r.low, r.high})
+            QVERIFY2(scene.set(r.key, QString::number(inside, 'g', 13), &error), qPrintable(error));
+        for (const double outside : {r.low - r.step, r.high + r.step}) {
+            QVERIFY2(!scene.set(r.key, QString::number(outside, 'g', 13), &error), r.key);
+            QCOMPARE(error, told);
+        }
+    }
 }
 
 // A failed match fails the read of a symbol that was read. (What each match mode, the match
@@ -1388,6 +1430,12 @@ void TestSimEngine::badFilesAreRefused() {
     QCOMPARE(frame.reflectance.size(), QSize(Scene::kWidth, Scene::kHeight));
     QCOMPARE(frame.fileName, QStringLiteral("big.bmp"));
     QCOMPARE(qGray(frame.reflectance.pixel(10, 10)), 77);
+    // The reader holds 64 files: a 64th is taken, a 65th refused.
+    for (int i = 2; i <= 64; ++i)
+        QVERIFY2(scene.addFile(QStringLiteral("more%1.bmp").arg(i), bytes, &error), qPrintable(error));
+    QCOMPARE(scene.fileCount(), 64);
+    QVERIFY(!scene.addFile("more65.bmp", bytes, &error));
+    QCOMPARE(error, QStringLiteral("no space: the reader holds at most 64 files"));
     // A TIFF may be written big-endian ("MM") as well as little-endian: an uncompressed 8-bit
     // grey picture, dark on its left half and light on its right, set by hand in that order.
     QByteArray tiff;
