@@ -536,6 +536,14 @@ private slots:
         QCOMPARE(imageSaveDirectory(), "/srv/images");
     }
 
+    // Lines starting with ";" or "#" are comments, also where they look like a key.
+    void iniCommentsAreNoKeys() {
+        const IniDocument doc =
+            IniDocument::parse("[Cameras]\n;NumCameras=9\n#1=Old\n  # 2=Gone\nNumCameras=1\n");
+        QCOMPARE(doc.entries("Cameras").size(), 1);
+        QCOMPARE(doc.value("Cameras", "NumCameras"), std::optional<QString>("1"));
+    }
+
     void iniKeysOutsideSectionsStayOutside() {
         // "[]" names no section: the keys after it belong to no section, also after a write.
         IniDocument doc = IniDocument::parse("[Cameras]\nCount=2\n[]\nloose=3\n[ ]\nspaced=4\n");
