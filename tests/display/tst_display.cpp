@@ -1153,6 +1153,14 @@ void TestDisplay::reportChartTrends() {
     QCOMPARE(rate.at(1).y(), 80.0);
     const QList<QPointF> time = chart.DecodeTimePoints();
     QCOMPARE(time.last(), QPointF(30, 40.0));
+    // The decode-time axis tops out at 10 ms doubled until it clears the slowest record shown
+    // by a tenth: 40 ms needs 80.
+    const QValueAxis* ms = nullptr;
+    for (QAbstractAxis* a : chart.chart()->axes(Qt::Vertical))
+        if (a->titleText() == QLatin1String("ms"))
+            ms = qobject_cast<QValueAxis*>(a);
+    QVERIFY(ms);
+    QCOMPARE(QPointF(ms->min(), ms->max()), QPointF(0, 80));
     const QList<QPointF> grade = chart.GradePoints();
     QCOMPARE(grade.size(), 5);
     QCOMPARE(grade.first(), QPointF(26, 2.0));
@@ -1224,6 +1232,18 @@ void TestDisplay::verifyReportGridRows() {
     QCOMPARE(grid.item(5, 1)->text(), QString("yes"));
     QCOMPARE(grid.item(6, 0)->text(), QString("withinAperture"));
     QCOMPARE(grid.item(6, 1)->text(), QString("no"));
+    // A failed verification names the reader's error number under the overall grade.
+    Record failed = makeRecord(6, false, "X");
+    vm::link::VerificationResult fv;
+    fv.overallGrade = "F";
+    fv.gradeCode = 0;
+    fv.errorCode = 4711;
+    fv.parameters = {{"Decode", "No Read", "F"}};
+    failed.m_verification = fv;
+    grid.ShowRecord(failed);
+    QCOMPARE(grid.item(3, 0)->text(), QString("Error"));
+    QCOMPARE(grid.item(3, 1)->text(), QString("4711"));
+    QCOMPARE(grid.item(4, 0)->text(), QString("Decode"));
     grid.Clear();
     QCOMPARE(grid.rowCount(), 0);
 }
