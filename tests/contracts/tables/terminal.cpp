@@ -102,6 +102,21 @@ void linesSentAndReceived(Stage& stage) {
     QCOMPARE(input(stage)->text(), QStringLiteral("BEEP N"));
     QTest::keyClick(input(stage), Qt::Key_Down);
     QCOMPARE(input(stage)->text(), QStringLiteral("NOSUCHWORD"));
+    // Down past the newest line brings back what was being typed before Up: nothing, then "BEE".
+    QTest::keyClick(input(stage), Qt::Key_Down);
+    QCOMPARE(input(stage)->text(), QString());
+    input(stage)->setText(QStringLiteral("BEE"));
+    QTest::keyClick(input(stage), Qt::Key_Up);
+    QCOMPARE(input(stage)->text(), QStringLiteral("NOSUCHWORD"));
+    QTest::keyClick(input(stage), Qt::Key_Down);
+    QCOMPARE(input(stage)->text(), QStringLiteral("BEE"));
+    // The same line twice running is kept once: two Ups reach the line before it.
+    input(stage)->clear();
+    type(stage, QStringLiteral("NOSUCHWORD"));
+    QTRY_COMPARE(shownLines(stage).constLast(), unknown.status);
+    QTest::keyClick(input(stage), Qt::Key_Up);
+    QTest::keyClick(input(stage), Qt::Key_Up);
+    QCOMPARE(input(stage)->text(), QStringLiteral("BEEP N"));
 }
 
 } // namespace
