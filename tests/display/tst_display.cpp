@@ -572,6 +572,13 @@ void TestDisplay::dragHandleAndShapeThroughWidget() {
     view.AddOverlay("Search Area", area);
     view.AddOverlay("Matrix ROI", roi);
     QCOMPARE(view.OverlayNames(), (QStringList{"Search Area", "Matrix ROI"}));
+    // Before anything is grabbed, the arrows nudge the topmost overlay, the matrix ROI.
+    const double roiLeft = roi->X(0);
+    const int areaLeft = area->Left();
+    QTest::keyClick(&view, Qt::Key_Right);
+    QCOMPARE(QPointF(roi->X(0), area->Left()), QPointF(roiLeft + 1, areaLeft));
+    QTest::keyClick(&view, Qt::Key_Left);
+    QCOMPARE(roi->X(0), roiLeft);
     QSignalSpy resized(area.get(), &SearchArea::OnResize);
     QSignalSpy moved(&view, &VxImageView::overlayMoved);
 

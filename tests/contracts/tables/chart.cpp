@@ -111,6 +111,20 @@ void seriesFollowTheRecords(Stage& stage) {
         qFuzzyCompare(weighted, decode[0] + decode[1] + decode[2]),
         qPrintable(QStringLiteral("%1 against %2").arg(weighted).arg(decode[0] + decode[1] + decode[2])));
     QVERIFY(!chart->isVisible());
+    // Shown, the hour follows each new record (two, so that a redraw already due from the
+    // records view cannot stand in for it).
+    monitoring::printSymbol(stage, true);
+    const auto readsNow = [&] {
+        double n = 0;
+        for (const QPointF& p : hourSeries(stage, QStringLiteral("Reads per minute"))->points())
+            n += p.y();
+        return n;
+    };
+    for (const double total : {4.0, 5.0}) {
+        link::Record more;
+        QVERIFY(records.cycle(stage, &more));
+        QTRY_COMPARE(readsNow(), total);
+    }
 }
 
 } // namespace
