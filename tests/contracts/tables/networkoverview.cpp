@@ -119,6 +119,14 @@ void rowsPerReader(Stage& stage) {
     second->setListening(true);
     QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Reachable), QStringLiteral("Yes"), 15000);
     QCOMPARE(shade("Overview2"), QColor(128, 255, 128));
+    // The focused reader too: once its link is lost and it no longer answers, it is gone.
+    coordinator.Focus(QStringLiteral("Overview2"));
+    QTRY_COMPARE(cell(stage, "Overview2", Name), QStringLiteral("Overview2 (focused)"));
+    second->setListening(false);
+    second->dropConnections();
+    QTRY_COMPARE_WITH_TIMEOUT(cell(stage, "Overview2", Reachable), QStringLiteral("No"), 15000);
+    coordinator.Focus(QString());
+    second->setListening(true);
     stage.close();
     network.reset();
     qputenv("VELMARROW_DISCOVERY_TARGETS", targets);
