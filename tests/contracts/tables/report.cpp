@@ -217,6 +217,11 @@ void exportKeepsTheReadersText(Stage& stage) {
     const QStringList lines =
         QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
+    // The header names each column, separated by commas as the rows are.
+    QStringList headers;
+    for (int c = 0; c < grid(stage)->columnCount(); ++c)
+        headers << grid(stage)->horizontalHeaderItem(c)->text();
+    QCOMPARE(lines.at(0), headers.join(QLatin1Char(',')));
     const QString rows = lines.mid(1).join(QLatin1Char('\n'));
     QVERIFY2(rows.contains(QStringLiteral(",\"LOT \"\"7\"\", TRAY 2\",")), qPrintable(rows));
     QVERIFY2(rows.contains(QStringLiteral(",\"LOT 8, TRAY 3\",")), qPrintable(rows));
@@ -301,6 +306,18 @@ void resetAsksForControl(Stage& stage) {
         QTRY_COMPARE(sent.lines(), QStringList{"STATS RESET"});
     }
     QCOMPARE(counted(stage), quint64(0));
+
+    // The reader still known but its link lost: the reset says so and asks for nothing.
+    stage.reader().setListening(false);
+    stage.reader().dropConnections();
+    QTRY_VERIFY(!stage.station().Connected());
+    {
+        testing::ExpectPrompts boxes;
+        boxes->expectMessage("Velmarrow", "No Connection To Camera", PromptIcon::Exclamation,
+                             PromptButtons::Ok, PromptAnswer::Ok);
+        report->ResetStatistics();
+    }
+    stage.reader().setListening(true);
 }
 
 // With a control password the reset asks for it, masked; a wrong one stops everything.
