@@ -145,6 +145,22 @@ void learns(Stage& stage) {
         QTRY_COMPARE_WITH_TIMEOUT(status(stage), c.outcome, 10000);
     }
 
+    // Nothing in view: the decoder learn failed. A learn cancelled before the reader took a
+    // picture: no learn at all.
+    fresh(stage);
+    stage.send(QStringLiteral("TRIG T"));
+    QString error;
+    QVERIFY2(stage.reader().setScene(QStringLiteral("contrast"), QStringLiteral("0"), &error),
+             qPrintable(error));
+    click(stage, option(1));
+    click(stage, "Learn");
+    stage.send(QStringLiteral("VT"));
+    QTRY_COMPARE_WITH_TIMEOUT(status(stage), QStringLiteral("Decoder Learn Status = Failed\r\n"), 10000);
+    click(stage, "Learn");
+    stage.send(QStringLiteral("LEARNCANCEL"));
+    stage.send(QStringLiteral("VT"));
+    QTRY_COMPARE_WITH_TIMEOUT(status(stage), QStringLiteral("Decoder Learn Status = NO LEARN\r\n"), 10000);
+
     // A reader that does not answer is given 500 ms before the dialog waits for the outcome.
     fresh(stage);
     stage.reader().setNextReplyFault(sim::ReplyFault::Silent, 0, QStringLiteral("LEARNEX"));

@@ -432,8 +432,8 @@ void learnAndLevels(Stage& stage) {
                                                          "Check Sum Checking", "Decode Forward/Backward"}));
             QCOMPARE(groupLabels(stage, 5), QStringList{"Finder Pattern Misalignment"});
             // Created on these readers, but neither loaded nor shown.
-            QCOMPARE(cellOf(stage, 2, "Contrast Report"), QString());
-            QCOMPARE(cellOf(stage, 2, "Aperture"), QString());
+            for (const char* late : {"Contrast Report", "Cell Unit Report", "Aperture"})
+                QVERIFY2(cellOf(stage, 2, QLatin1String(late)).isEmpty(), late);
         }
     }
 
