@@ -539,6 +539,11 @@ void TestSimEngine::learnReadsDarkPartAndUnlearnRestores() {
     QVERIFY(cycle.command({"UNLEARN"}));
     for (const char* name : {"ROWS", "COLS", "POL", "STYLE", "BCPOL"})
         QVERIFY2(parameters.fields(name) == QStringList{"AUTO"}, name);
+    // LEARNEX DM learns the decoder settings of the Data Matrix in view as BOTH does.
+    QVERIFY(cycle.command({"LEARNEX", "DM", "NONE"}));
+    QCOMPARE(cycle.run().learnStatus, std::optional<int>(2));
+    QCOMPARE(parameters.fields("ROWS"), QStringList{"16"});
+    QCOMPARE(parameters.fields("STYLE"), QStringList{"NORMAL"});
 }
 
 void TestSimEngine::morphologyReachesTheDecoder() {
