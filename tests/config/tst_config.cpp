@@ -222,39 +222,39 @@ private slots:
         QVERIFY(window().imageConnection()->SendCommand("TRIG T").ok);
         QVERIFY(window().imageConnection()->SendCommand("BARQZ 40").ok);
         QVERIFY(m_first->parameters().configurationListing() != factory);
-        const qsizetype before = m_first->receivedCommands().size();
-        window().action("mnuRestoreBoth")->trigger();
-        QCOMPARE(m_first->receivedCommands().mid(before), (QStringList{"RESET DECODER", "RESET APPMODE"}));
-        QCOMPARE(m_first->parameters().configurationListing(), factory);
-        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
-                 QStringLiteral("Application mode and decoder restored to defaults"));
-        // Read whole at the window's first size, beside the counters: not cut in the middle.
-        QTRY_COMPARE(window().vmStatusBar()->findChild<QLabel*>("Info1")->text().trimmed(),
-                     QStringLiteral("Application mode and decoder restored to defaults"));
-        QTRY_COMPARE(heard.count(), 3);
-        QStringList messages;
-        for (const auto& args : heard)
-            messages << args.at(1).toString();
-        QCOMPARE(messages, (QStringList{"UPDATEPHOTO", "UPDATEIO", "UNLEARN"}));
-
-        heard.clear();
-        window().action("mnuRestoreDecoder")->trigger();
-        QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("RESET DECODER"));
-        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
-                 QStringLiteral("Decoder restored to defaults"));
-        QTRY_COMPARE(heard.count(), 1);
-        QCOMPARE(heard.at(0).at(1).toString(), QStringLiteral("UNLEARN"));
-
-        heard.clear();
-        window().action("mnuRestoreAppMode")->trigger();
-        QCOMPARE(m_first->receivedCommands().last(), QStringLiteral("RESET APPMODE"));
-        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
-                 QStringLiteral("Application mode restored to defaults"));
-        QTRY_COMPARE(heard.count(), 3);
-        messages.clear();
-        for (const auto& args : heard)
-            messages << args.at(1).toString();
-        QCOMPARE(messages, (QStringList{"UPDATEPHOTO", "UPDATEIO", "UNLEARN"}));
+        // Each item: the commands it sends, its status text and the words the other windows hear.
+        struct Item {
+            const char* action;
+            QStringList commands;
+            QString status;
+            QStringList words;
+        };
+        const QList<Item> items = {
+            {"mnuRestoreBoth",
+             {"RESET DECODER", "RESET APPMODE"},
+             "Application mode and decoder restored to defaults",
+             {"UPDATEPHOTO", "UPDATEIO", "UNLEARN"}},
+            {"mnuRestoreDecoder", {"RESET DECODER"}, "Decoder restored to defaults", {"UNLEARN"}},
+            {"mnuRestoreAppMode",
+             {"RESET APPMODE"},
+             "Application mode restored to defaults",
+             {"UPDATEPHOTO", "UPDATEIO", "UNLEARN"}},
+        };
+        for (const Item& item : items) {
+            heard.clear();
+            const qsizetype before = m_first->receivedCommands().size();
+            window().action(item.action)->trigger();
+            QCOMPARE(m_first->receivedCommands().mid(before), item.commands);
+            QCOMPARE(m_first->parameters().configurationListing(), factory);
+            QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(), item.status);
+            // Read whole at the window's first size, beside the counters: not cut in the middle.
+            QTRY_COMPARE(window().vmStatusBar()->findChild<QLabel*>("Info1")->text().trimmed(), item.status);
+            QTRY_COMPARE(heard.count(), item.words.size());
+            QStringList words;
+            for (const auto& args : heard)
+                words << args.at(1).toString();
+            QCOMPARE(words, item.words);
+        }
 
         // A restore the reader refuses is told in the status bar by its command and the
         // reader's reason; the one it carried out is not reported as failed.
