@@ -19,7 +19,9 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeAxis>
 #include <QFile>
+#include <QHash>
 #include <QLabel>
 #include <QLineSeries>
 #include <QProcess>
@@ -185,6 +187,22 @@ private slots:
         checkBands({"F", "D", "C", "B", "A"}, {55.0, 70.0}, "Symbol Contrast");
         QVERIFY(w->trend());
         QCOMPARE(w->trend()->parameter, QStringLiteral("Symbol Contrast"));
+        // The mean, lowest and highest lines: one point per interval of the trend.
+        QHash<QString, QList<double>> lines;
+        for (QAbstractSeries* s : view->chart()->series())
+            if (auto* line = qobject_cast<QLineSeries*>(s))
+                for (const QPointF& p : line->points())
+                    lines[line->name()] << p.y();
+        QList<double> means, lows, highs;
+        for (const auto& b : w->trend()->buckets) {
+            means << b.mean;
+            lows << b.min;
+            highs << b.max;
+        }
+        QVERIFY(!means.isEmpty());
+        QCOMPARE(lines.value("Mean"), means);
+        QCOMPARE(lines.value("Lowest"), lows);
+        QCOMPARE(lines.value("Highest"), highs);
         // A steady parameter is shown without a warning.
         vm::testing::choose(parameter, QStringLiteral("Axial Nonuniformity"));
         QVERIFY(!drift->text().contains(QStringLiteral("Axial")));
@@ -304,6 +322,11 @@ private slots:
                               << "120 reads: 118 passed, 1 failed, 1 not read; read rate 98.3 %"
                               << "1200";
         // Reads 210 to 239.
+        // All 240 reads in the longer spans too.
+        for (const auto& [span, minutes] : {std::pair{"Last 8 hours", 480}, std::pair{"Last 24 hours", 1440}})
+            QTest::newRow(span) << span << minutes << 236 << 2 << 2
+                                << "240 reads: 236 passed, 2 failed, 2 not read; read rate 98.3 %"
+                                << "1200";
         QTest::newRow("quarter hour") << "Last 15 minutes" << 15 << 29 << 1 << 0
                                       << "30 reads: 29 passed, 1 failed, 0 not read; read rate 96.7 %"
                                       << "1230";
@@ -341,6 +364,13 @@ private slots:
             highest = std::max(highest, p.y());
         }
         QCOMPARE(highest, 100.0); // an interval where every read passed
+        // The time axis: hours and minutes up to a day, the date as well beyond it.
+        QDateTimeAxis* time = nullptr;
+        for (QAbstractAxis* a : rate->attachedAxes())
+            if (a->orientation() == Qt::Horizontal)
+                time = qobject_cast<QDateTimeAxis*>(a);
+        QVERIFY(time);
+        QCOMPARE(time->format(), QStringLiteral("hh:mm"));
     }
 
     void exportsTheRangeAsCsv() {
