@@ -16,6 +16,7 @@
 
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -1064,6 +1065,12 @@ void TestDisplay::reportGridRowsAreBounded() {
     QCOMPARE(grid.item(4, ReportGrid::ResultColumn)->background().color(), QColor(255, 128, 128));
     QCOMPARE(grid.item(0, ReportGrid::TextColumn)->text(), QString("CODE8"));
     QCOMPARE(grid.item(4, ReportGrid::TextColumn)->text(), QString("NO READ"));
+    // A symbol found whose text is empty shows the reader's status too.
+    Record empty = makeRecord(20, true, QString());
+    empty.m_result.m_statusText = QStringLiteral("DECODED EMPTY");
+    ReportGrid other;
+    other.AddRecord(empty);
+    QCOMPARE(other.item(0, ReportGrid::TextColumn)->text(), QString("DECODED EMPTY"));
     QCOMPARE(grid.item(0, ReportGrid::DecodeColumn)->text(), QString("18.0"));
     QCOMPARE(grid.item(0, ReportGrid::GradeColumn)->text(), QString()); // not graded
     const int fiveRows = grid.ContentHeight();
@@ -1229,9 +1236,11 @@ void TestDisplay::verifyReportGridRows() {
     rv.raw.insert("quietZone", "pass");
     rv.raw.insert("verifierCalibrated", true);
     rv.raw.insert("withinAperture", false);
+    rv.raw.insert("zones", QJsonArray({1, 2})); // a list on one line
     raw.m_verification = rv;
     grid.ShowRecord(raw);
-    QCOMPARE(grid.rowCount(), 7);
+    QCOMPARE(grid.rowCount(), 8);
+    QCOMPARE(grid.item(7, 1)->text(), QString("[1,2]"));
     QCOMPARE(grid.item(3, 0)->text(), QString("decodability"));
     QCOMPARE(grid.item(3, 1)->text(), QString("0.62"));
     // True and false fields read "yes" and "no".

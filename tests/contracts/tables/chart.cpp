@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineSeries>
+#include <QValueAxis>
 
 namespace vm::contracts {
 
@@ -95,6 +96,10 @@ void seriesFollowTheRecords(Stage& stage) {
     QVERIFY(reads);
     QTRY_VERIFY(reads->count() >= 1);
     QCOMPARE(reads->at(reads->count() - 1).x(), 0.0);
+    // Its minutes axis spans the hour: 59 minutes ago to this minute.
+    const auto* minutes = qobject_cast<QValueAxis*>(reads->attachedAxes().value(0));
+    QVERIFY(minutes && minutes->orientation() == Qt::Horizontal);
+    QCOMPARE(QPointF(minutes->min(), minutes->max()), QPointF(-59, 0));
     double total = 0;
     for (const QPointF& p : reads->points())
         total += p.y();
