@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -70,6 +71,15 @@ dlgSelectFolder::dlgSelectFolder(QWidget* parent)
     connect(m_drives, &QComboBox::currentIndexChanged, this, &dlgSelectFolder::driveChosen);
     connect(m_dirs, &QListView::activated, this, &dlgSelectFolder::directoryActivated);
     connect(m_dirs, &QListView::clicked, this, &dlgSelectFolder::directoryClicked);
+    // The arrow keys choose a folder as a click does.
+    connect(m_dirs->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (!m_updating)
+                    directoryClicked(current);
+            });
+    // Enter opens the highlighted folder, as a double click does, and keeps the picker open;
+    // otherwise the key would reach the OK button and a keyboard could never walk down a level.
+    m_dirs->installEventFilter(this);
     connect(m_ok, &QPushButton::clicked, this, &dlgSelectFolder::accept);
     connect(m_cancel, &QPushButton::clicked, this, &dlgSelectFolder::reject);
 }
@@ -93,8 +103,11 @@ void dlgSelectFolder::moveTo(const QString& path) {
     const int driveIndex = m_drives->findData(driveOf(absolute), Qt::UserRole, Qt::MatchFixedString);
     if (driveIndex >= 0)
         m_drives->setCurrentIndex(driveIndex);
-    m_updating = false;
     m_dirs->setRootIndex(m_model->index(absolute));
+    // Nothing highlighted in the new level: the folder just opened stays the chosen one, and the
+    // next arrow key starts from the top of the list.
+    m_dirs->selectionModel()->clearCurrentIndex();
+    m_updating = false;
     m_dirs->setAccessibleName(QDir::toNativeSeparators(absolute));
 }
 
@@ -112,6 +125,17 @@ void dlgSelectFolder::directoryClicked(const QModelIndex& index) {
 void dlgSelectFolder::directoryActivated(const QModelIndex& index) {
     if (index.isValid())
         moveTo(m_model->filePath(index));
+}
+
+bool dlgSelectFolder::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_dirs && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_dirs->currentIndex().isValid()) {
+            directoryActivated(m_dirs->currentIndex());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void dlgSelectFolder::accept() {

@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QListView>
 #include <QPushButton>
@@ -191,6 +192,35 @@ void passFailFiltersAndFiles(Stage& stage) {
     QTRY_COMPARE(shownNumber(stage), notSaved.Number());
     QVERIFY(film(stage)->recorder().waitIdle(5000));
     QCOMPARE(savedFiles(folder).size(), before);
+
+    // The picker opens on the image folder; its list leads up with "..", and Enter on an entry
+    // opens that folder without closing the picker, so the keyboard can walk the folders: up,
+    // then the film folder again by typing its name, and OK.
+    stage.dialogs().expect(QStringLiteral("dlgSelectFolder"), [folder](QDialog& d) {
+        auto* dirs = d.findChild<QListView*>(QStringLiteral("dirs"));
+        auto* model = qobject_cast<QFileSystemModel*>(dirs->model());
+        QCOMPARE(model->filePath(dirs->rootIndex()), folder);
+        const auto upEntry = [&] {
+            for (int row = 0; row < model->rowCount(dirs->rootIndex()); ++row)
+                if (model->fileName(model->index(row, 0, dirs->rootIndex())) == QStringLiteral(".."))
+                    return model->index(row, 0, dirs->rootIndex());
+            return QModelIndex();
+        };
+        QTRY_VERIFY(upEntry().isValid());
+        dirs->setFocus();
+        dirs->setCurrentIndex(upEntry());
+        QTest::keyClick(dirs, Qt::Key_Return);
+        QVERIFY(d.isVisible());
+        const QString parent = QFileInfo(folder).absolutePath();
+        QCOMPARE(model->filePath(dirs->rootIndex()), parent);
+        QCOMPARE(dirs->accessibleName(), QDir::toNativeSeparators(parent));
+        QTRY_VERIFY(dirs->visualRect(model->index(folder)).isValid());
+        QTest::keyClicks(dirs, QStringLiteral("film"));
+        QCOMPARE(dirs->currentIndex(), model->index(folder));
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btnOK")), Qt::LeftButton);
+    });
+    click(stage, QStringLiteral("folder"));
+    QCOMPARE(app::imageSaveDirectory(), QDir::toNativeSeparators(folder));
 
     // A folder clicked in the picker and confirmed with OK becomes the image folder by its
     // whole path, stored setting included.
