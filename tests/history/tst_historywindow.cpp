@@ -24,6 +24,7 @@
 #include <QHash>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -230,6 +231,61 @@ private slots:
                             QStringLiteral("Line4"));
         QCOMPARE(vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"))->text(),
                  QStringLiteral("No graded parameter of Line4 is drifting toward a lower grade."));
+    }
+
+    void readsAxisHoldsEveryLine() {
+        // A reader that read nothing 30 times in one interval and failed 12 times in another, with
+        // a pass or two elsewhere: each line's highest point stays on the reads axis.
+        HistoryStore store;
+        QString error;
+        QVERIFY(store.open(m_file, &error));
+        for (int i = 0; i < 48; ++i) {
+            ReadEntry e = knownRead(i * 5 + 1, m_dir.path());
+            e.reader = QStringLiteral("Line5");
+            e.mac.clear();
+            if (i < 30) {
+                e.timeMs = kNow - 30 * 60000 + i * 1000; // one 2-minute interval
+                e.result = ReadResult::NoRead;
+                e.failure = QStringLiteral("No Read");
+                e.grades.clear();
+            } else if (i < 42) {
+                e.timeMs = kNow - 60 * 60000 + i * 1000;
+                e.result = ReadResult::Fail;
+                e.failure = QStringLiteral("Match Fail");
+            } else {
+                e.result = ReadResult::Pass;
+                e.failure.clear();
+            }
+            store.append(e);
+        }
+        QVERIFY(store.flush());
+        auto w = openOnKnownReads();
+        vm::testing::choose(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbReader")),
+                            QStringLiteral("Line5"));
+        QMap<QString, double> highest;
+        QValueAxis* reads = nullptr;
+        for (QAbstractSeries* s :
+             vm::testing::child<QChartView>(w.get(), QStringLiteral("CountsChart"))->chart()->series()) {
+            auto* line = qobject_cast<QLineSeries*>(s);
+            if (!line || line->name() == QStringLiteral("Read rate (%)"))
+                continue;
+            for (const QPointF& p : line->points())
+                highest[line->name()] = std::max(highest.value(line->name()), p.y());
+            for (QAbstractAxis* a : line->attachedAxes())
+                if (a->orientation() == Qt::Vertical)
+                    reads = qobject_cast<QValueAxis*>(a);
+        }
+        QCOMPARE(highest.value(QStringLiteral("No read")), 30.0);
+        QCOMPARE(highest.value(QStringLiteral("Fail")), 12.0);
+        QCOMPARE(highest.value(QStringLiteral("Pass")), 1.0);
+        QVERIFY(reads);
+        QCOMPARE(reads->min(), 0.0);
+        for (auto it = highest.cbegin(); it != highest.cend(); ++it)
+            QVERIFY2(it.value() <= reads->max(),
+                     qPrintable(QStringLiteral("%1 peaks at %2 over an axis to %3")
+                                    .arg(it.key())
+                                    .arg(it.value())
+                                    .arg(reads->max())));
     }
 
     void worstReadsInOrder() {
