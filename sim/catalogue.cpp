@@ -462,7 +462,8 @@ QList<ParameterSpec> buildCatalogue() {
     b.add("PARTQFTPEX", {text(64, ""), text(128, ""), yesNo("N"), yesNo("N"), range(0, 9999, "0")}, 7, 99,
           G::Other, "FTP host, path, save results, save images, maximum FTP records");
     b.readOnly("PARTQCAPACITY", {range(0, 1000000, "203"), range(0, 1000000, "32768")}, 4, 99,
-               "approximate queue capacity with and without images");
+               "approximate queue capacity with and without images: 64 MiB divided by a part's size (see "
+               "protocol.md)");
 
     return b.list;
 }
@@ -664,7 +665,9 @@ QString commandCatalogueMarkdown() {
     }
     out += QLatin1String("\n## Commands\n\n| Command | Reply |\n|---|---|\n");
     const QList<QPair<const char*, const char*>> commands = {
-        {"STATION <name>", "names the asking station (a host name, or a PC serial port name)"},
+        {"STATION <name>",
+         "names the asking station (a host name, or a PC serial port name; 1 to 64 characters, quotes around "
+         "it are dropped, an empty or longer name is refused with error 2)"},
         {"CONTROL", "takes programming control for the asking station, dropping any other station's"},
         {"RELEASE", "gives control back (only the holder's release has an effect)"},
         {"CONTROLLER", "`CONTROLLER \"<station>\"`, empty quotes when nobody holds control"},
@@ -691,8 +694,10 @@ QString commandCatalogueMarkdown() {
          "cancels a learn, restores learned decoder settings, automatic photometry"},
         {"CALIBRATED [light]", "`CALIBRATED TRUE|FALSE`, or `CALIBRATED <light> TRUE|FALSE` (level 9+)"},
         {"CALIBRATED_STRING [light] [\"text\"]",
-         "the light's calibration text; with a text stores it (level 9+)"},
-        {"CELL_UNIT / CONTRAST / CAL_MEAN_LIGHT", "the current light's calibration values (level 9+)"},
+         "the light's calibration text; with a text of up to 64 characters stores it (level 9+)"},
+        {"CELL_UNIT / CONTRAST / CAL_MEAN_LIGHT",
+         "the current light's calibration values (level 9+): the cell in pixels with two decimals; the "
+         "target's contrast maximum, then its minimum, with one; its mean light with one"},
         {"SETTINGS_HARDWARE / SETTINGS_CUSTOMER / SETTINGS_MANUFACTURING", "factory blocks, line by line"},
         {"OFFLINE / ONLINE", "stops / restarts read cycles (control)"},
         {"REPORTREQ <compression> <image> [NEXTFAIL]",

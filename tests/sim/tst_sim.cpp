@@ -395,6 +395,22 @@ private slots:
         QVERIFY(r->receivedCommands().contains("trig t"));
     }
 
+    // A station's name holds 1 to 64 characters, quotes dropped; the reader names its controller
+    // by it whole.
+    void stationNamesUpTo64Characters() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.connectTo(*r));
+        const QString longest = QStringLiteral("WS-") + QString(61, QLatin1Char('x'));
+        QCOMPARE(c.statusOf("STATION \"" + longest + "\""), QString("!STATION OK"));
+        QCOMPARE(c.statusOf("CONTROL"), QString("!CONTROL OK"));
+        QCOMPARE(c.query("CONTROLLER"), "CONTROLLER \"" + longest + "\"");
+        for (const QString& bad : {longest + "y", QString("\"\"")})
+            QCOMPARE(c.statusOf("STATION " + bad),
+                     QString("!STATION ERROR 2 station name must have 1 to 64 characters"));
+        QCOMPARE(r->controller(), longest);
+    }
+
     void controlEndsWithTheStationsLastConnection() {
         auto r = startReader(10);
         auto first = std::make_unique<CommandClient>();
@@ -1299,6 +1315,18 @@ private slots:
 
     void catalogueListing() {
         const QString md = commandCatalogueMarkdown();
+        // The reader knows every parameter at the levels, with the fields, ranges and defaults,
+        // that docs/commands.md documents, and answers the commands it lists: a range, default
+        // or level of its own shows as the first line that differs.
+        QFile doc(QStringLiteral(VELMARROW_COMMANDS_DOC));
+        QVERIFY(doc.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList documented = QString::fromUtf8(doc.readAll()).split(QLatin1Char('\n'));
+        const QStringList listed = md.split(QLatin1Char('\n'));
+        for (qsizetype i = 0; i < std::max(documented.size(), listed.size()); ++i)
+            QVERIFY2(documented.value(i) == listed.value(i),
+                     qPrintable(QStringLiteral("line %1 documented as\n  %2\nbut the reader lists\n  %3")
+                                    .arg(i + 1)
+                                    .arg(documented.value(i), listed.value(i))));
         QVERIFY(md.contains("| RETRYEX | 7+ |"));
         QVERIFY(md.contains("SHOW CONFIG"));
         // Every parameter name a settings window queries is in the catalogue at some level.
