@@ -1088,6 +1088,9 @@ void TestDisplay::reportGridRowsAreBounded() {
     const int width = grid.ContentWidth();
     grid.AddRecord(makeRecord(11, true, QString(2000, 'W')));
     QVERIFY(grid.ContentWidth() - width <= ReportGrid::kMaxTextColumnWidth * 1440 / grid.logicalDpiX());
+    // The whole read is still there to see: the text cell's tooltip holds it.
+    QCOMPARE(grid.item(0, ReportGrid::TextColumn)->toolTip(), QString(2000, 'W'));
+    QCOMPARE(grid.item(2, ReportGrid::TextColumn)->toolTip(), QString("CODE8"));
 
     // A graded read shows its overall grade.
     Record graded = makeRecord(12, true, "GRADED");
@@ -1217,6 +1220,16 @@ void TestDisplay::verifyReportGridRows() {
     const int smallHeight = grid.ContentHeight();
     grid.ShowRecord(graded);
     QCOMPARE(grid.rowCount(), 8);
+    // Name, value and grade in their columns: the image and the standard are values, the
+    // overall grade a grade.
+    QStringList rows;
+    for (int row = 0; row < 4; ++row)
+        rows << QStringList{grid.item(row, VerifyReportGrid::NameColumn)->text(),
+                            grid.item(row, VerifyReportGrid::ValueColumn)->text(),
+                            grid.item(row, VerifyReportGrid::GradeColumn)->text()}
+                    .join('|');
+    QCOMPARE(rows,
+             QStringList({"Image|4|", "Standard|ISO15415|", "Overall grade||C", "Symbol contrast|78%|A"}));
     // Each grade on its class's colour: A and B light green, C light yellow, D and F light red.
     const QColor good(128, 255, 128), fair(255, 255, 128), poor(255, 128, 128);
     const QList<QPair<QString, QColor>> grades = {{"C", fair}, {"A", good}, {"C", fair},

@@ -151,6 +151,11 @@ private slots:
         QCOMPARE(drift->text(),
                  QStringLiteral("Symbol Contrast fell from A to B over the last 2 h; at this rate it "
                                 "reaches C in about 24 min"));
+        // A warning: written in dark red (the colour the label draws its text in).
+        const QColor warning = drift->palette().color(drift->foregroundRole());
+        QVERIFY2(warning.red() >= 120 && warning.red() > 2 * warning.green() &&
+                     warning.red() > 2 * warning.blue(),
+                 qPrintable(warning.name()));
         // The window opens on the drifting parameter, drawn over its five bands.
         auto* parameter = vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbParameter"));
         QCOMPARE(parameter->currentText(), QStringLiteral("Symbol Contrast"));
@@ -231,6 +236,8 @@ private slots:
                             QStringLiteral("Line4"));
         QCOMPARE(vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"))->text(),
                  QStringLiteral("No graded parameter of Line4 is drifting toward a lower grade."));
+        auto* drift = vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"));
+        QCOMPARE(drift->palette().color(drift->foregroundRole()), w->palette().color(QPalette::WindowText));
     }
 
     void readsAxisHoldsEveryLine() {
