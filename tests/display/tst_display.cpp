@@ -677,6 +677,13 @@ void TestDisplay::staleImagesAreDropped() {
     QVERIFY(view.HasImage());
     QCOMPARE(view.ResultText(), QString("ABC"));
     QCOMPARE(view.ReceivedImageCount(), quint64(5));
+    // Neither text nor status: the verdict alone, a failure as a no read.
+    for (bool passed : {false, true}) {
+        Record bare = makeRecord(7 + passed, passed, QString());
+        bare.m_result.m_statusText.clear();
+        view.SetRecord(bare);
+        QCOMPARE(view.ResultText(), passed ? QString("PASS") : QString("NO READ"));
+    }
 }
 
 // Images handed in far faster than the screen refreshes: each refresh paints the newest one,
@@ -1378,7 +1385,10 @@ void TestDisplay::terminalTalksToFocusedReader() {
     coord.Focus("");
     QTRY_VERIFY(terminal.Output()->toPlainText().endsWith("-- No camera connected"));
     terminal.SendLine("VERSION");
-    QVERIFY(terminal.Output()->toPlainText().endsWith("(not sent: no camera connected)"));
+    const QStringList notSent = terminal.Output()->toPlainText().split('\n');
+    QCOMPARE(notSent.last(), QString("(not sent: no camera connected)"));
+    QCOMPARE(lineColour(*terminal.Output(), int(notSent.size()) - 1), QColor(255, 80, 80)); // an error
+    QCOMPARE(lineColour(*terminal.Output(), int(notSent.size()) - 3), QColor(255, 255, 0)); // a notice
     terminal.Clear();
     QCOMPARE(terminal.Output()->toPlainText(), QString("-- No camera connected"));
 

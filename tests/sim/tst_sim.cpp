@@ -928,9 +928,15 @@ private slots:
         rc.cycleRate = 40;
         const auto simulator = startOne(rc);
         QVERIFY(simulator);
-        AdminConsole admin(*simulator);
         Reader& r = *simulator->reader(0);
-        QVERIFY(admin.execute("rate 1001").startsWith("error: rate must be above 0 and at most 1000"));
+        AdminConsole admin(*simulator);
+        // Above 0 and at most 1000: both ends refused past them, and the rate kept.
+        for (const char* bad : {"rate 1001", "rate 0", "rate -5", "rate fast"})
+            QVERIFY2(admin.execute(bad).startsWith("error: rate must be above 0 and at most 1000"), bad);
+        QCOMPARE(r.cycles().rate(), 40.0);
+        QCOMPARE(admin.execute("rate 1000"), QString("ok\n"));
+        QCOMPARE(admin.execute("rate 0.5"), QString("ok\n"));
+        QCOMPARE(r.cycles().rate(), 0.5);
         QCOMPARE(admin.execute("rate 900"), QString("ok\n"));
         QCOMPARE(r.cycles().rate(), 900.0);
         QCOMPARE(admin.execute("rate 40"), QString("ok\n"));
