@@ -443,6 +443,25 @@ void TestSimEngine::learnPhotometryAndUnlearn() {
     QVERIFY(out.symbolFound);
     QVERIFY(out.photometryValid);
     QCOMPARE(out.exposure, photo.at(1).toInt());
+    // The learned exposure lights the symbol's paper short of clipping: under grey 250 and
+    // under 1 % of it at 255 (a longer one would gain nothing the symbol could use).
+    const Photometry learnt = Camera::measure(
+        out.image.copy(QPolygonF(out.corners).boundingRect().toAlignedRect().intersected(out.image.rect())));
+    QVERIFY2(learnt.bright < 250 && learnt.saturated < 0.01, qPrintable(QString::number(learnt.bright)));
+    // Also where a step of the sweep lights the paper just short of 255 (grey 253: the paper's
+    // grey grows with the exposure), the learn keeps the step below it.
+    const double nearlyClipped = out.exposure * 253.0 / learnt.bright;
+    double lowest = nearlyClipped;
+    while (lowest / 1.6 >= 30)
+        lowest /= 1.6;
+    parameters.set("PHOTOEX", QStringLiteral("MANUAL 30 0 %1 20000 0 1023").arg(int(std::ceil(lowest))));
+    QVERIFY(cycle.command({"LEARNEX", "NONE", "PHOTO"}));
+    const CycleOutput again = cycle.run();
+    QCOMPARE(again.learnStatus, std::optional<int>(4));
+    const Photometry short255 = Camera::measure(again.image.copy(
+        QPolygonF(again.corners).boundingRect().toAlignedRect().intersected(again.image.rect())));
+    QVERIFY2(short255.bright < 250 && short255.bright >= 150, qPrintable(QString::number(short255.bright)));
+    parameters.set("PHOTOEX", photo.join(' '));
     // Undoing the learn leaves the learned photometry (PHOTO AUTO gives it back): still reads.
     QVERIFY(cycle.command({"UNLEARN"}));
     QCOMPARE(parameters.fields("PHOTOEX"), photo);
