@@ -1124,6 +1124,12 @@ void TestSimEngine::calibrationMeasuresTarget() {
     QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"FALSE"});
     QCOMPARE(parameters.fields("CALIBRATED_STRING"),
              QStringList{"\"Verification contrast calibration failure\""});
+    // The calibration before it is gone too: the next read is graded on grey levels as they
+    // are, and says so.
+    const CycleOutput uncalibrated = runUntilRead(cycle, 4);
+    QVERIFY(uncalibrated.symbolFound);
+    QVERIFY2(uncalibrated.verification.value("warning").toString().startsWith("Not Calibrated: "),
+             qPrintable(uncalibrated.verification.value("warning").toString()));
 
     // Calibrated on the label printed at half its brightness, the reader grades at a long
     // exposure: the same label with a patch of 2 x 2 cells in its middle at full brightness
