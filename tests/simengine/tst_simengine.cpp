@@ -867,6 +867,14 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
     QVERIFY(!cycle.scene().settings().value("faults").toObject().contains("drift"));
     QCOMPARE(runUntilRead(cycle, 4).verification.value("overallGrade").toString(), QStringLiteral("A"));
     QCOMPARE(cycle.scene().defects().fade(), 0);
+    // "drift off" stops every kind's drift at once, the last kind's as well as the first's.
+    const QStringList kinds{"fade", "finder", "uneven", "spot"};
+    for (const QString& kind : kinds)
+        QVERIFY(cycle.scene().set("drift", kind + " 1"));
+    QVERIFY(cycle.scene().set("drift", "off"));
+    for (const QString& kind : kinds)
+        QVERIFY2(cycle.scene().defects().driftRate(kind) == 0.0, qPrintable(kind));
+    QVERIFY(!cycle.scene().settings().value("faults").toObject().contains("drift"));
 }
 
 void TestSimEngine::strongPrintFaultsFailTheRead_data() {
@@ -1061,6 +1069,10 @@ void TestSimEngine::calibrationMeasuresTarget() {
     // Calibrated grading reports reflectance against the target's.
     const CycleOutput graded = runUntilRead(cycle, 2);
     QVERIFY(graded.verification.value("symbolContrast").toDouble() > 60);
+    // R_cal is the mean grey of the target's light modules, so the target itself, read again,
+    // shows its light modules at the target's reflectance, 85 %.
+    const double lightest = graded.verification.value("maxReflectance").toDouble();
+    QVERIFY2(std::abs(lightest - 85) < 3, qPrintable(QString::number(lightest)));
     // The target's light modules must lie from grey 60 to 250 in the picture calibrated on: the
     // same label dimmed to a quarter, or brightened until its light modules clip, fails with 4709.
     const auto calibratedOn = [](const QImage& picture) {
