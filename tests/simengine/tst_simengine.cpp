@@ -1295,6 +1295,9 @@ void TestSimEngine::finderFaultSparesTheCorners() {
         return light.join(' ');
     };
     QCOMPARE(lightModules("13"), QStringLiteral("left 6 left 7 left 8 left 9"));
+    // 30 % of the L's 31 modules is 9.3: nine of them.
+    QCOMPARE(lightModules("30"),
+             QStringLiteral("left 3 left 4 left 5 left 6 left 7 left 8 left 9 left 10 left 11"));
     QCOMPARE(lightModules("50"),
              QStringLiteral("left 1 left 2 left 3 left 4 left 5 left 6 left 7 left 8 left 9 left 10 "
                             "left 11 left 12 left 13 left 14 bottom 7 bottom 8"));
@@ -1546,8 +1549,17 @@ void TestSimEngine::qrCodewordsReadBackAsPrinted() {
             QVERIFY2(corrected, qPrintable(tag));
             QCOMPARE(corrected->errors, 1);
             QVERIFY2(corrected->modules == printed, qPrintable(tag));
-            const QrBlocks blocks = qrBlocks(version, level);
-            QCOMPARE(corrected->unusedCorrection, 1.0 - 2.0 / (blocks.checkPerBlock - blocks.protection));
+            // Of a block's d check codewords, the small versions keep p against misdecoding, as
+            // the QR standard tabulates them: 1-L 3, 1-M 2, 1-Q and 1-H 1, 2-L 2, 3-L 1.
+            const int kept = version == 1   ? (level == 'L'   ? 3
+                                               : level == 'M' ? 2
+                                                              : 1)
+                             : version == 2 ? (level == 'L' ? 2 : 0)
+                             : version == 3 ? (level == 'L' ? 1 : 0)
+                                            : 0;
+            QCOMPARE(qrBlocks(version, level).protection, kept);
+            QCOMPARE(corrected->unusedCorrection,
+                     1.0 - 2.0 / (qrBlocks(version, level).checkPerBlock - kept));
             // A grid fitted mirrored along its diagonal (its finders stay where they are) reads
             // too, and gives its modules back in its own order.
             std::vector<bool> swapped(printed.size());
