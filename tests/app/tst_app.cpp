@@ -495,6 +495,8 @@ private slots:
         QTest::newRow("serial port") << "COM1:" << true;
         QTest::newRow("dotted address") << "10.0.0.1" << true;
         QTest::newRow("dash and blank inside") << "Cell-7 east" << true;
+        QTest::newRow("other printable marks") << "Cell~7 #2 (east) {a}" << true;
+        QTest::newRow("delete character") << QString("ev") + QChar(0x7F) + "il" << false;
         QTest::newRow("parent steps") << "../../evil" << false;
         QTest::newRow("parent") << ".." << false;
         QTest::newRow("current") << "." << false;

@@ -203,6 +203,10 @@ private slots:
         v = ReadFileVersion(driver);
         QCOMPARE(v.fileType, QStringLiteral("Driver"));
         QCOMPARE(v.fileSubtype, QStringLiteral("Network Driver"));
+        // The last type the version standard knows, a static library.
+        v = ReadFileVersion(writeFile(dir, "lib.bin", noise + versionBlock(3, 1, 0, 9, 7, 0)));
+        QCOMPARE(v.version, QStringLiteral("3.1.0.9"));
+        QCOMPARE(v.fileType, QStringLiteral("LIB"));
 
         const QString plain = writeFile(dir, "plain.bin", noise);
         v = ReadFileVersion(plain);
