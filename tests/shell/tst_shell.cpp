@@ -30,7 +30,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <csignal>
 #include <cstring>
+#ifdef Q_OS_UNIX
+#include <sys/types.h>
+#endif
 
 using namespace vm;
 using namespace vm::shell;
@@ -227,10 +231,22 @@ private slots:
         QCOMPARE(v.fileType, QStringLiteral("APP"));
     }
 
-    // The real program, ended by the session as a desktop would end it, still saves its
-    // open-window list, window metrics and settings.
+    // The real program, ended by the session as a desktop would end it (SIGTERM), by Ctrl+C in
+    // its terminal (SIGINT) or by the terminal closing (SIGHUP), still saves its open-window
+    // list, window metrics and settings.
+    void programSavesWhenTerminated_data() {
+        QTest::addColumn<int>("signal");
+#ifdef Q_OS_UNIX
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+#else
+        QTest::newRow("none") << 0;
+#endif
+    }
     void programSavesWhenTerminated() {
 #ifdef Q_OS_UNIX
+        QFETCH(int, signal);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString settingsFile = dir.filePath("Velmarrow.ini");
@@ -248,7 +264,7 @@ private slots:
         QVERIFY(program.waitForStarted(10000));
         // The main window logs its camera list when it has loaded.
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("camera list"), 20000);
-        program.terminate();
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QFile file(settingsFile);
