@@ -704,6 +704,38 @@ private slots:
         QVERIFY(conn.Connected()); // the focused reader is untouched
     }
 
+    // A reader that stops answering has vanished once three probes in a row went unanswered:
+    // silent from just after its answer to one probe, it is given up at the fourth probe from
+    // there, about four intervals on (three would be one probe too early).
+    void readerVanishesAfterThreeUnansweredProbes() {
+        vm::sim::SimulatorConfig config;
+        config.discoveryPort = 0;
+        vm::sim::ReaderConfig reader;
+        reader.name = "Quiet1";
+        reader.address = QHostAddress(nextAddress());
+        reader.commandPort = 0;
+        reader.dataPort = 0;
+        config.readers.append(reader);
+        vm::sim::Simulator sim(config);
+        QVERIFY(sim.start());
+        const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
+        qputenv("VELMARROW_DISCOVERY_TARGETS", "127.255.255.255:" + QByteArray::number(sim.discoveryPort()));
+        auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        Coordinator coord;
+        QSignalSpy found(&coord, &Coordinator::OnDeviceDiscovered);
+        QSignalSpy vanished(&coord, &Coordinator::OnDeviceVanished);
+        coord.StartDiscovery();
+        QTRY_COMPARE(found.count(), 1);
+        QSignalSpy answered(&sim, &vm::sim::Simulator::probeAnswered);
+        QVERIFY(answered.wait(3 * kDiscoveryInterval));
+        sim.reader(0)->setListening(false);
+        QElapsedTimer silent;
+        silent.start();
+        QTRY_COMPARE_WITH_TIMEOUT(vanished.count(), 1, (kDiscoveryMissLimit + 4) * kDiscoveryInterval);
+        QVERIFY2(silent.elapsed() > kDiscoveryMissLimit * kDiscoveryInterval + kDiscoveryInterval / 2,
+                 qPrintable(QString::number(silent.elapsed())));
+    }
+
 private:
     QTemporaryDir m_portsDir;
 };
