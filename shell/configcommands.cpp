@@ -244,6 +244,7 @@ void LoadConfiguration(BasicInterface& main) {
 
     int loaded = 0;
     int errors = 0;
+    bool stopped = false;
     const bool logShown = log;
     for (const QString& line : std::as_const(lines)) {
         if (!vm::link::isConfigurationCommand(line))
@@ -265,6 +266,7 @@ void LoadConfiguration(BasicInterface& main) {
             if (guard)
                 setStatus(main, why);
             qCInfo(vm::app::lcApp).noquote() << why;
+            stopped = true;
             break;
         }
         const vm::link::LineOutcome outcome = vm::link::sendConfigurationLine(iconn->Response(), line);
@@ -295,6 +297,9 @@ void LoadConfiguration(BasicInterface& main) {
         return;
     if (bar)
         bar->ShowProgress(false);
+    // A load that went to its end says so, in place of what an earlier, stopped load told.
+    if (!stopped)
+        setStatus(main, progressCaption(loaded, errors));
     if (log) {
         log->SetLoading(false);
         if (errors == 0)

@@ -439,6 +439,23 @@ private slots:
                 log->close();
             }
         }
+        // Stopped from the log, which stays open: the next load into it goes to its end.
+        QSignalSpy received(m_first.get(), &sim::Reader::commandReceived);
+        QMetaObject::Connection hook =
+            connect(m_first.get(), &sim::Reader::commandReceived, this, [&](const QString& line) {
+                if (line.startsWith(QLatin1String("BEEP ")) && beeps(toLines(received)) == 5)
+                    openLog()->stopButton()->click();
+            });
+        window().action("mnuLoadConfiguration")->trigger();
+        disconnect(hook);
+        QVERIFY(openLog());
+        received.clear();
+        window().action("mnuLoadConfiguration")->trigger();
+        QCOMPARE(beeps(toLines(received)), 40);
+        QCOMPARE(window().vmStatusBar()->StatusMsgText().trimmed(),
+                 QStringLiteral("40 Lines loaded,  0 errors reported"));
+        if (shell::frmLog* log = openLog())
+            log->close();
     }
 
     // Blank lines and stray carriage returns are no commands: nothing is sent for them and
