@@ -274,6 +274,13 @@ private slots:
             {"Size Offset",
              &SymbolMeasurements::sizeOffset,
              {0.02, 0.05, 0.07, 0.1, 0.12, 0.15, 0.17, 0.2, 0.25}},
+            {"Angle of Distortion",
+             &SymbolMeasurements::angleOfDistortion,
+             {0.5, 1, 1.5, 2, 3, 4, 5, 7, 7.5}},
+            // Border Match is the share of the finder's modules undamaged, in percent.
+            {"Border Match",
+             &SymbolMeasurements::fixedPatternDamage,
+             {0.0, 0.01, 0.02, 0.03, 0.05, 0.06, 0.08, 0.1, 0.12}},
             // A barcode's, a fraction as ISO/IEC 15416 grades it.
             {"Decodability",
              nullptr,
@@ -911,6 +918,49 @@ private slots:
 
     // Counts per interval and the worst reads, on reads placed by hand; CSV lines that a
     // spreadsheet reads back.
+    // A parameter without grade limits of its own is followed by its grades: each interval's
+    // lowest, highest and worst grade are those of its reads, whether the interval is taken
+    // from the minutes' summaries (10 minutes) or read by read (30 s).
+    void gradesTrendedWhereNoLimitsAre() {
+        const QString file = path(QStringLiteral("grades.sqlite"));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        const qint64 t0 = 1'800'000'000'000; // on a whole minute
+        const int n = 240;
+        QList<int> grades;
+        for (int i = 0; i < n; ++i) {
+            ReadEntry e = gradedEntry(t0 + i * 10000 + 7, i + 1, 80);
+            const int grade = (i * 7) % 11 == 0 ? 1 : (i % 3 == 0 ? 3 : 4); // A, B, now and then D
+            grades << grade;
+            e.grades.append({QStringLiteral("Cell Size"), 6.5, QStringLiteral("6.50 px"), grade});
+            store.append(e);
+        }
+        QVERIFY(store.flush());
+        HistoryQuery query;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        for (const qint64 interval : {qint64(600000), qint64(30000)}) {
+            const auto trend = query.trend(QStringLiteral("Line3"), QStringLiteral("Cell Size"), t0,
+                                           t0 + n * 10000, interval);
+            QVERIFY(trend);
+            QVERIFY(trend->onGrades);
+            qint64 total = 0;
+            for (const ValueBucket& b : trend->buckets) {
+                int lo = 5, hi = -1;
+                for (int i = 0; i < n; ++i)
+                    if (const qint64 t = t0 + i * 10000 + 7; t >= b.startMs && t < b.startMs + interval) {
+                        lo = std::min(lo, grades[i]);
+                        hi = std::max(hi, grades[i]);
+                    }
+                QCOMPARE(b.worstGrade, lo);
+                QCOMPARE(b.min, double(lo));
+                QCOMPARE(b.max, double(hi));
+                total += b.count;
+            }
+            QCOMPARE(total, qint64(n));
+        }
+    }
+
     void countsWorstReadsAndCsv() {
         const QString file = path(QStringLiteral("counts.sqlite"));
         HistoryStore store;
