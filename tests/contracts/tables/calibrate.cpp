@@ -559,8 +559,14 @@ void noRecord(Stage& stage) {
     replay();
     clock.start();
     expectFailureBox(stage.unexpected(), QStringLiteral("INTERNAL"));
-    press(stage, "CalibrateButton");
-    waited();
+    {
+        // The reader answered FALSE: the text it keeps for the light says why.
+        testing::Received texts(stage.reader());
+        press(stage, "CalibrateButton");
+        waited();
+        QCOMPARE(texts.starting(QStringLiteral("CALIBRATED_STRING")),
+                 QStringList{"CALIBRATED_STRING \"Verification timeout\""});
+    }
     QCOMPARE(statusColour(stage, 0), kRed);
     QCOMPARE(stage.fields(QStringLiteral("CELL_UNIT_REPORT")).value(0), QStringLiteral("PIXELS"));
 
@@ -571,8 +577,14 @@ void noRecord(Stage& stage) {
     replay();
     triggered = asked = -1;
     clock.restart();
-    press(stage, "CalibrateButton");
-    waited();
+    {
+        // The reader answered TRUE: calibrated, when is not known.
+        testing::Received texts(stage.reader());
+        press(stage, "CalibrateButton");
+        waited();
+        QCOMPARE(texts.starting(QStringLiteral("CALIBRATED_STRING")),
+                 QStringList{"CALIBRATED_STRING \"Calibrated, Date Unknown\""});
+    }
     QCOMPARE(statusColour(stage, 0), kGreen);
     QCOMPARE(stage.fields(QStringLiteral("CELL_UNIT_REPORT")).value(0), QStringLiteral("MILS"));
 

@@ -3,6 +3,7 @@
 #include "app/windowregistry.h"
 #include "contracts/contract.h"
 #include "link/record.h"
+#include "sim/catalogue.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -435,6 +436,19 @@ void learnAndLevels(Stage& stage) {
             for (const char* late : {"Contrast Report", "Cell Unit Report", "Aperture"})
                 QVERIFY2(cellOf(stage, 2, QLatin1String(late)).isEmpty(), late);
         }
+    }
+    // Their values are read from level 6 on: still empty at level 5, the reader's own at 6.
+    for (const int level : {5, 6}) {
+        stage.end();
+        stage.begin();
+        stage.start(sim::softwareVersionForLevel(level));
+        QVERIFY(stage.open(QStringLiteral("BasicTune")));
+        const QStringList shown = {cellOf(stage, 2, QStringLiteral("Contrast Report")),
+                                   cellOf(stage, 2, QStringLiteral("Cell Unit Report")),
+                                   cellOf(stage, 2, QStringLiteral("Aperture"))};
+        const QStringList expected = level < 6 ? QStringList{QString(), QString(), QString()}
+                                               : QStringList{"UNCALIBRATED", "PIXELS", "AUTO"};
+        QCOMPARE(shown, expected);
     }
 
     // Level 10: the toolbar's learn goes out at once; its outcome releases the button and the
