@@ -246,6 +246,15 @@ private slots:
                 last.contains(QStringLiteral("; at this rate it reaches B in about ")),
             qPrintable(r.out));
         QVERIFY2(!r.out.contains(QStringLiteral("WARNING")), qPrintable(r.out));
+        // The table's reads, pass, fail and no read columns, summed over its intervals.
+        const QRegularExpression row(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d +(\\d+) +(\\d+) +(\\d+) +(\\d+) "));
+        QList<qint64> columns(4, 0);
+        for (const QString& line : r.out.split(QLatin1Char('\n')))
+            if (const QRegularExpressionMatch m = row.match(line); m.hasMatch())
+                for (int c = 0; c < 4; ++c)
+                    columns[c] += m.captured(c + 1).toLongLong();
+        QCOMPARE(columns, QList<qint64>({129, 121, 3, 5}));
 
         // JSON counts each interval's passes, failures and no reads apart.
         const Run json =
@@ -270,6 +279,10 @@ private slots:
         QCOMPARE(QStringList({fell.value("startGrade").toString(), fell.value("endGrade").toString(),
                               fell.value("nextGrade").toString()}),
                  QStringList({"A", "B", "C"}));
+        // The fitted line from about 80 % at the first value to about 60 % at the last.
+        QVERIFY2(std::abs(fell.value("startValue").toDouble() - 80) < 1 &&
+                     std::abs(fell.value("endValue").toDouble() - 60) < 1,
+                 qPrintable(QJsonDocument(fell).toJson()));
 
         // A reader whose reads carry no grades is exported all the same.
         const QString csv = m_dir.filePath(QStringLiteral("plain.csv"));
