@@ -652,6 +652,32 @@ private slots:
         QVERIFY(cli::usageText().contains("130 stopped by Ctrl-C (SIGINT), 143 stopped by SIGTERM"));
     }
 
+    // Stopped while one of two readers refuses to give control back: the message counts the
+    // readers that did out of those that were held.
+    void aStopTellsHowManyReadersGotControlBack() {
+        QByteArray bytes;
+        for (int i = 0; i < 20000; ++i)
+            bytes += "BEEP " + QByteArray(i % 2 ? "Y" : "N") + "\r\n";
+        const QString file = writeFile("refused-release.lcf", bytes);
+        sim::Reader* kept = reader("Fleet8");
+        kept->setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("RELEASE"));
+        ReceivedLines first(reader("Fleet2"), QStringLiteral("BEEP "));
+        ReceivedLines second(kept, QStringLiteral("BEEP "));
+        QProcess p;
+        QSignalSpy finished(&p, &QProcess::finished);
+        p.start(QStringLiteral(VELMARROW_CLI_PATH), {"load", file, "Fleet2", "Fleet8"});
+        QTRY_VERIFY_WITH_TIMEOUT(first.count >= 20 && second.count >= 20,
+                                 testing::kConnectWaitMs + testing::kDiscoveryWaitMs);
+        QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+        QVERIFY(finished.wait(testing::kReplyWaitMs * 4));
+        QCOMPARE(p.exitCode(), int(cli::Interrupted));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(
+            err.endsWith(QStringLiteral("velmarrow-cli: stopped by SIGINT: nothing more was sent; control "
+                                        "given back to 1 of 2 readers\n")),
+            qPrintable(err));
+    }
+
     // SIGTERM ends a --json load the same way, with its own code and one document.
     void sigtermStopsAJsonLoad() {
         QByteArray bytes;
