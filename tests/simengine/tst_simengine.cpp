@@ -852,6 +852,11 @@ void TestSimEngine::printFaultsLowerTheirOwnGrade() {
     if (fault.startsWith("fade")) {
         QVERIFY(cycle.scene().set("drift", "fade 300"));
         QTRY_VERIFY_WITH_TIMEOUT(cycle.scene().defects().fade() >= 60, 10000);
+        // A strength set during the drift is where the drift goes on from.
+        QVERIFY(cycle.scene().set("fault", "fade 45", &error));
+        QVERIFY2(cycle.scene().defects().fade() <= 46,
+                 qPrintable(QString::number(cycle.scene().defects().fade())));
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.scene().defects().fade() >= 60, 10000);
         QVERIFY(cycle.scene().set("drift", "fade off"));
         const int reached = cycle.scene().defects().fade();
         QVERIFY2(reached >= 60 && reached < 70, qPrintable(QString::number(reached)));

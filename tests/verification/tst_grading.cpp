@@ -72,8 +72,16 @@ void setMatrix(SymbolMeasurements& m, const QString& parameter, double v) {
         m.sizeOffset = v;
     else if (parameter == "Angle of Distortion")
         m.angleOfDistortion = v;
+    else if (parameter == "Fixed Pattern Modulation") // graded in the Fixed Pattern Damage row
+        m.fixedPatternModulation = v;
     else
         qFatal("no parameter %s", qPrintable(parameter));
+}
+
+// The row a parameter is graded in.
+QString rowOf(const QString& parameter) {
+    return parameter == QLatin1String("Fixed Pattern Modulation") ? QStringLiteral("Fixed Pattern Damage")
+                                                                  : parameter;
 }
 
 void setScan(LinearScan& s, const QString& parameter, double v) {
@@ -152,6 +160,11 @@ const QList<Limit> kMatrixLimits = {
     {"Fixed Pattern Damage", 0.09, 0.001, false, "B", "C"},
     {"Fixed Pattern Damage", 0.13, 0.001, false, "C", "D"},
     {"Fixed Pattern Damage", 0.17, 0.001, false, "D", "F"},
+    // The modulation of the fixed pattern's modules, graded as 2-D modulation is.
+    {"Fixed Pattern Modulation", 0.50, 0.001, true, "A", "B"},
+    {"Fixed Pattern Modulation", 0.40, 0.001, true, "B", "C"},
+    {"Fixed Pattern Modulation", 0.30, 0.001, true, "C", "D"},
+    {"Fixed Pattern Modulation", 0.20, 0.001, true, "D", "F"},
     // Reported beside the grade for DPM, graded by its size: ink that spreads (positive) as
     // much as ink that shrinks (negative).
     {"Print Growth", 0.15, 0.001, false, "A", "B"},
@@ -244,13 +257,13 @@ private slots:
         SymbolMeasurements m = goodMatrix();
         setMatrix(m, parameter, value);
         const QJsonObject r = grade(m, "ISO");
-        QVERIFY2(gradeOf(r, parameter) == expected, qPrintable(json(r)));
+        QVERIFY2(gradeOf(r, rowOf(parameter)) == expected, qPrintable(json(r)));
         // The symbol's grade is its lowest graded parameter's; one only reported beside them
         // leaves it A.
         QString lowest = "A";
         for (const QString& name : kMatrixGraded)
             lowest = std::max(lowest, gradeOf(r, name));
-        QCOMPARE(lowest, kMatrixGraded.contains(parameter) ? expected : QStringLiteral("A"));
+        QCOMPARE(lowest, kMatrixGraded.contains(rowOf(parameter)) ? expected : QStringLiteral("A"));
         QCOMPARE(r.value("overallGrade").toString(), lowest);
     }
 
@@ -311,6 +324,22 @@ private slots:
             QVERIFY2(valueOf(r, name) == value, qPrintable(name + ": " + valueOf(r, name)));
         // The average of the scan grades, A 4 to F 0, with one decimal.
         QCOMPARE(valueOf(r, "Scan Grade"), QString::number(4.0 - weakScans / 10.0, 'f', 1));
+        // Every scan decoded.
+        QCOMPARE(valueOf(r, "Decode"), QStringLiteral("10 of 10 scans"));
+    }
+
+    // Border Match, the share of the finder's modules undamaged: A from 99 %, B from 97 %, C
+    // from 94 %, D from 90 %.
+    void borderMatchLimits() {
+        const QList<std::pair<double, QString>> cases = {{100, "A"},  {99.1, "A"}, {98.9, "B"},
+                                                         {97.1, "B"}, {96.9, "C"}, {94.1, "C"},
+                                                         {93.9, "D"}, {90.1, "D"}, {89.9, "F"}};
+        for (const auto& [percent, letter] : cases) {
+            SymbolMeasurements m = goodMatrix();
+            m.fixedPatternDamage = 1.0 - percent / 100.0;
+            QVERIFY2(gradeOf(grade(m, "ISO"), "Border Match") == letter,
+                     qPrintable(QString::number(percent)));
+        }
     }
 
     // How each 2-D row writes its value: percentages with one decimal, ratios with two or
