@@ -1084,6 +1084,10 @@ void TestSimEngine::calibrationMeasuresTarget() {
         return calibrate(picture, decodeImage(picture, DecoderSettings{}), CalibrationRequest{}).errorCode;
     };
     QCOMPARE(calibratedOn(graded.image), 0);
+    // No symbol in view at all: a verification process error, 4700.
+    QImage blank(graded.image.size(), QImage::Format_Grayscale8);
+    blank.fill(200);
+    QCOMPARE(calibratedOn(blank), 4700);
     for (const double factor : {0.25, 2.0}) {
         QImage changed = graded.image.convertToFormat(QImage::Format_Grayscale8);
         for (int y = 0; y < changed.height(); ++y) {
