@@ -160,6 +160,13 @@ class TestCli : public QObject {
         f.write(bytes);
         return f.fileName();
     }
+    // A file of 20,000 BEEP lines: long enough to stop a load in its middle.
+    QString writeLongBeepFile(const QString& name) {
+        QByteArray bytes;
+        for (int i = 0; i < 20000; ++i)
+            bytes += "BEEP " + QByteArray(i % 2 ? "Y" : "N") + "\r\n";
+        return writeFile(name, bytes);
+    }
 
 private slots:
     void initTestCase() {
@@ -655,10 +662,7 @@ private slots:
     // Stopped while one of two readers refuses to give control back: the message counts the
     // readers that did out of those that were held.
     void aStopTellsHowManyReadersGotControlBack() {
-        QByteArray bytes;
-        for (int i = 0; i < 20000; ++i)
-            bytes += "BEEP " + QByteArray(i % 2 ? "Y" : "N") + "\r\n";
-        const QString file = writeFile("refused-release.lcf", bytes);
+        const QString file = writeLongBeepFile("refused-release.lcf");
         sim::Reader* kept = reader("Fleet8");
         kept->setNextReplyFault(sim::ReplyFault::Refused, 0, QStringLiteral("RELEASE"));
         ReceivedLines first(reader("Fleet2"), QStringLiteral("BEEP "));
@@ -680,10 +684,7 @@ private slots:
 
     // SIGTERM ends a --json load the same way, with its own code and one document.
     void sigtermStopsAJsonLoad() {
-        QByteArray bytes;
-        for (int i = 0; i < 20000; ++i)
-            bytes += "BEEP " + QByteArray(i % 2 ? "Y" : "N") + "\r\n";
-        const QString file = writeFile("term.lcf", bytes);
+        const QString file = writeLongBeepFile("term.lcf");
         sim::Reader* s = reader("Fleet6");
         ReceivedLines received(s, QStringLiteral("BEEP "));
         QProcess p;

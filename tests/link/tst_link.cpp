@@ -712,27 +712,18 @@ private slots:
     // silent from just after its answer to one probe, it is given up at the fourth probe from
     // there, about four intervals on (three would be one probe too early).
     void readerVanishesAfterThreeUnansweredProbes() {
-        vm::sim::SimulatorConfig config;
-        config.discoveryPort = 0;
-        vm::sim::ReaderConfig reader;
-        reader.name = "Quiet1";
-        reader.address = QHostAddress(nextAddress());
-        reader.commandPort = 0;
-        reader.dataPort = 0;
-        config.readers.append(reader);
-        vm::sim::Simulator sim(config);
-        QVERIFY(sim.start());
         const QByteArray targets = qgetenv("VELMARROW_DISCOVERY_TARGETS");
-        qputenv("VELMARROW_DISCOVERY_TARGETS", "127.255.255.255:" + QByteArray::number(sim.discoveryPort()));
         auto restore = qScopeGuard([&] { qputenv("VELMARROW_DISCOVERY_TARGETS", targets); });
+        const std::unique_ptr<vm::sim::Simulator> sim = vm::testing::startSimulator({readerConfig("Quiet1")});
+        QVERIFY(sim);
         Coordinator coord;
         QSignalSpy found(&coord, &Coordinator::OnDeviceDiscovered);
         QSignalSpy vanished(&coord, &Coordinator::OnDeviceVanished);
         coord.StartDiscovery();
         QTRY_COMPARE(found.count(), 1);
-        QSignalSpy answered(&sim, &vm::sim::Simulator::probeAnswered);
+        QSignalSpy answered(sim.get(), &vm::sim::Simulator::probeAnswered);
         QVERIFY(answered.wait(3 * kDiscoveryInterval));
-        sim.reader(0)->setListening(false);
+        sim->reader(0)->setListening(false);
         QElapsedTimer silent;
         silent.start();
         QTRY_COMPARE_WITH_TIMEOUT(vanished.count(), 1, (kDiscoveryMissLimit + 4) * kDiscoveryInterval);
