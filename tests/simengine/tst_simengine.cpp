@@ -445,8 +445,12 @@ void TestSimEngine::learnPhotometryAndUnlearn() {
     QCOMPARE(out.exposure, photo.at(1).toInt());
     // The learned exposure lights the symbol's paper short of clipping: under grey 250 and
     // under 1 % of it at 255 (a longer one would gain nothing the symbol could use).
-    const Photometry learnt = Camera::measure(
-        out.image.copy(QPolygonF(out.corners).boundingRect().toAlignedRect().intersected(out.image.rect())));
+    // The photometry of the located symbol alone, as the learn measures it.
+    const auto ofSymbol = [](const CycleOutput& c) {
+        return Camera::measure(
+            c.image.copy(QPolygonF(c.corners).boundingRect().toAlignedRect().intersected(c.image.rect())));
+    };
+    const Photometry learnt = ofSymbol(out);
     QVERIFY2(learnt.bright < 250 && learnt.saturated < 0.01, qPrintable(QString::number(learnt.bright)));
     // Also where a step of the sweep lights the paper just short of 255 (grey 253: the paper's
     // grey grows with the exposure), the learn keeps the step below it.
@@ -458,8 +462,7 @@ void TestSimEngine::learnPhotometryAndUnlearn() {
     QVERIFY(cycle.command({"LEARNEX", "NONE", "PHOTO"}));
     const CycleOutput again = cycle.run();
     QCOMPARE(again.learnStatus, std::optional<int>(4));
-    const Photometry short255 = Camera::measure(again.image.copy(
-        QPolygonF(again.corners).boundingRect().toAlignedRect().intersected(again.image.rect())));
+    const Photometry short255 = ofSymbol(again);
     QVERIFY2(short255.bright < 250 && short255.bright >= 150, qPrintable(QString::number(short255.bright)));
     parameters.set("PHOTOEX", photo.join(' '));
     // Undoing the learn leaves the learned photometry (PHOTO AUTO gives it back): still reads.
