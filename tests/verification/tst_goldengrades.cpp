@@ -200,11 +200,11 @@ Expected expectMatrix(const Picture& p) {
 // ISO/IEC 15416: the reflectance profile along the middle of the bars through the aperture,
 // its elements split at GT = (Rmax + Rmin) / 2; Edge Contrast is the least difference between
 // neighbouring elements' extremes, Modulation EC / SC, Rmin at most half of Rmax. Every scan of
-// a clean, upright print shows the same profile, so the symbol grades as one scan.
-Expected expectBarcode(const Picture& p) {
+// a clean, upright print shows the same profile, so the symbol grades as one scan; a print
+// that changes along the bars' height is read at the height `y` of the scan in question.
+Expected expectBarcode(const Picture& p, double y) {
     Expected e;
     const double radius = 0.4 * p.x;
-    const double y = p.top + p.barHeight / 2.0;
     std::vector<double> profile;
     for (double x = p.left - 8 * p.x; x <= p.left + (p.modules.cols + 8) * p.x; x += 0.25)
         profile.push_back(reflectance(p.image, x, y, radius));
@@ -316,6 +316,14 @@ QString gradeOf(const link::VerificationResult& result, const QString& name) {
     for (const link::VerificationParameter& p : result.parameters)
         if (p.name == name)
             return p.grade;
+    return "(no " + name + ")";
+}
+
+// The value a report row shows as text.
+QString valueShown(const link::VerificationResult& result, const QString& name) {
+    for (const link::VerificationParameter& p : result.parameters)
+        if (p.name == name)
+            return p.value;
     return "(no " + name + ")";
 }
 
@@ -609,7 +617,8 @@ private slots:
         const int x = kind == Kind::Code128 ? 5 : kind == Kind::Qr ? 7 : 8;
         const Picture picture = print(kind, *modules, x, golden.dark, golden.light, golden.blur);
         QVERIFY(show(picture.image, "golden"));
-        Expected e = kind == Kind::Code128 ? expectBarcode(picture) : expectMatrix(picture);
+        Expected e = kind == Kind::Code128 ? expectBarcode(picture, picture.top + picture.barHeight / 2.0)
+                                           : expectMatrix(picture);
         if (kind == Kind::DataMatrix) {
             // One codeword in error uses two of the block's check codewords.
             const QHash<int, int> checkWords = {{10, 5},  {12, 7},  {14, 10}, {16, 12}, {18, 14},
@@ -711,6 +720,96 @@ private slots:
             if (p.toObject().value("name").toString() == "Saturation")
                 row = p.toObject().value("value").toString();
         QCOMPARE(row, warned.captured(1) + " % at full scale");
+    }
+
+    // The Code 128 symbol printed at 5 pixels a module, dark on light grey.
+    std::optional<Picture> barcodePrint(int dark, int light) {
+        QString error;
+        const std::optional<Modules> modules = symbolOf("zint", &error);
+        if (!modules) {
+            qWarning() << error;
+            return std::nullopt;
+        }
+        return print(Kind::Code128, *modules, 5, dark, light, 0);
+    }
+
+    // Reads the picture shown; its verification result, or a failure.
+    std::optional<link::VerificationResult> verificationOf(const QImage& image, const QString& name) {
+        if (!show(image, name))
+            return std::nullopt;
+        const std::optional<link::Record> record = readOnce();
+        if (!record || !record->HasVerification())
+            return std::nullopt;
+        return *record->Verification();
+    }
+
+    // A barcode is graded scan by scan. Its bars printed darker over their top four tenths
+    // than below: the ten scans over the middle eight tenths of the height cross the dark ink
+    // four times (an A by contrast) and the lighter ink six times (a C), so the symbol grades
+    // (4 x 4 + 6 x 2) / 10 = 2.8, a B; its Symbol Contrast, row and summary alike, is that of
+    // the lighter scans.
+    void barcodeGradedScanByScan() {
+        if (!m_missing.isEmpty())
+            QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
+        calibrate(43, 217);
+        constexpr int kDarkTop = 20, kDarkBelow = 90, kLight = 215;
+        std::optional<Picture> picture = barcodePrint(kDarkTop, kLight);
+        QVERIFY(picture);
+        const int split = picture->top + picture->barHeight * 4 / 10;
+        for (int py = split; py < picture->top + picture->barHeight; ++py) {
+            uchar* line = picture->image.scanLine(py);
+            for (int px = 0; px < kWidth; ++px)
+                if (line[px] == kDarkTop)
+                    line[px] = kDarkBelow;
+        }
+        const Expected top = expectBarcode(*picture, picture->top + picture->barHeight * 0.2);
+        const Expected below = expectBarcode(*picture, picture->top + picture->barHeight * 0.7);
+        QCOMPARE(top.overall, QString("A"));
+        QCOMPARE(below.overall, QString("C"));
+
+        const std::optional<link::VerificationResult> result = verificationOf(picture->image, "two-tone");
+        QVERIFY2(result, "no verified read");
+        const QString report = QString::fromUtf8(QJsonDocument(result->raw).toJson(QJsonDocument::Compact));
+        QVERIFY2(std::abs(result->raw.value("symbolContrast").toDouble() - below.contrast) <= kTolerance,
+                 qPrintable(report));
+        QVERIFY2(std::abs(percentShown(*result, "Symbol Contrast") - below.contrast) <= kTolerance,
+                 qPrintable(report));
+        QCOMPARE(gradeOf(*result, "Symbol Contrast"), QString("C"));
+        QStringList scans;
+        for (const QJsonValue& v : result->raw.value("scanGrades").toArray())
+            scans << v.toString();
+        std::sort(scans.begin(), scans.end());
+        QCOMPARE(scans.join(""), QString("AAAACCCCCC"));
+        QCOMPARE(valueShown(*result, "Scan Grade"), QString("2.8"));
+        QCOMPARE(result->overallGrade, QString("B"));
+    }
+
+    // Decodability comes from the worst pair of neighbouring bar and space, edge to similar
+    // edge: a bar widened by one pixel into the space after it, at 5 pixels a module, puts its
+    // pair with the space before it a fifth of a module long and the following space's pair
+    // with the next bar a fifth short: 1 - 0.2 / 0.5 = 0.60, a B.
+    void barcodeDecodabilityFromItsWorstPair() {
+        if (!m_missing.isEmpty())
+            QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
+        calibrate(43, 217);
+        constexpr int kDark = 20;
+        std::optional<Picture> picture = barcodePrint(kDark, 215);
+        QVERIFY(picture);
+        // The first bar past the middle.
+        int column = picture->modules.cols / 2;
+        while (!(picture->modules.at(0, column) && !picture->modules.at(0, column + 1)))
+            ++column;
+        const int px = picture->left + (column + 1) * int(picture->x);
+        for (int py = picture->top; py < picture->top + picture->barHeight; ++py)
+            picture->image.scanLine(py)[px] = uchar(kDark);
+
+        const std::optional<link::VerificationResult> result = verificationOf(picture->image, "widened");
+        QVERIFY2(result, "no verified read");
+        const QString report = QString::fromUtf8(QJsonDocument(result->raw).toJson(QJsonDocument::Compact));
+        const double decodability = valueShown(*result, "Decodability").toDouble();
+        QVERIFY2(std::abs(decodability - 0.60) <= 0.08, qPrintable(report));
+        QCOMPARE(gradeOf(*result, "Decodability"),
+                 letter(gradeAtLeast(decodability, 0.62, 0.50, 0.37, 0.25)));
     }
 
     // A target that does not show what it is said to be fails its calibration: the reader
