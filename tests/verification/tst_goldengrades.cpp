@@ -743,24 +743,32 @@ private slots:
         return *record->Verification();
     }
 
-    // A barcode is graded scan by scan. Its bars printed darker over their top four tenths
-    // than below: the ten scans over the middle eight tenths of the height cross the dark ink
-    // four times (an A by contrast) and the lighter ink six times (a C), so the symbol grades
-    // (4 x 4 + 6 x 2) / 10 = 2.8, a B; its Symbol Contrast, row and summary alike, is that of
-    // the lighter scans.
+    // The first bar of a barcode print past its middle: its last module's column.
+    static int barPastTheMiddle(const Picture& p) {
+        int column = p.modules.cols / 2;
+        while (!(p.modules.at(0, column) && !p.modules.at(0, column + 1)))
+            ++column;
+        return column;
+    }
+
+    // A barcode is graded scan by scan. Its bars printed darker, on whiter paper, over their
+    // top four tenths than below: the ten scans over the middle eight tenths of the height cross
+    // the dark print four times (an A by contrast) and the pale one six times (a C), so the
+    // symbol grades (4 x 4 + 6 x 2) / 10 = 2.8, a B. Its Symbol Contrast, row and summary alike,
+    // is that of the pale scans, and so are its Rmax (their lower) and Rmin (their higher); its
+    // mean light and dark grey levels are one scan's own.
     void barcodeGradedScanByScan() {
         if (!m_missing.isEmpty())
             QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
         calibrate(43, 217);
-        constexpr int kDarkTop = 20, kDarkBelow = 90, kLight = 215;
-        std::optional<Picture> picture = barcodePrint(kDarkTop, kLight);
+        constexpr int kDarkTop = 20, kLightTop = 215, kDarkBelow = 90, kLightBelow = 200;
+        std::optional<Picture> picture = barcodePrint(kDarkTop, kLightTop);
         QVERIFY(picture);
         const int split = picture->top + picture->barHeight * 4 / 10;
-        for (int py = split; py < picture->top + picture->barHeight; ++py) {
+        for (int py = split; py < kHeight; ++py) {
             uchar* line = picture->image.scanLine(py);
             for (int px = 0; px < kWidth; ++px)
-                if (line[px] == kDarkTop)
-                    line[px] = kDarkBelow;
+                line[px] = line[px] == kDarkTop ? kDarkBelow : kLightBelow;
         }
         const Expected top = expectBarcode(*picture, picture->top + picture->barHeight * 0.2);
         const Expected below = expectBarcode(*picture, picture->top + picture->barHeight * 0.7);
@@ -769,14 +777,23 @@ private slots:
 
         const std::optional<link::VerificationResult> result = verificationOf(picture->image, "two-tone");
         QVERIFY2(result, "no verified read");
-        const QString report = QString::fromUtf8(QJsonDocument(result->raw).toJson(QJsonDocument::Compact));
-        QVERIFY2(std::abs(result->raw.value("symbolContrast").toDouble() - below.contrast) <= kTolerance,
+        const QJsonObject& raw = result->raw;
+        const QString report = QString::fromUtf8(QJsonDocument(raw).toJson(QJsonDocument::Compact));
+        QVERIFY2(std::abs(raw.value("symbolContrast").toDouble() - below.contrast) <= kTolerance,
+                 qPrintable(report));
+        QVERIFY2(std::abs(raw.value("maxReflectance").toDouble() - below.rmax) <= kTolerance,
+                 qPrintable(report));
+        QVERIFY2(std::abs(raw.value("minReflectance").toDouble() - below.rmin) <= kTolerance,
                  qPrintable(report));
         QVERIFY2(std::abs(percentShown(*result, "Symbol Contrast") - below.contrast) <= kTolerance,
                  qPrintable(report));
         QCOMPARE(gradeOf(*result, "Symbol Contrast"), QString("C"));
+        const double darkOverLight = raw.value("meanDark").toDouble() / raw.value("meanLight").toDouble();
+        QVERIFY2(std::abs(darkOverLight - top.rmin / top.rmax) <= 0.03 ||
+                     std::abs(darkOverLight - below.rmin / below.rmax) <= 0.03,
+                 qPrintable(report));
         QStringList scans;
-        for (const QJsonValue& v : result->raw.value("scanGrades").toArray())
+        for (const QJsonValue& v : raw.value("scanGrades").toArray())
             scans << v.toString();
         std::sort(scans.begin(), scans.end());
         QCOMPARE(scans.join(""), QString("AAAACCCCCC"));
@@ -795,11 +812,7 @@ private slots:
         constexpr int kDark = 20;
         std::optional<Picture> picture = barcodePrint(kDark, 215);
         QVERIFY(picture);
-        // The first bar past the middle.
-        int column = picture->modules.cols / 2;
-        while (!(picture->modules.at(0, column) && !picture->modules.at(0, column + 1)))
-            ++column;
-        const int px = picture->left + (column + 1) * int(picture->x);
+        const int px = picture->left + (barPastTheMiddle(*picture) + 1) * int(picture->x);
         for (int py = picture->top; py < picture->top + picture->barHeight; ++py)
             picture->image.scanLine(py)[px] = uchar(kDark);
 
@@ -810,6 +823,37 @@ private slots:
         QVERIFY2(std::abs(decodability - 0.60) <= 0.08, qPrintable(report));
         QCOMPARE(gradeOf(*result, "Decodability"),
                  letter(gradeAtLeast(decodability, 0.62, 0.50, 0.37, 0.25)));
+    }
+
+    // A bar worn away over the bottom quarter of its height: the two lowest scans (at 0.81 and
+    // 0.9 of the height) miss it and do not decode, each an F with Decodability 0; the other
+    // eight are A. Decode says "8 of 10 scans" (F), and the symbol grades 8 x 4 / 10 = 3.2, a B.
+    void barcodeScansThatDoNotDecode() {
+        if (!m_missing.isEmpty())
+            QSKIP(qPrintable("independent encoders not installed: " + m_missing + " (scripts/setup.sh)"));
+        calibrate(43, 217);
+        constexpr int kLight = 215;
+        std::optional<Picture> picture = barcodePrint(20, kLight);
+        QVERIFY(picture);
+        const int column = barPastTheMiddle(*picture);
+        for (int py = picture->top + picture->barHeight * 3 / 4; py < picture->top + picture->barHeight; ++py)
+            for (int c = column; c >= 0 && picture->modules.at(0, c); --c)
+                for (int dx = 0; dx < int(picture->x); ++dx)
+                    picture->image.scanLine(py)[picture->left + c * int(picture->x) + dx] = uchar(kLight);
+
+        const std::optional<link::VerificationResult> result = verificationOf(picture->image, "worn");
+        QVERIFY2(result, "no verified read");
+        const QString report = QString::fromUtf8(QJsonDocument(result->raw).toJson(QJsonDocument::Compact));
+        QCOMPARE(valueShown(*result, "Decode"), QString("8 of 10 scans"));
+        QCOMPARE(gradeOf(*result, "Decode"), QString("F"));
+        QCOMPARE(valueShown(*result, "Decodability"), QString("0.00"));
+        QStringList scans;
+        for (const QJsonValue& v : result->raw.value("scanGrades").toArray())
+            scans << v.toString();
+        std::sort(scans.begin(), scans.end());
+        QCOMPARE(scans.join(""), QString("AAAAAAAAFF"));
+        QCOMPARE(valueShown(*result, "Scan Grade"), QString("3.2"));
+        QCOMPARE(result->overallGrade, QString("B"));
     }
 
     // A target that does not show what it is said to be fails its calibration: the reader
