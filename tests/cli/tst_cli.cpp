@@ -314,6 +314,12 @@ private slots:
 
     void exitCodesScriptsCanRelyOn() {
         QCOMPARE(runCli({}).code, int(cli::Usage));
+        // Help asked for is a success, and its JSON says so beside the same usage text.
+        const Result help = runCli({"--help"}), helpJson = runCli({"--json", "--help"});
+        QCOMPARE(help.code, int(cli::Success));
+        QCOMPARE(helpJson.code, int(cli::Success));
+        QCOMPARE(onlyDocument(helpJson.out).value("exitCode").toInt(-1), int(cli::Success));
+        QCOMPARE(onlyDocument(helpJson.out).value("usage").toString(), help.out);
         QCOMPARE(runCli({"load", "x.lcf"}).code, int(cli::Usage));
         QCOMPARE(runCli({"--wait", "soon", "list"}).code, int(cli::Usage));
         // --wait takes 0 to 600000 ms.
@@ -473,6 +479,13 @@ private slots:
                              [](QChar c) { return c.unicode() < 0x20 && c != '\n'; }));
         QCOMPARE(cli::escaped(QStringLiteral("a\tb\x7f\u0085\u00e9\U0001F600")),
                  QStringLiteral("a\\x09b\\x7f\\x85\u00e9\U0001F600"));
+        // Every mark that turns the text's direction is spelled out, the ends of each range
+        // included; the characters beside them are shown as they are.
+        for (const char16_t mark : {0x061c, 0x200e, 0x200f, 0x202a, 0x202e, 0x2066, 0x2069})
+            QCOMPARE(cli::escaped(QString(QChar(mark))),
+                     QStringLiteral("\\u%1").arg(uint(mark), 4, 16, QChar('0')));
+        for (const char16_t beside : {0x061b, 0x200d, 0x2010, 0x2029, 0x202f, 0x2065, 0x206a})
+            QCOMPARE(cli::escaped(QString(QChar(beside))), QString(QChar(beside)));
         // JSON carries the line as it was; its encoding keeps the terminal safe.
         const QJsonObject doc = onlyDocument(runCli({"--json", "load", file, "Fleet2"}).out);
         QCOMPARE(firstFailure(doc.value("readers").toArray().at(0)), QStringLiteral("BEEP \x1b[2J\x07"));

@@ -188,6 +188,12 @@ private slots:
         QCOMPARE(part.mean, 65.0);
         QCOMPARE(part.standardDeviation, 5.0);
         QCOMPARE(ri.Histogram(10, 10, 20, 20).pixelCount, quint64(0));
+        // Corners given in either order make the same area.
+        for (const QRect& corners : {QRect(QPoint(3, 1), QPoint(0, 0)), QRect(QPoint(0, 1), QPoint(3, 0)),
+                                     QRect(QPoint(3, 0), QPoint(0, 1))})
+            QCOMPARE(
+                ri.Histogram(corners.left(), corners.top(), corners.right(), corners.bottom()).pixelCount,
+                quint64(8));
         QCOMPARE(RecordImage().Histogram(0, 0, 5, 5).pixelCount, quint64(0));
     }
 
