@@ -2,8 +2,10 @@
 
 #include "sim/readcycle.h"
 #include "sim/reader.h"
+#include "sim/scene.h"
 #include "sim/simulator.h"
 
+#include <QJsonDocument>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -193,12 +195,21 @@ const QList<AdminConsole::Verb>& AdminConsole::verbs() {
                  return QStringLiteral("error: %1\n").arg(error);
              return ok;
          }},
-        {"sceneset", "sceneset [READER] KEY VALUE",
+        {"sceneset", "sceneset [READER] [KEY VALUE]",
          "a scene setting: text, serial, serialdigits, serialstep,\n"
          "symbology, x, y, rotation, scale, contrast, noise, blur,\n"
-         "part: paper, dark, lightondark, mirrored, lowcontrast",
+         "part: paper, dark, lightondark, mirrored, lowcontrast;\n"
+         "alone, every setting, fault and drift as one JSON line",
          [](AdminConsole&, const Verb::Line& l) {
              QString error;
+             if (l.words.isEmpty()) {
+                 ReadCycle* camera = ReadCycle::serving(l.reader->parameters());
+                 if (!camera)
+                     return QStringLiteral("error: %1 has no camera\n").arg(l.reader->name());
+                 return QString::fromUtf8(
+                            QJsonDocument(camera->scene().settings()).toJson(QJsonDocument::Compact)) +
+                        QStringLiteral("\nok\n");
+             }
              if (l.words.size() < 2)
                  return QStringLiteral("error: sceneset [READER] KEY VALUE\n");
              if (!l.reader->setScene(l.words[0], l.words.mid(1).join(QLatin1Char(' ')), &error))

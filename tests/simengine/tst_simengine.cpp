@@ -1051,7 +1051,9 @@ void TestSimEngine::calibrationMeasuresTarget() {
     QVERIFY(cycle.calibrationPending());
     const CycleOutput out = cycle.run();
     QVERIFY(!cycle.calibrationPending());
-    QVERIFY(out.learnStatus.has_value());
+    // The record concluding a calibration carries its learn status: a Data Matrix target
+    // measured is "2D OK" (2), as the learn window reads it; a failed one is 0.
+    QCOMPARE(out.learnStatus, std::optional<int>(2));
     QCOMPARE(out.calibration.value("errorCode").toInt(), 0);
     QCOMPARE(out.calibration.value("light").toString(), QStringLiteral("INTERNAL"));
     const double cell = out.calibration.value("cellUnit").toDouble();
@@ -1077,6 +1079,9 @@ void TestSimEngine::calibrationMeasuresTarget() {
     // Calibrated grading reports reflectance against the target's.
     const CycleOutput graded = runUntilRead(cycle, 2);
     QVERIFY(graded.verification.value("symbolContrast").toDouble() > 60);
+    // It names the calibrated exposure and gain it graded at, each under its own name.
+    QCOMPARE(graded.verification.value("gradedExposure").toInt(), out.exposure);
+    QCOMPARE(graded.verification.value("gradedGain").toInt(), 200);
     // R_cal is the mean grey of the target's light modules, so the target itself, read again,
     // shows its light modules at the target's reflectance, 85 %.
     const double lightest = graded.verification.value("maxReflectance").toDouble();
@@ -1196,6 +1201,7 @@ void TestSimEngine::calibrationFailsWithoutSymbol() {
     QCOMPARE(out.calibration.value("errorCode").toInt(), 4700);
     QCOMPARE(out.learnStatus, std::optional<int>(0));
     QCOMPARE(parameters.fields("CALIBRATED 45Q"), QStringList{"FALSE"});
+    QCOMPARE(parameters.fields("CALIBRATED_STRING 45Q"), QStringList{"\"Verification process error\""});
     QVERIFY(parameters.fields("XLIGHTCONTRASTCAL 45Q").size() == 3);
 
     // A QR Code cannot calibrate: the reader needs ECC 200.
@@ -1206,6 +1212,7 @@ void TestSimEngine::calibrationFailsWithoutSymbol() {
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
     QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4710);
+    QCOMPARE(parameters.fields("CALIBRATED_STRING"), QStringList{"\"ISO Verification ECC200 required\""});
     // A Data Matrix seen whose module grid could not be fitted: error 4718.
     DecodeOutcome unfitted;
     unfitted.found = true;
@@ -1255,8 +1262,12 @@ void TestSimEngine::externalLightsLightTheCalibration() {
     QVERIFY(!setLampOutput(parameters, "45Q", "101", &error));
     parameters.set("LIGHT_CTL", "45Q");
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
-    QCOMPARE(cycle.run().calibration.value("errorCode").toInt(), 4709);
+    const CycleOutput dark = cycle.run();
+    QCOMPARE(dark.calibration.value("errorCode").toInt(), 4709);
+    QCOMPARE(dark.learnStatus, std::optional<int>(0));
     QCOMPARE(parameters.fields("CALIBRATED 45Q"), QStringList{"FALSE"});
+    // The calibrate window shows the reader's text for the code as the light's status.
+    QCOMPARE(parameters.fields("CALIBRATED_STRING 45Q"), QStringList{"\"ISO Verification mean light bad\""});
     // The lamp back at its full 100 % calibrates again.
     QVERIFY2(setLampOutput(parameters, "45Q", "100", &error), qPrintable(error));
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
@@ -1318,7 +1329,8 @@ void TestSimEngine::finderFaultSparesTheCorners() {
 }
 
 // Each numeric scene setting takes its whole range, both ends included, and refuses a step
-// beyond either end, saying what it takes.
+// beyond either end, saying what it takes; the scene's settings then answer what it took.
+// Print faults and their drifts alike, each kind under its own name.
 void TestSimEngine::sceneSettingsTakeTheirRanges() {
     struct Range {
         const char* key;
@@ -1333,13 +1345,50 @@ void TestSimEngine::sceneSettingsTakeTheirRanges() {
         QString error;
         const QString told =
             QStringLiteral("%1 must lie between %2 and %3").arg(QLatin1String(r.key)).arg(r.low).arg(r.high);
-        for (const double inside : {r.low, r.high})
+        for (const double inside : {r.low, r.high}) {
             QVERIFY2(scene.set(r.key, QString::number(inside, 'g', 13), &error), qPrintable(error));
+            QCOMPARE(scene.settings().value(r.key).toDouble(), inside);
+        }
         for (const double outside : {r.low - r.step, r.high + r.step}) {
             QVERIFY2(!scene.set(r.key, QString::number(outside, 'g', 13), &error), r.key);
             QCOMPARE(error, told);
         }
     }
+
+    // A strength lies from 0 to 100 %, a drift from -6000 to 6000 % a minute (a whole strength
+    // in a second either way). Each kind gets a strength and a rate of its own, so that one
+    // kind answered under another's name shows.
+    struct Fault {
+        const char* kind;
+        int strength;
+        double rate;
+    };
+    const QList<Fault> faults{
+        {"fade", 0, -6000}, {"finder", 100, 6000}, {"uneven", 7, 2.5}, {"spot", 42, -1}};
+    Scene scene;
+    QString error;
+    for (const Fault& f : faults) {
+        const QString kind = QLatin1String(f.kind);
+        for (const char* outside : {"-1", "100.6"}) {
+            QVERIFY(!scene.set("fault", kind + ' ' + outside, &error));
+            QCOMPARE(error, QStringLiteral("the strength of %1 lies between 0 and 100 percent").arg(kind));
+        }
+        for (const char* outside : {"-6001", "6001"}) {
+            QVERIFY(!scene.set("drift", kind + ' ' + outside, &error));
+            QCOMPARE(error,
+                     QStringLiteral("the drift rate of %1 lies between -6000 and 6000 percent a minute")
+                         .arg(kind));
+        }
+        QVERIFY2(scene.set("fault", kind + ' ' + QString::number(f.strength), &error), qPrintable(error));
+    }
+    for (const Fault& f : faults)
+        QCOMPARE(scene.settings().value("faults").toObject().value(f.kind).toDouble(), double(f.strength));
+    for (const Fault& f : faults)
+        QVERIFY2(scene.set("drift", QLatin1String(f.kind) + ' ' + QString::number(f.rate), &error),
+                 qPrintable(error));
+    const QJsonObject drift = scene.settings().value("faults").toObject().value("drift").toObject();
+    for (const Fault& f : faults)
+        QCOMPARE(drift.value(f.kind).toDouble(), f.rate);
 }
 
 // A failed match fails the read of a symbol that was read. (What each match mode, the match
