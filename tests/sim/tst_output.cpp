@@ -259,16 +259,29 @@ private slots:
         QCOMPARE(tcp1.until("<END>"), QByteArray("2/1/0/0<END>"));
     }
 
-    // A symbol seen but not read fails its verification: (VERI_STATUS) says FAILED, (VERI_GRADE) F.
+    // A symbol seen but not read fails its verification: (VERI_STATUS) says FAILED, (VERI_GRADE) F,
+    // (VERI_1_IAQG) 0.0. A reader that does not grade leaves every verification keyword empty,
+    // the numeric grade too: a controller must not take "no grade" for a failed one.
     void unreadSymbolVerifiesAsFailed() {
         QVERIFY(start(10));
         QVERIFY(set("VERIFY ISO"));
         Listener tcp1;
         QVERIFY(tcp1.open(*m_reader, 1));
-        QVERIFY(set("OUTPUT TCP1 DECFL Y \"(VERI_STATUS)/(VERI_GRADE)<END>\" NONE"));
+        QVERIFY(set("OUTPUT TCP1 DECFL Y \"(VERI_STATUS)/(VERI_GRADE)/(VERI_1_IAQG)<END>\" NONE"));
         QVERIFY(set("NUMDM 0"));
         trigger();
-        QCOMPARE(tcp1.until("<END>"), QByteArray("FAILED/F<END>"));
+        QCOMPARE(tcp1.until("<END>"), QByteArray("FAILED/F/0.0<END>"));
+
+        QVERIFY(set("VERIFY NONE"));
+        QVERIFY(set("OUTPUT TCP1 DECFL Y \"(VERI_STATUS)/(VERI_GRADE)/(VERI_1_IAQG)/(VERI_AIMDPM)/"
+                    "(VERI_DETAIL)/(VERI_FORMATTED)<END>\" NONE"));
+        trigger();
+        QCOMPARE(tcp1.until("<END>"), QByteArray("/////<END>"));
+        QVERIFY(set("NUMDM 1"));
+        QVERIFY(set("OUTPUT TCP1 OKDEC Y \"(VERI_STATUS)/(VERI_GRADE)/(VERI_1_IAQG)/(VERI_AIMDPM)/"
+                    "(VERI_DETAIL)/(VERI_FORMATTED)<END>\" NONE"));
+        trigger();
+        QCOMPARE(tcp1.until("<END>"), QByteArray("/////<END>"));
     }
 
     // Each keyword of the format language, on TCP1, against the record the program receives

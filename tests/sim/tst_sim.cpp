@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -396,7 +397,8 @@ private slots:
     }
 
     // A station's name holds 1 to 64 characters, quotes dropped; the reader names its controller
-    // by it whole.
+    // by it whole. The holder that names itself again keeps control under its new name; another
+    // station's new name takes nothing from it.
     void stationNamesUpTo64Characters() {
         auto r = startReader(10);
         CommandClient c;
@@ -409,6 +411,13 @@ private slots:
             QCOMPARE(c.statusOf("STATION " + bad),
                      QString("!STATION ERROR 2 station name must have 1 to 64 characters"));
         QCOMPARE(r->controller(), longest);
+        CommandClient other;
+        QVERIFY(other.connectTo(*r, "WS-B"));
+        QCOMPARE(other.statusOf("STATION WS-C"), QString("!STATION OK"));
+        QCOMPARE(c.statusOf("STATION WS-Renamed"), QString("!STATION OK"));
+        QCOMPARE(other.query("CONTROLLER"), QString("CONTROLLER \"WS-Renamed\""));
+        QCOMPARE(c.statusOf("TRIG T"), QString("!TRIG OK"));
+        QCOMPARE(other.statusOf("TRIG C"), QString("!TRIG ERROR 4 no programming control"));
     }
 
     void controlEndsWithTheStationsLastConnection() {
@@ -1136,13 +1145,21 @@ private slots:
             QVERIFY(pc.readUntil("#RECORD "));
             QVERIFY(pc.readUntil("\"image\":\"none\""));
             QVERIFY(pc.in.contains("!REPORTREQ OK\r\n"));
-            // NEXTFAIL waits for a failed read: one that decodes but fails the match is one.
+            // NEXTFAIL passes over good reads and waits for a failed one: one that decodes but
+            // fails the match is one. Only that record comes.
+            QSignalSpy records(r.get(), &Reader::recordDelivered);
             pc.in.clear();
-            QVERIFY(pc.write("MATCHEX T \"NOPE\" 0 1 1 1\r\nREPORTREQ  255 0 NEXTFAIL\r\nVT 1\r\n"));
+            QVERIFY(pc.write("REPORTREQ  255 0 NEXTFAIL\r\nVT 1\r\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(records.size(), 1, kWait);
+            QVERIFY(pc.write("MATCHEX T \"NOPE\" 0 1 1 1\r\nVT 1\r\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(records.size(), 2, kWait);
             QVERIFY(pc.readUntil("#RECORD "));
             pc.in = pc.in.mid(pc.in.indexOf("#RECORD "));
             QVERIFY(pc.readUntil("\"match\":\"FAIL\""));
             QVERIFY(pc.readUntil("\"symbolFound\":true"));
+            QVERIFY(
+                pc.in.contains(QString("\"number\":%1,").arg(records.last().at(0).toLongLong()).toLatin1()));
+            QCOMPARE(pc.in.count("#RECORD "), 1);
             // TTY moves the reader's port at once: a PC at 57,600 baud is understood.
             pc.in.clear();
             QVERIFY(pc.write("TTY 57600 N 8 1 N\r\n"));
@@ -1247,6 +1264,15 @@ private slots:
         QVERIFY(admin.execute("fault glue 20").startsWith("error:"));
         QVERIFY(admin.execute("fault uneven 101").startsWith("error:"));
         QVERIFY(admin.execute("fault uneven").startsWith("error:"));
+        // sceneset alone shows the scene: each fault's strength under its own name.
+        QCOMPARE(admin.execute("fault uneven 7"), QString("ok\n"));
+        const QString shown = admin.execute("sceneset 1");
+        QVERIFY2(shown.endsWith("\nok\n"), qPrintable(shown));
+        const QJsonObject faults =
+            QJsonDocument::fromJson(shown.section('\n', 0, 0).toUtf8()).object().value("faults").toObject();
+        QCOMPARE(faults.value("finder").toDouble(), 20.0);
+        QCOMPARE(faults.value("uneven").toDouble(), 7.0);
+        QCOMPARE(faults.value("fade").toDouble(), 0.0);
         QCOMPARE(admin.execute("fault none"), QString("ok\n"));
         // A lamp's light is named by a number too: "lamp 90 20" is light 90 of the first reader.
         QCOMPARE(admin.execute("lamp 90 20"), QString("ok\n"));
@@ -1317,6 +1343,89 @@ private slots:
         QVERIFY(admin.execute("refusecontrol sometimes").startsWith("error:"));
         QVERIFY(admin.execute("refusecontrol").startsWith("error:"));
         QVERIFY(AdminConsole::helpText().contains("refusecontrol [READER] once|always|off"));
+    }
+
+    // The part queue as a station sees it through its commands. The list's head counts the
+    // parts, the limit in force (the maximum, within what the memory holds), those dropped to
+    // make room and those uploaded; each part has its failure kind (not located, or located
+    // and not decoded). A fetched file is as many bytes as its head line says, in base64 lines
+    // of at most 4096 characters. With an FTP server named the reader takes the parts there,
+    // to store their results alone or their images alone. (The FTP path of a whole transfer is
+    // the communication tests'.)
+    void partQueueCommands() {
+        auto r = startReader(10);
+        CommandClient c;
+        QVERIFY(c.control(*r));
+        QCOMPARE(c.refused({"TRIG T", "PARTQ Y FAILED 3", "PARTQFAIL ALL"}), QString());
+        QSignalSpy records(r.get(), &Reader::recordDelivered);
+        const auto cycle = [&] {
+            const qsizetype before = records.size();
+            c.command("VT 1");
+            return QTest::qWaitFor([&] { return records.size() > before; }, kWait)
+                       ? records.last().at(0).toLongLong()
+                       : -1;
+        };
+        QString error;
+        QVERIFY(r->setScene("contrast", "0", &error));
+        QList<qint64> numbers;
+        for (int i = 0; i < 4; ++i)
+            numbers << cycle();
+        // A Data Matrix in view of a reader told to read none: located, not decoded.
+        QVERIFY(r->setScene("contrast", "90", &error));
+        QCOMPARE(c.refused({"NUMDM 0"}), QString());
+        numbers << cycle();
+        QStringList list = c.command("PARTQLIST");
+        QCOMPARE(list.value(0), QString("PARTQLIST 3 3 2 0"));
+        QCOMPARE(list.size(), 5);
+        for (int i = 0; i < 3; ++i) {
+            const QStringList item = list.value(1 + i).split(' ');
+            QCOMPARE(item.value(0) + " " + item.value(1), "PARTQITEM " + QString::number(numbers[2 + i]));
+            QCOMPARE(item.mid(3), QStringList({"FAIL", i < 2 ? "LOCFL" : "DECFL", "-", "Y"}));
+        }
+        for (const QString kind : {"txt", "bmp"}) {
+            const QStringList got = c.command(QString("PARTQGET %1 %2").arg(numbers[4]).arg(kind.toUpper()));
+            QCOMPARE(got.value(got.size() - 1), QString("!PARTQGET OK"));
+            QByteArray encoded;
+            for (const QString& l : got.mid(1, got.size() - 2)) {
+                QVERIFY2(l.startsWith("PARTQDATA ") && l.size() <= 10 + 4096, qPrintable(l.left(80)));
+                encoded += l.mid(10).toLatin1();
+            }
+            const QByteArray file = QByteArray::fromBase64(encoded);
+            QCOMPARE(got.value(0), QString("PARTQFILE Line3_%1.%2 %3")
+                                       .arg(numbers[4], 9, 10, QChar('0'))
+                                       .arg(kind)
+                                       .arg(file.size()));
+            if (kind == "txt")
+                QVERIFY2(file.contains("\r\nFailure: DECFL\r\n"), file.constData());
+            else
+                QCOMPARE(QImage::fromData(file, "BMP").size(), QSize(659, 494));
+        }
+        // A maximum beyond what the memory holds keeps what the memory holds.
+        QCOMPARE(c.refused({"PARTQ Y FAILED 1000000"}), QString());
+        const QString capacity = c.query("PARTQCAPACITY").section(' ', 1, 1);
+        QVERIFY2(capacity.toLongLong() > 3 && capacity.toLongLong() < 1000000, qPrintable(capacity));
+        QCOMPARE(c.command("PARTQLIST").value(0), QString("PARTQLIST 3 %1 2 0").arg(capacity));
+
+        // This server hangs up at once: the reader calls again and the parts wait.
+        for (const auto& [results, images] : {std::pair("Y", "N"), std::pair("N", "Y")}) {
+            QTcpServer server;
+            QVERIFY(server.listen(QHostAddress::LocalHost));
+            QSignalSpy calls(&server, &QTcpServer::newConnection);
+            QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
+                while (QTcpSocket* s = server.nextPendingConnection())
+                    s->abort();
+            });
+            QCOMPARE(c.refused({QString("PARTQFTPEX \"127.0.0.1:%1\" \"q\" %2 %3 0")
+                                    .arg(server.serverPort())
+                                    .arg(QString(results), QString(images))}),
+                     QString());
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                !calls.isEmpty(),
+                qPrintable(
+                    QString("no call for results %1, images %2").arg(QString(results), QString(images))),
+                kWait);
+        }
+        QCOMPARE(c.command("PARTQLIST").value(0).section(' ', 1, 1), QString("3"));
     }
 
     void catalogueListing() {
