@@ -286,6 +286,11 @@ private slots:
              nullptr,
              {0.9, 0.62, 0.61, 0.5, 0.49, 0.37, 0.36, 0.25, 0.24},
              &vm::sim::LinearScan::decodability},
+            // The largest dip inside an element over the contrast: the less, the better.
+            {"Defects",
+             nullptr,
+             {0.1, 0.15, 0.17, 0.2, 0.22, 0.25, 0.27, 0.3, 0.35},
+             &vm::sim::LinearScan::defects},
         };
         // A reader's settings at their factory values: nothing set.
         struct Factory : vm::sim::ParameterSource {

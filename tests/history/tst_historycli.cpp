@@ -255,6 +255,16 @@ private slots:
                 for (int c = 0; c < 4; ++c)
                     columns[c] += m.captured(c + 1).toLongLong();
         QCOMPARE(columns, QList<qint64>({129, 121, 3, 5}));
+        // The whole range in one interval: its read rate to a tenth of a percent (121 of 129).
+        const Run whole = runCli(
+            {"trend", "--db", db, "Slow", "--param", "Symbol Contrast", "--since", "3h", "--interval", "3h"});
+        QCOMPARE(whole.code, 0);
+        QVERIFY2(
+            QRegularExpression(
+                QStringLiteral("\\n\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d +129 +121 +3 +5 +93\\.8 % "))
+                .match(whole.out)
+                .hasMatch(),
+            qPrintable(whole.out));
 
         // JSON counts each interval's passes, failures and no reads apart.
         const Run json =
@@ -270,6 +280,23 @@ private slots:
                 worst << v.toObject().value("values").toObject().value("worstGrade").toString();
         }
         QCOMPARE(QList<qint64>({pass, fail, noRead}), QList<qint64>({121, 3, 5}));
+        // Each interval's lowest and highest of its values, about its mean: the alternate reads
+        // 0.1 above and below the line make every interval of two values or more spread.
+        double lowest = 100, highest = 0;
+        for (const QJsonValue& v : document(json.out).value("intervals").toArray()) {
+            const QJsonObject values = v.toObject().value("values").toObject();
+            if (values.isEmpty())
+                continue;
+            const double min = values.value("min").toDouble(), max = values.value("max").toDouble();
+            const double mean = values.value("mean").toDouble();
+            QVERIFY2(values.value("count").toInt() < 2 || (min < mean && mean < max),
+                     qPrintable(QJsonDocument(values).toJson()));
+            lowest = std::min(lowest, min);
+            highest = std::max(highest, max);
+        }
+        // The last read's 94.4 % and the second's 99.0625 %.
+        QVERIFY2(std::abs(lowest - 94.4) < 1e-9 && std::abs(highest - 99.0625) < 1e-9,
+                 qPrintable(QStringLiteral("%1 to %2").arg(lowest).arg(highest)));
         QVERIFY(!worst.isEmpty());
         QCOMPARE(worst.filter(QRegularExpression("^A$")).size(), worst.size());
         const Run falling =
@@ -329,6 +356,12 @@ private slots:
         Run r = runCli({"record", "--db", m_db});
         QCOMPARE(r.code, 2);
         QVERIFY(r.err.startsWith(QStringLiteral("velmarrow-cli: record takes readers, or --all\n")));
+        // Readers and --all together are refused as well, before any reader is looked for.
+        const QString both = m_dir.filePath(QStringLiteral("both.sqlite"));
+        r = runCli({"record", "--db", both, "--all", "Fade1", "--for", "1s"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.startsWith(QStringLiteral("velmarrow-cli: record takes readers, or --all\n")));
+        QVERIFY(!QFileInfo::exists(both));
         r = runCli({"trend", "Fade1", "--param", "Modulation"});
         QCOMPARE(r.code, 2);
         QVERIFY(r.err.startsWith(QStringLiteral("velmarrow-cli: trend needs --db <history file>\n")));

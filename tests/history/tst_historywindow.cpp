@@ -215,6 +215,32 @@ private slots:
         QCOMPARE(w->trend()->parameter, QStringLiteral("Axial Nonuniformity"));
         QVERIFY(!w->trend()->drift.flagged);
         checkBands({"A", "B", "C", "D", "F"}, {0.06, 0.08}, "Axial Nonuniformity");
+
+        // A reader drifting on two parameters: one sentence each, a line apart, in the order of
+        // the Parameter list.
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(m_file, &error), qPrintable(error));
+        for (int i = 0; i < kReads; ++i) {
+            ReadEntry e = knownRead(i, m_dir.path());
+            e.reader = QStringLiteral("Line6");
+            e.mac.clear();
+            if (e.grades.size() > 1) // from 0.03 (A) to 0.09 (C)
+                e.grades[1].value = 0.03 + 0.06 * i / (kReads - 1) + (i % 2 ? 0.001 : -0.001);
+            store.append(e);
+        }
+        QVERIFY(store.flush());
+        w->refresh();
+        vm::testing::choose(reader, QStringLiteral("Line6"));
+        const QStringList sentences = drift->text().split(QLatin1Char('\n'));
+        const QStringList order = vm::testing::entries(parameter);
+        QCOMPARE(order.size(), 2);
+        QCOMPARE(sentences.size(), 2);
+        for (int i = 0; i < 2; ++i)
+            QVERIFY2(sentences[i].startsWith(order[i] + QLatin1Char(' ')), qPrintable(drift->text()));
+        QVERIFY(
+            sentences.contains(QStringLiteral("Symbol Contrast fell from A to B over the last 2 h; at this "
+                                              "rate it reaches C in about 24 min")));
     }
 
     void steadyLineIsNotFlagged() {
@@ -226,8 +252,11 @@ private slots:
             ReadEntry e = knownRead(i, m_dir.path());
             e.reader = QStringLiteral("Line4");
             e.mac.clear();
-            if (!e.grades.isEmpty())
+            if (!e.grades.isEmpty()) {
                 e.grades[0].value = 80 + (i % 2 ? 0.4 : -0.4);
+                // Cell Size is graded on more than its value: the history follows its grade.
+                e.grades.append({QStringLiteral("Cell Size"), 6.5, QStringLiteral("6.50 px"), i % 5});
+            }
             store.append(e);
         }
         QVERIFY(store.flush());
@@ -238,6 +267,23 @@ private slots:
                  QStringLiteral("No graded parameter of Line4 is drifting toward a lower grade."));
         auto* drift = vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"));
         QCOMPARE(drift->palette().color(drift->foregroundRole()), w->palette().color(QPalette::WindowText));
+
+        // A grade drawn as a number: five bands one grade tall, each grade in the middle of its
+        // own, so that the reads graded F are drawn inside the F band and not on its edge.
+        auto* view = vm::testing::child<QChartView>(w.get(), QStringLiteral("TrendChart"));
+        vm::testing::choose(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbParameter")),
+                            QStringLiteral("Cell Size"));
+        QVERIFY(w->trend() && w->trend()->onGrades);
+        QStringList bands;
+        for (QAbstractSeries* s : view->chart()->series())
+            if (auto* area = qobject_cast<QAreaSeries*>(s)) {
+                bands << area->name();
+                const double grade = QStringLiteral("FDCBA").indexOf(area->name());
+                const double low = area->lowerSeries()->at(0).y(), high = area->upperSeries()->at(0).y();
+                QVERIFY2(qAbs(high - low - 1) < 1e-9 && qAbs((low + high) / 2 - grade) < 1e-9,
+                         qPrintable(QStringLiteral("%1 from %2 to %3").arg(area->name()).arg(low).arg(high)));
+            }
+        QCOMPARE(bands, (QStringList{"A", "B", "C", "D", "F"}));
     }
 
     void readsAxisHoldsEveryLine() {
@@ -641,6 +687,19 @@ private slots:
         QVERIFY(reads);
         const double step = (reads->max() - reads->min()) / (reads->tickCount() - 1);
         QVERIFY2(step >= 1 && step == std::floor(step), qPrintable(QString::number(step)));
+
+        // The file made, no read in it yet: Refresh says so, with no reader to name.
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(m_dir.filePath(QStringLiteral("none.sqlite")), &error), qPrintable(error));
+        QVERIFY(store.flush());
+        QTest::mouseClick(vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdRefresh")),
+                          Qt::LeftButton);
+        QCOMPARE(vm::testing::child<QLabel>(w.get(), QStringLiteral("lblDrift"))->text(),
+                 QStringLiteral("The history file holds no reads yet."));
+        QVERIFY(vm::testing::entries(vm::testing::child<QComboBox>(w.get(), QStringLiteral("cmbReader")))
+                    .isEmpty());
+        QVERIFY(!vm::testing::child<QPushButton>(w.get(), QStringLiteral("cmdExportCsv"))->isEnabled());
     }
 };
 
