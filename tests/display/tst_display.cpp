@@ -108,6 +108,34 @@ int countColour(const QImage& image, const QRect& area, const QColor& colour, in
     return n;
 }
 
+// The lit runs (dots or dashes) and the gaps between them along one row, from x0 to x1: only
+// whole runs count, not those the ends of the span cut.
+struct Runs {
+    int shortestLit = INT_MAX, longestLit = 0, longestGap = 0;
+};
+Runs runsAlong(const QImage& image, int y, int x0, int x1, const QColor& colour) {
+    Runs runs;
+    bool wasLit = image.pixelColor(x0, y) == colour;
+    int start = -1; // none whole yet
+    for (int x = x0 + 1; x <= x1; ++x) {
+        const bool lit = image.pixelColor(x, y) == colour;
+        if (lit == wasLit)
+            continue;
+        if (start >= 0) {
+            const int length = x - start;
+            if (wasLit) {
+                runs.shortestLit = std::min(runs.shortestLit, length);
+                runs.longestLit = std::max(runs.longestLit, length);
+            } else {
+                runs.longestGap = std::max(runs.longestGap, length);
+            }
+        }
+        start = x;
+        wasLit = lit;
+    }
+    return runs;
+}
+
 // Shows a widget at this size as a window of its own; false when it never reaches the screen.
 bool showAt(QWidget& widget, QSize size) {
     widget.resize(size);
@@ -318,7 +346,16 @@ void TestDisplay::overlaysDrawWhereExpected() {
     QCOMPARE(boxes.pixelColor(330 - 225, 300), lightOrange);
     QCOMPARE(boxes.pixelColor(300, 247 - 240), orange);
     QCOMPARE(boxes.pixelColor(330 - 241, 300), QColor(Qt::black));
-    QVERIFY(countColour(boxes, QRect(41, 30, 300, 40), cyan) > 20); // the caption at (cx/8, cy/8)
+    // The caption's text box starts at (cx / 8, cy / 8) = (41.25, 30.875): its letters begin at
+    // that column and a little below that row, and none stand left of or above it.
+    QRect caption;
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 400; ++x)
+            if (countColour(boxes, QRect(x, y, 1, 1), cyan))
+                caption |= QRect(x, y, 1, 1);
+    QVERIFY2(caption.width() > 60 && caption.left() >= 41 && caption.left() <= 44 && caption.top() >= 31 &&
+                 caption.top() <= 36,
+             qPrintable(QString("caption at %1,%2").arg(caption.left()).arg(caption.top())));
 
     // Search area: cyan outline, green handle squares of 4 screen pixels.
     const QImage area = render(SearchArea());
@@ -327,11 +364,16 @@ void TestDisplay::overlaysDrawWhereExpected() {
     QVERIFY(countColour(area, QRect(95, 95, 11, 11), green, 0) > 20);
     QCOMPARE(countColour(area, QRect(120, 120, 160, 160), cyan), 0);
 
-    // Matrix ROI: dotted, so its edge is broken; handles are green marks.
+    // Matrix ROI: dotted, dots no longer than two pixels with short gaps (a dashed line has
+    // longer marks); its corners are filled green squares, green through their middle.
     const QImage roi = render(MatrixROI());
-    const int onEdge = countColour(roi, QRect(120, 100, 60, 1), cyan, 0);
-    QVERIFY(onEdge > 10 && onEdge < 60);
-    QVERIFY(countColour(roi, QRect(196, 196, 9, 9), green, 0) > 20);
+    const Runs dots = runsAlong(roi, 100, 110, 190, cyan);
+    QVERIFY2(dots.longestLit >= 1 && dots.longestLit <= 2 && dots.longestGap >= 1 && dots.longestGap <= 3,
+             qPrintable(QString("marks up to %1, gaps up to %2").arg(dots.longestLit).arg(dots.longestGap)));
+    for (const QPoint corner : {QPoint(100, 100), QPoint(200, 100), QPoint(200, 200), QPoint(100, 200)}) {
+        QCOMPARE(roi.pixelColor(corner), green);
+        QVERIFY(countColour(roi, QRect(corner - QPoint(4, 4), QSize(9, 9)), green, 0) >= 40);
+    }
 }
 
 // ---------------------------------------------------------------- image view
@@ -497,6 +539,30 @@ void TestDisplay::greyPicturesScaleFaithfully() {
                                 .scaled(QSize(640, 10), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     for (int x = 0; x < 640; ++x)
         QVERIFY2(std::abs(grey(x, 5) - qGray(qtScaled.pixel(x, 5))) <= 2, qPrintable(QString::number(x)));
+
+    // Enlarging keeps each source pixel's centre where it was, so the picture does not shift:
+    // four quadrants, black and white crosswise, come out as dark as they are light across
+    // either middle line (a shift of half a source pixel moves the edges by whole screen pixels).
+    QImage quadrants(10, 6, QImage::Format_Grayscale8);
+    for (int y = 0; y < quadrants.height(); ++y)
+        for (int x = 0; x < quadrants.width(); ++x)
+            quadrants.scanLine(y)[x] = (x >= 5) != (y >= 3) ? 255 : 0;
+    for (const QSize size : {QSize(64, 40), QSize(33, 17)}) {
+        scaler.scale(quadrants, size, GrayScaler::Filter::Smooth, out);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const int across = grey(x, y) + grey(size.width() - 1 - x, y);
+                const int down = grey(x, y) + grey(x, size.height() - 1 - y);
+                QVERIFY2(std::abs(across - 255) <= 1 && std::abs(down - 255) <= 1,
+                         qPrintable(QString("%1x%2 at %3,%4: %5 %6")
+                                        .arg(size.width())
+                                        .arg(size.height())
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(across)
+                                        .arg(down)));
+            }
+    }
 
     // The vector code and the plain code give the same pixels, for enlarging, for shrinking a
     // little (gathered eight at a time) and a lot (partly the plain way), and for widths that
@@ -833,6 +899,12 @@ void TestDisplay::roiEditingDrawsRegion() {
     QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(300, 200));
     QCOMPARE(changed.count(), 1);
     QCOMPARE(view.Roi(), QRect(QPoint(50, 50), QPoint(149, 99)));
+    // Drawn as a yellow dashed outline (unlike the dotted matrix ROI): dashes longer than the
+    // gaps between them, along its top edge at widget row 100.
+    const Runs dashes = runsAlong(view.grab().toImage(), 100, 110, 290, QColor(255, 255, 0));
+    QVERIFY2(
+        dashes.shortestLit >= 3 && dashes.longestGap >= 1 && dashes.longestGap < dashes.shortestLit,
+        qPrintable(QString("dashes from %1, gaps up to %2").arg(dashes.shortestLit).arg(dashes.longestGap)));
 }
 
 // ---------------------------------------------------------------- status bar
@@ -1237,6 +1309,11 @@ void TestDisplay::verifyReportGridRows() {
                     .join('|');
     QCOMPARE(rows,
              QStringList({"Image|4|", "Standard|ISO15415|", "Overall grade||C", "Symbol contrast|78%|A"}));
+    // Names read from the left edge; values and grades stand in the middle of their cells.
+    for (int row = 0; row < grid.rowCount(); ++row)
+        for (int c = 0; c < VerifyReportGrid::ColumnCount; ++c)
+            QCOMPARE(Qt::Alignment(grid.item(row, c)->textAlignment()),
+                     c == VerifyReportGrid::NameColumn ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
     // Each grade on its class's colour: A and B light green, C light yellow, D and F light red.
     const QColor good(128, 255, 128), fair(255, 255, 128), poor(255, 128, 128);
     const QList<QPair<QString, QColor>> grades = {{"C", fair}, {"A", good}, {"C", fair},
@@ -1287,7 +1364,8 @@ void TestDisplay::verifyReportGridRows() {
 void TestDisplay::termWindowColouredLines() {
     QXTermWnd term;
     term.AddText("CONTROL", Rgb(0, 255, 0));
-    term.AddText("!CONTROL OK\r\n", Rgb(255, 0, 0));
+    // A line adds one line, however many line breaks end it.
+    term.AddText("!CONTROL OK\r\n\r\n", Rgb(255, 0, 0));
     QCOMPARE(term.toPlainText(), QString("CONTROL\n!CONTROL OK"));
     term.AddText("one\r\ntwo", Rgb(0, 0, 255));
     QCOMPARE(term.document()->blockCount(), 4);
