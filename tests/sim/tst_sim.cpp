@@ -1277,6 +1277,16 @@ private slots:
         // A lamp's light is named by a number too: "lamp 90 20" is light 90 of the first reader.
         QCOMPARE(admin.execute("lamp 90 20"), QString("ok\n"));
         QCOMPARE(admin.execute("lamp 1 90 100"), QString("ok\n"));
+        // An unknown light is refused with the lights a lamp can be set for: the external ones
+        // LIGHT_CTL selects, each of them taken; the reader's own light has no lamp here.
+        const QString unknown = admin.execute("lamp 45X 20");
+        QVERIFY2(unknown.startsWith("error:"), qPrintable(unknown));
+        const QStringList known = unknown.section("known: ", 1).trimmed().split(", ");
+        QCOMPARE(known, (QStringList{"90", "D", "45Q", "30T_NS", "30T_EW", "30Q", "30S_N", "30S_E", "30S_S",
+                                     "30S_W"}));
+        for (const QString& light : known)
+            QCOMPARE(admin.execute("lamp " + light + " 100"), QString("ok\n"));
+        QVERIFY(admin.execute("lamp INTERNAL 50").startsWith("error:"));
         QVERIFY(AdminConsole::helpText().contains("fault [READER] KIND STRENGTH"));
         QVERIFY(admin.execute("state 7").startsWith("error: no reader 7"));
         QCOMPARE(admin.execute("drop"), QString("ok\n"));

@@ -1,4 +1,5 @@
 #include "sim/calibration.h"
+#include "sim/cycledriver.h"
 #include "sim/decoder.h"
 #include "sim/externallight.h"
 #include "sim/grader.h"
@@ -278,6 +279,16 @@ void TestSimEngine::decoderHonoursTuning() {
     parameters.set("ROWS", "16");
     parameters.set("COLS", "16");
     QVERIFY(runUntilRead(cycle, 3).symbolFound);
+    // One side fixed, the other AUTO: only the fixed side is checked.
+    for (const auto& [rows, cols, reads] :
+         {std::tuple{"AUTO", "16", true}, std::tuple{"16", "AUTO", true}, std::tuple{"AUTO", "18", false},
+          std::tuple{"18", "AUTO", false}}) {
+        parameters.set("ROWS", rows);
+        parameters.set("COLS", cols);
+        QVERIFY2(runUntilRead(cycle, 3).symbolFound == reads, qPrintable(QString("%1 x %2").arg(rows, cols)));
+    }
+    parameters.set("ROWS", "16");
+    parameters.set("COLS", "16");
     parameters.set("STYLE", "MIRROR");
     QVERIFY(!runUntilRead(cycle, 3).symbolFound);
     parameters.set("STYLE", "NORMAL");
@@ -418,6 +429,13 @@ void TestSimEngine::learnSetsSizeOfSymbol() {
     QCOMPARE(parameters.fields("BCPOL"), QStringList{"DL"});
     QCOMPARE(parameters.fields("POL"), QStringList{"LD"});
     QVERIFY(barcode.symbolFound);
+    // LEARNEX BC learns the barcode in view as BOTH does.
+    parameters.set("BARCODE ENABLE", "0x2");
+    parameters.set("BCPOL", "LD");
+    QVERIFY(cycle.command({"LEARNEX", "BC", "NONE"}));
+    QCOMPARE(cycle.run().learnStatus, std::optional<int>(1));
+    QCOMPARE(parameters.fields("BARCODE ENABLE"), QStringList{"0x1"});
+    QCOMPARE(parameters.fields("BCPOL"), QStringList{"DL"});
 
     // A cancelled learn reports that nothing was learned.
     QVERIFY(cycle.command({"LEARNEX", "BOTH", "PHOTO"}));
@@ -535,6 +553,20 @@ void TestSimEngine::tuningScenesNeedTheirChange() {
 }
 
 void TestSimEngine::learnReadsDarkPartAndUnlearnRestores() {
+    // The bright label beside the dark part is whiter than the factory label's white paper: at
+    // one exposure the band it makes along the top of the view shows brighter than the paper
+    // does there.
+    const auto topBand = [](const char* part) {
+        Parameters p;
+        p.set("PHOTOEX", "MANUAL 600 0 30 20000 0 1023");
+        ReadCycle c(p);
+        c.scene().set("part", part);
+        const QImage image = c.run().image;
+        return Camera::measure(image.copy(0, 0, image.width(), 30)).mean;
+    };
+    const double label = topBand("dark"), paper = topBand("paper");
+    QVERIFY2(label > 1.08 * paper && label < 250, qPrintable(QString("%1 against %2").arg(label).arg(paper)));
+
     Parameters parameters;
     ReadCycle cycle(parameters);
     QVERIFY(cycle.scene().set("part", "dark"));
@@ -697,6 +729,14 @@ void TestSimEngine::assistedLearnUsesRegion() {
     QString error;
     QVERIFY(
         !cycle.command({"LEARNASSIST", "0", "0", "60", "0", "60", "60", "0", "60", "4", "16", "DL"}, &error));
+    // A corner that is not a pair of numbers is named by its number, 0 to 3 in the order the
+    // corners are sent, as the overlay numbers its handles.
+    for (int corner = 0; corner < 4; ++corner) {
+        QStringList words{"LEARNASSIST", "0", "0", "60", "0", "60", "60", "0", "60", "16", "16", "DL"};
+        words[2 + 2 * corner] = "top";
+        QVERIFY(!cycle.command(words, &error));
+        QVERIFY2(error.contains(QStringLiteral("corner %1 ").arg(corner)), qPrintable(error));
+    }
 }
 
 // A verifying reader's record carries its grading. (A fainter print grading worse is checked over
@@ -1441,6 +1481,25 @@ void TestSimEngine::retriesAndTimeout() {
     parameters.set("RETRYEX", "NONE 500 1 500 0 0 0 OFF 0 N");
     parameters.set("TIMEOUT READ", "0");
     QVERIFY(cycle.run().symbolFound);
+
+    // A PID list tries the PIDs of its slots in turn, after the reader's own settings; a slot of
+    // 0 names no PID and is skipped. The driver is asked here with a store that answers for
+    // every number (a reader's store never holds a PID 0), so that only the slot rule skips it.
+    QVERIFY(cycle.scene().set("contrast", "0"));
+    parameters.set("TRIG", "T");
+    parameters.set("RETRYEX", "LIST 500 3 500 5 0 3 ON 0 N");
+    CycleDriver driver(parameters);
+    QList<int> tried;
+    driver.setRunner([&](const Attempt& a) {
+        tried << a.pid;
+        return cycle.attempt(a.newImage, a.illumination);
+    });
+    driver.setPidStored([](int) { return true; });
+    QSignalSpy finished(&driver, &CycleDriver::cycleFinished);
+    driver.runOnce();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(tried, (QList<int>{0, 5, 3}));
+    QCOMPARE(finished.first().first().value<CycleOutput>().attempts, 3);
 }
 
 void TestSimEngine::fileFromOtherEncoderIsDecoded_data() {
@@ -1568,6 +1627,42 @@ void TestSimEngine::badFilesAreRefused() {
     QCOMPARE(placed.fileName, QStringLiteral("bigendian.tif"));
     QCOMPARE(qGray(placed.reflectance.pixel(Scene::kWidth / 2 - 16, Scene::kHeight / 2)), 40);
     QCOMPARE(qGray(placed.reflectance.pixel(Scene::kWidth / 2 + 16, Scene::kHeight / 2)), 200);
+
+    // A picture put in front of the camera (the admin "image") is placed as a transferred file
+    // is: a dark block in the middle of a white picture smaller, or wider, than the sensor shows
+    // in the middle of the camera's image.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (const QSize size : {QSize(120, 90), QSize(800, 100)}) {
+        QImage picture(size, QImage::Format_Grayscale8);
+        picture.fill(255);
+        QPainter(&picture).fillRect(
+            QRect(0, 0, 40, 30).translated(size.width() / 2 - 20, size.height() / 2 - 15), Qt::black);
+        const QString path = dir.filePath(QStringLiteral("picture%1.png").arg(size.width()));
+        QVERIFY(picture.save(path));
+        Parameters parameters;
+        ReadCycle cycle(parameters);
+        QVERIFY2(cycle.showPicture(path, &error), qPrintable(error));
+        const QImage seen = cycle.run().image;
+        const double threshold = Camera::measure(seen).bright / 2.0;
+        double sx = 0, sy = 0;
+        int dark = 0;
+        for (int y = 0; y < seen.height(); ++y)
+            for (int x = 0; x < seen.width(); ++x)
+                if (seen.constScanLine(y)[x] < threshold) {
+                    sx += x;
+                    sy += y;
+                    ++dark;
+                }
+        QVERIFY(dark > 0);
+        const QPointF centre(sx / dark, sy / dark);
+        QVERIFY2(qAbs(centre.x() - Scene::kWidth / 2.0) < 3 && qAbs(centre.y() - Scene::kHeight / 2.0) < 3,
+                 qPrintable(QString("%1 x %2: block at %3, %4")
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(centre.x())
+                                .arg(centre.y())));
+    }
 }
 
 // The grader's reading of a QR Code, checked on qrencode's symbols of every version and level:

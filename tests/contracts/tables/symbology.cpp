@@ -706,6 +706,33 @@ void calibratedText(Stage& stage) {
     QCOMPARE(app::calibrationText(), QStringLiteral("Calibrated : Lamp changed"));
 }
 
+// Calibrate sets the reader up for a calibration before the calibration dialog opens (a
+// trigger, one Data Matrix read, graded), and gives back what it changed once it closes. (The
+// dialog runs its own live view meanwhile, so the trigger is written again in between.)
+void calibrateSetsUpAndRestores(Stage& stage) {
+    QVERIFY(openAt(stage, QStringLiteral("3.0.2.1")));
+    for (const char* line : {"TRIG C", "NUMBC 1", "NUMDM 0", "VERIFY NONE"})
+        stage.send(QLatin1String(line));
+    const QStringList names = {"TRIG", "NUMBC", "NUMDM", "VERIFY"};
+    const auto current = [&] {
+        QStringList values;
+        for (const QString& name : names)
+            values << name + " " + stage.fields(name).join(' ');
+        return values;
+    };
+    testing::Received received(stage.reader());
+    QStringList before;
+    stage.dialogs().expect(QStringLiteral("dlgCalibrate"), [&](QDialog& dialog) {
+        for (const QString& line : received.lines())
+            if (line.contains(' ') && !line.startsWith(QLatin1String("XLIGHTCONTRASTCAL")))
+                before << line;
+        dialog.reject();
+    });
+    stage.press(QStringLiteral("CalibrateButton"));
+    QCOMPARE(before.mid(0, 4), QStringList({"TRIG T", "NUMBC 0", "NUMDM 1", "VERIFY AIM"}));
+    QCOMPARE(current(), QStringList({"TRIG C", "NUMBC 1", "NUMDM 0", "VERIFY NONE"}));
+}
+
 } // namespace
 
 WindowContract symbologyContract() {
@@ -727,9 +754,19 @@ WindowContract symbologyContract() {
                << box(QStringLiteral("Wavelength1"), QStringLiteral("WAVELENGTH"),
                       {{"625", "625"}, {"850", "850"}, {"300", "300"}}, 1)
                << lightOptions(1) << lightOptions(10);
-    w.checks = {
-        textsAndFrames, gradeColours,           gradeClicks,    dpmApply, dpmChosenLater, standardProgramWide,
-        aimDpm,         verificationBroadcasts, olderSpellings, lights,   unanswered,     calibratedText};
+    w.checks = {textsAndFrames,
+                gradeColours,
+                gradeClicks,
+                dpmApply,
+                dpmChosenLater,
+                standardProgramWide,
+                aimDpm,
+                verificationBroadcasts,
+                olderSpellings,
+                lights,
+                unanswered,
+                calibratedText,
+                calibrateSetsUpAndRestores};
     return w;
 }
 
