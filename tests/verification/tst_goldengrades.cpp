@@ -733,6 +733,15 @@ private slots:
         return print(Kind::Code128, *modules, 5, dark, light, 0);
     }
 
+    // A barcode's scan grades, best first, as one word ("AAAACCCCCC").
+    static QString scanGradesSorted(const link::VerificationResult& result) {
+        QStringList scans;
+        for (const QJsonValue& v : result.raw.value("scanGrades").toArray())
+            scans << v.toString();
+        std::sort(scans.begin(), scans.end());
+        return scans.join("");
+    }
+
     // Reads the picture shown; its verification result, or a failure.
     std::optional<link::VerificationResult> verificationOf(const QImage& image, const QString& name) {
         if (!show(image, name))
@@ -792,11 +801,7 @@ private slots:
         QVERIFY2(std::abs(darkOverLight - top.rmin / top.rmax) <= 0.03 ||
                      std::abs(darkOverLight - below.rmin / below.rmax) <= 0.03,
                  qPrintable(report));
-        QStringList scans;
-        for (const QJsonValue& v : raw.value("scanGrades").toArray())
-            scans << v.toString();
-        std::sort(scans.begin(), scans.end());
-        QCOMPARE(scans.join(""), QString("AAAACCCCCC"));
+        QCOMPARE(scanGradesSorted(*result), QString("AAAACCCCCC"));
         QCOMPARE(valueShown(*result, "Scan Grade"), QString("2.8"));
         QCOMPARE(result->overallGrade, QString("B"));
     }
@@ -847,11 +852,7 @@ private slots:
         QCOMPARE(valueShown(*result, "Decode"), QString("8 of 10 scans"));
         QCOMPARE(gradeOf(*result, "Decode"), QString("F"));
         QCOMPARE(valueShown(*result, "Decodability"), QString("0.00"));
-        QStringList scans;
-        for (const QJsonValue& v : result->raw.value("scanGrades").toArray())
-            scans << v.toString();
-        std::sort(scans.begin(), scans.end());
-        QCOMPARE(scans.join(""), QString("AAAAAAAAFF"));
+        QCOMPARE(scanGradesSorted(*result), QString("AAAAAAAAFF"));
         QCOMPARE(valueShown(*result, "Scan Grade"), QString("3.2"));
         QCOMPARE(result->overallGrade, QString("B"));
     }
