@@ -200,6 +200,14 @@ private slots:
               "2=Line3\n", "[Image Display]\n"})
             QVERIFY2(text.contains(QLatin1String(line)),
                      qPrintable(QStringLiteral("missing %1 in\n%2").arg(line, text)));
+        // Laid out as a person reads it: the file opens with its first section's header, and one
+        // empty line stands before every later header and nowhere else.
+        const QStringList lines = text.split(u'\n');
+        QVERIFY2(lines.first().startsWith(u'[') && text.endsWith(u'\n') && !text.endsWith(u"\n\n"),
+                 qPrintable(text));
+        for (qsizetype i = 0; i + 2 < lines.size(); ++i)
+            QVERIFY2(lines[i].isEmpty() == lines[i + 1].startsWith(u'['),
+                     qPrintable(QStringLiteral("line %1 of\n%2").arg(i + 1).arg(text)));
 
         // A second store over the same file reads it all back.
         SettingsStore again(store.fileName(), path("options.ini"));
@@ -618,6 +626,15 @@ private slots:
         QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "BaudRate", 115200), 9600u);
         QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "Parity", 0), 2u);
         QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "ByteSize", 8), 7u);
+        // One key however its path is spelt: "/" for "\", a closing separator or two.
+        for (const QString& spelling :
+             {key + "\\", QString(key).replace(u'\\', u'/'), key.toLower() + "/", key + "\\\\"}) {
+            QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, spelling, "Parity", 0), 2u);
+            QVERIFY(!WriteRegistryDword(RegistryRoot::LocalMachine, spelling, "StopBits", 2));
+            QCOMPARE(ReadRegistryDword(RegistryRoot::LocalMachine, key, "StopBits", 0), 2u);
+            QVERIFY(!WriteRegistryDword(RegistryRoot::LocalMachine, key, "StopBits", 0));
+        }
+        QCOMPARE(readAll(file.fileName()).count('['), 1); // still the one section
     }
 
     void registryWriteFailure() {

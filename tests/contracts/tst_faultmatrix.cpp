@@ -111,6 +111,7 @@ enum class Check {
     NeverWritten,  // (unread) a parameter the reader did not answer is never written
     QuietApply,    // (unread) applying another change shows no box about the unread one
     OtherGoesOut,  // (unread) another change of the window still reaches the reader
+    LeftBehind,    // (refused) closed unsent, a refused change goes out with no later change
     NoInvented,    // (read side) nothing shown that the reader did not send
     SaysUnread,    // (read side) the window names what it could not read
 };
@@ -556,6 +557,45 @@ class TestFaultMatrix : public QObject {
             QTRY_VERIFY2(!window->isVisible(), "OK did not close the window after a change went through");
     }
 
+    // The refused change belongs to the window that made it: once the operator closes that
+    // window, the change is gone, and another change made after opening it again reaches the
+    // reader alone. `window` becomes the window opened again.
+    void refusedLeftBehind(const WindowContract& w, const ControlContract& row, QWidget*& window) {
+        const ControlContract* other = otherRow(w, row);
+        if (!other)
+            return;
+        for (const QString& command : other->needs)
+            m_stage.send(command);
+        m_stage.setField(other->parameter, other->field, other->values[0].word);
+        window = m_stage.open(w); // closes the one holding the refused change
+        QVERIFY(window);
+        QStringList f = m_stage.fields(other->parameter);
+        f[other->field] = other->values[1].word;
+        ShownBoxes boxes;
+        const QStringList before = m_stage.listing();
+        testing::Received received(m_stage.reader());
+        contracts::setControl(m_stage, *other, other->values[1]);
+        if (QTest::currentTestFailed())
+            return;
+        if (!w.immediate) {
+            QPushButton* ok = okOf(w, window);
+            MATRIX_VERIFY(Check::LeftBehind, ok && ok->isEnabled(), QStringLiteral("OK not enabled"));
+            ok->click();
+        }
+        const auto arrived = [&] {
+            return m_stage.fields(other->parameter).value(other->field) == f[other->field];
+        };
+        (void)QTest::qWaitFor(arrived, 1000); // the check below says what came
+        const QStringList written = changingWrites(w, received, before);
+        MATRIX_VERIFY(Check::LeftBehind, written.size() == 1 && wholeWrite(written[0], other->parameter, f),
+                      QStringLiteral("wrote ") + written.join(QStringLiteral(" | ")) +
+                          QStringLiteral("; the whole write is ") + other->parameter + QLatin1Char(' ') +
+                          f.join(QLatin1Char(' ')));
+        MATRIX_VERIFY(Check::LeftBehind, m_stage.fields(row.parameter).value(row.field) == row.values[0].word,
+                      QStringLiteral("the reader holds ") + m_stage.fields(row.parameter).value(row.field));
+        MATRIX_VERIFY(Check::LeftBehind, boxes.shown().isEmpty(), boxes.describe());
+    }
+
     // A settings row through one fault.
     void writeSide(const WindowContract& w, const ControlContract& row, Fault fault) {
         const QString keyword = row.parameter.section(QLatin1Char(' '), 0, 0);
@@ -693,6 +733,11 @@ class TestFaultMatrix : public QObject {
         // The reader did what the fault says.
         const QString holds = m_stage.fields(row.parameter).value(row.field);
         QCOMPARE(holds, carriedOut(fault) ? target.word : row.values[0].word);
+        if (fault == Fault::Refused && base) {
+            refusedLeftBehind(w, row, window);
+            if (QTest::currentTestFailed())
+                return;
+        }
 
         // Right again after the next connection reset.
         {
