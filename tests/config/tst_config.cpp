@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -403,6 +404,20 @@ private slots:
                  stopGreyed = !openLog()->stopButton()->isEnabled();
              }},
             {"Loading was stopped", [this] { openLog()->close(); }},
+            // Escape pressed in the log while the load looks at the operator's input between
+            // two lines: the closed window is gone only once the load next waits for the reader,
+            // and no line may go out meanwhile.
+            {"Loading was stopped",
+             [this] {
+                 auto* progress = window().vmStatusBar()->findChild<QProgressBar*>("Progress");
+                 auto once = std::make_shared<QMetaObject::Connection>();
+                 *once = connect(progress, &QProgressBar::valueChanged, this, [this, once] {
+                     disconnect(*once);
+                     QMetaObject::invokeMethod(
+                         openLog(), [log = openLog()] { QTest::keyClick(log, Qt::Key_Escape); },
+                         Qt::QueuedConnection);
+                 });
+             }},
         };
         focus(*m_first);
         for (const Stop& stop : stops) {
@@ -426,6 +441,9 @@ private slots:
             disconnect(hook);
             const int sent = beeps(toLines(received));
             QVERIFY2(sent >= 5 && sent <= 8, qPrintable(QString::number(sent)));
+            // Stopped from the log, the line the reader was answering is the last one sent.
+            if (QByteArray(stop.why).startsWith("Loading"))
+                QCOMPARE(sent, 5);
             // Told in the status bar, and in the log while it is open.
             const QString status = window().vmStatusBar()->StatusMsgText().trimmed();
             const QRegularExpressionMatch told = notSent.match(status);

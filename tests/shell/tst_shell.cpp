@@ -714,6 +714,34 @@ private slots:
         QCOMPARE(bar.indexOf("Line300"), -1);
         QCOMPARE(bar.indexOf("Line1"), bar.cameraCount() - 1);
     }
+
+    // A long reader name is shortened in the middle on its button, whether the button was
+    // made for it or took it when its reader was renamed: the start and the end, which tells
+    // a plant's readers apart, stay in view; the tooltip and the name screen readers hear
+    // keep it whole.
+    void longNamesAreShortenedInTheMiddle() {
+        CameraToolbar bar;
+        bar.show();
+        const QString added = QStringLiteral("Packaging Hall North Conveyor Reader Station 12");
+        const QString renamed = QStringLiteral("Packaging Hall North Conveyor Reader Station 13");
+        bar.appendCamera(added, false);
+        bar.appendCamera(QStringLiteral("Line1"), false);
+        bar.renameCamera(bar.indexOf("Line1"), renamed);
+        for (const QString& caption : {added, renamed}) {
+            QAction* camera = bar.findCamera(caption);
+            QVERIFY(camera);
+            auto* button = qobject_cast<QToolButton*>(bar.widgetForAction(camera));
+            QVERIFY(button);
+            const QString shown = button->text();
+            QVERIFY2(shown.startsWith(QLatin1String("Packag")) && shown.endsWith(caption.right(10)) &&
+                         shown.contains(QChar(0x2026)),
+                     qPrintable(shown));
+            QVERIFY2(bar.fontMetrics().horizontalAdvance(shown) <= CameraToolbar::kMaxCaptionWidth,
+                     qPrintable(shown));
+            QCOMPARE(button->toolTip(), caption);
+            QCOMPARE(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), caption);
+        }
+    }
 };
 
 int main(int argc, char* argv[]) {
