@@ -218,8 +218,16 @@ private slots:
 
     // Values a plain line would lose survive a save and a fresh read.
     void storeKeepsAwkwardValues() {
-        const QStringList values = {
-            " leading and trailing ", "trailing only ", "\"quoted\"", "two\nlines", "a;b#c=d", "", "Ünïcødé"};
+        const QStringList values = {" leading and trailing ",
+                                    "trailing only ",
+                                    "\"quoted\"",
+                                    "two\nlines",
+                                    "carriage\rreturn",
+                                    "CR LF\r\n",
+                                    "back\\slash",
+                                    "a;b#c=d",
+                                    "",
+                                    "Ünïcødé"};
         for (int i = 0; i < values.size(); ++i)
             settings().SetValue(QStringLiteral("Key %1").arg(i), values[i], "Learn Options");
         settings().Save();
