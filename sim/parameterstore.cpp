@@ -115,8 +115,9 @@ void ParameterStore::setCalibration(const QString& light, const LightCalibration
                                                             : QStringLiteral("XLIGHTCONTRASTCAL ") + light;
     if (m_values.contains(name)) {
         m_values[name][0] = c.calibrated ? QStringLiteral("Y") : QStringLiteral("N");
-        m_values[name][3] = QString::number(c.contrastMax);
-        m_values[name][4] = QString::number(c.contrastMin);
+        // Its fields hold whole grey levels.
+        m_values[name][3] = QString::number(std::lround(c.contrastMax));
+        m_values[name][4] = QString::number(std::lround(c.contrastMin));
     }
     changed(QStringLiteral("CALIBRATED"));
 }
@@ -145,7 +146,7 @@ QStringList ParameterStore::fields(const QString& rawName) const {
             if (words[0] == QLatin1String("CELL_UNIT"))
                 return {QString::number(c.cellUnit, 'f', 2)};
             if (words[0] == QLatin1String("CONTRAST"))
-                return {QString::number(c.contrastMax), QString::number(c.contrastMin)};
+                return {QString::number(c.contrastMax, 'f', 1), QString::number(c.contrastMin, 'f', 1)};
             if (words[0] == QLatin1String("CAL_MEAN_LIGHT"))
                 return {QString::number(c.reflectance, 'f', 1)};
         }
@@ -181,9 +182,8 @@ void ParameterStore::setFields(const QString& rawName, const QStringList& f) {
         else if (words[0] == QLatin1String("CELL_UNIT"))
             c.cellUnit = f[0].toDouble();
         else if (words[0] == QLatin1String("CONTRAST")) {
-            // The engine measures to a tenth of a grey level; the reader answers whole levels.
-            c.contrastMax = int(std::lround(f[0].toDouble()));
-            c.contrastMin = int(std::lround(f.value(1).toDouble()));
+            c.contrastMax = f[0].toDouble();
+            c.contrastMin = f.value(1).toDouble();
         } else if (words[0] == QLatin1String("CAL_MEAN_LIGHT"))
             c.reflectance = f[0].toDouble();
         else
@@ -541,8 +541,8 @@ void ParameterStore::fromJson(const QJsonObject& o) {
         l.calibrated = c.value(QStringLiteral("calibrated")).toBool();
         l.text = c.value(QStringLiteral("text")).toString();
         l.cellUnit = c.value(QStringLiteral("cellUnit")).toDouble(100.0);
-        l.contrastMax = c.value(QStringLiteral("contrastMax")).toInt(255);
-        l.contrastMin = c.value(QStringLiteral("contrastMin")).toInt(0);
+        l.contrastMax = c.value(QStringLiteral("contrastMax")).toDouble(255);
+        l.contrastMin = c.value(QStringLiteral("contrastMin")).toDouble(0);
         l.reflectance = c.value(QStringLiteral("reflectance")).toDouble();
         m_calibration.insert(it.key(), l);
     }

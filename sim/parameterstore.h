@@ -38,8 +38,8 @@ struct LightCalibration {
     bool calibrated = false;
     QString text; // the calibration string, without quotes
     double cellUnit = 100.0;
-    int contrastMax = 255;
-    int contrastMin = 0;
+    double contrastMax = 255; // grey levels, to a tenth
+    double contrastMin = 0;
     double reflectance = 0.0; // R_cal
 };
 

@@ -1,0 +1,390 @@
+// Whole conversations with the simulated reader, written down line by line in
+// tests/sim/transcripts/: what a station sends on the command port and the admin console, and
+// every byte the reader answers there, on its data channel and on its formatted output ports.
+// A transcript pins the reader's observable behaviour as a whole: a refusal's wording, a count
+// in a listing the program never parses, a grading row's value and letter, a line event's
+// polarity, a checksum in a report. Each file says in its comments what it walks through and
+// why the answers are right; a changed answer fails at its line with what came instead.
+//
+// Writing a new transcript: put the commands down, run the test with
+// VELMARROW_TRANSCRIPTS_WRITE=1 (it fills in what the reader answered), then read every answer
+// against docs/ and the reader's documented behaviour before committing it. The variable is
+// never set in CI.
+//
+// A transcript's lines:
+//   # text                 a comment
+//   reader level=N [lights=N] [name=TEXT]
+//                          a fresh reader (flash empty) set to TRIG T (external trigger)
+//                          before any cycle runs; the station "WS" connects, takes control
+//                          and subscribes to records without images (not written down)
+//   > LINE                 a command line on the command port
+//   $ LINE                 an admin console command
+//   * record               the events since the last record, then the next record
+//   * output N             what formatted output port TCP N sent
+//   < TEXT                 what came: one line each (expected)
+// Volatile values are written as <time> (a clock time) and are not compared.
+
+#include "common/waits.h"
+#include "sim/adminconsole.h"
+#include "sim/catalogue.h"
+#include "sim/dataframe.h"
+#include "sim/reader.h"
+#include "sim/simulator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <array>
+#include <cmath>
+#include <memory>
+
+using namespace vm::sim;
+
+namespace {
+
+constexpr int kWait = vm::testing::kReplyWaitMs;
+
+bool writing() {
+    return qEnvironmentVariableIntValue("VELMARROW_TRANSCRIPTS_WRITE") == 1;
+}
+
+// Clock times in any reply or report: a date and time, or milliseconds since the epoch.
+QString masked(QString text) {
+    static const QRegularExpression time(R"(\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?)");
+    static const QRegularExpression epochMs(R"(\b1\d{12}\b)");
+    return text.replace(time, "<time>").replace(epochMs, "<time>");
+}
+
+// Bytes as one line of text: printable ASCII as it is, every other byte as \xx (the format
+// language's own escape), a backslash as \5c; a line break after each LF.
+QStringList escaped(const QByteArray& bytes) {
+    QStringList lines{QString()};
+    for (const char c : bytes) {
+        const auto u = uchar(c);
+        if (u >= 0x20 && u < 0x7f && u != '\\')
+            lines.last() += QChar(u);
+        else
+            lines.last() += QStringLiteral("\\%1").arg(u, 2, 16, QChar('0'));
+        if (u == '\n')
+            lines << QString();
+    }
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// A record or event as `key value` lines, sorted by key; nested objects by their dotted path,
+// an array of named objects (the grading rows) by each object's name.
+void flatten(const QJsonValue& value, const QString& key, QStringList* out) {
+    if (value.isObject()) {
+        const QJsonObject o = value.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it)
+            flatten(it.value(), key.isEmpty() ? it.key() : key + '.' + it.key(), out);
+    } else if (value.isArray() && !value.toArray().isEmpty() &&
+               value.toArray().first().toObject().contains("name")) {
+        for (const QJsonValue& row : value.toArray()) {
+            QJsonObject o = row.toObject();
+            const QString name = o.take("name").toString();
+            QStringList fields;
+            for (auto it = o.begin(); it != o.end(); ++it)
+                fields << it.key() + '=' +
+                              QString::fromUtf8(
+                                  QJsonDocument(QJsonArray{it.value()}).toJson(QJsonDocument::Compact))
+                                  .mid(1)
+                                  .chopped(1);
+            *out << key + '[' + name + "] " + fields.join(' ');
+        }
+    } else if (value.isDouble() && value.toDouble() != std::floor(value.toDouble())) {
+        // Six significant digits: every difference a reader's display could show, none of the
+        // last bits of a sum taken in another order.
+        *out << key + ' ' + QString::number(value.toDouble(), 'g', 6);
+    } else {
+        const QString json =
+            QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+        *out << key + ' ' + json.mid(1).chopped(1);
+    }
+}
+
+// Keys of a record that differ from run to run.
+const QStringList kVolatile{"time", "decodeMs"};
+
+class Conversation {
+public:
+    explicit Conversation(const QString& spec) {
+        ReaderConfig rc;
+        rc.name = "Line3";
+        int level = 9;
+        for (const QString& word : spec.split(' ', Qt::SkipEmptyParts).mid(1)) {
+            const QString key = word.section('=', 0, 0), value = word.section('=', 1);
+            if (key == "level")
+                level = value.toInt();
+            else if (key == "lights")
+                rc.lightChannels = value.toInt();
+            else if (key == "name")
+                rc.name = value;
+            else
+                m_error = "unknown reader setting " + word;
+        }
+        rc.softwareVersion = softwareVersionForLevel(level);
+        rc.commandPort = rc.dataPort = rc.outputPort = 0;
+        rc.stateFolder = m_state.path();
+        rc.rebootMs = 50;
+        SimulatorConfig config;
+        config.discoveryPort = 0;
+        config.readers = {rc};
+        m_simulator = std::make_unique<Simulator>(config);
+        if (!m_simulator->start(&m_error))
+            return;
+        m_admin = std::make_unique<AdminConsole>(*m_simulator);
+        Reader& r = *m_simulator->reader(0);
+        // Trigger mode before the event loop runs once: no continuous cycle ever runs, so the
+        // transcript's first cycle is always the scene's first picture (its noise follows it).
+        r.takeControl("set-up");
+        Station setUp{"set-up"};
+        if (const QStringList reply = r.execute("TRIG T", setUp);
+            reply.value(reply.size() - 1) != "!TRIG OK") {
+            m_error = "TRIG T answered " + reply.join(" | ");
+            return;
+        }
+        r.dropControl();
+        m_command.connectToHost(r.address(), r.commandPort());
+        m_data.connectToHost(r.address(), r.dataPort());
+        if (!m_command.waitForConnected(kWait) || !m_data.waitForConnected(kWait)) {
+            m_error = "cannot connect to the simulated reader";
+            return;
+        }
+        for (const char* line : {"STATION WS", "CONTROL"})
+            if (const QStringList reply = command(line);
+                reply.value(reply.size() - 1) != QString("!%1 OK").arg(QString(line).section(' ', 0, 0))) {
+                m_error = QString("set-up line %1 answered %2").arg(line, reply.join(" | "));
+                return;
+            }
+        for (int n = 1; n <= 4; ++n)
+            outputSocket(n); // listening before any cycle, as a controller on the line would
+        m_data.write(encodeFrame(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS"},
+                                                                                 {"imageMode", 2},
+                                                                                 {"imageRate", 0},
+                                                                                 {"reportRate", 0},
+                                                                                 {"legacy", false}})
+                                                           .toJson(QJsonDocument::Compact)));
+    }
+    QString error() const { return m_error; }
+
+    // The reply lines up to and including the status line.
+    QStringList command(const QString& line) {
+        m_command.write(line.toLatin1() + "\r\n");
+        QStringList lines;
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                m_commandBuffer += m_command.readAll();
+                qsizetype lf;
+                while ((lf = m_commandBuffer.indexOf('\n')) >= 0) {
+                    QByteArray l = m_commandBuffer.left(lf);
+                    m_commandBuffer.remove(0, lf + 1);
+                    if (l.endsWith('\r'))
+                        l.chop(1);
+                    if (l.startsWith("PARTQDATA ")) // a queued part's file: its text, not its base64
+                        l = "PARTQDATA " + escaped(QByteArray::fromBase64(l.mid(10))).join("").toLatin1();
+                    lines << masked(QString::fromLatin1(l));
+                    if (l.startsWith('!'))
+                        return true;
+                }
+                return false;
+            },
+            kWait));
+        return lines;
+    }
+
+    QStringList admin(const QString& line) {
+        return masked(m_admin->execute(line)).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // The events since the last record, then the next record.
+    QStringList record() {
+        QStringList lines;
+        Frame frame;
+        for (;;) {
+            if (!QTest::qWaitFor(
+                    [&] {
+                        m_pending += m_frames.feed(m_data.readAll());
+                        return !m_pending.isEmpty();
+                    },
+                    kWait))
+                return lines << "(no record came)";
+            frame = m_pending.takeFirst();
+            if (frame.type == FrameType::Event) {
+                QStringList fields;
+                flatten(QJsonDocument::fromJson(frame.payload).object(), {}, &fields);
+                lines << "event " + fields.join(", ");
+            } else if (frame.type == FrameType::Record) {
+                const quint32 length = qFromLittleEndian<quint32>(frame.payload.constData());
+                QJsonObject o = QJsonDocument::fromJson(frame.payload.mid(4, length)).object();
+                for (const QString& key : kVolatile)
+                    o.remove(key);
+                QStringList fields;
+                flatten(o, {}, &fields);
+                fields.sort();
+                for (QString& f : fields)
+                    f = masked(f);
+                return lines << fields;
+            }
+        }
+    }
+
+    // What output port `n` sent: in a check, as many bytes as `expected` stands for (waiting
+    // for them); when writing, everything that came within a moment after the last record.
+    QStringList output(int n, const QStringList& expected) {
+        QTcpSocket& socket = outputSocket(n);
+        QByteArray& buffer = m_outputBuffers[size_t(n - 1)];
+        if (writing()) {
+            QTest::qWait(300);
+            buffer += socket.readAll();
+            return maskedReport(escaped(std::exchange(buffer, {})));
+        }
+        const qsizetype want = unescapedSize(expected);
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                buffer += socket.readAll();
+                return buffer.size() >= want;
+            },
+            kWait));
+        const QByteArray got = buffer.left(want);
+        buffer.remove(0, got.size());
+        return maskedReport(escaped(got));
+    }
+
+    // Opens the output ports' listeners before any cycle runs.
+    QTcpSocket& outputSocket(int n) {
+        auto& socket = m_outputs[size_t(n - 1)];
+        if (!socket) {
+            const Reader& r = *m_simulator->reader(0);
+            socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(r.address(), r.outputPort(n));
+            if (!socket->waitForConnected(kWait))
+                m_error = QString("cannot connect to output port %1").arg(n);
+        }
+        return *socket;
+    }
+
+private:
+    // A report's clock times ((TIMESTAMP), (CD24)) have one length: "yyyy-MM-dd hh:mm:ss.zzz".
+    static constexpr qsizetype kTimeLength = 23;
+    static QStringList maskedReport(QStringList lines) {
+        for (QString& l : lines)
+            l = masked(l);
+        return lines;
+    }
+    static qsizetype unescapedSize(const QStringList& lines) {
+        qsizetype n = 0;
+        for (const QString& l : lines)
+            n += l.size() - 2 * l.count('\\') + l.count("<time>") * (kTimeLength - 6);
+        return n;
+    }
+
+    QTemporaryDir m_state;
+    QString m_error;
+    std::unique_ptr<Simulator> m_simulator;
+    std::unique_ptr<AdminConsole> m_admin;
+    QTcpSocket m_command, m_data;
+    QByteArray m_commandBuffer;
+    FrameReader m_frames;
+    QList<Frame> m_pending;
+    std::array<std::unique_ptr<QTcpSocket>, 4> m_outputs;
+    std::array<QByteArray, 4> m_outputBuffers;
+};
+
+} // namespace
+
+class TestTranscripts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { qputenv("VELMARROW_SIM_PORTS_DIR", m_ports.path().toLocal8Bit()); }
+
+    void conversation_data() {
+        QTest::addColumn<QString>("path");
+        const QDir dir(VELMARROW_TRANSCRIPTS);
+        for (const QString& name : dir.entryList({"*.txt"}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(name)) << dir.filePath(name);
+        QVERIFY2(dir.entryList({"*.txt"}).size() > 0, "no transcripts found");
+    }
+
+    // Plays one transcript and compares every answer with what it says came.
+    void conversation() {
+        QFETCH(QString, path);
+        QFile file(path);
+        QVERIFY2(file.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(path));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+        file.close();
+
+        QStringList written; // the transcript as it should read
+        QStringList faults;
+        std::unique_ptr<Conversation> c;
+        for (int i = 0; i < lines.size();) {
+            const QString line = lines[i++];
+            if (line.startsWith("< "))
+                continue; // the previous step's expectation, already compared
+            if (i == lines.size() && line.isEmpty())
+                break;
+            written << line;
+            if (line.isEmpty() || line.startsWith('#'))
+                continue;
+            QStringList expected;
+            for (int j = i; j < lines.size() && lines[j].startsWith("< "); ++j)
+                expected << lines[j].mid(2);
+            QStringList got;
+            if (line.startsWith("reader")) {
+                c = std::make_unique<Conversation>(line);
+                QVERIFY2(c->error().isEmpty(),
+                         qPrintable(QString("%1:%2: %3").arg(path).arg(i).arg(c->error())));
+                continue;
+            }
+            QVERIFY2(c, qPrintable(QString("%1:%2: no reader line before it").arg(path).arg(i)));
+            if (line.startsWith("> "))
+                got = c->command(line.mid(2));
+            else if (line.startsWith("$ "))
+                got = c->admin(line.mid(2));
+            else if (line == "* record")
+                got = c->record();
+            else if (line.startsWith("* output "))
+                got = c->output(line.mid(9).toInt(), expected);
+            else
+                QFAIL(qPrintable(QString("%1:%2: not a transcript line: %3").arg(path).arg(i).arg(line)));
+            for (const QString& g : got)
+                written << "< " + g;
+            if (got != expected && faults.size() < 5) {
+                int k = 0;
+                while (k < got.size() && k < expected.size() && got[k] == expected[k])
+                    ++k;
+                faults << QString("%1:%2: %3\n    expected: %4\n    came:     %5")
+                              .arg(QFileInfo(path).fileName())
+                              .arg(i + k + 1)
+                              .arg(line, expected.value(k, "(nothing more)"), got.value(k, "(nothing more)"));
+            }
+        }
+        if (writing()) {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate));
+            file.write((written.join('\n') + '\n').toUtf8());
+            return;
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+private:
+    QTemporaryDir m_ports;
+};
+
+int runTranscriptTests(int argc, char** argv) {
+    TestTranscripts t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_transcripts.moc"
