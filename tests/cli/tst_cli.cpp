@@ -1052,5 +1052,8 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCli)
+int runCliTests(int argc, char** argv) {
+    TestCli t;
+    return QTest::qExec(&t, argc, argv);
+}
 #include "tst_cli.moc"

@@ -1,0 +1,244 @@
+// Whole velmarrow-cli sessions written down in tests/cli/transcripts/: the command lines a
+// script runs against simulated readers, and everything the program printed on standard output
+// and standard error, its exit code, the files it wrote and what the readers hold afterwards.
+// A transcript pins the tool's observable behaviour as a whole: a summary's counts, a refusal's
+// wording, a JSON document's fields, a saved file's lines.
+//
+// Writing a new transcript: put the steps down, run the test with
+// VELMARROW_TRANSCRIPTS_WRITE=1 (it fills in what came), then read every line against
+// docs/cli.md before committing it. The variable is never set in CI.
+//
+// A transcript's lines:
+//   # text                 a comment
+//   readers NAME[@VERSION] ...
+//                          a fresh simulator with these readers on addresses of their own
+//   file NAME              a file in the session's folder, its lines the `| ` lines after it
+//   | TEXT                 a line of the file above (written with CR LF; `|` alone is empty)
+//   cli ARGUMENTS          velmarrow-cli run with these arguments (`{dir}/x` a file in the
+//                          session's folder); what it printed follows as `out:` and `err:`
+//                          lines, then `exit N`
+//   show NAME              the lines of a file in the session's folder
+//   > NAME LINE            a command line sent to reader NAME; its reply lines
+//   < TEXT                 what came: one line each (expected)
+// In what came, each reader's address reads <NAME's address> (its MAC address, which
+// follows it, <NAME's MAC>), the folder {dir}, and clock times <time>.
+
+#include "cli/clicommands.h"
+#include "common/readers.h"
+#include "common/waits.h"
+#include "sim/simulator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <memory>
+
+using namespace vm;
+
+namespace {
+
+bool writing() {
+    return qEnvironmentVariableIntValue("VELMARROW_TRANSCRIPTS_WRITE") == 1;
+}
+
+class Session {
+public:
+    explicit Session(const QString& spec) {
+        QList<sim::ReaderConfig> configs;
+        for (const QString& word : spec.split(' ', Qt::SkipEmptyParts).mid(1)) {
+            const QString name = word.section('@', 0, 0);
+            configs << (word.contains('@') ? testing::readerConfig(name, word.section('@', 1))
+                                           : testing::readerConfig(name));
+            configs.last().stateFolder = m_dir.path();
+        }
+        m_sim = testing::startSimulator(configs);
+    }
+    bool ok() const { return m_sim != nullptr; }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // What came, with the session's own addresses, folder and clock times made stable.
+    QString masked(QString text) const {
+        static const QRegularExpression time(R"(\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?)");
+        text.replace(m_dir.path(), "{dir}").replace(time, "<time>");
+        for (const sim::Reader* r : m_sim->readers()) {
+            text.replace(
+                QRegularExpression("\\b" + QRegularExpression::escape(r->address().toString()) + "\\b"),
+                "<" + r->name() + "'s address>");
+            text.replace(r->macAddress(), "<" + r->name() + "'s MAC>", Qt::CaseInsensitive);
+        }
+        return text;
+    }
+
+    QStringList cli(const QString& arguments) {
+        QStringList args = arguments.split(' ', Qt::SkipEmptyParts);
+        for (QString& a : args)
+            a.replace("{dir}", m_dir.path());
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        const int code = cli::run(args, {outStream, errStream, false});
+        outStream.flush();
+        errStream.flush();
+        QStringList lines;
+        for (const QString& l : masked(out).split('\n', Qt::SkipEmptyParts))
+            lines << "out: " + l;
+        for (const QString& l : masked(err).split('\n', Qt::SkipEmptyParts))
+            lines << "err: " + l;
+        return lines << QString("exit %1").arg(code);
+    }
+
+    QStringList show(const QString& name) const {
+        QFile f(m_dir.filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            return {"(no such file)"};
+        QStringList lines = masked(QString::fromUtf8(f.readAll())).split('\n');
+        if (lines.last().isEmpty())
+            lines.removeLast();
+        for (QString& l : lines)
+            if (l.endsWith('\r'))
+                l.chop(1);
+            else
+                l += " (no CR)";
+        return lines;
+    }
+
+    void writeFile(const QString& name, const QStringList& lines) const {
+        QFile f(m_dir.filePath(name));
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write((lines.join("\r\n") + "\r\n").toUtf8());
+    }
+
+    // One command line to a reader, as a station without control would send it.
+    QStringList command(const QString& readerName, const QString& line) {
+        const sim::Reader* r = nullptr;
+        for (const sim::Reader* s : m_sim->readers())
+            if (s->name() == readerName)
+                r = s;
+        if (!r)
+            return {"(no reader " + readerName + ")"};
+        QTcpSocket socket;
+        socket.connectToHost(r->address(), r->commandPort());
+        if (!socket.waitForConnected(testing::kReplyWaitMs))
+            return {"(cannot connect)"};
+        socket.write(line.toLatin1() + "\r\n");
+        QByteArray buffer;
+        QStringList lines;
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                buffer += socket.readAll();
+                qsizetype lf;
+                while ((lf = buffer.indexOf('\n')) >= 0) {
+                    lines << masked(QString::fromLatin1(buffer.left(lf)).trimmed());
+                    buffer.remove(0, lf + 1);
+                    if (lines.last().startsWith('!'))
+                        return true;
+                }
+                return false;
+            },
+            testing::kReplyWaitMs));
+        return lines;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::Simulator> m_sim;
+};
+
+} // namespace
+
+class TestCliTranscripts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qputenv("VELMARROW_STATION", "CLI-TEST"); }
+
+    void session_data() {
+        QTest::addColumn<QString>("path");
+        const QDir dir(VELMARROW_CLI_TRANSCRIPTS);
+        for (const QString& name : dir.entryList({"*.txt"}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(name)) << dir.filePath(name);
+        QVERIFY2(!dir.entryList({"*.txt"}).isEmpty(), "no transcripts found");
+    }
+
+    // Plays one transcript and compares everything that came with what it says came.
+    void session() {
+        QFETCH(QString, path);
+        QFile file(path);
+        QVERIFY2(file.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(path));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+        file.close();
+
+        QStringList written;
+        QStringList faults;
+        std::unique_ptr<Session> s;
+        for (int i = 0; i < lines.size();) {
+            const QString line = lines[i++];
+            if (line.startsWith("< ") || line == "<")
+                continue;
+            if (i == lines.size() && line.isEmpty())
+                break;
+            written << line;
+            if (line.isEmpty() || line.startsWith('#') || line.startsWith('|'))
+                continue;
+            const QString where = QString("%1:%2").arg(QFileInfo(path).fileName()).arg(i);
+            if (line.startsWith("readers ")) {
+                s = std::make_unique<Session>(line);
+                QVERIFY2(s->ok(), qPrintable(where + ": the readers did not start"));
+                continue;
+            }
+            QVERIFY2(s, qPrintable(where + ": no readers line before it"));
+            if (line.startsWith("file ")) {
+                QStringList content;
+                for (int j = i; j < lines.size() && lines[j].startsWith('|'); ++j)
+                    content << lines[j].mid(2);
+                s->writeFile(line.mid(5), content);
+                continue;
+            }
+            QStringList expected;
+            for (int j = i; j < lines.size() && (lines[j].startsWith("< ") || lines[j] == "<"); ++j)
+                expected << lines[j].mid(2);
+            QStringList got;
+            if (line.startsWith("cli "))
+                got = s->cli(line.mid(4));
+            else if (line.startsWith("show "))
+                got = s->show(line.mid(5));
+            else if (line.startsWith("> "))
+                got = s->command(line.mid(2).section(' ', 0, 0), line.mid(2).section(' ', 1));
+            else
+                QFAIL(qPrintable(where + ": not a transcript line: " + line));
+            for (const QString& g : got)
+                written << ("< " + g).trimmed();
+            for (QString& g : got)
+                g = g.trimmed();
+            for (QString& e : expected)
+                e = e.trimmed();
+            if (got != expected && faults.size() < 5) {
+                int k = 0;
+                while (k < got.size() && k < expected.size() && got[k] == expected[k])
+                    ++k;
+                faults << QString("%1:%2: %3\n    expected: %4\n    came:     %5")
+                              .arg(QFileInfo(path).fileName())
+                              .arg(i + k + 1)
+                              .arg(line, expected.value(k, "(nothing more)"), got.value(k, "(nothing more)"));
+            }
+        }
+        if (writing()) {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate));
+            file.write((written.join('\n') + '\n').toUtf8());
+            return;
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+};
+
+int runCliTranscriptTests(int argc, char** argv) {
+    TestCliTranscripts t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_clitranscripts.moc"
