@@ -18,16 +18,24 @@
 //                          session's folder); what it printed follows as `out:` and `err:`
 //                          lines, then `exit N`
 //   show NAME              the lines of a file in the session's folder
+//   reads FILE READER MINUTES RESULT [GRADE] [PARAMETER=VALUE:GRADE ...]
+//                          one read put into history file FILE as received MINUTES ago
+//                          (fractions allowed): RESULT pass, fail or noread; GRADE the
+//                          overall grade; a parameter's name with _ for its blanks
 //   > NAME LINE            a command line sent to reader NAME; its reply lines
 //   < TEXT                 what came: one line each (expected)
 // In what came, each reader's address reads <NAME's address> (its MAC address, which
-// follows it, <NAME's MAC>), the folder {dir}, and clock times <time>.
+// follows it, <NAME's MAC>), the folder {dir}, clock times <time>, and numbers of more than
+// six decimals are cut to six significant digits.
 
 #include "cli/clicommands.h"
 #include "common/readers.h"
 #include "common/waits.h"
+#include "history/historystore.h"
+#include "history/readentry.h"
 #include "sim/simulator.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -66,6 +74,12 @@ public:
     QString masked(QString text) const {
         static const QRegularExpression time(R"(\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?)");
         text.replace(m_dir.path(), "{dir}").replace(time, "<time>");
+        // A number's last bits (a fitted line's value over clock times) to six digits.
+        static const QRegularExpression longNumber(R"(-?\d+\.\d{7,})");
+        for (auto m = longNumber.match(text); m.hasMatch(); m = longNumber.match(text, m.capturedStart())) {
+            const QString shortened = QString::number(m.captured().toDouble(), 'g', 6);
+            text.replace(m.capturedStart(), m.capturedLength(), shortened);
+        }
         for (const sim::Reader* r : m_sim->readers()) {
             text.replace(
                 QRegularExpression("\\b" + QRegularExpression::escape(r->address().toString()) + "\\b"),
@@ -75,8 +89,48 @@ public:
         return text;
     }
 
+    // Puts one read into a history file; an error text when it cannot.
+    QString addRead(const QStringList& words) {
+        if (words.size() < 4)
+            return "reads FILE READER MINUTES RESULT ...";
+        history::ReadEntry e;
+        e.reader = words[1];
+        e.timeMs = m_start - qint64(words[2].toDouble() * 60000);
+        e.result = words[3] == "pass"   ? history::ReadResult::Pass
+                   : words[3] == "fail" ? history::ReadResult::Fail
+                                        : history::ReadResult::NoRead;
+        e.failure = words[3] == "pass" ? QString() : words[3] == "fail" ? "Match Fail" : "No Read";
+        e.number = ++m_reads;
+        e.symbology = "Data Matrix";
+        e.text = e.result == history::ReadResult::NoRead ? QString() : QString("LOT-%1").arg(e.number);
+        for (const QString& w : words.mid(4)) {
+            if (!w.contains('=')) {
+                e.overallGrade = history::gradeNumber(w);
+                continue;
+            }
+            history::GradedValue v;
+            v.name = w.section('=', 0, 0).replace('_', ' ');
+            v.valueText = w.section('=', 1).section(':', 0, 0);
+            v.value = history::leadingNumber(v.valueText);
+            v.grade = history::gradeNumber(w.section(':', -1));
+            e.grades << v;
+        }
+        history::HistoryStore store;
+        QString error;
+        if (!store.open(m_dir.filePath(words[0]), &error))
+            return error;
+        store.append(e);
+        return store.flush() ? QString() : QString("not written");
+    }
+
     QStringList cli(const QString& arguments) {
-        QStringList args = arguments.split(' ', Qt::SkipEmptyParts);
+        // Words split at blanks; a word in double quotes keeps its blanks.
+        QStringList args;
+        static const QRegularExpression word("\"([^\"]*)\"|(\\S+)");
+        for (auto it = word.globalMatch(arguments); it.hasNext();) {
+            const auto m = it.next();
+            args << (m.hasCaptured(1) ? m.captured(1) : m.captured(2));
+        }
         for (QString& a : args)
             a.replace("{dir}", m_dir.path());
         QString out, err;
@@ -147,6 +201,9 @@ public:
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<sim::Simulator> m_sim;
+    qint64 m_reads = 0;
+    // Reads are put at whole minutes before one moment, so that their spans are exact.
+    const qint64 m_start = QDateTime::currentMSecsSinceEpoch();
 };
 
 } // namespace
@@ -197,6 +254,11 @@ private slots:
                 for (int j = i; j < lines.size() && lines[j].startsWith('|'); ++j)
                     content << lines[j].mid(2);
                 s->writeFile(line.mid(5), content);
+                continue;
+            }
+            if (line.startsWith("reads ")) {
+                const QString error = s->addRead(line.mid(6).split(' ', Qt::SkipEmptyParts));
+                QVERIFY2(error.isEmpty(), qPrintable(where + ": " + error));
                 continue;
             }
             QStringList expected;
