@@ -13,11 +13,15 @@
 //
 // A transcript's lines:
 //   # text                 a comment
-//   reader level=N [lights=N] [name=TEXT]
+//   reader level=N [lights=N] [name=TEXT] [serial]
 //                          a fresh reader (flash empty) set to TRIG T (external trigger)
 //                          before any cycle runs; the station "WS" connects, takes control
 //                          and subscribes to records without images (not written down)
 //   > LINE                 a command line on the command port
+//   >> LINE                a command line on the serial line (reader ... serial): what came
+//                          up to its status line, blocks included
+//   * serial               the blocks that came on the serial line: #RECORD (flattened, each
+//                          line indented), #OUTPUT (escaped), #EVENT
 //   $ LINE                 an admin console command
 //   * record [-KEY ...]    the events since the last record, then the next record (without
 //                          KEY, for a value that depends on the machine's speed)
@@ -26,6 +30,7 @@
 // Volatile values are written as <time> (a clock time) and are not compared.
 
 #include "common/waits.h"
+#include "pty.h"
 #include "sim/adminconsole.h"
 #include "sim/catalogue.h"
 #include "sim/dataframe.h"
@@ -43,6 +48,7 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
@@ -131,7 +137,10 @@ public:
                 rc.lightChannels = value.toInt();
             else if (key == "name")
                 rc.name = value;
-            else
+            else if (word == "serial") {
+                rc.serial = true;
+                rc.serialPacing = false; // the bytes in order, not their timing
+            } else
                 m_error = "unknown reader setting " + word;
         }
         rc.softwareVersion = softwareVersionForLevel(level);
@@ -146,6 +155,8 @@ public:
             return;
         m_admin = std::make_unique<AdminConsole>(*m_simulator);
         Reader& r = *m_simulator->reader(0);
+        if (rc.serial)
+            m_serial = std::make_unique<vm::testing::Pty>(r.serialDevice());
         // Trigger mode before the event loop runs once: no continuous cycle ever runs, so the
         // transcript's first cycle is always the scene's first picture (its noise follows it).
         r.takeControl("set-up");
@@ -262,6 +273,44 @@ public:
         return maskedReport(escaped(got));
     }
 
+    // A line sent on the serial line; what came back up to its status line, blocks included.
+    QStringList serialCommand(const QString& line) {
+        if (!m_serial || !m_serial->write(line.toLatin1() + "\r\n"))
+            return {"(no serial line)"};
+        QStringList got;
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                readSerial(&got);
+                return !got.isEmpty() && got.last().startsWith('!');
+            },
+            kWait));
+        return got;
+    }
+
+    // The blocks that came on the serial line: in a check, as many as `expected` holds
+    // (waiting for them); when writing, those that came within a moment.
+    QStringList serialBlocks(const QStringList& expected) {
+        QStringList got;
+        if (!m_serial)
+            return {"(no serial line)"};
+        if (writing()) {
+            QTest::qWait(300);
+            readSerial(&got);
+            return got;
+        }
+        const auto blocks = [](const QStringList& lines) {
+            return std::count_if(lines.begin(), lines.end(),
+                                 [](const QString& l) { return l.startsWith('#'); });
+        };
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                readSerial(&got, blocks(expected) - blocks(got));
+                return blocks(got) >= blocks(expected);
+            },
+            kWait));
+        return got;
+    }
+
     // Opens the output ports' listeners before any cycle runs.
     QTcpSocket& outputSocket(int n) {
         auto& socket = m_outputs[size_t(n - 1)];
@@ -276,6 +325,55 @@ public:
     }
 
 private:
+    // Takes what is whole in the serial line's bytes: reply lines as they are, blocks as
+    // "#KIND" lines (a record flattened, a report escaped), at most `blocks` blocks.
+    void readSerial(QStringList* out, qsizetype blocks = -1) {
+        m_serial->readUntil(QByteArray(), 0);
+        QByteArray& in = m_serial->in;
+        for (;;) {
+            const qsizetype lf = in.indexOf('\n');
+            if (lf < 0)
+                return;
+            const QByteArray head = in.left(lf).trimmed();
+            if (head.startsWith("#RECORD ") || head.startsWith("#OUTPUT ")) {
+                if (blocks == 0)
+                    return;
+                const qsizetype n = head.mid(8).toLongLong();
+                if (in.size() < lf + 1 + n + 2)
+                    return; // the rest is still on its way
+                const QByteArray payload = in.mid(lf + 1, n);
+                in.remove(0, lf + 1 + n + 2);
+                --blocks;
+                if (head.startsWith("#OUTPUT")) {
+                    *out << "#OUTPUT " + maskedReport(escaped(payload)).join("");
+                    continue;
+                }
+                const quint32 length = qFromLittleEndian<quint32>(payload.constData());
+                QJsonObject o = QJsonDocument::fromJson(payload.mid(4, length)).object();
+                for (const QString& key : kVolatile)
+                    o.remove(key);
+                QStringList fields;
+                flatten(o, {}, &fields);
+                fields.sort();
+                *out << "#RECORD";
+                for (const QString& f : fields)
+                    *out << "  " + masked(f);
+                continue;
+            }
+            if (head.startsWith("#") && blocks == 0)
+                return;
+            in.remove(0, lf + 1);
+            if (head.startsWith("#EVENT ")) {
+                --blocks;
+                QStringList fields;
+                flatten(QJsonDocument::fromJson(head.mid(7)).object(), {}, &fields);
+                *out << "#EVENT " + fields.join(", ");
+            } else {
+                *out << masked(QString::fromLatin1(head));
+            }
+        }
+    }
+
     // A report's clock times ((TIMESTAMP), (CD24)) have one length: "yyyy-MM-dd hh:mm:ss.zzz".
     static constexpr qsizetype kTimeLength = 23;
     static QStringList maskedReport(QStringList lines) {
@@ -300,6 +398,7 @@ private:
     QList<Frame> m_pending;
     std::array<std::unique_ptr<QTcpSocket>, 4> m_outputs;
     std::array<QByteArray, 4> m_outputBuffers;
+    std::unique_ptr<vm::testing::Pty> m_serial;
 };
 
 } // namespace
@@ -355,6 +454,10 @@ private slots:
                 got = c->admin(line.mid(2));
             else if (line == "* record" || line.startsWith("* record -"))
                 got = c->record(line.mid(9).remove('-').split(' ', Qt::SkipEmptyParts));
+            else if (line.startsWith(">> "))
+                got = c->serialCommand(line.mid(3));
+            else if (line == "* serial")
+                got = c->serialBlocks(expected);
             else if (line.startsWith("* output "))
                 got = c->output(line.mid(9).toInt(), expected);
             else
