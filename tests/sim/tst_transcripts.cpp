@@ -187,6 +187,15 @@ public:
                                                                                  {"reportRate", 0},
                                                                                  {"legacy", false}})
                                                            .toJson(QJsonDocument::Compact)));
+        // The reader answers a subscription at once with the controller and the lines' states:
+        // once they are here, the subscription is in force (they stay for the first record).
+        if (!QTest::qWaitFor(
+                [&] {
+                    m_pending += m_frames.feed(m_data.readAll());
+                    return !m_pending.isEmpty();
+                },
+                kWait))
+            m_error = "the reader did not answer the subscription";
     }
     QString error() const { return m_error; }
 
