@@ -378,6 +378,12 @@ DecoderSettings DecoderSettings::fromParameters(const FieldReader& fields) {
     const int orientation = fields.numberOrAuto("ORIENT", 0);
     s.orientation = orientation >= 1 && orientation <= 8 ? orientation : 0;
     s.severeDamage = fields.isOn("DM_ALLOW_SEVERE_DAMAGE", 0);
+    if (!fields.text("ROI", 3).isEmpty()) {
+        const QRect roi = QRect(QPoint(fields.number("ROI", 0), fields.number("ROI", 1)),
+                                QPoint(fields.number("ROI", 2), fields.number("ROI", 3)))
+                              .normalized();
+        s.searchArea = roi;
+    }
     return s;
 }
 
@@ -541,6 +547,14 @@ DecodeOutcome decodeOnce(const QImage& grey, const DecoderSettings& settings) {
         area = box.adjusted(-margin, -margin, margin, margin).intersected(grey.rect());
         if (area.width() < 8 || area.height() < 8) {
             outcome.rejected = QStringLiteral("region outside the image");
+            outcome.milliseconds = timer.nsecsElapsed() / 1e6;
+            return outcome;
+        }
+    }
+    if (!settings.searchArea.isNull()) {
+        area = area.intersected(settings.searchArea);
+        if (area.width() < 8 || area.height() < 8) {
+            outcome.rejected = QStringLiteral("search area too small");
             outcome.milliseconds = timer.nsecsElapsed() / 1e6;
             return outcome;
         }

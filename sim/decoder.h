@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointF>
 #include <QPolygonF>
+#include <QRect>
 #include <QString>
 
 namespace vm::sim {
@@ -36,6 +37,9 @@ struct DecoderSettings {
     // then with the picture's grey levels stretched over the full range.
     bool verifying = false;
     QPolygonF region; // restricts the search (assisted learn)
+    // ROI: the part of the picture searched, corners included; a symbol is read only where it
+    // lies wholly inside. Null: the whole picture.
+    QRect searchArea;
 
     static DecoderSettings fromParameters(const FieldReader& fields);
     // Everything on, polarity and style automatic: what a learn searches with.
