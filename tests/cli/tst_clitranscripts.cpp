@@ -29,6 +29,7 @@
 // six decimals are cut to six significant digits.
 
 #include "cli/clicommands.h"
+#include "common/clocktimes.h"
 #include "common/readers.h"
 #include "common/waits.h"
 #include "history/historystore.h"
@@ -72,8 +73,7 @@ public:
 
     // What came, with the session's own addresses, folder and clock times made stable.
     QString masked(QString text) const {
-        static const QRegularExpression time(R"(\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?)");
-        text.replace(m_dir.path(), "{dir}").replace(time, "<time>");
+        text = testing::maskedClockTimes(text.replace(m_dir.path(), "{dir}"));
         // A number's last bits (a fitted line's value over clock times) to six digits.
         static const QRegularExpression longNumber(R"(-?\d+\.\d{7,})");
         for (auto m = longNumber.match(text); m.hasMatch(); m = longNumber.match(text, m.capturedStart())) {
