@@ -337,6 +337,16 @@ void TestDisplay::overlaysDrawWhereExpected() {
     QCOMPARE(cross.pixelColor(10, 247), red);
     QCOMPARE(cross.pixelColor(650, 247), red);
     QCOMPARE(cross.pixelColor(100, 100), QColor(Qt::black));
+    // Each line is one pixel wide and level (upright) from edge to edge: at both ends, its own
+    // row (column) is lit and the ones beside it stay dark.
+    for (const int x : {0, 2, 650, 658})
+        QVERIFY2(cross.pixelColor(x, 247) == red && cross.pixelColor(x, 246) == QColor(Qt::black) &&
+                     cross.pixelColor(x, 248) == QColor(Qt::black),
+                 qPrintable(QString::number(x)));
+    for (const int y : {0, 2, 491, 493})
+        QVERIFY2(cross.pixelColor(329, y) == red && cross.pixelColor(328, y) == QColor(Qt::black) &&
+                     cross.pixelColor(330, y) == QColor(Qt::black),
+                 qPrintable(QString::number(y)));
 
     // The largest box (i = 16, even, orange) has half-size 240 around (330, 247);
     // the next (i = 15, odd) is light orange.
