@@ -415,6 +415,16 @@ private slots:
 
     // Each range's reads by outcome, in the counts behind the chart and in the summary line; the
     // range sets where the counts begin, their sixty intervals and the worst read.
+    // The longest spans reach back as far as they say, in 60 intervals, and hold every read.
+    void longSpansReachBack() {
+        for (const auto& [span, days] : {std::pair{"Last 7 days", 7}, std::pair{"Last 30 days", 30}}) {
+            auto w = openOnKnownReads(span);
+            QCOMPARE(w->fromMs(), kNow - qint64(days) * 86400000);
+            QCOMPARE(w->intervalMs(), qint64(days) * 86400000 / 60);
+            QCOMPARE(countsTotal(w->counts(), ReadResult::Pass), 236);
+        }
+    }
+
     void rangeChangesTheCounts_data() {
         QTest::addColumn<QString>("range");
         QTest::addColumn<int>("minutes");
