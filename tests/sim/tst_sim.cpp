@@ -1628,6 +1628,16 @@ private slots:
         // The old command still works: it is OPTO IN 1.
         QCOMPARE(admin.execute("input low"), QString("ok\n"));
         QVERIFY(!d.lineEvent("OPTO_IN1", false).isEmpty());
+
+        // A GPIO input's latch is its criterion's second argument (the first is its delay, 0
+        // here): a pulse however short stays asserted for 300 ms.
+        QCOMPARE(c.refused({"IOASSIGN GPIO_OUT3 READ_C", "SET_CRITERIA READ_C INPUT_POS 0 300"}), QString());
+        elapsed.start();
+        QCOMPARE(admin.execute("line GPIO_OUT3 high"), QString("ok\n"));
+        QCOMPARE(admin.execute("line GPIO_OUT3 low"), QString("ok\n"));
+        QVERIFY(!d.lineEvent("GPIO_OUT3", true).isEmpty());
+        QVERIFY(!d.lineEvent("GPIO_OUT3", false).isEmpty());
+        QVERIFY2(elapsed.elapsed() >= 280, qPrintable(QString::number(elapsed.elapsed())));
     }
 
     // Power-strobed light still allows only short exposures: the reader limits what it uses.
