@@ -31,6 +31,7 @@
 #include "cli/clicommands.h"
 #include "common/clocktimes.h"
 #include "common/readers.h"
+#include "common/transcript.h"
 #include "common/waits.h"
 #include "history/historystore.h"
 #include "history/readentry.h"
@@ -50,10 +51,6 @@
 using namespace vm;
 
 namespace {
-
-bool writing() {
-    return qEnvironmentVariableIntValue("VELMARROW_TRANSCRIPTS_WRITE") == 1;
-}
 
 class Session {
 public:
@@ -225,75 +222,40 @@ private slots:
     // Plays one transcript and compares everything that came with what it says came.
     void session() {
         QFETCH(QString, path);
-        QFile file(path);
-        QVERIFY2(file.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(path));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
-        file.close();
-
-        QStringList written;
-        QStringList faults;
         std::unique_ptr<Session> s;
-        for (int i = 0; i < lines.size();) {
-            const QString line = lines[i++];
-            if (line.startsWith("< ") || line == "<")
-                continue;
-            if (i == lines.size() && line.isEmpty())
-                break;
-            written << line;
-            if (line.isEmpty() || line.startsWith('#') || line.startsWith('|'))
-                continue;
-            const QString where = QString("%1:%2").arg(QFileInfo(path).fileName()).arg(i);
-            if (line.startsWith("readers ")) {
-                s = std::make_unique<Session>(line);
-                QVERIFY2(s->ok(), qPrintable(where + ": the readers did not start"));
-                continue;
-            }
-            QVERIFY2(s, qPrintable(where + ": no readers line before it"));
-            if (line.startsWith("file ")) {
-                QStringList content;
-                for (int j = i; j < lines.size() && lines[j].startsWith('|'); ++j)
-                    content << lines[j].mid(2);
-                s->writeFile(line.mid(5), content);
-                continue;
-            }
-            if (line.startsWith("reads ")) {
-                const QString error = s->addRead(line.mid(6).split(' ', Qt::SkipEmptyParts));
-                QVERIFY2(error.isEmpty(), qPrintable(where + ": " + error));
-                continue;
-            }
-            QStringList expected;
-            for (int j = i; j < lines.size() && (lines[j].startsWith("< ") || lines[j] == "<"); ++j)
-                expected << lines[j].mid(2);
-            QStringList got;
-            if (line.startsWith("cli "))
-                got = s->cli(line.mid(4));
-            else if (line.startsWith("show "))
-                got = s->show(line.mid(5));
-            else if (line.startsWith("> "))
-                got = s->command(line.mid(2).section(' ', 0, 0), line.mid(2).section(' ', 1));
-            else
-                QFAIL(qPrintable(where + ": not a transcript line: " + line));
-            for (const QString& g : got)
-                written << ("< " + g).trimmed();
-            for (QString& g : got)
-                g = g.trimmed();
-            for (QString& e : expected)
-                e = e.trimmed();
-            if (got != expected && faults.size() < 5) {
-                int k = 0;
-                while (k < got.size() && k < expected.size() && got[k] == expected[k])
-                    ++k;
-                faults << QString("%1:%2: %3\n    expected: %4\n    came:     %5")
-                              .arg(QFileInfo(path).fileName())
-                              .arg(i + k + 1)
-                              .arg(line, expected.value(k, "(nothing more)"), got.value(k, "(nothing more)"));
-            }
-        }
-        if (writing()) {
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate));
-            file.write((written.join('\n') + '\n').toUtf8());
-            return;
-        }
+        const QStringList faults = testing::playTranscript(
+            path, [&](const QStringList& lines, int at, const QStringList&, QString* error) -> QStringList {
+                const QString& line = lines[at];
+                if (line.startsWith("readers ")) {
+                    s = std::make_unique<Session>(line);
+                    if (!s->ok())
+                        *error = "the readers did not start";
+                    return {};
+                }
+                if (!s) {
+                    *error = "no readers line before it";
+                    return {};
+                }
+                if (line.startsWith("file ")) {
+                    QStringList content;
+                    for (int j = at + 1; j < lines.size() && lines[j].startsWith('|'); ++j)
+                        content << lines[j].mid(2);
+                    s->writeFile(line.mid(5), content);
+                    return {};
+                }
+                if (line.startsWith("reads ")) {
+                    *error = s->addRead(line.mid(6).split(' ', Qt::SkipEmptyParts));
+                    return {};
+                }
+                if (line.startsWith("cli "))
+                    return s->cli(line.mid(4));
+                if (line.startsWith("show "))
+                    return s->show(line.mid(5));
+                if (line.startsWith("> "))
+                    return s->command(line.mid(2).section(' ', 0, 0), line.mid(2).section(' ', 1));
+                *error = "not a transcript line: " + line;
+                return {};
+            });
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 };

@@ -30,6 +30,7 @@
 // A clock time within a day of now is written <time> and not compared; any other stays.
 
 #include "common/clocktimes.h"
+#include "common/transcript.h"
 #include "common/waits.h"
 #include "pty.h"
 #include "sim/adminconsole.h"
@@ -60,9 +61,7 @@ namespace {
 
 constexpr int kWait = vm::testing::kReplyWaitMs;
 
-bool writing() {
-    return qEnvironmentVariableIntValue("VELMARROW_TRANSCRIPTS_WRITE") == 1;
-}
+using vm::testing::writingTranscripts;
 
 // Clock times in any reply or report: those of today read <time> (common/clocktimes.h).
 QString masked(const QString& text) {
@@ -264,7 +263,7 @@ public:
     QStringList output(int n, const QStringList& expected) {
         QTcpSocket& socket = outputSocket(n);
         QByteArray& buffer = m_outputBuffers[size_t(n - 1)];
-        if (writing()) {
+        if (writingTranscripts()) {
             QTest::qWait(300);
             buffer += socket.readAll();
             return maskedReport(escaped(std::exchange(buffer, {})));
@@ -301,7 +300,7 @@ public:
         QStringList got;
         if (!m_serial)
             return {"(no serial line)"};
-        if (writing()) {
+        if (writingTranscripts()) {
             QTest::qWait(300);
             readSerial(&got);
             return got;
@@ -428,65 +427,36 @@ private slots:
     // Plays one transcript and compares every answer with what it says came.
     void conversation() {
         QFETCH(QString, path);
-        QFile file(path);
-        QVERIFY2(file.open(QIODevice::ReadOnly | QIODevice::Text), qPrintable(path));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
-        file.close();
-
-        QStringList written; // the transcript as it should read
-        QStringList faults;
         std::unique_ptr<Conversation> c;
-        for (int i = 0; i < lines.size();) {
-            const QString line = lines[i++];
-            if (line.startsWith("< "))
-                continue; // the previous step's expectation, already compared
-            if (i == lines.size() && line.isEmpty())
-                break;
-            written << line;
-            if (line.isEmpty() || line.startsWith('#'))
-                continue;
-            QStringList expected;
-            for (int j = i; j < lines.size() && lines[j].startsWith("< "); ++j)
-                expected << lines[j].mid(2);
-            QStringList got;
-            if (line.startsWith("reader")) {
-                c = std::make_unique<Conversation>(line);
-                QVERIFY2(c->error().isEmpty(),
-                         qPrintable(QString("%1:%2: %3").arg(path).arg(i).arg(c->error())));
-                continue;
-            }
-            QVERIFY2(c, qPrintable(QString("%1:%2: no reader line before it").arg(path).arg(i)));
-            if (line.startsWith("> "))
-                got = c->command(line.mid(2));
-            else if (line.startsWith("$ "))
-                got = c->admin(line.mid(2));
-            else if (line == "* record" || line.startsWith("* record -"))
-                got = c->record(line.mid(9).remove('-').split(' ', Qt::SkipEmptyParts));
-            else if (line.startsWith(">> "))
-                got = c->serialCommand(line.mid(3));
-            else if (line == "* serial")
-                got = c->serialBlocks(expected);
-            else if (line.startsWith("* output "))
-                got = c->output(line.mid(9).toInt(), expected);
-            else
-                QFAIL(qPrintable(QString("%1:%2: not a transcript line: %3").arg(path).arg(i).arg(line)));
-            for (const QString& g : got)
-                written << "< " + g;
-            if (got != expected && faults.size() < 5) {
-                int k = 0;
-                while (k < got.size() && k < expected.size() && got[k] == expected[k])
-                    ++k;
-                faults << QString("%1:%2: %3\n    expected: %4\n    came:     %5")
-                              .arg(QFileInfo(path).fileName())
-                              .arg(i + k + 1)
-                              .arg(line, expected.value(k, "(nothing more)"), got.value(k, "(nothing more)"));
-            }
-        }
-        if (writing()) {
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate));
-            file.write((written.join('\n') + '\n').toUtf8());
-            return;
-        }
+        const QStringList faults = vm::testing::playTranscript(
+            path,
+            [&](const QStringList& lines, int at, const QStringList& expected,
+                QString* error) -> QStringList {
+                const QString& line = lines[at];
+                if (line.startsWith("reader")) {
+                    c = std::make_unique<Conversation>(line);
+                    *error = c->error();
+                    return {};
+                }
+                if (!c) {
+                    *error = "no reader line before it";
+                    return {};
+                }
+                if (line.startsWith("> "))
+                    return c->command(line.mid(2));
+                if (line.startsWith("$ "))
+                    return c->admin(line.mid(2));
+                if (line == "* record" || line.startsWith("* record -"))
+                    return c->record(line.mid(9).remove('-').split(' ', Qt::SkipEmptyParts));
+                if (line.startsWith(">> "))
+                    return c->serialCommand(line.mid(3));
+                if (line == "* serial")
+                    return c->serialBlocks(expected);
+                if (line.startsWith("* output "))
+                    return c->output(line.mid(9).toInt(), expected);
+                *error = "not a transcript line: " + line;
+                return {};
+            });
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 
