@@ -752,6 +752,33 @@ private slots:
 
     // Retention that cuts through a minute leaves that minute's summary holding only the reads
     // that are left: the summaries add up to the values kept.
+    // A minute's summary keeps its earliest and latest value's times, whatever order the reads
+    // came in, and a trend taken from the summaries spans from the first value to the last.
+    void minuteSummariesKeepTheirEnds() {
+        const QString file = path(QStringLiteral("ends.sqlite"));
+        HistoryStore store;
+        QString error;
+        QVERIFY2(store.open(file, &error), qPrintable(error));
+        const qint64 minute = QDateTime::currentMSecsSinceEpoch() / 60000 - 10;
+        const qint64 start = minute * 60000;
+        store.append(gradedEntry(start - 300000 + 5000, 1, 80)); // five minutes before
+        for (const auto& [offset, number] : {std::pair{30000, 2}, std::pair{50000, 3}, std::pair{5000, 4}})
+            store.append(gradedEntry(start + offset, number, 70));
+        QVERIFY(store.flush());
+        const QByteArray ends = "SELECT %1 FROM minutes WHERE minute = " + QByteArray::number(minute) +
+                                " AND parameter = (SELECT id FROM parameters WHERE name = 'Symbol Contrast')";
+        QCOMPARE(rawNumber(file, QString::fromLatin1(ends).arg("vfirst").toLatin1().constData()),
+                 double(start + 5000));
+        QCOMPARE(rawNumber(file, QString::fromLatin1(ends).arg("vlast").toLatin1().constData()),
+                 double(start + 50000));
+        HistoryQuery query;
+        QVERIFY2(query.open(file, &error), qPrintable(error));
+        const auto trend = query.trend(QStringLiteral("Line3"), QStringLiteral("Symbol Contrast"),
+                                       start - 3600000, start + 600000, 600000);
+        QVERIFY(trend);
+        QCOMPARE(trend->drift.spanMs, qint64(345000));
+    }
+
     void retentionKeepsTheMinutesRight() {
         const QString file = path(QStringLiteral("minutes.sqlite"));
         HistoryStore store;
