@@ -54,9 +54,9 @@ namespace {
 
 class Session {
 public:
-    explicit Session(const QString& spec) {
+    explicit Session(const QString& readersLine) {
         QList<sim::ReaderConfig> configs;
-        for (const QString& word : spec.split(' ', Qt::SkipEmptyParts).mid(1)) {
+        for (const QString& word : readersLine.split(' ', Qt::SkipEmptyParts).mid(1)) {
             const QString name = word.section('@', 0, 0);
             configs << (word.contains('@') ? testing::readerConfig(name, word.section('@', 1))
                                            : testing::readerConfig(name));

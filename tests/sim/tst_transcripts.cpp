@@ -123,11 +123,11 @@ const QStringList kVolatile{"time", "decodeMs"};
 
 class Conversation {
 public:
-    explicit Conversation(const QString& spec) {
+    explicit Conversation(const QString& readerLine) {
         ReaderConfig rc;
         rc.name = "Line3";
         int level = 9;
-        for (const QString& word : spec.split(' ', Qt::SkipEmptyParts).mid(1)) {
+        for (const QString& word : readerLine.split(' ', Qt::SkipEmptyParts).mid(1)) {
             const QString key = word.section('=', 0, 0), value = word.section('=', 1);
             if (key == "level")
                 level = value.toInt();
