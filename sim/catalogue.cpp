@@ -697,7 +697,8 @@ QString commandCatalogueMarkdown() {
          "the light's calibration text; with a text of up to 64 characters stores it (level 9+)"},
         {"CELL_UNIT / CONTRAST / CAL_MEAN_LIGHT",
          "the current light's calibration values (level 9+): the cell in pixels with two decimals; the "
-         "target's contrast maximum, then its minimum, with one; its mean light with one"},
+         "target's contrast maximum, then its minimum, with one; its mean light with one. LEARN CALIBRATE "
+         "measures them: a write is refused with error 8, its line in words saying so"},
         {"SETTINGS_HARDWARE / SETTINGS_CUSTOMER / SETTINGS_MANUFACTURING", "factory blocks, line by line"},
         {"OFFLINE / ONLINE", "stops / restarts read cycles (control)"},
         {"REPORTREQ <compression> <image> [NEXTFAIL]",

@@ -28,6 +28,14 @@ struct Command {
 
     QStringList ok(const QStringList& data = {}) const { return data + statusLine(keyword); }
     QStringList fail(int code, const QString& text) const { return statusLine(keyword, code, text); }
+    // A refused write: first the line in words that says what the reader would have taken.
+    QStringList refuse(int code, const QString& explanation, const QString& text) const {
+        return QStringList{explanation} + statusLine(keyword, code, text);
+    }
 };
+
+// The data line a refused write carries before its error status: what the reader would have
+// accepted, so that whoever loaded the line can see why it failed.
+QString refusalExplanation(const ParameterSpec& definition, const WriteResult& result);
 
 } // namespace vm::sim

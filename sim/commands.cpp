@@ -34,27 +34,11 @@ bool isInteger(const QString& s, qint64 min, qint64 max, qint64* value = nullptr
     return ok && v >= min && v <= max;
 }
 
-// The data line a refused write carries before its error status: what the reader would
-// have accepted, so that whoever loaded the line can see why it failed.
-QString refusalExplanation(const ParameterSpec& definition, const WriteResult& result) {
-    if (result.code == kErrorFieldCount) {
-        QStringList fields;
-        for (const FieldSpec& f : definition.fields)
-            fields << fieldDescription(f);
-        return QStringLiteral("%1 takes %2 fields: %3")
-            .arg(definition.name)
-            .arg(definition.fields.size())
-            .arg(fields.join(QLatin1String(", ")));
-    }
-    static const QRegularExpression fieldError(QStringLiteral("^field (\\d+): (.*)$"));
-    const QRegularExpressionMatch m = fieldError.match(result.text);
-    const int index = m.hasMatch() ? m.captured(1).toInt() : -1;
-    if (index >= 0 && index < definition.fields.size())
-        return QStringLiteral("%1 field %2 must be %3 (%4)")
-            .arg(definition.name)
-            .arg(index)
-            .arg(fieldDescription(definition.fields[index]), m.captured(2));
-    return QStringLiteral("%1: %2").arg(definition.name, result.text);
+// A write from a station without programming control, `name` the parameter written.
+QStringList refusedWithoutControl(const Command& c, const QString& name) {
+    return c.refuse(kErrorNoControl,
+                    QStringLiteral("%1 can only be written by the station in programming control").arg(name),
+                    QStringLiteral("no programming control"));
 }
 
 // The value checks of the rows that make them: a command with a bad value is refused to
@@ -103,6 +87,27 @@ QStringList checkReportRequest(const Command& c) {
 }
 
 } // namespace
+
+QString refusalExplanation(const ParameterSpec& definition, const WriteResult& result) {
+    if (result.code == kErrorFieldCount) {
+        QStringList fields;
+        for (const FieldSpec& f : definition.fields)
+            fields << fieldDescription(f);
+        return QStringLiteral("%1 takes %2 fields: %3")
+            .arg(definition.name)
+            .arg(definition.fields.size())
+            .arg(fields.join(QLatin1String(", ")));
+    }
+    static const QRegularExpression fieldError(QStringLiteral("^field (\\d+): (.*)$"));
+    const QRegularExpressionMatch m = fieldError.match(result.text);
+    const int index = m.hasMatch() ? m.captured(1).toInt() : -1;
+    if (index >= 0 && index < definition.fields.size())
+        return QStringLiteral("%1 field %2 must be %3 (%4)")
+            .arg(definition.name)
+            .arg(index)
+            .arg(fieldDescription(definition.fields[index]), m.captured(2));
+    return QStringLiteral("%1: %2").arg(definition.name, result.text);
+}
 
 QStringList statusLine(const QString& keyword, int code, const QString& text) {
     if (code == kReplyOk)
@@ -469,9 +474,7 @@ QStringList Reader::parameterCommand(const Command& c) {
             return QStringList{QStringLiteral("%1 belongs to this unit and cannot be written").arg(name)} +
                    statusLine(keyword, kErrorFailed, QStringLiteral("%1 is read only").arg(name));
         if (!hasControl(c.station))
-            return QStringList{QStringLiteral("%1 can only be written by the station in programming control")
-                                   .arg(name)} +
-                   statusLine(keyword, kErrorNoControl, QStringLiteral("no programming control"));
+            return refusedWithoutControl(c, name);
         const WriteResult r = m_store->write(*definition, rest);
         if (!r.ok())
             return QStringList{refusalExplanation(*definition, r)} + statusLine(keyword, r.code, r.text);
@@ -511,10 +514,11 @@ QStringList Reader::calibrationCommand(const Command& c) {
         if (args.isEmpty())
             return c.ok({prefix + (cal.calibrated ? QStringLiteral(" TRUE") : QStringLiteral(" FALSE"))});
         if (args.size() != 1 || args[0].toUpper() != QLatin1String("FALSE"))
-            return c.fail(kErrorBadValue,
-                          QStringLiteral("only FALSE may be written; LEARN CALIBRATE calibrates"));
+            return c.refuse(kErrorBadValue,
+                            prefix + QStringLiteral(" field 0 must be FALSE (LEARN CALIBRATE calibrates)"),
+                            QStringLiteral("only FALSE may be written; LEARN CALIBRATE calibrates"));
         if (!hasControl(c.station))
-            return c.fail(kErrorNoControl, QStringLiteral("no programming control"));
+            return refusedWithoutControl(c, prefix);
         cal.calibrated = false;
         m_store->setCalibration(light, cal);
         return c.ok();
@@ -526,15 +530,20 @@ QStringList Reader::calibrationCommand(const Command& c) {
         const QString rest = c.words.mid(named ? 2 : 1).join(QLatin1Char(' ')).trimmed();
         const QString text = stripQuotes(rest);
         if (text.size() > 64)
-            return c.fail(kErrorBadValue, QStringLiteral("text longer than 64"));
+            return c.refuse(
+                kErrorBadValue,
+                prefix + QStringLiteral(" field 0 must be text up to 64, quoted (text longer than 64)"),
+                QStringLiteral("text longer than 64"));
         if (!hasControl(c.station))
-            return c.fail(kErrorNoControl, QStringLiteral("no programming control"));
+            return refusedWithoutControl(c, prefix);
         cal.text = text;
         m_store->setCalibration(light, cal);
         return c.ok();
     }
     if (!args.isEmpty())
-        return c.fail(kErrorFailed, QStringLiteral("%1 is measured by LEARN CALIBRATE").arg(keyword));
+        return c.refuse(kErrorFailed,
+                        QStringLiteral("%1 is measured by LEARN CALIBRATE and cannot be written").arg(prefix),
+                        QStringLiteral("%1 is measured by LEARN CALIBRATE").arg(keyword));
     return c.ok({prefix + QLatin1Char(' ') + m_store->fields(keyword + QLatin1Char(' ') + light).join(' ')});
 }
 

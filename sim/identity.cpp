@@ -112,9 +112,13 @@ QStringList Identity::renameCommand(const Command& c, ParameterStore& store) {
     QStringList f = store.fields(kIp);
     f[0] = stripQuotes(c.line.mid(c.words[0].size()).trimmed());
     const WriteResult r = store.write(*ip, f);
-    if (r.ok())
-        rename(f[0]); // NAME renames at once; IP keeps a new name for the next boot
-    return statusLine(c.keyword, r.code, r.text);
+    if (!r.ok()) {
+        ParameterSpec name = *ip;
+        name.name = c.keyword;
+        return QStringList{refusalExplanation(name, r)} + statusLine(c.keyword, r.code, r.text);
+    }
+    rename(f[0]); // NAME renames at once; IP keeps a new name for the next boot
+    return c.ok();
 }
 
 QStringList Identity::factoryBlock(const QString& keyword, int lightChannels) const {
