@@ -510,8 +510,20 @@ private slots:
         QCOMPARE(conn.Query("NAME"), QString("NAME \"cell/../7\""));
         QCOMPARE(coord.FocusedDevice()->Name(), bad.address.toString());
         QVERIFY(coord.Devices().size() == 1);
-
         coord.Focus("");
+
+        // Silent from just after its answer to a probe, it leaves the list when three probes
+        // in a row went unanswered: at the fourth from there, about four intervals on.
+        QSignalSpy answered(&sim, &vm::sim::Simulator::probeAnswered);
+        QVERIFY(answered.wait(3 * kDiscoveryInterval));
+        sim.reader(0)->setListening(false);
+        QElapsedTimer silent;
+        silent.start();
+        QCOMPARE(coord.RefusedReaders().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(coord.RefusedReaders().size(), 0,
+                                  (kDiscoveryMissLimit + 4) * kDiscoveryInterval);
+        QVERIFY2(silent.elapsed() > kDiscoveryMissLimit * kDiscoveryInterval + kDiscoveryInterval / 2,
+                 qPrintable(QString::number(silent.elapsed())));
     }
 
     void discoveryTrustsOnlyTheSenderAndStaysBounded() {

@@ -10,6 +10,7 @@
 #include "link/parameterset.h"
 #include "link/protocol.h"
 #include "link/serialports.h"
+#include "link/transport.h"
 #include "sim/reader.h"
 #include "sim/simulator.h"
 
@@ -729,6 +730,32 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(vanished.count(), 1, (kDiscoveryMissLimit + 4) * kDiscoveryInterval);
         QVERIFY2(silent.elapsed() > kDiscoveryMissLimit * kDiscoveryInterval + kDiscoveryInterval / 2,
                  qPrintable(QString::number(silent.elapsed())));
+    }
+
+    // A link that cannot open says which of the reader's links it was, where, and why: the
+    // program's log tells the operator this when a reader cannot be reached.
+    void aLinkThatCannotOpenNamesItself() {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        const QString where = QString("127.0.0.1:%1: ").arg(port);
+        for (const auto& [kind, name] : {std::pair{Transport::Kind::TcpCommand, QString("command link ")},
+                                         std::pair{Transport::Kind::TcpData, QString("data link ")}}) {
+            const std::unique_ptr<Transport> link = createTcpTransport(kind, QHostAddress::LocalHost, port);
+            QSignalSpy failed(link.get(), &Transport::errorOccurred);
+            link->open();
+            QVERIFY(failed.wait(vm::testing::kConnectWaitMs));
+            const QString text = failed.at(0).at(0).toString();
+            QVERIFY2(text.startsWith(name + where) && text.size() > (name + where).size(), qPrintable(text));
+        }
+        const std::unique_ptr<Transport> serial = createSerialTransport(m_portsDir.filePath("no-such-line"));
+        QSignalSpy failed(serial.get(), &Transport::errorOccurred);
+        serial->open();
+        QVERIFY(failed.wait(vm::testing::kConnectWaitMs));
+        QVERIFY2(failed.at(0).at(0).toString().startsWith("serial line " +
+                                                          m_portsDir.filePath("no-such-line") + ": "),
+                 qPrintable(failed.at(0).at(0).toString()));
     }
 
 private:

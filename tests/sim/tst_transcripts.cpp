@@ -40,6 +40,7 @@
 #include "sim/simulator.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,7 +70,8 @@ QString masked(const QString& text) {
 }
 
 // Bytes as one line of text: printable ASCII as it is, every other byte as \xx (the format
-// language's own escape), a backslash as \5c; a line break after each LF.
+// language's own escape), a backslash as \5c, and blanks that end a line as \20 (a padded
+// fixed buffer), so that no editor strips them; a line break after each LF.
 QStringList escaped(const QByteArray& bytes) {
     QStringList lines{QString()};
     for (const char c : bytes) {
@@ -83,6 +85,12 @@ QStringList escaped(const QByteArray& bytes) {
     }
     if (lines.last().isEmpty())
         lines.removeLast();
+    for (QString& l : lines) {
+        qsizetype blanks = 0;
+        while (blanks < l.size() && l[l.size() - 1 - blanks] == ' ')
+            ++blanks;
+        l = l.chopped(blanks) + QString("\\20").repeated(blanks);
+    }
     return lines;
 }
 
@@ -301,8 +309,13 @@ public:
         if (!m_serial)
             return {"(no serial line)"};
         if (writingTranscripts()) {
-            QTest::qWait(300);
-            readSerial(&got);
+            // A block with a picture takes longer than a moment: until none is half come.
+            QElapsedTimer waited;
+            waited.start();
+            do {
+                QTest::qWait(300);
+                readSerial(&got);
+            } while (!m_serial->in.isEmpty() && waited.elapsed() < kWait);
             return got;
         }
         const auto blocks = [](const QStringList& lines) {

@@ -1716,6 +1716,19 @@ void TestSimEngine::qrCodewordsReadBackAsPrinted() {
             QCOMPARE(qrBlocks(version, level).protection, kept);
             QCOMPARE(corrected->unusedCorrection,
                      1.0 - 2.0 / (qrBlocks(version, level).checkPerBlock - kept));
+            if (version == 1 && level == 'L') {
+                // 1-L: 7 check codewords, 3 kept, so two errors are the most it corrects, leaving
+                // none unused. The right column's modules from the bottom up hold the first
+                // codewords' first bits, four rows each.
+                damaged[size_t(n - 5) * n + n - 1] = !damaged[size_t(n - 5) * n + n - 1];
+                const std::optional<CorrectedMatrix> atLimit = correctQrCode(damaged, n);
+                QVERIFY2(atLimit, "two errors in 1-L");
+                QCOMPARE(atLimit->errors, 2);
+                QCOMPARE(atLimit->unusedCorrection, 0.0);
+                QVERIFY(atLimit->modules == printed);
+                damaged[size_t(n - 9) * n + n - 1] = !damaged[size_t(n - 9) * n + n - 1];
+                QVERIFY2(!correctQrCode(damaged, n), "three errors in 1-L");
+            }
             // A grid fitted mirrored along its diagonal (its finders stay where they are) reads
             // too, and gives its modules back in its own order.
             std::vector<bool> swapped(printed.size());

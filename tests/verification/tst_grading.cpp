@@ -328,6 +328,34 @@ private slots:
         QCOMPARE(valueOf(r, "Decode"), QStringLiteral("10 of 10 scans"));
     }
 
+    // The average's class limits hold at exactly 2.5, 1.5 and 0.5: five scans of one grade
+    // and five of another.
+    void barcodeScanAverageOnItsLimits_data() {
+        QTest::addColumn<double>("firstHalf"); // modulation of scans 1 to 5 and 6 to 10
+        QTest::addColumn<double>("secondHalf");
+        QTest::addColumn<QString>("average");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("A and D: 2.5") << 0.9 << 0.45 << "2.5"
+                                      << "B";
+        QTest::newRow("B and F: 1.5") << 0.65 << 0.35 << "1.5"
+                                      << "C";
+        QTest::newRow("D and F: 0.5") << 0.45 << 0.35 << "0.5"
+                                      << "D";
+    }
+    void barcodeScanAverageOnItsLimits() {
+        QFETCH(double, firstHalf);
+        QFETCH(double, secondHalf);
+        QFETCH(QString, average);
+        QFETCH(QString, expected);
+        std::vector<LinearScan> scans(10, goodScan());
+        for (size_t i = 0; i < scans.size(); ++i)
+            scans[i].modulation = i < 5 ? firstHalf : secondHalf;
+        const QJsonObject r = grade(barcodeOf(scans), "ISO");
+        QCOMPARE(valueOf(r, "Scan Grade"), average);
+        QCOMPARE(gradeOf(r, "Scan Grade"), expected);
+        QCOMPARE(r.value("overallGrade").toString(), expected);
+    }
+
     // Border Match, the share of the finder's modules undamaged: A from 99 %, B from 97 %, C
     // from 94 %, D from 90 %.
     void borderMatchLimits() {
