@@ -477,7 +477,7 @@ QStringList Reader::parameterCommand(const Command& c) {
             return refusedWithoutControl(c, name);
         const WriteResult r = m_store->write(*definition, rest);
         if (!r.ok())
-            return QStringList{refusalExplanation(*definition, r)} + statusLine(keyword, r.code, r.text);
+            return c.refuse(r.code, refusalExplanation(*definition, r), r.text);
         if (name == QLatin1String("CONTRASTCAL") || name.startsWith(QLatin1String("XLIGHTCONTRASTCAL "))) {
             // Writing a contrast calibration back cancels the calibration of that light.
             const QString light =

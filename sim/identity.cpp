@@ -115,7 +115,7 @@ QStringList Identity::renameCommand(const Command& c, ParameterStore& store) {
     if (!r.ok()) {
         ParameterSpec name = *ip;
         name.name = c.keyword;
-        return QStringList{refusalExplanation(name, r)} + statusLine(c.keyword, r.code, r.text);
+        return c.refuse(r.code, refusalExplanation(name, r), r.text);
     }
     rename(f[0]); // NAME renames at once; IP keeps a new name for the next boot
     return c.ok();
