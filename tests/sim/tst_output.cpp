@@ -1,7 +1,7 @@
 // What the reader's formatted output does that a transcript cannot show: two triggers sent in
-// one write (an overrun), and a picture's bytes as BMP, TIFF and raw image fields. Everything
-// else a controller on an output port receives is in transcripts/output.txt,
-// older-readers.txt and serial.txt.
+// one write (an overrun), a picture's bytes as BMP, TIFF and raw image fields, and unique item
+// identifiers read from texts with control characters in them. Everything else a controller
+// on an output port receives is in transcripts/output.txt, older-readers.txt and serial.txt.
 
 #include "sim/catalogue.h"
 #include "sim/dataframe.h"
@@ -205,6 +205,38 @@ private slots:
         QVERIFY(set("OUTPUT TCP1 OKDEC Y \"(CD02)/(CD12)/(CD13)/(CD14)<END>\" NONE"));
         QCOMPARE(m_commands->sendAll({"VT 1", "VT 1"}), QStringList({"!VT OK", "!VT OK"}));
         QCOMPARE(tcp1.until("<END>"), QByteArray("2/1/0/0<END>"));
+    }
+
+    // A text in the ISO/IEC 15434 envelope gives its unique item identifier: the enterprise
+    // (DUNS 12V, CAGE 17V, issuing agency code and enterprise 18V) with the part number when
+    // there is one and the serial number, or the whole identifier 25S. Without a serial
+    // number the enterprise and part number form no unique item identifier.
+    void uniqueItemIdentifiers() {
+        QVERIFY(start(10));
+        Listener tcp1;
+        QVERIFY(tcp1.open(*m_reader, 1));
+        QVERIFY(set("OUTPUT TCP1 OKDEC Y \"(UII_ONLY)|(UII_WITH_INFO)<END>\" NONE"));
+        QString error;
+        for (const auto& [elements, expected] : QList<QPair<QString, QByteArray>>{
+                 {"12V123456789\x1d"
+                  "1PXY-9\x1dS0042",
+                  "123456789XY-90042|UII 123456789XY-90042;12V 123456789;1P XY-9;S 0042"},
+                 {"17V1A2B3\x1d"
+                  "1PXY-9\x1dS0042",
+                  "1A2B3XY-90042|UII 1A2B3XY-90042;17V 1A2B3;1P XY-9;S 0042"},
+                 {"18VD1A2B3\x1dS0042", "D1A2B30042|UII D1A2B30042;18V D1A2B3;S 0042"},
+                 {"25SD1A2B30042", "D1A2B30042|UII D1A2B30042;25S D1A2B30042"},
+                 {"17V1A2B3\x1d"
+                  "1PXY-9",
+                  "|"}}) {
+            QVERIFY(m_reader->setScene("text",
+                                       "[)>\x1e"
+                                       "06\x1d" +
+                                           elements + "\x1e\x04",
+                                       &error));
+            trigger();
+            QCOMPARE(tcp1.until("<END>"), expected + "<END>");
+        }
     }
 
     // The image fields carry the cycle's image as BMP, TIFF and raw bytes.

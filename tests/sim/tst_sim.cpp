@@ -1627,55 +1627,6 @@ private slots:
             o = recordJson(f);
         QVERIFY(o.value("text").toString().startsWith("OTHER-"));
     }
-
-    // Criteria decide when a tag is true: the symbol's angle against nominal and deviation or a
-    // window, a mask over a failure code; an input tag's MATCH_SET takes the next text read.
-    void criteriaAndInputFunctions() {
-        auto r = startReader(10);
-        CommandClient c;
-        QVERIFY(c.control(*r));
-        QCOMPARE(c.refused({"TRIG T", "IOASSIGN OPTO_OUT1 ANGLE_FAILURE",
-                            "SET_CRITERIA ANGLE_FAILURE NOMINAL_DEV 0 15",
-                            "IOASSIGN OPTO_OUT3 LOCATE_FAILURE", "SET_CRITERIA LOCATE_FAILURE MASK 0x2 ",
-                            "IOASSIGN GPIO_OUT4 MATCH_SET", "SET_CRITERIA MATCH_SET INPUT_POS 0 0"}),
-                 QString());
-        QString error;
-        QVERIFY(r->setScene("rotation", "8", &error));
-        QVERIFY(r->setScene("serialstep", "0", &error));
-        DataClient d;
-        QVERIFY(d.open(*r));
-        auto cycle = [&](QList<QJsonObject>* events) {
-            QJsonObject record;
-            c.command("VT 1");
-            return d.eventsUntilRecord(events, &record) ? record : QJsonObject{};
-        };
-        QList<QJsonObject> events;
-        QVERIFY(cycle(&events).value("symbolFound").toBool());
-        QVERIFY(r->lines().state("OPTO_OUT1") == LineState{});
-        // Round the circle: 355 degrees is 5 from nominal 0.
-        QVERIFY(r->setScene("rotation", "355", &error));
-        QVERIFY(cycle(&events).value("symbolFound").toBool());
-        QVERIFY(r->lines().state("OPTO_OUT1") == LineState{});
-        QVERIFY(r->setScene("rotation", "40", &error));
-        QVERIFY(cycle(&events).value("symbolFound").toBool());
-        QVERIFY(r->lines().state("OPTO_OUT1").active);
-        QCOMPARE(c.statusOf("SET_CRITERIA ANGLE_FAILURE MAX_MIN 60 20"), QString("!SET_CRITERIA OK"));
-        QVERIFY(!r->lines().state("OPTO_OUT1").active);
-        // A no-read is a locate failure with code 1: mask 0x2 leaves the line off, 0x1 turns it on.
-        QVERIFY(r->setScene("contrast", "0", &error));
-        cycle(&events);
-        QVERIFY(!r->lines().state("OPTO_OUT3").active);
-        QVERIFY(!r->lines().state("OPTO_OUT1").active); // no symbol, no angle
-        QCOMPARE(c.statusOf("SET_CRITERIA LOCATE_FAILURE MASK 0x1 "), QString("!SET_CRITERIA OK"));
-        QVERIFY(r->lines().state("OPTO_OUT3").active);
-
-        QVERIFY(r->driveLine("GPIO_OUT4", true, &error));
-        QVERIFY(r->setScene("contrast", "90", &error));
-        QVERIFY(r->setScene("text", "LOT-", &error));
-        const QJsonObject read = cycle(&events);
-        QVERIFY(read.value("symbolFound").toBool());
-        QCOMPARE(splitCommandLine(c.query("MATCHEX")).value(2), '"' + read.value("text").toString() + '"');
-    }
 };
 
 int runSimTests(int argc, char** argv) {
