@@ -146,7 +146,8 @@ public:
         return args(1);
     }
     // The firmware level the command exists from, and what the reader says below it (by
-    // default "<KEYWORD> is not available at software level <n>").
+    // default, as for a setting of a later generation, "<KEYWORD> is not a setting of this
+    // reader's generation" and "<KEYWORD> is not available at software level <n>").
     CommandRow& level(int level, const char* below = nullptr) {
         m_level = level;
         m_belowLevel = below;
@@ -177,12 +178,17 @@ public:
     }
 
     QStringList carryOut(Reader& reader, Command& c) const {
-        if (reader.firmwareLevel() < m_level)
-            return c.fail(kErrorLevel, m_belowLevel
-                                           ? QString::fromLatin1(m_belowLevel)
-                                           : QStringLiteral("%1 is not available at software level %2")
-                                                 .arg(c.keyword)
-                                                 .arg(reader.firmwareLevel()));
+        if (reader.firmwareLevel() < m_level) {
+            if (m_belowLevel)
+                return c.fail(kErrorLevel, QString::fromLatin1(m_belowLevel));
+            // A setting a later generation has (the calibration values): refused as a parameter
+            // of another generation is, with its line in words.
+            return c.refuse(kErrorLevel,
+                            QStringLiteral("%1 is not a setting of this reader's generation").arg(c.keyword),
+                            QStringLiteral("%1 is not available at software level %2")
+                                .arg(c.keyword)
+                                .arg(reader.firmwareLevel()));
+        }
         if (m_check) {
             const QStringList refused = m_check(c);
             if (!refused.isEmpty())
