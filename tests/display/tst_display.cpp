@@ -207,6 +207,7 @@ private slots:
     void terminalTalksToFocusedReader();
     void camerasListDiscoveredReaders();
     void camerasListUnusableNamesByAddress();
+    void overviewSortsAsPeopleRead();
 
 private:
     // One simulated reader on its own loopback address and free ports, found by
@@ -1288,6 +1289,13 @@ void TestDisplay::reportChartTrends() {
     QVERIFY(!ReportChart::GradeValue("E"));
     QVERIFY(!ReportChart::GradeValue("9"));
     QVERIFY(!ReportChart::GradeValue(""));
+
+    // Cleared, the chart counts records from 1 again, its axis back at the span's start.
+    chart.Clear();
+    QVERIFY(chart.PassRatePoints().isEmpty());
+    chart.AddRecord(makeRecord(33, true, "X"));
+    QCOMPARE(chart.PassRatePoints(), (QList<QPointF>{{1, 100.0}}));
+    QCOMPARE(QPointF(axis->min(), axis->max()), QPointF(1, 20));
 }
 
 void TestDisplay::verifyReportGridRows() {
@@ -1504,6 +1512,16 @@ void TestDisplay::camerasListDiscoveredReaders() {
         QVERIFY(cameras.columnWidth(c) > cameras.fontMetrics().horizontalAdvance(text(c)));
     }
     QVERIFY(cameras.ContentWidth() >= emptyWidth);
+}
+
+// The overview's columns sort as people read names and addresses: letters whatever their
+// case, runs of digits by their value.
+void TestDisplay::overviewSortsAsPeopleRead() {
+    const QStringList sorted = {"127.0.0.9", "127.0.0.10", "alpha",  "Beta",     "gamma",
+                                "Line4",     "line9",      "LINE10", "Line010b", "Line11"};
+    for (qsizetype i = 0; i + 1 < sorted.size(); ++i)
+        QVERIFY2(vm::display::naturalSortKey(sorted[i]) < vm::display::naturalSortKey(sorted[i + 1]),
+                 qPrintable(sorted[i] + " before " + sorted[i + 1]));
 }
 
 void TestDisplay::camerasListUnusableNamesByAddress() {

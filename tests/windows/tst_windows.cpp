@@ -408,6 +408,15 @@ private slots:
         QCOMPARE(toolKeys(w.findChild<QToolBar*>("ViewToolbar")),
                  QStringList({"view:terminal", "view:reports", "view:filmstrip", "view:tune", "view:chart",
                               "view:network", "view:history"}));
+        // Each view button's caption, and its tooltip naming the window it opens.
+        QStringList shown;
+        for (const QAction* a : w.findChild<QToolBar*>("ViewToolbar")->actions())
+            shown << a->text() + " | " + a->toolTip();
+        QCOMPARE(shown, QStringList({"Terminal | Command Terminal Window", "Reports | Camera Report Window",
+                                     "Filmstrip | Image Filmstrip and Recorder Window",
+                                     "Advanced | Advanced Camera Tuning",
+                                     "Charts | Runtime Charts and Trends", "Network | Network Overview",
+                                     "History | Read History and Print-Quality Trends"}));
         // Reader commands wait for a reader; the rest do not.
         QVERIFY(!w.action("mnuBeeper")->isEnabled());
         QVERIFY(!w.action("mnuLoadImages")->isEnabled());
