@@ -418,6 +418,16 @@ private slots:
 
         l = 100, t = 100, w = 2000, h = 1000;
         QVERIFY(fitToWorkArea(l, t, w, h, 8000, 6000));
+
+        // Width is measured against the work area's width, height against its height: a wide
+        // window that fits across stays as it is, one wider than the area is cut to it.
+        l = 500, t = 0, w = 7000, h = 1000;
+        QVERIFY(fitToWorkArea(l, t, w, h, 8000, 6000));
+        QCOMPARE(w, 7000);
+        l = 0, t = 0, w = 9000, h = 7000;
+        QVERIFY(!fitToWorkArea(l, t, w, h, 8000, 6000));
+        QCOMPARE(w, 8000);
+        QCOMPARE(h, 6000);
     }
 
     void minimisedWindowStoresOnlyItsState() {
