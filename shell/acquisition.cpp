@@ -330,14 +330,10 @@ void BasicInterface::onTransferStarted() {
     m_statusBar->ShowProgress(true);
 }
 
+// The upload that started the transfer hides the bar and resumes polling when it returns:
+// resuming here, at 100 percent, would poll a serial reader before CAPTURE FILES went out.
 void BasicInterface::onTransferPercent(int percent) {
     m_statusBar->SetProgressPercent(percent);
-    if (percent == 100) {
-        m_statusBar->ShowProgress(false);
-        // Polling waited for the transfer; it may go on now.
-        if (!m_closed)
-            m_serialHook.start();
-    }
 }
 
 void BasicInterface::onTransferAborted() {
