@@ -23,7 +23,6 @@
 #include <QAction>
 #include <QFile>
 #include <QLabel>
-#include <QMenu>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -108,6 +107,11 @@ class TestConfig : public QObject {
         QVERIFY(window().EnsureControl());
         QTRY_VERIFY(window().imageConnection()->HasControl());
     }
+    // The reader focused, and this station in control of it.
+    void focusInControl(sim::Reader& reader) {
+        focus(reader);
+        takeControl();
+    }
 
     QString writeFile(const QString& name, const QByteArray& bytes) {
         const QString path = m_dir.filePath(name);
@@ -172,7 +176,6 @@ private slots:
     // The File menu's items in order are checked by tst_windows' menusOfTheProgram; here, which
     // need a reader, and that without control they send nothing.
     void fileMenuEnabling() {
-        QCOMPARE(window().findChild<QMenu*>("mnuRestoreDefaults")->actions().size(), 3);
         const QStringList readerItems{"mnuSaveParameters",    "mnuRestoreDefaults", "mnuSaveConfiguration",
                                       "mnuLoadConfiguration", "mnuCopyToPid",       "mnuCopyFromPid"};
         for (const QString& key : readerItems)
@@ -196,8 +199,7 @@ private slots:
     }
 
     void saveAndRestoreOnTheReader() {
-        focus(*m_first);
-        takeControl();
+        focusInControl(*m_first);
         {
             testing::ExpectPrompts boxes;
             boxes->expectMessage("Velmarrow", "Camera Parameters are saved to flash", PromptIcon::None,
@@ -267,8 +269,7 @@ private slots:
     }
 
     void savedConfigurationLoadsIntoAFreshReader() {
-        focus(*m_first);
-        takeControl();
+        focusInControl(*m_first);
         QVERIFY(window().imageConnection()->SendCommand("TRIG T").ok);
         QVERIFY(window().imageConnection()->SendCommand("HEADER \"Lot 7\"").ok);
         m_chosen = m_dir.filePath("first.lcf");
@@ -284,8 +285,7 @@ private slots:
         const QStringList listing = m_first->parameters().configurationListing();
         QCOMPARE(QString::fromUtf8(bytes).split("\r\n", Qt::SkipEmptyParts), listing);
 
-        focus(*m_second);
-        takeControl();
+        focusInControl(*m_second);
         QVERIFY(withoutIdentity(m_second->parameters().configurationListing()) != withoutIdentity(listing));
         const qsizetype before = m_second->receivedCommands().size();
         window().action("mnuLoadConfiguration")->trigger();
@@ -304,8 +304,7 @@ private slots:
     }
 
     void fileOfOnlyAStatusLineSendsNothing() {
-        focus(*m_first);
-        takeControl();
+        focusInControl(*m_first);
         link::SettingsConnection listener;
         QSignalSpy heard(&listener, &link::Connection::OnBroadcastMessage);
         m_chosen = writeFile("status.lcf", "!SHOW OK\r\n\r\n");
@@ -324,8 +323,7 @@ private slots:
     }
 
     void refusedLineIsLoggedAndLoadingGoesOn() {
-        focus(*m_first);
-        takeControl();
+        focusInControl(*m_first);
         m_chosen = writeFile("three.lcf", "TRIG T\r\nNUMDM 99\r\nBEEP N\r\n");
         // The status bar's progress shows while the lines go out, and goes when they are through.
         bool progressShown = false;
@@ -479,8 +477,7 @@ private slots:
     // Blank lines and stray carriage returns are no commands: nothing is sent for them and
     // nothing is reported.
     void blankLinesAreNoCommands() {
-        focus(*m_first);
-        takeControl();
+        focusInControl(*m_first);
         m_chosen = writeFile("blanks.lcf", "TRIG T\r\n\r\r\n   \r\nBEEP N\r\n");
         QSignalSpy received(m_first.get(), &sim::Reader::commandReceived);
         window().action("mnuLoadConfiguration")->trigger();
@@ -493,10 +490,10 @@ private slots:
         QVERIFY(!openLog());
     }
 
+    // One error is told in the singular. (The plural and the final captions are shown by the
+    // loads above.)
     void progressCaptionsCountLinesAndErrors() {
-        QCOMPARE(cfg::progressCaption(12, 0), QStringLiteral("12 Lines loaded,  0 errors reported"));
         QCOMPARE(cfg::progressCaption(3, 1), QStringLiteral("3 Lines loaded,  1 error reported"));
-        QCOMPARE(cfg::finalCaption(4), QStringLiteral("4 errors were reported:"));
     }
 
     void replyLinesDecideWhatFailed() {
@@ -526,8 +523,7 @@ private slots:
     }
 
     void savingKeepsTheFileWhenTheReaderIsSilent() {
-        focus(*m_first);
-        takeControl();
+        focusInControl(*m_first);
         m_chosen = writeFile("keep.lcf", "TRIG T\r\n");
         m_first->setNextReplyFault(sim::ReplyFault::Silent, 0, "SHOW");
         {
@@ -553,8 +549,7 @@ private slots:
     }
 
     void loadRefusesWhatIsNoConfiguration() {
-        focus(*m_first);
-        takeControl();
+        focusInControl(*m_first);
         m_chosen = writeFile("binary.lcf", QByteArray("TRIG T\r\n\0\1\2", 11));
         const qsizetype before = m_first->receivedCommands().size();
         {

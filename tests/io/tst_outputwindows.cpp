@@ -4,7 +4,6 @@
 #include "common/windowbench.h"
 #include "io/frmbeep.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QTableWidget>
 #include <QTest>
@@ -12,7 +11,6 @@
 using namespace vm;
 using io::frmBeep;
 
-using testing::child;
 using testing::clickCell;
 
 class TestOutputWindows : public QObject, protected testing::WindowBench {
@@ -28,9 +26,10 @@ private slots:
     void init() { setUpBench(); }
     void cleanup() { tearDownBench(); }
 
-    // The reader beeps as the window set it: a count chosen in the grid, and none once the
-    // beeper is switched off. (What the grid and the switch show and write, their control rule
-    // and the window's closing on older readers are pinned by the beep window's contract.)
+    // The reader beeps as the window set it: the count chosen in the grid for a locate fail.
+    // (What the grid and the switch show and write, their control rule and the window's
+    // closing on older readers are pinned by the beep window's contract; that a reader at
+    // BEEP N sounds nothing, by the simulated reader's output transcript.)
     void beepControl() {
         startReader("3.0.2.1");
         readerHolds("TRIG T");
@@ -50,12 +49,6 @@ private slots:
         const int cycleWait = testing::triggeredCycleWaitMs(0);
         readerHolds("VT");
         QTRY_COMPARE_WITH_TIMEOUT(m_reader->output().beeps(), before + 2, cycleWait);
-
-        child<QCheckBox>(w.get(), "m_enable")->click();
-        const qint64 cycles = m_reader->cycles().lastNumber();
-        readerHolds("VT");
-        QTRY_COMPARE_WITH_TIMEOUT(m_reader->cycles().lastNumber(), cycles + 1, cycleWait);
-        QCOMPARE(m_reader->output().beeps(), before + 2);
     }
 };
 

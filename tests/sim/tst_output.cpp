@@ -3,12 +3,11 @@
 // identifiers read from texts with control characters in them. Everything else a controller
 // on an output port receives is in transcripts/output.txt, older-readers.txt and serial.txt.
 
+#include "clients.h"
 #include "sim/catalogue.h"
-#include "sim/dataframe.h"
 #include "sim/reader.h"
 
 #include <QImage>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -18,46 +17,12 @@
 #include <memory>
 
 using namespace vm::sim;
+using vm::testing::CommandClient;
+using vm::testing::DataClient;
 
 namespace {
 
 constexpr int kWait = 5000;
-
-// A station on the command port: one line out, the reply's status line back.
-class Commands {
-public:
-    bool open(const Reader& r) {
-        m_socket.connectToHost(r.address(), r.commandPort());
-        return m_socket.waitForConnected(kWait) && send("STATION WS-OUT").endsWith("OK") &&
-               send("CONTROL").endsWith("OK");
-    }
-    // The status line.
-    QString send(const QString& line) { return sendAll({line}).value(0); }
-    // Lines written at once, and their status lines.
-    QStringList sendAll(const QStringList& lines) {
-        m_socket.write(lines.join("\r\n").toUtf8() + "\r\n");
-        QStringList statuses;
-        // On a time-out the caller sees what came, and its comparison fails there.
-        static_cast<void>(QTest::qWaitFor(
-            [&] {
-                m_buffer += m_socket.readAll();
-                qsizetype lf;
-                while ((lf = m_buffer.indexOf('\n')) >= 0 && statuses.size() < lines.size()) {
-                    const QString l = QString::fromUtf8(m_buffer.left(lf)).trimmed();
-                    m_buffer.remove(0, lf + 1);
-                    if (l.startsWith('!'))
-                        statuses << l;
-                }
-                return statuses.size() == lines.size();
-            },
-            kWait));
-        return statuses;
-    }
-
-private:
-    QTcpSocket m_socket;
-    QByteArray m_buffer;
-};
 
 // A controller listening on one output port.
 class Listener {
@@ -102,53 +67,6 @@ private:
     QByteArray m_buffer;
 };
 
-// The data channel: records and events as the program receives them.
-class DataStream {
-public:
-    bool open(const Reader& r, bool images = false) {
-        m_socket.connectToHost(r.address(), r.dataPort());
-        if (!m_socket.waitForConnected(kWait))
-            return false;
-        m_socket.write(
-            encodeFrame(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS-OUT"},
-                                                                        {"imageMode", images ? 0 : 2},
-                                                                        {"imageRate", 0},
-                                                                        {"reportRate", 0}})
-                                                  .toJson(QJsonDocument::Compact)));
-        return true;
-    }
-    // The next record's JSON object (and its image bytes).
-    QJsonObject record(QByteArray* image = nullptr) {
-        Frame f;
-        if (!next(FrameType::Record, &f))
-            return {};
-        const quint32 n = qFromLittleEndian<quint32>(f.payload.constData());
-        if (image)
-            *image = f.payload.mid(4 + n);
-        return QJsonDocument::fromJson(f.payload.mid(4, n)).object();
-    }
-
-private:
-    bool next(FrameType type, Frame* out) {
-        return QTest::qWaitFor(
-            [&] {
-                m_pending += m_frames.feed(m_socket.readAll());
-                while (!m_pending.isEmpty()) {
-                    const Frame f = m_pending.takeFirst();
-                    if (f.type == type) {
-                        *out = f;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            kWait);
-    }
-    QTcpSocket m_socket;
-    FrameReader m_frames;
-    QList<Frame> m_pending;
-};
-
 } // namespace
 
 class TestOutput : public QObject {
@@ -156,7 +74,7 @@ class TestOutput : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_state;
     std::unique_ptr<Reader> m_reader;
-    std::unique_ptr<Commands> m_commands;
+    std::unique_ptr<CommandClient> m_commands;
 
     // A triggered reader of this level, this test in control of it.
     bool start(int level) {
@@ -174,11 +92,11 @@ class TestOutput : public QObject {
             qWarning() << error;
             return false;
         }
-        m_commands = std::make_unique<Commands>();
-        return m_commands->open(*m_reader);
+        m_commands = std::make_unique<CommandClient>();
+        return m_commands->control(*m_reader);
     }
     bool set(const QString& line) {
-        const QString status = m_commands->send(line);
+        const QString status = m_commands->statusOf(line);
         if (!status.endsWith(" OK"))
             qWarning().noquote() << line << "->" << status;
         return status.endsWith(" OK");
@@ -244,12 +162,12 @@ private slots:
         QVERIFY(start(10));
         Listener tcp2;
         QVERIFY(tcp2.open(*m_reader, 2));
-        DataStream data;
-        QVERIFY(data.open(*m_reader, true));
+        DataClient data;
+        QVERIFY(data.open(*m_reader, 0));
         QVERIFY(set("OUTPUT TCP2 OKDEC Y \"(ID01)(ID02)(CD25)\" NONE"));
         trigger();
         QByteArray pixels;
-        const QJsonObject record = data.record(&pixels);
+        const QJsonObject record = data.nextRecord(&pixels);
         const int w = record.value("width").toInt(), h = record.value("height").toInt();
         QCOMPARE(pixels.size(), qsizetype(w) * h);
         const int bmpSize = 14 + 40 + 1024 + ((w + 3) & ~3) * h;

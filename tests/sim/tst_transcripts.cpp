@@ -29,6 +29,7 @@
 //   < TEXT                 what came: one line each (expected)
 // A clock time within a day of now is written <time> and not compared; any other stays.
 
+#include "clients.h"
 #include "common/clocktimes.h"
 #include "common/transcript.h"
 #include "common/waits.h"
@@ -173,60 +174,28 @@ public:
             return;
         }
         r.dropControl();
-        m_command.connectToHost(r.address(), r.commandPort());
-        m_data.connectToHost(r.address(), r.dataPort());
-        if (!m_command.waitForConnected(kWait) || !m_data.waitForConnected(kWait)) {
-            m_error = "cannot connect to the simulated reader";
+        if (!m_command.control(r) || !m_data.connectTo(r)) {
+            m_error = "cannot connect to the simulated reader as WS in control";
             return;
         }
-        for (const char* line : {"STATION WS", "CONTROL"})
-            if (const QStringList reply = command(line);
-                reply.value(reply.size() - 1) != QString("!%1 OK").arg(QString(line).section(' ', 0, 0))) {
-                m_error = QString("set-up line %1 answered %2").arg(line, reply.join(" | "));
-                return;
-            }
         for (int n = 1; n <= 4; ++n)
             outputSocket(n); // listening before any cycle, as a controller on the line would
-        m_data.write(encodeFrame(FrameType::Subscribe, QJsonDocument(QJsonObject{{"station", "WS"},
-                                                                                 {"imageMode", 2},
-                                                                                 {"imageRate", 0},
-                                                                                 {"reportRate", 0},
-                                                                                 {"legacy", false}})
-                                                           .toJson(QJsonDocument::Compact)));
+        m_data.subscribe(2);
         // The reader answers a subscription at once with the controller and the lines' states:
         // once they are here, the subscription is in force (they stay for the first record).
-        if (!QTest::qWaitFor(
-                [&] {
-                    m_pending += m_frames.feed(m_data.readAll());
-                    return !m_pending.isEmpty();
-                },
-                kWait))
+        if (!m_data.waitForFrame())
             m_error = "the reader did not answer the subscription";
     }
     QString error() const { return m_error; }
 
     // The reply lines up to and including the status line.
     QStringList command(const QString& line) {
-        m_command.write(line.toLatin1() + "\r\n");
-        QStringList lines;
-        static_cast<void>(QTest::qWaitFor(
-            [&] {
-                m_commandBuffer += m_command.readAll();
-                qsizetype lf;
-                while ((lf = m_commandBuffer.indexOf('\n')) >= 0) {
-                    QByteArray l = m_commandBuffer.left(lf);
-                    m_commandBuffer.remove(0, lf + 1);
-                    if (l.endsWith('\r'))
-                        l.chop(1);
-                    if (l.startsWith("PARTQDATA ")) // a queued part's file: its text, not its base64
-                        l = "PARTQDATA " + escaped(QByteArray::fromBase64(l.mid(10))).join("").toLatin1();
-                    lines << masked(QString::fromLatin1(l));
-                    if (l.startsWith('!'))
-                        return true;
-                }
-                return false;
-            },
-            kWait));
+        QStringList lines = m_command.command(line);
+        for (QString& l : lines) {
+            if (l.startsWith("PARTQDATA ")) // a queued part's file: its text, not its base64
+                l = "PARTQDATA " + escaped(QByteArray::fromBase64(l.mid(10).toLatin1())).join("");
+            l = masked(l);
+        }
         return lines;
     }
 
@@ -238,22 +207,13 @@ public:
     QStringList record(const QStringList& leftOut) {
         QStringList lines;
         Frame frame;
-        for (;;) {
-            if (!QTest::qWaitFor(
-                    [&] {
-                        m_pending += m_frames.feed(m_data.readAll());
-                        return !m_pending.isEmpty();
-                    },
-                    kWait))
-                return lines << "(no record came)";
-            frame = m_pending.takeFirst();
+        while (m_data.nextAny(&frame)) {
             if (frame.type == FrameType::Event) {
                 QStringList fields;
                 flatten(QJsonDocument::fromJson(frame.payload).object(), {}, &fields);
                 lines << "event " + fields.join(", ");
             } else if (frame.type == FrameType::Record) {
-                const quint32 length = qFromLittleEndian<quint32>(frame.payload.constData());
-                QJsonObject o = QJsonDocument::fromJson(frame.payload.mid(4, length)).object();
+                QJsonObject o = vm::testing::recordJson(frame);
                 for (const QString& key : kVolatile + leftOut)
                     o.remove(key);
                 QStringList fields;
@@ -264,6 +224,7 @@ public:
                 return lines << fields;
             }
         }
+        return lines << "(no record came)";
     }
 
     // What output port `n` sent: in a check, as many bytes as `expected` stands for (waiting
@@ -412,10 +373,8 @@ private:
     QString m_error;
     std::unique_ptr<Simulator> m_simulator;
     std::unique_ptr<AdminConsole> m_admin;
-    QTcpSocket m_command, m_data;
-    QByteArray m_commandBuffer;
-    FrameReader m_frames;
-    QList<Frame> m_pending;
+    vm::testing::CommandClient m_command;
+    vm::testing::DataClient m_data;
     std::array<std::unique_ptr<QTcpSocket>, 4> m_outputs;
     std::array<QByteArray, 4> m_outputBuffers;
     std::unique_ptr<vm::testing::Pty> m_serial;

@@ -74,7 +74,6 @@ private slots:
     void factoryReaderReadsDataMatrix();
     void sceneTextComesBackDecoded();
     void sceneRejectsBadSettings();
-    void disabledSymbologyIsNotRead();
     void eachBarcodeReadUnderItsOwnBit_data();
     void eachBarcodeReadUnderItsOwnBit();
     void decoderHonoursTuning();
@@ -90,7 +89,7 @@ private slots:
     void morphologyIsASquareMinimumOrMaximum();
     void exposureAndGainActLikeASensor();
     void assistedLearnUsesRegion();
-    void recordsCarryTheirGrading();
+    void printGrowthTakesItsSign();
     void printFaultsLowerTheirOwnGrade_data();
     void printFaultsLowerTheirOwnGrade();
     void finderFaultSparesTheCorners();
@@ -100,11 +99,10 @@ private slots:
     void barcodeScansGradeContrastAndDefects();
     void learnReadsLowContrastPart();
     void orientationNarrowsTheSearch();
-    void dpmRowsDecideClass();
     void calibrationMeasuresTarget();
     void calibrationFailsWithoutSymbol();
     void externalLightsLightTheCalibration();
-    void aFailedMatchFailsTheRead();
+    void matchWildcards();
     void retriesAndTimeout();
     void fileFromOtherEncoderIsDecoded_data();
     void fileFromOtherEncoderIsDecoded();
@@ -112,28 +110,15 @@ private slots:
     void qrCodewordsReadBackAsPrinted();
 };
 
+// A factory reader's picture is 8-bit grey and its decode takes time. (What it reads, where,
+// and the serial number advancing are in the records of tests/sim/transcripts/serial.txt, which
+// leave out the decode time.)
 void TestSimEngine::factoryReaderReadsDataMatrix() {
     Parameters parameters;
     ReadCycle cycle(parameters);
-    cycle.scene().setSerial(42);
     const CycleOutput out = cycle.run();
-    QCOMPARE(out.image.size(), QSize(Scene::kWidth, Scene::kHeight));
     QCOMPARE(out.image.format(), QImage::Format_Grayscale8);
-    QVERIFY(out.symbolFound);
-    QVERIFY(out.passed);
-    QCOMPARE(out.text, QStringLiteral("VELMARROW-0042"));
-    QCOMPARE(out.symbology, QStringLiteral("Data Matrix"));
-    QCOMPARE(out.corners.size(), 4);
-    // The corners frame the printed symbol around the scene centre.
-    QPointF centre;
-    for (const QPointF& p : out.corners)
-        centre += p / 4.0;
-    QVERIFY(qAbs(centre.x() - Scene::kWidth / 2.0) < 10);
-    QVERIFY(qAbs(centre.y() - Scene::kHeight / 2.0) < 10);
     QVERIFY(out.decodeMs > 0);
-    QCOMPARE(out.match, QString());
-    // The running serial number advances with each part.
-    QCOMPARE(cycle.run().text, QStringLiteral("VELMARROW-0043"));
 }
 
 void TestSimEngine::sceneTextComesBackDecoded() {
@@ -165,43 +150,10 @@ void TestSimEngine::sceneRejectsBadSettings() {
     QString error;
     QVERIFY(!scene.set("rotation", "abc", &error));
     QVERIFY(error.contains("number"));
-    QVERIFY(!scene.set("contrast", "150", &error));
     QVERIFY(!scene.set("colour", "1", &error));
-    QVERIFY(!scene.set("symbology", "HIEROGLYPH", &error));
-    QVERIFY(error.contains("DATAMATRIX"));
     // EAN-13 holds digits only: the scene keeps its symbology.
     QVERIFY(!scene.setSymbology("EAN13", &error));
     QCOMPARE(scene.symbology(), QStringLiteral("DATAMATRIX"));
-    QCOMPARE(scene.printContrast(), 90);
-}
-
-void TestSimEngine::disabledSymbologyIsNotRead() {
-    Parameters parameters;
-    ReadCycle cycle(parameters);
-    QVERIFY(runUntilRead(cycle, 3).symbolFound);
-    parameters.set("NUMDM", "0");
-    CycleOutput out = runUntilRead(cycle, 3);
-    QVERIFY(!out.symbolFound);
-    QVERIFY(!out.passed);
-    QCOMPARE(out.status, QStringLiteral("No Read"));
-
-    QVERIFY(cycle.scene().setSymbology("QR"));
-    parameters.set("NUMBC", "1");
-    parameters.set("BARCODE ENABLE", "0x1");
-    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
-    parameters.set("BARCODE ENABLE", "0x20001");
-    out = runUntilRead(cycle, 3);
-    QVERIFY(out.symbolFound);
-    QCOMPARE(out.symbology, QStringLiteral("QR Code"));
-
-    QVERIFY(cycle.scene().setSymbology("CODE39"));
-    QVERIFY(cycle.scene().set("rotation", "0"));
-    QVERIFY(!runUntilRead(cycle, 3).symbolFound);
-    parameters.set("BARCODE ENABLE", "0x2");
-    out = runUntilRead(cycle, 3);
-    QVERIFY(out.symbolFound);
-    QCOMPARE(out.symbology, QStringLiteral("Code 39"));
-    QVERIFY(out.text.startsWith("VELMARROW-"));
 }
 
 // Every barcode symbology is read with its own bit of BARCODE ENABLE and with no other.
@@ -739,27 +691,18 @@ void TestSimEngine::assistedLearnUsesRegion() {
     }
 }
 
-// A verifying reader's record carries its grading. (A fainter print grading worse is checked over
-// the reader's records by the filmstrip's contract, gradedCycle: a print at 90 % contrast grades
-// good, at 60 % poor or fair as the quality range says.)
-void TestSimEngine::recordsCarryTheirGrading() {
+// Ink that spreads shows a positive Print Growth, ink that shrinks a negative one: the clean
+// picture with its dark modules grown, then shrunk, by a pixel on every side (of 9). (What a
+// verifying reader's record carries is in tests/sim/transcripts/grading-datamatrix.txt. A
+// fainter print grading worse is checked over the reader's records by the filmstrip's contract,
+// gradedCycle: a print at 90 % contrast grades good, at 60 % poor or fair as the quality range
+// says.)
+void TestSimEngine::printGrowthTakesItsSign() {
     Parameters parameters;
     parameters.set("VERIFY", "ISO");
     ReadCycle cycle(parameters);
     const CycleOutput clean = runUntilRead(cycle, 4);
     QVERIFY(clean.symbolFound);
-    QCOMPARE(clean.verification.value("standard").toString(), QStringLiteral("ISO"));
-    const double cleanContrast = clean.verification.value("symbolContrast").toDouble();
-    QVERIFY2(cleanContrast > 55, qPrintable(QString::number(cleanContrast)));
-    QCOMPARE(clean.verification.value("rows").toInt(), 16);
-    QVERIFY(clean.verification.value("parameters").toArray().size() >= 6);
-    // Without verification the record carries none.
-    parameters.set("VERIFY", "NONE");
-    QVERIFY(cycle.run().verification.isEmpty());
-
-    // Ink that spreads shows a positive Print Growth, ink that shrinks a negative one: the
-    // clean picture with its dark modules grown, then shrunk, by a pixel on every side (of 9).
-    parameters.set("VERIFY", "ISO");
     const QImage picture = clean.image.convertToFormat(QImage::Format_Grayscale8);
     for (const int spread : {1, -1}) {
         QImage printed = picture;
@@ -1061,24 +1004,6 @@ void TestSimEngine::orientationNarrowsTheSearch() {
     QCOMPARE(readsOutOf(cycle, 3), 3);
 }
 
-void TestSimEngine::dpmRowsDecideClass() {
-    Parameters parameters;
-    parameters.set("VERIFY", "DPM");
-    parameters.set("VERSTATUS", "D D");
-    ReadCycle cycle(parameters);
-    QVERIFY(cycle.scene().set("contrast", "50"));
-    CycleOutput out = runUntilRead(cycle, 4);
-    QVERIFY(out.symbolFound);
-    QVERIFY(gradeOf(out, "Symbol Contrast") != "A");
-    // The symbol contrast row with only A counted as good makes the symbol fair at best.
-    parameters.set("VERENABLE SC", "Y A A");
-    out = cycle.run();
-    QVERIFY(out.verification.value("gradeCode").toInt() <= 1);
-    parameters.set("VERENABLE SC", "N A A");
-    out = cycle.run();
-    QVERIFY2(out.verification.value("gradeCode").toInt() >= 2, QJsonDocument(out.verification).toJson());
-}
-
 void TestSimEngine::calibrationMeasuresTarget() {
     Parameters parameters;
     parameters.set("VERIFY", "AIM");
@@ -1091,31 +1016,12 @@ void TestSimEngine::calibrationMeasuresTarget() {
     QVERIFY(cycle.calibrationPending());
     const CycleOutput out = cycle.run();
     QVERIFY(!cycle.calibrationPending());
-    // The record concluding a calibration carries its learn status: a Data Matrix target
-    // measured is "2D OK" (2), as the learn window reads it; a failed one is 0.
-    QCOMPARE(out.learnStatus, std::optional<int>(2));
-    QCOMPARE(out.calibration.value("errorCode").toInt(), 0);
-    QCOMPARE(out.calibration.value("light").toString(), QStringLiteral("INTERNAL"));
-    const double cell = out.calibration.value("cellUnit").toDouble();
-    QVERIFY2(cell > 7.5 && cell < 10.5, qPrintable(QString::number(cell))); // printed at 9 pixels a cell
-    QVERIFY(out.calibration.value("contrastMax").toDouble() >
-            out.calibration.value("contrastMin").toDouble() + 100);
-    QCOMPARE(out.verification.value("errorCode").toInt(), 0);
-    QCOMPARE(parameters.fields("CALIBRATED"), QStringList{"TRUE"});
+    // What a calibration's record and the calibration's parameters answer is in
+    // tests/sim/transcripts/calibration.txt; the reader's own light is calibrated under its name.
     QCOMPARE(parameters.fields("CALIBRATED INTERNAL"), QStringList{"TRUE"});
     // The light's photometry is the exposure and gain the target was measured with.
     QCOMPARE(out.gain, 200);
     QCOMPARE(parameters.fields("CONTRASTCAL"), (QStringList{"ON", QString::number(out.exposure), "200"}));
-    QVERIFY(parameters.fields("CALIBRATED_STRING").at(0).startsWith("\"Calibrated Since Restart: "));
-    // CONTRAST answers the target's contrast maximum first, then its minimum, with one decimal;
-    // CAL_MEAN_LIGHT with one, CELL_UNIT the cell in pixels with two.
-    const auto written = [&](const char* key, int decimals) {
-        return QString::number(out.calibration.value(key).toDouble(), 'f', decimals);
-    };
-    QCOMPARE(parameters.fields("CONTRAST"),
-             (QStringList{written("contrastMax", 1), written("contrastMin", 1)}));
-    QCOMPARE(parameters.fields("CAL_MEAN_LIGHT"), QStringList{written("reflectanceCal", 1)});
-    QCOMPARE(parameters.fields("CELL_UNIT"), QStringList{written("cellUnit", 2)});
     // Calibrated grading reports reflectance against the target's.
     const CycleOutput graded = runUntilRead(cycle, 2);
     QVERIFY(graded.verification.value("symbolContrast").toDouble() > 60);
@@ -1149,12 +1055,10 @@ void TestSimEngine::calibrationMeasuresTarget() {
     // An aperture wider than a cell (9 pixels) is too large to measure with.
     parameters.set("APERTURE", "12");
     QVERIFY(cycle.command({"LEARN", "CALIBRATE"}));
-    const CycleOutput tooLarge = cycle.run();
-    QCOMPARE(tooLarge.calibration.value("errorCode").toInt(), 4712);
+    cycle.run();
     QCOMPARE(parameters.fields("CALIBRATED_STRING"),
              QStringList{"\"ISO Verification aperture too large. Cell Size is out of spec < .005 inches\""});
     // A failed light reports no cell unit, the camera's whole grey range and no R_cal.
-    QCOMPARE(tooLarge.calibration.value("contrastMax").toDouble(), 255.0);
     QCOMPARE(parameters.fields("CONTRAST").value(0).toDouble(), 255.0);
     QCOMPARE(parameters.fields("CONTRAST").value(1).toDouble(), 0.0);
     QCOMPARE(parameters.fields("CELL_UNIT").value(0).toDouble(), 100.0);
@@ -1431,30 +1335,11 @@ void TestSimEngine::sceneSettingsTakeTheirRanges() {
         QCOMPARE(drift.value(f.kind).toDouble(), f.rate);
 }
 
-// A failed match fails the read of a symbol that was read. (What each match mode, the match
-// list and serial matching pass and fail is checked over the reader's output by the match
-// window's contract.)
-void TestSimEngine::aFailedMatchFailsTheRead() {
-    Parameters parameters;
-    ReadCycle cycle(parameters);
-    cycle.scene().setSerial(5);
-    parameters.set("MATCHEX", "T \"VELM*0?\" 0 1 1 1");
-    CycleOutput out = cycle.run(); // VELMARROW-0005
-    QCOMPARE(out.match, QStringLiteral("PASS"));
-    QVERIFY(out.passed);
-    parameters.set("MATCHEX", "T \"VELM?0*\" 0 1 1 1");
-    out = cycle.run();
-    QCOMPARE(out.match, QStringLiteral("FAIL"));
-    QVERIFY(!out.passed);
-    QVERIFY(out.symbolFound);
-    QCOMPARE(out.status, QStringLiteral("Match Fail"));
-    // Nothing read is a no-read, though the match fails with it.
-    QVERIFY(cycle.scene().set("contrast", "0"));
-    out = cycle.run();
-    QVERIFY(!out.symbolFound);
-    QCOMPARE(out.status, QStringLiteral("No Read"));
-
-    // "*" stands for any run of characters, none included; "?" for exactly one.
+// A match string's wildcards: "*" stands for any run of characters, none included; "?" for
+// exactly one. (A failed match failing the read, and a no-read while matching, are in
+// tests/sim/transcripts/output.txt; what each match mode, the match list and serial matching
+// pass and fail is checked over the reader's output by the match window's contract.)
+void TestSimEngine::matchWildcards() {
     const struct {
         const char* pattern;
         const char* text;

@@ -49,8 +49,6 @@
 #include <QToolBar>
 #include <QValueAxis>
 
-#include <cmath>
-
 using namespace vm;
 using app::PromptAnswer;
 using app::PromptButtons;
@@ -103,6 +101,25 @@ class TestTools : public QObject {
         return {
             static_cast<tools::BasicReport*>(app::windows().open(tools::BasicReport::WindowName, nullptr)),
             static_cast<tools::BasicChart*>(app::windows().open(tools::BasicChart::WindowName, nullptr))};
+    }
+
+    // The program's main window, loaded as at start.
+    std::unique_ptr<shell::BasicInterface> loadMainWindow() {
+        auto main = std::make_unique<shell::BasicInterface>();
+        main->setProgramVersion("3.0.2.1");
+        main->setLegacyFolder(m_dir.filePath("nolegacy"));
+        main->Load();
+        return main;
+    }
+    // Closes the main window as the program does on exit, and lets the windows go.
+    static void closeMainWindow(std::unique_ptr<shell::BasicInterface>& main) {
+        main->close();
+        main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    static tools::FilmstripRecorder* openFilmstrip() {
+        return static_cast<tools::FilmstripRecorder*>(
+            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
     }
 
     void focus(int index) {
@@ -178,14 +195,8 @@ private slots:
         QVERIFY(chart->chart()->DecodeTimePoints().size() >= 1);
         QVERIFY(chart->chart()->DecodeTimePoints().size() <= records.count());
 
-        // The hour view shows this minute's reads.
+        // The hour view (its minutes and reads are pinned by the chart's table).
         chart->SetView(tools::BasicChart::HourView);
-        QVERIFY(chart->hourRateSeries()->count() >= 1);
-        QCOMPARE(chart->hourRateSeries()->at(chart->hourRateSeries()->count() - 1).x(), 0.0);
-        double shown = 0;
-        for (const QPointF& p : chart->hourRateSeries()->points())
-            shown += p.y();
-        QCOMPARE(qint64(shown), qint64(records.count()));
         // The decode time has its own axis, scaled to the slowest minute's mean (a few
         // milliseconds at the least), not to the hundreds of reads: its line stays readable.
         double slowest = 0;
@@ -325,10 +336,7 @@ private slots:
 
     void mainWindowOpensFollowsAndReopensTheWindows() {
         testing::ExpectPrompts noBoxes;
-        auto main = std::make_unique<shell::BasicInterface>();
-        main->setProgramVersion("3.0.2.1");
-        main->setLegacyFolder(m_dir.filePath("nolegacy"));
-        main->Load();
+        auto main = loadMainWindow();
         main->show();
 
         const QStringList items = {"mnuTerminal", "mnuReport", "mnuChart", "mnuNetworkOverview"};
@@ -367,35 +375,26 @@ private slots:
         QTRY_VERIFY(report->grid()->rowCount() > 0);
 
         // Closed with the program, opened again with it.
-        main->close();
-        main.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        closeMainWindow(main);
         QVERIFY(monitorWindows().isEmpty());
-        main = std::make_unique<shell::BasicInterface>();
-        main->setProgramVersion("3.0.2.1");
-        main->setLegacyFolder(m_dir.filePath("nolegacy"));
-        main->Load();
+        main = loadMainWindow();
         QCOMPARE(monitorWindows(),
                  (QStringList{"BasicTerminal", "BasicReport", "BasicChart", "NetworkOverview"}));
-        main->close();
-        main.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        closeMainWindow(main);
     }
 
+    // The main window hands the histogram its region and its images. (The figures of a region
+    // are pinned by the histogram's table; the item's caption by tst_windows; the region on
+    // the image coming and going with the window by tst_mainwindow.)
     void histogramFollowsTheRegionAndTheImage() {
         testing::ExpectPrompts noBoxes;
-        auto main = std::make_unique<shell::BasicInterface>();
-        main->setProgramVersion("3.0.2.1");
-        main->setLegacyFolder(m_dir.filePath("nolegacy"));
-        main->Load();
+        auto main = loadMainWindow();
         QAction* item = main->action("mnuHistogram");
         QVERIFY(item);
-        QCOMPARE(item->text(), QString("Show Histogram Window"));
         main->imageView()->SetImage(splitImage(320, 50, 200));
         item->trigger();
         tools::frmHisto* histo = main->histogramWindow();
         QVERIFY(histo && histo->isVisible());
-        QVERIFY(main->imageView()->OverlayNames().contains("Histogram"));
         // The region starts at 100,100 - 300,300: all 50.
         QCOMPARE(histo->minMaxText(), QString("050 / 050"));
         QCOMPARE(histo->highPeakText(), QString("040000"));
@@ -403,12 +402,7 @@ private slots:
         // Dragged over the edge: 120 columns of 50, 80 of 200.
         main->histogramRegion()->MoveRelative(100, 0);
         QCOMPARE(histo->minMaxText(), QString("050 / 200"));
-        QCOMPARE(histo->medianText(), QString("050"));
         QCOMPARE(histo->highPeakText(), QString("024000"));
-        // Both bins hold more than 255: the low peak stays at its start.
-        QCOMPARE(histo->lowPeakText(), QString("000255"));
-        QCOMPARE(histo->meanText(), QString("110.000"));
-        QCOMPARE(histo->stdDevText(), QString::number(std::sqrt(5400.0), 'f', 3));
 
         // A new image from the reader is handed over as it arrives.
         // The camera buttons of the previous test are kept in the settings.
@@ -420,13 +414,7 @@ private slots:
         QTRY_VERIFY(app::firmwareLevel() > 0);
         main->SetLive(true);
         QTRY_VERIFY_WITH_TIMEOUT(histo->minMaxText() != QString("050 / 200"), 10000);
-
-        // Closing the window takes the region off the image.
-        histo->close();
-        QVERIFY(!main->imageView()->OverlayNames().contains("Histogram"));
-        main->close();
-        main.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        closeMainWindow(main);
     }
 
     // ------------------------------------------------------------ filmstrip recorder
@@ -440,8 +428,7 @@ private slots:
         store.setNumber(app::keys::FontColor, 0x00ABCD);
         store.setFlag(app::keys::TopTextMode, true);
         store.setText(app::keys::ResultFont, QStringLiteral("DejaVu Sans,11,1,0,0,0"));
-        auto* film = static_cast<tools::FilmstripRecorder*>(
-            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        auto* film = openFilmstrip();
         QVERIFY(film);
         const display::DisplaySettings& shown = film->imageView()->Settings();
         QCOMPARE(shown.passColor, 0x123456u);
@@ -465,11 +452,11 @@ private slots:
     void filmstripRecordsAStreamAndBrowses() {
         focus(0);
         testing::ExpectPrompts noBoxes;
-        auto* film = static_cast<tools::FilmstripRecorder*>(
-            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        auto* film = openFilmstrip();
         QVERIFY(film && !film->isStopped());
 
-        // Every image is shown and saved, named after the reader and the image number.
+        // Every image is shown and saved. (Their names and contents are pinned by the
+        // filmstrip's table.)
         QSignalSpy written(&film->recorder(), &tools::ImageRecorder::fileWritten);
         film->button("record")->trigger();
         QVERIFY(film->isRecording());
@@ -481,12 +468,6 @@ private slots:
         QCOMPARE(film->recorder().failed(), quint64(0));
         const QStringList files = QDir(m_dir.path()).entryList({"*.tif"}, QDir::Files, QDir::Name);
         QCOMPARE(quint64(files.size()), film->recorder().written());
-        QRegularExpression name("^ToolCam1_\\d{9}\\.tif$");
-        for (const QString& file : files) {
-            QVERIFY2(name.match(file).hasMatch(), qPrintable(file));
-            QImage saved(m_dir.filePath(file));
-            QCOMPARE(saved.size(), QSize(tools::kImageWidth, tools::kImageHeight));
-        }
         // The numbers follow one another, none missing.
         const int first = files.first().mid(9, 9).toInt();
         QCOMPARE(files.last().mid(9, 9).toInt(), first + files.size() - 1);
@@ -533,8 +514,7 @@ private slots:
         // A burst of far more images than the queue holds, as when the disk falls behind: the
         // caller never waits, the overflow is counted, what was queued is written whole, and
         // the filmstrip says how many were not saved.
-        auto* film = static_cast<tools::FilmstripRecorder*>(
-            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
+        auto* film = openFilmstrip();
         film->button("stop")->trigger(); // no live image joins the burst
         film->SetRecording(true);
         const QString folder = m_dir.filePath("burst");
@@ -570,27 +550,12 @@ private slots:
         film->SetRecording(false);
     }
 
-    void filmstripKeepsOnlyFailuresAndStopsOnAFailedWrite() {
+    // The folder goes: recording stops and the operator is told once. (Which images the
+    // filters keep and the files' names are pinned by the filmstrip's table.)
+    void filmstripStopsOnAFailedWrite() {
         focus(1);
-        QString error;
-        QVERIFY(reader(1)->setScene("contrast", "0", &error));
-        auto* film = static_cast<tools::FilmstripRecorder*>(
-            app::windows().open(tools::FilmstripRecorder::WindowName, nullptr));
-        // A folder given with its separator gets no second one.
-        const QString folder = m_dir.filePath("fails");
-        QVERIFY(QDir().mkpath(folder));
-        app::setImageSaveDirectory(folder + "/");
-        film->filterList()->setCurrentIndex(1);
-        QSignalSpy written(&film->recorder(), &tools::ImageRecorder::fileWritten);
-        film->SetRecording(true);
-        QTRY_VERIFY(written.count() >= 3);
-        QVERIFY(!written.constFirst().at(0).toString().contains("//"));
-        QVERIFY(written.constFirst().at(0).toString().startsWith(folder + "/ToolCam2_"));
-
-        // The folder goes: recording stops and the operator is told once. The reader
-        // pauses so that the next image's number is known.
-        film->SetRecording(false);
-        QVERIFY(film->recorder().waitIdle(5000));
+        auto* film = openFilmstrip();
+        // The reader pauses so that the next image's number is known.
         link::ImageConnection images;
         QSignalSpy records(&images, &link::Connection::OnNewRecord);
         QSignalSpy delivered(reader(1), &sim::Reader::recordDelivered);
@@ -616,7 +581,6 @@ private slots:
         }
         QVERIFY(!QFile::exists(path));
         reader(1)->cycles().setOnline(true);
-        QVERIFY(reader(1)->setScene("contrast", "90", &error));
     }
 
     // ------------------------------------------------------------ network overview
@@ -673,7 +637,6 @@ private slots:
                                 display::Cameras::ControllerColumn)
                          ->text(),
                      QStringLiteral("LINE-PC"));
-        QCOMPARE(window->countLabel()->text(), QStringLiteral("%1 readers").arg(table->rowCount()));
         // Opened at its first size, the window shows a plant's readers fifteen rows at a time
         // or more, not a handful.
         QVERIFY2(table->rowViewportPosition(14) + table->rowHeight(14) <= table->viewport()->height(),
@@ -707,7 +670,6 @@ private slots:
                  (QStringList{"Hall11", "Hall110", "Hall111", "Hall112", "Hall113", "Hall114", "Hall115",
                               "Hall116", "Hall117", "Hall118", "Hall119"}));
         QCOMPARE(table->shownCount(), 11);
-        QCOMPARE(window->countLabel()->text(), QStringLiteral("11 of %1 readers").arg(table->rowCount()));
         // The filter holds for the refreshes that follow.
         table->Refresh();
         QCOMPARE(table->shownCount(), 11);

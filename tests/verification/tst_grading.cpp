@@ -370,40 +370,6 @@ private slots:
         }
     }
 
-    // How each 2-D row writes its value: percentages with one decimal, ratios with two or
-    // three, the cell in pixels and the angle in degrees with two.
-    void matrixRowValuesAsWritten() {
-        SymbolMeasurements m = goodMatrix();
-        m.symbolContrast = 72.36;
-        m.modulation = 0.456;
-        m.axialNonuniformity = 0.0714;
-        m.gridNonuniformity = 0.4127;
-        m.fixedPatternDamage = 0.0667;
-        m.damagedSegment = "L1";
-        m.unusedErrorCorrection = 0.5;
-        m.cellSize = 7.256;
-        m.centerOffset = 0.1234;
-        m.sizeOffset = 0.0456;
-        m.printGrowth = -0.1234;
-        m.angleOfDistortion = 0.374;
-        const QJsonObject r = grade(m, "ISO");
-        const QList<std::pair<QString, QString>> rows = {{"Symbol Contrast", "72.4%"},
-                                                         {"Modulation", "0.46"},
-                                                         {"Axial Nonuniformity", "0.071"},
-                                                         {"Grid Nonuniformity", "0.413"},
-                                                         {"Fixed Pattern Damage", "6.7% L1"},
-                                                         {"Unused Error Correction", "50.0%"},
-                                                         {"Cell Size", "7.26 px"},
-                                                         {"Center Offset", "0.123"},
-                                                         {"Size Offset", "0.046"},
-                                                         {"Border Match", "93.3%"},
-                                                         {"Print Growth", "-0.123"},
-                                                         {"Angle of Distortion", "0.37 deg"},
-                                                         {"Decode", "PASS"}};
-        for (const auto& [name, value] : rows)
-            QVERIFY2(valueOf(r, name) == value, qPrintable(name + ": " + valueOf(r, name)));
-    }
-
     // The overall grade's class by the global quality range ("VERSTATUS" worst Good, worst
     // Fair): under B C, A and B good, C fair, D and F poor; a D as the worst Good or Fair grade
     // takes in a D but never an F.
@@ -482,21 +448,6 @@ private slots:
         r = verificationResult(m, true, FieldReader(p), standard);
         QVERIFY2(r.value("overallGrade").toString() == "A" && r.value("gradeCode").toInt() == 3,
                  qPrintable(json(r)));
-    }
-
-    // Located but not decoded: nothing is graded but the decode, which fails, and so does the
-    // symbol; its one row says it was not read.
-    void undecodedSymbolFails() {
-        Parameters p;
-        const QJsonObject r = verificationResult(goodMatrix(), false, FieldReader(p), "ISO");
-        QCOMPARE(r.value("overallGrade").toString(), QStringLiteral("F"));
-        QCOMPARE(r.value("gradeCode").toInt(), 0);
-        QCOMPARE(r.value("decode").toString(), QStringLiteral("F"));
-        const QJsonArray rows = r.value("parameters").toArray();
-        QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.at(0).toObject().value("name").toString(), QStringLiteral("Decode"));
-        QCOMPARE(rows.at(0).toObject().value("value").toString(), QStringLiteral("No Read"));
-        QCOMPARE(rows.at(0).toObject().value("grade").toString(), QStringLiteral("F"));
     }
 };
 
